@@ -1,0 +1,12 @@
+# Host tree: the portable core under AddressSanitizer and UBSan, its unit tests.
+set(QS_SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+add_compile_options(${QS_SANITIZE})
+add_link_options(${QS_SANITIZE})
+
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+include(cmake/Sources.cmake)
+add_library(qs_core STATIC ${QS_CORE_SOURCES})
+
+enable_testing()
+add_subdirectory(tests/unit)

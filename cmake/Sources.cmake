@@ -1,0 +1,15 @@
+# Source lists shared by the trees.
+
+# Portable core: no <windows.h>; compiled by the host compiler and by mingw.
+set(QS_CORE_SOURCES
+  efs/EfsFormat.cpp
+)
+
+# Win32 shell of the setup program, everything but the entry point.
+set(QS_WIN_SOURCES
+  driver/SetupFileKind.cpp
+  driver/SetupState.cpp
+  driver/Startup.cpp
+  engine/SystemLibrary.cpp
+  uninstall/UninstallLogger.cpp
+)

@@ -1,0 +1,87 @@
+# Cross tree: the setup program and the tests that run it under Wine.
+enable_language(RC)
+include(cmake/Sources.cmake)
+
+set(QS_STATIC_LINK -static -static-libgcc -static-libstdc++)
+add_compile_options(-ffunction-sections -fdata-sections)
+add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0501 WINVER=0x0501)
+
+add_library(qs_core STATIC ${QS_CORE_SOURCES})
+add_library(qs_win STATIC ${QS_WIN_SOURCES})
+target_link_libraries(qs_win PUBLIC qs_core ole32)
+
+# The setup program: GUI subsystem, statically linked, stripped.
+function(qs_add_stub name)
+  add_executable(${name} WIN32 driver/WinMain.cpp resources/Quillset.rc)
+  target_link_libraries(${name} PRIVATE qs_win)
+  target_link_options(${name} PRIVATE ${QS_STATIC_LINK} -Wl,--gc-sections -s -mwindows)
+  set_target_properties(${name} PROPERTIES OUTPUT_NAME quillset-stub)
+  set_source_files_properties(resources/Quillset.rc PROPERTIES
+    OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/Quillset.manifest;${CMAKE_SOURCE_DIR}/resources/Quillset.ico;${CMAKE_SOURCE_DIR}/resources/QuillsetSmall.ico")
+endfunction()
+
+if(QS_STUB_ONLY)
+  qs_add_stub(quillset-stub)
+  return()
+endif()
+
+# The shipped setup program comes from a sub-tree built with the win32 thread
+# model (no winpthread in it); this tree's posix compiler builds the tests.
+include(ExternalProject)
+ExternalProject_Add(stub_tree
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}
+  BINARY_DIR ${CMAKE_BINARY_DIR}/stub-tree
+  CMAKE_GENERATOR Ninja
+  CMAKE_ARGS
+    -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-i686.cmake
+    -DQS_THREAD_MODEL=win32
+    -DQS_STUB_ONLY=ON
+    -DCMAKE_BUILD_TYPE=MinSizeRel
+  BUILD_ALWAYS ON
+  INSTALL_COMMAND ${CMAKE_COMMAND} -E copy_if_different
+    ${CMAKE_BINARY_DIR}/stub-tree/quillset-stub.exe ${CMAKE_BINARY_DIR}/quillset-stub.exe
+  BUILD_BYPRODUCTS ${CMAKE_BINARY_DIR}/stub-tree/quillset-stub.exe ${CMAKE_BINARY_DIR}/quillset-stub.exe
+)
+set(QS_STUB ${CMAKE_BINARY_DIR}/quillset-stub.exe)
+
+# The same setup program from this tree's compiler, for comparison only.
+qs_add_stub(quillset-stub-posix)
+set_target_properties(quillset-stub-posix PROPERTIES OUTPUT_NAME quillset-stub-posix)
+
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+# Every test runs in this tree's own Wine prefix.
+set(QS_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tools/wine-run --prefix ${QS_WINEPREFIX})
+
+# Windows spelling of a path in this tree, as the tests see it through Wine's Z: drive.
+function(qs_wine_path out unix)
+  string(REPLACE "/" "\\\\" p "${unix}")
+  set(${out} "Z:${p}" PARENT_SCOPE)
+endfunction()
+
+qs_wine_path(QS_BUILD_DIR_WIN ${CMAKE_BINARY_DIR})
+qs_wine_path(QS_SOURCE_DIR_WIN ${CMAKE_SOURCE_DIR})
+qs_wine_path(QS_STUB_WIN ${QS_STUB})
+configure_file(tests/TestPaths.h.in ${CMAKE_BINARY_DIR}/generated/TestPaths.h @ONLY)
+
+enable_testing()
+add_test(NAME wine.session.start COMMAND ${CMAKE_SOURCE_DIR}/tools/wine-session start ${QS_WINEPREFIX})
+add_test(NAME wine.session.stop COMMAND ${CMAKE_SOURCE_DIR}/tools/wine-session stop ${QS_WINEPREFIX})
+set_tests_properties(wine.session.start PROPERTIES FIXTURES_SETUP wine)
+set_tests_properties(wine.session.stop PROPERTIES FIXTURES_CLEANUP wine)
+
+# A GoogleTest program that runs under Wine inside the session.
+function(qs_add_wine_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gtest_main)
+  target_link_options(${name} PRIVATE ${QS_STATIC_LINK})
+  target_include_directories(${name} PRIVATE ${CMAKE_BINARY_DIR}/generated)
+  add_dependencies(${name} stub_tree)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine RUN_SERIAL ON TIMEOUT 600)
+endfunction()
+
+add_subdirectory(tests/win32)
+add_subdirectory(tests/e2e)

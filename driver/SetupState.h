@@ -1,0 +1,27 @@
+// The one record of the run: filled at start-up, read by the modes.
+#pragma once
+#include <windows.h>
+
+#include "uninstall/UninstallLogger.h"
+
+// Thrown by value inside the installer path, caught only by the entry point.
+enum QSD_EXCEPTION {
+  QSD_FAILED = 1,    // not yet shown to the user
+  QSD_REPORTED = 2,  // already shown
+};
+
+namespace SetupState {
+extern HINSTANCE Instance;
+extern char ExePath[MAX_PATH];
+extern char InstallDir[MAX_PATH];
+extern char WindowTitle[100];
+extern char WindowClassName[100];
+extern int UseBackground;
+extern int AllowChangeInstallDir;
+extern int ShowEulaPage;
+extern volatile int CancelRequested;
+
+// The shared objects, constructed before WinMain in the order they are
+// defined in SetupState.cpp and destroyed in reverse after it returns.
+extern CUninstallLogger UninstallLog;
+}  // namespace SetupState

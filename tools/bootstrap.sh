@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need. Idempotent: when
+# everything is present it returns without touching apt.
+set -euo pipefail
+
+packages=(
+  build-essential cmake ninja-build pkg-config
+  g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
+  libz-mingw-w64-dev zlib1g-dev
+  googletest
+  clang libclang-rt-14-dev
+  wine wine32 xvfb xauth x11-apps imagemagick
+  python3
+)
+
+need_i386=0
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  need_i386=1
+fi
+
+missing=()
+for p in "${packages[@]}"; do
+  # wine32 is an i386 package; dpkg-query needs the architecture-qualified name
+  q="$p"
+  [ "$p" = wine32 ] && q="wine32:i386"
+  if ! dpkg-query -W -f='${Status}' "$q" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ "$need_i386" = 0 ] && [ "${#missing[@]}" = 0 ]; then
+  echo "bootstrap: all packages present"
+  exit 0
+fi
+
+SUDO=""
+if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
+
+if [ "$need_i386" = 1 ]; then
+  $SUDO dpkg --add-architecture i386
+fi
+echo "bootstrap: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -q
+$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+echo "bootstrap: done"

@@ -1,0 +1,128 @@
+#include "uninstall/UninstallLogger.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+// The logger runs before the translation table exists: fixed English texts.
+static void ShowLogError(const char* text) {
+  MessageBoxA(NULL, text, "Error", MB_OK);
+}
+
+CUninstallLogger::CUninstallLogger() : m_File(NULL), m_IsTemporary(0) {
+  m_LogPath[0] = '\0';
+}
+
+CUninstallLogger::~CUninstallLogger() {
+  CloseCurrent();
+}
+
+void CUninstallLogger::CloseCurrent() {
+  if (m_File) {
+    CloseHandle(m_File);
+    m_File = NULL;
+  }
+  if (m_LogPath[0] && m_IsTemporary) DeleteFileA(m_LogPath);
+  m_LogPath[0] = '\0';
+  m_IsTemporary = 0;
+}
+
+int CUninstallLogger::Close() {
+  CloseCurrent();
+  return 1;
+}
+
+static HANDLE OpenLogFile(const char* path) {
+  HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  return h == INVALID_HANDLE_VALUE ? NULL : h;
+}
+
+int CUninstallLogger::CreateTempLog() {
+  CloseCurrent();
+  char dir[MAX_PATH];
+  DWORD n = GetTempPathA(MAX_PATH, dir);
+  if (n == 0 || n >= MAX_PATH) {
+    ShowLogError("Failed to find path to the temporary files directory.");
+    return 0;
+  }
+  if (!GetTempFileNameA(dir, "UNI", 0, m_LogPath)) {
+    m_LogPath[0] = '\0';
+    ShowLogError("Failed to create uninstall log file in temporary files directory.");
+    return 0;
+  }
+  m_IsTemporary = 1;
+  m_File = OpenLogFile(m_LogPath);
+  if (!m_File) {
+    ShowLogError("Failed to open uninstall log file in temporary files directory.");
+    DeleteFileA(m_LogPath);
+    m_LogPath[0] = '\0';
+    m_IsTemporary = 0;
+    return 0;
+  }
+  return 1;
+}
+
+int CUninstallLogger::OpenLog(const char* path) {
+  CloseCurrent();
+  m_File = (path && strlen(path) < MAX_PATH) ? OpenLogFile(path) : NULL;
+  if (!m_File) {
+    ShowLogError("Failed to open uninstall log file in temporary files directory.");
+    return 0;
+  }
+  strcpy(m_LogPath, path);
+  return 1;
+}
+
+int CUninstallLogger::WriteLine(const char* tag, const char* const* parts, int partCount) {
+  if (!m_File) return 0;
+  size_t length = strlen(tag) + 1;  // the LF
+  for (int i = 0; i < partCount; ++i) {
+    // a line feed inside a value would forge a second record
+    if (strchr(parts[i], '\n')) return 0;
+    length += strlen(parts[i]) + (i ? 1 : 0);
+  }
+  char* line = (char*)malloc(length + 1);
+  if (!line) return 0;
+  char* p = line;
+  size_t n = strlen(tag);
+  memcpy(p, tag, n);
+  p += n;
+  for (int i = 0; i < partCount; ++i) {
+    if (i) *p++ = ',';
+    n = strlen(parts[i]);
+    memcpy(p, parts[i], n);
+    p += n;
+  }
+  *p++ = '\n';
+  *p = '\0';
+  DWORD written = 0;
+  BOOL ok = WriteFile(m_File, line, (DWORD)length, &written, NULL);
+  free(line);
+  return ok && written == length;
+}
+
+int CUninstallLogger::LogFileCreated(const char* path) {
+  return WriteLine("FileCreated=", &path, 1);
+}
+
+int CUninstallLogger::LogDirectoryCreated(const char* path) {
+  return WriteLine("DirectoryCreated=", &path, 1);
+}
+
+int CUninstallLogger::LogIniFileEntryAdded(const char* iniFile, const char* section, const char* key) {
+  const char* parts[3] = {iniFile, section, key};
+  return WriteLine("IniFileEntryAdded=", parts, 3);
+}
+
+int CUninstallLogger::LogSysRegSectionAdded(const char* keyPath) {
+  return WriteLine("SysRegSectionAdded=", &keyPath, 1);
+}
+
+int CUninstallLogger::LogDllRegistered(const char* path) {
+  return WriteLine("DllRegistered=", &path, 1);
+}
+
+int CUninstallLogger::CopyLogTo(const char* targetPath) {
+  if (!m_LogPath[0]) return 0;
+  return CopyFileA(m_LogPath, targetPath, FALSE) ? 1 : 0;
+}

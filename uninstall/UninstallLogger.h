@@ -1,0 +1,36 @@
+// The uninstall log: one line per change an installation makes, so that the
+// change can be undone. Lines are "Tag=value" ended by a single LF.
+#pragma once
+#include <windows.h>
+
+class CUninstallLogger {
+ public:
+  CUninstallLogger();
+  virtual ~CUninstallLogger();
+
+  int CreateTempLog();
+  int OpenLog(const char* path);
+  int Close();
+
+  int LogFileCreated(const char* path);
+  int LogDirectoryCreated(const char* path);
+  int LogIniFileEntryAdded(const char* iniFile, const char* section, const char* key);
+  int LogSysRegSectionAdded(const char* keyPath);
+  int LogDllRegistered(const char* path);
+
+  int CopyLogTo(const char* targetPath);
+
+  // Path of the open log; empty when there is none.
+  const char* GetLogPath() const { return m_LogPath; }
+
+ private:
+  int WriteLine(const char* tag, const char* const* parts, int partCount);
+  void CloseCurrent();
+
+  char m_LogPath[MAX_PATH];
+  HANDLE m_File;
+  int m_IsTemporary;
+
+  CUninstallLogger(const CUninstallLogger&);
+  CUninstallLogger& operator=(const CUninstallLogger&);
+};
