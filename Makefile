@@ -28,6 +28,9 @@ check: all
 	ctest --test-dir $(WIN32) --output-on-failure || rc=1; \
 	exit $$rc
 
+demo:
+	bash tools/demo.sh
+
 bench: all
 	bash bench/run.sh
 

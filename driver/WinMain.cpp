@@ -16,5 +16,6 @@ void __verbose_terminate_handler() {
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand) {
   // Before anything can load a DLL by bare name from the program's folder.
   HardenDllSearchPath();
+  InitMillisecondClock();
   return RunSetupProgram(instance, commandLine, showCommand);
 }

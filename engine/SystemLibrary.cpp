@@ -1,7 +1,5 @@
 #include "engine/SystemLibrary.h"
 
-#include <string.h>
-
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
@@ -19,12 +17,17 @@ void HardenDllSearchPath() {
   if (setDir) setDir("");
 }
 
-HMODULE LoadSystemLibrary(const char* name) {
-  char path[MAX_PATH];
-  UINT n = GetSystemDirectoryA(path, MAX_PATH);
-  size_t len = strlen(name);
-  if (n == 0 || n + 1 + len >= MAX_PATH) return NULL;
-  path[n] = '\\';
-  memcpy(path + n + 1, name, len + 1);
-  return LoadLibraryA(path);
+typedef DWORD(WINAPI* ClockFn)(void);
+static ClockFn g_Clock;
+
+void InitMillisecondClock() {
+  if (g_Clock) return;
+  HMODULE winmm = LoadLibraryA("winmm.dll");
+  if (winmm) g_Clock = (ClockFn)(void*)GetProcAddress(winmm, "timeGetTime");
+  if (!g_Clock) g_Clock = GetTickCount;
+}
+
+DWORD MillisecondClock() {
+  if (!g_Clock) InitMillisecondClock();
+  return g_Clock();
 }

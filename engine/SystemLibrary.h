@@ -7,5 +7,8 @@
 // first thing in WinMain, before anything can load a DLL by bare name.
 void HardenDllSearchPath();
 
-// Loads a system DLL by its full path in the system folder.
-HMODULE LoadSystemLibrary(const char* name);
+// The millisecond clock that throttles progress reports. winmm is not a
+// known DLL, so it is loaded by name only after the search is restricted;
+// without it the tick count stands in.
+void InitMillisecondClock();
+DWORD MillisecondClock();

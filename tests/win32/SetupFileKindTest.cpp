@@ -1,3 +1,46 @@
 #include <gtest/gtest.h>
+#include <windows.h>
+
+#include "TestSupport.h"
 #include "driver/SetupFileKind.h"
-TEST(SetupFileKind, Missing) { EXPECT_EQ(255, ReadSetupFileKind("C:\\no\\such\\file")); }
+#include "efs/EfsFormat.h"
+
+namespace {
+
+std::string Sig(const unsigned char* s) { return std::string((const char*)s, 16); }
+
+TEST(SetupFileKind, ClassifiesByTheLastSixteenBytes) {
+  TempFolder dir;
+  struct Case { const char* name; std::string bytes; int kind; } cases[] = {
+      {"installer.exe", std::string(5000, 'M') + Sig(InstallerSignature), FILEKIND_INSTALLER},
+      {"uninstaller.exe", std::string(5000, 'M') + Sig(UninstallerSignature), FILEKIND_UNINSTALLER},
+      {"plain.exe", std::string(5000, 'M'), FILEKIND_NONE},
+      // the signature must end the file
+      {"early.exe", Sig(InstallerSignature) + "x", FILEKIND_NONE},
+      {"bare16.exe", Sig(InstallerSignature), FILEKIND_INSTALLER},
+      {"short.exe", std::string(15, 'M'), FILEKIND_UNREADABLE},
+      {"empty.exe", std::string(), FILEKIND_UNREADABLE},
+  };
+  for (const Case& c : cases) {
+    WriteWholeFile(dir.File(c.name), c.bytes);
+    EXPECT_EQ(c.kind, ReadSetupFileKind(dir.File(c.name).c_str())) << c.name;
+  }
+  EXPECT_EQ(FILEKIND_UNREADABLE, ReadSetupFileKind(dir.File("missing.exe").c_str()));
+}
+
+TEST(SetupFileKind, AFileHeldExclusivelyIsUnreadable) {
+  TempFolder dir;
+  std::string path = dir.File("locked.exe");
+  WriteWholeFile(path, std::string(100, 'M') + Sig(InstallerSignature));
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  EXPECT_EQ(FILEKIND_UNREADABLE, ReadSetupFileKind(path.c_str()));
+  CloseHandle(h);
+  // shared readers and writers do not stop it
+  h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  NULL, OPEN_EXISTING, 0, NULL);
+  EXPECT_EQ(FILEKIND_INSTALLER, ReadSetupFileKind(path.c_str()));
+  CloseHandle(h);
+}
+
+}  // namespace

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Prints figures; never fails on a number.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+stub=build/win32/quillset-stub.exe
+posix=build/win32/quillset-stub-posix.exe
+[ -f "$stub" ] || { echo "bench: build first (make)" >&2; exit 1; }
+size() { stat -c %s "$1"; }
+echo "setup program size (stripped, win32 thread model): $(size "$stub") bytes ($(( $(size "$stub") / 1024 )) KiB)"
+[ -f "$posix" ] && echo "same sources, posix thread model:                 $(size "$posix") bytes"
+echo "target: under 131072 bytes; an empty NSIS installer is 92685 bytes"

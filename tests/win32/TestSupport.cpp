@@ -1,0 +1,74 @@
+#include "TestSupport.h"
+
+#include <stdio.h>
+
+TempFolder::TempFolder() {
+  char dir[MAX_PATH];
+  GetTempPathA(MAX_PATH, dir);
+  static int serial;
+  char name[MAX_PATH];
+  snprintf(name, sizeof name, "%sqstest-%lu-%d", dir, GetCurrentProcessId(), ++serial);
+  CreateDirectoryA(name, NULL);
+  m_Path = name;
+}
+
+static void RemoveTree(const std::string& path) {
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA((path + "\\*").c_str(), &fd);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = fd.cFileName;
+      if (name == "." || name == "..") continue;
+      std::string full = path + "\\" + name;
+      if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(full);
+      } else {
+        SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(full.c_str());
+      }
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+  }
+  RemoveDirectoryA(path.c_str());
+}
+
+TempFolder::~TempFolder() {
+  RemoveTree(m_Path);
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::string out;
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                         OPEN_EXISTING, 0, NULL);
+  if (h == INVALID_HANDLE_VALUE) return out;
+  char buf[65536];
+  DWORD got;
+  while (ReadFile(h, buf, sizeof buf, &got, NULL) && got) out.append(buf, got);
+  CloseHandle(h);
+  return out;
+}
+
+void WriteWholeFile(const std::string& path, const std::string& bytes) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  DWORD put = 0;
+  WriteFile(h, bytes.data(), (DWORD)bytes.size(), &put, NULL);
+  CloseHandle(h);
+}
+
+bool PathExists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::vector<std::string> TempFilesMatching(const char* pattern) {
+  char dir[MAX_PATH];
+  GetTempPathA(MAX_PATH, dir);
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA((std::string(dir) + pattern).c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do names.push_back(fd.cFileName);
+  while (FindNextFileA(h, &fd));
+  FindClose(h);
+  return names;
+}
+

@@ -1,0 +1,24 @@
+// Small helpers for tests that run under Wine.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// A fresh folder under the temporary directory, removed with its files.
+class TempFolder {
+ public:
+  TempFolder();
+  ~TempFolder();
+  const std::string& Path() const { return m_Path; }
+  std::string File(const char* name) const { return m_Path + "\\" + name; }
+
+ private:
+  std::string m_Path;
+};
+
+std::string ReadWholeFile(const std::string& path);
+void WriteWholeFile(const std::string& path, const std::string& bytes);
+bool PathExists(const std::string& path);
+// Names matching pattern (e.g. "UNI*.tmp") in the temporary directory.
+std::vector<std::string> TempFilesMatching(const char* pattern);
