@@ -3,6 +3,13 @@
 # Portable core: no <windows.h>; compiled by the host compiler and by mingw.
 set(QS_CORE_SOURCES
   efs/EfsFormat.cpp
+  efs/EntryCodec.cpp
+)
+
+# The builder: portable too, but only the authoring side links it.
+set(QS_BUILDER_SOURCES
+  efs/EFSBuilder.cpp
+  efs/PortableFile.cpp
 )
 
 # Win32 shell of the setup program, everything but the entry point.

@@ -7,6 +7,9 @@ add_compile_options(-ffunction-sections -fdata-sections)
 add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0501 WINVER=0x0501)
 
 add_library(qs_core STATIC ${QS_CORE_SOURCES})
+target_link_libraries(qs_core PUBLIC z)
+add_library(qs_builder STATIC ${QS_BUILDER_SOURCES})
+target_link_libraries(qs_builder PUBLIC qs_core)
 add_library(qs_win STATIC ${QS_WIN_SOURCES})
 target_link_libraries(qs_win PUBLIC qs_core ole32)
 

@@ -1,0 +1,60 @@
+// Writes a file with a container: a stub, the entries' data, the directory
+// and the trailer. Portable: runs in the authoring command on Linux and Windows.
+#pragma once
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+enum EFSBUILDERERROR {
+  EFSB_ERR_OPEN = 0,
+  EFSB_ERR_IO = 1,
+  EFSB_ERR_COPY = 2,
+  EFSB_ERR_WRITE = 3,
+  EFSB_ERR_DISK_FULL = 4,
+  EFSB_ERR_NOT_FOUND = 5,
+  EFSB_ERR_DUPLICATE = 6,
+};
+
+class IEFSBuildProgress {
+ public:
+  // percent 0..100; return 0 to cancel.
+  virtual int OnProgress(int percent) = 0;
+
+ protected:
+  ~IEFSBuildProgress() {}
+};
+
+struct EFSBUILDERENTRY {
+  std::string SourcePath;
+  char Name[256];
+  uint64_t Time;  // FILETIME
+  int Compressed;
+};
+
+class CEFSBuilder {
+ public:
+  // The file a failure is about; kept as it was for EFSB_ERR_DISK_FULL.
+  static char ErrorFileName[4096];
+
+  CEFSBuilder();
+  virtual ~CEFSBuilder();
+
+  virtual void Reset();
+  virtual void AddFile(const char* path, int compressed);
+  virtual void SetStubFile(const char* path);
+  // 1 when built, 0 when cancelled. Throws EFSBUILDERERROR, or the integer 0
+  // when zlib fails; the output never survives a failure or a cancel.
+  virtual int Build(const char* output, IEFSBuildProgress* progress,
+                    const unsigned char signature[16]);
+
+  uint32_t GetStubSize() const { return m_StubSize; }
+  uint64_t GetTotal() const { return m_Total; }
+  size_t GetEntryCount() const { return m_Entries.size(); }
+
+ private:
+  std::string m_StubPath;
+  std::vector<EFSBUILDERENTRY> m_Entries;
+  uint32_t m_StubSize;
+  uint64_t m_Total;
+};

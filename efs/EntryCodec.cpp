@@ -1,0 +1,142 @@
+#include "efs/EntryCodec.h"
+
+#include <string.h>
+#include <zlib.h>
+
+uint32_t EfsCrc32(uint32_t crc, const unsigned char* data, uint32_t n) {
+  return (uint32_t)crc32(crc, data, n);
+}
+
+static EfsDecodeResult DecodeStored(IEfsDecodeIo& io, uint32_t storedSize, uint32_t* crc,
+                                    unsigned char* in) {
+  uint32_t done = 0;
+  do {
+    uint32_t chunk = EFS_INPUT_BUFFER_SIZE;
+    if (storedSize - done < chunk) chunk = storedSize - done;
+    if (!io.Read(in, chunk)) return EFS_DECODE_READ_FAILED;
+    *crc = EfsCrc32(*crc, in, chunk);
+    if (chunk && !io.Write(in, chunk)) return EFS_DECODE_WRITE_FAILED;
+    done += chunk;
+    if (!io.Progress(done, storedSize)) return EFS_DECODE_CANCELLED;
+  } while (done < storedSize);
+  return EFS_DECODE_OK;
+}
+
+static EfsDecodeResult DecodeCompressed(IEfsDecodeIo& io, uint32_t storedSize, uint32_t* crc,
+                                        unsigned char* in, unsigned char* out) {
+  z_stream z;
+  memset(&z, 0, sizeof z);
+  if (inflateInit(&z) != Z_OK) return EFS_DECODE_INFLATE_ERROR;
+  EfsDecodeResult result = EFS_DECODE_OK;
+  uint32_t done = 0;
+  uint32_t pending = 0;  // unconsumed input at the start of in
+  for (;;) {
+    uint32_t want = EFS_INPUT_BUFFER_SIZE - pending;
+    if (storedSize - done < want) want = storedSize - done;
+    if (!io.Read(in + pending, want)) {
+      result = EFS_DECODE_READ_FAILED;
+      break;
+    }
+    z.next_in = in;
+    z.avail_in = pending + want;
+    z.next_out = out;
+    z.avail_out = EFS_OUTPUT_BUFFER_SIZE;
+    int rc = inflate(&z, Z_SYNC_FLUSH);
+    if (rc != Z_OK && rc != Z_STREAM_END) {
+      result = EFS_DECODE_INFLATE_ERROR;
+      break;
+    }
+    uint32_t produced = EFS_OUTPUT_BUFFER_SIZE - z.avail_out;
+    if (produced) {
+      *crc = EfsCrc32(*crc, out, produced);
+      if (!io.Write(out, produced)) {
+        result = EFS_DECODE_WRITE_FAILED;
+        break;
+      }
+    }
+    pending = z.avail_in;
+    if (pending) memmove(in, z.next_in, pending);
+    done += want;
+    if (!io.Progress(done, storedSize)) {
+      result = EFS_DECODE_CANCELLED;
+      break;
+    }
+    if (rc == Z_STREAM_END) break;
+  }
+  if (inflateEnd(&z) != Z_OK && result == EFS_DECODE_OK) result = EFS_DECODE_INFLATE_ERROR;
+  return result;
+}
+
+EfsDecodeResult EfsDecodeEntry(IEfsDecodeIo& io, uint32_t storedSize, int compressed,
+                               uint32_t expectedCrc, unsigned char* in, unsigned char* out) {
+  uint32_t crc = 0;
+  EfsDecodeResult r = compressed ? DecodeCompressed(io, storedSize, &crc, in, out)
+                                 : DecodeStored(io, storedSize, &crc, in);
+  if (r == EFS_DECODE_OK && crc != expectedCrc) r = EFS_DECODE_CRC_MISMATCH;
+  return r;
+}
+
+static EfsEncodeResult EncodeStored(IEfsEncodeIo& io, uint32_t* crc, unsigned char* in) {
+  for (;;) {
+    long n = io.Read(in, EFS_INPUT_BUFFER_SIZE);
+    if (n < 0) return EFS_ENCODE_READ_FAILED;
+    if (n == 0) return EFS_ENCODE_OK;
+    *crc = EfsCrc32(*crc, in, (uint32_t)n);
+    if (!io.Write(in, (uint32_t)n)) return EFS_ENCODE_WRITE_FAILED;
+    if (!io.Progress((uint32_t)n)) return EFS_ENCODE_CANCELLED;
+  }
+}
+
+static EfsEncodeResult EncodeCompressed(IEfsEncodeIo& io, uint32_t* crc, unsigned char* in,
+                                        unsigned char* out) {
+  z_stream z;
+  memset(&z, 0, sizeof z);
+  if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+    return EFS_ENCODE_DEFLATE_ERROR;
+  EfsEncodeResult result = EFS_ENCODE_OK;
+  uint32_t pending = 0;
+  int atEnd = 0;
+  for (;;) {
+    long n = 0;
+    // a full buffer of pending input is deflated before anything more is read,
+    // so an empty read always means the end of the source
+    if (!atEnd && pending < EFS_INPUT_BUFFER_SIZE) {
+      n = io.Read(in + pending, EFS_INPUT_BUFFER_SIZE - pending);
+      if (n < 0) {
+        result = EFS_ENCODE_READ_FAILED;
+        break;
+      }
+      if (n == 0) atEnd = 1;
+      *crc = EfsCrc32(*crc, in + pending, (uint32_t)n);
+    }
+    z.next_in = in;
+    z.avail_in = pending + (uint32_t)n;
+    z.next_out = out;
+    z.avail_out = EFS_OUTPUT_BUFFER_SIZE;
+    int rc = deflate(&z, atEnd ? Z_FINISH : Z_NO_FLUSH);
+    if (atEnd ? (rc != Z_OK && rc != Z_STREAM_END) : rc != Z_OK) {
+      result = EFS_ENCODE_DEFLATE_ERROR;
+      break;
+    }
+    uint32_t produced = EFS_OUTPUT_BUFFER_SIZE - z.avail_out;
+    if (produced && !io.Write(out, produced)) {
+      result = EFS_ENCODE_WRITE_FAILED;
+      break;
+    }
+    if (rc == Z_STREAM_END) break;
+    pending = z.avail_in;
+    if (pending) memmove(in, z.next_in, pending);
+    if (n > 0 && !io.Progress((uint32_t)n)) {
+      result = EFS_ENCODE_CANCELLED;
+      break;
+    }
+  }
+  if (deflateEnd(&z) != Z_OK && result == EFS_ENCODE_OK) result = EFS_ENCODE_DEFLATE_ERROR;
+  return result;
+}
+
+EfsEncodeResult EfsEncodeEntry(IEfsEncodeIo& io, int compressed, uint32_t* crc, unsigned char* in,
+                               unsigned char* out) {
+  *crc = 0;
+  return compressed ? EncodeCompressed(io, crc, in, out) : EncodeStored(io, crc, in);
+}

@@ -1,0 +1,87 @@
+// Streaming codec of one container entry, shared by the reader in the setup
+// program and by the builder: constant memory whatever the entry's size.
+// Portable: the caller supplies the file access.
+#pragma once
+#include <stdint.h>
+
+enum {
+  EFS_INPUT_BUFFER_SIZE = 32768,
+  EFS_OUTPUT_BUFFER_SIZE = 65536,
+};
+
+// Where a decoded entry's bytes come from and go to.
+class IEfsDecodeIo {
+ public:
+  // Reads exactly n bytes; 0 on a failed or short read.
+  virtual int Read(unsigned char* buffer, uint32_t n) = 0;
+  // Writes all n bytes; 0 on failure (the caller keeps the reason).
+  virtual int Write(const unsigned char* buffer, uint32_t n) = 0;
+  // Called after every chunk read; 0 cancels.
+  virtual int Progress(uint32_t done, uint32_t total) = 0;
+
+ protected:
+  ~IEfsDecodeIo() {}
+};
+
+enum EfsDecodeResult {
+  EFS_DECODE_OK = 0,
+  EFS_DECODE_READ_FAILED,
+  EFS_DECODE_WRITE_FAILED,
+  EFS_DECODE_CANCELLED,
+  EFS_DECODE_INFLATE_ERROR,  // zlib refused the stream (corrupt or truncated)
+  EFS_DECODE_CRC_MISMATCH,
+};
+
+// Decodes one entry of storedSize bytes. in must hold EFS_INPUT_BUFFER_SIZE
+// bytes; out EFS_OUTPUT_BUFFER_SIZE bytes when compressed (else unused).
+// Bytes stored after the end of a zlib stream are ignored.
+EfsDecodeResult EfsDecodeEntry(IEfsDecodeIo& io, uint32_t storedSize, int compressed,
+                               uint32_t expectedCrc, unsigned char* in, unsigned char* out);
+
+// Where an encoded entry's bytes come from and go to.
+class IEfsEncodeIo {
+ public:
+  // Reads up to n bytes into buffer; returns the count (0 at the end), or -1.
+  virtual long Read(unsigned char* buffer, uint32_t n) = 0;
+  // Writes all n bytes; 0 on failure.
+  virtual int Write(const unsigned char* buffer, uint32_t n) = 0;
+  // Called after every chunk read with the bytes of that chunk; 0 cancels.
+  virtual int Progress(uint32_t chunk) = 0;
+
+ protected:
+  ~IEfsEncodeIo() {}
+};
+
+enum EfsEncodeResult {
+  EFS_ENCODE_OK = 0,
+  EFS_ENCODE_READ_FAILED,
+  EFS_ENCODE_WRITE_FAILED,
+  EFS_ENCODE_CANCELLED,
+  EFS_ENCODE_DEFLATE_ERROR,
+};
+
+// Encodes one source: a zlib stream at level 6, window 15, memory level 8
+// when compressed, else the bytes as they are. crc receives the CRC-32 of
+// the source bytes. Buffer sizes as for decoding.
+EfsEncodeResult EfsEncodeEntry(IEfsEncodeIo& io, int compressed, uint32_t* crc,
+                               unsigned char* in, unsigned char* out);
+
+// CRC-32 (ISO 3309) continued from crc over n bytes.
+uint32_t EfsCrc32(uint32_t crc, const unsigned char* data, uint32_t n);
+
+// Rate limit for progress reports: the first report is always due, later
+// ones once interval milliseconds have passed on the caller's clock.
+class CEfsProgressThrottle {
+ public:
+  explicit CEfsProgressThrottle(uint32_t interval) : m_Interval(interval), m_Last(0), m_Reported(0) {}
+  int Due(uint32_t now) const { return !m_Reported || !(now < m_Last + m_Interval); }
+  void Mark(uint32_t now) {
+    m_Last = now;
+    m_Reported = 1;
+  }
+
+ private:
+  uint32_t m_Interval;
+  uint32_t m_Last;
+  int m_Reported;
+};

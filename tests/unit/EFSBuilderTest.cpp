@@ -1,0 +1,328 @@
+// The builder's output against the container's byte layout, and the entry
+// codec reading back what it wrote.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "efs/EFSBuilder.h"
+#include "efs/EfsFormat.h"
+#include "efs/EntryCodec.h"
+
+namespace {
+
+typedef std::string Bytes;
+
+class Dir {
+ public:
+  Dir() {
+    char t[] = "/tmp/qsbuild-XXXXXX";
+    path = mkdtemp(t);
+  }
+  ~Dir() { (void)!system(("rm -rf '" + path + "'").c_str()); }
+  std::string File(const std::string& name) const { return path + "/" + name; }
+  std::string path;
+};
+
+void Write(const std::string& path, const Bytes& b) {
+  FILE* f = fopen(path.c_str(), "wb");
+  ASSERT_TRUE(f);
+  fwrite(b.data(), 1, b.size(), f);
+  fclose(f);
+}
+
+Bytes Read(const std::string& path) {
+  Bytes b;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return b;
+  char buf[65536];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) b.append(buf, n);
+  fclose(f);
+  return b;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+struct Parsed {
+  EfsParseResult result;
+  Bytes dir;
+  std::vector<EfsEntry> entries;
+};
+
+Parsed ParseFile(const Bytes& file) {
+  Parsed p;
+  EFSTRAILER t;
+  EfsDecodeTrailer((const unsigned char*)file.data() + file.size() - 24, &t);
+  p.dir = file.substr(file.size() - t.DirectorySize);
+  p.entries.resize(t.Count);
+  p.result = EfsParseDirectory((const unsigned char*)p.dir.data(), t.DirectorySize, t.Count,
+                               file.size(), p.entries.data());
+  return p;
+}
+
+// Decodes from a byte string into a byte string, through the shared codec.
+class MemoryDecode : public IEfsDecodeIo {
+ public:
+  MemoryDecode(const Bytes& src, size_t at) : m_Src(src), m_At(at) {}
+  Bytes out;
+  std::vector<uint32_t> progress;
+  int Read(unsigned char* b, uint32_t n) override {
+    if (m_At + n > m_Src.size()) return 0;
+    memcpy(b, m_Src.data() + m_At, n);
+    m_At += n;
+    return 1;
+  }
+  int Write(const unsigned char* b, uint32_t n) override {
+    out.append((const char*)b, n);
+    return 1;
+  }
+  int Progress(uint32_t done, uint32_t) override {
+    progress.push_back(done);
+    return 1;
+  }
+
+ private:
+  const Bytes& m_Src;
+  size_t m_At;
+};
+
+EfsDecodeResult Decode(const Bytes& file, const EfsEntry& e, Bytes* out) {
+  MemoryDecode io(file, e.DataOffset);
+  std::vector<unsigned char> in(EFS_INPUT_BUFFER_SIZE), o(EFS_OUTPUT_BUFFER_SIZE);
+  EfsDecodeResult r = EfsDecodeEntry(io, e.StoredSize, e.Compressed, e.Crc, in.data(), o.data());
+  *out = io.out;
+  return r;
+}
+
+class Progress : public IEFSBuildProgress {
+ public:
+  explicit Progress(int cancelAt) : m_CancelAt(cancelAt) {}
+  std::vector<int> seen;
+  int OnProgress(int percent) override {
+    seen.push_back(percent);
+    return (int)seen.size() != m_CancelAt;
+  }
+
+ private:
+  int m_CancelAt;
+};
+
+TEST(EFSBuilder, WritesEntriesSortedWithTheirDataInTheSameOrder) {
+  Dir d;
+  Write(d.File("stub.exe"), Bytes(1000, 'S'));
+  Write(d.File("b.txt"), "bbbb");
+  Write(d.File("A.txt"), "AA");
+  Write(d.File("c.txt"), "");
+  CEFSBuilder b;
+  b.SetStubFile(d.File("stub.exe").c_str());
+  b.AddFile(d.File("b.txt").c_str(), 0);
+  b.AddFile(d.File("A.txt").c_str(), 0);
+  b.AddFile(d.File("c.txt").c_str(), 1);
+  ASSERT_EQ(1, b.Build(d.File("out/setup.exe").c_str(), nullptr, InstallerSignature));
+
+  Bytes file = Read(d.File("out/setup.exe"));
+  EXPECT_EQ(Bytes(1000, 'S'), file.substr(0, 1000));
+  EXPECT_EQ(Bytes((const char*)InstallerSignature, 16), file.substr(file.size() - 16));
+  Parsed p = ParseFile(file);
+  ASSERT_EQ(EFS_PARSE_OK, p.result);
+  ASSERT_EQ(3u, p.entries.size());
+  EXPECT_STREQ("A.txt", p.entries[0].Name);
+  EXPECT_STREQ("b.txt", p.entries[1].Name);
+  EXPECT_STREQ("c.txt", p.entries[2].Name);
+  EXPECT_EQ(1000u, p.entries[0].DataOffset);  // the first data offset is the stub size
+  EXPECT_EQ("AAbbbb", file.substr(1000, 6));
+  EXPECT_EQ(24u + 3 * (24 + 6), (uint32_t)p.dir.size());
+  // an empty source compressed is the 8-byte empty stream, crc 0
+  EXPECT_EQ(Bytes("\x78\x9C\x03\x00\x00\x00\x00\x01", 8), file.substr(p.entries[2].DataOffset, 8));
+  EXPECT_EQ(8u, p.entries[2].StoredSize);
+  EXPECT_EQ(0u, p.entries[2].Crc);
+  EXPECT_EQ(1u, p.entries[2].Compressed);
+  // the entry time is the source's last write time as a FILETIME
+  struct stat st;
+  stat(d.File("A.txt").c_str(), &st);
+  uint64_t ft = ((uint64_t)p.entries[0].TimeHigh << 32) | p.entries[0].TimeLow;
+  EXPECT_EQ(116444736000000000ULL + (uint64_t)st.st_mtime * 10000000ULL + st.st_mtim.tv_nsec / 100, ft);
+}
+
+TEST(EFSBuilder, NoEntriesGiveAPlainCopyOfTheStub) {
+  Dir d;
+  Bytes stub = Bytes(5000, 'S') + "end";
+  Write(d.File("stub.exe"), stub);
+  CEFSBuilder b;
+  b.SetStubFile(d.File("stub.exe").c_str());
+  ASSERT_EQ(1, b.Build(d.File("setup.exe").c_str(), nullptr, InstallerSignature));
+  EXPECT_EQ(stub, Read(d.File("setup.exe")));
+}
+
+TEST(EFSBuilder, RefusesWhatItCannotUseAndNamesTheFile) {
+  Dir d;
+  Write(d.File("stub.exe"), "S");
+  mkdir(d.File("a").c_str(), 0777);
+  mkdir(d.File("b").c_str(), 0777);
+  Write(d.File("a/Readme.txt"), "1");
+  Write(d.File("b/README.TXT"), "2");
+  CEFSBuilder b;
+  b.SetStubFile(d.File("stub.exe").c_str());
+  b.AddFile(d.File("a/Readme.txt").c_str(), 1);
+  try {
+    b.AddFile(d.File("b/README.TXT").c_str(), 1);
+    ADD_FAILURE() << "duplicate accepted";
+  } catch (EFSBUILDERERROR e) {
+    EXPECT_EQ(EFSB_ERR_DUPLICATE, e);
+    EXPECT_STREQ("README.TXT", CEFSBuilder::ErrorFileName);
+  }
+  EXPECT_EQ(1u, b.GetEntryCount());
+  EXPECT_EQ(2u, b.GetTotal());  // a refused duplicate still counts in the total
+
+  std::string missing = d.File("missing.txt");
+  try {
+    b.AddFile(missing.c_str(), 1);
+    ADD_FAILURE() << "missing source accepted";
+  } catch (EFSBUILDERERROR e) {
+    EXPECT_EQ(EFSB_ERR_NOT_FOUND, e);
+    EXPECT_EQ(missing, CEFSBuilder::ErrorFileName);
+  }
+  // a source that goes away before the build: the output does not survive
+  Write(d.File("gone.txt"), "x");
+  b.AddFile(d.File("gone.txt").c_str(), 0);
+  unlink(d.File("gone.txt").c_str());
+  try {
+    b.Build(d.File("setup.exe").c_str(), nullptr, InstallerSignature);
+    ADD_FAILURE() << "build without its source succeeded";
+  } catch (EFSBUILDERERROR e) {
+    EXPECT_EQ(EFSB_ERR_NOT_FOUND, e);
+    EXPECT_EQ(d.File("gone.txt"), CEFSBuilder::ErrorFileName);
+  }
+  EXPECT_FALSE(Exists(d.File("setup.exe")));
+}
+
+TEST(EFSBuilder, ProgressRisesToAHundredAndACancelLeavesNoOutput) {
+  Dir d;
+  Write(d.File("stub.exe"), Bytes(100, 'S'));
+  Write(d.File("big.bin"), Bytes(100000, 'x'));
+  CEFSBuilder b;
+  b.SetStubFile(d.File("stub.exe").c_str());
+  b.AddFile(d.File("big.bin").c_str(), 1);
+  Progress all(0);
+  ASSERT_EQ(1, b.Build(d.File("setup.exe").c_str(), &all, InstallerSignature));
+  ASSERT_FALSE(all.seen.empty());
+  EXPECT_EQ(100 * 100 / 100100, all.seen.front());
+  EXPECT_EQ(100, all.seen.back());
+  for (size_t i = 1; i < all.seen.size(); ++i) EXPECT_LE(all.seen[i - 1], all.seen[i]);
+
+  for (int at : {1, 2}) {
+    Progress cancel(at);
+    EXPECT_EQ(0, b.Build(d.File("cancelled.exe").c_str(), &cancel, InstallerSignature)) << at;
+    EXPECT_FALSE(Exists(d.File("cancelled.exe"))) << at;
+  }
+}
+
+Bytes RandomBytes(size_t n, unsigned seed) {
+  std::mt19937 g(seed);
+  Bytes b(n, '\0');
+  for (char& c : b) c = (char)g();
+  return b;
+}
+
+Bytes Compressible(size_t n) {
+  Bytes b;
+  while (b.size() < n) b += "line " + std::to_string(b.size() % 977) + " of a text that repeats\n";
+  return b.substr(0, n);
+}
+
+TEST(EntryCodec, RoundTripsEverySizeAroundTheBufferEdges) {
+  Dir d;
+  Write(d.File("stub.exe"), Bytes(512, 'S'));
+  CEFSBuilder b;
+  b.SetStubFile(d.File("stub.exe").c_str());
+  std::vector<std::pair<std::string, Bytes>> sources;
+  for (size_t n : {0, 1, 32767, 32768, 32769, 65536, 5 << 20}) {
+    sources.push_back({"r" + std::to_string(n) + ".bin", RandomBytes(n, (unsigned)n)});
+    sources.push_back({"t" + std::to_string(n) + ".txt", Compressible(n)});
+  }
+  int i = 0;
+  for (auto& s : sources) {
+    Write(d.File(s.first), s.second);
+    b.AddFile(d.File(s.first).c_str(), (i++ / 2) % 2);  // both kinds, compressed and stored
+  }
+  ASSERT_EQ(1, b.Build(d.File("setup.exe").c_str(), nullptr, InstallerSignature));
+  Bytes file = Read(d.File("setup.exe"));
+  Parsed p = ParseFile(file);
+  ASSERT_EQ(EFS_PARSE_OK, p.result);
+  ASSERT_EQ(sources.size(), p.entries.size());
+  for (const EfsEntry& e : p.entries) {
+    const Bytes* want = nullptr;
+    for (auto& s : sources)
+      if (s.first == e.Name) want = &s.second;
+    ASSERT_TRUE(want) << e.Name;
+    Bytes got;
+    ASSERT_EQ(EFS_DECODE_OK, Decode(file, e, &got)) << e.Name;
+    EXPECT_TRUE(got == *want) << e.Name << ": " << got.size() << " bytes back of " << want->size();
+    if (e.Compressed) EXPECT_EQ(Bytes("\x78\x9C", 2), file.substr(e.DataOffset, 2)) << e.Name;
+    else EXPECT_EQ(want->size(), e.StoredSize) << e.Name;
+  }
+}
+
+TEST(EntryCodec, ReportsCorruptionInsteadOfReturningWrongBytes) {
+  Dir d;
+  Write(d.File("stub.exe"), "S");
+  Write(d.File("data.txt"), Compressible(200000));
+  Write(d.File("raw.bin"), RandomBytes(1000, 7));
+  CEFSBuilder b;
+  b.SetStubFile(d.File("stub.exe").c_str());
+  b.AddFile(d.File("data.txt").c_str(), 1);
+  b.AddFile(d.File("raw.bin").c_str(), 0);
+  ASSERT_EQ(1, b.Build(d.File("setup.exe").c_str(), nullptr, InstallerSignature));
+  Bytes file = Read(d.File("setup.exe"));
+  Parsed p = ParseFile(file);
+  ASSERT_EQ(EFS_PARSE_OK, p.result);
+  const EfsEntry& text = p.entries[0];
+  const EfsEntry& raw = p.entries[1];
+
+  Bytes got;
+  Bytes flipped = file;
+  flipped[raw.DataOffset + 500] ^= 0x01;
+  EXPECT_EQ(EFS_DECODE_CRC_MISMATCH, Decode(flipped, raw, &got));
+
+  // a flipped byte in the deflate data: zlib or the crc notices
+  for (uint32_t at : {text.DataOffset + 2, text.DataOffset + text.StoredSize / 2,
+                      text.DataOffset + text.StoredSize - 2}) {
+    flipped = file;
+    flipped[at] ^= 0x40;
+    EfsDecodeResult r = Decode(flipped, text, &got);
+    EXPECT_TRUE(r == EFS_DECODE_INFLATE_ERROR || r == EFS_DECODE_CRC_MISMATCH) << at << " gave " << r;
+  }
+  // a stream cut short ends in an error, never in success
+  EfsEntry cut = text;
+  cut.StoredSize = text.StoredSize / 2;
+  EXPECT_EQ(EFS_DECODE_INFLATE_ERROR, Decode(file, cut, &got));
+  // stored bytes after the end of the stream are ignored
+  Bytes padded = file.substr(0, text.DataOffset + text.StoredSize) + "garbage";
+  EfsEntry longer = text;
+  longer.StoredSize += 7;
+  EXPECT_EQ(EFS_DECODE_OK, Decode(padded, longer, &got));
+  EXPECT_EQ(Compressible(200000), got);
+}
+
+TEST(EntryCodec, ProgressThrottleReportsFirstThenOncePerInterval) {
+  CEfsProgressThrottle t(500);
+  EXPECT_TRUE(t.Due(0));  // the first is always due, even at clock 0
+  t.Mark(0);
+  EXPECT_FALSE(t.Due(499));
+  EXPECT_TRUE(t.Due(500));
+  t.Mark(1000);
+  EXPECT_FALSE(t.Due(1499));
+  EXPECT_TRUE(t.Due(1500));
+}
+
+}  // namespace
