@@ -17,6 +17,7 @@ set(QS_WIN_SOURCES
   driver/SetupFileKind.cpp
   driver/SetupState.cpp
   driver/Startup.cpp
+  engine/FileSystem.cpp
   engine/SystemLibrary.cpp
   uninstall/UninstallLogger.cpp
 )

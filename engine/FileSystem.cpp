@@ -1,0 +1,163 @@
+#include "engine/FileSystem.h"
+
+#include <windows.h>
+#include <string.h>
+
+#include "uninstall/UninstallLogger.h"
+
+// Working copies are 260 bytes, room for a trailing backslash.
+enum { kMaxPathLength = 258 };
+
+static int Fits(const char* path) {
+  return path && *path && strlen(path) <= kMaxPathLength;
+}
+
+// Next backslash at or after p, skipping the trail bytes of double-byte
+// characters; NULL when there is none.
+static char* NextBackslash(char* p) {
+  while (*p) {
+    if (*p == '\\') return p;
+    p += (IsDBCSLeadByte((BYTE)*p) && p[1]) ? 2 : 1;
+  }
+  return NULL;
+}
+
+static char* LastBackslash(char* p) {
+  char* last = NULL;
+  for (char* q = NextBackslash(p); q; q = NextBackslash(q + 1)) last = q;
+  return last;
+}
+
+static int EndsWithBackslash(char* p) {
+  char* last = LastBackslash(p);
+  return last && last[1] == '\0';
+}
+
+static void AppendBackslash(char* p) {
+  if (!EndsWithBackslash(p)) strcat(p, "\\");
+}
+
+static int RootExists(char* root) {
+  AppendBackslash(root);
+  return GetDriveTypeA(root) != DRIVE_NO_ROOT_DIR;
+}
+
+// The backslash that ends the root: "C:\" -> its backslash, "\\server\share\"
+// -> the one after the share. NULL when the path has no complete root.
+static char* RootEnd(char* path) {
+  if (path[0] == '\\' && path[1] == '\\') {
+    char* server = NextBackslash(path + 2);
+    if (!server || !server[1]) return NULL;
+    return NextBackslash(server + 1);
+  }
+  return NextBackslash(path);
+}
+
+int FileExists(const char* path) {
+  if (!Fits(path)) return 0;
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA(path, &fd);
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  FindClose(h);
+  return (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : 1;
+}
+
+int DirectoryExists(const char* path) {
+  if (!Fits(path) || strcmp(path, "\\") == 0) return 0;
+  char buf[MAX_PATH];
+  strcpy(buf, path);
+  char* rootEnd = RootEnd(buf);
+  int network = buf[0] == '\\' && buf[1] == '\\';
+  if (network && (!rootEnd || !rootEnd[1])) {
+    char* server = NextBackslash(buf + 2);
+    if (!server || !server[1]) return 0;  // "\\server" alone is no folder
+    return RootExists(buf);
+  }
+  if (!network && (!rootEnd || !rootEnd[1])) return RootExists(buf);
+  if (EndsWithBackslash(buf)) buf[strlen(buf) - 1] = '\0';
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA(buf, &fd);
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  FindClose(h);
+  return (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
+}
+
+// Creates the folders after the root, outermost first; logs each one made.
+static int CreateFolders(char* buf, char* position, CUninstallLogger* logger) {
+  for (char* next = NextBackslash(position + 1); next; next = NextBackslash(next + 1)) {
+    *next = '\0';
+    if (!DirectoryExists(buf)) {
+      if (!CreateDirectoryA(buf, NULL)) return 0;
+      if (logger) logger->LogDirectoryCreated(buf);
+    }
+    *next = '\\';
+  }
+  return 1;
+}
+
+int CreateDirectoryPathLogged(const char* path, CUninstallLogger* logger) {
+  if (!Fits(path)) return 0;
+  char buf[MAX_PATH];
+  strcpy(buf, path);
+  AppendBackslash(buf);
+  char* position = RootEnd(buf);
+  if (!position) return 0;
+  return CreateFolders(buf, position, logger);
+}
+
+int CreateDirectoryPath(const char* path) {
+  if (!Fits(path)) return 0;
+  char buf[MAX_PATH];
+  strcpy(buf, path);
+  // a drive root is only tested
+  if (buf[0] && buf[1] == ':' && (buf[2] == '\0' || (buf[2] == '\\' && buf[3] == '\0'))) {
+    buf[2] = '\0';
+    return RootExists(buf);
+  }
+  AppendBackslash(buf);
+  char* position = RootEnd(buf);
+  if (!position) return 0;
+  return CreateFolders(buf, position, NULL);
+}
+
+int CanCreateDirectoryPath(const char* path) {
+  if (!Fits(path)) return 0;
+  if (path[0] == '\\' && path[1] != '\\') return 0;  // rooted without a drive
+  char buf[MAX_PATH];
+  strcpy(buf, path);
+  AppendBackslash(buf);
+  char* position = RootEnd(buf);
+  if (!position) return 0;
+  char* next = NextBackslash(position + 1);
+  if (!next) return DirectoryExists(buf);
+  // the root itself must be there before anything is tried below it
+  char saved = position[1];
+  position[1] = '\0';
+  int rootThere = DirectoryExists(buf);
+  position[1] = saved;
+  if (!rootThere) return 0;
+
+  int result = 1, created = 0;
+  for (; next; next = NextBackslash(next + 1)) {
+    *next = '\0';
+    if (!DirectoryExists(buf)) {
+      if (!CreateDirectoryA(buf, NULL)) {
+        result = 0;
+        char* back = LastBackslash(buf);
+        if (back) *back = '\0';
+        break;
+      }
+      ++created;
+    }
+    *next = '\\';
+  }
+  if (result && EndsWithBackslash(buf)) buf[strlen(buf) - 1] = '\0';
+  // remove what the probe made, deepest first
+  while (created > 0 && RemoveDirectoryA(buf)) {
+    char* back = LastBackslash(buf);
+    if (!back) break;
+    *back = '\0';
+    --created;
+  }
+  return result;
+}
