@@ -16,6 +16,7 @@ set(QS_BUILDER_SOURCES
 set(QS_WIN_SOURCES
   driver/SetupFileKind.cpp
   driver/SetupState.cpp
+  efs/ExeFileSystem.cpp
   driver/Startup.cpp
   engine/FileSystem.cpp
   engine/SystemLibrary.cpp

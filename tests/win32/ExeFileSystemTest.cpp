@@ -1,0 +1,209 @@
+// The reader against setup files made by the builder, on real files.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <random>
+
+#include "TestSupport.h"
+#include "efs/EFSBuilder.h"
+#include "efs/ExeFileSystem.h"
+#include "uninstall/UninstallLogger.h"
+
+namespace {
+
+std::string RandomBytes(size_t n, unsigned seed) {
+  std::mt19937 g(seed);
+  std::string b(n, '\0');
+  for (char& c : b) c = (char)g();
+  return b;
+}
+
+std::string Compressible(size_t n) {
+  std::string b;
+  while (b.size() < n) b += "line " + std::to_string(b.size() % 977) + " of a text that repeats\r\n";
+  return b.substr(0, n);
+}
+
+FILETIME TimeOf(const std::string& path, int which) {
+  FILETIME t[3] = {};
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  GetFileTime(h, &t[0], &t[1], &t[2]);
+  CloseHandle(h);
+  return t[which];
+}
+
+bool SameTime(FILETIME a, FILETIME b) {
+  return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
+}
+
+// A setup file holding `files` (name -> content); odd-numbered ones stored.
+std::string BuildSetup(const TempFolder& dir, const std::vector<std::pair<std::string, std::string>>& files) {
+  WriteWholeFile(dir.File("stub.exe"), std::string(3000, 'S'));
+  CEFSBuilder b;
+  b.SetStubFile(dir.File("stub.exe").c_str());
+  CreateDirectoryA(dir.File("src").c_str(), NULL);
+  int i = 0;
+  for (auto& f : files) {
+    std::string src = dir.File(("src\\" + f.first).c_str());
+    WriteWholeFile(src, f.second);
+    b.AddFile(src.c_str(), i++ % 2 == 0);
+  }
+  std::string out = dir.File("setup.exe");
+  b.Build(out.c_str(), nullptr, InstallerSignature);
+  return out;
+}
+
+std::vector<unsigned long> g_Calls;
+int g_CancelAt;
+int Record(unsigned long done, unsigned long, const char*) {
+  g_Calls.push_back(done);
+  return (int)g_Calls.size() != g_CancelAt;
+}
+
+TEST(ExeFileSystem, ExtractsEverySizeBackWithItsTime) {
+  TempFolder dir;
+  std::vector<std::pair<std::string, std::string>> files;
+  for (size_t n : {0, 1, 32767, 32768, 32769, 65536, 5 << 20}) {
+    files.push_back({"r" + std::to_string(n) + ".bin", RandomBytes(n, (unsigned)n)});
+    files.push_back({"t" + std::to_string(n) + ".txt", Compressible(n)});
+    files.push_back({"u" + std::to_string(n) + ".txt", Compressible(n)});
+  }
+  std::string setup = BuildSetup(dir, files);
+  CExeFileSystemLogged efs;
+  efs.Open(setup.c_str());
+  ASSERT_EQ(files.size(), efs.GetCount());
+  EXPECT_EQ(3000u, efs.GetStubSize());
+  EXPECT_EQ(3000u, efs.FindEntry(efs.GetName(0))->DataOffset);
+  for (auto& f : files) {
+    std::string out = dir.File(("out\\sub\\" + f.first).c_str());
+    ASSERT_EQ(1, efs.ExtractFile(f.first.c_str(), out.c_str(), 1, NULL, 500)) << f.first;
+    // times first: reading the content moves the access time
+    FILETIME t = efs.GetEntryTime(f.first.c_str());
+    for (int which = 0; which < 3; ++which) EXPECT_TRUE(SameTime(t, TimeOf(out, which))) << f.first << which;
+    EXPECT_TRUE(ReadWholeFile(out) == f.second) << f.first;
+  }
+  EXPECT_TRUE(efs.Exists("T1.TXT"));
+}
+
+TEST(ExeFileSystem, LooksUpWithoutCaseAndRefusesWhatIsNotThere) {
+  TempFolder dir;
+  std::string setup = BuildSetup(dir, {{"Translations.ini", "[Strings]"}, {"default.qsp", "QSP40"}});
+  CExeFileSystem efs;
+  EXPECT_EQ(0u, efs.GetCount());
+  EXPECT_EQ(0, efs.Exists("default.qsp"));
+  efs.Open(setup.c_str());
+  EXPECT_EQ(1, efs.Exists("TRANSLATIONS.INI"));
+  EXPECT_EQ(0, efs.Exists("missing.txt"));
+  EXPECT_THROW(efs.GetName(-1), EFSERROR);
+  EXPECT_THROW(efs.GetName((int)efs.GetCount()), EFSERROR);
+  try {
+    efs.GetStoredSize("missing.txt");
+    ADD_FAILURE();
+  } catch (EFSERROR e) {
+    EXPECT_EQ(EFS_ERR_NOT_FOUND, e);
+  }
+  EXPECT_EQ(0, efs.ExtractFile("missing.txt", dir.File("m.txt").c_str(), 1, NULL, 500));
+  EXPECT_FALSE(PathExists(dir.File("m.txt")));
+
+  // overwrite off: an existing file stays as it was
+  WriteWholeFile(dir.File("keep.qsp"), "mine");
+  EXPECT_EQ(0, efs.ExtractFile("default.qsp", dir.File("keep.qsp").c_str(), 0, NULL, 500));
+  EXPECT_EQ("mine", ReadWholeFile(dir.File("keep.qsp")));
+
+  try {
+    efs.Open(dir.File("absent.exe").c_str());
+    ADD_FAILURE();
+  } catch (EFSERROR e) {
+    EXPECT_EQ(EFS_ERR_OPEN, e);
+  }
+  EXPECT_EQ(0u, efs.GetCount());  // a failed Open leaves the reader empty
+}
+
+TEST(ExeFileSystem, FailuresLeaveNoDestination) {
+  TempFolder dir;
+  std::string setup = BuildSetup(dir, {{"a.bin", RandomBytes(200000, 1)}, {"b.bin", RandomBytes(1000, 2)}});
+  CExeFileSystem efs;
+  efs.Open(setup.c_str());
+
+  // a corrupt stored byte: the CRC error leaves the extraction, the file does not stay
+  std::string bytes = ReadWholeFile(setup);
+  std::string corrupt = dir.File("corrupt.exe");
+  bytes[efs.FindEntry("b.bin")->DataOffset + 10] ^= 1;
+  WriteWholeFile(corrupt, bytes);
+  CExeFileSystem bad;
+  bad.Open(corrupt.c_str());
+  try {
+    bad.ExtractFile("b.bin", dir.File("b.out").c_str(), 1, NULL, 500);
+    ADD_FAILURE() << "corrupt entry extracted";
+  } catch (EFSERROR e) {
+    EXPECT_EQ(EFS_ERR_CRC, e);
+  }
+  EXPECT_FALSE(PathExists(dir.File("b.out")));
+
+  // cancel at the first report
+  g_Calls.clear();
+  g_CancelAt = 1;
+  EXPECT_EQ(0, efs.ExtractFile("a.bin", dir.File("a.out").c_str(), 1, Record, 500));
+  EXPECT_FALSE(PathExists(dir.File("a.out")));
+
+  // one chunk: one report with everything done; an empty entry: one report of 0
+  g_Calls.clear();
+  g_CancelAt = 0;
+  ASSERT_EQ(1, efs.ExtractFile("b.bin", dir.File("b.out").c_str(), 1, Record, 500));
+  EXPECT_EQ(std::vector<unsigned long>{1000}, g_Calls);
+
+  // the container shrinks after Open: a short read, no destination
+  std::string shrunk = dir.File("shrunk.exe");
+  WriteWholeFile(shrunk, ReadWholeFile(setup));
+  CExeFileSystem later;
+  later.Open(shrunk.c_str());
+  WriteWholeFile(shrunk, ReadWholeFile(setup).substr(0, 4000));
+  EXPECT_EQ(0, later.ExtractFile("a.bin", dir.File("s.out").c_str(), 1, NULL, 500));
+  EXPECT_FALSE(PathExists(dir.File("s.out")));
+}
+
+TEST(ExeFileSystem, TamperedDirectoriesAreRefusedAndLeaveTheReaderEmpty) {
+  TempFolder dir;
+  std::string setup = BuildSetup(dir, {{"a.txt", "aaaa"}, {"b.txt", "bbbb"}});
+  std::string good = ReadWholeFile(setup);
+  size_t dirStart = good.size() - (24 + 2 * (24 + 6));
+  struct Case { const char* what; size_t at; uint32_t value; } cases[] = {
+      {"descending offsets", dirStart + 30, 0},
+      {"offset past the data", dirStart + 30, 0x7FFFFFFF},
+      {"name length past the records", dirStart + 20, 1000},
+      {"count beyond the directory", good.size() - 24, 1000},
+      {"directory larger than the file", good.size() - 20, 0x10000000},
+  };
+  for (const Case& c : cases) {
+    std::string bytes = good;
+    for (int i = 0; i < 4; ++i) bytes[c.at + i] = (char)(c.value >> (8 * i));
+    std::string path = dir.File("tampered.exe");
+    WriteWholeFile(path, bytes);
+    CExeFileSystem efs;
+    try {
+      efs.Open(path.c_str());
+      ADD_FAILURE() << c.what << " accepted";
+    } catch (EFSERROR e) {
+      EXPECT_EQ(EFS_ERR_IO, e) << c.what;
+    }
+    EXPECT_EQ(0u, efs.GetCount()) << c.what;
+  }
+}
+
+TEST(ExeFileSystem, LoggedExtractionRecordsFoldersThenTheFile) {
+  TempFolder dir;
+  std::string setup = BuildSetup(dir, {{"readme.txt", "hello"}});
+  CExeFileSystemLogged efs;
+  efs.Open(setup.c_str());
+  CUninstallLogger log;
+  ASSERT_EQ(1, log.CreateTempLog());
+  std::string dest = dir.File("App\\Docs\\readme.txt");
+  ASSERT_EQ(1, efs.ExtractFileLogged("readme.txt", dest.c_str(), 1, NULL, 500, &log));
+  EXPECT_EQ(0, efs.ExtractFileLogged("nothere.txt", dir.File("App\\x.txt").c_str(), 1, NULL, 500, &log));
+  log.CopyLogTo(dir.File("log").c_str());
+  EXPECT_EQ("DirectoryCreated=" + dir.File("App") + "\nDirectoryCreated=" + dir.File("App\\Docs") +
+                "\nFileCreated=" + dest + "\n",
+            ReadWholeFile(dir.File("log")));
+}
+
+}  // namespace
