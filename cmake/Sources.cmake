@@ -9,6 +9,7 @@ set(QS_CORE_SOURCES
 # The builder: portable too, but only the authoring side links it.
 set(QS_BUILDER_SOURCES
   efs/EFSBuilder.cpp
+  efs/EntryEncode.cpp
   efs/PortableFile.cpp
 )
 

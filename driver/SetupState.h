@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 
+#include "efs/ExeFileSystem.h"
 #include "uninstall/UninstallLogger.h"
 
 // Thrown by value inside the installer path, caught only by the entry point.
@@ -23,5 +24,6 @@ extern volatile int CancelRequested;
 
 // The shared objects, constructed before WinMain in the order they are
 // defined in SetupState.cpp and destroyed in reverse after it returns.
+extern CExeFileSystemLogged Efs;
 extern CUninstallLogger UninstallLog;
 }  // namespace SetupState

@@ -48,18 +48,19 @@ std::string RunToErrorBox(const std::string& exe, DWORD* exitCode,
   return text;
 }
 
-TEST(Startup, ModesNotYetBuiltRefuseVisiblyAndLeaveNoTemporaryLog) {
+TEST(Startup, EveryModeFailsVisiblyAndLeavesNoTemporaryLog) {
   TempFolder folder;
   struct Case { const char* name; std::string tail; const char* text; } cases[] = {
       {"bare.exe", "", "Split installations are not available in this build of Quillset."},
       {"uninstall.exe", Sig(UninstallerSignature), "Uninstalling is not available in this build of Quillset."},
-      {"setup.exe", EmptyContainer(), "Installing is not available in this build of Quillset."},
+      // an installer without a single entry has no script to run
+      {"setup.exe", EmptyContainer(), "Failed to copy default.qsp to the temp directory."},
   };
   for (const Case& c : cases) {
     std::vector<std::string> before = TempFilesMatching("UNI*.tmp"), during;
     DWORD code = 0;
     EXPECT_EQ(c.text, RunToErrorBox(MakeSetupFile(folder, c.name, c.tail), &code, &during)) << c.name;
-    EXPECT_NE(0u, code) << c.name << ": a refusal must not look like success";
+    EXPECT_NE(0u, code) << c.name << ": a failure must not look like success";
     // the run had a log of its own while it ran, and took it away at exit
     EXPECT_EQ(before.size() + 1, during.size()) << c.name;
     std::vector<std::string> after = TempFilesMatching("UNI*.tmp");

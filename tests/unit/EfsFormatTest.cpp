@@ -35,6 +35,7 @@ TEST(EfsFormat, TrailerAndRecordAreLittleEndianAtTheirOffsets) {
   EfsDecodeTrailer(b, &back);
   EXPECT_EQ(t.Count, back.Count);
   EXPECT_EQ(t.DirectorySize, back.DirectorySize);
+  EXPECT_EQ(0, memcmp(InstallerSignature, back.Signature, 16));
 
   EFSDIRENTRY e = {0x11223344, 1, 0xCAFEBABE, 0x55667788, 0x01D00000, 9};
   unsigned char r[24];
@@ -72,15 +73,19 @@ struct Image {
 struct Rec {
   uint32_t offset;
   std::string name;
-  uint32_t nameLength;  // 0: name size + 1
+  uint32_t nameLength = 0;  // 0: name size + 1
+  uint32_t compressed = 1;
 };
 
 Image MakeImage(uint32_t stubAndData, const std::vector<Rec>& recs) {
   Image im;
   im.file.assign(stubAndData, 0xAA);
   Bytes dir;
+  uint32_t n = 0;
   for (const Rec& r : recs) {
-    EFSDIRENTRY e = {r.offset, 1, 0x1234, 7, 8, r.nameLength ? r.nameLength : (uint32_t)r.name.size() + 1};
+    EFSDIRENTRY e = {r.offset, r.compressed, 0x1234 + n, 7 + n, 8 + n,
+                     r.nameLength ? r.nameLength : (uint32_t)r.name.size() + 1};
+    ++n;
     unsigned char fixed[24];
     EfsEncodeDirEntry(e, fixed);
     dir.insert(dir.end(), fixed, fixed + 24);
@@ -98,20 +103,25 @@ Image MakeImage(uint32_t stubAndData, const std::vector<Rec>& recs) {
   return im;
 }
 
+struct Parsed {
+  EfsEntry entry;
+  std::string name;  // copied: the directory buffer goes away
+};
+
 // Parses from a heap copy of exactly the directory, so that ASan sees any
 // read past it.
 EfsParseResult Parse(const Image& im, uint32_t count, uint32_t dirSize,
-                     std::vector<EfsEntry>* out = nullptr) {
+                     std::vector<Parsed>* out = nullptr) {
   uint32_t available = dirSize <= im.file.size() ? dirSize : (uint32_t)im.file.size();
   unsigned char* dir = new unsigned char[available ? available : 1];
   memcpy(dir, im.file.data() + im.file.size() - available, available);
-  std::vector<EfsEntry> entries(count < 1000 ? count : 1000);
-  // a size beyond the file must be refused before anything is read
+  // a count beyond what the size can hold must be refused before any entry is touched
+  std::vector<EfsEntry> entries(count <= EfsMaxEntries(dirSize) ? count : 0);
   EfsParseResult r = EfsParseDirectory(dir, dirSize, count, im.file.size(),
-                                       count <= entries.size() ? entries.data() : nullptr);
+                                       entries.empty() ? nullptr : entries.data());
   if (out && r == EFS_PARSE_OK) {
-    *out = entries;
-    for (EfsEntry& e : *out) e.Name = nullptr;  // the buffer goes away
+    out->clear();
+    for (const EfsEntry& e : entries) out->push_back({e, std::string(e.Name)});
   }
   delete[] dir;
   return r;
@@ -119,53 +129,85 @@ EfsParseResult Parse(const Image& im, uint32_t count, uint32_t dirSize,
 
 TEST(EfsFormat, ParsesEntriesAndDerivesStoredSizes) {
   // stub 100 bytes, data 100..160: A 10 bytes, b empty (equal offsets), c 50 to D
-  Image im = MakeImage(160, {{100, "A.txt", 0}, {110, "b.txt", 0}, {110, "c.txt", 0}});
-  std::vector<EfsEntry> e;
+  Image im = MakeImage(160, {{100, "A.txt"}, {110, "b.txt", 0, 0}, {110, "c.txt", 0, 7}});
+  std::vector<Parsed> e;
   ASSERT_EQ(EFS_PARSE_OK, Parse(im, im.count, im.dirSize, &e));
   ASSERT_EQ(3u, e.size());
-  EXPECT_EQ(10u, e[0].StoredSize);
-  EXPECT_EQ(0u, e[1].StoredSize);
-  EXPECT_EQ(50u, e[2].StoredSize);
-  EXPECT_EQ(1u, e[0].Compressed);
-  EXPECT_EQ(0x1234u, e[0].Crc);
-  EXPECT_EQ(6u, e[0].NameLength);
+  EXPECT_EQ("A.txt", e[0].name);
+  EXPECT_EQ("b.txt", e[1].name);
+  EXPECT_EQ("c.txt", e[2].name);
+  EXPECT_EQ(100u, e[0].entry.DataOffset);  // the stub size
+  EXPECT_EQ(10u, e[0].entry.StoredSize);
+  EXPECT_EQ(0u, e[1].entry.StoredSize);
+  EXPECT_EQ(50u, e[2].entry.StoredSize);
+  EXPECT_EQ(1u, e[0].entry.Compressed);
+  EXPECT_EQ(0u, e[1].entry.Compressed);
+  EXPECT_EQ(1u, e[2].entry.Compressed);  // any nonzero value means compressed
+  EXPECT_EQ(0x1235u, e[1].entry.Crc);
+  EXPECT_EQ(9u, e[2].entry.TimeLow);
+  EXPECT_EQ(10u, e[2].entry.TimeHigh);
+  EXPECT_EQ(6u, e[0].entry.NameLength);
   EXPECT_EQ(24u + 3 * (24 + 6), im.dirSize);
 
+  // the longest name there is: 255 bytes and its NUL
+  Image longest = MakeImage(160, {{100, std::string(255, 'n')}});
+  ASSERT_EQ(EFS_PARSE_OK, Parse(longest, 1, longest.dirSize, &e));
+  EXPECT_EQ(60u, e[0].entry.StoredSize);
+  EXPECT_EQ(256u, e[0].entry.NameLength);
+
+  // no entries: the trailer alone behind the stub
   Image empty = MakeImage(100, {});
   EXPECT_EQ(EFS_PARSE_OK, Parse(empty, 0, 24));
+  // an offset exactly at D is an empty last entry
+  Image atEnd = MakeImage(160, {{100, "A"}, {160, "b"}});
+  ASSERT_EQ(EFS_PARSE_OK, Parse(atEnd, 2, atEnd.dirSize, &e));
+  EXPECT_EQ(60u, e[0].entry.StoredSize);
+  EXPECT_EQ(0u, e[1].entry.StoredSize);
 }
 
 TEST(EfsFormat, RefusesDirectoriesThatDoNotHoldTogether) {
   // 45-byte records: room for a third record's count but not its bytes
-  Image good = MakeImage(160, {{100, "A-long-name-here.txt", 0}, {110, "b-long-name-here.txt", 0}});
-  EXPECT_EQ(EFS_PARSE_OK, Parse(good, 2, good.dirSize));
-  // more records than the bytes hold
-  EXPECT_EQ(EFS_PARSE_OVERRUN, Parse(good, 3, good.dirSize));
-  // a count no directory of this size could hold
-  EXPECT_EQ(EFS_PARSE_TOO_MANY, Parse(good, 0xFFFFFFFFu, good.dirSize));
-  // the fixed part of the second record cut off
+  Image good = MakeImage(160, {{100, "A-long-name-here.txt"}, {110, "b-long-name-here.txt"}});
+  ASSERT_EQ(EFS_PARSE_OK, Parse(good, 2, good.dirSize));
+  // the second record cut to 15 bytes: its fixed part does not fit
   Image cut = good;
   cut.file.erase(cut.file.end() - 24 - 30, cut.file.end() - 24);
-  EXPECT_EQ(EFS_PARSE_OVERRUN, Parse(cut, 2, good.dirSize - 30));
-  // sizes that cannot be
-  EXPECT_EQ(EFS_PARSE_BAD_SIZE, Parse(good, 0, 23));
-  EXPECT_EQ(EFS_PARSE_BAD_SIZE, Parse(good, 0, (uint32_t)good.file.size() + 1));
 
-  EXPECT_EQ(EFS_PARSE_DESCENDING, Parse(MakeImage(160, {{110, "A", 0}, {100, "b", 0}}), 2, 24 + 2 * 26));
-  EXPECT_EQ(EFS_PARSE_OUTSIDE_DATA, Parse(MakeImage(160, {{100, "A", 0}, {161, "b", 0}}), 2, 24 + 2 * 26));
-  // an offset exactly at D is an empty last entry
-  EXPECT_EQ(EFS_PARSE_OK, Parse(MakeImage(160, {{100, "A", 0}, {160, "b", 0}}), 2, 24 + 2 * 26));
-
-  // a name length that runs into the trailer
-  Image longName = MakeImage(160, {{100, "A.txt", 200}});
-  EXPECT_EQ(EFS_PARSE_OVERRUN, Parse(longName, 1, longName.dirSize));
-  // a name without its NUL at the stated end, or with one inside
-  Image unterminated = MakeImage(160, {{100, "A.txt", 5}, {110, "x", 0}});
-  EXPECT_EQ(EFS_PARSE_BAD_NAME, Parse(unterminated, 1, unterminated.dirSize));
-  Image embedded = MakeImage(160, {{100, std::string("A\0B", 3), 0}});
-  EXPECT_EQ(EFS_PARSE_BAD_NAME, Parse(embedded, 1, embedded.dirSize));
-  Image nameless = MakeImage(160, {{100, "", 0}});
-  EXPECT_EQ(EFS_PARSE_BAD_NAME, Parse(nameless, 1, nameless.dirSize));
+  const uint32_t kOwn = 0xFFFFFFFFu;
+  struct Case {
+    const char* what;
+    Image image;
+    uint32_t count;
+    uint32_t dirSize;  // kOwn: the image's own
+    EfsParseResult want;
+  } cases[] = {
+      {"more records than the bytes hold", good, 3, kOwn, EFS_PARSE_OVERRUN},
+      {"a count no directory of this size holds", good, 0xFFFFFFFFu, kOwn, EFS_PARSE_TOO_MANY},
+      {"a count just past the bound", good, EfsMaxEntries(good.dirSize) + 1, kOwn, EFS_PARSE_TOO_MANY},
+      {"second fixed part cut off", cut, 2, good.dirSize - 30, EFS_PARSE_OVERRUN},
+      {"directory smaller than the trailer", good, 0, 23, EFS_PARSE_BAD_SIZE},
+      {"directory of nothing", good, 0, 0, EFS_PARSE_BAD_SIZE},
+      {"directory larger than the file", good, 0, (uint32_t)good.file.size() + 1, EFS_PARSE_BAD_SIZE},
+      {"offsets going down", MakeImage(160, {{110, "A"}, {100, "b"}}), 2, kOwn, EFS_PARSE_DESCENDING},
+      {"offset past the data area", MakeImage(160, {{100, "A"}, {161, "b"}}), 2, kOwn,
+       EFS_PARSE_OUTSIDE_DATA},
+      {"first offset past the data area", MakeImage(160, {{0xFFFFFFF0u, "A"}}), 1, kOwn,
+       EFS_PARSE_OUTSIDE_DATA},
+      {"name length into the trailer", MakeImage(160, {{100, "A.txt", 200}}), 1, kOwn,
+       EFS_PARSE_OVERRUN},
+      {"name length near 4 GiB", MakeImage(160, {{100, "A.txt", 0xFFFFFFFFu}}), 1, kOwn,
+       EFS_PARSE_OVERRUN},
+      // the stated length ends on the last letter; the NUL lies outside it
+      {"name not NUL-terminated", MakeImage(160, {{100, "A.txt", 5}, {110, "x"}}), 1, kOwn,
+       EFS_PARSE_BAD_NAME},
+      {"NUL inside the name", MakeImage(160, {{100, std::string("A\0B", 3)}}), 1, kOwn,
+       EFS_PARSE_BAD_NAME},
+      {"empty name", MakeImage(160, {{100, ""}}), 1, kOwn, EFS_PARSE_BAD_NAME},
+      {"name longer than 255 bytes", MakeImage(160, {{100, std::string(256, 'n')}}), 1, kOwn,
+       EFS_PARSE_BAD_NAME},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(c.want, Parse(c.image, c.count, c.dirSize == kOwn ? c.image.dirSize : c.dirSize)) << c.what;
 }
 
 TEST(EfsFormat, MaxEntriesBoundsTheAllocation) {

@@ -18,6 +18,10 @@ TEST(SetupFileKind, ClassifiesByTheLastSixteenBytes) {
       // the signature must end the file
       {"early.exe", Sig(InstallerSignature) + "x", FILEKIND_NONE},
       {"bare16.exe", Sig(InstallerSignature), FILEKIND_INSTALLER},
+      {"bare16u.exe", Sig(UninstallerSignature), FILEKIND_UNINSTALLER},
+      // the first twelve bytes alone are no signature
+      {"half.exe", std::string(100, 'M') + Sig(InstallerSignature).substr(0, 12) + std::string(4, '\0'),
+       FILEKIND_NONE},
       {"short.exe", std::string(15, 'M'), FILEKIND_UNREADABLE},
       {"empty.exe", std::string(), FILEKIND_UNREADABLE},
   };

@@ -65,10 +65,12 @@ TEST(StubImage, IsAStaticPe32GuiProgramImportingOnlySystemDlls) {
                                          "shlwapi.dll", "msvcrt.dll", "comctl32.dll"};
   std::vector<std::string> imported;
   for (;; at += 20) {
+    ASSERT_LE(at + 20, pe.bytes.size()) << "import directory runs off the file";
     uint32_t nameRva = U32(pe.bytes, at + 12);
     if (!nameRva) break;
     size_t name = pe.Offset(nameRva);
     ASSERT_NE(0u, name);
+    ASSERT_LT(name, pe.bytes.size());
     std::string dll = pe.bytes.c_str() + name;
     std::transform(dll.begin(), dll.end(), dll.begin(), ::tolower);
     imported.push_back(dll);

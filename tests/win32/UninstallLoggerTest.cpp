@@ -28,18 +28,23 @@ TEST(UninstallLogger, WritesOneLfTerminatedLinePerChange) {
   EXPECT_EQ(1, log.LogDllRegistered("C:\\App\\ext.dll"));
   // a line feed in a value would forge a record of its own
   EXPECT_EQ(0, log.LogFileCreated("C:\\evil\nDllRegistered=C:\\x.dll"));
-
-  std::string copy = dir.File("Uninstall.log");
-  WriteWholeFile(copy, "old content that must be replaced");
-  ASSERT_EQ(1, log.CopyLogTo(copy.c_str()));  // while the log is open
-  EXPECT_EQ(
+  EXPECT_EQ(0, log.LogIniFileEntryAdded("C:\\a.ini", "s", "k\nFileCreated=C:\\y"));
+  const char* want =
       "DirectoryCreated=C:\\Program Files\\Example App\n"
       "FileCreated=C:\\Program Files\\Example App\\readme.txt\n"
       "IniFileEntryAdded=C:\\App\\app.ini,Settings,Key,with,commas\n"
       "SysRegSectionAdded=HKEY_LOCAL_MACHINE/Software/Example App\n"
-      "DllRegistered=C:\\App\\ext.dll\n",
-      ReadWholeFile(copy));
+      "DllRegistered=C:\\App\\ext.dll\n";
+  EXPECT_EQ(want, ReadWholeFile(log.GetLogPath()));  // the open log itself
+
+  std::string copy = dir.File("Uninstall.log");
+  WriteWholeFile(copy, "old content that must be replaced");
+  ASSERT_EQ(1, log.CopyLogTo(copy.c_str()));  // while the log is open
+  EXPECT_EQ(want, ReadWholeFile(copy));
   EXPECT_EQ(std::string::npos, ReadWholeFile(copy).find('\r'));
+  // the log stays open and usable after the copy
+  EXPECT_EQ(1, log.LogFileCreated("C:\\App\\late.txt"));
+  EXPECT_EQ(std::string(want) + "FileCreated=C:\\App\\late.txt\n", ReadWholeFile(log.GetLogPath()));
 }
 
 TEST(UninstallLogger, WritesNothingWithoutAnOpenLog) {
@@ -54,6 +59,23 @@ TEST(UninstallLogger, WritesNothingWithoutAnOpenLog) {
 
   ASSERT_EQ(1, log.CreateTempLog());
   std::string path = log.GetLogPath();
+  std::vector<std::string> added = NewTempLogs(before);
+  ASSERT_EQ(1u, added.size());
+  // UNI, up to four hex digits, .tmp, in the temporary directory
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  EXPECT_EQ(std::string(temp) + added[0], path);
+  EXPECT_EQ("", ReadWholeFile(path));
+  std::string digits = added[0].substr(3, added[0].size() - 7);
+  EXPECT_TRUE(digits.size() >= 1 && digits.size() <= 4 &&
+              digits.find_first_not_of("0123456789ABCDEFabcdef") == std::string::npos)
+      << added[0];
+  EXPECT_EQ(".tmp", added[0].substr(added[0].size() - 4));
+
+  // a second temporary log replaces the first
+  ASSERT_EQ(1, log.CreateTempLog());
+  EXPECT_FALSE(PathExists(path));
+  path = log.GetLogPath();
   EXPECT_EQ(1u, NewTempLogs(before).size());
   log.Close();
   EXPECT_FALSE(PathExists(path));  // a temporary log goes with Close
@@ -82,20 +104,47 @@ TEST(UninstallLogger, TemporaryLogsGoOpenedLogsStay) {
   EXPECT_TRUE(PathExists(kept));
 }
 
-TEST(UninstallLogger, OpenLogOfAMissingFileSaysSoAndFails) {
-  TempFolder dir;
-  CUninstallLogger log;
+// Runs OpenLog on a thread and answers the message box it must show.
+int OpenLogAnsweringTheBox(CUninstallLogger& log, const std::string& path) {
   int result = -1;
-  std::string missing = dir.File("absent.log");
-  std::thread caller([&] { result = log.OpenLog(missing.c_str()); });
+  std::thread caller([&] { result = log.OpenLog(path.c_str()); });
   Robot robot;
   robot.AttachSelf();
-  EXPECT_EQ("Failed to open uninstall log file in temporary files directory.",
-            robot.AnswerMessageBox("Error", IDOK, 10000));
+  std::string text = robot.AnswerMessageBox("Error", IDOK, 10000);
+  EXPECT_EQ("Failed to open uninstall log file in temporary files directory.", text) << path;
+  if (text.empty()) {
+    // no box came: close any that comes late so that the join cannot hang
+    for (int i = 0; i < 50 && result == -1; ++i) {
+      if (HWND box = robot.FindWindowNow("#32770", "Error")) PostMessageA(box, WM_CLOSE, 0, 0);
+      Sleep(100);
+    }
+  }
   caller.join();
-  EXPECT_EQ(0, result);
-  EXPECT_STREQ("", log.GetLogPath());
-  EXPECT_EQ(0, log.LogFileCreated("C:\\a.txt"));
+  return result;
+}
+
+TEST(UninstallLogger, OpenLogOfAMissingOrLockedFileSaysSoAndFails) {
+  TempFolder dir;
+  std::string missing = dir.File("absent.log");
+  std::string locked = dir.File("locked.log");
+  WriteWholeFile(locked, "FileCreated=C:\\x\n");
+  HANDLE holder = CreateFileA(locked.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+
+  std::vector<std::string> before = TempFilesMatching("UNI*.tmp");
+  for (const std::string& path : {missing, locked}) {
+    CUninstallLogger log;
+    ASSERT_EQ(1, log.CreateTempLog());
+    std::string temp = log.GetLogPath();
+    EXPECT_EQ(0, OpenLogAnsweringTheBox(log, path));
+    EXPECT_STREQ("", log.GetLogPath());
+    EXPECT_FALSE(PathExists(temp));  // the temporary log is gone all the same
+    EXPECT_EQ(0, log.LogFileCreated("C:\\a.txt"));
+  }
+  CloseHandle(holder);
+  EXPECT_FALSE(PathExists(missing));
+  EXPECT_EQ("FileCreated=C:\\x\n", ReadWholeFile(locked));
+  EXPECT_TRUE(NewTempLogs(before).empty());
 }
 
 }  // namespace
