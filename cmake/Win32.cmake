@@ -71,7 +71,11 @@ configure_file(tests/TestPaths.h.in ${CMAKE_BINARY_DIR}/generated/TestPaths.h @O
 enable_testing()
 add_test(NAME wine.session.start COMMAND ${CMAKE_SOURCE_DIR}/tools/wine-session start ${QS_WINEPREFIX})
 add_test(NAME wine.session.stop COMMAND ${CMAKE_SOURCE_DIR}/tools/wine-session stop ${QS_WINEPREFIX})
-set_tests_properties(wine.session.start PROPERTIES FIXTURES_SETUP wine)
+add_test(NAME wine.smalldrive.start COMMAND ${CMAKE_SOURCE_DIR}/tools/small-drive start ${QS_WINEPREFIX})
+add_test(NAME wine.smalldrive.stop COMMAND ${CMAKE_SOURCE_DIR}/tools/small-drive stop ${QS_WINEPREFIX})
+set_tests_properties(wine.smalldrive.start PROPERTIES FIXTURES_SETUP wine FIXTURES_REQUIRED wineprefix)
+set_tests_properties(wine.smalldrive.stop PROPERTIES FIXTURES_CLEANUP wine)
+set_tests_properties(wine.session.start PROPERTIES FIXTURES_SETUP "wine;wineprefix")
 set_tests_properties(wine.session.stop PROPERTIES FIXTURES_CLEANUP wine)
 
 # A GoogleTest program that runs under Wine inside the session.

@@ -207,3 +207,23 @@ TEST(ExeFileSystem, LoggedExtractionRecordsFoldersThenTheFile) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ExeFileSystem, AFullDiskIsToldApartAndLeavesNoPartialFile) {
+  if (GetDriveTypeA("Q:\\") == DRIVE_NO_ROOT_DIR)
+    GTEST_SKIP() << "no small drive Q: (mounting a tmpfs was not allowed)";
+  TempFolder dir;
+  std::string setup = BuildSetup(dir, {{"big.bin", RandomBytes(1 << 20, 9)}, {"huge.bin", RandomBytes(1 << 20, 8)}});
+  CExeFileSystem efs;
+  efs.Open(setup.c_str());
+  for (const char* name : {"big.bin", "huge.bin"}) {  // compressed and stored
+    std::string dest = std::string("Q:\\") + name;
+    SetLastError(0);
+    EXPECT_EQ(0, efs.ExtractFile(name, dest.c_str(), 1, NULL, 500)) << name;
+    EXPECT_EQ((DWORD)ERROR_DISK_FULL, GetLastError()) << name;
+    EXPECT_FALSE(PathExists(dest)) << name;
+  }
+}
+
+}  // namespace
