@@ -227,3 +227,24 @@ TEST(ExeFileSystem, AFullDiskIsToldApartAndLeavesNoPartialFile) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ExeFileSystem, AnEmptyStoredEntryReportsOnceAndComesOutEmptyWithItsTime) {
+  TempFolder dir;
+  // the second file is stored uncompressed
+  std::string setup = BuildSetup(dir, {{"a.txt", "x"}, {"empty.txt", ""}});
+  CExeFileSystem efs;
+  efs.Open(setup.c_str());
+  ASSERT_EQ(0, efs.IsCompressed("empty.txt"));
+  g_Calls.clear();
+  g_CancelAt = 0;
+  std::string out = dir.File("empty.out");
+  ASSERT_EQ(1, efs.ExtractFile("empty.txt", out.c_str(), 1, Record, 500));
+  EXPECT_EQ(std::vector<unsigned long>{0}, g_Calls);
+  EXPECT_TRUE(SameTime(efs.GetEntryTime("empty.txt"), TimeOf(out, 2)));
+  EXPECT_EQ("", ReadWholeFile(out));
+  EXPECT_TRUE(PathExists(out));
+}
+
+}  // namespace
