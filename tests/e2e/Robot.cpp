@@ -4,28 +4,29 @@
 #include <stdio.h>
 
 Robot::~Robot() {
-  if (m_Process) {
-    DWORD code;
-    if (GetExitCodeProcess(m_Process, &code) && code == STILL_ACTIVE) {
-      TerminateProcess(m_Process, 99);
-      WaitForSingleObject(m_Process, 5000);
-    }
-    CloseHandle(m_Process);
-  }
+  Kill();
+  if (m_Process) CloseHandle(m_Process);
 }
 
-bool Robot::Start(const std::string& commandLine) {
+bool Robot::Start(const std::string& commandLine, const char* workDir) {
   STARTUPINFOA si;
   memset(&si, 0, sizeof si);
   si.cb = sizeof si;
   PROCESS_INFORMATION pi;
   std::vector<char> line(commandLine.begin(), commandLine.end());
   line.push_back('\0');
-  if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) return false;
+  if (!CreateProcessA(NULL, line.data(), NULL, NULL, FALSE, 0, NULL, workDir, &si, &pi))
+    return false;
   CloseHandle(pi.hThread);
+  if (m_Process) CloseHandle(m_Process);
   m_Process = pi.hProcess;
   m_Pid = pi.dwProcessId;
   return true;
+}
+
+bool Robot::Running() const {
+  if (!m_Process) return m_Pid != 0;
+  return WaitForSingleObject(m_Process, 0) == WAIT_TIMEOUT;
 }
 
 bool Robot::WaitForExit(DWORD timeoutMs, DWORD* exitCode) {
@@ -35,6 +36,13 @@ bool Robot::WaitForExit(DWORD timeoutMs, DWORD* exitCode) {
   }
   if (exitCode) GetExitCodeProcess(m_Process, exitCode);
   return true;
+}
+
+void Robot::Kill() {
+  if (m_Process && Running()) {
+    TerminateProcess(m_Process, 99);
+    WaitForSingleObject(m_Process, 5000);
+  }
 }
 
 namespace {
@@ -57,27 +65,48 @@ BOOL CALLBACK CollectChild(HWND w, LPARAM p) {
   return TRUE;
 }
 
-std::string ClassOf(HWND w) {
-  char cls[128] = "";
-  GetClassNameA(w, cls, sizeof cls);
-  return cls;
+std::string WithoutAmpersands(const std::string& s) {
+  std::string plain;
+  for (char ch : s)
+    if (ch != '&') plain += ch;
+  return plain;
+}
+
+bool Pressable(HWND button) {
+  return button && IsWindowVisible(button) && IsWindowEnabled(button);
+}
+
+void Click(HWND button) {
+  // Posted: a press that opens a modal box must not block the test.
+  PostMessageA(button, BM_CLICK, 0, 0);
 }
 }  // namespace
 
 std::vector<HWND> Robot::TopLevelWindows(bool visibleOnly) const {
   std::vector<HWND> out;
   Collect c = {m_Pid, visibleOnly, &out};
-  EnumWindows(CollectTop, (LPARAM)&c);
+  if (m_Pid) EnumWindows(CollectTop, (LPARAM)&c);
   return out;
 }
 
 HWND Robot::FindWindowNow(const char* className, const char* caption) const {
   for (HWND w : TopLevelWindows(true)) {
-    if (className && ClassOf(w) != className) continue;
+    if (className && Class(w) != className) continue;
     if (caption && Text(w) != caption) continue;
     return w;
   }
   return NULL;
+}
+
+bool Robot::WaitUntil(const std::function<bool()>& done, DWORD timeoutMs, const char* what) {
+  DWORD start = GetTickCount();
+  for (;;) {
+    if (done()) return true;
+    if (GetTickCount() - start >= timeoutMs) break;
+    Sleep(25);
+  }
+  ADD_FAILURE() << what << ": not within " << timeoutMs << " ms\n" << WindowTree();
+  return false;
 }
 
 HWND Robot::WaitForWindow(const char* className, const char* caption, DWORD timeoutMs) {
@@ -85,8 +114,16 @@ HWND Robot::WaitForWindow(const char* className, const char* caption, DWORD time
   for (;;) {
     HWND w = FindWindowNow(className, caption);
     if (w) return w;
+    if (!Running()) {
+      DWORD code = 0;
+      GetExitCodeProcess(m_Process, &code);
+      ADD_FAILURE() << "program ended (exit code " << code << ") without a window of class "
+                    << (className ? className : "(any)") << " captioned "
+                    << (caption ? caption : "(any)");
+      return NULL;
+    }
     if (GetTickCount() - start >= timeoutMs) break;
-    Sleep(50);
+    Sleep(25);
   }
   ADD_FAILURE() << "no window of class " << (className ? className : "(any)") << " captioned "
                 << (caption ? caption : "(any)") << " within " << timeoutMs << " ms\n"
@@ -96,8 +133,16 @@ HWND Robot::WaitForWindow(const char* className, const char* caption, DWORD time
 
 std::string Robot::Text(HWND window) {
   char text[4096] = "";
-  SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, NULL);
+  if (window)
+    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 2000,
+                        NULL);
   return text;
+}
+
+std::string Robot::Class(HWND window) {
+  char cls[128] = "";
+  if (window) GetClassNameA(window, cls, sizeof cls);
+  return cls;
 }
 
 std::vector<RobotControl> Robot::Controls(HWND dialog) {
@@ -105,52 +150,65 @@ std::vector<RobotControl> Robot::Controls(HWND dialog) {
   EnumChildWindows(dialog, CollectChild, (LPARAM)&children);
   std::vector<RobotControl> out;
   for (HWND w : children) {
-    RobotControl c = {w, GetDlgCtrlID(w), ClassOf(w), Text(w), IsWindowVisible(w) != 0,
+    RobotControl c = {w, GetDlgCtrlID(w), Class(w), Text(w), IsWindowVisible(w) != 0,
                       IsWindowEnabled(w) != 0};
     out.push_back(c);
   }
   return out;
 }
 
+bool Robot::SetItemText(HWND dialog, int id, const char* text) {
+  HWND item = GetDlgItem(dialog, id);
+  DWORD_PTR ok = 0;
+  return item && SendMessageTimeoutA(item, WM_SETTEXT, 0, (LPARAM)text, SMTO_ABORTIFHUNG, 2000,
+                                     &ok) && ok;
+}
+
 bool Robot::Press(HWND dialog, int id) {
   HWND button = GetDlgItem(dialog, id);
-  if (!button) return false;
-  // Posted: a press that opens a modal box must not block the test.
-  PostMessageA(button, BM_CLICK, 0, 0);
+  if (!Pressable(button)) return false;
+  Click(button);
   return true;
 }
 
 bool Robot::PressText(HWND dialog, const char* text) {
   for (const RobotControl& c : Controls(dialog)) {
-    std::string plain;
-    for (char ch : c.Text)
-      if (ch != '&') plain += ch;
-    if (c.Class == "Button" && plain == text) {
-      PostMessageA(c.Window, BM_CLICK, 0, 0);
+    if (c.Class == "Button" && WithoutAmpersands(c.Text) == text && Pressable(c.Window)) {
+      Click(c.Window);
       return true;
     }
   }
   return false;
 }
 
+RobotMessageBox Robot::WaitForMessageBox(const char* caption, DWORD timeoutMs) {
+  RobotMessageBox box = {WaitForWindow("#32770", caption, timeoutMs), "", "", {}};
+  if (!box.Window) return box;
+  box.Caption = Text(box.Window);
+  box.Text = ItemText(box.Window, 0xFFFF);
+  for (const RobotControl& c : Controls(box.Window))
+    if (c.Class == "Button" && c.Visible) box.Buttons.push_back(WithoutAmpersands(c.Text));
+  return box;
+}
+
 std::string Robot::AnswerMessageBox(const char* caption, int answer, DWORD timeoutMs) {
-  HWND box = WaitForWindow("#32770", caption, timeoutMs);
-  if (!box) return std::string();
-  std::string text = Text(GetDlgItem(box, 0xFFFF));
-  if (!Press(box, answer)) ADD_FAILURE() << "message box has no button " << answer << "\n" << WindowTree();
-  return text;
+  RobotMessageBox box = WaitForMessageBox(caption, timeoutMs);
+  if (!box.Window) return std::string();
+  if (!Press(box.Window, answer))
+    ADD_FAILURE() << "message box has no button " << answer << "\n" << WindowTree();
+  return box.Text;
 }
 
 std::string Robot::WindowTree() const {
   std::string out = "window tree of process " + std::to_string(m_Pid) + ":\n";
   for (HWND w : TopLevelWindows(false)) {
     char line[512];
-    snprintf(line, sizeof line, "  [%p] %s \"%s\"%s\n", (void*)w, ClassOf(w).c_str(),
+    snprintf(line, sizeof line, "  [%p] %s \"%s\"%s\n", (void*)w, Class(w).c_str(),
              Text(w).c_str(), IsWindowVisible(w) ? "" : " (hidden)");
     out += line;
     for (const RobotControl& c : Controls(w)) {
-      snprintf(line, sizeof line, "    id %d %s \"%s\"%s%s\n", c.Id, c.Class.c_str(), c.Text.c_str(),
-               c.Visible ? "" : " (hidden)", c.Enabled ? "" : " (disabled)");
+      snprintf(line, sizeof line, "    id %d %s \"%s\"%s%s\n", c.Id, c.Class.c_str(),
+               c.Text.c_str(), c.Visible ? "" : " (hidden)", c.Enabled ? "" : " (disabled)");
       out += line;
     }
   }

@@ -1,9 +1,11 @@
 // Drives programs through their windows as a user would: waits for windows,
-// reads dialogs and message boxes, presses buttons. Every wait has a timeout
-// that fails the current test and prints the process's window tree.
+// reads dialogs and message boxes, types into edits, presses buttons. Every
+// wait has a timeout that fails the current test and prints the process's
+// window tree.
 #pragma once
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,35 +18,62 @@ struct RobotControl {
   bool Enabled;
 };
 
+// A message box (class "#32770") as the user sees it.
+struct RobotMessageBox {
+  HWND Window;
+  std::string Caption;
+  std::string Text;                  // the static with id 0xFFFF
+  std::vector<std::string> Buttons;  // visible button texts, without '&'
+};
+
 class Robot {
  public:
   Robot() : m_Process(NULL), m_Pid(0) {}
   ~Robot();  // ends a program still running
+  Robot(const Robot&) = delete;
+  Robot& operator=(const Robot&) = delete;
 
   // Watches this process's own windows (for tests of in-process code).
   void AttachSelf() { m_Pid = GetCurrentProcessId(); }
-  // Starts commandLine (program path first); false when it cannot start.
-  bool Start(const std::string& commandLine);
+  // Starts commandLine (program path first, quoted as needed) in workDir
+  // (null: this process's); false when it cannot start.
+  bool Start(const std::string& commandLine, const char* workDir = NULL);
   DWORD Pid() const { return m_Pid; }
-  // Waits for the program to end; false on timeout. Stores the exit code.
+  // True while the started program runs.
+  bool Running() const;
+  // Waits for the program to end; false (and a failure) on timeout. Stores
+  // the exit code.
   bool WaitForExit(DWORD timeoutMs, DWORD* exitCode);
+  // Ends the program at once, if it still runs.
+  void Kill();
 
   // Visible top-level window of the program matching class and/or caption
-  // (null matches anything); NULL after a timeout, which fails the test.
+  // (null matches anything); NULL after a timeout or when the program ends
+  // first, which fails the test.
   HWND WaitForWindow(const char* className, const char* caption, DWORD timeoutMs);
-  // Like WaitForWindow, without failing: NULL when there is none now.
+  // Like WaitForWindow, without waiting or failing.
   HWND FindWindowNow(const char* className, const char* caption) const;
   std::vector<HWND> TopLevelWindows(bool visibleOnly) const;
+  // Polls until done() holds; false (and a failure naming `what`) on timeout.
+  bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs, const char* what);
 
   static std::vector<RobotControl> Controls(HWND dialog);
   static std::string Text(HWND window);
-  // Presses the button with this id; false when there is none.
+  static std::string Class(HWND window);
+  // Text of the dialog's control with this id ("" when there is none).
+  static std::string ItemText(HWND dialog, int id) { return Text(GetDlgItem(dialog, id)); }
+  // Replaces the text of an edit (or any control) as typing would.
+  static bool SetItemText(HWND dialog, int id, const char* text);
+  // Presses the visible, enabled button with this id; false when there is none.
   static bool Press(HWND dialog, int id);
-  // Presses the first button whose text (without '&') is `text`.
+  // Presses the first visible, enabled button whose text (without '&') is `text`.
   static bool PressText(HWND dialog, const char* text);
 
-  // A message box (class "#32770") with this caption: its text, after which
-  // the button with id `answer` is pressed. Empty text after a timeout.
+  // Waits for a message box with this caption (null: any) and reads it.
+  // Window is NULL after a timeout.
+  RobotMessageBox WaitForMessageBox(const char* caption, DWORD timeoutMs);
+  // Reads a message box with this caption, then presses the button with id
+  // `answer`. Returns its text; empty after a timeout.
   std::string AnswerMessageBox(const char* caption, int answer, DWORD timeoutMs);
 
   std::string WindowTree() const;

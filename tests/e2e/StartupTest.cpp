@@ -13,90 +13,163 @@
 
 namespace {
 
+const DWORD kWindowTimeout = 20000;
+const DWORD kExitTimeout = 20000;
+
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
 // A copy of the setup program with `tail` appended, in folder.
 std::string MakeSetupFile(const TempFolder& folder, const char* name, const std::string& tail) {
+  std::string stub = ReadWholeFile(QS_STUB_PATH);
+  EXPECT_FALSE(stub.empty()) << QS_STUB_PATH;
   std::string path = folder.File(name);
-  WriteWholeFile(path, ReadWholeFile(QS_STUB_PATH) + tail);
+  WriteWholeFile(path, stub + tail);
   return path;
 }
 
-std::string Sig(const unsigned char* s) { return std::string((const char*)s, 16); }
+std::string Sig(const unsigned char* s) { return std::string((const char*)s, EFS_SIGNATURE_SIZE); }
 
+// A container with no entries: just its trailer.
 std::string EmptyContainer() {
-  unsigned char t[24];
-  EFSTRAILER trailer = {0, 24, {0}};
-  memcpy(trailer.Signature, InstallerSignature, 16);
+  unsigned char t[EFS_TRAILER_SIZE];
+  EFSTRAILER trailer = {0, EFS_TRAILER_SIZE, {0}};
+  memcpy(trailer.Signature, InstallerSignature, EFS_SIGNATURE_SIZE);
   EfsEncodeTrailer(trailer, t);
-  return std::string((const char*)t, 24);
+  return std::string((const char*)t, EFS_TRAILER_SIZE);
 }
 
-// Runs the program to its error box; returns the box's text and exit code.
-std::string RunToErrorBox(const std::string& exe, DWORD* exitCode,
-                          std::vector<std::string>* logsWhileOpen = nullptr) {
+std::vector<std::string> SortedTempLogs() {
+  std::vector<std::string> names = TempFilesMatching("UNI*.tmp");
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+struct ErrorRun {
+  RobotMessageBox Box;
+  DWORD ExitCode = 0;
+  bool Ended = false;
+  std::vector<std::string> LogsWhileOpen;  // UNI*.tmp while the box was up
+};
+
+// Starts the program, reads its "Error" box, presses OK and waits for the end.
+ErrorRun RunToErrorBox(const std::string& exe) {
+  ErrorRun run;
   Robot robot;
   if (!robot.Start(Quoted(exe))) {
     ADD_FAILURE() << "cannot start " << exe;
-    return std::string();
+    return run;
   }
-  HWND box = robot.WaitForWindow("#32770", "Error", 20000);
-  if (!box) return std::string();
-  if (logsWhileOpen) *logsWhileOpen = TempFilesMatching("UNI*.tmp");
-  std::string text = robot.AnswerMessageBox("Error", IDOK, 5000);
-  robot.WaitForExit(20000, exitCode);
-  return text;
-}
-
-TEST(Startup, EveryModeFailsVisiblyAndLeavesNoTemporaryLog) {
-  TempFolder folder;
-  struct Case { const char* name; std::string tail; const char* text; } cases[] = {
-      {"bare.exe", "", "Split installations are not available in this build of Quillset."},
-      {"uninstall.exe", Sig(UninstallerSignature), "Uninstalling is not available in this build of Quillset."},
-      // an installer without a single entry has no script to run
-      {"setup.exe", EmptyContainer(), "Failed to copy default.qsp to the temp directory."},
-  };
-  for (const Case& c : cases) {
-    std::vector<std::string> before = TempFilesMatching("UNI*.tmp"), during;
-    DWORD code = 0;
-    EXPECT_EQ(c.text, RunToErrorBox(MakeSetupFile(folder, c.name, c.tail), &code, &during)) << c.name;
-    EXPECT_NE(0u, code) << c.name << ": a failure must not look like success";
-    // the run had a log of its own while it ran, and took it away at exit
-    EXPECT_EQ(before.size() + 1, during.size()) << c.name;
-    std::vector<std::string> after = TempFilesMatching("UNI*.tmp");
-    std::sort(before.begin(), before.end());
-    std::sort(after.begin(), after.end());
-    EXPECT_EQ(before, after) << c.name;
-  }
+  run.Box = robot.WaitForMessageBox("Error", kWindowTimeout);
+  if (!run.Box.Window) return run;
+  run.LogsWhileOpen = SortedTempLogs();
+  EXPECT_TRUE(Robot::Press(run.Box.Window, IDOK)) << robot.WindowTree();
+  // a second box would keep it from ending
+  run.Ended = robot.WaitForExit(kExitTimeout, &run.ExitCode);
+  return run;
 }
 
 TEST(Startup, ASecondCopyEndsAtOnceWithoutAWindow) {
   HANDLE mutex = CreateMutexA(NULL, FALSE, "UnQuillsetDeployer_mutex");
   ASSERT_TRUE(mutex != NULL);
-  TempFolder folder;
-  std::string exe = MakeSetupFile(folder, "setup.exe", EmptyContainer());
-  Robot robot;
-  ASSERT_TRUE(robot.Start(Quoted(exe)));
-  bool sawWindow = false;
-  DWORD start = GetTickCount();
-  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, robot.Pid());
-  while (WaitForSingleObject(process, 20) == WAIT_TIMEOUT && GetTickCount() - start < 20000)
-    if (!robot.TopLevelWindows(true).empty()) sawWindow = true;
-  CloseHandle(process);
-  DWORD code = 1234;
-  ASSERT_TRUE(robot.WaitForExit(1000, &code));
-  EXPECT_EQ(0u, code);
-  EXPECT_FALSE(sawWindow) << robot.WindowTree();
+  ASSERT_NE((DWORD)ERROR_ALREADY_EXISTS, GetLastError()) << "a copy is running already";
+  {
+    Robot robot;
+    ASSERT_TRUE(robot.Start(Quoted(QS_STUB_PATH)));
+    bool sawWindow = false;
+    std::string seen;
+    DWORD start = GetTickCount();
+    while (robot.Running() && GetTickCount() - start < kExitTimeout) {
+      if (!sawWindow && !robot.TopLevelWindows(true).empty()) {
+        sawWindow = true;
+        seen = robot.WindowTree();
+      }
+      Sleep(5);
+    }
+    DWORD code = 1234;
+    ASSERT_TRUE(robot.WaitForExit(1000, &code));
+    EXPECT_EQ(0u, code);
+    EXPECT_FALSE(sawWindow) << seen;
+  }
   CloseHandle(mutex);
 
-  // without the mutex the same file does start and show its message
-  DWORD again = 0;
-  EXPECT_FALSE(RunToErrorBox(exe, &again).empty());
+  // without the mutex the same program does show itself
+  ErrorRun run = RunToErrorBox(QS_STUB_PATH);
+  EXPECT_TRUE(run.Box.Window != NULL);
+  EXPECT_TRUE(run.Ended);
+}
+
+TEST(Startup, EveryModeFailsVisiblyAndLeavesNoTemporaryLog) {
+  struct Case {
+    const char* name;
+    std::string tail;
+    const char* text;
+  } cases[] = {
+      {"bare.exe", "", "Split installations are not available in this build of Quillset."},
+      {"uninstall.exe", Sig(UninstallerSignature),
+       "Uninstalling is not available in this build of Quillset."},
+      // an installer without a single entry has no script to run
+      {"setup.exe", EmptyContainer(), "Failed to copy default.qsp to the temp directory."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempFolder folder;
+    std::string exe = MakeSetupFile(folder, c.name, c.tail);
+    std::vector<std::string> before = SortedTempLogs();
+    ErrorRun run = RunToErrorBox(exe);
+    if (!run.Box.Window) continue;
+    EXPECT_EQ("Error", run.Box.Caption);
+    EXPECT_EQ(c.text, run.Box.Text);
+    EXPECT_EQ(std::vector<std::string>{"OK"}, run.Box.Buttons);
+    ASSERT_TRUE(run.Ended);
+    EXPECT_NE(0u, run.ExitCode) << "a failure must not look like success";
+    // the run had a log of its own while it ran, and took it away at exit
+    std::vector<std::string> fresh;
+    std::set_difference(run.LogsWhileOpen.begin(), run.LogsWhileOpen.end(), before.begin(),
+                        before.end(), std::back_inserter(fresh));
+    EXPECT_EQ(1u, fresh.size());
+    EXPECT_EQ(before, SortedTempLogs());
+  }
 }
 
 const char* const kPlantedNames[] = {
-    "winmm", "version", "dwmapi", "uxtheme", "userenv", "cryptbase", "propsys", "apphelp",
-    "riched20", "msimg32", "oleacc", "ntmarta", "textshaping", "mpr", "netapi32", "winhttp"};
+    "winmm",    "version", "dwmapi", "uxtheme",     "userenv", "cryptbase", "propsys", "apphelp",
+    "riched20", "msimg32", "oleacc", "ntmarta",     "textshaping", "mpr",   "netapi32", "winhttp"};
+const size_t kPlantedCount = sizeof kPlantedNames / sizeof kPlantedNames[0];
+
+// Wine takes its own copy of most system DLLs even when a file of that name
+// lies beside the program; Windows takes the file. For one program, this
+// prefix is told to prefer such files for the given names, as Windows does,
+// so that a planted DLL is loaded unless the search itself keeps it out.
+class PreferPlantedDlls {
+ public:
+  PreferPlantedDlls(const std::string& program, const std::vector<std::string>& names)
+      : m_Key("Software\\Wine\\AppDefaults\\" + program), m_Names(names) {
+    HKEY key;
+    std::string path = m_Key + "\\DllOverrides";
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &key,
+                        NULL) != ERROR_SUCCESS) {
+      ADD_FAILURE() << "cannot create " << path;
+      return;
+    }
+    for (const std::string& name : m_Names)
+      RegSetValueExA(key, name.c_str(), 0, REG_SZ, (const BYTE*)"native,builtin", 15);
+    RegCloseKey(key);
+  }
+  ~PreferPlantedDlls() {
+    HKEY key;
+    std::string path = m_Key + "\\DllOverrides";
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+      for (const std::string& name : m_Names) RegDeleteValueA(key, name.c_str());
+      RegCloseKey(key);
+    }
+    RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str());
+    RegDeleteKeyA(HKEY_CURRENT_USER, m_Key.c_str());
+  }
+
+ private:
+  std::string m_Key;
+  std::vector<std::string> m_Names;
+};
 
 std::vector<std::string> Markers(const TempFolder& folder) {
   std::vector<std::string> found;
@@ -108,27 +181,48 @@ std::vector<std::string> Markers(const TempFolder& folder) {
 void Plant(const TempFolder& folder) {
   std::string dll = ReadWholeFile(QS_PLANTED_DLL);
   ASSERT_FALSE(dll.empty()) << QS_PLANTED_DLL;
-  for (const char* name : kPlantedNames) WriteWholeFile(folder.File((std::string(name) + ".dll").c_str()), dll);
+  for (const char* name : kPlantedNames)
+    WriteWholeFile(folder.File((std::string(name) + ".dll").c_str()), dll);
 }
 
 TEST(Startup, DllsPlantedBesideTheProgramAreNeverLoaded) {
-  // The control shows that this system does load planted DLLs by bare name.
-  TempFolder control;
-  Plant(control);
-  WriteWholeFile(control.File("unhardened.exe"), ReadWholeFile(QS_UNHARDENED_EXE));
-  std::string line = Quoted(control.File("unhardened.exe"));
-  for (const char* name : kPlantedNames) line += std::string(" ") + name + ".dll";
-  Robot controlRun;
-  ASSERT_TRUE(controlRun.Start(line));
-  ASSERT_TRUE(controlRun.WaitForExit(20000, nullptr));
-  std::vector<std::string> loaded = Markers(control);
-  ASSERT_FALSE(loaded.empty()) << "planted DLLs are not loaded even unprotected: the check below proves nothing";
+  const char* control = "qs-planted-control.exe";
+  const char* setup = "qs-planted-setup.exe";
+  std::vector<std::string> all(kPlantedNames, kPlantedNames + kPlantedCount);
+  // Wine's own DLLs load some of these along the default search whatever the
+  // program restricted (user32 imports version, comctl32 delay-loads
+  // uxtheme, which delay-loads msimg32); on Windows the restriction covers
+  // them. Those keep Wine's own copy for the setup program; the rest are
+  // taken from beside it if its search lets them.
+  const char* const wineOwn[] = {"version", "uxtheme", "msimg32"};
+  std::vector<std::string> forSetup;
+  for (const std::string& name : all)
+    if (std::find(std::begin(wineOwn), std::end(wineOwn), name) == std::end(wineOwn))
+      forSetup.push_back(name);
+  PreferPlantedDlls preferControl(control, all);
+  PreferPlantedDlls preferSetup(setup, forSetup);
+
+  // The control shows that a program which does not restrict its search
+  // loads every one of them from its own folder.
+  {
+    TempFolder folder;
+    Plant(folder);
+    WriteWholeFile(folder.File(control), ReadWholeFile(QS_UNHARDENED_EXE));
+    std::string line = Quoted(folder.File(control));
+    for (const char* name : kPlantedNames) line += std::string(" ") + name + ".dll";
+    Robot robot;
+    ASSERT_TRUE(robot.Start(line));
+    DWORD failed = 1234;
+    ASSERT_TRUE(robot.WaitForExit(kExitTimeout, &failed));
+    EXPECT_EQ(0u, failed) << "names the control could not load at all";
+    EXPECT_EQ(all, Markers(folder)) << "not all planted DLLs are loaded even unprotected";
+  }
 
   TempFolder folder;
   Plant(folder);
-  DWORD code = 0;
-  std::string exe = MakeSetupFile(folder, "setup.exe", Sig(UninstallerSignature));
-  EXPECT_FALSE(RunToErrorBox(exe, &code).empty());
+  ErrorRun run = RunToErrorBox(MakeSetupFile(folder, setup, Sig(UninstallerSignature)));
+  EXPECT_TRUE(run.Box.Window != NULL) << "the program did not get as far as its message";
+  EXPECT_TRUE(run.Ended);
   EXPECT_EQ(std::vector<std::string>(), Markers(folder));
 }
 

@@ -1,9 +1,11 @@
 /* Control program: asks for each DLL named on its command line by bare name,
-   without restricting the search, as an unprotected program would. */
+   without restricting the search, as an unprotected program would. Exits
+   with the number of names that could not be loaded at all. */
 #include <windows.h>
-#include <string.h>
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) LoadLibraryA(argv[i]);
-  return 0;
+  int failed = 0;
+  for (int i = 1; i < argc; ++i)
+    if (!LoadLibraryA(argv[i])) ++failed;
+  return failed;
 }
