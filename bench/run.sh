@@ -9,3 +9,11 @@ size() { stat -c %s "$1"; }
 echo "setup program size (stripped, win32 thread model): $(size "$stub") bytes ($(( $(size "$stub") / 1024 )) KiB)"
 [ -f "$posix" ] && echo "same sources, posix thread model:                 $(size "$posix") bytes"
 echo "target: under 131072 bytes; an empty NSIS installer is 92685 bytes"
+
+echo
+echo "extraction under Wine:"
+cmake --build build/win32 --target extract_bench >/dev/null
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+tools/wine-run --prefix build/win32/wineprefix build/win32/extract_bench.exe \
+  "Z:$(echo "$work" | tr / '\\')" "Z:$(pwd | tr / '\\')\\build\\win32\\quillset-stub.exe"

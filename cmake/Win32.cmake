@@ -90,5 +90,10 @@ function(qs_add_wine_test name)
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine RUN_SERIAL ON TIMEOUT 600)
 endfunction()
 
+# Figures, not tests (make bench).
+add_executable(extract_bench EXCLUDE_FROM_ALL bench/ExtractBench.cpp)
+target_link_libraries(extract_bench PRIVATE qs_win qs_builder psapi)
+target_link_options(extract_bench PRIVATE ${QS_STATIC_LINK})
+
 add_subdirectory(tests/win32)
 add_subdirectory(tests/e2e)
