@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <thread>
 
 #include "../e2e/Robot.h"
@@ -36,6 +37,12 @@ TEST(UninstallLogger, WritesOneLfTerminatedLinePerChange) {
       "SysRegSectionAdded=HKEY_LOCAL_MACHINE/Software/Example App\n"
       "DllRegistered=C:\\App\\ext.dll\n";
   EXPECT_EQ(want, ReadWholeFile(log.GetLogPath()));  // the open log itself
+  // others may read the open log but not write to it
+  HANDLE writer = CreateFileA(log.GetLogPath(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              NULL, OPEN_EXISTING, 0, NULL);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, writer);
+  EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
+  if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
 
   std::string copy = dir.File("Uninstall.log");
   WriteWholeFile(copy, "old content that must be replaced");
@@ -106,7 +113,7 @@ TEST(UninstallLogger, TemporaryLogsGoOpenedLogsStay) {
 
 // Runs OpenLog on a thread and answers the message box it must show.
 int OpenLogAnsweringTheBox(CUninstallLogger& log, const std::string& path) {
-  int result = -1;
+  std::atomic<int> result(-1);
   std::thread caller([&] { result = log.OpenLog(path.c_str()); });
   Robot robot;
   robot.AttachSelf();
