@@ -107,17 +107,12 @@ int CreateDirectoryPathLogged(const char* path, CUninstallLogger* logger) {
 
 int CreateDirectoryPath(const char* path) {
   if (!Fits(path)) return 0;
-  char buf[MAX_PATH];
-  strcpy(buf, path);
   // a drive root is only tested
-  if (buf[0] && buf[1] == ':' && (buf[2] == '\0' || (buf[2] == '\\' && buf[3] == '\0'))) {
-    buf[2] = '\0';
-    return RootExists(buf);
+  if (path[1] == ':' && (path[2] == '\0' || (path[2] == '\\' && path[3] == '\0'))) {
+    char root[4] = {path[0], ':', '\0', '\0'};
+    return RootExists(root);
   }
-  AppendBackslash(buf);
-  char* position = RootEnd(buf);
-  if (!position) return 0;
-  return CreateFolders(buf, position, NULL);
+  return CreateDirectoryPathLogged(path, NULL);
 }
 
 int CanCreateDirectoryPath(const char* path) {
