@@ -2,8 +2,11 @@
 
 # Portable core: no <windows.h>; compiled by the host compiler and by mingw.
 set(QS_CORE_SOURCES
+  common/Mbcs.cpp
+  common/SafeFormat.cpp
   efs/EfsFormat.cpp
   efs/EntryCodec.cpp
+  script/FileParser.cpp
 )
 
 # The builder: portable too, but only the authoring side links it.

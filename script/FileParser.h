@@ -1,0 +1,40 @@
+// Queries over the project script held as one text: keyed values, the
+// number of lines of a section and its raw lines. No index is kept; every
+// query searches the text afresh. Portable: no platform headers.
+#pragma once
+#include <stdint.h>
+
+class CFileParser {
+ public:
+  CFileParser();
+  virtual ~CFileParser();
+
+  // Reads the whole file; 1 when every byte arrived and it starts "QSP40".
+  // On failure the object is left empty.
+  int Load(const char* path);
+  // Takes a copy of length bytes of text instead of reading a file; the same
+  // magic check as Load. For the authoring tool and tests.
+  int LoadText(const char* text, uint32_t length);
+
+  // Buffer protocol: n = answer length + 1. No buffer: n. bufferSize >= n:
+  // copy, n. 0 < bufferSize < n: bufferSize - 1 bytes and a terminator,
+  // bufferSize. bufferSize 0: nothing written, n (GetLine: 0).
+  int32_t GetValue(const char* section, const char* key, const char* defaultValue,
+                   char* buffer, int32_t bufferSize) const;
+  int32_t GetInt(const char* section, const char* key, int32_t defaultValue) const;
+  int32_t GetLineCount(const char* section) const;
+  int32_t GetLine(const char* section, int32_t index, char* buffer, int32_t bufferSize) const;
+
+  // 1-based line number in the file of line index of section, 0 when there is
+  // none; lets the authoring tool name the line of a problem.
+  int32_t GetLineNumber(const char* section, int32_t index) const;
+
+ private:
+  CFileParser(const CFileParser&) = delete;
+  CFileParser& operator=(const CFileParser&) = delete;
+  void Release();
+  const char* FindSectionBody(const char* section) const;
+
+  uint32_t size;  // file size + 1; 0 when nothing is loaded
+  char* text;     // the file and a terminating zero, or null
+};
