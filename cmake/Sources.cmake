@@ -2,6 +2,7 @@
 
 # Portable core: no <windows.h>; compiled by the host compiler and by mingw.
 set(QS_CORE_SOURCES
+  common/LineBreaks.cpp
   common/Mbcs.cpp
   common/SafeFormat.cpp
   efs/EfsFormat.cpp
@@ -24,5 +25,6 @@ set(QS_WIN_SOURCES
   driver/Startup.cpp
   engine/FileSystem.cpp
   engine/SystemLibrary.cpp
+  script/Translations.cpp
   uninstall/UninstallLogger.cpp
 )

@@ -1,0 +1,32 @@
+// The translation table: every text the user sees after start-up, looked up
+// by a fixed key in section [Strings] of Translations.ini. A missing file,
+// section or key gives the key's own name, so there is no failure result.
+#pragma once
+#include <windows.h>
+
+class CTranslations {
+ public:
+  CTranslations();
+  virtual ~CTranslations();
+
+  // Frees any previous path; null leaves none and returns 0, otherwise the
+  // path is copied and 1 returned. The file need not exist.
+  int SetFile(const char* path);
+  // 1 when a path is set.
+  int IsLoaded() const;
+  // The text of key with every "|" made a line feed, in a new heap string of
+  // GetStringSize bytes that the caller frees; null only when memory runs
+  // out. "%s" and placeholders are left for the caller.
+  char* GetString(const char* key) const;
+  // Message box with the texts of textKey and captionKey (null: none);
+  // returns the button pressed.
+  int ShowMessage(HWND owner, const char* textKey, const char* captionKey, UINT style) const;
+
+  enum { GetStringSize = 2001 };
+
+ private:
+  char* m_Path;
+
+  CTranslations(const CTranslations&);
+  CTranslations& operator=(const CTranslations&);
+};

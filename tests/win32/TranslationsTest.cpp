@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <stdlib.h>
+#include <string>
+#include <thread>
+
+#include "../e2e/Robot.h"
+#include "TestPaths.h"
+#include "TestSupport.h"
+#include "script/Translations.h"
+
+namespace {
+
+const char kEnglishIni[] = QS_SOURCE_DIR "\\translations\\English.ini";
+
+// GetString as a std::string; fails the test on a null result.
+std::string Lookup(const CTranslations& table, const char* key) {
+  char* text = table.GetString(key);
+  EXPECT_NE(nullptr, text) << key;
+  if (!text) return std::string();
+  std::string out = text;
+  free(text);
+  return out;
+}
+
+TEST(Translations, MissingKeysSectionsAndFilesGiveTheKeyItself) {
+  TempFolder dir;
+  const std::string ini = dir.File("Translations.ini");
+  WriteWholeFile(ini, "[Other]\r\nABSENT_HERE=wrong section\r\n[Strings]\r\nPRESENT=here\r\n");
+  CTranslations table;
+  EXPECT_EQ(0, table.IsLoaded());
+  ASSERT_EQ(1, table.SetFile(ini.c_str()));
+  EXPECT_EQ(1, table.IsLoaded());
+  EXPECT_EQ("here", Lookup(table, "PRESENT"));
+  EXPECT_EQ("here", Lookup(table, "present"));  // the lookup ignores case
+  EXPECT_EQ("ABSENT_HERE", Lookup(table, "ABSENT_HERE"));
+  EXPECT_EQ("UNSPECIFIED_ERROR_OCCURED", Lookup(table, "UNSPECIFIED_ERROR_OCCURED"));
+
+  // a path that names no file still counts as set; every key is its own name
+  ASSERT_EQ(1, table.SetFile(dir.File("absent.ini").c_str()));
+  EXPECT_EQ(1, table.IsLoaded());
+  for (const char* key : {"ERROR", "INSTALL_TITLE", "DO_YOU_REALY_WANT_TO_QUIT", "PRESENT"})
+    EXPECT_EQ(key, Lookup(table, key));
+}
+
+TEST(Translations, TextsAreTrimmedCutAtTwoThousandBytesAndSplitAtBars) {
+  TempFolder dir;
+  const std::string ini = dir.File("Translations.ini");
+  std::string longText;
+  for (int i = 0; i < 2500; ++i) longText += static_cast<char>('a' + i % 26);
+  WriteWholeFile(ini, "[Strings]\r\n"
+                      "BARS=first|second||third\r\n"
+                      "BLANKS   =     text with inner  blanks    \r\n"
+                      "\r\n"
+                      "LONG=" + longText + "\r\n"
+                      "QUOTED=\"in quotes\"\r\n"
+                      "AFTER_LONG=still read\r\n");
+  CTranslations table;
+  ASSERT_EQ(1, table.SetFile(ini.c_str()));
+  EXPECT_EQ("first\nsecond\n\nthird", Lookup(table, "BARS"));
+  EXPECT_EQ("text with inner  blanks", Lookup(table, "BLANKS"));
+  EXPECT_EQ(longText.substr(0, 2000), Lookup(table, "LONG"));
+  EXPECT_EQ("in quotes", Lookup(table, "QUOTED"));
+  EXPECT_EQ("still read", Lookup(table, "AFTER_LONG"));
+  // a key given with bars is split like a text when it is its own answer
+  EXPECT_EQ("NO\nSUCH", Lookup(table, "NO|SUCH"));
+}
+
+TEST(Translations, WithoutAFileEveryKeyIsItsOwnNameAndWinIniIsNotRead) {
+  // A lookup without a file name would read win.ini; plant a [Strings] entry
+  // there to tell.
+  static const char key[] = "QS_TRANSLATIONS_TEST_KEY";
+  struct WinIniEntry {
+    WinIniEntry() { WriteProfileStringA("Strings", key, "from win.ini"); }
+    ~WinIniEntry() { WriteProfileStringA("Strings", key, NULL); }
+  } planted;
+  char check[32] = "";
+  GetProfileStringA("Strings", key, "", check, sizeof check);
+  ASSERT_STREQ("from win.ini", check);
+  CTranslations table;
+  EXPECT_EQ(key, Lookup(table, key));
+  EXPECT_EQ(0, table.SetFile(nullptr));
+  EXPECT_EQ(0, table.IsLoaded());
+
+  ASSERT_EQ(1, table.SetFile(kEnglishIni));
+  EXPECT_EQ("Error", Lookup(table, "ERROR"));
+  EXPECT_EQ(0, table.SetFile(nullptr));  // drops the file set before
+  EXPECT_EQ(0, table.IsLoaded());
+  EXPECT_EQ("ERROR", Lookup(table, "ERROR"));
+  EXPECT_EQ(key, Lookup(table, key));
+  EXPECT_EQ("A\nB", Lookup(table, "A|B"));
+  char* none = table.GetString(nullptr);
+  ASSERT_NE(nullptr, none);
+  EXPECT_STREQ("", none);
+  free(none);
+}
+
+TEST(Translations, TheBundledEnglishTableReadsAsWritten) {
+  CTranslations table;
+  ASSERT_EQ(1, table.SetFile(kEnglishIni));
+  EXPECT_EQ("Setup is not complete. Do you realy want to quit the setup now?",
+            Lookup(table, "DO_YOU_REALY_WANT_TO_QUIT"));
+  EXPECT_EQ("The program has been successfully installed.\n\n\nPress Finish to exit this installation.",
+            Lookup(table, "PROGRAM_WAS_SUCCESSFULLY_INSTALLED"));
+  EXPECT_EQ("< Back", Lookup(table, "BACK"));
+  EXPECT_EQ("Failed to write the following line to regestry:\n%s\nInstallation will be aborted.",
+            Lookup(table, "COULD_NOT_WRITE_LINE_TO_REGESTRY"));
+  EXPECT_EQ("Failed to copy embedded background WMF file to the temp directory.",
+            Lookup(table, "COPY_ENBEDDED_WMF_FAILED"));
+}
+
+// Calls ShowMessage on a thread, answers the box and returns what it showed
+// and what ShowMessage returned.
+struct ShownBox {
+  std::string Caption, Text;
+  std::vector<std::string> Buttons;
+  int Result;
+};
+
+ShownBox ShowAndAnswer(const CTranslations& table, const char* textKey, const char* captionKey,
+                       UINT style, const char* expectedCaption, int answer) {
+  std::atomic<int> result(-1);
+  std::thread caller([&] { result = table.ShowMessage(NULL, textKey, captionKey, style); });
+  Robot robot;
+  robot.AttachSelf();
+  RobotMessageBox box = robot.WaitForMessageBox(expectedCaption, 10000);
+  if (box.Window) {
+    EXPECT_TRUE(Robot::Press(box.Window, answer)) << robot.WindowTree();
+  } else {
+    // no box came: close any that comes late so that the join cannot hang
+    for (int i = 0; i < 50 && result == -1; ++i) {
+      for (HWND w : robot.TopLevelWindows(true))
+        if (Robot::Class(w) == "#32770") PostMessageA(w, WM_CLOSE, 0, 0);
+      Sleep(100);
+    }
+  }
+  caller.join();
+  return {box.Caption, box.Text, box.Buttons, result};
+}
+
+TEST(Translations, ShowMessageShowsTheTextsUnformattedAndReturnsTheButton) {
+  CTranslations table;
+  ASSERT_EQ(1, table.SetFile(kEnglishIni));
+  ShownBox box = ShowAndAnswer(table, "COULD_NOT_CREATE_SHORTCUT", "ERROR", MB_YESNO | MB_ICONERROR,
+                               "Error", IDNO);
+  EXPECT_EQ("Error", box.Caption);
+  EXPECT_EQ("The shortcut %s\nlinking to %s\ncould not be created. Installation will be aborted.",
+            box.Text);
+  EXPECT_EQ(2u, box.Buttons.size());
+  EXPECT_EQ(IDNO, box.Result);
+
+  box = ShowAndAnswer(table, "DO_YOU_REALY_WANT_TO_QUIT", "INSTALL_TITLE", MB_YESNO, "Install", IDYES);
+  EXPECT_EQ("Setup is not complete. Do you realy want to quit the setup now?", box.Text);
+  EXPECT_EQ(IDYES, box.Result);
+
+  // no text key: a box with a caption only
+  box = ShowAndAnswer(table, nullptr, "UNINSTALL_TITLE", MB_OK, "Uninstall", IDOK);
+  EXPECT_EQ("", box.Text);
+  EXPECT_EQ(IDOK, box.Result);
+
+  // a missing key shows its own name, caption included
+  table.SetFile(nullptr);
+  box = ShowAndAnswer(table, "UNSPECIFIED_ERROR_OCCURED", "ERROR", MB_OK, "ERROR", IDOK);
+  EXPECT_EQ("UNSPECIFIED_ERROR_OCCURED", box.Text);
+  EXPECT_EQ(IDOK, box.Result);
+}
+
+}  // namespace
