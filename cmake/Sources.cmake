@@ -24,6 +24,8 @@ set(QS_WIN_SOURCES
   efs/ExeFileSystem.cpp
   driver/Startup.cpp
   engine/FileSystem.cpp
+  engine/RegistryHelpers.cpp
+  script/Placeholders.cpp
   engine/SystemLibrary.cpp
   script/Translations.cpp
   uninstall/UninstallLogger.cpp

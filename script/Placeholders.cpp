@@ -1,0 +1,268 @@
+#include "script/Placeholders.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "common/Mbcs.h"
+#include "engine/RegistryHelpers.h"
+
+// Written before the install worker starts, only read afterwards. Sizes
+// include the terminator.
+static char g_MainDir[MAX_PATH];
+static char g_SourceDir[MAX_PATH - 1];
+static char g_SourceDrive[3];
+static char g_AppName[256];
+
+static int IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// Looks at the last character, not the last byte: the trail byte of a
+// double-byte character may equal "\".
+static int EndsInSeparator(const char* s) {
+  const char* last = NULL;
+  for (const char* p = s; *p; p = MbcsNext(p)) last = p;
+  return last && IsSeparator(*last);
+}
+
+// Copies path into value with a separator at its end. An empty path (not
+// expected from the callers) stores an empty value rather than a lone "\",
+// which would point at the root of the drive; a path that does not fit
+// stores nothing either, instead of a cut-off folder.
+static int StoreFolder(char* value, size_t capacity, const char* path) {
+  value[0] = '\0';
+  if (!path || !*path) return 1;
+  size_t length = strlen(path);
+  int separator = EndsInSeparator(path) ? 0 : 1;
+  if (length + separator + 1 > capacity) return 0;
+  memcpy(value, path, length);
+  if (separator) value[length++] = '\\';
+  value[length] = '\0';
+  return 1;
+}
+
+int SetMainDirPlaceholder(const char* path) {
+  return StoreFolder(g_MainDir, sizeof g_MainDir, path);
+}
+
+int SetSourceDirPlaceholder(const char* path) {
+  g_SourceDrive[0] = '\0';
+  if (!StoreFolder(g_SourceDir, sizeof g_SourceDir, path)) return 0;
+  if (g_SourceDir[0] && !MbcsIsLeadByte((unsigned char)g_SourceDir[0]) && g_SourceDir[1] == ':') {
+    g_SourceDrive[0] = g_SourceDir[0];
+    g_SourceDrive[1] = ':';
+    g_SourceDrive[2] = '\0';
+  }
+  return 1;
+}
+
+void SetAppNamePlaceholder(const char* name) {
+  size_t length = 0;
+  if (name) {
+    const char* end = name;
+    while (*end && (size_t)(MbcsNext(end) - name) < sizeof g_AppName) end = MbcsNext(end);
+    length = (size_t)(end - name);
+    memcpy(g_AppName, name, length);
+  }
+  g_AppName[length] = '\0';
+}
+
+void ResetPlaceholdersForTest() {
+  g_MainDir[0] = g_SourceDir[0] = g_SourceDrive[0] = g_AppName[0] = '\0';
+}
+
+int GetSpecialFolderPath(int folder, char* buffer) {
+  if (!buffer) return 0;
+  buffer[0] = '\0';
+  LPITEMIDLIST list = NULL;
+  int located = SUCCEEDED(SHGetSpecialFolderLocation(NULL, folder, &list)) && list;
+  int converted = located && SHGetPathFromIDListA(list, buffer) && buffer[0];
+  if (list) {
+    IMalloc* allocator = NULL;
+    if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator) {
+      allocator->Free(list);
+      allocator->Release();
+    }
+  }
+  if (!converted) buffer[0] = '\0';
+  return converted ? 1 : 0;
+}
+
+namespace {
+
+// The growing result of one expansion. It remembers where its last character
+// starts so the separator rule never reads a trail byte as "\".
+class ExpandedText {
+ public:
+  ExpandedText() : m_Data(NULL), m_Length(0), m_Capacity(0), m_Last((size_t)-1) {}
+  ~ExpandedText() { free(m_Data); }
+
+  int Reserve(size_t capacity) {
+    if (capacity <= m_Capacity) return 1;
+    char* grown = (char*)realloc(m_Data, capacity);
+    if (!grown) return 0;
+    m_Data = grown;
+    m_Capacity = capacity;
+    return 1;
+  }
+
+  // bytes is whole characters: pieces of the text cut at a "%", or values.
+  int Append(const char* bytes, size_t count) {
+    if (m_Length + count + 1 > m_Capacity) {
+      size_t wanted = m_Capacity ? m_Capacity : 16;
+      while (wanted < m_Length + count + 1) wanted *= 2;
+      if (!Reserve(wanted)) return 0;
+    }
+    for (const char* p = bytes; p < bytes + count; p = MbcsNext(p))
+      m_Last = m_Length + (size_t)(p - bytes);
+    memcpy(m_Data + m_Length, bytes, count);
+    m_Length += count;
+    m_Data[m_Length] = '\0';
+    return 1;
+  }
+
+  int Append(const char* s) { return Append(s, strlen(s)); }
+
+  // The separator rule: a "\" unless the result already ends in a separator.
+  // An empty result gets one too, so an empty %SOURCEDRIVE% at the start of
+  // a text reads as the root of the current drive.
+  int AppendSeparator() {
+    if (m_Last != (size_t)-1 && IsSeparator(m_Data[m_Last])) return 1;
+    return Append("\\", 1);
+  }
+
+  char* Release() {
+    char* data = m_Data;
+    m_Data = NULL;
+    return data;
+  }
+
+ private:
+  char* m_Data;
+  size_t m_Length;
+  size_t m_Capacity;
+  size_t m_Last;
+};
+
+enum TokenKind {
+  kPercent,
+  kProgramFiles,
+  kWindows,
+  kMainDir,
+  kPrograms,
+  kStartup,
+  kSystem,
+  kDesktop,
+  kMyDocuments,
+  kTemp,
+  kSourceDir,
+  kSourceDrive,
+  kAppName,
+};
+
+struct Token {
+  const char* text;
+  size_t length;
+  TokenKind kind;
+  int separator;
+};
+
+#define QS_TOKEN(text, kind, separator) {text, sizeof text - 1, kind, separator}
+
+// Tried in this order; the first that matches wins.
+const Token kTokens[] = {
+    QS_TOKEN("%%", kPercent, 0),
+    QS_TOKEN("%PROGRAMFILES%", kProgramFiles, 1),
+    QS_TOKEN("%WINDOWS%", kWindows, 1),
+    QS_TOKEN("%MAINDIR%", kMainDir, 1),
+    QS_TOKEN("%PROGRAMS%", kPrograms, 1),
+    QS_TOKEN("%STARTUP%", kStartup, 1),
+    QS_TOKEN("%SYSTEM%", kSystem, 1),
+    QS_TOKEN("%DESKTOP%", kDesktop, 1),
+    QS_TOKEN("%MYDOCUMENTS%", kMyDocuments, 1),
+    QS_TOKEN("%TEMP%", kTemp, 1),
+    QS_TOKEN("%SOURCEDIR%", kSourceDir, 1),
+    QS_TOKEN("%SOURCEDRIVE%", kSourceDrive, 1),
+    QS_TOKEN("%APPNAME%", kAppName, 0),
+};
+
+#undef QS_TOKEN
+
+const Token* MatchToken(const char* at) {
+  for (size_t i = 0; i < sizeof kTokens / sizeof kTokens[0]; ++i)
+    if (strncmp(at, kTokens[i].text, kTokens[i].length) == 0) return &kTokens[i];
+  return NULL;
+}
+
+// The system's answer fits when it is neither 0 nor the size it would need.
+int Fits(UINT length) { return length > 0 && length < MAX_PATH; }
+
+// The value of a token into folder (MAX_PATH bytes), or the stored value in
+// *value; 0 when the token cannot be resolved now.
+int ResolveToken(TokenKind kind, char* folder, const char** value) {
+  *value = folder;
+  switch (kind) {
+    case kPercent:
+      *value = "%";
+      return 1;
+    case kProgramFiles:
+      // an empty value would put the files in the root of the drive
+      if (!ReadRegistryString(HKEY_LOCAL_MACHINE, "Software/Microsoft/Windows/CurrentVersion",
+                              "ProgramFilesDir", "", folder, MAX_PATH))
+        strcpy(folder, "C:\\Program Files");
+      return 1;
+    case kWindows:
+      if (!Fits(GetWindowsDirectoryA(folder, MAX_PATH))) strcpy(folder, "C:\\Windows");
+      return 1;
+    case kMainDir:
+      *value = g_MainDir;
+      return g_MainDir[0] != '\0';
+    case kPrograms:
+      return GetSpecialFolderPath(CSIDL_PROGRAMS, folder);
+    case kStartup:
+      return GetSpecialFolderPath(CSIDL_STARTUP, folder);
+    case kSystem:
+      return Fits(GetSystemDirectoryA(folder, MAX_PATH));
+    case kDesktop:
+      return GetSpecialFolderPath(CSIDL_DESKTOPDIRECTORY, folder);
+    case kMyDocuments:
+      return GetSpecialFolderPath(CSIDL_PERSONAL, folder);
+    case kTemp:
+      return Fits(GetTempPathA(MAX_PATH, folder));
+    case kSourceDir:
+      *value = g_SourceDir;
+      return 1;
+    case kSourceDrive:
+      *value = g_SourceDrive;
+      return 1;
+    case kAppName:
+      *value = g_AppName;
+      return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+char* ExpandPlaceholders(const char* text) {
+  if (!text) return NULL;
+  ExpandedText result;
+  if (!result.Reserve(strlen(text) + 1)) return NULL;
+  const char* rest = text;
+  for (;;) {
+    const char* percent = MbcsFindChar(rest, '%');
+    if (!percent) {
+      if (!result.Append(rest)) return NULL;
+      return result.Release();
+    }
+    if (!result.Append(rest, (size_t)(percent - rest))) return NULL;
+    const Token* token = MatchToken(percent);
+    if (!token) return NULL;
+    char folder[MAX_PATH];
+    const char* value;
+    if (!ResolveToken(token->kind, folder, &value)) return NULL;
+    if (!result.Append(value)) return NULL;
+    if (token->separator && !result.AppendSeparator()) return NULL;
+    rest = percent + token->length;
+  }
+}
