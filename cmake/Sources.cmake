@@ -24,6 +24,14 @@ set(QS_WIN_SOURCES
   efs/ExeFileSystem.cpp
   driver/Startup.cpp
   engine/FileSystem.cpp
+  engine/InstallWorker.cpp
+  engine/SectionSupport.cpp
+  engine/FilesSection.cpp
+  engine/ShortcutsSection.cpp
+  engine/IniFilesSection.cpp
+  engine/RegistrySection.cpp
+  engine/RegisterDllsSection.cpp
+  engine/ExecuteSection.cpp
   engine/RegistryHelpers.cpp
   script/Placeholders.cpp
   engine/SystemLibrary.cpp

@@ -11,7 +11,7 @@ target_link_libraries(qs_core PUBLIC z)
 add_library(qs_builder STATIC ${QS_BUILDER_SOURCES})
 target_link_libraries(qs_builder PUBLIC qs_core)
 add_library(qs_win STATIC ${QS_WIN_SOURCES})
-target_link_libraries(qs_win PUBLIC qs_core ole32 advapi32 shell32)
+target_link_libraries(qs_win PUBLIC qs_core ole32 uuid advapi32 shell32)
 
 # The setup program: GUI subsystem, statically linked, stripped.
 function(qs_add_stub name)

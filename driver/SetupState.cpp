@@ -12,8 +12,9 @@ int ShowEulaPage;
 volatile int CancelRequested;
 
 // One translation unit fixes the construction order of the shared objects:
-// the reader, the translation table, the log, the project script. The table
-// and the script join here as they are built.
+// the reader, the translation table, the log, the project script.
 CExeFileSystemLogged Efs;
+CTranslations Translations;
 CUninstallLogger UninstallLog;
+CFileParser Project;
 }  // namespace SetupState

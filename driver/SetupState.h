@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include "efs/ExeFileSystem.h"
+#include "script/FileParser.h"
+#include "script/Translations.h"
 #include "uninstall/UninstallLogger.h"
 
 // Thrown by value inside the installer path, caught only by the entry point.
@@ -25,5 +27,7 @@ extern volatile int CancelRequested;
 // The shared objects, constructed before WinMain in the order they are
 // defined in SetupState.cpp and destroyed in reverse after it returns.
 extern CExeFileSystemLogged Efs;
+extern CTranslations Translations;
 extern CUninstallLogger UninstallLog;
+extern CFileParser Project;
 }  // namespace SetupState

@@ -1,11 +1,15 @@
 #include "driver/Startup.h"
 
 #include <objbase.h>
+#include <stdlib.h>
 #include <string.h>
 
+#include "common/Mbcs.h"
+#include "common/SafeFormat.h"
 #include "driver/SetupFileKind.h"
 #include "driver/SetupState.h"
 #include "resources/resource.h"
+#include "script/Placeholders.h"
 
 static const char kUnspecifiedError[] =
     "An unspecified error occured. The installation will be terminated.";
@@ -52,38 +56,128 @@ static void CreateTemp(const char* tempDir, const char* prefix, char* path, cons
   }
 }
 
-static int RunInstaller(const char* tempDir) {
+// Translated from the moment the table is pointed at, English before.
+static void ShowUnspecifiedError() {
+  if (SetupState::Translations.IsLoaded())
+    SetupState::Translations.ShowMessage(NULL, "UNSPECIFIED_ERROR_OCCURED", "ERROR",
+                                         MB_OK | MB_ICONERROR);
+  else
+    ShowError(kUnspecifiedError, MB_OK | MB_ICONERROR);
+}
+
+static void ShowTranslated(const char* key) {
+  SetupState::Translations.ShowMessage(NULL, key, "ERROR", MB_OK);
+}
+
+// A value of the script as a new string (default when missing); throws when
+// memory runs out.
+static char* ReadProjectValue(const char* section, const char* key, const char* defaultValue) {
+  int32_t n = SetupState::Project.GetValue(section, key, defaultValue, NULL, 0);
+  if (n < 1) n = 1;  // present but empty
+  char* value = static_cast<char*>(malloc(n));
+  if (!value) throw QSD_FAILED;
+  value[0] = '\0';
+  SetupState::Project.GetValue(section, key, defaultValue, value, n);
+  return value;
+}
+
+// "TRUE" exactly; read into 6 bytes, so longer values never match.
+static int ReadProjectFlag(const char* section, const char* key) {
+  char value[6] = "";
+  SetupState::Project.GetValue(section, key, "FALSE", value, sizeof value);
+  return strcmp(value, "TRUE") == 0 ? 1 : 0;
+}
+
+void ReadInstallerSettings(const char* commandLine) {
+  char* name = ReadProjectValue("Global", "ApplicationName", "");
+  if (!name[0]) {
+    free(name);
+    ShowTranslated("NO_APP_NAME_DEFINED");
+    throw QSD_REPORTED;
+  }
+  SetAppNamePlaceholder(name);
+  free(name);
+
+  const char* source = FindCommandLineOption(commandLine, "-originalsourcedirlocation");
+  if (source && *source) {
+    SetSourceDirPlaceholder(source);
+  } else {
+    // drive and folder of the running file, with its final backslash
+    char folder[MAX_PATH];
+    lstrcpynA(folder, SetupState::ExePath, MAX_PATH);
+    char* slash = const_cast<char*>(MbcsFindLastChar(folder, '\\'));
+    if (slash) slash[1] = '\0';
+    SetSourceDirPlaceholder(folder);
+  }
+
+  SetupState::AllowChangeInstallDir = ReadProjectFlag("Global", "AllowChangeInstallDir");
+  SetupState::ShowEulaPage = ReadProjectFlag("Global", "ShowEULAPage");
+  SetupState::UseBackground = ReadProjectFlag("Background", "UseBackground");
+
+  // A folder that does not expand, or does not fit a path, would send the
+  // files somewhere the author never meant: stop before anything is done.
+  char* text = ReadProjectValue("Global", "DefaultDir", "C:\\");
+  char* folder = ExpandPlaceholders(text);
+  free(text);
+  if (!folder || strlen(folder) >= sizeof SetupState::InstallDir) {
+    free(folder);
+    ShowUnspecifiedError();
+    throw QSD_REPORTED;
+  }
+  strcpy(SetupState::InstallDir, folder);
+  free(folder);
+}
+
+static int RunInstaller(const char* tempDir, const char* commandLine, int showCommand) {
   char tempProject[MAX_PATH] = "";
   char tempTranslations[MAX_PATH] = "";
   int code = 0;
+  bool failed = false;
   try {
     SetupState::Efs.Open(SetupState::ExePath);
     CreateTemp(tempDir, "QSP", tempProject,
                "Failed to create temporary QSP file in temporary files directory.");
     ExtractToTemp("default.qsp", tempProject, "Failed to copy default.qsp to the temp directory.",
                   "The installation file is corrupt.\nDefault.qsp failed on CRC check.");
+    if (SetupState::Project.Load(tempProject) != 1) {
+      ShowError("Failed to load default.qsp.", MB_OK);
+      throw QSD_REPORTED;
+    }
     CreateTemp(tempDir, "TRA", tempTranslations,
                "Failed to create temporary Translations.ini file in temporary files directory.");
     ExtractToTemp("Translations.ini", tempTranslations,
                   "Failed to copy Translations.ini to the temp directory.",
                   "The installation file is corrupt.\nTranslations.ini failed on CRC check.");
-    // The script, the wizard and the install itself are not in this build.
-    code = ReportModeUnavailable("Installing is not available in this build of Quillset.");
+    if (!SetupState::Translations.SetFile(tempTranslations)) {
+      ShowError("Failed initialize translation object.", MB_OK);
+      throw QSD_REPORTED;
+    }
+    ReadInstallerSettings(commandLine);
+    (void)showCommand;
+    char* name = ExpandPlaceholders("%APPNAME%");
+    char* text = SafeFormatAlloc("Installing %s into %s is not available in this build of Quillset.",
+                                 name ? name : "", SetupState::InstallDir);
+    code = ReportModeUnavailable(text ? text : "Installing is not available in this build of Quillset.");
+    free(text);
+    free(name);
   } catch (QSD_EXCEPTION error) {
-    if (error != QSD_REPORTED) ShowError(kUnspecifiedError, MB_OK | MB_ICONERROR);
-    code = 1;
+    if (error != QSD_REPORTED) ShowUnspecifiedError();
+    failed = true;
   } catch (...) {
-    ShowError(kUnspecifiedError, MB_OK | MB_ICONERROR);
-    code = 1;
+    ShowUnspecifiedError();
+    failed = true;
   }
   if (tempProject[0]) DeleteFileA(tempProject);
   if (tempTranslations[0]) DeleteFileA(tempTranslations);
+  if (failed) {
+    // Undo whatever this run changed before it failed.
+    code = 1;
+  }
   return code;
 }
 
 // Steps after COM is up; the caller uninitialises COM on every path.
-static int RunWithCom(const char* commandLine) {
-  (void)commandLine;
+static int RunWithCom(const char* commandLine, int showCommand) {
   LoadStringA(SetupState::Instance, IDS_WINDOW_TITLE, SetupState::WindowTitle,
               sizeof SetupState::WindowTitle);
   LoadStringA(SetupState::Instance, IDS_WINDOW_CLASS, SetupState::WindowClassName,
@@ -110,7 +204,7 @@ static int RunWithCom(const char* commandLine) {
     case FILEKIND_UNINSTALLER:
       return ReportModeUnavailable("Uninstalling is not available in this build of Quillset.");
     case FILEKIND_INSTALLER:
-      return RunInstaller(tempDir);
+      return RunInstaller(tempDir, commandLine, showCommand);
     case FILEKIND_NONE:
       return ReportModeUnavailable(
           "Split installations are not available in this build of Quillset.");
@@ -121,7 +215,6 @@ static int RunWithCom(const char* commandLine) {
 }
 
 int RunSetupProgram(HINSTANCE instance, const char* commandLine, int showCommand) {
-  (void)showCommand;
   SetupState::Instance = instance;
 
   // One copy at a time: installer, uninstaller and split copies alike.
@@ -132,7 +225,7 @@ int RunSetupProgram(HINSTANCE instance, const char* commandLine, int showCommand
   }
 
   CoInitialize(NULL);
-  int code = RunWithCom(commandLine);
+  int code = RunWithCom(commandLine, showCommand);
   CoUninitialize();
   if (mutex) CloseHandle(mutex);
   return code;

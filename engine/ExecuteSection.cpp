@@ -1,0 +1,41 @@
+#include <stdlib.h>
+#include <string.h>
+
+#include "driver/SetupState.h"
+#include "engine/SectionSupport.h"
+#include "engine/Sections.h"
+#include "script/Placeholders.h"
+
+int ProcessExecuteSection() {
+  const int32_t count = SetupState::Project.GetLineCount("Execute");
+  for (int32_t i = 0; i < count; ++i) {
+    char* raw = ReadSectionLine("Execute", i);
+    if (!raw) {
+      ShowSectionError("Failed to execute file due to memory allocation error.\n"
+                       "Installation will be aborted.");
+      return 0;
+    }
+    char* commandLine = ExpandPlaceholders(raw);
+    free(raw);
+    if (!commandLine) {
+      ShowSectionError("Failed to execute file: Unable to realize QSP file placeholders.\n"
+                       "Installation will be aborted.");
+      return 0;
+    }
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+      ShowTranslatedSectionError("COULD_NOT_EXECUTE_FILE", commandLine);
+      free(commandLine);
+      return 0;
+    }
+    // One after the other; the exit code is the program's own business.
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    free(commandLine);
+  }
+  return 1;
+}

@@ -1,0 +1,62 @@
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "common/Mbcs.h"
+#include "driver/SetupState.h"
+#include "engine/InstallWorker.h"
+#include "engine/SectionSupport.h"
+#include "engine/Sections.h"
+#include "script/Placeholders.h"
+
+// The entry of a destination is its file name: drive and folders removed.
+static const char* EntryNameOf(const char* destination) {
+  const char* name = destination;
+  for (const char* p = destination; *p; p = MbcsNext(p))
+    if (*p == '\\' || *p == '/') name = p + 1;
+  return name;
+}
+
+// A line the installer cannot read (no comma, blank, no memory, an unknown
+// placeholder) ends the section with a message instead of going on silently.
+static int FailLine(char* line, char* destination) {
+  free(line);
+  free(destination);
+  SetupState::Translations.ShowMessage(NULL, "UNSPECIFIED_ERROR_OCCURED", "ERROR", MB_ICONERROR);
+  return 0;
+}
+
+int ProcessFilesSection() {
+  const int32_t count = SetupState::Project.GetLineCount("Files");
+  for (int32_t i = 0; i < count; ++i) {
+    char* line = ReadSectionLine("Files", i);
+    if (!line) return FailLine(NULL, NULL);
+    char* rest = SplitAtComma(line);
+    if (!rest) return FailLine(line, NULL);
+    char* destination = ExpandPlaceholders(SkipBlanks(rest));
+    if (!destination || !*destination) return FailLine(line, destination);
+    const char* entry = EntryNameOf(destination);
+
+    SetLastError(0);
+    if (!SetupState::Efs.ExtractFileLogged(entry, destination, 1, InstallProgressCallback, 500,
+                                           &SetupState::UninstallLog)) {
+      const DWORD error = GetLastError();
+      if (!SetupState::CancelRequested) {
+        if (error == ERROR_DISK_FULL) {
+          SetupState::Translations.ShowMessage(NULL, "DISK_IS_FULL", "ERROR", MB_ICONERROR);
+        } else {
+          char text[512];
+          snprintf(text, sizeof text,
+                   "The embedded file %s could not be found.\nInstallation will be aborted.", entry);
+          ShowSectionError(text);
+        }
+      }
+      free(line);
+      free(destination);
+      return 0;
+    }
+    AddInstalledBytes(SetupState::Efs.GetStoredSize(entry));
+    free(line);
+    free(destination);
+  }
+  return 1;
+}

@@ -1,0 +1,74 @@
+#include <stdlib.h>
+#include <string.h>
+
+#include "common/Mbcs.h"
+#include "driver/SetupState.h"
+#include "engine/FileSystem.h"
+#include "engine/SectionSupport.h"
+#include "engine/Sections.h"
+#include "script/Placeholders.h"
+
+static int Fail(char* line, const char* text) {
+  free(line);
+  ShowSectionError(text);
+  return 0;
+}
+
+static const char kPlaceholderText[] =
+    "Failed to create/modidify INI files: Unable to realize QSP file placeholders.\n"
+    "Installation will be aborted.";
+
+int ProcessIniFilesSection() {
+  const int32_t count = SetupState::Project.GetLineCount("INIFiles");
+  for (int32_t i = 0; i < count; ++i) {
+    char* raw = ReadSectionLine("INIFiles", i);
+    if (!raw)
+      return Fail(NULL,
+                  "Failed to create/modidify INI files due to memory allocation error.\n"
+                  "Installation will be aborted.");
+    char* line = ExpandPlaceholders(raw);
+    free(raw);
+    if (!line) return Fail(NULL, kPlaceholderText);
+    char* iniFile = line;
+    char* section = SplitAtComma(iniFile);
+    char* key = section ? SplitAtComma(section) : NULL;
+    char* value = key ? SplitAtComma(key) : NULL;
+    if (!value) return Fail(line, kPlaceholderText);
+    section = SkipBlanks(section);
+    key = SkipBlanks(key);
+    value = SkipBlanks(value);
+    CutAtBlank(value);
+
+    if (!FileExists(iniFile)) {
+      char folder[MAX_PATH] = "";
+      const char* slash = MbcsFindLastChar(iniFile, '\\');
+      if (slash && static_cast<size_t>(slash - iniFile) < sizeof folder) {
+        memcpy(folder, iniFile, slash - iniFile);
+        folder[slash - iniFile] = '\0';
+      }
+      if (!CreateDirectoryPathLogged(folder, &SetupState::UninstallLog)) {
+        ShowTranslatedSectionError("COULD_NOT_CREATE_INI_FILE_DIR_PATH", folder);
+        free(line);
+        return 0;
+      }
+      HANDLE file = CreateFileA(iniFile, GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, NULL);
+      if (file == INVALID_HANDLE_VALUE) {
+        ShowTranslatedSectionError("COULD_NOT_CREATE_INI_FILE", iniFile);
+        free(line);
+        return 0;
+      }
+      CloseHandle(file);
+      SetupState::UninstallLog.LogFileCreated(iniFile);
+    }
+    if (!WritePrivateProfileStringA(section, key, value, iniFile)) {
+      ShowTranslatedSectionError("COULD_NOT_WRITE_TO_INI_FILE", iniFile);
+      free(line);
+      return 0;
+    }
+    SetupState::UninstallLog.LogIniFileEntryAdded(iniFile, section, key);
+    free(line);
+  }
+  return 1;
+}

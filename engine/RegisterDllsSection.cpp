@@ -1,0 +1,49 @@
+#include <stdlib.h>
+
+#include "common/SafeFormat.h"
+#include "driver/SetupState.h"
+#include "engine/SectionSupport.h"
+#include "engine/Sections.h"
+#include "script/Placeholders.h"
+
+typedef HRESULT(STDAPICALLTYPE* RegisterServerProc)();
+
+static int Fail(const char* text, const char* path, char* toFree) {
+  const char* args[1] = {path ? path : ""};
+  char message[2048];
+  SafeFormat(message, sizeof message, text, args, 1);
+  ShowSectionError(message);
+  free(toFree);
+  return 0;
+}
+
+int ProcessRegisterDllsSection() {
+  const int32_t count = SetupState::Project.GetLineCount("RegisterDlls");
+  for (int32_t i = 0; i < count; ++i) {
+    char* raw = ReadSectionLine("RegisterDlls", i);
+    if (!raw)
+      return Fail("Failed to register dll file due to memory allocation error.\n"
+                  "Installation will be aborted.", NULL, NULL);
+    char* path = ExpandPlaceholders(raw);
+    free(raw);
+    if (!path)
+      return Fail("Failed to register dll file: Unable to realize QSP file placeholders.\n"
+                  "Installation will be aborted.", NULL, NULL);
+    // The search is limited to the system folder at start-up; the DLL's own
+    // dependencies must still come from its folder.
+    HMODULE dll = LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!dll)
+      return Fail("Failed to register dll file: The following dll file could not be loaded.\n"
+                  "%s\nInstallation will be aborted.", path, path);
+    RegisterServerProc reg =
+        reinterpret_cast<RegisterServerProc>(GetProcAddress(dll, "DllRegisterServer"));
+    const bool registered = reg && reg() == S_OK;
+    FreeLibrary(dll);
+    if (!registered)
+      return Fail("Failed to register dll file: The following dll file could not be registered.\n"
+                  "%s\nInstallation will be aborted.", path, path);
+    SetupState::UninstallLog.LogDllRegistered(path);
+    free(path);
+  }
+  return 1;
+}

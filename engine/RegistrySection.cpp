@@ -1,0 +1,83 @@
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "common/Mbcs.h"
+#include "common/SafeFormat.h"
+#include "driver/SetupState.h"
+#include "engine/RegistryHelpers.h"
+#include "engine/SectionSupport.h"
+#include "engine/Sections.h"
+#include "script/Placeholders.h"
+
+// Fixed texts of the failures before the write, by code; "%s" is the line.
+static const char* const kTexts[] = {
+    "Failed to write to regestry due to memory allocation error.\nInstallation will be aborted.",
+    "Failed to write to regestry: Unable to realize QSP file placeholders.\n"
+    "Installation will be aborted.",
+    "Failed to write to regestry: The following line in the QSP file contained no Section "
+    "information.\n%s\nInstallation will be aborted.",
+    "Failed to write to regestry: The following line in the QSP file contained no Entry "
+    "information.\n%s\nInstallation will be aborted.",
+    "Failed to write to regestry: The following line in the QSP file contained an unrecognized "
+    "key.\n%s\nInstallation will be aborted",
+};
+
+static int Fail(int code, const char* line, char* toFree1, char* toFree2) {
+  if (code == 5) {
+    ShowTranslatedSectionError("COULD_NOT_WRITE_LINE_TO_REGESTRY", line);
+  } else {
+    const char* args[1] = {line ? line : ""};
+    char text[2048];
+    SafeFormat(text, sizeof text, kTexts[code], args, 1);
+    ShowSectionError(text);
+  }
+  free(toFree1);
+  free(toFree2);
+  return 0;
+}
+
+int ProcessRegistrySection(int kind) {
+  if (kind != 0 && kind != 1) return 0;
+  const char* section = kind == 0 ? "SysRegInt" : "SysRegString";
+  const int32_t count = SetupState::Project.GetLineCount(section);
+  for (int32_t i = 0; i < count; ++i) {
+    char* raw = ReadSectionLine(section, i);
+    if (!raw) return Fail(0, NULL, NULL, NULL);
+    char* line = ExpandPlaceholders(raw);
+    free(raw);
+    if (!line) return Fail(1, NULL, NULL, NULL);
+    // The message shows the line as it stood before it was split.
+    char* shown = strdup(line);
+    if (!shown) return Fail(0, NULL, line, NULL);
+
+    char* rootSlash = const_cast<char*>(MbcsFindChar(line, '/'));
+    if (!rootSlash) return Fail(2, shown, line, shown);
+    *rootSlash = '\0';
+    char* namePart = rootSlash + 1;
+    const char* value = NULL;
+    if (char* equals = const_cast<char*>(MbcsFindChar(namePart, '='))) {
+      *equals = '\0';
+      value = SkipBlanks(equals + 1);
+    }
+    char* nameSlash = const_cast<char*>(MbcsFindLastChar(namePart, '/'));
+    if (!nameSlash) return Fail(3, shown, line, shown);
+    *nameSlash = '\0';
+    const char* keyPath = namePart;
+    const char* valueName = nameSlash + 1;
+    HKEY root = RegistryRootFromName(line);
+    if (!root) return Fail(4, shown, line, shown);
+
+    HKEY key = CreateRegistryPath(root, keyPath, KEY_ALL_ACCESS);
+    if (!key) return Fail(5, shown, line, shown);
+    RegCloseKey(key);
+    const int written =
+        kind == 0 ? WriteRegistryDword(root, keyPath, valueName,
+                                       static_cast<DWORD>(value ? ReadLeadingInteger(value) : 0))
+                  : WriteRegistryString(root, keyPath, valueName, value ? value : "");
+    if (!written) return Fail(5, shown, line, shown);
+    free(shown);
+    free(line);
+  }
+  return 1;
+}

@@ -1,0 +1,24 @@
+// What every section handler shares: reading a line, splitting fields and
+// showing its one failure message.
+#pragma once
+#include <stdint.h>
+
+// Line index of section as a new string (measure, allocate, read); null when
+// memory runs out.
+char* ReadSectionLine(const char* section, int32_t index);
+
+// The blanks at the start of a field.
+char* SkipBlanks(char* p);
+// Cuts text at its first comma (multibyte-aware) and returns what follows,
+// or null when there is no comma.
+char* SplitAtComma(char* text);
+// Cuts text at its first blank, CR or LF.
+void CutAtBlank(char* text);
+// Leading decimal integer: optional sign, digits; anything else gives 0.
+long ReadLeadingInteger(const char* text);
+
+// The handler's message box: no owner, caption the text of "ERROR", error
+// icon. The fixed English texts of allocation and syntax failures...
+void ShowSectionError(const char* text);
+// ...and the translated texts of failed actions, their "%s" filled in order.
+void ShowTranslatedSectionError(const char* key, const char* arg1, const char* arg2 = nullptr);

@@ -1,0 +1,20 @@
+// The action sections of the project script, one handler each. A handler
+// returns 1 when every line was done, 0 after a failure it has shown to the
+// user (or a cancel); it never undoes anything itself.
+#pragma once
+#include <windows.h>
+
+class CUninstallLogger;
+
+int ProcessFilesSection();
+int ProcessShortcutsSection();
+int ProcessIniFilesSection();
+// kind 0: [SysRegInt] DWORD values; kind 1: [SysRegString] string values.
+int ProcessRegistrySection(int kind);
+int ProcessRegisterDllsSection();
+int ProcessExecuteSection();
+
+// Saves a shell link; logs the file on success. Negative on failure.
+HRESULT CreateShellShortcut(const char* target, const char* shortcutFile, const char* iconFile,
+                            int iconIndex, const char* description, const char* arguments,
+                            const char* workingFolder, CUninstallLogger* logger);

@@ -1,0 +1,101 @@
+#include <objbase.h>
+#include <shlobj.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "common/Mbcs.h"
+#include "driver/SetupState.h"
+#include "engine/FileSystem.h"
+#include "engine/SectionSupport.h"
+#include "engine/Sections.h"
+#include "script/Placeholders.h"
+
+// Drive and folder of a file path, without the final backslash; empty when
+// the path names no folder.
+static void FolderOf(const char* path, char* folder, size_t size) {
+  folder[0] = '\0';
+  const char* slash = MbcsFindLastChar(path, '\\');
+  if (!slash || static_cast<size_t>(slash - path) >= size) return;
+  memcpy(folder, path, slash - path);
+  folder[slash - path] = '\0';
+}
+
+HRESULT CreateShellShortcut(const char* target, const char* shortcutFile, const char* iconFile,
+                            int iconIndex, const char* description, const char* arguments,
+                            const char* workingFolder, CUninstallLogger* logger) {
+  char folder[MAX_PATH];
+  FolderOf(shortcutFile, folder, sizeof folder);
+  if (!DirectoryExists(folder) && !CreateDirectoryPathLogged(folder, logger)) return E_FAIL;
+
+  IShellLinkA* link = NULL;
+  HRESULT hr = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
+                                reinterpret_cast<void**>(&link));
+  if (FAILED(hr)) return hr;
+  hr = link->SetPath(target);
+  if (SUCCEEDED(hr)) hr = link->SetIconLocation(iconFile, iconIndex);
+  if (SUCCEEDED(hr)) hr = link->SetDescription(description);
+  if (SUCCEEDED(hr)) hr = link->SetArguments(arguments);
+  if (SUCCEEDED(hr)) hr = link->SetWorkingDirectory(workingFolder);
+  IPersistFile* file = NULL;
+  if (SUCCEEDED(hr))
+    hr = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
+  if (SUCCEEDED(hr)) {
+    WCHAR wide[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, 0, shortcutFile, -1, wide, MAX_PATH))
+      hr = E_FAIL;
+    else
+      hr = file->Save(wide, TRUE);
+    file->Release();
+  }
+  link->Release();
+  if (SUCCEEDED(hr) && logger) logger->LogFileCreated(shortcutFile);
+  return hr;
+}
+
+int ProcessShortcutsSection() {
+  const int32_t count = SetupState::Project.GetLineCount("Shortcuts");
+  for (int32_t i = 0; i < count; ++i) {
+    char* raw = ReadSectionLine("Shortcuts", i);
+    if (!raw) {
+      ShowSectionError("Failed to create shortcuts due to memory allocation error.\n"
+                       "Installation will be aborted.");
+      return 0;
+    }
+    char* line = ExpandPlaceholders(raw);
+    free(raw);
+    if (!line) {
+      ShowSectionError("Failed to create shortcuts: Unable to realize QSP file placeholders.\n"
+                       "Installation will be aborted.");
+      return 0;
+    }
+    char* field[7] = {line};
+    for (int f = 1; f < 7; ++f) {
+      char* next = SplitAtComma(field[f - 1]);
+      if (!next) {
+        free(line);
+        ShowSectionError("Failed to create shortcuts due to errors in QSP file.\n"
+                         "Installation will be aborted.");
+        return 0;
+      }
+      field[f] = SkipBlanks(next);
+    }
+    CutAtBlank(field[6]);
+    const int iconIndex = static_cast<int>(ReadLeadingInteger(field[6]));
+
+    char folder[MAX_PATH];
+    FolderOf(field[0], folder, sizeof folder);
+    if (!CreateDirectoryPathLogged(folder, &SetupState::UninstallLog)) {
+      ShowTranslatedSectionError("COULD_NOT_CREATE_SHORTCUT_DIR_PATH", folder);
+      free(line);
+      return 0;
+    }
+    if (FAILED(CreateShellShortcut(field[1], field[0], field[5], iconIndex, field[4], field[2],
+                                   field[3], &SetupState::UninstallLog))) {
+      ShowTranslatedSectionError("COULD_NOT_CREATE_SHORTCUT", field[0], field[1]);
+      free(line);
+      return 0;
+    }
+    free(line);
+  }
+  return 1;
+}

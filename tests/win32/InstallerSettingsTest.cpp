@@ -1,0 +1,118 @@
+// What the installer takes from the script's [Global] and [Background]
+// sections before its user interface starts.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "../e2e/Robot.h"
+#include "TestPaths.h"
+#include "driver/SetupState.h"
+#include "driver/Startup.h"
+
+namespace {
+
+std::string ProgramFilesDir() {
+  char value[MAX_PATH] = "";
+  DWORD size = sizeof value;
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
+                    KEY_READ, &key) == ERROR_SUCCESS) {
+    RegQueryValueExA(key, "ProgramFilesDir", NULL, NULL, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(key);
+  }
+  return value;
+}
+
+// Loads the script into the run's shared parser and points the table at the
+// bundled English texts.
+void UseScript(const std::string& text) {
+  ASSERT_EQ(1, SetupState::Project.LoadText(text.data(), static_cast<uint32_t>(text.size())));
+  ASSERT_EQ(1, SetupState::Translations.SetFile(QS_SOURCE_DIR "\\translations\\English.ini"));
+  strcpy(SetupState::ExePath, "C:\\media\\setup\\Setup.exe");
+  SetupState::InstallDir[0] = '\0';
+  SetupState::AllowChangeInstallDir = SetupState::ShowEulaPage = SetupState::UseBackground = 7;
+}
+
+// Runs ReadInstallerSettings expecting it to fail with one message box;
+// returns the box's text.
+std::string FailingSettings(const char* commandLine) {
+  std::atomic<int> outcome(-1);
+  std::thread caller([&] {
+    try {
+      ReadInstallerSettings(commandLine);
+      outcome = 0;
+    } catch (QSD_EXCEPTION e) {
+      outcome = e;
+    }
+  });
+  Robot robot;
+  robot.AttachSelf();
+  std::string text = robot.AnswerMessageBox("Error", IDOK, 10000);
+  for (int i = 0; i < 50 && outcome == -1; ++i) {
+    if (HWND box = robot.FindWindowNow("#32770", NULL)) PostMessageA(box, WM_CLOSE, 0, 0);
+    Sleep(100);
+  }
+  caller.join();
+  EXPECT_EQ(QSD_REPORTED, outcome) << text;
+  return text;
+}
+
+TEST(InstallerSettings, FlagsAreSetOnlyByTrueInCapitals) {
+  UseScript(
+      "QSP40\r\n[Global]\r\nApplicationName = Example App\r\nAllowChangeInstallDir = TRUE\r\n"
+      "ShowEULAPage = true\r\n[Background]\r\nUseBackground = TRUE\r\n");
+  ReadInstallerSettings("");
+  EXPECT_EQ(1, SetupState::AllowChangeInstallDir);
+  EXPECT_EQ(0, SetupState::ShowEulaPage);
+  EXPECT_EQ(1, SetupState::UseBackground);
+  EXPECT_STREQ("C:\\", SetupState::InstallDir);  // DefaultDir missing
+
+  for (const char* value : {"TRUEX", "TRUE ", "FALSE", "1", ""}) {
+    UseScript(std::string("QSP40\n[Global]\nApplicationName = A\nShowEULAPage = ") + value +
+              "\nAllowChangeInstallDir=TRUE\n");
+    ReadInstallerSettings("");
+    EXPECT_EQ(0, SetupState::ShowEulaPage) << value;
+    EXPECT_EQ(1, SetupState::AllowChangeInstallDir) << value;
+    EXPECT_EQ(0, SetupState::UseBackground) << value;
+  }
+}
+
+TEST(InstallerSettings, DefaultDirIsExpandedWithTheSourceFolderOfTheRun) {
+  UseScript("QSP40\n[Global]\nApplicationName = Example App\nDefaultDir = %PROGRAMFILES%Example App\n");
+  ReadInstallerSettings("");
+  const std::string programFiles = ProgramFilesDir();
+  ASSERT_FALSE(programFiles.empty());
+  EXPECT_EQ(programFiles + "\\Example App", SetupState::InstallDir);
+
+  // Without the option the source is the running file's folder...
+  UseScript("QSP40\n[Global]\nApplicationName = Example App\nDefaultDir = %SOURCEDIR%%APPNAME%|%SOURCEDRIVE%\n");
+  ReadInstallerSettings("");
+  EXPECT_STREQ("C:\\media\\setup\\Example App|C:\\", SetupState::InstallDir);
+  // ...with it, the folder the first slice was started from.
+  ReadInstallerSettings("-joinsplitparts X -originalsourcedirlocation D:");
+  EXPECT_STREQ("D:\\Example App|D:\\", SetupState::InstallDir);
+  ReadInstallerSettings("-originalsourcedirlocation E:\\disk one");
+  EXPECT_STREQ("E:\\disk one\\Example App|E:\\", SetupState::InstallDir);
+}
+
+TEST(InstallerSettings, AMissingApplicationNameOrAnUnexpandableFolderStopsTheRun) {
+  for (const char* script : {"QSP40\n[Global]\nDefaultDir = C:\\x\n",
+                             "QSP40\n[Global]\nApplicationName =\n", "QSP40\n"}) {
+    UseScript(script);
+    EXPECT_EQ("The QSP file Global section defines no ApplicationName.", FailingSettings(""))
+        << script;
+  }
+  UseScript("QSP40\n[Global]\nApplicationName = A\nDefaultDir = %PROGRAMFILES%%NOPE%\n");
+  EXPECT_EQ("An unspecified error occured. The installation will be terminated.",
+            FailingSettings(""));
+  EXPECT_STREQ("", SetupState::InstallDir);
+  UseScript("QSP40\n[Global]\nApplicationName = A\nDefaultDir = C:\\" + std::string(300, 'x') + "\n");
+  EXPECT_EQ("An unspecified error occured. The installation will be terminated.",
+            FailingSettings(""));
+  EXPECT_STREQ("", SetupState::InstallDir);
+}
+
+}  // namespace
