@@ -1,5 +1,10 @@
 # Host tree: the portable core under AddressSanitizer and UBSan, its unit tests.
 set(QS_SANITIZE -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=all)
+# A release tree of the command (make install, make bench) builds without them.
+option(QS_SANITIZERS "Build with AddressSanitizer and UBSan" ON)
+if(NOT QS_SANITIZERS)
+  set(QS_SANITIZE)
+endif()
 add_compile_options(${QS_SANITIZE})
 add_link_options(${QS_SANITIZE})
 
@@ -13,3 +18,6 @@ target_link_libraries(qs_builder PUBLIC qs_core)
 
 enable_testing()
 add_subdirectory(tests/unit)
+
+# The quillset command and its tests.
+add_subdirectory(cli)

@@ -97,3 +97,6 @@ target_link_options(extract_bench PRIVATE ${QS_STATIC_LINK})
 
 add_subdirectory(tests/win32)
 add_subdirectory(tests/e2e)
+
+# quillset.exe, and the test that it builds what the native command builds.
+add_subdirectory(cli)

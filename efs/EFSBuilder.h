@@ -20,6 +20,11 @@ class IEFSBuildProgress {
  public:
   // percent 0..100; return 0 to cancel.
   virtual int OnProgress(int percent) = 0;
+  // Called just before each OnProgress with the bytes behind the percentage
+  // and the entry being written; for callers that show more than a percent.
+  virtual void OnBytes(uint64_t done, uint64_t all, const char* entry) {
+    (void)done, (void)all, (void)entry;
+  }
 
  protected:
   ~IEFSBuildProgress() {}
@@ -41,12 +46,17 @@ class CEFSBuilder {
   virtual ~CEFSBuilder();
 
   virtual void Reset();
-  virtual void AddFile(const char* path, int compressed);
+  // name: the entry name; null takes the file name of path.
+  virtual void AddFile(const char* path, int compressed, const char* name = nullptr);
   virtual void SetStubFile(const char* path);
   // 1 when built, 0 when cancelled. Throws EFSBUILDERERROR, or the integer 0
   // when zlib fails; the output never survives a failure or a cancel.
   virtual int Build(const char* output, IEFSBuildProgress* progress,
                     const unsigned char signature[16]);
+
+  // Compresses up to this many entries at once (1, the default, compresses
+  // them one after another). The output is the same bytes either way.
+  void SetThreads(unsigned threads) { m_Threads = threads ? threads : 1; }
 
   uint32_t GetStubSize() const { return m_StubSize; }
   uint64_t GetTotal() const { return m_Total; }
@@ -57,4 +67,5 @@ class CEFSBuilder {
   std::vector<EFSBUILDERENTRY> m_Entries;
   uint32_t m_StubSize;
   uint64_t m_Total;
+  unsigned m_Threads;
 };

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 #ifdef _WIN32
 #include <direct.h>
+#include <windows.h>
 #define QS_MKDIR(p) _mkdir(p)
 #else
 #define QS_MKDIR(p) mkdir(p, 0777)
@@ -14,6 +15,25 @@
 // 100-ns intervals between 1601-01-01 and 1970-01-01.
 static const uint64_t kUnixEpochAsFileTime = 116444736000000000ULL;
 
+#ifdef _WIN32
+// The file system's own 100-ns times and 64-bit sizes: stat gives whole
+// seconds, and a Windows build must store the same times as a Linux build of
+// the same files.
+int PortableFileExists(const char* path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  return path && *path && GetFileAttributesExA(path, GetFileExInfoStandard, &data) &&
+         !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int PortableFileInfo(const char* path, uint64_t* size, uint64_t* fileTime) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return 0;
+  *size = ((uint64_t)data.nFileSizeHigh << 32) | data.nFileSizeLow;
+  *fileTime = ((uint64_t)data.ftLastWriteTime.dwHighDateTime << 32) |
+              data.ftLastWriteTime.dwLowDateTime;
+  return 1;
+}
+#else
 int PortableFileExists(const char* path) {
   struct stat st;
   return path && *path && stat(path, &st) == 0 && S_ISREG(st.st_mode);
@@ -23,14 +43,11 @@ int PortableFileInfo(const char* path, uint64_t* size, uint64_t* fileTime) {
   struct stat st;
   if (stat(path, &st) != 0) return 0;
   *size = (uint64_t)st.st_size;
-#ifdef _WIN32
-  uint64_t subsecond = 0;
-#else
   uint64_t subsecond = (uint64_t)st.st_mtim.tv_nsec / 100;
-#endif
   *fileTime = kUnixEpochAsFileTime + (uint64_t)(int64_t)st.st_mtime * 10000000ULL + subsecond;
   return 1;
 }
+#endif
 
 int PortableCreateParentFolders(const char* path) {
   char buf[4096];

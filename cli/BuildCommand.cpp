@@ -1,0 +1,423 @@
+// quillset build: check the script, gather its files, write the setup file.
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "cli/Commands.h"
+#include "cli/Platform.h"
+#include "cli/Project.h"
+#include "cli/SetupFile.h"
+#include "cli/Split.h"
+#include "efs/EFSBuilder.h"
+#include "efs/EfsFormat.h"
+#include "efs/PortableFile.h"
+
+namespace {
+
+const char kStubName[] = "quillset-stub.exe";
+const char kTableName[] = "English.ini";
+
+struct BuildOptions {
+  std::string Project;
+  std::string Output;
+  std::string Stub;
+  std::string Translations;
+  int Store = 0;
+  uint64_t Split = 0;
+  unsigned Threads = 0;
+  int Quiet = 0;
+};
+
+// "100K", "2M", "1G" or plain bytes.
+int ParseSize(const std::string& text, uint64_t* size) {
+  if (text.empty()) return 0;
+  uint64_t n = 0;
+  size_t i = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (n > (UINT64_MAX - 9) / 10) return 0;
+    n = n * 10 + (uint64_t)(text[i] - '0');
+  }
+  if (i == 0) return 0;
+  std::string unit = text.substr(i);
+  uint64_t factor = 1;
+  if (unit == "K" || unit == "k") factor = 1024;
+  else if (unit == "M" || unit == "m") factor = 1024 * 1024;
+  else if (unit == "G" || unit == "g") factor = 1024 * 1024 * 1024;
+  else if (!unit.empty()) return 0;
+  if (n > UINT64_MAX / factor) return 0;
+  *size = n * factor;
+  return 1;
+}
+
+std::string Bytes(uint64_t n) {
+  char text[64];
+  if (n < 10 * 1024)
+    snprintf(text, sizeof text, "%llu bytes", (unsigned long long)n);
+  else if (n < 10ull * 1024 * 1024)
+    snprintf(text, sizeof text, "%llu bytes (%.1f KiB)", (unsigned long long)n, n / 1024.0);
+  else
+    snprintf(text, sizeof text, "%llu bytes (%.1f MiB)", (unsigned long long)n, n / 1048576.0);
+  return text;
+}
+
+// Where the setup program and the English table are looked for: beside the
+// command (a build tree or a Windows folder), in the installed layout
+// (bin/quillset, share/quillset/...), and in the Windows tree beside a
+// native build tree.
+std::vector<std::string> BundledPlaces(const char* name) {
+  std::vector<std::string> places;
+  std::string exe = PlatformExePath();
+  if (exe.empty()) return places;
+  std::string dir = PlatformFolderOf(exe);
+  places.push_back(PlatformJoin(dir, name));
+  places.push_back(PlatformNormalise(PlatformJoin(dir, std::string("../share/quillset/") + name)));
+  places.push_back(PlatformNormalise(PlatformJoin(dir, std::string("../win32/") + name)));
+  return places;
+}
+
+std::string FindBundled(const char* name, std::string* searched) {
+  for (const std::string& p : BundledPlaces(name)) {
+    if (PortableFileExists(p.c_str())) return p;
+    *searched += "\n  " + p;
+  }
+  return "";
+}
+
+// Why a file cannot be written in folder, found by trying.
+std::string WhyNotWritable(const std::string& folder) {
+  if (!PlatformIsDirectory(folder.c_str())) return "the folder " + folder + " cannot be made";
+  std::string probe = PlatformTemporarySibling(PlatformJoin(folder, "probe"));
+  FILE* f = fopen(probe.c_str(), "wb");
+  if (!f) return PlatformErrorText(errno);
+  fclose(f);
+  remove(probe.c_str());
+  return "";
+}
+
+// The builder's failure in words, naming the file it reports.
+std::string BuilderErrorText(EFSBUILDERERROR error, const std::string& file, int savedErrno,
+                             const std::string& output) {
+  std::string reason = savedErrno ? ": " + PlatformErrorText(savedErrno) : "";
+  switch (error) {
+    case EFSB_ERR_NOT_FOUND: return "file not found: " + file;
+    case EFSB_ERR_OPEN: return "cannot open " + file + reason;
+    case EFSB_ERR_IO: return "cannot read " + file;
+    case EFSB_ERR_COPY:
+    case EFSB_ERR_WRITE: {
+      std::string why = WhyNotWritable(PlatformFolderOf(file));
+      return "cannot write " + file + (why.empty() ? "" : ": " + why);
+    }
+    case EFSB_ERR_DISK_FULL: return "the disk is full: cannot write " + output;
+    case EFSB_ERR_DUPLICATE: return "two files are named " + file + "; stored names must differ";
+  }
+  return "cannot build " + output;
+}
+
+// Progress bar on a terminal: percent, bytes and the file being written.
+class TerminalProgress : public IEFSBuildProgress {
+ public:
+  explicit TerminalProgress(FILE* f) : m_File(f), m_Columns(PlatformTerminalColumns(f)) {}
+  ~TerminalProgress() { Clear(); }
+
+  void OnBytes(uint64_t done, uint64_t all, const char* entry) override {
+    m_Done = done;
+    m_All = all;
+    if (entry) m_Entry = entry;
+  }
+  int OnProgress(int percent) override {
+    double now = PlatformSeconds();
+    if (percent < 100 && now - m_Last < 0.1) return 1;
+    m_Last = now;
+    const int width = 24;
+    int filled = percent * width / 100;
+    char line[512];
+    int n = snprintf(line, sizeof line, "\r[%.*s%.*s] %3d%%  %.1f/%.1f MiB  ", filled,
+                     "########################", width - filled, "........................",
+                     percent, m_Done / 1048576.0, m_All / 1048576.0);
+    std::string text(line, (size_t)n);
+    text += m_Entry;
+    size_t room = (size_t)std::max(m_Columns - 1, 20);
+    if (text.size() - 1 > room) text.resize(room + 1);
+    if (text.size() < m_Drawn) text.append(m_Drawn - text.size(), ' ');
+    m_Drawn = text.size();
+    fputs(text.c_str(), m_File);
+    fflush(m_File);
+    return 1;
+  }
+  void Clear() {
+    if (!m_Drawn) return;
+    fprintf(m_File, "\r%*s\r", (int)m_Drawn - 1, "");
+    fflush(m_File);
+    m_Drawn = 0;
+  }
+
+ private:
+  FILE* m_File;
+  int m_Columns;
+  uint64_t m_Done = 0, m_All = 0;
+  std::string m_Entry;
+  double m_Last = -1;
+  size_t m_Drawn = 0;
+};
+
+void PrintProblems(const std::string& project, std::vector<Diagnostic>& problems) {
+  std::stable_sort(problems.begin(), problems.end(),
+                   [](const Diagnostic& a, const Diagnostic& b) { return a.Line < b.Line; });
+  for (const Diagnostic& d : problems)
+    fprintf(stderr, "%s:%d: %s%s\n", project.c_str(), d.Line, d.Warning ? "warning: " : "",
+            d.Message.c_str());
+}
+
+int ParseBuildOptions(const Arguments& args, BuildOptions* o) {
+  COptionWalker walk("build", args);
+  bool option;
+  std::string text, value;
+  while (walk.Next(&option, &text)) {
+    if (!option) {
+      if (!o->Project.empty()) return UsageError("build", "only one project script, please: " + text);
+      o->Project = text;
+    } else if (text == "-o" || text == "--output") {
+      if (!walk.Value(&o->Output)) return EXIT_USAGE;
+    } else if (text == "--stub") {
+      if (!walk.Value(&o->Stub)) return EXIT_USAGE;
+    } else if (text == "--translations") {
+      if (!walk.Value(&o->Translations)) return EXIT_USAGE;
+    } else if (text == "--store") {
+      if (!walk.Flag()) return EXIT_USAGE;
+      o->Store = 1;
+    } else if (text == "--split") {
+      if (!walk.Value(&value)) return EXIT_USAGE;
+      if (!ParseSize(value, &o->Split))
+        return UsageError("build", "--split " + value + ": give a size such as 1440K, 100M or 4700000");
+      if (o->Split < SPLIT_MIN_SIZE)
+        return UsageError("build", "--split " + value + ": slices must hold at least " +
+                                       std::to_string(SPLIT_MIN_SIZE) + " bytes");
+    } else if (text == "-j" || text == "--threads") {
+      if (!walk.Value(&value)) return EXIT_USAGE;
+      uint64_t n = 0;
+      if (!ParseSize(value, &n) || n < 1 || n > 256 || value.find_first_not_of("0123456789") != std::string::npos)
+        return UsageError("build", text + " " + value + ": give a number from 1 to 256");
+      o->Threads = (unsigned)n;
+    } else if (text == "-q" || text == "--quiet") {
+      if (!walk.Flag()) return EXIT_USAGE;
+      o->Quiet = 1;
+    } else {
+      return UsageError("build", "unknown option " + text);
+    }
+  }
+  if (o->Project.empty()) return UsageError("build", "which project script? (quillset build PROJECT.qsp)");
+  return EXIT_OK;
+}
+
+// The stub must be a Windows program that is not itself a setup file or an
+// uninstaller: its own signature would end a split join at the first slice.
+std::string CheckStub(const std::string& stub) {
+  FILE* f = fopen(stub.c_str(), "rb");
+  if (!f) return "";  // the builder names it
+  char mz[2] = {0, 0};
+  size_t n = fread(mz, 1, 2, f);
+  fclose(f);
+  if (n != 2 || mz[0] != 'M' || mz[1] != 'Z')
+    return stub + " is not a Windows program (no MZ header); give the setup program with --stub";
+  int kind = ReadKindOfFile(stub.c_str());
+  if (kind == SETUP_INSTALLER || kind == SETUP_UNINSTALLER)
+    return stub + " is " + (kind == SETUP_INSTALLER ? "a built setup file" : "an uninstaller") +
+           ", not the bare setup program";
+  return "";
+}
+
+}  // namespace
+
+int RunBuild(const Arguments& args) {
+  BuildOptions o;
+  int usage = ParseBuildOptions(args, &o);
+  if (usage != EXIT_OK) return usage;
+  const double started = PlatformSeconds();
+
+  CProject project;
+  std::string error;
+  if (!project.Load(o.Project, &error)) {
+    fprintf(stderr, "quillset: error: %s\n", error.c_str());
+    return EXIT_INPUT;
+  }
+  std::vector<Diagnostic> problems;
+  std::vector<ProjectSource> sources;
+  project.Check(&problems, &sources);
+  std::vector<std::string> errors;  // problems outside the script's lines
+
+  // the setup program
+  std::string stub = o.Stub;
+  if (stub.empty()) {
+    std::string searched;
+    stub = FindBundled(kStubName, &searched);
+    if (stub.empty())
+      errors.push_back("cannot find the setup program " + std::string(kStubName) +
+                       "; looked in:" + searched + "\ngive it with --stub FILE");
+  }
+  CEFSBuilder builder;
+  const int compressed = o.Store ? 0 : 1;
+  if (!stub.empty()) {
+    try {
+      builder.SetStubFile(stub.c_str());
+      std::string bad = CheckStub(stub);
+      if (!bad.empty()) errors.push_back(bad);
+    } catch (EFSBUILDERERROR e) {
+      errors.push_back("setup program: " + BuilderErrorText(e, CEFSBuilder::ErrorFileName, errno, ""));
+    }
+  }
+
+  // the translation table
+  std::string table = o.Translations;
+  if (table.empty()) {
+    std::string beside = PlatformJoin(project.Folder(), "Translations.ini");
+    if (PortableFileExists(beside.c_str())) {
+      table = beside;
+    } else {
+      std::string searched;
+      table = FindBundled(kTableName, &searched);
+      if (table.empty())
+        errors.push_back("no Translations.ini beside " + o.Project +
+                         " and the bundled English table is missing; looked in:" + searched +
+                         "\ngive a table with --translations FILE");
+    }
+  }
+
+  // what goes in, each checked by the builder as it is added
+  auto add = [&](const std::string& path, const char* name, int line, const char* what) {
+    try {
+      errno = 0;
+      builder.AddFile(path.c_str(), compressed, name);
+    } catch (EFSBUILDERERROR e) {
+      int saved = errno;
+      std::string message = BuilderErrorText(e, CEFSBuilder::ErrorFileName, saved, "");
+      if (line)
+        problems.push_back({line, 0, message});
+      else
+        errors.push_back(std::string(what) + ": " + message);
+    }
+  };
+  if (!problems.empty() && problems[0].Line == 1 && problems[0].Message.find("QSP40") != std::string::npos) {
+    // not a script at all: nothing else to say about it
+  } else {
+    add(o.Project, "default.qsp", 0, "project script");
+    if (!table.empty()) add(table, "Translations.ini", 0, "translation table");
+    for (const ProjectSource& s : sources) add(s.Path, nullptr, s.Line, "");
+  }
+
+  std::string output = o.Output.empty() ? PlatformJoin(project.Folder(), "Setup.exe") : o.Output;
+  if (PlatformIsDirectory(output.c_str()))
+    errors.push_back("the output " + output + " is a folder; give a file name with -o");
+  for (const std::string& input : {o.Project, table, stub})
+    if (!input.empty() && PlatformSamePath(input, output))
+      errors.push_back("the output " + output + " would overwrite an input of the build");
+  for (const ProjectSource& s : sources)
+    if (PlatformSamePath(s.Path, output))
+      problems.push_back({s.Line, 0, "the output " + output + " would overwrite this source"});
+
+  bool failed = !errors.empty();
+  for (const Diagnostic& d : problems)
+    if (!d.Warning) failed = true;
+  PrintProblems(o.Project, problems);
+  for (const std::string& e : errors) fprintf(stderr, "quillset: error: %s\n", e.c_str());
+  if (failed) {
+    int count = (int)errors.size();
+    for (const Diagnostic& d : problems) count += !d.Warning;
+    fprintf(stderr, "quillset: %d problem%s, nothing written\n", count, count == 1 ? "" : "s");
+    return EXIT_INPUT;
+  }
+
+  // build beside the output and rename at the end, so that a failed build
+  // leaves an earlier setup file as it was
+  unsigned threads = o.Threads ? o.Threads : std::min(PlatformProcessors(), 16u);
+  builder.SetThreads(threads);
+  std::string temporary = PlatformTemporarySibling(output);
+  PlatformCleanupAdd(temporary);
+  TerminalProgress bar(stderr);
+  bool drawBar = !o.Quiet && PlatformIsTerminal(stderr);
+  int built = 0;
+  std::string failure;
+  try {
+    built = builder.Build(temporary.c_str(), drawBar ? &bar : nullptr, InstallerSignature);
+  } catch (EFSBUILDERERROR e) {
+    std::string file = CEFSBuilder::ErrorFileName;
+    if (file == temporary) file = output;
+    failure = BuilderErrorText(e, file, 0, output);
+  } catch (int) {
+    failure = "compression failed while writing " + output;
+  }
+  bar.Clear();
+  if (failure.empty() && !built) failure = "the build was cancelled";
+  if (!failure.empty()) {
+    PlatformRemoveFile(temporary.c_str());
+    PlatformCleanupRemove(temporary);
+    fprintf(stderr, "quillset: error: %s\n", failure.c_str());
+    return EXIT_INPUT;
+  }
+
+  uint64_t fileSize = 0, stubSize = builder.GetStubSize();
+  {
+    FILE* f = fopen(temporary.c_str(), "rb");
+    if (f) {
+      fileSize = (uint64_t)PlatformFileSize(f);
+      fclose(f);
+    }
+  }
+
+  std::vector<std::string> slices;
+  if (o.Split) {
+    std::vector<uint64_t> ends;
+    int ok = PlanSlices(temporary, stubSize, fileSize, o.Split, &ends, &error);
+    if (ok && ends.size() > SPLIT_MAX_SLICES) {
+      PlatformRemoveFile(temporary.c_str());
+      PlatformCleanupRemove(temporary);
+      return UsageError("build", "--split " + std::to_string(o.Split) + " would need " +
+                                     std::to_string(ends.size()) + " slices; the setup program joins at most " +
+                                     std::to_string((int)SPLIT_MAX_SLICES) + ": give a larger SIZE");
+    }
+    if (ok) ok = WriteSlices(temporary, stubSize, ends, output, &slices, &error);
+    PlatformRemoveFile(temporary.c_str());
+    PlatformCleanupRemove(temporary);
+    if (!ok) {
+      fprintf(stderr, "quillset: error: %s\n", error.c_str());
+      return EXIT_INPUT;
+    }
+  } else {
+    if (!PlatformReplaceFile(temporary.c_str(), output.c_str())) {
+      int saved = errno;
+      PlatformRemoveFile(temporary.c_str());
+      PlatformCleanupRemove(temporary);
+      fprintf(stderr, "quillset: error: cannot write %s: %s\n", output.c_str(),
+              PlatformErrorText(saved).c_str());
+      return EXIT_INPUT;
+    }
+    PlatformCleanupRemove(temporary);
+  }
+
+  if (!o.Quiet) {
+    uint64_t in = builder.GetTotal();
+    uint64_t out = fileSize - stubSize;
+    printf("%s: setup file with %u entries\n", output.c_str(), (unsigned)builder.GetEntryCount());
+    printf("  setup program  %s\n", Bytes(stubSize).c_str());
+    printf("  payload in     %s\n", Bytes(in).c_str());
+    printf("  payload out    %s, %.1f %% of the input\n", Bytes(out).c_str(),
+           in ? 100.0 * (double)out / (double)in : 100.0);
+    printf("  file           %s, built in %.2f s on %u thread%s\n", Bytes(fileSize).c_str(),
+           PlatformSeconds() - started, threads, threads == 1 ? "" : "s");
+    if (!slices.empty()) {
+      printf("  slices         %s (the setup program alone)", slices[0].c_str());
+      if (slices.size() > 1)
+        printf(", %s to %s of at most %s", slices[1].c_str(), slices.back().c_str(),
+               Bytes(o.Split).c_str());
+      printf("\n");
+    }
+  }
+  if (!slices.empty()) {
+    std::string stale = SliceName(output, (int)slices.size());
+    if (PortableFileExists(stale.c_str()))
+      fprintf(stderr, "quillset: warning: %s is left from an earlier build; the setup program never reads it\n",
+              stale.c_str());
+  }
+  return EXIT_OK;
+}

@@ -1,0 +1,73 @@
+// Help texts of the command (docs/quillset.md says the same at length).
+#pragma once
+
+static const char kMainHelp[] =
+    "Usage: quillset COMMAND [OPTIONS] ...\n"
+    "\n"
+    "Packs a project into a self-contained setup program for Windows, and\n"
+    "inspects setup files.\n"
+    "\n"
+    "Commands:\n"
+    "  build PROJECT.qsp       check the project script and write the setup file\n"
+    "  list SETUP              show the kind of a setup file and its stored files\n"
+    "  verify SETUP            check every stored file against its CRC-32\n"
+    "  extract SETUP [NAME...] write stored files out, with their file times\n"
+    "\n"
+    "  quillset COMMAND --help shows the options of a command.\n"
+    "  quillset --version      prints the version.\n"
+    "\n"
+    "Exit status: 0 done, 1 a problem with the input (named), 2 wrong usage.\n";
+
+static const char kBuildHelp[] =
+    "Usage: quillset build [OPTIONS] PROJECT.qsp\n"
+    "\n"
+    "Checks the project script, then writes the setup file: the setup program\n"
+    "followed by the script (as default.qsp), the translation table (as\n"
+    "Translations.ini) and every file that [Files] and, with UseBackground =\n"
+    "TRUE, [Background] name. Every problem is listed as PROJECT.qsp:LINE:\n"
+    "message, and nothing is written while there is one.\n"
+    "\n"
+    "Options:\n"
+    "  -o, --output OUT       the setup file to write (default: Setup.exe beside\n"
+    "                         the script)\n"
+    "      --stub FILE        the setup program to use (default: the one installed\n"
+    "                         with quillset)\n"
+    "      --translations FILE\n"
+    "                         the translation table (default: Translations.ini\n"
+    "                         beside the script, else the bundled English table)\n"
+    "      --store            store files without compressing them\n"
+    "      --split SIZE       write OUT as the setup program alone and the rest in\n"
+    "                         slices BASE.001, BASE.002, ... of at most SIZE bytes\n"
+    "                         (suffixes K, M, G: 1024, 1024^2, 1024^3)\n"
+    "  -j, --threads N        compress N files at once (default: one per processor;\n"
+    "                         the output is the same bytes whatever N)\n"
+    "  -q, --quiet            no progress bar and no summary\n"
+    "  -h, --help             show this help\n";
+
+static const char kListHelp[] =
+    "Usage: quillset list SETUP\n"
+    "\n"
+    "Shows the kind of SETUP (installer, uninstaller or bare stub), the size of\n"
+    "its setup program and, for an installer, every stored file: name, stored\n"
+    "size, method (zlib or stored), CRC-32 and file time (ISO 8601, UTC).\n";
+
+static const char kVerifyHelp[] =
+    "Usage: quillset verify [-q] SETUP\n"
+    "\n"
+    "Inflates every stored file of SETUP and checks its CRC-32. Names every\n"
+    "file that fails; the exit status is 0 only when all pass.\n"
+    "\n"
+    "Options:\n"
+    "  -q, --quiet   print only the files that fail\n";
+
+static const char kExtractHelp[] =
+    "Usage: quillset extract [-d DIR] [-q] SETUP [NAME...]\n"
+    "\n"
+    "Writes the stored files of SETUP (all of them, or the NAMEs given, matched\n"
+    "without regard to the case of A-Z) into DIR, with their file times. An\n"
+    "existing file of the same name is replaced once its new content has been\n"
+    "checked.\n"
+    "\n"
+    "Options:\n"
+    "  -d, --directory DIR   where to write (default: the current folder)\n"
+    "  -q, --quiet           do not print the names written\n";

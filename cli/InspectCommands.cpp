@@ -1,0 +1,217 @@
+// quillset list, verify and extract: reading setup files.
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "cli/Commands.h"
+#include "cli/Platform.h"
+#include "cli/SetupFile.h"
+
+namespace {
+
+// The operand SETUP and the options of an inspecting command.
+struct InspectOptions {
+  std::string Setup;
+  std::string Directory = ".";
+  std::vector<std::string> Names;
+  int Quiet = 0;
+};
+
+int Parse(const char* command, const Arguments& args, bool takesDirectory, bool takesNames,
+          bool takesQuiet, InspectOptions* o) {
+  COptionWalker walk(command, args);
+  bool option;
+  std::string text;
+  while (walk.Next(&option, &text)) {
+    if (!option) {
+      if (o->Setup.empty())
+        o->Setup = text;
+      else if (takesNames)
+        o->Names.push_back(text);
+      else
+        return UsageError(command, "one setup file only, please: " + text);
+    } else if (takesDirectory && (text == "-d" || text == "--directory")) {
+      if (!walk.Value(&o->Directory)) return EXIT_USAGE;
+    } else if (takesQuiet && (text == "-q" || text == "--quiet")) {
+      if (!walk.Flag()) return EXIT_USAGE;
+      o->Quiet = 1;
+    } else {
+      return UsageError(command, "unknown option " + text);
+    }
+  }
+  if (o->Setup.empty()) return UsageError(command, "which setup file?");
+  return EXIT_OK;
+}
+
+int OpenSetup(const std::string& path, CSetupFile* setup) {
+  std::string error;
+  if (setup->Open(path.c_str(), &error)) return 1;
+  fprintf(stderr, "quillset: error: %s\n", error.c_str());
+  return 0;
+}
+
+class CountingSink : public IEntrySink {
+ public:
+  uint64_t Bytes = 0;
+  int Write(const unsigned char*, uint32_t n) override {
+    Bytes += n;
+    return 1;
+  }
+};
+
+class FileSink : public IEntrySink {
+ public:
+  explicit FileSink(FILE* f) : m_File(f) {}
+  int Failed = 0;
+  int Write(const unsigned char* data, uint32_t n) override {
+    if (fwrite(data, 1, n, m_File) == n) return 1;
+    Failed = errno ? errno : EIO;
+    return 0;
+  }
+
+ private:
+  FILE* m_File;
+};
+
+// An entry name from a setup file must not reach outside the folder.
+bool SafeName(const std::string& name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (char c : name)
+    if (c == '/' || c == '\\' || c == ':' || (unsigned char)c < 32) return false;
+  return true;
+}
+
+}  // namespace
+
+int RunList(const Arguments& args) {
+  InspectOptions o;
+  int usage = Parse("list", args, false, false, false, &o);
+  if (usage != EXIT_OK) return usage;
+  CSetupFile setup;
+  if (!OpenSetup(o.Setup, &setup)) return EXIT_INPUT;
+  printf("%s: %s, setup program %llu bytes", o.Setup.c_str(), SetupKindName(setup.Kind()),
+         (unsigned long long)setup.StubSize());
+  if (setup.Kind() != SETUP_INSTALLER) {
+    printf("\n");
+    if (setup.Kind() == SETUP_BARE_STUB)
+      printf("no stored files (a setup program alone, or the first slice of a split setup)\n");
+    return EXIT_OK;
+  }
+  printf(", %u entries\n", (unsigned)setup.Entries().size());
+  size_t width = 4;
+  for (const SetupEntry& e : setup.Entries()) width = std::max(width, e.Name.size());
+  printf("%-*s  %10s  %-6s  %-8s  %s\n", (int)width, "NAME", "STORED", "METHOD", "CRC-32", "TIME (UTC)");
+  for (const SetupEntry& e : setup.Entries())
+    printf("%-*s  %10u  %-6s  %08x  %s\n", (int)width, e.Name.c_str(), e.StoredSize,
+           e.Compressed ? "zlib" : "stored", e.Crc, FileTimeToIso(e.Time).c_str());
+  return EXIT_OK;
+}
+
+int RunVerify(const Arguments& args) {
+  InspectOptions o;
+  int usage = Parse("verify", args, false, false, true, &o);
+  if (usage != EXIT_OK) return usage;
+  CSetupFile setup;
+  if (!OpenSetup(o.Setup, &setup)) return EXIT_INPUT;
+  if (setup.Kind() != SETUP_INSTALLER) {
+    fprintf(stderr, "quillset: error: %s is %s: it stores no files to verify%s\n", o.Setup.c_str(),
+            setup.Kind() == SETUP_UNINSTALLER ? "an uninstaller" : "a bare stub",
+            setup.Kind() == SETUP_BARE_STUB ? " (a split setup is verified once its slices are joined)" : "");
+    return EXIT_INPUT;
+  }
+  int bad = 0;
+  for (const SetupEntry& e : setup.Entries()) {
+    CountingSink sink;
+    EfsDecodeResult r = setup.Decode(e, sink);
+    if (r == EFS_DECODE_OK) {
+      if (!o.Quiet) printf("ok    %s (%llu bytes)\n", e.Name.c_str(), (unsigned long long)sink.Bytes);
+    } else {
+      ++bad;
+      fprintf(stderr, "%s: %s: %s\n", o.Setup.c_str(), e.Name.c_str(), DecodeResultText(r));
+    }
+  }
+  if (bad) {
+    fprintf(stderr, "quillset: %d of %u entries are damaged\n", bad, (unsigned)setup.Entries().size());
+    return EXIT_INPUT;
+  }
+  if (!o.Quiet) printf("%s: all %u entries are sound\n", o.Setup.c_str(), (unsigned)setup.Entries().size());
+  return EXIT_OK;
+}
+
+int RunExtract(const Arguments& args) {
+  InspectOptions o;
+  int usage = Parse("extract", args, true, true, true, &o);
+  if (usage != EXIT_OK) return usage;
+  CSetupFile setup;
+  if (!OpenSetup(o.Setup, &setup)) return EXIT_INPUT;
+  if (setup.Kind() != SETUP_INSTALLER) {
+    fprintf(stderr, "quillset: error: %s is %s: it stores no files\n", o.Setup.c_str(),
+            setup.Kind() == SETUP_UNINSTALLER ? "an uninstaller" : "a bare stub");
+    return EXIT_INPUT;
+  }
+  std::vector<size_t> chosen;
+  int problems = 0;
+  if (o.Names.empty()) {
+    for (size_t i = 0; i < setup.Entries().size(); ++i) chosen.push_back(i);
+  } else {
+    for (const std::string& name : o.Names) {
+      int i = setup.Find(name.c_str());
+      if (i < 0) {
+        fprintf(stderr, "quillset: error: %s stores no file named %s\n", o.Setup.c_str(), name.c_str());
+        ++problems;
+      } else {
+        chosen.push_back((size_t)i);
+      }
+    }
+    if (problems) return EXIT_INPUT;
+  }
+  if (!PlatformMakeFolders(o.Directory.c_str())) {
+    fprintf(stderr, "quillset: error: cannot make the folder %s: %s\n", o.Directory.c_str(),
+            PlatformErrorText(errno).c_str());
+    return EXIT_INPUT;
+  }
+  for (size_t i : chosen) {
+    const SetupEntry& e = setup.Entries()[i];
+    if (!SafeName(e.Name)) {
+      fprintf(stderr, "quillset: error: %s: refusing the stored name \"%s\": it is not a plain file name\n",
+              o.Setup.c_str(), e.Name.c_str());
+      ++problems;
+      continue;
+    }
+    std::string target = PlatformJoin(o.Directory, e.Name);
+    // written beside the target and renamed once the CRC has passed, so a
+    // damaged entry never replaces a good file
+    std::string temporary = PlatformTemporarySibling(target);
+    PlatformCleanupAdd(temporary);
+    FILE* f = fopen(temporary.c_str(), "wb");
+    if (!f) {
+      fprintf(stderr, "quillset: error: cannot write %s: %s\n", target.c_str(), PlatformErrorText(errno).c_str());
+      PlatformCleanupRemove(temporary);
+      ++problems;
+      continue;
+    }
+    FileSink sink(f);
+    EfsDecodeResult r = setup.Decode(e, sink);
+    int closed = fclose(f) == 0;
+    std::string why;
+    if (r == EFS_DECODE_WRITE_FAILED || (r == EFS_DECODE_OK && !closed))
+      why = "cannot write " + target + (sink.Failed ? ": " + PlatformErrorText(sink.Failed) : "");
+    else if (r != EFS_DECODE_OK)
+      why = o.Setup + ": " + e.Name + ": " + DecodeResultText(r);
+    else if (!PlatformSetFileTime(temporary.c_str(), e.Time))
+      why = "cannot set the file time of " + target;
+    else if (!PlatformReplaceFile(temporary.c_str(), target.c_str()))
+      why = "cannot write " + target + ": " + PlatformErrorText(errno);
+    if (!why.empty()) {
+      PlatformRemoveFile(temporary.c_str());
+      fprintf(stderr, "quillset: error: %s\n", why.c_str());
+      ++problems;
+    } else if (!o.Quiet) {
+      printf("%s\n", target.c_str());
+    }
+    PlatformCleanupRemove(temporary);
+  }
+  return problems ? EXIT_INPUT : EXIT_OK;
+}

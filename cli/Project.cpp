@@ -1,0 +1,592 @@
+#include "cli/Project.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "cli/Platform.h"
+#include "common/Mbcs.h"
+#include "efs/EfsFormat.h"
+
+namespace {
+
+// The setup program's tokens, in the order it tests them.
+struct Token {
+  const char* Text;
+  int AddsSeparator;
+};
+const Token kTokens[] = {
+    {"%%", 0},         {"%PROGRAMFILES%", 1}, {"%WINDOWS%", 1}, {"%MAINDIR%", 1},
+    {"%PROGRAMS%", 1}, {"%STARTUP%", 1},      {"%SYSTEM%", 1},  {"%DESKTOP%", 1},
+    {"%MYDOCUMENTS%", 1}, {"%TEMP%", 1},      {"%SOURCEDIR%", 1}, {"%SOURCEDRIVE%", 1},
+    {"%APPNAME%", 0},
+};
+
+const Token* MatchToken(const char* p) {
+  for (const Token& t : kTokens)
+    if (strncmp(p, t.Text, strlen(t.Text)) == 0) return &t;
+  return nullptr;
+}
+
+const char* const kKnownSections[] = {"Global",          "Background", "Files",     "Shortcuts",
+                                      "INIFiles",        "SysRegUninstall", "SysRegInt",
+                                      "SysRegString",    "RegisterDlls", "Execute"};
+
+const char* const kRoots[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
+                              "HKEY_CURRENT_CONFIG"};
+
+int CountChar(const std::string& s, char c) {
+  int n = 0;
+  for (const char* p = s.c_str(); *p; p = MbcsNext(p))
+    if (*p == c) ++n;
+  return n;
+}
+
+// Offset of the first c at a character boundary, or npos.
+size_t FindChar(const std::string& s, char c, size_t from = 0) {
+  if (from > s.size()) return std::string::npos;
+  const char* p = MbcsFindChar(s.c_str() + from, c);
+  return p ? (size_t)(p - s.c_str()) : std::string::npos;
+}
+
+// Offset of the last "\" or "/" at a character boundary, or npos.
+size_t FindLastSeparator(const std::string& s) {
+  size_t last = std::string::npos;
+  for (const char* p = s.c_str(); *p; p = MbcsNext(p))
+    if (*p == '\\' || *p == '/') last = (size_t)(p - s.c_str());
+  return last;
+}
+
+std::string FileNamePart(const std::string& s) {
+  size_t cut = FindLastSeparator(s);
+  return cut == std::string::npos ? s : s.substr(cut + 1);
+}
+
+std::string TrimBlanks(const std::string& s) {
+  size_t a = 0, b = s.size();
+  while (a < b && (s[a] == ' ' || s[a] == '\t')) ++a;
+  while (b > a && (s[b - 1] == ' ' || s[b - 1] == '\t')) --b;
+  return s.substr(a, b - a);
+}
+
+std::string SkipBlanks(const std::string& s) {
+  size_t a = 0;
+  while (a < s.size() && s[a] == ' ') ++a;
+  return s.substr(a);
+}
+
+bool IsBlankLine(const std::string& s) {
+  return TrimBlanks(s).empty();
+}
+
+bool IsDecimal(const std::string& value) {
+  std::string v = TrimBlanks(value);
+  size_t i = 0;
+  if (i < v.size() && (v[i] == '+' || v[i] == '-')) ++i;
+  if (i == v.size()) return false;
+  for (; i < v.size(); ++i)
+    if (v[i] < '0' || v[i] > '9') return false;
+  return true;
+}
+
+bool SameIgnoringCase(const std::string& a, const char* b) {
+  if (a.size() != strlen(b)) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = (char)(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = (char)(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string Quote(const std::string& s) {
+  return "\"" + s + "\"";
+}
+
+void Add(std::vector<Diagnostic>* out, int line, const std::string& message, int warning = 0) {
+  out->push_back({line, warning, message});
+}
+
+}  // namespace
+
+std::string FindPlaceholderProblem(const std::string& text) {
+  const char* p = MbcsFindChar(text.c_str(), '%');
+  while (p) {
+    const Token* t = MatchToken(p);
+    if (!t) {
+      const char* close = MbcsFindChar(p + 1, '%');
+      if (!close) return "a lone \"%\" (write %% for a percent sign)";
+      std::string name(p, (size_t)(close - p) + 1);
+      return "unknown placeholder " + name;
+    }
+    p = MbcsFindChar(p + strlen(t->Text), '%');
+  }
+  return "";
+}
+
+std::string ExpandForBuild(const std::string& text, const std::string& appName) {
+  std::string out;
+  const char* p = text.c_str();
+  for (;;) {
+    const char* pc = MbcsFindChar(p, '%');
+    if (!pc) {
+      out += p;
+      return out;
+    }
+    out.append(p, (size_t)(pc - p));
+    const Token* t = MatchToken(pc);
+    if (!t) {
+      out += pc;  // reported by FindPlaceholderProblem
+      return out;
+    }
+    if (strcmp(t->Text, "%%") == 0)
+      out += '%';
+    else if (strcmp(t->Text, "%APPNAME%") == 0)
+      out += appName;
+    else
+      out += t->Text;
+    if (t->AddsSeparator && !out.empty() && out.back() != '\\' && out.back() != '/') out += '\\';
+    p = pc + strlen(t->Text);
+  }
+}
+
+int CProject::Load(const std::string& path, std::string* error) {
+  m_Path = path;
+  m_Folder = PlatformFolderOf(path);
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) {
+    *error = "cannot open " + path + ": " + PlatformErrorText(errno);
+    return 0;
+  }
+  char buffer[65536];
+  size_t n;
+  m_Text.clear();
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) m_Text.append(buffer, n);
+  int failed = ferror(f);
+  fclose(f);
+  if (failed || PlatformIsDirectory(path.c_str())) {
+    *error = "cannot read " + path;
+    return 0;
+  }
+  if (m_Text.size() >= 0xFFFFFFFFu) {
+    *error = path + " is too large for a project script";
+    return 0;
+  }
+  m_Loaded = m_Parser.LoadText(m_Text.data(), (uint32_t)m_Text.size());
+  if (m_Loaded) m_AppName = Value("Global", "ApplicationName", "");
+  return 1;
+}
+
+int CProject::LineAt(const char* p) const {
+  int line = 1;
+  for (const char* q = m_Text.c_str(); q < p; ++q)
+    if (*q == '\n') ++line;
+  return line;
+}
+
+int CProject::HeaderLine(const char* section) const {
+  std::string header = std::string("[") + section + "]";
+  const char* found = MbcsFindText(m_Text.c_str(), header.c_str(), header.size());
+  return found ? LineAt(found) : 0;
+}
+
+int CProject::KeyLine(const char* section, const char* key) const {
+  std::string header = std::string("[") + section + "]";
+  const char* found = MbcsFindText(m_Text.c_str(), header.c_str(), header.size());
+  if (!found) return 0;
+  const char* body = MbcsFindChar(found + header.size(), '\n');
+  if (!body) return 0;
+  const char* end = MbcsFindChar(body, '[');
+  if (!end) end = m_Text.c_str() + m_Text.size();
+  size_t keyLength = strlen(key);
+  for (const char* p = body; *p && p < end; p = MbcsNext(p)) {
+    if (*p != '\n' || strncmp(p + 1, key, keyLength) != 0) continue;
+    char after = p[1 + keyLength];
+    if (after == ' ' || after == '=') return LineAt(p + 1);
+  }
+  return 0;
+}
+
+std::string CProject::Value(const char* section, const char* key, const char* defaultValue) const {
+  int32_t n = m_Parser.GetValue(section, key, defaultValue, nullptr, 0);
+  if (n <= 1) return "";
+  std::vector<char> buffer((size_t)n);
+  m_Parser.GetValue(section, key, defaultValue, buffer.data(), n);
+  return buffer.data();
+}
+
+std::string CProject::Line(const char* section, int index) const {
+  int32_t n = m_Parser.GetLine(section, index, nullptr, 0);
+  if (n <= 1) return "";
+  std::vector<char> buffer((size_t)n);
+  m_Parser.GetLine(section, index, buffer.data(), n);
+  return buffer.data();
+}
+
+// A script path on this system: "\" and "/" both separate, relative paths
+// start at the script's folder.
+std::string CProject::Resolve(const std::string& source) const {
+  std::string p = source;
+#ifndef _WIN32
+  for (char& c : p)
+    if (c == '\\') c = '/';
+#endif
+  if (!PlatformIsAbsolute(p)) p = PlatformJoin(m_Folder, p);
+  return PlatformNormalise(p);
+}
+
+void CProject::Check(std::vector<Diagnostic>* out, std::vector<ProjectSource>* sources) const {
+  if (!m_Loaded) {
+    Add(out, 1, "not a project script: the first line must start with \"QSP40\"");
+    return;
+  }
+  CheckSectionHeaders(out);
+  CheckHiddenKeys("Global", out);
+  CheckHiddenKeys("Background", out);
+  CheckGlobal(out);
+  CheckFiles(out, sources);
+  CheckBackground(out, sources);
+  CheckFieldSections(out);
+  CheckRegistry(out);
+  CheckCommandSections(out);
+}
+
+void CProject::CheckSectionHeaders(std::vector<Diagnostic>* out) const {
+  const char* text = m_Text.c_str();
+  for (const char* line = text; *line;) {
+    const char* next = MbcsFindChar(line, '\n');
+    if (*line == '[') {
+      const char* close = MbcsFindChar(line, ']');
+      if (close && (!next || close < next)) {
+        std::string name(line + 1, (size_t)(close - line - 1));
+        int here = LineAt(line);
+        bool known = false;
+        for (const char* k : kKnownSections)
+          if (name == k) known = true;
+        if (known) {
+          int first = HeaderLine(name.c_str());
+          if (first != here)
+            Add(out, here,
+                "[" + name + "] is never read here: the setup program takes the section from "
+                "its first appearance, on line " + std::to_string(first), 1);
+        } else {
+          for (const char* k : kKnownSections)
+            if (SameIgnoringCase(name, k))
+              Add(out, here,
+                  "[" + name + "] is not [" + k +
+                      "]: section names are case-sensitive, so this section is ignored",
+                  1);
+        }
+      }
+    }
+    if (!next) break;
+    line = next + 1;
+  }
+}
+
+// A "[" anywhere in a keyed section ends it for the setup program, even
+// inside a value: the keys below it read as missing.
+void CProject::CheckHiddenKeys(const char* section, std::vector<Diagnostic>* out) const {
+  std::string header = std::string("[") + section + "]";
+  const char* found = MbcsFindText(m_Text.c_str(), header.c_str(), header.size());
+  if (!found) return;
+  const char* body = MbcsFindChar(found + header.size(), '\n');
+  if (!body) return;
+  const char* bracket = MbcsFindChar(body, '[');
+  if (!bracket || bracket[-1] == '\n') return;
+  std::string hidden;
+  const char* line = MbcsFindChar(bracket, '\n');
+  while (line && line[1] && line[1] != '[') {
+    const char* start = line + 1;
+    const char* end = start;
+    while (*end && *end != '\n' && *end != '\r' && *end != ' ' && *end != '=') ++end;
+    if (end > start) hidden += (hidden.empty() ? "" : ", ") + std::string(start, end);
+    line = MbcsFindChar(start, '\n');
+  }
+  if (hidden.empty()) return;
+  Add(out, LineAt(bracket),
+      "the \"[\" in this value ends " + header + " for the setup program: " + hidden +
+          " below it will be ignored",
+      1);
+}
+
+void CProject::CheckGlobal(std::vector<Diagnostic>* out) const {
+  int global = HeaderLine("Global");
+  int32_t n = m_Parser.GetValue("Global", "ApplicationName", "", nullptr, 0);
+  int keyLine = KeyLine("Global", "ApplicationName");
+  if (n == 0) {
+    Add(out, keyLine, "ApplicationName is empty");
+  } else if (n == 1) {
+    if (!global) {
+      Add(out, 1, "no [Global] section: it must give ApplicationName");
+    } else {
+      std::string message = "[Global] has no ApplicationName";
+      // say why when the key is there but the setup program cannot see it
+      const char* p = strstr(m_Text.c_str(), "\nApplicationName");
+      if (p) message += " that the setup program can read (the one on line " +
+                        std::to_string(LineAt(p + 1)) + " is outside [Global] or hidden by a \"[\" above it)";
+      Add(out, global, message);
+    }
+  }
+  if (KeyLine("Global", "DefaultDir")) {
+    std::string dir = Value("Global", "DefaultDir", "C:\\");
+    int line = KeyLine("Global", "DefaultDir");
+    std::string problem = FindPlaceholderProblem(dir);
+    if (!problem.empty())
+      Add(out, line, "DefaultDir: " + problem);
+    else if (dir.find("%MAINDIR%") != std::string::npos)
+      Add(out, line, "DefaultDir cannot use %MAINDIR%: the installation folder is made from DefaultDir");
+  }
+  for (const char* key : {"AllowChangeInstallDir", "ShowEULAPage"}) {
+    int line = KeyLine("Global", key);
+    std::string v = Value("Global", key, "FALSE");
+    if (line && v != "TRUE" && v != "FALSE")
+      Add(out, line, std::string(key) + " = " + v + " is read as FALSE: only TRUE (exactly) turns it on", 1);
+  }
+}
+
+void CProject::AddSource(const ProjectSource& s, std::vector<Diagnostic>* out,
+                         std::vector<ProjectSource>* sources) const {
+  for (const ProjectSource& other : *sources) {
+    if (EfsCompareNames(other.Name.c_str(), s.Name.c_str()) != 0) continue;
+    if (!PlatformSamePath(other.Path, s.Path))
+      Add(out, s.Line,
+          "another file named " + other.Name + " is stored from line " + std::to_string(other.Line) +
+              " (" + other.Path + "); the setup file keeps files by name, so names must differ");
+    return;
+  }
+  if (s.Name.size() > 255) {
+    Add(out, s.Line, "file name longer than 255 bytes: " + s.Name);
+    return;
+  }
+  for (const char* reserved : {"default.qsp", "Translations.ini"})
+    if (EfsCompareNames(s.Name.c_str(), reserved) == 0) {
+      Add(out, s.Line,
+          "the setup file keeps its own " + std::string(reserved) + "; rename " + s.Path);
+      return;
+    }
+  sources->push_back(s);
+}
+
+void CProject::CheckFiles(std::vector<Diagnostic>* out, std::vector<ProjectSource>* sources) const {
+  int count = m_Parser.GetLineCount("Files");
+  for (int i = 0; i < count; ++i) {
+    int line = m_Parser.GetLineNumber("Files", i);
+    std::string text = Line("Files", i);
+    if (IsBlankLine(text)) {
+      Add(out, line, "empty line in [Files]: every line of an action section is an action");
+      continue;
+    }
+    size_t comma = FindChar(text, ',');
+    if (comma == std::string::npos) {
+      Add(out, line, "[Files] line has no comma: write \"source, destination\"");
+      continue;
+    }
+    std::string source = TrimBlanks(text.substr(0, comma));
+    std::string destination = SkipBlanks(text.substr(comma + 1));
+    if (source.empty()) {
+      Add(out, line, "[Files] line has no source before the comma");
+      continue;
+    }
+    if (destination.empty()) {
+      Add(out, line, "[Files] line has no destination after the comma");
+      continue;
+    }
+    std::string problem = FindPlaceholderProblem(destination);
+    if (!problem.empty()) {
+      Add(out, line, problem);
+      continue;
+    }
+    std::string sourceName = FileNamePart(source);
+    std::string destinationName = FileNamePart(ExpandForBuild(destination, m_AppName));
+    if (sourceName.empty()) {
+      Add(out, line, "source " + source + " names a folder, not a file");
+      continue;
+    }
+    if (destinationName.empty()) {
+      Add(out, line, "destination " + destination + " names a folder: end it with the file name " + sourceName);
+      continue;
+    }
+    if (EfsCompareNames(sourceName.c_str(), destinationName.c_str()) != 0) {
+      Add(out, line,
+          "destination file name " + destinationName + " differs from the source's " + sourceName +
+              ": the setup program finds the stored file by the destination's name");
+      continue;
+    }
+    AddSource({Resolve(source), sourceName, line}, out, sources);
+  }
+}
+
+void CProject::CheckBackground(std::vector<Diagnostic>* out, std::vector<ProjectSource>* sources) const {
+  int useLine = KeyLine("Background", "UseBackground");
+  std::string use = Value("Background", "UseBackground", "FALSE");
+  if (use != "TRUE") {
+    if (useLine && use != "FALSE")
+      Add(out, useLine, "UseBackground = " + use + " is read as FALSE: only TRUE (exactly) turns it on", 1);
+    return;
+  }
+  for (const char* key : {"Bitmap", "Metafile"}) {
+    std::string value = Value("Background", key, "");
+    if (value.empty()) continue;
+    int line = KeyLine("Background", key);
+    std::string name = FileNamePart(value);
+    if (name.empty()) {
+      Add(out, line, std::string(key) + " " + value + " names a folder, not a file");
+      continue;
+    }
+    AddSource({Resolve(value), name, line}, out, sources);
+  }
+  for (const char* key : {"TopColor", "BottomColor"}) {
+    int line = KeyLine("Background", key);
+    std::string v = Value("Background", key, "");
+    if (!line || v.empty()) continue;
+    bool hex = v.size() <= 6;
+    for (char c : v)
+      if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) hex = false;
+    if (!hex)
+      Add(out, line, std::string(key) + " = " + v + " is not six hexadecimal digits (BBGGRR)", 1);
+  }
+  int placementLine = KeyLine("Background", "BitmapPlacement");
+  std::string placement = Value("Background", "BitmapPlacement", "STRETCH");
+  if (placementLine && placement != "STRETCH" && placement != "CENTER" && placement != "TILE")
+    Add(out, placementLine,
+        "BitmapPlacement = " + placement + " draws no bitmap: use STRETCH, CENTER or TILE", 1);
+}
+
+void CProject::CheckFieldSections(std::vector<Diagnostic>* out) const {
+  struct Rule {
+    const char* Section;
+    int Commas;
+    int Exact;
+    const char* Fields;
+  };
+  const Rule rules[] = {
+      {"Shortcuts", 6, 1,
+       "shortcut file, target, arguments, working folder, description, icon file, icon index"},
+      {"INIFiles", 3, 0, "INI file, section, key, value"},
+  };
+  for (const Rule& r : rules) {
+    int count = m_Parser.GetLineCount(r.Section);
+    for (int i = 0; i < count; ++i) {
+      int line = m_Parser.GetLineNumber(r.Section, i);
+      std::string text = Line(r.Section, i);
+      std::string section = std::string("[") + r.Section + "]";
+      if (IsBlankLine(text)) {
+        Add(out, line, "empty line in " + section + ": every line of an action section is an action");
+        continue;
+      }
+      std::string problem = FindPlaceholderProblem(text);
+      if (!problem.empty()) {
+        Add(out, line, problem);
+        continue;
+      }
+      // the setup program fills in the placeholders before it splits the line
+      int commas = CountChar(ExpandForBuild(text, m_AppName), ',');
+      if (r.Exact ? commas != r.Commas : commas < r.Commas) {
+        std::string message = section + " line needs " + (r.Exact ? "" : "at least ") +
+                              std::to_string(r.Commas) + " commas (" + r.Fields + "), found " +
+                              std::to_string(commas);
+        if (commas != CountChar(text, ','))
+          message += " once %APPNAME% is filled in";
+        Add(out, line, message);
+        continue;
+      }
+      if (strcmp(r.Section, "INIFiles") == 0) {
+        std::string expanded = ExpandForBuild(text, m_AppName);
+        size_t at = 0;
+        for (int c = 0; c < 3; ++c) at = FindChar(expanded, ',', at) + 1;
+        std::string value = TrimBlanks(SkipBlanks(expanded.substr(at)));
+        if (value.find(' ') != std::string::npos)
+          Add(out, line,
+              "the value " + Quote(value) + " has a blank: only " +
+                  Quote(value.substr(0, value.find(' '))) + " is written",
+              1);
+      } else {
+        std::string expanded = ExpandForBuild(text, m_AppName);
+        size_t at = 0;
+        for (int c = 0; c < 6; ++c) at = FindChar(expanded, ',', at) + 1;
+        std::string index = TrimBlanks(expanded.substr(at));
+        if (!index.empty() && !IsDecimal(index))
+          Add(out, line, "icon index " + Quote(index) + " is not a decimal number", 1);
+      }
+    }
+  }
+}
+
+void CProject::CheckRegistry(std::vector<Diagnostic>* out) const {
+  for (const char* section : {"SysRegUninstall", "SysRegInt", "SysRegString"}) {
+    const bool keyOnly = strcmp(section, "SysRegUninstall") == 0;
+    const std::string header = std::string("[") + section + "]";
+    int count = m_Parser.GetLineCount(section);
+    for (int i = 0; i < count; ++i) {
+      int line = m_Parser.GetLineNumber(section, i);
+      std::string text = Line(section, i);
+      if (IsBlankLine(text)) {
+        Add(out, line, "empty line in " + header + ": every line of an action section is an action");
+        continue;
+      }
+      std::string problem = FindPlaceholderProblem(text);
+      if (!problem.empty()) {
+        Add(out, line, problem);
+        continue;
+      }
+      std::string expanded = ExpandForBuild(text, m_AppName);
+      size_t slash = FindChar(expanded, '/');
+      if (slash == std::string::npos) {
+        Add(out, line,
+            std::string("registry line has no \"/\": write ROOT/KEY") + (keyOnly ? "" : "/NAME=VALUE") +
+                " with ROOT one of HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, "
+                "HKEY_CURRENT_CONFIG");
+        continue;
+      }
+      std::string root = expanded.substr(0, slash);
+      bool known = false;
+      for (const char* r : kRoots)
+        if (root == r) known = true;
+      if (!known) {
+        Add(out, line,
+            "unknown registry root " + Quote(root) +
+                ": use HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or "
+                "HKEY_CURRENT_CONFIG (the names are case-sensitive)");
+        continue;
+      }
+      if (keyOnly) {
+        if (expanded.substr(slash + 1).empty())
+          Add(out, line, "names no key below " + root + ": the uninstaller would have to remove the whole root");
+        continue;
+      }
+      size_t equals = FindChar(expanded, '=', slash + 1);
+      std::string names = expanded.substr(slash + 1, equals == std::string::npos ? std::string::npos : equals - slash - 1);
+      if (FindChar(names, '/') == std::string::npos) {
+        Add(out, line,
+            "registry line has no value name: write " + root +
+                "/KEY/NAME=VALUE (KEY/ with nothing after it for the key's default value)");
+        continue;
+      }
+      std::string value = equals == std::string::npos ? "" : SkipBlanks(expanded.substr(equals + 1));
+      if (strcmp(section, "SysRegString") == 0) {
+        if (value.empty())
+          Add(out, line, "[SysRegString] line has no value after \"=\": the setup program cannot write an empty string");
+      } else if (equals != std::string::npos && !IsDecimal(value)) {
+        Add(out, line, "the value " + Quote(value) + " is not a decimal number; the setup program writes its leading digits only", 1);
+      }
+    }
+  }
+}
+
+void CProject::CheckCommandSections(std::vector<Diagnostic>* out) const {
+  for (const char* section : {"RegisterDlls", "Execute"}) {
+    int count = m_Parser.GetLineCount(section);
+    for (int i = 0; i < count; ++i) {
+      int line = m_Parser.GetLineNumber(section, i);
+      std::string text = Line(section, i);
+      if (IsBlankLine(text)) {
+        Add(out, line, std::string("empty line in [") + section + "]: every line of an action section is an action");
+        continue;
+      }
+      std::string problem = FindPlaceholderProblem(text);
+      if (!problem.empty()) Add(out, line, problem);
+    }
+  }
+}

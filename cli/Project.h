@@ -1,0 +1,72 @@
+// The project script as the command sees it: loaded through the parser of
+// the setup program, checked line by line before anything is written, and
+// the list of files that go into the container.
+#pragma once
+#include <string>
+#include <vector>
+
+#include "script/FileParser.h"
+
+struct Diagnostic {
+  int Line;  // 1-based line of the script
+  int Warning;
+  std::string Message;
+};
+
+// A file to store, found in the script.
+struct ProjectSource {
+  std::string Path;  // resolved against the script's folder
+  std::string Name;  // entry name: the file name of the path
+  int Line;
+};
+
+class CProject {
+ public:
+  // Reads the script; 0 with *error when the file cannot be read.
+  int Load(const std::string& path, std::string* error);
+
+  // Every problem of the script, and the distinct files it names ([Files]
+  // sources, and the background pictures when the background is on).
+  void Check(std::vector<Diagnostic>* problems, std::vector<ProjectSource>* sources) const;
+
+  const std::string& Path() const { return m_Path; }
+  const std::string& Folder() const { return m_Folder; }
+  const std::string& ApplicationName() const { return m_AppName; }
+
+ private:
+  int LineAt(const char* p) const;
+  // Line of the first "[section]" in the text (where the parser looks), or 0.
+  int HeaderLine(const char* section) const;
+  // Line of key in a keyed section as the parser finds it, or 0.
+  int KeyLine(const char* section, const char* key) const;
+  std::string Value(const char* section, const char* key, const char* defaultValue) const;
+  std::string Line(const char* section, int index) const;
+  std::string Resolve(const std::string& source) const;
+
+  void CheckSectionHeaders(std::vector<Diagnostic>* out) const;
+  void CheckHiddenKeys(const char* section, std::vector<Diagnostic>* out) const;
+  void CheckGlobal(std::vector<Diagnostic>* out) const;
+  void CheckBackground(std::vector<Diagnostic>* out, std::vector<ProjectSource>* sources) const;
+  void CheckFiles(std::vector<Diagnostic>* out, std::vector<ProjectSource>* sources) const;
+  void CheckFieldSections(std::vector<Diagnostic>* out) const;
+  void CheckRegistry(std::vector<Diagnostic>* out) const;
+  void CheckCommandSections(std::vector<Diagnostic>* out) const;
+  void AddSource(const ProjectSource& s, std::vector<Diagnostic>* out,
+                 std::vector<ProjectSource>* sources) const;
+
+  std::string m_Path;
+  std::string m_Folder;
+  std::string m_Text;
+  std::string m_AppName;
+  int m_Loaded = 0;
+  CFileParser m_Parser;
+};
+
+// Placeholders of the setup program, for checking scripts at build time.
+// The first placeholder problem in text, or "" when every "%" starts a known
+// token: the message names the offending text.
+std::string FindPlaceholderProblem(const std::string& text);
+// text with %APPNAME% and %% filled in and every other known token written
+// as itself followed by the separator the setup program adds after it, so
+// that the file name part and the commas look as they will at install time.
+std::string ExpandForBuild(const std::string& text, const std::string& appName);

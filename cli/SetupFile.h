@@ -1,0 +1,73 @@
+// Reads a setup file for list, verify and extract: its kind, the stub size
+// and the entries, through the container format and codec of the core.
+#pragma once
+#include <stdint.h>
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "efs/EntryCodec.h"
+
+enum SetupFileKind {
+  SETUP_BARE_STUB,    // neither signature: a setup program alone, or a first slice
+  SETUP_UNINSTALLER,  // ends with the uninstaller signature
+  SETUP_INSTALLER,    // ends with the installer signature: carries a container
+};
+
+// Kind of a file from its last 16 bytes; -1 when it cannot be read.
+int ReadKindOfFile(const char* path);
+
+struct SetupEntry {
+  std::string Name;
+  uint32_t DataOffset;
+  uint32_t StoredSize;
+  int Compressed;
+  uint32_t Crc;
+  uint64_t Time;  // FILETIME
+};
+
+// Where a decoded entry's bytes go.
+class IEntrySink {
+ public:
+  virtual int Write(const unsigned char* data, uint32_t n) = 0;
+
+ protected:
+  ~IEntrySink() {}
+};
+
+class CSetupFile {
+ public:
+  CSetupFile() {}
+  ~CSetupFile();
+
+  // 1 when the file could be read and, for an installer, its directory is
+  // sound; else 0 with the reason in *error.
+  int Open(const char* path, std::string* error);
+
+  SetupFileKind Kind() const { return m_Kind; }
+  uint64_t FileSize() const { return m_FileSize; }
+  uint64_t StubSize() const { return m_StubSize; }
+  const std::vector<SetupEntry>& Entries() const { return m_Entries; }
+  // Index of the entry of that name (A-Z matched without case), or -1.
+  int Find(const char* name) const;
+
+  // Inflates one entry into sink and checks its CRC.
+  EfsDecodeResult Decode(const SetupEntry& entry, IEntrySink& sink);
+
+ private:
+  CSetupFile(const CSetupFile&) = delete;
+  CSetupFile& operator=(const CSetupFile&) = delete;
+
+  FILE* m_File = nullptr;
+  SetupFileKind m_Kind = SETUP_BARE_STUB;
+  uint64_t m_FileSize = 0;
+  uint64_t m_StubSize = 0;
+  std::vector<SetupEntry> m_Entries;
+};
+
+const char* SetupKindName(SetupFileKind kind);
+const char* DecodeResultText(EfsDecodeResult result);
+// FILETIME as ISO 8601 UTC, e.g. 2024-05-01T12:30:00Z (fractions of a second
+// appear only when the time has them).
+std::string FileTimeToIso(uint64_t fileTime);

@@ -1,0 +1,151 @@
+#include "cli/Split.h"
+
+#include <errno.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "cli/Platform.h"
+#include "efs/EfsFormat.h"
+#include "efs/PortableFile.h"
+
+std::string SliceName(const std::string& out, int n) {
+  size_t nameStart = 0;
+  for (size_t i = 0; i < out.size(); ++i)
+    if (PlatformIsSeparator(out[i]) || out[i] == '\\' || out[i] == '/') nameStart = i + 1;
+  size_t dot = out.rfind('.');
+  std::string base = (dot != std::string::npos && dot > nameStart) ? out.substr(0, dot) : out;
+  char number[16];
+  snprintf(number, sizeof number, ".%03d", n);
+  return base + number;
+}
+
+static int EndsWithInstallerSignature(FILE* f, uint64_t end, int* result) {
+  unsigned char tail[EFS_SIGNATURE_SIZE];
+  if (end < EFS_SIGNATURE_SIZE) {
+    *result = 0;
+    return 1;
+  }
+  if (!PlatformSeek(f, end - EFS_SIGNATURE_SIZE) || fread(tail, 1, sizeof tail, f) != sizeof tail)
+    return 0;
+  *result = memcmp(tail, InstallerSignature, EFS_SIGNATURE_SIZE) == 0;
+  return 1;
+}
+
+int PlanSlices(const std::string& file, uint64_t stubSize, uint64_t fileSize, uint64_t size,
+               std::vector<uint64_t>* ends, std::string* error) {
+  FILE* f = fopen(file.c_str(), "rb");
+  if (!f) {
+    *error = "cannot read " + file + ": " + PlatformErrorText(errno);
+    return 0;
+  }
+  ends->clear();
+  uint64_t at = stubSize;
+  while (fileSize - at > size) {
+    uint64_t cut = at + size;
+    // the last slice keeps at least 16 bytes: the signature that ends the join
+    if (fileSize - cut < EFS_SIGNATURE_SIZE) cut = fileSize - EFS_SIGNATURE_SIZE;
+    int signature = 0;
+    if (!EndsWithInstallerSignature(f, cut, &signature)) {
+      fclose(f);
+      *error = "cannot read " + file;
+      return 0;
+    }
+    // a stored setup file could put the signature right at a cut; one byte
+    // less cannot end with it too
+    if (signature) --cut;
+    ends->push_back(cut);
+    at = cut;
+  }
+  ends->push_back(fileSize);
+  fclose(f);
+  return 1;
+}
+
+namespace {
+
+struct Piece {
+  std::string Final;
+  std::string Temporary;
+};
+
+int CopyRange(FILE* in, uint64_t from, uint64_t to, const std::string& target, std::string* error) {
+  FILE* out = fopen(target.c_str(), "wb");
+  if (!out) {
+    *error = "cannot write " + target + ": " + PlatformErrorText(errno);
+    return 0;
+  }
+  static unsigned char buffer[65536];
+  int ok = PlatformSeek(in, from);
+  uint64_t left = to - from;
+  while (ok && left) {
+    size_t n = left < sizeof buffer ? (size_t)left : sizeof buffer;
+    if (fread(buffer, 1, n, in) != n) {
+      *error = "cannot read the built setup file";
+      ok = 0;
+      break;
+    }
+    if (fwrite(buffer, 1, n, out) != n) {
+      ok = -1;
+      break;
+    }
+    left -= n;
+  }
+  if (ok > 0 && fflush(out) != 0) ok = -1;
+  int full = ok < 0 && PortableLastErrorWasDiskFull();
+  if (fclose(out) != 0 && ok > 0) {
+    ok = -1;
+    full = PortableLastErrorWasDiskFull();
+  }
+  if (ok < 0) *error = full ? "the disk is full: cannot write " + target : "cannot write " + target;
+  return ok > 0;
+}
+
+}  // namespace
+
+int WriteSlices(const std::string& file, uint64_t stubSize, const std::vector<uint64_t>& ends,
+                const std::string& out, std::vector<std::string>* written, std::string* error) {
+  FILE* in = fopen(file.c_str(), "rb");
+  if (!in) {
+    *error = "cannot read " + file + ": " + PlatformErrorText(errno);
+    return 0;
+  }
+  std::vector<Piece> pieces;
+  pieces.push_back({out, PlatformTemporarySibling(out)});
+  for (size_t i = 0; i < ends.size(); ++i) {
+    std::string name = SliceName(out, (int)i + 1);
+    pieces.push_back({name, PlatformTemporarySibling(name)});
+  }
+  int ok = 1;
+  uint64_t from = 0;
+  for (size_t i = 0; i < pieces.size() && ok; ++i) {
+    uint64_t to = i == 0 ? stubSize : ends[i - 1];
+    PlatformCleanupAdd(pieces[i].Temporary);
+    ok = CopyRange(in, from, to, pieces[i].Temporary, error);
+    // a message names the slice, not its temporary name
+    if (!ok) {
+      size_t at = error->find(pieces[i].Temporary);
+      if (at != std::string::npos) error->replace(at, pieces[i].Temporary.size(), pieces[i].Final);
+    }
+    from = to;
+  }
+  fclose(in);
+  for (size_t i = 0; i < pieces.size() && ok; ++i) {
+    if (!PlatformReplaceFile(pieces[i].Temporary.c_str(), pieces[i].Final.c_str())) {
+      *error = "cannot write " + pieces[i].Final + ": " + PlatformErrorText(errno);
+      ok = 0;
+      // the ones already in place are removed too: a partial set cannot install
+      for (size_t j = 0; j < i; ++j) PlatformRemoveFile(pieces[j].Final.c_str());
+      break;
+    }
+    PlatformCleanupRemove(pieces[i].Temporary);
+    written->push_back(pieces[i].Final);
+  }
+  for (Piece& p : pieces) {
+    if (!ok) {
+      PlatformRemoveFile(p.Temporary.c_str());
+      PlatformCleanupRemove(p.Temporary);
+    }
+  }
+  if (!ok) written->clear();
+  return ok;
+}

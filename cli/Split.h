@@ -1,0 +1,27 @@
+// Cutting a setup file into the slices that the setup program joins again:
+// OUT is the setup program alone, BASE.001, BASE.002, ... carry the rest.
+#pragma once
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+// The setup program joins at most this many numbered slices.
+enum { SPLIT_MAX_SLICES = 999, SPLIT_MIN_SIZE = 64 };
+
+// Name of numbered slice n (1-based): OUT without its extension, then ".001".
+std::string SliceName(const std::string& out, int n);
+
+// End offsets of the numbered slices of a file of fileSize bytes whose stub
+// takes its first stubSize bytes. Each slice holds at most size bytes; the
+// last one at least 16; no slice but the last ends with the installer
+// signature (the setup program would stop joining there). Reads the file at
+// the cut points. 0 with *error on a read failure.
+int PlanSlices(const std::string& file, uint64_t stubSize, uint64_t fileSize, uint64_t size,
+               std::vector<uint64_t>* ends, std::string* error);
+
+// Writes OUT and the numbered slices from file by the plan, each through a
+// temporary name that is renamed once all are written; on failure nothing
+// new is left. *written receives the slice names.
+int WriteSlices(const std::string& file, uint64_t stubSize, const std::vector<uint64_t>& ends,
+                const std::string& out, std::vector<std::string>* written, std::string* error);
