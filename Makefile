@@ -1,9 +1,12 @@
 # Thin wrapper around the two CMake trees.
 NATIVE := build/native
 WIN32  := build/win32
+FUZZ   := build/fuzz
 JOBS   ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+FUZZ_TARGETS := efs_directory project_script line_breaks safe_format
 
-.PHONY: all native win32 check check-native check-win32 demo bench clean
+.PHONY: all native win32 check check-native check-win32 demo bench fuzz clean
 
 all: native win32
 
@@ -27,6 +30,23 @@ check: all
 	ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS) || rc=1; \
 	ctest --test-dir $(WIN32) --output-on-failure || rc=1; \
 	exit $$rc
+
+$(FUZZ)/build.ninja:
+	cmake -S . -B $(FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQS_LIBFUZZER=ON
+
+# libFuzzer on every target for FUZZ_SECONDS each, from the committed seeds;
+# what it finds goes to $(FUZZ)/corpus, crashing inputs to $(FUZZ)/artifacts.
+# Every target runs; the target fails if any of them found something.
+fuzz: $(FUZZ)/build.ninja
+	cmake --build $(FUZZ) -j $(JOBS) --target fuzz_targets
+	@rc=0; for t in $(FUZZ_TARGETS); do \
+	  mkdir -p $(FUZZ)/corpus/$$t $(FUZZ)/artifacts; \
+	  echo "fuzz: $$t for $(FUZZ_SECONDS) s"; \
+	  $(FUZZ)/tests/fuzz/fuzz_$$t -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 \
+	    -artifact_prefix=$(abspath $(FUZZ))/artifacts/$$t- \
+	    $(FUZZ)/corpus/$$t tests/fuzz/corpus/$$t || rc=1; \
+	done; exit $$rc
 
 demo:
 	bash tools/demo.sh

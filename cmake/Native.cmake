@@ -5,6 +5,11 @@ option(QS_SANITIZERS "Build with AddressSanitizer and UBSan" ON)
 if(NOT QS_SANITIZERS)
   set(QS_SANITIZE)
 endif()
+# make fuzz: a clang tree with the core instrumented for libFuzzer, fuzz targets only.
+option(QS_LIBFUZZER "Build only the fuzz targets, with libFuzzer (clang)" OFF)
+if(QS_LIBFUZZER)
+  list(APPEND QS_SANITIZE -fsanitize=fuzzer-no-link)
+endif()
 add_compile_options(${QS_SANITIZE})
 add_link_options(${QS_SANITIZE})
 
@@ -17,6 +22,10 @@ add_library(qs_builder STATIC ${QS_BUILDER_SOURCES})
 target_link_libraries(qs_builder PUBLIC qs_core)
 
 enable_testing()
+add_subdirectory(tests/fuzz)
+if(QS_LIBFUZZER)
+  return()
+endif()
 add_subdirectory(tests/unit)
 
 # The quillset command and its tests.
