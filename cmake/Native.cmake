@@ -30,3 +30,4 @@ add_subdirectory(tests/unit)
 
 # The quillset command and its tests.
 add_subdirectory(cli)
+add_subdirectory(tests/cli)

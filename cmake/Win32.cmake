@@ -100,3 +100,4 @@ add_subdirectory(tests/e2e)
 
 # quillset.exe, and the test that it builds what the native command builds.
 add_subdirectory(cli)
+add_subdirectory(tests/cli)

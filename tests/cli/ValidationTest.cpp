@@ -1,0 +1,170 @@
+// The checks of quillset build: each problem one line "PROJECT.qsp:LINE:
+// message", all of them listed, exit status 1, and nothing written.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "CliSupport.h"
+
+namespace {
+
+struct Rule {
+  const char* Name;
+  const char* Script;  // "QSP40\n[Global]\nApplicationName = A\n" is put before it unless it starts with '!'
+  const char* Expected;  // the whole line on stderr, after "app.qsp:"
+};
+
+const Rule kRules[] = {
+    {"magic", "!QSP39\n[Global]\nApplicationName = A\n",
+     "1: not a project script: the first line must start with \"QSP40\""},
+    {"empty file", "!", "1: not a project script: the first line must start with \"QSP40\""},
+    {"no ApplicationName", "!QSP40\n[Global]\nDefaultDir = C:\\x\n", "2: [Global] has no ApplicationName"},
+    {"no Global", "!QSP40\n[Files]\n", "1: no [Global] section: it must give ApplicationName"},
+    {"empty ApplicationName", "!QSP40\n[Global]\nApplicationName =\n", "3: ApplicationName is empty"},
+    {"Files without comma", "[Files]\nsrc/a.txt %MAINDIR%a.txt\n",
+     "5: [Files] line has no comma: write \"source, destination\""},
+    {"missing source", "[Files]\nsrc/gone.txt, %MAINDIR%gone.txt\n", "5: file not found: @/src/gone.txt"},
+    {"destination name", "[Files]\nsrc/a.txt, %MAINDIR%b.txt\n",
+     "5: destination file name b.txt differs from the source's a.txt: the setup program finds the "
+     "stored file by the destination's name"},
+    {"destination is a folder", "[Files]\nsrc/a.txt, %MAINDIR%\n",
+     "5: destination %MAINDIR% names a folder: end it with the file name a.txt"},
+    {"two sources one name", "[Files]\nsrc/a.txt, %MAINDIR%a.txt\nsrc/sub/A.TXT, %MAINDIR%x\\A.txt\n",
+     "6: another file named a.txt is stored from line 5 (@/src/a.txt); the setup file keeps files "
+     "by name, so names must differ"},
+    {"reserved name", "[Files]\nsrc/default.qsp, %MAINDIR%default.qsp\n",
+     "5: the setup file keeps its own default.qsp; rename @/src/default.qsp"},
+    {"empty action line", "[Files]\nsrc/a.txt, %MAINDIR%a.txt\n\n[Execute]\n",
+     "6: empty line in [Files]: every line of an action section is an action"},
+    {"shortcut commas", "[Shortcuts]\n%PROGRAMS%A.lnk,%MAINDIR%a.exe,,,,\n",
+     "5: [Shortcuts] line needs 6 commas (shortcut file, target, arguments, working folder, "
+     "description, icon file, icon index), found 5"},
+    {"shortcut commas from the name", "!QSP40\n[Global]\nApplicationName = A, B\n[Shortcuts]\n"
+     "%PROGRAMS%%APPNAME%.lnk,%MAINDIR%a.exe,,,,,0\n",
+     "5: [Shortcuts] line needs 6 commas (shortcut file, target, arguments, working folder, "
+     "description, icon file, icon index), found 7 once %APPNAME% is filled in"},
+    {"ini commas", "[INIFiles]\n%MAINDIR%a.ini,Section,Key\n",
+     "5: [INIFiles] line needs at least 3 commas (INI file, section, key, value), found 2"},
+    {"registry root", "[SysRegString]\nHKEY_USERS/Software/A/Name=x\n",
+     "5: unknown registry root \"HKEY_USERS\": use HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, "
+     "HKEY_LOCAL_MACHINE or HKEY_CURRENT_CONFIG (the names are case-sensitive)"},
+    {"registry root case", "[SysRegUninstall]\nhkey_current_user/Software/A\n",
+     "5: unknown registry root \"hkey_current_user\": use HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, "
+     "HKEY_LOCAL_MACHINE or HKEY_CURRENT_CONFIG (the names are case-sensitive)"},
+    {"registry value name", "[SysRegInt]\nHKEY_CURRENT_USER/Software=1\n",
+     "5: registry line has no value name: write HKEY_CURRENT_USER/KEY/NAME=VALUE (KEY/ with nothing "
+     "after it for the key's default value)"},
+    {"registry without slash", "[SysRegInt]\nHKEY_CURRENT_USER\n",
+     "5: registry line has no \"/\": write ROOT/KEY/NAME=VALUE with ROOT one of HKEY_CLASSES_ROOT, "
+     "HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_CURRENT_CONFIG"},
+    {"empty string value", "[SysRegString]\nHKEY_CURRENT_USER/Software/A/Name=\n",
+     "5: [SysRegString] line has no value after \"=\": the setup program cannot write an empty string"},
+    {"uninstall the root", "[SysRegUninstall]\nHKEY_LOCAL_MACHINE/\n",
+     "5: names no key below HKEY_LOCAL_MACHINE: the uninstaller would have to remove the whole root"},
+    {"unknown placeholder", "[Execute]\n%MAINDIR%a.exe %USERNAME%\n", "5: unknown placeholder %USERNAME%"},
+    {"lower-case placeholder", "[RegisterDlls]\n%maindir%a.dll\n", "5: unknown placeholder %maindir%"},
+    {"lone percent", "[INIFiles]\n%MAINDIR%a.ini,S,K,100%\n", "5: a lone \"%\" (write %% for a percent sign)"},
+    {"placeholder in a file destination", "[Files]\nsrc/a.txt, %PROGRAMFILE%a.txt\n",
+     "5: unknown placeholder %PROGRAMFILE%"},
+    {"MAINDIR in DefaultDir", "!QSP40\n[Global]\nApplicationName = A\nDefaultDir = %MAINDIR%x\n",
+     "4: DefaultDir cannot use %MAINDIR%: the installation folder is made from DefaultDir"},
+    {"background picture missing", "[Background]\nUseBackground = TRUE\nBitmap = art\\none.bmp\n",
+     "6: file not found: @/art/none.bmp"},
+};
+
+std::string Replace(std::string s, const std::string& from, const std::string& to) {
+  for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
+    s.replace(at, from.size(), to);
+  return s;
+}
+
+TEST(Validation, EachRuleNamesFileAndLineAndNothingIsWritten) {
+  for (const Rule& rule : kRules) {
+    TempDir dir;
+    Project project(dir);
+    WriteFile(dir.File("src/a.txt"), "a");
+    WriteFile(dir.File("src/sub/A.TXT"), "other a");
+    WriteFile(dir.File("src/default.qsp"), "QSP40\n");
+    std::string script = rule.Script[0] == '!' ? std::string(rule.Script + 1)
+                                               : "QSP40\n[Global]\nApplicationName = A\n" + std::string(rule.Script);
+    project.Write(script);
+    std::vector<std::string> before = dir.List();
+    RunResult r = project.Build(dir.File("Setup.exe"));
+    EXPECT_EQ(1, r.Code) << rule.Name;
+    std::string expected = project.Path() + ":" + Replace(rule.Expected, "@", dir.Path) + "\n";
+    EXPECT_NE(std::string::npos, r.Err.find(expected)) << rule.Name << "\n" << r.Err;
+    EXPECT_NE(std::string::npos, r.Err.find("nothing written")) << rule.Name;
+    before.push_back("stub.exe");
+    std::sort(before.begin(), before.end());
+    EXPECT_EQ(before, dir.List()) << rule.Name;
+  }
+}
+
+TEST(Validation, AllProblemsAreListedInLineOrderWithWarningsBeside) {
+  TempDir dir;
+  Project project(dir);
+  WriteFile(dir.File("a.txt"), "a");
+  project.Write(
+      "QSP40\n"
+      "[Global]\n"
+      "ApplicationName = A\n"
+      "DefaultDir = C:\\[A]\n"   // hides the key below
+      "ShowEULAPage = TRUE\n"
+      "[Files]\n"
+      "a.txt, %MAINDIR%b.txt\n"
+      "a.txt\n"
+      "[files]\n"
+      "[Execute]\n"
+      "%FOO%\n");
+  RunResult r = project.Build(dir.File("Setup.exe"));
+  EXPECT_EQ(1, r.Code);
+  std::string p = project.Path();
+  std::string expected =
+      p + ":4: warning: the \"[\" in this value ends [Global] for the setup program: ShowEULAPage "
+          "below it will be ignored\n" +
+      p + ":7: destination file name b.txt differs from the source's a.txt: the setup program "
+          "finds the stored file by the destination's name\n" +
+      p + ":8: [Files] line has no comma: write \"source, destination\"\n" +
+      p + ":9: warning: [files] is not [Files]: section names are case-sensitive, so this section "
+          "is ignored\n" +
+      p + ":11: unknown placeholder %FOO%\n" + "quillset: 3 problems, nothing written\n";
+  EXPECT_EQ(expected, r.Err);
+  EXPECT_FALSE(Exists(dir.File("Setup.exe")));
+}
+
+TEST(Validation, WarningsAloneDoNotStopTheBuild) {
+  TempDir dir;
+  Project project(dir);
+  project.Write(
+      "QSP40\n[Global]\nApplicationName = A\nAllowChangeInstallDir = true\n"
+      "[Background]\nUseBackground = TRUE\nBitmapPlacement = FILL\n"
+      "[INIFiles]\n%MAINDIR%a.ini,S,K,two words\n"
+      "[Global]\n");
+  RunResult r = project.Build(dir.File("Setup.exe"));
+  EXPECT_EQ(0, r.Code) << r.Err;
+  std::string p = project.Path();
+  EXPECT_NE(std::string::npos, r.Err.find(p + ":4: warning: AllowChangeInstallDir = true is read as FALSE"));
+  EXPECT_NE(std::string::npos, r.Err.find(p + ":7: warning: BitmapPlacement = FILL draws no bitmap"));
+  EXPECT_NE(std::string::npos, r.Err.find(p + ":9: warning: the value \"two words\" has a blank: only \"two\" is written"));
+  EXPECT_NE(std::string::npos, r.Err.find(p + ":10: warning: [Global] is never read here"));
+  EXPECT_TRUE(Exists(dir.File("Setup.exe")));
+}
+
+TEST(Validation, SourcesResolveAgainstTheScriptWithEitherSeparatorAndAreStoredOnce) {
+  TempDir dir;
+  Project project(dir);
+  project.Script = "proj/app.qsp";
+  WriteFile(dir.File("proj/files/a.txt"), "a");
+  WriteFile(dir.File("abs.txt"), "b");
+  project.Write("QSP40\n[Global]\nApplicationName = A\n[Files]\n"
+                "files\\a.txt, %MAINDIR%a.txt\n"
+                "./files/../files/a.txt, %DESKTOP%A.TXT\n" +
+                dir.File("abs.txt") + ", %MAINDIR%sub\\abs.txt\n");
+  RunResult r = project.Build(dir.File("Setup.exe"));
+  ASSERT_EQ(0, r.Code) << r.Err;
+  RunResult list = RunQuillset({"list", dir.File("Setup.exe")});
+  // a.txt once, abs.txt, the script and the table
+  EXPECT_NE(std::string::npos, list.Out.find("4 entries")) << list.Out;
+}
+
+}  // namespace

@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# quillset.exe under Wine writes the same setup file as the native quillset:
+#   wine-same-bytes.sh QUILLSET_EXE NATIVE_QUILLSET WINEPREFIX SOURCE_DIR
+# Source files get times with sub-second parts, so both must read 100-ns times.
+set -euo pipefail
+exe=$1 native=$2 prefix=$3 src=$4
+if [ ! -x "$native" ]; then
+  echo "skipped: no native quillset at $native (build the native tree too)"
+  exit 77
+fi
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+win() { echo "Z:$(echo "$1" | tr / '\\')"; }
+
+cp -r "$src/examples/every-section" "$work/p"
+# a file that does not compress, so the entries cross the codec's buffers
+head -c 200000 /dev/urandom > "$work/p/files/sampler.dat"
+find "$work/p" -type f -exec touch -d "2023-04-05 06:07:08.1234567 UTC" {} +
+stub=$(dirname "$exe")/quillset-stub.exe
+
+"$native" build -q --stub "$stub" --translations "$src/translations/English.ini" \
+  -o "$work/native.exe" "$work/p/every-section.qsp"
+for threads in 1 2; do
+  "$src/tools/wine-run" --prefix "$prefix" "$exe" build -q -j $threads \
+    --translations "$(win "$src/translations/English.ini")" -o "$(win "$work/wine$threads.exe")" "$(win "$work/p/every-section.qsp")"
+  if ! cmp "$work/native.exe" "$work/wine$threads.exe"; then
+    echo "quillset.exe (-j $threads) wrote other bytes than the native command"
+    "$native" list "$work/native.exe" || true
+    "$native" list "$work/wine$threads.exe" || true
+    exit 1
+  fi
+done
+# and what quillset.exe wrote reads back under Wine
+"$src/tools/wine-run" --prefix "$prefix" "$exe" verify -q "$(win "$work/wine2.exe")"
+echo "same bytes: $(stat -c %s "$work/native.exe") bytes from both"
