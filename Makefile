@@ -2,11 +2,13 @@
 NATIVE := build/native
 WIN32  := build/win32
 FUZZ   := build/fuzz
+RELEASE := build/release
+PREFIX ?= /usr/local
 JOBS   ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := efs_directory project_script line_breaks safe_format
 
-.PHONY: all native win32 check check-native check-win32 demo bench fuzz clean
+.PHONY: all native win32 check check-native check-win32 demo bench fuzz clean release install
 
 all: native win32
 
@@ -53,6 +55,18 @@ demo:
 
 bench: all
 	bash bench/run.sh
+
+# The quillset command without sanitizers, for make install and make bench.
+release:
+	cmake -S . -B $(RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQS_SANITIZERS=OFF \
+	  -DQS_STUB_FILE=$(abspath $(WIN32))/quillset-stub.exe >/dev/null
+	cmake --build $(RELEASE) -j $(JOBS) --target quillset
+
+# bin/quillset, share/quillset/quillset-stub.exe and English.ini (and the
+# docs and examples in share/doc/quillset) under $(DESTDIR)$(PREFIX).
+install: $(WIN32)/build.ninja release
+	cmake --build $(WIN32) -j $(JOBS) --target stub_tree
+	DESTDIR=$(DESTDIR) cmake --install $(RELEASE) --prefix $(PREFIX)
 
 clean:
 	-@if [ -d $(WIN32)/wineprefix ]; then WINEPREFIX=$(CURDIR)/$(WIN32)/wineprefix wineserver -k 2>/dev/null; fi

@@ -1,0 +1,81 @@
+// The examples of the author's reference and the example project build as
+// they stand, without a warning.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "CliSupport.h"
+#include "script/FileParser.h"
+
+namespace {
+
+std::vector<std::string> QspBlocks(const std::string& markdown) {
+  std::vector<std::string> blocks;
+  const std::string open = "```qsp\n";
+  for (size_t at = markdown.find(open); at != std::string::npos; at = markdown.find(open, at)) {
+    at += open.size();
+    size_t end = markdown.find("```\n", at);
+    if (end == std::string::npos) break;
+    blocks.push_back(markdown.substr(at, end - at));
+    at = end;
+  }
+  return blocks;
+}
+
+// Makes every file the script names, as small stand-ins.
+void MakeSources(const TempDir& dir, const std::string& script) {
+  CFileParser parser;
+  ASSERT_TRUE(parser.LoadText(script.data(), (uint32_t)script.size()));
+  std::vector<std::string> files;
+  for (int i = 0; i < parser.GetLineCount("Files"); ++i) {
+    char line[1024];
+    parser.GetLine("Files", i, line, sizeof line);
+    std::string s = line;
+    files.push_back(s.substr(0, s.find(',')));
+  }
+  for (const char* key : {"Bitmap", "Metafile"}) {
+    char value[260];
+    if (parser.GetValue("Background", key, "", value, sizeof value) > 1) files.push_back(value);
+  }
+  for (std::string f : files) {
+    for (char& c : f)
+      if (c == '\\') c = '/';
+    WriteFile(dir.File(f), "content of " + f);
+  }
+}
+
+TEST(Docs, EveryProjectOfTheReferenceBuildsCleanly) {
+  std::vector<std::string> blocks = QspBlocks(ReadFile(SourceDir() + "/docs/quillset.md"));
+  ASSERT_GE(blocks.size(), 6u);
+  for (const std::string& script : blocks) {
+    TempDir dir;
+    Project project(dir);
+    project.Write(script);
+    MakeSources(dir, script);
+    RunResult r = project.Build(dir.File("Setup.exe"));
+    EXPECT_EQ(0, r.Code) << script << r.Err;
+    EXPECT_EQ("", r.Err) << script;
+    EXPECT_EQ(0, RunQuillset({"verify", "-q", dir.File("Setup.exe")}).Code);
+  }
+}
+
+TEST(Docs, TheExampleProjectBuildsWithEverySection) {
+  TempDir dir;
+  std::string example = SourceDir() + "/examples/every-section";
+  ASSERT_EQ(0, system(("cp -r '" + example + "' '" + dir.File("p") + "'").c_str()));
+  WriteFile(dir.File("stub.exe"), FakeStub());
+  RunResult r = RunQuillset({"build", "-q", "--stub", dir.File("stub.exe"), dir.File("p/every-section.qsp")});
+  ASSERT_EQ(0, r.Code) << r.Err;
+  EXPECT_EQ("", r.Err);
+  Bytes script = ReadFile(dir.File("p/every-section.qsp"));
+  for (const char* section : {"[Global]", "[Background]", "[Files]", "[Shortcuts]", "[INIFiles]",
+                              "[SysRegUninstall]", "[SysRegInt]", "[SysRegString]", "[Execute]"})
+    EXPECT_NE(std::string::npos, script.find(section)) << section;
+  RunResult list = RunQuillset({"list", dir.File("p/Setup.exe")});
+  for (const char* name : {"background.bmp", "default.qsp", "licence.txt", "logo.wmf", "readme.txt",
+                           "sampler.cmd", "sampler.dat", "Translations.ini"})
+    EXPECT_NE(std::string::npos, list.Out.find(std::string("\n") + name + " ")) << name << list.Out;
+  EXPECT_NE(std::string::npos, list.Out.find("8 entries"));
+}
+
+}  // namespace
