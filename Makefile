@@ -53,8 +53,9 @@ fuzz: $(FUZZ)/build.ninja
 demo:
 	bash tools/demo.sh
 
-bench: all
+bench: all release
 	bash bench/run.sh
+	bash bench/build-bench.sh $(RELEASE)/quillset $(WIN32)/quillset-stub.exe
 
 # The quillset command without sanitizers, for make install and make bench.
 release:
