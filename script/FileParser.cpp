@@ -38,7 +38,9 @@ int32_t Deliver(const char* answer, size_t length, char* buffer, int32_t bufferS
 
 }  // namespace
 
-CFileParser::CFileParser() : size(0), text(nullptr) {}
+CFileParser::CFileParser() : size(0), text(nullptr), cursorIndex(-1), cursorLine(nullptr) {
+  cursorSection[0] = '\0';
+}
 
 CFileParser::~CFileParser() { Release(); }
 
@@ -46,6 +48,9 @@ void CFileParser::Release() {
   free(text);
   text = nullptr;
   size = 0;
+  cursorSection[0] = '\0';
+  cursorIndex = -1;
+  cursorLine = nullptr;
 }
 
 int CFileParser::Load(const char* path) {
@@ -203,20 +208,38 @@ int32_t CFileParser::GetLineCount(const char* section) const {
   return count;
 }
 
+// The start of line index of section, or null. Continues from the line the
+// previous call found when it can; the answer is the same either way.
+const char* CFileParser::LineAfterCursor(const char* section, int32_t index) const {
+  if (!text || !section || index < 0) return nullptr;
+  const char* line = nullptr;
+  int32_t i = 0;
+  if (cursorLine && index >= cursorIndex && strcmp(section, cursorSection) == 0) {
+    line = cursorLine;
+    i = cursorIndex;
+  } else {
+    const char* lf = FindSectionBody(section);
+    line = lf ? LineAfter(lf) : nullptr;
+  }
+  while (line && i < index) {
+    const char* lf = MbcsFindChar(line, '\n');
+    line = lf ? LineAfter(lf) : nullptr;
+    ++i;
+  }
+  if (line && strlen(section) < sizeof cursorSection) {
+    strcpy(cursorSection, section);
+    cursorIndex = index;
+    cursorLine = line;
+  }
+  return line;
+}
+
 int32_t CFileParser::GetLine(const char* section, int32_t index, char* buffer,
                              int32_t bufferSize) const {
-  if (index < 0) return 0;
-  const char* lf = FindSectionBody(section);
-  for (int32_t i = 0; lf; ++i) {
-    const char* line = LineAfter(lf);
-    if (!line) break;
-    if (i == index) {
-      const size_t length = static_cast<size_t>(FindLineEnd(line) - line);
-      return Deliver(line, length, buffer, bufferSize, 0);
-    }
-    lf = MbcsFindChar(line, '\n');
-  }
-  return 0;
+  const char* line = LineAfterCursor(section, index);
+  if (!line) return 0;
+  const size_t length = static_cast<size_t>(FindLineEnd(line) - line);
+  return Deliver(line, length, buffer, bufferSize, 0);
 }
 
 int32_t CFileParser::GetLineNumber(const char* section, int32_t index) const {

@@ -35,6 +35,13 @@ class CFileParser {
   void Release();
   const char* FindSectionBody(const char* section) const;
 
+  // Where the last line read began, so that reading a section line by line
+  // walks it once instead of once per line.
+  const char* LineAfterCursor(const char* section, int32_t index) const;
+
   uint32_t size;  // file size + 1; 0 when nothing is loaded
   char* text;     // the file and a terminating zero, or null
+  mutable char cursorSection[256];
+  mutable int32_t cursorIndex;
+  mutable const char* cursorLine;
 };

@@ -161,6 +161,26 @@ TEST(FileParser, LfOnlyAndCrLfFilesReadAlikeAndCrAloneHasNoLines) {
   EXPECT_EQ(0, c.parser.GetLineCount("Files"));
 }
 
+// Lines are read in any order, across sections, with the same answers as a
+// parser that has read nothing before.
+TEST(FileParser, LinesReadInAnyOrderGiveTheSameAnswers) {
+  std::string text = "QSP40\n[A]\n";
+  for (int i = 0; i < 50; ++i) text += "a" + std::to_string(i) + "\n";
+  text += "[B]\nb0\n\nb2\n";
+  const int order[][2] = {{0, 10}, {0, 3}, {1, 2}, {0, 11}, {0, 49}, {0, 50}, {0, 0}, {1, 1}, {1, 3}, {0, 48}, {1, 0}};
+  Script s(text);
+  for (const auto& q : order) {
+    const char* section = q[0] ? "B" : "A";
+    Script fresh(text);
+    EXPECT_EQ(fresh.Line(section, q[1]), s.Line(section, q[1])) << section << q[1];
+  }
+  // A reload forgets where it was.
+  EXPECT_EQ("a49", s.Line("A", 49));
+  ASSERT_EQ(1, s.parser.LoadText("QSP40\n[A]\nonly\n", 15));
+  EXPECT_EQ("<none>", s.Line("A", 49));
+  EXPECT_EQ("only", s.Line("A", 0));
+}
+
 // The buffer protocol, cell by cell: answer "value" (n = 6).
 TEST(FileParser, BufferProtocolForValuesDefaultsAndLines) {
   Script s("QSP40\n[S]\nK = value\n[L]\nvalue\n");
