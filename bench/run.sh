@@ -17,3 +17,13 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 tools/wine-run --prefix build/win32/wineprefix build/win32/extract_bench.exe \
   "Z:$(echo "$work" | tr / '\\')" "Z:$(pwd | tr / '\\')\\build\\win32\\quillset-stub.exe"
+
+echo
+echo "install worker under Wine, [Files] of small files (1-1.5 KiB each):"
+cmake --build build/win32 --target worker_bench >/dev/null
+tools/wine-session start build/win32/wineprefix
+export DISPLAY=${DISPLAY:-$(cat build/win32/wineprefix.display)}
+mkdir -p "$work/worker"
+tools/wine-run --prefix build/win32/wineprefix build/win32/worker_bench.exe \
+  "Z:$(echo "$work/worker" | tr / '\\')" "Z:$(pwd | tr / '\\')\\translations\\English.ini"
+tools/wine-session stop build/win32/wineprefix

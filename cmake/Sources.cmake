@@ -37,4 +37,10 @@ set(QS_WIN_SOURCES
   engine/SystemLibrary.cpp
   script/Translations.cpp
   uninstall/UninstallLogger.cpp
+  uninstall/UninstallReplay.cpp
+  ui/BackgroundWindow.cpp
+  ui/Wizard.cpp
+  ui/UninstallerCreation.cpp
+  uninstall/UninstallDriver.cpp
+  uninstall/SelfRemoval.cpp
 )

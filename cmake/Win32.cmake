@@ -11,7 +11,7 @@ target_link_libraries(qs_core PUBLIC z)
 add_library(qs_builder STATIC ${QS_BUILDER_SOURCES})
 target_link_libraries(qs_builder PUBLIC qs_core)
 add_library(qs_win STATIC ${QS_WIN_SOURCES})
-target_link_libraries(qs_win PUBLIC qs_core ole32 uuid advapi32 shell32)
+target_link_libraries(qs_win PUBLIC qs_core ole32 uuid advapi32 shell32 gdi32 user32 comctl32)
 
 # The setup program: GUI subsystem, statically linked, stripped.
 function(qs_add_stub name)
@@ -20,7 +20,7 @@ function(qs_add_stub name)
   target_link_options(${name} PRIVATE ${QS_STATIC_LINK} -Wl,--gc-sections -s -mwindows)
   set_target_properties(${name} PROPERTIES OUTPUT_NAME quillset-stub)
   set_source_files_properties(resources/Quillset.rc PROPERTIES
-    OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/Quillset.manifest;${CMAKE_SOURCE_DIR}/resources/Quillset.ico;${CMAKE_SOURCE_DIR}/resources/QuillsetSmall.ico")
+    OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/Quillset.manifest;${CMAKE_SOURCE_DIR}/resources/Quillset.ico;${CMAKE_SOURCE_DIR}/resources/QuillsetSmall.ico;${CMAKE_SOURCE_DIR}/resources/Wizard.bmp;${CMAKE_SOURCE_DIR}/resources/resource.h")
 endfunction()
 
 if(QS_STUB_ONLY)
@@ -94,6 +94,13 @@ endfunction()
 add_executable(extract_bench EXCLUDE_FROM_ALL bench/ExtractBench.cpp)
 target_link_libraries(extract_bench PRIVATE qs_win qs_builder psapi)
 target_link_options(extract_bench PRIVATE ${QS_STATIC_LINK})
+# make demo's user, walking the wizard with the default answers.
+add_executable(demo_walk EXCLUDE_FROM_ALL tools/demo/DemoWalk.cpp tests/e2e/Robot.cpp)
+target_link_libraries(demo_walk PRIVATE gtest)
+target_link_options(demo_walk PRIVATE ${QS_STATIC_LINK})
+add_executable(worker_bench EXCLUDE_FROM_ALL bench/WorkerBench.cpp)
+target_link_libraries(worker_bench PRIVATE qs_win qs_builder)
+target_link_options(worker_bench PRIVATE ${QS_STATIC_LINK})
 
 add_subdirectory(tests/win32)
 add_subdirectory(tests/e2e)

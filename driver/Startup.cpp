@@ -5,11 +5,14 @@
 #include <string.h>
 
 #include "common/Mbcs.h"
-#include "common/SafeFormat.h"
 #include "driver/SetupFileKind.h"
 #include "driver/SetupState.h"
 #include "resources/resource.h"
 #include "script/Placeholders.h"
+#include "ui/BackgroundWindow.h"
+#include "ui/Wizard.h"
+#include "uninstall/SelfRemoval.h"
+#include "uninstall/UninstallDriver.h"
 
 static const char kUnspecifiedError[] =
     "An unspecified error occured. The installation will be terminated.";
@@ -152,14 +155,18 @@ static int RunInstaller(const char* tempDir, const char* commandLine, int showCo
       ShowError("Failed initialize translation object.", MB_OK);
       throw QSD_REPORTED;
     }
+    SetupState::UninstallLog.SetTranslations(&SetupState::Translations);
     ReadInstallerSettings(commandLine);
-    (void)showCommand;
-    char* name = ExpandPlaceholders("%APPNAME%");
-    char* text = SafeFormatAlloc("Installing %s into %s is not available in this build of Quillset.",
-                                 name ? name : "", SetupState::InstallDir);
-    code = ReportModeUnavailable(text ? text : "Installing is not available in this build of Quillset.");
-    free(text);
-    free(name);
+    if (SetupState::UseBackground) ReadBackgroundSettings(tempDir);
+
+    if (!StartUserInterface(SetupState::Instance, showCommand)) throw QSD_FAILED;
+    if (int failure = TakeWizardFailure()) throw static_cast<QSD_EXCEPTION>(failure);
+    MSG message;
+    while (GetMessageA(&message, NULL, 0, 0) > 0) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+    code = static_cast<int>(message.wParam);
   } catch (QSD_EXCEPTION error) {
     if (error != QSD_REPORTED) ShowUnspecifiedError();
     failed = true;
@@ -167,12 +174,16 @@ static int RunInstaller(const char* tempDir, const char* commandLine, int showCo
     ShowUnspecifiedError();
     failed = true;
   }
+  ReleaseBackgroundResources();
   if (tempProject[0]) DeleteFileA(tempProject);
   if (tempTranslations[0]) DeleteFileA(tempTranslations);
   if (failed) {
     // Undo whatever this run changed before it failed.
+    SetupState::UninstallLog.Replay(NULL, 0);
     code = 1;
   }
+  // A joined split installation runs from a temporary copy of itself.
+  if (FindCommandLineOption(commandLine, "-originalsourcedirlocation")) RemoveSelf();
   return code;
 }
 
@@ -182,6 +193,7 @@ static int RunWithCom(const char* commandLine, int showCommand) {
               sizeof SetupState::WindowTitle);
   LoadStringA(SetupState::Instance, IDS_WINDOW_CLASS, SetupState::WindowClassName,
               sizeof SetupState::WindowClassName);
+  RegisterBackgroundWindowClass(SetupState::Instance);
 
   if (!SetupState::UninstallLog.CreateTempLog()) {
     ShowError(kUnspecifiedError, MB_OK | MB_ICONERROR);
@@ -202,7 +214,8 @@ static int RunWithCom(const char* commandLine, int showCommand) {
 
   switch (ReadSetupFileKind(SetupState::ExePath)) {
     case FILEKIND_UNINSTALLER:
-      return ReportModeUnavailable("Uninstalling is not available in this build of Quillset.");
+      RunUninstaller(SetupState::Instance);
+      return 0;
     case FILEKIND_INSTALLER:
       return RunInstaller(tempDir, commandLine, showCommand);
     case FILEKIND_NONE:

@@ -10,3 +10,24 @@
 
 #define IDI_QUILLSET 107
 #define IDI_QUILLSET_SMALL 108
+
+#define IDB_WIZARD 132
+
+// The wizard, dialog 103.
+#define IDD_WIZARD_DIALOG 103
+#define IDC_BACK 1000
+#define IDC_NEXT 1001
+#define IDC_CANCEL_INSTALL 1002
+#define IDC_DESTINATION_FRAME 1004
+#define IDC_BROWSE 1005
+#define IDC_DESTINATION 1009
+#define IDC_PAGE_TEXT 1012
+#define IDC_SIDE_PICTURE 1014
+// Every control the wizard creates at run time.
+#define IDC_RUNTIME 1234
+
+// The uninstaller's progress dialog and its accelerators.
+#define IDD_UNINSTALL_PROGRESS 137
+#define IDC_UNINSTALL_TEXT 1013
+#define IDR_UNINSTALL_ACCELERATORS 109
+#define IDM_UNINSTALL_NOTHING 40001

@@ -1,27 +1,44 @@
 #!/usr/bin/env bash
-# make demo: builds everything and starts the setup program under Wine, with a
-# screenshot of what it shows in build/demo/. On a display the window is
-# yours to close; without one it runs on a private Xvfb and is closed for you.
+# make demo: builds everything, packs examples/hello with the quillset
+# command, and installs it under Wine. On a display of your own the wizard is
+# yours to click through; otherwise it runs on a private Xvfb, is walked with
+# the default answers, and every page is saved as a PNG in build/demo/,
+# followed by the uninstaller.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/bootstrap.sh
 make all
+cmake --build build/win32 --target demo_walk
 out=build/demo
+rm -rf "$out"
 mkdir -p "$out"
+build/native/quillset build -o "$out/Setup.exe" examples/hello/default.qsp
+build/native/quillset list "$out/Setup.exe"
+
 prefix=build/win32/wineprefix
+had_display=${DISPLAY:-}
 tools/wine-session start "$prefix"
 trap 'tools/wine-session stop "$prefix"' EXIT
 export DISPLAY=${DISPLAY:-$(cat "$prefix.display")}
+# Xvfb has no window manager: let Wine draw the title bars itself.
+tools/wine-run --prefix "$prefix" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
 
-# The bare setup program: the first slice of a split installation.
-cp build/win32/quillset-stub.exe "$out/Setup.exe"
-tools/wine-run --prefix "$prefix" "$out/Setup.exe" &
-pid=$!
-sleep 4
-import -window root "$out/setup-start.png"
-echo "demo: screenshot in $out/setup-start.png"
-if [ -f "$prefix.display" ]; then
-  # our own display: answer the message box for the user
-  WINEPREFIX=$(cd "$prefix" && pwd) wineserver -k || true
+if [ -n "$had_display" ]; then
+  echo "demo: the setup program is on your display; the uninstaller is left in the install folder"
+  tools/wine-run --prefix "$prefix" "$out/Setup.exe"
+  exit 0
 fi
-wait "$pid" || true
+outwin="Z:$(cd "$out" && pwd | sed 's|/|\\|g')"
+tools/wine-run --prefix "$prefix" build/win32/demo_walk.exe "$outwin\\Setup.exe" "$outwin"
+for bmp in "$out"/*.bmp; do
+  convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
+done
+sleep 2  # the uninstaller's batch file finishes after it
+left="$prefix/drive_c/Program Files/Hello Quillset"
+if [ -e "$left" ]; then
+  echo "demo: left behind after uninstalling:"; find "$left"
+else
+  echo "demo: after uninstalling nothing of Hello Quillset remains in C:\Program Files"
+fi
+echo "demo: screenshots in $out/:"
+ls -1 "$out"/*.png

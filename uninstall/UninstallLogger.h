@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+class CTranslations;
+
 class CUninstallLogger {
  public:
   CUninstallLogger();
@@ -20,6 +22,14 @@ class CUninstallLogger {
 
   int CopyLogTo(const char* targetPath);
 
+  // Undoes every logged change, newest first; the log itself is only read.
+  // exclusions: count full paths of files that must survive (null and 0 for
+  // a rollback). 1 when every line was handled, 0 when the log cannot be
+  // read or a damaged line stops the replay.
+  int Replay(const char* const* exclusions, int count);
+  // The table of the replay's folder messages; null gives the English texts.
+  void SetTranslations(const CTranslations* table) { m_Translations = table; }
+
   // Path of the open log; empty when there is none.
   const char* GetLogPath() const { return m_LogPath; }
 
@@ -30,6 +40,7 @@ class CUninstallLogger {
   char m_LogPath[MAX_PATH];
   HANDLE m_File;
   int m_IsTemporary;
+  const CTranslations* m_Translations = nullptr;
 
   CUninstallLogger(const CUninstallLogger&);
   CUninstallLogger& operator=(const CUninstallLogger&);

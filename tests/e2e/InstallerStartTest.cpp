@@ -89,9 +89,6 @@ TEST(InstallerStart, MissingOrCorruptEntriesNameWhatFailed) {
       {"no table", {{"default.qsp", kScript}}, nullptr, "Failed to copy Translations.ini to the temp directory."},
       {"corrupt table", {{"default.qsp", kScript}, {"Translations.ini", kTable}}, "Translations.ini",
        "The installation file is corrupt.\nTranslations.ini failed on CRC check."},
-      // both entries fine: what follows is not in this build, and it says so
-      {"both fine", {{"default.qsp", kScript}, {"Translations.ini", kTable}}, nullptr,
-       "Installing Example into C:\\ is not available in this build of Quillset."},
       {"not a script", {{"default.qsp", "QSP4\r\n[Global]\r\n"}, {"Translations.ini", kTable}}, nullptr,
        "Failed to load default.qsp."},
   };
@@ -124,24 +121,10 @@ TEST(InstallerStart, ATamperedDirectoryIsAnUnspecifiedError) {
 
 std::string EnglishTable() { return ReadWholeFile(QS_SOURCE_DIR "\\translations\\English.ini"); }
 
-std::string ProgramFilesDir() {
-  char value[MAX_PATH] = "";
-  DWORD size = sizeof value;
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
-                    KEY_READ, &key) == ERROR_SUCCESS) {
-    RegQueryValueExA(key, "ProgramFilesDir", NULL, NULL, reinterpret_cast<BYTE*>(value), &size);
-    RegCloseKey(key);
-  }
-  return value;
-}
-
 TEST(InstallerStart, TheGlobalSettingsComeFromTheScriptAndTheTranslatedTable) {
   struct Case { const char* script; std::string text; } cases[] = {
       {"QSP40\r\n[Global]\r\nDefaultDir = C:\\x\r\n",
        "The QSP file Global section defines no ApplicationName."},
-      {"QSP40\r\n[Global]\r\nApplicationName = Example App\r\nDefaultDir = %PROGRAMFILES%Example App\r\n",
-       "Installing Example App into " + ProgramFilesDir() + "\\Example App is not available in this build of Quillset."},
       {"QSP40\r\n[Global]\r\nApplicationName = Example App\r\nDefaultDir = %MAINDIR%Example App\r\n",
        "An unspecified error occured. The installation will be terminated."},
   };

@@ -27,8 +27,6 @@ std::string MakeSetupFile(const TempFolder& folder, const char* name, const std:
   return path;
 }
 
-std::string Sig(const unsigned char* s) { return std::string((const char*)s, EFS_SIGNATURE_SIZE); }
-
 // A container with no entries: just its trailer.
 std::string EmptyContainer() {
   unsigned char t[EFS_TRAILER_SIZE];
@@ -105,8 +103,6 @@ TEST(Startup, EveryModeFailsVisiblyAndLeavesNoTemporaryLog) {
     const char* text;
   } cases[] = {
       {"bare.exe", "", "Split installations are not available in this build of Quillset."},
-      {"uninstall.exe", Sig(UninstallerSignature),
-       "Uninstalling is not available in this build of Quillset."},
       // an installer without a single entry has no script to run
       {"setup.exe", EmptyContainer(), "Failed to copy default.qsp to the temp directory."},
   };
@@ -220,7 +216,7 @@ TEST(Startup, DllsPlantedBesideTheProgramAreNeverLoaded) {
 
   TempFolder folder;
   Plant(folder);
-  ErrorRun run = RunToErrorBox(MakeSetupFile(folder, setup, Sig(UninstallerSignature)));
+  ErrorRun run = RunToErrorBox(MakeSetupFile(folder, setup, EmptyContainer()));
   EXPECT_TRUE(run.Box.Window != NULL) << "the program did not get as far as its message";
   EXPECT_TRUE(run.Ended);
   EXPECT_EQ(std::vector<std::string>(), Markers(folder));

@@ -174,7 +174,7 @@ class Engine : public ::testing::Test {
     b.SetStubFile(dir.File("stub.exe").c_str());
     WriteWholeFile(dir.File("src\\default.qsp"), script);
     b.AddFile(dir.File("src\\default.qsp").c_str(), 1);
-    b.AddFile(kEnglish, 1);
+    b.AddFile(kEnglish, 1, "Translations.ini");
     for (auto& f : files) {
       WriteWholeFile(dir.File(("src\\" + f.first).c_str()), f.second);
       b.AddFile(dir.File(("src\\" + f.first).c_str()).c_str(), compressed);

@@ -1,0 +1,533 @@
+// A user's installation: the real setup program with a container built in
+// the test, walked page by page through its wizard, then checked on disk,
+// in the registry and in the uninstall log; cancels and failures must leave
+// the machine as it was.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "../win32/TestSupport.h"
+#include "Robot.h"
+#include "TestPaths.h"
+#include "efs/EFSBuilder.h"
+#include "efs/EfsFormat.h"
+
+namespace {
+
+const char kEnglish[] = QS_SOURCE_DIR "\\translations\\English.ini";
+
+// A text of the bundled table as the user sees it ("|" is a line break).
+std::string En(const char* key) {
+  char text[2048];
+  GetPrivateProfileStringA("Strings", key, key, text, sizeof text, kEnglish);
+  std::string s = text;
+  std::replace(s.begin(), s.end(), '|', '\n');
+  return s;
+}
+
+std::string Replace(std::string s, const std::string& from, const std::string& to) {
+  for (size_t at; (at = s.find(from)) != std::string::npos;) s.replace(at, from.size(), to);
+  return s;
+}
+
+std::string Random(size_t n, unsigned seed) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    s[i] = static_cast<char>(seed >> 16);
+  }
+  return s;
+}
+
+std::string ProgramFilesDir() {
+  char value[MAX_PATH] = "";
+  DWORD size = sizeof value;
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
+                    KEY_READ, &key) == ERROR_SUCCESS) {
+    RegQueryValueExA(key, "ProgramFilesDir", NULL, NULL, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(key);
+  }
+  return value;
+}
+
+std::vector<std::string> LeftoverTempFiles() {
+  std::vector<std::string> all;
+  for (const char* p : {"QSP*.tmp", "TRA*.tmp", "UNI*.tmp", "BMP*.tmp", "WMF*.tmp"}) {
+    std::vector<std::string> some = TempFilesMatching(p);
+    all.insert(all.end(), some.begin(), some.end());
+  }
+  std::sort(all.begin(), all.end());
+  return all;
+}
+
+// Every path below root, folders marked with a final backslash.
+void Snapshot(const std::string& root, std::vector<std::string>* out) {
+  WIN32_FIND_DATAA f;
+  HANDLE h = FindFirstFileA((root + "\\*").c_str(), &f);
+  if (h == INVALID_HANDLE_VALUE) return;
+  do {
+    std::string name = f.cFileName;
+    if (name == "." || name == "..") continue;
+    std::string path = root + "\\" + name;
+    if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      out->push_back(path + "\\");
+      Snapshot(path, out);
+    } else {
+      out->push_back(path);
+    }
+  } while (FindNextFileA(h, &f));
+  FindClose(h);
+  std::sort(out->begin(), out->end());
+}
+
+bool KeyExists(const char* path) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+std::string IniValue(const std::string& file, const char* section, const char* key) {
+  char value[512];
+  GetPrivateProfileStringA(section, key, "<none>", value, sizeof value, file.c_str());
+  return value;
+}
+
+// One setup file and the folder it installs into.
+class Wizard : public ::testing::Test {
+ protected:
+  TempFolder dir;
+  std::string target;  // the destination folder typed on page 2
+  Robot robot;
+
+  void SetUp() override { target = dir.File("Installed App"); }
+
+  std::string Build(const std::string& script, const std::vector<std::pair<std::string, std::string>>& files) {
+    CreateDirectoryA(dir.File("src").c_str(), NULL);
+    CEFSBuilder b;
+    b.SetStubFile(QS_STUB_PATH);
+    WriteWholeFile(dir.File("src\\default.qsp"), script);
+    b.AddFile(dir.File("src\\default.qsp").c_str(), 1);
+    b.AddFile(kEnglish, 1, "Translations.ini");
+    for (auto& f : files) {
+      WriteWholeFile(dir.File(("src\\" + f.first).c_str()), f.second);
+      b.AddFile(dir.File(("src\\" + f.first).c_str()).c_str(), 1);
+    }
+    std::string setup = dir.File("Setup.exe");
+    b.Build(setup.c_str(), nullptr, InstallerSignature);
+    return setup;
+  }
+
+  HWND Start(const std::string& setup) {
+    if (!robot.Start("\"" + setup + "\"")) {
+      ADD_FAILURE() << "cannot start " << setup;
+      return NULL;
+    }
+    return robot.WaitForWindow("#32770", En("WELCOME").c_str(), 20000);
+  }
+
+  // Presses a button and waits for the wizard to show the page captioned so.
+  HWND Go(HWND wizard, int button, const char* captionKey) {
+    EXPECT_TRUE(Robot::Press(wizard, button)) << "button " << button << "\n" << robot.WindowTree();
+    return robot.WaitForWindow("#32770", En(captionKey).c_str(), 20000);
+  }
+
+  static bool Visible(HWND w, int id) { return IsWindowVisible(GetDlgItem(w, id)) != FALSE; }
+  static bool Enabled(HWND w, int id) { return IsWindowEnabled(GetDlgItem(w, id)) != FALSE; }
+
+  static std::vector<HWND> RuntimeControls(HWND w, const char* cls) {
+    std::vector<HWND> out;
+    for (const RobotControl& c : Robot::Controls(w))
+      if (c.Id == 1234 && c.Class == cls) out.push_back(c.Window);
+    return out;
+  }
+
+  // Walks pages 0 to 3 with the destination set to `destination`; returns
+  // the wizard on the start page.
+  HWND WalkToStart(HWND wizard, const std::string& destination, bool eula) {
+    if (eula) wizard = Go(wizard, 1001, "EULA");
+    if (!wizard) return NULL;
+    wizard = Go(wizard, 1001, "CHOOSE_DESITNATION_LOCATION");
+    if (!wizard) return NULL;
+    Robot::SetItemText(wizard, 1009, destination.c_str());
+    return Go(wizard, 1001, "START_INSTALLATION");
+  }
+
+  bool WaitForFinish(HWND wizard) {
+    return robot.WaitUntil([&] { return Robot::ItemText(wizard, 1001) == En("FINISH") && Enabled(wizard, 1001); },
+                           60000, "the finish page");
+  }
+};
+
+const char kApp[] = "Example App";
+
+std::string FullScript() {
+  return "QSP40\r\n[Global]\r\nApplicationName = Example App\r\nDefaultDir = %PROGRAMFILES%Example App\r\n"
+         "AllowChangeInstallDir = TRUE\r\nShowEULAPage = TRUE\r\n"
+         "[Files]\r\nC:\\build\\readme.txt, %MAINDIR%readme.txt\r\nC:\\build\\app.dat,%MAINDIR%data\\app.dat\r\n"
+         "[Shortcuts]\r\n%MAINDIR%Menu\\%APPNAME%.lnk,%MAINDIR%readme.txt,,%MAINDIR%,Read me,,0\r\n"
+         "[INIFiles]\r\n%MAINDIR%app.ini,Settings,Language,English\r\n"
+         "[SysRegUninstall]\r\nHKEY_CURRENT_USER/Software/QuillsetTest-Wizard\r\n"
+         "[SysRegString]\r\nHKEY_CURRENT_USER/Software/QuillsetTest-Wizard/InstallDir=%MAINDIR%\r\n";
+}
+
+TEST_F(Wizard, EveryPageShowsItsTextsAndAFullInstallLeavesAWorkingUninstaller) {
+  const std::string data = Random(300000, 11);
+  std::string setup = Build(FullScript(), {{"readme.txt", "Read me first.\r\n"}, {"app.dat", data}});
+  const std::vector<std::string> tempBefore = LeftoverTempFiles();
+  HWND w = Start(setup);
+  ASSERT_TRUE(w);
+  // Welcome: Next and Cancel only.
+  EXPECT_EQ(Replace(En("WELCOME_PAGE_TEXT"), "%APPNAME%", kApp), Robot::ItemText(w, 1012));
+  EXPECT_FALSE(Visible(w, 1000));
+  EXPECT_EQ(En("NEXT"), Robot::ItemText(w, 1001));
+  EXPECT_EQ(En("CANCEL"), Robot::ItemText(w, 1002));
+  EXPECT_FALSE(Visible(w, 1005));
+  EXPECT_FALSE(Visible(w, 1009));
+  EXPECT_FALSE(Visible(w, 1004));
+  EXPECT_TRUE(Visible(w, 1014));
+  // Enter and Esc change nothing.
+  PostMessageA(w, WM_COMMAND, IDOK, 0);
+  PostMessageA(w, WM_COMMAND, IDCANCEL, 0);
+  Sleep(300);
+  EXPECT_EQ(En("WELCOME"), Robot::Text(w));
+  EXPECT_FALSE(robot.FindWindowNow("#32770", En("INSTALL_TITLE").c_str()));
+
+  // Licence: one box, on every visit.
+  w = Go(w, 1001, "EULA");
+  ASSERT_TRUE(w);
+  EXPECT_EQ(En("EULA_PAGE_TEXT"), Robot::ItemText(w, 1012));
+  EXPECT_EQ(En("ACCEPT"), Robot::ItemText(w, 1001));
+  EXPECT_EQ(En("BACK"), Robot::ItemText(w, 1000));
+  EXPECT_TRUE(Visible(w, 1000));
+  ASSERT_EQ(1u, RuntimeControls(w, "Edit").size());
+  EXPECT_EQ(En("EULA_BOX_TEXT"), Robot::Text(RuntimeControls(w, "Edit")[0]));
+  w = Go(w, 1000, "WELCOME");
+  EXPECT_EQ(0u, RuntimeControls(w, "Edit").size());
+  w = Go(w, 1001, "EULA");
+  EXPECT_EQ(1u, RuntimeControls(w, "Edit").size());
+
+  // Destination: the expanded default, editable, validated on Next.
+  w = Go(w, 1001, "CHOOSE_DESITNATION_LOCATION");
+  ASSERT_TRUE(w);
+  EXPECT_EQ(0u, RuntimeControls(w, "Edit").size());
+  EXPECT_EQ(Replace(En("CHOOSEDESTINATION_PAGE_TEXT"), "%APPNAME%", kApp), Robot::ItemText(w, 1012));
+  EXPECT_EQ(En("DESTINATION_FOLDER"), Robot::ItemText(w, 1004));
+  EXPECT_EQ(En("BROWSE"), Robot::ItemText(w, 1005));
+  EXPECT_TRUE(Visible(w, 1009) && Visible(w, 1005) && Enabled(w, 1005));
+  EXPECT_EQ(0, GetWindowLongA(GetDlgItem(w, 1009), GWL_STYLE) & ES_READONLY);
+  const std::string defaultDir = Robot::ItemText(w, 1009);
+  EXPECT_EQ(ProgramFilesDir() + "\\Example App", defaultDir);
+  for (const char* bad : {"", "K:\\No Such Drive\\App"}) {
+    Robot::SetItemText(w, 1009, bad);
+    ASSERT_TRUE(Robot::Press(w, 1001));
+    EXPECT_EQ(En("PLEASE_ENTER_PATH_TO_INSTALL_DIR"),
+              robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDOK, 10000)) << bad;
+    Sleep(200);
+    EXPECT_EQ(En("CHOOSE_DESITNATION_LOCATION"), Robot::Text(w)) << bad;
+  }
+  Robot::SetItemText(w, 1009, target.c_str());
+  w = Go(w, 1001, "START_INSTALLATION");
+  ASSERT_TRUE(w);
+  EXPECT_FALSE(PathExists(target));  // validated by a probe that leaves nothing
+  EXPECT_EQ(Replace(En("STARTINSTALLATION_PAGE_TEXT"), "%APPNAME%", kApp), Robot::ItemText(w, 1012));
+  EXPECT_FALSE(Visible(w, 1009));
+
+  w = Go(w, 1001, "INSTALLING");
+  ASSERT_TRUE(w);
+  ASSERT_TRUE(WaitForFinish(w));
+  EXPECT_EQ(Replace(En("PROGRAM_WAS_SUCCESSFULLY_INSTALLED"), "%APPNAME%", kApp), Robot::ItemText(w, 1012));
+  EXPECT_FALSE(Enabled(w, 1000));
+  EXPECT_TRUE(Enabled(w, 1002));
+  for (HWND c : RuntimeControls(w, "msctls_progress32")) EXPECT_FALSE(IsWindowVisible(c));
+
+  // The files are in place already; Finish writes the uninstaller.
+  EXPECT_EQ(data, ReadWholeFile(target + "\\data\\app.dat"));
+  ASSERT_TRUE(Robot::Press(w, 1001));
+  DWORD code = 1;
+  ASSERT_TRUE(robot.WaitForExit(20000, &code));
+  EXPECT_EQ(0u, code);
+
+  EXPECT_EQ("Read me first.\r\n", ReadWholeFile(target + "\\readme.txt"));
+  EXPECT_EQ("English", IniValue(target + "\\app.ini", "Settings", "Language"));
+  EXPECT_TRUE(PathExists(target + "\\Menu\\Example App.lnk"));
+  EXPECT_TRUE(KeyExists("Software\\QuillsetTest-Wizard"));
+  const std::string stub = ReadWholeFile(QS_STUB_PATH);
+  const std::string uninstaller = ReadWholeFile(target + "\\Uninstall.exe");
+  ASSERT_EQ(stub.size() + 16, uninstaller.size());
+  EXPECT_EQ(stub, uninstaller.substr(0, stub.size()));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(UninstallerSignature), 16), uninstaller.substr(stub.size()));
+  EXPECT_EQ(ReadWholeFile(kEnglish), ReadWholeFile(target + "\\Translations.ini"));
+  const std::string log = ReadWholeFile(target + "\\Uninstall.log");
+  for (const std::string& line :
+       {"FileCreated=" + target + "\\readme.txt\n", "DirectoryCreated=" + target + "\\data\n",
+        "FileCreated=" + target + "\\Menu\\Example App.lnk\n",
+        "IniFileEntryAdded=" + target + "\\app.ini,Settings,Language\n",
+        std::string("SysRegSectionAdded=HKEY_CURRENT_USER/Software/QuillsetTest-Wizard\n")})
+    EXPECT_NE(std::string::npos, log.find(line)) << line << "in\n" << log;
+  EXPECT_EQ(0u, log.find("DirectoryCreated=" + target + "\n")) << log;
+  EXPECT_EQ(tempBefore, LeftoverTempFiles());
+  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QuillsetTest-Wizard");
+}
+
+TEST_F(Wizard, WithoutTheLicencePageOrAChangeableFolderTheWalkSkipsAndLocks) {
+  std::string setup = Build(
+      "QSP40\r\n[Global]\r\nApplicationName = Example App\r\nDefaultDir = " + target +
+          "\r\nAllowChangeInstallDir = true\r\nShowEULAPage = FALSE\r\n",
+      {});
+  HWND w = Start(setup);
+  ASSERT_TRUE(w);
+  w = Go(w, 1001, "CHOOSE_DESITNATION_LOCATION");  // page 1 skipped
+  ASSERT_TRUE(w);
+  EXPECT_EQ(target, Robot::ItemText(w, 1009));
+  EXPECT_NE(0, GetWindowLongA(GetDlgItem(w, 1009), GWL_STYLE) & ES_READONLY);
+  EXPECT_TRUE(Visible(w, 1005));
+  EXPECT_FALSE(Enabled(w, 1005));
+  w = Go(w, 1000, "WELCOME");  // and skipped going back
+  ASSERT_TRUE(w);
+  // Cancel before anything is installed: a question, then nothing changed.
+  ASSERT_TRUE(Robot::Press(w, 1002));
+  RobotMessageBox box = robot.WaitForMessageBox(En("INSTALL_TITLE").c_str(), 10000);
+  EXPECT_EQ(En("DO_YOU_REALY_WANT_TO_QUIT"), box.Text);
+  EXPECT_EQ((std::vector<std::string>{"Yes", "No"}), box.Buttons);
+  Robot::Press(box.Window, IDNO);
+  Sleep(300);
+  EXPECT_TRUE(robot.Running());
+  ASSERT_TRUE(Robot::Press(w, 1002));
+  robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000);
+  DWORD code;
+  EXPECT_TRUE(robot.WaitForExit(20000, &code));
+  EXPECT_FALSE(PathExists(target));
+}
+
+// Each way an installation can end early leaves the machine as it was.
+TEST_F(Wizard, CancelsAndFailuresRollTheInstallationBack) {
+  struct Case {
+    const char* what;
+    std::string extra;  // appended to the script
+    bool bigFiles;
+  } cases[] = {
+      {"cancel while copying", "", true},
+      {"a failing registry line", "[SysRegInt]\r\nHKEY_USERS/Software/QuillsetTest-Wizard/V=1\r\n", false},
+      {"a missing entry", "[Files]\r\nC:\\gone.txt, %MAINDIR%gone\\gone.txt\r\n", false},
+      {"a folder where Uninstall.exe goes", "", false},
+      {"cancel on the finish page", "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string base =
+        "QSP40\r\n[Global]\r\nApplicationName = Example App\r\nDefaultDir = " + target +
+        "\r\nShowEULAPage = FALSE\r\n[SysRegUninstall]\r\nHKEY_CURRENT_USER/Software/QuillsetTest-Wizard\r\n"
+        "[INIFiles]\r\n" + dir.Path() + "\\shared.ini,Added,Key,1\r\n"
+        "[SysRegString]\r\nHKEY_CURRENT_USER/Software/QuillsetTest-Wizard/Name=x\r\n";
+    std::vector<std::pair<std::string, std::string>> files = {{"one.txt", "one"}};
+    std::string fileLines = "[Files]\r\none.txt, %MAINDIR%sub\\one.txt\r\n";
+    if (c.bigFiles) {
+      for (int i = 0; i < 4; ++i) {
+        const std::string name = "big" + std::to_string(i) + ".bin";
+        files.push_back({name, Random(12 << 20, i + 1)});
+        fileLines += name + ", %MAINDIR%" + name + "\r\n";
+      }
+    }
+    // a missing entry joins the [Files] lines; anything else is a section of its own
+    const std::string script =
+        base + fileLines + (c.extra.rfind("[Files]\r\n", 0) == 0 ? c.extra.substr(9) : c.extra);
+    std::string setup = Build(script, files);
+    WriteWholeFile(dir.File("shared.ini"), "[Kept]\r\nA=1\r\n");
+    // Uninstall.exe cannot be created where a folder of that name is (a
+    // read-only file would not do: the tests run as root under Wine).
+    if (std::string(c.what) == "a folder where Uninstall.exe goes") {
+      CreateDirectoryA(target.c_str(), NULL);
+      CreateDirectoryA((target + "\\Uninstall.exe").c_str(), NULL);
+    }
+    std::vector<std::string> before;
+    Snapshot(dir.Path(), &before);
+
+    HWND w = Start(setup);
+    ASSERT_TRUE(w);
+    w = Go(w, 1001, "CHOOSE_DESITNATION_LOCATION");
+    w = Go(w, 1001, "START_INSTALLATION");
+    ASSERT_TRUE(w);
+    w = Go(w, 1001, "INSTALLING");
+    ASSERT_TRUE(w);
+    const std::string what = c.what;
+    if (what == "cancel while copying") {
+      ASSERT_TRUE(Robot::Press(w, 1002));
+      // No first: the installation goes on.
+      robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDNO, 10000);
+      ASSERT_TRUE(Robot::Press(w, 1002));
+      EXPECT_EQ(En("DO_YOU_REALY_WANT_TO_QUIT"), robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000));
+    } else if (what == "a failing registry line") {
+      EXPECT_NE(std::string::npos, robot.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000).find("unrecognized key"));
+    } else if (what == "a missing entry") {
+      EXPECT_EQ("The embedded file gone.txt could not be found.\nInstallation will be aborted.",
+                robot.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000));
+    } else if (what == "a folder where Uninstall.exe goes") {
+      ASSERT_TRUE(WaitForFinish(w));
+      ASSERT_TRUE(Robot::Press(w, 1001));
+      EXPECT_EQ(En("FAILED_TO_CREATE_UNINSTALL_EXE"), robot.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000));
+    } else {
+      ASSERT_TRUE(WaitForFinish(w));
+      ASSERT_TRUE(Robot::Press(w, 1002));
+      robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000);
+    }
+    DWORD code;
+    ASSERT_TRUE(robot.WaitForExit(30000, &code));
+    std::vector<std::string> after;
+    Snapshot(dir.Path(), &after);
+    EXPECT_EQ(before, after);
+    EXPECT_FALSE(KeyExists("Software\\QuillsetTest-Wizard"));
+    EXPECT_EQ("<none>", IniValue(dir.File("shared.ini"), "Added", "Key"));
+    EXPECT_EQ("1", IniValue(dir.File("shared.ini"), "Kept", "A"));
+    if (what == "a folder where Uninstall.exe goes") {
+      RemoveDirectoryA((target + "\\Uninstall.exe").c_str());
+      RemoveDirectoryA(target.c_str());
+    }
+    ASSERT_FALSE(PathExists(target)) << "left behind";
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Installs FullScript (with a COM server registered) into target through
+// the wizard; true when Finish has ended the setup program.
+bool InstallForUninstall(Wizard* t, Robot& robot, const std::string& setup, const std::string& target) {
+  if (!robot.Start("\"" + setup + "\"")) return false;
+  HWND w = robot.WaitForWindow("#32770", En("WELCOME").c_str(), 20000);
+  for (const char* page : {"EULA", "CHOOSE_DESITNATION_LOCATION"}) {
+    if (!w) return false;
+    Robot::Press(w, 1001);
+    w = robot.WaitForWindow("#32770", En(page).c_str(), 20000);
+  }
+  if (!w) return false;
+  Robot::SetItemText(w, 1009, target.c_str());
+  Robot::Press(w, 1001);
+  w = robot.WaitForWindow("#32770", En("START_INSTALLATION").c_str(), 20000);
+  if (!w) return false;
+  Robot::Press(w, 1001);
+  w = robot.WaitForWindow("#32770", En("INSTALLING").c_str(), 20000);
+  if (!w || !robot.WaitUntil([&] { return Robot::ItemText(w, 1001) == En("FINISH"); }, 60000, "finish")) return false;
+  (void)t;
+  Robot::Press(w, 1001);
+  DWORD code;
+  return robot.WaitForExit(20000, &code);
+}
+
+// The uninstaller's progress dialog once its OK button shows.
+HWND WaitForUninstallResult(Robot& robot) {
+  HWND dialog = NULL;
+  robot.WaitUntil(
+      [&] {
+        dialog = robot.FindWindowNow("#32770", En("UNINSTALL_TITLE").c_str());
+        return dialog && GetDlgItem(dialog, 1013) && IsWindowVisible(GetDlgItem(dialog, IDOK));
+      },
+      60000, "the uninstall result");
+  return dialog;
+}
+
+const char kComDll[] = QS_BUILD_DIR "\\tests\\win32\\qs-comdll.dll";
+
+TEST_F(Wizard, TheUninstallerRemovesTheWholeInstallationAndItself) {
+  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QuillsetTest-ComDll");
+  std::string setup = Build(FullScript() + "[RegisterDlls]\r\n" + kComDll + "\r\n",
+                            {{"readme.txt", "Read me first.\r\n"}, {"app.dat", Random(5000, 3)}});
+  ASSERT_TRUE(InstallForUninstall(this, robot, setup, target));
+  ASSERT_TRUE(KeyExists("Software\\QuillsetTest-ComDll"));
+  const std::string uninstaller = target + "\\Uninstall.exe";
+
+  // No: everything stays.
+  Robot first;
+  ASSERT_TRUE(first.Start("\"" + uninstaller + "\"", dir.Path().c_str()));
+  RobotMessageBox question = first.WaitForMessageBox(En("UNINSTALL_TITLE").c_str(), 20000);
+  EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"), question.Text);
+  EXPECT_EQ((std::vector<std::string>{"Yes", "No"}), question.Buttons);
+  Robot::Press(question.Window, IDNO);
+  DWORD code = 1;
+  ASSERT_TRUE(first.WaitForExit(20000, &code));
+  EXPECT_EQ(0u, code);
+  for (const char* f : {"Uninstall.exe", "Uninstall.log", "Translations.ini", "readme.txt"})
+    EXPECT_TRUE(PathExists(target + "\\" + f)) << f;
+
+  // Yes: the progress text, the result, then nothing left.
+  Robot second;
+  ASSERT_TRUE(second.Start("\"" + uninstaller + "\"", dir.Path().c_str()));
+  second.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, 20000);
+  HWND dialog = WaitForUninstallResult(second);
+  ASSERT_TRUE(dialog);
+  EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(dialog, 1013));
+  EXPECT_FALSE(PathExists(target + "\\Uninstall.log"));
+  EXPECT_FALSE(PathExists(target + "\\Translations.ini"));
+  Robot::Press(dialog, IDOK);
+  ASSERT_TRUE(second.WaitForExit(20000, &code));
+  EXPECT_EQ(0u, code);
+  // the batch file deletes the program once its process has ended
+  EXPECT_TRUE(robot.WaitUntil([&] { return !PathExists(target) && !PathExists("C:\\DelUS.bat"); }, 20000,
+                              "the self-removal"));
+  EXPECT_FALSE(KeyExists("Software\\QuillsetTest-Wizard"));
+  EXPECT_FALSE(KeyExists("Software\\QuillsetTest-ComDll"));  // DllUnregisterServer ran
+}
+
+TEST_F(Wizard, AFileTheUserAddedIsAskedAboutOnce) {
+  for (int answer : {IDNO, IDYES}) {
+    SCOPED_TRACE(answer == IDNO ? "No" : "Yes");
+    std::string setup = Build(FullScript(), {{"readme.txt", "Read me first.\r\n"}, {"app.dat", "data"}});
+    ASSERT_TRUE(InstallForUninstall(this, robot, setup, target));
+    WriteWholeFile(target + "\\my notes.txt", "mine");
+    Robot un;
+    ASSERT_TRUE(un.Start("\"" + target + "\\Uninstall.exe\"", dir.Path().c_str()));
+    un.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, 20000);
+    const std::string caption = En("DELETING_INSTALLED_FILES_AND_FOLDERS");
+    EXPECT_EQ(Replace(En("FOLDER_CONTAINS_NEW_FILES_OR_SUBFOLDERS"), "%s", target),
+              un.AnswerMessageBox(caption.c_str(), answer, 30000));
+    HWND dialog = WaitForUninstallResult(un);
+    ASSERT_TRUE(dialog);
+    EXPECT_FALSE(un.FindWindowNow("#32770", caption.c_str())) << "asked twice";
+    Robot::Press(dialog, IDOK);
+    DWORD code;
+    ASSERT_TRUE(un.WaitForExit(20000, &code));
+    robot.WaitUntil([&] { return !PathExists(target + "\\Uninstall.exe"); }, 20000, "the self-removal");
+    EXPECT_FALSE(PathExists(target + "\\readme.txt"));
+    EXPECT_FALSE(PathExists(target + "\\data"));
+    EXPECT_FALSE(KeyExists("Software\\QuillsetTest-Wizard"));
+    if (answer == IDNO) {
+      EXPECT_EQ("mine", ReadWholeFile(target + "\\my notes.txt"));
+      DeleteFileA((target + "\\my notes.txt").c_str());
+      RemoveDirectoryA(target.c_str());
+    }
+    EXPECT_FALSE(PathExists(target));
+  }
+}
+
+TEST_F(Wizard, AnUninstallerWithoutItsLogSaysSoAndCanBeClosed) {
+  std::string setup = Build(FullScript(), {{"readme.txt", "Read me first.\r\n"}, {"app.dat", "data"}});
+  ASSERT_TRUE(InstallForUninstall(this, robot, setup, target));
+  DeleteFileA((target + "\\Uninstall.log").c_str());
+  Robot un;
+  ASSERT_TRUE(un.Start("\"" + target + "\\Uninstall.exe\"", dir.Path().c_str()));
+  un.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, 20000);
+  EXPECT_EQ("Failed to open uninstall log file in temporary files directory.",
+            un.AnswerMessageBox("Error", IDOK, 20000));
+  EXPECT_EQ(Replace(En("COULD_NOT_FIND_UNINSTALL_LOG_FILE"), "%s", target + "\\Uninstall.log"),
+            un.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000));
+  HWND dialog = WaitForUninstallResult(un);
+  ASSERT_TRUE(dialog);
+  EXPECT_EQ(En("UINSTALL_PROCESS_FAILED"), Robot::ItemText(dialog, 1013));
+  Robot::Press(dialog, IDOK);
+  DWORD code;
+  ASSERT_TRUE(un.WaitForExit(20000, &code));
+  Sleep(1000);
+  // nothing was removed, the uninstaller included, so it can be run again
+  for (const char* f : {"Uninstall.exe", "Translations.ini", "readme.txt", "data\\app.dat"})
+    EXPECT_TRUE(PathExists(target + "\\" + f)) << f;
+  EXPECT_TRUE(KeyExists("Software\\QuillsetTest-Wizard"));
+  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QuillsetTest-Wizard");
+}
+
+}  // namespace

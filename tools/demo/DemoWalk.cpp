@@ -1,0 +1,144 @@
+// make demo's user: walks a setup program's wizard page by page with the
+// default answers, saves a screenshot of each page, then runs the
+// uninstaller it left. demo_walk SETUP.EXE OUTDIR
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <stdio.h>
+
+#include <string>
+
+#include "../../tests/e2e/Robot.h"
+
+namespace {
+
+std::string g_Out;
+int g_Shot;
+
+// The whole screen as a 24-bit BMP file.
+void Screenshot(const char* name) {
+  Sleep(700);  // let the pages paint
+  const int w = GetSystemMetrics(SM_CXSCREEN), h = GetSystemMetrics(SM_CYSCREEN);
+  HDC screen = GetDC(NULL);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = w;
+  info.bmiHeader.biHeight = h;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 24;
+  void* bits = NULL;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, w, h, screen, 0, 0, SRCCOPY);
+  GdiFlush();
+  const DWORD rowBytes = (w * 3 + 3) & ~3u, size = rowBytes * h;
+  char path[MAX_PATH];
+  snprintf(path, sizeof path, "%s\\%02d-%s.bmp", g_Out.c_str(), ++g_Shot, name);
+  if (FILE* f = fopen(path, "wb")) {
+    BITMAPFILEHEADER file = {0x4D42, static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof info.bmiHeader + size), 0, 0,
+                             static_cast<DWORD>(sizeof(BITMAPFILEHEADER) + sizeof info.bmiHeader)};
+    fwrite(&file, sizeof file, 1, f);
+    fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, f);
+    fwrite(bits, size, 1, f);
+    fclose(f);
+    printf("demo: %s\n", path);
+  }
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(NULL, screen);
+}
+
+void List(const std::string& folder, const std::string& indent) {
+  WIN32_FIND_DATAA f;
+  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &f);
+  if (h == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::string name = f.cFileName;
+    if (name == "." || name == "..") continue;
+    const bool isFolder = (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    printf("demo:   %s%s%s\n", indent.c_str(), name.c_str(), isFolder ? "\\" : "");
+    if (isFolder) List(folder + "\\" + name, indent + "  ");
+  } while (FindNextFileA(h, &f));
+  FindClose(h);
+}
+
+HWND Next(Robot& robot, HWND wizard, const char* nextCaption) {
+  if (!Robot::Press(wizard, 1001)) return NULL;
+  return robot.WaitForWindow("#32770", nextCaption, 30000);
+}
+
+int Walk(const std::string& setup) {
+  Robot robot;
+  if (!robot.Start("\"" + setup + "\"")) return 1;
+  HWND w = robot.WaitForWindow("#32770", "Welcome", 30000);
+  if (!w) return 1;
+  Screenshot("welcome");
+  const struct {
+    const char* caption;
+    const char* shot;
+  } pages[] = {{"End user license agreement", "licence"},
+               {"Choose Destination Location", "destination"},
+               {"Start Installation", "start"},
+               {"Installing", "installing"}};
+  std::string destination;
+  for (const auto& page : pages) {
+    w = Next(robot, w, page.caption);
+    if (!w) return 1;
+    if (std::string(page.shot) == "destination") destination = Robot::ItemText(w, 1009);
+    if (std::string(page.shot) != "installing") Screenshot(page.shot);
+  }
+  if (!robot.WaitUntil([&] { return Robot::ItemText(w, 1001) == "Finish" && IsWindowEnabled(GetDlgItem(w, 1001)); },
+                       120000, "the finish page"))
+    return 1;
+  Screenshot("finished");
+  Robot::Press(w, 1001);
+  DWORD code = 0;
+  if (!robot.WaitForExit(30000, &code)) return 1;
+  printf("demo: installed into %s:\n", destination.c_str());
+  List(destination, "");
+
+  const std::string uninstaller = destination + "\\Uninstall.exe";
+  if (GetFileAttributesA(uninstaller.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    printf("demo: no %s\n", uninstaller.c_str());
+    return 1;
+  }
+  Robot un;
+  if (!un.Start("\"" + uninstaller + "\"")) return 1;
+  RobotMessageBox question = un.WaitForMessageBox("Uninstall", 30000);
+  if (!question.Window) {
+    // a build without uninstalling answers with a message of its own
+    RobotMessageBox box = un.WaitForMessageBox(NULL, 5000);
+    printf("demo: the uninstaller says: %s\n", box.Text.c_str());
+    if (box.Window) Robot::Press(box.Window, IDOK);
+    return 0;
+  }
+  Screenshot("uninstall-question");
+  Robot::Press(question.Window, IDYES);
+  // the progress dialog is the "Uninstall" window with the text 1013
+  HWND progress = NULL;
+  un.WaitUntil(
+      [&] {
+        progress = un.FindWindowNow("#32770", "Uninstall");
+        return progress && GetDlgItem(progress, 1013) && IsWindowVisible(GetDlgItem(progress, IDOK));
+      },
+      120000, "the uninstall result");
+  if (!progress) return 1;
+  Screenshot("uninstalled");
+  Robot::Press(progress, IDOK);
+  un.WaitForExit(30000, &code);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);  // Robot reports through gtest
+  if (argc != 3) {
+    fprintf(stderr, "usage: demo_walk SETUP.EXE OUTDIR\n");
+    return 2;
+  }
+  g_Out = argv[2];
+  return Walk(argv[1]);
+}

@@ -1,0 +1,9 @@
+// Writes Uninstall.exe, Translations.ini and Uninstall.log into the
+// installation folder when the user presses Finish.
+#pragma once
+#include <windows.h>
+
+// Ends the wizard dialog and writes the three files. 1 on success (the quit
+// message is posted); 0 after a failure that has been shown, with every file
+// it wrote removed again: the caller then rolls the installation back.
+int CreateUninstaller(HWND dialog);

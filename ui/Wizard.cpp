@@ -1,0 +1,346 @@
+#include "ui/Wizard.h"
+
+#include <commctrl.h>
+#include <shlobj.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "common/Mbcs.h"
+#include "driver/SetupState.h"
+#include "engine/FileSystem.h"
+#include "engine/InstallWorker.h"
+#include "resources/resource.h"
+#include "script/Placeholders.h"
+#include "ui/UninstallerCreation.h"
+
+// UI-thread state of the one wizard of the run.
+static int g_Page;
+static int g_Finished;
+static HANDLE g_Worker;
+static int g_Failure;
+static HWND g_LicenceBox, g_ProgressBar, g_ProgressLabel, g_FileFrame, g_FileLine;
+
+int TakeWizardFailure() {
+  int failure = g_Failure;
+  g_Failure = 0;
+  return failure;
+}
+
+// The translated text of key, expanded when asked; the unexpanded text when
+// a placeholder cannot be resolved, so the user still reads something.
+static void SetTranslated(HWND window, const char* key, bool expand) {
+  char* text = SetupState::Translations.GetString(key);
+  if (!text) return;
+  char* expanded = expand ? ExpandPlaceholders(text) : NULL;
+  SetWindowTextA(window, expanded ? expanded : text);
+  free(expanded);
+  free(text);
+}
+
+static void SetItem(HWND dialog, int id, const char* key, bool expand) {
+  SetTranslated(GetDlgItem(dialog, id), key, expand);
+}
+
+static void Show(HWND dialog, int id, bool visible) {
+  ShowWindow(GetDlgItem(dialog, id), visible ? SW_SHOW : SW_HIDE);
+}
+
+static void Enable(HWND dialog, int id, bool enabled) { EnableWindow(GetDlgItem(dialog, id), enabled); }
+
+static int Ask(HWND dialog, const char* key, const char* caption, UINT style) {
+  return SetupState::Translations.ShowMessage(dialog, key, caption, style);
+}
+
+static void EndWizard(HWND dialog) {
+  EndDialog(dialog, 0);
+  PostQuitMessage(0);
+}
+
+static void Rollback(HWND dialog) {
+  SetupState::UninstallLog.Replay(NULL, 0);
+  EndWizard(dialog);
+}
+
+static RECT NormalRect(HWND window) {
+  WINDOWPLACEMENT placement;
+  placement.length = sizeof placement;
+  GetWindowPlacement(window, &placement);
+  return placement.rcNormalPosition;
+}
+
+static HWND CreateRuntimeControl(HWND dialog, DWORD exStyle, const char* cls, DWORD style, int x, int y,
+                                 int w, int h, const char* key, bool font) {
+  HWND control = CreateWindowExA(exStyle, cls, "", WS_CHILD | WS_VISIBLE | style, x, y, w, h, dialog,
+                                 reinterpret_cast<HMENU>(IDC_RUNTIME), SetupState::Instance, NULL);
+  if (!control) return NULL;
+  if (font) SendMessageA(control, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
+  if (key) SetTranslated(control, key, false);
+  return control;
+}
+
+static void DestroyLicenceBox() {
+  if (g_LicenceBox) DestroyWindow(g_LicenceBox);
+  g_LicenceBox = NULL;
+}
+
+static void HideDestination(HWND dialog) {
+  Show(dialog, IDC_BROWSE, false);
+  Show(dialog, IDC_DESTINATION_FRAME, false);
+  Show(dialog, IDC_DESTINATION, false);
+}
+
+static void StartWorker(HWND dialog) {
+  const RECT frame = NormalRect(GetDlgItem(dialog, IDC_DESTINATION_FRAME));
+  const int L = frame.left, T = frame.top, R = frame.right, B = frame.bottom;
+  g_ProgressBar = CreateRuntimeControl(dialog, WS_EX_STATICEDGE, PROGRESS_CLASSA, 0, L, T, R - L,
+                                       (B - T) / 3, "PROGRESS", false);
+  g_ProgressLabel = CreateRuntimeControl(dialog, 0, "STATIC", 0, L, 200, R - L, 15, "COPYING_FILES", true);
+  SetTranslated(g_ProgressLabel, "INSTALL_PROGRESS", false);
+  g_FileFrame = CreateRuntimeControl(dialog, 0, "BUTTON", BS_GROUPBOX, L, 125, R - L, 35, "COPYING_FILES", true);
+  SetTranslated(g_FileFrame, "COPYING_FILE", false);
+  g_FileLine = CreateRuntimeControl(dialog, 0, "STATIC", 0, L + 5, 140, R - L - 10, 15, "COPYING_FILES", true);
+  if (g_ProgressBar) SendMessageA(g_ProgressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
+
+  SetupState::CancelRequested = 0;
+  g_Worker = CreateThread(NULL, 0, InstallWorker, dialog, 0, NULL);
+  if (g_Worker) {
+    SetThreadPriority(g_Worker, THREAD_PRIORITY_BELOW_NORMAL);
+  } else {
+    SetupState::Translations.ShowMessage(dialog, "UNSPECIFIED_ERROR_OCCURED", "ERROR", MB_OK | MB_ICONERROR);
+    Rollback(dialog);
+  }
+}
+
+static void EnterPage(HWND dialog) {
+  switch (g_Page) {
+    case WIZARD_WELCOME:
+      DestroyLicenceBox();
+      SetTranslated(dialog, "WELCOME", false);
+      Show(dialog, IDC_BACK, false);
+      HideDestination(dialog);
+      SetItem(dialog, IDC_NEXT, "NEXT", true);
+      Show(dialog, IDC_NEXT, true);
+      SetItem(dialog, IDC_PAGE_TEXT, "WELCOME_PAGE_TEXT", true);
+      break;
+    case WIZARD_EULA: {
+      SetTranslated(dialog, "EULA", false);
+      Show(dialog, IDC_BACK, true);
+      HideDestination(dialog);
+      SetItem(dialog, IDC_NEXT, "ACCEPT", true);
+      Show(dialog, IDC_NEXT, true);
+      SetItem(dialog, IDC_PAGE_TEXT, "EULA_PAGE_TEXT", true);
+      DestroyLicenceBox();  // exactly one box, however the page is entered
+      const RECT text = NormalRect(GetDlgItem(dialog, IDC_PAGE_TEXT));
+      g_LicenceBox = CreateRuntimeControl(
+          dialog, WS_EX_STATICEDGE, "EDIT", WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY,
+          text.left, text.top + 80, text.right - text.left, text.bottom - text.top - 20, NULL, true);
+      if (g_LicenceBox) SetTranslated(g_LicenceBox, "EULA_BOX_TEXT", true);
+      break;
+    }
+    case WIZARD_DESTINATION:
+      DestroyLicenceBox();
+      SetTranslated(dialog, "CHOOSE_DESITNATION_LOCATION", false);
+      Show(dialog, IDC_BACK, true);
+      Show(dialog, IDC_BROWSE, true);
+      Enable(dialog, IDC_BROWSE, SetupState::AllowChangeInstallDir != 0);
+      Show(dialog, IDC_DESTINATION_FRAME, true);
+      Show(dialog, IDC_DESTINATION, true);
+      SendDlgItemMessageA(dialog, IDC_DESTINATION, EM_SETREADONLY, SetupState::AllowChangeInstallDir ? FALSE : TRUE, 0);
+      SetItem(dialog, IDC_NEXT, "NEXT", true);
+      SetItem(dialog, IDC_PAGE_TEXT, "CHOOSEDESTINATION_PAGE_TEXT", true);
+      break;
+    case WIZARD_START:
+      SetTranslated(dialog, "START_INSTALLATION", false);
+      Show(dialog, IDC_BACK, true);
+      HideDestination(dialog);
+      SetItem(dialog, IDC_NEXT, "NEXT", true);
+      SetItem(dialog, IDC_PAGE_TEXT, "STARTINSTALLATION_PAGE_TEXT", true);
+      break;
+    default:
+      SetTranslated(dialog, "INSTALLING", false);
+      Show(dialog, IDC_BACK, true);
+      Enable(dialog, IDC_BACK, false);
+      HideDestination(dialog);
+      SetItem(dialog, IDC_NEXT, "NEXT", true);
+      Show(dialog, IDC_NEXT, true);
+      Enable(dialog, IDC_NEXT, false);
+      SetItem(dialog, IDC_PAGE_TEXT, "INSTALLING_PAGE_TEXT", true);
+      StartWorker(dialog);
+      break;
+  }
+}
+
+static void OnInitDialog(HWND dialog) {
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+  g_Page = WIZARD_WELCOME;
+  g_Finished = 0;
+  g_Failure = 0;
+  SetTranslated(dialog, "WELCOME", false);
+  SetItem(dialog, IDC_BACK, "BACK", false);
+  Show(dialog, IDC_BACK, false);
+  SetItem(dialog, IDC_NEXT, "NEXT", true);
+  Show(dialog, IDC_NEXT, true);
+  SetItem(dialog, IDC_BROWSE, "BROWSE", false);
+  Show(dialog, IDC_BROWSE, false);
+  SetItem(dialog, IDC_DESTINATION_FRAME, "DESTINATION_FOLDER", false);
+  Show(dialog, IDC_DESTINATION_FRAME, false);
+  SetItem(dialog, IDC_CANCEL_INSTALL, "CANCEL", false);
+  Show(dialog, IDC_CANCEL_INSTALL, true);
+  SetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir);
+  Show(dialog, IDC_DESTINATION, false);
+  SetItem(dialog, IDC_PAGE_TEXT, "WELCOME_PAGE_TEXT", true);
+  Show(dialog, IDC_PAGE_TEXT, true);
+}
+
+static void OnNext(HWND dialog) {
+  if (g_Page >= WIZARD_INSTALLING) {
+    if (!g_Finished) return;
+    if (!CreateUninstaller(dialog)) {
+      // Reported already; start-up rolls the installation back.
+      g_Failure = QSD_REPORTED;
+      EndWizard(dialog);
+    }
+    return;
+  }
+  if (g_Page == WIZARD_DESTINATION) {
+    GetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir, MAX_PATH);
+    if (!SetupState::InstallDir[0] || !CanCreateDirectoryPath(SetupState::InstallDir)) {
+      Ask(dialog, "PLEASE_ENTER_PATH_TO_INSTALL_DIR", "INSTALL_TITLE", MB_ICONINFORMATION);
+      return;
+    }
+    SetMainDirPlaceholder(SetupState::InstallDir);
+  }
+  ++g_Page;
+  if (g_Page == WIZARD_EULA && !SetupState::ShowEulaPage) ++g_Page;
+  EnterPage(dialog);
+}
+
+static void OnBack(HWND dialog) {
+  if (g_Page <= WIZARD_WELCOME || g_Page >= WIZARD_INSTALLING) return;
+  --g_Page;
+  if (g_Page == WIZARD_EULA && !SetupState::ShowEulaPage) --g_Page;
+  EnterPage(dialog);
+}
+
+// The last component of the current path (from its last backslash) follows
+// the chosen folder: D:\Apps with C:\Program Files\Example App gives
+// D:\Apps\Example App.
+static void OnBrowse(HWND dialog) {
+  char title[104];
+  char* text = SetupState::Translations.GetString("SELECT_DIRECTORY");
+  lstrcpynA(title, text ? text : "", sizeof title);
+  free(text);
+  char display[MAX_PATH];
+  BROWSEINFOA info;
+  memset(&info, 0, sizeof info);
+  info.hwndOwner = dialog;
+  info.pszDisplayName = display;
+  info.lpszTitle = title;
+  info.ulFlags = BIF_RETURNONLYFSDIRS;
+  LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
+  if (!chosen) return;
+
+  char current[MAX_PATH];
+  GetDlgItemTextA(dialog, IDC_DESTINATION, current, MAX_PATH);
+  lstrcpynA(SetupState::InstallDir, current, MAX_PATH);
+  const char* last = MbcsFindLastChar(current, '\\');
+  char path[MAX_PATH * 2] = "";
+  if (SHGetPathFromIDListA(chosen, path)) {
+    if (last) {
+      const size_t n = strlen(path);
+      const char* end = MbcsFindLastChar(path, '\\');
+      const char* tail = (n && end == path + n - 1) ? last + 1 : last;  // E:\ + Example App
+      if (n + strlen(tail) < MAX_PATH) strcat(path, tail);
+    }
+    if (strlen(path) < MAX_PATH) {
+      strcpy(SetupState::InstallDir, path);
+      SetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir);
+    }
+  }
+  IMalloc* allocator = NULL;
+  if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator) {
+    allocator->Free(chosen);
+    allocator->Release();
+  }
+}
+
+static void OnCancel(HWND dialog) {
+  if (g_Worker) {
+    // The worker holds still at its next report while the user decides.
+    PauseInstallWorker();
+    if (Ask(dialog, "DO_YOU_REALY_WANT_TO_QUIT", "INSTALL_TITLE",
+            MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)
+      SetupState::CancelRequested = 1;
+    ResumeInstallWorker();
+    return;
+  }
+  if (Ask(dialog, "DO_YOU_REALY_WANT_TO_QUIT", "INSTALL_TITLE", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
+      IDYES)
+    Rollback(dialog);
+}
+
+static void OnProgress(WPARAM percent, LPARAM file) {
+  if (g_ProgressBar) SendMessageA(g_ProgressBar, PBM_SETPOS, percent, 0);
+  if (!g_FileLine) return;
+  if (file) {
+    SetWindowTextA(g_FileLine, reinterpret_cast<const char*>(file));
+  } else {
+    if (g_FileFrame) ShowWindow(g_FileFrame, SW_HIDE);
+    SetTranslated(g_FileLine, "FINALIZING", false);
+  }
+}
+
+static void OnDone(HWND dialog, WPARAM failed) {
+  if (g_Worker) {
+    Sleep(200);
+    CloseHandle(g_Worker);
+    g_Worker = NULL;
+  }
+  if (failed || SetupState::CancelRequested) {
+    Rollback(dialog);
+    return;
+  }
+  HWND progress[] = {g_ProgressLabel, g_ProgressBar, g_FileFrame, g_FileLine};
+  for (HWND control : progress)
+    if (control) ShowWindow(control, SW_HIDE);
+  SetItem(dialog, IDC_NEXT, "FINISH", false);
+  Show(dialog, IDC_NEXT, true);
+  Enable(dialog, IDC_NEXT, true);
+  SetItem(dialog, IDC_PAGE_TEXT, "PROGRAM_WAS_SUCCESSFULLY_INSTALLED", true);
+  g_Finished = 1;
+}
+
+INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  switch (message) {
+    case WM_INITDIALOG:
+      OnInitDialog(dialog);
+      return TRUE;
+    case WM_COMMAND:
+      switch (LOWORD(wParam)) {
+        case IDC_BACK:
+          OnBack(dialog);
+          break;
+        case IDC_NEXT:
+          OnNext(dialog);
+          break;
+        case IDC_CANCEL_INSTALL:
+          OnCancel(dialog);
+          break;
+        case IDC_BROWSE:
+          OnBrowse(dialog);
+          break;
+        default:
+          break;  // Enter and Esc (IDOK, IDCANCEL) do nothing
+      }
+      return TRUE;
+    case WM_INSTALL_PROGRESS:
+      OnProgress(wParam, lParam);
+      return TRUE;
+    case WM_INSTALL_DONE:
+      OnDone(dialog, wParam);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}

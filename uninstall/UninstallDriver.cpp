@@ -1,0 +1,120 @@
+#include "uninstall/UninstallDriver.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "common/Mbcs.h"
+#include "common/SafeFormat.h"
+#include "driver/SetupState.h"
+#include "resources/resource.h"
+#include "uninstall/SelfRemoval.h"
+
+namespace {
+
+char g_Folder[MAX_PATH];
+char g_LogPath[MAX_PATH + 16];
+char g_TablePath[MAX_PATH + 16];
+HANDLE g_Worker;
+int g_Succeeded;
+
+void SetTranslated(HWND window, const char* key) {
+  char* text = SetupState::Translations.GetString(key);
+  SetWindowTextA(window, text ? text : key);
+  free(text);
+}
+
+INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  (void)lParam;
+  switch (message) {
+    case WM_INITDIALOG:
+      SetTranslated(dialog, "UNINSTALL_TITLE");
+      SetTranslated(GetDlgItem(dialog, IDC_UNINSTALL_TEXT), "PLEASE_WAIT_WHILE_UNINSTALLING");
+      ShowWindow(GetDlgItem(dialog, IDOK), SW_HIDE);
+      g_Worker = CreateThread(NULL, 0, UninstallWorker, dialog, 0, NULL);
+      if (!g_Worker) PostMessageA(dialog, WM_UNINSTALL_DONE, 0, 0);
+      return TRUE;
+    case WM_UNINSTALL_DONE: {
+      DWORD code = 1;
+      while (g_Worker && GetExitCodeThread(g_Worker, &code) && code == STILL_ACTIVE) Sleep(200);
+      g_Succeeded = g_Worker && code == 0;
+      if (g_Succeeded) {
+        SetTranslated(GetDlgItem(dialog, IDC_UNINSTALL_TEXT), "UNINSTALLATION_IS_NOW_FINISHED");
+        DeleteFileA(g_LogPath);
+        DeleteFileA(g_TablePath);
+      } else {
+        // The user can always close the dialog; the log and the uninstaller
+        // stay so that the run can be looked into and tried again.
+        char* text = SetupState::Translations.GetString("UINSTALL_PROCESS_FAILED");
+        SetDlgItemTextA(dialog, IDC_UNINSTALL_TEXT, text ? text : "UINSTALL_PROCESS_FAILED");
+        free(text);
+      }
+      ShowWindow(GetDlgItem(dialog, IDOK), SW_SHOW);
+      SetFocus(GetDlgItem(dialog, IDOK));
+      return TRUE;
+    }
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDOK && IsWindowVisible(GetDlgItem(dialog, IDOK))) PostQuitMessage(0);
+      return TRUE;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return FALSE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+DWORD WINAPI UninstallWorker(LPVOID parameter) {
+  HWND dialog = static_cast<HWND>(parameter);
+  DWORD code = 1;
+  if (!SetupState::UninstallLog.OpenLog(g_LogPath)) {
+    char* format = SetupState::Translations.GetString("COULD_NOT_FIND_UNINSTALL_LOG_FILE");
+    char* text = SafeFormatAlloc(format ? format : "COULD_NOT_FIND_UNINSTALL_LOG_FILE", g_LogPath);
+    char* caption = SetupState::Translations.GetString("ERROR");
+    MessageBoxA(NULL, text ? text : g_LogPath, caption ? caption : "ERROR", MB_OK);
+    free(caption);
+    free(text);
+    free(format);
+  } else {
+    const char* exclusions[3] = {SetupState::ExePath, g_LogPath, g_TablePath};
+    if (SetupState::UninstallLog.Replay(exclusions, 3) == 1) {
+      code = 0;
+    } else {
+      SetupState::Translations.ShowMessage(dialog, "UINSTALL_PROCESS_FAILED", "ERROR", MB_OK);
+    }
+    SetupState::UninstallLog.Close();
+  }
+  PostMessageA(dialog, WM_UNINSTALL_DONE, 0, 0);
+  return code;
+}
+
+int RunUninstaller(HINSTANCE instance) {
+  lstrcpynA(g_Folder, SetupState::ExePath, MAX_PATH);
+  if (char* slash = const_cast<char*>(MbcsFindLastChar(g_Folder, '\\'))) slash[1] = '\0';
+  strcpy(g_LogPath, g_Folder);
+  strcat(g_LogPath, "Uninstall.log");
+  strcpy(g_TablePath, g_Folder);
+  strcat(g_TablePath, "Translations.ini");
+  SetupState::Translations.SetFile(g_TablePath);
+  SetupState::UninstallLog.SetTranslations(&SetupState::Translations);
+
+  if (SetupState::Translations.ShowMessage(NULL, "YOU_ARE_ABOUT_TO_UNINSTALL", "UNINSTALL_TITLE",
+                                           MB_YESNO | MB_ICONQUESTION) != IDYES)
+    return 1;
+  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_UNINSTALL_PROGRESS), NULL, ProgressDialogProc, 0);
+  HACCEL accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_UNINSTALL_ACCELERATORS));
+  MSG message;
+  while (GetMessageA(&message, NULL, 0, 0) > 0) {
+    if (accelerators && TranslateAcceleratorA(message.hwnd, accelerators, &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  if (g_Worker) {
+    WaitForSingleObject(g_Worker, INFINITE);
+    CloseHandle(g_Worker);
+    g_Worker = NULL;
+  }
+  if (g_Succeeded) RemoveSelf();
+  return 1;
+}

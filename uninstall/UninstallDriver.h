@@ -1,0 +1,11 @@
+// The life of Uninstall.exe: the question, the progress dialog 137 while a
+// worker replays Uninstall.log, the outcome, and the self-removal.
+#pragma once
+#include <windows.h>
+
+enum { WM_UNINSTALL_DONE = WM_USER + 3 };
+
+// Always 1; the entry point exits with 0 after it.
+int RunUninstaller(HINSTANCE instance);
+// Thread entry, the parameter is the progress dialog: 0 success, 1 failure.
+DWORD WINAPI UninstallWorker(LPVOID dialog);
