@@ -92,6 +92,13 @@ bool KeyExists(const char* path) {
   return true;
 }
 
+// Last-write time in 100-ns units; 0 when the file cannot be read.
+unsigned long long WriteTime(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA a;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a)) return 0;
+  return (static_cast<unsigned long long>(a.ftLastWriteTime.dwHighDateTime) << 32) | a.ftLastWriteTime.dwLowDateTime;
+}
+
 std::string IniValue(const std::string& file, const char* section, const char* key) {
   char value[512];
   GetPrivateProfileStringA(section, key, "<none>", value, sizeof value, file.c_str());
@@ -254,6 +261,12 @@ TEST_F(Wizard, EveryPageShowsItsTextsAndAFullInstallLeavesAWorkingUninstaller) {
   EXPECT_EQ(0u, code);
 
   EXPECT_EQ("Read me first.\r\n", ReadWholeFile(target + "\\readme.txt"));
+  // each file keeps the time its source had when it was packed
+  for (const char* f : {"readme.txt", "app.dat"}) {
+    const std::string installed = target + (f[0] == 'a' ? "\\data\\" : "\\") + f;
+    EXPECT_NE(0u, WriteTime(installed)) << f;
+    EXPECT_EQ(WriteTime(dir.File((std::string("src\\") + f).c_str())), WriteTime(installed)) << f;
+  }
   EXPECT_EQ("English", IniValue(target + "\\app.ini", "Settings", "Language"));
   EXPECT_TRUE(PathExists(target + "\\Menu\\Example App.lnk"));
   EXPECT_TRUE(KeyExists("Software\\QuillsetTest-Wizard"));
