@@ -1,7 +1,7 @@
-#include <stdio.h>
 #include <stdlib.h>
 
 #include "common/Mbcs.h"
+#include "common/SafeFormat.h"
 #include "driver/SetupState.h"
 #include "engine/InstallWorker.h"
 #include "engine/SectionSupport.h"
@@ -44,9 +44,9 @@ int ProcessFilesSection() {
         if (error == ERROR_DISK_FULL) {
           SetupState::Translations.ShowMessage(NULL, "DISK_IS_FULL", "ERROR", MB_ICONERROR);
         } else {
-          char text[512];
-          snprintf(text, sizeof text,
-                   "The embedded file %s could not be found.\nInstallation will be aborted.", entry);
+          char text[2048];
+          SafeFormat(text, sizeof text, "The embedded file %s could not be found.\nInstallation will be aborted.",
+                     &entry, 1);
           ShowSectionError(text);
         }
       }
