@@ -22,6 +22,7 @@ set(QS_WIN_SOURCES
   driver/SetupFileKind.cpp
   driver/SetupState.cpp
   efs/ExeFileSystem.cpp
+  driver/SplitJoin.cpp
   driver/Startup.cpp
   engine/FileSystem.cpp
   engine/InstallWorker.cpp

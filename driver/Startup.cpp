@@ -1,12 +1,14 @@
 #include "driver/Startup.h"
 
 #include <objbase.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "common/Mbcs.h"
 #include "driver/SetupFileKind.h"
 #include "driver/SetupState.h"
+#include "driver/SplitJoin.h"
 #include "resources/resource.h"
 #include "script/Placeholders.h"
 #include "ui/BackgroundWindow.h"
@@ -29,10 +31,83 @@ const char* FindCommandLineOption(const char* commandLine, const char* option) {
   return *hit ? hit + 1 : hit;
 }
 
-// Modes whose bodies are not in this build say so instead of doing nothing.
-static int ReportModeUnavailable(const char* text) {
-  ShowError(text, MB_OK | MB_ICONERROR);
+// The single-instance mutex; each process of a split installation gives it
+// up just before it starts the next, whose own check must succeed.
+static HANDLE g_Mutex;
+
+static void GiveUpMutex() {
+  if (g_Mutex) CloseHandle(g_Mutex);
+  g_Mutex = NULL;
+}
+
+// Starts "path" + options as a process of its own and lets it go.
+static int StartChild(const char* path, const char* option, const char* argument) {
+  char line[3 * MAX_PATH + 64];
+  const int n = snprintf(line, sizeof line, "\"%s\" %s %s", path, option, argument);
+  if (n < 0 || n >= static_cast<int>(sizeof line)) return 0;
+  STARTUPINFOA startup;
+  memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child;
+  GiveUpMutex();
+  if (!CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &child)) return 0;
+  CloseHandle(child.hProcess);
+  CloseHandle(child.hThread);
   return 1;
+}
+
+// Started from where it was delivered: copies itself to the temporary folder
+// and lets that copy join the parts, so that the disk can be changed.
+static int RunFirstPart(const char* tempDir) {
+  char copy[MAX_PATH];
+  if (!GetTempFileNameA(tempDir, "EXE", 0, copy)) {
+    ShowError("Failed to create temporary file in temporary files directory.", MB_OK);
+    return 0;
+  }
+  // drive, folder and name of this file without its extension
+  char base[MAX_PATH];
+  lstrcpynA(base, SetupState::ExePath, MAX_PATH);
+  const char* slash = MbcsFindLastChar(base, '\\');
+  char* dot = const_cast<char*>(MbcsFindLastChar(slash ? slash : base, '.'));
+  if (dot) *dot = '\0';
+
+  if (!JoinSplitParts(SetupState::Instance, copy, base, SPLITJOIN_COPY_EXE_ONLY)) {
+    ShowError("Failed to copy executable part of split installation to temporary files directory.",
+              MB_OK | MB_ICONERROR);
+    DeleteFileA(copy);
+    return 0;
+  }
+  if (!StartChild(copy, "-joinsplitparts", base)) {
+    ShowError("Failed to launch child process", MB_OK | MB_ICONERROR);
+    DeleteFileA(copy);
+  }
+  return 0;
+}
+
+// The temporary copy: joins every part into a second temporary file, starts
+// that as the installer and goes. The joined file removes itself.
+static int RunSplitJoin(const char* tempDir, const char* base) {
+  char joined[MAX_PATH];
+  if (!GetTempFileNameA(tempDir, "EXE", 0, joined)) {
+    ShowError("Failed to create temporary file in temporary files directory.", MB_OK);
+    RemoveTemporarySelf();
+    return 0;
+  }
+  if (!JoinSplitParts(SetupState::Instance, joined, base, SPLITJOIN_JOIN_ALL)) {
+    DeleteFileA(joined);  // gone already; the window deletes it
+    RemoveTemporarySelf();
+    return 0;
+  }
+  // the folder of the first part, without its final backslash
+  char folder[MAX_PATH];
+  lstrcpynA(folder, base, MAX_PATH);
+  if (char* slash = const_cast<char*>(MbcsFindLastChar(folder, '\\'))) *slash = '\0';
+  if (!StartChild(joined, "-originalsourcedirlocation", folder)) {
+    ShowError("Failed to launch child process", MB_OK | MB_ICONERROR);
+    DeleteFileA(joined);
+  }
+  RemoveTemporarySelf();
+  return 0;
 }
 
 // Extracts one entry the installer needs into its temporary file, with the
@@ -182,8 +257,8 @@ static int RunInstaller(const char* tempDir, const char* commandLine, int showCo
     SetupState::UninstallLog.Replay(NULL, 0);
     code = 1;
   }
-  // A joined split installation runs from a temporary copy of itself.
-  if (FindCommandLineOption(commandLine, "-originalsourcedirlocation")) RemoveSelf();
+  // A joined split installation runs from a temporary file of its own.
+  if (FindCommandLineOption(commandLine, "-originalsourcedirlocation")) RemoveTemporarySelf();
   return code;
 }
 
@@ -218,9 +293,10 @@ static int RunWithCom(const char* commandLine, int showCommand) {
       return 0;
     case FILEKIND_INSTALLER:
       return RunInstaller(tempDir, commandLine, showCommand);
-    case FILEKIND_NONE:
-      return ReportModeUnavailable(
-          "Split installations are not available in this build of Quillset.");
+    case FILEKIND_NONE: {
+      const char* base = FindCommandLineOption(commandLine, "-joinsplitparts");
+      return base ? RunSplitJoin(tempDir, base) : RunFirstPart(tempDir);
+    }
     default:
       ShowError(kUnspecifiedError, MB_OK | MB_ICONERROR);
       return 0;
@@ -231,15 +307,15 @@ int RunSetupProgram(HINSTANCE instance, const char* commandLine, int showCommand
   SetupState::Instance = instance;
 
   // One copy at a time: installer, uninstaller and split copies alike.
-  HANDLE mutex = CreateMutexA(NULL, FALSE, "UnQuillsetDeployer_mutex");
+  g_Mutex = CreateMutexA(NULL, FALSE, "UnQuillsetDeployer_mutex");
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
-    if (mutex) CloseHandle(mutex);
+    GiveUpMutex();
     return 0;
   }
 
   CoInitialize(NULL);
   int code = RunWithCom(commandLine, showCommand);
   CoUninitialize();
-  if (mutex) CloseHandle(mutex);
+  GiveUpMutex();
   return code;
 }

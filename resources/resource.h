@@ -31,3 +31,7 @@
 #define IDC_UNINSTALL_TEXT 1013
 #define IDR_UNINSTALL_ACCELERATORS 109
 #define IDM_UNINSTALL_NOTHING 40001
+
+// The window of a split installation's join, dialog 138.
+#define IDD_SPLIT_JOIN 138
+#define IDC_SPLIT_TEXT 1015

@@ -6,15 +6,19 @@
 
 #include "common/Mbcs.h"
 
-// Writes the batch file at path; 1 on success.
+// Writes the batch file at path (without the rmdir line when folder is
+// null); 1 on success.
 static int WriteBatch(const char* path, const char* exe, const char* folder) {
   HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
   if (file == INVALID_HANDLE_VALUE) return 0;
   char text[4 * MAX_PATH + 128];
-  const int n = snprintf(text, sizeof text,
-                         ":Repeat\r\ndel \"%s\"\r\nif exist \"%s\" goto Repeat\r\nrmdir \"%s\"\r\ndel \"%s\"\r\n",
-                         exe, exe, folder, path);
+  const int n = folder ? snprintf(text, sizeof text,
+                                  ":Repeat\r\ndel \"%s\"\r\nif exist \"%s\" goto Repeat\r\nrmdir \"%s\"\r\ndel \"%s\"\r\n",
+                                  exe, exe, folder, path)
+                       : snprintf(text, sizeof text,
+                                  ":Repeat\r\ndel \"%s\"\r\nif exist \"%s\" goto Repeat\r\ndel \"%s\"\r\n",
+                                  exe, exe, path);
   DWORD written = 0;
   const BOOL ok = n > 0 && n < static_cast<int>(sizeof text) && WriteFile(file, text, n, &written, NULL) &&
                   written == static_cast<DWORD>(n);
@@ -23,7 +27,7 @@ static int WriteBatch(const char* path, const char* exe, const char* folder) {
   return ok ? 1 : 0;
 }
 
-void RemoveSelf() {
+static void RemoveSelfAndFolder(bool removeFolder) {
   char exe[MAX_PATH];
   const DWORD n = GetModuleFileNameA(NULL, exe, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return;
@@ -35,11 +39,12 @@ void RemoveSelf() {
   // temporary folder, so the program still goes.
   char batch[MAX_PATH + 16] = "\\DelUS.bat";
   char directory[MAX_PATH] = "\\";
-  if (!WriteBatch(batch, exe, folder)) {
+  const char* folderToRemove = removeFolder ? folder : NULL;
+  if (!WriteBatch(batch, exe, folderToRemove)) {
     const DWORD t = GetTempPathA(MAX_PATH, directory);
     if (t == 0 || t >= MAX_PATH) return;
     snprintf(batch, sizeof batch, "%sDelUS.bat", directory);
-    if (!WriteBatch(batch, exe, folder)) return;
+    if (!WriteBatch(batch, exe, folderToRemove)) return;
   }
 
   char command[MAX_PATH + 32];
@@ -62,4 +67,12 @@ void RemoveSelf() {
   CloseHandle(child.hProcess);
   ResumeThread(child.hThread);
   CloseHandle(child.hThread);
+}
+
+void RemoveSelf() {
+  RemoveSelfAndFolder(true);
+}
+
+void RemoveTemporarySelf() {
+  RemoveSelfAndFolder(false);
 }

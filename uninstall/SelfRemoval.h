@@ -5,3 +5,7 @@
 
 // Silent on failure. The caller ends its process right after.
 void RemoveSelf();
+
+// The same for a copy in the temporary folder: that folder stays even when
+// the copy was the last file in it.
+void RemoveTemporarySelf();

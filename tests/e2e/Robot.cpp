@@ -24,6 +24,15 @@ bool Robot::Start(const std::string& commandLine, const char* workDir) {
   return true;
 }
 
+bool Robot::Attach(DWORD pid) {
+  HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, pid);
+  if (!process) return false;
+  if (m_Process) CloseHandle(m_Process);
+  m_Process = process;
+  m_Pid = pid;
+  return true;
+}
+
 bool Robot::Running() const {
   if (!m_Process) return m_Pid != 0;
   return WaitForSingleObject(m_Process, 0) == WAIT_TIMEOUT;

@@ -35,6 +35,9 @@ class Robot {
 
   // Watches this process's own windows (for tests of in-process code).
   void AttachSelf() { m_Pid = GetCurrentProcessId(); }
+  // Watches a running process that another one started; false when it
+  // cannot be opened.
+  bool Attach(DWORD pid);
   // Starts commandLine (program path first, quoted as needed) in workDir
   // (null: this process's); false when it cannot start.
   bool Start(const std::string& commandLine, const char* workDir = NULL);

@@ -1,6 +1,6 @@
-// The setup program started as a user starts it: one copy at a time, the
-// modes not yet built refusing visibly, nothing left in the temporary folder,
-// and no DLL taken from the folder it was started from.
+// The setup program started as a user starts it: one copy at a time, its
+// failures shown, nothing left in the temporary folder, and no DLL taken
+// from the folder it was started from.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -91,18 +91,18 @@ TEST(Startup, ASecondCopyEndsAtOnceWithoutAWindow) {
   CloseHandle(mutex);
 
   // without the mutex the same program does show itself
-  ErrorRun run = RunToErrorBox(QS_STUB_PATH);
+  TempFolder folder;
+  ErrorRun run = RunToErrorBox(MakeSetupFile(folder, "setup.exe", EmptyContainer()));
   EXPECT_TRUE(run.Box.Window != NULL);
   EXPECT_TRUE(run.Ended);
 }
 
-TEST(Startup, EveryModeFailsVisiblyAndLeavesNoTemporaryLog) {
+TEST(Startup, AFailureIsShownAndLeavesNoTemporaryLog) {
   struct Case {
     const char* name;
     std::string tail;
     const char* text;
   } cases[] = {
-      {"bare.exe", "", "Split installations are not available in this build of Quillset."},
       // an installer without a single entry has no script to run
       {"setup.exe", EmptyContainer(), "Failed to copy default.qsp to the temp directory."},
   };

@@ -1,0 +1,270 @@
+#include "driver/SplitJoin.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "common/Mbcs.h"
+#include "driver/SetupFileKind.h"
+#include "driver/SetupState.h"
+#include "engine/FileSystem.h"
+#include "resources/resource.h"
+
+namespace {
+
+const DWORD kChunk = 10240;
+
+// One join per process.
+int g_Mode = SPLITJOIN_JOIN_ALL;
+char g_Target[MAX_PATH];
+char g_Base[MAX_PATH];
+volatile int g_Cancel;
+volatile int g_Done;
+HANDLE g_Thread;
+bool g_Ending;
+
+char g_CopyingText[100];
+char g_InsertDiskText[100];
+char g_OkText[20];
+char g_CancelText[20];
+
+const char* const kErrors[] = {
+    "Failed to open destination file.",
+    "Failed to open source file.",
+    "Failed to read file.",
+    "Failed to write file.",
+};
+
+enum { COPY_DONE = -1, COPY_CANCELLED = -2 };
+
+// Appends the rest of source to target: COPY_DONE, COPY_CANCELLED, or the
+// error number.
+int AppendFile(HANDLE source, HANDLE target, char* buffer) {
+  for (;;) {
+    DWORD got = 0;
+    if (!ReadFile(source, buffer, kChunk, &got, NULL)) return 2;
+    DWORD put = 0;
+    if (got && (!WriteFile(target, buffer, got, &put, NULL) || put != got)) return 3;
+    if (g_Cancel) return COPY_CANCELLED;
+    if (got < kChunk) return COPY_DONE;
+  }
+}
+
+void CloseIfOpen(HANDLE file) {
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
+// Ends the worker after an error: the window is told as if the user had
+// pressed Cancel. Once the user has cancelled, the error is of no interest.
+DWORD Fail(HWND window, int error, char* buffer, HANDLE a, HANDLE b) {
+  free(buffer);
+  CloseIfOpen(a);
+  CloseIfOpen(b);
+  if (!g_Cancel) {
+    MessageBoxA(window, kErrors[error], "Error", MB_OK | MB_ICONERROR);
+    PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+  }
+  return 0;
+}
+
+DWORD Stop(char* buffer, HANDLE a, HANDLE b) {
+  free(buffer);
+  CloseIfOpen(a);
+  CloseIfOpen(b);
+  return 0;
+}
+
+// Waits for the part to appear, asking for its disk; 0 when cancelled.
+int WaitForPart(HWND window, const char* part, WPARAM disk) {
+  PostMessageA(window, WM_SPLIT_WAIT_DISK, disk, 0);
+  for (;;) {
+    if (g_Cancel) return 0;
+    PostMessageA(window, WM_SPLIT_WAIT_DISK, disk, 0);
+    // no "insert a disk" box of the system's own for an empty drive
+    const UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    const int present = FileExists(part);
+    SetErrorMode(old);
+    if (present) return 1;
+    Sleep(300);
+  }
+}
+
+// The worker in 200 ms steps; what it sends meanwhile (its error box
+// disabling the window) is answered, so neither waits for the other.
+DWORD WaitForWorker() {
+  DWORD code = 0;
+  while (g_Thread && GetExitCodeThread(g_Thread, &code) && code == STILL_ACTIVE) {
+    MSG message;
+    PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    Sleep(200);
+  }
+  return code;
+}
+
+INT_PTR CALLBACK SplitJoinWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
+  switch (message) {
+    case WM_INITDIALOG: {
+      const char* slash = MbcsFindLastChar(g_Base, '\\');
+      SetWindowTextA(window, slash ? slash + 1 : g_Base);
+      SetDlgItemTextA(window, IDOK, g_OkText);
+      SetDlgItemTextA(window, IDCANCEL, g_CancelText);
+      SetDlgItemTextA(window, IDC_SPLIT_TEXT, g_CopyingText);
+      EnableWindow(GetDlgItem(window, IDOK), FALSE);
+      DWORD id;
+      g_Thread = CreateThread(NULL, 0, SplitJoinThread, window, 0, &id);
+      if (!g_Thread) {
+        MessageBoxA(window, "An unspecified error occured. The installation will be terminated.",
+                    "Error", MB_OK | MB_ICONERROR);
+        PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+      }
+      return TRUE;
+    }
+    case WM_COMMAND:
+      if (LOWORD(wParam) == IDOK) {
+        // The worker checks for the part by itself; OK only acknowledges.
+        EnableWindow(GetDlgItem(window, IDOK), FALSE);
+        return TRUE;
+      }
+      if (LOWORD(wParam) == IDCANCEL) {
+        if (g_Ending) return TRUE;
+        g_Ending = true;
+        g_Cancel = 1;
+        WaitForWorker();
+        EndDialog(window, IDCANCEL);
+        DeleteFileA(g_Target);
+        PostQuitMessage(0);
+        return TRUE;
+      }
+      break;
+    case WM_SPLIT_WAIT_DISK: {
+      char text[100];
+      snprintf(text, sizeof text, g_InsertDiskText, static_cast<int>(wParam));
+      char shown[100] = "";
+      GetDlgItemTextA(window, IDC_SPLIT_TEXT, shown, sizeof shown);
+      // the worker repeats this every 300 ms: no flicker
+      if (strcmp(text, shown) != 0) SetDlgItemTextA(window, IDC_SPLIT_TEXT, text);
+      EnableWindow(GetDlgItem(window, IDOK), TRUE);
+      return TRUE;
+    }
+    case WM_SPLIT_DISK_FOUND:
+      SetDlgItemTextA(window, IDC_SPLIT_TEXT, g_CopyingText);
+      EnableWindow(GetDlgItem(window, IDOK), FALSE);
+      return TRUE;
+    case WM_SPLIT_DONE:
+      if (g_Ending) return TRUE;
+      if (WaitForWorker() == 0) {
+        g_Ending = true;
+        g_Done = 1;
+        EndDialog(window, IDOK);
+        PostQuitMessage(0);
+      }
+      return TRUE;
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return TRUE;
+  }
+  return FALSE;
+}
+
+void LoadText(HINSTANCE instance, UINT id, char* text, int size, const char* fallback) {
+  if (LoadStringA(instance, id, text, size) <= 0) lstrcpynA(text, fallback, size);
+}
+
+}  // namespace
+
+void SetSplitJoinJob(const char* targetPath, const char* basePath, int mode) {
+  lstrcpynA(g_Target, targetPath, MAX_PATH);
+  lstrcpynA(g_Base, basePath, MAX_PATH);
+  g_Mode = mode;
+  g_Cancel = 0;
+  g_Done = 0;
+  g_Ending = false;
+}
+
+void RequestSplitJoinCancel() {
+  g_Cancel = 1;
+}
+
+int SplitPartName(const char* basePath, unsigned n, char* name, size_t size) {
+  // Past 999 the number grows after the dot rather than over it.
+  const int length = snprintf(name, size, "%s.%03u", basePath, n);
+  if (length < 0 || static_cast<size_t>(length) >= size) {
+    if (size) name[0] = '\0';
+    return 0;
+  }
+  return 1;
+}
+
+DWORD WINAPI SplitJoinThread(LPVOID parameter) {
+  HWND window = static_cast<HWND>(parameter);
+  char* buffer = static_cast<char*>(malloc(kChunk));
+  if (!buffer) return Fail(window, 2, NULL, INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE);
+  HANDLE target = CreateFileA(g_Target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (target == INVALID_HANDLE_VALUE)
+    return Fail(window, 0, buffer, INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE);
+  HANDLE source = CreateFileA(SetupState::ExePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (source == INVALID_HANDLE_VALUE) return Fail(window, 1, buffer, target, INVALID_HANDLE_VALUE);
+  int result = AppendFile(source, target, buffer);
+  if (result == COPY_CANCELLED) return Stop(buffer, target, source);
+  if (result != COPY_DONE) return Fail(window, result, buffer, target, source);
+  CloseHandle(source);
+
+  if (g_Mode == SPLITJOIN_JOIN_ALL) {
+    for (unsigned n = 1;; ++n) {
+      char part[MAX_PATH];
+      if (!SplitPartName(g_Base, n, part, sizeof part))
+        return Fail(window, 1, buffer, target, INVALID_HANDLE_VALUE);
+      const WPARAM disk = n + 1;  // the running file is disk 1
+      if (!WaitForPart(window, part, disk)) return Stop(buffer, target, INVALID_HANDLE_VALUE);
+      PostMessageA(window, WM_SPLIT_DISK_FOUND, disk, 0);
+      source = CreateFileA(part, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+      if (source == INVALID_HANDLE_VALUE)
+        return Fail(window, 1, buffer, target, INVALID_HANDLE_VALUE);
+      result = AppendFile(source, target, buffer);
+      if (result == COPY_CANCELLED) return Stop(buffer, target, source);
+      if (result != COPY_DONE) return Fail(window, result, buffer, target, source);
+      CloseHandle(source);
+      if (ReadSetupFileKind(part) == FILEKIND_INSTALLER) break;
+    }
+  }
+  free(buffer);
+  // whatever the file held before goes
+  SetEndOfFile(target);
+  CloseHandle(target);
+  PostMessageA(window, WM_SPLIT_DONE, 0, 0);
+  return 0;
+}
+
+int JoinSplitParts(HINSTANCE instance, const char* targetPath, const char* basePath, int mode) {
+  SetSplitJoinJob(targetPath, basePath, mode);
+  LoadText(instance, IDS_JOIN_COPYING, g_CopyingText, sizeof g_CopyingText,
+           "Copying files... Please wait.");
+  LoadText(instance, IDS_JOIN_INSERT_DISK, g_InsertDiskText, sizeof g_InsertDiskText,
+           "Please insert disk %d.");
+  LoadText(instance, IDS_JOIN_OK, g_OkText, sizeof g_OkText, "OK");
+  LoadText(instance, IDS_JOIN_CANCEL, g_CancelText, sizeof g_CancelText, "Cancel");
+  g_Thread = NULL;
+
+  const INT_PTR result = DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_SPLIT_JOIN), NULL,
+                                         SplitJoinWindowProc, 0);
+  if (result == IDOK || result == IDCANCEL) {
+    // The window posts the quit message as it ends; take it off the queue.
+    MSG message;
+    while (GetMessageA(&message, NULL, 0, 0) > 0) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+  } else {
+    // No window, so nothing was started and nothing was said.
+    if (mode == SPLITJOIN_JOIN_ALL)
+      MessageBoxA(NULL, "An unspecified error occured. The installation will be terminated.",
+                  "Error", MB_OK | MB_ICONERROR);
+    DeleteFileA(targetPath);
+  }
+  if (g_Thread) CloseHandle(g_Thread);
+  g_Thread = NULL;
+  return g_Done && !g_Cancel ? 1 : 0;
+}
