@@ -373,7 +373,7 @@ int RunBuild(const Arguments& args) {
       PlatformRemoveFile(temporary.c_str());
       PlatformCleanupRemove(temporary);
       return UsageError("build", "--split " + std::to_string(o.Split) + " would need " +
-                                     std::to_string(ends.size()) + " slices; the setup program joins at most " +
+                                     std::to_string(ends.size()) + " slices; a split setup has at most " +
                                      std::to_string((int)SPLIT_MAX_SLICES) + ": give a larger SIZE");
     }
     if (ok) ok = WriteSlices(temporary, stubSize, ends, output, &slices, &error);

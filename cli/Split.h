@@ -6,7 +6,8 @@
 #include <string>
 #include <vector>
 
-// The setup program joins at most this many numbered slices.
+// A split setup has at most this many numbered slices: past that a user
+// would be asked for a thousand disks, and the names lose their three digits.
 enum { SPLIT_MAX_SLICES = 999, SPLIT_MIN_SIZE = 64 };
 
 // Name of numbered slice n (1-based): OUT without its extension, then ".001".

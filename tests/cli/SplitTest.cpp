@@ -97,7 +97,7 @@ TEST_F(Split, NoSliceButTheLastEndsWithTheSignatureEvenWhenAFileHoldsIt) {
 TEST_F(Split, TooManySlicesIsAUsageErrorAndWritesNothing) {
   RunResult r = project.Build(dir.File("many/Setup.exe"), {"--split", "1000"});
   EXPECT_EQ(2, r.Code);
-  EXPECT_NE(std::string::npos, r.Err.find("slices; the setup program joins at most 999")) << r.Err;
+  EXPECT_NE(std::string::npos, r.Err.find("slices; a split setup has at most 999")) << r.Err;
   EXPECT_TRUE(ListOf("many").empty());
 }
 
