@@ -6,18 +6,40 @@
 
 #include "common/Mbcs.h"
 
+// Appends text to out, "%" doubled when escape is set; false when full.
+static bool Append(char* out, size_t size, size_t* at, const char* text, bool escape) {
+  for (const char* p = text; *p; ++p) {
+    const int copies = (escape && *p == '%') ? 2 : 1;
+    for (int i = 0; i < copies; ++i) {
+      if (*at + 1 >= size) return false;
+      out[(*at)++] = *p;
+    }
+  }
+  out[*at] = '\0';
+  return true;
+}
+
+size_t FormatSelfRemovalBatch(char* out, size_t size, const char* exe, const char* folder, const char* batch) {
+  const char* const parts[] = {":Repeat\r\ndel \"", exe,    "\"\r\nif exist \"", exe,   "\" goto Repeat\r\nrmdir \"",
+                               folder,              "\"\r\ndel \"", batch, "\"\r\n"};
+  size_t at = 0;
+  if (size == 0) return 0;
+  out[0] = '\0';
+  for (size_t i = 0; i < sizeof parts / sizeof parts[0]; ++i)
+    if (!Append(out, size, &at, parts[i], i % 2 == 1)) return 0;
+  return at;
+}
+
 // Writes the batch file at path; 1 on success.
 static int WriteBatch(const char* path, const char* exe, const char* folder) {
+  char text[8 * MAX_PATH + 128];
+  const size_t n = FormatSelfRemovalBatch(text, sizeof text, exe, folder, path);
+  if (n == 0) return 0;
   HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
   if (file == INVALID_HANDLE_VALUE) return 0;
-  char text[4 * MAX_PATH + 128];
-  const int n = snprintf(text, sizeof text,
-                         ":Repeat\r\ndel \"%s\"\r\nif exist \"%s\" goto Repeat\r\nrmdir \"%s\"\r\ndel \"%s\"\r\n",
-                         exe, exe, folder, path);
   DWORD written = 0;
-  const BOOL ok = n > 0 && n < static_cast<int>(sizeof text) && WriteFile(file, text, n, &written, NULL) &&
-                  written == static_cast<DWORD>(n);
+  const BOOL ok = WriteFile(file, text, static_cast<DWORD>(n), &written, NULL) && written == n;
   CloseHandle(file);
   if (!ok) DeleteFileA(path);
   return ok ? 1 : 0;
