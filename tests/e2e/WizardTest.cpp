@@ -591,33 +591,53 @@ TEST_F(Wizard, AFileInUseIsReportedAndEverythingElseIsRemoved) {
   RemoveDirectoryA(target.c_str());
 }
 
-TEST_F(Wizard, AnUninstallerWithoutItsLogSaysSoAndCanBeClosed) {
-  std::string setup = Build(FullScript(), {{"readme.txt", "Read me first.\r\n"}, {"app.dat", "data"}});
-  ASSERT_TRUE(InstallForUninstall(this, robot, setup, target));
-  DeleteFileA((target + "\\Uninstall.log").c_str());
-  std::vector<std::string> before;
-  Snapshot(target, &before);
-  Robot un;
-  StartUninstaller(un, target, dir.Path(), IDYES);
-  EXPECT_EQ("Failed to open uninstall log file in temporary files directory.",
-            un.AnswerMessageBox("Error", IDOK, 20000));
-  const std::string missing = Replace(En("COULD_NOT_FIND_UNINSTALL_LOG_FILE"), "%s", target + "\\Uninstall.log");
-  EXPECT_EQ(missing, un.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000));
-  HWND dialog = WaitForUninstallResult(un);
-  ASSERT_TRUE(dialog);
-  EXPECT_EQ(missing, Robot::ItemText(dialog, 1013));
-  Robot::Press(dialog, IDOK);
-  DWORD code;
-  ASSERT_TRUE(un.WaitForExit(20000, &code));
-  Sleep(1000);
-  // nothing was removed, the uninstaller included, so it can be run again
-  std::vector<std::string> after;
-  Snapshot(target, &after);
-  EXPECT_EQ(before, after);
-  EXPECT_TRUE(PathExists(target + "\\Uninstall.exe"));
-  EXPECT_FALSE(PathExists("C:\\DelUS.bat"));
-  EXPECT_TRUE(KeyExists("Software\\QuillsetTest-Wizard"));
-  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QuillsetTest-Wizard");
+// A log that is missing or cannot be replayed: the user is told, nothing is
+// removed, the uninstaller with its log and table stays to be run again, and
+// the dialog can be closed.
+TEST_F(Wizard, AnUninstallerWhoseLogIsMissingOrDamagedSaysSoAndKeepsEverything) {
+  for (bool missing : {true, false}) {
+    SCOPED_TRACE(missing ? "missing" : "damaged");
+    std::string setup = Build(FullScript(), {{"readme.txt", "Read me first.\r\n"}, {"app.dat", "data"}});
+    ASSERT_TRUE(InstallForUninstall(this, robot, setup, target));
+    const std::string log = target + "\\Uninstall.log";
+    if (missing)
+      DeleteFileA(log.c_str());
+    else  // the newest line stops the replay before anything is undone
+      WriteWholeFile(log, ReadWholeFile(log) + "SysRegSectionAdded=HKEY_USERS/Software/QuillsetTest-Wizard\n");
+    std::vector<std::string> before;
+    Snapshot(target, &before);
+    Robot un;
+    StartUninstaller(un, target, dir.Path(), IDYES);
+    std::string failure = En("UINSTALL_PROCESS_FAILED");
+    if (missing) {
+      EXPECT_EQ("Failed to open uninstall log file in temporary files directory.",
+                un.AnswerMessageBox("Error", IDOK, 20000));
+      failure = Replace(En("COULD_NOT_FIND_UNINSTALL_LOG_FILE"), "%s", log);
+    }
+    EXPECT_EQ(failure, un.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000));
+    HWND dialog = WaitForUninstallResult(un);
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(failure, Robot::ItemText(dialog, 1013));
+    Robot::Press(dialog, IDOK);
+    DWORD code;
+    ASSERT_TRUE(un.WaitForExit(20000, &code));
+    Sleep(1000);  // a batch file, had one been started, would be at work now
+    std::vector<std::string> after;
+    Snapshot(target, &after);
+    EXPECT_EQ(before, after);
+    EXPECT_TRUE(PathExists(target + "\\Uninstall.exe"));
+    EXPECT_FALSE(PathExists("C:\\DelUS.bat"));
+    EXPECT_TRUE(KeyExists("Software\\QuillsetTest-Wizard"));
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QuillsetTest-Wizard");
+    for (auto it = after.rbegin(); it != after.rend(); ++it) {  // for the next case
+      if (it->back() == '\\')
+        RemoveDirectoryA(it->c_str());
+      else
+        DeleteFileA(it->c_str());
+    }
+    RemoveDirectoryA(target.c_str());
+    ASSERT_FALSE(PathExists(target));
+  }
 }
 
 // Without its table every text shows its key, and the uninstall still works.
