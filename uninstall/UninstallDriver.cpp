@@ -16,6 +16,15 @@ char g_LogPath[MAX_PATH + 16];
 char g_TablePath[MAX_PATH + 16];
 HANDLE g_Worker;
 int g_Succeeded;
+int g_LogMissing;  // set by the worker before it posts WM_UNINSTALL_DONE
+
+// The "could not find" text with the log path; a new heap string or null.
+char* LogMissingText() {
+  char* format = SetupState::Translations.GetString("COULD_NOT_FIND_UNINSTALL_LOG_FILE");
+  char* text = SafeFormatAlloc(format ? format : "COULD_NOT_FIND_UNINSTALL_LOG_FILE", g_LogPath);
+  free(format);
+  return text;
+}
 
 void SetTranslated(HWND window, const char* key) {
   char* text = SetupState::Translations.GetString(key);
@@ -42,9 +51,11 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         DeleteFileA(g_LogPath);
         DeleteFileA(g_TablePath);
       } else {
-        // The user can always close the dialog; the log and the uninstaller
-        // stay so that the run can be looked into and tried again.
-        char* text = SetupState::Translations.GetString("UINSTALL_PROCESS_FAILED");
+        // The user can always close the dialog. The log, the table and the
+        // uninstaller stay: they are the only record of what is still
+        // installed, and the run can be tried again.
+        char* text =
+            g_LogMissing ? LogMissingText() : SetupState::Translations.GetString("UINSTALL_PROCESS_FAILED");
         SetDlgItemTextA(dialog, IDC_UNINSTALL_TEXT, text ? text : "UINSTALL_PROCESS_FAILED");
         free(text);
       }
@@ -69,13 +80,12 @@ DWORD WINAPI UninstallWorker(LPVOID parameter) {
   HWND dialog = static_cast<HWND>(parameter);
   DWORD code = 1;
   if (!SetupState::UninstallLog.OpenLog(g_LogPath)) {
-    char* format = SetupState::Translations.GetString("COULD_NOT_FIND_UNINSTALL_LOG_FILE");
-    char* text = SafeFormatAlloc(format ? format : "COULD_NOT_FIND_UNINSTALL_LOG_FILE", g_LogPath);
+    g_LogMissing = 1;
+    char* text = LogMissingText();
     char* caption = SetupState::Translations.GetString("ERROR");
     MessageBoxA(NULL, text ? text : g_LogPath, caption ? caption : "ERROR", MB_OK);
     free(caption);
     free(text);
-    free(format);
   } else {
     const char* exclusions[3] = {SetupState::ExePath, g_LogPath, g_TablePath};
     if (SetupState::UninstallLog.Replay(exclusions, 3) == 1) {

@@ -4,6 +4,7 @@
 // the machine as it was.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <map>
@@ -433,60 +434,108 @@ bool InstallForUninstall(Wizard* t, Robot& robot, const std::string& setup, cons
   return robot.WaitForExit(20000, &code);
 }
 
+// Starts target's Uninstall.exe from workDir and answers its first question
+// (captioned captionText); the question's text, empty after a timeout.
+std::string StartUninstaller(Robot& un, const std::string& target, const std::string& workDir, int answer,
+                             const std::string& captionText = En("UNINSTALL_TITLE")) {
+  if (!un.Start("\"" + target + "\\Uninstall.exe\"", workDir.c_str())) {
+    ADD_FAILURE() << "cannot start the uninstaller";
+    return "";
+  }
+  return un.AnswerMessageBox(captionText.c_str(), answer, 20000);
+}
+
 // The uninstaller's progress dialog once its OK button shows.
-HWND WaitForUninstallResult(Robot& robot) {
+HWND WaitForUninstallResult(Robot& robot, const std::string& caption = En("UNINSTALL_TITLE")) {
   HWND dialog = NULL;
   robot.WaitUntil(
       [&] {
-        dialog = robot.FindWindowNow("#32770", En("UNINSTALL_TITLE").c_str());
+        dialog = robot.FindWindowNow("#32770", caption.c_str());
         return dialog && GetDlgItem(dialog, 1013) && IsWindowVisible(GetDlgItem(dialog, IDOK));
       },
       60000, "the uninstall result");
   return dialog;
 }
 
+// Presses OK on the result; true once the uninstaller has ended and its
+// batch file has deleted it and itself.
+bool CloseAndWaitForSelfRemoval(Robot& un, HWND dialog, const std::string& target) {
+  if (!Robot::Press(dialog, IDOK)) {
+    ADD_FAILURE() << "no OK button\n" << un.WindowTree();
+    return false;
+  }
+  DWORD code = 1;
+  if (!un.WaitForExit(20000, &code)) return false;
+  EXPECT_EQ(0u, code);
+  return un.WaitUntil([&] { return !PathExists(target + "\\Uninstall.exe") && !PathExists("C:\\DelUS.bat"); },
+                      20000, "the self-removal");
+}
+
+std::string ProgramsFolder() {
+  char path[MAX_PATH] = "";
+  SHGetSpecialFolderPathA(NULL, path, CSIDL_PROGRAMS, FALSE);
+  return path;
+}
+
 const char kComDll[] = QS_BUILD_DIR "\\tests\\win32\\qs-comdll.dll";
 
+// Everything a script can install, the uninstaller takes away again: files,
+// folders, a start-menu group, INI keys (and INI files it created), registry
+// keys, COM registrations, and the uninstaller's own files and folder.
 TEST_F(Wizard, TheUninstallerRemovesTheWholeInstallationAndItself) {
   RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QuillsetTest-ComDll");
-  std::string setup = Build(FullScript() + "[RegisterDlls]\r\n" + kComDll + "\r\n",
+  const std::string group = ProgramsFolder() + "\\QuillsetTest-Uninstall";
+  ASSERT_FALSE(PathExists(group));
+  WriteWholeFile(dir.File("shared.ini"), "[Kept]\r\nA=1\r\n");
+  // a start-menu group joins [Shortcuts]; an INI file that exists and one
+  // that the installation creates join [INIFiles]
+  std::string script = FullScript();
+  script.insert(script.find("[INIFiles]\r\n") + 12,
+                dir.Path() + "\\shared.ini,Added,Key,1\r\n" + dir.Path() + "\\made by setup.ini,Settings,Key,1\r\n");
+  script.insert(script.find("[INIFiles]\r\n"),
+                "%PROGRAMS%QuillsetTest-Uninstall\\%APPNAME%.lnk,%MAINDIR%readme.txt,,%MAINDIR%,Read me,,0\r\n");
+  std::string setup = Build(script + "[RegisterDlls]\r\n" + kComDll + "\r\n",
                             {{"readme.txt", "Read me first.\r\n"}, {"app.dat", Random(5000, 3)}});
   ASSERT_TRUE(InstallForUninstall(this, robot, setup, target));
   ASSERT_TRUE(KeyExists("Software\\QuillsetTest-ComDll"));
-  const std::string uninstaller = target + "\\Uninstall.exe";
+  ASSERT_TRUE(PathExists(group + "\\Example App.lnk"));
+  ASSERT_EQ("1", IniValue(dir.File("shared.ini"), "Added", "Key"));
+  ASSERT_TRUE(PathExists(dir.File("made by setup.ini")));
 
   // No: everything stays.
   Robot first;
-  ASSERT_TRUE(first.Start("\"" + uninstaller + "\"", dir.Path().c_str()));
-  RobotMessageBox question = first.WaitForMessageBox(En("UNINSTALL_TITLE").c_str(), 20000);
-  EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"), question.Text);
-  EXPECT_EQ((std::vector<std::string>{"Yes", "No"}), question.Buttons);
-  Robot::Press(question.Window, IDNO);
+  EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"), StartUninstaller(first, target, dir.Path(), IDNO));
   DWORD code = 1;
   ASSERT_TRUE(first.WaitForExit(20000, &code));
   EXPECT_EQ(0u, code);
-  for (const char* f : {"Uninstall.exe", "Uninstall.log", "Translations.ini", "readme.txt"})
+  for (const char* f : {"Uninstall.exe", "Uninstall.log", "Translations.ini", "readme.txt", "app.ini", "data\\app.dat"})
     EXPECT_TRUE(PathExists(target + "\\" + f)) << f;
+  EXPECT_TRUE(KeyExists("Software\\QuillsetTest-Wizard"));
 
-  // Yes: the progress text, the result, then nothing left.
+  // Yes: the result, then nothing left.
   Robot second;
-  ASSERT_TRUE(second.Start("\"" + uninstaller + "\"", dir.Path().c_str()));
-  second.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, 20000);
+  ASSERT_TRUE(second.Start("\"" + target + "\\Uninstall.exe\"", dir.Path().c_str()));
+  RobotMessageBox question = second.WaitForMessageBox(En("UNINSTALL_TITLE").c_str(), 20000);
+  EXPECT_EQ((std::vector<std::string>{"Yes", "No"}), question.Buttons);
+  Robot::Press(question.Window, IDYES);
   HWND dialog = WaitForUninstallResult(second);
   ASSERT_TRUE(dialog);
   EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(dialog, 1013));
-  EXPECT_FALSE(PathExists(target + "\\Uninstall.log"));
-  EXPECT_FALSE(PathExists(target + "\\Translations.ini"));
-  Robot::Press(dialog, IDOK);
-  ASSERT_TRUE(second.WaitForExit(20000, &code));
-  EXPECT_EQ(0u, code);
-  // the batch file deletes the program once its process has ended
-  EXPECT_TRUE(robot.WaitUntil([&] { return !PathExists(target) && !PathExists("C:\\DelUS.bat"); }, 20000,
-                              "the self-removal"));
+  std::vector<std::string> left;
+  Snapshot(target, &left);
+  EXPECT_EQ(std::vector<std::string>{target + "\\Uninstall.exe"}, left) << "only the running uninstaller waits";
+  ASSERT_TRUE(CloseAndWaitForSelfRemoval(second, dialog, target));
+  EXPECT_TRUE(robot.WaitUntil([&] { return !PathExists(target); }, 20000, "the install folder's removal"));
+  EXPECT_FALSE(PathExists(group));
+  EXPECT_FALSE(PathExists(dir.File("made by setup.ini")));
+  EXPECT_EQ("<none>", IniValue(dir.File("shared.ini"), "Added", "Key"));
+  EXPECT_EQ("1", IniValue(dir.File("shared.ini"), "Kept", "A"));
   EXPECT_FALSE(KeyExists("Software\\QuillsetTest-Wizard"));
   EXPECT_FALSE(KeyExists("Software\\QuillsetTest-ComDll"));  // DllUnregisterServer ran
 }
 
+// One question about a folder the user added to; No keeps the folder with
+// the user's file and nothing else, Yes removes everything.
 TEST_F(Wizard, AFileTheUserAddedIsAskedAboutOnce) {
   for (int answer : {IDNO, IDYES}) {
     SCOPED_TRACE(answer == IDNO ? "No" : "Yes");
@@ -494,53 +543,137 @@ TEST_F(Wizard, AFileTheUserAddedIsAskedAboutOnce) {
     ASSERT_TRUE(InstallForUninstall(this, robot, setup, target));
     WriteWholeFile(target + "\\my notes.txt", "mine");
     Robot un;
-    ASSERT_TRUE(un.Start("\"" + target + "\\Uninstall.exe\"", dir.Path().c_str()));
-    un.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, 20000);
+    StartUninstaller(un, target, dir.Path(), IDYES);
     const std::string caption = En("DELETING_INSTALLED_FILES_AND_FOLDERS");
-    EXPECT_EQ(Replace(En("FOLDER_CONTAINS_NEW_FILES_OR_SUBFOLDERS"), "%s", target),
-              un.AnswerMessageBox(caption.c_str(), answer, 30000));
-    HWND dialog = WaitForUninstallResult(un);
+    RobotMessageBox box = un.WaitForMessageBox(caption.c_str(), 30000);
+    ASSERT_TRUE(box.Window);
+    EXPECT_EQ(Replace(En("FOLDER_CONTAINS_NEW_FILES_OR_SUBFOLDERS"), "%s", target), box.Text);
+    EXPECT_EQ((std::vector<std::string>{"Yes", "No"}), box.Buttons);
+    // meanwhile the progress dialog says what goes on, with nothing to press
+    HWND dialog = un.FindWindowNow("#32770", En("UNINSTALL_TITLE").c_str());
+    ASSERT_TRUE(dialog) << un.WindowTree();
+    EXPECT_EQ(En("PLEASE_WAIT_WHILE_UNINSTALLING"), Robot::ItemText(dialog, 1013));
+    EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, IDOK)));
+    EXPECT_EQ(0, GetWindowLongA(dialog, GWL_STYLE) & WS_SYSMENU);
+    Robot::Press(box.Window, answer);
+    dialog = WaitForUninstallResult(un);
     ASSERT_TRUE(dialog);
+    EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(dialog, 1013));
     EXPECT_FALSE(un.FindWindowNow("#32770", caption.c_str())) << "asked twice";
-    Robot::Press(dialog, IDOK);
-    DWORD code;
-    ASSERT_TRUE(un.WaitForExit(20000, &code));
-    robot.WaitUntil([&] { return !PathExists(target + "\\Uninstall.exe"); }, 20000, "the self-removal");
-    EXPECT_FALSE(PathExists(target + "\\readme.txt"));
-    EXPECT_FALSE(PathExists(target + "\\data"));
+    ASSERT_TRUE(CloseAndWaitForSelfRemoval(un, dialog, target));
     EXPECT_FALSE(KeyExists("Software\\QuillsetTest-Wizard"));
     if (answer == IDNO) {
+      std::vector<std::string> left;
+      Snapshot(target, &left);
+      EXPECT_EQ(std::vector<std::string>{target + "\\my notes.txt"}, left);
       EXPECT_EQ("mine", ReadWholeFile(target + "\\my notes.txt"));
       DeleteFileA((target + "\\my notes.txt").c_str());
       RemoveDirectoryA(target.c_str());
     }
-    EXPECT_FALSE(PathExists(target));
+    EXPECT_TRUE(robot.WaitUntil([&] { return !PathExists(target); }, 20000, "the install folder's removal"));
   }
 }
 
-TEST_F(Wizard, AnUninstallerWithoutItsLogSaysSoAndCanBeClosed) {
+// A file another program holds open is reported with its folder; the rest
+// goes and the dialog can be closed.
+TEST_F(Wizard, AFileInUseIsReportedAndEverythingElseIsRemoved) {
   std::string setup = Build(FullScript(), {{"readme.txt", "Read me first.\r\n"}, {"app.dat", "data"}});
   ASSERT_TRUE(InstallForUninstall(this, robot, setup, target));
-  DeleteFileA((target + "\\Uninstall.log").c_str());
+  HANDLE held = CreateFileA((target + "\\readme.txt").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
   Robot un;
-  ASSERT_TRUE(un.Start("\"" + target + "\\Uninstall.exe\"", dir.Path().c_str()));
-  un.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, 20000);
-  EXPECT_EQ("Failed to open uninstall log file in temporary files directory.",
-            un.AnswerMessageBox("Error", IDOK, 20000));
-  EXPECT_EQ(Replace(En("COULD_NOT_FIND_UNINSTALL_LOG_FILE"), "%s", target + "\\Uninstall.log"),
-            un.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000));
+  StartUninstaller(un, target, dir.Path(), IDYES);
+  const std::string caption = En("DELETING_INSTALLED_FILES_AND_FOLDERS");
+  // the file could not be deleted, so the folder first looks as if it held a
+  // file of the user's
+  EXPECT_EQ(Replace(En("FOLDER_CONTAINS_NEW_FILES_OR_SUBFOLDERS"), "%s", target),
+            un.AnswerMessageBox(caption.c_str(), IDYES, 30000));
+  RobotMessageBox warning = un.WaitForMessageBox(caption.c_str(), 30000);
+  EXPECT_EQ(Replace(En("FOLDER_CONTAINS_LOCKED_FILES_OR_SUBFOLDERS"), "%s", target), warning.Text);
+  EXPECT_EQ(std::vector<std::string>{"OK"}, warning.Buttons);
+  Robot::Press(warning.Window, IDOK);
   HWND dialog = WaitForUninstallResult(un);
   ASSERT_TRUE(dialog);
-  EXPECT_EQ(En("UINSTALL_PROCESS_FAILED"), Robot::ItemText(dialog, 1013));
-  Robot::Press(dialog, IDOK);
-  DWORD code;
-  ASSERT_TRUE(un.WaitForExit(20000, &code));
-  Sleep(1000);
-  // nothing was removed, the uninstaller included, so it can be run again
-  for (const char* f : {"Uninstall.exe", "Translations.ini", "readme.txt", "data\\app.dat"})
-    EXPECT_TRUE(PathExists(target + "\\" + f)) << f;
-  EXPECT_TRUE(KeyExists("Software\\QuillsetTest-Wizard"));
-  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QuillsetTest-Wizard");
+  ASSERT_TRUE(CloseAndWaitForSelfRemoval(un, dialog, target));
+  std::vector<std::string> left;
+  Snapshot(target, &left);
+  EXPECT_EQ(std::vector<std::string>{target + "\\readme.txt"}, left);
+  EXPECT_FALSE(KeyExists("Software\\QuillsetTest-Wizard"));
+  CloseHandle(held);
+  DeleteFileA((target + "\\readme.txt").c_str());
+  RemoveDirectoryA(target.c_str());
+}
+
+// A log that is missing or cannot be replayed: the user is told, nothing is
+// removed, the uninstaller with its log and table stays to be run again, and
+// the dialog can be closed.
+TEST_F(Wizard, AnUninstallerWhoseLogIsMissingOrDamagedSaysSoAndKeepsEverything) {
+  for (bool missing : {true, false}) {
+    SCOPED_TRACE(missing ? "missing" : "damaged");
+    std::string setup = Build(FullScript(), {{"readme.txt", "Read me first.\r\n"}, {"app.dat", "data"}});
+    ASSERT_TRUE(InstallForUninstall(this, robot, setup, target));
+    const std::string log = target + "\\Uninstall.log";
+    if (missing)
+      DeleteFileA(log.c_str());
+    else  // the newest line stops the replay before anything is undone
+      WriteWholeFile(log, ReadWholeFile(log) + "SysRegSectionAdded=HKEY_USERS/Software/QuillsetTest-Wizard\n");
+    std::vector<std::string> before;
+    Snapshot(target, &before);
+    Robot un;
+    StartUninstaller(un, target, dir.Path(), IDYES);
+    std::string failure = En("UINSTALL_PROCESS_FAILED");
+    if (missing) {
+      EXPECT_EQ("Failed to open uninstall log file in temporary files directory.",
+                un.AnswerMessageBox("Error", IDOK, 20000));
+      failure = Replace(En("COULD_NOT_FIND_UNINSTALL_LOG_FILE"), "%s", log);
+    }
+    EXPECT_EQ(failure, un.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000));
+    HWND dialog = WaitForUninstallResult(un);
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(failure, Robot::ItemText(dialog, 1013));
+    Robot::Press(dialog, IDOK);
+    DWORD code;
+    ASSERT_TRUE(un.WaitForExit(20000, &code));
+    Sleep(1000);  // a batch file, had one been started, would be at work now
+    std::vector<std::string> after;
+    Snapshot(target, &after);
+    EXPECT_EQ(before, after);
+    EXPECT_TRUE(PathExists(target + "\\Uninstall.exe"));
+    EXPECT_FALSE(PathExists("C:\\DelUS.bat"));
+    EXPECT_TRUE(KeyExists("Software\\QuillsetTest-Wizard"));
+    RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QuillsetTest-Wizard");
+    for (auto it = after.rbegin(); it != after.rend(); ++it) {  // for the next case
+      if (it->back() == '\\')
+        RemoveDirectoryA(it->c_str());
+      else
+        DeleteFileA(it->c_str());
+    }
+    RemoveDirectoryA(target.c_str());
+    ASSERT_FALSE(PathExists(target));
+  }
+}
+
+// Without its table every text shows its key, and the uninstall still works.
+TEST_F(Wizard, AnUninstallerWithoutItsTranslationsShowsKeysAndStillRemovesEverything) {
+  std::string setup = Build(FullScript(), {{"readme.txt", "Read me first.\r\n"}, {"app.dat", "data"}});
+  ASSERT_TRUE(InstallForUninstall(this, robot, setup, target));
+  DeleteFileA((target + "\\Translations.ini").c_str());
+  WriteWholeFile(target + "\\my notes.txt", "mine");  // for a question in the middle
+  Robot un;
+  EXPECT_EQ("YOU_ARE_ABOUT_TO_UNINSTALL", StartUninstaller(un, target, dir.Path(), IDYES, "UNINSTALL_TITLE"));
+  RobotMessageBox box = un.WaitForMessageBox("DELETING_INSTALLED_FILES_AND_FOLDERS", 30000);
+  ASSERT_TRUE(box.Window);
+  EXPECT_EQ("FOLDER_CONTAINS_NEW_FILES_OR_SUBFOLDERS", box.Text);
+  HWND dialog = un.FindWindowNow("#32770", "UNINSTALL_TITLE");
+  ASSERT_TRUE(dialog) << un.WindowTree();
+  EXPECT_EQ("PLEASE_WAIT_WHILE_UNINSTALLING", Robot::ItemText(dialog, 1013));
+  Robot::Press(box.Window, IDYES);
+  dialog = WaitForUninstallResult(un, "UNINSTALL_TITLE");
+  ASSERT_TRUE(dialog);
+  EXPECT_EQ("UNINSTALLATION_IS_NOW_FINISHED", Robot::ItemText(dialog, 1013));
+  ASSERT_TRUE(CloseAndWaitForSelfRemoval(un, dialog, target));
+  EXPECT_TRUE(robot.WaitUntil([&] { return !PathExists(target); }, 20000, "the install folder's removal"));
+  EXPECT_FALSE(KeyExists("Software\\QuillsetTest-Wizard"));
 }
 
 }  // namespace

@@ -3,10 +3,12 @@
 // uninstaller it left. demo_walk SETUP.EXE OUTDIR
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shlobj.h>
 
 #include <stdio.h>
 
 #include <string>
+#include <vector>
 
 #include "../../tests/e2e/Robot.h"
 
@@ -62,6 +64,23 @@ void List(const std::string& folder, const std::string& indent) {
     if (isFolder) List(folder + "\\" + name, indent + "  ");
   } while (FindNextFileA(h, &f));
   FindClose(h);
+}
+
+// What of the example is still there: its folder, its start-menu group, its
+// registry key, the self-removal's batch file.
+std::vector<std::string> Leftovers(const std::string& destination) {
+  char programs[MAX_PATH] = "";
+  SHGetSpecialFolderPathA(NULL, programs, CSIDL_PROGRAMS, FALSE);
+  std::vector<std::string> left;
+  const std::string paths[] = {destination, std::string(programs) + "\\Hello Quillset", "C:\\DelUS.bat"};
+  for (const std::string& path : paths)
+    if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) left.push_back(path);
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Hello Quillset", 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    RegCloseKey(key);
+    left.push_back("HKEY_CURRENT_USER\\Software\\Hello Quillset");
+  }
+  return left;
 }
 
 HWND Next(Robot& robot, HWND wizard, const char* nextCaption) {
@@ -127,8 +146,23 @@ int Walk(const std::string& setup) {
   if (!progress) return 1;
   Screenshot("uninstalled");
   Robot::Press(progress, IDOK);
-  un.WaitForExit(30000, &code);
-  return 0;
+  if (!un.WaitForExit(30000, &code)) return 1;
+
+  // the batch file deletes the uninstaller and its folder once it has ended
+  std::vector<std::string> left = Leftovers(destination);
+  for (int i = 0; i < 100 && !left.empty(); ++i, left = Leftovers(destination)) Sleep(200);
+  if (left.empty()) {
+    printf("demo: after uninstalling nothing of Hello Quillset remains: not %s, its start-menu group, "
+           "HKCU\\Software\\Hello Quillset, nor C:\\DelUS.bat\n",
+           destination.c_str());
+    return 0;
+  }
+  printf("demo: left behind after uninstalling:\n");
+  for (const std::string& what : left) {
+    printf("demo:   %s\n", what.c_str());
+    List(what, "    ");
+  }
+  return 1;
 }
 
 }  // namespace

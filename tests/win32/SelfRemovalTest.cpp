@@ -1,0 +1,118 @@
+// The self-removal's batch file: its exact text, and what the command
+// interpreter does with it when the program to delete is already gone or
+// goes away while the batch file loops.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "TestSupport.h"
+#include "uninstall/SelfRemoval.h"
+
+namespace {
+
+TEST(SelfRemovalBatch, IsFiveCrLfLinesWithPercentSignsDoubled) {
+  char text[1024];
+  size_t n = FormatSelfRemovalBatch(text, sizeof text, "C:\\Program Files\\App\\Uninstall.exe",
+                                    "C:\\Program Files\\App", "\\DelUS.bat");
+  EXPECT_EQ(
+      ":Repeat\r\n"
+      "del \"C:\\Program Files\\App\\Uninstall.exe\"\r\n"
+      "if exist \"C:\\Program Files\\App\\Uninstall.exe\" goto Repeat\r\n"
+      "rmdir \"C:\\Program Files\\App\"\r\n"
+      "del \"\\DelUS.bat\"\r\n",
+      std::string(text, n));
+  EXPECT_EQ(strlen(text), n);
+
+  // cmd would read "%x%" in a batch file as a variable and remove some other
+  // file or folder
+  n = FormatSelfRemovalBatch(text, sizeof text, "C:\\100%x%\\U.exe", "C:\\100%x%", "C:\\T%\\DelUS.bat");
+  EXPECT_EQ(
+      ":Repeat\r\ndel \"C:\\100%%x%%\\U.exe\"\r\nif exist \"C:\\100%%x%%\\U.exe\" goto Repeat\r\n"
+      "rmdir \"C:\\100%%x%%\"\r\ndel \"C:\\T%%\\DelUS.bat\"\r\n",
+      std::string(text, n));
+
+  // a temporary copy leaves its folder alone: no rmdir line
+  n = FormatSelfRemovalBatch(text, sizeof text, "C:\\Temp\\EXE1.tmp", nullptr, "\\DelUS.bat");
+  EXPECT_EQ(":Repeat\r\ndel \"C:\\Temp\\EXE1.tmp\"\r\nif exist \"C:\\Temp\\EXE1.tmp\" goto Repeat\r\n"
+            "del \"\\DelUS.bat\"\r\n",
+            std::string(text, n));
+
+  n = FormatSelfRemovalBatch(text, sizeof text, "C:\\100%x%\\U.exe", "C:\\100%x%", "C:\\T%\\DelUS.bat");
+  // a text that does not fit is not cut short: nothing is written out
+  const std::string full = text;
+  EXPECT_EQ(0u, FormatSelfRemovalBatch(text, full.size(), "C:\\100%x%\\U.exe", "C:\\100%x%", "C:\\T%\\DelUS.bat"));
+  EXPECT_EQ(full.size(), FormatSelfRemovalBatch(text, full.size() + 1, "C:\\100%x%\\U.exe", "C:\\100%x%",
+                                                "C:\\T%\\DelUS.bat"));
+}
+
+// Runs the batch file and waits for it; false when it cannot start or hangs.
+bool RunBatch(const std::string& batch) {
+  std::string command = "\"" + batch + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION child;
+  if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup, &child))
+    return false;
+  const bool ended = WaitForSingleObject(child.hProcess, 60000) == WAIT_OBJECT_0;
+  if (!ended) TerminateProcess(child.hProcess, 1);
+  CloseHandle(child.hProcess);
+  CloseHandle(child.hThread);
+  return ended;
+}
+
+DWORD WINAPI CloseLater(LPVOID handle) {
+  Sleep(1500);
+  CloseHandle(static_cast<HANDLE>(handle));
+  return 0;
+}
+
+TEST(SelfRemovalBatch, DeletesTheProgramItsFolderAndItselfEvenWithPercentSignsInThePaths) {
+  TempFolder dir;
+  // unescaped, "%x%" would expand to nothing and name the decoy instead
+  for (const char* name : {"100 sure", "100%x% sure"}) CreateDirectoryA(dir.File(name).c_str(), NULL);
+  WriteWholeFile(dir.File("100 sure\\U.exe"), "decoy");
+  const std::string folder = dir.File("100%x% sure");
+  const std::string exe = folder + "\\U.exe";
+  const std::string batch = dir.File("DelUS.bat");
+  WriteWholeFile(exe, "program");
+  char text[2048];
+  const size_t n = FormatSelfRemovalBatch(text, sizeof text, exe.c_str(), folder.c_str(), batch.c_str());
+  ASSERT_NE(0u, n);
+  WriteWholeFile(batch, std::string(text, n));
+
+  // the program is held open (no sharing) until the batch file has looped a
+  // while, as a process that has not yet ended holds its executable
+  HANDLE held = CreateFileA(exe.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  HANDLE release = CreateThread(NULL, 0, CloseLater, held, 0, NULL);
+  ASSERT_TRUE(RunBatch(batch)) << "the batch file did not end";
+  WaitForSingleObject(release, INFINITE);
+  CloseHandle(release);
+  EXPECT_FALSE(PathExists(exe));
+  EXPECT_FALSE(PathExists(folder));
+  EXPECT_FALSE(PathExists(batch));
+  EXPECT_EQ("decoy", ReadWholeFile(dir.File("100 sure\\U.exe")));
+}
+
+TEST(SelfRemovalBatch, LeavesAFolderThatStillHoldsOtherFiles) {
+  TempFolder dir;
+  const std::string folder = dir.File("App");
+  CreateDirectoryA(folder.c_str(), NULL);
+  WriteWholeFile(folder + "\\Uninstall.exe", "program");
+  WriteWholeFile(folder + "\\my notes.txt", "mine");
+  const std::string batch = dir.File("DelUS.bat");
+  char text[2048];
+  const size_t n =
+      FormatSelfRemovalBatch(text, sizeof text, (folder + "\\Uninstall.exe").c_str(), folder.c_str(), batch.c_str());
+  ASSERT_NE(0u, n);
+  WriteWholeFile(batch, std::string(text, n));
+  ASSERT_TRUE(RunBatch(batch)) << "the batch file did not end";
+  EXPECT_FALSE(PathExists(folder + "\\Uninstall.exe"));
+  EXPECT_EQ("mine", ReadWholeFile(folder + "\\my notes.txt"));
+  EXPECT_FALSE(PathExists(batch));
+}
+
+}  // namespace
