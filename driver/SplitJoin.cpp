@@ -1,6 +1,5 @@
 #include "driver/SplitJoin.h"
 
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -137,8 +136,10 @@ INT_PTR CALLBACK SplitJoinWindowProc(HWND window, UINT message, WPARAM wParam, L
       }
       break;
     case WM_SPLIT_WAIT_DISK: {
-      char text[100];
-      snprintf(text, sizeof text, g_InsertDiskText, static_cast<int>(wParam));
+      // our own resource text with its one "%d": wsprintf's 1024 bytes hold it
+      char full[1024], text[100];
+      wsprintfA(full, g_InsertDiskText, static_cast<int>(wParam));
+      lstrcpynA(text, full, sizeof text);
       char shown[100] = "";
       GetDlgItemTextA(window, IDC_SPLIT_TEXT, shown, sizeof shown);
       // the worker repeats this every 300 ms: no flicker
@@ -187,11 +188,22 @@ void RequestSplitJoinCancel() {
 
 int SplitPartName(const char* basePath, unsigned n, char* name, size_t size) {
   // Past 999 the number grows after the dot rather than over it.
-  const int length = snprintf(name, size, "%s.%03u", basePath, n);
-  if (length < 0 || static_cast<size_t>(length) >= size) {
+  char digits[16];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n || count < 3);
+  const size_t base = strlen(basePath);
+  if (base + 1 + count >= size) {
     if (size) name[0] = '\0';
     return 0;
   }
+  memcpy(name, basePath, base);
+  char* at = name + base;
+  *at++ = '.';
+  while (count) *at++ = digits[--count];
+  *at = '\0';
   return 1;
 }
 

@@ -1,7 +1,6 @@
 #include "driver/Startup.h"
 
 #include <objbase.h>
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -43,8 +42,13 @@ static void GiveUpMutex() {
 // Starts "path" + options as a process of its own and lets it go.
 static int StartChild(const char* path, const char* option, const char* argument) {
   char line[3 * MAX_PATH + 64];
-  const int n = snprintf(line, sizeof line, "\"%s\" %s %s", path, option, argument);
-  if (n < 0 || n >= static_cast<int>(sizeof line)) return 0;
+  if (strlen(path) + strlen(option) + strlen(argument) + 5 > sizeof line) return 0;
+  strcpy(line, "\"");
+  strcat(line, path);
+  strcat(line, "\" ");
+  strcat(line, option);
+  strcat(line, " ");
+  strcat(line, argument);
   STARTUPINFOA startup;
   memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
