@@ -18,16 +18,20 @@ build/native/quillset list "$out/Setup.exe"
 prefix=build/win32/wineprefix
 had_display=${DISPLAY:-}
 tools/wine-session start "$prefix"
-trap 'tools/wine-session stop "$prefix"' EXIT
+# Xvfb has no window manager: let Wine draw the title bars itself, for the
+# demo's own Xvfb only: the tests share this prefix and expect Wine's default.
+wine_unmanaged() {
+  tools/wine-run --prefix "$prefix" reg "$1" 'HKCU\Software\Wine\X11 Driver' /v Managed "${@:2}" /f >/dev/null 2>&1 || true
+}
+trap 'wine_unmanaged delete; tools/wine-session stop "$prefix"' EXIT
 export DISPLAY=${DISPLAY:-$(cat "$prefix.display")}
-# Xvfb has no window manager: let Wine draw the title bars itself.
-tools/wine-run --prefix "$prefix" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
 
 if [ -n "$had_display" ]; then
   echo "demo: the setup program is on your display; the uninstaller is left in the install folder"
   tools/wine-run --prefix "$prefix" "$out/Setup.exe"
   exit 0
 fi
+wine_unmanaged add /d N
 outwin="Z:$(cd "$out" && pwd | sed 's|/|\\|g')"
 # it ends with the uninstaller and says what, if anything, is left behind
 rc=0
