@@ -16,6 +16,7 @@ struct Work {
   char* ExePath = NULL;
   char* TablePath = NULL;
   unsigned char* Buffer = NULL;
+  char LogPath[MAX_PATH + 16] = "";
   ~Work() {
     if (Target != INVALID_HANDLE_VALUE) CloseHandle(Target);
     if (Own != INVALID_HANDLE_VALUE) CloseHandle(Own);
@@ -86,13 +87,14 @@ void ExtractTable(Work& w) {
   }
 }
 
-void CopyLog() {
-  char target[MAX_PATH + 16];
-  lstrcpynA(target, SetupState::InstallDir, MAX_PATH);
-  const size_t n = strlen(target);
-  if (n && target[n - 1] != '\\' && target[n - 1] != '/') strcat(target, "\\");
-  strcat(target, "Uninstall.log");
-  SetupState::UninstallLog.CopyLogTo(target);
+// Without its log the uninstaller could undo nothing, so a failed copy fails
+// the whole step like a failed Uninstall.exe, and the run is rolled back.
+void CopyLog(HWND dialog, Work& w) {
+  lstrcpynA(w.LogPath, SetupState::InstallDir, MAX_PATH);
+  const size_t n = strlen(w.LogPath);
+  if (n && w.LogPath[n - 1] != '\\' && w.LogPath[n - 1] != '/') strcat(w.LogPath, "\\");
+  strcat(w.LogPath, "Uninstall.log");
+  if (!SetupState::UninstallLog.CopyLogTo(w.LogPath)) FailExe(dialog);
 }
 
 }  // namespace
@@ -103,12 +105,13 @@ int CreateUninstaller(HWND dialog) {
   try {
     WriteUninstallExe(dialog, w);
     ExtractTable(w);
-    CopyLog();
+    CopyLog(dialog, w);
   } catch (...) {
     if (w.Target != INVALID_HANDLE_VALUE) CloseHandle(w.Target);
     w.Target = INVALID_HANDLE_VALUE;
     if (w.ExePath) DeleteFileA(w.ExePath);
     if (w.TablePath) DeleteFileA(w.TablePath);
+    if (w.LogPath[0]) DeleteFileA(w.LogPath);
     return 0;
   }
   PostQuitMessage(0);

@@ -330,6 +330,7 @@ TEST_F(Wizard, CancelsAndFailuresRollTheInstallationBack) {
       {"a failing registry line", "[SysRegInt]\r\nHKEY_USERS/Software/QuillsetTest-Wizard/V=1\r\n", false},
       {"a missing entry", "[Files]\r\nC:\\gone.txt, %MAINDIR%gone\\gone.txt\r\n", false},
       {"a folder where Uninstall.exe goes", "", false},
+      {"a folder where Uninstall.log goes", "", false},
       {"cancel on the finish page", "", false},
   };
   for (const Case& c : cases) {
@@ -353,11 +354,15 @@ TEST_F(Wizard, CancelsAndFailuresRollTheInstallationBack) {
         base + fileLines + (c.extra.rfind("[Files]\r\n", 0) == 0 ? c.extra.substr(9) : c.extra);
     std::string setup = Build(script, files);
     WriteWholeFile(dir.File("shared.ini"), "[Kept]\r\nA=1\r\n");
-    // Uninstall.exe cannot be created where a folder of that name is (a
-    // read-only file would not do: the tests run as root under Wine).
-    if (std::string(c.what) == "a folder where Uninstall.exe goes") {
+    // A file of the uninstaller cannot be written where a folder of that
+    // name is (a read-only file would not do: the tests run as root under
+    // Wine).
+    const std::string what = c.what;
+    const std::string blocked =
+        what.rfind("a folder where ", 0) == 0 ? what.substr(15, what.size() - 15 - 5) : std::string();
+    if (!blocked.empty()) {
       CreateDirectoryA(target.c_str(), NULL);
-      CreateDirectoryA((target + "\\Uninstall.exe").c_str(), NULL);
+      CreateDirectoryA((target + "\\" + blocked).c_str(), NULL);
     }
     std::vector<std::string> before;
     Snapshot(dir.Path(), &before);
@@ -369,7 +374,6 @@ TEST_F(Wizard, CancelsAndFailuresRollTheInstallationBack) {
     ASSERT_TRUE(w);
     w = Go(w, 1001, "INSTALLING");
     ASSERT_TRUE(w);
-    const std::string what = c.what;
     if (what == "cancel while copying") {
       ASSERT_TRUE(Robot::Press(w, 1002));
       // No first: the installation goes on.
@@ -381,7 +385,7 @@ TEST_F(Wizard, CancelsAndFailuresRollTheInstallationBack) {
     } else if (what == "a missing entry") {
       EXPECT_EQ("The embedded file gone.txt could not be found.\nInstallation will be aborted.",
                 robot.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000));
-    } else if (what == "a folder where Uninstall.exe goes") {
+    } else if (!blocked.empty()) {
       ASSERT_TRUE(WaitForFinish(w));
       ASSERT_TRUE(Robot::Press(w, 1001));
       EXPECT_EQ(En("FAILED_TO_CREATE_UNINSTALL_EXE"), robot.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000));
@@ -398,8 +402,8 @@ TEST_F(Wizard, CancelsAndFailuresRollTheInstallationBack) {
     EXPECT_FALSE(KeyExists("Software\\QuillsetTest-Wizard"));
     EXPECT_EQ("<none>", IniValue(dir.File("shared.ini"), "Added", "Key"));
     EXPECT_EQ("1", IniValue(dir.File("shared.ini"), "Kept", "A"));
-    if (what == "a folder where Uninstall.exe goes") {
-      RemoveDirectoryA((target + "\\Uninstall.exe").c_str());
+    if (!blocked.empty()) {
+      RemoveDirectoryA((target + "\\" + blocked).c_str());
       RemoveDirectoryA(target.c_str());
     }
     ASSERT_FALSE(PathExists(target)) << "left behind";
