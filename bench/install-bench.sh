@@ -6,8 +6,9 @@
 # install_bench inside the same wineserver (NSIS: from CreateProcess to its
 # exit, so its figure includes starting the process; ours does not). Each
 # figure is the median of BENCH_RUNS runs (default 3), the two programs taking
-# turns. BENCH_PAYLOADS (default "dlls small") picks the payloads. Prints
-# figures; never fails on one.
+# turns. BENCH_PAYLOADS (default "dlls small") picks the payloads;
+# BENCH_MANAGED=N turns Wine's managed windows off. Prints figures; never
+# fails on one.
 #   install-bench.sh QUILLSET STUB
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -181,8 +182,9 @@ for payload in $payloads; do
         "${files[$p]}"
       if [ -n "${tail[$p]}" ]; then
         # shellcheck disable=SC2086
-        printf '%-5s %-5s then from Finish (uninstaller written) to exit: %.3f s (median)\n' \
-          "$payload" "$p" "$(median ${tail[$p]})"
+        printf '%-5s %-5s then from Finish (uninstaller written) to exit: %.3f s (median%s)\n' \
+          "$payload" "$p" "$(median ${tail[$p]})" \
+          "$([ "${BENCH_MANAGED:-Y}" = Y ] && echo "; 2 s of it Wine waiting for a window manager")"
       fi
     fi
   done
