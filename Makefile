@@ -56,6 +56,7 @@ demo:
 bench: all release
 	bash bench/run.sh
 	bash bench/build-bench.sh $(RELEASE)/quillset $(WIN32)/quillset-stub.exe
+	bash bench/install-bench.sh $(RELEASE)/quillset $(WIN32)/quillset-stub.exe
 
 # The quillset command without sanitizers, for make install and make bench.
 release:

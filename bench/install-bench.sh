@@ -1,0 +1,198 @@
+#!/usr/bin/env bash
+# Install time under Wine: our setup program through its wizard (from Next on
+# the start page to the finish page) against an NSIS installer (SetCompressor
+# zlib) installing the same files silently, for ~100 MB of Wine's DLLs and for
+# 2000 small text files; and the peak working set of each. Both are timed by
+# install_bench inside the same wineserver (NSIS: from CreateProcess to its
+# exit, so its figure includes starting the process; ours does not). Each
+# figure is the median of BENCH_RUNS runs (default 3), the two programs taking
+# turns. BENCH_PAYLOADS (default "dlls small") picks the payloads;
+# BENCH_MANAGED=N turns Wine's managed windows off. Prints figures; never
+# fails on one.
+#   install-bench.sh QUILLSET STUB
+set -euo pipefail
+cd "$(dirname "$0")/.."
+quillset=$(realpath "$1")
+stub=$(realpath "$2")
+runs=${BENCH_RUNS:-3}
+payloads=${BENCH_PAYLOADS:-dlls small}
+want() { [[ " $payloads " == *" $1 "* ]]; }
+prefix=build/win32/wineprefix
+dlls=/usr/lib/i386-linux-gnu/wine/i386-windows
+[ -x "$quillset" ] && [ -f "$stub" ] || { echo "install-bench: build first (make release win32)" >&2; exit 1; }
+cmake --build build/win32 --target install_bench >/dev/null
+bench=build/win32/install_bench.exe
+
+winpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
+
+work=$(mktemp -d)
+# installations go to the prefix's own drive, as a user's would
+installs="$prefix/drive_c/qs-install-bench"
+cleanup() {
+  tools/wine-session stop "$prefix" || true
+  rm -rf "$work" "$installs"
+}
+trap cleanup EXIT
+
+makensis=$(command -v makensis || true)
+if [ -z "$makensis" ] && [ "$(id -u)" = 0 ] && [ -z "${CI:-}" ]; then
+  echo "installing Debian's nsis for the comparison..."
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends nsis >/dev/null 2>&1 || true
+  makensis=$(command -v makensis || true)
+fi
+
+# One project per payload: $work/NAME/{default.qsp,files/,nsis.nsi}, written
+# by the payload functions through add_file SOURCE SUBFOLDER.
+begin_payload() {
+  name=$1
+  mkdir -p "$work/$name/files"
+  printf 'QSP40\r\n[Global]\r\nApplicationName = Install Bench %s\r\nDefaultDir = C:\\qs-install-bench\\default\r\nAllowChangeInstallDir = TRUE\r\n[Files]\r\n' \
+    "$name" > "$work/$name/default.qsp"
+  printf 'SetCompressor zlib\nName "Install Bench %s"\nOutFile "%s"\nRequestExecutionLevel user\nInstallDir "C:\\qs-install-bench\\default"\nSection\n' \
+    "$name" "$work/$name/nsis.exe" > "$work/$name/nsis.nsi"
+  outpath=-
+}
+add_file() {  # SOURCE-IN-files/ SUBFOLDER (may be empty)
+  local base sub=$2
+  base=$(basename "$1")
+  printf 'files\\%s, %%MAINDIR%%%s%s\r\n' "$base" "${sub:+$sub\\}" "$base" >> "$work/$name/default.qsp"
+  if [ "$outpath" != "$sub" ]; then
+    printf 'SetOutPath "$INSTDIR%s"\n' "${sub:+\\$sub}" >> "$work/$name/nsis.nsi"
+    outpath=$sub
+  fi
+  printf 'File "%s"\n' "$(realpath "$1")" >> "$work/$name/nsis.nsi"
+}
+end_payload() {
+  printf 'SectionEnd\n' >> "$work/$name/nsis.nsi"
+  "$quillset" build -q --stub "$stub" -o "$work/$name/Setup.exe" "$work/$name/default.qsp"
+  if [ -n "$makensis" ]; then
+    "$makensis" -V1 "$work/$name/nsis.nsi" >/dev/null || echo "install-bench: makensis failed on $name" >&2
+  fi
+}
+
+# the same DLLs as build-bench.sh: the first ~100 MB by name
+if ! want dlls; then
+  :
+elif [ -d "$dlls" ]; then
+  begin_payload dlls
+  limit=$((100 * 1024 * 1024))
+  total=0
+  count=0
+  while IFS= read -r f; do
+    [ "$total" -lt "$limit" ] || break
+    cp -p "$f" "$work/dlls/files/"
+    add_file "$work/dlls/files/$(basename "$f")" ""
+    total=$((total + $(stat -c %s "$f")))
+    count=$((count + 1))
+  done < <(find "$dlls" -maxdepth 1 -type f -name '*.dll' | LC_ALL=C sort)
+  end_payload
+  echo "payload dlls:  $count DLLs, $((total / 1048576)) MiB, from $dlls"
+else
+  echo "install-bench: no Wine DLLs in $dlls; that payload is skipped"
+fi
+
+# 2000 text files of 200 B to 4 KiB in 20 folders, the same every run
+if want small; then
+begin_payload small
+python3 - "$work/small/files" <<'EOF'
+import os, random, sys
+rng = random.Random(7)
+words = "setup install folder file text line program window user value key path".split()
+for i in range(1, 2001):
+    size = rng.randint(200, 4096)
+    out = []
+    n = 0
+    while n < size:
+        line = " ".join(rng.choice(words) for _ in range(rng.randint(4, 12))) + "\r\n"
+        out.append(line)
+        n += len(line)
+    with open(os.path.join(sys.argv[1], "t%04d.txt" % i), "w", newline="") as f:
+        f.write("".join(out)[:size])
+EOF
+for i in $(seq 1 2000); do
+  add_file "$work/small/files/$(printf 't%04d.txt' "$i")" "$(printf 'd%02d' $(( (i - 1) / 100 )))"
+done
+end_payload
+echo "payload small: 2000 text files, $(( $(cat "$work"/small/files/*.txt | wc -c) / 1024 )) KiB, in 20 folders"
+fi
+[ -n "$makensis" ] || echo "makensis not installed (apt-get install nsis); only our figures follow"
+
+tools/wine-session start "$prefix"
+export DISPLAY=${DISPLAY:-$(cat "$prefix.display")}
+# Wine's default, managed windows, whatever make demo left in the prefix.
+# Xvfb has no window manager, so hiding the wizard (Finish) waits 2 s for one.
+tools/wine-run --prefix "$prefix" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d ${BENCH_MANAGED:-Y} /f >/dev/null 2>&1 || true
+english=$(winpath translations/English.ini)
+
+# figures of one run: "SECONDS PEAK_KIB FILES FINISH_TO_EXIT", or "fail"
+one_run() {  # ours|nsis PAYLOAD
+  local dest="$installs/$1-$2" out
+  rm -rf "$installs"
+  mkdir -p "$installs"
+  local wdest="C:\\qs-install-bench\\$1-$2"
+  if [ "$1" = ours ]; then
+    out=$(tools/wine-run --prefix "$prefix" "$bench" wizard "$(winpath "$work/$2/Setup.exe")" "$wdest" "$english" 2>&1) || true
+  else
+    out=$(tools/wine-run --prefix "$prefix" "$bench" run "\"$(winpath "$work/$2/nsis.exe")\" /S /D=$wdest" 2>&1) || true
+  fi
+  out=$(printf '%s\n' "$out" | tr -d '\r')
+  local line
+  line=$(printf '%s\n' "$out" | grep '^seconds=' | tail -1 || true)
+  if [ -z "$line" ] || ! printf '%s\n' "$out" | grep -q '^install_bench: exit code 0$'; then
+    printf '%s\n' "$out" | tail -20 >&2
+    echo fail
+    return
+  fi
+  # key=value fields; finish_to_exit only from the wizard
+  printf '%s %s\n' "$line" "$(find "$dest" -type f 2>/dev/null | wc -l)" | awk '{
+    for (i = 1; i < NF; ++i) { split($i, kv, "="); v[kv[1]] = kv[2] }
+    print v["seconds"], v["peak_ws_kib"], $NF, ("finish_to_exit" in v) ? v["finish_to_exit"] : "-" }'
+}
+
+median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'; }
+
+declare -A secs peak files tail
+for payload in $payloads; do
+  [ -f "$work/$payload/Setup.exe" ] || continue
+  programs=ours
+  [ -f "$work/$payload/nsis.exe" ] && programs="ours nsis"
+  for p in $programs; do secs[$p]=""; peak[$p]=0; files[$p]=""; tail[$p]=""; done
+  for _ in $(seq "$runs"); do
+    for p in $programs; do
+      r=$(one_run "$p" "$payload")
+      if [ "$r" = fail ]; then
+        echo "install-bench: $p on $payload failed (see above)"
+        continue
+      fi
+      read -r s k n x <<<"$r"
+      secs[$p]+=" $s"
+      [ "$x" = - ] || tail[$p]+=" $x"
+      [ "$k" -gt "${peak[$p]}" ] && peak[$p]=$k
+      files[$p]=$n
+    done
+  done
+  for p in $programs; do
+    if [ -n "${secs[$p]}" ]; then
+      all=${secs[$p]}
+      # shellcheck disable=SC2086
+      secs[$p]=$(median $all)
+      printf '%-5s %-5s %7.3f s (median of%s)  peak working set %s  %s files in the folder\n' \
+        "$payload" "$p" "${secs[$p]}" "$all" \
+        "$(awk -v k="${peak[$p]}" 'BEGIN { if (k > 0) printf "%.1f MiB", k / 1024; else print "not readable" }')" \
+        "${files[$p]}"
+      if [ -n "${tail[$p]}" ]; then
+        # shellcheck disable=SC2086
+        printf '%-5s %-5s then from Finish (uninstaller written) to exit: %.3f s (median%s)\n' \
+          "$payload" "$p" "$(median ${tail[$p]})" \
+          "$([ "${BENCH_MANAGED:-Y}" = Y ] && echo "; 2 s of it Wine waiting for a window manager")"
+      fi
+    fi
+  done
+  if [ -n "${secs[nsis]:-}" ] && [ -n "${secs[ours]}" ]; then
+    target=0.8
+    [ "$payload" = small ] && target=0.7
+    python3 -c "
+r = ${secs[ours]} / ${secs[nsis]}
+print('%-5s ours / nsis = %.2fx (target <= %s: %s)' % ('$payload', r, '$target', 'met' if r <= $target else 'missed'))"
+  fi
+done
