@@ -203,8 +203,12 @@ int CExeFileSystem::Extract(const char* name, const char* destination, int overw
     if (*p == '\\' || *p == '/') cut = p;
   if (cut) {
     cut[1] = '\0';
-    int ok = logFolders ? CreateDirectoryPathLogged(folder, logger) : CreateDirectoryPath(folder);
-    if (!ok) return 0;
+    // Most files go where an earlier one went: one look at the whole folder
+    // spares a look at every level of it.
+    if (!DirectoryExists(folder)) {
+      int ok = logFolders ? CreateDirectoryPathLogged(folder, logger) : CreateDirectoryPath(folder);
+      if (!ok) return 0;
+    }
   }
   HANDLE out = CreateFileA(destination, GENERIC_WRITE, FILE_SHARE_READ, NULL,
                            overwrite ? CREATE_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
