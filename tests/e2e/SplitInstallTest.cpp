@@ -12,30 +12,13 @@
 #include <vector>
 
 #include "../win32/TestSupport.h"
+#include "EnglishText.h"
 #include "Robot.h"
 #include "TestPaths.h"
 
 namespace {
 
-const char kEnglish[] = QS_SOURCE_DIR "\\translations\\English.ini";
 const char kQuillset[] = QS_BUILD_DIR "\\quillset.exe";
-
-std::string En(const char* key) {
-  char text[2048];
-  GetPrivateProfileStringA("Strings", key, key, text, sizeof text, kEnglish);
-  std::string s = text;
-  std::replace(s.begin(), s.end(), '|', '\n');
-  return s;
-}
-
-std::string Random(size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    s[i] = static_cast<char>(seed >> 16);
-  }
-  return s;
-}
 
 std::string IniValue(const std::string& file, const char* section, const char* key) {
   char value[512];
@@ -95,7 +78,7 @@ class SplitInstall : public ::testing::Test {
   TempFolder dir;
   std::string media;   // where the slices are delivered
   std::string target;  // where the script installs
-  std::string payload = Random(300000, 7);
+  std::string payload = RandomBytes(300000, 7);
   std::string temp;  // the temporary folder of the chain, empty at first
   std::string oldTmp, oldTemp;
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../win32/TestSupport.h"
+#include "EnglishText.h"
 #include "Robot.h"
 #include "TestPaths.h"
 #include "efs/EFSBuilder.h"
@@ -19,41 +20,10 @@
 
 namespace {
 
-const char kEnglish[] = QS_SOURCE_DIR "\\translations\\English.ini";
-
-// A text of the bundled table as the user sees it ("|" is a line break).
-std::string En(const char* key) {
-  char text[2048];
-  GetPrivateProfileStringA("Strings", key, key, text, sizeof text, kEnglish);
-  std::string s = text;
-  std::replace(s.begin(), s.end(), '|', '\n');
-  return s;
-}
 
 std::string Replace(std::string s, const std::string& from, const std::string& to) {
   for (size_t at; (at = s.find(from)) != std::string::npos;) s.replace(at, from.size(), to);
   return s;
-}
-
-std::string Random(size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    s[i] = static_cast<char>(seed >> 16);
-  }
-  return s;
-}
-
-std::string ProgramFilesDir() {
-  char value[MAX_PATH] = "";
-  DWORD size = sizeof value;
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
-                    KEY_READ, &key) == ERROR_SUCCESS) {
-    RegQueryValueExA(key, "ProgramFilesDir", NULL, NULL, reinterpret_cast<BYTE*>(value), &size);
-    RegCloseKey(key);
-  }
-  return value;
 }
 
 std::vector<std::string> LeftoverTempFiles() {
@@ -185,7 +155,7 @@ std::string FullScript() {
 }
 
 TEST_F(Wizard, EveryPageShowsItsTextsAndAFullInstallLeavesAWorkingUninstaller) {
-  const std::string data = Random(300000, 11);
+  const std::string data = RandomBytes(300000, 11);
   std::string setup = Build(FullScript(), {{"readme.txt", "Read me first.\r\n"}, {"app.dat", data}});
   const std::vector<std::string> tempBefore = LeftoverTempFiles();
   HWND w = Start(setup);
@@ -345,7 +315,7 @@ TEST_F(Wizard, CancelsAndFailuresRollTheInstallationBack) {
     if (c.bigFiles) {
       for (int i = 0; i < 4; ++i) {
         const std::string name = "big" + std::to_string(i) + ".bin";
-        files.push_back({name, Random(12 << 20, i + 1)});
+        files.push_back({name, RandomBytes(12 << 20, i + 1)});
         fileLines += name + ", %MAINDIR%" + name + "\r\n";
       }
     }
@@ -499,7 +469,7 @@ TEST_F(Wizard, TheUninstallerRemovesTheWholeInstallationAndItself) {
   script.insert(script.find("[INIFiles]\r\n"),
                 "%PROGRAMS%QuillsetTest-Uninstall\\%APPNAME%.lnk,%MAINDIR%readme.txt,,%MAINDIR%,Read me,,0\r\n");
   std::string setup = Build(script + "[RegisterDlls]\r\n" + kComDll + "\r\n",
-                            {{"readme.txt", "Read me first.\r\n"}, {"app.dat", Random(5000, 3)}});
+                            {{"readme.txt", "Read me first.\r\n"}, {"app.dat", RandomBytes(5000, 3)}});
   ASSERT_TRUE(InstallForUninstall(this, robot, setup, target));
   ASSERT_TRUE(KeyExists("Software\\QuillsetTest-ComDll"));
   ASSERT_TRUE(PathExists(group + "\\Example App.lnk"));

@@ -110,15 +110,6 @@ std::vector<std::string> LogLines(const std::string& log) {
   return lines;
 }
 
-std::string RandomBytes(size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    s[i] = static_cast<char>(seed >> 16);
-  }
-  return s;
-}
-
 DWORD ReadDword(const char* key, const char* name, DWORD* type) {
   DWORD value = 0xDEADBEEF, size = sizeof value;
   HKEY k;

@@ -9,22 +9,11 @@
 
 #include "../e2e/Robot.h"
 #include "TestPaths.h"
+#include "TestSupport.h"
 #include "driver/SetupState.h"
 #include "driver/Startup.h"
 
 namespace {
-
-std::string ProgramFilesDir() {
-  char value[MAX_PATH] = "";
-  DWORD size = sizeof value;
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
-                    KEY_READ, &key) == ERROR_SUCCESS) {
-    RegQueryValueExA(key, "ProgramFilesDir", NULL, NULL, reinterpret_cast<BYTE*>(value), &size);
-    RegCloseKey(key);
-  }
-  return value;
-}
 
 // Loads the script into the run's shared parser and points the table at the
 // bundled English texts.

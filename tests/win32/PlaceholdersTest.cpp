@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string>
 
+#include "TestSupport.h"
 #include "script/Placeholders.h"
 
 namespace {
@@ -31,18 +32,6 @@ std::string ShellFolder(int csidl) {
   char path[MAX_PATH] = "";
   if (FAILED(SHGetFolderPathA(NULL, csidl, NULL, SHGFP_TYPE_CURRENT, path))) return "";
   return path;
-}
-
-std::string ProgramFilesDir() {
-  char value[MAX_PATH] = "";
-  DWORD size = sizeof value;
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
-                    KEY_READ, &key) == ERROR_SUCCESS) {
-    RegQueryValueExA(key, "ProgramFilesDir", NULL, NULL, reinterpret_cast<BYTE*>(value), &size);
-    RegCloseKey(key);
-  }
-  return value;
 }
 
 // The stored values are process-wide: every test starts from empty ones.

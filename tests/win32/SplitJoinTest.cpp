@@ -29,15 +29,6 @@ LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM 
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
-std::string Bytes(size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    s[i] = static_cast<char>(seed >> 16);
-  }
-  return s;
-}
-
 std::string Sig(const unsigned char* signature) { return std::string((const char*)signature, 16); }
 
 class SplitJoin : public ::testing::Test {
@@ -112,11 +103,11 @@ class SplitJoin : public ::testing::Test {
 
 TEST_F(SplitJoin, CopyModeWritesTheRunningFileAloneOverTheTarget) {
   // a part beside it is not for copy mode
-  WriteWholeFile(base + ".001", Bytes(100, 9) + Sig(InstallerSignature));
+  WriteWholeFile(base + ".001", RandomBytes(100, 9) + Sig(InstallerSignature));
   for (size_t size : {25000u, 20480u, 0u}) {
     SCOPED_TRACE(size);
     g_Seen.clear();
-    const std::string bytes = Bytes(size, (unsigned)size);
+    const std::string bytes = RandomBytes(size, (unsigned)size);
     WriteWholeFile(exe, bytes);
     WriteWholeFile(target, std::string(40000, 'x'));  // longer than what replaces it
     EXPECT_EQ(0u, Run(SPLITJOIN_COPY_EXE_ONLY));
@@ -129,10 +120,10 @@ TEST_F(SplitJoin, CopyModeWritesTheRunningFileAloneOverTheTarget) {
 }
 
 TEST_F(SplitJoin, JoinModeAppendsThePartsUpToTheOneEndingWithTheInstallerSignature) {
-  const std::string stub = Bytes(25000, 1);
+  const std::string stub = RandomBytes(25000, 1);
   // an uninstaller's signature is no end of the join
-  const std::string one = Bytes(12000, 2) + Sig(UninstallerSignature);
-  const std::string two = Bytes(30000, 3) + Sig(InstallerSignature);
+  const std::string one = RandomBytes(12000, 2) + Sig(UninstallerSignature);
+  const std::string two = RandomBytes(30000, 3) + Sig(InstallerSignature);
   WriteWholeFile(exe, stub);
   WriteWholeFile(base + ".001", one);
   WriteWholeFile(base + ".002", two);
@@ -149,8 +140,8 @@ TEST_F(SplitJoin, JoinModeAppendsThePartsUpToTheOneEndingWithTheInstallerSignatu
 }
 
 TEST_F(SplitJoin, AMissingPartIsAskedForUntilItArrivesOrTheUserCancels) {
-  const std::string stub = Bytes(5000, 4);
-  const std::string one = Bytes(7000, 5) + Sig(InstallerSignature);
+  const std::string stub = RandomBytes(5000, 4);
+  const std::string one = RandomBytes(7000, 5) + Sig(InstallerSignature);
   WriteWholeFile(exe, stub);
   // arrives after it has been asked for a few times
   EXPECT_EQ(0u, Run(SPLITJOIN_JOIN_ALL, [&] {
@@ -188,7 +179,7 @@ TEST_F(SplitJoin, AnErrorIsShownOwnedByTheWindowAndThenCancels) {
        "Failed to open source file."},
       {"a full disk",
        [&] {
-         WriteWholeFile(exe, Bytes(400000, 6));  // the small drive holds 256 KiB
+         WriteWholeFile(exe, RandomBytes(400000, 6));  // the small drive holds 256 KiB
          target = "Q:\\joined.tmp";
          WriteWholeFile(target, "");
        },
@@ -203,7 +194,7 @@ TEST_F(SplitJoin, AnErrorIsShownOwnedByTheWindowAndThenCancels) {
     exe = dir.File("Setup.exe");
     base = dir.File("Setup");
     target = dir.File("joined.tmp");
-    WriteWholeFile(exe, Bytes(3000, 7));
+    WriteWholeFile(exe, RandomBytes(3000, 7));
     WriteWholeFile(target, "");
     c.arrange();
     g_Seen.clear();

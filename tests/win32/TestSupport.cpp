@@ -72,3 +72,24 @@ std::vector<std::string> TempFilesMatching(const char* pattern) {
   return names;
 }
 
+
+std::string RandomBytes(size_t n, unsigned seed) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    s[i] = static_cast<char>(seed >> 16);
+  }
+  return s;
+}
+
+std::string ProgramFilesDir() {
+  char value[MAX_PATH] = "";
+  DWORD size = sizeof value;
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_READ, &key) ==
+      ERROR_SUCCESS) {
+    RegQueryValueExA(key, "ProgramFilesDir", NULL, NULL, reinterpret_cast<BYTE*>(value), &size);
+    RegCloseKey(key);
+  }
+  return value;
+}

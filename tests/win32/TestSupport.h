@@ -22,3 +22,7 @@ void WriteWholeFile(const std::string& path, const std::string& bytes);
 bool PathExists(const std::string& path);
 // Names matching pattern (e.g. "UNI*.tmp") in the temporary directory.
 std::vector<std::string> TempFilesMatching(const char* pattern);
+// n bytes of a fixed pseudo-random sequence: the same seed, the same bytes.
+std::string RandomBytes(size_t n, unsigned seed);
+// The program-files folder as the registry of this prefix names it.
+std::string ProgramFilesDir();
