@@ -4,6 +4,7 @@
 // the machine as it was.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <commctrl.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -289,6 +290,47 @@ TEST_F(Wizard, WithoutTheLicencePageOrAChangeableFolderTheWalkSkipsAndLocks) {
   EXPECT_FALSE(PathExists(target));
 }
 
+// Page 4's run-time controls: the bar over the hidden destination frame,
+// the label, the file frame and the file line naming a file under target.
+void CheckProgressControls(HWND wizard, const std::string& target) {
+  std::vector<HWND> bars, statics, frames;
+  for (const RobotControl& c : Robot::Controls(wizard)) {
+    if (c.Id != 1234) continue;
+    if (c.Class == "msctls_progress32") bars.push_back(c.Window);
+    if (c.Class == "Static") statics.push_back(c.Window);
+    if (c.Class == "Button") frames.push_back(c.Window);
+  }
+  ASSERT_EQ(1u, bars.size());
+  ASSERT_EQ(2u, statics.size());
+  ASSERT_EQ(1u, frames.size());
+  EXPECT_EQ(En("COPYING_FILE"), Robot::Text(frames[0]));
+  // another process: the range comes back as the result, not through a pointer
+  EXPECT_EQ(0, SendMessageA(bars[0], PBM_GETRANGE, TRUE, 0));
+  EXPECT_EQ(100, SendMessageA(bars[0], PBM_GETRANGE, FALSE, 0));
+  // pixels of the dialog's client: the bar starts where the frame 1004 does,
+  // a third of its height; the rest sit at fixed rows
+  auto place = [&](HWND control) {
+    RECT r;
+    GetWindowRect(control, &r);
+    MapWindowPoints(NULL, wizard, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+  };
+  const RECT frame1004 = place(GetDlgItem(wizard, 1004));
+  const RECT bar = place(bars[0]);
+  EXPECT_EQ(frame1004.left, bar.left);
+  EXPECT_EQ(frame1004.top, bar.top);
+  EXPECT_EQ(frame1004.right, bar.right);
+  EXPECT_EQ((frame1004.bottom - frame1004.top) / 3, bar.bottom - bar.top);
+  EXPECT_EQ(125, place(frames[0]).top);
+  std::vector<std::string> texts;
+  for (HWND s : statics) texts.push_back(Robot::Text(s));
+  std::sort(texts.begin(), texts.end());
+  const std::string label = En("INSTALL_PROGRESS");
+  EXPECT_TRUE(texts[0] == label || texts[1] == label) << texts[0] << " / " << texts[1];
+  const std::string& file = texts[0] == label ? texts[1] : texts[0];
+  EXPECT_EQ(0u, file.find(target + "\\")) << file;
+}
+
 // Each way an installation can end early leaves the machine as it was.
 TEST_F(Wizard, CancelsAndFailuresRollTheInstallationBack) {
   struct Case {
@@ -346,8 +388,13 @@ TEST_F(Wizard, CancelsAndFailuresRollTheInstallationBack) {
     ASSERT_TRUE(w);
     if (what == "cancel while copying") {
       ASSERT_TRUE(Robot::Press(w, 1002));
+      // While the question is open the worker holds still after a report:
+      // the progress controls show the file being copied.
+      RobotMessageBox question = robot.WaitForMessageBox(En("INSTALL_TITLE").c_str(), 10000);
+      ASSERT_TRUE(question.Window);
+      CheckProgressControls(w, target);
       // No first: the installation goes on.
-      robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDNO, 10000);
+      Robot::Press(question.Window, IDNO);
       ASSERT_TRUE(Robot::Press(w, 1002));
       EXPECT_EQ(En("DO_YOU_REALY_WANT_TO_QUIT"), robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000));
     } else if (what == "a failing registry line") {
