@@ -223,9 +223,20 @@ static void OnBack(HWND dialog) {
   EnterPage(dialog);
 }
 
-// The last component of the current path (from its last backslash) follows
-// the chosen folder: D:\Apps with C:\Program Files\Example App gives
-// D:\Apps\Example App.
+int BrowsedDestination(const char* current, const char* chosen, char* out) {
+  char path[MAX_PATH * 2];
+  lstrcpynA(path, chosen, MAX_PATH);
+  if (const char* last = MbcsFindLastChar(current, '\\')) {
+    const size_t n = strlen(path);
+    const char* end = MbcsFindLastChar(path, '\\');
+    const char* tail = (n && end == path + n - 1) ? last + 1 : last;  // E:\ + App
+    strcat(path, tail);
+  }
+  if (strlen(path) >= MAX_PATH) return 0;
+  strcpy(out, path);
+  return 1;
+}
+
 static void OnBrowse(HWND dialog) {
   char title[104];
   char* text = SetupState::Translations.GetString("SELECT_DIRECTORY");
@@ -244,20 +255,9 @@ static void OnBrowse(HWND dialog) {
   char current[MAX_PATH];
   GetDlgItemTextA(dialog, IDC_DESTINATION, current, MAX_PATH);
   lstrcpynA(SetupState::InstallDir, current, MAX_PATH);
-  const char* last = MbcsFindLastChar(current, '\\');
-  char path[MAX_PATH * 2] = "";
-  if (SHGetPathFromIDListA(chosen, path)) {
-    if (last) {
-      const size_t n = strlen(path);
-      const char* end = MbcsFindLastChar(path, '\\');
-      const char* tail = (n && end == path + n - 1) ? last + 1 : last;  // E:\ + Example App
-      if (n + strlen(tail) < MAX_PATH) strcat(path, tail);
-    }
-    if (strlen(path) < MAX_PATH) {
-      strcpy(SetupState::InstallDir, path);
-      SetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir);
-    }
-  }
+  char path[MAX_PATH];
+  if (SHGetPathFromIDListA(chosen, path) && BrowsedDestination(current, path, SetupState::InstallDir))
+    SetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir);
   IMalloc* allocator = NULL;
   if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator) {
     allocator->Free(chosen);

@@ -20,3 +20,9 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 // Read once by start-up after the dialog returns: exceptions never travel
 // through the dialog manager's frames.
 int TakeWizardFailure();
+
+// The destination after the folder browser chose `chosen`: the chosen folder
+// followed by the last component of `current` (from its last backslash), so
+// C:\Program Files\App with D:\Apps gives D:\Apps\App and with E:\ gives
+// E:\App. 0 when the result would not fit in MAX_PATH; out is then unchanged.
+int BrowsedDestination(const char* current, const char* chosen, char* out);

@@ -210,7 +210,23 @@ TEST_F(Wizard, EveryPageShowsItsTextsAndAFullInstallLeavesAWorkingUninstaller) {
     Sleep(200);
     EXPECT_EQ(En("CHOOSE_DESITNATION_LOCATION"), Robot::Text(w)) << bad;
   }
+  // Browse opens the folder browser with its title; Cancel there changes nothing.
   Robot::SetItemText(w, 1009, target.c_str());
+  ASSERT_TRUE(Robot::Press(w, 1005));
+  HWND browser = NULL;
+  robot.WaitUntil(
+      [&] {
+        for (HWND top : robot.TopLevelWindows(true))
+          if (top != w)
+            for (const RobotControl& c : Robot::Controls(top))
+              if (c.Text == En("SELECT_DIRECTORY")) browser = top;
+        return browser != NULL;
+      },
+      20000, "the folder browser");
+  ASSERT_TRUE(browser);
+  ASSERT_TRUE(Robot::Press(browser, IDCANCEL));
+  ASSERT_TRUE(robot.WaitUntil([&] { return !IsWindow(browser); }, 10000, "the folder browser to close"));
+  EXPECT_EQ(target, Robot::ItemText(w, 1009));
   w = Go(w, 1001, "START_INSTALLATION");
   ASSERT_TRUE(w);
   EXPECT_FALSE(PathExists(target));  // validated by a probe that leaves nothing
