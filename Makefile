@@ -6,7 +6,7 @@ RELEASE := build/release
 PREFIX ?= /usr/local
 JOBS   ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := efs_directory project_script line_breaks safe_format
+FUZZ_TARGETS := efs_directory project_script line_breaks safe_format uninstall_log
 
 .PHONY: all native win32 check check-native check-win32 demo bench fuzz clean release install
 

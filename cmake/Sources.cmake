@@ -8,6 +8,7 @@ set(QS_CORE_SOURCES
   efs/EfsFormat.cpp
   efs/EntryCodec.cpp
   script/FileParser.cpp
+  uninstall/LogLines.cpp
 )
 
 # The builder: portable too, but only the authoring side links it.

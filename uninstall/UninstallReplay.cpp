@@ -9,6 +9,7 @@
 #include "engine/RegistryHelpers.h"
 #include "script/Translations.h"
 #include "uninstall/UninstallLogger.h"
+#include "uninstall/LogLines.h"
 
 namespace {
 
@@ -204,28 +205,6 @@ void UndoDirectory(const char* folder, const Exclusions& ex, const CTranslations
     AskAboutFolder(table, "FOLDER_CONTAINS_LOCKED_FILES_OR_SUBFOLDERS", folder, MB_ICONWARNING);
 }
 
-// file,section,key: the key may hold commas.
-int UndoIniEntry(char* value) {
-  char* comma1 = (char*)MbcsFindChar(value, ',');
-  if (!comma1) return 0;
-  char* comma2 = (char*)MbcsFindChar(comma1 + 1, ',');
-  if (!comma2) return 0;
-  *comma1 = '\0';
-  *comma2 = '\0';
-  WritePrivateProfileStringA(comma1 + 1, comma2 + 1, NULL, value);
-  return 1;
-}
-
-int UndoRegistryKey(char* value) {
-  char* slash = (char*)MbcsFindChar(value, '/');
-  if (!slash) return 0;
-  *slash = '\0';
-  HKEY root = RegistryRootFromName(value);
-  if (!root) return 0;
-  DeleteRegistryTree(root, slash + 1);
-  return 1;
-}
-
 void UndoDllRegistration(const char* path) {
   // The search is limited to the system folder at start-up; the DLL's own
   // dependencies must still come from its folder.
@@ -237,28 +216,35 @@ void UndoDllRegistration(const char* path) {
   FreeLibrary(dll);
 }
 
-int StartsWith(const char* line, const char* tag, const char** value) {
-  const size_t n = strlen(tag);
-  if (strncmp(line, tag, n)) return 0;
-  *value = line + n;
-  return 1;
-}
-
 // 0 when the line is malformed and the replay must stop.
 int UndoLine(char* line, const Exclusions& ex, const CTranslations* table) {
-  const char* value;
-  if (StartsWith(line, "FileCreated=", &value)) {
-    DeleteFileA(value);
-  } else if (StartsWith(line, "DirectoryCreated=", &value)) {
-    UndoDirectory(value, ex, table);
-  } else if (StartsWith(line, "IniFileEntryAdded=", &value)) {
-    return UndoIniEntry(const_cast<char*>(value));
-  } else if (StartsWith(line, "SysRegSectionAdded=", &value)) {
-    return UndoRegistryKey(const_cast<char*>(value));
-  } else if (StartsWith(line, "DllRegistered=", &value)) {
-    UndoDllRegistration(value);
+  LogRecord record;
+  switch (ParseLogRecord(line, &record)) {
+    case LOGRECORD_FILE:
+      DeleteFileA(record.Path);
+      break;
+    case LOGRECORD_DIRECTORY:
+      UndoDirectory(record.Path, ex, table);
+      break;
+    case LOGRECORD_INI_ENTRY:
+      // deletes the key; a missing file or key is no failure of the replay
+      WritePrivateProfileStringA(record.Section, record.Key, NULL, record.Path);
+      break;
+    case LOGRECORD_REGISTRY: {
+      HKEY root = RegistryRootFromName(record.Root);
+      if (!root) return 0;
+      DeleteRegistryTree(root, record.KeyPath);
+      break;
+    }
+    case LOGRECORD_DLL:
+      UndoDllRegistration(record.Path);
+      break;
+    case LOGRECORD_MALFORMED:
+      return 0;
+    case LOGRECORD_OTHER:
+      break;  // other lines, empty ones included, are passed over
   }
-  return 1;  // other lines, empty ones included, are passed over
+  return 1;
 }
 
 }  // namespace
@@ -279,30 +265,20 @@ int CUninstallLogger::Replay(const char* const* exclusions, int count) {
   }
   text[size] = '\0';
 
-  // Line feeds are found byte by byte: 0x0A is never the trail byte of a
-  // double-byte character, and a zero byte inside the log must not hide the
-  // lines behind it.
-  DWORD end = size;
-  while (end > 0 && text[end - 1] != '\n') --end;
-  if (end == 0) {
+  CLogLinesBackward lines;
+  if (!lines.Start(text, size)) {
     free(text);
     return 0;  // not one complete line
   }
-  --end;  // the final line feed ends the last line
   const Exclusions ex = {exclusions, count};
   int result = 1;
-  for (;;) {
-    DWORD start = end;
-    while (start > 0 && text[start - 1] != '\n') --start;
-    text[end] = '\0';
-    char* line = text + start;
-    // a zero byte inside a line would make it name another path
-    if (strlen(line) != end - start || !UndoLine(line, ex, m_Translations)) {
+  char* line;
+  int hasZeroByte;
+  while (lines.Next(&line, &hasZeroByte)) {
+    if (hasZeroByte || !UndoLine(line, ex, m_Translations)) {
       result = 0;
       break;
     }
-    if (start == 0) break;
-    end = start - 1;
   }
   free(text);
   return result;

@@ -1,0 +1,95 @@
+// The replay's reading of an uninstall log: lines newest first, records
+// taken apart at their separators, damaged lines told apart.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "common/Mbcs.h"
+#include "uninstall/LogLines.h"
+
+namespace {
+
+// The lines of log as the replay meets them, "<zero>" marking a line with a
+// zero byte; "<no line>" when the log has not one complete line.
+std::vector<std::string> Backward(std::string log) {
+  std::vector<std::string> out;
+  CLogLinesBackward lines;
+  if (!lines.Start(&log[0], log.size())) return {"<no line>"};
+  char* line;
+  int zero;
+  while (lines.Next(&line, &zero)) out.push_back(zero ? "<zero>" : line);
+  return out;
+}
+
+TEST(LogLines, NewestFirstUpToTheLastLineFeed) {
+  EXPECT_EQ((std::vector<std::string>{"c", "b", "a"}), Backward("a\nb\nc\n"));
+  // what follows the last line feed is a line cut short by a crash: not read
+  EXPECT_EQ((std::vector<std::string>{"b", "a"}), Backward("a\nb\nhalf"));
+  EXPECT_EQ((std::vector<std::string>{"", "a", ""}), Backward("\na\n\n"));
+  EXPECT_EQ((std::vector<std::string>{"<no line>"}), Backward("no line feed"));
+  EXPECT_EQ((std::vector<std::string>{"<no line>"}), Backward(""));
+  EXPECT_EQ((std::vector<std::string>{"b", "<zero>"}), Backward(std::string("a\0x\nb\n", 6)));
+  // carriage returns stay part of the line (the log is written with LF alone)
+  EXPECT_EQ((std::vector<std::string>{"b\r", "a\r"}), Backward("a\r\nb\r\n"));
+}
+
+struct Parsed {
+  LogRecordKind kind;
+  std::string path, section, key, root, keyPath;
+};
+
+Parsed Parse(std::string line) {
+  LogRecord r;
+  Parsed p;
+  p.kind = ParseLogRecord(&line[0], &r);
+  EXPECT_EQ(p.kind, r.Kind);
+  if (r.Path) p.path = r.Path;
+  if (r.Section) p.section = r.Section;
+  if (r.Key) p.key = r.Key;
+  if (r.Root) p.root = r.Root;
+  if (r.KeyPath) p.keyPath = r.KeyPath;
+  return p;
+}
+
+TEST(LogLines, EachTagGivesItsFields) {
+  Parsed p = Parse("FileCreated=C:\\App\\a.txt");
+  EXPECT_EQ(LOGRECORD_FILE, p.kind);
+  EXPECT_EQ("C:\\App\\a.txt", p.path);
+  EXPECT_EQ(LOGRECORD_DIRECTORY, Parse("DirectoryCreated=C:\\App").kind);
+  EXPECT_EQ(LOGRECORD_DLL, Parse("DllRegistered=C:\\App\\x.dll").kind);
+
+  p = Parse("IniFileEntryAdded=C:\\App\\app.ini,Settings,Key,with,commas");
+  EXPECT_EQ(LOGRECORD_INI_ENTRY, p.kind);
+  EXPECT_EQ("C:\\App\\app.ini", p.path);
+  EXPECT_EQ("Settings", p.section);
+  EXPECT_EQ("Key,with,commas", p.key);
+  EXPECT_EQ(LOGRECORD_MALFORMED, Parse("IniFileEntryAdded=C:\\App\\app.ini,Settings").kind);
+  EXPECT_EQ(LOGRECORD_MALFORMED, Parse("IniFileEntryAdded=no commas").kind);
+
+  p = Parse("SysRegSectionAdded=HKEY_CURRENT_USER/Software/App/Sub");
+  EXPECT_EQ(LOGRECORD_REGISTRY, p.kind);
+  EXPECT_EQ("HKEY_CURRENT_USER", p.root);
+  EXPECT_EQ("Software/App/Sub", p.keyPath);
+  EXPECT_EQ(LOGRECORD_MALFORMED, Parse("SysRegSectionAdded=HKEY_CURRENT_USER").kind);
+
+  // tags compare case-sensitively at the start of the line
+  for (const char* other : {"", "filecreated=C:\\a", " FileCreated=C:\\a", "FileCreated", "Unknown=1"})
+    EXPECT_EQ(LOGRECORD_OTHER, Parse(other).kind) << other;
+}
+
+TEST(LogLines, DoubleByteTrailBytesAreNeverSeparators) {
+  MbcsSetCodePage(932);
+  // 0x83 0x2C and 0x83 0x2F: trail bytes equal to "," and "/"
+  Parsed p = Parse("IniFileEntryAdded=C:\\\x83\x2C.ini,S\x83\x2C,K");
+  EXPECT_EQ(LOGRECORD_INI_ENTRY, p.kind);
+  EXPECT_EQ("C:\\\x83\x2C.ini", p.path);
+  EXPECT_EQ("S\x83\x2C", p.section);
+  EXPECT_EQ("K", p.key);
+  p = Parse("SysRegSectionAdded=\x83\x2FHKEY/Key");
+  EXPECT_EQ("\x83\x2FHKEY", p.root);
+  EXPECT_EQ("Key", p.keyPath);
+  MbcsSetCodePage(0);
+}
+
+}  // namespace

@@ -1,0 +1,48 @@
+// Reading an uninstall log for its replay: the lines newest first, and what
+// each one records. Portable: no platform headers, so the parsing of these
+// outside bytes runs under the host sanitizers and the fuzzer too.
+#pragma once
+#include <stddef.h>
+
+enum LogRecordKind {
+  LOGRECORD_OTHER,       // no known tag (an empty line too): passed over
+  LOGRECORD_FILE,        // FileCreated=path
+  LOGRECORD_DIRECTORY,   // DirectoryCreated=path
+  LOGRECORD_INI_ENTRY,   // IniFileEntryAdded=file,section,key (the key may hold commas)
+  LOGRECORD_REGISTRY,    // SysRegSectionAdded=ROOT/key path
+  LOGRECORD_DLL,         // DllRegistered=path
+  LOGRECORD_MALFORMED,   // a known tag whose value lacks its separators: the replay stops
+};
+
+// One line taken apart in place. Path is the value of the file, folder and
+// DLL records and the INI file; Section and Key belong to INI entries; Root
+// and KeyPath to registry records. Unused fields are null.
+struct LogRecord {
+  LogRecordKind Kind;
+  char* Path;
+  char* Section;
+  char* Key;
+  char* Root;
+  char* KeyPath;
+};
+
+// Splits line (zero-terminated, written to) by its tag, compared
+// case-sensitively at its start; separators are found multibyte-aware.
+LogRecordKind ParseLogRecord(char* line, LogRecord* record);
+
+// Walks a log text newest line first. text holds size bytes plus a zero
+// byte; Start cuts the text after its last line feed and returns 0 when
+// there is none (not one complete line). Next then hands out each line,
+// terminated in place, from the last to the first, and returns 0 when none
+// is left. A line holding a zero byte comes out with HasZeroByte set: it
+// would name another path than the one logged.
+class CLogLinesBackward {
+ public:
+  int Start(char* text, size_t size);
+  int Next(char** line, int* hasZeroByte);
+
+ private:
+  char* m_Text = nullptr;
+  size_t m_End = 0;
+  bool m_Done = true;
+};
