@@ -53,23 +53,21 @@ void CloseIfOpen(HANDLE file) {
   if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
 }
 
-// Ends the worker after an error: the window is told as if the user had
-// pressed Cancel. Once the user has cancelled, the error is of no interest.
-DWORD Fail(HWND window, int error, char* buffer, HANDLE a, HANDLE b) {
-  free(buffer);
-  CloseIfOpen(a);
-  CloseIfOpen(b);
-  if (!g_Cancel) {
-    MessageBoxA(window, kErrors[error], "Error", MB_OK | MB_ICONERROR);
-    PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
-  }
-  return 0;
-}
-
 DWORD Stop(char* buffer, HANDLE a, HANDLE b) {
   free(buffer);
   CloseIfOpen(a);
   CloseIfOpen(b);
+  return 0;
+}
+
+// Ends the worker after an error: the window is told as if the user had
+// pressed Cancel. Once the user has cancelled, the error is of no interest.
+DWORD Fail(HWND window, int error, char* buffer, HANDLE a, HANDLE b) {
+  Stop(buffer, a, b);
+  if (!g_Cancel) {
+    MessageBoxA(window, kErrors[error], "Error", MB_OK | MB_ICONERROR);
+    PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+  }
   return 0;
 }
 
