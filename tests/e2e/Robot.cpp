@@ -202,10 +202,19 @@ RobotMessageBox Robot::WaitForMessageBox(const char* caption, DWORD timeoutMs) {
 
 std::string Robot::AnswerMessageBox(const char* caption, int answer, DWORD timeoutMs) {
   RobotMessageBox box = WaitForMessageBox(caption, timeoutMs);
-  if (!box.Window) return std::string();
-  if (!Press(box.Window, answer))
-    ADD_FAILURE() << "message box has no button " << answer << "\n" << WindowTree();
+  if (box.Window) Answer(box, answer, timeoutMs);
   return box.Text;
+}
+
+bool Robot::Answer(const RobotMessageBox& box, int answer, DWORD timeoutMs) {
+  if (!Press(box.Window, answer)) {
+    ADD_FAILURE() << "message box has no button " << answer << "\n" << WindowTree();
+    return false;
+  }
+  // The click is posted: the box stays until its thread has handled it.
+  HWND answered = box.Window;
+  return WaitUntil([answered] { return !IsWindow(answered) || !IsWindowVisible(answered); }, timeoutMs,
+                   "the answered message box to close");
 }
 
 std::string Robot::WindowTree() const {

@@ -76,8 +76,12 @@ class Robot {
   // Window is NULL after a timeout.
   RobotMessageBox WaitForMessageBox(const char* caption, DWORD timeoutMs);
   // Reads a message box with this caption, then presses the button with id
-  // `answer`. Returns its text; empty after a timeout.
+  // `answer` and waits until the box has closed. Returns its text; empty
+  // after a timeout.
   std::string AnswerMessageBox(const char* caption, int answer, DWORD timeoutMs);
+  // Presses a button of a message box and waits until the box has closed, so
+  // that a following wait for a box with the same caption cannot find it.
+  bool Answer(const RobotMessageBox& box, int answer, DWORD timeoutMs = 10000);
 
   std::string WindowTree() const;
 

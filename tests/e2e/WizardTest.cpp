@@ -296,8 +296,7 @@ TEST_F(Wizard, WithoutTheLicencePageOrAChangeableFolderTheWalkSkipsAndLocks) {
   RobotMessageBox box = robot.WaitForMessageBox(En("INSTALL_TITLE").c_str(), 10000);
   EXPECT_EQ(En("DO_YOU_REALY_WANT_TO_QUIT"), box.Text);
   EXPECT_EQ((std::vector<std::string>{"Yes", "No"}), box.Buttons);
-  Robot::Press(box.Window, IDNO);
-  Sleep(300);
+  robot.Answer(box, IDNO);
   EXPECT_TRUE(robot.Running());
   ASSERT_TRUE(Robot::Press(w, 1002));
   robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000);
@@ -410,7 +409,7 @@ TEST_F(Wizard, CancelsAndFailuresRollTheInstallationBack) {
       ASSERT_TRUE(question.Window);
       CheckProgressControls(w, target);
       // No first: the installation goes on.
-      Robot::Press(question.Window, IDNO);
+      robot.Answer(question, IDNO);
       ASSERT_TRUE(Robot::Press(w, 1002));
       EXPECT_EQ(En("DO_YOU_REALY_WANT_TO_QUIT"), robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000));
     } else if (what == "a failing registry line") {

@@ -90,7 +90,7 @@ WorkerRun RunWorker(const std::string& cancelOnPath = "") {
       RobotMessageBox box = robot.WaitForMessageBox(NULL, 1000);
       if (box.Window) {
         run.Boxes.push_back(box.Caption + "|" + box.Text);
-        Robot::Press(box.Window, IDOK);
+        robot.Answer(box, IDOK);
       }
     }
   }
