@@ -122,7 +122,10 @@ HWND Robot::WaitForWindow(const char* className, const char* caption, DWORD time
   DWORD start = GetTickCount();
   for (;;) {
     HWND w = FindWindowNow(className, caption);
-    if (w) return w;
+    if (w) {
+      Settle(w);
+      return w;
+    }
     if (!Running()) {
       DWORD code = 0;
       GetExitCodeProcess(m_Process, &code);
@@ -171,6 +174,13 @@ bool Robot::SetItemText(HWND dialog, int id, const char* text) {
   DWORD_PTR ok = 0;
   return item && SendMessageTimeoutA(item, WM_SETTEXT, 0, (LPARAM)text, SMTO_ABORTIFHUNG, 2000,
                                      &ok) && ok;
+}
+
+void Robot::Settle(HWND w, DWORD timeoutMs) {
+  // A sent message is handled only once the thread is back in its message
+  // loop (or a modal one), that is after the handler in progress.
+  DWORD_PTR result;
+  SendMessageTimeoutA(w, WM_NULL, 0, 0, SMTO_NORMAL, timeoutMs, &result);
 }
 
 bool Robot::Press(HWND dialog, int id) {

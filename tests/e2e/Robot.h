@@ -67,6 +67,9 @@ class Robot {
   static std::string ItemText(HWND dialog, int id) { return Text(GetDlgItem(dialog, id)); }
   // Replaces the text of an edit (or any control) as typing would.
   static bool SetItemText(HWND dialog, int id, const char* text);
+  // Waits until the thread of `w` has finished what it was handling: the
+  // state other processes can read changes in steps within one handler.
+  static void Settle(HWND w, DWORD timeoutMs = 5000);
   // Presses the visible, enabled button with this id; false when there is none.
   static bool Press(HWND dialog, int id);
   // Presses the first visible, enabled button whose text (without '&') is `text`.

@@ -177,7 +177,7 @@ TEST_F(SplitInstall, AMissingSliceIsAskedForThenTheJoinedSetupInstallsAndGoes) {
     wizard = setup.WaitForWindow("#32770", En(page).c_str(), 20000);
     ASSERT_TRUE(wizard);
   }
-  ASSERT_TRUE(setup.WaitUntil([&] { return Robot::ItemText(wizard, 1001) == En("FINISH"); }, 60000, "finish"));
+  ASSERT_TRUE(setup.WaitUntil([&] { return Robot::ItemText(wizard, 1001) == En("FINISH") && IsWindowEnabled(GetDlgItem(wizard, 1001)); }, 60000, "finish"));
   ASSERT_TRUE(Robot::Press(wizard, 1001));
   ASSERT_TRUE(setup.WaitForExit(20000, &code));
   EXPECT_EQ(0u, code);

@@ -137,9 +137,15 @@ class Wizard : public ::testing::Test {
     return Go(wizard, 1001, "START_INSTALLATION");
   }
 
+  // The finish page is complete once the worker, after its last report has
+  // returned, has enabled Cancel again.
   bool WaitForFinish(HWND wizard) {
-    return robot.WaitUntil([&] { return Robot::ItemText(wizard, 1001) == En("FINISH") && Enabled(wizard, 1001); },
-                           60000, "the finish page");
+    if (!robot.WaitUntil([&] {
+          return Robot::ItemText(wizard, 1001) == En("FINISH") && Enabled(wizard, 1001) && Enabled(wizard, 1002);
+        }, 60000, "the finish page"))
+      return false;
+    Robot::Settle(wizard);
+    return true;
   }
 };
 
@@ -463,7 +469,7 @@ bool InstallForUninstall(Wizard* t, Robot& robot, const std::string& setup, cons
   if (!w) return false;
   Robot::Press(w, 1001);
   w = robot.WaitForWindow("#32770", En("INSTALLING").c_str(), 20000);
-  if (!w || !robot.WaitUntil([&] { return Robot::ItemText(w, 1001) == En("FINISH"); }, 60000, "finish")) return false;
+  if (!w || !robot.WaitUntil([&] { return Robot::ItemText(w, 1001) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, 1001)); }, 60000, "finish")) return false;
   (void)t;
   Robot::Press(w, 1001);
   DWORD code;
@@ -490,6 +496,7 @@ HWND WaitForUninstallResult(Robot& robot, const std::string& caption = En("UNINS
         return dialog && GetDlgItem(dialog, 1013) && IsWindowVisible(GetDlgItem(dialog, IDOK));
       },
       60000, "the uninstall result");
+  if (dialog) Robot::Settle(dialog);
   return dialog;
 }
 
