@@ -59,12 +59,8 @@ ReplayRun RunReplay(CUninstallLogger& log, const std::vector<std::string>& exclu
         run.Boxes.push_back(box);
         int answer = next < answers.size() ? answers[next++]
                                            : (GetDlgItem(box.Window, IDOK) ? IDOK : IDNO);
-        if (!Robot::Press(box.Window, answer)) {
-          ADD_FAILURE() << "no button " << answer << " in \"" << box.Text << "\"";
-          Robot::Press(box.Window, GetDlgItem(box.Window, IDOK) ? IDOK : IDNO);
-        }
-        robot.WaitUntil([&] { return !IsWindow(box.Window) || !IsWindowVisible(box.Window); },
-                        5000, "the answered box to close");
+        if (!robot.Answer(box, answer, 5000))  // reported; close it so the replay goes on
+          robot.Answer(box, GetDlgItem(box.Window, IDOK) ? IDOK : IDNO, 5000);
       }
     }
     if (GetTickCount() - start > 60000) {
