@@ -1,6 +1,7 @@
 # Thin wrapper around the two CMake trees.
 NATIVE := build/native
 WIN32  := build/win32
+WIN64  := build/win64
 FUZZ   := build/fuzz
 RELEASE := build/release
 PREFIX ?= /usr/local
@@ -8,9 +9,9 @@ JOBS   ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
 FUZZ_TARGETS := efs_directory project_script line_breaks safe_format uninstall_log
 
-.PHONY: all native win32 check check-native check-win32 demo bench fuzz clean release install
+.PHONY: all native win32 win64 check demo bench fuzz clean release install
 
-all: native win32
+all: native win32 win64
 
 $(NATIVE)/build.ninja:
 	cmake -S . -B $(NATIVE) -G Ninja -DCMAKE_BUILD_TYPE=Debug
@@ -19,19 +20,25 @@ $(WIN32)/build.ninja:
 	cmake -S . -B $(WIN32) -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
 	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-i686.cmake
 
+$(WIN64)/build.ninja:
+	cmake -S . -B $(WIN64) -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
+	  -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/mingw-x86_64.cmake
+
 native: $(NATIVE)/build.ninja
 	cmake --build $(NATIVE) -j $(JOBS)
 
 win32: $(WIN32)/build.ninja
 	cmake --build $(WIN32) -j $(JOBS)
 
-# Both trees are built before either runs, and both always run: the target
-# fails if either fails.
-check: all
-	@rc=0; \
-	ctest --test-dir $(NATIVE) --output-on-failure -j $(JOBS) || rc=1; \
-	ctest --test-dir $(WIN32) --output-on-failure || rc=1; \
-	exit $$rc
+win64: $(WIN64)/build.ninja
+	cmake --build $(WIN64) -j $(JOBS)
+
+# The native tests, then the Wine tests once per lane the host runs
+# (tools/lanes; QS_LANES=x86,x64 forces a choice). Both setup programs are
+# built and checked as files whatever the lanes. Every part runs; the target
+# fails if any fails.
+check: $(NATIVE)/build.ninja $(WIN32)/build.ninja $(WIN64)/build.ninja
+	@JOBS=$(JOBS) bash tools/check.sh
 
 $(FUZZ)/build.ninja:
 	cmake -S . -B $(FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -54,22 +61,25 @@ demo:
 	bash tools/demo.sh
 
 bench: all release
-	bash bench/run.sh
-	bash bench/build-bench.sh $(RELEASE)/quillset $(WIN32)/quillset-stub.exe
-	bash bench/install-bench.sh $(RELEASE)/quillset $(WIN32)/quillset-stub.exe
+	@JOBS=$(JOBS) bash bench/lanes.sh
 
 # The quillset command without sanitizers, for make install and make bench.
 release:
 	cmake -S . -B $(RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=Release -DQS_SANITIZERS=OFF \
-	  -DQS_STUB_FILE=$(abspath $(WIN32))/quillset-stub.exe >/dev/null
+	  -DQS_STUB_FILE=$(abspath $(WIN32))/quillset-stub.exe \
+	  -DQS_STUB64_FILE=$(abspath $(WIN64))/quillset-stub64.exe >/dev/null
 	cmake --build $(RELEASE) -j $(JOBS) --target quillset
 
-# bin/quillset, share/quillset/quillset-stub.exe and English.ini (and the
-# docs and examples in share/doc/quillset) under $(DESTDIR)$(PREFIX).
-install: $(WIN32)/build.ninja release
+# bin/quillset, share/quillset/{quillset-stub.exe,quillset-stub64.exe,
+# English.ini} (and the docs and examples in share/doc/quillset) under
+# $(DESTDIR)$(PREFIX).
+install: $(WIN32)/build.ninja $(WIN64)/build.ninja release
 	cmake --build $(WIN32) -j $(JOBS) --target stub_tree
+	cmake --build $(WIN64) -j $(JOBS) --target stub_tree
 	DESTDIR=$(DESTDIR) cmake --install $(RELEASE) --prefix $(PREFIX)
 
 clean:
-	-@if [ -d $(WIN32)/wineprefix ]; then WINEPREFIX=$(CURDIR)/$(WIN32)/wineprefix wineserver -k 2>/dev/null; fi
+	-@for t in $(WIN32) $(WIN64); do \
+	  [ -d $$t/wineprefix ] && tools/wine-session stop $$t/wineprefix 2>/dev/null; \
+	done; true
 	rm -rf build

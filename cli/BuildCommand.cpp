@@ -16,13 +16,19 @@
 
 namespace {
 
-const char kStubName[] = "quillset-stub.exe";
 const char kTableName[] = "English.ini";
+
+// The setup program of each architecture, and the Windows build tree that
+// makes it beside a native build tree.
+const char* StubName(PeArch arch) { return arch == PE_ARCH_X64 ? "quillset-stub64.exe" : "quillset-stub.exe"; }
+const char* StubTree(PeArch arch) { return arch == PE_ARCH_X64 ? "win64" : "win32"; }
 
 struct BuildOptions {
   std::string Project;
   std::string Output;
   std::string Stub;
+  PeArch Arch = PE_ARCH_X86;
+  bool ArchGiven = false;
   std::string Translations;
   int Store = 0;
   uint64_t Split = 0;
@@ -66,19 +72,19 @@ std::string Bytes(uint64_t n) {
 // command (a build tree or a Windows folder), in the installed layout
 // (bin/quillset, share/quillset/...), and in the Windows tree beside a
 // native build tree.
-std::vector<std::string> BundledPlaces(const char* name) {
+std::vector<std::string> BundledPlaces(const char* name, PeArch arch) {
   std::vector<std::string> places;
   std::string exe = PlatformExePath();
   if (exe.empty()) return places;
   std::string dir = PlatformFolderOf(exe);
   places.push_back(PlatformJoin(dir, name));
   places.push_back(PlatformNormalise(PlatformJoin(dir, std::string("../share/quillset/") + name)));
-  places.push_back(PlatformNormalise(PlatformJoin(dir, std::string("../win32/") + name)));
+  places.push_back(PlatformNormalise(PlatformJoin(dir, std::string("../") + StubTree(arch) + "/" + name)));
   return places;
 }
 
-std::string FindBundled(const char* name, std::string* searched) {
-  for (const std::string& p : BundledPlaces(name)) {
+std::string FindBundled(const char* name, PeArch arch, std::string* searched) {
+  for (const std::string& p : BundledPlaces(name, arch)) {
     if (PortableFileExists(p.c_str())) return p;
     *searched += "\n  " + p;
   }
@@ -182,6 +188,12 @@ int ParseBuildOptions(const Arguments& args, BuildOptions* o) {
       if (!walk.Value(&o->Output)) return EXIT_USAGE;
     } else if (text == "--stub") {
       if (!walk.Value(&o->Stub)) return EXIT_USAGE;
+    } else if (text == "--arch") {
+      if (!walk.Value(&value)) return EXIT_USAGE;
+      if (value == "x86") o->Arch = PE_ARCH_X86;
+      else if (value == "x64") o->Arch = PE_ARCH_X64;
+      else return UsageError("build", "--arch " + value + ": give x86 (32-bit setup program) or x64 (64-bit)");
+      o->ArchGiven = true;
     } else if (text == "--translations") {
       if (!walk.Value(&o->Translations)) return EXIT_USAGE;
     } else if (text == "--store") {
@@ -213,7 +225,8 @@ int ParseBuildOptions(const Arguments& args, BuildOptions* o) {
 
 // The stub must be a Windows program that is not itself a setup file or an
 // uninstaller: its own signature would end a split join at the first slice.
-std::string CheckStub(const std::string& stub) {
+// Asked for an architecture, it must be built for it.
+std::string CheckStub(const std::string& stub, const BuildOptions& o) {
   FILE* f = fopen(stub.c_str(), "rb");
   if (!f) return "";  // the builder names it
   char mz[2] = {0, 0};
@@ -225,6 +238,9 @@ std::string CheckStub(const std::string& stub) {
   if (kind == SETUP_INSTALLER || kind == SETUP_UNINSTALLER)
     return stub + " is " + (kind == SETUP_INSTALLER ? "a built setup file" : "an uninstaller") +
            ", not the bare setup program";
+  PeArch arch = ReadArchOfFile(stub.c_str());
+  if (o.ArchGiven && arch != PE_ARCH_UNKNOWN && arch != o.Arch)
+    return stub + " is the " + PeArchName(arch) + " setup program, but --arch asks for " + PeArchName(o.Arch);
   return "";
 }
 
@@ -251,9 +267,9 @@ int RunBuild(const Arguments& args) {
   std::string stub = o.Stub;
   if (stub.empty()) {
     std::string searched;
-    stub = FindBundled(kStubName, &searched);
+    stub = FindBundled(StubName(o.Arch), o.Arch, &searched);
     if (stub.empty())
-      errors.push_back("cannot find the setup program " + std::string(kStubName) +
+      errors.push_back("cannot find the setup program " + std::string(StubName(o.Arch)) +
                        "; looked in:" + searched + "\ngive it with --stub FILE");
   }
   CEFSBuilder builder;
@@ -261,7 +277,7 @@ int RunBuild(const Arguments& args) {
   if (!stub.empty()) {
     try {
       builder.SetStubFile(stub.c_str());
-      std::string bad = CheckStub(stub);
+      std::string bad = CheckStub(stub, o);
       if (!bad.empty()) errors.push_back(bad);
     } catch (EFSBUILDERERROR e) {
       errors.push_back("setup program: " + BuilderErrorText(e, CEFSBuilder::ErrorFileName, errno, ""));
@@ -276,7 +292,7 @@ int RunBuild(const Arguments& args) {
       table = beside;
     } else {
       std::string searched;
-      table = FindBundled(kTableName, &searched);
+      table = FindBundled(kTableName, o.Arch, &searched);
       if (table.empty())
         errors.push_back("no Translations.ini beside " + o.Project +
                          " and the bundled English table is missing; looked in:" + searched +
@@ -399,7 +415,7 @@ int RunBuild(const Arguments& args) {
     uint64_t in = builder.GetTotal();
     uint64_t out = fileSize - stubSize;
     printf("%s: setup file with %u entries\n", output.c_str(), (unsigned)builder.GetEntryCount());
-    printf("  setup program  %s\n", Bytes(stubSize).c_str());
+    printf("  setup program  %s, %s\n", Bytes(stubSize).c_str(), ArchLabel(ReadArchOfFile(stub.c_str())));
     printf("  payload in     %s\n", Bytes(in).c_str());
     printf("  payload out    %s, %.1f %% of the input\n", Bytes(out).c_str(),
            in ? 100.0 * (double)out / (double)in : 100.0);

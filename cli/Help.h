@@ -30,8 +30,12 @@ static const char kBuildHelp[] =
     "Options:\n"
     "  -o, --output OUT       the setup file to write (default: Setup.exe beside\n"
     "                         the script)\n"
-    "      --stub FILE        the setup program to use (default: the one installed\n"
-    "                         with quillset)\n"
+    "      --arch ARCH        x86 (default): the 32-bit setup program, for every\n"
+    "                         Windows that runs 32-bit programs; x64: the 64-bit\n"
+    "                         one, which installs into the native Program Files\n"
+    "                         and registry view of 64-bit Windows\n"
+    "      --stub FILE        the setup program to use (default: the one for ARCH\n"
+    "                         installed with quillset)\n"
     "      --translations FILE\n"
     "                         the translation table (default: Translations.ini\n"
     "                         beside the script, else the bundled English table)\n"
@@ -47,9 +51,10 @@ static const char kBuildHelp[] =
 static const char kListHelp[] =
     "Usage: quillset list SETUP\n"
     "\n"
-    "Shows the kind of SETUP (installer, uninstaller or bare stub), the size of\n"
-    "its setup program and, for an installer, every stored file: name, stored\n"
-    "size, method (zlib or stored), CRC-32 and file time (ISO 8601, UTC).\n";
+    "Shows the kind of SETUP (installer, uninstaller or bare stub), the\n"
+    "architecture (x86 or x64) and size of its setup program and, for an\n"
+    "installer, every stored file: name, stored size, method (zlib or stored),\n"
+    "CRC-32 and file time (ISO 8601, UTC).\n";
 
 static const char kVerifyHelp[] =
     "Usage: quillset verify [-q] SETUP\n"

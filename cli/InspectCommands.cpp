@@ -91,8 +91,8 @@ int RunList(const Arguments& args) {
   if (usage != EXIT_OK) return usage;
   CSetupFile setup;
   if (!OpenSetup(o.Setup, &setup)) return EXIT_INPUT;
-  printf("%s: %s, setup program %llu bytes", o.Setup.c_str(), SetupKindName(setup.Kind()),
-         (unsigned long long)setup.StubSize());
+  printf("%s: %s (%s), setup program %llu bytes", o.Setup.c_str(), SetupKindName(setup.Kind()),
+         ArchLabel(setup.Arch()), (unsigned long long)setup.StubSize());
   if (setup.Kind() != SETUP_INSTALLER) {
     printf("\n");
     if (setup.Kind() == SETUP_BARE_STUB)
@@ -136,7 +136,9 @@ int RunVerify(const Arguments& args) {
     fprintf(stderr, "quillset: %d of %u entries are damaged\n", bad, (unsigned)setup.Entries().size());
     return EXIT_INPUT;
   }
-  if (!o.Quiet) printf("%s: all %u entries are sound\n", o.Setup.c_str(), (unsigned)setup.Entries().size());
+  if (!o.Quiet)
+    printf("%s: all %u entries are sound (%s setup program)\n", o.Setup.c_str(),
+           (unsigned)setup.Entries().size(), ArchLabel(setup.Arch()));
   return EXIT_OK;
 }
 

@@ -11,6 +11,27 @@ static int KindOfTail(const unsigned char* tail) {
   return SETUP_BARE_STUB;
 }
 
+static PeArch ArchOfOpenFile(FILE* f) {
+  std::vector<unsigned char> front(PE_MAX_HEADER_OFFSET + 4096);
+  if (!PlatformSeek(f, 0)) return PE_ARCH_UNKNOWN;
+  size_t got = fread(front.data(), 1, front.size(), f);
+  PeHeaders headers;
+  if (!ReadPeHeaders(front.data(), got, &headers)) return PE_ARCH_UNKNOWN;
+  return PeArchOf(headers);
+}
+
+PeArch ReadArchOfFile(const char* path) {
+  FILE* f = fopen(path, "rb");
+  if (!f) return PE_ARCH_UNKNOWN;
+  PeArch arch = ArchOfOpenFile(f);
+  fclose(f);
+  return arch;
+}
+
+const char* ArchLabel(PeArch arch) {
+  return arch == PE_ARCH_UNKNOWN ? "unknown architecture" : PeArchName(arch);
+}
+
 int ReadKindOfFile(const char* path) {
   FILE* f = fopen(path, "rb");
   if (!f) return -1;
@@ -56,6 +77,7 @@ int CSetupFile::Open(const char* path, std::string* error) {
   }
   m_FileSize = (uint64_t)size;
   m_StubSize = m_FileSize;
+  m_Arch = ArchOfOpenFile(m_File);
   if (m_FileSize < EFS_SIGNATURE_SIZE) {
     m_Kind = SETUP_BARE_STUB;
     return 1;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "efs/EntryCodec.h"
+#include "efs/PeImage.h"
 
 enum SetupFileKind {
   SETUP_BARE_STUB,    // neither signature: a setup program alone, or a first slice
@@ -17,6 +18,10 @@ enum SetupFileKind {
 
 // Kind of a file from its last 16 bytes; -1 when it cannot be read.
 int ReadKindOfFile(const char* path);
+
+// Architecture of the setup program at the front of a file; unknown when the
+// file cannot be read or holds no PE headers we know.
+PeArch ReadArchOfFile(const char* path);
 
 struct SetupEntry {
   std::string Name;
@@ -46,6 +51,7 @@ class CSetupFile {
   int Open(const char* path, std::string* error);
 
   SetupFileKind Kind() const { return m_Kind; }
+  PeArch Arch() const { return m_Arch; }
   uint64_t FileSize() const { return m_FileSize; }
   uint64_t StubSize() const { return m_StubSize; }
   const std::vector<SetupEntry>& Entries() const { return m_Entries; }
@@ -61,12 +67,15 @@ class CSetupFile {
 
   FILE* m_File = nullptr;
   SetupFileKind m_Kind = SETUP_BARE_STUB;
+  PeArch m_Arch = PE_ARCH_UNKNOWN;
   uint64_t m_FileSize = 0;
   uint64_t m_StubSize = 0;
   std::vector<SetupEntry> m_Entries;
 };
 
 const char* SetupKindName(SetupFileKind kind);
+// "x86", "x64", or "unknown architecture".
+const char* ArchLabel(PeArch arch);
 const char* DecodeResultText(EfsDecodeResult result);
 // FILETIME as ISO 8601 UTC, e.g. 2024-05-01T12:30:00Z (fractions of a second
 // appear only when the time has them).

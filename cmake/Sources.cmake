@@ -7,6 +7,7 @@ set(QS_CORE_SOURCES
   common/SafeFormat.cpp
   efs/EfsFormat.cpp
   efs/EntryCodec.cpp
+  efs/PeImage.cpp
   script/FileParser.cpp
   uninstall/LogLines.cpp
 )

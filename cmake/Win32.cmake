@@ -1,6 +1,25 @@
-# Cross tree: the setup program and the tests that run it under Wine.
+# Cross tree: the setup program and the tests that run it under Wine. One tree
+# per architecture: build/win32 (PE32, the shipped default) and build/win64
+# (PE32+), each with its own Wine prefix.
 enable_language(RC)
 include(cmake/Sources.cmake)
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(QS_ARCH x64)
+  set(QS_TOOLCHAIN ${CMAKE_SOURCE_DIR}/cmake/mingw-x86_64.cmake)
+  set(QS_STUB_NAME quillset-stub64)
+  set(QS_WINEARCH win64)
+  set(QS_MANIFEST_ARCH amd64)
+else()
+  set(QS_ARCH x86)
+  set(QS_TOOLCHAIN ${CMAKE_SOURCE_DIR}/cmake/mingw-i686.cmake)
+  set(QS_STUB_NAME quillset-stub)
+  set(QS_WINEARCH win32)
+  set(QS_MANIFEST_ARCH x86)
+endif()
+# Windows refuses to start a program whose manifest names another
+# architecture, so the manifest is made per tree.
+configure_file(resources/Quillset.manifest.in ${CMAKE_BINARY_DIR}/generated/Quillset.manifest @ONLY)
 
 set(QS_STATIC_LINK -static -static-libgcc -static-libstdc++)
 add_compile_options(-ffunction-sections -fdata-sections)
@@ -18,13 +37,14 @@ function(qs_add_stub name)
   add_executable(${name} WIN32 driver/WinMain.cpp resources/Quillset.rc)
   target_link_libraries(${name} PRIVATE qs_win)
   target_link_options(${name} PRIVATE ${QS_STATIC_LINK} -Wl,--gc-sections -s -mwindows)
-  set_target_properties(${name} PROPERTIES OUTPUT_NAME quillset-stub)
+  target_include_directories(${name} PRIVATE ${CMAKE_BINARY_DIR}/generated)
+  set_target_properties(${name} PROPERTIES OUTPUT_NAME ${QS_STUB_NAME})
   set_source_files_properties(resources/Quillset.rc PROPERTIES
-    OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/resources/Quillset.manifest;${CMAKE_SOURCE_DIR}/resources/Quillset.ico;${CMAKE_SOURCE_DIR}/resources/QuillsetSmall.ico;${CMAKE_SOURCE_DIR}/resources/Wizard.bmp;${CMAKE_SOURCE_DIR}/resources/resource.h")
+    OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/generated/Quillset.manifest;${CMAKE_SOURCE_DIR}/resources/Quillset.ico;${CMAKE_SOURCE_DIR}/resources/QuillsetSmall.ico;${CMAKE_SOURCE_DIR}/resources/Wizard.bmp;${CMAKE_SOURCE_DIR}/resources/resource.h")
 endfunction()
 
 if(QS_STUB_ONLY)
-  qs_add_stub(quillset-stub)
+  qs_add_stub(${QS_STUB_NAME})
   return()
 endif()
 
@@ -36,16 +56,16 @@ ExternalProject_Add(stub_tree
   BINARY_DIR ${CMAKE_BINARY_DIR}/stub-tree
   CMAKE_GENERATOR Ninja
   CMAKE_ARGS
-    -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-i686.cmake
+    -DCMAKE_TOOLCHAIN_FILE=${QS_TOOLCHAIN}
     -DQS_THREAD_MODEL=win32
     -DQS_STUB_ONLY=ON
     -DCMAKE_BUILD_TYPE=MinSizeRel
   BUILD_ALWAYS ON
   INSTALL_COMMAND ${CMAKE_COMMAND} -E copy_if_different
-    ${CMAKE_BINARY_DIR}/stub-tree/quillset-stub.exe ${CMAKE_BINARY_DIR}/quillset-stub.exe
-  BUILD_BYPRODUCTS ${CMAKE_BINARY_DIR}/stub-tree/quillset-stub.exe ${CMAKE_BINARY_DIR}/quillset-stub.exe
+    ${CMAKE_BINARY_DIR}/stub-tree/${QS_STUB_NAME}.exe ${CMAKE_BINARY_DIR}/${QS_STUB_NAME}.exe
+  BUILD_BYPRODUCTS ${CMAKE_BINARY_DIR}/stub-tree/${QS_STUB_NAME}.exe ${CMAKE_BINARY_DIR}/${QS_STUB_NAME}.exe
 )
-set(QS_STUB ${CMAKE_BINARY_DIR}/quillset-stub.exe)
+set(QS_STUB ${CMAKE_BINARY_DIR}/${QS_STUB_NAME}.exe)
 
 # The same setup program from this tree's compiler, for comparison only.
 qs_add_stub(quillset-stub-posix)
@@ -55,7 +75,7 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 # Every test runs in this tree's own Wine prefix.
 set(QS_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tools/wine-run --prefix ${QS_WINEPREFIX})
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tools/wine-run --prefix ${QS_WINEPREFIX} --arch ${QS_WINEARCH})
 
 # Windows spelling of a path in this tree, as the tests see it through Wine's Z: drive.
 function(qs_wine_path out unix)
@@ -69,8 +89,8 @@ qs_wine_path(QS_STUB_WIN ${QS_STUB})
 configure_file(tests/TestPaths.h.in ${CMAKE_BINARY_DIR}/generated/TestPaths.h @ONLY)
 
 enable_testing()
-add_test(NAME wine.session.start COMMAND ${CMAKE_SOURCE_DIR}/tools/wine-session start ${QS_WINEPREFIX})
-add_test(NAME wine.session.stop COMMAND ${CMAKE_SOURCE_DIR}/tools/wine-session stop ${QS_WINEPREFIX})
+add_test(NAME wine.session.start COMMAND ${CMAKE_SOURCE_DIR}/tools/wine-session start ${QS_WINEPREFIX} ${QS_WINEARCH})
+add_test(NAME wine.session.stop COMMAND ${CMAKE_SOURCE_DIR}/tools/wine-session stop ${QS_WINEPREFIX} ${QS_WINEARCH})
 add_test(NAME wine.smalldrive.start COMMAND ${CMAKE_SOURCE_DIR}/tools/small-drive start ${QS_WINEPREFIX})
 add_test(NAME wine.smalldrive.stop COMMAND ${CMAKE_SOURCE_DIR}/tools/small-drive stop ${QS_WINEPREFIX})
 set_tests_properties(wine.smalldrive.start PROPERTIES FIXTURES_SETUP wine FIXTURES_REQUIRED wineprefix)

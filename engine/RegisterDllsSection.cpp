@@ -4,6 +4,7 @@
 #include "driver/SetupState.h"
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
+#include "engine/SystemLibrary.h"
 #include "script/Placeholders.h"
 
 typedef HRESULT(STDAPICALLTYPE* RegisterServerProc)();
@@ -35,8 +36,7 @@ int ProcessRegisterDllsSection() {
     if (!dll)
       return Fail("Failed to register dll file: The following dll file could not be loaded.\n"
                   "%s\nInstallation will be aborted.", path, path);
-    RegisterServerProc reg =
-        reinterpret_cast<RegisterServerProc>(GetProcAddress(dll, "DllRegisterServer"));
+    RegisterServerProc reg = ProcAddress<RegisterServerProc>(dll, "DllRegisterServer");
     const bool registered = reg && reg() == S_OK;
     FreeLibrary(dll);
     if (!registered)

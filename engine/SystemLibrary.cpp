@@ -10,10 +10,10 @@ void HardenDllSearchPath() {
   typedef BOOL(WINAPI * SetDllDirectoryAFn)(LPCSTR);
   // Both looked up at run time: neither exists on every system we start on.
   SetDefaultDllDirectoriesFn setDefault =
-      (SetDefaultDllDirectoriesFn)(void*)GetProcAddress(kernel, "SetDefaultDllDirectories");
+      ProcAddress<SetDefaultDllDirectoriesFn>(kernel, "SetDefaultDllDirectories");
   if (setDefault && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
   // Older systems: at least take the current folder out of the search.
-  SetDllDirectoryAFn setDir = (SetDllDirectoryAFn)(void*)GetProcAddress(kernel, "SetDllDirectoryA");
+  SetDllDirectoryAFn setDir = ProcAddress<SetDllDirectoryAFn>(kernel, "SetDllDirectoryA");
   if (setDir) setDir("");
 }
 
@@ -23,7 +23,7 @@ static ClockFn g_Clock;
 void InitMillisecondClock() {
   if (g_Clock) return;
   HMODULE winmm = LoadLibraryA("winmm.dll");
-  if (winmm) g_Clock = (ClockFn)(void*)GetProcAddress(winmm, "timeGetTime");
+  if (winmm) g_Clock = ProcAddress<ClockFn>(winmm, "timeGetTime");
   if (!g_Clock) g_Clock = GetTickCount;
 }
 

@@ -12,3 +12,11 @@ void HardenDllSearchPath();
 // without it the tick count stands in.
 void InitMillisecondClock();
 DWORD MillisecondClock();
+
+// An export as a function of the type its caller knows. FARPROC's own type
+// matches no real signature (on x64 not even its return type), so the cast
+// goes through a plain pointer.
+template <typename Fn>
+Fn ProcAddress(HMODULE module, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}

@@ -6,10 +6,11 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
   libz-mingw-w64-dev zlib1g-dev
   googletest
   clang libclang-rt-14-dev
-  wine wine32 xvfb xauth x11-apps imagemagick
+  wine wine32 wine64 xvfb xauth x11-apps imagemagick
   python3
 )
 

@@ -3,19 +3,27 @@
 # command, and installs it under Wine. On a display of your own the wizard is
 # yours to click through; otherwise it runs on a private Xvfb, is walked with
 # the default answers, and every page is saved as a PNG in build/demo/,
-# followed by the uninstaller.
+# followed by the uninstaller. The 32-bit setup program where the host runs
+# 32-bit programs, else the 64-bit one (tools/lanes decides, by trying).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/bootstrap.sh
 make all
-cmake --build build/win32 --target demo_walk
+if lanes=$(bash tools/lanes 2>/dev/null) && [[ " $lanes " == *" x86 "* ]]; then
+  arch=x86 tree=build/win32
+  echo "demo: the 32-bit setup program (x86), in a 32-bit Wine prefix"
+else
+  arch=x64 tree=build/win64
+  echo "demo: the 64-bit setup program (x64), in a 64-bit Wine prefix: this host runs no 32-bit programs"
+fi
+cmake --build $tree --target demo_walk
 out=build/demo
 rm -rf "$out"
 mkdir -p "$out"
-build/native/quillset build -o "$out/Setup.exe" examples/hello/default.qsp
+build/native/quillset build --arch $arch -o "$out/Setup.exe" examples/hello/default.qsp
 build/native/quillset list "$out/Setup.exe"
 
-prefix=build/win32/wineprefix
+prefix=$tree/wineprefix
 had_display=${DISPLAY:-}
 tools/wine-session start "$prefix"
 # Xvfb has no window manager: let Wine draw the title bars itself, for the
@@ -35,7 +43,7 @@ wine_unmanaged add /d N
 outwin="Z:$(cd "$out" && pwd | sed 's|/|\\|g')"
 # it ends with the uninstaller and says what, if anything, is left behind
 rc=0
-tools/wine-run --prefix "$prefix" build/win32/demo_walk.exe "$outwin\\Setup.exe" "$outwin" || rc=$?
+tools/wine-run --prefix "$prefix" $tree/demo_walk.exe "$outwin\\Setup.exe" "$outwin" || rc=$?
 for bmp in "$out"/*.bmp; do
   convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
 done

@@ -7,6 +7,7 @@
 #include "common/SafeFormat.h"
 #include "engine/FileSystem.h"
 #include "engine/RegistryHelpers.h"
+#include "engine/SystemLibrary.h"
 #include "script/Translations.h"
 #include "uninstall/UninstallLogger.h"
 #include "uninstall/LogLines.h"
@@ -210,8 +211,7 @@ void UndoDllRegistration(const char* path) {
   // dependencies must still come from its folder.
   HMODULE dll = LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (!dll) return;
-  UnregisterServerProc unreg =
-      reinterpret_cast<UnregisterServerProc>(GetProcAddress(dll, "DllUnregisterServer"));
+  UnregisterServerProc unreg = ProcAddress<UnregisterServerProc>(dll, "DllUnregisterServer");
   if (unreg) unreg();
   FreeLibrary(dll);
 }

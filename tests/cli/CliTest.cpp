@@ -85,7 +85,7 @@ TEST_F(EverySection, BuildsAndListsExactlyTheExpectedEntries) {
 
   RunResult list = RunQuillset({"list", dir.File("out/Setup.exe")});
   ASSERT_EQ(0, list.Code) << list.Err;
-  EXPECT_NE(std::string::npos, list.Out.find("installer, setup program 4096 bytes, 7 entries"))
+  EXPECT_NE(std::string::npos, list.Out.find("installer (unknown architecture), setup program 4096 bytes, 7 entries"))
       << list.Out;
   // the name order of the container: A-Z folded, so "Example App.ini" first
   std::vector<std::string> names;
@@ -165,10 +165,10 @@ TEST(SetupFiles, ListTellsTheKindOfEveryFile) {
 
   RunResult r = RunQuillset({"list", dir.File("stub.exe")});
   EXPECT_EQ(0, r.Code);
-  EXPECT_NE(std::string::npos, r.Out.find("bare stub, setup program 5000 bytes"));
+  EXPECT_NE(std::string::npos, r.Out.find("bare stub (unknown architecture), setup program 5000 bytes"));
   r = RunQuillset({"list", dir.File("Uninstall.exe")});
   EXPECT_EQ(0, r.Code);
-  EXPECT_NE(std::string::npos, r.Out.find("uninstaller, setup program 5000 bytes"));
+  EXPECT_NE(std::string::npos, r.Out.find("uninstaller (unknown architecture), setup program 5000 bytes"));
   r = RunQuillset({"verify", dir.File("Uninstall.exe")});
   EXPECT_EQ(1, r.Code);
   EXPECT_NE(std::string::npos, r.Err.find("an uninstaller: it stores no files"));

@@ -9,6 +9,7 @@
 #include "../e2e/Robot.h"
 #include "TestPaths.h"
 #include "TestSupport.h"
+#include "engine/SystemLibrary.h"
 #include "script/Translations.h"
 #include "uninstall/UninstallLogger.h"
 
@@ -299,7 +300,7 @@ TEST(UninstallReplay, RegisteredDllsAreUnregistered) {
   typedef HRESULT(STDAPICALLTYPE * ServerProc)();
   HMODULE dll = LoadLibraryA(kComDll);
   ASSERT_TRUE(dll) << kComDll;
-  ServerProc reg = reinterpret_cast<ServerProc>(GetProcAddress(dll, "DllRegisterServer"));
+  ServerProc reg = ProcAddress<ServerProc>(dll, "DllRegisterServer");
   ASSERT_TRUE(reg);
   ASSERT_EQ(S_OK, reg());
   FreeLibrary(dll);

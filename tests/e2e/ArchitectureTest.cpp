@@ -1,0 +1,143 @@
+// The setup program of this tree's architecture on a system of its own:
+// the 64-bit one installs into the native Program Files and registry view
+// (nothing under WOW6432Node), and each writes an uninstaller of its own
+// architecture that takes everything away again.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "../win32/TestSupport.h"
+#include "EnglishText.h"
+#include "Robot.h"
+#include "TestPaths.h"
+#include "efs/EFSBuilder.h"
+#include "efs/EfsFormat.h"
+#include "efs/PeImage.h"
+
+#ifndef KEY_WOW64_64KEY
+#define KEY_WOW64_64KEY 0x0100
+#define KEY_WOW64_32KEY 0x0200
+#endif
+
+namespace {
+
+const char kKey[] = "Software\\QuillsetTest-Arch";
+const char kFolder[] = "C:\\Program Files\\QuillsetTest Arch";
+
+// The InstallDir value of kKey in one registry view; "<none>" when absent.
+std::string ValueInView(REGSAM view, const char* key = kKey) {
+  HKEY k;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key, 0, KEY_READ | view, &k) != ERROR_SUCCESS) return "<none>";
+  char value[MAX_PATH] = "";
+  DWORD size = sizeof value;
+  LONG r = RegQueryValueExA(k, "InstallDir", NULL, NULL, reinterpret_cast<BYTE*>(value), &size);
+  RegCloseKey(k);
+  return r == ERROR_SUCCESS ? value : "<none>";
+}
+
+// Exit code of a console command run to its end; 999 when it cannot start.
+DWORD Run(std::string line) {
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi;
+  if (!CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &si, &pi)) return 999;
+  WaitForSingleObject(pi.hProcess, 30000);
+  DWORD code = 999;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return code;
+}
+
+PeArch ArchOfFile(const std::string& path) {
+  std::string bytes = ReadWholeFile(path);
+  PeHeaders h;
+  if (!ReadPeHeaders(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), &h)) return PE_ARCH_UNKNOWN;
+  return PeArchOf(h);
+}
+
+void Clean() {
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\WOW6432Node\\QuillsetTest-Arch");
+}
+
+TEST(Architecture, InstallsIntoTheNativeProgramFilesAndRegistryViewAndUninstallsAsItself) {
+  Clean();
+  ASSERT_FALSE(PathExists(kFolder));
+  const PeArch arch = std::string(QS_ARCH) == "x64" ? PE_ARCH_X64 : PE_ARCH_X86;
+  ASSERT_EQ(arch, ArchOfFile(QS_STUB_PATH));
+
+  TempFolder dir;
+  WriteWholeFile(dir.File("default.qsp"),
+                 "QSP40\r\n[Global]\r\nApplicationName = Arch App\r\nDefaultDir = %PROGRAMFILES%QuillsetTest Arch\r\n"
+                 "[Files]\r\nreadme.txt, %MAINDIR%readme.txt\r\n"
+                 "[SysRegUninstall]\r\nHKEY_LOCAL_MACHINE/Software/QuillsetTest-Arch\r\n"
+                 "[SysRegString]\r\nHKEY_LOCAL_MACHINE/Software/QuillsetTest-Arch/InstallDir=%MAINDIR%\r\n");
+  WriteWholeFile(dir.File("readme.txt"), "Read me.\r\n");
+  CEFSBuilder b;
+  b.SetStubFile(QS_STUB_PATH);
+  b.AddFile(dir.File("default.qsp").c_str(), 1);
+  b.AddFile(kEnglish, 1, "Translations.ini");
+  b.AddFile(dir.File("readme.txt").c_str(), 1);
+  const std::string setup = dir.File("Setup.exe");
+  b.Build(setup.c_str(), nullptr, InstallerSignature);
+
+  // the wizard with its default answers: the folder shown is the native one
+  Robot robot;
+  ASSERT_TRUE(robot.Start("\"" + setup + "\""));
+  HWND w = robot.WaitForWindow("#32770", En("WELCOME").c_str(), 20000);
+  ASSERT_TRUE(w);
+  ASSERT_TRUE(Robot::Press(w, 1001));
+  w = robot.WaitForWindow("#32770", En("CHOOSE_DESITNATION_LOCATION").c_str(), 20000);
+  ASSERT_TRUE(w);
+  EXPECT_EQ(std::string(kFolder), Robot::ItemText(w, 1009));
+  for (const char* page : {"START_INSTALLATION", "INSTALLING"}) {
+    ASSERT_TRUE(Robot::Press(w, 1001));
+    w = robot.WaitForWindow("#32770", En(page).c_str(), 20000);
+    ASSERT_TRUE(w) << page;
+  }
+  ASSERT_TRUE(robot.WaitUntil(
+      [&] { return Robot::ItemText(w, 1001) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, 1001)); }, 60000,
+      "the finish page"));
+  Robot::Settle(w);
+  ASSERT_TRUE(Robot::Press(w, 1001));
+  DWORD code = 1;
+  ASSERT_TRUE(robot.WaitForExit(20000, &code));
+  EXPECT_EQ(0u, code);
+
+  EXPECT_EQ("Read me.\r\n", ReadWholeFile(std::string(kFolder) + "\\readme.txt"));
+  EXPECT_EQ(std::string(kFolder) + "\\", ValueInView(KEY_WOW64_64KEY));
+#ifdef _WIN64
+  // not redirected: the 32-bit view and its node hold nothing, and the
+  // system's own reg tool finds the value in the 64-bit view only
+  EXPECT_EQ("<none>", ValueInView(KEY_WOW64_32KEY));
+  EXPECT_EQ("<none>", ValueInView(KEY_WOW64_64KEY, "Software\\WOW6432Node\\QuillsetTest-Arch"));
+  EXPECT_EQ(0u, Run("reg query \"HKLM\\Software\\QuillsetTest-Arch\" /v InstallDir /reg:64"));
+  EXPECT_NE(0u, Run("reg query \"HKLM\\Software\\QuillsetTest-Arch\" /v InstallDir /reg:32"));
+#endif
+  const std::string uninstaller = std::string(kFolder) + "\\Uninstall.exe";
+  EXPECT_EQ(arch, ArchOfFile(uninstaller)) << "the uninstaller is the running program's own copy";
+
+  Robot un;
+  ASSERT_TRUE(un.Start("\"" + uninstaller + "\"", dir.Path().c_str()));
+  EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"), un.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, 20000));
+  HWND result = NULL;
+  ASSERT_TRUE(un.WaitUntil(
+      [&] {
+        result = un.FindWindowNow("#32770", En("UNINSTALL_TITLE").c_str());
+        return result && IsWindowVisible(GetDlgItem(result, IDOK));
+      },
+      60000, "the uninstall result"));
+  Robot::Settle(result);
+  EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(result, 1013));
+  ASSERT_TRUE(Robot::Press(result, IDOK));
+  ASSERT_TRUE(un.WaitForExit(20000, &code));
+  EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(kFolder) && !PathExists("C:\\DelUS.bat"); }, 20000,
+                           "the install folder's removal"));
+  EXPECT_EQ("<none>", ValueInView(KEY_WOW64_64KEY));
+  EXPECT_EQ("<none>", ValueInView(KEY_WOW64_32KEY));
+  Clean();
+}
+
+}  // namespace

@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# make check: the native tests, then the Wine tests once per lane the host
+# runs. Both setup programs are always built, so their checks as files (PE
+# headers, imports, size, manifest) run on every host. Every part runs; the
+# exit status is 1 when any part failed.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+jobs=${JOBS:-$(nproc)}
+
+lanes=$(bash tools/lanes 2> build/lanes.txt)
+status=$?
+cat build/lanes.txt >&2
+[ $status -eq 0 ] || exit 1
+
+rc=0
+cmake --build build/native -j "$jobs" || exit 1
+for tree in win32:x86 win64:x64; do
+  dir=build/${tree%%:*} lane=${tree##*:}
+  if [[ " $lanes " == *" $lane "* ]]; then
+    cmake --build "$dir" -j "$jobs" || exit 1
+  else
+    cmake --build "$dir" -j "$jobs" --target stub_tree || exit 1
+  fi
+done
+
+ctest --test-dir build/native --output-on-failure -j "$jobs" || rc=1
+for lane in $lanes; do
+  dir=build/win32
+  [ "$lane" = x64 ] && dir=build/win64
+  echo "make check: $lane lane ($dir)"
+  ctest --test-dir "$dir" --output-on-failure || rc=1
+done
+
+echo "make check: lanes run: $lanes"
+[ -s build/lanes.txt ] && cat build/lanes.txt
+exit $rc
