@@ -24,11 +24,27 @@ for tree in win32:x86 win64:x64; do
 done
 
 ctest --test-dir build/native --output-on-failure -j "$jobs" || rc=1
+# The lanes run side by side: each has its own prefix, wineserver and Xvfb,
+# and their tests spend most of their time waiting on windows.
+pids=()
+trap 'kill "${pids[@]}" 2>/dev/null' INT TERM
 for lane in $lanes; do
   dir=build/win32
   [ "$lane" = x64 ] && dir=build/win64
+  echo "make check: $lane lane ($dir) started; its output follows when it ends"
+  ctest --test-dir "$dir" --output-on-failure > "$dir/check.log" 2>&1 &
+  pids+=($!)
+done
+i=0
+for lane in $lanes; do
+  dir=build/win32
+  [ "$lane" = x64 ] && dir=build/win64
+  lane_rc=0
+  wait "${pids[$i]}" || lane_rc=1
+  i=$((i + 1))
   echo "make check: $lane lane ($dir)"
-  ctest --test-dir "$dir" --output-on-failure || rc=1
+  cat "$dir/check.log"
+  [ $lane_rc -eq 0 ] || { rc=1; echo "make check: the $lane lane FAILED"; }
 done
 
 echo "make check: lanes run: $lanes"

@@ -308,4 +308,67 @@ TEST(CommandLine, FindsTheSetupProgramAndTableBesideItOrSaysWhere) {
   EXPECT_FALSE(Exists(dir.File("T.exe")));
 }
 
+// The headers of a program for one architecture, padded: enough for the
+// command to tell x86 from x64.
+Bytes FakeProgram(bool x64, size_t size = 4096) {
+  Bytes b(size, '\0');
+  auto put16 = [&](size_t at, unsigned v) { b[at] = (char)(v & 0xFF); b[at + 1] = (char)(v >> 8); };
+  b[0] = 'M';
+  b[1] = 'Z';
+  b[0x3C] = (char)0x80;
+  b.replace(0x80, 4, std::string("PE\0\0", 4));
+  put16(0x84, x64 ? 0x8664 : 0x14C);
+  put16(0x94, x64 ? 240 : 224);  // optional header size, 16 directories
+  put16(0x98, x64 ? 0x20B : 0x10B);
+  put16(0x98 + 68, 2);
+  b[0x98 + (x64 ? 108 : 92)] = 16;
+  return b;
+}
+
+TEST(CommandLine, ArchChoosesTheSetupProgramAndListAndVerifyNameIt) {
+  TempDir dir;
+  Project project(dir);
+  project.Write("QSP40\n[Global]\nApplicationName = A\n[Files]\nreadme.txt, %MAINDIR%readme.txt\n");
+  WriteFile(dir.File("readme.txt"), RandomBytes(300000, 5));
+  WriteFile(dir.File("stub32.exe"), FakeProgram(false));
+  WriteFile(dir.File("stub64.exe"), FakeProgram(true, 5000));
+
+  for (const char* wrong : {"arm64", "X64", "amd64", "64", ""}) {
+    RunResult r = project.Build(dir.File("Setup.exe"), {"--arch", wrong});
+    EXPECT_EQ(2, r.Code) << wrong;
+    EXPECT_NE(std::string::npos, r.Err.find("give x86 (32-bit setup program) or x64 (64-bit)")) << r.Err;
+  }
+  // a setup program of the other architecture is refused, nothing written
+  RunResult r = project.Build(dir.File("Setup.exe"), {"--arch", "x64", "--stub", dir.File("stub32.exe")});
+  EXPECT_EQ(1, r.Code);
+  EXPECT_NE(std::string::npos, r.Err.find("stub32.exe is the x86 setup program, but --arch asks for x64")) << r.Err;
+  EXPECT_FALSE(Exists(dir.File("Setup.exe")));
+
+  // each architecture named by list and verify, the split's first slice too
+  struct Case { const char* arch; const char* stub; const char* label; size_t size; } cases[] = {
+      {"x64", "stub64.exe", "(x64), setup program 5000 bytes", 5000},
+      {"x86", "stub32.exe", "(x86), setup program 4096 bytes", 4096},
+  };
+  for (const Case& c : cases) {
+    const std::string setup = dir.File(std::string("Setup-") + c.arch + ".exe");
+    r = project.Build(setup, {"--arch", c.arch, "--stub", dir.File(c.stub)});
+    ASSERT_EQ(0, r.Code) << r.Err;
+    RunResult list = RunQuillset({"list", setup});
+    EXPECT_NE(std::string::npos, list.Out.find(std::string("installer ") + c.label + ", 3 entries")) << list.Out;
+    RunResult verify = RunQuillset({"verify", setup});
+    EXPECT_NE(std::string::npos, verify.Out.find(std::string("all 3 entries are sound (") + c.arch + " setup program)"))
+        << verify.Out;
+    const std::string split = dir.File(std::string("split-") + c.arch + "/Setup.exe");
+    r = project.Build(split, {"--arch", c.arch, "--stub", dir.File(c.stub), "--split", "100K"});
+    ASSERT_EQ(0, r.Code) << r.Err;
+    EXPECT_EQ(ReadFile(dir.File(c.stub)), ReadFile(split));
+    list = RunQuillset({"list", split});
+    EXPECT_NE(std::string::npos, list.Out.find(std::string("bare stub ") + c.label)) << list.Out;
+  }
+  // without --arch, a given setup program of either kind is taken as it is
+  r = project.Build(dir.File("Any.exe"), {"--stub", dir.File("stub64.exe")});
+  EXPECT_EQ(0, r.Code) << r.Err;
+  EXPECT_NE(std::string::npos, RunQuillset({"list", dir.File("Any.exe")}).Out.find("installer (x64)"));
+}
+
 }  // namespace

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # quillset.exe under Wine writes the same setup file as the native quillset:
-#   wine-same-bytes.sh QUILLSET_EXE NATIVE_QUILLSET WINEPREFIX SOURCE_DIR
+#   wine-same-bytes.sh QUILLSET_EXE NATIVE_QUILLSET WINEPREFIX SOURCE_DIR ARCH
 # Source files get times with sub-second parts, so both must read 100-ns times.
 set -euo pipefail
-exe=$1 native=$2 prefix=$3 src=$4
+exe=$1 native=$2 prefix=$3 src=$4 arch=$5
 if [ ! -x "$native" ]; then
   echo "skipped: no native quillset at $native (build the native tree too)"
   exit 77
@@ -17,11 +17,12 @@ cp -r "$src/examples/every-section" "$work/p"
 head -c 200000 /dev/urandom > "$work/p/files/sampler.dat"
 find "$work/p" -type f -exec touch -d "2023-04-05 06:07:08.1234567 UTC" {} +
 stub=$(dirname "$exe")/quillset-stub.exe
+[ "$arch" = x64 ] && stub=$(dirname "$exe")/quillset-stub64.exe
 
-"$native" build -q --stub "$stub" --translations "$src/translations/English.ini" \
+"$native" build -q --arch "$arch" --stub "$stub" --translations "$src/translations/English.ini" \
   -o "$work/native.exe" "$work/p/every-section.qsp"
 for threads in 1 2; do
-  "$src/tools/wine-run" --prefix "$prefix" "$exe" build -q -j $threads \
+  "$src/tools/wine-run" --prefix "$prefix" "$exe" build -q -j $threads --arch "$arch" \
     --translations "$(win "$src/translations/English.ini")" -o "$(win "$work/wine$threads.exe")" "$(win "$work/p/every-section.qsp")"
   if ! cmp "$work/native.exe" "$work/wine$threads.exe"; then
     echo "quillset.exe (-j $threads) wrote other bytes than the native command"

@@ -37,7 +37,7 @@ std::string ValueInView(REGSAM view, const char* key = kKey) {
 }
 
 // Exit code of a console command run to its end; 999 when it cannot start.
-DWORD Run(std::string line) {
+DWORD ExitCodeOf(std::string line) {
   STARTUPINFOA si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi;
@@ -108,13 +108,14 @@ TEST(Architecture, InstallsIntoTheNativeProgramFilesAndRegistryViewAndUninstalls
 
   EXPECT_EQ("Read me.\r\n", ReadWholeFile(std::string(kFolder) + "\\readme.txt"));
   EXPECT_EQ(std::string(kFolder) + "\\", ValueInView(KEY_WOW64_64KEY));
+  EXPECT_EQ(0u, ExitCodeOf("reg query \"HKLM\\Software\\QuillsetTest-Arch\" /v InstallDir"));
 #ifdef _WIN64
   // not redirected: the 32-bit view and its node hold nothing, and the
   // system's own reg tool finds the value in the 64-bit view only
   EXPECT_EQ("<none>", ValueInView(KEY_WOW64_32KEY));
   EXPECT_EQ("<none>", ValueInView(KEY_WOW64_64KEY, "Software\\WOW6432Node\\QuillsetTest-Arch"));
-  EXPECT_EQ(0u, Run("reg query \"HKLM\\Software\\QuillsetTest-Arch\" /v InstallDir /reg:64"));
-  EXPECT_NE(0u, Run("reg query \"HKLM\\Software\\QuillsetTest-Arch\" /v InstallDir /reg:32"));
+  EXPECT_EQ(0u, ExitCodeOf("reg query \"HKLM\\Software\\QuillsetTest-Arch\" /v InstallDir /reg:64"));
+  EXPECT_NE(0u, ExitCodeOf("reg query \"HKLM\\Software\\QuillsetTest-Arch\" /v InstallDir /reg:32"));
 #endif
   const std::string uninstaller = std::string(kFolder) + "\\Uninstall.exe";
   EXPECT_EQ(arch, ArchOfFile(uninstaller)) << "the uninstaller is the running program's own copy";
