@@ -34,19 +34,62 @@ size_t FormatSelfRemovalBatch(char* out, size_t size, const char* exe, const cha
   return at;
 }
 
-// Writes the batch file at path (without the rmdir line when folder is
-// null); 1 on success.
-static int WriteBatch(const char* path, const char* exe, const char* folder) {
-  char text[8 * MAX_PATH + 128];
-  const size_t n = FormatSelfRemovalBatch(text, sizeof text, exe, folder, path);
-  if (n == 0) return 0;
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+int BatchPathForm(const char* path, char* out, size_t size) {
+  // cmd reads a batch file in the OEM code page, we hold paths in the ANSI
+  // one: "Café" would otherwise name another folder.
+  WCHAR wide[MAX_PATH];
+  if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, MAX_PATH)) return 0;
+  BOOL lossy = FALSE;
+  int n = WideCharToMultiByte(CP_OEMCP, 0, wide, -1, out, (int)size, NULL, &lossy);
+  if (n > 0 && !lossy) return 1;
+  // Not all of it exists in the OEM code page: the short name may. A
+  // replacement character would be a wildcard to "del", so never that.
+  WCHAR shortName[MAX_PATH];
+  DWORD s = GetShortPathNameW(wide, shortName, MAX_PATH);
+  if (s == 0 || s >= MAX_PATH) return 0;
+  lossy = FALSE;
+  n = WideCharToMultiByte(CP_OEMCP, 0, shortName, -1, out, (int)size, NULL, &lossy);
+  return n > 0 && !lossy;
+}
+
+HANDLE CreateUniqueBatchFile(const char* folder, unsigned start, char* path) {
+  for (unsigned i = 0; i < 0x10000; ++i) {
+    char name[16];
+    const unsigned number = (start + i) & 0xFFFF;
+    const char hex[] = "0123456789ABCDEF";
+    strcpy(name, "DUS0000.bat");
+    for (int d = 0; d < 4; ++d) name[3 + d] = hex[(number >> (12 - 4 * d)) & 0xF];
+    if (strlen(folder) + strlen(name) >= MAX_PATH) return INVALID_HANDLE_VALUE;
+    strcpy(path, folder);
+    strcat(path, name);
+    // never one that exists: whoever made it could still write to it
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (h != INVALID_HANDLE_VALUE) return h;
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+  }
+  path[0] = '\0';
+  return INVALID_HANDLE_VALUE;
+}
+
+int WriteSelfRemovalBatch(const char* folder, unsigned start, const char* exe, const char* exeFolder, char* batch) {
+  char exeForm[MAX_PATH * 2], folderForm[MAX_PATH * 2], batchForm[MAX_PATH * 2];
+  if (!BatchPathForm(exe, exeForm, sizeof exeForm)) return 0;
+  if (exeFolder && !BatchPathForm(exeFolder, folderForm, sizeof folderForm)) return 0;
+  HANDLE file = CreateUniqueBatchFile(folder, start, batch);
   if (file == INVALID_HANDLE_VALUE) return 0;
+  char text[8 * MAX_PATH * 2 + 128];
+  size_t n = 0;
+  if (BatchPathForm(batch, batchForm, sizeof batchForm))
+    n = FormatSelfRemovalBatch(text, sizeof text, exeForm, exeFolder ? folderForm : NULL, batchForm);
   DWORD written = 0;
-  const BOOL ok = WriteFile(file, text, static_cast<DWORD>(n), &written, NULL) && written == n;
+  const BOOL ok = n != 0 && WriteFile(file, text, static_cast<DWORD>(n), &written, NULL) && written == n;
   CloseHandle(file);
-  if (!ok) DeleteFileA(path);
+  if (!ok) {
+    DeleteFileA(batch);
+    batch[0] = '\0';
+  }
   return ok ? 1 : 0;
 }
 
@@ -58,18 +101,15 @@ static void RemoveSelfAndFolder(bool removeFolder) {
   strcpy(folder, exe);
   if (char* slash = const_cast<char*>(MbcsFindLastChar(folder, '\\'))) *slash = '\0';
 
-  // The root of the current drive; where that is not writable, the
-  // temporary folder, so the program still goes.
-  char batch[MAX_PATH + 16] = "\\DelUS.bat";
-  char directory[MAX_PATH] = "\\";
-  const char* folderToRemove = removeFolder ? folder : NULL;
-  if (!WriteBatch(batch, exe, folderToRemove)) {
-    const DWORD t = GetTempPathA(MAX_PATH, directory);
-    if (t == 0 || t >= MAX_PATH) return;
-    strcpy(batch, directory);
-    strcat(batch, "DelUS.bat");
-    if (!WriteBatch(batch, exe, folderToRemove)) return;
-  }
+  // A name of our own in the temporary folder, which only this user may
+  // write to: a fixed name in a drive root could be planted by anyone and
+  // would then run elevated.
+  char directory[MAX_PATH];
+  const DWORD t = GetTempPathA(MAX_PATH, directory);
+  if (t == 0 || t >= MAX_PATH) return;
+  char batch[MAX_PATH];
+  const unsigned start = (unsigned)(GetTickCount() ^ (GetCurrentProcessId() << 4));
+  if (!WriteSelfRemovalBatch(directory, start, exe, removeFolder ? folder : NULL, batch)) return;
 
   char command[MAX_PATH + 32];
   strcpy(command, "\"");

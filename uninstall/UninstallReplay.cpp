@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "common/Mbcs.h"
+#include "common/PathText.h"
 #include "common/SafeFormat.h"
 #include "engine/FileSystem.h"
 #include "engine/RegistryHelpers.h"
@@ -41,14 +42,7 @@ int IsExcluded(const Exclusions& ex, const char* path) {
 // folder + "\" (unless it ends in one) + name into out[MAX_PATH]; 0 when it
 // does not fit.
 int JoinPath(char* out, const char* folder, const char* name) {
-  const size_t f = strlen(folder);
-  const size_t sep = (f && (folder[f-1]=='\\' || folder[f-1]=='/')) ? 0 : 1;
-  const size_t n = strlen(name);
-  if (f + sep + n >= MAX_PATH) return 0;
-  memcpy(out, folder, f);
-  if (sep) out[f] = '\\';
-  memcpy(out + f + sep, name, n + 1);
-  return 1;
+  return PathJoin(out, MAX_PATH, folder, name);
 }
 
 int IsDotEntry(const char* name) {
@@ -209,7 +203,7 @@ void UndoDirectory(const char* folder, const Exclusions& ex, const CTranslations
 void UndoDllRegistration(const char* path) {
   // The search is limited to the system folder at start-up; the DLL's own
   // dependencies must still come from its folder.
-  HMODULE dll = LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+  HMODULE dll = LoadLibraryWithItsFolder(path);
   if (!dll) return;
   UnregisterServerProc unreg = ProcAddress<UnregisterServerProc>(dll, "DllUnregisterServer");
   if (unreg) unreg();

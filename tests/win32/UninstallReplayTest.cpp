@@ -444,15 +444,15 @@ TEST(UninstallReplay, ExclusionsFoldCaseBeyondAscii) {
 
 // Runs as its own test process with the ANSI code page 932 (Shift-JIS).
 TEST(ReplayCodePage932, TrailBytesAreNeitherSeparatorsNorLetters) {
-  if (GetACP() != 932) GTEST_SKIP() << "needs the ANSI code page 932, not " << GetACP();
+  REQUIRE_CODE_PAGE_932(GetACP() == 932, "needs the ANSI code page 932, not " << GetACP());
   TempFolder dir;
   CUninstallLogger log;
   ASSERT_EQ(1, log.CreateTempLog());
   // a folder ending in a trail byte 0x5C ("\"): the entries are found under it
   const std::string so = dir.File("\x83\x5C");
   // Wine needs the host's ja_JP.UTF-8 locale to store such names
-  if (!CreateDirectoryA(so.c_str(), NULL))
-    GTEST_SKIP() << "no double-byte file names here: the host lacks the ja_JP.UTF-8 locale";
+  REQUIRE_CODE_PAGE_932(CreateDirectoryA(so.c_str(), NULL),
+                        "no double-byte file names here: the host lacks the ja_JP.UTF-8 locale");
   log.LogDirectoryCreated(so.c_str());
   MakeFile(so + "\\user.txt");
   // full-width A and a fold into each other; katakana 0x83 0x41 and 0x83 0x61
