@@ -23,6 +23,13 @@ struct Exclusions {
   int count;
 };
 
+// Where the replay notes the created folders that excluded files keep.
+struct KeptFolders {
+  char (*paths)[MAX_PATH];
+  int* count;
+  int max;
+};
+
 // Whole paths, case-insensitive the way the ANSI code page sees them:
 // CompareStringA turns both strings into Unicode first, so the trail byte of
 // a double-byte character is never folded as if it were a letter. Equal
@@ -245,7 +252,7 @@ int IsProtectedFolder(const char* folder) {
   return 0;
 }
 
-void UndoDirectory(const char* folder, const Exclusions& ex, const CTranslations* table) {
+void UndoDirectory(const char* folder, const Exclusions& ex, const CTranslations* table, const KeptFolders& kept) {
   if (!DirectoryExists(folder)) return;
   if (IsProtectedFolder(folder)) {
     char* caption = TextOf(table, "DELETING_INSTALLED_FILES_AND_FOLDERS");
@@ -261,8 +268,11 @@ void UndoDirectory(const char* folder, const Exclusions& ex, const CTranslations
       AskAboutFolder(table, "FOLDER_CONTAINS_NEW_FILES_OR_SUBFOLDERS", folder,
                      MB_YESNO | MB_ICONQUESTION) != IDYES)
     return;  // No, or no way to ask: the user's files stay
-  if (RemoveFolderTree(folder, ex) == kLocked)
+  const int removed = RemoveFolderTree(folder, ex);
+  if (removed == kLocked)
     AskAboutFolder(table, "FOLDER_CONTAINS_LOCKED_FILES_OR_SUBFOLDERS", folder, MB_ICONWARNING);
+  else if (removed == kKeptExcluded && *kept.count < kept.max)
+    lstrcpynA(kept.paths[(*kept.count)++], folder, MAX_PATH);
 }
 
 void UndoDllRegistration(const char* path) {
@@ -276,14 +286,14 @@ void UndoDllRegistration(const char* path) {
 }
 
 // 0 when the line is malformed and the replay must stop.
-int UndoLine(char* line, const Exclusions& ex, const CTranslations* table) {
+int UndoLine(char* line, const Exclusions& ex, const CTranslations* table, const KeptFolders& kept) {
   LogRecord record;
   switch (ParseLogRecord(line, &record)) {
     case LOGRECORD_FILE:
       DeleteFileA(record.Path);
       break;
     case LOGRECORD_DIRECTORY:
-      UndoDirectory(record.Path, ex, table);
+      UndoDirectory(record.Path, ex, table, kept);
       break;
     case LOGRECORD_INI_ENTRY:
       // deletes the key; a missing file or key is no failure of the replay
@@ -309,6 +319,7 @@ int UndoLine(char* line, const Exclusions& ex, const CTranslations* table) {
 }  // namespace
 
 int CUninstallLogger::Replay(const char* const* exclusions, int count) {
+  m_KeptCount = 0;
   if (!m_File) return 0;
   DWORD high = 0;
   const DWORD size = GetFileSize(m_File, &high);
@@ -330,11 +341,12 @@ int CUninstallLogger::Replay(const char* const* exclusions, int count) {
     return 0;  // not one complete line
   }
   const Exclusions ex = {exclusions, count};
+  const KeptFolders kept = {m_Kept, &m_KeptCount, kMaxKept};
   int result = 1;
   char* line;
   int hasZeroByte;
   while (lines.Next(&line, &hasZeroByte)) {
-    if (hasZeroByte || !UndoLine(line, ex, m_Translations)) {
+    if (hasZeroByte || !UndoLine(line, ex, m_Translations, kept)) {
       result = 0;
       break;
     }
