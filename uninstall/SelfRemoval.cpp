@@ -18,20 +18,34 @@ static bool Append(char* out, size_t size, size_t* at, const char* text, bool es
   return true;
 }
 
-size_t FormatSelfRemovalBatch(char* out, size_t size, const char* exe, const char* folder, const char* batch) {
-  // Literal text and paths alternate; without a folder its line goes.
-  const char* const withFolder[] = {":Repeat\r\ndel \"", exe, "\"\r\nif exist \"", exe, "\" goto Repeat\r\nrmdir \"",
-                                    folder, "\"\r\ndel \"", batch, "\"\r\n"};
-  const char* const withoutFolder[] = {":Repeat\r\ndel \"", exe, "\"\r\nif exist \"", exe,
-                                       "\" goto Repeat\r\ndel \"", batch, "\"\r\n"};
-  const char* const* parts = folder ? withFolder : withoutFolder;
-  const size_t count = folder ? sizeof withFolder / sizeof *withFolder : sizeof withoutFolder / sizeof *withoutFolder;
+size_t FormatSelfRemovalBatchFolders(char* out, size_t size, const char* exe, const char* const* folders,
+                                     int folderCount, const char* batch) {
+  // Literal text and paths alternate, paths at the odd places; without
+  // folders their line goes.
+  enum { kMaxFolders = 16 };
+  if (folderCount < 0 || folderCount > kMaxFolders || size == 0) return 0;
+  const char* parts[8 + 2 * kMaxFolders];
+  size_t count = 0;
+  parts[count++] = ":Repeat\r\ndel \"";
+  parts[count++] = exe;
+  parts[count++] = "\"\r\nif exist \"";
+  parts[count++] = exe;
+  parts[count++] = folderCount ? "\" goto Repeat\r\nrmdir \"" : "\" goto Repeat\r\ndel \"";
+  for (int i = 0; i < folderCount; ++i) {
+    parts[count++] = folders[i];
+    parts[count++] = i + 1 < folderCount ? "\" \"" : "\"\r\ndel \"";
+  }
+  parts[count++] = batch;
+  parts[count++] = "\"\r\n";
   size_t at = 0;
-  if (size == 0) return 0;
   out[0] = '\0';
   for (size_t i = 0; i < count; ++i)
     if (!Append(out, size, &at, parts[i], i % 2 == 1)) return 0;
   return at;
+}
+
+size_t FormatSelfRemovalBatch(char* out, size_t size, const char* exe, const char* folder, const char* batch) {
+  return FormatSelfRemovalBatchFolders(out, size, exe, &folder, folder ? 1 : 0, batch);
 }
 
 int BatchPathForm(const char* path, char* out, size_t size) {
@@ -73,16 +87,24 @@ HANDLE CreateUniqueBatchFile(const char* folder, unsigned start, char* path) {
   return INVALID_HANDLE_VALUE;
 }
 
-int WriteSelfRemovalBatch(const char* folder, unsigned start, const char* exe, const char* exeFolder, char* batch) {
-  char exeForm[MAX_PATH * 2], folderForm[MAX_PATH * 2], batchForm[MAX_PATH * 2];
+int WriteSelfRemovalBatch(const char* folder, unsigned start, const char* exe, const char* const* folders,
+                          int folderCount, char* batch) {
+  enum { kMaxFolders = 16 };
+  if (folderCount < 0 || folderCount > kMaxFolders) return 0;
+  char exeForm[MAX_PATH * 2], batchForm[MAX_PATH * 2];
+  static char folderForms[kMaxFolders][MAX_PATH * 2];
+  const char* forms[kMaxFolders];
   if (!BatchPathForm(exe, exeForm, sizeof exeForm)) return 0;
-  if (exeFolder && !BatchPathForm(exeFolder, folderForm, sizeof folderForm)) return 0;
+  for (int i = 0; i < folderCount; ++i) {
+    if (!BatchPathForm(folders[i], folderForms[i], sizeof folderForms[i])) return 0;
+    forms[i] = folderForms[i];
+  }
   HANDLE file = CreateUniqueBatchFile(folder, start, batch);
   if (file == INVALID_HANDLE_VALUE) return 0;
-  char text[8 * MAX_PATH * 2 + 128];
+  static char text[(kMaxFolders + 4) * MAX_PATH * 2 + 128];
   size_t n = 0;
   if (BatchPathForm(batch, batchForm, sizeof batchForm))
-    n = FormatSelfRemovalBatch(text, sizeof text, exeForm, exeFolder ? folderForm : NULL, batchForm);
+    n = FormatSelfRemovalBatchFolders(text, sizeof text, exeForm, forms, folderCount, batchForm);
   DWORD written = 0;
   const BOOL ok = n != 0 && WriteFile(file, text, static_cast<DWORD>(n), &written, NULL) && written == n;
   CloseHandle(file);
@@ -93,7 +115,20 @@ int WriteSelfRemovalBatch(const char* folder, unsigned start, const char* exe, c
   return ok ? 1 : 0;
 }
 
-static void RemoveSelfAndFolder(bool removeFolder) {
+int WriteSelfRemovalBatch(const char* folder, unsigned start, const char* exe, const char* exeFolder, char* batch) {
+  return WriteSelfRemovalBatch(folder, start, exe, &exeFolder, exeFolder ? 1 : 0, batch);
+}
+
+// Nonzero when ancestor is a folder above path (whole names, any case).
+static int IsAbove(const char* ancestor, const char* path) {
+  const size_t n = strlen(ancestor);
+  if (n == 0 || n >= strlen(path) || path[n] != '\\') return 0;
+  char head[MAX_PATH];
+  lstrcpynA(head, path, (int)n + 1);
+  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, head, -1, ancestor, -1) == CSTR_EQUAL;
+}
+
+static void RemoveSelfAndFolder(bool removeFolder, const char* const* alsoRemove, int alsoCount) {
   char exe[MAX_PATH];
   const DWORD n = GetModuleFileNameA(NULL, exe, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) return;
@@ -109,7 +144,22 @@ static void RemoveSelfAndFolder(bool removeFolder) {
   if (t == 0 || t >= MAX_PATH) return;
   char batch[MAX_PATH];
   const unsigned start = (unsigned)(GetTickCount() ^ (GetCurrentProcessId() << 4));
-  if (!WriteSelfRemovalBatch(directory, start, exe, removeFolder ? folder : NULL, batch)) return;
+  // the program's folder, then the created folders above it that only it
+  // kept, deepest first
+  const char* folders[16];
+  int folderCount = 0;
+  if (removeFolder) {
+    folders[folderCount++] = folder;
+    for (int i = 0; i < alsoCount && folderCount < 16; ++i)
+      if (IsAbove(alsoRemove[i], folder)) folders[folderCount++] = alsoRemove[i];
+    for (int i = 1; i < folderCount; ++i)
+      for (int j = i; j > 1 && strlen(folders[j]) > strlen(folders[j - 1]); --j) {
+        const char* t = folders[j];
+        folders[j] = folders[j - 1];
+        folders[j - 1] = t;
+      }
+  }
+  if (!WriteSelfRemovalBatch(directory, start, exe, folders, folderCount, batch)) return;
 
   char command[MAX_PATH + 32];
   strcpy(command, "\"");
@@ -135,10 +185,10 @@ static void RemoveSelfAndFolder(bool removeFolder) {
   CloseHandle(child.hThread);
 }
 
-void RemoveSelf() {
-  RemoveSelfAndFolder(true);
+void RemoveSelf(const char* const* alsoRemove, int alsoCount) {
+  RemoveSelfAndFolder(true, alsoRemove, alsoCount);
 }
 
 void RemoveTemporarySelf() {
-  RemoveSelfAndFolder(false);
+  RemoveSelfAndFolder(false, NULL, 0);
 }

@@ -5,8 +5,10 @@
 #include <stddef.h>
 #include <windows.h>
 
-// Silent on failure. The caller ends its process right after.
-void RemoveSelf();
+// Silent on failure. The caller ends its process right after. alsoRemove:
+// folders the installation created above the program's own, removed after it
+// when they are empty by then (those not above it are passed over).
+void RemoveSelf(const char* const* alsoRemove = NULL, int alsoCount = 0);
 
 // The same for a copy in the temporary folder: that folder stays even when
 // the copy was the last file in it.
@@ -32,3 +34,10 @@ HANDLE CreateUniqueBatchFile(const char* folder, unsigned start, char* path);
 // Writes the self-removal batch file for exe (and exeFolder, or null) as a
 // new file in folder; its path goes to batch (MAX_PATH). 1 on success.
 int WriteSelfRemovalBatch(const char* folder, unsigned start, const char* exe, const char* exeFolder, char* batch);
+// The same with folders to remove (rmdir "A" "B" ...), in their order.
+int WriteSelfRemovalBatch(const char* folder, unsigned start, const char* exe, const char* const* folders,
+                          int folderCount, char* batch);
+
+// The batch text with every folder of folders on the rmdir line, in order.
+size_t FormatSelfRemovalBatchFolders(char* out, size_t size, const char* exe, const char* const* folders,
+                                     int folderCount, const char* batch);

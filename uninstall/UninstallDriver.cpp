@@ -130,6 +130,12 @@ int RunUninstaller(HINSTANCE instance) {
     CloseHandle(g_Worker);
     g_Worker = NULL;
   }
-  if (g_Succeeded) RemoveSelf();
+  if (g_Succeeded) {
+    // folders above the uninstaller's that the replay kept only for it
+    const char* kept[CUninstallLogger::kMaxKept];
+    const int count = SetupState::UninstallLog.GetKeptFolderCount();
+    for (int i = 0; i < count; ++i) kept[i] = SetupState::UninstallLog.GetKeptFolder(i);
+    RemoveSelf(kept, count);
+  }
   return 1;
 }

@@ -588,6 +588,24 @@ TEST_F(Wizard, TheUninstallerRemovesTheWholeInstallationAndItself) {
   EXPECT_FALSE(KeyExists("Software\\QuillsetTest-ComNeed")) << "the uninstall thread has no COM";
 }
 
+// Two new folder levels (Co\App): the uninstaller's own files keep App, and
+// through it Co, without a question; once it has gone, so have both.
+TEST_F(Wizard, FoldersTheInstallationCreatedAboveItsOwnGoWithTheUninstaller) {
+  const std::string co = dir.File("Co");
+  const std::string nested = co + "\\App";
+  std::string setup = Build(FullScript(), {{"readme.txt", "Read me first.\r\n"}, {"app.dat", RandomBytes(5000, 4)}});
+  ASSERT_TRUE(InstallForUninstall(this, robot, setup, nested));
+  ASSERT_TRUE(PathExists(nested + "\\Uninstall.exe"));
+  Robot un;
+  EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"), StartUninstaller(un, nested, dir.Path(), IDYES));
+  HWND dialog = WaitForUninstallResult(un);
+  ASSERT_TRUE(dialog);
+  EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(dialog, 1013)) << "a question came first?";
+  ASSERT_TRUE(CloseAndWaitForSelfRemoval(un, dialog, nested));
+  EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(co); }, 20000, "the created folders' removal"));
+  EXPECT_FALSE(KeyExists("Software\\QuillsetTest-Wizard"));
+}
+
 // One question about a folder the user added to; No keeps the folder with
 // the user's file and nothing else, Yes removes everything.
 TEST_F(Wizard, AFileTheUserAddedIsAskedAboutOnce) {

@@ -69,6 +69,32 @@ DWORD WINAPI CloseLater(LPVOID handle) {
   return 0;
 }
 
+// The program's folder and the created ones above it share the rmdir line,
+// deepest first: each goes once it is empty, a folder with other files stays.
+TEST(SelfRemovalBatch, RemovesTheCreatedFoldersAboveTheProgramOnceEmpty) {
+  TempFolder dir;
+  const std::string co = dir.File("Co"), app = co + "\\App", kept = dir.File("Kept"), keptApp = kept + "\\App";
+  for (const std::string& f : {co, app, kept, keptApp}) ASSERT_TRUE(CreateDirectoryA(f.c_str(), NULL));
+  WriteWholeFile(app + "\\Uninstall.exe", "program");
+  WriteWholeFile(keptApp + "\\Uninstall.exe", "program");
+  WriteWholeFile(kept + "\\mine.txt", "the user's");
+  const std::string folder = dir.Path() + "\\";
+  char batch[MAX_PATH];
+  const char* folders[] = {app.c_str(), co.c_str()};
+  ASSERT_EQ(1, WriteSelfRemovalBatch(folder.c_str(), 0x30, (app + "\\Uninstall.exe").c_str(), folders, 2, batch));
+  EXPECT_NE(std::string::npos, ReadWholeFile(batch).find("\r\nrmdir \"" + app + "\" \"" + co + "\"\r\n"));
+  ASSERT_TRUE(RunBatch(batch)) << "the batch file did not end";
+  EXPECT_FALSE(PathExists(co));
+  EXPECT_FALSE(PathExists(batch));
+
+  const char* keptFolders[] = {keptApp.c_str(), kept.c_str()};
+  ASSERT_EQ(1, WriteSelfRemovalBatch(folder.c_str(), 0x30, (keptApp + "\\Uninstall.exe").c_str(), keptFolders, 2,
+                                     batch));
+  ASSERT_TRUE(RunBatch(batch)) << "the batch file did not end";
+  EXPECT_FALSE(PathExists(keptApp));
+  EXPECT_EQ("the user's", ReadWholeFile(kept + "\\mine.txt"));
+}
+
 TEST(SelfRemovalBatch, DeletesTheProgramItsFolderAndItselfEvenWithPercentSignsInThePaths) {
   TempFolder dir;
   // unescaped, "%x%" would expand to nothing and name the decoy instead
