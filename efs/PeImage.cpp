@@ -81,9 +81,12 @@ uint64_t PeSectionsEnd(const unsigned char* bytes, size_t size, const PeHeaders&
 int PeClearSignature(unsigned char* bytes, size_t size) {
   PeHeaders h;
   if (!ReadPeHeaders(bytes, size, &h)) return 0;
-  memset(bytes + h.OptionalOffset + 64, 0, 4);  // the checksum covers the signed file
-  if (h.DirectoryCount > PE_DIRECTORY_SECURITY)
-    memset(bytes + h.DirectoriesOffset + 8 * PE_DIRECTORY_SECURITY, 0, 8);
+  // an unsigned program stays byte for byte as it was built
+  if (h.DirectoryCount <= PE_DIRECTORY_SECURITY) return 1;
+  const PeDirectory& entry = h.Directories[PE_DIRECTORY_SECURITY];
+  if (!entry.Address && !entry.Size) return 1;
+  memset(bytes + h.DirectoriesOffset + 8 * PE_DIRECTORY_SECURITY, 0, 8);
+  memset(bytes + h.OptionalOffset + 64, 0, 4);  // the signing tool's, over the signed file
   return 1;
 }
 

@@ -60,9 +60,11 @@ const char* PeArchName(PeArch arch);
 // lies behind them, outside these bytes). 0 when the headers name no size.
 uint64_t PeSectionsEnd(const unsigned char* bytes, size_t size, const PeHeaders& headers);
 
-// Clears the security directory entry and the checksum in bytes (which hold
-// the headers), so that a copy of the program without its certificate table
-// is a well-formed unsigned program. 0 when bytes hold no PE headers.
+// When the headers in bytes name a certificate table, clears that entry and
+// the checksum (which the signing tool computed over the signed file), so
+// that a copy of the program without the table is a well-formed unsigned
+// program. Unsigned headers stay as they are. 0 when bytes hold no PE
+// headers.
 int PeClearSignature(unsigned char* bytes, size_t size);
 
 // The file offset of an RVA through the section table in bytes; 0 when no

@@ -60,3 +60,12 @@ inline bool AppendFakeCertificate(std::string& file, uint32_t size) {
   file += table;
   return true;
 }
+
+// The program as a copy that drops its signature leaves it: no checksum
+// (signing tools set one over the signed file).
+inline std::string WithoutChecksum(std::string program) {
+  PeHeaders h;
+  if (ReadPeHeaders(reinterpret_cast<const unsigned char*>(program.data()), program.size(), &h))
+    program.replace(h.OptionalOffset + 64, 4, 4, '\0');
+  return program;
+}

@@ -193,6 +193,13 @@ TEST(PeImage, ClearingTheSignatureLeavesAnUnsignedProgram) {
   EXPECT_EQ(SETUP_TAIL_UNINSTALLER, l.Tail);
   EXPECT_EQ(0u, l.CertificateSize);
 
+  // unsigned, its checksum is its own and stays
+  std::string checked = program;
+  Put32(checked, 0x98 + 64, 0x2ED43);
+  const std::string before = checked;
+  ASSERT_TRUE(PeClearSignature(reinterpret_cast<unsigned char*>(&checked[0]), checked.size()));
+  EXPECT_TRUE(checked == before);
+
   std::string notProgram(600, 'M');
   EXPECT_FALSE(PeClearSignature(reinterpret_cast<unsigned char*>(&notProgram[0]), notProgram.size()));
   EXPECT_EQ(std::string(600, 'M'), notProgram);
