@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   wine wine32 wine64 xvfb xauth x11-apps imagemagick
   python3
+  osslsigncode openssl
 )
 
 need_i386=0
