@@ -3,12 +3,26 @@
 # Windows binaries, next to makensis (SetCompressor zlib) on the same files,
 # and peak memory on a 1 GiB payload. Prints figures; never fails on one.
 #   build-bench.sh QUILLSET STUB
+# The setup program's architecture picks the rest: a 32-bit one is packed
+# with Wine's 32-bit DLLs and compared with makensis's default target, a
+# 64-bit one with the 64-bit DLLs and makensis with Target amd64-unicode.
+# BENCH_BIG=0 leaves out the 1 GiB payload (it measures the command alone,
+# whatever the setup program).
 set -euo pipefail
+[ $# -eq 2 ] || { echo "usage: build-bench.sh QUILLSET STUB" >&2; exit 2; }
+[ -x "$1" ] && [ -f "$2" ] || { echo "build-bench: build first (make release win32 win64)" >&2; exit 1; }
 quillset=$(realpath "$1")
 stub=$(realpath "$2")
-dlls=/usr/lib/i386-linux-gnu/wine/i386-windows
-[ -x "$quillset" ] && [ -f "$stub" ] || { echo "build-bench: build first (make release win32)" >&2; exit 1; }
-[ -d "$dlls" ] || { echo "build-bench: no Wine DLLs in $dlls; skipped" >&2; exit 0; }
+cd "$(dirname "$0")/.."
+# shellcheck source=bench/lane-env.sh
+. bench/lane-env.sh
+arch=$(stub_lane "$stub")
+[ "$arch" != unknown ] || { echo "build-bench: $2 is not a 32- or 64-bit Windows program" >&2; exit 1; }
+bench_lane "$arch"
+payload_dlls
+[ -z "$payload_note" ] || echo "build-bench: $payload_note"
+dlls=$payload_dir
+[ -n "$dlls" ] || { echo "build-bench: no payload; skipped" >&2; exit 0; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -23,13 +37,13 @@ print("%.2f %d %d" % (time.monotonic() - t, resource.getrusage(resource.RUSAGE_C
 EOF
 }
 
-# the first ~100 MB, by name, of the 32-bit DLLs that Wine installs
+# the first ~100 MB, by name, of the DLLs that Wine installs
 limit=$((100 * 1024 * 1024))
 total=0
 mkdir -p "$work/payload"
 printf 'QSP40\n[Global]\nApplicationName = Bench\n[Files]\n' > "$work/payload/bench.qsp"
 nsi="$work/bench.nsi"
-printf 'SetCompressor zlib\nOutFile "%s"\nRequestExecutionLevel user\nInstallDir "$PROGRAMFILES\\Bench"\nSection\nSetOutPath $INSTDIR\n' "$work/nsis.exe" > "$nsi"
+{ nsis_header; printf 'SetCompressor zlib\nOutFile "%s"\nRequestExecutionLevel user\nInstallDir "$PROGRAMFILES\\Bench"\nSection\nSetOutPath $INSTDIR\n' "$work/nsis.exe"; } > "$nsi"
 count=0
 while IFS= read -r f; do
   [ "$total" -lt "$limit" ] || break
@@ -42,6 +56,9 @@ while IFS= read -r f; do
 done < <(find "$dlls" -maxdepth 1 -type f -name '*.dll' | LC_ALL=C sort)
 printf 'SectionEnd\n' >> "$nsi"
 echo "payload: $count DLLs, $total bytes ($((total / 1048576)) MiB), the first by name from $dlls"
+peer="makensis's default target"
+[ -z "$nsis_target" ] || peer="Target $nsis_target"
+echo "setup program: $lane_bits-bit, $stub; NSIS peer: $peer"
 echo "processors: $(nproc)"
 
 read -r t_q rss_q rc_q < <(measure "$quillset" build -q --stub "$stub" -o "$work/quillset.exe" "$work/payload/bench.qsp")
@@ -63,12 +80,7 @@ for n in sorted(os.listdir(d)):
 print("zlib level 6 alone, one core:   %6.2f s  %10d bytes" % (time.monotonic() - t, out))
 EOF
 
-makensis=$(command -v makensis || true)
-if [ -z "$makensis" ] && [ "$(id -u)" = 0 ] && [ -z "${CI:-}" ]; then
-  echo "installing Debian's nsis for the comparison..."
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends nsis >/dev/null 2>&1 || true
-  makensis=$(command -v makensis || true)
-fi
+nsis_peer
 if [ -n "$makensis" ]; then
   read -r t_n rss_n rc_n < <(measure "$makensis" -V1 "$nsi")
   if [ "$rc_n" = 0 ]; then
@@ -79,8 +91,10 @@ if [ -n "$makensis" ]; then
     echo "makensis failed (status $rc_n); no comparison"
   fi
 else
-  echo "makensis not installed (apt-get install nsis); no comparison"
+  command -v makensis >/dev/null || echo "makensis not installed (apt-get install nsis); no comparison"
 fi
+
+[ "${BENCH_BIG:-1}" != 0 ] || exit 0
 
 # peak memory on a 1 GiB payload: eight 128 MiB files made of the DLLs
 printf 'QSP40\n[Global]\nApplicationName = Big\n[Files]\n' > "$work/big.qsp"

@@ -10,36 +10,39 @@
 # BENCH_MANAGED=N turns Wine's managed windows off. Prints figures; never
 # fails on one.
 #   install-bench.sh QUILLSET STUB
+# The setup program's architecture picks the lane: a 32-bit one runs in
+# build/win32's prefix with Wine's 32-bit DLLs as payload and makensis's
+# default target as the peer; a 64-bit one in build/win64's (64-bit Wine)
+# with the 64-bit DLLs and an NSIS installer built with Target amd64-unicode.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+[ $# -eq 2 ] || { echo "usage: install-bench.sh QUILLSET STUB" >&2; exit 2; }
+[ -x "$1" ] && [ -f "$2" ] || { echo "install-bench: build first (make release win32 win64)" >&2; exit 1; }
 quillset=$(realpath "$1")
 stub=$(realpath "$2")
+cd "$(dirname "$0")/.."
+# shellcheck source=bench/lane-env.sh
+. bench/lane-env.sh
+arch=$(stub_lane "$stub")
+[ "$arch" != unknown ] || { echo "install-bench: $2 is not a 32- or 64-bit Windows program" >&2; exit 1; }
+bench_lane "$arch"
 runs=${BENCH_RUNS:-3}
 payloads=${BENCH_PAYLOADS:-dlls small}
 want() { [[ " $payloads " == *" $1 "* ]]; }
-prefix=build/win32/wineprefix
-dlls=/usr/lib/i386-linux-gnu/wine/i386-windows
-[ -x "$quillset" ] && [ -f "$stub" ] || { echo "install-bench: build first (make release win32)" >&2; exit 1; }
-cmake --build build/win32 --target install_bench >/dev/null
-bench=build/win32/install_bench.exe
-
-winpath() { echo "Z:$(realpath "$1" | tr / '\\')"; }
+prefix=$lane_prefix
+cmake --build "$lane_tree" -j "${JOBS:-$(nproc)}" --target install_bench >/dev/null
+bench=$lane_tree/install_bench.exe
+wine_run() { tools/wine-run --prefix "$prefix" --arch "$lane_winearch" "$@"; }
 
 work=$(mktemp -d)
 # installations go to the prefix's own drive, as a user's would
 installs="$prefix/drive_c/qs-install-bench"
 cleanup() {
-  tools/wine-session stop "$prefix" || true
+  tools/wine-session stop "$prefix" "$lane_winearch" || true
   rm -rf "$work" "$installs"
 }
 trap cleanup EXIT
 
-makensis=$(command -v makensis || true)
-if [ -z "$makensis" ] && [ "$(id -u)" = 0 ] && [ -z "${CI:-}" ]; then
-  echo "installing Debian's nsis for the comparison..."
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends nsis >/dev/null 2>&1 || true
-  makensis=$(command -v makensis || true)
-fi
+nsis_peer
 
 # One project per payload: $work/NAME/{default.qsp,files/,nsis.nsi}, written
 # by the payload functions through add_file SOURCE SUBFOLDER.
@@ -48,8 +51,9 @@ begin_payload() {
   mkdir -p "$work/$name/files"
   printf 'QSP40\r\n[Global]\r\nApplicationName = Install Bench %s\r\nDefaultDir = C:\\qs-install-bench\\default\r\nAllowChangeInstallDir = TRUE\r\n[Files]\r\n' \
     "$name" > "$work/$name/default.qsp"
-  printf 'SetCompressor zlib\nName "Install Bench %s"\nOutFile "%s"\nRequestExecutionLevel user\nInstallDir "C:\\qs-install-bench\\default"\nSection\n' \
-    "$name" "$work/$name/nsis.exe" > "$work/$name/nsis.nsi"
+  { nsis_header
+    printf 'SetCompressor zlib\nName "Install Bench %s"\nOutFile "%s"\nRequestExecutionLevel user\nInstallDir "C:\\qs-install-bench\\default"\nSection\n' \
+      "$name" "$work/$name/nsis.exe"; } > "$work/$name/nsis.nsi"
   outpath=-
 }
 add_file() {  # SOURCE-IN-files/ SUBFOLDER (may be empty)
@@ -71,9 +75,12 @@ end_payload() {
 }
 
 # the same DLLs as build-bench.sh: the first ~100 MB by name
+payload_dlls
+dlls=$payload_dir
 if ! want dlls; then
   :
-elif [ -d "$dlls" ]; then
+elif [ -n "$dlls" ]; then
+  [ -z "$payload_note" ] || echo "install-bench: $payload_note"
   begin_payload dlls
   limit=$((100 * 1024 * 1024))
   total=0
@@ -88,7 +95,7 @@ elif [ -d "$dlls" ]; then
   end_payload
   echo "payload dlls:  $count DLLs, $((total / 1048576)) MiB, from $dlls"
 else
-  echo "install-bench: no Wine DLLs in $dlls; that payload is skipped"
+  echo "install-bench: $payload_note; that payload is skipped"
 fi
 
 # 2000 text files of 200 B to 4 KiB in 20 folders, the same every run
@@ -115,13 +122,13 @@ done
 end_payload
 echo "payload small: 2000 text files, $(( $(cat "$work"/small/files/*.txt | wc -c) / 1024 )) KiB, in 20 folders"
 fi
-[ -n "$makensis" ] || echo "makensis not installed (apt-get install nsis); only our figures follow"
+command -v makensis >/dev/null || echo "makensis not installed (apt-get install nsis); only our figures follow"
 
-tools/wine-session start "$prefix"
+tools/wine-session start "$prefix" "$lane_winearch"
 export DISPLAY=${DISPLAY:-$(cat "$prefix.display")}
 # Wine's default, managed windows, whatever make demo left in the prefix.
 # Xvfb has no window manager, so hiding the wizard (Finish) waits 2 s for one.
-tools/wine-run --prefix "$prefix" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d ${BENCH_MANAGED:-Y} /f >/dev/null 2>&1 || true
+wine_run reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "${BENCH_MANAGED:-Y}" /f >/dev/null 2>&1 || true
 english=$(winpath translations/English.ini)
 
 # figures of one run: "SECONDS PEAK_KIB FILES FINISH_TO_EXIT", or "fail"
@@ -131,9 +138,9 @@ one_run() {  # ours|nsis PAYLOAD
   mkdir -p "$installs"
   local wdest="C:\\qs-install-bench\\$1-$2"
   if [ "$1" = ours ]; then
-    out=$(tools/wine-run --prefix "$prefix" "$bench" wizard "$(winpath "$work/$2/Setup.exe")" "$wdest" "$english" 2>&1) || true
+    out=$(wine_run "$bench" wizard "$(winpath "$work/$2/Setup.exe")" "$wdest" "$english" 2>&1) || true
   else
-    out=$(tools/wine-run --prefix "$prefix" "$bench" run "\"$(winpath "$work/$2/nsis.exe")\" /S /D=$wdest" 2>&1) || true
+    out=$(wine_run "$bench" run "\"$(winpath "$work/$2/nsis.exe")\" /S /D=$wdest" 2>&1) || true
   fi
   out=$(printf '%s\n' "$out" | tr -d '\r')
   local line

@@ -1,29 +1,73 @@
 #!/usr/bin/env bash
-# Prints figures; never fails on a number.
+# Figures of the setup program. Prints figures; never fails on a number.
+#   run.sh sizes     the size of both setup programs (32- and 64-bit), built
+#                    on every host whatever it runs
+#   run.sh x86|x64   under Wine, in that lane's tree and prefix: the reader's
+#                    extraction speed and the install worker's, both building
+#                    with that lane's setup program
+#   run.sh           sizes, then the x86 lane
 set -euo pipefail
 cd "$(dirname "$0")/.."
-stub=build/win32/quillset-stub.exe
-posix=build/win32/quillset-stub-posix.exe
-[ -f "$stub" ] || { echo "bench: build first (make)" >&2; exit 1; }
-size() { stat -c %s "$1"; }
-echo "setup program size (stripped, win32 thread model): $(size "$stub") bytes ($(( $(size "$stub") / 1024 )) KiB)"
-[ -f "$posix" ] && echo "same sources, posix thread model:                 $(size "$posix") bytes"
-echo "target: under 131072 bytes; an empty NSIS installer is 92685 bytes"
+# shellcheck source=bench/lane-env.sh
+. bench/lane-env.sh
+jobs=${JOBS:-$(nproc)}
 
-echo
-echo "extraction under Wine:"
-cmake --build build/win32 --target extract_bench >/dev/null
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-tools/wine-run --prefix build/win32/wineprefix build/win32/extract_bench.exe \
-  "Z:$(echo "$work" | tr / '\\')" "Z:$(pwd | tr / '\\')\\build\\win32\\quillset-stub.exe"
+sizes() {
+  local bits stub posix size
+  for bits in 32 64; do
+    bench_lane "$([ $bits = 32 ] && echo x86 || echo x64)"
+    stub=$lane_stub posix=$lane_tree/quillset-stub-posix.exe
+    [ -f "$stub" ] || { echo "bench: no $stub; build first (make)" >&2; return 1; }
+    size=$(stat -c %s "$stub")
+    echo "$bits-bit setup program size (stripped, win32 thread model): $size bytes ($((size / 1024)) KiB)"
+    [ -f "$posix" ] && echo "  same sources, posix thread model:                       $(stat -c %s "$posix") bytes"
+  done
+  echo "target: under 131072 bytes; an empty NSIS installer is 92685 bytes"
 
-echo
-echo "install worker under Wine, [Files] of small files (1-1.5 KiB each):"
-cmake --build build/win32 --target worker_bench >/dev/null
-tools/wine-session start build/win32/wineprefix
-export DISPLAY=${DISPLAY:-$(cat build/win32/wineprefix.display)}
-mkdir -p "$work/worker"
-tools/wine-run --prefix build/win32/wineprefix build/win32/worker_bench.exe \
-  "Z:$(echo "$work/worker" | tr / '\\')" "Z:$(pwd | tr / '\\')\\translations\\English.ini"
-tools/wine-session stop build/win32/wineprefix
+  # the empty installers of this host's makensis, for each architecture
+  find_makensis
+  if [ -z "$makensis" ]; then
+    echo "makensis not installed (apt-get install nsis); no empty NSIS installers measured here"
+    return 0
+  fi
+  local d line='' lane_name
+  d=$(mktemp -d)
+  for lane_name in x86 x64; do
+    bench_lane "$lane_name"
+    { nsis_header; printf 'SetCompressor zlib\nOutFile "%s/%s.exe"\nRequestExecutionLevel user\nSection\nSectionEnd\n' "$d" "$lane"; } > "$d/$lane.nsi"
+    if "$makensis" -V1 "$d/$lane.nsi" >/dev/null 2>&1 && [ -f "$d/$lane.exe" ]; then
+      line+="${line:+, }${nsis_target:-default target (x86)} $(stat -c %s "$d/$lane.exe") bytes"
+    else
+      line+="${line:+, }${nsis_target:-default target} not built"
+    fi
+  done
+  rm -rf "$d"
+  echo "empty NSIS installers from this host's makensis (SetCompressor zlib): $line"
+}
+
+under_wine() {
+  bench_lane "$1"
+  [ -f "$lane_stub" ] || { echo "bench: no $lane_stub; build first (make)" >&2; return 1; }
+  cmake --build "$lane_tree" -j "$jobs" --target extract_bench worker_bench >/dev/null
+  work=$(mktemp -d)
+  trap 'tools/wine-session stop "$lane_prefix" "$lane_winearch" || true; rm -rf "$work"' EXIT
+  tools/wine-session start "$lane_prefix" "$lane_winearch"
+  export DISPLAY=${DISPLAY:-$(cat "$lane_prefix.display")}
+
+  echo "extraction under Wine ($lane_bits-bit):"
+  tools/wine-run --prefix "$lane_prefix" --arch "$lane_winearch" "$lane_tree/extract_bench.exe" \
+    "$(winpath "$work")" "$(winpath "$lane_stub")"
+
+  echo
+  echo "install worker under Wine ($lane_bits-bit), [Files] of small files (1-1.5 KiB each):"
+  mkdir -p "$work/worker"
+  tools/wine-run --prefix "$lane_prefix" --arch "$lane_winearch" "$lane_tree/worker_bench.exe" \
+    "$(winpath "$work/worker")" "$(winpath translations/English.ini)"
+}
+
+case "${1:-}" in
+  sizes) sizes ;;
+  x86|x64) under_wine "$1" ;;
+  "") sizes; echo; under_wine x86 ;;
+  *) echo "usage: run.sh [sizes|x86|x64]" >&2; exit 2 ;;
+esac

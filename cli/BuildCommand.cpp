@@ -328,7 +328,7 @@ int RunBuild(const Arguments& args) {
   } else {
     add(o.Project, "default.qsp", 0, "project script");
     if (!table.empty()) add(table, "Translations.ini", 0, "translation table");
-    for (const ProjectSource& s : sources) add(s.Path, nullptr, s.Line, "");
+    for (const ProjectSource& s : sources) add(s.Path, s.Name.c_str(), s.Line, "");
   }
 
   std::string output = o.Output.empty() ? PlatformJoin(project.Folder(), "Setup.exe") : o.Output;

@@ -586,7 +586,23 @@ void CProject::CheckCommandSections(std::vector<Diagnostic>* out) const {
         continue;
       }
       std::string problem = FindPlaceholderProblem(text);
-      if (!problem.empty()) Add(out, line, problem);
+      if (!problem.empty()) {
+        Add(out, line, problem);
+        continue;
+      }
+      // The system splits an unquoted program path at its first blank and
+      // tries each piece: C:\Program.exe before C:\Program Files\App\app.exe,
+      // and the setup program runs elevated.
+      std::string command = SkipBlanks(text);
+      if (strcmp(section, "Execute") == 0 && command.size() > 1 && command[0] == '%' && command[1] != '%') {
+        size_t end = command.find_first_of(" \t");
+        std::string program = command.substr(0, end);
+        Add(out, line,
+            "the program " + program + " is not in quotes: where the folder has a blank, Windows tries "
+            "another program first (C:\\Program.exe for C:\\Program Files\\...); write \"" + program + "\"" +
+                (end == std::string::npos ? "" : " followed by its arguments"),
+            1);
+      }
     }
   }
 }

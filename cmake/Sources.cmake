@@ -4,6 +4,7 @@
 set(QS_CORE_SOURCES
   common/LineBreaks.cpp
   common/Mbcs.cpp
+  common/PathText.cpp
   common/SafeFormat.cpp
   efs/EfsFormat.cpp
   efs/EntryCodec.cpp

@@ -12,6 +12,7 @@
 #include <thread>
 #endif
 
+#include "common/PathText.h"
 #include "efs/EfsFormat.h"
 #include "efs/EntryCodec.h"
 #include "efs/PortableFile.h"
@@ -39,12 +40,7 @@ static int64_t Tell(FILE* f) {
 }
 
 // Entry name: the text after the last folder separator (and after a drive).
-static const char* BaseName(const char* path) {
-  const char* name = path;
-  for (const char* p = path; *p; ++p)
-    if (*p == '/' || *p == '\\' || (*p == ':' && p == path + 1)) name = p + 1;
-  return name;
-}
+static const char* BaseName(const char* path) { return PathFileName(path); }
 
 CEFSBuilder::CEFSBuilder() : m_StubSize(0), m_Total(0), m_Threads(1) {}
 

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <string.h>
 
+#include "common/Mbcs.h"
 #include "uninstall/UninstallLogger.h"
 
 // Working copies are 260 bytes, room for a trailing backslash.
@@ -15,11 +16,15 @@ static int Fits(const char* path) {
 // Next backslash at or after p, skipping the trail bytes of double-byte
 // characters; NULL when there is none.
 static char* NextBackslash(char* p) {
-  while (*p) {
-    if (*p == '\\') return p;
-    p += (IsDBCSLeadByte((BYTE)*p) && p[1]) ? 2 : 1;
-  }
-  return NULL;
+  return const_cast<char*>(MbcsFindChar(p, '\\'));
+}
+
+// path into buf[MAX_PATH] with every "/" made a "\": extraction takes both
+// as separators in a destination, so the folders made for it must too.
+static void CopyWithBackslashes(char* buf, const char* path) {
+  strcpy(buf, path);
+  for (char* p = buf; *p; p = const_cast<char*>(MbcsNext(p)))
+    if (*p == '/') *p = '\\';
 }
 
 static char* LastBackslash(char* p) {
@@ -65,7 +70,7 @@ int FileExists(const char* path) {
 int DirectoryExists(const char* path) {
   if (!Fits(path) || strcmp(path, "\\") == 0) return 0;
   char buf[MAX_PATH];
-  strcpy(buf, path);
+  CopyWithBackslashes(buf, path);
   char* rootEnd = RootEnd(buf);
   int network = buf[0] == '\\' && buf[1] == '\\';
   if (network && (!rootEnd || !rootEnd[1])) {
@@ -98,7 +103,7 @@ static int CreateFolders(char* buf, char* position, CUninstallLogger* logger) {
 int CreateDirectoryPathLogged(const char* path, CUninstallLogger* logger) {
   if (!Fits(path)) return 0;
   char buf[MAX_PATH];
-  strcpy(buf, path);
+  CopyWithBackslashes(buf, path);
   AppendBackslash(buf);
   char* position = RootEnd(buf);
   if (!position) return 0;
@@ -119,7 +124,7 @@ int CanCreateDirectoryPath(const char* path) {
   if (!Fits(path)) return 0;
   if (path[0] == '\\' && path[1] != '\\') return 0;  // rooted without a drive
   char buf[MAX_PATH];
-  strcpy(buf, path);
+  CopyWithBackslashes(buf, path);
   AppendBackslash(buf);
   char* position = RootEnd(buf);
   if (!position) return 0;

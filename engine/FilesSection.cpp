@@ -1,6 +1,7 @@
 #include <stdlib.h>
 
 #include "common/Mbcs.h"
+#include "common/PathText.h"
 #include "common/SafeFormat.h"
 #include "driver/SetupState.h"
 #include "engine/InstallWorker.h"
@@ -9,12 +10,7 @@
 #include "script/Placeholders.h"
 
 // The entry of a destination is its file name: drive and folders removed.
-static const char* EntryNameOf(const char* destination) {
-  const char* name = destination;
-  for (const char* p = destination; *p; p = MbcsNext(p))
-    if (*p == '\\' || *p == '/') name = p + 1;
-  return name;
-}
+static const char* EntryNameOf(const char* destination) { return PathFileName(destination); }
 
 // A line the installer cannot read (no comma, blank, no memory, an unknown
 // placeholder) ends the section with a message instead of going on silently.

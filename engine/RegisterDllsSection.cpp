@@ -32,7 +32,7 @@ int ProcessRegisterDllsSection() {
                   "Installation will be aborted.", NULL, NULL);
     // The search is limited to the system folder at start-up; the DLL's own
     // dependencies must still come from its folder.
-    HMODULE dll = LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+    HMODULE dll = LoadLibraryWithItsFolder(path);
     if (!dll)
       return Fail("Failed to register dll file: The following dll file could not be loaded.\n"
                   "%s\nInstallation will be aborted.", path, path);

@@ -13,6 +13,14 @@ void HardenDllSearchPath();
 void InitMillisecondClock();
 DWORD MillisecondClock();
 
+// A DLL of the system folder by its full path, never by bare name: where
+// the search cannot be restricted, a bare name finds one planted beside us.
+HMODULE LoadSystemLibrary(const char* name);
+
+// A DLL the script names (a full path), whose own dependencies come from its
+// folder and the system folder only.
+HMODULE LoadLibraryWithItsFolder(const char* path);
+
 // An export as a function of the type its caller knows. FARPROC's own type
 // matches no real signature (on x64 not even its return type), so the cast
 // goes through a plain pointer.

@@ -11,9 +11,17 @@ packages=(
   googletest
   clang libclang-rt-14-dev
   wine wine32 wine64 xvfb xauth x11-apps imagemagick
-  python3
+  python3 locales
   osslsigncode openssl
 )
+
+# The double-byte tests run Wine with this locale: the ANSI code page 932.
+ensure_locales() {
+  if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+    echo "bootstrap: generating the ja_JP.UTF-8 locale"
+    $SUDO localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+  fi
+}
 
 need_i386=0
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -30,13 +38,14 @@ for p in "${packages[@]}"; do
   fi
 done
 
-if [ "$need_i386" = 0 ] && [ "${#missing[@]}" = 0 ]; then
-  echo "bootstrap: all packages present"
-  exit 0
-fi
-
 SUDO=""
 if [ "$(id -u)" != 0 ]; then SUDO=sudo; fi
+
+if [ "$need_i386" = 0 ] && [ "${#missing[@]}" = 0 ]; then
+  echo "bootstrap: all packages present"
+  ensure_locales
+  exit 0
+fi
 
 if [ "$need_i386" = 1 ]; then
   $SUDO dpkg --add-architecture i386
@@ -45,4 +54,5 @@ echo "bootstrap: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -q
 $SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+ensure_locales
 echo "bootstrap: done"

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "common/Mbcs.h"
+#include "common/PathText.h"
 #include "driver/SetupState.h"
 #include "resources/resource.h"
 #include "ui/Wizard.h"
@@ -55,12 +56,7 @@ COLORREF ReadColor(const char* key, const char* defaultValue) {
 
 // The entry name is the file name: the author may have written the path the
 // picture had on the authoring machine.
-const char* FileNamePart(const char* path) {
-  const char* name = path;
-  for (const char* p = path; *p; p = MbcsNext(p))
-    if (*p == '\\' || *p == '/' || *p == ':') name = p + 1;
-  return name;
-}
+const char* FileNamePart(const char* path) { return PathFileName(path); }
 
 // Extracts one picture of the file store into a fresh temporary file; the
 // path stays set so that the clean-up removes whatever was made.

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "common/PathText.h"
 #include "driver/SetupState.h"
 #include "efs/EfsFormat.h"
 #include "efs/PeImage.h"
@@ -94,11 +95,9 @@ void ExtractTable(Work& w) {
 // Without its log the uninstaller could undo nothing, so a failed copy fails
 // the whole step like a failed Uninstall.exe, and the run is rolled back.
 void CopyLog(HWND dialog, Work& w) {
-  lstrcpynA(w.LogPath, SetupState::InstallDir, MAX_PATH);
-  const size_t n = strlen(w.LogPath);
-  if (n && w.LogPath[n - 1] != '\\' && w.LogPath[n - 1] != '/') strcat(w.LogPath, "\\");
-  strcat(w.LogPath, "Uninstall.log");
-  if (!SetupState::UninstallLog.CopyLogTo(w.LogPath)) FailExe(dialog);
+  if (!PathJoin(w.LogPath, MAX_PATH, SetupState::InstallDir, "Uninstall.log") ||
+      !SetupState::UninstallLog.CopyLogTo(w.LogPath))
+    FailExe(dialog);
 }
 
 }  // namespace

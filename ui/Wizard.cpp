@@ -193,6 +193,41 @@ static void OnInitDialog(HWND dialog) {
   Show(dialog, IDC_PAGE_TEXT, true);
 }
 
+// The longest name the installation puts below the destination folder:
+// Translations.ini of the uninstaller at least, or a [Files] destination
+// under %MAINDIR% that is longer.
+static size_t LongestNameBelowDestination() {
+  size_t longest = strlen("Translations.ini");
+  const char kMainDir[] = "%MAINDIR%";
+  const int count = SetupState::Project.GetLineCount("Files");
+  for (int i = 0; i < count; ++i) {
+    const int32_t n = SetupState::Project.GetLine("Files", i, NULL, 0);
+    char* line = n > 0 ? (char*)malloc((size_t)n) : NULL;
+    if (!line) continue;
+    SetupState::Project.GetLine("Files", i, line, n);
+    const char* comma = MbcsFindChar(line, ',');
+    const char* destination = comma ? comma + 1 : line + strlen(line);
+    while (*destination == ' ' || *destination == '\t') ++destination;
+    if (strncmp(destination, kMainDir, sizeof kMainDir - 1) == 0) {
+      const char* rest = destination + sizeof kMainDir - 1;
+      size_t tail = strlen(rest);
+      while (tail && (rest[tail - 1] == '\r' || rest[tail - 1] == ' ')) --tail;
+      if (tail > longest) longest = tail;
+    }
+    free(line);
+  }
+  return longest;
+}
+
+// Room in a path buffer for everything the installation writes below
+// folder: without it every file installs and then Finish fails.
+static bool HasRoomBelow(const char* folder) {
+  const size_t length = strlen(folder);
+  const bool separator = length && (folder[length - 1] == '\\' || folder[length - 1] == '/') &&
+                         MbcsFindLastChar(folder, folder[length - 1]) == folder + length - 1;
+  return length + (separator ? 0 : 1) + LongestNameBelowDestination() < MAX_PATH;
+}
+
 static void OnNext(HWND dialog) {
   if (g_Page >= WIZARD_INSTALLING) {
     if (!g_Finished) return;
@@ -205,7 +240,8 @@ static void OnNext(HWND dialog) {
   }
   if (g_Page == WIZARD_DESTINATION) {
     GetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir, MAX_PATH);
-    if (!SetupState::InstallDir[0] || !CanCreateDirectoryPath(SetupState::InstallDir)) {
+    if (!SetupState::InstallDir[0] || !HasRoomBelow(SetupState::InstallDir) ||
+        !CanCreateDirectoryPath(SetupState::InstallDir)) {
       Ask(dialog, "PLEASE_ENTER_PATH_TO_INSTALL_DIR", "INSTALL_TITLE", MB_ICONINFORMATION);
       return;
     }

@@ -1,5 +1,6 @@
 #include "uninstall/UninstallDriver.h"
 
+#include <objbase.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -79,6 +80,9 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 DWORD WINAPI UninstallWorker(LPVOID parameter) {
   HWND dialog = static_cast<HWND>(parameter);
   DWORD code = 1;
+  // DllUnregisterServer may create COM objects, as the install worker's
+  // DllRegisterServer could
+  const HRESULT com = CoInitialize(NULL);
   if (!SetupState::UninstallLog.OpenLog(g_LogPath)) {
     g_LogMissing = 1;
     char* text = LogMissingText();
@@ -95,6 +99,7 @@ DWORD WINAPI UninstallWorker(LPVOID parameter) {
     }
     SetupState::UninstallLog.Close();
   }
+  if (SUCCEEDED(com)) CoUninitialize();
   PostMessageA(dialog, WM_UNINSTALL_DONE, 0, 0);
   return code;
 }
@@ -125,6 +130,12 @@ int RunUninstaller(HINSTANCE instance) {
     CloseHandle(g_Worker);
     g_Worker = NULL;
   }
-  if (g_Succeeded) RemoveSelf();
+  if (g_Succeeded) {
+    // folders above the uninstaller's that the replay kept only for it
+    const char* kept[CUninstallLogger::kMaxKept];
+    const int count = SetupState::UninstallLog.GetKeptFolderCount();
+    for (int i = 0; i < count; ++i) kept[i] = SetupState::UninstallLog.GetKeptFolder(i);
+    RemoveSelf(kept, count);
+  }
   return 1;
 }

@@ -122,7 +122,27 @@ int CUninstallLogger::LogDllRegistered(const char* path) {
   return WriteLine("DllRegistered=", &path, 1);
 }
 
+// Copied through our own handle: CopyFileA opens its source without write
+// sharing, which Windows refuses while this handle may write (Wine allows it).
 int CUninstallLogger::CopyLogTo(const char* targetPath) {
-  if (!m_LogPath[0]) return 0;
-  return CopyFileA(m_LogPath, targetPath, FALSE) ? 1 : 0;
+  if (!m_File) return 0;
+  HANDLE target = CreateFileA(targetPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+  if (target == INVALID_HANDLE_VALUE) return 0;
+  LARGE_INTEGER zero, at;
+  zero.QuadPart = 0;
+  int ok = SetFilePointerEx(m_File, zero, &at, FILE_CURRENT) &&
+           SetFilePointerEx(m_File, zero, NULL, FILE_BEGIN);
+  char buffer[16384];
+  for (DWORD got = 0; ok;) {
+    if (!ReadFile(m_File, buffer, sizeof buffer, &got, NULL)) ok = 0;
+    else if (got == 0) break;
+    DWORD written = 0;
+    if (ok && (!WriteFile(target, buffer, got, &written, NULL) || written != got)) ok = 0;
+  }
+  // logging goes on where it stood
+  if (!SetFilePointerEx(m_File, at, NULL, FILE_BEGIN)) ok = 0;
+  if (!CloseHandle(target)) ok = 0;
+  if (!ok) DeleteFileA(targetPath);
+  return ok;
 }

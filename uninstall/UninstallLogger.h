@@ -33,6 +33,12 @@ class CUninstallLogger {
   // Path of the open log; empty when there is none.
   const char* GetLogPath() const { return m_LogPath; }
 
+  // The created folders the last replay kept only because excluded files
+  // lie in or below them, newest line first (at most kMaxKept).
+  enum { kMaxKept = 8 };
+  int GetKeptFolderCount() const { return m_KeptCount; }
+  const char* GetKeptFolder(int i) const { return m_Kept[i]; }
+
  private:
   int WriteLine(const char* tag, const char* const* parts, int partCount);
   void CloseCurrent();
@@ -41,6 +47,8 @@ class CUninstallLogger {
   HANDLE m_File;
   int m_IsTemporary;
   const CTranslations* m_Translations = nullptr;
+  char m_Kept[kMaxKept][MAX_PATH];
+  int m_KeptCount = 0;
 
   CUninstallLogger(const CUninstallLogger&);
   CUninstallLogger& operator=(const CUninstallLogger&);

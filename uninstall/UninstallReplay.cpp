@@ -1,9 +1,11 @@
 // Undoing an uninstall log: the lines from the newest to the oldest, so that
 // the contents of a folder go before the folder itself.
+#include <shlobj.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "common/Mbcs.h"
+#include "common/PathText.h"
 #include "common/SafeFormat.h"
 #include "engine/FileSystem.h"
 #include "engine/RegistryHelpers.h"
@@ -19,6 +21,13 @@ typedef HRESULT(STDAPICALLTYPE* UnregisterServerProc)();
 struct Exclusions {
   const char* const* paths;
   int count;
+};
+
+// Where the replay notes the created folders that excluded files keep.
+struct KeptFolders {
+  char (*paths)[MAX_PATH];
+  int* count;
+  int max;
 };
 
 // Whole paths, case-insensitive the way the ANSI code page sees them:
@@ -41,14 +50,7 @@ int IsExcluded(const Exclusions& ex, const char* path) {
 // folder + "\" (unless it ends in one) + name into out[MAX_PATH]; 0 when it
 // does not fit.
 int JoinPath(char* out, const char* folder, const char* name) {
-  const size_t f = strlen(folder);
-  const size_t sep = (f && (folder[f-1]=='\\' || folder[f-1]=='/')) ? 0 : 1;
-  const size_t n = strlen(name);
-  if (f + sep + n >= MAX_PATH) return 0;
-  memcpy(out, folder, f);
-  if (sep) out[f] = '\\';
-  memcpy(out + f + sep, name, n + 1);
-  return 1;
+  return PathJoin(out, MAX_PATH, folder, name);
 }
 
 int IsDotEntry(const char* name) {
@@ -56,19 +58,29 @@ int IsDotEntry(const char* name) {
 }
 
 // 1 when the folder holds an entry that is not excluded.
-int HasForeignContent(const char* folder, const Exclusions& ex) {
+// Whether folder holds anything but excluded files and folders that hold
+// only those: the uninstaller's own files in App keep App, and through it
+// Co of %PROGRAMFILES%Co\App, without making either the user's.
+int HasForeignContent(const char* folder, const Exclusions& ex, int depth = 0) {
   char pattern[MAX_PATH], path[MAX_PATH];
   if (!JoinPath(pattern, folder, "*")) return 1;
   WIN32_FIND_DATAA fd;
   HANDLE find = FindFirstFileA(pattern, &fd);
   if (find == INVALID_HANDLE_VALUE) return 0;
-  int foreign = 0;
+  int foreign = 0, excluded = 0;
   do {
     if (IsDotEntry(fd.cFileName)) continue;
     // a path beyond MAX_PATH cannot be one of the excluded files
-    if (!JoinPath(path, folder, fd.cFileName) || !IsExcluded(ex, path)) foreign = 1;
+    if (!JoinPath(path, folder, fd.cFileName)) foreign = 1;
+    else if (IsExcluded(ex, path)) excluded = 1;
+    else if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !ex.count || depth > 32 ||
+             HasForeignContent(path, ex, depth + 1) != 0)
+      foreign = 1;
+    else excluded = 1;
   } while (!foreign && FindNextFileA(find, &fd));
   FindClose(find);
+  // below the top, a folder without excluded files is somebody's
+  if (depth > 0 && !foreign && !excluded) return 1;
   return foreign;
 }
 
@@ -196,20 +208,77 @@ int AskAboutFolder(const CTranslations* table, const char* textKey, const char* 
   return answer;
 }
 
-void UndoDirectory(const char* folder, const Exclusions& ex, const CTranslations* table) {
+// A drive, a share, or a folder of Windows or of the user's profile: no
+// installation makes one, so a log line that names one is damaged or forged
+// and its folder is never removed with its content.
+int IsProtectedFolder(const char* folder) {
+  char path[MAX_PATH];
+  lstrcpynA(path, folder, MAX_PATH);
+  while (PathEndsWithSeparator(path)) path[strlen(path) - 1] = '\0';
+  const size_t n = strlen(path);
+  if (n <= 2) return 1;  // "", "C:" (and what was "C:\" or "\")
+  if ((path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/')) {
+    // \\server\share is a root: no separator after the share
+    const char* share = MbcsFindChar(path + 2, '\\');
+    if (!share || !MbcsFindChar(share + 1, '\\')) return 1;
+  }
+  static const int kFolders[] = {
+      CSIDL_WINDOWS,          CSIDL_SYSTEM,           CSIDL_SYSTEMX86,         CSIDL_PROGRAM_FILES,
+      CSIDL_PROGRAM_FILESX86, CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_PROFILE,
+      CSIDL_APPDATA,          CSIDL_LOCAL_APPDATA,    CSIDL_COMMON_APPDATA,    CSIDL_PERSONAL,
+      CSIDL_COMMON_DOCUMENTS, CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_PROGRAMS,
+      CSIDL_COMMON_PROGRAMS,  CSIDL_STARTMENU,        CSIDL_COMMON_STARTMENU,  CSIDL_STARTUP,
+      CSIDL_COMMON_STARTUP,   CSIDL_FONTS,            CSIDL_TEMPLATES,         CSIDL_COMMON_TEMPLATES,
+      CSIDL_MYPICTURES,       CSIDL_MYMUSIC,          CSIDL_MYVIDEO,           CSIDL_FAVORITES,
+      CSIDL_SENDTO,           CSIDL_RECENT,           CSIDL_ADMINTOOLS,        CSIDL_COMMON_ADMINTOOLS};
+  char known[MAX_PATH];
+  for (int csidl : kFolders) {
+    known[0] = '\0';
+    if (!SHGetSpecialFolderPathA(NULL, known, csidl, FALSE) || !known[0]) continue;
+    while (PathEndsWithSeparator(known)) known[strlen(known) - 1] = '\0';
+    if (SamePath(known, path)) return 1;
+    // the folder that holds every user's profile
+    if (csidl == CSIDL_PROFILE) {
+      char* last = const_cast<char*>(MbcsFindLastChar(known, '\\'));
+      if (last) *last = '\0';
+      if (SamePath(known, path)) return 1;
+    }
+  }
+  const DWORD t = GetTempPathA(MAX_PATH, known);
+  if (t && t < MAX_PATH) {
+    while (PathEndsWithSeparator(known)) known[strlen(known) - 1] = '\0';
+    if (SamePath(known, path)) return 1;
+  }
+  return 0;
+}
+
+void UndoDirectory(const char* folder, const Exclusions& ex, const CTranslations* table, const KeptFolders& kept) {
   if (!DirectoryExists(folder)) return;
+  if (IsProtectedFolder(folder)) {
+    char* caption = TextOf(table, "DELETING_INSTALLED_FILES_AND_FOLDERS");
+    char* message = SafeFormatAlloc("The uninstall log names the folder %s, which is a drive or a folder of "
+                                    "Windows. It was left as it is.",
+                                    folder);
+    if (message && caption) MessageBoxA(NULL, message, caption, MB_OK | MB_ICONWARNING);
+    free(message);
+    free(caption);
+    return;
+  }
   if (HasForeignContent(folder, ex) &&
       AskAboutFolder(table, "FOLDER_CONTAINS_NEW_FILES_OR_SUBFOLDERS", folder,
                      MB_YESNO | MB_ICONQUESTION) != IDYES)
     return;  // No, or no way to ask: the user's files stay
-  if (RemoveFolderTree(folder, ex) == kLocked)
+  const int removed = RemoveFolderTree(folder, ex);
+  if (removed == kLocked)
     AskAboutFolder(table, "FOLDER_CONTAINS_LOCKED_FILES_OR_SUBFOLDERS", folder, MB_ICONWARNING);
+  else if (removed == kKeptExcluded && *kept.count < kept.max)
+    lstrcpynA(kept.paths[(*kept.count)++], folder, MAX_PATH);
 }
 
 void UndoDllRegistration(const char* path) {
   // The search is limited to the system folder at start-up; the DLL's own
   // dependencies must still come from its folder.
-  HMODULE dll = LoadLibraryExA(path, NULL, LOAD_WITH_ALTERED_SEARCH_PATH);
+  HMODULE dll = LoadLibraryWithItsFolder(path);
   if (!dll) return;
   UnregisterServerProc unreg = ProcAddress<UnregisterServerProc>(dll, "DllUnregisterServer");
   if (unreg) unreg();
@@ -217,14 +286,14 @@ void UndoDllRegistration(const char* path) {
 }
 
 // 0 when the line is malformed and the replay must stop.
-int UndoLine(char* line, const Exclusions& ex, const CTranslations* table) {
+int UndoLine(char* line, const Exclusions& ex, const CTranslations* table, const KeptFolders& kept) {
   LogRecord record;
   switch (ParseLogRecord(line, &record)) {
     case LOGRECORD_FILE:
       DeleteFileA(record.Path);
       break;
     case LOGRECORD_DIRECTORY:
-      UndoDirectory(record.Path, ex, table);
+      UndoDirectory(record.Path, ex, table, kept);
       break;
     case LOGRECORD_INI_ENTRY:
       // deletes the key; a missing file or key is no failure of the replay
@@ -250,6 +319,7 @@ int UndoLine(char* line, const Exclusions& ex, const CTranslations* table) {
 }  // namespace
 
 int CUninstallLogger::Replay(const char* const* exclusions, int count) {
+  m_KeptCount = 0;
   if (!m_File) return 0;
   DWORD high = 0;
   const DWORD size = GetFileSize(m_File, &high);
@@ -271,11 +341,12 @@ int CUninstallLogger::Replay(const char* const* exclusions, int count) {
     return 0;  // not one complete line
   }
   const Exclusions ex = {exclusions, count};
+  const KeptFolders kept = {m_Kept, &m_KeptCount, kMaxKept};
   int result = 1;
   char* line;
   int hasZeroByte;
   while (lines.Next(&line, &hasZeroByte)) {
-    if (hasZeroByte || !UndoLine(line, ex, m_Translations)) {
+    if (hasZeroByte || !UndoLine(line, ex, m_Translations, kept)) {
       result = 0;
       break;
     }

@@ -42,7 +42,7 @@ const char kEverySection[] =
     "[RegisterDlls]\n"
     "%MAINDIR%app.exe\n"
     "[Execute]\n"
-    "%MAINDIR%app.exe /firstrun\n";
+    "\"%MAINDIR%app.exe\" /firstrun\n";
 
 struct Entry {
   std::string Name;

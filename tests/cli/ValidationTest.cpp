@@ -150,6 +150,32 @@ TEST(Validation, WarningsAloneDoNotStopTheBuild) {
   EXPECT_TRUE(Exists(dir.File("Setup.exe")));
 }
 
+// An unquoted program path that a placeholder starts may hold a blank on
+// the user's machine; quoted ones, literal ones and %% are left alone.
+TEST(Validation, AnUnquotedProgramPathFromAPlaceholderIsWarnedAbout) {
+  TempDir dir;
+  Project project(dir);
+  project.Write(
+      "QSP40\n[Global]\nApplicationName = A\n[Execute]\n"
+      "%MAINDIR%setup tool.exe /quiet\n"
+      "  %PROGRAMFILES%App\\run.exe\n"
+      "\"%MAINDIR%app.exe\" /firstrun\n"
+      "C:\\Tools\\run.exe %MAINDIR%\n"
+      "%%literal.exe\n");
+  RunResult r = project.Build(dir.File("Setup.exe"));
+  EXPECT_EQ(0, r.Code) << r.Err;
+  std::string p = project.Path();
+  EXPECT_NE(std::string::npos,
+            r.Err.find(p + ":5: warning: the program %MAINDIR%setup is not in quotes: where the folder has a blank, "
+                           "Windows tries another program first (C:\\Program.exe for C:\\Program Files\\...); "
+                           "write \"%MAINDIR%setup\" followed by its arguments"))
+      << r.Err;
+  EXPECT_NE(std::string::npos, r.Err.find(p + ":6: warning: the program %PROGRAMFILES%App\\run.exe is not in quotes"))
+      << r.Err;
+  EXPECT_NE(std::string::npos, r.Err.find("write \"%PROGRAMFILES%App\\run.exe\"\n")) << r.Err;
+  for (const char* quiet : {":7:", ":8:", ":9:"}) EXPECT_EQ(std::string::npos, r.Err.find(p + quiet)) << r.Err;
+}
+
 TEST(Validation, SourcesResolveAgainstTheScriptWithEitherSeparatorAndAreStoredOnce) {
   TempDir dir;
   Project project(dir);

@@ -39,7 +39,7 @@ std::vector<std::string> Leftovers(const std::string& folder) {
     } while (FindNextFileA(h, &f));
     FindClose(h);
   }
-  if (PathExists("C:\\DelUS.bat")) all.push_back("C:\\DelUS.bat");
+  for (const std::string& batch : TempFilesMatching("DUS*.bat")) all.push_back(batch);
   std::sort(all.begin(), all.end());
   return all;
 }

@@ -208,14 +208,20 @@ TEST_F(Wizard, EveryPageShowsItsTextsAndAFullInstallLeavesAWorkingUninstaller) {
   EXPECT_EQ(0, GetWindowLongA(GetDlgItem(w, 1009), GWL_STYLE) & ES_READONLY);
   const std::string defaultDir = Robot::ItemText(w, 1009);
   EXPECT_EQ(ProgramFilesDir() + "\\Example App", defaultDir);
-  for (const char* bad : {"", "K:\\No Such Drive\\App"}) {
-    Robot::SetItemText(w, 1009, bad);
+  // a folder of 243 characters leaves no room for "\\Translations.ini" in
+  // 259: every file would install and Finish would fail
+  const std::string deep = dir.File(std::string(120, 'd').c_str());
+  const std::string noRoom = deep + "\\" + std::string(243 - deep.size() - 1, 'r');
+  ASSERT_EQ(243u, noRoom.size());
+  for (const std::string& bad : {std::string(), std::string("K:\\No Such Drive\\App"), noRoom}) {
+    Robot::SetItemText(w, 1009, bad.c_str());
     ASSERT_TRUE(Robot::Press(w, 1001));
     EXPECT_EQ(En("PLEASE_ENTER_PATH_TO_INSTALL_DIR"),
               robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDOK, 10000)) << bad;
     Sleep(200);
     EXPECT_EQ(En("CHOOSE_DESITNATION_LOCATION"), Robot::Text(w)) << bad;
   }
+  EXPECT_FALSE(PathExists(deep));  // the probe left nothing
   // Browse opens the folder browser with its title; Cancel there changes nothing.
   Robot::SetItemText(w, 1009, target.c_str());
   ASSERT_TRUE(Robot::Press(w, 1005));
@@ -510,7 +516,7 @@ bool CloseAndWaitForSelfRemoval(Robot& un, HWND dialog, const std::string& targe
   DWORD code = 1;
   if (!un.WaitForExit(20000, &code)) return false;
   EXPECT_EQ(0u, code);
-  return un.WaitUntil([&] { return !PathExists(target + "\\Uninstall.exe") && !PathExists("C:\\DelUS.bat"); },
+  return un.WaitUntil([&] { return !PathExists(target + "\\Uninstall.exe") && TempFilesMatching("DUS*.bat").empty(); },
                       20000, "the self-removal");
 }
 
@@ -521,12 +527,15 @@ std::string ProgramsFolder() {
 }
 
 const char kComDll[] = QS_BUILD_DIR "\\tests\\win32\\qs-comdll.dll";
+// refuses both calls on a thread without COM
+const char kComNeedDll[] = QS_BUILD_DIR "\\tests\\win32\\qs-comneed.dll";
 
 // Everything a script can install, the uninstaller takes away again: files,
 // folders, a start-menu group, INI keys (and INI files it created), registry
 // keys, COM registrations, and the uninstaller's own files and folder.
 TEST_F(Wizard, TheUninstallerRemovesTheWholeInstallationAndItself) {
   RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QuillsetTest-ComDll");
+  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QuillsetTest-ComNeed");
   const std::string group = ProgramsFolder() + "\\QuillsetTest-Uninstall";
   ASSERT_FALSE(PathExists(group));
   WriteWholeFile(dir.File("shared.ini"), "[Kept]\r\nA=1\r\n");
@@ -537,10 +546,11 @@ TEST_F(Wizard, TheUninstallerRemovesTheWholeInstallationAndItself) {
                 dir.Path() + "\\shared.ini,Added,Key,1\r\n" + dir.Path() + "\\made by setup.ini,Settings,Key,1\r\n");
   script.insert(script.find("[INIFiles]\r\n"),
                 "%PROGRAMS%QuillsetTest-Uninstall\\%APPNAME%.lnk,%MAINDIR%readme.txt,,%MAINDIR%,Read me,,0\r\n");
-  std::string setup = Build(script + "[RegisterDlls]\r\n" + kComDll + "\r\n",
+  std::string setup = Build(script + "[RegisterDlls]\r\n" + kComDll + "\r\n" + kComNeedDll + "\r\n",
                             {{"readme.txt", "Read me first.\r\n"}, {"app.dat", RandomBytes(5000, 3)}});
   ASSERT_TRUE(InstallForUninstall(this, robot, setup, target));
   ASSERT_TRUE(KeyExists("Software\\QuillsetTest-ComDll"));
+  ASSERT_TRUE(KeyExists("Software\\QuillsetTest-ComNeed"));
   ASSERT_TRUE(PathExists(group + "\\Example App.lnk"));
   ASSERT_EQ("1", IniValue(dir.File("shared.ini"), "Added", "Key"));
   ASSERT_TRUE(PathExists(dir.File("made by setup.ini")));
@@ -575,6 +585,25 @@ TEST_F(Wizard, TheUninstallerRemovesTheWholeInstallationAndItself) {
   EXPECT_EQ("1", IniValue(dir.File("shared.ini"), "Kept", "A"));
   EXPECT_FALSE(KeyExists("Software\\QuillsetTest-Wizard"));
   EXPECT_FALSE(KeyExists("Software\\QuillsetTest-ComDll"));  // DllUnregisterServer ran
+  EXPECT_FALSE(KeyExists("Software\\QuillsetTest-ComNeed")) << "the uninstall thread has no COM";
+}
+
+// Two new folder levels (Co\App): the uninstaller's own files keep App, and
+// through it Co, without a question; once it has gone, so have both.
+TEST_F(Wizard, FoldersTheInstallationCreatedAboveItsOwnGoWithTheUninstaller) {
+  const std::string co = dir.File("Co");
+  const std::string nested = co + "\\App";
+  std::string setup = Build(FullScript(), {{"readme.txt", "Read me first.\r\n"}, {"app.dat", RandomBytes(5000, 4)}});
+  ASSERT_TRUE(InstallForUninstall(this, robot, setup, nested));
+  ASSERT_TRUE(PathExists(nested + "\\Uninstall.exe"));
+  Robot un;
+  EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"), StartUninstaller(un, nested, dir.Path(), IDYES));
+  HWND dialog = WaitForUninstallResult(un);
+  ASSERT_TRUE(dialog);
+  EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(dialog, 1013)) << "a question came first?";
+  ASSERT_TRUE(CloseAndWaitForSelfRemoval(un, dialog, nested));
+  EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(co); }, 20000, "the created folders' removal"));
+  EXPECT_FALSE(KeyExists("Software\\QuillsetTest-Wizard"));
 }
 
 // One question about a folder the user added to; No keeps the folder with
@@ -682,7 +711,7 @@ TEST_F(Wizard, AnUninstallerWhoseLogIsMissingOrDamagedSaysSoAndKeepsEverything) 
     Snapshot(target, &after);
     EXPECT_EQ(before, after);
     EXPECT_TRUE(PathExists(target + "\\Uninstall.exe"));
-    EXPECT_FALSE(PathExists("C:\\DelUS.bat"));
+    EXPECT_TRUE(TempFilesMatching("DUS*.bat").empty());
     EXPECT_TRUE(KeyExists("Software\\QuillsetTest-Wizard"));
     RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QuillsetTest-Wizard");
     for (auto it = after.rbegin(); it != after.rend(); ++it) {  // for the next case

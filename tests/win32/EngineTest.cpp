@@ -214,6 +214,26 @@ TEST_F(Engine, FilesReplaceWhatIsThereAndLogNewFoldersOutermostFirst) {
   for (size_t i = 1; i < run.Percents.size(); ++i) EXPECT_LE(run.Percents[i - 1], run.Percents[i]);
 }
 
+// "/" separates folders in a destination as "\\" does: for the extraction
+// and for the folders made for it alike, whichever file comes first.
+TEST_F(Engine, ASlashInADestinationSeparatesFoldersForEveryFile) {
+  Use("QSP40\r\n[Files]\r\nC:\\build\\a.txt, %MAINDIR%sub/a.txt\r\n"
+      "C:\\build\\b.txt, %MAINDIR%sub/b.txt\r\nC:\\build\\c.txt, %MAINDIR%sub/deeper\\c.txt\r\n",
+      {{"a.txt", "A"}, {"b.txt", "B"}, {"c.txt", "C"}});
+  WorkerRun run = RunWorker();
+  EXPECT_EQ(0, run.Done);
+  EXPECT_EQ(std::vector<std::string>{}, run.Boxes);
+  EXPECT_EQ("A", ReadWholeFile(app + "\\sub\\a.txt"));
+  EXPECT_EQ("B", ReadWholeFile(app + "\\sub\\b.txt"));
+  EXPECT_EQ("C", ReadWholeFile(app + "\\sub\\deeper\\c.txt"));
+  std::vector<std::string> folders;
+  for (const std::string& line : Log())
+    if (line.rfind("DirectoryCreated=", 0) == 0) folders.push_back(line);
+  EXPECT_EQ((std::vector<std::string>{"DirectoryCreated=" + app, "DirectoryCreated=" + app + "\\sub",
+                                      "DirectoryCreated=" + app + "\\sub\\deeper"}),
+            folders);
+}
+
 TEST_F(Engine, AFilesLineThatCannotBeDoneEndsTheRunWithItsMessage) {
   struct Case {
     const char* line;

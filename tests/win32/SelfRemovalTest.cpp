@@ -69,6 +69,32 @@ DWORD WINAPI CloseLater(LPVOID handle) {
   return 0;
 }
 
+// The program's folder and the created ones above it share the rmdir line,
+// deepest first: each goes once it is empty, a folder with other files stays.
+TEST(SelfRemovalBatch, RemovesTheCreatedFoldersAboveTheProgramOnceEmpty) {
+  TempFolder dir;
+  const std::string co = dir.File("Co"), app = co + "\\App", kept = dir.File("Kept"), keptApp = kept + "\\App";
+  for (const std::string& f : {co, app, kept, keptApp}) ASSERT_TRUE(CreateDirectoryA(f.c_str(), NULL));
+  WriteWholeFile(app + "\\Uninstall.exe", "program");
+  WriteWholeFile(keptApp + "\\Uninstall.exe", "program");
+  WriteWholeFile(kept + "\\mine.txt", "the user's");
+  const std::string folder = dir.Path() + "\\";
+  char batch[MAX_PATH];
+  const char* folders[] = {app.c_str(), co.c_str()};
+  ASSERT_EQ(1, WriteSelfRemovalBatch(folder.c_str(), 0x30, (app + "\\Uninstall.exe").c_str(), folders, 2, batch));
+  EXPECT_NE(std::string::npos, ReadWholeFile(batch).find("\r\nrmdir \"" + app + "\" \"" + co + "\"\r\n"));
+  ASSERT_TRUE(RunBatch(batch)) << "the batch file did not end";
+  EXPECT_FALSE(PathExists(co));
+  EXPECT_FALSE(PathExists(batch));
+
+  const char* keptFolders[] = {keptApp.c_str(), kept.c_str()};
+  ASSERT_EQ(1, WriteSelfRemovalBatch(folder.c_str(), 0x30, (keptApp + "\\Uninstall.exe").c_str(), keptFolders, 2,
+                                     batch));
+  ASSERT_TRUE(RunBatch(batch)) << "the batch file did not end";
+  EXPECT_FALSE(PathExists(keptApp));
+  EXPECT_EQ("the user's", ReadWholeFile(kept + "\\mine.txt"));
+}
+
 TEST(SelfRemovalBatch, DeletesTheProgramItsFolderAndItselfEvenWithPercentSignsInThePaths) {
   TempFolder dir;
   // unescaped, "%x%" would expand to nothing and name the decoy instead
@@ -112,6 +138,69 @@ TEST(SelfRemovalBatch, LeavesAFolderThatStillHoldsOtherFiles) {
   ASSERT_TRUE(RunBatch(batch)) << "the batch file did not end";
   EXPECT_FALSE(PathExists(folder + "\\Uninstall.exe"));
   EXPECT_EQ("mine", ReadWholeFile(folder + "\\my notes.txt"));
+  EXPECT_FALSE(PathExists(batch));
+}
+
+// A batch file that someone else made may still be theirs to write: it is
+// never opened, whatever name it has.
+TEST(SelfRemovalBatch, IsANewFileOfItsOwnAndNeverOneThatWasPlanted) {
+  TempFolder dir;
+  const std::string folder = dir.Path() + "\\";
+  for (const char* planted : {"DUS0010.bat", "DUS0011.bat", "DUS0012.bat"})
+    WriteWholeFile(dir.File(planted), "echo planted > planted.txt\r\n");
+  char path[MAX_PATH];
+  HANDLE h = CreateUniqueBatchFile(folder.c_str(), 0x10, path);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  CloseHandle(h);
+  EXPECT_EQ(dir.File("DUS0013.bat"), path);
+  for (const char* planted : {"DUS0010.bat", "DUS0011.bat", "DUS0012.bat"})
+    EXPECT_EQ("echo planted > planted.txt\r\n", ReadWholeFile(dir.File(planted))) << planted;
+  // the numbers wrap around instead of running out at FFFF
+  h = CreateUniqueBatchFile(folder.c_str(), 0xFFFF, path);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  CloseHandle(h);
+  EXPECT_EQ(dir.File("DUSFFFF.bat"), path);
+  h = CreateUniqueBatchFile(folder.c_str(), 0xFFFF, path);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  CloseHandle(h);
+  EXPECT_EQ(dir.File("DUS0000.bat"), path);
+
+  // written for a program: a new file each time, with the five lines
+  WriteWholeFile(dir.File("U.exe"), "program");
+  char first[MAX_PATH], second[MAX_PATH];
+  ASSERT_EQ(1, WriteSelfRemovalBatch(folder.c_str(), 0x10, dir.File("U.exe").c_str(), NULL, first));
+  ASSERT_EQ(1, WriteSelfRemovalBatch(folder.c_str(), 0x10, dir.File("U.exe").c_str(), NULL, second));
+  EXPECT_STRNE(first, second);
+  EXPECT_EQ(":Repeat\r\ndel \"" + dir.File("U.exe") + "\"\r\nif exist \"" + dir.File("U.exe") +
+                "\" goto Repeat\r\ndel \"" + first + "\"\r\n",
+            ReadWholeFile(first));
+}
+
+// cmd reads the batch file in the OEM code page, not in the ANSI one the
+// program holds its paths in.
+TEST(SelfRemovalBatch, RemovesAProgramAndFolderWhoseNamesAreNotAscii) {
+  if (GetACP() != 1252) GTEST_SKIP() << "the names below are in code page 1252, not " << GetACP();
+  TempFolder dir;
+  const std::string folder = dir.File("Caf\xE9 \xC6gir");  // "Café Ægir"
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL));
+  const std::string exe = folder + "\\Uninstall.exe";
+  WriteWholeFile(exe, "program");
+  char batch[MAX_PATH];
+  ASSERT_EQ(1, WriteSelfRemovalBatch((dir.Path() + "\\").c_str(), 0x20, exe.c_str(), folder.c_str(), batch));
+  ASSERT_TRUE(RunBatch(batch)) << "the batch file did not end";
+  EXPECT_FALSE(PathExists(exe));
+  EXPECT_FALSE(PathExists(folder));
+  EXPECT_FALSE(PathExists(batch));
+
+  // a name the OEM code page lacks ("€") goes by its short name
+  const std::string euro = dir.File("Price 100\x80");
+  ASSERT_TRUE(CreateDirectoryA(euro.c_str(), NULL));
+  WriteWholeFile(euro + "\\Uninstall.exe", "program");
+  ASSERT_EQ(1, WriteSelfRemovalBatch((dir.Path() + "\\").c_str(), 0x20, (euro + "\\Uninstall.exe").c_str(),
+                                     euro.c_str(), batch));
+  EXPECT_EQ(std::string::npos, ReadWholeFile(batch).find('\x80'));
+  ASSERT_TRUE(RunBatch(batch)) << "the batch file did not end";
+  EXPECT_FALSE(PathExists(euro));
   EXPECT_FALSE(PathExists(batch));
 }
 

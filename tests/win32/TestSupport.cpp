@@ -93,3 +93,8 @@ std::string ProgramFilesDir() {
   }
   return value;
 }
+
+bool InCodePage932Lane() {
+  char value[8];
+  return GetEnvironmentVariableA("QS_CP932_LANE", value, sizeof value) > 0;
+}

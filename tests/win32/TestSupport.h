@@ -26,3 +26,17 @@ std::vector<std::string> TempFilesMatching(const char* pattern);
 std::string RandomBytes(size_t n, unsigned seed);
 // The program-files folder as the registry of this prefix names it.
 std::string ProgramFilesDir();
+
+// True in the lane that runs Wine with the ANSI code page 932: there a
+// double-byte test that cannot get that code page fails instead of skipping.
+bool InCodePage932Lane();
+
+// Skips a double-byte test outside that lane, fails it inside, when the
+// condition does not hold.
+#define REQUIRE_CODE_PAGE_932(condition, why)                          \
+  do {                                                                 \
+    if (!(condition)) {                                                \
+      if (InCodePage932Lane()) FAIL() << why;                          \
+      GTEST_SKIP() << why;                                             \
+    }                                                                  \
+  } while (0)

@@ -43,6 +43,12 @@ TEST(UninstallLogger, WritesOneLfTerminatedLinePerChange) {
   EXPECT_EQ(INVALID_HANDLE_VALUE, writer);
   EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
   if (writer != INVALID_HANDLE_VALUE) CloseHandle(writer);
+  // and a reader that shares only reading, as Windows' CopyFile opens its
+  // source, is refused: copying by file name cannot work while logging
+  HANDLE copier = CreateFileA(log.GetLogPath(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  EXPECT_EQ(INVALID_HANDLE_VALUE, copier);
+  EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
+  if (copier != INVALID_HANDLE_VALUE) CloseHandle(copier);
 
   std::string copy = dir.File("Uninstall.log");
   WriteWholeFile(copy, "old content that must be replaced");
@@ -52,6 +58,24 @@ TEST(UninstallLogger, WritesOneLfTerminatedLinePerChange) {
   // the log stays open and usable after the copy
   EXPECT_EQ(1, log.LogFileCreated("C:\\App\\late.txt"));
   EXPECT_EQ(std::string(want) + "FileCreated=C:\\App\\late.txt\n", ReadWholeFile(log.GetLogPath()));
+
+  // a log larger than one copy buffer arrives whole; a target that cannot
+  // be written fails and leaves nothing
+  std::string all = ReadWholeFile(log.GetLogPath());
+  for (int i = 0; i < 2000; ++i) {
+    std::string path = "C:\\App\\file" + std::to_string(i) + ".txt";
+    ASSERT_EQ(1, log.LogFileCreated(path.c_str()));
+    all += "FileCreated=" + path + "\n";
+  }
+  ASSERT_EQ(1, log.CopyLogTo(copy.c_str()));
+  EXPECT_EQ(all, ReadWholeFile(copy));
+  EXPECT_EQ(0, log.CopyLogTo(dir.File("no such folder\\Uninstall.log").c_str()));
+  HANDLE held = CreateFileA(copy.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  EXPECT_EQ(0, log.CopyLogTo(copy.c_str()));
+  CloseHandle(held);
+  EXPECT_EQ(1, log.LogFileCreated("C:\\App\\after.txt"));
+  EXPECT_EQ(all + "FileCreated=C:\\App\\after.txt\n", ReadWholeFile(log.GetLogPath()));
 }
 
 TEST(UninstallLogger, WritesNothingWithoutAnOpenLog) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shlobj.h>
 
 #include <atomic>
 #include <string>
@@ -442,17 +443,69 @@ TEST(UninstallReplay, ExclusionsFoldCaseBeyondAscii) {
   EXPECT_TRUE(PathExists(file));
 }
 
+// %PROGRAMFILES%Co\App: Co's only content is App, which only the
+// uninstaller's own files keep. Neither is the user's: no question.
+TEST(UninstallReplay, AFolderHeldOnlyByExcludedFilesBelowItIsNotAskedAbout) {
+  TempFolder dir;
+  const std::string co = dir.File("Co"), app = co + "\\App";
+  CUninstallLogger log;
+  ASSERT_EQ(1, log.CreateTempLog());
+  log.LogDirectoryCreated(MakeFolder(co).c_str());
+  log.LogDirectoryCreated(MakeFolder(app).c_str());
+  log.LogFileCreated(MakeFile(app + "\\app.exe").c_str());
+  const std::vector<std::string> excluded = {MakeFile(app + "\\Uninstall.exe"), MakeFile(app + "\\Uninstall.log"),
+                                             MakeFile(app + "\\Translations.ini")};
+  ReplayRun run = RunReplay(log, excluded);
+  EXPECT_EQ(1, run.Result);
+  EXPECT_TRUE(run.Boxes.empty()) << run.Boxes.size() << " boxes, the first: "
+                                 << (run.Boxes.empty() ? "" : run.Boxes[0].Text);
+  EXPECT_FALSE(PathExists(app + "\\app.exe"));
+  for (const std::string& f : excluded) EXPECT_TRUE(PathExists(f)) << f;
+
+  // an empty folder, or a file, beside App is somebody's: asked once, No keeps all
+  MakeFolder(co + "\\Empty");
+  ReplayRun second = RunReplay(log, excluded, {IDNO});
+  ASSERT_EQ(1u, second.Boxes.size());
+  EXPECT_NE(std::string::npos, second.Boxes[0].Text.find(co)) << second.Boxes[0].Text;
+  EXPECT_TRUE(PathExists(co + "\\Empty"));
+}
+
+// A damaged or forged line never takes a drive or a folder of Windows with
+// it: no question whose Yes would, only a warning. A question would be
+// answered No, so nothing is lost even where the guard fails.
+TEST(UninstallReplay, DrivesAndSystemFoldersAreNeverRemoved) {
+  char windows[MAX_PATH], profile[MAX_PATH], programs[MAX_PATH];
+  ASSERT_NE(0u, GetWindowsDirectoryA(windows, MAX_PATH));
+  ASSERT_TRUE(SHGetSpecialFolderPathA(NULL, profile, CSIDL_PROFILE, FALSE));
+  ASSERT_TRUE(SHGetSpecialFolderPathA(NULL, programs, CSIDL_PROGRAM_FILES, FALSE));
+  const std::string drive = std::string(windows).substr(0, 3);  // "C:\"
+  const std::vector<std::string> named = {drive, drive.substr(0, 2), std::string(windows) + "\\",
+                                          profile, programs};
+  CUninstallLogger log;
+  ASSERT_EQ(1, log.CreateTempLog());
+  for (const std::string& folder : named) log.LogDirectoryCreated(folder.c_str());
+  ReplayRun run = RunReplay(log);  // OK where there is one, else No
+  EXPECT_EQ(1, run.Result);
+  ASSERT_EQ(named.size(), run.Boxes.size());
+  for (size_t i = 0; i < named.size(); ++i) {
+    const RobotMessageBox& box = run.Boxes[i];
+    EXPECT_NE(std::string::npos, box.Text.find("which is a drive or a folder of Windows")) << box.Text;
+    EXPECT_EQ((std::vector<std::string>{"OK"}), box.Buttons) << box.Text;
+  }
+  EXPECT_TRUE(PathExists(std::string(windows) + "\\system32"));
+}
+
 // Runs as its own test process with the ANSI code page 932 (Shift-JIS).
 TEST(ReplayCodePage932, TrailBytesAreNeitherSeparatorsNorLetters) {
-  if (GetACP() != 932) GTEST_SKIP() << "needs the ANSI code page 932, not " << GetACP();
+  REQUIRE_CODE_PAGE_932(GetACP() == 932, "needs the ANSI code page 932, not " << GetACP());
   TempFolder dir;
   CUninstallLogger log;
   ASSERT_EQ(1, log.CreateTempLog());
   // a folder ending in a trail byte 0x5C ("\"): the entries are found under it
   const std::string so = dir.File("\x83\x5C");
   // Wine needs the host's ja_JP.UTF-8 locale to store such names
-  if (!CreateDirectoryA(so.c_str(), NULL))
-    GTEST_SKIP() << "no double-byte file names here: the host lacks the ja_JP.UTF-8 locale";
+  REQUIRE_CODE_PAGE_932(CreateDirectoryA(so.c_str(), NULL),
+                        "no double-byte file names here: the host lacks the ja_JP.UTF-8 locale");
   log.LogDirectoryCreated(so.c_str());
   MakeFile(so + "\\user.txt");
   // full-width A and a fold into each other; katakana 0x83 0x41 and 0x83 0x61
