@@ -297,6 +297,12 @@ static int RunWithCom(const char* commandLine, int showCommand) {
       return 0;
     case FILEKIND_INSTALLER:
       return RunInstaller(tempDir, commandLine, showCommand);
+    case FILEKIND_DAMAGED:
+      // A broken download: waiting for "disk 2" would never end. Nonzero,
+      // so that a deployment script does not take it for an installation.
+      ShowError("The installation file is damaged or incomplete. Please obtain it again.",
+                MB_OK | MB_ICONERROR);
+      return 1;
     case FILEKIND_NONE: {
       const char* base = FindCommandLineOption(commandLine, "-joinsplitparts");
       return base ? RunSplitJoin(tempDir, base) : RunFirstPart(tempDir);

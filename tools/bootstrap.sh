@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   wine wine32 wine64 xvfb xauth x11-apps imagemagick
   python3 locales
+  osslsigncode openssl
 )
 
 # The double-byte tests run Wine with this locale: the ANSI code page 932.

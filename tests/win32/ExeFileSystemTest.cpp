@@ -4,6 +4,8 @@
 
 #include <random>
 
+#include "../FakeSignature.h"
+#include "TestPaths.h"
 #include "TestSupport.h"
 #include "efs/EFSBuilder.h"
 #include "efs/ExeFileSystem.h"
@@ -296,6 +298,41 @@ TEST(ExeFileSystem, TruncatedOrFlippedSetupFilesFailCleanly) {
   }
   EXPECT_EQ(0, wrong) << "an extraction succeeded with bytes other than the original";
   EXPECT_GT(opened, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Signing appends a certificate table behind the container; the reader
+// finds the container, and the same program size, under it.
+TEST(ExeFileSystem, ASignedSetupFileOpensUnderItsCertificateTable) {
+  TempFolder dir;
+  std::vector<std::pair<std::string, std::string>> files = {
+      {"a.txt", Compressible(70000)}, {"b.bin", RandomBytes(5001, 5)}, {"c.txt", Compressible(301)}};
+  CEFSBuilder b;
+  b.SetStubFile(QS_STUB_PATH);
+  CreateDirectoryA(dir.File("src").c_str(), NULL);
+  for (auto& f : files) {
+    std::string src = dir.File(("src\\" + f.first).c_str());
+    WriteWholeFile(src, f.second);
+    b.AddFile(src.c_str(), f.first != "b.bin");
+  }
+  const std::string setup = dir.File("setup.exe");
+  b.Build(setup.c_str(), nullptr, InstallerSignature);
+  std::string bytes = ReadWholeFile(setup);
+  ASSERT_TRUE(AppendFakeCertificate(bytes, 4096));
+  WriteWholeFile(setup, bytes);
+
+  CExeFileSystem efs;
+  ASSERT_NO_THROW(efs.Open(setup.c_str()));
+  EXPECT_EQ(ReadWholeFile(QS_STUB_PATH).size(), efs.GetStubSize());
+  ASSERT_EQ(3u, efs.GetCount());
+  for (auto& f : files) {
+    const std::string out = dir.File(("out\\" + f.first).c_str());
+    EXPECT_EQ(1, efs.ExtractFile(f.first.c_str(), out.c_str(), 1, NULL, 500)) << f.first;
+    EXPECT_TRUE(ReadWholeFile(out) == f.second) << f.first;
+  }
 }
 
 }  // namespace
