@@ -99,7 +99,8 @@ void CExeFileSystem::Open(const char* path) {
     s.directory = (unsigned char*)malloc(dirSize);
     if (!s.directory) throw EFS_ERR_NO_MEMORY;
     if (!reader.ReadAt(size - dirSize, s.directory, dirSize)) throw EFS_ERR_IO;
-    s.parsed = (EfsEntry*)malloc(sizeof(EfsEntry) * (count ? count : 1));
+    // calloc checks the product, which could wrap in 32 bits
+    s.parsed = (EfsEntry*)calloc(count ? count : 1, sizeof(EfsEntry));
     m_Entries = (EFSENTRY*)calloc(count ? count : 1, sizeof(EFSENTRY));
     if (!s.parsed || !m_Entries) throw EFS_ERR_NO_MEMORY;
     if (EfsParseDirectory(s.directory, dirSize, count, size, s.parsed) != EFS_PARSE_OK)
@@ -173,7 +174,9 @@ HANDLE CExeFileSystem::OpenEntryData(const char* name, DWORD* storedSize) {
   HANDLE h = CreateFileA(m_Path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, NULL);
   if (h == INVALID_HANDLE_VALUE) throw EFS_ERR_OPEN;
-  if (SetFilePointer(h, (LONG)e.DataOffset, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+  // with a high word the low one counts unsigned: entries up to 4 GiB
+  LONG high = 0;
+  if (SetFilePointer(h, (LONG)e.DataOffset, &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
       GetLastError() != NO_ERROR) {
     CloseHandle(h);
     throw EFS_ERR_IO;
