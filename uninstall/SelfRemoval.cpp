@@ -190,5 +190,9 @@ void RemoveSelf(const char* const* alsoRemove, int alsoCount) {
 }
 
 void RemoveTemporarySelf() {
+  // once per process: several exits of a temporary copy may ask
+  static int started;
+  if (started) return;
+  started = 1;
   RemoveSelfAndFolder(false, NULL, 0);
 }
