@@ -114,6 +114,5 @@ int CreateUninstaller(HWND dialog) {
     if (w.LogPath[0]) DeleteFileA(w.LogPath);
     return 0;
   }
-  PostQuitMessage(0);
   return 1;
 }
