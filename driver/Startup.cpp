@@ -218,11 +218,11 @@ static void DropPendingQuit() {
   }
 }
 
-// Undoes the run. Its questions need the translation table, so it runs
-// before the temporary files go.
+// Undoes the run: the replaced files back, then the log replayed. It needs
+// the translation table, so it runs before the temporary files go.
 static void RollBack() {
   DropPendingQuit();
-  SetupState::UninstallLog.Replay(NULL, 0);
+  SetupState::UninstallLog.Rollback();
 }
 
 static int RunInstaller(const char* tempDir, const char* commandLine, int showCommand) {
@@ -258,6 +258,7 @@ static int RunInstaller(const char* tempDir, const char* commandLine, int showCo
     JoinInstallWorker();
     switch (TakeWizardEnding()) {
       case WIZARD_FINISHED:
+        SetupState::UninstallLog.DiscardKeptOriginals();
         break;
       case WIZARD_ROLLBACK:
         RollBack();

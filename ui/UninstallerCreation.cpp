@@ -42,8 +42,11 @@ void WriteUninstallExe(HWND dialog, Work& w) {
   const DWORD stubSize = SetupState::Efs.GetStubSize();
   w.ExePath = ExpandPlaceholders("%MAINDIR%Uninstall.exe");
   if (!w.ExePath) FailExe(dialog);
-  w.Target = CreateFileA(w.ExePath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-  if (w.Target == INVALID_HANDLE_VALUE) {
+  // An uninstaller of an earlier installation goes aside: a rollback of this
+  // one puts it back. Only what this step wrote is its to delete.
+  if (!SetupState::UninstallLog.KeepOriginal(w.ExePath) ||
+      (w.Target = CreateFileA(w.ExePath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL)) ==
+          INVALID_HANDLE_VALUE) {
     // not ours to delete: it could not be created
     free(w.ExePath);
     w.ExePath = NULL;
@@ -70,6 +73,12 @@ void ExtractTable(Work& w) {
     SetupState::Translations.ShowMessage(NULL, "UNSPECIFIED_ERROR_OCCURED", "ERROR", MB_OK);
     throw Failed();
   }
+  if (!SetupState::UninstallLog.KeepOriginal(w.TablePath)) {
+    free(w.TablePath);
+    w.TablePath = NULL;
+    MessageBoxA(NULL, "Failed to copy Translations.ini to the installation directory.", "Error", MB_OK);
+    throw Failed();
+  }
   try {
     SetLastError(0);
     if (SetupState::Efs.ExtractFile("Translations.ini", w.TablePath, 1, NULL, 500) != 1) {
@@ -94,6 +103,10 @@ void CopyLog(HWND dialog, Work& w) {
   const size_t n = strlen(w.LogPath);
   if (n && w.LogPath[n - 1] != '\\' && w.LogPath[n - 1] != '/') strcat(w.LogPath, "\\");
   strcat(w.LogPath, "Uninstall.log");
+  if (!SetupState::UninstallLog.KeepOriginal(w.LogPath)) {
+    w.LogPath[0] = '\0';
+    FailExe(dialog);
+  }
   if (!SetupState::UninstallLog.CopyLogTo(w.LogPath)) FailExe(dialog);
 }
 

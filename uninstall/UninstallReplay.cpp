@@ -217,10 +217,13 @@ void UndoDllRegistration(const char* path) {
 }
 
 // 0 when the line is malformed and the replay must stop.
-int UndoLine(char* line, const Exclusions& ex, const CTranslations* table) {
+int UndoLine(char* line, const Exclusions& ex, const CTranslations* table,
+             const CRollbackJournal* restored) {
   LogRecord record;
   switch (ParseLogRecord(line, &record)) {
     case LOGRECORD_FILE:
+      // the user's own file is back in its place
+      if (restored && restored->WasRestored(record.Path)) break;
       DeleteFileA(record.Path);
       break;
     case LOGRECORD_DIRECTORY:
@@ -250,6 +253,16 @@ int UndoLine(char* line, const Exclusions& ex, const CTranslations* table) {
 }  // namespace
 
 int CUninstallLogger::Replay(const char* const* exclusions, int count) {
+  return ReplayKeeping(exclusions, count, NULL);
+}
+
+int CUninstallLogger::Rollback() {
+  m_Journal.RestoreOriginals();
+  return ReplayKeeping(NULL, 0, &m_Journal);
+}
+
+int CUninstallLogger::ReplayKeeping(const char* const* exclusions, int count,
+                                    const CRollbackJournal* restored) {
   if (!m_File) return 0;
   DWORD high = 0;
   const DWORD size = GetFileSize(m_File, &high);
@@ -275,7 +288,7 @@ int CUninstallLogger::Replay(const char* const* exclusions, int count) {
   char* line;
   int hasZeroByte;
   while (lines.Next(&line, &hasZeroByte)) {
-    if (hasZeroByte || !UndoLine(line, ex, m_Translations)) {
+    if (hasZeroByte || !UndoLine(line, ex, m_Translations, restored)) {
       result = 0;
       break;
     }

@@ -16,6 +16,7 @@
 #include "TestPaths.h"
 #include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"
+#include "efs/ExeFileSystem.h"
 
 namespace {
 
@@ -65,7 +66,7 @@ std::vector<std::string> Paths(const std::map<std::string, std::string>& state) 
 
 std::vector<std::string> LeftoverTempFiles() {
   std::vector<std::string> all;
-  for (const char* p : {"QSP*.tmp", "TRA*.tmp", "UNI*.tmp"}) {
+  for (const char* p : {"QSP*.tmp", "TRA*.tmp", "UNI*.tmp", "RBJ*.tmp"}) {
     std::vector<std::string> some = TempFilesMatching(p);
     all.insert(all.end(), some.begin(), some.end());
   }
@@ -118,6 +119,15 @@ class Rollback : public ::testing::Test {
     const std::string setup = dir.File((name + ".exe").c_str());
     b.Build(setup.c_str(), nullptr, InstallerSignature);
     return setup;
+  }
+
+  // Flips one stored byte of an entry: its CRC check fails.
+  void Corrupt(const std::string& setup, const char* entry) {
+    CExeFileSystem efs;
+    efs.Open(setup.c_str());
+    std::string bytes = ReadWholeFile(setup);
+    bytes[efs.FindEntry(entry)->DataOffset + 3] ^= 0x5A;
+    WriteWholeFile(setup, bytes);
   }
 
   std::string Script(const std::string& rest) {
@@ -208,6 +218,115 @@ class Rollback : public ::testing::Test {
 };
 
 const char kKey[] = "Software\\QuillsetTest-Rollback";
+
+// Over an installation, every way a second run can end early puts the files
+// it replaced back as they were and leaves nothing of itself.
+TEST_F(Rollback, ReplacedFilesComeBackByteForByteWithTheirTimes) {
+  const std::string first = Build(
+      "first",
+      Script("[Files]\r\na.txt, %MAINDIR%a.txt\r\nb.bin, %MAINDIR%data\\b.bin\r\n"
+             "c.dat, %MAINDIR%data\\c.dat\r\nkeep.txt, %MAINDIR%keep.txt\r\n"),
+      {{"a.txt", "first a"}, {"b.bin", RandomBytes(70000, 1)}, {"c.dat", "first c"}, {"keep.txt", "kept"}},
+      0x01c00000);
+  HWND w = StartInstalling(first);
+  ASSERT_TRUE(w);
+  Finish(w);
+  // the user's own edit of an installed file must come back too
+  WriteWholeFile(target + "\\a.txt", "a, as the user edited it");
+  SetWriteTime(target + "\\a.txt", 0x01c50000);
+  const std::map<std::string, std::string> before = State(target);
+  ASSERT_EQ(1u, before.count(target + "\\Uninstall.exe"));
+
+  const std::string replaces =
+      "[Files]\r\na.txt, %MAINDIR%a.txt\r\nb.bin, %MAINDIR%data\\b.bin\r\nnew.txt, %MAINDIR%new\\new.txt\r\n"
+      "c.dat, %MAINDIR%data\\c.dat\r\nafter.bin, %MAINDIR%after.bin\r\n"
+      "[SysRegUninstall]\r\nHKEY_CURRENT_USER/Software/QuillsetTest-Rollback\r\n"
+      "[SysRegString]\r\nHKEY_CURRENT_USER/Software/QuillsetTest-Rollback/Name=x\r\n";
+  struct Case {
+    const char* what;
+    const char* failingLine;  // a section appended to the script
+    bool big;                 // c.dat and after.bin large enough to cancel during them
+    const char* missing;      // an entry left out of the container
+    const char* corrupt;      // an entry whose CRC check fails
+    bool heldLog;             // another program holds the old Uninstall.log: Finish fails
+  } cases[] = {
+      {"a failing registry line", "[SysRegInt]\r\nHKEY_USERS/Software/QuillsetTest-Rollback/V=1\r\n", false, "", "",
+       false},
+      {"a cancel during a replaced file", "", true, "", "", false},
+      {"a missing entry in place of a replaced file", "", false, "b.bin", "", false},
+      {"a corrupt entry in place of a replaced file", "", false, "", "b.bin", false},
+      {"a failed Finish", "", false, "", "", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<Entry> entries = {{"a.txt", "second a"},
+                                  {"b.bin", RandomBytes(90000, 2), true},
+                                  {"new.txt", "new"},
+                                  {"c.dat", c.big ? RandomBytes(16 << 20, 3) : "second c"},
+                                  {"after.bin", c.big ? RandomBytes(16 << 20, 4) : "after"}};
+    for (auto it = entries.begin(); it != entries.end(); ++it)
+      if (it->Name == c.missing) {
+        entries.erase(it);
+        break;
+      }
+    const std::string second = Build("second", Script(replaces + c.failingLine), entries, 0x01c80000);
+    if (*c.corrupt) Corrupt(second, c.corrupt);
+
+    // The old uninstaller and its table are replaced before Finish fails on
+    // the log; they must come back too.
+    HANDLE held = c.heldLog ? CreateFileA((target + "\\Uninstall.log").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
+                                          OPEN_EXISTING, 0, NULL)
+                            : INVALID_HANDLE_VALUE;
+    w = StartInstalling(second);
+    ASSERT_TRUE(w);
+    if (c.heldLog) {
+      ASSERT_NE(INVALID_HANDLE_VALUE, held);
+      ASSERT_TRUE(WaitForFinish(w));
+      ASSERT_TRUE(Robot::Press(w, 1001));
+      EXPECT_EQ(En("FAILED_TO_CREATE_UNINSTALL_EXE"), robot.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000));
+    } else if (c.big) {
+      ASSERT_TRUE(WaitForCopying(w, target + "\\data\\c.dat"));
+      ASSERT_TRUE(Robot::Press(w, 1002));
+      EXPECT_EQ(En("DO_YOU_REALY_WANT_TO_QUIT"), robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000));
+    } else if (*c.failingLine) {
+      EXPECT_NE(std::string::npos, robot.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000).find("unrecognized key"));
+    } else if (*c.missing) {
+      EXPECT_EQ("The embedded file b.bin could not be found.\nInstallation will be aborted.",
+                robot.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000));
+    } else {
+      EXPECT_EQ(En("INSTALLATION_FILE_IS_CORRUPT"), robot.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000));
+    }
+    DWORD code = 99;
+    ASSERT_TRUE(robot.WaitForExit(30000, &code));
+    EXPECT_EQ(c.heldLog ? 1u : 0u, code);  // a failed Finish is a failure of the run
+    const std::map<std::string, std::string> after = State(target);
+    EXPECT_EQ(Paths(before), Paths(after));
+    EXPECT_TRUE(before == after) << "content or times differ";
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    EXPECT_FALSE(KeyExists(kKey));
+    EXPECT_EQ(std::vector<std::string>{}, LeftoverTempFiles());
+  }
+}
+
+// A second installation that succeeds keeps none of the originals it
+// replaced, in the folders or in the temporary folder.
+TEST_F(Rollback, ASuccessfulRunOverAnInstallationKeepsNoCopies) {
+  const std::string files = "[Files]\r\na.txt, %MAINDIR%a.txt\r\nb.bin, %MAINDIR%data\\b.bin\r\nc.dat, %MAINDIR%c.dat\r\n";
+  HWND w = StartInstalling(Build("first", Script(files), {{"a.txt", "1a"}, {"b.bin", "1b"}, {"c.dat", "1c"}}, 0x01c00000));
+  ASSERT_TRUE(w);
+  Finish(w);
+  const std::map<std::string, std::string> before = State(target);
+
+  w = StartInstalling(Build("second", Script(files), {{"a.txt", "2a"}, {"b.bin", "2b"}, {"c.dat", "2c"}}, 0x01c80000));
+  ASSERT_TRUE(w);
+  Finish(w);
+  const std::map<std::string, std::string> after = State(target);
+  EXPECT_EQ(Paths(before), Paths(after));
+  EXPECT_EQ("2a", ReadWholeFile(target + "\\a.txt"));
+  EXPECT_EQ("2b", ReadWholeFile(target + "\\data\\b.bin"));
+  EXPECT_EQ("2c", ReadWholeFile(target + "\\c.dat"));
+  EXPECT_EQ(std::vector<std::string>{}, LeftoverTempFiles());
+}
 
 // Closing the background window or the wizard while the files are copied
 // changes nothing; a wizard ended from outside (a quit message) stops the
