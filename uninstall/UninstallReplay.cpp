@@ -38,11 +38,19 @@ int IsExcluded(const Exclusions& ex, const char* path) {
   return 0;
 }
 
+// 1 when the last character of s is a separator; a folder whose name ends
+// in a double-byte character with the trail byte of "\" does not.
+int EndsWithSeparator(const char* s) {
+  const char* last = NULL;
+  for (const char* p = s; *p; p = MbcsNext(p)) last = p;
+  return last && (*last == '\\' || *last == '/');
+}
+
 // folder + "\" (unless it ends in one) + name into out[MAX_PATH]; 0 when it
 // does not fit.
 int JoinPath(char* out, const char* folder, const char* name) {
   const size_t f = strlen(folder);
-  const size_t sep = (f && (folder[f-1]=='\\' || folder[f-1]=='/')) ? 0 : 1;
+  const size_t sep = EndsWithSeparator(folder) ? 0 : 1;
   const size_t n = strlen(name);
   if (f + sep + n >= MAX_PATH) return 0;
   memcpy(out, folder, f);
