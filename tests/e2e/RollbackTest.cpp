@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <string>
@@ -64,12 +65,15 @@ std::vector<std::string> Paths(const std::map<std::string, std::string>& state) 
   return paths;
 }
 
-std::vector<std::string> LeftoverTempFiles() {
+// The run's files in the temporary folder; compared with what was there
+// before, as a program another test ended by force leaves its own.
+std::vector<std::string> TempFiles() {
   std::vector<std::string> all;
   for (const char* p : {"QSP*.tmp", "TRA*.tmp", "UNI*.tmp", "RBJ*.tmp"}) {
     std::vector<std::string> some = TempFilesMatching(p);
     all.insert(all.end(), some.begin(), some.end());
   }
+  std::sort(all.begin(), all.end());
   return all;
 }
 
@@ -97,8 +101,12 @@ class Rollback : public ::testing::Test {
   TempFolder dir;
   std::string target;
   Robot robot;
+  std::vector<std::string> tempBefore;
 
-  void SetUp() override { target = dir.File("App"); }
+  void SetUp() override {
+    target = dir.File("App");
+    tempBefore = TempFiles();
+  }
 
   // A setup file `name` holding the script and the entries; the entries'
   // times come from `timeHigh`, so two builds give files of other times.
@@ -304,7 +312,7 @@ TEST_F(Rollback, ReplacedFilesComeBackByteForByteWithTheirTimes) {
     EXPECT_TRUE(before == after) << "content or times differ";
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     EXPECT_FALSE(KeyExists(kKey));
-    EXPECT_EQ(std::vector<std::string>{}, LeftoverTempFiles());
+    EXPECT_EQ(tempBefore, TempFiles());
   }
 }
 
@@ -325,7 +333,7 @@ TEST_F(Rollback, ASuccessfulRunOverAnInstallationKeepsNoCopies) {
   EXPECT_EQ("2a", ReadWholeFile(target + "\\a.txt"));
   EXPECT_EQ("2b", ReadWholeFile(target + "\\data\\b.bin"));
   EXPECT_EQ("2c", ReadWholeFile(target + "\\c.dat"));
-  EXPECT_EQ(std::vector<std::string>{}, LeftoverTempFiles());
+  EXPECT_EQ(tempBefore, TempFiles());
 }
 
 // Closing the background window or the wizard while the files are copied
@@ -378,7 +386,7 @@ TEST_F(Rollback, AClosedWindowNeitherKillsTheRunNorSkipsTheRollback) {
     EXPECT_EQ(quit ? 1u : 0u, code) << "not the program's own exit";
     EXPECT_FALSE(PathExists(target));
     EXPECT_FALSE(KeyExists(kKey));
-    EXPECT_EQ(std::vector<std::string>{}, LeftoverTempFiles());
+    EXPECT_EQ(tempBefore, TempFiles());
     StartsAgain(setup);
   }
 }
