@@ -41,6 +41,7 @@ set(QS_WIN_SOURCES
   script/Placeholders.cpp
   engine/SystemLibrary.cpp
   script/Translations.cpp
+  uninstall/RollbackJournal.cpp
   uninstall/UninstallLogger.cpp
   uninstall/UninstallReplay.cpp
   ui/BackgroundWindow.cpp

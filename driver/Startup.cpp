@@ -211,6 +211,21 @@ void ReadInstallerSettings(const char* commandLine) {
   free(folder);
 }
 
+// A quit message left from the wizard's end would close every question of
+// the rollback at once, unanswered.
+static void DropPendingQuit() {
+  MSG message;
+  while (PeekMessageA(&message, NULL, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+  }
+}
+
+// Undoes the run: the replaced files back, then the log replayed. It needs
+// the translation table, so it runs before the temporary files go.
+static void RollBack() {
+  DropPendingQuit();
+  SetupState::UninstallLog.Rollback();
+}
+
 static int RunInstaller(const char* tempDir, const char* commandLine, int showCommand) {
   char tempProject[MAX_PATH] = "";
   char tempTranslations[MAX_PATH] = "";
@@ -240,7 +255,21 @@ static int RunInstaller(const char* tempDir, const char* commandLine, int showCo
     if (SetupState::UseBackground) ReadBackgroundSettings(tempDir);
 
     if (!StartUserInterface(SetupState::Instance, showCommand)) throw QSD_FAILED;
-    if (int failure = TakeWizardFailure()) throw static_cast<QSD_EXCEPTION>(failure);
+    // Nothing below runs beside the worker: the log is whole once it has ended.
+    JoinInstallWorker();
+    switch (TakeWizardEnding()) {
+      case WIZARD_FINISHED:
+        SetupState::UninstallLog.DiscardKeptOriginals();
+        break;
+      case WIZARD_ROLLBACK:
+        RollBack();
+        break;
+      case WIZARD_FAILED:
+        throw QSD_REPORTED;
+      default:  // ended from outside, perhaps in the middle of the files
+        throw QSD_FAILED;
+    }
+    PostQuitMessage(0);
     MSG message;
     while (GetMessageA(&message, NULL, 0, 0) > 0) {
       TranslateMessage(&message);
@@ -248,20 +277,24 @@ static int RunInstaller(const char* tempDir, const char* commandLine, int showCo
     }
     code = static_cast<int>(message.wParam);
   } catch (QSD_EXCEPTION error) {
+    JoinInstallWorker();
+    DropPendingQuit();
     if (error != QSD_REPORTED) ShowUnspecifiedError();
     failed = true;
   } catch (...) {
+    JoinInstallWorker();
+    DropPendingQuit();
     ShowUnspecifiedError();
     failed = true;
+  }
+  if (failed) {
+    // Undo whatever this run changed before it failed.
+    RollBack();
+    code = 1;
   }
   ReleaseBackgroundResources();
   if (tempProject[0]) DeleteFileA(tempProject);
   if (tempTranslations[0]) DeleteFileA(tempTranslations);
-  if (failed) {
-    // Undo whatever this run changed before it failed.
-    SetupState::UninstallLog.Replay(NULL, 0);
-    code = 1;
-  }
   // A joined split installation runs from a temporary file of its own.
   if (FindCommandLineOption(commandLine, "-originalsourcedirlocation")) RemoveTemporarySelf();
   return code;

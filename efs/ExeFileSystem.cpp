@@ -221,6 +221,15 @@ int CExeFileSystem::Extract(const char* name, const char* destination, int overw
                             EFSProgressCallback progress, DWORD interval, int logFolders,
                             CUninstallLogger* logger) {
   if (!destination || strlen(destination) >= MAX_PATH) return 0;
+  // Look before touching anything: a missing entry or a container that
+  // cannot be read leaves the destination, and its folders, as they were.
+  HANDLE in = INVALID_HANDLE_VALUE;
+  DWORD stored = 0;
+  try {
+    in = OpenEntryData(name, &stored);
+  } catch (EFSERROR) {
+    return 0;
+  }
   char folder[MAX_PATH];
   strcpy(folder, destination);
   char* cut = NULL;
@@ -232,21 +241,32 @@ int CExeFileSystem::Extract(const char* name, const char* destination, int overw
     // spares a look at every level of it.
     if (!DirectoryExists(folder)) {
       int ok = logFolders ? CreateDirectoryPathLogged(folder, logger) : CreateDirectoryPath(folder);
-      if (!ok) return 0;
+      if (!ok) {
+        CloseHandle(in);
+        return 0;
+      }
     }
+  }
+  // A file the user had goes aside, not away, so that a rollback can put it
+  // back; one that cannot be kept is not replaced.
+  if (overwrite && logFolders && logger && !logger->KeepOriginal(destination)) {
+    const DWORD error = GetLastError();
+    CloseHandle(in);
+    SetLastError(error);
+    return 0;
   }
   HANDLE out = CreateFileA(destination, GENERIC_WRITE, FILE_SHARE_READ, NULL,
                            overwrite ? CREATE_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
-  if (out == INVALID_HANDLE_VALUE) return 0;
+  if (out == INVALID_HANDLE_VALUE) {
+    CloseHandle(in);
+    return 0;
+  }
 
-  HANDLE in = INVALID_HANDLE_VALUE;
   unsigned char* inBuf = NULL;
   unsigned char* outBuf = NULL;
   DWORD keptError = NO_ERROR;
   int result = 0;
   try {
-    DWORD stored = 0;
-    in = OpenEntryData(name, &stored);
     int compressed = IsCompressed(name);
     FILETIME time = GetEntryTime(name);
     DWORD crc = GetEntryCrc(name);
@@ -273,7 +293,7 @@ int CExeFileSystem::Extract(const char* name, const char* destination, int overw
   } catch (EFSERROR error) {
     free(inBuf);
     free(outBuf);
-    if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+    CloseHandle(in);
     CloseHandle(out);
     DeleteFileA(destination);
     if (error == EFS_ERR_CRC) throw;
@@ -281,7 +301,7 @@ int CExeFileSystem::Extract(const char* name, const char* destination, int overw
   }
   free(inBuf);
   free(outBuf);
-  if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
+  CloseHandle(in);
   CloseHandle(out);
   if (!result) {
     DeleteFileA(destination);

@@ -41,7 +41,9 @@ HRESULT CreateShellShortcut(const char* target, const char* shortcutFile, const 
     hr = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
   if (SUCCEEDED(hr)) {
     WCHAR wide[MAX_PATH];
-    if (!MultiByteToWideChar(CP_ACP, 0, shortcutFile, -1, wide, MAX_PATH))
+    // a shortcut of the user's by that name goes aside for a rollback
+    if (!MultiByteToWideChar(CP_ACP, 0, shortcutFile, -1, wide, MAX_PATH) ||
+        (logger && !logger->KeepOriginal(shortcutFile)))
       hr = E_FAIL;
     else
       hr = file->Save(wide, TRUE);

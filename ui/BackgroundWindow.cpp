@@ -241,6 +241,13 @@ LRESULT CALLBACK BackgroundWindowProc(HWND window, UINT message, WPARAM wParam, 
     case WM_DESTROY:
       PostQuitMessage(0);
       return 0;
+    // Closing it would take the wizard with it under a running worker: the
+    // run ends through the wizard only.
+    case WM_CLOSE:
+      return 0;
+    case WM_SYSCOMMAND:
+      if ((wParam & 0xFFF0) == SC_CLOSE) return 0;
+      break;
   }
   return DefWindowProcA(window, message, wParam, lParam);
 }

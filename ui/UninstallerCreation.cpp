@@ -44,8 +44,11 @@ void WriteUninstallExe(HWND dialog, Work& w) {
   const DWORD stubSize = SetupState::Efs.GetStubSize();
   w.ExePath = ExpandPlaceholders("%MAINDIR%Uninstall.exe");
   if (!w.ExePath) FailExe(dialog);
-  w.Target = CreateFileA(w.ExePath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-  if (w.Target == INVALID_HANDLE_VALUE) {
+  // An uninstaller of an earlier installation goes aside: a rollback of this
+  // one puts it back. Only what this step wrote is its to delete.
+  if (!SetupState::UninstallLog.KeepOriginal(w.ExePath) ||
+      (w.Target = CreateFileA(w.ExePath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL)) ==
+          INVALID_HANDLE_VALUE) {
     // not ours to delete: it could not be created
     free(w.ExePath);
     w.ExePath = NULL;
@@ -75,6 +78,12 @@ void ExtractTable(Work& w) {
     SetupState::Translations.ShowMessage(NULL, "UNSPECIFIED_ERROR_OCCURED", "ERROR", MB_OK);
     throw Failed();
   }
+  if (!SetupState::UninstallLog.KeepOriginal(w.TablePath)) {
+    free(w.TablePath);
+    w.TablePath = NULL;
+    MessageBoxA(NULL, "Failed to copy Translations.ini to the installation directory.", "Error", MB_OK);
+    throw Failed();
+  }
   try {
     SetLastError(0);
     if (SetupState::Efs.ExtractFile("Translations.ini", w.TablePath, 1, NULL, 500) != 1) {
@@ -95,9 +104,12 @@ void ExtractTable(Work& w) {
 // Without its log the uninstaller could undo nothing, so a failed copy fails
 // the whole step like a failed Uninstall.exe, and the run is rolled back.
 void CopyLog(HWND dialog, Work& w) {
-  if (!PathJoin(w.LogPath, MAX_PATH, SetupState::InstallDir, "Uninstall.log") ||
-      !SetupState::UninstallLog.CopyLogTo(w.LogPath))
+  if (!PathJoin(w.LogPath, MAX_PATH, SetupState::InstallDir, "Uninstall.log")) FailExe(dialog);
+  if (!SetupState::UninstallLog.KeepOriginal(w.LogPath)) {
+    w.LogPath[0] = '\0';
     FailExe(dialog);
+  }
+  if (!SetupState::UninstallLog.CopyLogTo(w.LogPath)) FailExe(dialog);
 }
 
 }  // namespace
@@ -117,6 +129,5 @@ int CreateUninstaller(HWND dialog) {
     if (w.LogPath[0]) DeleteFileA(w.LogPath);
     return 0;
   }
-  PostQuitMessage(0);
   return 1;
 }

@@ -3,7 +3,8 @@
 #pragma once
 #include <windows.h>
 
-// Ends the wizard dialog and writes the three files. 1 on success (the quit
-// message is posted); 0 after a failure that has been shown, with every file
-// it wrote removed again: the caller then rolls the installation back.
+// Ends the wizard dialog and writes the three files; files of an earlier
+// installation they replace are kept for a rollback. 1 on success; 0 after
+// a failure that has been shown, with every file it wrote removed again:
+// the caller then rolls the installation back.
 int CreateUninstaller(HWND dialog);

@@ -16,14 +16,33 @@
 // UI-thread state of the one wizard of the run.
 static int g_Page;
 static int g_Finished;
-static HANDLE g_Worker;
-static int g_Failure;
+static HANDLE g_Worker;        // while the worker installs and Cancel asks it to stop
+static HANDLE g_WorkerThread;  // until start-up has waited for it to end
+static int g_Ending;
 static HWND g_LicenceBox, g_ProgressBar, g_ProgressLabel, g_FileFrame, g_FileLine;
 
-int TakeWizardFailure() {
-  int failure = g_Failure;
-  g_Failure = 0;
-  return failure;
+int TakeWizardEnding() {
+  int ending = g_Ending;
+  g_Ending = WIZARD_NOT_ENDED;
+  return ending;
+}
+
+void JoinInstallWorker() {
+  if (!g_WorkerThread) return;
+  if (WaitForSingleObject(g_WorkerThread, 0) == WAIT_TIMEOUT) {
+    // The wizard ended under a running worker: it stops at its next report.
+    // Its reports find no dialog; anything else it sends to this thread
+    // must still be answered, or it would never end.
+    SetupState::CancelRequested = 1;
+    ResumeInstallWorker();
+    while (MsgWaitForMultipleObjects(1, &g_WorkerThread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+      MSG message;
+      PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+  }
+  CloseHandle(g_WorkerThread);
+  g_WorkerThread = NULL;
+  g_Worker = NULL;
 }
 
 // The translated text of key, expanded when asked; the unexpanded text when
@@ -51,15 +70,15 @@ static int Ask(HWND dialog, const char* key, const char* caption, UINT style) {
   return SetupState::Translations.ShowMessage(dialog, key, caption, style);
 }
 
-static void EndWizard(HWND dialog) {
+// Start-up does what the ending asks once the dialog is gone and the worker
+// has ended: a rollback then runs once, with no button left to press and no
+// quit message to close its questions.
+static void EndWizard(HWND dialog, int ending) {
+  g_Ending = ending;
   EndDialog(dialog, 0);
-  PostQuitMessage(0);
 }
 
-static void Rollback(HWND dialog) {
-  SetupState::UninstallLog.Replay(NULL, 0);
-  EndWizard(dialog);
-}
+static void Rollback(HWND dialog) { EndWizard(dialog, WIZARD_ROLLBACK); }
 
 static RECT NormalRect(HWND window) {
   WINDOWPLACEMENT placement;
@@ -102,7 +121,7 @@ static void StartWorker(HWND dialog) {
   if (g_ProgressBar) SendMessageA(g_ProgressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
 
   SetupState::CancelRequested = 0;
-  g_Worker = CreateThread(NULL, 0, InstallWorker, dialog, 0, NULL);
+  g_Worker = g_WorkerThread = CreateThread(NULL, 0, InstallWorker, dialog, 0, NULL);
   if (g_Worker) {
     SetThreadPriority(g_Worker, THREAD_PRIORITY_BELOW_NORMAL);
   } else {
@@ -175,7 +194,7 @@ static void OnInitDialog(HWND dialog) {
   InitCommonControlsEx(&controls);
   g_Page = WIZARD_WELCOME;
   g_Finished = 0;
-  g_Failure = 0;
+  g_Ending = WIZARD_NOT_ENDED;
   SetTranslated(dialog, "WELCOME", false);
   SetItem(dialog, IDC_BACK, "BACK", false);
   Show(dialog, IDC_BACK, false);
@@ -231,11 +250,10 @@ static bool HasRoomBelow(const char* folder) {
 static void OnNext(HWND dialog) {
   if (g_Page >= WIZARD_INSTALLING) {
     if (!g_Finished) return;
-    if (!CreateUninstaller(dialog)) {
-      // Reported already; start-up rolls the installation back.
-      g_Failure = QSD_REPORTED;
-      EndWizard(dialog);
-    }
+    // Ended from here on: a second press while a box of it is open does nothing.
+    g_Ending = WIZARD_FAILED;
+    // A failure is reported already; start-up rolls the installation back.
+    if (CreateUninstaller(dialog)) g_Ending = WIZARD_FINISHED;
     return;
   }
   if (g_Page == WIZARD_DESTINATION) {
@@ -328,11 +346,7 @@ static void OnProgress(WPARAM percent, LPARAM file) {
 }
 
 static void OnDone(HWND dialog, WPARAM failed) {
-  if (g_Worker) {
-    Sleep(200);
-    CloseHandle(g_Worker);
-    g_Worker = NULL;
-  }
+  g_Worker = NULL;  // its last report: start-up waits for the thread's end
   if (failed || SetupState::CancelRequested) {
     Rollback(dialog);
     return;
@@ -353,6 +367,7 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
       OnInitDialog(dialog);
       return TRUE;
     case WM_COMMAND:
+      if (g_Ending) return TRUE;  // ended: no button starts anything more
       switch (LOWORD(wParam)) {
         case IDC_BACK:
           OnBack(dialog);

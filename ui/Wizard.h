@@ -1,5 +1,6 @@
 // The setup wizard: dialog 103 with its five pages, the install worker on
-// the last one, rollback on failure or cancel, the uninstaller on Finish.
+// the last one, the uninstaller on Finish; on failure or cancel it ends and
+// start-up rolls back.
 #pragma once
 #include <windows.h>
 
@@ -15,11 +16,20 @@ enum WizardPage {
 
 INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// A failure that ended the wizard after its own message (the uninstaller
-// could not be written), as a QSD_EXCEPTION value; 0 when there was none.
-// Read once by start-up after the dialog returns: exceptions never travel
-// through the dialog manager's frames.
-int TakeWizardFailure();
+// How the wizard ended, read once by start-up after the dialog returns
+// (exceptions never travel through the dialog manager's frames).
+enum WizardEnding {
+  WIZARD_NOT_ENDED = 0,  // not by itself: the dialog was ended from outside
+  WIZARD_FINISHED,       // Finish wrote the uninstaller
+  WIZARD_ROLLBACK,       // a cancel, or a failure the worker has reported
+  WIZARD_FAILED,         // Finish failed after its own message
+};
+int TakeWizardEnding();
+
+// Returns once the install worker, if one was started, has ended; one that
+// still runs is asked to stop at its next progress report. Messages sent to
+// this thread meanwhile are answered.
+void JoinInstallWorker();
 
 // The destination after the folder browser chose `chosen`: the chosen folder
 // followed by the last component of `current` (from its last backslash), so

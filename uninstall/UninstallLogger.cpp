@@ -102,6 +102,7 @@ int CUninstallLogger::WriteLine(const char* tag, const char* const* parts, int p
 }
 
 int CUninstallLogger::LogFileCreated(const char* path) {
+  m_Journal.NoteWritten(path);
   return WriteLine("FileCreated=", &path, 1);
 }
 

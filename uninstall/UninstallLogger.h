@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include "uninstall/RollbackJournal.h"
+
 class CTranslations;
 
 class CUninstallLogger {
@@ -21,6 +23,17 @@ class CUninstallLogger {
   int LogDllRegistered(const char* path);
 
   int CopyLogTo(const char* targetPath);
+
+  // Before the run replaces a file the user had: the original is moved aside
+  // so that a rollback can put it back (see CRollbackJournal). 0 when it
+  // cannot be kept; the file must then stay as it is.
+  int KeepOriginal(const char* path) { return m_Journal.KeepOriginal(path); }
+  // Undoes this run: the replaced originals back first, newest first, then
+  // the log replayed without exclusions, leaving the originals alone.
+  int Rollback();
+  // After a successful run the kept originals are not needed.
+  void DiscardKeptOriginals() { m_Journal.DiscardOriginals(); }
+  const char* GetJournalPath() const { return m_Journal.GetPath(); }
 
   // Undoes every logged change, newest first; the log itself is only read.
   // exclusions: count full paths of files that must survive (null and 0 for
@@ -41,6 +54,7 @@ class CUninstallLogger {
 
  private:
   int WriteLine(const char* tag, const char* const* parts, int partCount);
+  int ReplayKeeping(const char* const* exclusions, int count, const CRollbackJournal* restored);
   void CloseCurrent();
 
   char m_LogPath[MAX_PATH];
@@ -49,6 +63,7 @@ class CUninstallLogger {
   const CTranslations* m_Translations = nullptr;
   char m_Kept[kMaxKept][MAX_PATH];
   int m_KeptCount = 0;
+  CRollbackJournal m_Journal;
 
   CUninstallLogger(const CUninstallLogger&);
   CUninstallLogger& operator=(const CUninstallLogger&);

@@ -286,10 +286,13 @@ void UndoDllRegistration(const char* path) {
 }
 
 // 0 when the line is malformed and the replay must stop.
-int UndoLine(char* line, const Exclusions& ex, const CTranslations* table, const KeptFolders& kept) {
+int UndoLine(char* line, const Exclusions& ex, const CTranslations* table, const KeptFolders& kept,
+             const CRollbackJournal* restored) {
   LogRecord record;
   switch (ParseLogRecord(line, &record)) {
     case LOGRECORD_FILE:
+      // the user's own file is back in its place
+      if (restored && restored->WasRestored(record.Path)) break;
       DeleteFileA(record.Path);
       break;
     case LOGRECORD_DIRECTORY:
@@ -319,6 +322,16 @@ int UndoLine(char* line, const Exclusions& ex, const CTranslations* table, const
 }  // namespace
 
 int CUninstallLogger::Replay(const char* const* exclusions, int count) {
+  return ReplayKeeping(exclusions, count, NULL);
+}
+
+int CUninstallLogger::Rollback() {
+  m_Journal.RestoreOriginals();
+  return ReplayKeeping(NULL, 0, &m_Journal);
+}
+
+int CUninstallLogger::ReplayKeeping(const char* const* exclusions, int count,
+                                    const CRollbackJournal* restored) {
   m_KeptCount = 0;
   if (!m_File) return 0;
   DWORD high = 0;
@@ -346,7 +359,7 @@ int CUninstallLogger::Replay(const char* const* exclusions, int count) {
   char* line;
   int hasZeroByte;
   while (lines.Next(&line, &hasZeroByte)) {
-    if (hasZeroByte || !UndoLine(line, ex, m_Translations, kept)) {
+    if (hasZeroByte || !UndoLine(line, ex, m_Translations, kept, restored)) {
       result = 0;
       break;
     }

@@ -1,0 +1,260 @@
+// Files an installation replaces: kept aside before they are touched, put
+// back by a rollback, deleted after a successful run.
+#include <gtest/gtest.h>
+#include <objbase.h>
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../e2e/Robot.h"
+#include "TestSupport.h"
+#include "efs/EFSBuilder.h"
+#include "efs/ExeFileSystem.h"
+#include "engine/Sections.h"
+#include "uninstall/UninstallLogger.h"
+
+namespace {
+
+// Names of the originals kept aside in folder.
+std::vector<std::string> KeptCopies(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA((folder + "\\QSO*.tmp").c_str(), &fd);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do names.push_back(folder + "\\" + fd.cFileName);
+  while (FindNextFileA(h, &fd));
+  FindClose(h);
+  return names;
+}
+
+unsigned long long WriteTime(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA a;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a)) return 0;
+  return (static_cast<unsigned long long>(a.ftLastWriteTime.dwHighDateTime) << 32) | a.ftLastWriteTime.dwLowDateTime;
+}
+
+// A file of the user's with its own content and time.
+std::string UsersFile(const std::string& path, const std::string& content) {
+  WriteWholeFile(path, content);
+  FILETIME t = {0x11111100, 0x01c12345};
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+  SetFileTime(h, &t, &t, &t);
+  CloseHandle(h);
+  return path;
+}
+
+// A container of these files, opened; `corrupt` names one whose stored
+// bytes fail the CRC check.
+void OpenSetup(CExeFileSystemLogged& efs, const TempFolder& dir,
+               const std::vector<std::pair<std::string, std::string>>& files, const char* corrupt = "") {
+  WriteWholeFile(dir.File("stub.exe"), std::string(2000, 'S'));
+  CreateDirectoryA(dir.File("src").c_str(), NULL);
+  CEFSBuilder b;
+  b.SetStubFile(dir.File("stub.exe").c_str());
+  for (auto& f : files) {
+    WriteWholeFile(dir.File(("src\\" + f.first).c_str()), f.second);
+    b.AddFile(dir.File(("src\\" + f.first).c_str()).c_str(), 0);
+  }
+  const std::string setup = dir.File("setup.exe");
+  b.Build(setup.c_str(), nullptr, InstallerSignature);
+  efs.Open(setup.c_str());
+  if (*corrupt) {
+    std::string bytes = ReadWholeFile(setup);
+    bytes[efs.FindEntry(corrupt)->DataOffset] ^= 0x21;
+    WriteWholeFile(setup, bytes);
+  }
+}
+
+// Rolls back on a second thread and answers its boxes with OK from this one.
+std::vector<RobotMessageBox> RollBack(CUninstallLogger& log) {
+  std::atomic<int> done(0);
+  std::thread rollback([&] {
+    log.Rollback();
+    done = 1;
+  });
+  Robot robot;
+  robot.AttachSelf();
+  std::vector<RobotMessageBox> boxes;
+  const DWORD start = GetTickCount();
+  while (!done && GetTickCount() - start < 30000) {
+    if (robot.FindWindowNow("#32770", NULL)) {
+      RobotMessageBox box = robot.WaitForMessageBox(NULL, 1000);
+      if (box.Window) {
+        boxes.push_back(box);
+        robot.Answer(box, IDOK);
+      }
+    }
+    Sleep(20);
+  }
+  rollback.join();
+  return boxes;
+}
+
+std::string TempFolderPath() {
+  char dir[MAX_PATH];
+  GetTempPathA(MAX_PATH, dir);
+  return dir;
+}
+
+TEST(Rollback, AMissingEntryLeavesTheDestinationAndItsFolderAlone) {
+  TempFolder dir;
+  CExeFileSystemLogged efs;
+  OpenSetup(efs, dir, {{"here.txt", "new"}});
+  CUninstallLogger log;
+  ASSERT_EQ(1, log.CreateTempLog());
+  const std::string mine = UsersFile(dir.File("mine.txt"), "mine");
+  EXPECT_EQ(0, efs.ExtractFileLogged("mine.txt", mine.c_str(), 1, NULL, 500, &log));
+  EXPECT_EQ(0, efs.ExtractFile("mine.txt", mine.c_str(), 1, NULL, 500));
+  EXPECT_EQ("mine", ReadWholeFile(mine));
+  EXPECT_EQ(0x01c1234511111100ull, WriteTime(mine));
+  EXPECT_EQ(0, efs.ExtractFileLogged("gone.txt", dir.File("new\\gone.txt").c_str(), 1, NULL, 500, &log));
+  EXPECT_FALSE(PathExists(dir.File("new")));
+  EXPECT_EQ(std::vector<std::string>{}, KeptCopies(dir.Path()));
+  EXPECT_EQ("", ReadWholeFile(log.GetLogPath()));
+}
+
+// A replaced file is kept once, however its path is spelled and however
+// often the run writes it; a file the run made itself is never kept. The
+// rollback puts every original back with its time and removes the rest,
+// after a corrupt entry too.
+TEST(Rollback, OriginalsGoAsideOnceAndComeBackWithTheirTimes) {
+  TempFolder dir;
+  CExeFileSystemLogged efs;
+  OpenSetup(efs, dir, {{"a.txt", "new a"}, {"b.txt", "new b"}, {"c.txt", "new c"}}, "b.txt");
+  CUninstallLogger log;
+  ASSERT_EQ(1, log.CreateTempLog());
+  const std::string app = dir.File("App");
+  CreateDirectoryA(app.c_str(), NULL);
+  const std::string a = UsersFile(app + "\\a.txt", "my a"), b = UsersFile(app + "\\b.txt", "my b");
+
+  ASSERT_EQ(1, efs.ExtractFileLogged("a.txt", a.c_str(), 1, NULL, 500, &log));
+  EXPECT_EQ("new a", ReadWholeFile(a));
+  std::vector<std::string> kept = KeptCopies(app);
+  ASSERT_EQ(1u, kept.size());
+  EXPECT_EQ("my a", ReadWholeFile(kept[0]));
+  // the journal is a file of the temporary folder
+  const std::string journal = log.GetJournalPath();
+  EXPECT_EQ(0u, journal.find(TempFolderPath() + "RBJ")) << journal;
+  EXPECT_TRUE(PathExists(journal));
+
+  char shortName[MAX_PATH] = "";
+  GetShortPathNameA(a.c_str(), shortName, MAX_PATH);
+  ASSERT_NE(a, shortName);  // the test folder's name is longer than 8.3
+  for (const std::string& again : {dir.File("APP\\A.TXT"), std::string(shortName)})
+    ASSERT_EQ(1, efs.ExtractFileLogged("a.txt", again.c_str(), 1, NULL, 500, &log)) << again;
+  const std::string c = app + "\\new\\c.txt";
+  ASSERT_EQ(1, efs.ExtractFileLogged("c.txt", c.c_str(), 1, NULL, 500, &log));
+  ASSERT_EQ(1, efs.ExtractFileLogged("c.txt", c.c_str(), 1, NULL, 500, &log));
+  EXPECT_EQ(1u, KeptCopies(app).size());
+  EXPECT_EQ(std::vector<std::string>{}, KeptCopies(app + "\\new"));
+
+  EXPECT_THROW(efs.ExtractFileLogged("b.txt", b.c_str(), 1, NULL, 500, &log), EFSERROR);
+  EXPECT_FALSE(PathExists(b));
+  EXPECT_EQ(2u, KeptCopies(app).size());
+
+  EXPECT_EQ(0u, RollBack(log).size());
+  EXPECT_EQ("my a", ReadWholeFile(a));
+  EXPECT_EQ("my b", ReadWholeFile(b));
+  EXPECT_EQ(0x01c1234511111100ull, WriteTime(a));
+  EXPECT_EQ(0x01c1234511111100ull, WriteTime(b));
+  EXPECT_FALSE(PathExists(app + "\\new"));
+  EXPECT_EQ(std::vector<std::string>{}, KeptCopies(app));
+  EXPECT_FALSE(PathExists(journal));
+}
+
+// Windows will not replace a read-only file, nor rename one another program
+// holds without delete sharing: such a file stays, and so does its content.
+TEST(Rollback, AFileThatCannotBeKeptIsNotReplaced) {
+  TempFolder dir;
+  CExeFileSystemLogged efs;
+  OpenSetup(efs, dir, {{"ro.txt", "new"}, {"held.txt", "new"}});
+  CUninstallLogger log;
+  ASSERT_EQ(1, log.CreateTempLog());
+  const std::string ro = UsersFile(dir.File("ro.txt"), "mine");
+  SetFileAttributesA(ro.c_str(), FILE_ATTRIBUTE_READONLY);
+  SetLastError(0);
+  EXPECT_EQ(0, efs.ExtractFileLogged("ro.txt", ro.c_str(), 1, NULL, 500, &log));
+  EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
+  SetFileAttributesA(ro.c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ("mine", ReadWholeFile(ro));
+
+  const std::string held = UsersFile(dir.File("held.txt"), "mine");
+  HANDLE h = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  EXPECT_EQ(0, efs.ExtractFileLogged("held.txt", held.c_str(), 1, NULL, 500, &log));
+  CloseHandle(h);
+  EXPECT_EQ("mine", ReadWholeFile(held));
+  EXPECT_EQ(std::vector<std::string>{}, KeptCopies(dir.Path()));
+  EXPECT_EQ("", ReadWholeFile(log.GetLogPath()));
+}
+
+// An original that cannot go back is named with the place of its copy, and
+// the copy stays.
+TEST(Rollback, AnOriginalThatCannotGoBackIsToldAndKept) {
+  TempFolder dir;
+  CExeFileSystemLogged efs;
+  OpenSetup(efs, dir, {{"a.txt", "new a"}});
+  CUninstallLogger log;
+  ASSERT_EQ(1, log.CreateTempLog());
+  const std::string a = UsersFile(dir.File("a.txt"), "my a");
+  ASSERT_EQ(1, efs.ExtractFileLogged("a.txt", a.c_str(), 1, NULL, 500, &log));
+  const std::vector<std::string> kept = KeptCopies(dir.Path());
+  ASSERT_EQ(1u, kept.size());
+  // another program holds the new file
+  HANDLE h = CreateFileA(a.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  std::vector<RobotMessageBox> boxes = RollBack(log);
+  CloseHandle(h);
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ("Error", boxes[0].Caption);
+  EXPECT_EQ("The file " + a + "\ncould not be put back as it was before the installation.\n"
+            "The original is kept as " + kept[0],
+            boxes[0].Text);
+  EXPECT_EQ("my a", ReadWholeFile(kept[0]));
+  EXPECT_EQ("new a", ReadWholeFile(a));
+}
+
+// After a successful run the originals and the journal are gone; what the
+// run wrote stays.
+TEST(Rollback, ASuccessfulRunDeletesTheKeptOriginals) {
+  TempFolder dir;
+  CExeFileSystemLogged efs;
+  OpenSetup(efs, dir, {{"a.txt", "new a"}, {"b.txt", "new b"}});
+  CUninstallLogger log;
+  ASSERT_EQ(1, log.CreateTempLog());
+  for (const char* name : {"a.txt", "b.txt"}) {
+    const std::string path = UsersFile(dir.File(name), "mine");
+    ASSERT_EQ(1, efs.ExtractFileLogged(name, path.c_str(), 1, NULL, 500, &log));
+  }
+  const std::string journal = log.GetJournalPath();
+  ASSERT_EQ(2u, KeptCopies(dir.Path()).size());
+  log.DiscardKeptOriginals();
+  EXPECT_EQ(std::vector<std::string>{}, KeptCopies(dir.Path()));
+  EXPECT_FALSE(PathExists(journal));
+  EXPECT_EQ("new a", ReadWholeFile(dir.File("a.txt")));
+  EXPECT_EQ("new b", ReadWholeFile(dir.File("b.txt")));
+  // nothing is left to roll back to
+  EXPECT_EQ(0u, RollBack(log).size());
+  EXPECT_FALSE(PathExists(dir.File("a.txt")));
+}
+
+// A shortcut the user had by the same name comes back as well.
+TEST(Rollback, AReplacedShortcutComesBack) {
+  TempFolder dir;
+  CoInitialize(NULL);
+  CUninstallLogger log;
+  ASSERT_EQ(1, log.CreateTempLog());
+  const std::string lnk = UsersFile(dir.File("App.lnk"), "the user's own shortcut");
+  ASSERT_TRUE(SUCCEEDED(CreateShellShortcut(dir.File("app.exe").c_str(), lnk.c_str(), "", 0, "", "", "", &log)));
+  EXPECT_NE("the user's own shortcut", ReadWholeFile(lnk));
+  EXPECT_EQ(1u, KeptCopies(dir.Path()).size());
+  EXPECT_EQ(0u, RollBack(log).size());
+  EXPECT_EQ("the user's own shortcut", ReadWholeFile(lnk));
+  EXPECT_EQ(std::vector<std::string>{}, KeptCopies(dir.Path()));
+  CoUninitialize();
+}
+
+}  // namespace
