@@ -154,6 +154,13 @@ TEST(Damaged, ABareProgramSignedOrNotStillStartsTheJoin) {
     ASSERT_TRUE(copy.Attach(pid));
     EXPECT_TRUE(copy.WaitUntil([&] { return Robot::ItemText(join, 1015) == "Please insert disk 2."; }, kTimeout,
                                "the question for disk 2"));
+    // the worker may set the text before the dialog has first been shown
+    ASSERT_TRUE(copy.WaitUntil(
+        [&] {
+          HWND cancel = GetDlgItem(join, IDCANCEL);
+          return IsWindowVisible(join) && IsWindowVisible(cancel) && IsWindowEnabled(cancel);
+        },
+        kTimeout, "the join window's Cancel button"));
     ASSERT_TRUE(Robot::Press(join, IDCANCEL));
     ASSERT_TRUE(copy.WaitForExit(kTimeout, &code));
     copy.WaitUntil([&] { return FilesIn(temp.Path).empty(); }, kTimeout, "the temporary copy going");
