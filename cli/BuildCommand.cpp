@@ -251,10 +251,19 @@ std::string CheckStub(const std::string& stub, const BuildOptions& o) {
   fclose(f);
   if (n != 2 || mz[0] != 'M' || mz[1] != 'Z')
     return stub + " is not a Windows program (no MZ header); give the setup program with --stub";
-  int kind = ReadKindOfFile(stub.c_str());
-  if (kind == SETUP_INSTALLER || kind == SETUP_UNINSTALLER)
-    return stub + " is " + (kind == SETUP_INSTALLER ? "a built setup file" : "an uninstaller") +
+  SetupLayout layout;
+  if (!ReadLayoutOfFile(stub.c_str(), &layout)) return "";  // the builder names it
+  if (layout.Tail != SETUP_TAIL_NONE)
+    return stub + " is " + (layout.Tail == SETUP_TAIL_INSTALLER ? "a built setup file" : "an uninstaller") +
            ", not the bare setup program";
+  // A signature covers the program as it is: behind the container it would
+  // be broken. Signing comes after the build.
+  if (layout.CertificateSize)
+    return stub + " is signed: give the unsigned setup program, and sign the built setup file";
+  // Its first slice would look like a download cut short.
+  if (layout.Damaged)
+    return stub + " has " + std::to_string((unsigned long long)(layout.FileSize - layout.ProgramEnd)) +
+           " bytes behind its program: not a bare setup program";
   PeArch arch = ReadArchOfFile(stub.c_str());
   if (o.ArchGiven && arch != PE_ARCH_UNKNOWN && arch != o.Arch)
     return stub + " is the " + PeArchName(arch) + " setup program, but --arch asks for " + PeArchName(o.Arch);

@@ -52,6 +52,13 @@ int OpenSetup(const std::string& path, CSetupFile* setup) {
   return 0;
 }
 
+// A file cut short is said so, with its byte count; 1 when it was.
+int ReportDamage(const std::string& path, const CSetupFile& setup) {
+  if (setup.Kind() != SETUP_DAMAGED) return 0;
+  fprintf(stderr, "quillset: error: %s is %s\n", path.c_str(), DamageText(setup.Layout()).c_str());
+  return 1;
+}
+
 class CountingSink : public IEntrySink {
  public:
   uint64_t Bytes = 0;
@@ -94,12 +101,14 @@ int RunList(const Arguments& args) {
   printf("%s: %s (%s), setup program %llu bytes", o.Setup.c_str(), SetupKindName(setup.Kind()),
          ArchLabel(setup.Arch()), (unsigned long long)setup.StubSize());
   if (setup.Kind() != SETUP_INSTALLER) {
-    printf("\n");
+    printf("\n%s: %s\n", o.Setup.c_str(), SignatureText(setup.Layout()).c_str());
+    if (ReportDamage(o.Setup, setup)) return EXIT_INPUT;
     if (setup.Kind() == SETUP_BARE_STUB)
       printf("no stored files (a setup program alone, or the first slice of a split setup)\n");
     return EXIT_OK;
   }
   printf(", %u entries\n", (unsigned)setup.Entries().size());
+  printf("%s: %s\n", o.Setup.c_str(), SignatureText(setup.Layout()).c_str());
   size_t width = 4;
   for (const SetupEntry& e : setup.Entries()) width = std::max(width, e.Name.size());
   printf("%-*s  %10s  %-6s  %-8s  %s\n", (int)width, "NAME", "STORED", "METHOD", "CRC-32", "TIME (UTC)");
@@ -115,6 +124,7 @@ int RunVerify(const Arguments& args) {
   if (usage != EXIT_OK) return usage;
   CSetupFile setup;
   if (!OpenSetup(o.Setup, &setup)) return EXIT_INPUT;
+  if (ReportDamage(o.Setup, setup)) return EXIT_INPUT;
   if (setup.Kind() != SETUP_INSTALLER) {
     fprintf(stderr, "quillset: error: %s is %s: it stores no files to verify%s\n", o.Setup.c_str(),
             setup.Kind() == SETUP_UNINSTALLER ? "an uninstaller" : "a bare stub",
@@ -136,9 +146,13 @@ int RunVerify(const Arguments& args) {
     fprintf(stderr, "quillset: %d of %u entries are damaged\n", bad, (unsigned)setup.Entries().size());
     return EXIT_INPUT;
   }
-  if (!o.Quiet)
+  if (!o.Quiet) {
+    // The certificates themselves are for the signing tools to check.
+    printf("%s: %s%s\n", o.Setup.c_str(), SignatureText(setup.Layout()).c_str(),
+           setup.CertificateSize() ? " (osslsigncode verify or signtool verify checks it)" : "");
     printf("%s: all %u entries are sound (%s setup program)\n", o.Setup.c_str(),
            (unsigned)setup.Entries().size(), ArchLabel(setup.Arch()));
+  }
   return EXIT_OK;
 }
 
@@ -148,6 +162,7 @@ int RunExtract(const Arguments& args) {
   if (usage != EXIT_OK) return usage;
   CSetupFile setup;
   if (!OpenSetup(o.Setup, &setup)) return EXIT_INPUT;
+  if (ReportDamage(o.Setup, setup)) return EXIT_INPUT;
   if (setup.Kind() != SETUP_INSTALLER) {
     fprintf(stderr, "quillset: error: %s is %s: it stores no files\n", o.Setup.c_str(),
             setup.Kind() == SETUP_UNINSTALLER ? "an uninstaller" : "a bare stub");

@@ -5,11 +5,33 @@
 #include "cli/Platform.h"
 #include "efs/EfsFormat.h"
 
-static int KindOfTail(const unsigned char* tail) {
-  if (memcmp(tail, InstallerSignature, EFS_SIGNATURE_SIZE) == 0) return SETUP_INSTALLER;
-  if (memcmp(tail, UninstallerSignature, EFS_SIGNATURE_SIZE) == 0) return SETUP_UNINSTALLER;
-  return SETUP_BARE_STUB;
+namespace {
+
+class FileReader : public IEfsFileReader {
+ public:
+  explicit FileReader(FILE* f) : m_File(f) {}
+  int ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n) override {
+    return PlatformSeek(m_File, offset) && fread(buffer, 1, n, m_File) == n;
+  }
+
+ private:
+  FILE* m_File;
+};
+
+int ReadLayout(FILE* f, SetupLayout* layout) {
+  int64_t size = PlatformFileSize(f);
+  if (size < 0) return 0;
+  FileReader reader(f);
+  return ReadSetupLayout(reader, (uint64_t)size, layout);
 }
+
+SetupFileKind KindOf(const SetupLayout& layout) {
+  if (layout.Tail == SETUP_TAIL_INSTALLER) return SETUP_INSTALLER;
+  if (layout.Tail == SETUP_TAIL_UNINSTALLER) return SETUP_UNINSTALLER;
+  return layout.Damaged ? SETUP_DAMAGED : SETUP_BARE_STUB;
+}
+
+}  // namespace
 
 static PeArch ArchOfOpenFile(FILE* f) {
   std::vector<unsigned char> front(PE_MAX_HEADER_OFFSET + 4096);
@@ -32,19 +54,18 @@ const char* ArchLabel(PeArch arch) {
   return arch == PE_ARCH_UNKNOWN ? "unknown architecture" : PeArchName(arch);
 }
 
-int ReadKindOfFile(const char* path) {
+int ReadLayoutOfFile(const char* path, SetupLayout* layout) {
   FILE* f = fopen(path, "rb");
-  if (!f) return -1;
-  unsigned char tail[EFS_SIGNATURE_SIZE];
-  int64_t size = PlatformFileSize(f);
-  int kind = -1;
-  if (size >= EFS_SIGNATURE_SIZE && PlatformSeek(f, (uint64_t)size - EFS_SIGNATURE_SIZE) &&
-      fread(tail, 1, sizeof tail, f) == sizeof tail)
-    kind = KindOfTail(tail);
-  else if (size >= 0 && size < EFS_SIGNATURE_SIZE)
-    kind = SETUP_BARE_STUB;
+  if (!f) return 0;
+  int ok = ReadLayout(f, layout);
   fclose(f);
-  return kind;
+  return ok;
+}
+
+int ReadKindOfFile(const char* path) {
+  SetupLayout layout;
+  if (!ReadLayoutOfFile(path, &layout)) return -1;
+  return KindOf(layout);
 }
 
 CSetupFile::~CSetupFile() {
@@ -70,36 +91,33 @@ int CSetupFile::Open(const char* path, std::string* error) {
     *error = "cannot open " + std::string(path) + ": " + PlatformErrorText(errno);
     return 0;
   }
-  int64_t size = PlatformFileSize(m_File);
-  if (size < 0) {
+  if (!ReadLayout(m_File, &m_Layout)) {
     *error = "cannot read " + std::string(path);
     return 0;
   }
-  m_FileSize = (uint64_t)size;
-  m_StubSize = m_FileSize;
   m_Arch = ArchOfOpenFile(m_File);
-  if (m_FileSize < EFS_SIGNATURE_SIZE) {
-    m_Kind = SETUP_BARE_STUB;
-    return 1;
-  }
-  unsigned char tail[EFS_TRAILER_SIZE];
-  size_t tailSize = m_FileSize >= EFS_TRAILER_SIZE ? EFS_TRAILER_SIZE : EFS_SIGNATURE_SIZE;
-  if (!PlatformSeek(m_File, m_FileSize - tailSize) || fread(tail, 1, tailSize, m_File) != tailSize) {
-    *error = "cannot read " + std::string(path);
-    return 0;
-  }
-  m_Kind = (SetupFileKind)KindOfTail(tail + tailSize - EFS_SIGNATURE_SIZE);
-  if (m_Kind == SETUP_UNINSTALLER) m_StubSize = m_FileSize - EFS_SIGNATURE_SIZE;
+  // Everything below counts from the logical end: a signed file's
+  // certificate table is no part of the container.
+  const uint64_t end = m_Layout.End;
+  m_StubSize = end;
+  m_Kind = KindOf(m_Layout);
+  if (m_Kind == SETUP_DAMAGED) m_StubSize = m_Layout.ProgramEnd;
+  if (m_Kind == SETUP_UNINSTALLER) m_StubSize = end - EFS_SIGNATURE_SIZE;
   if (m_Kind != SETUP_INSTALLER) return 1;
 
   const std::string bad = std::string(path) + ": damaged setup file: ";
-  if (tailSize < EFS_TRAILER_SIZE || m_FileSize > 0xFFFFFFFFull) {
+  unsigned char tail[EFS_TRAILER_SIZE];
+  if (end < EFS_TRAILER_SIZE || end > 0xFFFFFFFFull) {
     *error = bad + "the trailer does not fit the file";
+    return 0;
+  }
+  if (!PlatformSeek(m_File, end - EFS_TRAILER_SIZE) || fread(tail, 1, sizeof tail, m_File) != sizeof tail) {
+    *error = "cannot read " + std::string(path);
     return 0;
   }
   EFSTRAILER trailer;
   EfsDecodeTrailer(tail, &trailer);
-  if (trailer.DirectorySize < EFS_TRAILER_SIZE || trailer.DirectorySize > m_FileSize) {
+  if (trailer.DirectorySize < EFS_TRAILER_SIZE || trailer.DirectorySize > end) {
     *error = bad + ParseText(EFS_PARSE_BAD_SIZE);
     return 0;
   }
@@ -108,14 +126,14 @@ int CSetupFile::Open(const char* path, std::string* error) {
     return 0;
   }
   std::vector<unsigned char> dir(trailer.DirectorySize);
-  if (!PlatformSeek(m_File, m_FileSize - trailer.DirectorySize) ||
+  if (!PlatformSeek(m_File, end - trailer.DirectorySize) ||
       fread(dir.data(), 1, dir.size(), m_File) != dir.size()) {
     *error = "cannot read " + std::string(path);
     return 0;
   }
   std::vector<EfsEntry> entries(trailer.Count);
   EfsParseResult r = EfsParseDirectory(dir.data(), trailer.DirectorySize, trailer.Count,
-                                       m_FileSize, entries.data());
+                                       end, entries.data());
   if (r != EFS_PARSE_OK) {
     *error = bad + ParseText(r);
     return 0;
@@ -133,7 +151,7 @@ int CSetupFile::Open(const char* path, std::string* error) {
     m_Entries.push_back(s);
   }
   // as the setup program derives it: what precedes the data and directory
-  m_StubSize = m_FileSize - trailer.DirectorySize - stored;
+  m_StubSize = end - trailer.DirectorySize - stored;
   return 1;
 }
 
@@ -172,9 +190,28 @@ const char* SetupKindName(SetupFileKind kind) {
   switch (kind) {
     case SETUP_INSTALLER: return "installer";
     case SETUP_UNINSTALLER: return "uninstaller";
+    case SETUP_DAMAGED: return "damaged";
     case SETUP_BARE_STUB: break;
   }
   return "bare stub";
+}
+
+static std::string Count(uint64_t n) { return std::to_string((unsigned long long)n); }
+
+std::string DamageText(const SetupLayout& l) {
+  std::string text = "damaged or truncated: " + Count(l.End) + " bytes";
+  if (l.CertificateSize) text += " before its certificate table";
+  if (l.End > l.ProgramEnd)
+    text += ", of which " + Count(l.End - l.ProgramEnd) + " follow the " + Count(l.ProgramEnd) +
+            "-byte setup program but end with no setup signature";
+  else
+    text += ", fewer than the " + Count(l.ProgramEnd) + " its setup program takes";
+  return text + " (a download cut short?); obtain the file again";
+}
+
+std::string SignatureText(const SetupLayout& l) {
+  if (!l.CertificateSize) return "not signed";
+  return "signed, certificate table of " + Count(l.CertificateSize) + " bytes";
 }
 
 const char* DecodeResultText(EfsDecodeResult result) {

@@ -9,15 +9,21 @@
 
 #include "efs/EntryCodec.h"
 #include "efs/PeImage.h"
+#include "efs/SetupLayout.h"
 
 enum SetupFileKind {
   SETUP_BARE_STUB,    // neither signature: a setup program alone, or a first slice
   SETUP_UNINSTALLER,  // ends with the uninstaller signature
   SETUP_INSTALLER,    // ends with the installer signature: carries a container
+  SETUP_DAMAGED,      // neither signature, but bytes behind the program: cut short
 };
 
-// Kind of a file from its last 16 bytes; -1 when it cannot be read.
+// Kind of a file from the 16 bytes at its logical end (before a certificate
+// table); -1 when it cannot be read.
 int ReadKindOfFile(const char* path);
+// The layout of a file (logical end, certificate table, program's extent);
+// 0 when it cannot be read.
+int ReadLayoutOfFile(const char* path, SetupLayout* layout);
 
 // Architecture of the setup program at the front of a file; unknown when the
 // file cannot be read or holds no PE headers we know.
@@ -52,8 +58,11 @@ class CSetupFile {
 
   SetupFileKind Kind() const { return m_Kind; }
   PeArch Arch() const { return m_Arch; }
-  uint64_t FileSize() const { return m_FileSize; }
+  uint64_t FileSize() const { return m_Layout.FileSize; }
   uint64_t StubSize() const { return m_StubSize; }
+  // The certificate table that code signing appended; 0 when unsigned.
+  uint64_t CertificateSize() const { return m_Layout.CertificateSize; }
+  const SetupLayout& Layout() const { return m_Layout; }
   const std::vector<SetupEntry>& Entries() const { return m_Entries; }
   // Index of the entry of that name (A-Z matched without case), or -1.
   int Find(const char* name) const;
@@ -68,12 +77,17 @@ class CSetupFile {
   FILE* m_File = nullptr;
   SetupFileKind m_Kind = SETUP_BARE_STUB;
   PeArch m_Arch = PE_ARCH_UNKNOWN;
-  uint64_t m_FileSize = 0;
+  SetupLayout m_Layout = {};
   uint64_t m_StubSize = 0;
   std::vector<SetupEntry> m_Entries;
 };
 
 const char* SetupKindName(SetupFileKind kind);
+// What a damaged file holds, in a line for the user: its size, the
+// program's, the bytes behind it, and what to do.
+std::string DamageText(const SetupLayout& layout);
+// "signed: certificate table of N bytes" or "not signed".
+std::string SignatureText(const SetupLayout& layout);
 // "x86", "x64", or "unknown architecture".
 const char* ArchLabel(PeArch arch);
 const char* DecodeResultText(EfsDecodeResult result);

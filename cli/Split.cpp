@@ -7,6 +7,7 @@
 #include "cli/Platform.h"
 #include "efs/EfsFormat.h"
 #include "efs/PortableFile.h"
+#include "efs/SetupLayout.h"
 
 std::string SliceName(const std::string& out, int n) {
   size_t nameStart = 0;
@@ -19,17 +20,31 @@ std::string SliceName(const std::string& out, int n) {
   return base + number;
 }
 
-static int EndsWithInstallerSignature(FILE* f, uint64_t end, int* result) {
-  unsigned char tail[EFS_SIGNATURE_SIZE];
-  if (end < EFS_SIGNATURE_SIZE) {
-    *result = 0;
-    return 1;
+namespace {
+
+// The bytes [from, to) of a file, as the setup program sees a slice.
+class SliceReader : public IEfsFileReader {
+ public:
+  SliceReader(FILE* f, uint64_t from) : m_File(f), m_From(from) {}
+  int ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n) override {
+    return PlatformSeek(m_File, m_From + offset) && fread(buffer, 1, n, m_File) == n;
   }
-  if (!PlatformSeek(f, end - EFS_SIGNATURE_SIZE) || fread(tail, 1, sizeof tail, f) != sizeof tail)
-    return 0;
-  *result = memcmp(tail, InstallerSignature, EFS_SIGNATURE_SIZE) == 0;
+
+ private:
+  FILE* m_File;
+  uint64_t m_From;
+};
+
+// Whether the setup program would take the slice [from, to) for the last.
+int SliceEndsTheJoin(FILE* f, uint64_t from, uint64_t to, int* result) {
+  SliceReader reader(f, from);
+  SetupLayout layout;
+  if (!ReadSetupLayout(reader, to - from, &layout)) return 0;
+  *result = layout.Tail == SETUP_TAIL_INSTALLER;
   return 1;
 }
+
+}  // namespace
 
 int PlanSlices(const std::string& file, uint64_t stubSize, uint64_t fileSize, uint64_t size,
                std::vector<uint64_t>* ends, std::string* error) {
@@ -44,15 +59,16 @@ int PlanSlices(const std::string& file, uint64_t stubSize, uint64_t fileSize, ui
     uint64_t cut = at + size;
     // the last slice keeps at least 16 bytes: the signature that ends the join
     if (fileSize - cut < EFS_SIGNATURE_SIZE) cut = fileSize - EFS_SIGNATURE_SIZE;
-    int signature = 0;
-    if (!EndsWithInstallerSignature(f, cut, &signature)) {
-      fclose(f);
-      *error = "cannot read " + file;
-      return 0;
+    // a stored setup file could put the signature right at a cut (or right
+    // before a certificate table that ends there); a byte less cannot
+    for (int last = 1; last && cut - at > 1;) {
+      if (!SliceEndsTheJoin(f, at, cut, &last)) {
+        fclose(f);
+        *error = "cannot read " + file;
+        return 0;
+      }
+      if (last) --cut;
     }
-    // a stored setup file could put the signature right at a cut; one byte
-    // less cannot end with it too
-    if (signature) --cut;
     ends->push_back(cut);
     at = cut;
   }

@@ -9,6 +9,7 @@ set(QS_CORE_SOURCES
   efs/EfsFormat.cpp
   efs/EntryCodec.cpp
   efs/PeImage.cpp
+  efs/SetupLayout.cpp
   script/FileParser.cpp
   uninstall/LogLines.cpp
 )

@@ -100,13 +100,13 @@ set_tests_properties(wine.session.stop PROPERTIES FIXTURES_CLEANUP wine)
 
 # A GoogleTest program that runs under Wine inside the session.
 function(qs_add_wine_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;ARGS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gtest_main)
   target_link_options(${name} PRIVATE ${QS_STATIC_LINK})
   target_include_directories(${name} PRIVATE ${CMAKE_BINARY_DIR}/generated)
   add_dependencies(${name} stub_tree)
-  add_test(NAME ${name} COMMAND ${name})
+  add_test(NAME ${name} COMMAND ${name} ${T_ARGS})
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine RUN_SERIAL ON TIMEOUT 600)
 endfunction()
 

@@ -6,6 +6,8 @@
 #include "common/Mbcs.h"
 #include "driver/SetupFileKind.h"
 #include "driver/SetupState.h"
+#include "efs/ExeFileSystem.h"
+#include "efs/PeImage.h"
 #include "engine/FileSystem.h"
 #include "resources/resource.h"
 
@@ -36,16 +38,24 @@ const char* const kErrors[] = {
 
 enum { COPY_DONE = -1, COPY_CANCELLED = -2 };
 
-// Appends the rest of source to target: COPY_DONE, COPY_CANCELLED, or the
-// error number.
-int AppendFile(HANDLE source, HANDLE target, char* buffer) {
+const uint64_t kWholeFile = ~(uint64_t)0;
+
+// Appends the rest of source, at most `left` bytes of it, to target:
+// COPY_DONE, COPY_CANCELLED, or the error number. With unsign, the first
+// chunk's headers lose their signature entry.
+int AppendFile(HANDLE source, HANDLE target, char* buffer, uint64_t left = kWholeFile,
+               bool unsign = false) {
   for (;;) {
+    const DWORD want = left < kChunk ? (DWORD)left : kChunk;
     DWORD got = 0;
-    if (!ReadFile(source, buffer, kChunk, &got, NULL)) return 2;
+    if (want && !ReadFile(source, buffer, want, &got, NULL)) return 2;
+    if (unsign) PeClearSignature(reinterpret_cast<unsigned char*>(buffer), got);
+    unsign = false;
     DWORD put = 0;
     if (got && (!WriteFile(target, buffer, got, &put, NULL) || put != got)) return 3;
     if (g_Cancel) return COPY_CANCELLED;
-    if (got < kChunk) return COPY_DONE;
+    left -= got;
+    if (got < kChunk || !left) return COPY_DONE;
   }
 }
 
@@ -216,7 +226,18 @@ DWORD WINAPI SplitJoinThread(LPVOID parameter) {
   HANDLE source = CreateFileA(SetupState::ExePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   if (source == INVALID_HANDLE_VALUE) return Fail(window, 1, buffer, target, INVALID_HANDLE_VALUE);
-  int result = AppendFile(source, target, buffer);
+  // The copy is a faithful one, signature and all. The joined installer
+  // takes the first part up to its certificate table, if it is signed: the
+  // container's offsets count from the bare program, and the joined file
+  // carries no signature.
+  uint64_t own = kWholeFile;
+  if (g_Mode == SPLITJOIN_JOIN_ALL) {
+    SetupLayout layout;
+    if (!ReadFileLayout(source, &layout) || SetFilePointer(source, 0, NULL, FILE_BEGIN) != 0)
+      return Fail(window, 2, buffer, target, source);
+    own = layout.End;
+  }
+  int result = AppendFile(source, target, buffer, own, g_Mode == SPLITJOIN_JOIN_ALL);
   if (result == COPY_CANCELLED) return Stop(buffer, target, source);
   if (result != COPY_DONE) return Fail(window, result, buffer, target, source);
   CloseHandle(source);

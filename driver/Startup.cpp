@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "common/Mbcs.h"
+#include "common/PathText.h"
 #include "driver/SetupFileKind.h"
 #include "driver/SetupState.h"
 #include "driver/SplitJoin.h"
@@ -297,6 +298,12 @@ static int RunWithCom(const char* commandLine, int showCommand) {
       return 0;
     case FILEKIND_INSTALLER:
       return RunInstaller(tempDir, commandLine, showCommand);
+    case FILEKIND_DAMAGED:
+      // A broken download: waiting for "disk 2" would never end. Nonzero,
+      // so that a deployment script does not take it for an installation.
+      ShowError("The installation file is damaged or incomplete. Please obtain it again.",
+                MB_OK | MB_ICONERROR);
+      return 1;
     case FILEKIND_NONE: {
       const char* base = FindCommandLineOption(commandLine, "-joinsplitparts");
       return base ? RunSplitJoin(tempDir, base) : RunFirstPart(tempDir);
@@ -307,13 +314,36 @@ static int RunWithCom(const char* commandLine, int showCommand) {
   }
 }
 
+// A copy that a split installation made of itself in the temporary folder
+// (EXExxxx.tmp, started with one of the chain's options). It removes itself
+// however it ends; a setup file the user started with such an option is no
+// such copy and stays.
+static int IsTemporaryCopy(const char* commandLine) {
+  if (!FindCommandLineOption(commandLine, "-joinsplitparts") &&
+      !FindCommandLineOption(commandLine, "-originalsourcedirlocation"))
+    return 0;
+  char exe[MAX_PATH], temp[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(NULL, exe, MAX_PATH);
+  const DWORD t = GetTempPathA(MAX_PATH, temp);
+  if (n == 0 || n >= MAX_PATH || t == 0 || t >= MAX_PATH) return 0;
+  char* name = const_cast<char*>(PathFileName(exe));
+  const size_t length = strlen(name);
+  if (length < 7 || CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, name, 3, "EXE", 3) != CSTR_EQUAL ||
+      CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, name + length - 4, 4, ".tmp", 4) != CSTR_EQUAL)
+    return 0;
+  *name = '\0';
+  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, exe, -1, temp, -1) == CSTR_EQUAL;
+}
+
 int RunSetupProgram(HINSTANCE instance, const char* commandLine, int showCommand) {
   SetupState::Instance = instance;
+  const int temporaryCopy = IsTemporaryCopy(commandLine);
 
   // One copy at a time: installer, uninstaller and split copies alike.
   g_Mutex = CreateMutexA(NULL, FALSE, "UnQuillsetDeployer_mutex");
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     GiveUpMutex();
+    if (temporaryCopy) RemoveTemporarySelf();
     return 0;
   }
 
@@ -321,5 +351,6 @@ int RunSetupProgram(HINSTANCE instance, const char* commandLine, int showCommand
   int code = RunWithCom(commandLine, showCommand);
   CoUninitialize();
   GiveUpMutex();
+  if (temporaryCopy) RemoveTemporarySelf();
   return code;
 }

@@ -45,7 +45,30 @@ int ReadExactly(HANDLE h, void* buffer, DWORD n) {
   DWORD got = 0;
   return n == 0 || (ReadFile(h, buffer, n, &got, NULL) && got == n);
 }
+
+class HandleReader : public IEfsFileReader {
+ public:
+  explicit HandleReader(HANDLE h) : m_File(h) {}
+  int ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n) override {
+    LONG high = (LONG)(offset >> 32);
+    if (SetFilePointer(m_File, (LONG)(DWORD)offset, &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+        GetLastError() != NO_ERROR)
+      return 0;
+    return ReadExactly(m_File, buffer, n);
+  }
+
+ private:
+  HANDLE m_File;
+};
 }  // namespace
+
+int ReadFileLayout(HANDLE file, SetupLayout* layout) {
+  DWORD high = 0;
+  DWORD low = GetFileSize(file, &high);
+  if (low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) return 0;
+  HandleReader reader(file);
+  return ReadSetupLayout(reader, ((uint64_t)high << 32) | low, layout);
+}
 
 void CExeFileSystem::Open(const char* path) {
   Release();
@@ -59,25 +82,25 @@ void CExeFileSystem::Open(const char* path) {
     s.file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, NULL);
     if (s.file == INVALID_HANDLE_VALUE) throw EFS_ERR_OPEN;
-    DWORD high = 0;
-    DWORD size = GetFileSize(s.file, &high);
+    // A signed file's container ends where its certificate table begins;
+    // every offset below counts from that end.
+    SetupLayout layout;
+    if (!ReadFileLayout(s.file, &layout)) throw EFS_ERR_IO;
     // offsets are 32-bit: a larger file cannot be ours
-    if ((size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) || high) throw EFS_ERR_IO;
-    if (size < EFS_TRAILER_SIZE) throw EFS_ERR_IO;
+    if (layout.End > 0xFFFFFFFFu || layout.End < EFS_TRAILER_SIZE) throw EFS_ERR_IO;
+    const DWORD size = (DWORD)layout.End;
+    HandleReader reader(s.file);
     unsigned char trailer[8];
-    if (SetFilePointer(s.file, -EFS_TRAILER_SIZE, NULL, FILE_END) == INVALID_SET_FILE_POINTER ||
-        !ReadExactly(s.file, trailer, 8))
-      throw EFS_ERR_IO;
+    if (!reader.ReadAt(size - EFS_TRAILER_SIZE, trailer, 8)) throw EFS_ERR_IO;
     DWORD count = EfsReadU32(trailer), dirSize = EfsReadU32(trailer + 4);
     // checked before anything is allocated from them
     if (dirSize < EFS_TRAILER_SIZE || dirSize > size || count > EfsMaxEntries(dirSize))
       throw EFS_ERR_IO;
     s.directory = (unsigned char*)malloc(dirSize);
     if (!s.directory) throw EFS_ERR_NO_MEMORY;
-    if (SetFilePointer(s.file, -(LONG)dirSize, NULL, FILE_END) == INVALID_SET_FILE_POINTER ||
-        !ReadExactly(s.file, s.directory, dirSize))
-      throw EFS_ERR_IO;
-    s.parsed = (EfsEntry*)malloc(sizeof(EfsEntry) * (count ? count : 1));
+    if (!reader.ReadAt(size - dirSize, s.directory, dirSize)) throw EFS_ERR_IO;
+    // calloc checks the product, which could wrap in 32 bits
+    s.parsed = (EfsEntry*)calloc(count ? count : 1, sizeof(EfsEntry));
     m_Entries = (EFSENTRY*)calloc(count ? count : 1, sizeof(EFSENTRY));
     if (!s.parsed || !m_Entries) throw EFS_ERR_NO_MEMORY;
     if (EfsParseDirectory(s.directory, dirSize, count, size, s.parsed) != EFS_PARSE_OK)
@@ -151,7 +174,9 @@ HANDLE CExeFileSystem::OpenEntryData(const char* name, DWORD* storedSize) {
   HANDLE h = CreateFileA(m_Path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, NULL);
   if (h == INVALID_HANDLE_VALUE) throw EFS_ERR_OPEN;
-  if (SetFilePointer(h, (LONG)e.DataOffset, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+  // with a high word the low one counts unsigned: entries up to 4 GiB
+  LONG high = 0;
+  if (SetFilePointer(h, (LONG)e.DataOffset, &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
       GetLastError() != NO_ERROR) {
     CloseHandle(h);
     throw EFS_ERR_IO;

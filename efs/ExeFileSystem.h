@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "efs/EfsFormat.h"
+#include "efs/SetupLayout.h"
 
 class CUninstallLogger;
 
@@ -16,6 +17,10 @@ enum EFSERROR {
   EFS_ERR_DECOMPRESS = 5,
   EFS_ERR_CRC = 6,
 };
+
+// The layout of the file open as `file` (size, logical end, signature,
+// damage); 0 when its size or a read fails. Moves the file pointer.
+int ReadFileLayout(HANDLE file, SetupLayout* layout);
 
 // (stored bytes done, stored size, destination) -> 0 cancels.
 typedef int (*EFSProgressCallback)(unsigned long done, unsigned long total, const char* destination);

@@ -20,6 +20,8 @@ int ReadPeHeaders(const unsigned char* bytes, size_t size, PeHeaders* out) {
   out->HeaderOffset = pe;
   out->Machine = U16(bytes + pe + 4);
   out->SectionCount = U16(bytes + pe + 6);
+  out->SymbolTableOffset = U32(bytes + pe + 12);
+  out->SymbolCount = U32(bytes + pe + 16);
   uint16_t optionalSize = U16(bytes + pe + 20);
   const uint64_t optional = (uint64_t)pe + 24;
   if (optional + optionalSize > size) return 0;
@@ -30,6 +32,10 @@ int ReadPeHeaders(const unsigned char* bytes, size_t size, PeHeaders* out) {
   else if (out->Magic == PE_MAGIC_PE32PLUS) countAt = 108;
   else return 0;
   if (optionalSize < countAt + 4) return 0;
+  out->OptionalOffset = (uint32_t)optional;
+  out->DirectoriesOffset = (uint32_t)optional + countAt + 4;
+  // at the same place in PE32 and PE32+
+  out->SizeOfHeaders = U32(bytes + optional + 60);
   out->Subsystem = U16(bytes + optional + 68);
   uint32_t count = U32(bytes + optional + countAt);
   uint32_t fit = (optionalSize - countAt - 4) / 8;
@@ -58,6 +64,30 @@ const char* PeArchName(PeArch arch) {
     case PE_ARCH_X64: return "x64";
     default: return "unknown";
   }
+}
+
+uint64_t PeSectionsEnd(const unsigned char* bytes, size_t size, const PeHeaders& h) {
+  uint64_t end = h.SizeOfHeaders;
+  for (uint16_t i = 0; i < h.SectionCount; ++i) {
+    const unsigned char* s = bytes + h.SectionsOffset + 40 * i;
+    if ((size_t)(s - bytes) + 40 > size) break;
+    uint32_t rawSize = U32(s + 16), raw = U32(s + 20);
+    // a section without raw data (zero-filled at load) takes no file bytes
+    if (rawSize && (uint64_t)raw + rawSize > end) end = (uint64_t)raw + rawSize;
+  }
+  return end;
+}
+
+int PeClearSignature(unsigned char* bytes, size_t size) {
+  PeHeaders h;
+  if (!ReadPeHeaders(bytes, size, &h)) return 0;
+  // an unsigned program stays byte for byte as it was built
+  if (h.DirectoryCount <= PE_DIRECTORY_SECURITY) return 1;
+  const PeDirectory& entry = h.Directories[PE_DIRECTORY_SECURITY];
+  if (!entry.Address && !entry.Size) return 1;
+  memset(bytes + h.DirectoriesOffset + 8 * PE_DIRECTORY_SECURITY, 0, 8);
+  memset(bytes + h.OptionalOffset + 64, 0, 4);  // the signing tool's, over the signed file
+  return 1;
 }
 
 uint32_t PeFileOffset(const unsigned char* bytes, size_t size, const PeHeaders& h, uint32_t rva) {

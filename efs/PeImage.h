@@ -31,12 +31,19 @@ struct PeHeaders {
   uint16_t Machine;
   uint16_t Magic;  // PE32 or PE32+
   uint16_t Subsystem;
-  uint32_t HeaderOffset;    // where "PE\0\0" stands
-  uint32_t SectionsOffset;  // the first section header
+  uint32_t HeaderOffset;       // where "PE\0\0" stands
+  uint32_t OptionalOffset;     // the optional header
+  uint32_t DirectoriesOffset;  // the first data directory
+  uint32_t SectionsOffset;     // the first section header
   uint16_t SectionCount;
+  uint32_t SizeOfHeaders;
+  uint32_t SymbolTableOffset;  // COFF symbols of an unstripped program; 0 when none
+  uint32_t SymbolCount;
   uint32_t DirectoryCount;
   PeDirectory Directories[PE_MAX_DIRECTORIES];
 };
+
+enum { PE_SYMBOL_SIZE = 18 };
 
 // 1 when bytes (the front of a file, size bytes of it) hold a DOS stub and
 // PE headers whose optional header and section table lie within them.
@@ -47,6 +54,18 @@ int ReadPeHeaders(const unsigned char* bytes, size_t size, PeHeaders* out);
 PeArch PeArchOf(const PeHeaders& headers);
 // "x86", "x64" or "unknown".
 const char* PeArchName(PeArch arch);
+
+// Where the program's bytes end by its headers: its headers and the raw data
+// of every section, not counting COFF symbols (their string table's size
+// lies behind them, outside these bytes). 0 when the headers name no size.
+uint64_t PeSectionsEnd(const unsigned char* bytes, size_t size, const PeHeaders& headers);
+
+// When the headers in bytes name a certificate table, clears that entry and
+// the checksum (which the signing tool computed over the signed file), so
+// that a copy of the program without the table is a well-formed unsigned
+// program. Unsigned headers stay as they are. 0 when bytes hold no PE
+// headers.
+int PeClearSignature(unsigned char* bytes, size_t size);
 
 // The file offset of an RVA through the section table in bytes; 0 when no
 // section holds it.

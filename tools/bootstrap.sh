@@ -12,6 +12,7 @@ packages=(
   clang libclang-rt-14-dev
   wine wine32 wine64 xvfb xauth x11-apps imagemagick
   python3 locales
+  osslsigncode openssl
   # glyphs for the Japanese and Chinese tables, measured and shown under Wine
   fonts-ipafont-gothic fonts-wqy-microhei
 )

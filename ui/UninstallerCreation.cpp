@@ -6,6 +6,7 @@
 #include "common/PathText.h"
 #include "driver/SetupState.h"
 #include "efs/EfsFormat.h"
+#include "efs/PeImage.h"
 #include "script/Placeholders.h"
 
 namespace {
@@ -60,6 +61,9 @@ void WriteUninstallExe(HWND dialog, Work& w) {
   if (!w.Buffer) FailExe(dialog);
   DWORD got = 0;
   if (!ReadFile(w.Own, w.Buffer, stubSize, &got, NULL) || got != stubSize) FailExe(dialog);
+  // A signed setup file's headers name its certificate table, which the
+  // copy does not carry: the uninstaller is a plain unsigned program.
+  PeClearSignature(w.Buffer, stubSize);
   if (!WriteAll(w.Target, w.Buffer, stubSize)) FailExe(dialog);
   memcpy(w.Buffer, UninstallerSignature, EFS_SIGNATURE_SIZE);
   if (!WriteAll(w.Target, w.Buffer, EFS_SIGNATURE_SIZE)) FailExe(dialog);

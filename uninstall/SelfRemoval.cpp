@@ -92,7 +92,7 @@ int WriteSelfRemovalBatch(const char* folder, unsigned start, const char* exe, c
   enum { kMaxFolders = 16 };
   if (folderCount < 0 || folderCount > kMaxFolders) return 0;
   char exeForm[MAX_PATH * 2], batchForm[MAX_PATH * 2];
-  static char folderForms[kMaxFolders][MAX_PATH * 2];
+  char folderForms[kMaxFolders][MAX_PATH * 2];
   const char* forms[kMaxFolders];
   if (!BatchPathForm(exe, exeForm, sizeof exeForm)) return 0;
   for (int i = 0; i < folderCount; ++i) {
@@ -101,7 +101,7 @@ int WriteSelfRemovalBatch(const char* folder, unsigned start, const char* exe, c
   }
   HANDLE file = CreateUniqueBatchFile(folder, start, batch);
   if (file == INVALID_HANDLE_VALUE) return 0;
-  static char text[(kMaxFolders + 4) * MAX_PATH * 2 + 128];
+  char text[(kMaxFolders + 4) * MAX_PATH * 2 + 128];
   size_t n = 0;
   if (BatchPathForm(batch, batchForm, sizeof batchForm))
     n = FormatSelfRemovalBatchFolders(text, sizeof text, exeForm, forms, folderCount, batchForm);
@@ -190,5 +190,9 @@ void RemoveSelf(const char* const* alsoRemove, int alsoCount) {
 }
 
 void RemoveTemporarySelf() {
+  // once per process: several exits of a temporary copy may ask
+  static int started;
+  if (started) return;
+  started = 1;
   RemoveSelfAndFolder(false, NULL, 0);
 }

@@ -11,10 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "../FakeSignature.h"
 #include "../win32/TestSupport.h"
 #include "EnglishText.h"
 #include "Robot.h"
 #include "TestPaths.h"
+#include "efs/EfsFormat.h"
 
 namespace {
 
@@ -208,6 +210,42 @@ TEST_F(SplitInstall, AMissingSliceIsAskedForThenTheJoinedSetupInstallsAndGoes) {
   // the slices are the user's and stay
   for (const char* s : {"Setup.exe", "Setup.001", "Setup.002", "Setup.003"})
     EXPECT_TRUE(PathExists(media + "\\" + s)) << s;
+}
+
+// The publisher signs the first slice after the split (with osslsigncode,
+// tests/e2e/make-signed-setups.sh): it joins and installs all the same.
+TEST_F(SplitInstall, SignedFirstSliceJoinsAndInstalls) {
+  const std::string first = media + "\\Setup.exe";
+  ASSERT_TRUE(ReadWholeFile(first) == ReadWholeFile(QS_STUB_PATH)) << "the first slice is the bare program";
+  const std::string signedStub = ReadWholeFile(QS_SIGNED_DIR "\\SignedStub.exe");
+  ASSERT_GT(signedStub.size(), ReadWholeFile(QS_STUB_PATH).size()) << "no signed setup program in " QS_SIGNED_DIR;
+  WriteWholeFile(first, signedStub);
+
+  Robot start;
+  ASSERT_TRUE(start.Start("\"" + first + "\"", media.c_str()));
+  DWORD code = 1;
+  EXPECT_TRUE(start.WaitForExit(20000, &code));
+  EXPECT_EQ(0u, code);
+  // every slice is there: no disk is asked for, the joined setup starts
+  Robot setup;
+  HWND wizard = WaitForProcessWindow(setup, "#32770", En("WELCOME"), 30000);
+  ASSERT_TRUE(wizard);
+  for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
+    ASSERT_TRUE(Robot::Press(wizard, 1001));
+    wizard = setup.WaitForWindow("#32770", En(page).c_str(), 20000);
+    ASSERT_TRUE(wizard);
+  }
+  ASSERT_TRUE(setup.WaitUntil([&] { return Robot::ItemText(wizard, 1001) == En("FINISH") && IsWindowEnabled(GetDlgItem(wizard, 1001)); }, 60000, "finish"));
+  ASSERT_TRUE(Robot::Press(wizard, 1001));
+  ASSERT_TRUE(setup.WaitForExit(20000, &code));
+  EXPECT_EQ(0u, code);
+  EXPECT_TRUE(ReadWholeFile(target + "\\payload.bin") == payload);
+  EXPECT_EQ("yes", IniValue(media + "\\source.ini", "Source", "Found"));
+  // the uninstaller is the bare program again, unsigned
+  EXPECT_TRUE(ReadWholeFile(target + "\\Uninstall.exe") ==
+              WithoutChecksum(ReadWholeFile(QS_STUB_PATH)) + std::string((const char*)UninstallerSignature, 16));
+  ExpectNothingLeft(setup);
+  EXPECT_TRUE(ReadWholeFile(first) == signedStub) << "the user's slice stays as it was";
 }
 
 TEST_F(SplitInstall, CancelWhileWaitingForADiskEndsTheChainWithNothingInstalled) {

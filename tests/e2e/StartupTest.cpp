@@ -97,6 +97,34 @@ TEST(Startup, ASecondCopyEndsAtOnceWithoutAWindow) {
   EXPECT_TRUE(run.Ended);
 }
 
+// A split installation's copy of itself in the temporary folder goes on
+// every path, here when another setup holds the mutex; a setup file that a
+// user started with the same option is not such a copy and stays.
+TEST(Startup, ATemporaryCopyThatEndsEarlyRemovesItself) {
+  HANDLE mutex = CreateMutexA(NULL, FALSE, "UnQuillsetDeployer_mutex");
+  ASSERT_TRUE(mutex != NULL);
+  ASSERT_NE((DWORD)ERROR_ALREADY_EXISTS, GetLastError()) << "a copy is running already";
+  char temp[MAX_PATH], copy[MAX_PATH];
+  ASSERT_NE(0u, GetTempPathA(MAX_PATH, temp));
+  ASSERT_NE(0u, GetTempFileNameA(temp, "EXE", 0, copy));
+  WriteWholeFile(copy, ReadWholeFile(QS_STUB_PATH));
+  TempFolder folder;
+  const std::string users = folder.File("setup.exe");
+  WriteWholeFile(users, ReadWholeFile(QS_STUB_PATH));
+  for (const std::string& exe : {std::string(copy), users}) {
+    Robot robot;
+    ASSERT_TRUE(robot.Start(Quoted(exe) + " -joinsplitparts " + folder.File("Setup")));
+    DWORD code = 1234;
+    ASSERT_TRUE(robot.WaitForExit(kExitTimeout, &code)) << exe;
+    EXPECT_EQ(0u, code);
+  }
+  CloseHandle(mutex);
+  Robot wait;
+  EXPECT_TRUE(wait.WaitUntil([&] { return !PathExists(copy); }, 20000, "the temporary copy's removal"));
+  EXPECT_TRUE(PathExists(users)) << "the user's own setup file is kept";
+  DeleteFileA(copy);
+}
+
 TEST(Startup, AFailureIsShownAndLeavesNoTemporaryLog) {
   struct Case {
     const char* name;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "efs/PeImage.h"
+#include "efs/SetupLayout.h"
 
 namespace {
 
@@ -41,8 +42,8 @@ struct Stub {
 };
 
 const Stub kStubs[] = {
-    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 192 * 1024},
-    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 192 * 1024},
+    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 200 * 1024},
+    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 200 * 1024},
 };
 
 class StubImage : public ::testing::TestWithParam<Stub> {
@@ -115,6 +116,30 @@ TEST_P(StubImage, IsAGuiProgramOfItsArchitectureImportingOnlySystemDlls) {
   }
   EXPECT_FALSE(imported.empty());
   for (const std::string& dll : imported) EXPECT_TRUE(allowed.count(dll)) << s.Name << " imports " << dll;
+}
+
+class BytesReader : public IEfsFileReader {
+ public:
+  explicit BytesReader(const Bytes& b) : m_Bytes(b) {}
+  int ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n) override {
+    if (offset + n > m_Bytes.size()) return 0;
+    std::copy(m_Bytes.begin() + offset, m_Bytes.begin() + offset + n, buffer);
+    return 1;
+  }
+
+ private:
+  const Bytes& m_Bytes;
+};
+
+// A split setup's first slice is this program alone; bytes behind what its
+// headers account for would make it look like a download cut short.
+TEST_P(StubImage, EndsWhereItsHeadersSayItEnds) {
+  BytesReader reader(bytes);
+  SetupLayout layout;
+  ASSERT_TRUE(ReadSetupLayout(reader, bytes.size(), &layout));
+  EXPECT_EQ(bytes.size(), layout.ProgramEnd);
+  EXPECT_EQ(SETUP_TAIL_NONE, layout.Tail);
+  EXPECT_EQ(0, layout.Damaged);
 }
 
 // Windows refuses to start a program whose manifest names another

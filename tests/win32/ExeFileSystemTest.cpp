@@ -4,8 +4,13 @@
 
 #include <random>
 
+#include <zlib.h>
+
+#include "../FakeSignature.h"
+#include "TestPaths.h"
 #include "TestSupport.h"
 #include "efs/EFSBuilder.h"
+#include "efs/EfsFormat.h"
 #include "efs/ExeFileSystem.h"
 #include "uninstall/UninstallLogger.h"
 
@@ -296,6 +301,83 @@ TEST(ExeFileSystem, TruncatedOrFlippedSetupFilesFailCleanly) {
   }
   EXPECT_EQ(0, wrong) << "an extraction succeeded with bytes other than the original";
   EXPECT_GT(opened, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Signing appends a certificate table behind the container; the reader
+// finds the container, and the same program size, under it.
+TEST(ExeFileSystem, ASignedSetupFileOpensUnderItsCertificateTable) {
+  TempFolder dir;
+  std::vector<std::pair<std::string, std::string>> files = {
+      {"a.txt", Compressible(70000)}, {"b.bin", RandomBytes(5001, 5)}, {"c.txt", Compressible(301)}};
+  CEFSBuilder b;
+  b.SetStubFile(QS_STUB_PATH);
+  CreateDirectoryA(dir.File("src").c_str(), NULL);
+  for (auto& f : files) {
+    std::string src = dir.File(("src\\" + f.first).c_str());
+    WriteWholeFile(src, f.second);
+    b.AddFile(src.c_str(), f.first != "b.bin");
+  }
+  const std::string setup = dir.File("setup.exe");
+  b.Build(setup.c_str(), nullptr, InstallerSignature);
+  std::string bytes = ReadWholeFile(setup);
+  ASSERT_TRUE(AppendFakeCertificate(bytes, 4096));
+  WriteWholeFile(setup, bytes);
+
+  CExeFileSystem efs;
+  ASSERT_NO_THROW(efs.Open(setup.c_str()));
+  EXPECT_EQ(ReadWholeFile(QS_STUB_PATH).size(), efs.GetStubSize());
+  ASSERT_EQ(3u, efs.GetCount());
+  for (auto& f : files) {
+    const std::string out = dir.File(("out\\" + f.first).c_str());
+    EXPECT_EQ(1, efs.ExtractFile(f.first.c_str(), out.c_str(), 1, NULL, 500)) << f.first;
+    EXPECT_TRUE(ReadWholeFile(out) == f.second) << f.first;
+  }
+}
+
+// The builder writes files up to 4 GiB: an entry that starts past 2 GiB is
+// read from where it is. The file is sparse: little disk, real offsets.
+TEST(ExeFileSystem, AnEntryPastTwoGigabytesIsExtracted) {
+  TempFolder dir;
+  const std::string setup = dir.File("big-setup.exe");
+  const std::string content = "far out in the file\r\n";
+  const uint32_t offset = 0x90000000u;  // 2.25 GiB, negative as a LONG
+  HANDLE h = CreateFileA(setup.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(h, "MZ", 2, &written, NULL));
+  LARGE_INTEGER at;
+  at.QuadPart = offset;
+  ASSERT_TRUE(SetFilePointerEx(h, at, NULL, FILE_BEGIN));
+  std::string tail = content;
+  EFSDIRENTRY record = {offset, 0, (uint32_t)crc32(0, (const Bytef*)content.data(), (uInt)content.size()), 0, 0, 8};
+  unsigned char fixed[EFS_DIRENTRY_FIXED_SIZE];
+  EfsEncodeDirEntry(record, fixed);
+  tail.append((const char*)fixed, sizeof fixed);
+  tail.append("far.txt", 8);
+  EFSTRAILER trailer;
+  trailer.Count = 1;
+  trailer.DirectorySize = EFS_DIRENTRY_FIXED_SIZE + 8 + EFS_TRAILER_SIZE;
+  memcpy(trailer.Signature, InstallerSignature, EFS_SIGNATURE_SIZE);
+  unsigned char end[EFS_TRAILER_SIZE];
+  EfsEncodeTrailer(trailer, end);
+  tail.append((const char*)end, sizeof end);
+  const BOOL ok = WriteFile(h, tail.data(), (DWORD)tail.size(), &written, NULL) && written == tail.size();
+  CloseHandle(h);
+  if (!ok) {
+    DeleteFileA(setup.c_str());
+    GTEST_SKIP() << "no room for a 2.25 GiB file here, even a sparse one";
+  }
+
+  CExeFileSystem efs;
+  ASSERT_NO_THROW(efs.Open(setup.c_str()));
+  ASSERT_EQ(1u, efs.GetCount());
+  ASSERT_EQ(1, efs.ExtractFile("far.txt", dir.File("far.txt").c_str(), 1, NULL, 500));
+  EXPECT_EQ(content, ReadWholeFile(dir.File("far.txt")));
+  DeleteFileA(setup.c_str());
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../e2e/Robot.h"
+#include "../FakeSignature.h"
 #include "TestSupport.h"
 #include "driver/SetupState.h"
 #include "driver/SplitJoin.h"
@@ -137,6 +138,27 @@ TEST_F(SplitJoin, JoinModeAppendsThePartsUpToTheOneEndingWithTheInstallerSignatu
   EXPECT_EQ(1u, Count(WM_SPLIT_DONE));
   ASSERT_FALSE(g_Seen.empty());
   EXPECT_EQ((UINT)WM_SPLIT_DONE, g_Seen.back().Message);
+}
+
+// The first part signed after the split: its copy stays signed, and the
+// joined installer takes it up to its certificate table, so the container's
+// offsets hold; its headers then name no table it does not carry.
+TEST_F(SplitJoin, ASignedFirstPartIsCopiedWholeAndJoinedWithoutItsTable) {
+  const std::string program = MinimalProgram(0x5FE);  // not a multiple of 8: signing pads it
+  std::string first = program;
+  ASSERT_TRUE(AppendFakeCertificate(first, 3000 / 8 * 8));
+  ASSERT_GT(first.size(), program.size() + 2000);
+  WriteWholeFile(exe, first);
+  EXPECT_EQ(0u, Run(SPLITJOIN_COPY_EXE_ONLY));
+  EXPECT_TRUE(ReadWholeFile(target) == first);
+
+  const std::string one = RandomBytes(30000, 3) + Sig(InstallerSignature);
+  WriteWholeFile(base + ".001", one);
+  WriteWholeFile(target, std::string(50000, 'x'));
+  g_Seen.clear();
+  EXPECT_EQ(0u, Run(SPLITJOIN_JOIN_ALL));
+  EXPECT_TRUE(ReadWholeFile(target) == program + one) << "the program unsigned, then the part";
+  EXPECT_EQ(1u, Count(WM_SPLIT_DONE));
 }
 
 TEST_F(SplitJoin, AMissingPartIsAskedForUntilItArrivesOrTheUserCancels) {

@@ -1,0 +1,205 @@
+// Setup files signed with osslsigncode, as a publisher signs them, and setup
+// files cut short: list and verify report the signature, read the container
+// under it, and name a damaged file with its byte count.
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include "../FakeSignature.h"
+#include "CliSupport.h"
+#include "efs/EfsFormat.h"
+#include "efs/PeImage.h"
+
+namespace {
+
+// Runs a shell command line; its exit status (output in `log`).
+int Shell(const std::string& line, const std::string& log) {
+  int status = system((line + " >'" + log + "' 2>&1").c_str());
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+}
+
+// A throw-away code-signing certificate for the whole suite, and the
+// signing tool around it.
+class Signer {
+ public:
+  explicit Signer(const TempDir& dir) : m_Dir(dir) {}
+  // The certificate and its key in the test's own folder; false (and a
+  // failure) without openssl.
+  bool Make() {
+    const int rc = Shell("openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=Quillset Test Publisher'"
+                         " -addext extendedKeyUsage=codeSigning -keyout '" + Key() + "' -out '" + Cert() + "'",
+                         m_Dir.File("openssl.log"));
+    EXPECT_EQ(0, rc) << "openssl could not make a test certificate (tools/bootstrap.sh installs it):\n"
+                     << ReadFile(m_Dir.File("openssl.log"));
+    return rc == 0;
+  }
+  // osslsigncode sign; the exit status.
+  int Sign(const std::string& in, const std::string& out) {
+    const int rc = Shell("osslsigncode sign -certs '" + Cert() + "' -key '" + Key() + "' -n 'Signed App' -in '" + in +
+                             "' -out '" + out + "'",
+                         m_Dir.File("sign.log"));
+    EXPECT_EQ(0, rc) << "osslsigncode could not sign " << in << " (tools/bootstrap.sh installs it):\n"
+                     << ReadFile(m_Dir.File("sign.log"));
+    return rc;
+  }
+  // osslsigncode verify against our certificate: 0 when it accepts the file.
+  int Verify(const std::string& file) {
+    return Shell("osslsigncode verify -CAfile '" + Cert() + "' -in '" + file + "'", m_Dir.File("verify.log"));
+  }
+  std::string Cert() const { return m_Dir.File("cert.pem"); }
+  std::string Key() const { return m_Dir.File("key.pem"); }
+
+ private:
+  const TempDir& m_Dir;
+};
+
+// The certificate table the headers name: (offset, size).
+std::pair<uint32_t, uint32_t> SecurityEntry(const Bytes& file) {
+  PeHeaders h;
+  if (!ReadPeHeaders((const unsigned char*)file.data(), file.size(), &h)) return {0, 0};
+  return {h.Directories[PE_DIRECTORY_SECURITY].Address, h.Directories[PE_DIRECTORY_SECURITY].Size};
+}
+
+struct Stub {
+  const char* Arch;
+  const char* Path;
+};
+const Stub kStubs[] = {{"x86", QS_STUB32_FILE}, {"x64", QS_STUB64_FILE}};
+
+class Signed : public ::testing::TestWithParam<Stub> {
+ protected:
+  void SetUp() override {
+    if (!Exists(GetParam().Path)) GTEST_SKIP() << "not built: " << GetParam().Path;
+    ASSERT_TRUE(signer.Make());
+    project.Write("QSP40\n[Global]\nApplicationName = Signed App\n[Files]\npayload.bin, %MAINDIR%payload.bin\n");
+    WriteFile(dir.File("payload.bin"), payload);
+    RunResult r = RunQuillset({"build", "-q", "--arch", GetParam().Arch, "--stub", GetParam().Path, "-o",
+                               dir.File("Setup.exe"), project.Path()});
+    ASSERT_EQ(0, r.Code) << r.Err;
+    unsigned_ = ReadFile(dir.File("Setup.exe"));
+    ASSERT_EQ(0, signer.Sign(dir.File("Setup.exe"), dir.File("Signed.exe")));
+    signed_ = ReadFile(dir.File("Signed.exe"));
+  }
+
+  TempDir dir;
+  Project project{dir};
+  Signer signer{dir};
+  Bytes payload = RandomBytes(120000, 16);
+  Bytes unsigned_, signed_;
+};
+
+TEST_P(Signed, ListAndVerifyReportTheSignatureAndReadTheContainerUnderIt) {
+  const std::string file = dir.File("Signed.exe");
+  EXPECT_EQ(0, signer.Verify(file)) << ReadFile(dir.File("verify.log"));
+  const std::pair<uint32_t, uint32_t> table = SecurityEntry(signed_);
+  ASSERT_NE(0u, table.second);
+  EXPECT_EQ(signed_.size(), (size_t)table.first + table.second);
+  // the signing tool appends; the container stays as it was built
+  EXPECT_TRUE(signed_.compare(unsigned_.size(), table.first - unsigned_.size(),
+                              Bytes(table.first - unsigned_.size(), '\0')) == 0);
+  const std::string stubBytes = std::to_string(ReadFile(GetParam().Path).size());
+  const std::string tableText = "signed, certificate table of " + std::to_string(table.second) + " bytes";
+
+  RunResult list = RunQuillset({"list", file});
+  EXPECT_EQ(0, list.Code) << list.Err;
+  EXPECT_NE(std::string::npos,
+            list.Out.find(std::string("installer (") + GetParam().Arch + "), setup program " + stubBytes + " bytes, 3 entries"))
+      << list.Out;
+  EXPECT_NE(std::string::npos, list.Out.find(file + ": " + tableText + "\n")) << list.Out;
+  RunResult verify = RunQuillset({"verify", file});
+  EXPECT_EQ(0, verify.Code) << verify.Err;
+  EXPECT_NE(std::string::npos, verify.Out.find(file + ": " + tableText)) << verify.Out;
+  EXPECT_NE(std::string::npos, verify.Out.find(std::string("all 3 entries are sound (") + GetParam().Arch + " setup program)"));
+  RunResult extract = RunQuillset({"extract", "-q", "-d", dir.File("out"), file, "payload.bin"});
+  EXPECT_EQ(0, extract.Code) << extract.Err;
+  EXPECT_TRUE(ReadFile(dir.File("out/payload.bin")) == payload);
+
+  // the unsigned file says so
+  list = RunQuillset({"list", dir.File("Setup.exe")});
+  EXPECT_NE(std::string::npos, list.Out.find(dir.File("Setup.exe") + ": not signed\n")) << list.Out;
+  verify = RunQuillset({"verify", dir.File("Setup.exe")});
+  EXPECT_NE(std::string::npos, verify.Out.find(dir.File("Setup.exe") + ": not signed\n")) << verify.Out;
+}
+
+TEST_P(Signed, AFileCutShortIsDamagedWithItsByteCount) {
+  const uint64_t stub = ReadFile(GetParam().Path).size();
+  const uint64_t end = unsigned_.size();
+  const std::pair<uint32_t, uint32_t> table = SecurityEntry(signed_);
+  struct Case { const char* what; const Bytes& from; uint64_t size; } cases[] = {
+      {"in the data area", unsigned_, stub + 1000},
+      {"in the directory", unsigned_, end - 40},
+      {"in the trailer", unsigned_, end - 5},
+      {"signed, in the data area", signed_, stub + 60000},
+      {"signed, in the trailer", signed_, end - 1},
+      {"signed, in the certificate table", signed_, table.first + table.second / 2},
+      {"signed, one byte of the table missing", signed_, signed_.size() - 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string file = dir.File("Cut.exe");
+    WriteFile(file, c.from.substr(0, c.size));
+    const std::string count = "damaged or truncated: " + std::to_string(c.size) + " bytes, of which " +
+                              std::to_string(c.size - stub) + " follow the " + std::to_string(stub) +
+                              "-byte setup program but end with no setup signature";
+    for (const char* command : {"verify", "list", "extract"}) {
+      std::vector<std::string> args = {command, file};
+      if (std::string(command) == "extract") args = {command, "-d", dir.File("none"), file};
+      RunResult r = RunQuillset(args);
+      EXPECT_EQ(1, r.Code) << command;
+      EXPECT_NE(std::string::npos, r.Err.find(file + " is " + count)) << command << ": " << r.Err;
+    }
+    EXPECT_FALSE(Exists(dir.File("none")));
+  }
+  // Without its table (cut where the signing began) the container is whole.
+  WriteFile(dir.File("Cut.exe"), signed_.substr(0, end));
+  EXPECT_EQ(0, RunQuillset({"verify", "-q", dir.File("Cut.exe")}).Code);
+}
+
+TEST_P(Signed, AFirstSliceSignedAfterTheSplitIsABareStubAndASignedStubIsRefused) {
+  RunResult r = RunQuillset({"build", "-q", "--arch", GetParam().Arch, "--stub", GetParam().Path, "--split", "50K", "-o",
+                             dir.File("split/Setup.exe"), project.Path()});
+  ASSERT_EQ(0, r.Code) << r.Err;
+  EXPECT_TRUE(ReadFile(dir.File("split/Setup.exe")) == ReadFile(GetParam().Path)) << "the first slice is the bare program";
+  ASSERT_EQ(0, signer.Sign(dir.File("split/Setup.exe"), dir.File("split/First.exe")));
+  EXPECT_EQ(0, signer.Verify(dir.File("split/First.exe"))) << ReadFile(dir.File("verify.log"));
+  const std::pair<uint32_t, uint32_t> table = SecurityEntry(ReadFile(dir.File("split/First.exe")));
+  RunResult list = RunQuillset({"list", dir.File("split/First.exe")});
+  EXPECT_EQ(0, list.Code) << list.Err;
+  EXPECT_NE(std::string::npos, list.Out.find(std::string("bare stub (") + GetParam().Arch + ")")) << list.Out;
+  EXPECT_NE(std::string::npos, list.Out.find("signed, certificate table of " + std::to_string(table.second) + " bytes"))
+      << list.Out;
+
+  // A signed setup program in front of a container would carry a broken
+  // signature: signing comes after the build.
+  r = RunQuillset({"build", "-q", "--stub", dir.File("split/First.exe"), "-o", dir.File("Refused.exe"), project.Path()});
+  EXPECT_EQ(1, r.Code);
+  EXPECT_NE(std::string::npos, r.Err.find("First.exe is signed: give the unsigned setup program, and sign the built setup file"))
+      << r.Err;
+  // and so would a program with bytes behind it, as a split's first slice
+  WriteFile(dir.File("Trailing.exe"), ReadFile(GetParam().Path) + "trailing bytes");
+  r = RunQuillset({"build", "-q", "--stub", dir.File("Trailing.exe"), "-o", dir.File("Refused.exe"), project.Path()});
+  EXPECT_EQ(1, r.Code);
+  EXPECT_NE(std::string::npos, r.Err.find("Trailing.exe has 14 bytes behind its program: not a bare setup program")) << r.Err;
+  EXPECT_FALSE(Exists(dir.File("Refused.exe")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Stubs, Signed, ::testing::ValuesIn(kStubs),
+                         [](const ::testing::TestParamInfo<Stub>& i) { return std::string(i.param.Arch); });
+
+// A slice that is by itself a signed setup file (a stored payload, cut at
+// both its ends) would end the join early: the cut moves by a byte.
+TEST(SplitSigned, NoSliceButTheLastIsASetupFileEvenSignedAndPadded) {
+  TempDir dir;
+  Project project(dir);
+  // sorts first, so its stored bytes start right behind the setup program
+  Bytes inner = MinimalProgram() + RandomBytes(3001, 9) + Bytes((const char*)InstallerSignature, 16);
+  ASSERT_TRUE(AppendFakeCertificate(inner, 512));
+  WriteFile(dir.File("a.exe"), inner);
+  project.Write("QSP40\n[Global]\nApplicationName = S\n[Files]\na.exe, %MAINDIR%a.exe\n");
+  RunResult r = project.Build(dir.File("split/Setup.exe"), {"--store", "--split", std::to_string(inner.size())});
+  ASSERT_EQ(0, r.Code) << r.Err;
+  const Bytes first = ReadFile(dir.File("split/Setup.001"));
+  EXPECT_EQ(inner.size() - 1, first.size());
+  EXPECT_TRUE(inner.compare(0, first.size(), first) == 0);
+}
+
+}  // namespace

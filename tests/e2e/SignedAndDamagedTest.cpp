@@ -1,0 +1,301 @@
+// Setup files as downloads bring them: signed by their publisher, which must
+// install as before and leave an unsigned uninstaller, and cut short, which
+// must say so once and leave nothing behind instead of waiting for a disk.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "../FakeSignature.h"
+#include "../win32/TestSupport.h"
+#include "EnglishText.h"
+#include "Robot.h"
+#include "TestPaths.h"
+#include "efs/EFSBuilder.h"
+#include "efs/EfsFormat.h"
+#include "efs/PeImage.h"
+
+namespace {
+
+const char kDamaged[] = "The installation file is damaged or incomplete. Please obtain it again.";
+const DWORD kTimeout = 20000;
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+std::string Sig(const unsigned char* s) { return std::string((const char*)s, 16); }
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> all;
+  WIN32_FIND_DATAA f;
+  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &f);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      if (strcmp(f.cFileName, ".") != 0 && strcmp(f.cFileName, "..") != 0) all.push_back(f.cFileName);
+    } while (FindNextFileA(h, &f));
+    FindClose(h);
+  }
+  std::sort(all.begin(), all.end());
+  return all;
+}
+
+// The temporary folder of this process and of what it starts, private to
+// one test: it must end empty.
+class PrivateTemp {
+ public:
+  explicit PrivateTemp(const TempFolder& dir) : Path(dir.File("temp")) {
+    CreateDirectoryA(Path.c_str(), NULL);
+    m_Tmp = Env("TMP");
+    m_Temp = Env("TEMP");
+    SetEnvironmentVariableA("TMP", Path.c_str());
+    SetEnvironmentVariableA("TEMP", Path.c_str());
+  }
+  ~PrivateTemp() {
+    SetEnvironmentVariableA("TMP", m_Tmp.empty() ? NULL : m_Tmp.c_str());
+    SetEnvironmentVariableA("TEMP", m_Temp.empty() ? NULL : m_Temp.c_str());
+  }
+  const std::string Path;
+
+ private:
+  static std::string Env(const char* name) {
+    char value[MAX_PATH] = "";
+    DWORD n = GetEnvironmentVariableA(name, value, sizeof value);
+    return n && n < sizeof value ? value : "";
+  }
+  std::string m_Tmp, m_Temp;
+};
+
+// A setup file of the real setup program that installs payload.bin into
+// `target`.
+std::string BuildSetup(const TempFolder& dir, const std::string& target, const std::string& payload) {
+  CreateDirectoryA(dir.File("src").c_str(), NULL);
+  WriteWholeFile(dir.File("src\\default.qsp"), "QSP40\r\n[Global]\r\nApplicationName = Cut App\r\nDefaultDir = " +
+                                                   target + "\r\n[Files]\r\npayload.bin, %MAINDIR%payload.bin\r\n");
+  WriteWholeFile(dir.File("src\\payload.bin"), payload);
+  CEFSBuilder b;
+  b.SetStubFile(QS_STUB_PATH);
+  b.AddFile(dir.File("src\\default.qsp").c_str(), 1);
+  b.AddFile(kEnglish, 1, "Translations.ini");
+  b.AddFile(dir.File("src\\payload.bin").c_str(), 0);
+  const std::string out = dir.File("Setup.exe");
+  b.Build(out.c_str(), nullptr, InstallerSignature);
+  return out;
+}
+
+// Starts a damaged file: one "Error" box with the damaged text and no other
+// window, then an end with a failure code once it is answered.
+void ExpectDamagedMessageOnly(const std::string& exe) {
+  Robot robot;
+  ASSERT_TRUE(robot.Start(Quoted(exe)));
+  RobotMessageBox box = robot.WaitForMessageBox("Error", kTimeout);
+  ASSERT_TRUE(box.Window) << robot.WindowTree();
+  EXPECT_EQ(kDamaged, box.Text);
+  EXPECT_EQ(std::vector<std::string>{"OK"}, box.Buttons);
+  EXPECT_EQ(1u, robot.TopLevelWindows(true).size()) << robot.WindowTree();
+  ASSERT_TRUE(robot.Answer(box, IDOK));
+  DWORD code = 0;
+  // a second box, or a join window, would keep it from ending
+  ASSERT_TRUE(robot.WaitForExit(kTimeout, &code)) << robot.WindowTree();
+  EXPECT_EQ(1u, code) << "a damaged file must not end like a success";
+}
+
+TEST(Damaged, ASetupFileCutShortSaysSoOnceAndLeavesNothingBehind) {
+  TempFolder dir;
+  PrivateTemp temp(dir);
+  const std::string target = dir.File("Cut App");
+  const std::string setup = BuildSetup(dir, target, RandomBytes(60000, 11));
+  const std::string whole = ReadWholeFile(setup);
+  const size_t stub = ReadWholeFile(QS_STUB_PATH).size();
+  std::string signedWhole = whole;
+  ASSERT_TRUE(AppendFakeCertificate(signedWhole, 2400));
+  struct Cut { const char* where; const std::string& from; size_t size; } cuts[] = {
+      {"in the data area", whole, stub + 30000},
+      {"in the directory", whole, whole.size() - 30},
+      {"in the trailer", whole, whole.size() - 4},
+      {"signed, in the certificate table", signedWhole, signedWhole.size() - 1200},
+  };
+  for (const Cut& c : cuts) {
+    SCOPED_TRACE(c.where);
+    const std::string exe = dir.File("Cut Setup.exe");
+    WriteWholeFile(exe, c.from.substr(0, c.size));
+    ExpectDamagedMessageOnly(exe);
+    EXPECT_EQ(std::vector<std::string>(), FilesIn(temp.Path)) << "nothing copied, no log left";
+    EXPECT_FALSE(PathExists(target));
+  }
+}
+
+// The first slice of a split setup is the bare program, signed or not: it
+// still copies itself and asks for the next disk.
+TEST(Damaged, ABareProgramSignedOrNotStillStartsTheJoin) {
+  std::string signedStub = ReadWholeFile(QS_STUB_PATH);
+  ASSERT_TRUE(AppendFakeCertificate(signedStub, 2400));
+  for (const std::string& bytes : {ReadWholeFile(QS_STUB_PATH), signedStub}) {
+    TempFolder dir;
+    PrivateTemp temp(dir);
+    const std::string exe = dir.File("Setup.exe");
+    WriteWholeFile(exe, bytes);
+    Robot first;
+    ASSERT_TRUE(first.Start(Quoted(exe), dir.Path().c_str()));
+    DWORD code = 1;
+    ASSERT_TRUE(first.WaitForExit(kTimeout, &code));
+    EXPECT_EQ(0u, code);
+    // the copy in the temporary folder shows the join window
+    HWND join = NULL;
+    Robot copy;
+    const DWORD start = GetTickCount();
+    while (!join && GetTickCount() - start < kTimeout) {
+      join = FindWindowA("#32770", "Setup");
+      if (!join) Sleep(50);
+    }
+    ASSERT_TRUE(join) << "no join window";
+    DWORD pid = 0;
+    GetWindowThreadProcessId(join, &pid);
+    ASSERT_TRUE(copy.Attach(pid));
+    EXPECT_TRUE(copy.WaitUntil([&] { return Robot::ItemText(join, 1015) == "Please insert disk 2."; }, kTimeout,
+                               "the question for disk 2"));
+    ASSERT_TRUE(Robot::Press(join, IDCANCEL));
+    ASSERT_TRUE(copy.WaitForExit(kTimeout, &code));
+    copy.WaitUntil([&] { return FilesIn(temp.Path).empty(); }, kTimeout, "the temporary copy going");
+    EXPECT_EQ(std::vector<std::string>(), FilesIn(temp.Path));
+  }
+}
+
+// --- signed with osslsigncode (tests/e2e/make-signed-setups.sh) -----------
+
+const char kSigned[] = QS_SIGNED_DIR;
+const char kFolder[] = "C:\\QuillsetTest Signed";
+const char kKey[] = "Software\\QuillsetTest-Signed";
+
+PeDirectory SecurityEntry(const std::string& bytes) {
+  PeHeaders h;
+  PeDirectory none = {0, 0};
+  if (!ReadPeHeaders((const unsigned char*)bytes.data(), bytes.size(), &h)) return none;
+  return h.Directories[PE_DIRECTORY_SECURITY];
+}
+
+std::string RegistryValue() {
+  HKEY k;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &k) != ERROR_SUCCESS) return "<none>";
+  char value[MAX_PATH] = "";
+  DWORD size = sizeof value;
+  LONG r = RegQueryValueExA(k, "InstallDir", NULL, NULL, reinterpret_cast<BYTE*>(value), &size);
+  RegCloseKey(k);
+  return r == ERROR_SUCCESS ? value : "<none>";
+}
+
+// Runs a console program to its end with its output in `output`; its exit
+// code, 999 when it cannot start or does not end.
+DWORD RunToFile(std::string line, const std::string& output) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+  HANDLE out = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, NULL);
+  if (out == INVALID_HANDLE_VALUE) return 999;
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = si.hStdError = out;
+  PROCESS_INFORMATION pi;
+  DWORD code = 999;
+  if (CreateProcessA(NULL, &line[0], NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &si, &pi)) {
+    if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+  CloseHandle(out);
+  return code;
+}
+
+void CleanUp() {
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
+}
+
+TEST(SignedSetup, InstallsAsItIsAndLeavesAnUnsignedUninstallerThatTakesAllAway) {
+  CleanUp();
+  ASSERT_FALSE(PathExists(kFolder));
+  TempFolder dir;
+  const std::string setup = dir.File("Signed Setup.exe");
+  const std::string bytes = ReadWholeFile(std::string(kSigned) + "\\Signed.exe");
+  ASSERT_FALSE(bytes.empty()) << "no signed setup file in " << kSigned;
+  WriteWholeFile(setup, bytes);
+  const PeDirectory table = SecurityEntry(bytes);
+  ASSERT_NE(0u, table.Size) << "not signed";
+  ASSERT_EQ(bytes.size(), (size_t)table.Address + table.Size) << "the table does not end the file";
+
+  // the command sees the signature and a sound container under it
+  const std::string report = dir.File("verify.txt");
+  EXPECT_EQ(0u, RunToFile(Quoted(QS_BUILD_DIR "\\quillset.exe") + " verify " + Quoted(setup), report))
+      << ReadWholeFile(report);
+  const std::string verified = ReadWholeFile(report);
+  EXPECT_NE(std::string::npos, verified.find("signed, certificate table of " + std::to_string(table.Size) + " bytes"))
+      << verified;
+  EXPECT_NE(std::string::npos, verified.find(std::string("all 4 entries are sound (") + QS_ARCH + " setup program)"))
+      << verified;
+
+  Robot robot;
+  ASSERT_TRUE(robot.Start(Quoted(setup)));
+  HWND w = robot.WaitForWindow("#32770", En("WELCOME").c_str(), kTimeout);
+  ASSERT_TRUE(w);
+  for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
+    ASSERT_TRUE(Robot::Press(w, 1001));
+    w = robot.WaitForWindow("#32770", En(page).c_str(), kTimeout);
+    ASSERT_TRUE(w) << page;
+  }
+  ASSERT_TRUE(robot.WaitUntil(
+      [&] { return Robot::ItemText(w, 1001) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, 1001)); }, 60000,
+      "the finish page"));
+  Robot::Settle(w);
+  ASSERT_TRUE(Robot::Press(w, 1001));
+  DWORD code = 1;
+  ASSERT_TRUE(robot.WaitForExit(kTimeout, &code));
+  EXPECT_EQ(0u, code);
+
+  const std::string folder = kFolder;
+  EXPECT_TRUE(ReadWholeFile(folder + "\\payload.bin") == ReadWholeFile(std::string(kSigned) + "\\project\\payload.bin"));
+  EXPECT_EQ("Signed and installed.\r\n", ReadWholeFile(folder + "\\docs\\readme.txt"));
+  EXPECT_EQ(folder + "\\", RegistryValue());
+  // the bare program and the uninstaller's signature: no table, no entry
+  // naming one, no checksum of the signed file
+  const std::string uninstaller = ReadWholeFile(folder + "\\Uninstall.exe");
+  const PeDirectory entry = SecurityEntry(uninstaller);
+  EXPECT_EQ(0u, entry.Address);
+  EXPECT_EQ(0u, entry.Size);
+  EXPECT_TRUE(uninstaller == WithoutChecksum(ReadWholeFile(QS_STUB_PATH)) + Sig(UninstallerSignature));
+
+  Robot un;
+  ASSERT_TRUE(un.Start(Quoted(folder + "\\Uninstall.exe"), dir.Path().c_str()));
+  EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"), un.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, kTimeout));
+  HWND result = NULL;
+  ASSERT_TRUE(un.WaitUntil(
+      [&] {
+        result = un.FindWindowNow("#32770", En("UNINSTALL_TITLE").c_str());
+        return result && IsWindowVisible(GetDlgItem(result, IDOK));
+      },
+      60000, "the uninstall result"));
+  Robot::Settle(result);
+  EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(result, 1013));
+  ASSERT_TRUE(Robot::Press(result, IDOK));
+  ASSERT_TRUE(un.WaitForExit(kTimeout, &code));
+  EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(kFolder) && TempFilesMatching("DUS*.bat").empty(); }, kTimeout,
+                           "the installation folder's removal"));
+  EXPECT_EQ("<none>", RegistryValue());
+  CleanUp();
+}
+
+TEST(SignedSetup, CutInsideItsCertificateTableItIsDamagedAndInstallsNothing) {
+  CleanUp();
+  TempFolder dir;
+  PrivateTemp temp(dir);
+  const std::string bytes = ReadWholeFile(std::string(kSigned) + "\\Signed.exe");
+  const PeDirectory table = SecurityEntry(bytes);
+  ASSERT_NE(0u, table.Size) << "no signed setup file in " << kSigned;
+  for (size_t size : {(size_t)table.Address + table.Size / 2, bytes.size() - 1}) {
+    SCOPED_TRACE(size);
+    const std::string exe = dir.File("Signed Setup.exe");
+    WriteWholeFile(exe, bytes.substr(0, size));
+    ExpectDamagedMessageOnly(exe);
+    EXPECT_EQ(std::vector<std::string>(), FilesIn(temp.Path));
+    EXPECT_FALSE(PathExists(kFolder));
+  }
+}
+
+}  // namespace
