@@ -5,13 +5,14 @@
 # the default answers, and every page is saved as a PNG in build/demo/,
 # followed by the uninstaller. The 32-bit setup program where the host runs
 # 32-bit programs, else the 64-bit one (tools/lanes decides, by trying).
-# LANGUAGE=CODE (make demo LANGUAGE=de) builds with that bundled table and
-# runs Wine with the ANSI code page the table is written in; the pictures
-# go to build/demo/CODE/.
+# QS_DEMO_LANGUAGE=CODE (make demo LANGUAGE=de) builds with that bundled
+# table and runs Wine with the ANSI code page the table is written in; the
+# pictures go to build/demo/CODE/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-language=${LANGUAGE:-}
-unset LANGUAGE  # gettext's variable too: not for the tools below
+language=${QS_DEMO_LANGUAGE:-}
+# make passes its LANGUAGE on, which is gettext's variable too
+if [ -n "$language" ] && [ "${LANGUAGE:-}" = "$language" ]; then unset LANGUAGE; fi
 bash tools/bootstrap.sh
 make all
 if ! lanes=$(bash tools/lanes 2>"build/demo-lanes.txt"); then
