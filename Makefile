@@ -57,8 +57,11 @@ fuzz: $(FUZZ)/build.ninja
 	    $(FUZZ)/corpus/$$t tests/fuzz/corpus/$$t || rc=1; \
 	done; exit $$rc
 
+# make demo LANGUAGE=CODE walks the setup program in that bundled table's
+# language. Only a LANGUAGE given here counts: gettext's LANGUAGE in the
+# environment (en_US:en) is no table.
 demo:
-	bash tools/demo.sh
+	QS_DEMO_LANGUAGE='$(if $(filter command line,$(origin LANGUAGE)),$(LANGUAGE))' bash tools/demo.sh
 
 bench: all release
 	@JOBS=$(JOBS) bash bench/lanes.sh

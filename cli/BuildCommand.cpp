@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "cli/Commands.h"
+#include "cli/Languages.h"
 #include "cli/Platform.h"
 #include "cli/Project.h"
 #include "cli/SetupFile.h"
@@ -30,6 +31,7 @@ struct BuildOptions {
   PeArch Arch = PE_ARCH_X86;
   bool ArchGiven = false;
   std::string Translations;
+  const LanguageTable* Language = nullptr;
   int Store = 0;
   uint64_t Split = 0;
   unsigned Threads = 0;
@@ -171,9 +173,13 @@ class TerminalProgress : public IEFSBuildProgress {
 void PrintProblems(const std::string& project, std::vector<Diagnostic>& problems) {
   std::stable_sort(problems.begin(), problems.end(),
                    [](const Diagnostic& a, const Diagnostic& b) { return a.Line < b.Line; });
-  for (const Diagnostic& d : problems)
-    fprintf(stderr, "%s:%d: %s%s\n", project.c_str(), d.Line, d.Warning ? "warning: " : "",
-            d.Message.c_str());
+  for (const Diagnostic& d : problems) {
+    if (d.Line == 0)  // about the build, not a line of the script
+      fprintf(stderr, "quillset: %s%s\n", d.Warning ? "warning: " : "error: ", d.Message.c_str());
+    else
+      fprintf(stderr, "%s:%d: %s%s\n", project.c_str(), d.Line, d.Warning ? "warning: " : "",
+              d.Message.c_str());
+  }
 }
 
 int ParseBuildOptions(const Arguments& args, BuildOptions* o) {
@@ -196,6 +202,15 @@ int ParseBuildOptions(const Arguments& args, BuildOptions* o) {
       o->ArchGiven = true;
     } else if (text == "--translations") {
       if (!walk.Value(&o->Translations)) return EXIT_USAGE;
+    } else if (text == "--language") {
+      if (!walk.Value(&value)) return EXIT_USAGE;
+      o->Language = FindLanguage(value);
+      if (!o->Language) {
+        std::string codes;
+        for (const LanguageTable& t : LanguageTables()) codes += std::string(codes.empty() ? "" : ", ") + t.Code;
+        return UsageError("build", "--language " + value + ": no such table; give one of " + codes +
+                                       " (quillset languages lists them)");
+      }
     } else if (text == "--store") {
       if (!walk.Flag()) return EXIT_USAGE;
       o->Store = 1;
@@ -220,6 +235,8 @@ int ParseBuildOptions(const Arguments& args, BuildOptions* o) {
     }
   }
   if (o->Project.empty()) return UsageError("build", "which project script? (quillset build PROJECT.qsp)");
+  if (o->Language && !o->Translations.empty())
+    return UsageError("build", "--language and --translations both choose the table: give one of them");
   return EXIT_OK;
 }
 
@@ -251,6 +268,48 @@ std::string CheckStub(const std::string& stub, const BuildOptions& o) {
   if (o.ArchGiven && arch != PE_ARCH_UNKNOWN && arch != o.Arch)
     return stub + " is the " + PeArchName(arch) + " setup program, but --arch asks for " + PeArchName(o.Arch);
   return "";
+}
+
+const char* CodePageWords(int cp) {
+  switch (cp) {
+    case 65001: return "UTF-8, which no Windows uses as its ANSI code page";
+    case 1250:
+    case 1252: return "a Latin code page (1252 or 1250)";
+    case 1251: return "code page 1251 (Cyrillic)";
+    case 932: return "code page 932 (Japanese)";
+    case 936: return "code page 936 (Simplified Chinese)";
+  }
+  return "no code page";
+}
+
+// The setup program reads the script and the table in one code page, the
+// installing machine's: non-ASCII text of the script written in another
+// code page than the table's shows as the wrong characters there.
+void CheckTableCodePage(const CProject& project, const std::string& table, const LanguageTable* language,
+                        std::vector<Diagnostic>* problems) {
+  const std::string& script = project.Text();
+  size_t high = 0;
+  while (high < script.size() && (unsigned char)script[high] < 0x80) ++high;
+  if (high == script.size()) return;
+  std::string what = language ? "the " + std::string(language->Name) + " table" : "the translation table";
+  FILE* f = fopen(table.c_str(), "rb");
+  if (!f) return;  // the builder names it
+  std::string bytes;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
+  fclose(f);
+  const int guessed = GuessCodePage(bytes);
+  if (!guessed) return;  // an ASCII table reads alike everywhere
+  const int tableCodePage = language ? language->CodePage : guessed;
+  if (tableCodePage == 65001) return;  // not a code page to compare with
+  if (TextFitsCodePage(script, tableCodePage)) return;
+  int line = 1 + (int)std::count(script.begin(), script.begin() + (long)high, '\n');
+  problems->push_back({line, 1,
+                       "the script's non-ASCII text looks like " + std::string(CodePageWords(GuessCodePage(script))) +
+                           ", but " + what + " is in " + CodePageWords(tableCodePage) +
+                           "; the setup program reads both in the ANSI code page of the machine that installs, "
+                           "so one of them will show the wrong characters"});
 }
 
 }  // namespace
@@ -295,7 +354,16 @@ int RunBuild(const Arguments& args) {
 
   // the translation table
   std::string table = o.Translations;
-  if (table.empty()) {
+  if (o.Language) {
+    std::string searched;
+    table = FindBundled(o.Language->File, o.Arch, &searched);
+    if (table.empty())
+      errors.push_back("the " + std::string(o.Language->Name) + " table " + o.Language->File +
+                       " is missing; looked in:" + searched);
+    std::string beside = PlatformJoin(project.Folder(), "Translations.ini");
+    if (PortableFileExists(beside.c_str()))
+      problems.push_back({0, 1, beside + " is not used: --language " + o.Language->Code + " chooses the table"});
+  } else if (table.empty()) {
     std::string beside = PlatformJoin(project.Folder(), "Translations.ini");
     if (PortableFileExists(beside.c_str())) {
       table = beside;
@@ -308,6 +376,8 @@ int RunBuild(const Arguments& args) {
                          "\ngive a table with --translations FILE");
     }
   }
+
+  if (!table.empty()) CheckTableCodePage(project, table, o.Language, &problems);
 
   // what goes in, each checked by the builder as it is added
   auto add = [&](const std::string& path, const char* name, int line, const char* what) {
@@ -445,4 +515,24 @@ int RunBuild(const Arguments& args) {
               stale.c_str());
   }
   return EXIT_OK;
+}
+
+int RunLanguages(const Arguments& args) {
+  COptionWalker walk("languages", args);
+  bool option;
+  std::string text;
+  while (walk.Next(&option, &text))
+    return UsageError("languages", option ? "unknown option " + text : "takes no arguments: " + text);
+  printf("%-7s %-20s %-10s %s\n", "CODE", "LANGUAGE", "CODE PAGE", "TABLE");
+  int missing = 0;
+  for (const LanguageTable& t : LanguageTables()) {
+    std::string searched;
+    std::string path = FindBundled(t.File, PE_ARCH_X86, &searched);
+    if (path.empty()) ++missing;
+    printf("%-7s %-20s %-10d %s\n", t.Code, t.Name, t.CodePage, path.empty() ? (std::string(t.File) + " (missing)").c_str() : path.c_str());
+  }
+  printf("\nquillset build --language CODE stores that table. A table is written in the ANSI\n"
+         "code page shown; it reads correctly on Windows whose ANSI code page that is.\n");
+  if (missing) fprintf(stderr, "quillset: error: %d table%s missing\n", missing, missing == 1 ? " is" : "s are");
+  return missing ? EXIT_INPUT : EXIT_OK;
 }

@@ -12,6 +12,7 @@ static const char kMainHelp[] =
     "  list SETUP              show the kind of a setup file and its stored files\n"
     "  verify SETUP            check every stored file against its CRC-32\n"
     "  extract SETUP [NAME...] write stored files out, with their file times\n"
+    "  languages               list the bundled translation tables\n"
     "\n"
     "  quillset COMMAND --help shows the options of a command.\n"
     "  quillset --version      prints the version.\n"
@@ -40,6 +41,9 @@ static const char kBuildHelp[] =
     "      --translations FILE\n"
     "                         the translation table (default: Translations.ini\n"
     "                         beside the script, else the bundled English table)\n"
+    "      --language NAME    store the bundled table of NAME (de, fr, es, it,\n"
+    "                         pt-BR, nl, pl, cs, ru, ja, zh-CN, en; quillset\n"
+    "                         languages lists them); not with --translations\n"
     "      --store            store files without compressing them\n"
     "      --split SIZE       write OUT as the setup program alone and the rest in\n"
     "                         slices BASE.001, BASE.002, ... of at most SIZE bytes\n"
@@ -83,3 +87,10 @@ static const char kExtractHelp[] =
     "Options:\n"
     "  -d, --directory DIR   where to write (default: the current folder)\n"
     "  -q, --quiet           do not print the names written\n";
+
+static const char kLanguagesHelp[] =
+    "Usage: quillset languages\n"
+    "\n"
+    "Lists the translation tables bundled with quillset: the code that\n"
+    "quillset build --language takes, the language, the Windows ANSI code page\n"
+    "the table is written in, and where the table was found.\n";

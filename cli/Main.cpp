@@ -107,6 +107,7 @@ int main(int argc, char** argv) {
       {"list", RunList, kListHelp},
       {"verify", RunVerify, kVerifyHelp},
       {"extract", RunExtract, kExtractHelp},
+      {"languages", RunLanguages, kLanguagesHelp},
   };
   for (const Command& c : commands) {
     if (command != c.Name) continue;

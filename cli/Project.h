@@ -32,6 +32,7 @@ class CProject {
   const std::string& Path() const { return m_Path; }
   const std::string& Folder() const { return m_Folder; }
   const std::string& ApplicationName() const { return m_AppName; }
+  const std::string& Text() const { return m_Text; }
 
  private:
   int LineAt(const char* p) const;

@@ -110,6 +110,15 @@ function(qs_add_wine_test name)
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine RUN_SERIAL ON TIMEOUT 600)
 endfunction()
 
+# Runs test binary `test` (filtered) once more with Wine's ANSI code page
+# `cp`, which Wine takes from the locale: the locale must exist on the host
+# (tools/bootstrap.sh makes it).
+function(qs_add_code_page_lane name test filter cp locale)
+  add_test(NAME ${name} COMMAND ${test} --gtest_filter=${filter})
+  set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine RUN_SERIAL ON TIMEOUT 1200
+    ENVIRONMENT "LC_ALL=${locale};QS_CODE_PAGE_LANE=${cp}")
+endfunction()
+
 # Figures, not tests (make bench).
 add_executable(extract_bench EXCLUDE_FROM_ALL bench/ExtractBench.cpp)
 target_link_libraries(extract_bench PRIVATE qs_win qs_builder psapi)

@@ -5,8 +5,14 @@
 # the default answers, and every page is saved as a PNG in build/demo/,
 # followed by the uninstaller. The 32-bit setup program where the host runs
 # 32-bit programs, else the 64-bit one (tools/lanes decides, by trying).
+# QS_DEMO_LANGUAGE=CODE (make demo LANGUAGE=de) builds with that bundled
+# table and runs Wine with the ANSI code page the table is written in; the
+# pictures go to build/demo/CODE/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+language=${QS_DEMO_LANGUAGE:-}
+# make passes its LANGUAGE on, which is gettext's variable too
+if [ -n "$language" ] && [ "${LANGUAGE:-}" = "$language" ]; then unset LANGUAGE; fi
 bash tools/bootstrap.sh
 make all
 if ! lanes=$(bash tools/lanes 2>"build/demo-lanes.txt"); then
@@ -24,9 +30,35 @@ else
 fi
 cmake --build $tree --target demo_walk
 out=build/demo
+build_options=()
+walk_table=()
+if [ -n "$language" ]; then
+  # CODE LANGUAGE... CODE-PAGE TABLE, as quillset languages lists them
+  row=$(build/native/quillset languages | awk -v l="$language" 'NR > 1 && NF >= 4 && tolower($1) == tolower(l)')
+  if [ -z "$row" ]; then
+    echo "demo: no bundled table for LANGUAGE=$language; quillset languages lists them:" >&2
+    build/native/quillset languages >&2
+    exit 2
+  fi
+  code=$(awk '{print $1}' <<<"$row")
+  codepage=$(awk '{print $(NF-1)}' <<<"$row")
+  table=$(awk '{print $NF}' <<<"$row")
+  case $codepage in
+    1250) locale=pl_PL.UTF-8 ;;
+    1251) locale=ru_RU.UTF-8 ;;
+    932) locale=ja_JP.UTF-8 ;;
+    936) locale=zh_CN.UTF-8 ;;
+    *) locale=C.UTF-8 ;;
+  esac
+  export LC_ALL=$locale
+  echo "demo: the $code table ($table), Wine with the ANSI code page $codepage ($locale)"
+  out=build/demo/$code
+  build_options=(--language "$code")
+  walk_table=("Z:$(sed 's|/|\\|g' <<<"$table")")
+fi
 rm -rf "$out"
 mkdir -p "$out"
-build/native/quillset build --arch $arch -o "$out/Setup.exe" examples/hello/default.qsp
+build/native/quillset build --arch $arch "${build_options[@]}" -o "$out/Setup.exe" examples/hello/default.qsp
 build/native/quillset list "$out/Setup.exe"
 
 prefix=$tree/wineprefix
@@ -49,7 +81,7 @@ wine_unmanaged add /d N
 outwin="Z:$(cd "$out" && pwd | sed 's|/|\\|g')"
 # it ends with the uninstaller and says what, if anything, is left behind
 rc=0
-tools/wine-run --prefix "$prefix" $tree/demo_walk.exe "$outwin\\Setup.exe" "$outwin" || rc=$?
+tools/wine-run --prefix "$prefix" $tree/demo_walk.exe "$outwin\\Setup.exe" "$outwin" "${walk_table[@]}" || rc=$?
 for bmp in "$out"/*.bmp; do
   convert "$bmp" "${bmp%.bmp}.png" && rm -f "$bmp"
 done

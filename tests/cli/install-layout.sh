@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # make install's layout works on its own: bin/quillset finds both setup
-# programs and the English table in share/quillset without any option.
+# programs and the translation tables in share/quillset without any option.
 #   install-layout.sh BUILD_TREE SOURCE_DIR STUB STUB64
 set -euo pipefail
 tree=$1 src=$2 stub=$3 stub64=$4
@@ -32,4 +32,12 @@ grep -q "^Translations.ini " "$work/list.txt"
 "$root/bin/quillset" list "$work/Setup64.exe" > "$work/list64.txt"
 grep -q "installer (x64), setup program $(stat -c %s "$stub64") bytes, 8 entries" "$work/list64.txt" || { cat "$work/list64.txt"; exit 1; }
 "$root/bin/quillset" verify "$work/Setup64.exe" | grep -q "all 8 entries are sound (x64 setup program)"
+# every bundled table, found by --language in the installed layout
+for t in English German French Spanish Italian PortugueseBrazil Dutch Polish Czech Russian Japanese SimplifiedChinese; do
+  cmp "$src/translations/$t.ini" "$root/share/quillset/$t.ini"
+done
+"$root/bin/quillset" languages | grep -q "^ja      Japanese             932        $root/share/quillset/Japanese.ini\$"
+"$root/bin/quillset" build -q --language ja -o "$work/SetupJa.exe" "$work/project/every-section.qsp"
+"$root/bin/quillset" extract -q -d "$work/ja" "$work/SetupJa.exe" Translations.ini
+cmp "$src/translations/Japanese.ini" "$work/ja/Translations.ini"
 echo "installed layout builds the example for x86 and x64"

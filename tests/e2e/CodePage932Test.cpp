@@ -19,12 +19,12 @@ namespace {
 const char kHyo[] = "\x95\x5C";  // 表
 
 TEST(CodePage932, InstallsIntoAndUninstallsFromAFolderEndingInATrailByte) {
-  REQUIRE_CODE_PAGE_932(GetACP() == 932, "needs the ANSI code page 932, not " << GetACP());
+  REQUIRE_CODE_PAGE(932, GetACP() == 932, "needs the ANSI code page 932, not " << GetACP());
   TempFolder dir;
   const std::string source = dir.File((std::string(kHyo) + ".txt").c_str());
-  REQUIRE_CODE_PAGE_932(CreateDirectoryA(dir.File("probe").c_str(), NULL), "cannot make folders here");
+  REQUIRE_CODE_PAGE(932, CreateDirectoryA(dir.File("probe").c_str(), NULL), "cannot make folders here");
   WriteWholeFile(source, "trail byte\r\n");
-  REQUIRE_CODE_PAGE_932(ReadWholeFile(source) == "trail byte\r\n",
+  REQUIRE_CODE_PAGE(932, ReadWholeFile(source) == "trail byte\r\n",
                         "no double-byte file names here: the host lacks the ja_JP.UTF-8 locale");
   const std::string target = dir.File((std::string("App") + kHyo).c_str());
 

@@ -1,6 +1,7 @@
 #include "TestSupport.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 
 TempFolder::TempFolder() {
   char dir[MAX_PATH];
@@ -94,7 +95,8 @@ std::string ProgramFilesDir() {
   return value;
 }
 
-bool InCodePage932Lane() {
-  char value[8];
-  return GetEnvironmentVariableA("QS_CP932_LANE", value, sizeof value) > 0;
+int CodePageLane() {
+  char value[16];
+  if (!GetEnvironmentVariableA("QS_CODE_PAGE_LANE", value, sizeof value)) return 0;
+  return atoi(value);
 }

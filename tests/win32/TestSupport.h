@@ -27,16 +27,17 @@ std::string RandomBytes(size_t n, unsigned seed);
 // The program-files folder as the registry of this prefix names it.
 std::string ProgramFilesDir();
 
-// True in the lane that runs Wine with the ANSI code page 932: there a
-// double-byte test that cannot get that code page fails instead of skipping.
-bool InCodePage932Lane();
+// The ANSI code page this run's lane gives Wine (QS_CODE_PAGE_LANE, set by
+// ctest with a matching LC_ALL), or 0 outside the code-page lanes. There a
+// test that needs that code page and cannot get it fails instead of skipping.
+int CodePageLane();
 
-// Skips a double-byte test outside that lane, fails it inside, when the
-// condition does not hold.
-#define REQUIRE_CODE_PAGE_932(condition, why)                          \
+// Skips a test that needs code page cp outside cp's lane, fails it inside,
+// when the condition does not hold.
+#define REQUIRE_CODE_PAGE(cp, condition, why)                          \
   do {                                                                 \
     if (!(condition)) {                                                \
-      if (InCodePage932Lane()) FAIL() << why;                          \
+      if (CodePageLane() == (cp)) FAIL() << why;                       \
       GTEST_SKIP() << why;                                             \
     }                                                                  \
   } while (0)

@@ -497,14 +497,14 @@ TEST(UninstallReplay, DrivesAndSystemFoldersAreNeverRemoved) {
 
 // Runs as its own test process with the ANSI code page 932 (Shift-JIS).
 TEST(ReplayCodePage932, TrailBytesAreNeitherSeparatorsNorLetters) {
-  REQUIRE_CODE_PAGE_932(GetACP() == 932, "needs the ANSI code page 932, not " << GetACP());
+  REQUIRE_CODE_PAGE(932, GetACP() == 932, "needs the ANSI code page 932, not " << GetACP());
   TempFolder dir;
   CUninstallLogger log;
   ASSERT_EQ(1, log.CreateTempLog());
   // a folder ending in a trail byte 0x5C ("\"): the entries are found under it
   const std::string so = dir.File("\x83\x5C");
   // Wine needs the host's ja_JP.UTF-8 locale to store such names
-  REQUIRE_CODE_PAGE_932(CreateDirectoryA(so.c_str(), NULL),
+  REQUIRE_CODE_PAGE(932, CreateDirectoryA(so.c_str(), NULL),
                         "no double-byte file names here: the host lacks the ja_JP.UTF-8 locale");
   log.LogDirectoryCreated(so.c_str());
   MakeFile(so + "\\user.txt");

@@ -1,6 +1,8 @@
 // make demo's user: walks a setup program's wizard page by page with the
 // default answers, saves a screenshot of each page, then runs the
-// uninstaller it left. demo_walk SETUP.EXE OUTDIR
+// uninstaller it left. demo_walk SETUP.EXE OUTDIR [TABLE]: the windows are
+// found by the texts of TABLE, the translation table built in (English's by
+// default).
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <shlobj.h>
@@ -15,7 +17,16 @@
 namespace {
 
 std::string g_Out;
+std::string g_Table;
 int g_Shot;
+
+// The text of key in the table built in; english without a table.
+std::string T(const char* key, const char* english) {
+  if (g_Table.empty()) return english;
+  char text[2001];
+  GetPrivateProfileStringA("Strings", key, english, text, sizeof text, g_Table.c_str());
+  return text;
+}
 
 // The whole screen as a 24-bit BMP file.
 void Screenshot(const char* name) {
@@ -92,24 +103,25 @@ std::vector<std::string> Leftovers(const std::string& destination) {
   return left;
 }
 
-HWND Next(Robot& robot, HWND wizard, const char* nextCaption) {
+HWND Next(Robot& robot, HWND wizard, const std::string& nextCaption) {
   if (!Robot::Press(wizard, 1001)) return NULL;
-  return robot.WaitForWindow("#32770", nextCaption, 30000);
+  return robot.WaitForWindow("#32770", nextCaption.c_str(), 30000);
 }
 
 int Walk(const std::string& setup) {
   Robot robot;
   if (!robot.Start("\"" + setup + "\"")) return 1;
-  HWND w = robot.WaitForWindow("#32770", "Welcome", 30000);
+  HWND w = robot.WaitForWindow("#32770", T("WELCOME", "Welcome").c_str(), 30000);
   if (!w) return 1;
   Screenshot("welcome");
   const struct {
-    const char* caption;
+    std::string caption;
     const char* shot;
-  } pages[] = {{"End user license agreement", "licence"},
-               {"Choose Destination Location", "destination"},
-               {"Start Installation", "start"},
-               {"Installing", "installing"}};
+  } pages[] = {{T("EULA", "End user license agreement"), "licence"},
+               {T("CHOOSE_DESITNATION_LOCATION", "Choose Destination Location"), "destination"},
+               {T("START_INSTALLATION", "Start Installation"), "start"},
+               {T("INSTALLING", "Installing"), "installing"}};
+  const std::string finish = T("FINISH", "Finish"), uninstallTitle = T("UNINSTALL_TITLE", "Uninstall");
   std::string destination;
   for (const auto& page : pages) {
     w = Next(robot, w, page.caption);
@@ -117,7 +129,7 @@ int Walk(const std::string& setup) {
     if (std::string(page.shot) == "destination") destination = Robot::ItemText(w, 1009);
     if (std::string(page.shot) != "installing") Screenshot(page.shot);
   }
-  if (!robot.WaitUntil([&] { return Robot::ItemText(w, 1001) == "Finish" && IsWindowEnabled(GetDlgItem(w, 1001)); },
+  if (!robot.WaitUntil([&] { return Robot::ItemText(w, 1001) == finish && IsWindowEnabled(GetDlgItem(w, 1001)); },
                        120000, "the finish page"))
     return 1;
   Screenshot("finished");
@@ -134,7 +146,7 @@ int Walk(const std::string& setup) {
   }
   Robot un;
   if (!un.Start("\"" + uninstaller + "\"")) return 1;
-  RobotMessageBox question = un.WaitForMessageBox("Uninstall", 30000);
+  RobotMessageBox question = un.WaitForMessageBox(uninstallTitle.c_str(), 30000);
   if (!question.Window) {
     // a build without uninstalling answers with a message of its own
     RobotMessageBox box = un.WaitForMessageBox(NULL, 5000);
@@ -148,7 +160,7 @@ int Walk(const std::string& setup) {
   HWND progress = NULL;
   un.WaitUntil(
       [&] {
-        progress = un.FindWindowNow("#32770", "Uninstall");
+        progress = un.FindWindowNow("#32770", uninstallTitle.c_str());
         return progress && GetDlgItem(progress, 1013) && IsWindowVisible(GetDlgItem(progress, IDOK));
       },
       120000, "the uninstall result");
@@ -178,10 +190,11 @@ int Walk(const std::string& setup) {
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);  // Robot reports through gtest
-  if (argc != 3) {
-    fprintf(stderr, "usage: demo_walk SETUP.EXE OUTDIR\n");
+  if (argc != 3 && argc != 4) {
+    fprintf(stderr, "usage: demo_walk SETUP.EXE OUTDIR [TABLE]\n");
     return 2;
   }
   g_Out = argv[2];
+  if (argc == 4) g_Table = argv[3];
   return Walk(argv[1]);
 }

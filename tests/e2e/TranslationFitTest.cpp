@@ -1,0 +1,313 @@
+// Every bundled translation table, under the ANSI code page it is written
+// in: the wizard and the uninstaller are walked, and every text a static or
+// a button shows must fit its control, measured with the dialog's own font.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "../win32/TestSupport.h"
+#include "EnglishText.h"
+#include "Robot.h"
+#include "TestPaths.h"
+#include "cli/Languages.h"
+#include "efs/EFSBuilder.h"
+#include "efs/EfsFormat.h"
+
+namespace {
+
+const char kApp[] = "Example App";
+const int kRuntimeId = 1234;  // controls the wizard makes while installing
+
+std::string TablePath(const LanguageTable& t) { return std::string(QS_SOURCE_DIR "\\translations\\") + t.File; }
+
+// The font a dialog template asks for, made as the dialog manager makes it.
+HFONT DialogFont(int dialogId) {
+  HMODULE stub = LoadLibraryExA(QS_STUB_PATH, NULL, LOAD_LIBRARY_AS_DATAFILE);
+  if (!stub) return NULL;
+  HRSRC found = FindResourceA(stub, MAKEINTRESOURCEA(dialogId), MAKEINTRESOURCEA(5));  // RT_DIALOG
+  const WORD* p = found ? static_cast<const WORD*>(LockResource(LoadResource(stub, found))) : nullptr;
+  HFONT font = NULL;
+  // DLGTEMPLATEEX: version 1, signature 0xFFFF, then help id, styles,
+  // item count, position and size, menu, class, title, font
+  if (p && p[0] == 1 && p[1] == 0xFFFF) {
+    const DWORD style = *reinterpret_cast<const DWORD*>(p + 6);
+    p += 13;
+    for (int field = 0; field < 3; ++field) {  // menu, class: ordinal or string; title: string
+      if (field < 2 && *p == 0xFFFF) {
+        p += 2;
+        continue;
+      }
+      while (*p) ++p;
+      ++p;
+    }
+    if (style & DS_SETFONT) {
+      const WORD points = p[0], weight = p[1];
+      const BYTE italic = LOBYTE(p[2]), charset = HIBYTE(p[2]);
+      LOGFONTW lf = {};
+      HDC screen = GetDC(NULL);
+      lf.lfHeight = -MulDiv(points, GetDeviceCaps(screen, LOGPIXELSY), 72);
+      ReleaseDC(NULL, screen);
+      lf.lfWeight = weight;
+      lf.lfItalic = italic;
+      lf.lfCharSet = charset ? charset : DEFAULT_CHARSET;
+      lstrcpynW(lf.lfFaceName, reinterpret_cast<const WCHAR*>(p + 3), LF_FACESIZE);
+      font = CreateFontIndirectW(&lf);
+    }
+  }
+  FreeLibrary(stub);
+  return font;
+}
+
+// The keys of the program and their texts in one table, as the controls
+// show them.
+class TableTexts {
+ public:
+  explicit TableTexts(const std::string& table) {
+    char names[8192];
+    DWORD n = GetPrivateProfileStringA("Strings", NULL, "", names, sizeof names, kEnglish);
+    for (const char* key = names; key < names + n && *key; key += strlen(key) + 1) {
+      char text[2001];
+      GetPrivateProfileStringA("Strings", key, key, text, sizeof text, table.c_str());
+      std::string s = text;
+      std::replace(s.begin(), s.end(), '|', '\n');
+      for (size_t at; (at = s.find("%APPNAME%")) != std::string::npos;) s.replace(at, 9, kApp);
+      m_Texts[key] = s;
+      std::string& keys = m_Keys[s];
+      keys += (keys.empty() ? "" : " or ") + std::string(key);
+    }
+  }
+  // The key(s) whose text this is; empty for a text of no key (a path).
+  std::string KeyOf(const std::string& text) const {
+    auto it = m_Keys.find(text);
+    return it == m_Keys.end() ? "" : it->second;
+  }
+  const std::string& Text(const char* key) const { return m_Texts.at(key); }
+  size_t Size() const { return m_Texts.size(); }
+
+ private:
+  std::map<std::string, std::string> m_Texts, m_Keys;
+};
+
+// Collects the texts that do not fit, each naming its key.
+class FitCheck {
+ public:
+  FitCheck(const TableTexts& texts, HFONT font) : m_Texts(texts), m_Font(font) {}
+
+  // Every visible static and button of the dialog (and the wizard's
+  // run-time controls, which showed while the worker ran).
+  void Controls(HWND dialog, const char* where) {
+    for (const RobotControl& c : Robot::Controls(dialog)) {
+      if (!c.Visible && c.Id != kRuntimeId) continue;
+      if (c.Class != "Static" && c.Class != "Button") continue;
+      Text(c.Window, c.Text, where);
+    }
+  }
+
+  // text as control would show it. Texts of no key (paths, "OK") are not
+  // the tables' business.
+  void Text(HWND control, const std::string& text, const char* where) {
+    const std::string key = m_Texts.KeyOf(text);
+    if (text.empty() || key.empty()) return;
+    ++Checked;
+    RECT client;
+    GetClientRect(control, &client);
+    const LONG style = GetWindowLongA(control, GWL_STYLE);
+    const bool isButton = Robot::Class(control) == "Button";
+    if (!isButton && (style & SS_TYPEMASK) == SS_BITMAP) return;
+    HDC dc = GetDC(control);
+    HGDIOBJ old = SelectObject(dc, m_Font);
+    RECT need = {0, 0, client.right, 0};
+    int roomX = client.right, roomY = client.bottom;
+    if (!isButton) {
+      // what a left-aligned static does: wrap at blanks, break at line feeds
+      UINT flags = DT_CALCRECT | DT_LEFT | DT_WORDBREAK | DT_EXPANDTABS;
+      if (style & SS_NOPREFIX) flags |= DT_NOPREFIX;
+      DrawTextA(dc, text.c_str(), -1, &need, flags);
+    } else {
+      // one line inside the frame: a push button's 3D edge and focus
+      // rectangle, a group box's frame and the gap before its title
+      DrawTextA(dc, text.c_str(), -1, &need, DT_CALCRECT | DT_SINGLELINE);
+      const bool group = (style & BS_TYPEMASK) == BS_GROUPBOX;
+      roomX -= group ? 2 * (GetSystemMetrics(SM_CXEDGE) + 6) : 2 * (GetSystemMetrics(SM_CXEDGE) + 1);
+      if (!group) roomY -= 2 * GetSystemMetrics(SM_CYEDGE);
+    }
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    if (getenv("QS_FIT_TRACE"))
+      printf("fit: %s (%s): needs %ldx%ld, has %dx%d\n", key.c_str(), where, need.right, need.bottom, roomX, roomY);
+    if (need.right > roomX || need.bottom > roomY) {
+      char line[512];
+      snprintf(line, sizeof line, "%s (%s): needs %ldx%ld pixels, has %dx%d", key.c_str(), where, need.right,
+               need.bottom, roomX, roomY);
+      Misfits.push_back(line);
+    }
+  }
+
+  std::vector<std::string> Misfits;
+  int Checked = 0;
+
+ private:
+  const TableTexts& m_Texts;
+  HFONT m_Font;
+};
+
+class TranslationFit : public ::testing::Test {
+ protected:
+  TempFolder dir;
+
+  std::string Build(const std::string& table) {
+    const std::string target = dir.File("Fit App");
+    WriteWholeFile(dir.File("default.qsp"),
+                   std::string("QSP40\r\n[Global]\r\nApplicationName = ") + kApp + "\r\nDefaultDir = " + target +
+                       "\r\nAllowChangeInstallDir = TRUE\r\nShowEULAPage = TRUE\r\n"
+                       "[Files]\r\nreadme.txt, %MAINDIR%readme.txt\r\n");
+    WriteWholeFile(dir.File("readme.txt"), "Read me.\r\n");
+    CEFSBuilder b;
+    b.SetStubFile(QS_STUB_PATH);
+    b.AddFile(dir.File("default.qsp").c_str(), 1);
+    b.AddFile(table.c_str(), 1, "Translations.ini");
+    b.AddFile(dir.File("readme.txt").c_str(), 1);
+    const std::string setup = dir.File("Setup.exe");
+    b.Build(setup.c_str(), nullptr, InstallerSignature);
+    return setup;
+  }
+
+  static HWND Page(Robot& robot, const TableTexts& texts, const char* captionKey) {
+    return robot.WaitForWindow("#32770", texts.Text(captionKey).c_str(), 20000);
+  }
+
+  // Walks the wizard of table (up to the welcome page only, or all the way
+  // through and then the uninstaller) and returns what does not fit.
+  std::vector<std::string> Walk(const std::string& table, bool welcomeOnly, int* checked) {
+    const TableTexts texts(table);
+    HFONT wizardFont = DialogFont(103), uninstallFont = DialogFont(137);
+    EXPECT_TRUE(wizardFont && uninstallFont) << "cannot read the dialogs' font from " << QS_STUB_PATH;
+    FitCheck fit(texts, wizardFont);
+    const std::string setup = Build(table);
+    Robot robot;
+    if (!robot.Start("\"" + setup + "\"")) {
+      ADD_FAILURE() << "cannot start " << setup;
+      return {};
+    }
+    HWND w = Page(robot, texts, "WELCOME");
+    if (w) fit.Controls(w, "welcome");
+    if (welcomeOnly || !w) {
+      if (w && Robot::Press(w, 1002)) {
+        robot.AnswerMessageBox(texts.Text("INSTALL_TITLE").c_str(), IDYES, 20000);
+        DWORD code = 0;
+        EXPECT_TRUE(robot.WaitForExit(20000, &code));
+      }
+      *checked = fit.Checked;
+      return fit.Misfits;
+    }
+    const struct {
+      const char* Caption;
+      const char* Where;
+    } pages[] = {{"EULA", "licence"},
+                 {"CHOOSE_DESITNATION_LOCATION", "destination"},
+                 {"START_INSTALLATION", "start"},
+                 {"INSTALLING", "installing"}};
+    for (const auto& page : pages) {
+      if (!Robot::Press(w, 1001)) break;
+      w = Page(robot, texts, page.Caption);
+      if (!w) break;
+      fit.Controls(w, page.Where);
+    }
+    const std::string target = dir.File("Fit App");
+    if (w && robot.WaitUntil([&] { return Robot::ItemText(w, 1001) == texts.Text("FINISH") &&
+                                          IsWindowEnabled(GetDlgItem(w, 1001)); },
+                             60000, "the finish page")) {
+      Robot::Settle(w);
+      fit.Controls(w, "finish");
+      Robot::Press(w, 1001);
+      DWORD code = 1;
+      EXPECT_TRUE(robot.WaitForExit(20000, &code));
+    }
+
+    // the uninstaller: its question is a message box, which sizes itself;
+    // its dialog shows three texts in one static
+    FitCheck unfit(texts, uninstallFont);
+    Robot un;
+    if (PathExists(target + "\\Uninstall.exe") && un.Start("\"" + target + "\\Uninstall.exe\"", dir.Path().c_str())) {
+      un.AnswerMessageBox(texts.Text("UNINSTALL_TITLE").c_str(), IDYES, 20000);
+      HWND dialog = NULL;
+      un.WaitUntil([&] {
+            dialog = un.FindWindowNow("#32770", texts.Text("UNINSTALL_TITLE").c_str());
+            return dialog && IsWindowVisible(GetDlgItem(dialog, IDOK));
+          }, 60000, "the uninstall result");
+      if (dialog) {
+        Robot::Settle(dialog);
+        unfit.Controls(dialog, "uninstaller");
+        for (const char* key : {"PLEASE_WAIT_WHILE_UNINSTALLING", "UINSTALL_PROCESS_FAILED"})
+          unfit.Text(GetDlgItem(dialog, 1013), texts.Text(key), "uninstaller");
+        Robot::Press(dialog, IDOK);
+        DWORD code = 1;
+        EXPECT_TRUE(un.WaitForExit(20000, &code));
+        un.WaitUntil([&] { return !PathExists(target); }, 20000, "the self-removal");
+      }
+    } else {
+      ADD_FAILURE() << "no uninstaller in " << target;
+    }
+    DeleteObject(wizardFont);
+    DeleteObject(uninstallFont);
+    fit.Misfits.insert(fit.Misfits.end(), unfit.Misfits.begin(), unfit.Misfits.end());
+    *checked = fit.Checked + unfit.Checked;
+    return fit.Misfits;
+  }
+};
+
+std::string Lines(const std::vector<std::string>& lines) {
+  std::string s;
+  for (const std::string& l : lines) s += "\n  " + l;
+  return s;
+}
+
+TEST_F(TranslationFit, EveryTableOfThisCodePageFitsTheWizardAndTheUninstaller) {
+  const int lane = CodePageLane();
+  if (!lane) GTEST_SKIP() << "runs in the code-page lanes (e2e_fit_cp*), one per table's code page";
+  ASSERT_EQ((UINT)lane, GetACP()) << "Wine did not get the ANSI code page of this lane; is its locale missing?";
+  int tables = 0;
+  for (const LanguageTable& t : LanguageTables()) {
+    if (t.CodePage != lane) continue;
+    SCOPED_TRACE(t.File);
+    ++tables;
+    int checked = 0;
+    std::vector<std::string> misfits = Walk(TablePath(t), false, &checked);
+    EXPECT_TRUE(misfits.empty()) << t.File << ": texts that do not fit:" << Lines(misfits);
+    // the page texts, the buttons, the frames, the progress labels and the
+    // uninstaller's texts were all seen
+    EXPECT_GE(checked, 25) << t.File;
+  }
+  EXPECT_GT(tables, 0);
+}
+
+TEST_F(TranslationFit, ATextTooLongForItsControlFailsAndIsNamed) {
+  if (CodePageLane() != 1252) GTEST_SKIP() << "runs in the lane of code page 1252 (e2e_fit_cp1252)";
+  ASSERT_EQ(1252u, GetACP());
+  std::string german = ReadWholeFile(TablePath(*FindLanguage("de")));
+  auto replaceLine = [&](const std::string& key, const std::string& text) {
+    size_t at = german.find("\r\n" + key + " = ") + 2;
+    german.replace(at, german.find("\r\n", at) - at, key + " = " + text);
+  };
+  replaceLine("NEXT", "Weiter zum n\xE4" "chsten Schritt >");
+  std::string page;
+  for (int i = 0; i < 12; ++i) page += "Eine Zeile von vielen.||";
+  replaceLine("WELCOME_PAGE_TEXT", page + "%APPNAME%");
+  const std::string table = dir.File("Long.ini");
+  WriteWholeFile(table, german);
+  int checked = 0;
+  std::vector<std::string> misfits = Walk(table, true, &checked);
+  EXPECT_EQ(3, checked) << "the page text, Next and Cancel";
+  ASSERT_EQ(2u, misfits.size()) << Lines(misfits);
+  EXPECT_EQ(0u, misfits[0].find("NEXT (welcome): needs ")) << misfits[0];
+  EXPECT_EQ(0u, misfits[1].find("WELCOME_PAGE_TEXT (welcome): needs ")) << misfits[1];
+  // and the table as shipped fits
+  misfits = Walk(TablePath(*FindLanguage("de")), true, &checked);
+  EXPECT_TRUE(misfits.empty()) << Lines(misfits);
+}
+
+}  // namespace
