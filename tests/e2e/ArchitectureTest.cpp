@@ -134,7 +134,7 @@ TEST(Architecture, InstallsIntoTheNativeProgramFilesAndRegistryViewAndUninstalls
   EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(result, 1013));
   ASSERT_TRUE(Robot::Press(result, IDOK));
   ASSERT_TRUE(un.WaitForExit(20000, &code));
-  EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(kFolder) && TempFilesMatching("DUS*.bat").empty(); }, 20000,
+  EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(kFolder) && TempFilesMatching("DUS*.bat").empty(); }, 60000,
                            "the install folder's removal"));
   EXPECT_EQ("<none>", ValueInView(KEY_WOW64_64KEY));
   EXPECT_EQ("<none>", ValueInView(KEY_WOW64_32KEY));

@@ -75,7 +75,7 @@ TEST(CodePage932, InstallsIntoAndUninstallsFromAFolderEndingInATrailByte) {
   EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(result, 1013));
   ASSERT_TRUE(Robot::Press(result, IDOK));
   ASSERT_TRUE(un.WaitForExit(20000, &code));
-  EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(target); }, 20000, "the install folder's removal"));
+  EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(target); }, 60000, "the install folder's removal"));
 }
 
 }  // namespace

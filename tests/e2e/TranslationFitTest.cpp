@@ -247,7 +247,7 @@ class TranslationFit : public ::testing::Test {
         Robot::Press(dialog, IDOK);
         DWORD code = 1;
         EXPECT_TRUE(un.WaitForExit(20000, &code));
-        un.WaitUntil([&] { return !PathExists(target); }, 20000, "the self-removal");
+        un.WaitUntil([&] { return !PathExists(target); }, 60000, "the self-removal");
       }
     } else {
       ADD_FAILURE() << "no uninstaller in " << target;
