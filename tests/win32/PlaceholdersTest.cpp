@@ -196,7 +196,7 @@ TEST_F(Placeholders, SystemFoldersEndInExactlyOneSeparator) {
 // Needs a double-byte ANSI code page; under Wine run the binary with
 // LC_ALL=ja_JP.UTF-8 and --gtest_filter=Placeholders.DoubleByte*.
 TEST_F(Placeholders, DoubleByteCharactersAreNeverCutOrTakenForSeparators) {
-  if (!IsDBCSLeadByte(0x95)) GTEST_SKIP() << "code page " << GetACP() << " is single-byte";
+  REQUIRE_CODE_PAGE(932, IsDBCSLeadByte(0x95), "code page " << GetACP() << " is single-byte");
   const char kHyo[] = "\x95\x5C";  // its trail byte equals "\"
   EXPECT_EQ(1, SetMainDirPlaceholder((std::string("C:\\") + kHyo).c_str()));
   EXPECT_EQ(std::string("C:\\") + kHyo + "\\readme.txt", Expand("%MAINDIR%readme.txt"));
