@@ -119,6 +119,7 @@ std::string BuilderErrorText(EFSBUILDERERROR error, const std::string& file, int
     }
     case EFSB_ERR_DISK_FULL: return "the disk is full: cannot write " + output;
     case EFSB_ERR_DUPLICATE: return "two files are named " + file + "; stored names must differ";
+    case EFSB_ERR_DEFLATE: return "compression failed while writing " + output;
   }
   return "cannot build " + output;
 }
@@ -312,123 +313,149 @@ void CheckTableCodePage(const CProject& project, const std::string& table, const
                            "so one of them will show the wrong characters"});
 }
 
-}  // namespace
+// What a build works from and what it found wrong so far: problems of the
+// script's lines (and warnings), and errors outside them.
+struct BuildInputs {
+  CProject Project;
+  std::vector<Diagnostic> Problems;
+  std::vector<ProjectSource> Sources;
+  std::vector<std::string> Errors;
+  std::string Stub;
+  std::string Table;
+  std::string Output;
+};
 
-int RunBuild(const Arguments& args) {
-  BuildOptions o;
-  int usage = ParseBuildOptions(args, &o);
-  if (usage != EXIT_OK) return usage;
-  const double started = PlatformSeconds();
-
-  CProject project;
-  std::string error;
-  if (!project.Load(o.Project, &error)) {
-    fprintf(stderr, "quillset: error: %s\n", error.c_str());
-    return EXIT_INPUT;
-  }
-  std::vector<Diagnostic> problems;
-  std::vector<ProjectSource> sources;
-  project.Check(&problems, &sources);
-  std::vector<std::string> errors;  // problems outside the script's lines
-
-  // the setup program
-  std::string stub = o.Stub;
-  if (stub.empty()) {
+// The setup program: given, or the bundled one of the architecture; checked
+// by the builder and as a bare stub.
+void FindStub(const BuildOptions& o, CEFSBuilder& builder, BuildInputs* in) {
+  in->Stub = o.Stub;
+  if (in->Stub.empty()) {
     std::string searched;
-    stub = FindBundled(StubName(o.Arch), o.Arch, &searched);
-    if (stub.empty())
-      errors.push_back("cannot find the setup program " + std::string(StubName(o.Arch)) +
-                       "; looked in:" + searched + "\ngive it with --stub FILE");
+    in->Stub = FindBundled(StubName(o.Arch), o.Arch, &searched);
+    if (in->Stub.empty())
+      in->Errors.push_back("cannot find the setup program " + std::string(StubName(o.Arch)) +
+                           "; looked in:" + searched + "\ngive it with --stub FILE");
   }
-  CEFSBuilder builder;
-  const int compressed = o.Store ? 0 : 1;
-  if (!stub.empty()) {
-    try {
-      builder.SetStubFile(stub.c_str());
-      std::string bad = CheckStub(stub, o);
-      if (!bad.empty()) errors.push_back(bad);
-    } catch (EFSBUILDERERROR e) {
-      errors.push_back("setup program: " + BuilderErrorText(e, CEFSBuilder::ErrorFileName, errno, ""));
-    }
+  if (in->Stub.empty()) return;
+  try {
+    builder.SetStubFile(in->Stub.c_str());
+    std::string bad = CheckStub(in->Stub, o);
+    if (!bad.empty()) in->Errors.push_back(bad);
+  } catch (EFSBUILDERERROR e) {
+    const EFSBuildFailure& f = builder.LastFailure();
+    in->Errors.push_back("setup program: " + BuilderErrorText(e, f.File, f.SystemError, ""));
   }
+}
 
-  // the translation table
-  std::string table = o.Translations;
+// The translation table: given, a bundled language, the one beside the
+// script, or the bundled English one.
+void FindTable(const BuildOptions& o, BuildInputs* in) {
+  in->Table = o.Translations;
+  std::string beside = PlatformJoin(in->Project.Folder(), "Translations.ini");
+  std::string searched;
   if (o.Language) {
-    std::string searched;
-    table = FindBundled(o.Language->File, o.Arch, &searched);
-    if (table.empty())
-      errors.push_back("the " + std::string(o.Language->Name) + " table " + o.Language->File +
-                       " is missing; looked in:" + searched);
-    std::string beside = PlatformJoin(project.Folder(), "Translations.ini");
+    in->Table = FindBundled(o.Language->File, o.Arch, &searched);
+    if (in->Table.empty())
+      in->Errors.push_back("the " + std::string(o.Language->Name) + " table " + o.Language->File +
+                           " is missing; looked in:" + searched);
     if (PortableFileExists(beside.c_str()))
-      problems.push_back({0, 1, beside + " is not used: --language " + o.Language->Code + " chooses the table"});
-  } else if (table.empty()) {
-    std::string beside = PlatformJoin(project.Folder(), "Translations.ini");
+      in->Problems.push_back({0, 1, beside + " is not used: --language " + o.Language->Code + " chooses the table"});
+  } else if (in->Table.empty()) {
     if (PortableFileExists(beside.c_str())) {
-      table = beside;
+      in->Table = beside;
     } else {
-      std::string searched;
-      table = FindBundled(kTableName, o.Arch, &searched);
-      if (table.empty())
-        errors.push_back("no Translations.ini beside " + o.Project +
-                         " and the bundled English table is missing; looked in:" + searched +
-                         "\ngive a table with --translations FILE");
+      in->Table = FindBundled(kTableName, o.Arch, &searched);
+      if (in->Table.empty())
+        in->Errors.push_back("no Translations.ini beside " + o.Project +
+                             " and the bundled English table is missing; looked in:" + searched +
+                             "\ngive a table with --translations FILE");
     }
   }
+  if (!in->Table.empty()) CheckTableCodePage(in->Project, in->Table, o.Language, &in->Problems);
+}
 
-  if (!table.empty()) CheckTableCodePage(project, table, o.Language, &problems);
+// Everything the build reads: the script (and its files), the setup
+// program, the table; a script that cannot be read ends the build here.
+CommandResult FindInputs(const BuildOptions& o, CEFSBuilder& builder, BuildInputs* in) {
+  std::string error;
+  if (!in->Project.Load(o.Project, &error)) return InputFailure(error);
+  in->Project.Check(&in->Problems, &in->Sources);
+  FindStub(o, builder, in);
+  FindTable(o, in);
+  in->Output = o.Output.empty() ? PlatformJoin(in->Project.Folder(), "Setup.exe") : o.Output;
+  return Succeeded();
+}
 
-  // what goes in, each checked by the builder as it is added
+// Hands the files to the builder, which checks each as it is added.
+void AddFiles(const BuildOptions& o, CEFSBuilder& builder, BuildInputs* in) {
+  const int compressed = o.Store ? 0 : 1;
   auto add = [&](const std::string& path, const char* name, int line, const char* what) {
     try {
       errno = 0;
       builder.AddFile(path.c_str(), compressed, name);
     } catch (EFSBUILDERERROR e) {
-      int saved = errno;
-      std::string message = BuilderErrorText(e, CEFSBuilder::ErrorFileName, saved, "");
+      const EFSBuildFailure& f = builder.LastFailure();
+      std::string message = BuilderErrorText(e, f.File, f.SystemError, "");
       if (line)
-        problems.push_back({line, 0, message});
+        in->Problems.push_back({line, 0, message});
       else
-        errors.push_back(std::string(what) + ": " + message);
+        in->Errors.push_back(std::string(what) + ": " + message);
     }
   };
-  if (!problems.empty() && problems[0].Line == 1 && problems[0].Message.find("QSP40") != std::string::npos) {
-    // not a script at all: nothing else to say about it
-  } else {
-    add(o.Project, "default.qsp", 0, "project script");
-    if (!table.empty()) add(table, "Translations.ini", 0, "translation table");
-    for (const ProjectSource& s : sources) add(s.Path, s.Name.c_str(), s.Line, "");
-  }
+  add(o.Project, "default.qsp", 0, "project script");
+  if (!in->Table.empty()) add(in->Table, "Translations.ini", 0, "translation table");
+  for (const ProjectSource& s : in->Sources) add(s.Path, s.Name.c_str(), s.Line, "");
+}
 
-  std::string output = o.Output.empty() ? PlatformJoin(project.Folder(), "Setup.exe") : o.Output;
+// The output must be a file that is none of the inputs.
+void CheckOutput(const BuildOptions& o, BuildInputs* in) {
+  const std::string& output = in->Output;
   if (PlatformIsDirectory(output.c_str()))
-    errors.push_back("the output " + output + " is a folder; give a file name with -o");
-  for (const std::string& input : {o.Project, table, stub})
+    in->Errors.push_back("the output " + output + " is a folder; give a file name with -o");
+  for (const std::string& input : {o.Project, in->Table, in->Stub})
     if (!input.empty() && PlatformSamePath(input, output))
-      errors.push_back("the output " + output + " would overwrite an input of the build");
-  for (const ProjectSource& s : sources)
+      in->Errors.push_back("the output " + output + " would overwrite an input of the build");
+  for (const ProjectSource& s : in->Sources)
     if (PlatformSamePath(s.Path, output))
-      problems.push_back({s.Line, 0, "the output " + output + " would overwrite this source"});
+      in->Problems.push_back({s.Line, 0, "the output " + output + " would overwrite this source"});
+}
 
-  bool failed = !errors.empty();
-  for (const Diagnostic& d : problems)
-    if (!d.Warning) failed = true;
-  PrintProblems(o.Project, problems);
-  for (const std::string& e : errors) fprintf(stderr, "quillset: error: %s\n", e.c_str());
-  if (failed) {
-    int count = (int)errors.size();
-    for (const Diagnostic& d : problems) count += !d.Warning;
-    fprintf(stderr, "quillset: %d problem%s, nothing written\n", count, count == 1 ? "" : "s");
-    return EXIT_INPUT;
+// Every problem found, told at once; the build goes on only without errors.
+CommandResult CheckInputs(const BuildOptions& o, CEFSBuilder& builder, BuildInputs* in) {
+  if (in->Project.IsScript()) AddFiles(o, builder, in);  // else nothing more to say
+  CheckOutput(o, in);
+  int count = (int)in->Errors.size();
+  for (const Diagnostic& d : in->Problems) count += !d.Warning;
+  PrintProblems(o.Project, in->Problems);
+  for (const std::string& e : in->Errors) fprintf(stderr, "quillset: error: %s\n", e.c_str());
+  if (!count) return Succeeded();
+  fprintf(stderr, "quillset: %d problem%s, nothing written\n", count, count == 1 ? "" : "s");
+  return {EXIT_INPUT, ""};
+}
+
+// A file built beside the output: removed unless published, so that a failed
+// build leaves an earlier setup file as it was.
+class TemporaryOutput {
+ public:
+  explicit TemporaryOutput(const std::string& output) : m_Path(PlatformTemporarySibling(output)) {
+    PlatformCleanupAdd(m_Path);
   }
+  ~TemporaryOutput() {
+    if (!m_Kept) PlatformRemoveFile(m_Path.c_str());
+    PlatformCleanupRemove(m_Path);
+  }
+  const std::string& Path() const { return m_Path; }
+  // It has become the output: nothing to remove.
+  void Keep() { m_Kept = true; }
 
-  // build beside the output and rename at the end, so that a failed build
-  // leaves an earlier setup file as it was
-  unsigned threads = o.Threads ? o.Threads : std::min(PlatformProcessors(), 16u);
+ private:
+  std::string m_Path;
+  bool m_Kept = false;
+};
+
+CommandResult BuildInto(const BuildOptions& o, CEFSBuilder& builder, const std::string& temporary,
+                        const std::string& output, unsigned threads) {
   builder.SetThreads(threads);
-  std::string temporary = PlatformTemporarySibling(output);
-  PlatformCleanupAdd(temporary);
   TerminalProgress bar(stderr);
   bool drawBar = !o.Quiet && PlatformIsTerminal(stderr);
   int built = 0;
@@ -436,84 +463,108 @@ int RunBuild(const Arguments& args) {
   try {
     built = builder.Build(temporary.c_str(), drawBar ? &bar : nullptr, InstallerSignature);
   } catch (EFSBUILDERERROR e) {
-    std::string file = CEFSBuilder::ErrorFileName;
+    std::string file = builder.LastFailure().File;
     if (file == temporary) file = output;
     failure = BuilderErrorText(e, file, 0, output);
-  } catch (int) {
-    failure = "compression failed while writing " + output;
   }
   bar.Clear();
   if (failure.empty() && !built) failure = "the build was cancelled";
-  if (!failure.empty()) {
-    PlatformRemoveFile(temporary.c_str());
-    PlatformCleanupRemove(temporary);
-    fprintf(stderr, "quillset: error: %s\n", failure.c_str());
-    return EXIT_INPUT;
-  }
+  return failure.empty() ? Succeeded() : InputFailure(failure);
+}
 
-  uint64_t fileSize = 0, stubSize = builder.GetStubSize();
-  {
-    FILE* f = fopen(temporary.c_str(), "rb");
-    if (f) {
-      fileSize = (uint64_t)PlatformFileSize(f);
-      fclose(f);
-    }
-  }
-
-  std::vector<std::string> slices;
-  if (o.Split) {
-    std::vector<uint64_t> ends;
-    int ok = PlanSlices(temporary, stubSize, fileSize, o.Split, &ends, &error);
-    if (ok && ends.size() > SPLIT_MAX_SLICES) {
-      PlatformRemoveFile(temporary.c_str());
-      PlatformCleanupRemove(temporary);
-      return UsageError("build", "--split " + std::to_string(o.Split) + " would need " +
-                                     std::to_string(ends.size()) + " slices; a split setup has at most " +
-                                     std::to_string((int)SPLIT_MAX_SLICES) + ": give a larger SIZE");
-    }
-    if (ok) ok = WriteSlices(temporary, stubSize, ends, output, &slices, &error);
-    PlatformRemoveFile(temporary.c_str());
-    PlatformCleanupRemove(temporary);
-    if (!ok) {
-      fprintf(stderr, "quillset: error: %s\n", error.c_str());
-      return EXIT_INPUT;
-    }
-  } else {
-    if (!PlatformReplaceFile(temporary.c_str(), output.c_str())) {
+// Puts the built file in place: renamed to the output, or cut into slices.
+CommandResult Publish(const BuildOptions& o, TemporaryOutput& temporary, const std::string& output,
+                      uint64_t stubSize, uint64_t fileSize, std::vector<std::string>* slices) {
+  const std::string& file = temporary.Path();
+  if (!o.Split) {
+    if (!PlatformReplaceFile(file.c_str(), output.c_str())) {
       int saved = errno;
-      PlatformRemoveFile(temporary.c_str());
-      PlatformCleanupRemove(temporary);
-      fprintf(stderr, "quillset: error: cannot write %s: %s\n", output.c_str(),
-              PlatformErrorText(saved).c_str());
-      return EXIT_INPUT;
+      return InputFailure("cannot write " + output + ": " + PlatformErrorText(saved));
     }
-    PlatformCleanupRemove(temporary);
+    temporary.Keep();
+    return Succeeded();
   }
+  std::vector<uint64_t> ends;
+  std::string error;
+  if (!PlanSlices(file, stubSize, fileSize, o.Split, &ends, &error)) return InputFailure(error);
+  if (ends.size() > SPLIT_MAX_SLICES)
+    return {UsageError("build", "--split " + std::to_string(o.Split) + " would need " +
+                                    std::to_string(ends.size()) + " slices; a split setup has at most " +
+                                    std::to_string((int)SPLIT_MAX_SLICES) + ": give a larger SIZE"),
+            ""};
+  if (!WriteSlices(file, stubSize, ends, output, slices, &error)) return InputFailure(error);
+  return Succeeded();
+}
 
-  if (!o.Quiet) {
-    uint64_t in = builder.GetTotal();
-    uint64_t out = fileSize - stubSize;
-    printf("%s: setup file with %u entries\n", output.c_str(), (unsigned)builder.GetEntryCount());
-    printf("  setup program  %s, %s\n", Bytes(stubSize).c_str(), ArchLabel(ReadArchOfFile(stub.c_str())));
-    printf("  payload in     %s\n", Bytes(in).c_str());
-    printf("  payload out    %s, %.1f %% of the input\n", Bytes(out).c_str(),
-           in ? 100.0 * (double)out / (double)in : 100.0);
-    printf("  file           %s, built in %.2f s on %u thread%s\n", Bytes(fileSize).c_str(),
-           PlatformSeconds() - started, threads, threads == 1 ? "" : "s");
-    if (!slices.empty()) {
-      printf("  slices         %s (the setup program alone)", slices[0].c_str());
-      if (slices.size() > 1)
-        printf(", %s to %s of at most %s", slices[1].c_str(), slices.back().c_str(),
-               Bytes(o.Split).c_str());
-      printf("\n");
-    }
+uint64_t SizeOfFile(const std::string& path) {
+  uint64_t size = 0;
+  FILE* f = fopen(path.c_str(), "rb");
+  if (f) {
+    size = (uint64_t)PlatformFileSize(f);
+    fclose(f);
   }
-  if (!slices.empty()) {
-    std::string stale = SliceName(output, (int)slices.size());
-    if (PortableFileExists(stale.c_str()))
-      fprintf(stderr, "quillset: warning: %s is left from an earlier build; the setup program never reads it\n",
-              stale.c_str());
-  }
+  return size;
+}
+
+struct BuildFigures {
+  uint64_t FileSize;
+  uint64_t StubSize;
+  unsigned Threads;
+  double Started;
+};
+
+void PrintSummary(const BuildOptions& o, const CEFSBuilder& builder, const BuildInputs& in,
+                  const BuildFigures& f, const std::vector<std::string>& slices) {
+  uint64_t total = builder.GetTotal();
+  uint64_t out = f.FileSize - f.StubSize;
+  printf("%s: setup file with %u entries\n", in.Output.c_str(), (unsigned)builder.GetEntryCount());
+  printf("  setup program  %s, %s\n", Bytes(f.StubSize).c_str(), ArchLabel(ReadArchOfFile(in.Stub.c_str())));
+  printf("  payload in     %s\n", Bytes(total).c_str());
+  printf("  payload out    %s, %.1f %% of the input\n", Bytes(out).c_str(),
+         total ? 100.0 * (double)out / (double)total : 100.0);
+  printf("  file           %s, built in %.2f s on %u thread%s\n", Bytes(f.FileSize).c_str(),
+         PlatformSeconds() - f.Started, f.Threads, f.Threads == 1 ? "" : "s");
+  if (slices.empty()) return;
+  printf("  slices         %s (the setup program alone)", slices[0].c_str());
+  if (slices.size() > 1)
+    printf(", %s to %s of at most %s", slices[1].c_str(), slices.back().c_str(), Bytes(o.Split).c_str());
+  printf("\n");
+}
+
+// A numbered slice past the last one written is from another build.
+void WarnOfStaleSlice(const std::string& output, const std::vector<std::string>& slices) {
+  if (slices.empty()) return;
+  std::string stale = SliceName(output, (int)slices.size());
+  if (PortableFileExists(stale.c_str()))
+    fprintf(stderr, "quillset: warning: %s is left from an earlier build; the setup program never reads it\n",
+            stale.c_str());
+}
+
+}  // namespace
+
+int RunBuild(const Arguments& args) {
+  BuildOptions o;
+  int usage = ParseBuildOptions(args, &o);
+  if (usage != EXIT_OK) return usage;
+  BuildFigures figures = {0, 0, 0, PlatformSeconds()};
+
+  CEFSBuilder builder;
+  BuildInputs in;
+  CommandResult result = FindInputs(o, builder, &in);
+  if (result.Ok()) result = CheckInputs(o, builder, &in);
+  if (!result.Ok()) return Finish(result);
+
+  figures.Threads = o.Threads ? o.Threads : std::min(PlatformProcessors(), 16u);
+  TemporaryOutput temporary(in.Output);
+  result = BuildInto(o, builder, temporary.Path(), in.Output, figures.Threads);
+  if (!result.Ok()) return Finish(result);
+  figures.StubSize = builder.GetStubSize();
+  figures.FileSize = SizeOfFile(temporary.Path());
+  std::vector<std::string> slices;
+  result = Publish(o, temporary, in.Output, figures.StubSize, figures.FileSize, &slices);
+  if (!result.Ok()) return Finish(result);
+  if (!o.Quiet) PrintSummary(o, builder, in, figures, slices);
+  WarnOfStaleSlice(in.Output, slices);
   return EXIT_OK;
 }
 

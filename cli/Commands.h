@@ -8,6 +8,18 @@ enum { EXIT_OK = 0, EXIT_INPUT = 1, EXIT_USAGE = 2 };
 
 typedef std::vector<std::string> Arguments;
 
+// What a step of a command came to: EXIT_OK, or a failure's exit code and
+// what to tell the user about it ("" when it was told already).
+struct CommandResult {
+  int Code;
+  std::string Message;
+  bool Ok() const { return Code == EXIT_OK; }
+};
+inline CommandResult Succeeded() { return {EXIT_OK, ""}; }
+inline CommandResult InputFailure(const std::string& message) { return {EXIT_INPUT, message}; }
+// Tells a failure's message as "quillset: error: ..." and returns its code.
+int Finish(const CommandResult& result);
+
 int RunBuild(const Arguments& args);
 int RunList(const Arguments& args);
 int RunVerify(const Arguments& args);

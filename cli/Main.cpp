@@ -9,6 +9,11 @@
 #define QS_VERSION "0.0.0"
 #endif
 
+int Finish(const CommandResult& result) {
+  if (!result.Ok() && !result.Message.empty()) fprintf(stderr, "quillset: error: %s\n", result.Message.c_str());
+  return result.Code;
+}
+
 int UsageError(const char* command, const std::string& message) {
   if (command)
     fprintf(stderr, "quillset %s: %s\nTry 'quillset %s --help'.\n", command, message.c_str(), command);

@@ -29,6 +29,9 @@ class CProject {
   // sources, and the background pictures when the background is on).
   void Check(std::vector<Diagnostic>* problems, std::vector<ProjectSource>* sources) const;
 
+  // 0 when the file does not start as a project script: nothing else
+  // about it is worth saying.
+  int IsScript() const { return m_Loaded; }
   const std::string& Path() const { return m_Path; }
   const std::string& Folder() const { return m_Folder; }
   const std::string& ApplicationName() const { return m_AppName; }

@@ -1,5 +1,6 @@
 #include "efs/EFSBuilder.h"
 
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -26,8 +27,17 @@ static void SetErrorFile(const char* name) {
   CEFSBuilder::ErrorFileName[n] = '\0';
 }
 
-[[noreturn]] static void Fail(EFSBUILDERERROR error, const char* file) {
-  if (file) SetErrorFile(file);
+// ErrorFileName keeps what it held for a full disk: the failure names the
+// output instead.
+void CEFSBuilder::Record(EFSBUILDERERROR error, const char* file, int systemError) {
+  m_Failure.Error = error;
+  m_Failure.File = file ? file : "";
+  m_Failure.SystemError = systemError;
+  if (file && error != EFSB_ERR_DISK_FULL) SetErrorFile(file);
+}
+
+void CEFSBuilder::Fail(EFSBUILDERERROR error, const char* file) {
+  Record(error, file, errno);
   throw error;
 }
 
@@ -93,7 +103,36 @@ void CEFSBuilder::AddFile(const char* path, int compressed, const char* entryNam
 
 namespace {
 
-// State of one Build; closes and deletes a partial output on every failure.
+// A failure of one build, told by where it happened; Build throws it.
+struct EntryFailure {
+  EFSBUILDERERROR Error = EFSB_ERR_IO;
+  const char* File = NULL;
+
+  int Set(EFSBUILDERERROR error, const char* file) {
+    Error = error;
+    File = file;
+    return -1;
+  }
+  // A failed write of the output.
+  int SetWrite(int diskFull, const char* output) {
+    return Set(diskFull ? EFSB_ERR_DISK_FULL : EFSB_ERR_WRITE, output);
+  }
+  // An encoding that failed on its source's side: a read or zlib.
+  int SetEncode(EfsEncodeResult result, const char* source) {
+    return Set(result == EFS_ENCODE_READ_FAILED ? EFSB_ERR_IO : EFSB_ERR_DEFLATE, source);
+  }
+};
+
+// Opens an entry's source for reading; 0 with the failure when it cannot.
+int OpenSource(const char* source, FILE** file, EntryFailure* failure) {
+  *file = NULL;
+  if (!PortableFileExists(source)) return failure->Set(EFSB_ERR_NOT_FOUND, source), 0;
+  *file = fopen(source, "rb");
+  if (!*file) return failure->Set(EFSB_ERR_OPEN, source), 0;
+  return 1;
+}
+
+// State of one Build; closes and deletes a partial output unless finished.
 class BuildRun : public IEfsEncodeIo {
  public:
   BuildRun(const char* output, IEFSBuildProgress* progress, uint64_t stubSize, uint64_t total)
@@ -105,7 +144,6 @@ class BuildRun : public IEfsEncodeIo {
   FILE* Source = NULL;
   const char* Current = NULL;  // entry being written, for the progress object
   int WriteFailedDiskFull = 0;
-  int Cancelled = 0;
 
   void CloseFiles() {
     if (Source) fclose(Source);
@@ -119,27 +157,12 @@ class BuildRun : public IEfsEncodeIo {
     remove(m_Output);
     m_Finished = 1;
   }
-  void Finish() {
-    m_Finished = 1;
-  }
-  [[noreturn]] void Throw(EFSBUILDERERROR error, const char* file) {
-    Abandon();
-    Fail(error, file);
-  }
-  // A failed write of the output: a full disk keeps ErrorFileName as it was.
-  [[noreturn]] void ThrowWrite() {
-    int full = WriteFailedDiskFull;
-    Abandon();
-    if (full) throw EFSB_ERR_DISK_FULL;
-    Fail(EFSB_ERR_WRITE, m_Output);
-  }
+  void Finish() { m_Finished = 1; }
   int Report() {
     if (!m_Progress) return 1;
     int percent = m_All ? (int)(m_Done * 100 / m_All) : 100;
     m_Progress->OnBytes(m_Done, m_All, Current);
-    if (m_Progress->OnProgress(percent)) return 1;
-    Cancelled = 1;
-    return 0;
+    return m_Progress->OnProgress(percent) ? 1 : 0;
   }
   // Progress of a parallel build: payload bytes read so far by all workers.
   int ReportPayload(uint64_t payloadDone, const char* current) {
@@ -203,7 +226,34 @@ struct EntryRecord {
 // Offsets and sizes are 32-bit: the whole file, directory included, stays
 // below 4 GiB.
 bool FitsBelow4G(int64_t end, size_t directoryBytes) {
-  return end >= 0 && (uint64_t)end + directoryBytes + 280 + EFS_TRAILER_SIZE <= 0xFFFFFFFFull;
+  return end >= 0 &&
+         (uint64_t)end + directoryBytes + EFS_DIRENTRY_MAX_SIZE + EFS_TRAILER_SIZE <= 0xFFFFFFFFull;
+}
+
+// Compresses the entries one after another straight into the output.
+// 1 when every entry is in, 0 when cancelled, -1 on a failure.
+int EncodeInOrder(const std::vector<EFSBUILDERENTRY>& entries, BuildRun& run, const char* output,
+                  std::vector<EntryRecord>* records, EntryFailure* failure) {
+  std::vector<unsigned char> in(EFS_INPUT_BUFFER_SIZE), out(EFS_OUTPUT_BUFFER_SIZE);
+  size_t directoryBytes = 0;
+  for (const EFSBUILDERENTRY& e : entries) {
+    const char* source = e.SourcePath.c_str();
+    run.Current = e.Name;
+    if (!OpenSource(source, &run.Source, failure)) return -1;
+    int64_t offset = Tell(run.Out);
+    if (offset < 0) return failure->Set(EFSB_ERR_IO, output);
+    uint32_t crc = 0;
+    EfsEncodeResult result = EfsEncodeEntry(run, e.Compressed, &crc, in.data(), out.data());
+    fclose(run.Source);
+    run.Source = NULL;
+    if (result == EFS_ENCODE_CANCELLED) return 0;
+    if (result == EFS_ENCODE_WRITE_FAILED) return failure->SetWrite(run.WriteFailedDiskFull, output);
+    if (result != EFS_ENCODE_OK) return failure->SetEncode(result, source);
+    if (!FitsBelow4G(Tell(run.Out), directoryBytes)) return failure->Set(EFSB_ERR_WRITE, output);
+    directoryBytes += EFS_DIRENTRY_FIXED_SIZE + strlen(e.Name) + 1;
+    records->push_back({(uint32_t)offset, crc});
+  }
+  return 1;
 }
 
 #ifdef _GLIBCXX_HAS_GTHREADS
@@ -215,15 +265,6 @@ bool FitsBelow4G(int64_t end, size_t directoryBytes) {
 // the entries' sizes.
 class ParallelEncoder {
  public:
-  // A failure, told by the entry it happened to.
-  struct Failure {
-    int Deflate = 0;  // zlib refused: the builder throws the integer 0
-    int WriteFailed = 0;
-    int DiskFull = 0;
-    EFSBUILDERERROR Error = EFSB_ERR_IO;
-    const char* File = NULL;
-  };
-
   ParallelEncoder(const std::vector<EFSBUILDERENTRY>& entries, FILE* out, const char* output,
                   unsigned threads, BuildRun& run)
       : m_Entries(entries), m_Out(out), m_Output(output), m_Run(run),
@@ -233,40 +274,25 @@ class ParallelEncoder {
   }
 
   // 1 when every entry is in the output, 0 when cancelled, -1 on a failure
-  // (see FailedEntry and FailureOf).
-  int Run(std::vector<EntryRecord>* records) {
+  // (the first in name order, in *failure).
+  int Run(std::vector<EntryRecord>* records, EntryFailure* failure) {
     std::vector<std::thread> workers;
     {
       std::unique_lock<std::mutex> lock(m_Mutex);
       m_Running = m_Threads;
     }
     for (unsigned t = 0; t < m_Threads; ++t) workers.emplace_back([this] { WorkerMain(); });
-    {
-      std::unique_lock<std::mutex> lock(m_Mutex);
-      while (m_Running > 0) {
-        m_MainWake.wait_for(lock, std::chrono::milliseconds(100));
-        if (m_Cancelled || m_Running == 0) continue;
-        uint64_t done = m_PayloadDone;
-        const char* current = m_Head < m_Entries.size() ? m_Entries[m_Head].Name : NULL;
-        lock.unlock();
-        int go = m_Run.ReportPayload(done, current);
-        lock.lock();
-        if (!go) {
-          m_Cancelled = 1;
-          m_Wake.notify_all();
-        }
-      }
-    }
+    ReportUntilDone();
     for (std::thread& t : workers) t.join();
     if (m_Cancelled) return 0;
-    if (m_FailedAt < m_Entries.size()) return -1;
+    if (m_FailedAt < m_Entries.size()) {
+      *failure = m_Slots[m_FailedAt].Fault;
+      return -1;
+    }
     records->resize(m_Entries.size());
     for (size_t i = 0; i < m_Entries.size(); ++i) (*records)[i] = {m_Slots[i].Offset, m_Slots[i].Crc};
-    if (!m_Run.ReportPayload(m_PayloadDone, NULL)) return 0;
-    return 1;
+    return m_Run.ReportPayload(m_PayloadDone, NULL) ? 1 : 0;
   }
-
-  const Failure& FailureOf() const { return m_Slots[m_FailedAt].Fault; }
 
  private:
   enum { WAITING, RUNNING, DONE, FAILED };
@@ -276,7 +302,7 @@ class ParallelEncoder {
     uint32_t Offset = 0;
     uint32_t Crc = 0;
     std::vector<unsigned char> Held;  // stored bytes not yet in the output
-    Failure Fault;
+    EntryFailure Fault;
   };
 
   // The codec's view of one entry.
@@ -308,6 +334,24 @@ class ParallelEncoder {
   // Stop this entry: the build was cancelled or an earlier entry failed.
   bool Aborting(size_t i) const { return m_Cancelled || i > m_FailedAt; }
 
+  // The progress object hears from this thread only, while workers run.
+  void ReportUntilDone() {
+    std::unique_lock<std::mutex> lock(m_Mutex);
+    while (m_Running > 0) {
+      m_MainWake.wait_for(lock, std::chrono::milliseconds(100));
+      if (m_Cancelled || m_Running == 0) continue;
+      uint64_t done = m_PayloadDone;
+      const char* current = m_Head < m_Entries.size() ? m_Entries[m_Head].Name : NULL;
+      lock.unlock();
+      int go = m_Run.ReportPayload(done, current);
+      lock.lock();
+      if (!go) {
+        m_Cancelled = 1;
+        m_Wake.notify_all();
+      }
+    }
+  }
+
   void WorkerMain() {
     std::vector<unsigned char> in(EFS_INPUT_BUFFER_SIZE), out(EFS_OUTPUT_BUFFER_SIZE);
     std::unique_lock<std::mutex> lock(m_Mutex);
@@ -322,8 +366,8 @@ class ParallelEncoder {
       try {
         EncodeOne(i, in.data(), out.data());
       } catch (...) {
-        Failure f;
-        f.Deflate = 1;
+        EntryFailure f;
+        f.Set(EFSB_ERR_DEFLATE, m_Entries[i].SourcePath.c_str());
         Fail(i, f);
       }
       lock.lock();
@@ -334,35 +378,18 @@ class ParallelEncoder {
 
   void EncodeOne(size_t i, unsigned char* in, unsigned char* out) {
     const char* source = m_Entries[i].SourcePath.c_str();
-    Failure f;
-    f.File = source;
-    if (!PortableFileExists(source)) {
-      f.Error = EFSB_ERR_NOT_FOUND;
-      return Fail(i, f);
-    }
-    FILE* file = fopen(source, "rb");
-    if (!file) {
-      f.Error = EFSB_ERR_OPEN;
-      return Fail(i, f);
-    }
+    EntryFailure f;
+    FILE* file;
+    if (!OpenSource(source, &file, &f)) return Fail(i, f);
     EntryIo io(*this, i, file);
     uint32_t crc = 0;
     EfsEncodeResult result = EfsEncodeEntry(io, m_Entries[i].Compressed, &crc, in, out);
     fclose(file);
-    switch (result) {
-      case EFS_ENCODE_OK:
-        return Complete(i, crc);
-      case EFS_ENCODE_READ_FAILED:
-        f.Error = EFSB_ERR_IO;
-        return Fail(i, f);
-      case EFS_ENCODE_DEFLATE_ERROR:
-        f.Deflate = 1;
-        return Fail(i, f);
-      case EFS_ENCODE_WRITE_FAILED:
-      case EFS_ENCODE_CANCELLED:
-        // a failed write of the output was recorded where it happened
-        return Abandoned(i);
-    }
+    if (result == EFS_ENCODE_OK) return Complete(i, crc);
+    // a failed write of the output was recorded where it happened
+    if (result == EFS_ENCODE_WRITE_FAILED || result == EFS_ENCODE_CANCELLED) return Abandoned(i);
+    f.SetEncode(result, source);
+    Fail(i, f);
   }
 
   // Takes n stored bytes of entry i: to the output when it is entry i's turn,
@@ -393,13 +420,7 @@ class ParallelEncoder {
     Slot& s = m_Slots[i];
     if (!s.OffsetSet) {
       int64_t at = Tell(m_Out);
-      if (at < 0) {
-        Failure f;
-        f.Error = EFSB_ERR_IO;
-        f.File = m_Output;
-        Fail(i, f);
-        return 0;
-      }
+      if (at < 0) return FailOutput(i, EFSB_ERR_IO);
       s.Offset = (uint32_t)at;
       s.OffsetSet = 1;
     }
@@ -411,21 +432,18 @@ class ParallelEncoder {
 
   int WriteOutput(size_t i, const unsigned char* buffer, size_t n) {
     if (fwrite(buffer, 1, n, m_Out) == n) return 1;
-    Failure f;
-    f.WriteFailed = 1;
-    f.DiskFull = PortableLastErrorWasDiskFull();
-    f.Error = EFSB_ERR_WRITE;
-    f.File = m_Output;
-    Fail(i, f);
-    return 0;
+    return FailOutput(i, PortableLastErrorWasDiskFull() ? EFSB_ERR_DISK_FULL : EFSB_ERR_WRITE);
   }
 
   // The owner of the output finishes entry i: checks the size limit.
   int EndOutput(size_t i) {
-    if (FitsBelow4G(Tell(m_Out), (i + 1) * 280)) return 1;
-    Failure f;
-    f.Error = EFSB_ERR_WRITE;
-    f.File = m_Output;
+    if (FitsBelow4G(Tell(m_Out), (i + 1) * EFS_DIRENTRY_MAX_SIZE)) return 1;
+    return FailOutput(i, EFSB_ERR_WRITE);
+  }
+
+  int FailOutput(size_t i, EFSBUILDERERROR error) {
+    EntryFailure f;
+    f.Set(error, m_Output);
     Fail(i, f);
     return 0;
   }
@@ -456,7 +474,7 @@ class ParallelEncoder {
     m_Wake.notify_all();
   }
 
-  void Fail(size_t i, const Failure& f) {
+  void Fail(size_t i, const EntryFailure& f) {
     std::unique_lock<std::mutex> lock(m_Mutex);
     m_Slots[i].State = FAILED;
     m_Slots[i].Fault = f;
@@ -492,6 +510,72 @@ class ParallelEncoder {
 };
 #endif
 
+// The entries' data behind the stub, on threads when asked and useful.
+// 1 when all is in, 0 when cancelled, -1 on a failure.
+int EncodeEntries(const std::vector<EFSBUILDERENTRY>& entries, unsigned threads, BuildRun& run,
+                  const char* output, std::vector<EntryRecord>* records, EntryFailure* failure) {
+#ifdef _GLIBCXX_HAS_GTHREADS
+  if (threads > 1 && entries.size() > 1) {
+    threads = (unsigned)std::min<size_t>(threads, entries.size());
+    ParallelEncoder encoder(entries, run.Out, output, threads, run);
+    return encoder.Run(records, failure);
+  }
+#else
+  (void)threads;
+#endif
+  return EncodeInOrder(entries, run, output, records, failure);
+}
+
+// The directory records in name order, then the trailer.
+std::vector<unsigned char> EncodeDirectory(const std::vector<EFSBUILDERENTRY>& entries,
+                                           const std::vector<EntryRecord>& records,
+                                           const unsigned char signature[16]) {
+  std::vector<unsigned char> directory;
+  directory.reserve(entries.size() * EFS_DIRENTRY_MAX_SIZE + EFS_TRAILER_SIZE);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const EFSBUILDERENTRY& e = entries[i];
+    EFSDIRENTRY record;
+    record.DataOffset = records[i].Offset;
+    record.Compressed = (uint32_t)e.Compressed;
+    record.Crc = records[i].Crc;
+    record.TimeLow = (uint32_t)e.Time;
+    record.TimeHigh = (uint32_t)(e.Time >> 32);
+    record.NameLength = (uint32_t)strlen(e.Name) + 1;
+    size_t at = directory.size();
+    directory.resize(at + EFS_DIRENTRY_FIXED_SIZE + record.NameLength);
+    EfsEncodeDirEntry(record, &directory[at]);
+    memcpy(&directory[at + EFS_DIRENTRY_FIXED_SIZE], e.Name, record.NameLength);
+  }
+  EFSTRAILER trailer;
+  trailer.Count = (uint32_t)entries.size();
+  trailer.DirectorySize = (uint32_t)(directory.size() + EFS_TRAILER_SIZE);
+  memcpy(trailer.Signature, signature, EFS_SIGNATURE_SIZE);
+  size_t at = directory.size();
+  directory.resize(at + EFS_TRAILER_SIZE);
+  EfsEncodeTrailer(trailer, &directory[at]);
+  return directory;
+}
+
+// Writes the directory and closes the output; 1, or -1 on a failure.
+int WriteDirectory(BuildRun& run, const std::vector<unsigned char>& directory, const char* output,
+                   EntryFailure* failure) {
+  if (!run.Write(directory.data(), (uint32_t)directory.size()))
+    return failure->SetWrite(run.WriteFailedDiskFull, output);
+  FILE* f = run.Out;
+  run.Out = NULL;
+  if (fclose(f) != 0) return failure->SetWrite(PortableLastErrorWasDiskFull(), output);
+  return 1;
+}
+
+// The stub copied to the output, opened for appending behind it; 1, or -1.
+int OpenOutput(BuildRun& run, const char* output, EntryFailure* failure) {
+  run.Out = fopen(output, "r+b");
+  if (!run.Out) return failure->Set(EFSB_ERR_OPEN, output);
+  setvbuf(run.Out, NULL, _IONBF, 0);
+  if (fseek(run.Out, 0, SEEK_END) != 0) return failure->Set(EFSB_ERR_IO, output);
+  return 1;
+}
+
 }  // namespace
 
 int CEFSBuilder::Build(const char* output, IEFSBuildProgress* progress,
@@ -509,107 +593,21 @@ int CEFSBuilder::Build(const char* output, IEFSBuildProgress* progress,
     run.Finish();
     return 1;
   }
-
   std::stable_sort(m_Entries.begin(), m_Entries.end(),
                    [](const EFSBUILDERENTRY& a, const EFSBUILDERENTRY& b) {
                      return EfsCompareNames(a.Name, b.Name) < 0;
                    });
 
-  run.Out = fopen(output, "r+b");
-  if (!run.Out) run.Throw(EFSB_ERR_OPEN, output);
-  setvbuf(run.Out, NULL, _IONBF, 0);
-  if (fseek(run.Out, 0, SEEK_END) != 0) run.Throw(EFSB_ERR_IO, output);
-
+  EntryFailure failure;
   std::vector<EntryRecord> records;
-#ifdef _GLIBCXX_HAS_GTHREADS
-  if (m_Threads > 1 && m_Entries.size() > 1) {
-    unsigned threads = (unsigned)std::min<size_t>(m_Threads, m_Entries.size());
-    ParallelEncoder encoder(m_Entries, run.Out, output, threads, run);
-    int result = encoder.Run(&records);
-    if (result == 0) {
-      run.Abandon();
-      return 0;
-    }
-    if (result < 0) {
-      const ParallelEncoder::Failure& f = encoder.FailureOf();
-      if (f.Deflate) {
-        run.Abandon();
-        throw 0;
-      }
-      if (f.WriteFailed) {
-        run.WriteFailedDiskFull = f.DiskFull;
-        run.ThrowWrite();
-      }
-      std::string file = f.File;  // the entry's path dies with the run
-      run.Throw(f.Error, file.c_str());
-    }
-  } else
-#endif
-  {
-    std::vector<unsigned char> in(EFS_INPUT_BUFFER_SIZE), out(EFS_OUTPUT_BUFFER_SIZE);
-    size_t directoryBytes = 0;
-    for (const EFSBUILDERENTRY& e : m_Entries) {
-      const char* source = e.SourcePath.c_str();
-      run.Current = e.Name;
-      if (!PortableFileExists(source)) run.Throw(EFSB_ERR_NOT_FOUND, source);
-      run.Source = fopen(source, "rb");
-      if (!run.Source) run.Throw(EFSB_ERR_OPEN, source);
-      int64_t offset = Tell(run.Out);
-      if (offset < 0) run.Throw(EFSB_ERR_IO, output);
-      uint32_t crc = 0;
-      switch (EfsEncodeEntry(run, e.Compressed, &crc, in.data(), out.data())) {
-        case EFS_ENCODE_OK:
-          break;
-        case EFS_ENCODE_READ_FAILED:
-          run.Throw(EFSB_ERR_IO, source);
-        case EFS_ENCODE_WRITE_FAILED:
-          run.ThrowWrite();
-        case EFS_ENCODE_CANCELLED:
-          run.Abandon();
-          return 0;
-        case EFS_ENCODE_DEFLATE_ERROR:
-          run.Abandon();
-          throw 0;
-      }
-      fclose(run.Source);
-      run.Source = NULL;
-      if (!FitsBelow4G(Tell(run.Out), directoryBytes)) run.Throw(EFSB_ERR_WRITE, output);
-      directoryBytes += EFS_DIRENTRY_FIXED_SIZE + strlen(e.Name) + 1;
-      records.push_back({(uint32_t)offset, crc});
-    }
+  int result = OpenOutput(run, output, &failure);
+  if (result == 1) result = EncodeEntries(m_Entries, m_Threads, run, output, &records, &failure);
+  if (result == 1) result = WriteDirectory(run, EncodeDirectory(m_Entries, records, signature), output, &failure);
+  if (result == 1) {
+    run.Finish();
+    return 1;
   }
-
-  std::vector<unsigned char> directory;
-  directory.reserve(m_Entries.size() * 280 + EFS_TRAILER_SIZE);
-  for (size_t i = 0; i < m_Entries.size(); ++i) {
-    const EFSBUILDERENTRY& e = m_Entries[i];
-    EFSDIRENTRY record;
-    record.DataOffset = records[i].Offset;
-    record.Compressed = (uint32_t)e.Compressed;
-    record.Crc = records[i].Crc;
-    record.TimeLow = (uint32_t)e.Time;
-    record.TimeHigh = (uint32_t)(e.Time >> 32);
-    record.NameLength = (uint32_t)strlen(e.Name) + 1;
-    size_t at = directory.size();
-    directory.resize(at + EFS_DIRENTRY_FIXED_SIZE + record.NameLength);
-    EfsEncodeDirEntry(record, &directory[at]);
-    memcpy(&directory[at + EFS_DIRENTRY_FIXED_SIZE], e.Name, record.NameLength);
-  }
-
-  EFSTRAILER trailer;
-  trailer.Count = (uint32_t)m_Entries.size();
-  trailer.DirectorySize = (uint32_t)(directory.size() + EFS_TRAILER_SIZE);
-  memcpy(trailer.Signature, signature, EFS_SIGNATURE_SIZE);
-  size_t at = directory.size();
-  directory.resize(at + EFS_TRAILER_SIZE);
-  EfsEncodeTrailer(trailer, &directory[at]);
-  if (!run.Write(directory.data(), (uint32_t)directory.size())) run.ThrowWrite();
-  FILE* f = run.Out;
-  run.Out = NULL;
-  if (fclose(f) != 0) {
-    run.WriteFailedDiskFull = PortableLastErrorWasDiskFull();
-    run.ThrowWrite();
-  }
-  run.Finish();
-  return 1;
+  run.Abandon();
+  if (result == 0) return 0;
+  Fail(failure.Error, failure.File);
 }

@@ -14,6 +14,15 @@ enum EFSBUILDERERROR {
   EFSB_ERR_DISK_FULL = 4,
   EFSB_ERR_NOT_FOUND = 5,
   EFSB_ERR_DUPLICATE = 6,
+  EFSB_ERR_DEFLATE = 7,  // zlib refused to compress an entry
+};
+
+// The last failure of a builder: what went wrong, the file it is about (the
+// output for a full disk) and the system's error number then (0 if none).
+struct EFSBuildFailure {
+  EFSBUILDERERROR Error = EFSB_ERR_IO;
+  std::string File;
+  int SystemError = 0;
 };
 
 class IEFSBuildProgress {
@@ -49,8 +58,8 @@ class CEFSBuilder {
   // name: the entry name; null takes the file name of path.
   virtual void AddFile(const char* path, int compressed, const char* name = nullptr);
   virtual void SetStubFile(const char* path);
-  // 1 when built, 0 when cancelled. Throws EFSBUILDERERROR, or the integer 0
-  // when zlib fails; the output never survives a failure or a cancel.
+  // 1 when built, 0 when cancelled. Throws EFSBUILDERERROR (LastFailure()
+  // tells more); the output never survives a failure or a cancel.
   virtual int Build(const char* output, IEFSBuildProgress* progress,
                     const unsigned char signature[16]);
 
@@ -61,11 +70,16 @@ class CEFSBuilder {
   uint32_t GetStubSize() const { return m_StubSize; }
   uint64_t GetTotal() const { return m_Total; }
   size_t GetEntryCount() const { return m_Entries.size(); }
+  const EFSBuildFailure& LastFailure() const { return m_Failure; }
 
  private:
+  [[noreturn]] void Fail(EFSBUILDERERROR error, const char* file);
+  void Record(EFSBUILDERERROR error, const char* file, int systemError);
+
   std::string m_StubPath;
   std::vector<EFSBUILDERENTRY> m_Entries;
   uint32_t m_StubSize;
   uint64_t m_Total;
   unsigned m_Threads;
+  EFSBuildFailure m_Failure;
 };

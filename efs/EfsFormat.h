@@ -9,6 +9,8 @@ enum { EFS_SIGNATURE_SIZE = 16, EFS_TRAILER_SIZE = 24, EFS_DIRENTRY_FIXED_SIZE =
 
 // A name is at most 255 bytes plus its NUL.
 enum { EFS_MAX_NAME_LENGTH = 256 };
+// The largest directory record: the fixed part and the longest name.
+enum { EFS_DIRENTRY_MAX_SIZE = EFS_DIRENTRY_FIXED_SIZE + EFS_MAX_NAME_LENGTH };
 
 extern const unsigned char InstallerSignature[EFS_SIGNATURE_SIZE];
 extern const unsigned char UninstallerSignature[EFS_SIGNATURE_SIZE];

@@ -1,5 +1,6 @@
 // The builder's output against the container's byte layout, and the entry
 // codec reading back what it wrote.
+#include <errno.h>
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -180,6 +181,8 @@ TEST(EFSBuilder, RefusesWhatItCannotUseAndNamesTheFile) {
   } catch (EFSBUILDERERROR e) {
     EXPECT_EQ(EFSB_ERR_DUPLICATE, e);
     EXPECT_STREQ("README.TXT", CEFSBuilder::ErrorFileName);
+    EXPECT_EQ(EFSB_ERR_DUPLICATE, b.LastFailure().Error);
+    EXPECT_EQ("README.TXT", b.LastFailure().File);
   }
   EXPECT_EQ(1u, b.GetEntryCount());
   EXPECT_EQ(2u, b.GetTotal());  // a refused duplicate still counts in the total
@@ -191,6 +194,8 @@ TEST(EFSBuilder, RefusesWhatItCannotUseAndNamesTheFile) {
   } catch (EFSBUILDERERROR e) {
     EXPECT_EQ(EFSB_ERR_NOT_FOUND, e);
     EXPECT_EQ(missing, CEFSBuilder::ErrorFileName);
+    EXPECT_EQ(missing, b.LastFailure().File);
+    EXPECT_EQ(ENOENT, b.LastFailure().SystemError);
   }
   // a source that goes away before the build: the output does not survive
   Write(d.File("gone.txt"), "x");
@@ -202,6 +207,7 @@ TEST(EFSBuilder, RefusesWhatItCannotUseAndNamesTheFile) {
   } catch (EFSBUILDERERROR e) {
     EXPECT_EQ(EFSB_ERR_NOT_FOUND, e);
     EXPECT_EQ(d.File("gone.txt"), CEFSBuilder::ErrorFileName);
+    EXPECT_EQ(d.File("gone.txt"), b.LastFailure().File);
   }
   EXPECT_FALSE(Exists(d.File("setup.exe")));
 }
