@@ -54,7 +54,7 @@ int OpenSetup(const std::string& path, CSetupFile* setup) {
 
 // A file cut short is said so, with its byte count; 1 when it was.
 int ReportDamage(const std::string& path, const CSetupFile& setup) {
-  if (setup.Kind() != SETUP_DAMAGED) return 0;
+  if (setup.Kind() != FILEKIND_DAMAGED) return 0;
   fprintf(stderr, "quillset: error: %s is %s\n", path.c_str(), DamageText(setup.Layout()).c_str());
   return 1;
 }
@@ -100,10 +100,10 @@ int RunList(const Arguments& args) {
   if (!OpenSetup(o.Setup, &setup)) return EXIT_INPUT;
   printf("%s: %s (%s), setup program %llu bytes", o.Setup.c_str(), SetupKindName(setup.Kind()),
          ArchLabel(setup.Arch()), (unsigned long long)setup.StubSize());
-  if (setup.Kind() != SETUP_INSTALLER) {
+  if (setup.Kind() != FILEKIND_INSTALLER) {
     printf("\n%s: %s\n", o.Setup.c_str(), SignatureText(setup.Layout()).c_str());
     if (ReportDamage(o.Setup, setup)) return EXIT_INPUT;
-    if (setup.Kind() == SETUP_BARE_STUB)
+    if (setup.Kind() == FILEKIND_NONE)
       printf("no stored files (a setup program alone, or the first slice of a split setup)\n");
     return EXIT_OK;
   }
@@ -125,10 +125,10 @@ int RunVerify(const Arguments& args) {
   CSetupFile setup;
   if (!OpenSetup(o.Setup, &setup)) return EXIT_INPUT;
   if (ReportDamage(o.Setup, setup)) return EXIT_INPUT;
-  if (setup.Kind() != SETUP_INSTALLER) {
+  if (setup.Kind() != FILEKIND_INSTALLER) {
     fprintf(stderr, "quillset: error: %s is %s: it stores no files to verify%s\n", o.Setup.c_str(),
-            setup.Kind() == SETUP_UNINSTALLER ? "an uninstaller" : "a bare stub",
-            setup.Kind() == SETUP_BARE_STUB ? " (a split setup is verified once its slices are joined)" : "");
+            setup.Kind() == FILEKIND_UNINSTALLER ? "an uninstaller" : "a bare stub",
+            setup.Kind() == FILEKIND_NONE ? " (a split setup is verified once its slices are joined)" : "");
     return EXIT_INPUT;
   }
   int bad = 0;
@@ -163,9 +163,9 @@ int RunExtract(const Arguments& args) {
   CSetupFile setup;
   if (!OpenSetup(o.Setup, &setup)) return EXIT_INPUT;
   if (ReportDamage(o.Setup, setup)) return EXIT_INPUT;
-  if (setup.Kind() != SETUP_INSTALLER) {
+  if (setup.Kind() != FILEKIND_INSTALLER) {
     fprintf(stderr, "quillset: error: %s is %s: it stores no files\n", o.Setup.c_str(),
-            setup.Kind() == SETUP_UNINSTALLER ? "an uninstaller" : "a bare stub");
+            setup.Kind() == FILEKIND_UNINSTALLER ? "an uninstaller" : "a bare stub");
     return EXIT_INPUT;
   }
   std::vector<size_t> chosen;

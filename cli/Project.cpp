@@ -7,26 +7,9 @@
 #include "cli/Platform.h"
 #include "common/Mbcs.h"
 #include "efs/EfsFormat.h"
+#include "script/PlaceholderTokens.h"
 
 namespace {
-
-// The setup program's tokens, in the order it tests them.
-struct Token {
-  const char* Text;
-  int AddsSeparator;
-};
-const Token kTokens[] = {
-    {"%%", 0},         {"%PROGRAMFILES%", 1}, {"%WINDOWS%", 1}, {"%MAINDIR%", 1},
-    {"%PROGRAMS%", 1}, {"%STARTUP%", 1},      {"%SYSTEM%", 1},  {"%DESKTOP%", 1},
-    {"%MYDOCUMENTS%", 1}, {"%TEMP%", 1},      {"%SOURCEDIR%", 1}, {"%SOURCEDRIVE%", 1},
-    {"%APPNAME%", 0},
-};
-
-const Token* MatchToken(const char* p) {
-  for (const Token& t : kTokens)
-    if (strncmp(p, t.Text, strlen(t.Text)) == 0) return &t;
-  return nullptr;
-}
 
 const char* const kKnownSections[] = {"Global",          "Background", "Files",     "Shortcuts",
                                       "INIFiles",        "SysRegUninstall", "SysRegInt",
@@ -113,14 +96,14 @@ void Add(std::vector<Diagnostic>* out, int line, const std::string& message, int
 std::string FindPlaceholderProblem(const std::string& text) {
   const char* p = MbcsFindChar(text.c_str(), '%');
   while (p) {
-    const Token* t = MatchToken(p);
+    const PlaceholderToken* t = MatchPlaceholderToken(p);
     if (!t) {
       const char* close = MbcsFindChar(p + 1, '%');
       if (!close) return "a lone \"%\" (write %% for a percent sign)";
       std::string name(p, (size_t)(close - p) + 1);
       return "unknown placeholder " + name;
     }
-    p = MbcsFindChar(p + strlen(t->Text), '%');
+    p = MbcsFindChar(p + t->Length, '%');
   }
   return "";
 }
@@ -135,19 +118,19 @@ std::string ExpandForBuild(const std::string& text, const std::string& appName) 
       return out;
     }
     out.append(p, (size_t)(pc - p));
-    const Token* t = MatchToken(pc);
+    const PlaceholderToken* t = MatchPlaceholderToken(pc);
     if (!t) {
       out += pc;  // reported by FindPlaceholderProblem
       return out;
     }
-    if (strcmp(t->Text, "%%") == 0)
+    if (t->Kind == PLACEHOLDER_PERCENT)
       out += '%';
-    else if (strcmp(t->Text, "%APPNAME%") == 0)
+    else if (t->Kind == PLACEHOLDER_APP_NAME)
       out += appName;
     else
       out += t->Text;
     if (t->AddsSeparator && !out.empty() && out.back() != '\\' && out.back() != '/') out += '\\';
-    p = pc + strlen(t->Text);
+    p = pc + t->Length;
   }
 }
 

@@ -25,12 +25,6 @@ int ReadLayout(FILE* f, SetupLayout* layout) {
   return ReadSetupLayout(reader, (uint64_t)size, layout);
 }
 
-SetupFileKind KindOf(const SetupLayout& layout) {
-  if (layout.Tail == SETUP_TAIL_INSTALLER) return SETUP_INSTALLER;
-  if (layout.Tail == SETUP_TAIL_UNINSTALLER) return SETUP_UNINSTALLER;
-  return layout.Damaged ? SETUP_DAMAGED : SETUP_BARE_STUB;
-}
-
 }  // namespace
 
 static PeArch ArchOfOpenFile(FILE* f) {
@@ -60,12 +54,6 @@ int ReadLayoutOfFile(const char* path, SetupLayout* layout) {
   int ok = ReadLayout(f, layout);
   fclose(f);
   return ok;
-}
-
-int ReadKindOfFile(const char* path) {
-  SetupLayout layout;
-  if (!ReadLayoutOfFile(path, &layout)) return -1;
-  return KindOf(layout);
 }
 
 CSetupFile::~CSetupFile() {
@@ -100,10 +88,10 @@ int CSetupFile::Open(const char* path, std::string* error) {
   // certificate table is no part of the container.
   const uint64_t end = m_Layout.End;
   m_StubSize = end;
-  m_Kind = KindOf(m_Layout);
-  if (m_Kind == SETUP_DAMAGED) m_StubSize = m_Layout.ProgramEnd;
-  if (m_Kind == SETUP_UNINSTALLER) m_StubSize = end - EFS_SIGNATURE_SIZE;
-  if (m_Kind != SETUP_INSTALLER) return 1;
+  m_Kind = SetupKindOf(m_Layout);
+  if (m_Kind == FILEKIND_DAMAGED) m_StubSize = m_Layout.ProgramEnd;
+  if (m_Kind == FILEKIND_UNINSTALLER) m_StubSize = end - EFS_SIGNATURE_SIZE;
+  if (m_Kind != FILEKIND_INSTALLER) return 1;
 
   const std::string bad = std::string(path) + ": damaged setup file: ";
   unsigned char tail[EFS_TRAILER_SIZE];
@@ -188,10 +176,11 @@ EfsDecodeResult CSetupFile::Decode(const SetupEntry& entry, IEntrySink& sink) {
 
 const char* SetupKindName(SetupFileKind kind) {
   switch (kind) {
-    case SETUP_INSTALLER: return "installer";
-    case SETUP_UNINSTALLER: return "uninstaller";
-    case SETUP_DAMAGED: return "damaged";
-    case SETUP_BARE_STUB: break;
+    case FILEKIND_INSTALLER: return "installer";
+    case FILEKIND_UNINSTALLER: return "uninstaller";
+    case FILEKIND_DAMAGED: return "damaged";
+    case FILEKIND_NONE:
+    case FILEKIND_UNREADABLE: break;
   }
   return "bare stub";
 }

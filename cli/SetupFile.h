@@ -11,16 +11,6 @@
 #include "efs/PeImage.h"
 #include "efs/SetupLayout.h"
 
-enum SetupFileKind {
-  SETUP_BARE_STUB,    // neither signature: a setup program alone, or a first slice
-  SETUP_UNINSTALLER,  // ends with the uninstaller signature
-  SETUP_INSTALLER,    // ends with the installer signature: carries a container
-  SETUP_DAMAGED,      // neither signature, but bytes behind the program: cut short
-};
-
-// Kind of a file from the 16 bytes at its logical end (before a certificate
-// table); -1 when it cannot be read.
-int ReadKindOfFile(const char* path);
 // The layout of a file (logical end, certificate table, program's extent);
 // 0 when it cannot be read.
 int ReadLayoutOfFile(const char* path, SetupLayout* layout);
@@ -75,7 +65,7 @@ class CSetupFile {
   CSetupFile& operator=(const CSetupFile&) = delete;
 
   FILE* m_File = nullptr;
-  SetupFileKind m_Kind = SETUP_BARE_STUB;
+  SetupFileKind m_Kind = FILEKIND_NONE;
   PeArch m_Arch = PE_ARCH_UNKNOWN;
   SetupLayout m_Layout = {};
   uint64_t m_StubSize = 0;

@@ -11,6 +11,7 @@ set(QS_CORE_SOURCES
   efs/PeImage.cpp
   efs/SetupLayout.cpp
   script/FileParser.cpp
+  script/PlaceholderTokens.cpp
   uninstall/LogLines.cpp
 )
 
@@ -26,6 +27,7 @@ set(QS_WIN_SOURCES
   driver/SetupFileKind.cpp
   driver/SetupState.cpp
   efs/ExeFileSystem.cpp
+  efs/EntryExtraction.cpp
   driver/SplitJoin.cpp
   driver/Startup.cpp
   engine/FileSystem.cpp

@@ -13,7 +13,5 @@ unsigned char ReadSetupFileKind(const char* path) {
   int ok = ReadFileLayout(h, &layout);
   CloseHandle(h);
   if (!ok || layout.End < EFS_SIGNATURE_SIZE) return FILEKIND_UNREADABLE;
-  if (layout.Tail == SETUP_TAIL_INSTALLER) return FILEKIND_INSTALLER;
-  if (layout.Tail == SETUP_TAIL_UNINSTALLER) return FILEKIND_UNINSTALLER;
-  return layout.Damaged ? FILEKIND_DAMAGED : FILEKIND_NONE;
+  return (unsigned char)SetupKindOf(layout);
 }

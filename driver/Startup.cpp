@@ -9,6 +9,7 @@
 #include "driver/SetupFileKind.h"
 #include "driver/SetupState.h"
 #include "driver/SplitJoin.h"
+#include "efs/EntryExtraction.h"
 #include "resources/resource.h"
 #include "script/Placeholders.h"
 #include "ui/BackgroundWindow.h"
@@ -116,19 +117,13 @@ static int RunSplitJoin(const char* tempDir, const char* base) {
 }
 
 // Extracts one entry the installer needs into its temporary file, with the
-// messages of a missing and of a corrupt entry.
+// messages of a failed and of a corrupt entry.
 static void ExtractToTemp(const char* entry, const char* path, const char* failed,
                           const char* corrupt) {
-  try {
-    if (SetupState::Efs.ExtractFile(entry, path, 1, NULL, 500) != 1) {
-      ShowError(failed, MB_OK);
-      throw QSD_REPORTED;
-    }
-  } catch (EFSERROR error) {
-    if (error != EFS_ERR_CRC) throw;
-    ShowError(corrupt, MB_OK);
-    throw QSD_REPORTED;
-  }
+  const ExtractOutcome outcome = ExtractEntry(SetupState::Efs, entry, path);
+  if (outcome == EXTRACT_DONE) return;
+  ShowError(outcome == EXTRACT_CORRUPT ? corrupt : failed, MB_OK);
+  throw QSD_REPORTED;
 }
 
 static void CreateTemp(const char* tempDir, const char* prefix, char* path, const char* failed) {
@@ -195,7 +190,6 @@ void ReadInstallerSettings(const char* commandLine) {
 
   SetupState::AllowChangeInstallDir = ReadProjectFlag("Global", "AllowChangeInstallDir");
   SetupState::ShowEulaPage = ReadProjectFlag("Global", "ShowEULAPage");
-  SetupState::UseBackground = ReadProjectFlag("Background", "UseBackground");
 
   // A folder that does not expand, or does not fit a path, would send the
   // files somewhere the author never meant: stop before anything is done.
@@ -252,7 +246,8 @@ static int RunInstaller(const char* tempDir, const char* commandLine, int showCo
     }
     SetupState::UninstallLog.SetTranslations(&SetupState::Translations);
     ReadInstallerSettings(commandLine);
-    if (SetupState::UseBackground) ReadBackgroundSettings(tempDir);
+    // reads UseBackground, and the rest of [Background] when it is on
+    ReadBackgroundSettings(tempDir);
 
     if (!StartUserInterface(SetupState::Instance, showCommand)) throw QSD_FAILED;
     // Nothing below runs beside the worker: the log is whole once it has ended.

@@ -91,3 +91,9 @@ int ReadSetupLayout(IEfsFileReader& file, uint64_t fileSize, SetupLayout* out) {
   out->Damaged = out->Tail == SETUP_TAIL_NONE && out->ProgramEnd && out->End != out->ProgramEnd;
   return 1;
 }
+
+SetupFileKind SetupKindOf(const SetupLayout& layout) {
+  if (layout.Tail == SETUP_TAIL_INSTALLER) return FILEKIND_INSTALLER;
+  if (layout.Tail == SETUP_TAIL_UNINSTALLER) return FILEKIND_UNINSTALLER;
+  return layout.Damaged ? FILEKIND_DAMAGED : FILEKIND_NONE;
+}

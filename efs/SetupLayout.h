@@ -40,3 +40,16 @@ struct SetupLayout {
 
 // Looks at a file of fileSize bytes. 0 when a read fails.
 int ReadSetupLayout(IEfsFileReader& file, uint64_t fileSize, SetupLayout* out);
+
+// What a file is by its logical end. The values are the bytes the setup
+// program's ReadSetupFileKind gives.
+enum SetupFileKind {
+  FILEKIND_NONE = 0,  // neither signature: a program alone, or a split setup's first part
+  FILEKIND_UNINSTALLER = 1,
+  FILEKIND_INSTALLER = 2,
+  // neither signature, yet bytes behind the program: a setup file cut short
+  FILEKIND_DAMAGED = 3,
+  FILEKIND_UNREADABLE = 255,
+};
+
+SetupFileKind SetupKindOf(const SetupLayout& layout);

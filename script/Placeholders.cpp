@@ -7,6 +7,7 @@
 
 #include "common/Mbcs.h"
 #include "engine/RegistryHelpers.h"
+#include "script/PlaceholderTokens.h"
 
 // Written before the install worker starts, only read afterwards. Sizes
 // include the terminator.
@@ -144,98 +145,48 @@ class ExpandedText {
   size_t m_Last;
 };
 
-enum TokenKind {
-  kPercent,
-  kProgramFiles,
-  kWindows,
-  kMainDir,
-  kPrograms,
-  kStartup,
-  kSystem,
-  kDesktop,
-  kMyDocuments,
-  kTemp,
-  kSourceDir,
-  kSourceDrive,
-  kAppName,
-};
-
-struct Token {
-  const char* text;
-  size_t length;
-  TokenKind kind;
-  int separator;
-};
-
-#define QS_TOKEN(text, kind, separator) {text, sizeof text - 1, kind, separator}
-
-// Tried in this order; the first that matches wins.
-const Token kTokens[] = {
-    QS_TOKEN("%%", kPercent, 0),
-    QS_TOKEN("%PROGRAMFILES%", kProgramFiles, 1),
-    QS_TOKEN("%WINDOWS%", kWindows, 1),
-    QS_TOKEN("%MAINDIR%", kMainDir, 1),
-    QS_TOKEN("%PROGRAMS%", kPrograms, 1),
-    QS_TOKEN("%STARTUP%", kStartup, 1),
-    QS_TOKEN("%SYSTEM%", kSystem, 1),
-    QS_TOKEN("%DESKTOP%", kDesktop, 1),
-    QS_TOKEN("%MYDOCUMENTS%", kMyDocuments, 1),
-    QS_TOKEN("%TEMP%", kTemp, 1),
-    QS_TOKEN("%SOURCEDIR%", kSourceDir, 1),
-    QS_TOKEN("%SOURCEDRIVE%", kSourceDrive, 1),
-    QS_TOKEN("%APPNAME%", kAppName, 0),
-};
-
-#undef QS_TOKEN
-
-const Token* MatchToken(const char* at) {
-  for (size_t i = 0; i < sizeof kTokens / sizeof kTokens[0]; ++i)
-    if (strncmp(at, kTokens[i].text, kTokens[i].length) == 0) return &kTokens[i];
-  return NULL;
-}
-
 // The system's answer fits when it is neither 0 nor the size it would need.
 int Fits(UINT length) { return length > 0 && length < MAX_PATH; }
 
 // The value of a token into folder (MAX_PATH bytes), or the stored value in
 // *value; 0 when the token cannot be resolved now.
-int ResolveToken(TokenKind kind, char* folder, const char** value) {
+int ResolveToken(PlaceholderKind kind, char* folder, const char** value) {
   *value = folder;
   switch (kind) {
-    case kPercent:
+    case PLACEHOLDER_PERCENT:
       *value = "%";
       return 1;
-    case kProgramFiles:
+    case PLACEHOLDER_PROGRAM_FILES:
       // an empty value would put the files in the root of the drive
       if (!ReadRegistryString(HKEY_LOCAL_MACHINE, "Software/Microsoft/Windows/CurrentVersion",
                               "ProgramFilesDir", "", folder, MAX_PATH))
         strcpy(folder, "C:\\Program Files");
       return 1;
-    case kWindows:
+    case PLACEHOLDER_WINDOWS:
       if (!Fits(GetWindowsDirectoryA(folder, MAX_PATH))) strcpy(folder, "C:\\Windows");
       return 1;
-    case kMainDir:
+    case PLACEHOLDER_MAIN_DIR:
       *value = g_MainDir;
       return g_MainDir[0] != '\0';
-    case kPrograms:
+    case PLACEHOLDER_PROGRAMS:
       return GetSpecialFolderPath(CSIDL_PROGRAMS, folder);
-    case kStartup:
+    case PLACEHOLDER_STARTUP:
       return GetSpecialFolderPath(CSIDL_STARTUP, folder);
-    case kSystem:
+    case PLACEHOLDER_SYSTEM:
       return Fits(GetSystemDirectoryA(folder, MAX_PATH));
-    case kDesktop:
+    case PLACEHOLDER_DESKTOP:
       return GetSpecialFolderPath(CSIDL_DESKTOPDIRECTORY, folder);
-    case kMyDocuments:
+    case PLACEHOLDER_MY_DOCUMENTS:
       return GetSpecialFolderPath(CSIDL_PERSONAL, folder);
-    case kTemp:
+    case PLACEHOLDER_TEMP:
       return Fits(GetTempPathA(MAX_PATH, folder));
-    case kSourceDir:
+    case PLACEHOLDER_SOURCE_DIR:
       *value = g_SourceDir;
       return 1;
-    case kSourceDrive:
+    case PLACEHOLDER_SOURCE_DRIVE:
       *value = g_SourceDrive;
       return 1;
-    case kAppName:
+    case PLACEHOLDER_APP_NAME:
       *value = g_AppName;
       return 1;
   }
@@ -256,13 +207,13 @@ char* ExpandPlaceholders(const char* text) {
       return result.Release();
     }
     if (!result.Append(rest, (size_t)(percent - rest))) return NULL;
-    const Token* token = MatchToken(percent);
+    const PlaceholderToken* token = MatchPlaceholderToken(percent);
     if (!token) return NULL;
     char folder[MAX_PATH];
     const char* value;
-    if (!ResolveToken(token->kind, folder, &value)) return NULL;
+    if (!ResolveToken(token->Kind, folder, &value)) return NULL;
     if (!result.Append(value)) return NULL;
-    if (token->separator && !result.AppendSeparator()) return NULL;
-    rest = percent + token->length;
+    if (token->AddsSeparator && !result.AppendSeparator()) return NULL;
+    rest = percent + token->Length;
   }
 }

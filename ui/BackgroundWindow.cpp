@@ -6,6 +6,7 @@
 #include "common/Mbcs.h"
 #include "common/PathText.h"
 #include "driver/SetupState.h"
+#include "efs/EntryExtraction.h"
 #include "resources/resource.h"
 #include "ui/Wizard.h"
 
@@ -67,18 +68,13 @@ void ExtractPicture(const char* tempDir, const char* prefix, const char* value, 
     ShowError(createFailed);
     throw QSD_REPORTED;
   }
-  try {
-    // a missing entry sets no error of its own
-    SetLastError(NO_ERROR);
-    if (SetupState::Efs.ExtractFile(FileNamePart(value), path, 1, NULL, 500) != 1) {
-      ShowError(GetLastError() == ERROR_DISK_FULL ? "DISK_IS_FULL" : copyFailed);
-      throw QSD_REPORTED;
-    }
-  } catch (EFSERROR error) {
-    if (error != EFS_ERR_CRC) throw;
-    ShowError("INSTALLATION_FILE_IS_CORRUPT");
-    throw QSD_REPORTED;
+  switch (ExtractEntry(SetupState::Efs, FileNamePart(value), path)) {
+    case EXTRACT_DONE: return;
+    case EXTRACT_CORRUPT: ShowError("INSTALLATION_FILE_IS_CORRUPT"); break;
+    case EXTRACT_DISK_FULL: ShowError("DISK_IS_FULL"); break;
+    case EXTRACT_FAILED: ShowError(copyFailed); break;
   }
+  throw QSD_REPORTED;
 }
 
 void LoadBitmapFile(const char* path) {

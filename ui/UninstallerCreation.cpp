@@ -5,6 +5,7 @@
 
 #include "common/PathText.h"
 #include "driver/SetupState.h"
+#include "efs/EntryExtraction.h"
 #include "efs/EfsFormat.h"
 #include "efs/PeImage.h"
 #include "script/Placeholders.h"
@@ -28,11 +29,10 @@ struct Work {
   }
 };
 
-struct Failed {};
-
-void FailExe(HWND dialog) {
+// Each step shows its own message and gives 0 when it fails.
+int FailExe(HWND dialog) {
   SetupState::Translations.ShowMessage(dialog, "FAILED_TO_CREATE_UNINSTALL_EXE", "ERROR", MB_OK);
-  throw Failed();
+  return 0;
 }
 
 bool WriteAll(HANDLE file, const void* data, DWORD size) {
@@ -40,10 +40,10 @@ bool WriteAll(HANDLE file, const void* data, DWORD size) {
   return WriteFile(file, data, size, &written, NULL) && written == size;
 }
 
-void WriteUninstallExe(HWND dialog, Work& w) {
+int WriteUninstallExe(HWND dialog, Work& w) {
   const DWORD stubSize = SetupState::Efs.GetStubSize();
   w.ExePath = ExpandPlaceholders("%MAINDIR%Uninstall.exe");
-  if (!w.ExePath) FailExe(dialog);
+  if (!w.ExePath) return FailExe(dialog);
   // An uninstaller of an earlier installation goes aside: a rollback of this
   // one puts it back. Only what this step wrote is its to delete.
   if (!SetupState::UninstallLog.KeepOriginal(w.ExePath) ||
@@ -52,64 +52,68 @@ void WriteUninstallExe(HWND dialog, Work& w) {
     // not ours to delete: it could not be created
     free(w.ExePath);
     w.ExePath = NULL;
-    FailExe(dialog);
+    return FailExe(dialog);
   }
   w.Own = CreateFileA(SetupState::ExePath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                       FILE_ATTRIBUTE_NORMAL, NULL);
-  if (w.Own == INVALID_HANDLE_VALUE) FailExe(dialog);
+  if (w.Own == INVALID_HANDLE_VALUE) return FailExe(dialog);
   // A stub never is small enough to fail here; if memory runs out it is
   // still the same message, never a read into nothing.
   const DWORD bufferSize = stubSize > DWORD(EFS_SIGNATURE_SIZE) ? stubSize : DWORD(EFS_SIGNATURE_SIZE);
   w.Buffer = static_cast<unsigned char*>(malloc(bufferSize));
-  if (!w.Buffer) FailExe(dialog);
+  if (!w.Buffer) return FailExe(dialog);
   DWORD got = 0;
-  if (!ReadFile(w.Own, w.Buffer, stubSize, &got, NULL) || got != stubSize) FailExe(dialog);
+  if (!ReadFile(w.Own, w.Buffer, stubSize, &got, NULL) || got != stubSize) return FailExe(dialog);
   // A signed setup file's headers name its certificate table, which the
   // copy does not carry: the uninstaller is a plain unsigned program.
   PeClearSignature(w.Buffer, stubSize);
-  if (!WriteAll(w.Target, w.Buffer, stubSize)) FailExe(dialog);
+  if (!WriteAll(w.Target, w.Buffer, stubSize)) return FailExe(dialog);
   memcpy(w.Buffer, UninstallerSignature, EFS_SIGNATURE_SIZE);
-  if (!WriteAll(w.Target, w.Buffer, EFS_SIGNATURE_SIZE)) FailExe(dialog);
+  if (!WriteAll(w.Target, w.Buffer, EFS_SIGNATURE_SIZE)) return FailExe(dialog);
+  return 1;
 }
 
-void ExtractTable(Work& w) {
+int ExtractTable(Work& w) {
+  static const char kCopyFailed[] = "Failed to copy Translations.ini to the installation directory.";
   w.TablePath = ExpandPlaceholders("%MAINDIR%Translations.ini");
   if (!w.TablePath) {
     SetupState::Translations.ShowMessage(NULL, "UNSPECIFIED_ERROR_OCCURED", "ERROR", MB_OK);
-    throw Failed();
+    return 0;
   }
   if (!SetupState::UninstallLog.KeepOriginal(w.TablePath)) {
     free(w.TablePath);
     w.TablePath = NULL;
-    MessageBoxA(NULL, "Failed to copy Translations.ini to the installation directory.", "Error", MB_OK);
-    throw Failed();
+    MessageBoxA(NULL, kCopyFailed, "Error", MB_OK);
+    return 0;
   }
+  ExtractOutcome outcome;
   try {
-    SetLastError(0);
-    if (SetupState::Efs.ExtractFile("Translations.ini", w.TablePath, 1, NULL, 500) != 1) {
-      if (GetLastError() == ERROR_DISK_FULL)
-        SetupState::Translations.ShowMessage(NULL, "DISK_IS_FULL", "ERROR", MB_OK);
-      else
-        MessageBoxA(NULL, "Failed to copy Translations.ini to the installation directory.", "Error", MB_OK);
-      throw Failed();
-    }
-  } catch (EFSERROR error) {
-    SetupState::Translations.ShowMessage(
-        NULL, error == EFS_ERR_CRC ? "INSTALLATION_FILE_IS_CORRUPT" : "UNSPECIFIED_ERROR_OCCURED", "ERROR",
-        MB_OK);
-    throw Failed();
+    outcome = ExtractEntry(SetupState::Efs, "Translations.ini", w.TablePath);
+  } catch (EFSERROR) {
+    SetupState::Translations.ShowMessage(NULL, "UNSPECIFIED_ERROR_OCCURED", "ERROR", MB_OK);
+    return 0;
   }
+  switch (outcome) {
+    case EXTRACT_DONE: return 1;
+    case EXTRACT_CORRUPT:
+      SetupState::Translations.ShowMessage(NULL, "INSTALLATION_FILE_IS_CORRUPT", "ERROR", MB_OK);
+      break;
+    case EXTRACT_DISK_FULL: SetupState::Translations.ShowMessage(NULL, "DISK_IS_FULL", "ERROR", MB_OK); break;
+    case EXTRACT_FAILED: MessageBoxA(NULL, kCopyFailed, "Error", MB_OK); break;
+  }
+  return 0;
 }
 
 // Without its log the uninstaller could undo nothing, so a failed copy fails
 // the whole step like a failed Uninstall.exe, and the run is rolled back.
-void CopyLog(HWND dialog, Work& w) {
-  if (!PathJoin(w.LogPath, MAX_PATH, SetupState::InstallDir, "Uninstall.log")) FailExe(dialog);
+int CopyLog(HWND dialog, Work& w) {
+  if (!PathJoin(w.LogPath, MAX_PATH, SetupState::InstallDir, "Uninstall.log")) return FailExe(dialog);
   if (!SetupState::UninstallLog.KeepOriginal(w.LogPath)) {
     w.LogPath[0] = '\0';
-    FailExe(dialog);
+    return FailExe(dialog);
   }
-  if (!SetupState::UninstallLog.CopyLogTo(w.LogPath)) FailExe(dialog);
+  if (!SetupState::UninstallLog.CopyLogTo(w.LogPath)) return FailExe(dialog);
+  return 1;
 }
 
 }  // namespace
@@ -117,17 +121,11 @@ void CopyLog(HWND dialog, Work& w) {
 int CreateUninstaller(HWND dialog) {
   EndDialog(dialog, 0);
   Work w;
-  try {
-    WriteUninstallExe(dialog, w);
-    ExtractTable(w);
-    CopyLog(dialog, w);
-  } catch (...) {
-    if (w.Target != INVALID_HANDLE_VALUE) CloseHandle(w.Target);
-    w.Target = INVALID_HANDLE_VALUE;
-    if (w.ExePath) DeleteFileA(w.ExePath);
-    if (w.TablePath) DeleteFileA(w.TablePath);
-    if (w.LogPath[0]) DeleteFileA(w.LogPath);
-    return 0;
-  }
-  return 1;
+  if (WriteUninstallExe(dialog, w) && ExtractTable(w) && CopyLog(dialog, w)) return 1;
+  if (w.Target != INVALID_HANDLE_VALUE) CloseHandle(w.Target);
+  w.Target = INVALID_HANDLE_VALUE;
+  if (w.ExePath) DeleteFileA(w.ExePath);
+  if (w.TablePath) DeleteFileA(w.TablePath);
+  if (w.LogPath[0]) DeleteFileA(w.LogPath);
+  return 0;
 }

@@ -467,6 +467,12 @@ TEST_F(Background, OnlyExactCapitalsCountAndUnreadablePicturesAreSilentlyLeftOut
   EXPECT_STREQ("", GetTempBitmapPath());
   EXPECT_EQ(m_TempFilesBefore, PictureTempFiles());
 
+  // no UseBackground key: off
+  Use("TopColor = FF0000\r\n");
+  SetupState::UseBackground = 7;
+  ReadQuietly();
+  EXPECT_EQ(0, SetupState::UseBackground);
+
   // keys missing or empty: no pictures, no message
   for (const char* keys : {"", "Bitmap =\r\nMetafile =\r\n"}) {
     Use(std::string("UseBackground = TRUE\r\n") + keys);

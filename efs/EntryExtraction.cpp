@@ -1,0 +1,19 @@
+#include "efs/EntryExtraction.h"
+
+// How often an extraction calls its progress callback, in milliseconds.
+static const DWORD kProgressInterval = 500;
+
+ExtractOutcome ExtractEntry(CExeFileSystemLogged& efs, const char* name, const char* destination,
+                            CUninstallLogger* logger, EFSProgressCallback progress) {
+  try {
+    // a missing entry sets no error of its own
+    SetLastError(NO_ERROR);
+    int done = logger ? efs.ExtractFileLogged(name, destination, 1, progress, kProgressInterval, logger)
+                      : efs.ExtractFile(name, destination, 1, progress, kProgressInterval);
+    if (done == 1) return EXTRACT_DONE;
+    return GetLastError() == ERROR_DISK_FULL ? EXTRACT_DISK_FULL : EXTRACT_FAILED;
+  } catch (EFSERROR error) {
+    if (error != EFS_ERR_CRC) throw;
+    return EXTRACT_CORRUPT;
+  }
+}
