@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-typedef std::string Bytes;
+#include "../unit/TestFiles.h"
 
 struct RunResult {
   int Code = -1;
@@ -19,26 +19,6 @@ RunResult RunQuillset(const std::vector<std::string>& args, const std::string& c
                       int asUser = -1);
 // The same inside a pseudo-terminal: stdout and stderr both end up in Out.
 RunResult RunQuillsetOnTerminal(const std::vector<std::string>& args);
-
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string File(const std::string& name) const { return Path + "/" + name; }
-  // Every file name below the folder, sorted, relative to it.
-  std::vector<std::string> List() const;
-  std::string Path;
-};
-
-void WriteFile(const std::string& path, const Bytes& content);
-Bytes ReadFile(const std::string& path);
-bool Exists(const std::string& path);
-// Last-write time with nanoseconds.
-int64_t MTimeNs(const std::string& path);
-void SetMTimeNs(const std::string& path, int64_t ns);
-Bytes RandomBytes(size_t n, unsigned seed);
 
 // A small stand-in for the setup program: "MZ" and padding.
 Bytes FakeStub(size_t size = 4096);

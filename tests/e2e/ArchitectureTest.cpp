@@ -7,9 +7,10 @@
 
 #include <string>
 
+#include "../win32/Robot.h"
 #include "../win32/TestSupport.h"
+#include "E2eSupport.h"
 #include "EnglishText.h"
-#include "Robot.h"
 #include "TestPaths.h"
 #include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"
@@ -88,23 +89,8 @@ TEST(Architecture, InstallsIntoTheNativeProgramFilesAndRegistryViewAndUninstalls
   ASSERT_TRUE(robot.Start("\"" + setup + "\""));
   HWND w = robot.WaitForWindow("#32770", En("WELCOME").c_str(), 20000);
   ASSERT_TRUE(w);
-  ASSERT_TRUE(Robot::Press(w, 1001));
-  w = robot.WaitForWindow("#32770", En("CHOOSE_DESITNATION_LOCATION").c_str(), 20000);
-  ASSERT_TRUE(w);
-  EXPECT_EQ(std::string(kFolder), Robot::ItemText(w, 1009));
-  for (const char* page : {"START_INSTALLATION", "INSTALLING"}) {
-    ASSERT_TRUE(Robot::Press(w, 1001));
-    w = robot.WaitForWindow("#32770", En(page).c_str(), 20000);
-    ASSERT_TRUE(w) << page;
-  }
-  ASSERT_TRUE(robot.WaitUntil(
-      [&] { return Robot::ItemText(w, 1001) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, 1001)); }, 60000,
-      "the finish page"));
-  Robot::Settle(w);
-  ASSERT_TRUE(Robot::Press(w, 1001));
-  DWORD code = 1;
-  ASSERT_TRUE(robot.WaitForExit(20000, &code));
-  EXPECT_EQ(0u, code);
+  ASSERT_NO_FATAL_FAILURE(
+      InstallWithDefaults(robot, w, [](HWND page) { EXPECT_EQ(std::string(kFolder), Robot::ItemText(page, 1009)); }));
 
   EXPECT_EQ("Read me.\r\n", ReadWholeFile(std::string(kFolder) + "\\readme.txt"));
   EXPECT_EQ(std::string(kFolder) + "\\", ValueInView(KEY_WOW64_64KEY));
@@ -121,19 +107,7 @@ TEST(Architecture, InstallsIntoTheNativeProgramFilesAndRegistryViewAndUninstalls
   EXPECT_EQ(arch, ArchOfFile(uninstaller)) << "the uninstaller is the running program's own copy";
 
   Robot un;
-  ASSERT_TRUE(un.Start("\"" + uninstaller + "\"", dir.Path().c_str()));
-  EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"), un.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, 20000));
-  HWND result = NULL;
-  ASSERT_TRUE(un.WaitUntil(
-      [&] {
-        result = un.FindWindowNow("#32770", En("UNINSTALL_TITLE").c_str());
-        return result && IsWindowVisible(GetDlgItem(result, IDOK));
-      },
-      60000, "the uninstall result"));
-  Robot::Settle(result);
-  EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(result, 1013));
-  ASSERT_TRUE(Robot::Press(result, IDOK));
-  ASSERT_TRUE(un.WaitForExit(20000, &code));
+  ASSERT_NO_FATAL_FAILURE(UninstallWithYes(un, uninstaller, dir.Path()));
   EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(kFolder) && TempFilesMatching("DUS*.bat").empty(); }, 60000,
                            "the install folder's removal"));
   EXPECT_EQ("<none>", ValueInView(KEY_WOW64_64KEY));

@@ -7,9 +7,10 @@
 
 #include <string>
 
+#include "../win32/Robot.h"
 #include "../win32/TestSupport.h"
+#include "E2eSupport.h"
 #include "EnglishText.h"
-#include "Robot.h"
 #include "TestPaths.h"
 #include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"
@@ -42,19 +43,7 @@ TEST(CodePage932, InstallsIntoAndUninstallsFromAFolderEndingInATrailByte) {
   ASSERT_TRUE(robot.Start("\"" + setup + "\""));
   HWND w = robot.WaitForWindow("#32770", En("WELCOME").c_str(), 20000);
   ASSERT_TRUE(w);
-  for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
-    ASSERT_TRUE(Robot::Press(w, 1001)) << page;
-    w = robot.WaitForWindow("#32770", En(page).c_str(), 20000);
-    ASSERT_TRUE(w) << page;
-  }
-  ASSERT_TRUE(robot.WaitUntil(
-      [&] { return Robot::ItemText(w, 1001) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, 1001)); }, 60000,
-      "the finish page"));
-  Robot::Settle(w);
-  ASSERT_TRUE(Robot::Press(w, 1001));
-  DWORD code = 1;
-  ASSERT_TRUE(robot.WaitForExit(20000, &code));
-  EXPECT_EQ(0u, code);
+  ASSERT_NO_FATAL_FAILURE(InstallWithDefaults(robot, w));
   EXPECT_EQ("trail byte\r\n", ReadWholeFile(target + "\\" + kHyo + ".txt"));
   // the uninstaller's files are inside the folder, not beside it
   for (const char* f : {"Uninstall.exe", "Uninstall.log", "Translations.ini"})
@@ -62,19 +51,8 @@ TEST(CodePage932, InstallsIntoAndUninstallsFromAFolderEndingInATrailByte) {
   EXPECT_FALSE(PathExists(dir.File("Uninstall.log")));
 
   Robot un;
-  ASSERT_TRUE(un.Start("\"" + target + "\\Uninstall.exe\"", dir.Path().c_str()));
-  EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"), un.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, 20000));
-  HWND result = NULL;
-  ASSERT_TRUE(un.WaitUntil(
-      [&] {
-        result = un.FindWindowNow("#32770", En("UNINSTALL_TITLE").c_str());
-        return result && IsWindowVisible(GetDlgItem(result, IDOK));
-      },
-      60000, "the uninstall result (a folder walk that never ends would hang here)"));
-  Robot::Settle(result);
-  EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(result, 1013));
-  ASSERT_TRUE(Robot::Press(result, IDOK));
-  ASSERT_TRUE(un.WaitForExit(20000, &code));
+  ASSERT_NO_FATAL_FAILURE(UninstallWithYes(un, target + "\\Uninstall.exe", dir.Path(),
+                                           "the uninstall result (a folder walk that never ends would hang here)"));
   EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(target); }, 60000, "the install folder's removal"));
 }
 

@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "../win32/TestSupport.h"
-#include "Robot.h"
+#include "../win32/Robot.h"
 #include "TestPaths.h"
 #include "efs/EFSBuilder.h"
 #include "efs/ExeFileSystem.h"

@@ -10,9 +10,10 @@
 #include <vector>
 
 #include "../FakeSignature.h"
+#include "../win32/Robot.h"
 #include "../win32/TestSupport.h"
+#include "E2eSupport.h"
 #include "EnglishText.h"
-#include "Robot.h"
 #include "TestPaths.h"
 #include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"
@@ -25,20 +26,6 @@ const DWORD kTimeout = 20000;
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 std::string Sig(const unsigned char* s) { return std::string((const char*)s, 16); }
-
-std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<std::string> all;
-  WIN32_FIND_DATAA f;
-  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &f);
-  if (h != INVALID_HANDLE_VALUE) {
-    do {
-      if (strcmp(f.cFileName, ".") != 0 && strcmp(f.cFileName, "..") != 0) all.push_back(f.cFileName);
-    } while (FindNextFileA(h, &f));
-    FindClose(h);
-  }
-  std::sort(all.begin(), all.end());
-  return all;
-}
 
 // The temporary folder of this process and of what it starts, private to
 // one test: it must end empty.
@@ -242,19 +229,7 @@ TEST(SignedSetup, InstallsAsItIsAndLeavesAnUnsignedUninstallerThatTakesAllAway) 
   ASSERT_TRUE(robot.Start(Quoted(setup)));
   HWND w = robot.WaitForWindow("#32770", En("WELCOME").c_str(), kTimeout);
   ASSERT_TRUE(w);
-  for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
-    ASSERT_TRUE(Robot::Press(w, 1001));
-    w = robot.WaitForWindow("#32770", En(page).c_str(), kTimeout);
-    ASSERT_TRUE(w) << page;
-  }
-  ASSERT_TRUE(robot.WaitUntil(
-      [&] { return Robot::ItemText(w, 1001) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, 1001)); }, 60000,
-      "the finish page"));
-  Robot::Settle(w);
-  ASSERT_TRUE(Robot::Press(w, 1001));
-  DWORD code = 1;
-  ASSERT_TRUE(robot.WaitForExit(kTimeout, &code));
-  EXPECT_EQ(0u, code);
+  ASSERT_NO_FATAL_FAILURE(InstallWithDefaults(robot, w));
 
   const std::string folder = kFolder;
   EXPECT_TRUE(ReadWholeFile(folder + "\\payload.bin") == ReadWholeFile(std::string(kSigned) + "\\project\\payload.bin"));
@@ -269,19 +244,7 @@ TEST(SignedSetup, InstallsAsItIsAndLeavesAnUnsignedUninstallerThatTakesAllAway) 
   EXPECT_TRUE(uninstaller == WithoutChecksum(ReadWholeFile(QS_STUB_PATH)) + Sig(UninstallerSignature));
 
   Robot un;
-  ASSERT_TRUE(un.Start(Quoted(folder + "\\Uninstall.exe"), dir.Path().c_str()));
-  EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"), un.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, kTimeout));
-  HWND result = NULL;
-  ASSERT_TRUE(un.WaitUntil(
-      [&] {
-        result = un.FindWindowNow("#32770", En("UNINSTALL_TITLE").c_str());
-        return result && IsWindowVisible(GetDlgItem(result, IDOK));
-      },
-      60000, "the uninstall result"));
-  Robot::Settle(result);
-  EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(result, 1013));
-  ASSERT_TRUE(Robot::Press(result, IDOK));
-  ASSERT_TRUE(un.WaitForExit(kTimeout, &code));
+  ASSERT_NO_FATAL_FAILURE(UninstallWithYes(un, folder + "\\Uninstall.exe", dir.Path()));
   EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(kFolder) && TempFilesMatching("DUS*.bat").empty(); }, kTimeout,
                            "the installation folder's removal"));
   EXPECT_EQ("<none>", RegistryValue());

@@ -12,9 +12,10 @@
 #include <vector>
 
 #include "../FakeSignature.h"
+#include "../win32/Robot.h"
 #include "../win32/TestSupport.h"
+#include "E2eSupport.h"
 #include "EnglishText.h"
-#include "Robot.h"
 #include "TestPaths.h"
 #include "efs/EfsFormat.h"
 
@@ -26,22 +27,6 @@ std::string IniValue(const std::string& file, const char* section, const char* k
   char value[512];
   GetPrivateProfileStringA(section, key, "<none>", value, sizeof value, file.c_str());
   return value;
-}
-
-// Everything in folder, and the batch file of a self-removal.
-std::vector<std::string> Leftovers(const std::string& folder) {
-  std::vector<std::string> all;
-  WIN32_FIND_DATAA f;
-  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &f);
-  if (h != INVALID_HANDLE_VALUE) {
-    do {
-      if (strcmp(f.cFileName, ".") != 0 && strcmp(f.cFileName, "..") != 0) all.push_back(f.cFileName);
-    } while (FindNextFileA(h, &f));
-    FindClose(h);
-  }
-  for (const std::string& batch : TempFilesMatching("DUS*.bat")) all.push_back(batch);
-  std::sort(all.begin(), all.end());
-  return all;
 }
 
 struct Found {

@@ -11,7 +11,7 @@
 
 #include "../win32/TestSupport.h"
 #include "EnglishText.h"
-#include "Robot.h"
+#include "../win32/Robot.h"
 #include "TestPaths.h"
 #include "cli/Languages.h"
 #include "efs/EFSBuilder.h"

@@ -14,7 +14,7 @@
 
 #include "../win32/TestSupport.h"
 #include "EnglishText.h"
-#include "Robot.h"
+#include "../win32/Robot.h"
 #include "TestPaths.h"
 #include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"

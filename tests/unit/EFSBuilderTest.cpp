@@ -15,44 +15,9 @@
 #include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"
 #include "efs/EntryCodec.h"
+#include "TestFiles.h"
 
 namespace {
-
-typedef std::string Bytes;
-
-class Dir {
- public:
-  Dir() {
-    char t[] = "/tmp/qsbuild-XXXXXX";
-    path = mkdtemp(t);
-  }
-  ~Dir() { (void)!system(("rm -rf '" + path + "'").c_str()); }
-  std::string File(const std::string& name) const { return path + "/" + name; }
-  std::string path;
-};
-
-void Write(const std::string& path, const Bytes& b) {
-  FILE* f = fopen(path.c_str(), "wb");
-  ASSERT_TRUE(f);
-  fwrite(b.data(), 1, b.size(), f);
-  fclose(f);
-}
-
-Bytes Read(const std::string& path) {
-  Bytes b;
-  FILE* f = fopen(path.c_str(), "rb");
-  if (!f) return b;
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, f)) > 0) b.append(buf, n);
-  fclose(f);
-  return b;
-}
-
-bool Exists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
-}
 
 struct Parsed {
   EfsParseResult result;
@@ -119,11 +84,11 @@ class Progress : public IEFSBuildProgress {
 };
 
 TEST(EFSBuilder, WritesEntriesSortedWithTheirDataInTheSameOrder) {
-  Dir d;
-  Write(d.File("stub.exe"), Bytes(1000, 'S'));
-  Write(d.File("b.txt"), "bbbb");
-  Write(d.File("A.txt"), "AA");
-  Write(d.File("c.txt"), "");
+  TempDir d;
+  WriteFile(d.File("stub.exe"), Bytes(1000, 'S'));
+  WriteFile(d.File("b.txt"), "bbbb");
+  WriteFile(d.File("A.txt"), "AA");
+  WriteFile(d.File("c.txt"), "");
   CEFSBuilder b;
   b.SetStubFile(d.File("stub.exe").c_str());
   b.AddFile(d.File("b.txt").c_str(), 0);
@@ -131,7 +96,7 @@ TEST(EFSBuilder, WritesEntriesSortedWithTheirDataInTheSameOrder) {
   b.AddFile(d.File("c.txt").c_str(), 1);
   ASSERT_EQ(1, b.Build(d.File("out/setup.exe").c_str(), nullptr, InstallerSignature));
 
-  Bytes file = Read(d.File("out/setup.exe"));
+  Bytes file = ReadFile(d.File("out/setup.exe"));
   EXPECT_EQ(Bytes(1000, 'S'), file.substr(0, 1000));
   EXPECT_EQ(Bytes((const char*)InstallerSignature, 16), file.substr(file.size() - 16));
   Parsed p = ParseFile(file);
@@ -156,22 +121,22 @@ TEST(EFSBuilder, WritesEntriesSortedWithTheirDataInTheSameOrder) {
 }
 
 TEST(EFSBuilder, NoEntriesGiveAPlainCopyOfTheStub) {
-  Dir d;
+  TempDir d;
   Bytes stub = Bytes(5000, 'S') + "end";
-  Write(d.File("stub.exe"), stub);
+  WriteFile(d.File("stub.exe"), stub);
   CEFSBuilder b;
   b.SetStubFile(d.File("stub.exe").c_str());
   ASSERT_EQ(1, b.Build(d.File("setup.exe").c_str(), nullptr, InstallerSignature));
-  EXPECT_EQ(stub, Read(d.File("setup.exe")));
+  EXPECT_EQ(stub, ReadFile(d.File("setup.exe")));
 }
 
 TEST(EFSBuilder, RefusesWhatItCannotUseAndNamesTheFile) {
-  Dir d;
-  Write(d.File("stub.exe"), "S");
+  TempDir d;
+  WriteFile(d.File("stub.exe"), "S");
   mkdir(d.File("a").c_str(), 0777);
   mkdir(d.File("b").c_str(), 0777);
-  Write(d.File("a/Readme.txt"), "1");
-  Write(d.File("b/README.TXT"), "2");
+  WriteFile(d.File("a/Readme.txt"), "1");
+  WriteFile(d.File("b/README.TXT"), "2");
   CEFSBuilder b;
   b.SetStubFile(d.File("stub.exe").c_str());
   b.AddFile(d.File("a/Readme.txt").c_str(), 1);
@@ -198,7 +163,7 @@ TEST(EFSBuilder, RefusesWhatItCannotUseAndNamesTheFile) {
     EXPECT_EQ(ENOENT, b.LastFailure().SystemError);
   }
   // a source that goes away before the build: the output does not survive
-  Write(d.File("gone.txt"), "x");
+  WriteFile(d.File("gone.txt"), "x");
   b.AddFile(d.File("gone.txt").c_str(), 0);
   unlink(d.File("gone.txt").c_str());
   try {
@@ -213,9 +178,9 @@ TEST(EFSBuilder, RefusesWhatItCannotUseAndNamesTheFile) {
 }
 
 TEST(EFSBuilder, ProgressRisesToAHundredAndACancelLeavesNoOutput) {
-  Dir d;
-  Write(d.File("stub.exe"), Bytes(100, 'S'));
-  Write(d.File("big.bin"), Bytes(100000, 'x'));
+  TempDir d;
+  WriteFile(d.File("stub.exe"), Bytes(100, 'S'));
+  WriteFile(d.File("big.bin"), Bytes(100000, 'x'));
   CEFSBuilder b;
   b.SetStubFile(d.File("stub.exe").c_str());
   b.AddFile(d.File("big.bin").c_str(), 1);
@@ -247,8 +212,8 @@ Bytes Compressible(size_t n) {
 }
 
 TEST(EntryCodec, RoundTripsEverySizeAroundTheBufferEdges) {
-  Dir d;
-  Write(d.File("stub.exe"), Bytes(512, 'S'));
+  TempDir d;
+  WriteFile(d.File("stub.exe"), Bytes(512, 'S'));
   CEFSBuilder b;
   b.SetStubFile(d.File("stub.exe").c_str());
   std::vector<std::pair<std::string, Bytes>> sources;
@@ -258,11 +223,11 @@ TEST(EntryCodec, RoundTripsEverySizeAroundTheBufferEdges) {
   }
   int i = 0;
   for (auto& s : sources) {
-    Write(d.File(s.first), s.second);
+    WriteFile(d.File(s.first), s.second);
     b.AddFile(d.File(s.first).c_str(), (i++ / 2) % 2);  // both kinds, compressed and stored
   }
   ASSERT_EQ(1, b.Build(d.File("setup.exe").c_str(), nullptr, InstallerSignature));
-  Bytes file = Read(d.File("setup.exe"));
+  Bytes file = ReadFile(d.File("setup.exe"));
   Parsed p = ParseFile(file);
   ASSERT_EQ(EFS_PARSE_OK, p.result);
   ASSERT_EQ(sources.size(), p.entries.size());
@@ -280,16 +245,16 @@ TEST(EntryCodec, RoundTripsEverySizeAroundTheBufferEdges) {
 }
 
 TEST(EntryCodec, ReportsCorruptionInsteadOfReturningWrongBytes) {
-  Dir d;
-  Write(d.File("stub.exe"), "S");
-  Write(d.File("data.txt"), Compressible(200000));
-  Write(d.File("raw.bin"), RandomBytes(1000, 7));
+  TempDir d;
+  WriteFile(d.File("stub.exe"), "S");
+  WriteFile(d.File("data.txt"), Compressible(200000));
+  WriteFile(d.File("raw.bin"), RandomBytes(1000, 7));
   CEFSBuilder b;
   b.SetStubFile(d.File("stub.exe").c_str());
   b.AddFile(d.File("data.txt").c_str(), 1);
   b.AddFile(d.File("raw.bin").c_str(), 0);
   ASSERT_EQ(1, b.Build(d.File("setup.exe").c_str(), nullptr, InstallerSignature));
-  Bytes file = Read(d.File("setup.exe"));
+  Bytes file = ReadFile(d.File("setup.exe"));
   Parsed p = ParseFile(file);
   ASSERT_EQ(EFS_PARSE_OK, p.result);
   const EfsEntry& text = p.entries[0];
@@ -368,18 +333,18 @@ bool OpenAndDecodeAll(const Bytes& file, const std::vector<Bytes>& original, boo
 }
 
 TEST(EntryCodec, TruncatedOrFlippedSetupFilesNeverReadWrongData) {
-  Dir d;
-  Write(d.File("stub.exe"), RandomBytes(4096, 3));
+  TempDir d;
+  WriteFile(d.File("stub.exe"), RandomBytes(4096, 3));
   std::vector<Bytes> contents = {Compressible(70000), RandomBytes(5000, 4), Bytes(), Compressible(300)};
   const char* names[] = {"a.txt", "b.bin", "c.txt", "d.txt"};
   CEFSBuilder b;
   b.SetStubFile(d.File("stub.exe").c_str());
   for (int i = 0; i < 4; ++i) {
-    Write(d.File(names[i]), contents[i]);
+    WriteFile(d.File(names[i]), contents[i]);
     b.AddFile(d.File(names[i]).c_str(), i != 1);
   }
   ASSERT_EQ(1, b.Build(d.File("setup.exe").c_str(), nullptr, InstallerSignature));
-  Bytes file = Read(d.File("setup.exe"));
+  Bytes file = ReadFile(d.File("setup.exe"));
   bool same = false;
   ASSERT_TRUE(OpenAndDecodeAll(file, contents, &same));
   ASSERT_TRUE(same);

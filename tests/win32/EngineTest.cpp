@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "../e2e/Robot.h"
+#include "Robot.h"
 #include "TestPaths.h"
 #include "TestSupport.h"
 #include "driver/SetupState.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "../e2e/Robot.h"
+#include "Robot.h"
 #include "TestPaths.h"
 #include "TestSupport.h"
 #include "driver/SetupState.h"

@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "../e2e/Robot.h"
+#include "Robot.h"
 #include "TestSupport.h"
 #include "efs/EFSBuilder.h"
 #include "efs/ExeFileSystem.h"

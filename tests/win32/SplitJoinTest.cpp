@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "../e2e/Robot.h"
+#include "Robot.h"
 #include "../FakeSignature.h"
 #include "TestSupport.h"
 #include "driver/SetupState.h"

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <thread>
 
-#include "../e2e/Robot.h"
+#include "Robot.h"
 #include "TestSupport.h"
 #include "uninstall/UninstallLogger.h"
 

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "../e2e/Robot.h"
+#include "Robot.h"
 #include "TestPaths.h"
 #include "TestSupport.h"
 #include "engine/SystemLibrary.h"

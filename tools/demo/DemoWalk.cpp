@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "../../tests/e2e/Robot.h"
+#include "../../tests/win32/Robot.h"
 
 namespace {
 

@@ -1,0 +1,74 @@
+#include "E2eSupport.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "../win32/TestSupport.h"
+#include "EnglishText.h"
+
+namespace {
+
+const DWORD kPageTimeout = 20000;
+// The installation and the uninstallation run while both lanes are busy.
+const DWORD kWorkTimeout = 60000;
+
+}  // namespace
+
+void InstallWithDefaults(Robot& robot, HWND welcome, const std::function<void(HWND)>& atDestination) {
+  HWND w = welcome;
+  for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
+    ASSERT_TRUE(Robot::Press(w, 1001)) << page;
+    w = robot.WaitForWindow("#32770", En(page).c_str(), kPageTimeout);
+    ASSERT_TRUE(w) << page;
+    if (atDestination && strcmp(page, "CHOOSE_DESITNATION_LOCATION") == 0) atDestination(w);
+  }
+  ASSERT_TRUE(robot.WaitUntil(
+      [&] { return Robot::ItemText(w, 1001) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, 1001)); },
+      kWorkTimeout, "the finish page"));
+  Robot::Settle(w);
+  ASSERT_TRUE(Robot::Press(w, 1001));
+  DWORD code = 1;
+  ASSERT_TRUE(robot.WaitForExit(kPageTimeout, &code));
+  EXPECT_EQ(0u, code);
+}
+
+void UninstallWithYes(Robot& un, const std::string& uninstaller, const std::string& cwd, const char* waitingFor) {
+  ASSERT_TRUE(un.Start("\"" + uninstaller + "\"", cwd.c_str()));
+  EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"),
+            un.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, kPageTimeout));
+  HWND result = NULL;
+  ASSERT_TRUE(un.WaitUntil(
+      [&] {
+        result = un.FindWindowNow("#32770", En("UNINSTALL_TITLE").c_str());
+        return result && IsWindowVisible(GetDlgItem(result, IDOK));
+      },
+      kWorkTimeout, waitingFor));
+  Robot::Settle(result);
+  EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(result, 1013));
+  ASSERT_TRUE(Robot::Press(result, IDOK));
+  DWORD code = 1;
+  ASSERT_TRUE(un.WaitForExit(kPageTimeout, &code));
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> all;
+  WIN32_FIND_DATAA f;
+  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &f);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      if (strcmp(f.cFileName, ".") != 0 && strcmp(f.cFileName, "..") != 0) all.push_back(f.cFileName);
+    } while (FindNextFileA(h, &f));
+    FindClose(h);
+  }
+  std::sort(all.begin(), all.end());
+  return all;
+}
+
+std::vector<std::string> Leftovers(const std::string& folder) {
+  std::vector<std::string> all = FilesIn(folder);
+  for (const std::string& batch : TempFilesMatching("DUS*.bat")) all.push_back(batch);
+  std::sort(all.begin(), all.end());
+  return all;
+}

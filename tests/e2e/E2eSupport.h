@@ -1,0 +1,27 @@
+// What the end-to-end tests do alike: walk the wizard with its default
+// answers, run the uninstaller to its end, and see what is left behind.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "../win32/Robot.h"
+
+// From the welcome page: Next on every page, Finish once the installation
+// has ended; the setup program must end with 0. atDestination looks at the
+// destination page before Next is pressed there. Fails fatally on the way.
+void InstallWithDefaults(Robot& robot, HWND welcome,
+                         const std::function<void(HWND)>& atDestination = nullptr);
+
+// Starts the uninstaller in folder cwd, answers its question with Yes, waits
+// for the finished page (waitingFor names it should that hang), presses OK
+// and waits for the uninstaller to end.
+void UninstallWithYes(Robot& un, const std::string& uninstaller, const std::string& cwd,
+                      const char* waitingFor = "the uninstall result");
+
+// The names in folder, sorted.
+std::vector<std::string> FilesIn(const std::string& folder);
+// The names in folder and the batch files of a self-removal, sorted.
+std::vector<std::string> Leftovers(const std::string& folder);
