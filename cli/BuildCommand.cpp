@@ -377,8 +377,8 @@ void FindTable(const BuildOptions& o, BuildInputs* in) {
 // Everything the build reads: the script (and its files), the setup
 // program, the table; a script that cannot be read ends the build here.
 CommandResult FindInputs(const BuildOptions& o, CEFSBuilder& builder, BuildInputs* in) {
-  std::string error;
-  if (!in->Project.Load(o.Project, &error)) return InputFailure(error);
+  CommandResult loaded = in->Project.Load(o.Project);
+  if (!loaded.Ok()) return loaded;
   in->Project.Check(&in->Problems, &in->Sources);
   FindStub(o, builder, in);
   FindTable(o, in);
@@ -485,15 +485,14 @@ CommandResult Publish(const BuildOptions& o, TemporaryOutput& temporary, const s
     return Succeeded();
   }
   std::vector<uint64_t> ends;
-  std::string error;
-  if (!PlanSlices(file, stubSize, fileSize, o.Split, &ends, &error)) return InputFailure(error);
+  CommandResult planned = PlanSlices(file, stubSize, fileSize, o.Split, &ends);
+  if (!planned.Ok()) return planned;
   if (ends.size() > SPLIT_MAX_SLICES)
     return {UsageError("build", "--split " + std::to_string(o.Split) + " would need " +
                                     std::to_string(ends.size()) + " slices; a split setup has at most " +
                                     std::to_string((int)SPLIT_MAX_SLICES) + ": give a larger SIZE"),
             ""};
-  if (!WriteSlices(file, stubSize, ends, output, slices, &error)) return InputFailure(error);
-  return Succeeded();
+  return WriteSlices(file, stubSize, ends, output, slices);
 }
 
 uint64_t SizeOfFile(const std::string& path) {

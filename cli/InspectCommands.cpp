@@ -46,9 +46,9 @@ int Parse(const char* command, const Arguments& args, bool takesDirectory, bool 
 }
 
 int OpenSetup(const std::string& path, CSetupFile* setup) {
-  std::string error;
-  if (setup->Open(path.c_str(), &error)) return 1;
-  fprintf(stderr, "quillset: error: %s\n", error.c_str());
+  CommandResult opened = setup->Open(path.c_str());
+  if (opened.Ok()) return 1;
+  Finish(opened);
   return 0;
 }
 

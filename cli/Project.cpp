@@ -134,31 +134,22 @@ std::string ExpandForBuild(const std::string& text, const std::string& appName) 
   }
 }
 
-int CProject::Load(const std::string& path, std::string* error) {
+CommandResult CProject::Load(const std::string& path) {
   m_Path = path;
   m_Folder = PlatformFolderOf(path);
   FILE* f = fopen(path.c_str(), "rb");
-  if (!f) {
-    *error = "cannot open " + path + ": " + PlatformErrorText(errno);
-    return 0;
-  }
+  if (!f) return InputFailure("cannot open " + path + ": " + PlatformErrorText(errno));
   char buffer[65536];
   size_t n;
   m_Text.clear();
   while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) m_Text.append(buffer, n);
   int failed = ferror(f);
   fclose(f);
-  if (failed || PlatformIsDirectory(path.c_str())) {
-    *error = "cannot read " + path;
-    return 0;
-  }
-  if (m_Text.size() >= 0xFFFFFFFFu) {
-    *error = path + " is too large for a project script";
-    return 0;
-  }
+  if (failed || PlatformIsDirectory(path.c_str())) return InputFailure("cannot read " + path);
+  if (m_Text.size() >= 0xFFFFFFFFu) return InputFailure(path + " is too large for a project script");
   m_Loaded = m_Parser.LoadText(m_Text.data(), (uint32_t)m_Text.size());
   if (m_Loaded) m_AppName = Value("Global", "ApplicationName", "");
-  return 1;
+  return Succeeded();
 }
 
 int CProject::LineAt(const char* p) const {

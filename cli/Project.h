@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/Commands.h"
 #include "script/FileParser.h"
 
 struct Diagnostic {
@@ -23,7 +24,7 @@ struct ProjectSource {
 class CProject {
  public:
   // Reads the script; 0 with *error when the file cannot be read.
-  int Load(const std::string& path, std::string* error);
+  CommandResult Load(const std::string& path);
 
   // Every problem of the script, and the distinct files it names ([Files]
   // sources, and the background pictures when the background is on).

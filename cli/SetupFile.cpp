@@ -73,16 +73,10 @@ static const char* ParseText(EfsParseResult r) {
   return "the directory is damaged";
 }
 
-int CSetupFile::Open(const char* path, std::string* error) {
+CommandResult CSetupFile::Open(const char* path) {
   m_File = fopen(path, "rb");
-  if (!m_File) {
-    *error = "cannot open " + std::string(path) + ": " + PlatformErrorText(errno);
-    return 0;
-  }
-  if (!ReadLayout(m_File, &m_Layout)) {
-    *error = "cannot read " + std::string(path);
-    return 0;
-  }
+  if (!m_File) return InputFailure("cannot open " + std::string(path) + ": " + PlatformErrorText(errno));
+  if (!ReadLayout(m_File, &m_Layout)) return InputFailure("cannot read " + std::string(path));
   m_Arch = ArchOfOpenFile(m_File);
   // Everything below counts from the logical end: a signed file's
   // certificate table is no part of the container.
@@ -91,41 +85,29 @@ int CSetupFile::Open(const char* path, std::string* error) {
   m_Kind = SetupKindOf(m_Layout);
   if (m_Kind == FILEKIND_DAMAGED) m_StubSize = m_Layout.ProgramEnd;
   if (m_Kind == FILEKIND_UNINSTALLER) m_StubSize = end - EFS_SIGNATURE_SIZE;
-  if (m_Kind != FILEKIND_INSTALLER) return 1;
+  if (m_Kind != FILEKIND_INSTALLER) return Succeeded();
 
   const std::string bad = std::string(path) + ": damaged setup file: ";
   unsigned char tail[EFS_TRAILER_SIZE];
-  if (end < EFS_TRAILER_SIZE || end > 0xFFFFFFFFull) {
-    *error = bad + "the trailer does not fit the file";
-    return 0;
-  }
-  if (!PlatformSeek(m_File, end - EFS_TRAILER_SIZE) || fread(tail, 1, sizeof tail, m_File) != sizeof tail) {
-    *error = "cannot read " + std::string(path);
-    return 0;
-  }
+  if (end < EFS_TRAILER_SIZE || end > 0xFFFFFFFFull)
+    return InputFailure(bad + "the trailer does not fit the file");
+  if (!PlatformSeek(m_File, end - EFS_TRAILER_SIZE) || fread(tail, 1, sizeof tail, m_File) != sizeof tail)
+    return InputFailure("cannot read " + std::string(path));
   EFSTRAILER trailer;
   EfsDecodeTrailer(tail, &trailer);
-  if (trailer.DirectorySize < EFS_TRAILER_SIZE || trailer.DirectorySize > end) {
-    *error = bad + ParseText(EFS_PARSE_BAD_SIZE);
-    return 0;
-  }
-  if (trailer.Count > EfsMaxEntries(trailer.DirectorySize)) {
-    *error = bad + ParseText(EFS_PARSE_TOO_MANY);
-    return 0;
-  }
+  if (trailer.DirectorySize < EFS_TRAILER_SIZE || trailer.DirectorySize > end)
+    return InputFailure(bad + ParseText(EFS_PARSE_BAD_SIZE));
+  if (trailer.Count > EfsMaxEntries(trailer.DirectorySize))
+    return InputFailure(bad + ParseText(EFS_PARSE_TOO_MANY));
   std::vector<unsigned char> dir(trailer.DirectorySize);
   if (!PlatformSeek(m_File, end - trailer.DirectorySize) ||
       fread(dir.data(), 1, dir.size(), m_File) != dir.size()) {
-    *error = "cannot read " + std::string(path);
-    return 0;
+    return InputFailure("cannot read " + std::string(path));
   }
   std::vector<EfsEntry> entries(trailer.Count);
   EfsParseResult r = EfsParseDirectory(dir.data(), trailer.DirectorySize, trailer.Count,
                                        end, entries.data());
-  if (r != EFS_PARSE_OK) {
-    *error = bad + ParseText(r);
-    return 0;
-  }
+  if (r != EFS_PARSE_OK) return InputFailure(bad + ParseText(r));
   uint64_t stored = 0;
   for (const EfsEntry& e : entries) {
     SetupEntry s;
@@ -140,7 +122,7 @@ int CSetupFile::Open(const char* path, std::string* error) {
   }
   // as the setup program derives it: what precedes the data and directory
   m_StubSize = end - trailer.DirectorySize - stored;
-  return 1;
+  return Succeeded();
 }
 
 int CSetupFile::Find(const char* name) const {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/Commands.h"
 #include "efs/EntryCodec.h"
 #include "efs/PeImage.h"
 #include "efs/SetupLayout.h"
@@ -44,7 +45,7 @@ class CSetupFile {
 
   // 1 when the file could be read and, for an installer, its directory is
   // sound; else 0 with the reason in *error.
-  int Open(const char* path, std::string* error);
+  CommandResult Open(const char* path);
 
   SetupFileKind Kind() const { return m_Kind; }
   PeArch Arch() const { return m_Arch; }

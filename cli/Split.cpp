@@ -46,13 +46,10 @@ int SliceEndsTheJoin(FILE* f, uint64_t from, uint64_t to, int* result) {
 
 }  // namespace
 
-int PlanSlices(const std::string& file, uint64_t stubSize, uint64_t fileSize, uint64_t size,
-               std::vector<uint64_t>* ends, std::string* error) {
+CommandResult PlanSlices(const std::string& file, uint64_t stubSize, uint64_t fileSize, uint64_t size,
+                         std::vector<uint64_t>* ends) {
   FILE* f = fopen(file.c_str(), "rb");
-  if (!f) {
-    *error = "cannot read " + file + ": " + PlatformErrorText(errno);
-    return 0;
-  }
+  if (!f) return InputFailure("cannot read " + file + ": " + PlatformErrorText(errno));
   ends->clear();
   uint64_t at = stubSize;
   while (fileSize - at > size) {
@@ -64,8 +61,7 @@ int PlanSlices(const std::string& file, uint64_t stubSize, uint64_t fileSize, ui
     for (int last = 1; last && cut - at > 1;) {
       if (!SliceEndsTheJoin(f, at, cut, &last)) {
         fclose(f);
-        *error = "cannot read " + file;
-        return 0;
+        return InputFailure("cannot read " + file);
       }
       if (last) --cut;
     }
@@ -74,7 +70,7 @@ int PlanSlices(const std::string& file, uint64_t stubSize, uint64_t fileSize, ui
   }
   ends->push_back(fileSize);
   fclose(f);
-  return 1;
+  return Succeeded();
 }
 
 namespace {
@@ -118,13 +114,12 @@ int CopyRange(FILE* in, uint64_t from, uint64_t to, const std::string& target, s
 
 }  // namespace
 
-int WriteSlices(const std::string& file, uint64_t stubSize, const std::vector<uint64_t>& ends,
-                const std::string& out, std::vector<std::string>* written, std::string* error) {
+CommandResult WriteSlices(const std::string& file, uint64_t stubSize, const std::vector<uint64_t>& ends,
+                          const std::string& out, std::vector<std::string>* written) {
   FILE* in = fopen(file.c_str(), "rb");
-  if (!in) {
-    *error = "cannot read " + file + ": " + PlatformErrorText(errno);
-    return 0;
-  }
+  if (!in) return InputFailure("cannot read " + file + ": " + PlatformErrorText(errno));
+  std::string message;
+  std::string* error = &message;
   std::vector<Piece> pieces;
   pieces.push_back({out, PlatformTemporarySibling(out)});
   for (size_t i = 0; i < ends.size(); ++i) {
@@ -162,6 +157,7 @@ int WriteSlices(const std::string& file, uint64_t stubSize, const std::vector<ui
       PlatformCleanupRemove(p.Temporary);
     }
   }
-  if (!ok) written->clear();
-  return ok;
+  if (ok) return Succeeded();
+  written->clear();
+  return InputFailure(message);
 }

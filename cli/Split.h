@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/Commands.h"
+
 // A split setup has at most this many numbered slices: past that a user
 // would be asked for a thousand disks, and the names lose their three digits.
 enum { SPLIT_MAX_SLICES = 999, SPLIT_MIN_SIZE = 64 };
@@ -18,11 +20,11 @@ std::string SliceName(const std::string& out, int n);
 // last one at least 16; no slice but the last ends with the installer
 // signature (the setup program would stop joining there). Reads the file at
 // the cut points. 0 with *error on a read failure.
-int PlanSlices(const std::string& file, uint64_t stubSize, uint64_t fileSize, uint64_t size,
-               std::vector<uint64_t>* ends, std::string* error);
+CommandResult PlanSlices(const std::string& file, uint64_t stubSize, uint64_t fileSize, uint64_t size,
+                         std::vector<uint64_t>* ends);
 
 // Writes OUT and the numbered slices from file by the plan, each through a
 // temporary name that is renamed once all are written; on failure nothing
 // new is left. *written receives the slice names.
-int WriteSlices(const std::string& file, uint64_t stubSize, const std::vector<uint64_t>& ends,
-                const std::string& out, std::vector<std::string>* written, std::string* error);
+CommandResult WriteSlices(const std::string& file, uint64_t stubSize, const std::vector<uint64_t>& ends,
+                          const std::string& out, std::vector<std::string>* written);
