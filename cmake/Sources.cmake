@@ -30,7 +30,7 @@ set(QS_WIN_SOURCES
   efs/EntryExtraction.cpp
   driver/SplitJoin.cpp
   driver/Startup.cpp
-  engine/FileSystem.cpp
+  platform/FileSystem.cpp
   engine/InstallWorker.cpp
   engine/SectionSupport.cpp
   engine/FilesSection.cpp
@@ -39,9 +39,9 @@ set(QS_WIN_SOURCES
   engine/RegistrySection.cpp
   engine/RegisterDllsSection.cpp
   engine/ExecuteSection.cpp
-  engine/RegistryHelpers.cpp
+  platform/RegistryHelpers.cpp
   script/Placeholders.cpp
-  engine/SystemLibrary.cpp
+  platform/SystemLibrary.cpp
   script/Translations.cpp
   uninstall/RollbackJournal.cpp
   uninstall/UninstallLogger.cpp

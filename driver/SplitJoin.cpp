@@ -8,7 +8,7 @@
 #include "driver/SetupState.h"
 #include "efs/ExeFileSystem.h"
 #include "efs/PeImage.h"
-#include "engine/FileSystem.h"
+#include "platform/FileSystem.h"
 #include "resources/resource.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <stdlib.h>
 
 #include "driver/Startup.h"
-#include "engine/SystemLibrary.h"
+#include "platform/SystemLibrary.h"
 
 // The default terminate handler prints a demangled type name, which links the
 // whole demangler into the program; an exception that escapes is a bug anyway.

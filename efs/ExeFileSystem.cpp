@@ -4,8 +4,8 @@
 #include <string.h>
 
 #include "efs/EntryCodec.h"
-#include "engine/FileSystem.h"
-#include "engine/SystemLibrary.h"
+#include "platform/FileSystem.h"
+#include "platform/SystemLibrary.h"
 #include "uninstall/UninstallLogger.h"
 
 CExeFileSystem::CExeFileSystem()

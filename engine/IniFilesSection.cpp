@@ -3,7 +3,7 @@
 
 #include "common/Mbcs.h"
 #include "driver/SetupState.h"
-#include "engine/FileSystem.h"
+#include "platform/FileSystem.h"
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
 #include "script/Placeholders.h"

@@ -4,7 +4,7 @@
 #include "driver/SetupState.h"
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
-#include "engine/SystemLibrary.h"
+#include "platform/SystemLibrary.h"
 #include "script/Placeholders.h"
 
 typedef HRESULT(STDAPICALLTYPE* RegisterServerProc)();

@@ -5,7 +5,7 @@
 #include "common/Mbcs.h"
 #include "common/SafeFormat.h"
 #include "driver/SetupState.h"
-#include "engine/RegistryHelpers.h"
+#include "platform/RegistryHelpers.h"
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
 #include "script/Placeholders.h"

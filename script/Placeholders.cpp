@@ -6,7 +6,7 @@
 #include <string.h>
 
 #include "common/Mbcs.h"
-#include "engine/RegistryHelpers.h"
+#include "platform/RegistryHelpers.h"
 #include "script/PlaceholderTokens.h"
 
 // Written before the install worker starts, only read afterwards. Sizes

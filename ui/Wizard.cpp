@@ -7,7 +7,7 @@
 
 #include "common/Mbcs.h"
 #include "driver/SetupState.h"
-#include "engine/FileSystem.h"
+#include "platform/FileSystem.h"
 #include "engine/InstallWorker.h"
 #include "resources/resource.h"
 #include "script/Placeholders.h"

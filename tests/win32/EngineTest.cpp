@@ -15,7 +15,7 @@
 #include "driver/SetupState.h"
 #include "efs/EFSBuilder.h"
 #include "engine/InstallWorker.h"
-#include "engine/RegistryHelpers.h"
+#include "platform/RegistryHelpers.h"
 #include "engine/Sections.h"
 #include "script/Placeholders.h"
 

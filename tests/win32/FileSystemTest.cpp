@@ -2,7 +2,7 @@
 #include <windows.h>
 
 #include "TestSupport.h"
-#include "engine/FileSystem.h"
+#include "platform/FileSystem.h"
 #include "uninstall/UninstallLogger.h"
 
 namespace {

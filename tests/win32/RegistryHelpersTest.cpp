@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "engine/RegistryHelpers.h"
+#include "platform/RegistryHelpers.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "TestPaths.h"
 #include "TestSupport.h"
-#include "engine/SystemLibrary.h"
+#include "platform/SystemLibrary.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "Robot.h"
 #include "TestPaths.h"
 #include "TestSupport.h"
-#include "engine/SystemLibrary.h"
+#include "platform/SystemLibrary.h"
 #include "script/Translations.h"
 #include "uninstall/UninstallLogger.h"
 

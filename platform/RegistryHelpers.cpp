@@ -1,4 +1,4 @@
-#include "engine/RegistryHelpers.h"
+#include "platform/RegistryHelpers.h"
 
 #include <stdlib.h>
 #include <string.h>

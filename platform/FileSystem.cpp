@@ -1,4 +1,4 @@
-#include "engine/FileSystem.h"
+#include "platform/FileSystem.h"
 
 #include <windows.h>
 #include <string.h>

@@ -1,4 +1,4 @@
-#include "engine/SystemLibrary.h"
+#include "platform/SystemLibrary.h"
 
 #include <string.h>
 
