@@ -29,6 +29,7 @@ set(QS_WIN_SOURCES
   driver/SplitJoin.cpp
   driver/Startup.cpp
   engine/FileSystem.cpp
+  engine/InstallProgress.cpp
   engine/InstallWorker.cpp
   engine/SectionSupport.cpp
   engine/FilesSection.cpp

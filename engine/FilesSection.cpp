@@ -4,7 +4,7 @@
 #include "common/PathText.h"
 #include "common/SafeFormat.h"
 #include "driver/SetupState.h"
-#include "engine/InstallWorker.h"
+#include "engine/InstallProgress.h"
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
 #include "script/Placeholders.h"
@@ -54,5 +54,6 @@ int ProcessFilesSection() {
     free(line);
     free(destination);
   }
+  FlushInstallProgress();
   return 1;
 }
