@@ -10,7 +10,7 @@
 # Requests are counted in one more run of each program under a wineserver
 # that writes its request trace (wineserver -d1); see count_run below.
 # BENCH_PAYLOADS (default "dlls small") picks the payloads; BENCH_MANAGED=N
-# turns Wine's managed windows off. Prints figures; never fails on one.
+# turns Wine's managed windows off; BENCH_COUNT=0 leaves the counts out. Prints figures; never fails on one.
 #   install-bench.sh QUILLSET STUB
 # The setup program's architecture picks the lane: a 32-bit one runs in
 # build/win32's prefix with Wine's 32-bit DLLs as payload and makensis's
@@ -241,6 +241,8 @@ r = ${secs[ours]} / ${secs[nsis]}
 print('%-5s ours / nsis = %.2fx (target <= %s: %s)' % ('$payload', r, '$target', 'met' if r <= $target else 'missed'))"
   fi
 done
+
+[ "${BENCH_COUNT:-1}" != 0 ] || exit 0  # BENCH_COUNT=0: times only
 
 # Wine server requests per installed file: (requests of the payload's run -
 # requests of the one-file run) / (files - 1), so that starting, the wizard's

@@ -274,21 +274,28 @@ int CExeFileSystem::MakeFolderOf(const char* destination, int logFolders, CUnins
   return 1;
 }
 
+static HANDLE CreateForWriting(const char* path, DWORD disposition) {
+  return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
 HANDLE CExeFileSystem::CreateDestination(const char* destination, int overwrite, int logFolders,
                                          CUninstallLogger* logger) {
   if (!MakeFolderOf(destination, logFolders, logger)) return INVALID_HANDLE_VALUE;
+  const int keep = overwrite && logFolders && logger;
+  // Most destinations are new: made as such, they need no look for a file
+  // to keep first.
+  HANDLE out = keep ? CreateForWriting(destination, CREATE_NEW) : INVALID_HANDLE_VALUE;
+  if (out != INVALID_HANDLE_VALUE) return out;
   // A file the user had goes aside, not away, so that a rollback can put it
   // back; one that cannot be kept is not replaced.
-  if (overwrite && logFolders && logger && !logger->KeepOriginal(destination)) return INVALID_HANDLE_VALUE;
+  if (keep && !logger->KeepOriginal(destination)) return INVALID_HANDLE_VALUE;
   const DWORD disposition = overwrite ? CREATE_ALWAYS : CREATE_NEW;
-  HANDLE out = CreateFileA(destination, GENERIC_WRITE, FILE_SHARE_READ, NULL, disposition,
-                           FILE_ATTRIBUTE_NORMAL, NULL);
+  out = CreateForWriting(destination, disposition);
   // The remembered folder is gone (removed by someone else): look again.
   if (out == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND && m_KnownFolder[0]) {
     m_KnownFolder[0] = '\0';
     if (!MakeFolderOf(destination, logFolders, logger)) return INVALID_HANDLE_VALUE;
-    out = CreateFileA(destination, GENERIC_WRITE, FILE_SHARE_READ, NULL, disposition,
-                      FILE_ATTRIBUTE_NORMAL, NULL);
+    out = CreateForWriting(destination, disposition);
   }
   return out;
 }
