@@ -116,6 +116,7 @@ int main(int argc, char** argv) {
   printf("peak working set after 1 MiB entry: %.1f MiB, after 200 MiB entry: %.1f MiB (difference %.2f MiB)\n",
          peakSmall / 1048576.0, peakLarge / 1048576.0, (peakLarge - peakSmall) / 1048576.0);
   DeleteFileA((dir + "\\out-large.bin").c_str());
+  efs.Close();  // it holds the file while open
   DeleteFileA(bigSetup.c_str());
 
   // 2000 files of 1-8 KiB

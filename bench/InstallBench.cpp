@@ -1,10 +1,13 @@
 // Install-time figures under Wine. Prints figures; asserts nothing.
-//   install_bench wizard SETUP.EXE DESTINATION ENGLISH.INI
+//   install_bench wizard SETUP.EXE DESTINATION ENGLISH.INI [POLL-MS]
 //     walks the wizard to the start page with DESTINATION typed in, times
-//     from pressing Next there to the finish page, presses Finish
+//     from pressing Next there to the finish page, presses Finish. Polls
+//     every POLL-MS (default 2); runs that count server requests poll
+//     rarely, as a poll after the files costs the wizard one WM_GETTEXT.
 //   install_bench run COMMAND-LINE
 //     starts a program (a silent installer) and times it to its exit
-// Both print "seconds=S peak_ws_kib=K" on the last line, the wizard also
+// Both print "pid=P" (the installer's process id, hex as the server's trace
+// writes it) and "seconds=S peak_ws_kib=K" on the last line, the wizard also
 // "finish_to_exit=S" (pressing Finish to the end of the process). The peak
 // working set is read while the program still runs: after its exit it is gone.
 #include <gtest/gtest.h>
@@ -12,10 +15,11 @@
 #include <psapi.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <string>
 
-#include "../tests/e2e/Robot.h"
+#include "../tests/win32/Robot.h"
 
 namespace {
 
@@ -59,12 +63,13 @@ std::string IniText(const std::string& ini, const char* key) {
   return text;
 }
 
-int Wizard(const std::string& setup, const std::string& destination, const std::string& english) {
+int Wizard(const std::string& setup, const std::string& destination, const std::string& english, DWORD poll) {
   Robot robot;
   if (!robot.Start("\"" + setup + "\"")) {
     fprintf(stderr, "install_bench: cannot start %s (error %lu)\n", setup.c_str(), GetLastError());
     return 1;
   }
+  printf("pid=%04lx\n", static_cast<unsigned long>(robot.Pid()));
   HWND w = robot.WaitForWindow("#32770", IniText(english, "WELCOME").c_str(), 60000);
   if (!w || !Robot::Press(w, 1001)) return 1;
   w = robot.WaitForWindow("#32770", IniText(english, "CHOOSE_DESITNATION_LOCATION").c_str(), 30000);
@@ -75,14 +80,16 @@ int Wizard(const std::string& setup, const std::string& destination, const std::
   PeakProbe peak(robot.Pid());
   const std::string finish = IniText(english, "FINISH");
   HWND next = GetDlgItem(w, 1001);
-  // Short polls: each costs the wizard's thread one WM_GETTEXT, and the
-  // figure is only as fine as the poll.
+  // Short polls, as the figure is only as fine as the poll. Next stays
+  // disabled while the files go in: asking whether it is enabled costs the
+  // wizard's thread nothing, reading its text a WM_GETTEXT, so the text is
+  // read only once Next is enabled.
   const double start = Now();
   if (!Robot::Press(w, 1001)) return 1;
   double end = 0;
   for (;;) {
     peak.Sample();
-    if (Robot::Text(next) == finish && IsWindowEnabled(next)) {
+    if (IsWindowEnabled(next) && Robot::Text(next) == finish) {
       end = Now();
       break;
     }
@@ -90,7 +97,7 @@ int Wizard(const std::string& setup, const std::string& destination, const std::
       fprintf(stderr, "install_bench: no finish page\n%s\n", robot.WindowTree().c_str());
       return 1;
     }
-    Sleep(2);
+    Sleep(poll);
   }
   peak.Sample();
   // Finish writes the uninstaller; the user waits for that too
@@ -98,7 +105,7 @@ int Wizard(const std::string& setup, const std::string& destination, const std::
   Robot::Press(w, 1001);
   while (robot.Running() && Now() - pressed < 60) {
     peak.Sample();
-    Sleep(2);
+    Sleep(poll);
   }
   const double exited = Now();
   DWORD code = 0;
@@ -118,6 +125,7 @@ int Run(const std::string& commandLine) {
     fprintf(stderr, "install_bench: cannot start %s (error %lu)\n", commandLine.c_str(), GetLastError());
     return 1;
   }
+  printf("pid=%04lx\n", pi.dwProcessId);
   PeakProbe peak(pi.hProcess);
   while (WaitForSingleObject(pi.hProcess, 2) == WAIT_TIMEOUT) peak.Sample();
   const double end = Now();
@@ -134,10 +142,11 @@ int Run(const std::string& commandLine) {
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);  // Robot reports through gtest
-  if (argc == 5 && std::string(argv[1]) == "wizard") return Wizard(argv[2], argv[3], argv[4]);
+  if ((argc == 5 || argc == 6) && std::string(argv[1]) == "wizard")
+    return Wizard(argv[2], argv[3], argv[4], argc == 6 ? strtoul(argv[5], NULL, 10) : 2);
   if (argc == 3 && std::string(argv[1]) == "run") return Run(argv[2]);
   fprintf(stderr,
-          "usage: install_bench wizard SETUP.EXE DESTINATION ENGLISH.INI\n"
+          "usage: install_bench wizard SETUP.EXE DESTINATION ENGLISH.INI [POLL-MS]\n"
           "       install_bench run COMMAND-LINE\n");
   return 2;
 }

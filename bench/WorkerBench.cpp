@@ -105,6 +105,7 @@ int main(int argc, char** argv) {
     SetupState::UninstallLog.Close();
     RemoveTree(dest);
     RemoveTree(src);
+    SetupState::Efs.Close();  // it holds the file while open
     DeleteFileA((work + "\\Setup.exe").c_str());
   }
   return 0;

@@ -2,13 +2,15 @@
 # Install time under Wine: our setup program through its wizard (from Next on
 # the start page to the finish page) against an NSIS installer (SetCompressor
 # zlib) installing the same files silently, for ~100 MB of Wine's DLLs and for
-# 2000 small text files; and the peak working set of each. Both are timed by
-# install_bench inside the same wineserver (NSIS: from CreateProcess to its
-# exit, so its figure includes starting the process; ours does not). Each
-# figure is the median of BENCH_RUNS runs (default 3), the two programs taking
-# turns. BENCH_PAYLOADS (default "dlls small") picks the payloads;
-# BENCH_MANAGED=N turns Wine's managed windows off. Prints figures; never
-# fails on one.
+# 2000 small text files; the peak working set of each; and the Wine server
+# requests each makes per installed file. Both are timed by install_bench
+# inside the same wineserver (NSIS: from CreateProcess to its exit, so its
+# figure includes starting the process; ours does not). Times are the median,
+# min and max of BENCH_RUNS runs (default 5), the two programs taking turns.
+# Requests are counted in one more run of each program under a wineserver
+# that writes its request trace (wineserver -d1); see count_run below.
+# BENCH_PAYLOADS (default "dlls small") picks the payloads; BENCH_MANAGED=N
+# turns Wine's managed windows off; BENCH_COUNT=0 leaves the counts out. Prints figures; never fails on one.
 #   install-bench.sh QUILLSET STUB
 # The setup program's architecture picks the lane: a 32-bit one runs in
 # build/win32's prefix with Wine's 32-bit DLLs as payload and makensis's
@@ -25,7 +27,7 @@ cd "$(dirname "$0")/.."
 arch=$(stub_lane "$stub")
 [ "$arch" != unknown ] || { echo "install-bench: $2 is not a 32- or 64-bit Windows program" >&2; exit 1; }
 bench_lane "$arch"
-runs=${BENCH_RUNS:-3}
+runs=${BENCH_RUNS:-5}
 payloads=${BENCH_PAYLOADS:-dlls small}
 want() { [[ " $payloads " == *" $1 "* ]]; }
 prefix=$lane_prefix
@@ -122,6 +124,11 @@ done
 end_payload
 echo "payload small: 2000 text files, $(( $(cat "$work"/small/files/*.txt | wc -c) / 1024 )) KiB, in 20 folders"
 fi
+# One file: what a run costs whatever its payload, taken off the counts
+begin_payload one
+cp "$(ls "$work"/small/files/t0001.txt 2>/dev/null || echo translations/English.ini)" "$work/one/files/t0001.txt"
+add_file "$work/one/files/t0001.txt" d00
+end_payload
 command -v makensis >/dev/null || echo "makensis not installed (apt-get install nsis); only our figures follow"
 
 tools/wine-session start "$prefix" "$lane_winearch"
@@ -131,14 +138,14 @@ export DISPLAY=${DISPLAY:-$(cat "$prefix.display")}
 wine_run reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "${BENCH_MANAGED:-Y}" /f >/dev/null 2>&1 || true
 english=$(winpath translations/English.ini)
 
-# figures of one run: "SECONDS PEAK_KIB FILES FINISH_TO_EXIT", or "fail"
-one_run() {  # ours|nsis PAYLOAD
+# figures of one run: "SECONDS PEAK_KIB FILES FINISH_TO_EXIT PID", or "fail"
+one_run() {  # ours|nsis PAYLOAD [POLL-MS]
   local dest="$installs/$1-$2" out
   rm -rf "$installs"
   mkdir -p "$installs"
   local wdest="C:\\qs-install-bench\\$1-$2"
   if [ "$1" = ours ]; then
-    out=$(wine_run "$bench" wizard "$(winpath "$work/$2/Setup.exe")" "$wdest" "$english" 2>&1) || true
+    out=$(wine_run "$bench" wizard "$(winpath "$work/$2/Setup.exe")" "$wdest" "$english" "${3:-2}" 2>&1) || true
   else
     out=$(wine_run "$bench" run "\"$(winpath "$work/$2/nsis.exe")\" /S /D=$wdest" 2>&1) || true
   fi
@@ -150,13 +157,43 @@ one_run() {  # ours|nsis PAYLOAD
     echo fail
     return
   fi
+  local pid
+  pid=$(printf '%s\n' "$out" | sed -n 's/^pid=//p' | tail -1)
   # key=value fields; finish_to_exit only from the wizard
-  printf '%s %s\n' "$line" "$(find "$dest" -type f 2>/dev/null | wc -l)" | awk '{
-    for (i = 1; i < NF; ++i) { split($i, kv, "="); v[kv[1]] = kv[2] }
-    print v["seconds"], v["peak_ws_kib"], $NF, ("finish_to_exit" in v) ? v["finish_to_exit"] : "-" }'
+  printf '%s %s %s\n' "$line" "$(find "$dest" -type f 2>/dev/null | wc -l)" "${pid:-0}" | awk '{
+    for (i = 1; i < NF - 1; ++i) { split($i, kv, "="); v[kv[1]] = kv[2] }
+    print v["seconds"], v["peak_ws_kib"], $(NF - 1), ("finish_to_exit" in v) ? v["finish_to_exit"] : "-", $NF }'
+}
+
+# Server requests of one run: the lane's wineserver is replaced by one that
+# writes its request trace (wineserver -d1) for this run alone; the requests
+# of the installer's own threads (and of any process it starts) are counted
+# in it. The wizard is polled every 250 ms, so the poll adds next to nothing.
+server() { ( . tools/wine-env.sh; wine_env "$prefix" "$lane_winearch"; "$WINESERVER" "$@" ) ; }
+count_run() {  # ours|nsis PAYLOAD -> "REQUESTS", or "fail"
+  local trace="$work/trace-$1-$2" r pid spid
+  server -k >/dev/null 2>&1 || true
+  ( . tools/wine-env.sh; wine_env "$prefix" "$lane_winearch"; exec "$WINESERVER" -f -p -d1 ) \
+    </dev/null >/dev/null 2> "$trace" &
+  spid=$!
+  sleep 1
+  # the prefix's services start here, detached from the output that one_run
+  # reads to its end, as tools/wine-session does it
+  ( . tools/wine-env.sh; wine_env "$prefix" "$lane_winearch"
+    "$WINE" rundll32.exe user32.dll,MessageBeep </dev/null >/dev/null 2>&1 ) || true
+  r=$(one_run "$1" "$2" 250)
+  server -k >/dev/null 2>&1 || true
+  kill "$spid" 2>/dev/null || true
+  wait "$spid" 2>/dev/null || true
+  if [ "$r" = fail ]; then echo fail; return; fi
+  pid=${r##* }
+  python3 bench/count-requests.py "$trace" "$pid" | sed -n 's/^requests=//p'
+  # BENCH_KEEP_TRACES=DIR keeps each trace with its pid, to look into
+  if [ -n "${BENCH_KEEP_TRACES:-}" ]; then mv "$trace" "$BENCH_KEEP_TRACES/trace-$1-$2-pid$pid"; else rm -f "$trace"; fi
 }
 
 median() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {print a[int((NR + 1) / 2)]}'; }
+spread() { printf '%s\n' "$@" | sort -g | awk '{a[NR]=$1} END {printf "min %.3f, max %.3f", a[1], a[NR]}'; }
 
 declare -A secs peak files tail
 for payload in $payloads; do
@@ -171,7 +208,7 @@ for payload in $payloads; do
         echo "install-bench: $p on $payload failed (see above)"
         continue
       fi
-      read -r s k n x <<<"$r"
+      read -r s k n x _ <<<"$r"
       secs[$p]+=" $s"
       [ "$x" = - ] || tail[$p]+=" $x"
       [ "$k" -gt "${peak[$p]}" ] && peak[$p]=$k
@@ -183,8 +220,9 @@ for payload in $payloads; do
       all=${secs[$p]}
       # shellcheck disable=SC2086
       secs[$p]=$(median $all)
-      printf '%-5s %-5s %7.3f s (median of%s)  peak working set %s  %s files in the folder\n' \
-        "$payload" "$p" "${secs[$p]}" "$all" \
+      # shellcheck disable=SC2086
+      printf '%-5s %-5s %7.3f s (median of %d runs; %s; all:%s)  peak working set %s  %s files in the folder\n' \
+        "$payload" "$p" "${secs[$p]}" "$(wc -w <<<"$all")" "$(spread $all)" "$all" \
         "$(awk -v k="${peak[$p]}" 'BEGIN { if (k > 0) printf "%.1f MiB", k / 1024; else print "not readable" }')" \
         "${files[$p]}"
       if [ -n "${tail[$p]}" ]; then
@@ -202,4 +240,32 @@ for payload in $payloads; do
 r = ${secs[ours]} / ${secs[nsis]}
 print('%-5s ours / nsis = %.2fx (target <= %s: %s)' % ('$payload', r, '$target', 'met' if r <= $target else 'missed'))"
   fi
+done
+
+[ "${BENCH_COUNT:-1}" != 0 ] || exit 0  # BENCH_COUNT=0: times only
+
+# Wine server requests per installed file: (requests of the payload's run -
+# requests of the one-file run) / (files - 1), so that starting, the wizard's
+# pages and writing the uninstaller are left out; ours and NSIS's alike.
+echo "server requests per installed file: counted in wineserver's own request trace (-d1), the installer's threads only; (run of the payload - run of one file) / (files - 1)"
+declare -A base
+for p in ours nsis; do
+  [ -f "$work/one/$([ $p = ours ] && echo Setup.exe || echo nsis.exe)" ] || continue
+  base[$p]=$(count_run "$p" one)
+done
+for payload in $payloads; do
+  [ -f "$work/$payload/Setup.exe" ] || continue
+  n=$(grep -c 'MAINDIR' "$work/$payload/default.qsp")
+  line="$payload ($n files):"
+  for p in ours nsis; do
+    [ -n "${base[$p]:-}" ] && [ "${base[$p]}" != fail ] || continue
+    r=$(count_run "$p" "$payload")
+    if [ "$r" = fail ]; then
+      line+=" $p failed;"
+      continue
+    fi
+    line+=$(python3 -c "print(' %s %.1f (%d requests, one-file run %d);' % ('$p', ($r - ${base[$p]}) / ($n - 1), $r, ${base[$p]}))")
+  done
+  [ "$payload" = small ] && line+=" target for ours: at most 8"
+  echo "$line"
 done

@@ -31,6 +31,7 @@ set(QS_WIN_SOURCES
   driver/SplitJoin.cpp
   driver/Startup.cpp
   platform/FileSystem.cpp
+  engine/InstallProgress.cpp
   engine/InstallWorker.cpp
   engine/SectionSupport.cpp
   engine/FilesSection.cpp

@@ -9,7 +9,10 @@
 #include "uninstall/UninstallLogger.h"
 
 CExeFileSystem::CExeFileSystem()
-    : m_Path(NULL), m_Entries(NULL), m_Count(0), m_FileSize(0), m_DirectorySize(0) {}
+    : m_Path(NULL), m_Entries(NULL), m_Count(0), m_FileSize(0), m_DirectorySize(0),
+      m_File(INVALID_HANDLE_VALUE) {
+  m_KnownFolder[0] = '\0';
+}
 
 CExeFileSystem::~CExeFileSystem() {
   Release();
@@ -17,12 +20,17 @@ CExeFileSystem::~CExeFileSystem() {
 
 CExeFileSystemLogged::~CExeFileSystemLogged() {}
 
+void CExeFileSystem::Close() { Release(); }
+
 void CExeFileSystem::Release() {
   if (m_Entries) {
     for (DWORD i = 0; i < m_Count; ++i) free(m_Entries[i].Name);
     free(m_Entries);
   }
   free(m_Path);
+  if (m_File != INVALID_HANDLE_VALUE) CloseHandle(m_File);
+  m_File = INVALID_HANDLE_VALUE;
+  m_KnownFolder[0] = '\0';
   m_Path = NULL;
   m_Entries = NULL;
   m_Count = m_FileSize = m_DirectorySize = 0;
@@ -41,20 +49,22 @@ struct OpenState {
   }
 };
 
-int ReadExactly(HANDLE h, void* buffer, DWORD n) {
+// Exactly n bytes at offset, whatever the file pointer; on a synchronous
+// handle Windows still moves the pointer, so nothing may rely on it.
+int ReadAt(HANDLE h, uint64_t offset, void* buffer, DWORD n) {
+  if (n == 0) return 1;
+  OVERLAPPED at = {};
+  at.Offset = (DWORD)offset;
+  at.OffsetHigh = (DWORD)(offset >> 32);
   DWORD got = 0;
-  return n == 0 || (ReadFile(h, buffer, n, &got, NULL) && got == n);
+  return ReadFile(h, buffer, n, &got, &at) && got == n;
 }
 
 class HandleReader : public IEfsFileReader {
  public:
   explicit HandleReader(HANDLE h) : m_File(h) {}
   int ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n) override {
-    LONG high = (LONG)(offset >> 32);
-    if (SetFilePointer(m_File, (LONG)(DWORD)offset, &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
-        GetLastError() != NO_ERROR)
-      return 0;
-    return ReadExactly(m_File, buffer, n);
+    return ::ReadAt(m_File, offset, buffer, n);
   }
 
  private:
@@ -79,8 +89,10 @@ void CExeFileSystem::Open(const char* path) {
     memcpy(m_Path, path, n + 1);
 
     OpenState s;
-    s.file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, NULL);
+    // Kept for the run. Others may do with the file what they could while
+    // no extraction ran: one that changes under us fails a read or its CRC.
+    s.file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (s.file == INVALID_HANDLE_VALUE) throw EFS_ERR_OPEN;
     // A signed file's container ends where its certificate table begins;
     // every offset below counts from that end.
@@ -122,6 +134,8 @@ void CExeFileSystem::Open(const char* path) {
       e.Time.dwHighDateTime = p.TimeHigh;
     }
     m_Count = count;
+    m_File = s.file;
+    s.file = INVALID_HANDLE_VALUE;
   } catch (EFSERROR) {
     Release();
     throw;
@@ -188,15 +202,19 @@ HANDLE CExeFileSystem::OpenEntryData(const char* name, DWORD* storedSize) {
 namespace {
 class ExtractIo : public IEfsDecodeIo {
  public:
-  ExtractIo(HANDLE in, HANDLE out, EFSProgressCallback cb, DWORD interval, const char* dest)
-      : In(in), Out(out), m_Callback(cb), m_Throttle(interval), m_Destination(dest) {}
-  HANDLE In, Out;
+  ExtractIo(HANDLE in, uint64_t offset, HANDLE out, EFSProgressCallback cb, DWORD interval,
+            const char* dest)
+      : m_In(in), m_Offset(offset), m_Out(out), m_Callback(cb), m_Throttle(interval), m_Destination(dest) {}
   DWORD WriteError = 0;
 
-  int Read(unsigned char* buffer, uint32_t n) override { return ReadExactly(In, buffer, n); }
+  int Read(unsigned char* buffer, uint32_t n) override {
+    if (!ReadAt(m_In, m_Offset, buffer, n)) return 0;
+    m_Offset += n;
+    return 1;
+  }
   int Write(const unsigned char* buffer, uint32_t n) override {
     DWORD put = 0;
-    if (WriteFile(Out, buffer, n, &put, NULL) && put == n) return 1;
+    if (WriteFile(m_Out, buffer, n, &put, NULL) && put == n) return 1;
     // a short write that reports success is a full disk too
     WriteError = put != n && GetLastError() == NO_ERROR ? ERROR_DISK_FULL : GetLastError();
     return 0;
@@ -211,102 +229,98 @@ class ExtractIo : public IEfsDecodeIo {
   }
 
  private:
+  HANDLE m_In;
+  uint64_t m_Offset;
+  HANDLE m_Out;
   EFSProgressCallback m_Callback;
   CEfsProgressThrottle m_Throttle;
   const char* m_Destination;
 };
+
+// Streams entry e from the container into out. Without memory it fails like
+// a failed read. *writeError: why a write failed.
+EfsDecodeResult DecodeInto(HANDLE container, const EFSENTRY& e, HANDLE out, EFSProgressCallback progress,
+                           DWORD interval, const char* destination, DWORD* writeError) {
+  unsigned char* in = (unsigned char*)malloc(EFS_INPUT_BUFFER_SIZE);
+  unsigned char* outBuf = e.Compressed ? (unsigned char*)malloc(EFS_OUTPUT_BUFFER_SIZE) : NULL;
+  EfsDecodeResult result = EFS_DECODE_READ_FAILED;
+  if (in && (outBuf || !e.Compressed)) {
+    ExtractIo io(container, e.DataOffset, out, progress, interval, destination);
+    result = EfsDecodeEntry(io, e.StoredSize, e.Compressed, e.Crc, in, outBuf);
+    *writeError = io.WriteError;
+  }
+  free(in);
+  free(outBuf);
+  return result;
+}
 }  // namespace
 
-int CExeFileSystem::Extract(const char* name, const char* destination, int overwrite,
-                            EFSProgressCallback progress, DWORD interval, int logFolders,
-                            CUninstallLogger* logger) {
-  if (!destination || strlen(destination) >= MAX_PATH) return 0;
-  // Look before touching anything: a missing entry or a container that
-  // cannot be read leaves the destination, and its folders, as they were.
-  HANDLE in = INVALID_HANDLE_VALUE;
-  DWORD stored = 0;
-  try {
-    in = OpenEntryData(name, &stored);
-  } catch (EFSERROR) {
-    return 0;
-  }
+// 1 when the folder of destination is there, made (and logged) if need be.
+int CExeFileSystem::MakeFolderOf(const char* destination, int logFolders, CUninstallLogger* logger) {
   char folder[MAX_PATH];
   strcpy(folder, destination);
   char* cut = NULL;
   for (char* p = folder; *p; p += (IsDBCSLeadByte((BYTE)*p) && p[1]) ? 2 : 1)
     if (*p == '\\' || *p == '/') cut = p;
-  if (cut) {
-    cut[1] = '\0';
-    // Most files go where an earlier one went: one look at the whole folder
-    // spares a look at every level of it.
-    if (!DirectoryExists(folder)) {
-      int ok = logFolders ? CreateDirectoryPathLogged(folder, logger) : CreateDirectoryPath(folder);
-      if (!ok) {
-        CloseHandle(in);
-        return 0;
-      }
-    }
+  if (!cut) return 1;
+  cut[1] = '\0';
+  if (strcmp(folder, m_KnownFolder) == 0) return 1;
+  // One look at the whole folder spares a look at every level of it.
+  if (!DirectoryExists(folder)) {
+    int ok = logFolders ? CreateDirectoryPathLogged(folder, logger) : CreateDirectoryPath(folder);
+    if (!ok) return 0;
   }
+  strcpy(m_KnownFolder, folder);
+  return 1;
+}
+
+static HANDLE CreateForWriting(const char* path, DWORD disposition) {
+  return CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, disposition, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+HANDLE CExeFileSystem::CreateDestination(const char* destination, int overwrite, int logFolders,
+                                         CUninstallLogger* logger) {
+  if (!MakeFolderOf(destination, logFolders, logger)) return INVALID_HANDLE_VALUE;
+  const int keep = overwrite && logFolders && logger;
+  // Most destinations are new: made as such, they need no look for a file
+  // to keep first.
+  HANDLE out = keep ? CreateForWriting(destination, CREATE_NEW) : INVALID_HANDLE_VALUE;
+  if (out != INVALID_HANDLE_VALUE) return out;
   // A file the user had goes aside, not away, so that a rollback can put it
   // back; one that cannot be kept is not replaced.
-  if (overwrite && logFolders && logger && !logger->KeepOriginal(destination)) {
-    const DWORD error = GetLastError();
-    CloseHandle(in);
-    SetLastError(error);
-    return 0;
+  if (keep && !logger->KeepOriginal(destination)) return INVALID_HANDLE_VALUE;
+  const DWORD disposition = overwrite ? CREATE_ALWAYS : CREATE_NEW;
+  out = CreateForWriting(destination, disposition);
+  // The remembered folder is gone (removed by someone else): look again.
+  if (out == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND && m_KnownFolder[0]) {
+    m_KnownFolder[0] = '\0';
+    if (!MakeFolderOf(destination, logFolders, logger)) return INVALID_HANDLE_VALUE;
+    out = CreateForWriting(destination, disposition);
   }
-  HANDLE out = CreateFileA(destination, GENERIC_WRITE, FILE_SHARE_READ, NULL,
-                           overwrite ? CREATE_ALWAYS : CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
-  if (out == INVALID_HANDLE_VALUE) {
-    CloseHandle(in);
-    return 0;
-  }
+  return out;
+}
 
-  unsigned char* inBuf = NULL;
-  unsigned char* outBuf = NULL;
-  DWORD keptError = NO_ERROR;
-  int result = 0;
-  try {
-    int compressed = IsCompressed(name);
-    FILETIME time = GetEntryTime(name);
-    DWORD crc = GetEntryCrc(name);
-    inBuf = (unsigned char*)malloc(EFS_INPUT_BUFFER_SIZE);
-    outBuf = compressed ? (unsigned char*)malloc(EFS_OUTPUT_BUFFER_SIZE) : NULL;
-    if (inBuf && (outBuf || !compressed)) {
-      ExtractIo io(in, out, progress, interval, destination);
-      switch (EfsDecodeEntry(io, stored, compressed, crc, inBuf, outBuf)) {
-        case EFS_DECODE_OK:
-          SetFileTime(out, &time, &time, &time);
-          result = 1;
-          break;
-        case EFS_DECODE_WRITE_FAILED:
-          keptError = io.WriteError;
-          break;
-        case EFS_DECODE_INFLATE_ERROR:
-          throw EFS_ERR_DECOMPRESS;
-        case EFS_DECODE_CRC_MISMATCH:
-          throw EFS_ERR_CRC;
-        default:
-          break;
-      }
-    }
-  } catch (EFSERROR error) {
-    free(inBuf);
-    free(outBuf);
-    CloseHandle(in);
-    CloseHandle(out);
-    DeleteFileA(destination);
-    if (error == EFS_ERR_CRC) throw;
-    return 0;
-  }
-  free(inBuf);
-  free(outBuf);
-  CloseHandle(in);
+int CExeFileSystem::Extract(const char* name, const char* destination, int overwrite,
+                            EFSProgressCallback progress, DWORD interval, int logFolders,
+                            CUninstallLogger* logger) {
+  if (!destination || strlen(destination) >= MAX_PATH) return 0;
+  // Look before touching anything: a missing entry or a closed container
+  // leaves the destination, and its folders, as they were.
+  const EFSENTRY* e = FindEntry(name);
+  if (!e || m_File == INVALID_HANDLE_VALUE) return 0;
+  HANDLE out = CreateDestination(destination, overwrite, logFolders, logger);
+  if (out == INVALID_HANDLE_VALUE) return 0;
+
+  DWORD writeError = NO_ERROR;
+  const EfsDecodeResult result = DecodeInto(m_File, *e, out, progress, interval, destination, &writeError);
+  // the times go on while the handle is open: no second open for them
+  if (result == EFS_DECODE_OK) SetFileTime(out, &e->Time, &e->Time, &e->Time);
   CloseHandle(out);
-  if (!result) {
+  if (result != EFS_DECODE_OK) {
     DeleteFileA(destination);
+    if (result == EFS_DECODE_CRC_MISMATCH) throw EFS_ERR_CRC;
     // callers tell a full disk by the write's own error
-    if (keptError != NO_ERROR) SetLastError(keptError);
+    if (writeError != NO_ERROR) SetLastError(writeError);
     return 0;
   }
   if (logFolders && logger) logger->LogFileCreated(destination);

@@ -19,7 +19,8 @@ enum EFSERROR {
 };
 
 // The layout of the file open as `file` (size, logical end, signature,
-// damage); 0 when its size or a read fails. Moves the file pointer.
+// damage); 0 when its size or a read fails. Reads at explicit offsets, which
+// still moves the file pointer: callers must not rely on it.
 int ReadFileLayout(HANDLE file, SetupLayout* layout);
 
 // (stored bytes done, stored size, destination) -> 0 cancels.
@@ -43,7 +44,9 @@ class CExeFileSystem {
   virtual int Exists(const char* name);
   virtual FILETIME GetEntryTime(const char* name);
   virtual int IsCompressed(const char* name);
-  // Handle on the container at the entry's data; the caller closes it.
+  // A handle of its own on the container at the entry's data; the caller
+  // closes it. Extraction does not use it: it reads through the reader's one
+  // handle at explicit offsets.
   virtual HANDLE OpenEntryData(const char* name, DWORD* storedSize);
   virtual int ExtractFile(const char* name, const char* destination, int overwrite,
                           EFSProgressCallback progress, DWORD interval);
@@ -52,6 +55,9 @@ class CExeFileSystem {
   virtual DWORD GetStoredSize(const char* name);
   virtual DWORD GetTotalStoredSize();
   virtual DWORD GetStubSize();
+
+  // Back to empty, letting go of the container file (Open holds it).
+  void Close();
 
   EFSENTRY* FindEntry(const char* name);
   DWORD GetEntryCrc(const char* name);
@@ -64,12 +70,21 @@ class CExeFileSystem {
  private:
   void Release();
   EFSENTRY& Entry(const char* name);
+  int MakeFolderOf(const char* destination, int logFolders, CUninstallLogger* logger);
+  HANDLE CreateDestination(const char* destination, int overwrite, int logFolders,
+                           CUninstallLogger* logger);
 
   char* m_Path;
   EFSENTRY* m_Entries;
   DWORD m_Count;
   DWORD m_FileSize;
   DWORD m_DirectorySize;
+  // Held from Open to the next Open or the end: every extraction reads
+  // through it at explicit offsets, so no caller depends on its position.
+  HANDLE m_File;
+  // The last destination folder made or found: most files go where the one
+  // before went, and need no look at the disk for it.
+  char m_KnownFolder[MAX_PATH];
 
   CExeFileSystem(const CExeFileSystem&);
   CExeFileSystem& operator=(const CExeFileSystem&);

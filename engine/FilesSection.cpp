@@ -4,7 +4,8 @@
 #include "common/PathText.h"
 #include "common/SafeFormat.h"
 #include "driver/SetupState.h"
-#include "engine/InstallWorker.h"
+#include "efs/EntryExtraction.h"
+#include "engine/InstallProgress.h"
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
 #include "script/Placeholders.h"
@@ -32,12 +33,14 @@ int ProcessFilesSection() {
     if (!destination || !*destination) return FailLine(line, destination);
     const char* entry = EntryNameOf(destination);
 
-    SetLastError(0);
-    if (!SetupState::Efs.ExtractFileLogged(entry, destination, 1, InstallProgressCallback, 500,
-                                           &SetupState::UninstallLog)) {
-      const DWORD error = GetLastError();
-      if (!SetupState::CancelRequested) {
-        if (error == ERROR_DISK_FULL) {
+    const ExtractOutcome outcome = ExtractEntry(SetupState::Efs, entry, destination, &SetupState::UninstallLog,
+                                                InstallProgressCallback);
+    if (outcome != EXTRACT_DONE) {
+      if (outcome == EXTRACT_CORRUPT) {
+        // shown even after a cancel: the file itself is broken
+        SetupState::Translations.ShowMessage(NULL, "INSTALLATION_FILE_IS_CORRUPT", "ERROR", MB_ICONERROR);
+      } else if (!SetupState::CancelRequested) {
+        if (outcome == EXTRACT_DISK_FULL) {
           SetupState::Translations.ShowMessage(NULL, "DISK_IS_FULL", "ERROR", MB_ICONERROR);
         } else {
           char text[2048];
@@ -54,5 +57,6 @@ int ProcessFilesSection() {
     free(line);
     free(destination);
   }
+  FlushInstallProgress();
   return 1;
 }

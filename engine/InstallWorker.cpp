@@ -8,46 +8,6 @@
 #include "engine/Sections.h"
 #include "script/Placeholders.h"
 
-static HWND g_ProgressWindow;
-static DWORD g_BytesTotal;
-static DWORD g_BytesDone;
-
-static HANDLE g_Running;  // manual-reset event, set while not paused
-
-void AddInstalledBytes(DWORD storedSize) { g_BytesDone += storedSize; }
-
-static HANDLE RunningEvent() {
-  if (!g_Running) {
-    HANDLE event = CreateEventA(NULL, TRUE, TRUE, NULL);
-    if (InterlockedCompareExchangePointer(&g_Running, event, NULL) != NULL) CloseHandle(event);
-  }
-  return g_Running;
-}
-
-void PauseInstallWorker() {
-  if (HANDLE event = RunningEvent()) ResetEvent(event);
-}
-
-void ResumeInstallWorker() {
-  if (HANDLE event = RunningEvent()) SetEvent(event);
-}
-
-static void WaitWhilePaused() {
-  if (HANDLE event = RunningEvent()) WaitForSingleObject(event, INFINITE);
-}
-
-int InstallProgressCallback(unsigned long done, unsigned long total, const char* destination) {
-  (void)total;
-  int percent = 0;
-  if (g_BytesTotal)
-    percent = static_cast<int>((static_cast<double>(g_BytesDone) + done) / g_BytesTotal * 82.0);
-  SendMessageA(g_ProgressWindow, WM_INSTALL_PROGRESS, percent, reinterpret_cast<LPARAM>(destination));
-  WaitWhilePaused();
-  return SetupState::CancelRequested ? 0 : 1;
-}
-
-static void Report(int percent) { SendMessageA(g_ProgressWindow, WM_INSTALL_PROGRESS, percent, 0); }
-
 // Keys to delete at uninstall, logged before any value is written. A line
 // that does not expand is skipped.
 static void LogRegistryKeysToRemove() {
@@ -70,31 +30,29 @@ static int RunSections(HWND dialog) {
   if (!files || SetupState::CancelRequested) return 0;
   EnableWindow(GetDlgItem(dialog, IDC_WIZARD_CANCEL), FALSE);
   if (!ProcessShortcutsSection()) return 0;
-  Report(85);
+  ReportInstallStep(85);
   if (!ProcessIniFilesSection()) return 0;
-  Report(88);
+  ReportInstallStep(88);
   LogRegistryKeysToRemove();
   if (!ProcessRegistrySection(0)) return 0;
-  Report(91);
+  ReportInstallStep(91);
   if (!ProcessRegistrySection(1)) return 0;
-  Report(94);
+  ReportInstallStep(94);
   if (!ProcessRegisterDllsSection()) return 0;
-  Report(97);
+  ReportInstallStep(97);
   if (!ProcessExecuteSection()) return 0;
-  Report(100);
+  ReportInstallStep(100);
   return 1;
 }
 
 DWORD WINAPI InstallWorker(LPVOID parameter) {
   HWND dialog = static_cast<HWND>(parameter);
   CoInitialize(NULL);
-  g_ProgressWindow = dialog;
-  g_BytesDone = 0;
   int ok = 0;
   // Nothing may leave the thread: a corrupt entry or any other surprise is
   // an orderly failure with its message, and the wizard rolls back.
   try {
-    g_BytesTotal = SetupState::Efs.GetTotalStoredSize();
+    BeginInstallProgress(dialog, SetupState::Efs.GetTotalStoredSize());
     ok = RunSections(dialog);
   } catch (EFSERROR error) {
     SetupState::Translations.ShowMessage(

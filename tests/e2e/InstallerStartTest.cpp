@@ -45,6 +45,7 @@ void FlipByteOf(const std::string& setup, const char* entry) {
   efs.Open(setup.c_str());
   std::string bytes = ReadWholeFile(setup);
   bytes[efs.FindEntry(entry)->DataOffset] ^= 0x20;
+  efs.Close();  // the reader holds the file while open
   WriteWholeFile(setup, bytes);
 }
 

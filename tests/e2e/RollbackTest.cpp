@@ -135,6 +135,7 @@ class Rollback : public ::testing::Test {
     efs.Open(setup.c_str());
     std::string bytes = ReadWholeFile(setup);
     bytes[efs.FindEntry(entry)->DataOffset + 3] ^= 0x5A;
+    efs.Close();  // the reader holds the file while open
     WriteWholeFile(setup, bytes);
   }
 

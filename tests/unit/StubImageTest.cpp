@@ -42,8 +42,8 @@ struct Stub {
 };
 
 const Stub kStubs[] = {
-    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 200 * 1024},
-    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 200 * 1024},
+    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 190 * 1024},
+    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 160 * 1024},
 };
 
 class StubImage : public ::testing::TestWithParam<Stub> {

@@ -150,6 +150,7 @@ class Background : public ::testing::Test {
       builder.AddFile(source.c_str(), stored ? 0 : 1, name.c_str());
     }
     m_Setup = m_Dir.File("setup.exe");
+    SetupState::Efs.Close();  // the reader holds the previous one
     DeleteFileA(m_Setup.c_str());
     ASSERT_EQ(1, builder.Build(m_Setup.c_str(), nullptr, InstallerSignature));
     SetupState::Efs.Open(m_Setup.c_str());
@@ -529,7 +530,9 @@ TEST_F(Background, FailuresShowTheirMessageAndLeaveNoTemporaryFile) {
       DWORD offset = SetupState::Efs.FindEntry("sky.bmp")->DataOffset + 100;
       std::string bytes = ReadWholeFile(m_Setup);
       bytes[offset] ^= 0x55;
+      SetupState::Efs.Close();
       WriteWholeFile(m_Setup, bytes);
+      SetupState::Efs.Open(m_Setup.c_str());
     }
     int thrown = 0;
     EXPECT_EQ(c.message, Read(c.tempDir, &thrown)) << c.keys;

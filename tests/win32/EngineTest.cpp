@@ -270,8 +270,9 @@ TEST_F(Engine, ACorruptEntryOrAFullDiskIsReported) {
   Use("QSP40\r\n[Files]\r\nfile.bin, %MAINDIR%file.bin\r\n", {{"file.bin", RandomBytes(4096, 9)}}, 0);
   std::string bytes = ReadWholeFile(dir.File("Setup.exe"));
   bytes[SetupState::Efs.FindEntry("file.bin")->DataOffset + 100] ^= 0x55;
-  WriteWholeFile(dir.File("Setup.exe"), bytes);
-  SetupState::Efs.Open(dir.File("Setup.exe").c_str());
+  // a copy: the reader holds Setup.exe open for the run
+  WriteWholeFile(dir.File("Corrupt.exe"), bytes);
+  SetupState::Efs.Open(dir.File("Corrupt.exe").c_str());
   WorkerRun run = RunWorker();
   EXPECT_EQ(1, run.Done);
   EXPECT_EQ(std::vector<std::string>{"Error|The installation file is corrupt: An embedded file failed the CRC check."},

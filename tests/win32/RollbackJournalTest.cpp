@@ -64,7 +64,9 @@ void OpenSetup(CExeFileSystemLogged& efs, const TempFolder& dir,
   if (*corrupt) {
     std::string bytes = ReadWholeFile(setup);
     bytes[efs.FindEntry(corrupt)->DataOffset] ^= 0x21;
+    efs.Close();  // the reader holds the file while open
     WriteWholeFile(setup, bytes);
+    efs.Open(setup.c_str());
   }
 }
 

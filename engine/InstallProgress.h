@@ -1,0 +1,36 @@
+// Progress of the install worker as the wizard sees it, and the pause that
+// holds the worker still while the wizard asks whether to cancel. Shared by
+// the worker and the Files section.
+#pragma once
+#include <windows.h>
+
+enum {
+  WM_INSTALL_PROGRESS = WM_USER + 1,  // wParam percent, lParam destination or 0
+  WM_INSTALL_DONE = WM_USER + 2,      // wParam 0 success, 1 failure
+};
+
+// A new run: reports go to window; percentages count against totalBytes.
+void BeginInstallProgress(HWND window, DWORD totalBytes);
+
+// EFSProgressCallback of the Files section: overall percent 0..82; 0 when the
+// user has cancelled. The wizard hears of it only when what it shows changes:
+// a new percentage, or a new file name at most every 50 ms.
+int InstallProgressCallback(unsigned long done, unsigned long total, const char* destination);
+
+// The Files section adds each extracted entry's stored size.
+void AddInstalledBytes(DWORD storedSize);
+
+// After the last file: a name held back by the 50 ms rule is shown, so the
+// user sees the last file before the files stage ends.
+void FlushInstallProgress();
+
+// A fixed percentage after a later step (no file name).
+void ReportInstallStep(int percent);
+
+// While the wizard asks whether to cancel, the worker holds still at its
+// next progress report (or before it goes past the files) until resumed.
+// It stops itself at a safe point rather than being suspended wherever it
+// is, which could freeze it holding the heap lock the question box needs.
+void PauseInstallWorker();
+void ResumeInstallWorker();
+void WaitWhilePaused();
