@@ -8,6 +8,7 @@ set(QS_CORE_SOURCES
   common/SafeFormat.cpp
   efs/EfsFormat.cpp
   efs/EntryCodec.cpp
+  efs/Crc32.cpp
   efs/PeImage.cpp
   efs/SetupLayout.cpp
   script/FileParser.cpp
@@ -49,6 +50,7 @@ set(QS_WIN_SOURCES
   uninstall/UninstallReplay.cpp
   ui/BackgroundWindow.cpp
   ui/Wizard.cpp
+  ui/SidePicture.cpp
   ui/UninstallerCreation.cpp
   uninstall/UninstallDriver.cpp
   uninstall/SelfRemoval.cpp

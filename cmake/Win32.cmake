@@ -38,9 +38,16 @@ target_link_libraries(qs_builder PUBLIC qs_core)
 add_library(qs_win STATIC ${QS_WIN_SOURCES})
 target_link_libraries(qs_win PUBLIC qs_core ole32 uuid advapi32 shell32 gdi32 user32 comctl32)
 
+# The side picture as the program stores it.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/generated/Wizard.dib.z
+  COMMAND Python3::Interpreter ${CMAKE_SOURCE_DIR}/tools/pack-picture
+          ${CMAKE_SOURCE_DIR}/resources/Wizard.bmp ${CMAKE_BINARY_DIR}/generated/Wizard.dib.z
+  DEPENDS resources/Wizard.bmp tools/pack-picture)
+
 # The setup program: GUI subsystem, statically linked, stripped.
 function(qs_add_stub name)
-  add_executable(${name} WIN32 driver/WinMain.cpp resources/Quillset.rc)
+  add_executable(${name} WIN32 driver/WinMain.cpp efs/ZlibCrc.cpp resources/Quillset.rc)
   target_link_libraries(${name} PRIVATE qs_win)
   target_link_options(${name} PRIVATE ${QS_STATIC_LINK} -Wl,--gc-sections -s -mwindows)
   if(QS_STUB_ONLY)
@@ -49,8 +56,9 @@ function(qs_add_stub name)
   endif()
   target_include_directories(${name} PRIVATE ${CMAKE_BINARY_DIR}/generated)
   set_target_properties(${name} PROPERTIES OUTPUT_NAME ${QS_STUB_NAME})
+  target_sources(${name} PRIVATE ${CMAKE_BINARY_DIR}/generated/Wizard.dib.z)
   set_source_files_properties(resources/Quillset.rc PROPERTIES
-    OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/generated/Quillset.manifest;${CMAKE_SOURCE_DIR}/resources/Quillset.ico;${CMAKE_SOURCE_DIR}/resources/QuillsetSmall.ico;${CMAKE_SOURCE_DIR}/resources/Wizard.bmp;${CMAKE_SOURCE_DIR}/resources/resource.h")
+    OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/generated/Quillset.manifest;${CMAKE_SOURCE_DIR}/resources/Quillset.ico;${CMAKE_SOURCE_DIR}/resources/QuillsetSmall.ico;${CMAKE_BINARY_DIR}/generated/Wizard.dib.z;${CMAKE_SOURCE_DIR}/resources/resource.h")
 endfunction()
 
 if(QS_STUB_ONLY)

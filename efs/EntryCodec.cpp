@@ -3,10 +3,6 @@
 #include <string.h>
 #include <zlib.h>
 
-uint32_t EfsCrc32(uint32_t crc, const unsigned char* data, uint32_t n) {
-  return (uint32_t)crc32(crc, data, n);
-}
-
 static EfsDecodeResult DecodeStored(IEfsDecodeIo& io, uint32_t storedSize, uint32_t* crc,
                                     unsigned char* in) {
   uint32_t done = 0;
@@ -76,3 +72,17 @@ EfsDecodeResult EfsDecodeEntry(IEfsDecodeIo& io, uint32_t storedSize, int compre
   return r;
 }
 
+
+int EfsInflateWhole(const unsigned char* in, uint32_t n, unsigned char* out, uint32_t outSize) {
+  z_stream z;
+  memset(&z, 0, sizeof z);
+  if (inflateInit(&z) != Z_OK) return 0;
+  z.next_in = const_cast<unsigned char*>(in);
+  z.avail_in = n;
+  z.next_out = out;
+  z.avail_out = outSize;
+  const int rc = inflate(&z, Z_FINISH);
+  const int whole = rc == Z_STREAM_END && z.avail_out == 0;
+  inflateEnd(&z);
+  return whole;
+}

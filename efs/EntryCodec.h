@@ -66,6 +66,10 @@ enum EfsEncodeResult {
 EfsEncodeResult EfsEncodeEntry(IEfsEncodeIo& io, int compressed, uint32_t* crc,
                                unsigned char* in, unsigned char* out);
 
+// Inflates one whole zlib stream of n bytes that must give exactly outSize
+// bytes. 1 on success.
+int EfsInflateWhole(const unsigned char* in, uint32_t n, unsigned char* out, uint32_t outSize);
+
 // CRC-32 (ISO 3309) continued from crc over n bytes.
 uint32_t EfsCrc32(uint32_t crc, const unsigned char* data, uint32_t n);
 

@@ -11,6 +11,7 @@
 #include "engine/InstallWorker.h"
 #include "resources/resource.h"
 #include "script/Placeholders.h"
+#include "ui/SidePicture.h"
 #include "ui/UninstallerCreation.h"
 
 // UI-thread state of the one wizard of the run.
@@ -19,6 +20,7 @@ static int g_Finished;
 static HANDLE g_Worker;        // while the worker installs and Cancel asks it to stop
 static HANDLE g_WorkerThread;  // until start-up has waited for it to end
 static int g_Ending;
+static HBITMAP g_SidePicture;  // the control shows it; deleted with the dialog
 static HWND g_LicenceBox, g_ProgressBar, g_ProgressLabel, g_FileFrame, g_FileLine;
 
 int TakeWizardEnding() {
@@ -192,6 +194,9 @@ static void EnterPage(HWND dialog) {
 static void OnInitDialog(HWND dialog) {
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
+  g_SidePicture = LoadPackedPicture(GetModuleHandleA(NULL), IDB_WIZARD);
+  if (g_SidePicture)
+    SendDlgItemMessageA(dialog, IDC_SIDE_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(g_SidePicture));
   g_Page = WIZARD_WELCOME;
   g_Finished = 0;
   g_Ending = WIZARD_NOT_ENDED;
@@ -391,6 +396,14 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
     case WM_INSTALL_DONE:
       OnDone(dialog, wParam);
       return TRUE;
+    case WM_DESTROY:
+      // the control does not own a picture it was given
+      if (g_SidePicture) {
+        SendDlgItemMessageA(dialog, IDC_SIDE_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, 0);
+        DeleteObject(g_SidePicture);
+        g_SidePicture = NULL;
+      }
+      return FALSE;
     default:
       return FALSE;
   }

@@ -176,6 +176,13 @@ TEST_F(Wizard, EveryPageShowsItsTextsAndAFullInstallLeavesAWorkingUninstaller) {
   EXPECT_FALSE(Visible(w, 1009));
   EXPECT_FALSE(Visible(w, 1004));
   EXPECT_TRUE(Visible(w, 1014));
+  {
+    // a static control given a picture takes the picture's size in pixels
+    RECT picture = {};
+    GetClientRect(GetDlgItem(w, 1014), &picture);
+    EXPECT_EQ(122, picture.right);
+    EXPECT_EQ(262, picture.bottom);
+  }
   // Enter and Esc change nothing.
   PostMessageA(w, WM_COMMAND, IDOK, 0);
   PostMessageA(w, WM_COMMAND, IDCANCEL, 0);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "efs/EntryCodec.h"
 #include "efs/PeImage.h"
 #include "efs/SetupLayout.h"
 
@@ -42,8 +43,8 @@ struct Stub {
 };
 
 const Stub kStubs[] = {
-    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 190 * 1024},
-    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 160 * 1024},
+    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 168 * 1024},
+    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 136 * 1024},
 };
 
 class StubImage : public ::testing::TestWithParam<Stub> {
@@ -158,6 +159,24 @@ TEST_P(StubImage, ManifestNamesItsOwnArchitectureForItselfAndCommonControls) {
   EXPECT_EQ(2, seen) << "the program and its common-controls dependency";
   EXPECT_NE(std::string::npos, manifest.find("name=\"Microsoft.Windows.Common-Controls\""));
   EXPECT_NE(std::string::npos, manifest.find("level=\"requireAdministrator\""));
+}
+
+// The wizard's picture is stored packed; unpacked it must be the artwork,
+// header, colours and pixels, byte for byte.
+TEST_P(StubImage, SidePictureUnpacksToTheArtwork) {
+  std::string packed = Resource(10, 132);  // RT_RCDATA
+  ASSERT_GT(packed.size(), 4u) << "no side picture in " << GetParam().Path;
+  Bytes artwork = ReadAll(QS_SOURCE_DIR "/resources/Wizard.bmp");
+  ASSERT_GT(artwork.size(), 54u);
+  const Bytes dib(artwork.begin() + 14, artwork.end());
+  const unsigned char* p = reinterpret_cast<const unsigned char*>(packed.data());
+  ASSERT_EQ(dib.size(), U32(Bytes(p, p + 4), 0));
+  Bytes unpacked(dib.size());
+  ASSERT_EQ(1, EfsInflateWhole(p + 4, (uint32_t)packed.size() - 4, unpacked.data(), (uint32_t)unpacked.size()));
+  EXPECT_TRUE(unpacked == dib);
+  EXPECT_LT(packed.size(), dib.size() / 4) << "stored as it is, not packed";
+  // one byte less room than the picture needs is refused, not overrun
+  EXPECT_EQ(0, EfsInflateWhole(p + 4, (uint32_t)packed.size() - 4, unpacked.data(), (uint32_t)unpacked.size() - 1));
 }
 
 INSTANTIATE_TEST_SUITE_P(Built, StubImage, ::testing::ValuesIn(kStubs),
