@@ -20,14 +20,16 @@ HBITMAP LoadPackedPicture(HINSTANCE instance, int id) {
   HBITMAP bitmap = NULL;
   const BITMAPINFOHEADER* header = reinterpret_cast<const BITMAPINFOHEADER*>(dib);
   if (EfsInflateWhole(packed + 4, packedSize - 4, dib, size) && header->biSize >= sizeof(BITMAPINFOHEADER) &&
-      header->biBitCount <= 8 && header->biCompression == BI_RGB) {
+      header->biSize <= size &&
+      (header->biBitCount == 1 || header->biBitCount == 4 || header->biBitCount == 8) &&
+      header->biCompression == BI_RGB && header->biWidth > 0 && header->biWidth <= 4096 &&
+      header->biHeight >= -4096 && header->biHeight <= 4096) {
     const DWORD colours = header->biClrUsed ? header->biClrUsed : 1u << header->biBitCount;
-    const DWORD stride = ((header->biWidth * header->biBitCount + 31) / 32) * 4;
-    const DWORD height = header->biHeight < 0 ? -header->biHeight : header->biHeight;
+    const DWORD stride = ((DWORD)header->biWidth * header->biBitCount + 31) / 32 * 4;
+    const DWORD height = header->biHeight < 0 ? (DWORD)-header->biHeight : (DWORD)header->biHeight;
     const DWORD bits = header->biSize + colours * 4;
     // every byte the system will read lies within what was inflated
-    if (colours <= 256 && header->biWidth > 0 && header->biWidth <= 4096 && height <= 4096 &&
-        bits <= size && stride * height <= size - bits) {
+    if (colours <= 256 && bits <= size && stride * height <= size - bits) {
       HDC screen = GetDC(NULL);
       bitmap = CreateDIBitmap(screen, header, CBM_INIT, dib + bits, reinterpret_cast<const BITMAPINFO*>(dib),
                               DIB_RGB_COLORS);

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <random>
 #include <utility>
 #include <vector>
 
@@ -13,13 +12,6 @@
 #include "uninstall/UninstallLogger.h"
 
 namespace {
-
-std::string Bytes(size_t n, unsigned seed) {
-  std::mt19937 g(seed);
-  std::string b(n, '\0');
-  for (char& c : b) c = (char)g();
-  return b;
-}
 
 // A setup file `name` in dir holding files; even-numbered ones compressed.
 std::string MakeSetup(const TempFolder& dir, const char* name,
@@ -50,8 +42,8 @@ bool OpensExclusively(const std::string& path) {
 TEST(ExtractRun, EntriesComeOutWholeInAnyOrderFromTwoReadersOfOneFile) {
   TempFolder dir;
   const std::vector<std::pair<std::string, std::string>> files = {
-      {"a.bin", Bytes(100000, 1)}, {"b.bin", Bytes(70000, 2)}, {"c.txt", std::string(50000, 'c')},
-      {"d.txt", ""}, {"e.bin", Bytes(33000, 5)}};
+      {"a.bin", RandomBytes(100000, 1)}, {"b.bin", RandomBytes(70000, 2)}, {"c.txt", std::string(50000, 'c')},
+      {"d.txt", ""}, {"e.bin", RandomBytes(33000, 5)}};
   const std::string setup = MakeSetup(dir, "setup.exe", files);
   CExeFileSystem one, two;
   one.Open(setup.c_str());
