@@ -86,8 +86,7 @@ TEST(Architecture, InstallsIntoTheNativeProgramFilesAndRegistryViewAndUninstalls
 
   // the wizard with its default answers: the folder shown is the native one
   Robot robot;
-  ASSERT_TRUE(robot.Start("\"" + setup + "\""));
-  HWND w = robot.WaitForWindow("#32770", En("WELCOME").c_str(), 20000);
+  HWND w = StartSetup(robot, setup);
   ASSERT_TRUE(w);
   ASSERT_NO_FATAL_FAILURE(
       InstallWithDefaults(robot, w, [](HWND page) { EXPECT_EQ(std::string(kFolder), Robot::ItemText(page, 1009)); }));

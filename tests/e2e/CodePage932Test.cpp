@@ -40,8 +40,7 @@ TEST(CodePage932, InstallsIntoAndUninstallsFromAFolderEndingInATrailByte) {
   b.Build(setup.c_str(), nullptr, InstallerSignature);
 
   Robot robot;
-  ASSERT_TRUE(robot.Start("\"" + setup + "\""));
-  HWND w = robot.WaitForWindow("#32770", En("WELCOME").c_str(), 20000);
+  HWND w = StartSetup(robot, setup);
   ASSERT_TRUE(w);
   ASSERT_NO_FATAL_FAILURE(InstallWithDefaults(robot, w));
   EXPECT_EQ("trail byte\r\n", ReadWholeFile(target + "\\" + kHyo + ".txt"));

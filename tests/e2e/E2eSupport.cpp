@@ -16,6 +16,11 @@ const DWORD kWorkTimeout = 60000;
 
 }  // namespace
 
+HWND StartSetup(Robot& robot, const std::string& setup, DWORD timeout) {
+  if (!robot.Start("\"" + setup + "\"")) return NULL;
+  return robot.WaitForWindow("#32770", En("WELCOME").c_str(), timeout);
+}
+
 void InstallWithDefaults(Robot& robot, HWND welcome, const std::function<void(HWND)>& atDestination) {
   HWND w = welcome;
   for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {

@@ -9,6 +9,10 @@
 
 #include "../win32/Robot.h"
 
+// Starts setup (a path, quoted here) and waits for its welcome page; NULL
+// when it does not start or the page does not come within timeout.
+HWND StartSetup(Robot& robot, const std::string& setup, DWORD timeout = 20000);
+
 // From the welcome page: Next on every page, Finish once the installation
 // has ended; the setup program must end with 0. atDestination looks at the
 // destination page before Next is pressed there. Fails fatally on the way.

@@ -226,8 +226,7 @@ TEST(SignedSetup, InstallsAsItIsAndLeavesAnUnsignedUninstallerThatTakesAllAway) 
       << verified;
 
   Robot robot;
-  ASSERT_TRUE(robot.Start(Quoted(setup)));
-  HWND w = robot.WaitForWindow("#32770", En("WELCOME").c_str(), kTimeout);
+  HWND w = StartSetup(robot, setup, kTimeout);
   ASSERT_TRUE(w);
   ASSERT_NO_FATAL_FAILURE(InstallWithDefaults(robot, w));
 

@@ -159,15 +159,7 @@ TEST_F(SplitInstall, AMissingSliceIsAskedForThenTheJoinedSetupInstallsAndGoes) {
   ASSERT_TRUE(wizard);
   DWORD code = 1;
   EXPECT_TRUE(join.WaitForExit(20000, &code));  // the copy is done once it has started the setup
-  for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
-    ASSERT_TRUE(Robot::Press(wizard, 1001));
-    wizard = setup.WaitForWindow("#32770", En(page).c_str(), 20000);
-    ASSERT_TRUE(wizard);
-  }
-  ASSERT_TRUE(setup.WaitUntil([&] { return Robot::ItemText(wizard, 1001) == En("FINISH") && IsWindowEnabled(GetDlgItem(wizard, 1001)); }, 60000, "finish"));
-  ASSERT_TRUE(Robot::Press(wizard, 1001));
-  ASSERT_TRUE(setup.WaitForExit(20000, &code));
-  EXPECT_EQ(0u, code);
+  ASSERT_NO_FATAL_FAILURE(InstallWithDefaults(setup, wizard));
 
   EXPECT_TRUE(ReadWholeFile(target + "\\payload.bin") == payload);
   // the source is where the user started, not the temporary folder (the
@@ -215,15 +207,7 @@ TEST_F(SplitInstall, SignedFirstSliceJoinsAndInstalls) {
   Robot setup;
   HWND wizard = WaitForProcessWindow(setup, "#32770", En("WELCOME"), 30000);
   ASSERT_TRUE(wizard);
-  for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
-    ASSERT_TRUE(Robot::Press(wizard, 1001));
-    wizard = setup.WaitForWindow("#32770", En(page).c_str(), 20000);
-    ASSERT_TRUE(wizard);
-  }
-  ASSERT_TRUE(setup.WaitUntil([&] { return Robot::ItemText(wizard, 1001) == En("FINISH") && IsWindowEnabled(GetDlgItem(wizard, 1001)); }, 60000, "finish"));
-  ASSERT_TRUE(Robot::Press(wizard, 1001));
-  ASSERT_TRUE(setup.WaitForExit(20000, &code));
-  EXPECT_EQ(0u, code);
+  ASSERT_NO_FATAL_FAILURE(InstallWithDefaults(setup, wizard));
   EXPECT_TRUE(ReadWholeFile(target + "\\payload.bin") == payload);
   EXPECT_EQ("yes", IniValue(media + "\\source.ini", "Source", "Found"));
   // the uninstaller is the bare program again, unsigned
