@@ -17,9 +17,8 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 
 include(cmake/Sources.cmake)
 add_library(qs_core STATIC ${QS_CORE_SOURCES})
-target_link_libraries(qs_core PUBLIC z)
 add_library(qs_builder STATIC ${QS_BUILDER_SOURCES})
-target_link_libraries(qs_builder PUBLIC qs_core)
+target_link_libraries(qs_builder PUBLIC qs_core z)
 
 enable_testing()
 add_subdirectory(tests/fuzz)

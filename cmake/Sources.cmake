@@ -9,6 +9,7 @@ set(QS_CORE_SOURCES
   efs/EfsFormat.cpp
   efs/EntryCodec.cpp
   efs/Crc32.cpp
+  efs/Inflate.cpp
   efs/PeImage.cpp
   efs/SetupLayout.cpp
   script/FileParser.cpp

@@ -32,9 +32,8 @@ endif()
 add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0501 WINVER=0x0501)
 
 add_library(qs_core STATIC ${QS_CORE_SOURCES})
-target_link_libraries(qs_core PUBLIC z)
 add_library(qs_builder STATIC ${QS_BUILDER_SOURCES})
-target_link_libraries(qs_builder PUBLIC qs_core)
+target_link_libraries(qs_builder PUBLIC qs_core z)
 add_library(qs_win STATIC ${QS_WIN_SOURCES})
 target_link_libraries(qs_win PUBLIC qs_core ole32 uuid advapi32 shell32 gdi32 user32 comctl32)
 
@@ -47,7 +46,7 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/generated/Wizard.dib.z
 
 # The setup program: GUI subsystem, statically linked, stripped.
 function(qs_add_stub name)
-  add_executable(${name} WIN32 driver/WinMain.cpp efs/ZlibCrc.cpp resources/Quillset.rc)
+  add_executable(${name} WIN32 driver/WinMain.cpp resources/Quillset.rc)
   target_link_libraries(${name} PRIVATE qs_win)
   target_link_options(${name} PRIVATE ${QS_STATIC_LINK} -Wl,--gc-sections -s -mwindows)
   if(QS_STUB_ONLY)

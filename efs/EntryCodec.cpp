@@ -1,7 +1,7 @@
 #include "efs/EntryCodec.h"
 
+#include <stdlib.h>
 #include <string.h>
-#include <zlib.h>
 
 static EfsDecodeResult DecodeStored(IEfsDecodeIo& io, uint32_t storedSize, uint32_t* crc,
                                     unsigned char* in) {
@@ -18,49 +18,84 @@ static EfsDecodeResult DecodeStored(IEfsDecodeIo& io, uint32_t storedSize, uint3
   return EFS_DECODE_OK;
 }
 
+namespace {
+// Feeds the decoder the entry's bytes a buffer at a time, reporting progress
+// per buffer read, and takes its output with the CRC-32 of it.
+class EntryInflateIo : public IEfsInflateIo {
+ public:
+  EntryInflateIo(IEfsDecodeIo& io, uint32_t storedSize, uint32_t* crc, unsigned char* in)
+      : Failure(EFS_DECODE_OK), m_Io(io), m_StoredSize(storedSize), m_Done(0), m_Crc(crc), m_In(in) {}
+  EfsDecodeResult Failure;  // why the decoder was stopped
+
+
+  long Fill(const unsigned char** data) override {
+    uint32_t want = EFS_INPUT_BUFFER_SIZE;
+    if (m_StoredSize - m_Done < want) want = m_StoredSize - m_Done;
+    if (!want) return 0;
+    if (!m_Io.Read(m_In, want)) return Stop(EFS_DECODE_READ_FAILED);
+    m_Done += want;
+    if (!m_Io.Progress(m_Done, m_StoredSize)) return Stop(EFS_DECODE_CANCELLED);
+    *data = m_In;
+    return want;
+  }
+  int Flush(const unsigned char* data, uint32_t n) override {
+    *m_Crc = EfsCrc32(*m_Crc, data, n);
+    if (m_Io.Write(data, n)) return 1;
+    Failure = EFS_DECODE_WRITE_FAILED;
+    return 0;
+  }
+
+ private:
+  long Stop(EfsDecodeResult why) {
+    Failure = why;
+    return -1;
+  }
+  IEfsDecodeIo& m_Io;
+  uint32_t m_StoredSize;
+  uint32_t m_Done;
+  uint32_t* m_Crc;
+  unsigned char* m_In;
+};
+
+// Takes a whole stream's output into a buffer that it must fill exactly.
+class WholeInflateIo : public IEfsInflateIo {
+ public:
+  WholeInflateIo(const unsigned char* in, uint32_t n, unsigned char* out, uint32_t outSize)
+      : m_In(in), m_InSize(n), m_Out(out), m_Room(outSize) {}
+  long Fill(const unsigned char** data) override {
+    *data = m_In;
+    const long n = m_InSize;
+    m_InSize = 0;
+    return n;
+  }
+  int Flush(const unsigned char* data, uint32_t n) override {
+    if (n > m_Room) return 0;
+    memcpy(m_Out, data, n);
+    m_Out += n;
+    m_Room -= n;
+    return 1;
+  }
+  int Full() const { return m_Room == 0; }
+
+ private:
+  const unsigned char* m_In;
+  uint32_t m_InSize;
+  unsigned char* m_Out;
+  uint32_t m_Room;
+};
+}  // namespace
+
 static EfsDecodeResult DecodeCompressed(IEfsDecodeIo& io, uint32_t storedSize, uint32_t* crc,
                                         unsigned char* in, unsigned char* out) {
-  z_stream z;
-  memset(&z, 0, sizeof z);
-  if (inflateInit(&z) != Z_OK) return EFS_DECODE_INFLATE_ERROR;
-  EfsDecodeResult result = EFS_DECODE_OK;
-  uint32_t done = 0;
-  uint32_t pending = 0;  // unconsumed input at the start of in
-  for (;;) {
-    uint32_t want = EFS_INPUT_BUFFER_SIZE - pending;
-    if (storedSize - done < want) want = storedSize - done;
-    if (!io.Read(in + pending, want)) {
-      result = EFS_DECODE_READ_FAILED;
-      break;
-    }
-    z.next_in = in;
-    z.avail_in = pending + want;
-    z.next_out = out;
-    z.avail_out = EFS_OUTPUT_BUFFER_SIZE;
-    int rc = inflate(&z, Z_SYNC_FLUSH);
-    if (rc != Z_OK && rc != Z_STREAM_END) {
-      result = EFS_DECODE_INFLATE_ERROR;
-      break;
-    }
-    uint32_t produced = EFS_OUTPUT_BUFFER_SIZE - z.avail_out;
-    if (produced) {
-      *crc = EfsCrc32(*crc, out, produced);
-      if (!io.Write(out, produced)) {
-        result = EFS_DECODE_WRITE_FAILED;
-        break;
-      }
-    }
-    pending = z.avail_in;
-    if (pending) memmove(in, z.next_in, pending);
-    done += want;
-    if (!io.Progress(done, storedSize)) {
-      result = EFS_DECODE_CANCELLED;
-      break;
-    }
-    if (rc == Z_STREAM_END) break;
+  EntryInflateIo inflateIo(io, storedSize, crc, in);
+  switch (EfsInflate(inflateIo, out)) {
+    case EFS_INFLATE_OK:
+      return EFS_DECODE_OK;
+    case EFS_INFLATE_STOPPED:
+      return inflateIo.Failure;
+    default:
+      return EFS_DECODE_INFLATE_ERROR;
   }
-  if (inflateEnd(&z) != Z_OK && result == EFS_DECODE_OK) result = EFS_DECODE_INFLATE_ERROR;
-  return result;
 }
 
 EfsDecodeResult EfsDecodeEntry(IEfsDecodeIo& io, uint32_t storedSize, int compressed,
@@ -74,15 +109,10 @@ EfsDecodeResult EfsDecodeEntry(IEfsDecodeIo& io, uint32_t storedSize, int compre
 
 
 int EfsInflateWhole(const unsigned char* in, uint32_t n, unsigned char* out, uint32_t outSize) {
-  z_stream z;
-  memset(&z, 0, sizeof z);
-  if (inflateInit(&z) != Z_OK) return 0;
-  z.next_in = const_cast<unsigned char*>(in);
-  z.avail_in = n;
-  z.next_out = out;
-  z.avail_out = outSize;
-  const int rc = inflate(&z, Z_FINISH);
-  const int whole = rc == Z_STREAM_END && z.avail_out == 0;
-  inflateEnd(&z);
+  unsigned char* buffer = (unsigned char*)malloc(EFS_INFLATE_BUFFER_SIZE);
+  if (!buffer) return 0;
+  WholeInflateIo io(in, n, out, outSize);
+  const int whole = EfsInflate(io, buffer) == EFS_INFLATE_OK && io.Full();
+  free(buffer);
   return whole;
 }

@@ -4,9 +4,12 @@
 #pragma once
 #include <stdint.h>
 
+#include "efs/Inflate.h"
+
 enum {
   EFS_INPUT_BUFFER_SIZE = 32768,
-  EFS_OUTPUT_BUFFER_SIZE = 65536,
+  // the decoder keeps its history window in this buffer too
+  EFS_OUTPUT_BUFFER_SIZE = EFS_INFLATE_BUFFER_SIZE,
 };
 
 // Where a decoded entry's bytes come from and go to.
@@ -28,7 +31,7 @@ enum EfsDecodeResult {
   EFS_DECODE_READ_FAILED,
   EFS_DECODE_WRITE_FAILED,
   EFS_DECODE_CANCELLED,
-  EFS_DECODE_INFLATE_ERROR,  // zlib refused the stream (corrupt or truncated)
+  EFS_DECODE_INFLATE_ERROR,  // not a valid zlib stream (corrupt or truncated)
   EFS_DECODE_CRC_MISMATCH,
 };
 
