@@ -8,6 +8,7 @@
 
 #include "../FakeSignature.h"
 #include "TestPaths.h"
+#include "TestSetups.h"
 #include "TestSupport.h"
 #include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"
@@ -41,23 +42,6 @@ bool SameTime(FILETIME a, FILETIME b) {
   return a.dwLowDateTime == b.dwLowDateTime && a.dwHighDateTime == b.dwHighDateTime;
 }
 
-// A setup file holding `files` (name -> content); odd-numbered ones stored.
-std::string BuildSetup(const TempFolder& dir, const std::vector<std::pair<std::string, std::string>>& files) {
-  WriteWholeFile(dir.File("stub.exe"), std::string(3000, 'S'));
-  CEFSBuilder b;
-  b.SetStubFile(dir.File("stub.exe").c_str());
-  CreateDirectoryA(dir.File("src").c_str(), NULL);
-  int i = 0;
-  for (auto& f : files) {
-    std::string src = dir.File(("src\\" + f.first).c_str());
-    WriteWholeFile(src, f.second);
-    b.AddFile(src.c_str(), i++ % 2 == 0);
-  }
-  std::string out = dir.File("setup.exe");
-  b.Build(out.c_str(), nullptr, InstallerSignature);
-  return out;
-}
-
 std::vector<unsigned long> g_Calls;
 int g_CancelAt;
 int Record(unsigned long done, unsigned long, const char*) {
@@ -73,7 +57,7 @@ TEST(ExeFileSystem, ExtractsEverySizeBackWithItsTime) {
     files.push_back({"t" + std::to_string(n) + ".txt", Compressible(n)});
     files.push_back({"u" + std::to_string(n) + ".txt", Compressible(n)});
   }
-  std::string setup = BuildSetup(dir, files);
+  std::string setup = BuildTestSetup(dir, "setup.exe", files);
   CExeFileSystemLogged efs;
   efs.Open(setup.c_str());
   ASSERT_EQ(files.size(), efs.GetCount());
@@ -92,7 +76,7 @@ TEST(ExeFileSystem, ExtractsEverySizeBackWithItsTime) {
 
 TEST(ExeFileSystem, LooksUpWithoutCaseAndRefusesWhatIsNotThere) {
   TempFolder dir;
-  std::string setup = BuildSetup(dir, {{"Translations.ini", "[Strings]"}, {"default.qsp", "QSP40"}});
+  std::string setup = BuildTestSetup(dir, "setup.exe", {{"Translations.ini", "[Strings]"}, {"default.qsp", "QSP40"}});
   CExeFileSystem efs;
   EXPECT_EQ(0u, efs.GetCount());
   EXPECT_EQ(0, efs.Exists("default.qsp"));
@@ -126,7 +110,7 @@ TEST(ExeFileSystem, LooksUpWithoutCaseAndRefusesWhatIsNotThere) {
 
 TEST(ExeFileSystem, FailuresLeaveNoDestination) {
   TempFolder dir;
-  std::string setup = BuildSetup(dir, {{"a.bin", RandomBytes(200000, 1)}, {"b.bin", RandomBytes(1000, 2)}});
+  std::string setup = BuildTestSetup(dir, "setup.exe", {{"a.bin", RandomBytes(200000, 1)}, {"b.bin", RandomBytes(1000, 2)}});
   CExeFileSystem efs;
   efs.Open(setup.c_str());
 
@@ -175,7 +159,7 @@ TEST(ExeFileSystem, FailuresLeaveNoDestination) {
 
 TEST(ExeFileSystem, TamperedDirectoriesAreRefusedAndLeaveTheReaderEmpty) {
   TempFolder dir;
-  std::string setup = BuildSetup(dir, {{"a.txt", "aaaa"}, {"b.txt", "bbbb"}});
+  std::string setup = BuildTestSetup(dir, "setup.exe", {{"a.txt", "aaaa"}, {"b.txt", "bbbb"}});
   std::string good = ReadWholeFile(setup);
   size_t dirStart = good.size() - (24 + 2 * (24 + 6));
   struct Case { const char* what; size_t at; uint32_t value; } cases[] = {
@@ -203,7 +187,7 @@ TEST(ExeFileSystem, TamperedDirectoriesAreRefusedAndLeaveTheReaderEmpty) {
 
 TEST(ExeFileSystem, LoggedExtractionRecordsFoldersThenTheFile) {
   TempFolder dir;
-  std::string setup = BuildSetup(dir, {{"readme.txt", "hello"}});
+  std::string setup = BuildTestSetup(dir, "setup.exe", {{"readme.txt", "hello"}});
   CExeFileSystemLogged efs;
   efs.Open(setup.c_str());
   CUninstallLogger log;
@@ -225,7 +209,7 @@ TEST(ExeFileSystem, AFullDiskIsToldApartAndLeavesNoPartialFile) {
   if (GetDriveTypeA("Q:\\") == DRIVE_NO_ROOT_DIR)
     GTEST_SKIP() << "no small drive Q: (mounting a tmpfs was not allowed)";
   TempFolder dir;
-  std::string setup = BuildSetup(dir, {{"big.bin", RandomBytes(1 << 20, 9)}, {"huge.bin", RandomBytes(1 << 20, 8)}});
+  std::string setup = BuildTestSetup(dir, "setup.exe", {{"big.bin", RandomBytes(1 << 20, 9)}, {"huge.bin", RandomBytes(1 << 20, 8)}});
   CExeFileSystem efs;
   efs.Open(setup.c_str());
   for (const char* name : {"big.bin", "huge.bin"}) {  // compressed and stored
@@ -244,7 +228,7 @@ namespace {
 TEST(ExeFileSystem, AnEmptyStoredEntryReportsOnceAndComesOutEmptyWithItsTime) {
   TempFolder dir;
   // the second file is stored uncompressed
-  std::string setup = BuildSetup(dir, {{"a.txt", "x"}, {"empty.txt", ""}});
+  std::string setup = BuildTestSetup(dir, "setup.exe", {{"a.txt", "x"}, {"empty.txt", ""}});
   CExeFileSystem efs;
   efs.Open(setup.c_str());
   ASSERT_EQ(0, efs.IsCompressed("empty.txt"));
@@ -268,7 +252,7 @@ TEST(ExeFileSystem, TruncatedOrFlippedSetupFilesFailCleanly) {
   TempFolder dir;
   std::vector<std::pair<std::string, std::string>> files = {
       {"a.txt", Compressible(70000)}, {"b.bin", RandomBytes(5000, 4)}, {"c.txt", Compressible(300)}};
-  std::string setup = BuildSetup(dir, files);
+  std::string setup = BuildTestSetup(dir, "setup.exe", files);
   std::string good = ReadWholeFile(setup);
   std::string variant = dir.File("variant.exe");
   int wrong = 0, opened = 0;

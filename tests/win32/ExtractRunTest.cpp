@@ -6,30 +6,12 @@
 #include <utility>
 #include <vector>
 
+#include "TestSetups.h"
 #include "TestSupport.h"
-#include "efs/EFSBuilder.h"
 #include "efs/ExeFileSystem.h"
 #include "uninstall/UninstallLogger.h"
 
 namespace {
-
-// A setup file `name` in dir holding files; even-numbered ones compressed.
-std::string MakeSetup(const TempFolder& dir, const char* name,
-                  const std::vector<std::pair<std::string, std::string>>& files) {
-  WriteWholeFile(dir.File("stub.exe"), std::string(2000, 'S'));
-  CEFSBuilder b;
-  b.SetStubFile(dir.File("stub.exe").c_str());
-  CreateDirectoryA(dir.File("src").c_str(), NULL);
-  int i = 0;
-  for (auto& f : files) {
-    const std::string src = dir.File(("src\\" + f.first).c_str());
-    WriteWholeFile(src, f.second);
-    b.AddFile(src.c_str(), i++ % 2 == 0);
-  }
-  const std::string out = dir.File(name);
-  b.Build(out.c_str(), nullptr, InstallerSignature);
-  return out;
-}
 
 // Nobody else holds the file: it opens without any sharing.
 bool OpensExclusively(const std::string& path) {
@@ -44,7 +26,7 @@ TEST(ExtractRun, EntriesComeOutWholeInAnyOrderFromTwoReadersOfOneFile) {
   const std::vector<std::pair<std::string, std::string>> files = {
       {"a.bin", RandomBytes(100000, 1)}, {"b.bin", RandomBytes(70000, 2)}, {"c.txt", std::string(50000, 'c')},
       {"d.txt", ""}, {"e.bin", RandomBytes(33000, 5)}};
-  const std::string setup = MakeSetup(dir, "setup.exe", files);
+  const std::string setup = BuildTestSetup(dir, "setup.exe", files);
   CExeFileSystem one, two;
   one.Open(setup.c_str());
   two.Open(setup.c_str());
@@ -62,8 +44,8 @@ TEST(ExtractRun, EntriesComeOutWholeInAnyOrderFromTwoReadersOfOneFile) {
 
 TEST(ExtractRun, TheHandleIsLetGoByTheNextOpenAndAtTheEnd) {
   TempFolder dir;
-  const std::string first = MakeSetup(dir, "first.exe", {{"x.txt", "first"}});
-  const std::string second = MakeSetup(dir, "second.exe", {{"x.txt", "second"}});
+  const std::string first = BuildTestSetup(dir, "first.exe", {{"x.txt", "first"}});
+  const std::string second = BuildTestSetup(dir, "second.exe", {{"x.txt", "second"}});
   {
     CExeFileSystem efs;
     efs.Open(first.c_str());
@@ -86,7 +68,7 @@ TEST(ExtractRun, TheHandleIsLetGoByTheNextOpenAndAtTheEnd) {
 // that went away in between is made again, and logged again.
 TEST(ExtractRun, AFolderRemovedBetweenTwoFilesIsMadeAndLoggedAgain) {
   TempFolder dir;
-  const std::string setup = MakeSetup(dir, "setup.exe", {{"a.txt", "A"}, {"b.txt", "B"}, {"c.txt", "C"}});
+  const std::string setup = BuildTestSetup(dir, "setup.exe", {{"a.txt", "A"}, {"b.txt", "B"}, {"c.txt", "C"}});
   CExeFileSystemLogged efs;
   efs.Open(setup.c_str());
   CUninstallLogger log;
