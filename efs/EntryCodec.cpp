@@ -27,7 +27,6 @@ class EntryInflateIo : public IEfsInflateIo {
       : Failure(EFS_DECODE_OK), m_Io(io), m_StoredSize(storedSize), m_Done(0), m_Crc(crc), m_In(in) {}
   EfsDecodeResult Failure;  // why the decoder was stopped
 
-
   long Fill(const unsigned char** data) override {
     uint32_t want = EFS_INPUT_BUFFER_SIZE;
     if (m_StoredSize - m_Done < want) want = m_StoredSize - m_Done;
