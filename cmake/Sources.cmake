@@ -6,6 +6,7 @@ set(QS_CORE_SOURCES
   common/Mbcs.cpp
   common/PathText.cpp
   common/SafeFormat.cpp
+  driver/CommandLine.cpp
   efs/EfsFormat.cpp
   efs/EntryCodec.cpp
   efs/Crc32.cpp

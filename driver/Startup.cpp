@@ -6,6 +6,7 @@
 
 #include "common/Mbcs.h"
 #include "common/PathText.h"
+#include "driver/CommandLine.h"
 #include "driver/SetupFileKind.h"
 #include "driver/SetupState.h"
 #include "driver/SplitJoin.h"
@@ -24,14 +25,6 @@ static void ShowError(const char* text, UINT style) {
   MessageBoxA(NULL, text, "Error", style);
 }
 
-const char* FindCommandLineOption(const char* commandLine, const char* option) {
-  if (!commandLine) return NULL;
-  const char* hit = strstr(commandLine, option);
-  if (!hit) return NULL;
-  hit += strlen(option);
-  return *hit ? hit + 1 : hit;
-}
-
 // The single-instance mutex; each process of a split installation gives it
 // up just before it starts the next, whose own check must succeed.
 static HANDLE g_Mutex;
@@ -41,13 +34,22 @@ static void GiveUpMutex() {
   g_Mutex = NULL;
 }
 
-// Starts "path" + options as a process of its own and lets it go.
-static int StartChild(const char* path, const char* option, const char* argument) {
-  char line[3 * MAX_PATH + 64];
-  if (strlen(path) + strlen(option) + strlen(argument) + 5 > sizeof line) return 0;
+// The options this run was given; read once at the start.
+static SetupCommandLine g_Options;
+
+// Starts "path", the options passed on, then option and its argument, and
+// waits for it: its exit code is this run's. -1 when it cannot start.
+static int RunChild(const char* path, const char* option, const char* argument) {
+  char passed[3 * MAX_PATH + 32];
+  char line[6 * MAX_PATH + 64];
+  if (!FormatPassedOptions(g_Options, passed, sizeof passed) ||
+      strlen(path) + strlen(passed) + strlen(option) + strlen(argument) + 6 > sizeof line)
+    return -1;
   strcpy(line, "\"");
   strcat(line, path);
-  strcat(line, "\" ");
+  strcat(line, "\"");
+  strcat(line, passed);
+  strcat(line, " ");
   strcat(line, option);
   strcat(line, " ");
   strcat(line, argument);
@@ -56,10 +58,14 @@ static int StartChild(const char* path, const char* option, const char* argument
   startup.cb = sizeof startup;
   PROCESS_INFORMATION child;
   GiveUpMutex();
-  if (!CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &child)) return 0;
-  CloseHandle(child.hProcess);
+  if (!CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &child)) return -1;
   CloseHandle(child.hThread);
-  return 1;
+  // a deployment script learns how the installation itself ended
+  WaitForSingleObject(child.hProcess, INFINITE);
+  DWORD code = SETUP_EXIT_FAILED;
+  if (!GetExitCodeProcess(child.hProcess, &code)) code = SETUP_EXIT_FAILED;
+  CloseHandle(child.hProcess);
+  return static_cast<int>(code);
 }
 
 // Started from where it was delivered: copies itself to the temporary folder
@@ -68,7 +74,7 @@ static int RunFirstPart(const char* tempDir) {
   char copy[MAX_PATH];
   if (!GetTempFileNameA(tempDir, "EXE", 0, copy)) {
     ShowError("Failed to create temporary file in temporary files directory.", MB_OK);
-    return 0;
+    return SETUP_EXIT_FAILED;
   }
   // drive, folder and name of this file without its extension
   char base[MAX_PATH];
@@ -81,39 +87,40 @@ static int RunFirstPart(const char* tempDir) {
     ShowError("Failed to copy executable part of split installation to temporary files directory.",
               MB_OK | MB_ICONERROR);
     DeleteFileA(copy);
-    return 0;
+    return SETUP_EXIT_FAILED;
   }
-  if (!StartChild(copy, "-joinsplitparts", base)) {
+  const int code = RunChild(copy, "-joinsplitparts", base);
+  if (code < 0) {
     ShowError("Failed to launch child process", MB_OK | MB_ICONERROR);
     DeleteFileA(copy);
+    return SETUP_EXIT_FAILED;
   }
-  return 0;
+  return code;
 }
 
 // The temporary copy: joins every part into a second temporary file, starts
-// that as the installer and goes. The joined file removes itself.
+// that as the installer and waits for it. The joined file removes itself.
 static int RunSplitJoin(const char* tempDir, const char* base) {
   char joined[MAX_PATH];
   if (!GetTempFileNameA(tempDir, "EXE", 0, joined)) {
     ShowError("Failed to create temporary file in temporary files directory.", MB_OK);
-    RemoveTemporarySelf();
-    return 0;
+    return SETUP_EXIT_FAILED;
   }
   if (!JoinSplitParts(SetupState::Instance, joined, base, SPLITJOIN_JOIN_ALL)) {
     DeleteFileA(joined);  // gone already; the window deletes it
-    RemoveTemporarySelf();
-    return 0;
+    return SETUP_EXIT_CANCELLED;
   }
   // the folder of the first part, without its final backslash
   char folder[MAX_PATH];
   lstrcpynA(folder, base, MAX_PATH);
   if (char* slash = const_cast<char*>(MbcsFindLastChar(folder, '\\'))) *slash = '\0';
-  if (!StartChild(joined, "-originalsourcedirlocation", folder)) {
+  const int code = RunChild(joined, "-originalsourcedirlocation", folder);
+  if (code < 0) {
     ShowError("Failed to launch child process", MB_OK | MB_ICONERROR);
     DeleteFileA(joined);
+    return SETUP_EXIT_FAILED;
   }
-  RemoveTemporarySelf();
-  return 0;
+  return code;
 }
 
 // Extracts one entry the installer needs into its temporary file, with the
@@ -166,7 +173,7 @@ static int ReadProjectFlag(const char* section, const char* key) {
   return strcmp(value, "TRUE") == 0 ? 1 : 0;
 }
 
-void ReadInstallerSettings(const char* commandLine) {
+void ReadInstallerSettings(const char* originalSourceDir) {
   char* name = ReadProjectValue("Global", "ApplicationName", "");
   if (!name[0]) {
     free(name);
@@ -176,9 +183,8 @@ void ReadInstallerSettings(const char* commandLine) {
   SetAppNamePlaceholder(name);
   free(name);
 
-  const char* source = FindCommandLineOption(commandLine, "-originalsourcedirlocation");
-  if (source && *source) {
-    SetSourceDirPlaceholder(source);
+  if (originalSourceDir && *originalSourceDir) {
+    SetSourceDirPlaceholder(originalSourceDir);
   } else {
     // drive and folder of the running file, with its final backslash
     char folder[MAX_PATH];
@@ -220,7 +226,7 @@ static void RollBack() {
   SetupState::UninstallLog.Rollback();
 }
 
-static int RunInstaller(const char* tempDir, const char* commandLine, int showCommand) {
+static int RunInstaller(const char* tempDir, int showCommand) {
   char tempProject[MAX_PATH] = "";
   char tempTranslations[MAX_PATH] = "";
   int code = 0;
@@ -245,7 +251,9 @@ static int RunInstaller(const char* tempDir, const char* commandLine, int showCo
       throw QSD_REPORTED;
     }
     SetupState::UninstallLog.SetTranslations(&SetupState::Translations);
-    ReadInstallerSettings(commandLine);
+    ReadInstallerSettings(g_Options.OriginalSourceDir);
+    // /D= stands for the script's DefaultDir; the wizard's page shows it
+    if (g_Options.HasDestination) lstrcpynA(SetupState::InstallDir, g_Options.Destination, MAX_PATH);
     // reads UseBackground, and the rest of [Background] when it is on
     ReadBackgroundSettings(tempDir);
 
@@ -256,8 +264,13 @@ static int RunInstaller(const char* tempDir, const char* commandLine, int showCo
       case WIZARD_FINISHED:
         SetupState::UninstallLog.DiscardKeptOriginals();
         break;
+      case WIZARD_CANCELLED:
+        RollBack();
+        code = SETUP_EXIT_CANCELLED;
+        break;
       case WIZARD_ROLLBACK:
         RollBack();
+        code = SETUP_EXIT_FAILED;
         break;
       case WIZARD_FAILED:
         throw QSD_REPORTED;
@@ -270,7 +283,6 @@ static int RunInstaller(const char* tempDir, const char* commandLine, int showCo
       TranslateMessage(&message);
       DispatchMessageA(&message);
     }
-    code = static_cast<int>(message.wParam);
   } catch (QSD_EXCEPTION error) {
     JoinInstallWorker();
     DropPendingQuit();
@@ -285,18 +297,16 @@ static int RunInstaller(const char* tempDir, const char* commandLine, int showCo
   if (failed) {
     // Undo whatever this run changed before it failed.
     RollBack();
-    code = 1;
+    code = SETUP_EXIT_FAILED;
   }
   ReleaseBackgroundResources();
   if (tempProject[0]) DeleteFileA(tempProject);
   if (tempTranslations[0]) DeleteFileA(tempTranslations);
-  // A joined split installation runs from a temporary file of its own.
-  if (FindCommandLineOption(commandLine, "-originalsourcedirlocation")) RemoveTemporarySelf();
   return code;
 }
 
 // Steps after COM is up; the caller uninitialises COM on every path.
-static int RunWithCom(const char* commandLine, int showCommand) {
+static int RunWithCom(int showCommand) {
   LoadStringA(SetupState::Instance, IDS_WINDOW_TITLE, SetupState::WindowTitle,
               sizeof SetupState::WindowTitle);
   LoadStringA(SetupState::Instance, IDS_WINDOW_CLASS, SetupState::WindowClassName,
@@ -305,40 +315,39 @@ static int RunWithCom(const char* commandLine, int showCommand) {
 
   if (!SetupState::UninstallLog.CreateTempLog()) {
     ShowError(kUnspecifiedError, MB_OK | MB_ICONERROR);
-    return 0;
+    return SETUP_EXIT_FAILED;
   }
   DWORD n = GetModuleFileNameA(NULL, SetupState::ExePath, MAX_PATH);
   if (n == 0 || n >= MAX_PATH) {
     SetupState::ExePath[0] = '\0';
     ShowError(kUnspecifiedError, MB_OK | MB_ICONERROR);
-    return 0;
+    return SETUP_EXIT_FAILED;
   }
   char tempDir[MAX_PATH];
   n = GetTempPathA(MAX_PATH, tempDir);
   if (n == 0 || n >= MAX_PATH) {
     ShowError("Failed to find path to the temporary files directory.", MB_OK);
-    return 0;
+    return SETUP_EXIT_FAILED;
   }
 
   switch (ReadSetupFileKind(SetupState::ExePath)) {
     case FILEKIND_UNINSTALLER:
-      RunUninstaller(SetupState::Instance);
-      return 0;
+      return RunUninstaller(SetupState::Instance);
     case FILEKIND_INSTALLER:
-      return RunInstaller(tempDir, commandLine, showCommand);
+      return RunInstaller(tempDir, showCommand);
     case FILEKIND_DAMAGED:
       // A broken download: waiting for "disk 2" would never end. Nonzero,
       // so that a deployment script does not take it for an installation.
       ShowError("The installation file is damaged or incomplete. Please obtain it again.",
                 MB_OK | MB_ICONERROR);
-      return 1;
+      return SETUP_EXIT_DAMAGED;
     case FILEKIND_NONE: {
-      const char* base = FindCommandLineOption(commandLine, "-joinsplitparts");
+      const char* base = g_Options.JoinSplitParts;
       return base ? RunSplitJoin(tempDir, base) : RunFirstPart(tempDir);
     }
     default:
       ShowError(kUnspecifiedError, MB_OK | MB_ICONERROR);
-      return 0;
+      return SETUP_EXIT_FAILED;
   }
 }
 
@@ -346,10 +355,8 @@ static int RunWithCom(const char* commandLine, int showCommand) {
 // (EXExxxx.tmp, started with one of the chain's options). It removes itself
 // however it ends; a setup file the user started with such an option is no
 // such copy and stays.
-static int IsTemporaryCopy(const char* commandLine) {
-  if (!FindCommandLineOption(commandLine, "-joinsplitparts") &&
-      !FindCommandLineOption(commandLine, "-originalsourcedirlocation"))
-    return 0;
+static int IsTemporaryCopy() {
+  if (!g_Options.JoinSplitParts && !g_Options.OriginalSourceDir) return 0;
   char exe[MAX_PATH], temp[MAX_PATH];
   const DWORD n = GetModuleFileNameA(NULL, exe, MAX_PATH);
   const DWORD t = GetTempPathA(MAX_PATH, temp);
@@ -365,18 +372,32 @@ static int IsTemporaryCopy(const char* commandLine) {
 
 int RunSetupProgram(HINSTANCE instance, const char* commandLine, int showCommand) {
   SetupState::Instance = instance;
-  const int temporaryCopy = IsTemporaryCopy(commandLine);
+  if (!ParseSetupCommandLine(commandLine, &g_Options)) {
+    if (!g_Options.Silent) {
+      char text[sizeof g_Options.Problem + 64];
+      strcpy(text, "Unknown command-line option: ");
+      strcat(text, g_Options.Problem);
+      strcat(text, "\n\nSetup /? lists the options.");
+      ShowError(text, MB_OK | MB_ICONERROR);
+    }
+    return SETUP_EXIT_BAD_COMMAND_LINE;
+  }
+  if (g_Options.Help) {
+    MessageBoxA(NULL, kSetupOptionsHelp, "Setup", MB_OK | MB_ICONINFORMATION);
+    return SETUP_EXIT_DONE;
+  }
+  const int temporaryCopy = IsTemporaryCopy();
 
   // One copy at a time: installer, uninstaller and split copies alike.
   g_Mutex = CreateMutexA(NULL, FALSE, "UnQuillsetDeployer_mutex");
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
     GiveUpMutex();
     if (temporaryCopy) RemoveTemporarySelf();
-    return 0;
+    return SETUP_EXIT_RUNNING;
   }
 
   CoInitialize(NULL);
-  int code = RunWithCom(commandLine, showCommand);
+  int code = RunWithCom(showCommand);
   CoUninitialize();
   GiveUpMutex();
   if (temporaryCopy) RemoveTemporarySelf();

@@ -81,6 +81,7 @@ static void EndWizard(HWND dialog, int ending) {
 }
 
 static void Rollback(HWND dialog) { EndWizard(dialog, WIZARD_ROLLBACK); }
+static void Cancelled(HWND dialog) { EndWizard(dialog, WIZARD_CANCELLED); }
 
 static RECT NormalRect(HWND window) {
   WINDOWPLACEMENT placement;
@@ -336,7 +337,7 @@ static void OnCancel(HWND dialog) {
   }
   if (Ask(dialog, "DO_YOU_REALY_WANT_TO_QUIT", "INSTALL_TITLE", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
       IDYES)
-    Rollback(dialog);
+    Cancelled(dialog);
 }
 
 static void OnProgress(WPARAM percent, LPARAM file) {
@@ -352,7 +353,11 @@ static void OnProgress(WPARAM percent, LPARAM file) {
 
 static void OnDone(HWND dialog, WPARAM failed) {
   g_Worker = NULL;  // its last report: start-up waits for the thread's end
-  if (failed || SetupState::CancelRequested) {
+  if (SetupState::CancelRequested) {
+    Cancelled(dialog);
+    return;
+  }
+  if (failed) {
     Rollback(dialog);
     return;
   }

@@ -21,7 +21,8 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
 enum WizardEnding {
   WIZARD_NOT_ENDED = 0,  // not by itself: the dialog was ended from outside
   WIZARD_FINISHED,       // Finish wrote the uninstaller
-  WIZARD_ROLLBACK,       // a cancel, or a failure the worker has reported
+  WIZARD_ROLLBACK,       // a failure the worker has reported
+  WIZARD_CANCELLED,      // the user's confirmed Cancel
   WIZARD_FAILED,         // Finish failed after its own message
 };
 int TakeWizardEnding();

@@ -116,7 +116,7 @@ int RunUninstaller(HINSTANCE instance) {
 
   if (SetupState::Translations.ShowMessage(NULL, "YOU_ARE_ABOUT_TO_UNINSTALL", "UNINSTALL_TITLE",
                                            MB_YESNO | MB_ICONQUESTION) != IDYES)
-    return 1;
+    return 2;  // cancelled: nothing changed
   DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_UNINSTALL_PROGRESS), NULL, ProgressDialogProc, 0);
   HACCEL accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_UNINSTALL_ACCELERATORS));
   MSG message;
@@ -137,5 +137,5 @@ int RunUninstaller(HINSTANCE instance) {
     for (int i = 0; i < count; ++i) kept[i] = SetupState::UninstallLog.GetKeptFolder(i);
     RemoveSelf(kept, count);
   }
-  return 1;
+  return g_Succeeded ? 0 : 1;
 }

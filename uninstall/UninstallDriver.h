@@ -5,7 +5,7 @@
 
 enum { WM_UNINSTALL_DONE = WM_USER + 3 };
 
-// Always 1; the entry point exits with 0 after it.
+// The exit code: 0 uninstalled, 1 failed, 2 the user said No.
 int RunUninstaller(HINSTANCE instance);
 // Thread entry, the parameter is the progress dialog: 0 success, 1 failure.
 DWORD WINAPI UninstallWorker(LPVOID dialog);

@@ -7,6 +7,8 @@
 
 #include "../win32/TestSupport.h"
 #include "EnglishText.h"
+#include "efs/EFSBuilder.h"
+#include "efs/EfsFormat.h"
 
 namespace {
 
@@ -15,6 +17,24 @@ const DWORD kPageTimeout = 20000;
 const DWORD kWorkTimeout = 60000;
 
 }  // namespace
+
+std::string BuildSetupFile(const TempFolder& dir, const std::string& script,
+                           const std::vector<std::pair<std::string, std::string>>& files, const char* name) {
+  const std::string src = dir.File("src");
+  CreateDirectoryA(src.c_str(), NULL);
+  CEFSBuilder b;
+  b.SetStubFile(QS_STUB_PATH);
+  WriteWholeFile(src + "\\default.qsp", script);
+  b.AddFile((src + "\\default.qsp").c_str(), 1);
+  b.AddFile(kEnglish, 1, "Translations.ini");
+  for (auto& f : files) {
+    WriteWholeFile(src + "\\" + f.first, f.second);
+    b.AddFile((src + "\\" + f.first).c_str(), 1);
+  }
+  const std::string setup = dir.File(name);
+  b.Build(setup.c_str(), nullptr, InstallerSignature);
+  return setup;
+}
 
 HWND StartSetup(Robot& robot, const std::string& setup, DWORD timeout) {
   if (!robot.Start("\"" + setup + "\"")) return NULL;

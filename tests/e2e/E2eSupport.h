@@ -9,6 +9,14 @@
 
 #include "../win32/Robot.h"
 
+class TempFolder;
+
+// Setup.exe (or name) in dir: the setup program of this lane with script as
+// default.qsp, the English table and files (name -> content).
+std::string BuildSetupFile(const TempFolder& dir, const std::string& script,
+                           const std::vector<std::pair<std::string, std::string>>& files = {},
+                           const char* name = "Setup.exe");
+
 // Starts setup (a path, quoted here) and waits for its welcome page; NULL
 // when it does not start or the page does not come within timeout.
 HWND StartSetup(Robot& robot, const std::string& setup, DWORD timeout = 20000);

@@ -110,16 +110,13 @@ class SplitInstall : public ::testing::Test {
   }
 
   // Starts the first slice from its own folder; the join window of the
-  // temporary copy, with `join` attached to that copy.
+  // temporary copy, with `join` attached to that copy. The first slice
+  // waits for the copy, which waits for the joined installer.
   HWND StartFirstSlice(Robot& first, Robot& join) {
     if (!first.Start("\"" + media + "\\Setup.exe\"", media.c_str())) {
       ADD_FAILURE() << "cannot start the first slice";
       return NULL;
     }
-    DWORD code = 1;
-    // it copies itself, starts the copy and is gone
-    EXPECT_TRUE(first.WaitForExit(20000, &code));
-    EXPECT_EQ(0u, code);
     return WaitForProcessWindow(join, "#32770", "Setup", 20000);
   }
 
@@ -158,8 +155,12 @@ TEST_F(SplitInstall, AMissingSliceIsAskedForThenTheJoinedSetupInstallsAndGoes) {
   HWND wizard = WaitForProcessWindow(setup, "#32770", En("WELCOME"), 30000);
   ASSERT_TRUE(wizard);
   DWORD code = 1;
-  EXPECT_TRUE(join.WaitForExit(20000, &code));  // the copy is done once it has started the setup
   ASSERT_NO_FATAL_FAILURE(InstallWithDefaults(setup, wizard));
+  // the chain ends with the installation, with its exit code
+  EXPECT_TRUE(join.WaitForExit(20000, &code));
+  EXPECT_EQ(0u, code);
+  EXPECT_TRUE(first.WaitForExit(20000, &code));
+  EXPECT_EQ(0u, code);
 
   EXPECT_TRUE(ReadWholeFile(target + "\\payload.bin") == payload);
   // the source is where the user started, not the temporary folder (the
@@ -201,13 +202,13 @@ TEST_F(SplitInstall, SignedFirstSliceJoinsAndInstalls) {
   Robot start;
   ASSERT_TRUE(start.Start("\"" + first + "\"", media.c_str()));
   DWORD code = 1;
-  EXPECT_TRUE(start.WaitForExit(20000, &code));
-  EXPECT_EQ(0u, code);
   // every slice is there: no disk is asked for, the joined setup starts
   Robot setup;
   HWND wizard = WaitForProcessWindow(setup, "#32770", En("WELCOME"), 30000);
   ASSERT_TRUE(wizard);
   ASSERT_NO_FATAL_FAILURE(InstallWithDefaults(setup, wizard));
+  EXPECT_TRUE(start.WaitForExit(20000, &code));
+  EXPECT_EQ(0u, code);
   EXPECT_TRUE(ReadWholeFile(target + "\\payload.bin") == payload);
   EXPECT_EQ("yes", IniValue(media + "\\source.ini", "Source", "Found"));
   // the uninstaller is the bare program again, unsigned
@@ -231,7 +232,9 @@ TEST_F(SplitInstall, CancelWhileWaitingForADiskEndsTheChainWithNothingInstalled)
   ASSERT_TRUE(Robot::Press(w, IDCANCEL));
   DWORD code = 1;
   ASSERT_TRUE(join.WaitForExit(20000, &code));
-  EXPECT_EQ(0u, code);
+  EXPECT_EQ(2u, code);
+  ASSERT_TRUE(first.WaitForExit(20000, &code));
+  EXPECT_EQ(2u, code) << "cancelled";
   ExpectNothingLeft(join);
   EXPECT_FALSE(PathExists(target));
   HWND welcome = FindWindowA("#32770", En("WELCOME").c_str());

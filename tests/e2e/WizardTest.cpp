@@ -319,8 +319,9 @@ TEST_F(Wizard, WithoutTheLicencePageOrAChangeableFolderTheWalkSkipsAndLocks) {
   EXPECT_TRUE(robot.Running());
   ASSERT_TRUE(Robot::Press(w, 1002));
   robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000);
-  DWORD code;
+  DWORD code = 99;
   EXPECT_TRUE(robot.WaitForExit(20000, &code));
+  EXPECT_EQ(2u, code) << "cancelled by the user";
   EXPECT_FALSE(PathExists(target));
 }
 
@@ -568,7 +569,7 @@ TEST_F(Wizard, TheUninstallerRemovesTheWholeInstallationAndItself) {
   EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"), StartUninstaller(first, target, dir.Path(), IDNO));
   DWORD code = 1;
   ASSERT_TRUE(first.WaitForExit(20000, &code));
-  EXPECT_EQ(0u, code);
+  EXPECT_EQ(2u, code) << "No is a cancel";
   for (const char* f : {"Uninstall.exe", "Uninstall.log", "Translations.ini", "readme.txt", "app.ini", "data\\app.dat"})
     EXPECT_TRUE(PathExists(target + "\\" + f)) << f;
   EXPECT_TRUE(KeyExists("Software\\QuillsetTest-Wizard"));

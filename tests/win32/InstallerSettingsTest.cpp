@@ -53,7 +53,7 @@ TEST(InstallerSettings, FlagsAreSetOnlyByTrueInCapitals) {
   UseScript(
       "QSP40\r\n[Global]\r\nApplicationName = Example App\r\nAllowChangeInstallDir = TRUE\r\n"
       "ShowEULAPage = true\r\n[Background]\r\nUseBackground = TRUE\r\n");
-  ReadInstallerSettings("");
+  ReadInstallerSettings(NULL);
   EXPECT_EQ(1, SetupState::AllowChangeInstallDir);
   EXPECT_EQ(0, SetupState::ShowEulaPage);
   // [Background] is the background step's to read (BackgroundWindowTest)
@@ -63,7 +63,7 @@ TEST(InstallerSettings, FlagsAreSetOnlyByTrueInCapitals) {
   for (const char* value : {"TRUEX", "TRUE ", "FALSE", "1", ""}) {
     UseScript(std::string("QSP40\n[Global]\nApplicationName = A\nShowEULAPage = ") + value +
               "\nAllowChangeInstallDir=TRUE\n");
-    ReadInstallerSettings("");
+    ReadInstallerSettings(NULL);
     EXPECT_EQ(0, SetupState::ShowEulaPage) << value;
     EXPECT_EQ(1, SetupState::AllowChangeInstallDir) << value;
   }
@@ -71,19 +71,19 @@ TEST(InstallerSettings, FlagsAreSetOnlyByTrueInCapitals) {
 
 TEST(InstallerSettings, DefaultDirIsExpandedWithTheSourceFolderOfTheRun) {
   UseScript("QSP40\n[Global]\nApplicationName = Example App\nDefaultDir = %PROGRAMFILES%Example App\n");
-  ReadInstallerSettings("");
+  ReadInstallerSettings(NULL);
   const std::string programFiles = ProgramFilesDir();
   ASSERT_FALSE(programFiles.empty());
   EXPECT_EQ(programFiles + "\\Example App", SetupState::InstallDir);
 
   // Without the option the source is the running file's folder...
   UseScript("QSP40\n[Global]\nApplicationName = Example App\nDefaultDir = %SOURCEDIR%%APPNAME%|%SOURCEDRIVE%\n");
-  ReadInstallerSettings("");
+  ReadInstallerSettings(NULL);
   EXPECT_STREQ("C:\\media\\setup\\Example App|C:\\", SetupState::InstallDir);
   // ...with it, the folder the first slice was started from.
-  ReadInstallerSettings("-joinsplitparts X -originalsourcedirlocation D:");
+  ReadInstallerSettings("D:");
   EXPECT_STREQ("D:\\Example App|D:\\", SetupState::InstallDir);
-  ReadInstallerSettings("-originalsourcedirlocation E:\\disk one");
+  ReadInstallerSettings("E:\\disk one");
   EXPECT_STREQ("E:\\disk one\\Example App|E:\\", SetupState::InstallDir);
 }
 

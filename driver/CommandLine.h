@@ -1,0 +1,44 @@
+// The setup program's command line and its exit codes. Options are tokens,
+// quoted or not, named without regard to case, after "/" or "-"; they are
+// never found inside other text. Portable: no platform headers.
+#pragma once
+#include <stddef.h>
+
+// The exit codes, the same in every mode (docs/quillset.md lists them).
+enum SetupExitCode {
+  SETUP_EXIT_DONE = 0,            // installed or uninstalled
+  SETUP_EXIT_FAILED = 1,          // failed; what was installed is rolled back
+  SETUP_EXIT_CANCELLED = 2,       // cancelled by the user; rolled back
+  SETUP_EXIT_DAMAGED = 3,         // the setup file is damaged or incomplete
+  SETUP_EXIT_RUNNING = 4,         // another setup is running
+  SETUP_EXIT_BAD_COMMAND_LINE = 5,
+};
+
+enum { kCommandLinePath = 260 };
+
+struct SetupCommandLine {
+  int Silent;        // /S
+  int Help;          // /?
+  int HasDestination;
+  char Destination[kCommandLinePath];  // /D=, the rest of the line
+  int HasLog;
+  char LogPath[kCommandLinePath];      // /LOG=
+  // The two options of a split installation's chain; each takes the rest
+  // of the line after it and one blank (null when absent).
+  const char* JoinSplitParts;
+  const char* OriginalSourceDir;
+  // Why the line was refused: the token as it stands, or a value too long.
+  char Problem[128];
+};
+
+// 1 when every token is known; 0 with Problem naming the first that is not.
+int ParseSetupCommandLine(const char* line, SetupCommandLine* out);
+
+// The options a split installation's next process gets from this one
+// (/S, /LOG=, /D=, each quoted as one token, blank-separated, with a leading
+// blank), so that they come before the chain's own option. 0 when they do
+// not fit into size bytes.
+int FormatPassedOptions(const SetupCommandLine& options, char* out, size_t size);
+
+// The text of the /? box.
+extern const char kSetupOptionsHelp[];

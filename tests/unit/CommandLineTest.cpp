@@ -1,0 +1,101 @@
+// The setup program's command line: tokens, never substrings.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+
+#include "driver/CommandLine.h"
+
+namespace {
+
+SetupCommandLine Parsed(const char* line, int expected = 1) {
+  SetupCommandLine c;
+  EXPECT_EQ(expected, ParseSetupCommandLine(line, &c)) << line << ": " << c.Problem;
+  return c;
+}
+
+TEST(CommandLine, OptionsAreTokensInAnyCaseAfterSlashOrDash) {
+  for (const char* line : {"/S", "-s", "  /s  ", "\"/S\"", "/LOG=x.log /S"}) {
+    EXPECT_EQ(1, Parsed(line).Silent) << line;
+  }
+  EXPECT_EQ(1, Parsed("/?").Help);
+  EXPECT_EQ(0, Parsed("").Silent);
+  EXPECT_EQ(0, Parsed(NULL).Silent);
+  SetupCommandLine c = Parsed("-LOG=\"C:\\My Logs\\run.log\" /S");
+  EXPECT_EQ(1, c.HasLog);
+  EXPECT_STREQ("C:\\My Logs\\run.log", c.LogPath);
+  EXPECT_EQ(1, c.Silent);
+}
+
+TEST(CommandLine, AnUnknownOptionOrWordIsRefusedByName) {
+  struct {
+    const char* line;
+    const char* problem;
+  } cases[] = {
+      {"/SILENT", "/SILENT"},
+      {"/S /VERYSILENT /SUPPRESSMSGBOXES", "/VERYSILENT"},
+      // never found inside another token
+      {"/Sx", "/Sx"},
+      {"x-joinsplitparts C:\\a", "x-joinsplitparts"},
+      {"install", "install"},
+      {"/S=1", "/S=1"},
+      {"/", "/"},
+  };
+  for (const auto& c : cases) {
+    SetupCommandLine parsed = Parsed(c.line, 0);
+    EXPECT_STREQ(c.problem, parsed.Problem) << c.line;
+  }
+  // the rest is still read: a silent run stays silent
+  EXPECT_EQ(1, Parsed("/SILENT /S", 0).Silent);
+  EXPECT_NE(nullptr, strstr(Parsed("/LOG=", 0).Problem, "/LOG="));
+  EXPECT_NE(nullptr, strstr(Parsed("/S /D=", 0).Problem, "/D="));
+}
+
+TEST(CommandLine, DestinationTakesTheRestOfTheLineWithBlanks) {
+  SetupCommandLine c = Parsed("/S /D=C:\\Silent Test\\App");
+  EXPECT_EQ(1, c.Silent);
+  EXPECT_EQ(1, c.HasDestination);
+  EXPECT_STREQ("C:\\Silent Test\\App", c.Destination);
+  // what follows is part of the folder, an option-like text included
+  EXPECT_STREQ("C:\\A /S B", Parsed("/D=C:\\A /S B").Destination);
+  EXPECT_EQ(0, Parsed("/D=C:\\A /S B").Silent);
+  // quotes around the folder, or around the whole token, are no part of it
+  EXPECT_STREQ("C:\\Q R", Parsed("/D=\"C:\\Q R\"  ").Destination);
+  c = Parsed("\"/D=C:\\Q R\" /S");
+  EXPECT_STREQ("C:\\Q R", c.Destination);
+  EXPECT_EQ(1, c.Silent);
+  EXPECT_EQ(0, Parsed(("/D=C:\\" + std::string(300, 'a')).c_str(), 0).HasDestination);
+}
+
+TEST(CommandLine, TheChainOptionsKeepTheRestOfTheLine) {
+  SetupCommandLine c = Parsed("/S -joinsplitparts D:\\My Disk\\Setup");
+  EXPECT_EQ(1, c.Silent);
+  ASSERT_NE(nullptr, c.JoinSplitParts);
+  EXPECT_STREQ("D:\\My Disk\\Setup", c.JoinSplitParts);
+  c = Parsed("-originalsourcedirlocation C:");
+  ASSERT_NE(nullptr, c.OriginalSourceDir);
+  EXPECT_STREQ("C:", c.OriginalSourceDir);
+  c = Parsed("-ORIGINALSOURCEDIRLOCATION");
+  ASSERT_NE(nullptr, c.OriginalSourceDir);
+  EXPECT_STREQ("", c.OriginalSourceDir);
+  EXPECT_EQ(nullptr, Parsed("/S").JoinSplitParts);
+}
+
+TEST(CommandLine, PassedOptionsParseBackToTheSame) {
+  SetupCommandLine c = Parsed("/LOG=C:\\l.log /S /D=C:\\Silent Test\\App");
+  char passed[1024];
+  ASSERT_EQ(1, FormatPassedOptions(c, passed, sizeof passed));
+  EXPECT_STREQ(" /S \"/LOG=C:\\l.log\" \"/D=C:\\Silent Test\\App\"", passed);
+  const std::string chained = std::string(passed) + " -joinsplitparts C:\\Disk\\Setup";
+  SetupCommandLine back = Parsed(chained.c_str());
+  EXPECT_EQ(1, back.Silent);
+  EXPECT_STREQ(c.LogPath, back.LogPath);
+  EXPECT_STREQ(c.Destination, back.Destination);
+  ASSERT_NE(nullptr, back.JoinSplitParts);
+  EXPECT_STREQ("C:\\Disk\\Setup", back.JoinSplitParts);
+  ASSERT_EQ(1, FormatPassedOptions(Parsed(""), passed, sizeof passed));
+  EXPECT_STREQ("", passed);
+  EXPECT_EQ(0, FormatPassedOptions(c, passed, 10));
+}
+
+}  // namespace
