@@ -9,6 +9,7 @@
 #include "driver/SetupState.h"
 #include "efs/EFSBuilder.h"
 #include "engine/InstallWorker.h"
+#include "ui/MessageBoxes.h"
 #include "script/Placeholders.h"
 
 static double Now() {
@@ -93,7 +94,8 @@ int main(int argc, char** argv) {
 
     HWND window = CreateWindowA("QsBenchProbe", "", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
     t0 = Now();
-    HANDLE thread = CreateThread(NULL, 0, InstallWorker, window, 0, NULL);
+    CDialogFrontEnd reports(window);
+    HANDLE thread = CreateThread(NULL, 0, InstallWorker, static_cast<CFrontEnd*>(&reports), 0, NULL);
     while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
       MSG msg;
       while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);

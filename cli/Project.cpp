@@ -318,6 +318,33 @@ void CProject::CheckGlobal(std::vector<Diagnostic>* out) const {
     if (line && v != "TRUE" && v != "FALSE")
       Add(out, line, std::string(key) + " = " + v + " is read as FALSE: only TRUE (exactly) turns it on", 1);
   }
+  CheckAppId(out);
+}
+
+// AppId names a registry key below ...\Uninstall, taken as it stands; the
+// issue on upgrades finds an installation by it, so it must stay a plain name.
+void CProject::CheckAppId(std::vector<Diagnostic>* out) const {
+  const int line = KeyLine("Global", "AppId");
+  const std::string id = Value("Global", "AppId", "");
+  if (line) {
+    if (id.empty())
+      Add(out, line, "AppId is empty: leave it out, or name the Add/Remove Programs entry");
+    else if (id.find_first_of("\\/") != std::string::npos)
+      Add(out, line, "AppId " + id + " holds a \"\\\" or \"/\": it is one registry key name");
+    else if (id.find('%') != std::string::npos)
+      Add(out, line, "AppId " + id + " holds a \"%\": it is used as it stands, placeholders are not filled in");
+    else if (id.size() > 200)
+      Add(out, line, "AppId is longer than 200 characters");
+  }
+  const int rootLine = KeyLine("Global", "AppIdRoot");
+  const std::string root = Value("Global", "AppIdRoot", "");
+  if (rootLine && root != "HKEY_LOCAL_MACHINE" && root != "HKEY_CURRENT_USER")
+    Add(out, rootLine, "AppIdRoot = " + root + ": use HKEY_LOCAL_MACHINE (the default) or HKEY_CURRENT_USER");
+  for (const char* key : {"AppIdRoot", "Version", "Publisher"}) {
+    const int keyLine = KeyLine("Global", key);
+    if (keyLine && !line)
+      Add(out, keyLine, std::string(key) + " is used only for the Add/Remove Programs entry, which needs AppId", 1);
+  }
 }
 
 void CProject::AddSource(const ProjectSource& s, std::vector<Diagnostic>* out,

@@ -51,6 +51,7 @@ class CProject {
   void CheckSectionHeaders(std::vector<Diagnostic>* out) const;
   void CheckHiddenKeys(const char* section, std::vector<Diagnostic>* out) const;
   void CheckGlobal(std::vector<Diagnostic>* out) const;
+  void CheckAppId(std::vector<Diagnostic>* out) const;
   void CheckBackground(std::vector<Diagnostic>* out, std::vector<ProjectSource>* sources) const;
   void CheckFiles(std::vector<Diagnostic>* out, std::vector<ProjectSource>* sources) const;
   void CheckFieldSections(std::vector<Diagnostic>* out) const;

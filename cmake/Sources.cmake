@@ -34,8 +34,12 @@ set(QS_WIN_SOURCES
   driver/SplitJoin.cpp
   driver/Startup.cpp
   platform/FileSystem.cpp
+  platform/FrontEnd.cpp
+  platform/RunLog.cpp
   engine/InstallProgress.cpp
   engine/InstallWorker.cpp
+  engine/InstallRun.cpp
+  engine/AddRemovePrograms.cpp
   engine/SectionSupport.cpp
   engine/FilesSection.cpp
   engine/ShortcutsSection.cpp
@@ -52,6 +56,8 @@ set(QS_WIN_SOURCES
   uninstall/UninstallReplay.cpp
   ui/BackgroundWindow.cpp
   ui/Wizard.cpp
+  ui/MessageBoxes.cpp
+  ui/SilentFrontEnd.cpp
   ui/SidePicture.cpp
   ui/UninstallerCreation.cpp
   uninstall/UninstallDriver.cpp

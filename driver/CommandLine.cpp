@@ -16,6 +16,18 @@ const char kSetupOptionsHelp[] =
     "Exit codes: 0 done, 1 failed (rolled back), 2 cancelled, 3 setup file damaged or incomplete, "
     "4 another setup is running, 5 bad command line.";
 
+const char* ExitCodeMeaning(int code) {
+  switch (code) {
+    case SETUP_EXIT_DONE: return "done";
+    case SETUP_EXIT_FAILED: return "failed; what was changed is rolled back";
+    case SETUP_EXIT_CANCELLED: return "cancelled by the user; rolled back";
+    case SETUP_EXIT_DAMAGED: return "the setup file is damaged or incomplete";
+    case SETUP_EXIT_RUNNING: return "another setup is running";
+    case SETUP_EXIT_BAD_COMMAND_LINE: return "bad command line";
+    default: return "unknown";
+  }
+}
+
 namespace {
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }

@@ -40,5 +40,8 @@ int ParseSetupCommandLine(const char* line, SetupCommandLine* out);
 // not fit into size bytes.
 int FormatPassedOptions(const SetupCommandLine& options, char* out, size_t size);
 
+// What an exit code means, in a few words, for the run log.
+const char* ExitCodeMeaning(int code);
+
 // The text of the /? box.
 extern const char kSetupOptionsHelp[];

@@ -9,6 +9,8 @@
 #include "efs/ExeFileSystem.h"
 #include "efs/PeImage.h"
 #include "platform/FileSystem.h"
+#include "platform/FrontEnd.h"
+#include "platform/RunLog.h"
 #include "resources/resource.h"
 
 namespace {
@@ -21,6 +23,7 @@ char g_Target[MAX_PATH];
 char g_Base[MAX_PATH];
 volatile int g_Cancel;
 volatile int g_Done;
+int g_PartMissing;
 HANDLE g_Thread;
 bool g_Ending;
 
@@ -75,14 +78,21 @@ DWORD Stop(char* buffer, HANDLE a, HANDLE b) {
 DWORD Fail(HWND window, int error, char* buffer, HANDLE a, HANDLE b) {
   Stop(buffer, a, b);
   if (!g_Cancel) {
-    MessageBoxA(window, kErrors[error], "Error", MB_OK | MB_ICONERROR);
+    FrontEnd()->ShowFailure(window, kErrors[error], "Error", MB_OK | MB_ICONERROR);
     PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
   }
   return 0;
 }
 
 // Waits for the part to appear, asking for its disk; 0 when cancelled.
+// Without a window (a silent join) nobody can insert a disk: a missing part
+// ends the join.
 int WaitForPart(HWND window, const char* part, WPARAM disk) {
+  if (!window && !FileExists(part)) {
+    g_PartMissing = 1;
+    RunLogLineWith("Failure", "the slice %s is missing", part);
+    return 0;
+  }
   PostMessageA(window, WM_SPLIT_WAIT_DISK, disk, 0);
   for (;;) {
     if (g_Cancel) return 0;
@@ -120,8 +130,8 @@ INT_PTR CALLBACK SplitJoinWindowProc(HWND window, UINT message, WPARAM wParam, L
       DWORD id;
       g_Thread = CreateThread(NULL, 0, SplitJoinThread, window, 0, &id);
       if (!g_Thread) {
-        MessageBoxA(window, "An unspecified error occured. The installation will be terminated.",
-                    "Error", MB_OK | MB_ICONERROR);
+        FrontEnd()->ShowFailure(window, "An unspecified error occured. The installation will be terminated.",
+                                "Error", MB_OK | MB_ICONERROR);
         PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
       }
       return TRUE;
@@ -291,11 +301,26 @@ int JoinSplitParts(HINSTANCE instance, const char* targetPath, const char* baseP
   } else {
     // No window, so nothing was started and nothing was said.
     if (mode == SPLITJOIN_JOIN_ALL)
-      MessageBoxA(NULL, "An unspecified error occured. The installation will be terminated.",
-                  "Error", MB_OK | MB_ICONERROR);
+      FrontEnd()->ShowFailure(NULL, "An unspecified error occured. The installation will be terminated.",
+                              "Error", MB_OK | MB_ICONERROR);
     DeleteFileA(targetPath);
   }
   if (g_Thread) CloseHandle(g_Thread);
   g_Thread = NULL;
   return g_Done && !g_Cancel ? 1 : 0;
+}
+
+int JoinSplitPartsSilently(const char* targetPath, const char* basePath, int mode) {
+  SetSplitJoinJob(targetPath, basePath, mode);
+  g_PartMissing = 0;
+  // The worker on this thread: what it would post to its window comes to
+  // this thread's queue, and its last word there tells how it ended.
+  SplitJoinThread(NULL);
+  int done = 0;
+  MSG message;
+  while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE))
+    if (message.hwnd == NULL && message.message == WM_SPLIT_DONE) done = 1;
+  if (done) return 1;
+  DeleteFileA(targetPath);
+  return g_PartMissing ? -1 : 0;
 }

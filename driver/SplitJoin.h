@@ -21,6 +21,11 @@ enum {
 // 0 after a cancel or a reported error, the target then deleted.
 int JoinSplitParts(HINSTANCE instance, const char* targetPath, const char* basePath, int mode);
 
+// The same without a window, for a silent run: 1 when the target is
+// complete; 0 after an error (in the log), -1 when a part is missing, the
+// target then deleted. Asks for no disk.
+int JoinSplitPartsSilently(const char* targetPath, const char* basePath, int mode);
+
 // The worker; its argument is the window it reports to. Always ends with 0.
 DWORD WINAPI SplitJoinThread(LPVOID window);
 

@@ -11,9 +11,13 @@
 #include "driver/SetupState.h"
 #include "driver/SplitJoin.h"
 #include "efs/EntryExtraction.h"
+#include "engine/InstallRun.h"
+#include "platform/FrontEnd.h"
+#include "platform/RunLog.h"
 #include "resources/resource.h"
 #include "script/Placeholders.h"
 #include "ui/BackgroundWindow.h"
+#include "ui/SilentFrontEnd.h"
 #include "ui/Wizard.h"
 #include "uninstall/SelfRemoval.h"
 #include "uninstall/UninstallDriver.h"
@@ -22,7 +26,7 @@ static const char kUnspecifiedError[] =
     "An unspecified error occured. The installation will be terminated.";
 
 static void ShowError(const char* text, UINT style) {
-  MessageBoxA(NULL, text, "Error", style);
+  FrontEnd()->ShowFailure(NULL, text, "Error", style);
 }
 
 // The single-instance mutex; each process of a split installation gives it
@@ -36,6 +40,8 @@ static void GiveUpMutex() {
 
 // The options this run was given; read once at the start.
 static SetupCommandLine g_Options;
+// The run log this process writes (empty: none).
+static char g_RunLogPath[MAX_PATH];
 
 // Starts "path", the options passed on, then option and its argument, and
 // waits for it: its exit code is this run's. -1 when it cannot start.
@@ -58,10 +64,17 @@ static int RunChild(const char* path, const char* option, const char* argument) 
   startup.cb = sizeof startup;
   PROCESS_INFORMATION child;
   GiveUpMutex();
-  if (!CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &child)) return -1;
-  CloseHandle(child.hThread);
-  // a deployment script learns how the installation itself ended
-  WaitForSingleObject(child.hProcess, INFINITE);
+  // the child writes on in the same log; this process adds its result after
+  RunLogLine("Starting", line);
+  CloseRunLog();
+  const BOOL started = CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &child);
+  if (started) {
+    CloseHandle(child.hThread);
+    // a deployment script learns how the installation itself ended
+    WaitForSingleObject(child.hProcess, INFINITE);
+  }
+  if (g_RunLogPath[0]) OpenRunLog(g_RunLogPath, 1);
+  if (!started) return -1;
   DWORD code = SETUP_EXIT_FAILED;
   if (!GetExitCodeProcess(child.hProcess, &code)) code = SETUP_EXIT_FAILED;
   CloseHandle(child.hProcess);
@@ -83,7 +96,9 @@ static int RunFirstPart(const char* tempDir) {
   char* dot = const_cast<char*>(MbcsFindLastChar(slash ? slash : base, '.'));
   if (dot) *dot = '\0';
 
-  if (!JoinSplitParts(SetupState::Instance, copy, base, SPLITJOIN_COPY_EXE_ONLY)) {
+  const int copied = g_Options.Silent ? JoinSplitPartsSilently(copy, base, SPLITJOIN_COPY_EXE_ONLY)
+                                     : JoinSplitParts(SetupState::Instance, copy, base, SPLITJOIN_COPY_EXE_ONLY);
+  if (copied != 1) {
     ShowError("Failed to copy executable part of split installation to temporary files directory.",
               MB_OK | MB_ICONERROR);
     DeleteFileA(copy);
@@ -106,7 +121,11 @@ static int RunSplitJoin(const char* tempDir, const char* base) {
     ShowError("Failed to create temporary file in temporary files directory.", MB_OK);
     return SETUP_EXIT_FAILED;
   }
-  if (!JoinSplitParts(SetupState::Instance, joined, base, SPLITJOIN_JOIN_ALL)) {
+  if (g_Options.Silent) {
+    // nobody to insert a disk: a missing slice makes the setup incomplete
+    const int joinedAll = JoinSplitPartsSilently(joined, base, SPLITJOIN_JOIN_ALL);
+    if (joinedAll != 1) return joinedAll < 0 ? SETUP_EXIT_DAMAGED : SETUP_EXIT_FAILED;
+  } else if (!JoinSplitParts(SetupState::Instance, joined, base, SPLITJOIN_JOIN_ALL)) {
     DeleteFileA(joined);  // gone already; the window deletes it
     return SETUP_EXIT_CANCELLED;
   }
@@ -211,21 +230,6 @@ void ReadInstallerSettings(const char* originalSourceDir) {
   free(folder);
 }
 
-// A quit message left from the wizard's end would close every question of
-// the rollback at once, unanswered.
-static void DropPendingQuit() {
-  MSG message;
-  while (PeekMessageA(&message, NULL, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-  }
-}
-
-// Undoes the run: the replaced files back, then the log replayed. It needs
-// the translation table, so it runs before the temporary files go.
-static void RollBack() {
-  DropPendingQuit();
-  SetupState::UninstallLog.Rollback();
-}
-
 static int RunInstaller(const char* tempDir, int showCommand) {
   char tempProject[MAX_PATH] = "";
   char tempTranslations[MAX_PATH] = "";
@@ -254,51 +258,59 @@ static int RunInstaller(const char* tempDir, int showCommand) {
     ReadInstallerSettings(g_Options.OriginalSourceDir);
     // /D= stands for the script's DefaultDir; the wizard's page shows it
     if (g_Options.HasDestination) lstrcpynA(SetupState::InstallDir, g_Options.Destination, MAX_PATH);
-    // reads UseBackground, and the rest of [Background] when it is on
-    ReadBackgroundSettings(tempDir);
 
-    if (!StartUserInterface(SetupState::Instance, showCommand)) throw QSD_FAILED;
-    // Nothing below runs beside the worker: the log is whole once it has ended.
-    JoinInstallWorker();
-    switch (TakeWizardEnding()) {
-      case WIZARD_FINISHED:
-        SetupState::UninstallLog.DiscardKeptOriginals();
-        break;
-      case WIZARD_CANCELLED:
-        RollBack();
-        code = SETUP_EXIT_CANCELLED;
-        break;
-      case WIZARD_ROLLBACK:
-        RollBack();
-        code = SETUP_EXIT_FAILED;
-        break;
-      case WIZARD_FAILED:
+    if (g_Options.Silent) {
+      // Nobody there: no background, no wizard, the script's defaults. A
+      // folder the wizard would refuse is refused.
+      if (!IsUsableDestination(SetupState::InstallDir)) {
+        RunLogLineWith("Failure", "the destination folder %s cannot be used", SetupState::InstallDir);
+        SetupState::Translations.ShowMessage(NULL, "PLEASE_ENTER_PATH_TO_INSTALL_DIR", "INSTALL_TITLE",
+                                             MB_ICONERROR);
         throw QSD_REPORTED;
-      default:  // ended from outside, perhaps in the middle of the files
-        throw QSD_FAILED;
-    }
-    PostQuitMessage(0);
-    MSG message;
-    while (GetMessageA(&message, NULL, 0, 0) > 0) {
-      TranslateMessage(&message);
-      DispatchMessageA(&message);
+      }
+      SetMainDirPlaceholder(SetupState::InstallDir);
+      code = InstallRun().RunUnattended(FrontEnd());
+    } else {
+      // reads UseBackground, and the rest of [Background] when it is on
+      ReadBackgroundSettings(tempDir);
+      if (!StartUserInterface(SetupState::Instance, showCommand)) throw QSD_FAILED;
+      // Nothing below runs beside the worker: the log is whole once it has ended.
+      InstallRun().Join();
+      switch (TakeWizardEnding()) {
+        case WIZARD_FINISHED:
+          code = InstallRun().Conclude(SETUP_EXIT_DONE);
+          break;
+        case WIZARD_CANCELLED:
+          code = InstallRun().Conclude(SETUP_EXIT_CANCELLED);
+          break;
+        case WIZARD_ROLLBACK:
+          code = InstallRun().Conclude(SETUP_EXIT_FAILED);
+          break;
+        case WIZARD_FAILED:
+          throw QSD_REPORTED;
+        default:  // ended from outside, perhaps in the middle of the files
+          throw QSD_FAILED;
+      }
+      PostQuitMessage(0);
+      MSG message;
+      while (GetMessageA(&message, NULL, 0, 0) > 0) {
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+      }
     }
   } catch (QSD_EXCEPTION error) {
-    JoinInstallWorker();
+    InstallRun().Join();
     DropPendingQuit();
     if (error != QSD_REPORTED) ShowUnspecifiedError();
     failed = true;
   } catch (...) {
-    JoinInstallWorker();
+    InstallRun().Join();
     DropPendingQuit();
     ShowUnspecifiedError();
     failed = true;
   }
-  if (failed) {
-    // Undo whatever this run changed before it failed.
-    RollBack();
-    code = SETUP_EXIT_FAILED;
-  }
+  // Undo whatever this run changed before it failed.
+  if (failed) code = InstallRun().Conclude(SETUP_EXIT_FAILED);
   ReleaseBackgroundResources();
   if (tempProject[0]) DeleteFileA(tempProject);
   if (tempTranslations[0]) DeleteFileA(tempTranslations);
@@ -311,7 +323,8 @@ static int RunWithCom(int showCommand) {
               sizeof SetupState::WindowTitle);
   LoadStringA(SetupState::Instance, IDS_WINDOW_CLASS, SetupState::WindowClassName,
               sizeof SetupState::WindowClassName);
-  RegisterBackgroundWindowClass(SetupState::Instance);
+  // a silent run makes no window, so it needs no class
+  if (!g_Options.Silent) RegisterBackgroundWindowClass(SetupState::Instance);
 
   if (!SetupState::UninstallLog.CreateTempLog()) {
     ShowError(kUnspecifiedError, MB_OK | MB_ICONERROR);
@@ -332,7 +345,7 @@ static int RunWithCom(int showCommand) {
 
   switch (ReadSetupFileKind(SetupState::ExePath)) {
     case FILEKIND_UNINSTALLER:
-      return RunUninstaller(SetupState::Instance);
+      return RunUninstaller(SetupState::Instance, g_Options.Silent);
     case FILEKIND_INSTALLER:
       return RunInstaller(tempDir, showCommand);
     case FILEKIND_DAMAGED:
@@ -370,27 +383,65 @@ static int IsTemporaryCopy() {
   return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, exe, -1, temp, -1) == CSTR_EQUAL;
 }
 
+static int RunWithOptions(int parsed, int temporaryCopy, int showCommand);
+
+// The log of /LOG=, or of a silent run in its documented place. The
+// processes of a split installation write one after the other into the
+// same file: a temporary copy adds to it. 0 when /LOG= names a file that
+// cannot be made (a bad command line).
+static int OpenTheRunLog(int temporaryCopy) {
+  if (g_Options.HasLog) {
+    lstrcpynA(g_RunLogPath, g_Options.LogPath, MAX_PATH);
+  } else if (g_Options.Silent) {
+    char exe[MAX_PATH];
+    const DWORD n = GetModuleFileNameA(NULL, exe, MAX_PATH);
+    const int uninstaller = n && n < MAX_PATH && ReadSetupFileKind(exe) == FILEKIND_UNINSTALLER;
+    if (!DefaultRunLogPath(uninstaller ? "Quillset-Uninstall.log" : "Quillset-Setup.log", g_RunLogPath))
+      g_RunLogPath[0] = '\0';
+  }
+  if (!g_RunLogPath[0]) return 1;
+  if (OpenRunLog(g_RunLogPath, temporaryCopy)) return 1;
+  if (!g_Options.HasLog) return 1;  // a silent run goes on without its log
+  char text[MAX_PATH + 64];
+  wsprintfA(text, "The log file %s cannot be created.", g_RunLogPath);
+  g_RunLogPath[0] = '\0';
+  ShowError(text, MB_OK | MB_ICONERROR);
+  return 0;
+}
+
 int RunSetupProgram(HINSTANCE instance, const char* commandLine, int showCommand) {
   SetupState::Instance = instance;
-  if (!ParseSetupCommandLine(commandLine, &g_Options)) {
-    if (!g_Options.Silent) {
-      char text[sizeof g_Options.Problem + 64];
-      strcpy(text, "Unknown command-line option: ");
-      strcat(text, g_Options.Problem);
-      strcat(text, "\n\nSetup /? lists the options.");
-      ShowError(text, MB_OK | MB_ICONERROR);
-    }
+  const int parsed = ParseSetupCommandLine(commandLine, &g_Options);
+  static CSilentFrontEnd silent;
+  if (g_Options.Silent) SetFrontEnd(&silent);
+  const int temporaryCopy = IsTemporaryCopy();
+  const int code = OpenTheRunLog(temporaryCopy) ? RunWithOptions(parsed, temporaryCopy, showCommand)
+                                                : SETUP_EXIT_BAD_COMMAND_LINE;
+  char result[128];
+  wsprintfA(result, "exit code %d, %s", code, ExitCodeMeaning(code));
+  RunLogLine("Result", result);
+  CloseRunLog();
+  return code;
+}
+
+static int RunWithOptions(int parsed, int temporaryCopy, int showCommand) {
+  if (!parsed) {
+    char text[sizeof g_Options.Problem + 64];
+    strcpy(text, "Unknown command-line option: ");
+    strcat(text, g_Options.Problem);
+    strcat(text, "\n\nSetup /? lists the options.");
+    ShowError(text, MB_OK | MB_ICONERROR);
     return SETUP_EXIT_BAD_COMMAND_LINE;
   }
   if (g_Options.Help) {
-    MessageBoxA(NULL, kSetupOptionsHelp, "Setup", MB_OK | MB_ICONINFORMATION);
+    FrontEnd()->ShowFailure(NULL, kSetupOptionsHelp, "Setup", MB_OK | MB_ICONINFORMATION);
     return SETUP_EXIT_DONE;
   }
-  const int temporaryCopy = IsTemporaryCopy();
 
   // One copy at a time: installer, uninstaller and split copies alike.
   g_Mutex = CreateMutexA(NULL, FALSE, "UnQuillsetDeployer_mutex");
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    RunLogLine("Failure", "another setup is running");
     GiveUpMutex();
     if (temporaryCopy) RemoveTemporarySelf();
     return SETUP_EXIT_RUNNING;

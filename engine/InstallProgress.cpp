@@ -8,7 +8,7 @@
 // A name shown for less than this is not worth a report of its own.
 enum { kNameInterval = 50 };
 
-static HWND g_ProgressWindow;
+static CFrontEnd* g_Reports;
 static DWORD g_BytesTotal;
 static DWORD g_BytesDone;
 
@@ -21,8 +21,8 @@ static char g_PendingName[MAX_PATH];
 static HANDLE g_Running;         // manual-reset event, set while not paused
 static volatile LONG g_Paused;   // read without a call into the system
 
-void BeginInstallProgress(HWND window, DWORD totalBytes) {
-  g_ProgressWindow = window;
+void BeginInstallProgress(CFrontEnd* reports, DWORD totalBytes) {
+  g_Reports = reports;
   g_BytesTotal = totalBytes;
   g_BytesDone = 0;
   g_ShownPercent = -1;
@@ -63,7 +63,7 @@ static void Send(int percent, const char* name, DWORD now) {
   g_ShownAt = now;
   if (name != g_ShownName) lstrcpynA(g_ShownName, name, MAX_PATH);
   g_PendingName[0] = '\0';
-  SendMessageA(g_ProgressWindow, WM_INSTALL_PROGRESS, percent, reinterpret_cast<LPARAM>(g_ShownName));
+  g_Reports->Progress(percent, g_ShownName);
 }
 
 int InstallProgressCallback(unsigned long done, unsigned long total, const char* destination) {
@@ -88,5 +88,5 @@ void FlushInstallProgress() {
 }
 
 void ReportInstallStep(int percent) {
-  SendMessageA(g_ProgressWindow, WM_INSTALL_PROGRESS, percent, 0);
+  g_Reports->Progress(percent, NULL);
 }

@@ -4,13 +4,16 @@
 #pragma once
 #include <windows.h>
 
+#include "platform/FrontEnd.h"
+
 enum {
   WM_INSTALL_PROGRESS = WM_USER + 1,  // wParam percent, lParam destination or 0
   WM_INSTALL_DONE = WM_USER + 2,      // wParam 0 success, 1 failure
 };
 
-// A new run: reports go to window; percentages count against totalBytes.
-void BeginInstallProgress(HWND window, DWORD totalBytes);
+// A new run: reports go to the front end; percentages count against
+// totalBytes. The wizard's turns them into the two messages above.
+void BeginInstallProgress(CFrontEnd* reports, DWORD totalBytes);
 
 // EFSProgressCallback of the Files section: overall percent 0..82; 0 when the
 // user has cancelled. The wizard hears of it only when what it shows changes:

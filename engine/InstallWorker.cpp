@@ -24,11 +24,11 @@ static void LogRegistryKeysToRemove() {
 }
 
 // 1 when every section was done.
-static int RunSections(HWND dialog) {
+static int RunSections(CFrontEnd* reports) {
   const int files = ProcessFilesSection();
   WaitWhilePaused();
   if (!files || SetupState::CancelRequested) return 0;
-  EnableWindow(GetDlgItem(dialog, IDC_WIZARD_CANCEL), FALSE);
+  reports->CancelAllowed(false);
   if (!ProcessShortcutsSection()) return 0;
   ReportInstallStep(85);
   if (!ProcessIniFilesSection()) return 0;
@@ -46,14 +46,14 @@ static int RunSections(HWND dialog) {
 }
 
 DWORD WINAPI InstallWorker(LPVOID parameter) {
-  HWND dialog = static_cast<HWND>(parameter);
+  CFrontEnd* reports = static_cast<CFrontEnd*>(parameter);
   CoInitialize(NULL);
   int ok = 0;
   // Nothing may leave the thread: a corrupt entry or any other surprise is
   // an orderly failure with its message, and the wizard rolls back.
   try {
-    BeginInstallProgress(dialog, SetupState::Efs.GetTotalStoredSize());
-    ok = RunSections(dialog);
+    BeginInstallProgress(reports, SetupState::Efs.GetTotalStoredSize());
+    ok = RunSections(reports);
   } catch (EFSERROR error) {
     SetupState::Translations.ShowMessage(
         NULL, error == EFS_ERR_CRC ? "INSTALLATION_FILE_IS_CORRUPT" : "UNSPECIFIED_ERROR_OCCURED",
@@ -62,12 +62,8 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
     SetupState::Translations.ShowMessage(NULL, "UNSPECIFIED_ERROR_OCCURED", "ERROR", MB_ICONERROR);
   }
   WaitWhilePaused();
-  if (ok) {
-    SendMessageA(dialog, WM_INSTALL_DONE, 0, 0);
-    EnableWindow(GetDlgItem(dialog, IDC_WIZARD_CANCEL), TRUE);
-  } else {
-    SendMessageA(dialog, WM_INSTALL_DONE, 1, 0);
-  }
+  reports->RunEnded(ok ? RUN_DONE : SetupState::CancelRequested ? RUN_CANCELLED : RUN_FAILED);
+  if (ok) reports->CancelAllowed(true);
   CoUninitialize();
   return 0;
 }

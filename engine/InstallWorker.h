@@ -1,5 +1,5 @@
 // The install worker: the thread that carries out the script's action
-// sections in their fixed order and reports to the wizard by SendMessage.
+// sections in their fixed order and reports to a front end.
 #pragma once
 #include <windows.h>
 
@@ -8,5 +8,6 @@
 // The wizard's Cancel button, disabled once the files are in place.
 enum { IDC_WIZARD_CANCEL = 1002 };
 
-// Thread entry; the parameter is the wizard dialog. Always returns 0.
-DWORD WINAPI InstallWorker(LPVOID dialog);
+// Thread entry; the parameter is the CFrontEnd its reports go to, its end
+// included (the install run, which hands them on). Always returns 0.
+DWORD WINAPI InstallWorker(LPVOID reports);

@@ -6,6 +6,7 @@
 #include "common/SafeFormat.h"
 #include "driver/SetupState.h"
 #include "platform/RegistryHelpers.h"
+#include "platform/RunLog.h"
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
 #include "script/Placeholders.h"
@@ -76,6 +77,7 @@ int ProcessRegistrySection(int kind) {
                                        static_cast<DWORD>(value ? ReadLeadingInteger(value) : 0))
                   : WriteRegistryString(root, keyPath, valueName, value ? value : "");
     if (!written) return Fail(5, shown, line, shown);
+    RunLogLine("Registry value written", shown);
     free(shown);
     free(line);
   }

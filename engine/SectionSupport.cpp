@@ -6,6 +6,7 @@
 #include "common/Mbcs.h"
 #include "common/SafeFormat.h"
 #include "driver/SetupState.h"
+#include "platform/FrontEnd.h"
 
 char* ReadSectionLine(const char* section, int32_t index) {
   int32_t n = SetupState::Project.GetLine(section, index, NULL, 0);
@@ -51,7 +52,7 @@ long ReadLeadingInteger(const char* text) {
 
 static void ShowWithErrorCaption(const char* text) {
   char* caption = SetupState::Translations.GetString("ERROR");
-  MessageBoxA(NULL, text, caption ? caption : "Error", MB_ICONERROR);
+  FrontEnd()->ShowFailure(NULL, text, caption ? caption : "Error", MB_ICONERROR);
   free(caption);
 }
 

@@ -17,8 +17,8 @@ void CutAtBlank(char* text);
 // Leading decimal integer: optional sign, digits; anything else gives 0.
 long ReadLeadingInteger(const char* text);
 
-// The handler's message box: no owner, caption the text of "ERROR", error
-// icon. The fixed English texts of allocation and syntax failures...
+// The handler's failure, through the front end: no owner, caption the text
+// of "ERROR", error icon. The fixed English texts of allocation and syntax failures...
 void ShowSectionError(const char* text);
 // ...and the translated texts of failed actions, their "%s" filled in order.
 void ShowTranslatedSectionError(const char* key, const char* arg1, const char* arg2 = nullptr);

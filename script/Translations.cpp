@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "common/LineBreaks.h"
+#include "platform/FrontEnd.h"
 
 CTranslations::CTranslations() : m_Path(NULL) {}
 
@@ -42,7 +43,15 @@ int CTranslations::ShowMessage(HWND owner, const char* textKey, const char* capt
                                UINT style) const {
   char* text = textKey ? GetString(textKey) : NULL;
   char* caption = captionKey ? GetString(captionKey) : NULL;
-  const int result = MessageBoxA(owner, text, caption, style);
+  // A question nobody is there to answer is answered No: the questions
+  // asked this way (quit? the user's files?) keep things as they are.
+  const UINT type = style & MB_TYPEMASK;
+  int result = IDOK;
+  if (type == MB_YESNO || type == MB_YESNOCANCEL || type == MB_OKCANCEL || type == MB_RETRYCANCEL)
+    result = FrontEnd()->Ask(owner, text ? text : "", caption ? caption : "", style,
+                             type == MB_OKCANCEL || type == MB_RETRYCANCEL ? IDCANCEL : IDNO);
+  else
+    FrontEnd()->ShowFailure(owner, text ? text : "", caption ? caption : "", style);
   free(text);
   free(caption);
   return result;

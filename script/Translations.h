@@ -18,8 +18,9 @@ class CTranslations {
   // GetStringSize bytes that the caller frees; null only when memory runs
   // out. "%s" and placeholders are left for the caller.
   char* GetString(const char* key) const;
-  // Message box with the texts of textKey and captionKey (null: none);
-  // returns the button pressed.
+  // The texts of textKey and captionKey (null: none) through the front end:
+  // a message box, or the log of a silent run; returns the button pressed
+  // (a question nobody answers: No, or Cancel where there is no No).
   int ShowMessage(HWND owner, const char* textKey, const char* captionKey, UINT style) const;
 
   enum { GetStringSize = 2001 };

@@ -16,6 +16,9 @@ rc=0
 # Includes point down the layers and form no cycle; the self-test shows the
 # check can fail.
 { tools/check-layers --self-test && tools/check-layers; } || rc=1
+# Message boxes only in the front ends, so that a silent run shows none; the
+# self-test shows this check can fail too.
+{ tools/check-frontends --self-test && tools/check-frontends; } || rc=1
 cmake --build build/native -j "$jobs" || exit 1
 for tree in win32:x86 win64:x64; do
   dir=build/${tree%%:*} lane=${tree##*:}

@@ -8,6 +8,7 @@
 #include "efs/EntryExtraction.h"
 #include "efs/EfsFormat.h"
 #include "efs/PeImage.h"
+#include "platform/FrontEnd.h"
 #include "script/Placeholders.h"
 
 namespace {
@@ -83,7 +84,7 @@ int ExtractTable(Work& w) {
   if (!SetupState::UninstallLog.KeepOriginal(w.TablePath)) {
     free(w.TablePath);
     w.TablePath = NULL;
-    MessageBoxA(NULL, kCopyFailed, "Error", MB_OK);
+    FrontEnd()->ShowFailure(NULL, kCopyFailed, "Error", MB_OK);
     return 0;
   }
   ExtractOutcome outcome;
@@ -99,7 +100,7 @@ int ExtractTable(Work& w) {
       SetupState::Translations.ShowMessage(NULL, "INSTALLATION_FILE_IS_CORRUPT", "ERROR", MB_OK);
       break;
     case EXTRACT_DISK_FULL: SetupState::Translations.ShowMessage(NULL, "DISK_IS_FULL", "ERROR", MB_OK); break;
-    case EXTRACT_FAILED: MessageBoxA(NULL, kCopyFailed, "Error", MB_OK); break;
+    case EXTRACT_FAILED: FrontEnd()->ShowFailure(NULL, kCopyFailed, "Error", MB_OK); break;
   }
   return 0;
 }
@@ -119,7 +120,6 @@ int CopyLog(HWND dialog, Work& w) {
 }  // namespace
 
 int CreateUninstaller(HWND dialog) {
-  EndDialog(dialog, 0);
   Work w;
   if (WriteUninstallExe(dialog, w) && ExtractTable(w) && CopyLog(dialog, w)) return 1;
   if (w.Target != INVALID_HANDLE_VALUE) CloseHandle(w.Target);

@@ -3,8 +3,8 @@
 #pragma once
 #include <windows.h>
 
-// Ends the wizard dialog and writes the three files; files of an earlier
-// installation they replace are kept for a rollback. 1 on success; 0 after
-// a failure that has been shown, with every file it wrote removed again:
-// the caller then rolls the installation back.
-int CreateUninstaller(HWND dialog);
+// Writes the three files; files of an earlier installation they replace are
+// kept for a rollback. 1 on success; 0 after a failure that has been shown
+// (owner: the window its box belongs to, or null), with every file it wrote
+// removed again: the caller then rolls the installation back.
+int CreateUninstaller(HWND owner);

@@ -8,17 +8,18 @@
 #include "common/Mbcs.h"
 #include "driver/SetupState.h"
 #include "platform/FileSystem.h"
+#include "engine/InstallRun.h"
 #include "engine/InstallWorker.h"
 #include "resources/resource.h"
 #include "script/Placeholders.h"
+#include "ui/MessageBoxes.h"
 #include "ui/SidePicture.h"
-#include "ui/UninstallerCreation.h"
 
 // UI-thread state of the one wizard of the run.
 static int g_Page;
 static int g_Finished;
-static HANDLE g_Worker;        // while the worker installs and Cancel asks it to stop
-static HANDLE g_WorkerThread;  // until start-up has waited for it to end
+static bool g_Installing;      // while the worker installs and Cancel asks it to stop
+static CDialogFrontEnd g_Reports;  // the worker's reports, to this dialog
 static int g_Ending;
 static HBITMAP g_SidePicture;  // the control shows it; deleted with the dialog
 static HWND g_LicenceBox, g_ProgressBar, g_ProgressLabel, g_FileFrame, g_FileLine;
@@ -27,24 +28,6 @@ int TakeWizardEnding() {
   int ending = g_Ending;
   g_Ending = WIZARD_NOT_ENDED;
   return ending;
-}
-
-void JoinInstallWorker() {
-  if (!g_WorkerThread) return;
-  if (WaitForSingleObject(g_WorkerThread, 0) == WAIT_TIMEOUT) {
-    // The wizard ended under a running worker: it stops at its next report.
-    // Its reports find no dialog; anything else it sends to this thread
-    // must still be answered, or it would never end.
-    SetupState::CancelRequested = 1;
-    ResumeInstallWorker();
-    while (MsgWaitForMultipleObjects(1, &g_WorkerThread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
-      MSG message;
-      PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    }
-  }
-  CloseHandle(g_WorkerThread);
-  g_WorkerThread = NULL;
-  g_Worker = NULL;
 }
 
 // The translated text of key, expanded when asked; the unexpanded text when
@@ -123,14 +106,9 @@ static void StartWorker(HWND dialog) {
   g_FileLine = CreateRuntimeControl(dialog, 0, "STATIC", 0, L + 5, 140, R - L - 10, 15, "COPYING_FILES", true);
   if (g_ProgressBar) SendMessageA(g_ProgressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
 
-  SetupState::CancelRequested = 0;
-  g_Worker = g_WorkerThread = CreateThread(NULL, 0, InstallWorker, dialog, 0, NULL);
-  if (g_Worker) {
-    SetThreadPriority(g_Worker, THREAD_PRIORITY_BELOW_NORMAL);
-  } else {
-    SetupState::Translations.ShowMessage(dialog, "UNSPECIFIED_ERROR_OCCURED", "ERROR", MB_OK | MB_ICONERROR);
-    Rollback(dialog);
-  }
+  g_Reports.SetDialog(dialog);
+  g_Installing = InstallRun().Start(&g_Reports) != 0;
+  if (!g_Installing) Rollback(dialog);
 }
 
 static void EnterPage(HWND dialog) {
@@ -253,19 +231,23 @@ static bool HasRoomBelow(const char* folder) {
   return length + (separator ? 0 : 1) + LongestNameBelowDestination() < MAX_PATH;
 }
 
+int IsUsableDestination(const char* folder) {
+  return folder[0] && HasRoomBelow(folder) && CanCreateDirectoryPath(folder);
+}
+
 static void OnNext(HWND dialog) {
   if (g_Page >= WIZARD_INSTALLING) {
     if (!g_Finished) return;
     // Ended from here on: a second press while a box of it is open does nothing.
     g_Ending = WIZARD_FAILED;
+    EndDialog(dialog, 0);
     // A failure is reported already; start-up rolls the installation back.
-    if (CreateUninstaller(dialog)) g_Ending = WIZARD_FINISHED;
+    if (InstallRun().WriteUninstaller(dialog)) g_Ending = WIZARD_FINISHED;
     return;
   }
   if (g_Page == WIZARD_DESTINATION) {
     GetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir, MAX_PATH);
-    if (!SetupState::InstallDir[0] || !HasRoomBelow(SetupState::InstallDir) ||
-        !CanCreateDirectoryPath(SetupState::InstallDir)) {
+    if (!IsUsableDestination(SetupState::InstallDir)) {
       Ask(dialog, "PLEASE_ENTER_PATH_TO_INSTALL_DIR", "INSTALL_TITLE", MB_ICONINFORMATION);
       return;
     }
@@ -326,13 +308,13 @@ static void OnBrowse(HWND dialog) {
 }
 
 static void OnCancel(HWND dialog) {
-  if (g_Worker) {
+  if (g_Installing) {
     // The worker holds still at its next report while the user decides.
-    PauseInstallWorker();
+    InstallRun().Pause();
     if (Ask(dialog, "DO_YOU_REALY_WANT_TO_QUIT", "INSTALL_TITLE",
             MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)
-      SetupState::CancelRequested = 1;
-    ResumeInstallWorker();
+      InstallRun().Cancel();
+    InstallRun().Resume();
     return;
   }
   if (Ask(dialog, "DO_YOU_REALY_WANT_TO_QUIT", "INSTALL_TITLE", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
@@ -352,7 +334,7 @@ static void OnProgress(WPARAM percent, LPARAM file) {
 }
 
 static void OnDone(HWND dialog, WPARAM failed) {
-  g_Worker = NULL;  // its last report: start-up waits for the thread's end
+  g_Installing = false;  // its last report: start-up waits for the thread's end
   if (SetupState::CancelRequested) {
     Cancelled(dialog);
     return;

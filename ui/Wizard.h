@@ -27,10 +27,9 @@ enum WizardEnding {
 };
 int TakeWizardEnding();
 
-// Returns once the install worker, if one was started, has ended; one that
-// still runs is asked to stop at its next progress report. Messages sent to
-// this thread meanwhile are answered.
-void JoinInstallWorker();
+// The wizard's own check of a destination folder: not empty, room below it
+// for every name the installation writes there, and creatable.
+int IsUsableDestination(const char* folder);
 
 // The destination after the folder browser chose `chosen`: the chosen folder
 // followed by the last component of `current` (from its last backslash), so

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "common/SafeFormat.h"
+#include "platform/FrontEnd.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ void TellNotRestored(const char* path, const char* copy) {
       "The file %s\ncould not be put back as it was before the installation.\n"
       "The original is kept as %s",
       path, copy);
-  MessageBoxA(NULL, text ? text : copy, "Error", MB_OK | MB_ICONWARNING);
+  FrontEnd()->ShowFailure(NULL, text ? text : copy, "Error", MB_OK | MB_ICONWARNING);
   free(text);
 }
 

@@ -7,6 +7,8 @@
 #include "common/Mbcs.h"
 #include "common/SafeFormat.h"
 #include "driver/SetupState.h"
+#include "platform/FrontEnd.h"
+#include "platform/RunLog.h"
 #include "resources/resource.h"
 #include "uninstall/SelfRemoval.h"
 
@@ -87,7 +89,7 @@ DWORD WINAPI UninstallWorker(LPVOID parameter) {
     g_LogMissing = 1;
     char* text = LogMissingText();
     char* caption = SetupState::Translations.GetString("ERROR");
-    MessageBoxA(NULL, text ? text : g_LogPath, caption ? caption : "ERROR", MB_OK);
+    FrontEnd()->ShowFailure(NULL, text ? text : g_LogPath, caption ? caption : "ERROR", MB_OK);
     free(caption);
     free(text);
   } else {
@@ -100,11 +102,20 @@ DWORD WINAPI UninstallWorker(LPVOID parameter) {
     SetupState::UninstallLog.Close();
   }
   if (SUCCEEDED(com)) CoUninitialize();
-  PostMessageA(dialog, WM_UNINSTALL_DONE, 0, 0);
+  if (dialog) PostMessageA(dialog, WM_UNINSTALL_DONE, 0, 0);
   return code;
 }
 
-int RunUninstaller(HINSTANCE instance) {
+// The folders above the uninstaller's that the replay kept only for it go
+// with the uninstaller itself.
+static void RemoveUninstaller() {
+  const char* kept[CUninstallLogger::kMaxKept];
+  const int count = SetupState::UninstallLog.GetKeptFolderCount();
+  for (int i = 0; i < count; ++i) kept[i] = SetupState::UninstallLog.GetKeptFolder(i);
+  RemoveSelf(kept, count);
+}
+
+int RunUninstaller(HINSTANCE instance, int silent) {
   lstrcpynA(g_Folder, SetupState::ExePath, MAX_PATH);
   if (char* slash = const_cast<char*>(MbcsFindLastChar(g_Folder, '\\'))) slash[1] = '\0';
   strcpy(g_LogPath, g_Folder);
@@ -114,6 +125,17 @@ int RunUninstaller(HINSTANCE instance) {
   SetupState::Translations.SetFile(g_TablePath);
   SetupState::UninstallLog.SetTranslations(&SetupState::Translations);
 
+  if (silent) {
+    // No question, no window: the replay on this thread, its questions
+    // answered for nobody being there (the user's files stay).
+    RunLogLineWith("Uninstalling", "the installation in %s", g_Folder);
+    const DWORD code = UninstallWorker(NULL);
+    if (code != 0) return 1;
+    DeleteFileA(g_LogPath);
+    DeleteFileA(g_TablePath);
+    RemoveUninstaller();
+    return 0;
+  }
   if (SetupState::Translations.ShowMessage(NULL, "YOU_ARE_ABOUT_TO_UNINSTALL", "UNINSTALL_TITLE",
                                            MB_YESNO | MB_ICONQUESTION) != IDYES)
     return 2;  // cancelled: nothing changed
@@ -130,12 +152,6 @@ int RunUninstaller(HINSTANCE instance) {
     CloseHandle(g_Worker);
     g_Worker = NULL;
   }
-  if (g_Succeeded) {
-    // folders above the uninstaller's that the replay kept only for it
-    const char* kept[CUninstallLogger::kMaxKept];
-    const int count = SetupState::UninstallLog.GetKeptFolderCount();
-    for (int i = 0; i < count; ++i) kept[i] = SetupState::UninstallLog.GetKeptFolder(i);
-    RemoveSelf(kept, count);
-  }
+  if (g_Succeeded) RemoveUninstaller();
   return g_Succeeded ? 0 : 1;
 }

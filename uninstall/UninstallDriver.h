@@ -5,7 +5,8 @@
 
 enum { WM_UNINSTALL_DONE = WM_USER + 3 };
 
-// The exit code: 0 uninstalled, 1 failed, 2 the user said No.
-int RunUninstaller(HINSTANCE instance);
+// The exit code: 0 uninstalled, 1 failed, 2 the user said No. silent: no
+// question and no window; what would be asked keeps the user's files.
+int RunUninstaller(HINSTANCE instance, int silent);
 // Thread entry, the parameter is the progress dialog: 0 success, 1 failure.
 DWORD WINAPI UninstallWorker(LPVOID dialog);

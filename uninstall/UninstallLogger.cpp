@@ -3,9 +3,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "platform/FrontEnd.h"
+#include "platform/RunLog.h"
+
 // The logger runs before the translation table exists: fixed English texts.
 static void ShowLogError(const char* text) {
-  MessageBoxA(NULL, text, "Error", MB_OK);
+  FrontEnd()->ShowFailure(NULL, text, "Error", MB_OK);
 }
 
 CUninstallLogger::CUninstallLogger() : m_File(NULL), m_IsTemporary(0) {
@@ -74,6 +77,11 @@ int CUninstallLogger::OpenLog(const char* path) {
 }
 
 int CUninstallLogger::WriteLine(const char* tag, const char* const* parts, int partCount) {
+  // every change also goes to the readable log of the run, by its tag
+  char kind[32];
+  lstrcpynA(kind, tag, sizeof kind);
+  if (char* equals = strchr(kind, '=')) *equals = '\0';
+  RunLogLine(kind, parts[0]);
   if (!m_File) return 0;
   size_t length = strlen(tag) + 1;  // the LF
   for (int i = 0; i < partCount; ++i) {

@@ -8,6 +8,8 @@
 #include "common/PathText.h"
 #include "common/SafeFormat.h"
 #include "platform/FileSystem.h"
+#include "platform/FrontEnd.h"
+#include "platform/RunLog.h"
 #include "platform/RegistryHelpers.h"
 #include "platform/SystemLibrary.h"
 #include "script/Translations.h"
@@ -194,6 +196,7 @@ char* TextOf(const CTranslations* table, const char* key) {
 }
 
 // The folder message of textKey about folder; 0 when it cannot be shown.
+// Nobody there answers No: the user's files stay.
 int AskAboutFolder(const CTranslations* table, const char* textKey, const char* folder,
                    UINT style) {
   char* text = TextOf(table, textKey);
@@ -201,7 +204,12 @@ int AskAboutFolder(const CTranslations* table, const char* textKey, const char* 
   // the translated text is never a printf format
   char* message = text ? SafeFormatAlloc(text, folder) : NULL;
   int answer = 0;
-  if (message && caption) answer = MessageBoxA(NULL, message, caption, style);
+  if (message && caption) {
+    if ((style & MB_TYPEMASK) == MB_YESNO)
+      answer = FrontEnd()->Ask(NULL, message, caption, style, IDNO);
+    else
+      FrontEnd()->ShowFailure(NULL, message, caption, style);
+  }
   free(message);
   free(caption);
   free(text);
@@ -259,16 +267,19 @@ void UndoDirectory(const char* folder, const Exclusions& ex, const CTranslations
     char* message = SafeFormatAlloc("The uninstall log names the folder %s, which is a drive or a folder of "
                                     "Windows. It was left as it is.",
                                     folder);
-    if (message && caption) MessageBoxA(NULL, message, caption, MB_OK | MB_ICONWARNING);
+    if (message && caption) FrontEnd()->ShowFailure(NULL, message, caption, MB_OK | MB_ICONWARNING);
     free(message);
     free(caption);
     return;
   }
   if (HasForeignContent(folder, ex) &&
       AskAboutFolder(table, "FOLDER_CONTAINS_NEW_FILES_OR_SUBFOLDERS", folder,
-                     MB_YESNO | MB_ICONQUESTION) != IDYES)
+                     MB_YESNO | MB_ICONQUESTION) != IDYES) {
+    RunLogLine("Folder kept with the user's files", folder);
     return;  // No, or no way to ask: the user's files stay
+  }
   const int removed = RemoveFolderTree(folder, ex);
+  if (removed == kRemoved) RunLogLine("Folder removed", folder);
   if (removed == kLocked)
     AskAboutFolder(table, "FOLDER_CONTAINS_LOCKED_FILES_OR_SUBFOLDERS", folder, MB_ICONWARNING);
   else if (removed == kKeptExcluded && *kept.count < kept.max)
@@ -293,7 +304,10 @@ int UndoLine(char* line, const Exclusions& ex, const CTranslations* table, const
     case LOGRECORD_FILE:
       // the user's own file is back in its place
       if (restored && restored->WasRestored(record.Path)) break;
-      DeleteFileA(record.Path);
+      if (DeleteFileA(record.Path) || GetFileAttributesA(record.Path) == INVALID_FILE_ATTRIBUTES)
+        RunLogLine("File removed", record.Path);
+      else
+        RunLogLine("File kept (in use or read-only)", record.Path);
       break;
     case LOGRECORD_DIRECTORY:
       UndoDirectory(record.Path, ex, table, kept);
@@ -301,11 +315,13 @@ int UndoLine(char* line, const Exclusions& ex, const CTranslations* table, const
     case LOGRECORD_INI_ENTRY:
       // deletes the key; a missing file or key is no failure of the replay
       WritePrivateProfileStringA(record.Section, record.Key, NULL, record.Path);
+      RunLogLine("INI entry removed", record.Path);
       break;
     case LOGRECORD_REGISTRY: {
       HKEY root = RegistryRootFromName(record.Root);
       if (!root) return 0;
       DeleteRegistryTree(root, record.KeyPath);
+      RunLogLineWith("Registry key removed", "%s", record.KeyPath);
       break;
     }
     case LOGRECORD_DLL:

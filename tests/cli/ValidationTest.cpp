@@ -68,6 +68,13 @@ const Rule kRules[] = {
      "5: unknown placeholder %PROGRAMFILE%"},
     {"MAINDIR in DefaultDir", "!QSP40\n[Global]\nApplicationName = A\nDefaultDir = %MAINDIR%x\n",
      "4: DefaultDir cannot use %MAINDIR%: the installation folder is made from DefaultDir"},
+    {"empty AppId", "AppId =\n", "4: AppId is empty: leave it out, or name the Add/Remove Programs entry"},
+    {"AppId with a path", "AppId = Example\\App\n",
+     "4: AppId Example\\App holds a \"\\\" or \"/\": it is one registry key name"},
+    {"AppId with a placeholder", "AppId = %APPNAME%\n",
+     "4: AppId %APPNAME% holds a \"%\": it is used as it stands, placeholders are not filled in"},
+    {"AppIdRoot", "AppId = Example\nAppIdRoot = HKEY_USERS\n",
+     "5: AppIdRoot = HKEY_USERS: use HKEY_LOCAL_MACHINE (the default) or HKEY_CURRENT_USER"},
     {"background picture missing", "[Background]\nUseBackground = TRUE\nBitmap = art\\none.bmp\n",
      "6: file not found: @/art/none.bmp"},
 };

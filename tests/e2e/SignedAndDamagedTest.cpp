@@ -130,13 +130,15 @@ TEST(Damaged, ABareProgramSignedOrNotStillStartsTheJoin) {
     HWND join = NULL;
     Robot copy;
     const DWORD start = GetTickCount();
+    DWORD pid = 0;
+    // the copy's window, not the one the first slice shows while it copies
     while (!join && GetTickCount() - start < kTimeout) {
       join = FindWindowA("#32770", "Setup");
+      if (join) GetWindowThreadProcessId(join, &pid);
+      if (join && pid == first.Pid()) join = NULL;
       if (!join) Sleep(50);
     }
     ASSERT_TRUE(join) << "no join window";
-    DWORD pid = 0;
-    GetWindowThreadProcessId(join, &pid);
     ASSERT_TRUE(copy.Attach(pid));
     EXPECT_TRUE(copy.WaitUntil([&] { return Robot::ItemText(join, 1015) == "Please insert disk 2."; }, kTimeout,
                                "the question for disk 2"));

@@ -32,21 +32,26 @@ std::string IniValue(const std::string& file, const char* section, const char* k
 struct Found {
   HWND Window;
   DWORD Pid;
+  DWORD NotPid;  // a process whose windows do not count
 };
 
 BOOL CALLBACK FindVisible(HWND w, LPARAM p) {
   std::pair<std::pair<std::string, std::string>, Found>* f = (std::pair<std::pair<std::string, std::string>, Found>*)p;
   if (!IsWindowVisible(w) || Robot::Class(w) != f->first.first || Robot::Text(w) != f->first.second)
     return TRUE;
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  if (pid == f->second.NotPid) return TRUE;
   f->second.Window = w;
-  GetWindowThreadProcessId(w, &f->second.Pid);
+  f->second.Pid = pid;
   return FALSE;
 }
 
 // A visible top-level window of any process, for the processes the chain
 // starts by itself; attaches the robot to its process.
-HWND WaitForProcessWindow(Robot& robot, const char* cls, const std::string& caption, DWORD timeoutMs) {
-  std::pair<std::pair<std::string, std::string>, Found> f{{cls, caption}, {NULL, 0}};
+HWND WaitForProcessWindow(Robot& robot, const char* cls, const std::string& caption, DWORD timeoutMs,
+                          DWORD notPid = 0) {
+  std::pair<std::pair<std::string, std::string>, Found> f{{cls, caption}, {NULL, 0, notPid}};
   const DWORD start = GetTickCount();
   while (GetTickCount() - start < timeoutMs) {
     EnumWindows(FindVisible, (LPARAM)&f);
@@ -117,7 +122,8 @@ class SplitInstall : public ::testing::Test {
       ADD_FAILURE() << "cannot start the first slice";
       return NULL;
     }
-    return WaitForProcessWindow(join, "#32770", "Setup", 20000);
+    // the copy's window, not the one the first slice shows while it copies
+    return WaitForProcessWindow(join, "#32770", "Setup", 20000, first.Pid());
   }
 
   bool WaitForText(Robot& robot, HWND w, const std::string& text) {
@@ -216,6 +222,62 @@ TEST_F(SplitInstall, SignedFirstSliceJoinsAndInstalls) {
               WithoutChecksum(ReadWholeFile(QS_STUB_PATH)) + std::string((const char*)UninstallerSignature, 16));
   ExpectNothingLeft(setup);
   EXPECT_TRUE(ReadWholeFile(first) == signedStub) << "the user's slice stays as it was";
+}
+
+// Runs the first slice with options and waits for the whole chain, noting
+// every visible dialog of any process meanwhile.
+DWORD RunChainWatched(const std::string& line, const std::string& cwd, std::vector<std::string>* dialogs) {
+  Robot first;
+  if (!first.Start(line, cwd.c_str())) {
+    ADD_FAILURE() << "cannot start " << line;
+    return 99;
+  }
+  const DWORD start = GetTickCount();
+  while (first.Running() && GetTickCount() - start < 60000) {
+    for (HWND w = FindWindowExA(NULL, NULL, "#32770", NULL); w; w = FindWindowExA(NULL, w, "#32770", NULL))
+      if (IsWindowVisible(w)) dialogs->push_back(Robot::Text(w));
+    Sleep(100);
+  }
+  DWORD code = 99;
+  EXPECT_TRUE(first.WaitForExit(1000, &code)) << line;
+  return code;
+}
+
+TEST_F(SplitInstall, SilentlyTheFirstSliceWaitsAndReturnsTheInstallersExitCode) {
+  std::vector<std::string> dialogs;
+  const std::string log = dir.File("split.log");
+  EXPECT_EQ(0u, RunChainWatched("\"" + media + "\\Setup.exe\" /S /LOG=" + log, media, &dialogs));
+  EXPECT_TRUE(dialogs.empty()) << dialogs.front();
+  EXPECT_TRUE(ReadWholeFile(target + "\\payload.bin") == payload);
+  EXPECT_EQ("yes", IniValue(media + "\\source.ini", "Source", "Found"));
+  Robot waiting;
+  ExpectNothingLeft(waiting);
+  // one log, the three processes one after the other
+  const std::string text = ReadWholeFile(log);
+  EXPECT_NE(std::string::npos, text.find("FileCreated: " + target + "\\payload.bin")) << text;
+  size_t results = 0;
+  for (size_t at = 0; (at = text.find("Result: exit code 0", at)) != std::string::npos; ++at) ++results;
+  EXPECT_EQ(3u, results) << text;
+
+  Robot un;
+  ASSERT_TRUE(un.Start("\"" + target + "\\Uninstall.exe\" /S /LOG=" + dir.File("un.log"), dir.Path().c_str()));
+  DWORD code = 99;
+  ASSERT_TRUE(un.WaitForExit(60000, &code));
+  EXPECT_EQ(0u, code);
+  EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(target); }, 20000, "the uninstaller's self-removal"));
+  DeleteFileA((media + "\\source.ini").c_str());
+
+  // A silent join asks for no disk: a missing slice makes the setup incomplete.
+  const std::string held = dir.File("Setup.002");
+  ASSERT_TRUE(MoveFileA((media + "\\Setup.002").c_str(), held.c_str()));
+  dialogs.clear();
+  EXPECT_EQ(3u, RunChainWatched("\"" + media + "\\Setup.exe\" /S /LOG=" + log, media, &dialogs));
+  EXPECT_TRUE(dialogs.empty()) << dialogs.front();
+  EXPECT_FALSE(PathExists(target));
+  EXPECT_NE(std::string::npos, ReadWholeFile(log).find("Failure: the slice " + media + "\\Setup.002 is missing"))
+      << ReadWholeFile(log);
+  ExpectNothingLeft(un);
+  MoveFileA(held.c_str(), (media + "\\Setup.002").c_str());
 }
 
 TEST_F(SplitInstall, CancelWhileWaitingForADiskEndsTheChainWithNothingInstalled) {

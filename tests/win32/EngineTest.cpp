@@ -18,6 +18,7 @@
 #include "platform/RegistryHelpers.h"
 #include "engine/Sections.h"
 #include "script/Placeholders.h"
+#include "ui/MessageBoxes.h"
 
 namespace {
 
@@ -77,7 +78,9 @@ WorkerRun RunWorker(const std::string& cancelOnPath = "") {
   EXPECT_TRUE(window) << "probe window: error " << GetLastError() << " atom " << atom;
   CreateWindowA("BUTTON", "Cancel", WS_CHILD | WS_VISIBLE, 0, 0, 50, 20, window,
                 reinterpret_cast<HMENU>(IDC_WIZARD_CANCEL), GetModuleHandleA(NULL), NULL);
-  HANDLE thread = CreateThread(NULL, 0, InstallWorker, window, 0, NULL);
+  // the wizard's front end: the reports reach the window as its messages
+  CDialogFrontEnd reports(window);
+  HANDLE thread = CreateThread(NULL, 0, InstallWorker, static_cast<CFrontEnd*>(&reports), 0, NULL);
   Robot robot;
   robot.AttachSelf();
   const DWORD start = GetTickCount();

@@ -9,6 +9,7 @@
 
 #include "driver/SetupState.h"
 #include "engine/InstallProgress.h"
+#include "ui/MessageBoxes.h"
 
 namespace {
 
@@ -39,6 +40,7 @@ class InstallProgress : public ::testing::Test {
     }
     window = CreateWindowA("QsProgressProbe", "", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
     ASSERT_TRUE(window);
+    reports.SetDialog(window);
     g_Seen.clear();
     SetupState::CancelRequested = 0;
   }
@@ -47,10 +49,11 @@ class InstallProgress : public ::testing::Test {
     SetupState::CancelRequested = 0;
   }
   HWND window = NULL;
+  CDialogFrontEnd reports;
 };
 
 TEST_F(InstallProgress, EveryNewPercentageIsSentAndNamesAreThinnedButTheLastIsShown) {
-  BeginInstallProgress(window, 82000);
+  BeginInstallProgress(&reports, 82000);
   const DWORD start = GetTickCount();
   char name[32];
   // 1,000 small files in one percent: the name changes every call
@@ -68,7 +71,7 @@ TEST_F(InstallProgress, EveryNewPercentageIsSentAndNamesAreThinnedButTheLastIsSh
 
   // a new percentage goes out at once, with the file it belongs to
   g_Seen.clear();
-  BeginInstallProgress(window, 82000);  // 1,000 bytes per percent
+  BeginInstallProgress(&reports, 82000);  // 1,000 bytes per percent
   for (int i = 1; i <= 82; ++i) {
     AddInstalledBytes(1000);
     wsprintfA(name, "C:\\App\\p%02d.txt", i);
@@ -90,7 +93,7 @@ TEST_F(InstallProgress, EveryNewPercentageIsSentAndNamesAreThinnedButTheLastIsSh
 }
 
 TEST_F(InstallProgress, ACancelIsAnsweredEvenWhenNothingIsSent) {
-  BeginInstallProgress(window, 8200);
+  BeginInstallProgress(&reports, 8200);
   ASSERT_EQ(1, InstallProgressCallback(0, 1, "C:\\App\\a.txt"));
   const size_t sent = g_Seen.size();
   SetupState::CancelRequested = 1;
@@ -103,7 +106,7 @@ DWORD WINAPI ReportOnce(LPVOID) {
 }
 
 TEST_F(InstallProgress, APausedWorkerHoldsAtItsNextReportUntilResumed) {
-  BeginInstallProgress(window, 8200);
+  BeginInstallProgress(&reports, 8200);
   ASSERT_EQ(1, InstallProgressCallback(0, 1, "C:\\App\\a.txt"));
   PauseInstallWorker();
   HANDLE worker = CreateThread(NULL, 0, ReportOnce, NULL, 0, NULL);

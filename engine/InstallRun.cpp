@@ -1,0 +1,106 @@
+#include "engine/InstallRun.h"
+
+#include "common/PathText.h"
+#include "driver/CommandLine.h"
+#include "driver/SetupState.h"
+#include "engine/AddRemovePrograms.h"
+#include "engine/InstallProgress.h"
+#include "engine/InstallWorker.h"
+#include "platform/RunLog.h"
+#include "ui/UninstallerCreation.h"
+
+CInstallRun& InstallRun() {
+  static CInstallRun run;
+  return run;
+}
+
+int CInstallRun::Start(CFrontEnd* reports) {
+  m_Reports = reports;
+  m_Succeeded = 0;
+  SetupState::CancelRequested = 0;
+  RunLogLineWith("Installing", "into %s", SetupState::InstallDir);
+  m_Thread = CreateThread(NULL, 0, InstallWorker, static_cast<CFrontEnd*>(this), 0, NULL);
+  if (!m_Thread) {
+    SetupState::Translations.ShowMessage(NULL, "UNSPECIFIED_ERROR_OCCURED", "ERROR", MB_OK | MB_ICONERROR);
+    return 0;
+  }
+  SetThreadPriority(m_Thread, THREAD_PRIORITY_BELOW_NORMAL);
+  return 1;
+}
+
+void CInstallRun::Pause() { PauseInstallWorker(); }
+
+void CInstallRun::Resume() { ResumeInstallWorker(); }
+
+void CInstallRun::Cancel() { SetupState::CancelRequested = 1; }
+
+void CInstallRun::ShowFailure(HWND owner, const char* text, const char* caption, UINT style) {
+  m_Reports->ShowFailure(owner, text, caption, style);
+}
+
+int CInstallRun::Ask(HWND owner, const char* text, const char* caption, UINT style, int unattended) {
+  return m_Reports->Ask(owner, text, caption, style, unattended);
+}
+
+void CInstallRun::Progress(int percent, const char* file) { m_Reports->Progress(percent, file); }
+
+void CInstallRun::CancelAllowed(bool allowed) { m_Reports->CancelAllowed(allowed); }
+
+void CInstallRun::RunEnded(RunEnding ending) {
+  m_Succeeded = ending == RUN_DONE;
+  m_Reports->RunEnded(ending);
+}
+
+void CInstallRun::Join() {
+  if (!m_Thread) return;
+  if (WaitForSingleObject(m_Thread, 0) == WAIT_TIMEOUT) {
+    // Ended under a running worker: it stops at its next report. Anything it
+    // sends to this thread must still be answered, or it would never end.
+    SetupState::CancelRequested = 1;
+    ResumeInstallWorker();
+    while (MsgWaitForMultipleObjects(1, &m_Thread, FALSE, INFINITE, QS_SENDMESSAGE) == WAIT_OBJECT_0 + 1) {
+      MSG message;
+      PeekMessageA(&message, NULL, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+  }
+  CloseHandle(m_Thread);
+  m_Thread = NULL;
+}
+
+int CInstallRun::WriteUninstaller(HWND owner) {
+  // the entry's key goes into the log before the log is copied
+  if (!WriteAddRemoveProgramsEntry() || !CreateUninstaller(owner)) return 0;
+  char log[MAX_PATH];
+  if (PathJoin(log, sizeof log, SetupState::InstallDir, "Uninstall.log")) WriteAddRemoveProgramsSize(log);
+  char path[MAX_PATH];
+  if (PathJoin(path, sizeof path, SetupState::InstallDir, "Uninstall.exe")) RunLogLine("Uninstaller written", path);
+  return 1;
+}
+
+void DropPendingQuit() {
+  MSG message;
+  while (PeekMessageA(&message, NULL, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+  }
+}
+
+int CInstallRun::Conclude(int exitCode) {
+  if (exitCode == SETUP_EXIT_DONE) {
+    SetupState::UninstallLog.DiscardKeptOriginals();
+    return exitCode;
+  }
+  // The replaced files back, then the log replayed. It needs the
+  // translation table, so it runs before the temporary files go.
+  RunLogLine("Rollback", "undoing every change of this run");
+  DropPendingQuit();
+  SetupState::UninstallLog.Rollback();
+  return exitCode;
+}
+
+int CInstallRun::RunUnattended(CFrontEnd* reports) {
+  if (!Start(reports)) return Conclude(SETUP_EXIT_FAILED);
+  // nobody cancels: the worker runs to its own end
+  WaitForSingleObject(m_Thread, INFINITE);
+  Join();
+  if (!m_Succeeded) return Conclude(SETUP_EXIT_FAILED);
+  return Conclude(WriteUninstaller(NULL) ? SETUP_EXIT_DONE : SETUP_EXIT_FAILED);
+}

@@ -1,0 +1,174 @@
+// The Add/Remove Programs entry of a script with AppId: every value a
+// package manager reads, listed by Wine's own uninstaller, removed by its
+// QuietUninstallString run as it stands, and never left by a rollback.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "../win32/Robot.h"
+#include "../win32/TestSupport.h"
+#include "E2eSupport.h"
+
+namespace {
+
+const char kEntry[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QuillsetTest.Arp";
+const DWORD kTimeout = 60000;
+
+std::string Script(const std::string& target, const char* more = "") {
+  return "QSP40\r\n[Global]\r\nApplicationName = Arp Test App\r\nDefaultDir = " + target +
+         "\r\nAppId = QuillsetTest.Arp\r\nVersion = 2.5.1\r\nPublisher = Quillset Test Ltd\r\n" + more +
+         "[Files]\r\nbig.bin, %MAINDIR%big.bin\r\nsmall.txt, %MAINDIR%docs\\small.txt\r\n";
+}
+
+// Runs line to its end; its exit code (999 when it does not start or end),
+// its output in *output when given.
+DWORD RunToEnd(std::string line, std::string* output = NULL) {
+  TempFolder folder;
+  const std::string file = folder.File("out.txt");
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+  HANDLE out = output ? CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, NULL)
+                      : INVALID_HANDLE_VALUE;
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  if (out != INVALID_HANDLE_VALUE) {
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = out;
+  }
+  PROCESS_INFORMATION pi;
+  DWORD code = 999;
+  if (CreateProcessA(NULL, &line[0], NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi)) {
+    if (WaitForSingleObject(pi.hProcess, kTimeout) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+  if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
+  if (output) *output = ReadWholeFile(file);
+  return code;
+}
+
+bool Value(HKEY root, const char* name, std::string* text, DWORD* number = NULL) {
+  HKEY key;
+  if (RegOpenKeyExA(root, kEntry, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  BYTE data[1024];
+  DWORD size = sizeof data, type = 0;
+  const bool ok = RegQueryValueExA(key, name, NULL, &type, data, &size) == ERROR_SUCCESS;
+  RegCloseKey(key);
+  if (!ok) return false;
+  if (type == REG_DWORD && number) *number = *reinterpret_cast<DWORD*>(data);
+  if (type == REG_SZ && text) *text = reinterpret_cast<char*>(data);
+  return (type == REG_DWORD && number) || (type == REG_SZ && text);
+}
+
+std::string String(HKEY root, const char* name) {
+  std::string text = "<none>";
+  Value(root, name, &text);
+  return text;
+}
+
+DWORD Number(HKEY root, const char* name) {
+  DWORD number = 0xFFFFFFFF;
+  Value(root, name, NULL, &number);
+  return number;
+}
+
+bool EntryExists(HKEY root) {
+  HKEY key;
+  if (RegOpenKeyExA(root, kEntry, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+unsigned long long BytesBelow(const std::string& folder) {
+  unsigned long long total = 0;
+  WIN32_FIND_DATAA f;
+  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &f);
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  do {
+    const std::string name = f.cFileName;
+    if (name == "." || name == "..") continue;
+    if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      total += BytesBelow(folder + "\\" + name);
+    else
+      total += (static_cast<unsigned long long>(f.nFileSizeHigh) << 32) | f.nFileSizeLow;
+  } while (FindNextFileA(h, &f));
+  FindClose(h);
+  return total;
+}
+
+class AddRemovePrograms : public ::testing::Test {
+ protected:
+  TempFolder dir;
+  void SetUp() override {
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kEntry);
+    RegDeleteKeyA(HKEY_CURRENT_USER, kEntry);
+  }
+  void TearDown() override { SetUp(); }
+  std::string Build(const std::string& script) {
+    return BuildSetupFile(dir, script, {{"big.bin", RandomBytes(300000, 5)}, {"small.txt", "small"}});
+  }
+};
+
+TEST_F(AddRemovePrograms, TheEntryHoldsEveryValueAndItsQuietUninstallStringRemovesIt) {
+  const std::string target = dir.File("Arp App");
+  ASSERT_EQ(0u, RunToEnd("\"" + Build(Script(target)) + "\" /S"));
+  ASSERT_TRUE(EntryExists(HKEY_LOCAL_MACHINE));
+  EXPECT_FALSE(EntryExists(HKEY_CURRENT_USER));
+  const HKEY m = HKEY_LOCAL_MACHINE;
+  EXPECT_EQ("Arp Test App", String(m, "DisplayName"));
+  EXPECT_EQ("2.5.1", String(m, "DisplayVersion"));
+  EXPECT_EQ("Quillset Test Ltd", String(m, "Publisher"));
+  EXPECT_EQ(target, String(m, "InstallLocation"));
+  EXPECT_EQ(target + "\\Uninstall.exe", String(m, "DisplayIcon"));
+  EXPECT_EQ("\"" + target + "\\Uninstall.exe\"", String(m, "UninstallString"));
+  EXPECT_EQ("\"" + target + "\\Uninstall.exe\" /S", String(m, "QuietUninstallString"));
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  char today[16];
+  wsprintfA(today, "%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
+  EXPECT_EQ(today, String(m, "InstallDate"));
+  EXPECT_EQ(1u, Number(m, "NoModify"));
+  EXPECT_EQ(1u, Number(m, "NoRepair"));
+  const double installed = BytesBelow(target) / 1024.0;
+  const double estimated = Number(m, "EstimatedSize");
+  EXPECT_GT(installed, 290.0);
+  EXPECT_NEAR(installed, estimated, installed / 100) << "EstimatedSize in KiB";
+
+  // Wine's Add/Remove Programs lists it by its name
+  std::string listed;
+  EXPECT_EQ(0u, RunToEnd("uninstaller.exe --list", &listed));
+  EXPECT_NE(std::string::npos, listed.find("Arp Test App")) << listed;
+
+  // what a package manager runs, as it stands
+  EXPECT_EQ(0u, RunToEnd(String(m, "QuietUninstallString")));
+  EXPECT_FALSE(EntryExists(HKEY_LOCAL_MACHINE));
+  Robot wait;
+  EXPECT_TRUE(wait.WaitUntil([&] { return !PathExists(target); }, kTimeout, "the uninstaller's self-removal"));
+}
+
+TEST_F(AddRemovePrograms, AppIdRootPutsItUnderTheUser) {
+  const std::string target = dir.File("User App");
+  ASSERT_EQ(0u, RunToEnd("\"" + Build(Script(target, "AppIdRoot = HKEY_CURRENT_USER\r\n")) + "\" /S"));
+  EXPECT_FALSE(EntryExists(HKEY_LOCAL_MACHINE));
+  EXPECT_EQ("\"" + target + "\\Uninstall.exe\" /S", String(HKEY_CURRENT_USER, "QuietUninstallString"));
+  EXPECT_EQ(0u, RunToEnd("\"" + target + "\\Uninstall.exe\" /S"));
+  EXPECT_FALSE(EntryExists(HKEY_CURRENT_USER));
+}
+
+// Finish writes the entry, then cannot write the uninstaller (an old
+// Uninstall.log held open): the rollback takes the entry with it.
+TEST_F(AddRemovePrograms, ARolledBackRunLeavesNoEntry) {
+  const std::string target = dir.File("Held App");
+  CreateDirectoryA(target.c_str(), NULL);
+  WriteWholeFile(target + "\\Uninstall.log", "FileCreated=C:\\nothing\n");
+  HANDLE held = CreateFileA((target + "\\Uninstall.log").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
+                            OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  EXPECT_EQ(1u, RunToEnd("\"" + Build(Script(target)) + "\" /S"));
+  CloseHandle(held);
+  EXPECT_FALSE(EntryExists(HKEY_LOCAL_MACHINE));
+  EXPECT_FALSE(PathExists(target + "\\big.bin"));
+  EXPECT_FALSE(PathExists(target + "\\Uninstall.exe"));
+}
+
+}  // namespace

@@ -1,0 +1,214 @@
+// Deployed without a person: /S installs with the script's defaults and
+// uninstalls without a question, never showing a window (a watcher lists the
+// visible top-level windows every 100 ms); the exit code and the log say
+// what happened.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "../win32/Robot.h"
+#include "../win32/TestSupport.h"
+#include "E2eSupport.h"
+#include "EnglishText.h"
+
+namespace {
+
+const DWORD kTimeout = 60000;
+
+struct SilentRun {
+  DWORD Code = 99;
+  bool Ended = false;
+  std::vector<std::string> Windows;  // every visible top-level window seen
+};
+
+// Runs line to its end in cwd, watching its windows every 100 ms.
+SilentRun RunWatched(const std::string& line, const char* cwd = NULL) {
+  SilentRun run;
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi;
+  std::string command = line;
+  if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, cwd, &si, &pi)) {
+    ADD_FAILURE() << "cannot start " << line;
+    return run;
+  }
+  CloseHandle(pi.hThread);
+  Robot watcher;
+  watcher.Attach(pi.dwProcessId);
+  const DWORD start = GetTickCount();
+  while (WaitForSingleObject(pi.hProcess, 100) == WAIT_TIMEOUT && GetTickCount() - start < kTimeout) {
+    for (HWND w : watcher.TopLevelWindows(true)) run.Windows.push_back(Robot::Class(w) + " \"" + Robot::Text(w) + "\"");
+  }
+  for (HWND w : watcher.TopLevelWindows(true)) run.Windows.push_back(Robot::Class(w) + " \"" + Robot::Text(w) + "\"");
+  run.Ended = WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0;
+  if (!run.Ended) TerminateProcess(pi.hProcess, 99);
+  GetExitCodeProcess(pi.hProcess, &run.Code);
+  CloseHandle(pi.hProcess);
+  EXPECT_TRUE(run.Ended) << line;
+  return run;
+}
+
+std::string Join(const std::vector<std::string>& lines) {
+  std::string all;
+  for (const std::string& l : lines) all += l + "\n";
+  return all;
+}
+
+std::string TempPath(const char* name) {
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  return std::string(temp) + name;
+}
+
+bool KeyExists(const char* path) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+const char kKey[] = "Software\\QuillsetTest-Silent";
+
+std::string Script(const std::string& defaultDir, const std::string& more = "") {
+  return "QSP40\r\n[Global]\r\nApplicationName = Silent App\r\nDefaultDir = " + defaultDir +
+         "\r\n[Files]\r\na.txt, %MAINDIR%a.txt\r\nb.bin, %MAINDIR%data\\b.bin\r\n"
+         "[INIFiles]\r\n%MAINDIR%app.ini,Settings,Folder,%MAINDIR%\r\n"
+         "[SysRegUninstall]\r\nHKEY_CURRENT_USER/" + std::string(kKey) +
+         "\r\n[SysRegString]\r\nHKEY_CURRENT_USER/" + kKey + "/InstallDir=%MAINDIR%\r\n" + more;
+}
+
+class Silent : public ::testing::Test {
+ protected:
+  TempFolder dir;
+  const std::string payload = RandomBytes(70000, 11);
+
+  void TearDown() override {
+    RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
+  }
+  std::string Build(const std::string& script) {
+    return BuildSetupFile(dir, script, {{"a.txt", "alpha"}, {"b.bin", payload}});
+  }
+  // Waits until the uninstaller's self-removal has taken folder away.
+  void ExpectGone(const std::string& folder) {
+    Robot wait;
+    EXPECT_TRUE(wait.WaitUntil([&] { return !PathExists(folder) && TempFilesMatching("DUS*.bat").empty(); }, kTimeout,
+                               "the uninstaller's self-removal"));
+  }
+};
+
+TEST_F(Silent, InstallAndUninstallWithoutAWindowAndLogEveryFile) {
+  const std::string target = "C:\\Silent Test\\App";
+  ASSERT_FALSE(PathExists(target)) << "left by an earlier run";
+  const std::string setup = Build(Script(dir.File("Default")));
+  const std::string log = TempPath("Quillset-Setup.log");
+  DeleteFileA(log.c_str());
+
+  SilentRun install = RunWatched("\"" + setup + "\" /S /D=" + target);
+  EXPECT_EQ(0u, install.Code);
+  EXPECT_EQ("", Join(install.Windows)) << "a silent install showed a window";
+  EXPECT_EQ("alpha", ReadWholeFile(target + "\\a.txt"));
+  EXPECT_TRUE(ReadWholeFile(target + "\\data\\b.bin") == payload);
+  for (const char* f : {"Uninstall.exe", "Uninstall.log", "Translations.ini", "app.ini"})
+    EXPECT_TRUE(PathExists(target + "\\" + f)) << f;
+  EXPECT_TRUE(KeyExists(kKey));
+  EXPECT_FALSE(PathExists(dir.File("Default"))) << "/D= stands for DefaultDir";
+
+  // without /LOG= the log is in its documented place
+  const std::string text = ReadWholeFile(log);
+  for (const std::string& line : {"FileCreated: " + target + "\\a.txt", "FileCreated: " + target + "\\data\\b.bin",
+                                  "DirectoryCreated: " + target, std::string("Result: exit code 0, done")})
+    EXPECT_NE(std::string::npos, text.find(line)) << line << " in\n" << text;
+
+  const std::string uninstallLog = dir.File("uninstall.log");
+  SilentRun uninstall = RunWatched("\"" + target + "\\Uninstall.exe\" /S /LOG=" + uninstallLog, dir.Path().c_str());
+  EXPECT_EQ(0u, uninstall.Code);
+  EXPECT_EQ("", Join(uninstall.Windows)) << "a silent uninstall showed a window";
+  ExpectGone(target);
+  EXPECT_FALSE(KeyExists(kKey));
+  const std::string un = ReadWholeFile(uninstallLog);
+  EXPECT_NE(std::string::npos, un.find("File removed: " + target + "\\data\\b.bin")) << un;
+  EXPECT_NE(std::string::npos, un.find("Result: exit code 0")) << un;
+  RemoveDirectoryA("C:\\Silent Test");
+}
+
+// A silent uninstall asks nothing: a folder with a file of the user's
+// stays with that file, and that still counts as success.
+TEST_F(Silent, UninstallKeepsTheUsersFilesWithoutAsking) {
+  const std::string target = dir.File("Kept App");
+  const std::string setup = Build(Script(target));
+  SilentRun install = RunWatched("\"" + setup + "\" /S");
+  ASSERT_EQ(0u, install.Code);
+  WriteWholeFile(target + "\\data\\mine.txt", "mine");
+  const std::string log = dir.File("un.log");
+  SilentRun uninstall = RunWatched("\"" + target + "\\Uninstall.exe\" /s /log=\"" + log + "\"", dir.Path().c_str());
+  EXPECT_EQ(0u, uninstall.Code);
+  EXPECT_EQ("", Join(uninstall.Windows));
+  Robot wait;
+  EXPECT_TRUE(wait.WaitUntil([&] { return !PathExists(target + "\\Uninstall.exe"); }, kTimeout, "the uninstaller going"));
+  EXPECT_EQ("mine", ReadWholeFile(target + "\\data\\mine.txt"));
+  EXPECT_FALSE(PathExists(target + "\\a.txt"));
+  EXPECT_FALSE(PathExists(target + "\\data\\b.bin"));
+  const std::string text = ReadWholeFile(log);
+  EXPECT_NE(std::string::npos, text.find("Answer: No (silent run)")) << text;
+  EXPECT_NE(std::string::npos, text.find("Folder kept with the user's files: " + target + "\\data")) << text;
+}
+
+// Each failure is rolled back as with the wizard, its text in the log and
+// its meaning in the exit code.
+TEST_F(Silent, FailuresGoToTheLogAndTheExitCode) {
+  {
+    SCOPED_TRACE("a failing [Execute] line");
+    const std::string target = dir.File("Failing App");
+    const std::string setup = Build(Script(target, "[Execute]\r\n%MAINDIR%no such program.exe\r\n"));
+    const std::string log = dir.File("failing.log");
+    SilentRun run = RunWatched("\"" + setup + "\" /LOG=" + log + " /S");
+    EXPECT_EQ(1u, run.Code);
+    EXPECT_EQ("", Join(run.Windows));
+    EXPECT_FALSE(PathExists(target)) << "rolled back";
+    EXPECT_FALSE(KeyExists(kKey)) << "rolled back";
+    const std::string text = ReadWholeFile(log);
+    std::string failure = En("COULD_NOT_EXECUTE_FILE");
+    failure = failure.substr(0, failure.find('\n'));
+    EXPECT_NE(std::string::npos, text.find("Failure: " + failure)) << text;
+    EXPECT_NE(std::string::npos, text.find("Rollback")) << text;
+    EXPECT_NE(std::string::npos, text.find("Result: exit code 1")) << text;
+  }
+  {
+    SCOPED_TRACE("an unknown option");
+    const std::string setup = Build(Script(dir.File("Never")));
+    const std::string log = dir.File("option.log");
+    SilentRun run = RunWatched("\"" + setup + "\" /VERYSILENT /S /LOG=" + log);
+    EXPECT_EQ(5u, run.Code);
+    EXPECT_EQ("", Join(run.Windows));
+    EXPECT_NE(std::string::npos, ReadWholeFile(log).find("Unknown command-line option: /VERYSILENT"));
+  }
+  {
+    SCOPED_TRACE("a folder the wizard would refuse");
+    const std::string setup = Build(Script(dir.File("Never")));
+    const std::string log = dir.File("folder.log");
+    SilentRun run = RunWatched("\"" + setup + "\" /S /LOG=" + log + " /D=C:\\bad|name");
+    EXPECT_EQ(1u, run.Code);
+    EXPECT_EQ("", Join(run.Windows));
+    const std::string text = ReadWholeFile(log);
+    EXPECT_NE(std::string::npos, text.find("the destination folder C:\\bad|name cannot be used")) << text;
+  }
+  {
+    SCOPED_TRACE("another setup running");
+    HANDLE mutex = CreateMutexA(NULL, FALSE, "UnQuillsetDeployer_mutex");
+    const std::string setup = Build(Script(dir.File("Never")));
+    SilentRun run = RunWatched("\"" + setup + "\" /S");
+    CloseHandle(mutex);
+    EXPECT_EQ(4u, run.Code);
+    EXPECT_EQ("", Join(run.Windows));
+  }
+  EXPECT_FALSE(PathExists(dir.File("Never")));
+}
+
+// Without an X display: tests/e2e/no-display.sh (ctest e2e.no_display),
+// which unsets DISPLAY for Wine itself.
+
+}  // namespace

@@ -1,0 +1,42 @@
+#include "ui/MessageBoxes.h"
+
+#include "engine/InstallProgress.h"
+#include "engine/InstallWorker.h"
+#include "platform/RunLog.h"
+
+void RunLogMessage(const char* text, UINT style) {
+  const UINT icon = style & MB_ICONMASK;
+  const char* kind = icon == MB_ICONWARNING ? "Warning"
+                     : (icon == MB_ICONINFORMATION || icon == MB_ICONQUESTION) ? "Message"
+                                                                               : "Failure";
+  RunLogLine(kind, text);
+}
+
+void CMessageBoxFrontEnd::ShowFailure(HWND owner, const char* text, const char* caption, UINT style) {
+  RunLogMessage(text, style);
+  MessageBoxA(owner, text, caption, style);
+}
+
+int CMessageBoxFrontEnd::Ask(HWND owner, const char* text, const char* caption, UINT style, int) {
+  RunLogLine("Question", text);
+  const int answer = MessageBoxA(owner, text, caption, style);
+  RunLogLine("Answer", answer == IDYES ? "Yes" : answer == IDNO ? "No" : "another button");
+  return answer;
+}
+
+void CDialogFrontEnd::Progress(int percent, const char* file) {
+  SendMessageA(m_Dialog, WM_INSTALL_PROGRESS, percent, reinterpret_cast<LPARAM>(file));
+}
+
+void CDialogFrontEnd::CancelAllowed(bool allowed) {
+  EnableWindow(GetDlgItem(m_Dialog, IDC_WIZARD_CANCEL), allowed ? TRUE : FALSE);
+}
+
+void CDialogFrontEnd::RunEnded(RunEnding ending) {
+  SendMessageA(m_Dialog, WM_INSTALL_DONE, ending == RUN_DONE ? 0 : 1, 0);
+}
+
+CFrontEnd* MessageBoxFrontEnd() {
+  static CMessageBoxFrontEnd boxes;
+  return &boxes;
+}

@@ -1,0 +1,14 @@
+#include "ui/SilentFrontEnd.h"
+
+#include "platform/RunLog.h"
+#include "ui/MessageBoxes.h"
+
+void CSilentFrontEnd::ShowFailure(HWND, const char* text, const char*, UINT style) {
+  RunLogMessage(text, style);
+}
+
+int CSilentFrontEnd::Ask(HWND, const char* text, const char*, UINT, int unattended) {
+  RunLogLine("Question", text);
+  RunLogLine("Answer", unattended == IDYES ? "Yes (silent run)" : "No (silent run)");
+  return unattended;
+}
