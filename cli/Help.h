@@ -13,6 +13,8 @@ static const char kMainHelp[] =
     "  verify SETUP            check every stored file against its CRC-32\n"
     "  extract SETUP [NAME...] write stored files out, with their file times\n"
     "  languages               list the bundled translation tables\n"
+    "  test SETUP              install and uninstall SETUP silently in a throw-away\n"
+    "                          Wine prefix and list what was installed and left\n"
     "\n"
     "  quillset COMMAND --help shows the options of a command.\n"
     "  quillset --version      prints the version.\n"
@@ -94,3 +96,17 @@ static const char kLanguagesHelp[] =
     "Lists the translation tables bundled with quillset: the code that\n"
     "quillset build --language takes, the language, the Windows ANSI code page\n"
     "the table is written in, and where the table was found.\n";
+
+static const char kTestHelp[] =
+    "Usage: quillset test SETUP\n"
+    "\n"
+    "A smoke test of a setup file, on Linux with Wine: makes a throw-away Wine\n"
+    "prefix (32-bit for an x86 setup program, 64-bit for x64), runs SETUP /S,\n"
+    "lists what it installed (files, folders, shortcuts, registry keys and\n"
+    "values, the Add/Remove Programs entry), runs its Uninstall.exe /S and lists\n"
+    "whatever is left behind. No window is shown (DISPLAY is unset).\n"
+    "\n"
+    "Exit status: 0 when both ended with 0 and nothing is left, 1 otherwise,\n"
+    "2 when Wine is missing (it says what to install) or on wrong usage.\n"
+    "Wine is looked for on PATH, then in QUILLSET_WINE_DIR (default\n"
+    "/usr/lib/wine, where Debian keeps wine64).\n";

@@ -113,6 +113,7 @@ int main(int argc, char** argv) {
       {"verify", RunVerify, kVerifyHelp},
       {"extract", RunExtract, kExtractHelp},
       {"languages", RunLanguages, kLanguagesHelp},
+      {"test", RunTest, kTestHelp},
   };
   for (const Command& c : commands) {
     if (command != c.Name) continue;
