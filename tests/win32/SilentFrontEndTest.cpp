@@ -1,0 +1,101 @@
+// The silent front end and the run log: nothing is shown, every question
+// takes its answer for nobody being there, and the log says it all in
+// readable lines.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "TestPaths.h"
+#include "TestSupport.h"
+#include "driver/SetupState.h"
+#include "platform/FrontEnd.h"
+#include "platform/RunLog.h"
+#include "ui/SilentFrontEnd.h"
+
+namespace {
+
+// The log's text without the "HH:MM:SS " of each entry.
+std::string WithoutTimes(const std::string& text) {
+  std::string out;
+  size_t at = 0;
+  while (at < text.size()) {
+    size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size() - 1;
+    std::string line = text.substr(at, end + 1 - at);
+    if (line.size() > 9 && line[2] == ':' && line[5] == ':' && line[8] == ' ') line = line.substr(9);
+    out += line;
+    at = end + 1;
+  }
+  return out;
+}
+
+BOOL CALLBACK CountVisible(HWND w, LPARAM count) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(w, &pid);
+  if (pid == GetCurrentProcessId() && IsWindowVisible(w)) ++*reinterpret_cast<int*>(count);
+  return TRUE;
+}
+
+int VisibleWindowsOfThisProcess() {
+  int count = 0;
+  EnumWindows(CountVisible, reinterpret_cast<LPARAM>(&count));
+  return count;
+}
+
+TEST(RunLog, EntriesAreReadableLinesAndALogIsReplacedOrAddedTo) {
+  TempFolder dir;
+  const std::string path = dir.File("run.log");
+  RunLogLine("Failure", "not written: no log is open");
+  ASSERT_EQ(1, OpenRunLog(path.c_str(), 0));
+  RunLogLine("FileCreated", "C:\\App\\a.txt");
+  RunLogLine("Failure", "first line\nsecond line\r\nthird");
+  RunLogLineWith("Installing", "into %s", "C:\\App");
+  CloseRunLog();
+  EXPECT_EQ(
+      "FileCreated: C:\\App\\a.txt\r\n"
+      "Failure: first line\r\n"
+      "         second line\r\n"
+      "         third\r\n"
+      "Installing: into C:\\App\r\n",
+      WithoutTimes(ReadWholeFile(path)))
+      << ReadWholeFile(path);
+
+  ASSERT_EQ(1, OpenRunLog(path.c_str(), 1));
+  RunLogLine("Result", "exit code 0, done");
+  CloseRunLog();
+  EXPECT_NE(std::string::npos, WithoutTimes(ReadWholeFile(path)).find("Installing: into C:\\App\r\nResult: exit code 0, done\r\n"));
+  ASSERT_EQ(1, OpenRunLog(path.c_str(), 0));
+  CloseRunLog();
+  EXPECT_EQ("", ReadWholeFile(path)) << "replaced";
+  EXPECT_EQ(0, OpenRunLog(dir.File("no such folder\\run.log").c_str(), 0));
+  EXPECT_EQ(0, RunLogIsOpen());
+}
+
+TEST(SilentFrontEnd, NothingIsShownAndQuestionsKeepWhatIsThere) {
+  TempFolder dir;
+  const std::string path = dir.File("silent.log");
+  ASSERT_EQ(1, OpenRunLog(path.c_str(), 0));
+  CSilentFrontEnd silent;
+  SetFrontEnd(&silent);
+  ASSERT_EQ(1, SetupState::Translations.SetFile(QS_SOURCE_DIR "\\translations\\English.ini"));
+  // a box would block this thread until someone pressed it
+  FrontEnd()->ShowFailure(NULL, "The disk is full.", "Error", MB_OK | MB_ICONERROR);
+  EXPECT_EQ(IDNO, SetupState::Translations.ShowMessage(NULL, "DO_YOU_REALY_WANT_TO_QUIT", "INSTALL_TITLE",
+                                                       MB_YESNO | MB_ICONQUESTION));
+  EXPECT_EQ(IDCANCEL, SetupState::Translations.ShowMessage(NULL, "ERROR", "ERROR", MB_OKCANCEL));
+  EXPECT_EQ(IDYES, FrontEnd()->Ask(NULL, "Go on?", "Question", MB_YESNO, IDYES));
+  SetupState::Translations.ShowMessage(NULL, "FOLDER_CONTAINS_LOCKED_FILES_OR_SUBFOLDERS", "ERROR",
+                                       MB_ICONWARNING);
+  EXPECT_EQ(0, VisibleWindowsOfThisProcess());
+  SetFrontEnd(NULL);
+  CloseRunLog();
+  const std::string text = WithoutTimes(ReadWholeFile(path));
+  for (const char* line :
+       {"Failure: The disk is full.\r\n", "Question: Setup is not complete. Do you realy want to quit the setup now?\r\n",
+        "Answer: No (silent run)\r\n", "Question: Go on?\r\nAnswer: Yes (silent run)\r\n", "Warning: The folder %s\r\n"})
+    EXPECT_NE(std::string::npos, text.find(line)) << line << " in\n" << text;
+  EXPECT_EQ(MessageBoxFrontEnd(), FrontEnd()) << "null goes back to the boxes";
+}
+
+}  // namespace
