@@ -112,6 +112,48 @@ int CopyRange(FILE* in, uint64_t from, uint64_t to, const std::string& target, s
   return ok > 0;
 }
 
+// Renames the written pieces to their names. An earlier set stays as it was
+// until the new one is whole: its files go aside first and come back when
+// any rename fails, as a single-file build leaves an earlier OUT.
+int PutInPlace(std::vector<Piece>& pieces, std::string* error) {
+  std::vector<std::pair<std::string, std::string>> aside;  // final, its place aside
+  int ok = 1;
+  for (size_t i = 0; i < pieces.size() && ok; ++i) {
+    const std::string& name = pieces[i].Final;
+    if (PlatformIsDirectory(name.c_str())) {
+      *error = "cannot write " + name + ": it is a folder";
+      ok = 0;
+    } else if (PortableFileExists(name.c_str())) {
+      std::string spare = PlatformTemporarySibling(name);
+      if (PlatformReplaceFile(name.c_str(), spare.c_str())) {
+        PlatformCleanupAdd(spare);
+        aside.push_back({name, spare});
+      } else {
+        *error = "cannot write " + name + ": " + PlatformErrorText(errno);
+        ok = 0;
+      }
+    }
+  }
+  size_t placed = 0;
+  while (ok && placed < pieces.size()) {
+    if (PlatformReplaceFile(pieces[placed].Temporary.c_str(), pieces[placed].Final.c_str())) {
+      ++placed;
+    } else {
+      *error = "cannot write " + pieces[placed].Final + ": " + PlatformErrorText(errno);
+      ok = 0;
+    }
+  }
+  // a partial set cannot install: the new ones go, the earlier ones return
+  if (!ok)
+    for (size_t j = 0; j < placed; ++j) PlatformRemoveFile(pieces[j].Final.c_str());
+  for (const auto& a : aside) {
+    if (!ok) PlatformReplaceFile(a.second.c_str(), a.first.c_str());
+    else PlatformRemoveFile(a.second.c_str());
+    PlatformCleanupRemove(a.second);
+  }
+  return ok;
+}
+
 }  // namespace
 
 CommandResult WriteSlices(const std::string& file, uint64_t stubSize, const std::vector<uint64_t>& ends,
@@ -140,22 +182,11 @@ CommandResult WriteSlices(const std::string& file, uint64_t stubSize, const std:
     from = to;
   }
   fclose(in);
-  for (size_t i = 0; i < pieces.size() && ok; ++i) {
-    if (!PlatformReplaceFile(pieces[i].Temporary.c_str(), pieces[i].Final.c_str())) {
-      *error = "cannot write " + pieces[i].Final + ": " + PlatformErrorText(errno);
-      ok = 0;
-      // the ones already in place are removed too: a partial set cannot install
-      for (size_t j = 0; j < i; ++j) PlatformRemoveFile(pieces[j].Final.c_str());
-      break;
-    }
-    PlatformCleanupRemove(pieces[i].Temporary);
-    written->push_back(pieces[i].Final);
-  }
+  if (ok) ok = PutInPlace(pieces, error);
   for (Piece& p : pieces) {
-    if (!ok) {
-      PlatformRemoveFile(p.Temporary.c_str());
-      PlatformCleanupRemove(p.Temporary);
-    }
+    if (!ok) PlatformRemoveFile(p.Temporary.c_str());
+    PlatformCleanupRemove(p.Temporary);
+    if (ok) written->push_back(p.Final);
   }
   if (ok) return Succeeded();
   written->clear();

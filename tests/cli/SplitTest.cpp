@@ -2,6 +2,8 @@
 // whatever the number of threads.
 #include <gtest/gtest.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "CliSupport.h"
 #include "efs/EfsFormat.h"
@@ -105,6 +107,34 @@ TEST_F(Split, SliceNamesDropOnlyTheExtensionOfTheFileName) {
   RunResult r = project.Build(dir.File("v1.2/Setup"), {"--split", "600K"});
   ASSERT_EQ(0, r.Code) << r.Err;
   EXPECT_EQ((std::vector<std::string>{"v1.2/Setup", "v1.2/Setup.001", "v1.2/Setup.002"}), ListOf("v1.2"));
+}
+
+// A split build that fails while putting its slices in place (a folder
+// where a slice goes, as a file another program holds open would) leaves
+// the earlier complete set exactly as it was, and nothing else.
+TEST_F(Split, AFailedSplitBuildLeavesTheEarlierSetAsItWas) {
+  ASSERT_EQ(0, project.Build(dir.File("set/Setup.exe"), {"--split", "400K"}).Code);
+  const std::vector<std::string> names = ListOf("set");
+  ASSERT_EQ((std::vector<std::string>{"set/Setup.001", "set/Setup.002", "set/Setup.003", "set/Setup.exe"}), names);
+  std::vector<Bytes> before;
+  for (const std::string& n : names) before.push_back(ReadFile(dir.File(n)));
+
+  // a new payload, more slices; the fifth cannot be written
+  WriteFile(dir.File("payload.bin"), RandomBytes(1 << 20, 43));
+  ASSERT_EQ(0, mkdir(dir.File("set/Setup.005").c_str(), 0755));
+  RunResult r = project.Build(dir.File("set/Setup.exe"), {"--split", "200K"});
+  EXPECT_NE(0, r.Code);
+  EXPECT_NE(std::string::npos, r.Err.find("Setup.005")) << r.Err;
+  rmdir(dir.File("set/Setup.005").c_str());
+  EXPECT_EQ(names, ListOf("set")) << "a slice or a temporary file was left, or one went";
+  for (size_t i = 0; i < names.size(); ++i)
+    EXPECT_TRUE(before[i] == ReadFile(dir.File(names[i]))) << names[i] << " changed";
+
+  // the same build, nothing in the way, replaces the whole set
+  r = project.Build(dir.File("set/Setup.exe"), {"--split", "200K"});
+  ASSERT_EQ(0, r.Code) << r.Err;
+  EXPECT_FALSE(before[0] == ReadFile(dir.File("set/Setup.001")));
+  EXPECT_TRUE(Exists(dir.File("set/Setup.006")));
 }
 
 TEST(Reproducible, SameInputsGiveTheSameBytesOnAnyNumberOfThreads) {
