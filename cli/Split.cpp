@@ -8,6 +8,7 @@
 #include "efs/EfsFormat.h"
 #include "efs/PortableFile.h"
 #include "efs/SetupLayout.h"
+#include "efs/SliceRecord.h"
 
 std::string SliceName(const std::string& out, int n) {
   size_t nameStart = 0;
@@ -80,7 +81,11 @@ struct Piece {
   std::string Temporary;
 };
 
-int CopyRange(FILE* in, uint64_t from, uint64_t to, const std::string& target, std::string* error) {
+// Copies [from, to) of in to target, hashed into digest when given, with
+// trailer behind it.
+int CopyRange(FILE* in, uint64_t from, uint64_t to, const std::string& target, std::string* error,
+              unsigned char* digest = nullptr, const std::vector<unsigned char>& trailer = {}) {
+  CSha256 hash;
   FILE* out = fopen(target.c_str(), "wb");
   if (!out) {
     *error = "cannot write " + target + ": " + PlatformErrorText(errno);
@@ -100,8 +105,11 @@ int CopyRange(FILE* in, uint64_t from, uint64_t to, const std::string& target, s
       ok = -1;
       break;
     }
+    hash.Update(buffer, n);
     left -= n;
   }
+  if (ok > 0 && !trailer.empty() && fwrite(trailer.data(), 1, trailer.size(), out) != trailer.size()) ok = -1;
+  if (digest) hash.Final(digest);
   if (ok > 0 && fflush(out) != 0) ok = -1;
   int full = ok < 0 && PortableLastErrorWasDiskFull();
   if (fclose(out) != 0 && ok > 0) {
@@ -169,17 +177,25 @@ CommandResult WriteSlices(const std::string& file, uint64_t stubSize, const std:
     pieces.push_back({name, PlatformTemporarySibling(name)});
   }
   int ok = 1;
-  uint64_t from = 0;
-  for (size_t i = 0; i < pieces.size() && ok; ++i) {
-    uint64_t to = i == 0 ? stubSize : ends[i - 1];
+  // The numbered slices first: their digests go into the record behind the
+  // setup program in OUT, which binds them to it.
+  std::vector<unsigned char> digests(ends.size() * SHA256_SIZE);
+  std::vector<unsigned char> record;
+  for (size_t k = 1; k <= pieces.size() && ok; ++k) {
+    const size_t i = k % pieces.size();  // OUT last
+    const uint64_t from = i == 0 ? 0 : i == 1 ? stubSize : ends[i - 2];
+    const uint64_t to = i == 0 ? stubSize : ends[i - 1];
+    if (i == 0) {
+      record.resize(SliceRecordSize((uint32_t)ends.size()));
+      WriteSliceRecord(record.data(), (uint32_t)ends.size(), digests.data());
+    }
     PlatformCleanupAdd(pieces[i].Temporary);
-    ok = CopyRange(in, from, to, pieces[i].Temporary, error);
+    ok = CopyRange(in, from, to, pieces[i].Temporary, error, i ? &digests[(i - 1) * SHA256_SIZE] : nullptr, record);
     // a message names the slice, not its temporary name
     if (!ok) {
       size_t at = error->find(pieces[i].Temporary);
       if (at != std::string::npos) error->replace(at, pieces[i].Temporary.size(), pieces[i].Final);
     }
-    from = to;
   }
   fclose(in);
   if (ok) ok = PutInPlace(pieces, error);
@@ -191,4 +207,57 @@ CommandResult WriteSlices(const std::string& file, uint64_t stubSize, const std:
   if (ok) return Succeeded();
   written->clear();
   return InputFailure(message);
+}
+
+namespace {
+
+// The SHA-256 of a whole file; 0 when it cannot be read.
+int HashFile(const std::string& path, unsigned char digest[SHA256_SIZE]) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return 0;
+  CSha256 hash;
+  static unsigned char buffer[65536];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) hash.Update(buffer, n);
+  const int ok = !ferror(f);
+  fclose(f);
+  hash.Final(digest);
+  return ok;
+}
+
+}  // namespace
+
+int VerifySlices(const std::string& first, const SetupLayout& layout, int quiet) {
+  std::vector<unsigned char> record(layout.SliceRecordSize);
+  FILE* f = fopen(first.c_str(), "rb");
+  int read = f && PlatformSeek(f, layout.End - layout.SliceRecordSize) &&
+             fread(record.data(), 1, record.size(), f) == record.size();
+  if (f) fclose(f);
+  const uint32_t count = read ? SliceRecordCount(record.data(), (uint32_t)record.size()) : 0;
+  if (!count) {
+    fprintf(stderr, "quillset: error: cannot read the slice record of %s\n", first.c_str());
+    return EXIT_INPUT;
+  }
+  int bad = 0;
+  for (uint32_t n = 1; n <= count; ++n) {
+    const std::string name = SliceName(first, (int)n);
+    unsigned char digest[SHA256_SIZE];
+    if (!PortableFileExists(name.c_str()) || !HashFile(name, digest)) {
+      fprintf(stderr, "%s: missing or unreadable\n", name.c_str());
+      ++bad;
+    } else if (memcmp(digest, SliceRecordDigest(record.data(), n), SHA256_SIZE) != 0) {
+      fprintf(stderr, "%s: not the slice %s was built with (another build's, or damaged)\n", name.c_str(),
+              first.c_str());
+      ++bad;
+    } else if (!quiet) {
+      printf("ok    %s\n", name.c_str());
+    }
+  }
+  if (bad) {
+    fprintf(stderr, "quillset: %d of %u slices of %s are wrong; obtain them again\n", bad, (unsigned)count,
+            first.c_str());
+    return EXIT_INPUT;
+  }
+  if (!quiet) printf("%s: all %u slices are the ones it was built with\n", first.c_str(), (unsigned)count);
+  return EXIT_OK;
 }

@@ -12,6 +12,8 @@ set(QS_CORE_SOURCES
   efs/Inflate.cpp
   efs/PeImage.cpp
   efs/SetupLayout.cpp
+  efs/Sha256.cpp
+  efs/SliceRecord.cpp
   script/FileParser.cpp
   script/PlaceholderTokens.cpp
   uninstall/LogLines.cpp
@@ -31,6 +33,7 @@ set(QS_WIN_SOURCES
   efs/ExeFileSystem.cpp
   efs/EntryExtraction.cpp
   driver/SplitJoin.cpp
+  driver/SliceCheck.cpp
   driver/Startup.cpp
   platform/FileSystem.cpp
   engine/InstallProgress.cpp

@@ -8,6 +8,7 @@
 #include "common/PathText.h"
 #include "driver/SetupFileKind.h"
 #include "driver/SetupState.h"
+#include "driver/SliceCheck.h"
 #include "driver/SplitJoin.h"
 #include "efs/EntryExtraction.h"
 #include "resources/resource.h"
@@ -65,17 +66,22 @@ static int StartChild(const char* path, const char* option, const char* argument
 // Started from where it was delivered: copies itself to the temporary folder
 // and lets that copy join the parts, so that the disk can be changed.
 static int RunFirstPart(const char* tempDir) {
-  char copy[MAX_PATH];
-  if (!GetTempFileNameA(tempDir, "EXE", 0, copy)) {
-    ShowError("Failed to create temporary file in temporary files directory.", MB_OK);
-    return 0;
-  }
   // drive, folder and name of this file without its extension
   char base[MAX_PATH];
   lstrcpynA(base, SetupState::ExePath, MAX_PATH);
   const char* slash = MbcsFindLastChar(base, '\\');
   char* dot = const_cast<char*>(MbcsFindLastChar(slash ? slash : base, '.'));
   if (dot) *dot = '\0';
+  // Slices of another build beside it: nothing is copied, nothing runs.
+  if (!SlicesBesideMatch(SetupState::ExePath, base)) {
+    ShowError(kDamagedSetupText, MB_OK | MB_ICONERROR);
+    return 1;
+  }
+  char copy[MAX_PATH];
+  if (!GetTempFileNameA(tempDir, "EXE", 0, copy)) {
+    ShowError("Failed to create temporary file in temporary files directory.", MB_OK);
+    return 0;
+  }
 
   if (!JoinSplitParts(SetupState::Instance, copy, base, SPLITJOIN_COPY_EXE_ONLY)) {
     ShowError("Failed to copy executable part of split installation to temporary files directory.",
@@ -102,7 +108,7 @@ static int RunSplitJoin(const char* tempDir, const char* base) {
   if (!JoinSplitParts(SetupState::Instance, joined, base, SPLITJOIN_JOIN_ALL)) {
     DeleteFileA(joined);  // gone already; the window deletes it
     RemoveTemporarySelf();
-    return 0;
+    return SplitJoinFoundDamage() ? 1 : 0;  // as for a damaged setup file
   }
   // the folder of the first part, without its final backslash
   char folder[MAX_PATH];
@@ -329,8 +335,7 @@ static int RunWithCom(const char* commandLine, int showCommand) {
     case FILEKIND_DAMAGED:
       // A broken download: waiting for "disk 2" would never end. Nonzero,
       // so that a deployment script does not take it for an installation.
-      ShowError("The installation file is damaged or incomplete. Please obtain it again.",
-                MB_OK | MB_ICONERROR);
+      ShowError(kDamagedSetupText, MB_OK | MB_ICONERROR);
       return 1;
     case FILEKIND_NONE: {
       const char* base = FindCommandLineOption(commandLine, "-joinsplitparts");
