@@ -36,6 +36,7 @@ set(QS_WIN_SOURCES
   driver/SliceCheck.cpp
   driver/Startup.cpp
   platform/FileSystem.cpp
+  platform/PrivateTemp.cpp
   engine/InstallProgress.cpp
   engine/InstallWorker.cpp
   engine/SectionSupport.cpp

@@ -10,6 +10,7 @@
 #include "driver/SetupState.h"
 #include "driver/SliceCheck.h"
 #include "driver/SplitJoin.h"
+#include "platform/PrivateTemp.h"
 #include "efs/EntryExtraction.h"
 #include "resources/resource.h"
 #include "script/Placeholders.h"
@@ -325,6 +326,9 @@ static int RunWithCom(const char* commandLine, int showCommand) {
     ShowError("Failed to find path to the temporary files directory.", MB_OK);
     return 0;
   }
+  // what this run writes there to run or read back, no other process of the
+  // user may change
+  UsePrivateTempFolder(tempDir);
 
   switch (ReadSetupFileKind(SetupState::ExePath)) {
     case FILEKIND_UNINSTALLER:
@@ -365,7 +369,11 @@ static int IsTemporaryCopy(const char* commandLine) {
       CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, name + length - 4, 4, ".tmp", 4) != CSTR_EQUAL)
     return 0;
   *name = '\0';
-  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, exe, -1, temp, -1) == CSTR_EQUAL;
+  if (CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, exe, -1, temp, -1) == CSTR_EQUAL) return 1;
+  // or in the private temporary folder of the process that made it
+  if (name == exe) return 0;
+  name[-1] = '\0';
+  return IsPrivateTempFolder(exe);
 }
 
 int RunSetupProgram(HINSTANCE instance, const char* commandLine, int showCommand) {
@@ -385,5 +393,6 @@ int RunSetupProgram(HINSTANCE instance, const char* commandLine, int showCommand
   CoUninitialize();
   GiveUpMutex();
   if (temporaryCopy) RemoveTemporarySelf();
+  EndPrivateTempFolder();
   return code;
 }

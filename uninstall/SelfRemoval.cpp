@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "common/Mbcs.h"
+#include "platform/PrivateTemp.h"
 
 // Appends text to out, "%" doubled when escape is set; false when full.
 static bool Append(char* out, size_t size, size_t* at, const char* text, bool escape) {
@@ -161,6 +162,9 @@ static void RemoveSelfAndFolder(bool removeFolder, const char* const* alsoRemove
   // kept, deepest first
   const char* folders[16];
   int folderCount = 0;
+  // a temporary copy in a private folder of the process that made it takes
+  // that folder along
+  if (!removeFolder && IsPrivateTempFolder(folder)) folders[folderCount++] = folder;
   if (removeFolder) {
     folders[folderCount++] = folder;
     for (int i = 0; i < alsoCount && folderCount < 16; ++i)

@@ -43,7 +43,7 @@ struct Stub {
 };
 
 const Stub kStubs[] = {
-    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 144 * 1024},
+    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 148 * 1024},
     {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 112 * 1024},
 };
 
