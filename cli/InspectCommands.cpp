@@ -8,6 +8,8 @@
 #include "cli/Commands.h"
 #include "cli/Platform.h"
 #include "cli/SetupFile.h"
+#include "cli/Split.h"
+#include "efs/SliceRecord.h"
 
 namespace {
 
@@ -103,7 +105,10 @@ int RunList(const Arguments& args) {
   if (setup.Kind() != FILEKIND_INSTALLER) {
     printf("\n%s: %s\n", o.Setup.c_str(), SignatureText(setup.Layout()).c_str());
     if (ReportDamage(o.Setup, setup)) return EXIT_INPUT;
-    if (setup.Kind() == FILEKIND_NONE)
+    if (setup.Kind() == FILEKIND_NONE && setup.Layout().SliceRecordSize)
+      printf("no stored files: the first slice of a split setup, with a record of its %u slices (verify checks them)\n",
+             (unsigned)((setup.Layout().SliceRecordSize - SLICE_RECORD_FIXED_SIZE) / SHA256_SIZE));
+    else if (setup.Kind() == FILEKIND_NONE)
       printf("no stored files (a setup program alone, or the first slice of a split setup)\n");
     return EXIT_OK;
   }
@@ -125,6 +130,8 @@ int RunVerify(const Arguments& args) {
   CSetupFile setup;
   if (!OpenSetup(o.Setup, &setup)) return EXIT_INPUT;
   if (ReportDamage(o.Setup, setup)) return EXIT_INPUT;
+  if (setup.Kind() == FILEKIND_NONE && setup.Layout().SliceRecordSize)
+    return VerifySlices(o.Setup, setup.Layout(), o.Quiet);
   if (setup.Kind() != FILEKIND_INSTALLER) {
     fprintf(stderr, "quillset: error: %s is %s: it stores no files to verify%s\n", o.Setup.c_str(),
             setup.Kind() == FILEKIND_UNINSTALLER ? "an uninstaller" : "a bare stub",

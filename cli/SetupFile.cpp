@@ -81,7 +81,7 @@ CommandResult CSetupFile::Open(const char* path) {
   // Everything below counts from the logical end: a signed file's
   // certificate table is no part of the container.
   const uint64_t end = m_Layout.End;
-  m_StubSize = end;
+  m_StubSize = end - m_Layout.SliceRecordSize;  // a first slice's record is no part of the program
   m_Kind = SetupKindOf(m_Layout);
   if (m_Kind == FILEKIND_DAMAGED) m_StubSize = m_Layout.ProgramEnd;
   if (m_Kind == FILEKIND_UNINSTALLER) m_StubSize = end - EFS_SIGNATURE_SIZE;

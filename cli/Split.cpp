@@ -8,6 +8,7 @@
 #include "efs/EfsFormat.h"
 #include "efs/PortableFile.h"
 #include "efs/SetupLayout.h"
+#include "efs/SliceRecord.h"
 
 std::string SliceName(const std::string& out, int n) {
   size_t nameStart = 0;
@@ -80,7 +81,11 @@ struct Piece {
   std::string Temporary;
 };
 
-int CopyRange(FILE* in, uint64_t from, uint64_t to, const std::string& target, std::string* error) {
+// Copies [from, to) of in to target, hashed into digest when given, with
+// trailer behind it.
+int CopyRange(FILE* in, uint64_t from, uint64_t to, const std::string& target, std::string* error,
+              unsigned char* digest = nullptr, const std::vector<unsigned char>& trailer = {}) {
+  CSha256 hash;
   FILE* out = fopen(target.c_str(), "wb");
   if (!out) {
     *error = "cannot write " + target + ": " + PlatformErrorText(errno);
@@ -100,8 +105,11 @@ int CopyRange(FILE* in, uint64_t from, uint64_t to, const std::string& target, s
       ok = -1;
       break;
     }
+    hash.Update(buffer, n);
     left -= n;
   }
+  if (ok > 0 && !trailer.empty() && fwrite(trailer.data(), 1, trailer.size(), out) != trailer.size()) ok = -1;
+  if (digest) hash.Final(digest);
   if (ok > 0 && fflush(out) != 0) ok = -1;
   int full = ok < 0 && PortableLastErrorWasDiskFull();
   if (fclose(out) != 0 && ok > 0) {
@@ -110,6 +118,48 @@ int CopyRange(FILE* in, uint64_t from, uint64_t to, const std::string& target, s
   }
   if (ok < 0) *error = full ? "the disk is full: cannot write " + target : "cannot write " + target;
   return ok > 0;
+}
+
+// Renames the written pieces to their names. An earlier set stays as it was
+// until the new one is whole: its files go aside first and come back when
+// any rename fails, as a single-file build leaves an earlier OUT.
+int PutInPlace(std::vector<Piece>& pieces, std::string* error) {
+  std::vector<std::pair<std::string, std::string>> aside;  // final, its place aside
+  int ok = 1;
+  for (size_t i = 0; i < pieces.size() && ok; ++i) {
+    const std::string& name = pieces[i].Final;
+    if (PlatformIsDirectory(name.c_str())) {
+      *error = "cannot write " + name + ": it is a folder";
+      ok = 0;
+    } else if (PortableFileExists(name.c_str())) {
+      std::string spare = PlatformTemporarySibling(name);
+      if (PlatformReplaceFile(name.c_str(), spare.c_str())) {
+        PlatformCleanupAdd(spare);
+        aside.push_back({name, spare});
+      } else {
+        *error = "cannot write " + name + ": " + PlatformErrorText(errno);
+        ok = 0;
+      }
+    }
+  }
+  size_t placed = 0;
+  while (ok && placed < pieces.size()) {
+    if (PlatformReplaceFile(pieces[placed].Temporary.c_str(), pieces[placed].Final.c_str())) {
+      ++placed;
+    } else {
+      *error = "cannot write " + pieces[placed].Final + ": " + PlatformErrorText(errno);
+      ok = 0;
+    }
+  }
+  // a partial set cannot install: the new ones go, the earlier ones return
+  if (!ok)
+    for (size_t j = 0; j < placed; ++j) PlatformRemoveFile(pieces[j].Final.c_str());
+  for (const auto& a : aside) {
+    if (!ok) PlatformReplaceFile(a.second.c_str(), a.first.c_str());
+    else PlatformRemoveFile(a.second.c_str());
+    PlatformCleanupRemove(a.second);
+  }
+  return ok;
 }
 
 }  // namespace
@@ -127,37 +177,87 @@ CommandResult WriteSlices(const std::string& file, uint64_t stubSize, const std:
     pieces.push_back({name, PlatformTemporarySibling(name)});
   }
   int ok = 1;
-  uint64_t from = 0;
-  for (size_t i = 0; i < pieces.size() && ok; ++i) {
-    uint64_t to = i == 0 ? stubSize : ends[i - 1];
+  // The numbered slices first: their digests go into the record behind the
+  // setup program in OUT, which binds them to it.
+  std::vector<unsigned char> digests(ends.size() * SHA256_SIZE);
+  std::vector<unsigned char> record;
+  for (size_t k = 1; k <= pieces.size() && ok; ++k) {
+    const size_t i = k % pieces.size();  // OUT last
+    const uint64_t from = i == 0 ? 0 : i == 1 ? stubSize : ends[i - 2];
+    const uint64_t to = i == 0 ? stubSize : ends[i - 1];
+    if (i == 0) {
+      record.resize(SliceRecordSize((uint32_t)ends.size()));
+      WriteSliceRecord(record.data(), (uint32_t)ends.size(), digests.data());
+    }
     PlatformCleanupAdd(pieces[i].Temporary);
-    ok = CopyRange(in, from, to, pieces[i].Temporary, error);
+    ok = CopyRange(in, from, to, pieces[i].Temporary, error, i ? &digests[(i - 1) * SHA256_SIZE] : nullptr, record);
     // a message names the slice, not its temporary name
     if (!ok) {
       size_t at = error->find(pieces[i].Temporary);
       if (at != std::string::npos) error->replace(at, pieces[i].Temporary.size(), pieces[i].Final);
     }
-    from = to;
   }
   fclose(in);
-  for (size_t i = 0; i < pieces.size() && ok; ++i) {
-    if (!PlatformReplaceFile(pieces[i].Temporary.c_str(), pieces[i].Final.c_str())) {
-      *error = "cannot write " + pieces[i].Final + ": " + PlatformErrorText(errno);
-      ok = 0;
-      // the ones already in place are removed too: a partial set cannot install
-      for (size_t j = 0; j < i; ++j) PlatformRemoveFile(pieces[j].Final.c_str());
-      break;
-    }
-    PlatformCleanupRemove(pieces[i].Temporary);
-    written->push_back(pieces[i].Final);
-  }
+  if (ok) ok = PutInPlace(pieces, error);
   for (Piece& p : pieces) {
-    if (!ok) {
-      PlatformRemoveFile(p.Temporary.c_str());
-      PlatformCleanupRemove(p.Temporary);
-    }
+    if (!ok) PlatformRemoveFile(p.Temporary.c_str());
+    PlatformCleanupRemove(p.Temporary);
+    if (ok) written->push_back(p.Final);
   }
   if (ok) return Succeeded();
   written->clear();
   return InputFailure(message);
+}
+
+namespace {
+
+// The SHA-256 of a whole file; 0 when it cannot be read.
+int HashFile(const std::string& path, unsigned char digest[SHA256_SIZE]) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return 0;
+  CSha256 hash;
+  static unsigned char buffer[65536];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) hash.Update(buffer, n);
+  const int ok = !ferror(f);
+  fclose(f);
+  hash.Final(digest);
+  return ok;
+}
+
+}  // namespace
+
+int VerifySlices(const std::string& first, const SetupLayout& layout, int quiet) {
+  std::vector<unsigned char> record(layout.SliceRecordSize);
+  FILE* f = fopen(first.c_str(), "rb");
+  int read = f && PlatformSeek(f, layout.End - layout.SliceRecordSize) &&
+             fread(record.data(), 1, record.size(), f) == record.size();
+  if (f) fclose(f);
+  const uint32_t count = read ? SliceRecordCount(record.data(), (uint32_t)record.size()) : 0;
+  if (!count) {
+    fprintf(stderr, "quillset: error: cannot read the slice record of %s\n", first.c_str());
+    return EXIT_INPUT;
+  }
+  int bad = 0;
+  for (uint32_t n = 1; n <= count; ++n) {
+    const std::string name = SliceName(first, (int)n);
+    unsigned char digest[SHA256_SIZE];
+    if (!PortableFileExists(name.c_str()) || !HashFile(name, digest)) {
+      fprintf(stderr, "%s: missing or unreadable\n", name.c_str());
+      ++bad;
+    } else if (memcmp(digest, SliceRecordDigest(record.data(), n), SHA256_SIZE) != 0) {
+      fprintf(stderr, "%s: not the slice %s was built with (another build's, or damaged)\n", name.c_str(),
+              first.c_str());
+      ++bad;
+    } else if (!quiet) {
+      printf("ok    %s\n", name.c_str());
+    }
+  }
+  if (bad) {
+    fprintf(stderr, "quillset: %d of %u slices of %s are wrong; obtain them again\n", bad, (unsigned)count,
+            first.c_str());
+    return EXIT_INPUT;
+  }
+  if (!quiet) printf("%s: all %u slices are the ones it was built with\n", first.c_str(), (unsigned)count);
+  return EXIT_OK;
 }

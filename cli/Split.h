@@ -1,5 +1,6 @@
 // Cutting a setup file into the slices that the setup program joins again:
-// OUT is the setup program alone, BASE.001, BASE.002, ... carry the rest.
+// OUT is the setup program and a record of the slices' SHA-256 digests,
+// BASE.001, BASE.002, ... carry the rest.
 #pragma once
 #include <stdint.h>
 
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "efs/SetupLayout.h"
 
 // A split setup has at most this many numbered slices: past that a user
 // would be asked for a thousand disks, and the names lose their three digits.
@@ -22,6 +24,10 @@ std::string SliceName(const std::string& out, int n);
 // the cut points. 0 with *error on a read failure.
 CommandResult PlanSlices(const std::string& file, uint64_t stubSize, uint64_t fileSize, uint64_t size,
                          std::vector<uint64_t>* ends);
+
+// quillset verify on a first slice: each numbered slice beside it against
+// the digest its record holds (layout: the first slice's). An exit code.
+int VerifySlices(const std::string& first, const SetupLayout& layout, int quiet);
 
 // Writes OUT and the numbered slices from file by the plan, each through a
 // temporary name that is renamed once all are written; on failure nothing

@@ -13,6 +13,8 @@ set(QS_CORE_SOURCES
   efs/Inflate.cpp
   efs/PeImage.cpp
   efs/SetupLayout.cpp
+  efs/Sha256.cpp
+  efs/SliceRecord.cpp
   script/FileParser.cpp
   script/PlaceholderTokens.cpp
   uninstall/LogLines.cpp
@@ -32,10 +34,12 @@ set(QS_WIN_SOURCES
   efs/ExeFileSystem.cpp
   efs/EntryExtraction.cpp
   driver/SplitJoin.cpp
+  driver/SliceCheck.cpp
   driver/Startup.cpp
   platform/FileSystem.cpp
   platform/FrontEnd.cpp
   platform/RunLog.cpp
+  platform/PrivateTemp.cpp
   engine/InstallProgress.cpp
   engine/InstallWorker.cpp
   engine/InstallRun.cpp

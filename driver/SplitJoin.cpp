@@ -6,8 +6,10 @@
 #include "common/Mbcs.h"
 #include "driver/SetupFileKind.h"
 #include "driver/SetupState.h"
+#include "driver/SliceCheck.h"
 #include "efs/ExeFileSystem.h"
 #include "efs/PeImage.h"
+#include "efs/SliceRecord.h"
 #include "platform/FileSystem.h"
 #include "platform/FrontEnd.h"
 #include "platform/RunLog.h"
@@ -24,6 +26,7 @@ char g_Base[MAX_PATH];
 volatile int g_Cancel;
 volatile int g_Done;
 int g_PartMissing;
+volatile int g_Damaged;
 HANDLE g_Thread;
 bool g_Ending;
 
@@ -37,7 +40,9 @@ const char* const kErrors[] = {
     "Failed to open source file.",
     "Failed to read file.",
     "Failed to write file.",
+    kDamagedSetupText,
 };
+const int kDamagedError = 4;
 
 enum { COPY_DONE = -1, COPY_CANCELLED = -2 };
 
@@ -45,13 +50,15 @@ const uint64_t kWholeFile = ~(uint64_t)0;
 
 // Appends the rest of source, at most `left` bytes of it, to target:
 // COPY_DONE, COPY_CANCELLED, or the error number. With unsign, the first
-// chunk's headers lose their signature entry.
+// chunk's headers lose their signature entry. With hash, what is read goes
+// into it.
 int AppendFile(HANDLE source, HANDLE target, char* buffer, uint64_t left = kWholeFile,
-               bool unsign = false) {
+               bool unsign = false, CSha256* hash = NULL) {
   for (;;) {
     const DWORD want = left < kChunk ? (DWORD)left : kChunk;
     DWORD got = 0;
     if (want && !ReadFile(source, buffer, want, &got, NULL)) return 2;
+    if (hash) hash->Update(buffer, got);
     if (unsign) PeClearSignature(reinterpret_cast<unsigned char*>(buffer), got);
     unsign = false;
     DWORD put = 0;
@@ -77,6 +84,7 @@ DWORD Stop(char* buffer, HANDLE a, HANDLE b) {
 // pressed Cancel. Once the user has cancelled, the error is of no interest.
 DWORD Fail(HWND window, int error, char* buffer, HANDLE a, HANDLE b) {
   Stop(buffer, a, b);
+  if (error == kDamagedError) g_Damaged = 1;
   if (!g_Cancel) {
     FrontEnd()->ShowFailure(window, kErrors[error], "Error", MB_OK | MB_ICONERROR);
     PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
@@ -197,7 +205,12 @@ void SetSplitJoinJob(const char* targetPath, const char* basePath, int mode) {
   g_Mode = mode;
   g_Cancel = 0;
   g_Done = 0;
+  g_Damaged = 0;
   g_Ending = false;
+}
+
+int SplitJoinFoundDamage() {
+  return g_Damaged;
 }
 
 void RequestSplitJoinCancel() {
@@ -236,40 +249,63 @@ DWORD WINAPI SplitJoinThread(LPVOID parameter) {
   HANDLE source = CreateFileA(SetupState::ExePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   if (source == INVALID_HANDLE_VALUE) return Fail(window, 1, buffer, target, INVALID_HANDLE_VALUE);
-  // The copy is a faithful one, signature and all. The joined installer
-  // takes the first part up to its certificate table, if it is signed: the
-  // container's offsets count from the bare program, and the joined file
-  // carries no signature.
+  // The copy is a faithful one, record, signature and all. The joined
+  // installer takes the bare program, before its slice record and its
+  // certificate table: the container's offsets count from there, and the
+  // joined file carries no signature. The record names each slice by its
+  // digest; a first slice without one names none and joins nothing.
   uint64_t own = kWholeFile;
+  unsigned char* record = NULL;
+  uint32_t count = 0;
   if (g_Mode == SPLITJOIN_JOIN_ALL) {
     SetupLayout layout;
-    if (!ReadFileLayout(source, &layout) || SetFilePointer(source, 0, NULL, FILE_BEGIN) != 0)
+    if (!ReadFileLayout(source, &layout)) return Fail(window, 2, buffer, target, source);
+    record = ReadSliceRecordOf(source, layout, &count);
+    if (!record) return Fail(window, kDamagedError, buffer, target, source);
+    if (SetFilePointer(source, 0, NULL, FILE_BEGIN) != 0) {
+      free(record);
       return Fail(window, 2, buffer, target, source);
-    own = layout.End;
+    }
+    own = layout.End - layout.SliceRecordSize;
   }
   int result = AppendFile(source, target, buffer, own, g_Mode == SPLITJOIN_JOIN_ALL);
+  if (result != COPY_DONE) free(record);
   if (result == COPY_CANCELLED) return Stop(buffer, target, source);
   if (result != COPY_DONE) return Fail(window, result, buffer, target, source);
   CloseHandle(source);
 
   if (g_Mode == SPLITJOIN_JOIN_ALL) {
-    for (unsigned n = 1;; ++n) {
+    // Exactly the slices of the record, each checked as it is copied: one
+    // of another build, changed, or cut short ends the join.
+    for (unsigned n = 1; n <= count; ++n) {
       char part[MAX_PATH];
-      if (!SplitPartName(g_Base, n, part, sizeof part))
-        return Fail(window, 1, buffer, target, INVALID_HANDLE_VALUE);
+      int error = -1;
+      if (!SplitPartName(g_Base, n, part, sizeof part)) error = 1;
       const WPARAM disk = n + 1;  // the running file is disk 1
-      if (!WaitForPart(window, part, disk)) return Stop(buffer, target, INVALID_HANDLE_VALUE);
-      PostMessageA(window, WM_SPLIT_DISK_FOUND, disk, 0);
-      source = CreateFileA(part, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-      if (source == INVALID_HANDLE_VALUE)
-        return Fail(window, 1, buffer, target, INVALID_HANDLE_VALUE);
-      result = AppendFile(source, target, buffer);
-      if (result == COPY_CANCELLED) return Stop(buffer, target, source);
-      if (result != COPY_DONE) return Fail(window, result, buffer, target, source);
+      if (error < 0 && !WaitForPart(window, part, disk)) {
+        free(record);
+        return Stop(buffer, target, INVALID_HANDLE_VALUE);
+      }
+      if (error < 0) PostMessageA(window, WM_SPLIT_DISK_FOUND, disk, 0);
+      // no write sharing: the bytes hashed are the bytes copied
+      source = error < 0 ? CreateFileA(part, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, NULL)
+                         : INVALID_HANDLE_VALUE;
+      if (error < 0 && source == INVALID_HANDLE_VALUE) error = 1;
+      CSha256 hash;
+      result = error < 0 ? AppendFile(source, target, buffer, kWholeFile, false, &hash) : COPY_DONE;
+      if (result != COPY_DONE) error = result;
+      unsigned char digest[SHA256_SIZE];
+      hash.Final(digest);
+      if (error < 0 && memcmp(digest, SliceRecordDigest(record, n), SHA256_SIZE) != 0) error = kDamagedError;
+      if (error >= 0 || result == COPY_CANCELLED) {
+        free(record);
+        if (result == COPY_CANCELLED) return Stop(buffer, target, source);
+        return Fail(window, error, buffer, target, source);
+      }
       CloseHandle(source);
-      if (ReadSetupFileKind(part) == FILEKIND_INSTALLER) break;
     }
+    free(record);
   }
   free(buffer);
   // whatever the file held before goes
@@ -313,6 +349,7 @@ int JoinSplitParts(HINSTANCE instance, const char* targetPath, const char* baseP
 int JoinSplitPartsSilently(const char* targetPath, const char* basePath, int mode) {
   SetSplitJoinJob(targetPath, basePath, mode);
   g_PartMissing = 0;
+  g_Damaged = 0;
   // The worker on this thread: what it would post to its window comes to
   // this thread's queue, and its last word there tells how it ended.
   SplitJoinThread(NULL);
@@ -322,5 +359,27 @@ int JoinSplitPartsSilently(const char* targetPath, const char* basePath, int mod
     if (message.hwnd == NULL && message.message == WM_SPLIT_DONE) done = 1;
   if (done) return 1;
   DeleteFileA(targetPath);
-  return g_PartMissing ? -1 : 0;
+  return g_PartMissing || g_Damaged ? -1 : 0;
+}
+
+int SlicesBesideMatch(const char* firstSlice, const char* base) {
+  HANDLE file = CreateFileA(firstSlice, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  SetupLayout layout;
+  uint32_t count = 0;
+  unsigned char* record = ReadFileLayout(file, &layout) ? ReadSliceRecordOf(file, layout, &count) : NULL;
+  CloseHandle(file);
+  if (!record) return 0;
+  int ok = 1;
+  for (uint32_t n = 1; n <= count && ok; ++n) {
+    char part[MAX_PATH];
+    if (!SplitPartName(base, n, part, sizeof part)) ok = 0;
+    // no box for an empty drive: a slice there is the join's to ask for
+    const UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+    if (ok && FileExists(part)) ok = SliceFileMatches(part, SliceRecordDigest(record, n));
+    SetErrorMode(old);
+  }
+  free(record);
+  return ok;
 }

@@ -1,6 +1,7 @@
 // Joining a split installation: the running file, then its numbered parts
 // BASE.001, BASE.002, ... into one target file, on a worker thread behind a
-// small window that asks for each next disk.
+// small window that asks for each next disk. The first part's slice record
+// says how many parts there are and the SHA-256 of each.
 #pragma once
 #include <windows.h>
 
@@ -34,6 +35,16 @@ DWORD WINAPI SplitJoinThread(LPVOID window);
 void SetSplitJoinJob(const char* targetPath, const char* basePath, int mode);
 // The window's Cancel: the worker stops at its next check.
 void RequestSplitJoinCancel();
+// 1 when the last join stopped at a slice its first slice does not name (of
+// another build, changed, cut short) or at a first slice without its record;
+// the worker has said so with the damaged-file message.
+int SplitJoinFoundDamage();
+
+// The first slice, where the user started it: 1 when it has a slice record
+// and each of its slices that lies beside it now (base: its path without
+// the extension) is the one it was built with. Slices on other disks are
+// checked by the join as they come.
+int SlicesBesideMatch(const char* firstSlice, const char* base);
 
 // Name of part n: the base path, a dot and n with at least three digits
 // (BASE.001, BASE.012, BASE.1000). 0 when it does not fit into size bytes.

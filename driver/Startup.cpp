@@ -9,7 +9,9 @@
 #include "driver/CommandLine.h"
 #include "driver/SetupFileKind.h"
 #include "driver/SetupState.h"
+#include "driver/SliceCheck.h"
 #include "driver/SplitJoin.h"
+#include "platform/PrivateTemp.h"
 #include "efs/EntryExtraction.h"
 #include "engine/InstallRun.h"
 #include "platform/FrontEnd.h"
@@ -84,17 +86,22 @@ static int RunChild(const char* path, const char* option, const char* argument) 
 // Started from where it was delivered: copies itself to the temporary folder
 // and lets that copy join the parts, so that the disk can be changed.
 static int RunFirstPart(const char* tempDir) {
-  char copy[MAX_PATH];
-  if (!GetTempFileNameA(tempDir, "EXE", 0, copy)) {
-    ShowError("Failed to create temporary file in temporary files directory.", MB_OK);
-    return SETUP_EXIT_FAILED;
-  }
   // drive, folder and name of this file without its extension
   char base[MAX_PATH];
   lstrcpynA(base, SetupState::ExePath, MAX_PATH);
   const char* slash = MbcsFindLastChar(base, '\\');
   char* dot = const_cast<char*>(MbcsFindLastChar(slash ? slash : base, '.'));
   if (dot) *dot = '\0';
+  // Slices of another build beside it: nothing is copied, nothing runs.
+  if (!SlicesBesideMatch(SetupState::ExePath, base)) {
+    ShowError(kDamagedSetupText, MB_OK | MB_ICONERROR);
+    return SETUP_EXIT_DAMAGED;
+  }
+  char copy[MAX_PATH];
+  if (!GetTempFileNameA(tempDir, "EXE", 0, copy)) {
+    ShowError("Failed to create temporary file in temporary files directory.", MB_OK);
+    return SETUP_EXIT_FAILED;
+  }
 
   const int copied = g_Options.Silent ? JoinSplitPartsSilently(copy, base, SPLITJOIN_COPY_EXE_ONLY)
                                      : JoinSplitParts(SetupState::Instance, copy, base, SPLITJOIN_COPY_EXE_ONLY);
@@ -127,7 +134,7 @@ static int RunSplitJoin(const char* tempDir, const char* base) {
     if (joinedAll != 1) return joinedAll < 0 ? SETUP_EXIT_DAMAGED : SETUP_EXIT_FAILED;
   } else if (!JoinSplitParts(SetupState::Instance, joined, base, SPLITJOIN_JOIN_ALL)) {
     DeleteFileA(joined);  // gone already; the window deletes it
-    return SETUP_EXIT_CANCELLED;
+    return SplitJoinFoundDamage() ? SETUP_EXIT_DAMAGED : SETUP_EXIT_CANCELLED;
   }
   // the folder of the first part, without its final backslash
   char folder[MAX_PATH];
@@ -342,6 +349,9 @@ static int RunWithCom(int showCommand) {
     ShowError("Failed to find path to the temporary files directory.", MB_OK);
     return SETUP_EXIT_FAILED;
   }
+  // what this run writes there to run or read back, no other process of the
+  // user may change
+  UsePrivateTempFolder(tempDir);
 
   switch (ReadSetupFileKind(SetupState::ExePath)) {
     case FILEKIND_UNINSTALLER:
@@ -351,8 +361,7 @@ static int RunWithCom(int showCommand) {
     case FILEKIND_DAMAGED:
       // A broken download: waiting for "disk 2" would never end. Nonzero,
       // so that a deployment script does not take it for an installation.
-      ShowError("The installation file is damaged or incomplete. Please obtain it again.",
-                MB_OK | MB_ICONERROR);
+      ShowError(kDamagedSetupText, MB_OK | MB_ICONERROR);
       return SETUP_EXIT_DAMAGED;
     case FILEKIND_NONE: {
       const char* base = g_Options.JoinSplitParts;
@@ -380,7 +389,11 @@ static int IsTemporaryCopy() {
       CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, name + length - 4, 4, ".tmp", 4) != CSTR_EQUAL)
     return 0;
   *name = '\0';
-  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, exe, -1, temp, -1) == CSTR_EQUAL;
+  if (CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, exe, -1, temp, -1) == CSTR_EQUAL) return 1;
+  // or in the private temporary folder of the process that made it
+  if (name == exe) return 0;
+  name[-1] = '\0';
+  return IsPrivateTempFolder(exe);
 }
 
 static int RunWithOptions(int parsed, int temporaryCopy, int showCommand);
@@ -452,5 +465,6 @@ static int RunWithOptions(int parsed, int temporaryCopy, int showCommand) {
   CoUninitialize();
   GiveUpMutex();
   if (temporaryCopy) RemoveTemporarySelf();
+  EndPrivateTempFolder();
   return code;
 }

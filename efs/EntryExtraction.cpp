@@ -1,5 +1,7 @@
 #include "efs/EntryExtraction.h"
 
+#include "uninstall/UninstallLogger.h"
+
 // How often an extraction calls its progress callback, in milliseconds.
 static const DWORD kProgressInterval = 500;
 
@@ -11,7 +13,9 @@ ExtractOutcome ExtractEntry(CExeFileSystemLogged& efs, const char* name, const c
     int done = logger ? efs.ExtractFileLogged(name, destination, 1, progress, kProgressInterval, logger)
                       : efs.ExtractFile(name, destination, 1, progress, kProgressInterval);
     if (done == 1) return EXTRACT_DONE;
-    return GetLastError() == ERROR_DISK_FULL ? EXTRACT_DISK_FULL : EXTRACT_FAILED;
+    const DWORD error = GetLastError();
+    if (error == ERROR_UNINSTALL_LOG_NOT_WRITTEN) return EXTRACT_UNLOGGED;
+    return error == ERROR_DISK_FULL ? EXTRACT_DISK_FULL : EXTRACT_FAILED;
   } catch (EFSERROR error) {
     if (error != EFS_ERR_CRC) throw;
     return EXTRACT_CORRUPT;

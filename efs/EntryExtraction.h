@@ -8,6 +8,7 @@ enum ExtractOutcome {
   EXTRACT_FAILED,     // no such entry, a target that cannot be written, a cancel
   EXTRACT_DISK_FULL,  // the target's disk filled up
   EXTRACT_CORRUPT,    // the stored bytes failed their CRC check
+  EXTRACT_UNLOGGED,   // its uninstall log line could not be written: undone
 };
 
 // Extracts entry name over destination. With a logger the folders it creates

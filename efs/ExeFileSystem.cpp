@@ -323,7 +323,13 @@ int CExeFileSystem::Extract(const char* name, const char* destination, int overw
     if (writeError != NO_ERROR) SetLastError(writeError);
     return 0;
   }
-  if (logFolders && logger) logger->LogFileCreated(destination);
+  // A file its uninstaller would not know of goes again; a rollback puts
+  // back what it replaced.
+  if (logFolders && logger && !logger->LogFileCreated(destination)) {
+    DeleteFileA(destination);
+    SetLastError(ERROR_UNINSTALL_LOG_NOT_WRITTEN);
+    return 0;
+  }
   return 1;
 }
 

@@ -5,6 +5,7 @@
 
 #include "efs/EfsFormat.h"
 #include "efs/PeImage.h"
+#include "efs/SliceRecord.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ int ReadSetupLayout(IEfsFileReader& file, uint64_t fileSize, SetupLayout* out) {
   // The table starts on an 8-byte boundary: signing tools pad the file with
   // up to 7 zero bytes first. The padding belongs to neither the container
   // nor the program, and a signature or the program's end lies before it.
-  unsigned char window[EFS_SIGNATURE_SIZE + 7];
+  unsigned char window[SLICE_RECORD_TAIL_SIZE + 7];
   const uint32_t n = (uint32_t)(end < sizeof window ? end : sizeof window);
   if (n && !file.ReadAt(end - n, window, n)) return 0;
   const uint32_t maxPadding = signedFile ? 7 : 0;
@@ -87,8 +88,19 @@ int ReadSetupLayout(IEfsFileReader& file, uint64_t fileSize, SetupLayout* out) {
       out->End = end - k;
       break;
     }
+    const unsigned char* record = k + SLICE_RECORD_TAIL_SIZE <= n ? window + n - k - SLICE_RECORD_TAIL_SIZE : NULL;
+    const uint32_t size = record ? SliceRecordSizeAt(record, end - k) : 0;
+    if (size) {
+      unsigned char count[4];
+      if (!file.ReadAt(end - k - size, count, 4)) return 0;
+      if (SliceRecordSize(EfsReadU32(count)) == size) {
+        out->SliceRecordSize = size;
+        out->End = end - k;
+        break;
+      }
+    }
   }
-  out->Damaged = out->Tail == SETUP_TAIL_NONE && out->ProgramEnd && out->End != out->ProgramEnd;
+  out->Damaged = out->Tail == SETUP_TAIL_NONE && out->ProgramEnd && out->End - out->SliceRecordSize != out->ProgramEnd;
   return 1;
 }
 

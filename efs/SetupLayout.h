@@ -32,6 +32,9 @@ struct SetupLayout {
   // the front is no program whose extent we know.
   uint64_t ProgramEnd;
   SetupTail Tail;  // NONE as well when End is below 16
+  // A split setup's first slice: the size of the slice record that ends at
+  // End (the program is the bytes before it); 0 when there is none.
+  uint32_t SliceRecordSize;
   // Neither signature, yet the bytes up to End are not exactly the
   // program: a setup file cut short (or a program with bytes behind it).
   // A genuine first slice is the bare program, signed or not.

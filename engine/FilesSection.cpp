@@ -40,7 +40,9 @@ int ProcessFilesSection() {
         // shown even after a cancel: the file itself is broken
         SetupState::Translations.ShowMessage(NULL, "INSTALLATION_FILE_IS_CORRUPT", "ERROR", MB_ICONERROR);
       } else if (!SetupState::CancelRequested) {
-        if (outcome == EXTRACT_DISK_FULL) {
+        if (outcome == EXTRACT_UNLOGGED) {
+          CUninstallLogger::ShowWriteError();
+        } else if (outcome == EXTRACT_DISK_FULL) {
           SetupState::Translations.ShowMessage(NULL, "DISK_IS_FULL", "ERROR", MB_ICONERROR);
         } else {
           char text[2048];

@@ -93,7 +93,12 @@ static int CreateFolders(char* buf, char* position, CUninstallLogger* logger) {
     *next = '\0';
     if (!DirectoryExists(buf)) {
       if (!CreateDirectoryA(buf, NULL)) return 0;
-      if (logger) logger->LogDirectoryCreated(buf);
+      // a folder its uninstaller would not know of goes again
+      if (logger && !logger->LogDirectoryCreated(buf)) {
+        RemoveDirectoryA(buf);
+        SetLastError(ERROR_UNINSTALL_LOG_NOT_WRITTEN);
+        return 0;
+      }
     }
     *next = '\\';
   }

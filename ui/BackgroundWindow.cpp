@@ -72,7 +72,10 @@ void ExtractPicture(const char* tempDir, const char* prefix, const char* value, 
     case EXTRACT_DONE: return;
     case EXTRACT_CORRUPT: ShowError("INSTALLATION_FILE_IS_CORRUPT"); break;
     case EXTRACT_DISK_FULL: ShowError("DISK_IS_FULL"); break;
-    case EXTRACT_FAILED: ShowError(copyFailed); break;
+    case EXTRACT_FAILED:
+    case EXTRACT_UNLOGGED:  // no log here
+      ShowError(copyFailed);
+      break;
   }
   throw QSD_REPORTED;
 }

@@ -100,7 +100,10 @@ int ExtractTable(Work& w) {
       SetupState::Translations.ShowMessage(NULL, "INSTALLATION_FILE_IS_CORRUPT", "ERROR", MB_OK);
       break;
     case EXTRACT_DISK_FULL: SetupState::Translations.ShowMessage(NULL, "DISK_IS_FULL", "ERROR", MB_OK); break;
-    case EXTRACT_FAILED: FrontEnd()->ShowFailure(NULL, kCopyFailed, "Error", MB_OK); break;
+    case EXTRACT_FAILED:
+    case EXTRACT_UNLOGGED:  // no log here
+      FrontEnd()->ShowFailure(NULL, kCopyFailed, "Error", MB_OK);
+      break;
   }
   return 0;
 }

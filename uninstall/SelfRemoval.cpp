@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "common/Mbcs.h"
+#include "platform/PrivateTemp.h"
 
 // Appends text to out, "%" doubled when escape is set; false when full.
 static bool Append(char* out, size_t size, size_t* at, const char* text, bool escape) {
@@ -19,18 +20,24 @@ static bool Append(char* out, size_t size, size_t* at, const char* text, bool es
 }
 
 size_t FormatSelfRemovalBatchFolders(char* out, size_t size, const char* exe, const char* const* folders,
-                                     int folderCount, const char* batch) {
+                                     int folderCount, const char* batch, const char* ping) {
   // Literal text and paths alternate, paths at the odd places; without
-  // folders their line goes.
+  // folders their line goes. "del /f /a" takes a read-only or hidden file
+  // too, which a plain "del" would leave, looping for ever; and the loop
+  // gives up after about a minute (one ping a second) so that a file held
+  // open for good never keeps an elevated cmd spinning.
   enum { kMaxFolders = 16 };
   if (folderCount < 0 || folderCount > kMaxFolders || size == 0) return 0;
-  const char* parts[8 + 2 * kMaxFolders];
+  const char* parts[12 + 2 * kMaxFolders];
   size_t count = 0;
-  parts[count++] = ":Repeat\r\ndel \"";
+  parts[count++] = "set QSTRIES=0\r\n:Repeat\r\ndel /f /a \"";
   parts[count++] = exe;
-  parts[count++] = "\"\r\nif exist \"";
+  parts[count++] = "\"\r\nif not exist \"";
   parts[count++] = exe;
-  parts[count++] = folderCount ? "\" goto Repeat\r\nrmdir \"" : "\" goto Repeat\r\ndel \"";
+  parts[count++] = "\" goto Done\r\nset /a QSTRIES+=1\r\nif %QSTRIES% geq 60 goto Done\r\n\"";
+  parts[count++] = ping;
+  parts[count++] = folderCount ? "\" -n 2 127.0.0.1 >nul\r\ngoto Repeat\r\n:Done\r\nrmdir \""
+                               : "\" -n 2 127.0.0.1 >nul\r\ngoto Repeat\r\n:Done\r\ndel \"";
   for (int i = 0; i < folderCount; ++i) {
     parts[count++] = folders[i];
     parts[count++] = i + 1 < folderCount ? "\" \"" : "\"\r\ndel \"";
@@ -44,8 +51,9 @@ size_t FormatSelfRemovalBatchFolders(char* out, size_t size, const char* exe, co
   return at;
 }
 
-size_t FormatSelfRemovalBatch(char* out, size_t size, const char* exe, const char* folder, const char* batch) {
-  return FormatSelfRemovalBatchFolders(out, size, exe, &folder, folder ? 1 : 0, batch);
+size_t FormatSelfRemovalBatch(char* out, size_t size, const char* exe, const char* folder, const char* batch,
+                              const char* ping) {
+  return FormatSelfRemovalBatchFolders(out, size, exe, &folder, folder ? 1 : 0, batch, ping);
 }
 
 int BatchPathForm(const char* path, char* out, size_t size) {
@@ -95,16 +103,22 @@ int WriteSelfRemovalBatch(const char* folder, unsigned start, const char* exe, c
   char folderForms[kMaxFolders][MAX_PATH * 2];
   const char* forms[kMaxFolders];
   if (!BatchPathForm(exe, exeForm, sizeof exeForm)) return 0;
+  // the system's own ping: cmd would look in its current folder first
+  char ping[MAX_PATH], pingForm[MAX_PATH * 2];
+  const UINT s = GetSystemDirectoryA(ping, MAX_PATH);
+  if (s == 0 || s + sizeof "\\ping.exe" > MAX_PATH) return 0;
+  strcat(ping, "\\ping.exe");
+  if (!BatchPathForm(ping, pingForm, sizeof pingForm)) return 0;
   for (int i = 0; i < folderCount; ++i) {
     if (!BatchPathForm(folders[i], folderForms[i], sizeof folderForms[i])) return 0;
     forms[i] = folderForms[i];
   }
   HANDLE file = CreateUniqueBatchFile(folder, start, batch);
   if (file == INVALID_HANDLE_VALUE) return 0;
-  char text[(kMaxFolders + 4) * MAX_PATH * 2 + 128];
+  char text[(kMaxFolders + 5) * MAX_PATH * 2 + 256];
   size_t n = 0;
   if (BatchPathForm(batch, batchForm, sizeof batchForm))
-    n = FormatSelfRemovalBatchFolders(text, sizeof text, exeForm, forms, folderCount, batchForm);
+    n = FormatSelfRemovalBatchFolders(text, sizeof text, exeForm, forms, folderCount, batchForm, pingForm);
   DWORD written = 0;
   const BOOL ok = n != 0 && WriteFile(file, text, static_cast<DWORD>(n), &written, NULL) && written == n;
   CloseHandle(file);
@@ -148,6 +162,9 @@ static void RemoveSelfAndFolder(bool removeFolder, const char* const* alsoRemove
   // kept, deepest first
   const char* folders[16];
   int folderCount = 0;
+  // a temporary copy in a private folder of the process that made it takes
+  // that folder along
+  if (!removeFolder && IsPrivateTempFolder(folder)) folders[folderCount++] = folder;
   if (removeFolder) {
     folders[folderCount++] = folder;
     for (int i = 0; i < alsoCount && folderCount < 16; ++i)

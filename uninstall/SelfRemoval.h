@@ -14,12 +14,14 @@ void RemoveSelf(const char* const* alsoRemove = NULL, int alsoCount = 0);
 // the copy was the last file in it.
 void RemoveTemporarySelf();
 
-// The batch file's text: five CR LF lines deleting exe until it is gone,
-// removing folder (no such line when folder is null), then the batch file
-// itself. A "%" in a path is doubled so that the command interpreter reads
+// The batch file's text, CR LF lines: deleting exe (read-only or not) until
+// it is gone or about a minute has passed (ping, the system's ping.exe,
+// waits a second between tries), removing folder (no such line when folder
+// is null), then the batch file itself, either way. A "%" in a path is doubled so that the command interpreter reads
 // the path as it stands. Returns the length written (without the
 // terminator), or 0 when it does not fit in size.
-size_t FormatSelfRemovalBatch(char* out, size_t size, const char* exe, const char* folder, const char* batch);
+size_t FormatSelfRemovalBatch(char* out, size_t size, const char* exe, const char* folder, const char* batch,
+                              const char* ping);
 
 // path in the form cmd reads from a batch file (OEM code page; the short
 // name where the long one has characters that code page lacks). 0 when it
@@ -40,4 +42,4 @@ int WriteSelfRemovalBatch(const char* folder, unsigned start, const char* exe, c
 
 // The batch text with every folder of folders on the rmdir line, in order.
 size_t FormatSelfRemovalBatchFolders(char* out, size_t size, const char* exe, const char* const* folders,
-                                     int folderCount, const char* batch);
+                                     int folderCount, const char* batch, const char* ping);

@@ -109,6 +109,10 @@ int CUninstallLogger::WriteLine(const char* tag, const char* const* parts, int p
   return ok && written == length;
 }
 
+void CUninstallLogger::ShowWriteError() {
+  ShowLogError("Failed to write uninstall log file in temporary files directory.");
+}
+
 int CUninstallLogger::LogFileCreated(const char* path) {
   m_Journal.NoteWritten(path);
   return WriteLine("FileCreated=", &path, 1);

@@ -7,6 +7,11 @@
 
 class CTranslations;
 
+// The last error of a step that undid its change (a file or folder made)
+// because the change's line could not be written: an installation may not
+// keep what its uninstaller would never remove. Bit 29 marks it as ours.
+const DWORD ERROR_UNINSTALL_LOG_NOT_WRITTEN = 0x20000000 | 0x0151;
+
 class CUninstallLogger {
  public:
   CUninstallLogger();
@@ -23,6 +28,10 @@ class CUninstallLogger {
   int LogDllRegistered(const char* path);
 
   int CopyLogTo(const char* targetPath);
+
+  // The message of ERROR_UNINSTALL_LOG_NOT_WRITTEN, fixed English like the
+  // logger's others.
+  static void ShowWriteError();
 
   // Before the run replaces a file the user had: the original is moved aside
   // so that a rollback can put it back (see CRollbackJournal). 0 when it

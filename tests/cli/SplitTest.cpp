@@ -2,14 +2,26 @@
 // whatever the number of threads.
 #include <gtest/gtest.h>
 #include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "CliSupport.h"
 #include "efs/EfsFormat.h"
+#include "efs/Sha256.h"
+#include "efs/SliceRecord.h"
 
 namespace {
 
 Bytes Signature() { return Bytes((const char*)InstallerSignature, 16); }
 Bytes Uninstaller() { return Bytes((const char*)UninstallerSignature, 16); }
+
+Bytes Sha(const Bytes& b) {
+  CSha256 h;
+  h.Update(b.data(), b.size());
+  unsigned char d[SHA256_SIZE];
+  h.Final(d);
+  return Bytes((const char*)d, sizeof d);
+}
 
 bool EndsWith(const Bytes& b, const Bytes& tail) {
   return b.size() >= tail.size() && b.compare(b.size() - tail.size(), tail.size(), tail) == 0;
@@ -41,10 +53,20 @@ class Split : public ::testing::Test {
     }
     // only the setup program and its slices, no temporary file left
     EXPECT_EQ(slices.size(), ListOf(folder).size());
-    Bytes joined;
-    for (const Bytes& s : slices) joined += s;
-    EXPECT_TRUE(joined == whole) << "the concatenation differs from the unsplit file";
-    EXPECT_EQ(FakeStub(), slices[0]);  // the bare setup program
+    // the setup program, then the record of the slices' digests
+    const Bytes stub = FakeStub();
+    EXPECT_EQ(stub, slices[0].substr(0, stub.size()));
+    Bytes record = slices[0].substr(stub.size());
+    EXPECT_EQ(SliceRecordSize((uint32_t)slices.size() - 1), record.size());
+    EXPECT_EQ(slices.size() - 1, SliceRecordCount((const unsigned char*)record.data(), (uint32_t)record.size()));
+    Bytes joined = stub;
+    for (size_t i = 1; i < slices.size(); ++i) {
+      joined += slices[i];
+      EXPECT_EQ(Sha(slices[i]), Bytes((const char*)SliceRecordDigest((const unsigned char*)record.data(), (uint32_t)i),
+                                      SHA256_SIZE))
+          << "slice " << i;
+    }
+    EXPECT_TRUE(joined == whole) << "the program and the slices differ from the unsplit file";
     EXPECT_FALSE(EndsWith(slices[0], Signature()));
     EXPECT_FALSE(EndsWith(slices[0], Uninstaller()));
     for (size_t i = 1; i < slices.size(); ++i) {
@@ -105,6 +127,61 @@ TEST_F(Split, SliceNamesDropOnlyTheExtensionOfTheFileName) {
   RunResult r = project.Build(dir.File("v1.2/Setup"), {"--split", "600K"});
   ASSERT_EQ(0, r.Code) << r.Err;
   EXPECT_EQ((std::vector<std::string>{"v1.2/Setup", "v1.2/Setup.001", "v1.2/Setup.002"}), ListOf("v1.2"));
+}
+
+// The first slice names its slices by their digests: verify finds another
+// build's slice of the same size, a missing one, and passes the right set.
+TEST_F(Split, VerifyOnAFirstSliceChecksEachSliceAgainstItsRecord) {
+  std::vector<Bytes> a = BuildSplit("300K", 300 * 1024, "a");
+  ASSERT_EQ(5u, a.size());
+  RunResult r = RunQuillset({"verify", dir.File("a/Setup.exe")});
+  EXPECT_EQ(0, r.Code) << r.Err;
+  EXPECT_NE(std::string::npos, r.Out.find("all 4 slices are the ones it was built with")) << r.Out;
+  EXPECT_NE(std::string::npos, RunQuillset({"list", dir.File("a/Setup.exe")}).Out.find("record of its 4 slices"));
+
+  WriteFile(dir.File("payload.bin"), RandomBytes(1 << 20, 44));
+  ASSERT_EQ(0, project.Build(dir.File("b/Setup.exe"), {"--split", "300K"}).Code);
+  const Bytes other = ReadFile(dir.File("b/Setup.002"));
+  ASSERT_EQ(a[2].size(), other.size());
+  WriteFile(dir.File("a/Setup.002"), other);
+  r = RunQuillset({"verify", dir.File("a/Setup.exe")});
+  EXPECT_EQ(1, r.Code);
+  EXPECT_NE(std::string::npos, r.Err.find("Setup.002: not the slice")) << r.Err;
+  EXPECT_EQ(std::string::npos, r.Err.find("Setup.001")) << r.Err;
+
+  WriteFile(dir.File("a/Setup.002"), a[2]);
+  ASSERT_EQ(0, unlink(dir.File("a/Setup.004").c_str()));
+  r = RunQuillset({"verify", dir.File("a/Setup.exe")});
+  EXPECT_EQ(1, r.Code);
+  EXPECT_NE(std::string::npos, r.Err.find("Setup.004: missing")) << r.Err;
+}
+
+// A split build that fails while putting its slices in place (a folder
+// where a slice goes, as a file another program holds open would) leaves
+// the earlier complete set exactly as it was, and nothing else.
+TEST_F(Split, AFailedSplitBuildLeavesTheEarlierSetAsItWas) {
+  ASSERT_EQ(0, project.Build(dir.File("set/Setup.exe"), {"--split", "400K"}).Code);
+  const std::vector<std::string> names = ListOf("set");
+  ASSERT_EQ((std::vector<std::string>{"set/Setup.001", "set/Setup.002", "set/Setup.003", "set/Setup.exe"}), names);
+  std::vector<Bytes> before;
+  for (const std::string& n : names) before.push_back(ReadFile(dir.File(n)));
+
+  // a new payload, more slices; the fifth cannot be written
+  WriteFile(dir.File("payload.bin"), RandomBytes(1 << 20, 43));
+  ASSERT_EQ(0, mkdir(dir.File("set/Setup.005").c_str(), 0755));
+  RunResult r = project.Build(dir.File("set/Setup.exe"), {"--split", "200K"});
+  EXPECT_NE(0, r.Code);
+  EXPECT_NE(std::string::npos, r.Err.find("Setup.005")) << r.Err;
+  rmdir(dir.File("set/Setup.005").c_str());
+  EXPECT_EQ(names, ListOf("set")) << "a slice or a temporary file was left, or one went";
+  for (size_t i = 0; i < names.size(); ++i)
+    EXPECT_TRUE(before[i] == ReadFile(dir.File(names[i]))) << names[i] << " changed";
+
+  // the same build, nothing in the way, replaces the whole set
+  r = project.Build(dir.File("set/Setup.exe"), {"--split", "200K"});
+  ASSERT_EQ(0, r.Code) << r.Err;
+  EXPECT_FALSE(before[0] == ReadFile(dir.File("set/Setup.001")));
+  EXPECT_TRUE(Exists(dir.File("set/Setup.006")));
 }
 
 TEST(Reproducible, SameInputsGiveTheSameBytesOnAnyNumberOfThreads) {

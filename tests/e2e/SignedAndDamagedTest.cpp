@@ -112,9 +112,10 @@ TEST(Damaged, ASetupFileCutShortSaysSoOnceAndLeavesNothingBehind) {
   }
 }
 
-// The first slice of a split setup is the bare program, signed or not: it
-// still copies itself and asks for the next disk.
-TEST(Damaged, ABareProgramSignedOrNotStillStartsTheJoin) {
+// A first slice carries the record of its slices behind the program; the
+// bare program, signed or not, names none and could join anyone's: it is
+// refused as damaged, before anything is copied.
+TEST(Damaged, ABareProgramSignedOrNotIsNoFirstSliceAndJoinsNothing) {
   std::string signedStub = ReadWholeFile(QS_STUB_PATH);
   ASSERT_TRUE(AppendFakeCertificate(signedStub, 2400));
   for (const std::string& bytes : {ReadWholeFile(QS_STUB_PATH), signedStub}) {
@@ -122,40 +123,10 @@ TEST(Damaged, ABareProgramSignedOrNotStillStartsTheJoin) {
     PrivateTemp temp(dir);
     const std::string exe = dir.File("Setup.exe");
     WriteWholeFile(exe, bytes);
-    Robot first;
-    ASSERT_TRUE(first.Start(Quoted(exe), dir.Path().c_str()));
-    DWORD code = 1;
-    // the first slice waits for its copy in the temporary folder, which
-    // shows the join window
-    HWND join = NULL;
-    Robot copy;
-    const DWORD start = GetTickCount();
-    DWORD pid = 0;
-    // the copy's window, not the one the first slice shows while it copies
-    while (!join && GetTickCount() - start < kTimeout) {
-      join = FindWindowA("#32770", "Setup");
-      if (join) GetWindowThreadProcessId(join, &pid);
-      if (join && pid == first.Pid()) join = NULL;
-      if (!join) Sleep(50);
-    }
-    ASSERT_TRUE(join) << "no join window";
-    ASSERT_TRUE(copy.Attach(pid));
-    EXPECT_TRUE(copy.WaitUntil([&] { return Robot::ItemText(join, 1015) == "Please insert disk 2."; }, kTimeout,
-                               "the question for disk 2"));
-    // the worker may set the text before the dialog has first been shown
-    ASSERT_TRUE(copy.WaitUntil(
-        [&] {
-          HWND cancel = GetDlgItem(join, IDCANCEL);
-          return IsWindowVisible(join) && IsWindowVisible(cancel) && IsWindowEnabled(cancel);
-        },
-        kTimeout, "the join window's Cancel button"));
-    ASSERT_TRUE(Robot::Press(join, IDCANCEL));
-    ASSERT_TRUE(copy.WaitForExit(kTimeout, &code));
-    EXPECT_EQ(2u, code);
-    ASSERT_TRUE(first.WaitForExit(kTimeout, &code));
-    EXPECT_EQ(2u, code) << "the first slice returns its copy's exit code";
-    copy.WaitUntil([&] { return FilesIn(temp.Path).empty(); }, kTimeout, "the temporary copy going");
-    EXPECT_EQ(std::vector<std::string>(), FilesIn(temp.Path));
+    WriteWholeFile(dir.File("Setup.001"), RandomBytes(3000, 5) + Sig(InstallerSignature));
+    ExpectDamagedMessageOnly(exe);
+    EXPECT_EQ(std::vector<std::string>(), FilesIn(temp.Path)) << "nothing copied, no log left";
+    EXPECT_FALSE(FindWindowA("#32770", "Setup")) << "a join window came up";
   }
 }
 

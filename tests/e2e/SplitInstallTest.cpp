@@ -197,16 +197,22 @@ TEST_F(SplitInstall, AMissingSliceIsAskedForThenTheJoinedSetupInstallsAndGoes) {
 }
 
 // The publisher signs the first slice after the split (with osslsigncode,
-// tests/e2e/make-signed-setups.sh): it joins and installs all the same.
+// tests/e2e/make-signed-setups.sh): its slice record lies before the
+// certificate table, and it joins and installs all the same.
 TEST_F(SplitInstall, SignedFirstSliceJoinsAndInstalls) {
-  const std::string first = media + "\\Setup.exe";
-  ASSERT_TRUE(ReadWholeFile(first) == ReadWholeFile(QS_STUB_PATH)) << "the first slice is the bare program";
-  const std::string signedStub = ReadWholeFile(QS_SIGNED_DIR "\\SignedStub.exe");
-  ASSERT_GT(signedStub.size(), ReadWholeFile(QS_STUB_PATH).size()) << "no signed setup program in " QS_SIGNED_DIR;
-  WriteWholeFile(first, signedStub);
+  const std::string set = QS_SIGNED_DIR "\\split";
+  const std::string signedFirst = ReadWholeFile(set + "\\Setup.exe");
+  ASSERT_GT(signedFirst.size(), ReadWholeFile(QS_STUB_PATH).size()) << "no signed split set in " << set;
+  const char kSignedFolder[] = "C:\\QuillsetTest Signed";
+  ASSERT_FALSE(PathExists(kSignedFolder));
+  std::vector<std::string> slices = {"Setup.exe"};
+  for (int n = 1; PathExists(set + "\\Setup.00" + std::to_string(n)); ++n) slices.push_back("Setup.00" + std::to_string(n));
+  ASSERT_GE(slices.size(), 3u);
+  for (const char* s : {"Setup.exe", "Setup.001", "Setup.002", "Setup.003"}) DeleteFileA((media + "\\" + s).c_str());
+  for (const std::string& s : slices) WriteWholeFile(media + "\\" + s, ReadWholeFile(set + "\\" + s));
 
   Robot start;
-  ASSERT_TRUE(start.Start("\"" + first + "\"", media.c_str()));
+  ASSERT_TRUE(start.Start("\"" + media + "\\Setup.exe\"", media.c_str()));
   DWORD code = 1;
   // every slice is there: no disk is asked for, the joined setup starts
   Robot setup;
@@ -214,14 +220,82 @@ TEST_F(SplitInstall, SignedFirstSliceJoinsAndInstalls) {
   ASSERT_TRUE(wizard);
   ASSERT_NO_FATAL_FAILURE(InstallWithDefaults(setup, wizard));
   EXPECT_TRUE(start.WaitForExit(20000, &code));
-  EXPECT_EQ(0u, code);
-  EXPECT_TRUE(ReadWholeFile(target + "\\payload.bin") == payload);
-  EXPECT_EQ("yes", IniValue(media + "\\source.ini", "Source", "Found"));
-  // the uninstaller is the bare program again, unsigned
-  EXPECT_TRUE(ReadWholeFile(target + "\\Uninstall.exe") ==
+  EXPECT_EQ(0u, code) << "the first slice returns the installer's exit code";
+  const std::string folder = kSignedFolder;
+  EXPECT_TRUE(ReadWholeFile(folder + "\\payload.bin") == ReadWholeFile(QS_SIGNED_DIR "\\project\\payload.bin"));
+  // the uninstaller is the bare program again, unsigned, without the record
+  EXPECT_TRUE(ReadWholeFile(folder + "\\Uninstall.exe") ==
               WithoutChecksum(ReadWholeFile(QS_STUB_PATH)) + std::string((const char*)UninstallerSignature, 16));
   ExpectNothingLeft(setup);
-  EXPECT_TRUE(ReadWholeFile(first) == signedStub) << "the user's slice stays as it was";
+  EXPECT_TRUE(ReadWholeFile(media + "\\Setup.exe") == signedFirst) << "the user's slice stays as it was";
+
+  Robot un;
+  ASSERT_TRUE(un.Start("\"" + folder + "\\Uninstall.exe\"", dir.Path().c_str()));
+  un.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, 20000);
+  HWND result = NULL;
+  ASSERT_TRUE(un.WaitUntil(
+      [&] {
+        result = un.FindWindowNow("#32770", En("UNINSTALL_TITLE").c_str());
+        return result && GetDlgItem(result, 1013) && IsWindowVisible(GetDlgItem(result, IDOK));
+      },
+      60000, "the uninstall result"));
+  Robot::Press(result, IDOK);
+  ASSERT_TRUE(un.WaitForExit(20000, &code));
+  EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(kSignedFolder); }, 70000, "the uninstaller's self-removal"));
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\QuillsetTest-Signed");
+}
+
+// Builds the same project, with a new payload of the same size, into
+// folder: another build whose slices have the sizes of the first's.
+void BuildOtherSet(const std::string& project, const std::string& folder, const std::string& payload) {
+  WriteWholeFile(project + "\\payload.bin", payload);
+  const std::string line = std::string("\"") + kQuillset + "\" build --quiet --split 100K --arch " QS_ARCH " --stub \"" +
+                           QS_STUB_PATH + "\" -o \"" + folder + "\\Setup.exe\" \"" + project + "\\default.qsp\"";
+  Robot cli;
+  ASSERT_TRUE(cli.Start(line)) << line;
+  DWORD code = 1;
+  ASSERT_TRUE(cli.WaitForExit(60000, &code));
+  ASSERT_EQ(0u, code) << line;
+}
+
+// Slices bound to their first slice: another build's slices beside it, all
+// of them or one of the same size, are refused before anything is copied
+// or run, with the message of a damaged setup file and a failure code.
+TEST_F(SplitInstall, SlicesOfAnotherBuildAreRefusedAndNothingRuns) {
+  const std::string other = dir.File("Other Set");
+  ASSERT_NO_FATAL_FAILURE(BuildOtherSet(dir.File("project"), other, RandomBytes(payload.size(), 8)));
+  std::vector<std::string> names;
+  for (int n = 1; PathExists(media + "\\Setup.00" + std::to_string(n)); ++n) names.push_back("Setup.00" + std::to_string(n));
+  for (const std::string& n : names)
+    ASSERT_EQ(ReadWholeFile(media + "\\" + n).size(), ReadWholeFile(other + "\\" + n).size()) << n;
+  std::vector<std::string> own;
+  for (const std::string& n : names) own.push_back(ReadWholeFile(media + "\\" + n));
+
+  struct Case {
+    const char* what;
+    std::vector<std::string> swapped;
+  } cases[] = {{"all slices of the other build", names}, {"one slice of the same size", {"Setup.002"}}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const std::string& n : c.swapped) WriteWholeFile(media + "\\" + n, ReadWholeFile(other + "\\" + n));
+    Robot first;
+    ASSERT_TRUE(first.Start("\"" + media + "\\Setup.exe\"", media.c_str()));
+    RobotMessageBox box = first.WaitForMessageBox("Error", 20000);
+    ASSERT_TRUE(box.Window) << first.WindowTree();
+    EXPECT_EQ("The installation file is damaged or incomplete. Please obtain it again.", box.Text);
+    for (const std::string& f : FilesIn(temp))
+      EXPECT_TRUE(f.compare(0, 3, "UNI") == 0 || (f.compare(0, 3, "QST") == 0 && FilesIn(temp + "\\" + f).empty()))
+          << f << ": a copy was made while the question is up";
+    ASSERT_TRUE(first.Answer(box, IDOK));
+    DWORD code = 0;
+    ASSERT_TRUE(first.WaitForExit(20000, &code));
+    EXPECT_NE(0u, code);
+    EXPECT_FALSE(FindWindowA("#32770", "Setup")) << "a join window came up";
+    EXPECT_FALSE(FindWindowA("#32770", En("WELCOME").c_str())) << "a setup started";
+    EXPECT_FALSE(PathExists(target));
+    ExpectNothingLeft(first);
+    for (size_t i = 0; i < names.size(); ++i) WriteWholeFile(media + "\\" + names[i], own[i]);
+  }
 }
 
 // Runs the first slice with options and waits for the whole chain, noting
@@ -287,10 +361,14 @@ TEST_F(SplitInstall, CancelWhileWaitingForADiskEndsTheChainWithNothingInstalled)
   HWND w = StartFirstSlice(first, join);
   ASSERT_TRUE(w);
   ASSERT_TRUE(WaitForText(join, w, "Please insert disk 2."));
-  // the copy and the joined file being written, both in the temporary folder
-  std::vector<std::string> meanwhile = Leftovers(temp);
-  EXPECT_EQ(2, std::count_if(meanwhile.begin(), meanwhile.end(),
-                             [](const std::string& n) { return n.compare(0, 3, "EXE") == 0; }));
+  // the copy and the joined file being written, each in the private folder
+  // of the process that made it, in the temporary folder
+  std::vector<std::string> copies;
+  for (const std::string& f : FilesIn(temp))
+    if (f.compare(0, 3, "QST") == 0)
+      for (const std::string& n : FilesIn(temp + "\\" + f))
+        if (n.compare(0, 3, "EXE") == 0) copies.push_back(f + "\\" + n);
+  EXPECT_EQ(2u, copies.size());
   ASSERT_TRUE(Robot::Press(w, IDCANCEL));
   DWORD code = 1;
   ASSERT_TRUE(join.WaitForExit(20000, &code));

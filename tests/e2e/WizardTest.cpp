@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <map>
@@ -595,6 +596,44 @@ TEST_F(Wizard, TheUninstallerRemovesTheWholeInstallationAndItself) {
   EXPECT_FALSE(KeyExists("Software\\QuillsetTest-Wizard"));
   EXPECT_FALSE(KeyExists("Software\\QuillsetTest-ComDll"));  // DllUnregisterServer ran
   EXPECT_FALSE(KeyExists("Software\\QuillsetTest-ComNeed")) << "the uninstall thread has no COM";
+}
+
+// Number of running cmd.exe processes.
+int RunningCommandInterpreters() {
+  HANDLE all = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (all == INVALID_HANDLE_VALUE) return -1;
+  PROCESSENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  int count = 0;
+  for (BOOL more = Process32First(all, &entry); more; more = Process32Next(all, &entry))
+    if (lstrcmpiA(entry.szExeFile, "cmd.exe") == 0) ++count;
+  CloseHandle(all);
+  return count;
+}
+
+// A read-only Uninstall.exe (a user's attrib, a copy from a CD) once made
+// the batch file loop for ever, elevated.
+TEST_F(Wizard, AReadOnlyUninstallerStillRemovesItselfAndNoBatchFileRunsOn) {
+  std::string setup = Build(FullScript(), {{"readme.txt", "Read me first.\r\n"}, {"app.dat", RandomBytes(3000, 6)}});
+  ASSERT_TRUE(InstallForUninstall(this, robot, setup, target));
+  ASSERT_EQ(0, RunningCommandInterpreters()) << "a cmd of some other test still runs";
+  ASSERT_TRUE(SetFileAttributesA((target + "\\Uninstall.exe").c_str(), FILE_ATTRIBUTE_READONLY));
+  Robot un;
+  EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"), StartUninstaller(un, target, dir.Path(), IDYES));
+  HWND dialog = WaitForUninstallResult(un);
+  ASSERT_TRUE(dialog);
+  ASSERT_TRUE(Robot::Press(dialog, IDOK));
+  DWORD code = 1;
+  ASSERT_TRUE(un.WaitForExit(20000, &code));
+  EXPECT_TRUE(un.WaitUntil(
+      [&] {
+        return RunningCommandInterpreters() == 0 && !PathExists(target + "\\Uninstall.exe") &&
+               TempFilesMatching("DUS*.bat").empty();
+      },
+      70000, "the batch file's end"));
+  EXPECT_FALSE(PathExists(target + "\\Uninstall.exe"));
+  EXPECT_TRUE(TempFilesMatching("DUS*.bat").empty());
+  EXPECT_FALSE(PathExists(target));
 }
 
 // Two new folder levels (Co\App): the uninstaller's own files keep App, and

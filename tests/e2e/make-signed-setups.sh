@@ -6,8 +6,8 @@
 # OUT receives:
 #   project/       the project (default.qsp installs to C:\QuillsetTest Signed)
 #   Signed.exe     the setup file, signed (osslsigncode verify accepts it)
-#   SignedStub.exe the setup program alone, signed: a split's first slice
-#                  signed after the split
+#   split/         the same project split into 100 KiB slices, its first
+#                  slice (Setup.exe) signed after the split
 #   cert.pem       the certificate (its key is thrown away at the end)
 set -euo pipefail
 out=$1 exe=$2 prefix=$3 arch=$4 stub=$5 src=$6
@@ -53,6 +53,10 @@ sign() {
     { cat "$key/verify.log" >&2; echo "make-signed-setups: osslsigncode verify refused $2" >&2; exit 1; }
 }
 sign "$out/Setup.exe" "$out/Signed.exe"
-sign "$stub" "$out/SignedStub.exe"
+mkdir -p "$out/split"
+"$src/tools/wine-run" --prefix "$prefix" "$exe" build -q --arch "$arch" --stub "$(win "$stub")" --split 100K \
+  -o "$(win "$out/split/Setup.exe")" "$(win "$out/project/default.qsp")"
+sign "$out/split/Setup.exe" "$out/split/Signed.exe"
+mv "$out/split/Signed.exe" "$out/split/Setup.exe"
 rm -f "$out/Setup.exe"
 echo "signed: $(stat -c %s "$out/Signed.exe") bytes ($arch), certificate table behind $(stat -c %s "$stub")-byte setup program"

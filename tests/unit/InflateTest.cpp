@@ -331,6 +331,24 @@ TEST(Inflate, FixedBlocksAndTheirForbiddenCodes) {
     FixedSymbol(w, 256);
     EXPECT_EQ(distance == 2 ? EFS_INFLATE_OK : EFS_INFLATE_BAD_STREAM, Inflate(w.Finish(S("ABABA")), nullptr));
   }
+  // Refused at the match itself, not later by the checksum: what was
+  // handed on is at most what came before it, never bytes from before the
+  // output (only an address checker sees those being read).
+  for (unsigned distance : {3u, 4u, 30u}) {
+    Writer w;
+    w.Bits(1, 1), w.Bits(1, 2);
+    FixedLiteral(w, 'A'), FixedLiteral(w, 'B');
+    FixedSymbol(w, 257), w.Code(distance <= 4 ? distance - 1 : 9, 5);
+    if (distance > 4) w.Bits(distance - 25, 3);  // code 9: 25 to 32
+    FixedSymbol(w, 256);
+    const Data stream = w.Finish(S("ABABA"));
+    Io io(stream, 32768);
+    Data buffer(EFS_INFLATE_BUFFER_SIZE, 0x5A);
+    EXPECT_EQ(EFS_INFLATE_BAD_STREAM, EfsInflate(io, buffer.data())) << distance;
+    EXPECT_LE(io.Out.size(), 2u) << distance << ": bytes past the bad match were handed on";
+    const Data before = S("AB");
+    EXPECT_TRUE(io.Out.size() <= 2 && io.Out == Data(before.begin(), before.begin() + io.Out.size()));
+  }
   for (unsigned symbol : {286u, 287u}) {
     Writer w;
     w.Bits(1, 1), w.Bits(1, 2);

@@ -125,6 +125,20 @@ TEST(SetupLayout, TheZeroPaddingBeforeTheTableIsNoPartOfTheFile) {
   std::string bad = Signed(program + Container(1003));
   bad[program.size() + 1003] = 'x';
   EXPECT_EQ(1, Layout(bad).Damaged);
+  // and no signing tool pads with 8: a signature ending on an 8-byte
+  // boundary, then eight zeros before the table, is a damaged file
+  const size_t aligned = 1000 + (8 - (program.size() + 1000) % 8) % 8;
+  for (const std::string& front : {program + Container(aligned), program + Container(aligned + 8)}) {
+    ASSERT_EQ(0u, front.size() % 8);
+    std::string file = front + std::string(8, '\0');
+    const size_t table = file.size();
+    ASSERT_TRUE(AppendFakeCertificate(file, 512));
+    ASSERT_EQ(table + 512, file.size()) << "the table follows the eight zeros directly";
+    l = Layout(file);
+    EXPECT_EQ(SETUP_TAIL_NONE, l.Tail);
+    EXPECT_EQ(1, l.Damaged);
+    EXPECT_EQ(FILEKIND_DAMAGED, SetupKindOf(l));
+  }
 }
 
 TEST(SetupLayout, OnlyATableThatEndsTheFileCounts) {

@@ -167,6 +167,64 @@ TEST(Rollback, OriginalsGoAsideOnceAndComeBackWithTheirTimes) {
   EXPECT_FALSE(PathExists(journal));
 }
 
+bool SameFolder(const std::string& folder, const std::string& other) {
+  WriteWholeFile(folder + "\\probe.txt", "probe");
+  const bool same = ReadWholeFile(other + "\\probe.txt") == "probe";
+  DeleteFileA((folder + "\\probe.txt").c_str());
+  return same;
+}
+
+// A second name for folder that path normalization cannot join to the
+// first: a drive letter of its own, as subst makes (*defined is set), or
+// under Wine its Unix path on drive Z:; "" when there is none.
+std::string OtherSpelling(const std::string& folder, char letter, bool* defined) {
+  *defined = false;
+  const char drive[3] = {letter, ':', '\0'};
+  if (GetDriveTypeA((std::string(drive) + "\\").c_str()) == DRIVE_NO_ROOT_DIR &&
+      DefineDosDeviceA(0, drive, folder.c_str())) {
+    if (SameFolder(folder, drive)) return *defined = true, drive;
+    DefineDosDeviceA(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, drive, folder.c_str());
+  }
+  typedef char*(CDECL * UnixName)(const WCHAR*);
+  UnixName unixName = (UnixName)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+  WCHAR wide[MAX_PATH];
+  if (!unixName || !MultiByteToWideChar(CP_ACP, 0, folder.c_str(), -1, wide, MAX_PATH)) return "";
+  char* name = unixName(wide);
+  if (!name) return "";
+  std::string z = std::string("Z:") + name;
+  HeapFree(GetProcessHeap(), 0, name);
+  for (char& c : z)
+    if (c == '/') c = '\\';
+  return SameFolder(folder, z) ? z : "";
+}
+
+// Replaced twice in one run under two spellings the journal keeps apart:
+// two originals are kept, the second being the run's own first copy. Only
+// putting them back newest first leaves the user's file.
+TEST(Rollback, AFileReplacedTwiceUnderTwoSpellingsComesBackAsTheUsersOwn) {
+  TempFolder dir;
+  CExeFileSystemLogged efs;
+  OpenSetup(efs, dir, {{"a.txt", "new a"}});
+  CUninstallLogger log;
+  ASSERT_EQ(1, log.CreateTempLog());
+  const std::string app = dir.File("App");
+  CreateDirectoryA(app.c_str(), NULL);
+  const std::string a = UsersFile(app + "\\a.txt", "my a");
+  bool defined = false;
+  const std::string drive = OtherSpelling(app, 'R', &defined);
+  if (drive.empty()) GTEST_SKIP() << "no second spelling (a drive letter) for " << app;
+  const std::string other = drive + "\\a.txt";
+
+  ASSERT_EQ(1, efs.ExtractFileLogged("a.txt", a.c_str(), 1, NULL, 500, &log));
+  ASSERT_EQ(1, efs.ExtractFileLogged("a.txt", other.c_str(), 1, NULL, 500, &log));
+  EXPECT_EQ(2u, KeptCopies(app).size()) << "the two spellings were taken for one file";
+  EXPECT_EQ(0u, RollBack(log).size());
+  EXPECT_EQ("my a", ReadWholeFile(a)) << "an older original went back over a newer one";
+  EXPECT_EQ(0x01c1234511111100ull, WriteTime(a));
+  EXPECT_EQ(std::vector<std::string>{}, KeptCopies(app));
+  if (defined) DefineDosDeviceA(DDD_REMOVE_DEFINITION | DDD_EXACT_MATCH_ON_REMOVE, drive.c_str(), app.c_str());
+}
+
 // Windows will not replace a read-only file, nor rename one another program
 // holds without delete sharing: such a file stays, and so does its content.
 TEST(Rollback, AFileThatCannotBeKeptIsNotReplaced) {

@@ -11,39 +11,46 @@
 
 namespace {
 
-TEST(SelfRemovalBatch, IsFiveCrLfLinesWithPercentSignsDoubled) {
-  char text[1024];
+TEST(SelfRemovalBatch, IsCrLfLinesWithPercentSignsDoubled) {
+  const char* const ping = "C:\\WINDOWS\\system32\\ping.exe";
+  char text[2048];
   size_t n = FormatSelfRemovalBatch(text, sizeof text, "C:\\Program Files\\App\\Uninstall.exe",
-                                    "C:\\Program Files\\App", "\\DelUS.bat");
+                                    "C:\\Program Files\\App", "\\DelUS.bat", ping);
   EXPECT_EQ(
+      "set QSTRIES=0\r\n"
       ":Repeat\r\n"
-      "del \"C:\\Program Files\\App\\Uninstall.exe\"\r\n"
-      "if exist \"C:\\Program Files\\App\\Uninstall.exe\" goto Repeat\r\n"
+      "del /f /a \"C:\\Program Files\\App\\Uninstall.exe\"\r\n"
+      "if not exist \"C:\\Program Files\\App\\Uninstall.exe\" goto Done\r\n"
+      "set /a QSTRIES+=1\r\n"
+      "if %QSTRIES% geq 60 goto Done\r\n"
+      "\"C:\\WINDOWS\\system32\\ping.exe\" -n 2 127.0.0.1 >nul\r\n"
+      "goto Repeat\r\n"
+      ":Done\r\n"
       "rmdir \"C:\\Program Files\\App\"\r\n"
       "del \"\\DelUS.bat\"\r\n",
       std::string(text, n));
   EXPECT_EQ(strlen(text), n);
 
   // cmd would read "%x%" in a batch file as a variable and remove some other
-  // file or folder
-  n = FormatSelfRemovalBatch(text, sizeof text, "C:\\100%x%\\U.exe", "C:\\100%x%", "C:\\T%\\DelUS.bat");
-  EXPECT_EQ(
-      ":Repeat\r\ndel \"C:\\100%%x%%\\U.exe\"\r\nif exist \"C:\\100%%x%%\\U.exe\" goto Repeat\r\n"
-      "rmdir \"C:\\100%%x%%\"\r\ndel \"C:\\T%%\\DelUS.bat\"\r\n",
-      std::string(text, n));
+  // file or folder; the counter's own "%" stays single
+  n = FormatSelfRemovalBatch(text, sizeof text, "C:\\100%x%\\U.exe", "C:\\100%x%", "C:\\T%\\DelUS.bat", ping);
+  const std::string escaped(text, n);
+  for (const char* line : {"del /f /a \"C:\\100%%x%%\\U.exe\"\r\n", "if not exist \"C:\\100%%x%%\\U.exe\" goto Done\r\n",
+                           "rmdir \"C:\\100%%x%%\"\r\n", "del \"C:\\T%%\\DelUS.bat\"\r\n", "if %QSTRIES% geq 60"})
+    EXPECT_NE(std::string::npos, escaped.find(line)) << line << " not in\n" << escaped;
 
   // a temporary copy leaves its folder alone: no rmdir line
-  n = FormatSelfRemovalBatch(text, sizeof text, "C:\\Temp\\EXE1.tmp", nullptr, "\\DelUS.bat");
-  EXPECT_EQ(":Repeat\r\ndel \"C:\\Temp\\EXE1.tmp\"\r\nif exist \"C:\\Temp\\EXE1.tmp\" goto Repeat\r\n"
-            "del \"\\DelUS.bat\"\r\n",
-            std::string(text, n));
+  n = FormatSelfRemovalBatch(text, sizeof text, "C:\\Temp\\EXE1.tmp", nullptr, "\\DelUS.bat", ping);
+  const std::string noFolder(text, n);
+  EXPECT_EQ(std::string::npos, noFolder.find("rmdir"));
+  EXPECT_NE(std::string::npos, noFolder.find(":Done\r\ndel \"\\DelUS.bat\"\r\n"));
 
-  n = FormatSelfRemovalBatch(text, sizeof text, "C:\\100%x%\\U.exe", "C:\\100%x%", "C:\\T%\\DelUS.bat");
   // a text that does not fit is not cut short: nothing is written out
-  const std::string full = text;
-  EXPECT_EQ(0u, FormatSelfRemovalBatch(text, full.size(), "C:\\100%x%\\U.exe", "C:\\100%x%", "C:\\T%\\DelUS.bat"));
+  const std::string full = escaped;
+  EXPECT_EQ(0u, FormatSelfRemovalBatch(text, full.size(), "C:\\100%x%\\U.exe", "C:\\100%x%", "C:\\T%\\DelUS.bat",
+                                       ping));
   EXPECT_EQ(full.size(), FormatSelfRemovalBatch(text, full.size() + 1, "C:\\100%x%\\U.exe", "C:\\100%x%",
-                                                "C:\\T%\\DelUS.bat"));
+                                                "C:\\T%\\DelUS.bat", ping));
 }
 
 // Runs the batch file and waits for it; false when it cannot start or hangs.
@@ -56,11 +63,18 @@ bool RunBatch(const std::string& batch) {
   PROCESS_INFORMATION child;
   if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup, &child))
     return false;
-  const bool ended = WaitForSingleObject(child.hProcess, 60000) == WAIT_OBJECT_0;
+  // the batch file gives up after about a minute; well past that it hangs
+  const bool ended = WaitForSingleObject(child.hProcess, 90000) == WAIT_OBJECT_0;
   if (!ended) TerminateProcess(child.hProcess, 1);
   CloseHandle(child.hProcess);
   CloseHandle(child.hThread);
   return ended;
+}
+
+std::string SystemPing() {
+  char system[MAX_PATH];
+  GetSystemDirectoryA(system, MAX_PATH);
+  return std::string(system) + "\\ping.exe";
 }
 
 DWORD WINAPI CloseLater(LPVOID handle) {
@@ -105,7 +119,7 @@ TEST(SelfRemovalBatch, DeletesTheProgramItsFolderAndItselfEvenWithPercentSignsIn
   const std::string batch = dir.File("DelUS.bat");
   WriteWholeFile(exe, "program");
   char text[2048];
-  const size_t n = FormatSelfRemovalBatch(text, sizeof text, exe.c_str(), folder.c_str(), batch.c_str());
+  const size_t n = FormatSelfRemovalBatch(text, sizeof text, exe.c_str(), folder.c_str(), batch.c_str(), SystemPing().c_str());
   ASSERT_NE(0u, n);
   WriteWholeFile(batch, std::string(text, n));
 
@@ -132,7 +146,8 @@ TEST(SelfRemovalBatch, LeavesAFolderThatStillHoldsOtherFiles) {
   const std::string batch = dir.File("DelUS.bat");
   char text[2048];
   const size_t n =
-      FormatSelfRemovalBatch(text, sizeof text, (folder + "\\Uninstall.exe").c_str(), folder.c_str(), batch.c_str());
+      FormatSelfRemovalBatch(text, sizeof text, (folder + "\\Uninstall.exe").c_str(), folder.c_str(), batch.c_str(),
+                             SystemPing().c_str());
   ASSERT_NE(0u, n);
   WriteWholeFile(batch, std::string(text, n));
   ASSERT_TRUE(RunBatch(batch)) << "the batch file did not end";
@@ -165,15 +180,16 @@ TEST(SelfRemovalBatch, IsANewFileOfItsOwnAndNeverOneThatWasPlanted) {
   CloseHandle(h);
   EXPECT_EQ(dir.File("DUS0000.bat"), path);
 
-  // written for a program: a new file each time, with the five lines
+  // written for a program: a new file each time, with the system's own ping
   WriteWholeFile(dir.File("U.exe"), "program");
   char first[MAX_PATH], second[MAX_PATH];
   ASSERT_EQ(1, WriteSelfRemovalBatch(folder.c_str(), 0x10, dir.File("U.exe").c_str(), NULL, first));
   ASSERT_EQ(1, WriteSelfRemovalBatch(folder.c_str(), 0x10, dir.File("U.exe").c_str(), NULL, second));
   EXPECT_STRNE(first, second);
-  EXPECT_EQ(":Repeat\r\ndel \"" + dir.File("U.exe") + "\"\r\nif exist \"" + dir.File("U.exe") +
-                "\" goto Repeat\r\ndel \"" + first + "\"\r\n",
-            ReadWholeFile(first));
+  char text[2048];
+  const size_t n = FormatSelfRemovalBatch(text, sizeof text, dir.File("U.exe").c_str(), nullptr, first,
+                                          SystemPing().c_str());
+  EXPECT_EQ(std::string(text, n), ReadWholeFile(first));
 }
 
 // cmd reads the batch file in the OEM code page, not in the ANSI one the
@@ -201,6 +217,44 @@ TEST(SelfRemovalBatch, RemovesAProgramAndFolderWhoseNamesAreNotAscii) {
   EXPECT_EQ(std::string::npos, ReadWholeFile(batch).find('\x80'));
   ASSERT_TRUE(RunBatch(batch)) << "the batch file did not end";
   EXPECT_FALSE(PathExists(euro));
+  EXPECT_FALSE(PathExists(batch));
+}
+
+}  // namespace
+
+namespace {
+
+// A read-only program goes too: a plain "del" leaves it, and the loop
+// around it would never end.
+TEST(SelfRemovalBatch, DeletesAReadOnlyProgram) {
+  TempFolder dir;
+  const std::string folder = dir.File("App"), exe = folder + "\\Uninstall.exe";
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL));
+  WriteWholeFile(exe, "program");
+  ASSERT_TRUE(SetFileAttributesA(exe.c_str(), FILE_ATTRIBUTE_READONLY));
+  char batch[MAX_PATH];
+  ASSERT_EQ(1, WriteSelfRemovalBatch((dir.Path() + "\\").c_str(), 0x40, exe.c_str(), folder.c_str(), batch));
+  ASSERT_TRUE(RunBatch(batch)) << "the batch file did not end";
+  EXPECT_FALSE(PathExists(exe));
+  EXPECT_FALSE(PathExists(folder));
+  EXPECT_FALSE(PathExists(batch));
+}
+
+// A program that can never be deleted (held open without delete sharing the
+// whole time): the batch file still ends, and removes itself.
+TEST(SelfRemovalBatch, GivesUpOnAProgramThatNeverGoesAndDeletesItselfAnyway) {
+  TempFolder dir;
+  const std::string folder = dir.File("App"), exe = folder + "\\Uninstall.exe";
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL));
+  WriteWholeFile(exe, "program");
+  HANDLE held = CreateFileA(exe.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  char batch[MAX_PATH];
+  ASSERT_EQ(1, WriteSelfRemovalBatch((dir.Path() + "\\").c_str(), 0x50, exe.c_str(), folder.c_str(), batch));
+  const bool ended = RunBatch(batch);
+  CloseHandle(held);
+  EXPECT_TRUE(ended) << "the batch file loops on";
+  EXPECT_TRUE(PathExists(exe));
   EXPECT_FALSE(PathExists(batch));
 }
 

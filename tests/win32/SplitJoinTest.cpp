@@ -14,6 +14,8 @@
 #include "driver/SetupState.h"
 #include "driver/SplitJoin.h"
 #include "efs/EfsFormat.h"
+#include "efs/Sha256.h"
+#include "efs/SliceRecord.h"
 
 namespace {
 
@@ -31,6 +33,22 @@ LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM 
 }
 
 std::string Sig(const unsigned char* signature) { return std::string((const char*)signature, 16); }
+
+// A first slice as the command writes it: the program, then the record of
+// its slices' digests.
+std::string FirstSlice(const std::string& program, const std::vector<std::string>& slices) {
+  std::string digests;
+  for (const std::string& s : slices) {
+    CSha256 h;
+    h.Update(s.data(), s.size());
+    unsigned char d[SHA256_SIZE];
+    h.Final(d);
+    digests.append((const char*)d, sizeof d);
+  }
+  std::string record(SliceRecordSize((uint32_t)slices.size()), '\0');
+  WriteSliceRecord((unsigned char*)&record[0], (uint32_t)slices.size(), (const unsigned char*)digests.data());
+  return program + record;
+}
 
 class SplitJoin : public ::testing::Test {
  protected:
@@ -120,12 +138,12 @@ TEST_F(SplitJoin, CopyModeWritesTheRunningFileAloneOverTheTarget) {
   }
 }
 
-TEST_F(SplitJoin, JoinModeAppendsThePartsUpToTheOneEndingWithTheInstallerSignature) {
+TEST_F(SplitJoin, JoinModeAppendsThePartsItsRecordNamesAndNoMore) {
   const std::string stub = RandomBytes(25000, 1);
   // an uninstaller's signature is no end of the join
   const std::string one = RandomBytes(12000, 2) + Sig(UninstallerSignature);
   const std::string two = RandomBytes(30000, 3) + Sig(InstallerSignature);
-  WriteWholeFile(exe, stub);
+  WriteWholeFile(exe, FirstSlice(stub, {one, two}));
   WriteWholeFile(base + ".001", one);
   WriteWholeFile(base + ".002", two);
   WriteWholeFile(base + ".003", "not part of it");
@@ -145,26 +163,26 @@ TEST_F(SplitJoin, JoinModeAppendsThePartsUpToTheOneEndingWithTheInstallerSignatu
 // offsets hold; its headers then name no table it does not carry.
 TEST_F(SplitJoin, ASignedFirstPartIsCopiedWholeAndJoinedWithoutItsTable) {
   const std::string program = MinimalProgram(0x5FE);  // not a multiple of 8: signing pads it
-  std::string first = program;
+  const std::string one = RandomBytes(30000, 3) + Sig(InstallerSignature);
+  std::string first = FirstSlice(program, {one});
   ASSERT_TRUE(AppendFakeCertificate(first, 3000 / 8 * 8));
   ASSERT_GT(first.size(), program.size() + 2000);
   WriteWholeFile(exe, first);
   EXPECT_EQ(0u, Run(SPLITJOIN_COPY_EXE_ONLY));
   EXPECT_TRUE(ReadWholeFile(target) == first);
 
-  const std::string one = RandomBytes(30000, 3) + Sig(InstallerSignature);
   WriteWholeFile(base + ".001", one);
   WriteWholeFile(target, std::string(50000, 'x'));
   g_Seen.clear();
   EXPECT_EQ(0u, Run(SPLITJOIN_JOIN_ALL));
-  EXPECT_TRUE(ReadWholeFile(target) == program + one) << "the program unsigned, then the part";
+  EXPECT_TRUE(ReadWholeFile(target) == program + one) << "the program unsigned, without its record, then the part";
   EXPECT_EQ(1u, Count(WM_SPLIT_DONE));
 }
 
 TEST_F(SplitJoin, AMissingPartIsAskedForUntilItArrivesOrTheUserCancels) {
   const std::string stub = RandomBytes(5000, 4);
   const std::string one = RandomBytes(7000, 5) + Sig(InstallerSignature);
-  WriteWholeFile(exe, stub);
+  WriteWholeFile(exe, FirstSlice(stub, {one}));
   // arrives after it has been asked for a few times
   EXPECT_EQ(0u, Run(SPLITJOIN_JOIN_ALL, [&] {
               if (Count(WM_SPLIT_WAIT_DISK) >= 4 && !PathExists(base + ".001"))
@@ -188,6 +206,7 @@ TEST_F(SplitJoin, AMissingPartIsAskedForUntilItArrivesOrTheUserCancels) {
 }
 
 TEST_F(SplitJoin, AnErrorIsShownOwnedByTheWindowAndThenCancels) {
+  const std::string kOne = RandomBytes(500, 10), kTwo = RandomBytes(700, 11) + Sig(InstallerSignature);
   Robot robot;
   robot.AttachSelf();
   struct Case {
@@ -199,9 +218,23 @@ TEST_F(SplitJoin, AnErrorIsShownOwnedByTheWindowAndThenCancels) {
       {"no running file", [&] { DeleteFileA(exe.c_str()); }, "Failed to open source file."},
       {"a part name too long", [&] { base = dir.File(std::string(250, 'b').c_str()); },
        "Failed to open source file."},
+      {"a slice of another build",
+       [&] {
+         WriteWholeFile(base + ".001", RandomBytes(500, 8) + Sig(InstallerSignature));
+         WriteWholeFile(base + ".002", RandomBytes(500, 9) + Sig(InstallerSignature));
+       },
+       "The installation file is damaged or incomplete. Please obtain it again."},
+      {"a slice cut short",
+       [&] {
+         WriteWholeFile(base + ".001", kOne);
+         WriteWholeFile(base + ".002", kTwo.substr(0, kTwo.size() - 1));
+       },
+       "The installation file is damaged or incomplete. Please obtain it again."},
+      {"no slice record", [&] { WriteWholeFile(exe, RandomBytes(3000, 7)); },
+       "The installation file is damaged or incomplete. Please obtain it again."},
       {"a full disk",
        [&] {
-         WriteWholeFile(exe, RandomBytes(400000, 6));  // the small drive holds 256 KiB
+         WriteWholeFile(exe, FirstSlice(RandomBytes(400000, 6), {kOne, kTwo}));  // the small drive holds 256 KiB
          target = "Q:\\joined.tmp";
          WriteWholeFile(target, "");
        },
@@ -216,7 +249,9 @@ TEST_F(SplitJoin, AnErrorIsShownOwnedByTheWindowAndThenCancels) {
     exe = dir.File("Setup.exe");
     base = dir.File("Setup");
     target = dir.File("joined.tmp");
-    WriteWholeFile(exe, RandomBytes(3000, 7));
+    WriteWholeFile(exe, FirstSlice(RandomBytes(3000, 7), {kOne, kTwo}));
+    WriteWholeFile(base + ".001", kOne);
+    WriteWholeFile(base + ".002", kTwo);
     WriteWholeFile(target, "");
     c.arrange();
     g_Seen.clear();
@@ -234,10 +269,14 @@ TEST_F(SplitJoin, AnErrorIsShownOwnedByTheWindowAndThenCancels) {
     EXPECT_EQ("Error", caption);
     EXPECT_EQ(c.text, text);
     EXPECT_EQ(window, owner);
-    // then the window is told to cancel, and nothing else
-    ASSERT_EQ(1u, g_Seen.size());
-    EXPECT_EQ((UINT)WM_COMMAND, g_Seen[0].Message);
-    EXPECT_EQ((WPARAM)IDCANCEL, LOWORD(g_Seen[0].Param));
+    // then the window is told to cancel, and nothing comes after
+    ASSERT_FALSE(g_Seen.empty());
+    EXPECT_EQ((UINT)WM_COMMAND, g_Seen.back().Message);
+    EXPECT_EQ((WPARAM)IDCANCEL, LOWORD(g_Seen.back().Param));
+    EXPECT_EQ(1u, Count(WM_COMMAND));
+    EXPECT_EQ(0u, Count(WM_SPLIT_DONE));
+    // the caller answers a damaged set as a damaged setup file
+    EXPECT_EQ(std::string(c.text).find("damaged") != std::string::npos, SplitJoinFoundDamage() == 1);
     if (target[0] == 'Q') DeleteFileA(target.c_str());
   }
 }

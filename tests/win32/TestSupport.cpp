@@ -60,16 +60,27 @@ bool PathExists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+// In the temporary folder and in the setup programs' private folders in it.
 std::vector<std::string> TempFilesMatching(const char* pattern) {
   char dir[MAX_PATH];
   GetTempPathA(MAX_PATH, dir);
   std::vector<std::string> names;
+  std::vector<std::string> folders = {dir};
   WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA((std::string(dir) + pattern).c_str(), &fd);
-  if (h == INVALID_HANDLE_VALUE) return names;
-  do names.push_back(fd.cFileName);
-  while (FindNextFileA(h, &fd));
-  FindClose(h);
+  HANDLE h = FindFirstFileA((std::string(dir) + "QST*").c_str(), &fd);
+  if (h != INVALID_HANDLE_VALUE) {
+    do
+      if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) folders.push_back(std::string(dir) + fd.cFileName + "\\");
+    while (FindNextFileA(h, &fd));
+    FindClose(h);
+  }
+  for (const std::string& folder : folders) {
+    h = FindFirstFileA((folder + pattern).c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE) continue;
+    do names.push_back(fd.cFileName);
+    while (FindNextFileA(h, &fd));
+    FindClose(h);
+  }
   return names;
 }
 

@@ -1,0 +1,119 @@
+#include "platform/PrivateTemp.h"
+
+#include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
+#include <string.h>
+
+namespace {
+
+char g_Folder[MAX_PATH];
+
+HANDLE g_Hold = INVALID_HANDLE_VALUE;
+int g_Tried;
+
+int IsAdministrator() {
+  SID_IDENTIFIER_AUTHORITY nt = {SECURITY_NT_AUTHORITY};
+  PSID administrators = NULL;
+  if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
+                                &administrators))
+    return 0;
+  BOOL member = FALSE;
+  if (!CheckTokenMembership(NULL, administrators, &member)) member = FALSE;
+  FreeSid(administrators);
+  return member ? 1 : 0;
+}
+
+// Full access for the administrators and SYSTEM, inherited by every file
+// made inside, nothing from the folder above; owned by the administrators,
+// so that the user's own processes get no owner's rights either.
+int MakeFolder(const char* path) {
+  const char* const rules[] = {PrivateTempFolderRules(), PrivateTempFolderRules() + 4};
+  for (const char* rule : rules) {
+    SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, FALSE};
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(rule, SDDL_REVISION_1, &sa.lpSecurityDescriptor, NULL))
+      continue;
+    BOOL made = CreateDirectoryA(path, &sa);
+    const DWORD error = GetLastError();
+    if (made) {
+      // Set once more on the folder made: some systems (Wine) take no rules
+      // from the creation itself.
+      PSID owner = NULL;
+      PACL dacl = NULL;
+      BOOL present = FALSE, defaulted = FALSE;
+      GetSecurityDescriptorOwner(sa.lpSecurityDescriptor, &owner, &defaulted);
+      GetSecurityDescriptorDacl(sa.lpSecurityDescriptor, &present, &dacl, &defaulted);
+      SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+      if (owner) what |= OWNER_SECURITY_INFORMATION;
+      if (SetNamedSecurityInfoA(const_cast<char*>(path), SE_FILE_OBJECT, what, owner, NULL, dacl, NULL) !=
+          ERROR_SUCCESS) {
+        RemoveDirectoryA(path);
+        made = FALSE;
+      }
+    }
+    LocalFree(sa.lpSecurityDescriptor);
+    if (made) return 1;
+    if (error != ERROR_INVALID_OWNER) return error == ERROR_ALREADY_EXISTS ? -1 : 0;
+  }
+  return 0;
+}
+
+int IsHexName(const char* name) {
+  if (strncmp(name, "QST", 3) != 0 || strlen(name) != 11) return 0;
+  for (const char* p = name + 3; *p; ++p)
+    if (!((*p >= '0' && *p <= '9') || (*p >= 'A' && *p <= 'F'))) return 0;
+  return 1;
+}
+
+}  // namespace
+
+const char* PrivateTempFolderRules() {
+  return "O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+}
+
+int UsePrivateTempFolder(char* tempDir) {
+  if (!g_Tried) {
+    g_Tried = 1;
+    const size_t n = strlen(tempDir);
+    if (IsAdministrator() && n + 13 < MAX_PATH) {
+      unsigned number = GetTickCount() ^ (GetCurrentProcessId() << 12);
+      for (int i = 0; i < 64 && !g_Folder[0]; ++i, number = number * 1103515245u + 12345u) {
+        char path[MAX_PATH];
+        wsprintfA(path, "%sQST%08X", tempDir, number);
+        const int made = MakeFolder(path);
+        if (made == 0) break;
+        if (made < 0) continue;  // someone's already: never one that exists
+        g_Hold = CreateFileA(path, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                             FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        if (g_Hold == INVALID_HANDLE_VALUE) {
+          RemoveDirectoryA(path);
+          break;
+        }
+        strcpy(g_Folder, path);
+        strcat(g_Folder, "\\");
+      }
+    }
+  }
+  if (!g_Folder[0]) return 0;
+  strcpy(tempDir, g_Folder);
+  return 1;
+}
+
+const char* PrivateTempFolder() {
+  return g_Folder;
+}
+
+void EndPrivateTempFolder() {
+  if (g_Hold != INVALID_HANDLE_VALUE) CloseHandle(g_Hold);
+  g_Hold = INVALID_HANDLE_VALUE;
+  if (g_Folder[0]) RemoveDirectoryA(g_Folder);
+}
+
+int IsPrivateTempFolder(const char* folder) {
+  char temp[MAX_PATH];
+  const DWORD t = GetTempPathA(MAX_PATH, temp);
+  const size_t n = strlen(folder);
+  if (t == 0 || t >= MAX_PATH || n <= t) return 0;
+  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, folder, (int)t, temp, (int)t) == CSTR_EQUAL &&
+         IsHexName(folder + t);
+}
