@@ -304,4 +304,23 @@ TEST_F(SplitInstall, CancelWhileWaitingForADiskEndsTheChainWithNothingInstalled)
   MoveFileA(held.c_str(), (media + "\\Setup.001").c_str());
 }
 
+// A slice that cannot be read ends the join with its message: a failure
+// (exit code 1), not a cancel, and nothing is installed.
+TEST_F(SplitInstall, AnUnreadableSliceIsAFailure) {
+  HANDLE held = CreateFileA((media + "\\Setup.001").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  Robot first, join;
+  HWND w = StartFirstSlice(first, join);
+  ASSERT_TRUE(w);
+  EXPECT_EQ("Failed to open source file.", join.AnswerMessageBox("Error", IDOK, 20000));
+  DWORD code = 99;
+  ASSERT_TRUE(join.WaitForExit(20000, &code));
+  EXPECT_EQ(1u, code);
+  ASSERT_TRUE(first.WaitForExit(20000, &code));
+  EXPECT_EQ(1u, code) << "a failure, not a cancel";
+  CloseHandle(held);
+  EXPECT_FALSE(PathExists(target));
+  ExpectNothingLeft(join);
+}
+
 }  // namespace
