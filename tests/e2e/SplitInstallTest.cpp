@@ -130,6 +130,15 @@ class SplitInstall : public ::testing::Test {
     return robot.WaitUntil([&] { return Robot::ItemText(w, 1015) == text; }, 20000, text.c_str());
   }
 
+  // The copy, then the first slice, end with the same exit code.
+  static void ExpectChainEnds(Robot& first, Robot& join, DWORD expected) {
+    DWORD code = 99;
+    ASSERT_TRUE(join.WaitForExit(20000, &code));
+    EXPECT_EQ(expected, code) << "the copy";
+    ASSERT_TRUE(first.WaitForExit(20000, &code));
+    EXPECT_EQ(expected, code) << "the first slice";
+  }
+
   // The temporary copies remove themselves once their processes have ended;
   // the folder they ran from stays, though they leave it empty.
   void ExpectNothingLeft(Robot& robot) {
@@ -292,11 +301,7 @@ TEST_F(SplitInstall, CancelWhileWaitingForADiskEndsTheChainWithNothingInstalled)
   EXPECT_EQ(2, std::count_if(meanwhile.begin(), meanwhile.end(),
                              [](const std::string& n) { return n.compare(0, 3, "EXE") == 0; }));
   ASSERT_TRUE(Robot::Press(w, IDCANCEL));
-  DWORD code = 1;
-  ASSERT_TRUE(join.WaitForExit(20000, &code));
-  EXPECT_EQ(2u, code);
-  ASSERT_TRUE(first.WaitForExit(20000, &code));
-  EXPECT_EQ(2u, code) << "cancelled";
+  ASSERT_NO_FATAL_FAILURE(ExpectChainEnds(first, join, 2));  // cancelled
   ExpectNothingLeft(join);
   EXPECT_FALSE(PathExists(target));
   HWND welcome = FindWindowA("#32770", En("WELCOME").c_str());
@@ -313,11 +318,7 @@ TEST_F(SplitInstall, AnUnreadableSliceIsAFailure) {
   HWND w = StartFirstSlice(first, join);
   ASSERT_TRUE(w);
   EXPECT_EQ("Failed to open source file.", join.AnswerMessageBox("Error", IDOK, 20000));
-  DWORD code = 99;
-  ASSERT_TRUE(join.WaitForExit(20000, &code));
-  EXPECT_EQ(1u, code);
-  ASSERT_TRUE(first.WaitForExit(20000, &code));
-  EXPECT_EQ(1u, code) << "a failure, not a cancel";
+  ASSERT_NO_FATAL_FAILURE(ExpectChainEnds(first, join, 1));  // a failure, not a cancel
   CloseHandle(held);
   EXPECT_FALSE(PathExists(target));
   ExpectNothingLeft(join);
