@@ -19,6 +19,7 @@
 #include "resources/resource.h"
 #include "script/Placeholders.h"
 #include "ui/BackgroundWindow.h"
+#include "ui/MessageBoxes.h"
 #include "ui/SilentFrontEnd.h"
 #include "ui/Wizard.h"
 #include "uninstall/SelfRemoval.h"
@@ -120,6 +121,17 @@ static int RunFirstPart(const char* tempDir) {
   return code;
 }
 
+// The boxes, counting the failures they show: a join that ended after its
+// own error message failed; one that ended without any was cancelled.
+class CCountingFrontEnd : public CMessageBoxFrontEnd {
+ public:
+  int Failures = 0;
+  void ShowFailure(HWND owner, const char* text, const char* caption, UINT style) override {
+    ++Failures;
+    CMessageBoxFrontEnd::ShowFailure(owner, text, caption, style);
+  }
+};
+
 // The temporary copy: joins every part into a second temporary file, starts
 // that as the installer and waits for it. The joined file removes itself.
 static int RunSplitJoin(const char* tempDir, const char* base) {
@@ -132,9 +144,16 @@ static int RunSplitJoin(const char* tempDir, const char* base) {
     // nobody to insert a disk: a missing slice makes the setup incomplete
     const int joinedAll = JoinSplitPartsSilently(joined, base, SPLITJOIN_JOIN_ALL);
     if (joinedAll != 1) return joinedAll < 0 ? SETUP_EXIT_DAMAGED : SETUP_EXIT_FAILED;
-  } else if (!JoinSplitParts(SetupState::Instance, joined, base, SPLITJOIN_JOIN_ALL)) {
-    DeleteFileA(joined);  // gone already; the window deletes it
-    return SplitJoinFoundDamage() ? SETUP_EXIT_DAMAGED : SETUP_EXIT_CANCELLED;
+  } else {
+    CCountingFrontEnd boxes;
+    SetFrontEnd(&boxes);
+    const int joinedAll = JoinSplitParts(SetupState::Instance, joined, base, SPLITJOIN_JOIN_ALL);
+    SetFrontEnd(NULL);
+    if (!joinedAll) {
+      DeleteFileA(joined);  // gone already; the window deletes it
+      if (SplitJoinFoundDamage()) return SETUP_EXIT_DAMAGED;
+      return boxes.Failures ? SETUP_EXIT_FAILED : SETUP_EXIT_CANCELLED;
+    }
   }
   // the folder of the first part, without its final backslash
   char folder[MAX_PATH];

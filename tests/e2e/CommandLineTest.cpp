@@ -1,6 +1,7 @@
 // The setup program's command line as a user or a deployment script gives
-// it: options refused by name, /? listing them, /D= on the destination page,
-// and a setup file started with the split chain's option that stays.
+// it: options refused by name, /? listing them, /D= on the destination page
+// and /LOG= beside the wizard, and a setup file started with the split
+// chain's option that stays.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -74,8 +75,9 @@ TEST(CommandLine, TheDestinationOfTheCommandLineIsOnTheDestinationPage) {
   TempFolder dir;
   const std::string setup = BuildSetupFile(dir, Script(dir.File("Default")), {{"a.txt", "a"}});
   const std::string wanted = dir.File("Given Folder\\App Two");
+  const std::string log = dir.File("wizard.log");
   Robot robot;
-  ASSERT_TRUE(robot.Start("\"" + setup + "\" /d=" + wanted));
+  ASSERT_TRUE(robot.Start("\"" + setup + "\" \"/LOG=" + log + "\" /d=" + wanted));
   HWND w = robot.WaitForWindow("#32770", En("WELCOME").c_str(), kTimeout);
   ASSERT_TRUE(w);
   ASSERT_NO_FATAL_FAILURE(InstallWithDefaults(robot, w, [&](HWND page) {
@@ -83,6 +85,11 @@ TEST(CommandLine, TheDestinationOfTheCommandLineIsOnTheDestinationPage) {
   }));
   EXPECT_EQ("a", ReadWholeFile(wanted + "\\a.txt"));
   EXPECT_FALSE(PathExists(dir.File("Default")));
+  // the wizard's run writes the same log as a silent one
+  const std::string text = ReadWholeFile(log);
+  for (const std::string& line : {"FileCreated: " + wanted + "\\a.txt", "Uninstaller written: " + wanted +
+                                  "\\Uninstall.exe", std::string("Result: exit code 0, done")})
+    EXPECT_NE(std::string::npos, text.find(line)) << line << " in\n" << text;
 }
 
 // Only the temporary copy a split installation made removes itself; a

@@ -130,6 +130,15 @@ class SplitInstall : public ::testing::Test {
     return robot.WaitUntil([&] { return Robot::ItemText(w, 1015) == text; }, 20000, text.c_str());
   }
 
+  // The copy, then the first slice, end with the same exit code.
+  static void ExpectChainEnds(Robot& first, Robot& join, DWORD expected) {
+    DWORD code = 99;
+    ASSERT_TRUE(join.WaitForExit(20000, &code));
+    EXPECT_EQ(expected, code) << "the copy";
+    ASSERT_TRUE(first.WaitForExit(20000, &code));
+    EXPECT_EQ(expected, code) << "the first slice";
+  }
+
   // The temporary copies remove themselves once their processes have ended;
   // the folder they ran from stays, though they leave it empty.
   void ExpectNothingLeft(Robot& robot) {
@@ -370,16 +379,27 @@ TEST_F(SplitInstall, CancelWhileWaitingForADiskEndsTheChainWithNothingInstalled)
         if (n.compare(0, 3, "EXE") == 0) copies.push_back(f + "\\" + n);
   EXPECT_EQ(2u, copies.size());
   ASSERT_TRUE(Robot::Press(w, IDCANCEL));
-  DWORD code = 1;
-  ASSERT_TRUE(join.WaitForExit(20000, &code));
-  EXPECT_EQ(2u, code);
-  ASSERT_TRUE(first.WaitForExit(20000, &code));
-  EXPECT_EQ(2u, code) << "cancelled";
+  ASSERT_NO_FATAL_FAILURE(ExpectChainEnds(first, join, 2));  // cancelled
   ExpectNothingLeft(join);
   EXPECT_FALSE(PathExists(target));
   HWND welcome = FindWindowA("#32770", En("WELCOME").c_str());
   EXPECT_TRUE(welcome == NULL) << "an installer started after the cancel";
   MoveFileA(held.c_str(), (media + "\\Setup.001").c_str());
+}
+
+// A slice that cannot be read ends the join with its message: a failure
+// (exit code 1), not a cancel, and nothing is installed.
+TEST_F(SplitInstall, AnUnreadableSliceIsAFailure) {
+  HANDLE held = CreateFileA((media + "\\Setup.001").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, held);
+  Robot first, join;
+  HWND w = StartFirstSlice(first, join);
+  ASSERT_TRUE(w);
+  EXPECT_EQ("Failed to open source file.", join.AnswerMessageBox("Error", IDOK, 20000));
+  ASSERT_NO_FATAL_FAILURE(ExpectChainEnds(first, join, 1));  // a failure, not a cancel
+  CloseHandle(held);
+  EXPECT_FALSE(PathExists(target));
+  ExpectNothingLeft(join);
 }
 
 }  // namespace
