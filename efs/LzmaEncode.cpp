@@ -19,13 +19,15 @@ struct Streams {
   ICompressProgress Progress;
   IEfsEncodeIo* Io;
   EfsEncodeResult Stopped;
+  int Read;  // whether the encoder has asked for input yet
 };
 
 Streams& Of(void* p, size_t offset) { return *(Streams*)((char*)p - offset); }
 
 SRes ReadIn(void* p, void* buffer, size_t* size) {
   Streams& s = Of(p, offsetof(Streams, In));
-  // a read of up to 4 GiB at once
+  s.Read = 1;
+  // a read of up to 1 GiB at once
   uint32_t want = *size > 0x40000000u ? 0x40000000u : (uint32_t)*size;
   long n = s.Io->Read((unsigned char*)buffer, want);
   if (n < 0) {
@@ -51,28 +53,42 @@ SRes NoProgress(void*, UInt64, UInt64) { return SZ_OK; }
 
 }  // namespace
 
-EfsEncodeResult EfsLzmaEncode(IEfsEncodeIo& io, uint64_t contentSize, unsigned char props[EFS_LZMA_PROPS_SIZE]) {
+// One attempt with this dictionary.
+static SRes Encode(Streams& s, uint32_t dictionary, uint64_t contentSize, unsigned char props[EFS_LZMA_PROPS_SIZE]) {
   CLzmaEncProps p;
   LzmaEncProps_Init(&p);
   p.level = 9;
-  p.dictSize = 64u << 20;
+  p.dictSize = dictionary;
   // the dictionary shrinks to the content: a setup program that decodes it
   // needs that much memory and no more
   p.reduceSize = contentSize > 0xFFFFFFFFu ? 0xFFFFFFFFu : (UInt32)contentSize;
   p.numThreads = 1;
   CLzmaEncHandle enc = LzmaEnc_Create(&g_Alloc);
-  if (!enc) return EFS_ENCODE_CODEC_ERROR;
+  if (!enc) return SZ_ERROR_MEM;
+  SizeT propsSize = EFS_LZMA_PROPS_SIZE;
+  SRes r = LzmaEnc_SetProps(enc, &p);
+  if (r == SZ_OK) r = LzmaEnc_WriteProperties(enc, props, &propsSize);
+  if (r == SZ_OK) r = LzmaEnc_Encode(enc, &s.Out, &s.In, &s.Progress, &g_Alloc, &g_Alloc);
+  LzmaEnc_Destroy(enc, &g_Alloc, &g_Alloc);
+  return r;
+}
+
+EfsEncodeResult EfsLzmaEncode(IEfsEncodeIo& io, uint64_t contentSize, unsigned char props[EFS_LZMA_PROPS_SIZE]) {
   Streams s;
   s.In.Read = ReadIn;
   s.Out.Write = WriteOut;
   s.Progress.Progress = NoProgress;
   s.Io = &io;
   s.Stopped = EFS_ENCODE_OK;
-  SizeT propsSize = EFS_LZMA_PROPS_SIZE;
-  SRes r = LzmaEnc_SetProps(enc, &p);
-  if (r == SZ_OK) r = LzmaEnc_WriteProperties(enc, props, &propsSize);
-  if (r == SZ_OK) r = LzmaEnc_Encode(enc, &s.Out, &s.In, &s.Progress, &g_Alloc, &g_Alloc);
-  LzmaEnc_Destroy(enc, &g_Alloc, &g_Alloc);
+  s.Read = 0;
+  // The match finder takes about ten times the dictionary: where that much
+  // cannot be had in one piece (a 32-bit command), a smaller dictionary
+  // compresses a little less, before any input is taken.
+  SRes r = SZ_ERROR_MEM;
+  for (uint32_t dictionary = 64u << 20; dictionary >= (1u << 20); dictionary /= 2) {
+    r = Encode(s, dictionary, contentSize, props);
+    if (r != SZ_ERROR_MEM || s.Read) break;
+  }
   if (s.Stopped != EFS_ENCODE_OK) return s.Stopped;
   return r == SZ_OK ? EFS_ENCODE_OK : EFS_ENCODE_CODEC_ERROR;
 }

@@ -138,9 +138,12 @@ EfsDecodeResult CEfsSolidStream::DecodeEntry(const EfsEntry& e, IEfsDecodeIo& io
   if ((!m_Started || e.DataOffset < m_Position) && !Start()) return EFS_DECODE_READ_FAILED;
   const unsigned char* data;
   uint32_t n;
+  // what lies before the entry is decoded and passed over; the reports of
+  // no progress still let a cancel through
   while (m_Position < e.DataOffset) {
     EfsDecodeResult r = Next(e.DataOffset - m_Position, &data, &n);
     if (r != EFS_DECODE_OK) return r;
+    if (!io.Progress(0, e.Size)) return EFS_DECODE_CANCELLED;
   }
   uint32_t crc = 0;
   uint64_t done = 0;
