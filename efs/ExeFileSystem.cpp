@@ -11,6 +11,7 @@
 CExeFileSystem::CExeFileSystem() : m_Path(NULL), m_File(INVALID_HANDLE_VALUE) {
   m_KnownFolder[0] = '\0';
   m_Reader.File = INVALID_HANDLE_VALUE;
+  m_Reader.Next = (uint64_t)-1;
 }
 
 CExeFileSystem::~CExeFileSystem() {
@@ -59,7 +60,17 @@ DWORD Clamp(uint64_t n) { return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : (DWORD)n; }
 }  // namespace
 
 int CExeFileSystem::CHandleReader::ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n) {
-  return ::ReadAt(File, offset, buffer, n);
+  if (offset != Next) {
+    LARGE_INTEGER at;
+    at.QuadPart = (LONGLONG)offset;
+    if (!SetFilePointerEx(File, at, NULL, FILE_BEGIN)) return 0;
+  }
+  DWORD got = 0;
+  // the pointer is known only after a whole read
+  Next = (uint64_t)-1;
+  if (!ReadFile(File, buffer, n, &got, NULL) || got != n) return 0;
+  Next = offset + n;
+  return 1;
 }
 
 int ReadFileLayout(HANDLE file, SetupLayout* layout) {
@@ -84,6 +95,7 @@ void CExeFileSystem::Open(const char* path) {
   EFSERROR failure = EFS_ERR_OPEN;
   if (m_File != INVALID_HANDLE_VALUE) {
     m_Reader.File = m_File;
+    m_Reader.Next = (uint64_t)-1;
     // A signed file's container ends where its certificate table begins.
     SetupLayout layout;
     switch (ReadFileLayout(m_File, &layout) ? m_Directory.Read(m_Reader, layout.End) : EFS_OPEN_READ_FAILED) {
@@ -155,13 +167,13 @@ HANDLE CExeFileSystem::OpenEntryData(const char* name, DWORD* storedSize) {
 namespace {
 class ExtractIo : public IEfsDecodeIo {
  public:
-  ExtractIo(HANDLE in, uint64_t offset, HANDLE out, EFSProgressCallback cb, DWORD interval,
+  ExtractIo(IEfsFileReader* in, uint64_t offset, HANDLE out, EFSProgressCallback cb, DWORD interval,
             const char* dest)
       : m_In(in), m_Offset(offset), m_Out(out), m_Callback(cb), m_Throttle(interval), m_Destination(dest) {}
   DWORD WriteError = 0;
 
   int Read(unsigned char* buffer, uint32_t n) override {
-    if (!ReadAt(m_In, m_Offset, buffer, n)) return 0;
+    if (!m_In->ReadAt(m_Offset, buffer, n)) return 0;
     m_Offset += n;
     return 1;
   }
@@ -187,7 +199,7 @@ class ExtractIo : public IEfsDecodeIo {
   }
 
  private:
-  HANDLE m_In;
+  IEfsFileReader* m_In;
   uint64_t m_Offset;
   HANDLE m_Out;
   EFSProgressCallback m_Callback;
@@ -197,7 +209,7 @@ class ExtractIo : public IEfsDecodeIo {
 
 // Streams a stored or zlib entry from the container into out. Without
 // memory it fails like a failed read. *writeError: why a write failed.
-EfsDecodeResult DecodeInto(HANDLE container, const EFSENTRY& e, HANDLE out, EFSProgressCallback progress,
+EfsDecodeResult DecodeInto(IEfsFileReader* container, const EFSENTRY& e, HANDLE out, EFSProgressCallback progress,
                            DWORD interval, const char* destination, DWORD* writeError) {
   const int compressed = e.Method != EFS_METHOD_STORED;
   unsigned char* in = (unsigned char*)malloc(EFS_INPUT_BUFFER_SIZE);
@@ -273,11 +285,11 @@ int CExeFileSystem::Extract(const char* name, const char* destination, int overw
   DWORD writeError = NO_ERROR;
   EfsDecodeResult result;
   if (e->Method == EFS_METHOD_LZMA) {
-    ExtractIo io(m_File, 0, out, progress, interval, destination);
+    ExtractIo io(&m_Reader, 0, out, progress, interval, destination);
     result = m_Solid.Decode(*e, io);
     writeError = io.WriteError;
   } else {
-    result = DecodeInto(m_File, *e, out, progress, interval, destination, &writeError);
+    result = DecodeInto(&m_Reader, *e, out, progress, interval, destination, &writeError);
   }
   // the times go on while the handle is open: no second open for them
   if (result == EFS_DECODE_OK) {

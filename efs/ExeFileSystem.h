@@ -77,10 +77,13 @@ class CExeFileSystem {
   // Held from Open to the next Open or the end: every extraction reads
   // through it at explicit offsets, so no caller depends on its position.
   HANDLE m_File;
-  // The reads of m_File, for the directory and the solid stream.
+  // The reads of m_File for the directory and the solid stream: one read
+  // after another where the last ended, so that a stream read in order
+  // costs no seek (nor, under Wine, a server request) per read.
   class CHandleReader : public IEfsFileReader {
    public:
     HANDLE File;
+    uint64_t Next;  // where the file pointer stands after the last read
     int ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n);
   } m_Reader;
   // Where the solid stream's decoding stands between extractions.
