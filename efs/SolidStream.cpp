@@ -24,8 +24,9 @@ uint32_t EfsLzmaDictionarySize(const unsigned char props[EFS_LZMA_PROPS_SIZE]) {
 }
 
 CEfsSolidStream::CEfsSolidStream()
-    : m_File(NULL), m_Offset(0), m_StoredSize(0), m_ContentSize(0), m_Decoder(NULL), m_History(NULL), m_HistorySize(0), m_Input(NULL),
-      m_InputAt(0), m_InputCount(0), m_StreamRead(0), m_Position(0), m_Started(0) {
+    : m_File(NULL), m_Offset(0), m_StoredSize(0), m_ContentSize(0), m_Decoder(NULL), m_History(NULL),
+      m_HistorySize(0), m_Input(NULL), m_InputAt(0), m_InputCount(0), m_StreamRead(0), m_Position(0),
+      m_Started(0) {
   memset(m_Props, 0, sizeof m_Props);
 }
 
@@ -42,6 +43,13 @@ void CEfsSolidStream::Attach(IEfsFileReader* file, uint64_t offset, uint64_t sto
 }
 
 void CEfsSolidStream::Release() {
+  FreeMemory();
+  m_File = NULL;
+  m_Started = 0;
+  m_Position = 0;
+}
+
+void CEfsSolidStream::FreeMemory() {
   if (m_Decoder) {
     LzmaDec_FreeProbs(&State(m_Decoder), &g_Alloc);
     free(m_Decoder);
@@ -51,9 +59,6 @@ void CEfsSolidStream::Release() {
   m_Decoder = NULL;
   m_History = m_Input = NULL;
   m_HistorySize = 0;
-  m_File = NULL;
-  m_Started = 0;
-  m_Position = 0;
 }
 
 // Back to the stream's first byte; the memory is taken on the first call.
@@ -66,11 +71,10 @@ int CEfsSolidStream::Start() {
     m_Decoder = calloc(1, sizeof(CLzmaDec));
     m_History = (unsigned char*)malloc((size_t)history);
     m_Input = (unsigned char*)malloc(kInputSize);
-    if (!m_Decoder || !m_History || !m_Input) return 0;
-    LzmaDec_Construct(&State(m_Decoder));
-    if (LzmaDec_AllocateProbs(&State(m_Decoder), m_Props, EFS_LZMA_PROPS_SIZE, &g_Alloc) != SZ_OK) {
-      free(m_Decoder);
-      m_Decoder = NULL;
+    if (m_Decoder) LzmaDec_Construct(&State(m_Decoder));
+    if (!m_History || !m_Input || !m_Decoder ||
+        LzmaDec_AllocateProbs(&State(m_Decoder), m_Props, EFS_LZMA_PROPS_SIZE, &g_Alloc) != SZ_OK) {
+      FreeMemory();
       return 0;
     }
     m_HistorySize = (uint32_t)history;
@@ -114,10 +118,9 @@ EfsDecodeResult CEfsSolidStream::Next(uint64_t want, const unsigned char** data,
     m_InputAt += (uint32_t)used;
     if (r != SZ_OK) return EFS_DECODE_CORRUPT;
     if (d.dicPos > start) break;
-    // no progress: the stream ended (a mark, or no bytes left) too early
-    if (status == LZMA_STATUS_FINISHED_WITH_MARK ||
-        (used == 0 && m_InputAt == m_InputCount && m_StreamRead == m_StoredSize))
-      return EFS_DECODE_CORRUPT;
+    // Neither output nor input taken, with room for both: the stream ended
+    // too early (an end mark, or no bytes left).
+    if (status == LZMA_STATUS_FINISHED_WITH_MARK || used == 0) return EFS_DECODE_CORRUPT;
   }
   *data = m_History + start;
   *n = (uint32_t)(d.dicPos - start);

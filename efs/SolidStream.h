@@ -41,6 +41,7 @@ class CEfsSolidStream {
  private:
   EfsDecodeResult DecodeEntry(const EfsEntry& entry, IEfsDecodeIo& io);
   int Start();
+  void FreeMemory();
   EfsDecodeResult Fill();
   // At the content's end the stream must end too, its range coder settled:
   // a flip in its last bytes changes no content but is damage all the same.

@@ -7,8 +7,9 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 tree=$(realpath "${1:-$root/build/win64}")
-native=$root/build/native/quillset
-[ -x "$native" ] || native=$root/build/release/quillset
+# the release command: the native tree's is built with the sanitizers
+native=$root/build/release/quillset
+[ -x "$native" ] || native=$root/build/native/quillset
 stub=$tree/quillset-stub64.exe
 arch=x64 winearch=win64
 [ -f "$stub" ] || { stub=$tree/quillset-stub.exe arch=x86 winearch=win32; }
