@@ -7,7 +7,7 @@ RELEASE := build/release
 PREFIX ?= /usr/local
 JOBS   ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := efs_directory project_script line_breaks safe_format uninstall_log setup_layout inflate
+FUZZ_TARGETS := efs_directory project_script line_breaks safe_format uninstall_log setup_layout inflate solid_container
 
 .PHONY: all native win32 win64 check demo bench fuzz clean release install
 

@@ -28,7 +28,7 @@ arch=$(stub_lane "$stub")
 [ "$arch" != unknown ] || { echo "install-bench: $2 is not a 32- or 64-bit Windows program" >&2; exit 1; }
 bench_lane "$arch"
 runs=${BENCH_RUNS:-5}
-payloads=${BENCH_PAYLOADS:-dlls small}
+payloads=${BENCH_PAYLOADS:-dlls small app}
 want() { [[ " $payloads " == *" $1 "* ]]; }
 prefix=$lane_prefix
 cmake --build "$lane_tree" -j "${JOBS:-$(nproc)}" --target install_bench >/dev/null
@@ -68,12 +68,39 @@ add_file() {  # SOURCE-IN-files/ SUBFOLDER (may be empty)
   fi
   printf 'File "%s"\n' "$(realpath "$1")" >> "$work/$name/nsis.nsi"
 }
+# Seconds one command takes, to the millisecond.
+timed() {
+  local t0 t1
+  t0=$(date +%s.%N)
+  "$@" >/dev/null || echo "install-bench: $1 failed on $name" >&2
+  t1=$(date +%s.%N)
+  python3 -c "print('%.3f' % ($t1 - $t0))"
+}
+declare -A built
 end_payload() {
   printf 'SectionEnd\n' >> "$work/$name/nsis.nsi"
   "$quillset" build -q --stub "$stub" -o "$work/$name/Setup.exe" "$work/$name/default.qsp"
   if [ -n "$makensis" ]; then
     "$makensis" -V1 "$work/$name/nsis.nsi" >/dev/null || echo "install-bench: makensis failed on $name" >&2
   fi
+  [ "$name" != one ] || return 0
+  # the solid peers, each build timed: ours with --compression lzma, NSIS
+  # with its solid LZMA and a 64 MiB dictionary
+  built[$name.lzma]=$(timed "$quillset" build -q --compression lzma --stub "$stub" -o "$work/$name/Setup-lzma.exe" \
+    "$work/$name/default.qsp")
+  built[$name.ours]=$(timed "$quillset" build -q --stub "$stub" -o "$work/$name/Setup.exe" "$work/$name/default.qsp")
+  if [ -n "$makensis" ]; then
+    sed -e 's/^SetCompressor zlib$/SetCompressor \/SOLID lzma\nSetCompressorDictSize 64/' \
+        -e 's|nsis.exe"$|nsis-lzma.exe"|' "$work/$name/nsis.nsi" > "$work/$name/nsis-lzma.nsi"
+    built[$name.nsis]=$(timed "$makensis" -V1 "$work/$name/nsis.nsi")
+    built[$name.nsislzma]=$(timed "$makensis" -V1 "$work/$name/nsis-lzma.nsi")
+  fi
+  local p f
+  for p in ours lzma nsis nsislzma; do
+    case $p in ours) f=Setup.exe ;; lzma) f=Setup-lzma.exe ;; nsis) f=nsis.exe ;; nsislzma) f=nsis-lzma.exe ;; esac
+    [ -f "$work/$name/$f" ] || continue
+    printf '%-5s %-8s %10s bytes, built in %s s\n' "$name" "$p" "$(stat -c %s "$work/$name/$f")" "${built[$name.$p]:-?}"
+  done
 }
 
 # the same DLLs as build-bench.sh: the first ~100 MB by name
@@ -124,12 +151,48 @@ done
 end_payload
 echo "payload small: 2000 text files, $(( $(cat "$work"/small/files/*.txt | wc -c) / 1024 )) KiB, in 20 folders"
 fi
+# A typical application's files: the other architecture's Wine programs
+# and DLLs (to ~40 MB), fonts and PNG images (to ~20 MB), in three folders
+if want app; then
+  begin_payload app
+  total=0
+  other=/usr/lib/x86_64-linux-gnu/wine/x86_64-windows
+  [ "$lane_bits" = 64 ] && other=/usr/lib/i386-linux-gnu/wine/i386-windows
+  [ -d "$other" ] || other=$dlls
+  while IFS= read -r f; do
+    [ "$total" -lt $((40 * 1024 * 1024)) ] || break
+    cp -p "$f" "$work/app/files/"
+    add_file "$work/app/files/$(basename "$f")" bin
+    total=$((total + $(stat -c %s "$f")))
+  done < <(find "$other" -maxdepth 1 -type f \( -name '*.dll' -o -name '*.exe' \) 2>/dev/null | LC_ALL=C sort -r)
+  media=0
+  while IFS= read -r f; do
+    [ "$media" -lt $((20 * 1024 * 1024)) ] || break
+    b=$(basename "$f")
+    [ -e "$work/app/files/$b" ] && continue
+    cp -p "$f" "$work/app/files/$b"
+    case "$b" in *.png) add_file "$work/app/files/$b" images ;; *) add_file "$work/app/files/$b" fonts ;; esac
+    media=$((media + $(stat -c %s "$f")))
+  done < <(find /usr/share/fonts /usr/share/icons /usr/share/pixmaps -type f \( -name '*.ttf' -o -name '*.otf' -o -name '*.png' \) \
+             2>/dev/null | LC_ALL=C sort)
+  end_payload
+  echo "payload app:   $(grep -c MAINDIR "$work/app/default.qsp") files, $(( (total + media) / 1048576 )) MiB: programs from $other, fonts and PNG images"
+fi
 # One file: what a run costs whatever its payload, taken off the counts
 begin_payload one
 cp "$(ls "$work"/small/files/t0001.txt 2>/dev/null || echo translations/English.ini)" "$work/one/files/t0001.txt"
 add_file "$work/one/files/t0001.txt" d00
 end_payload
 command -v makensis >/dev/null || echo "makensis not installed (apt-get install nsis); only our figures follow"
+# Whether BCJ x86 would pay: on the payloads' PE files and the rest
+# (BENCH_BCJ=0 leaves it out; it compresses each payload twice more)
+if [ "${BENCH_BCJ:-1}" != 0 ]; then
+  for payload in dlls app; do
+    want "$payload" && [ -d "$work/$payload/files" ] || continue
+    python3 bench/bcj-measure.py "$payload" $(sed -n 's/^files\\\([^,]*\),.*/\1/p' "$work/$payload/default.qsp" | tr -d '\r' |
+      sed "s|^|$work/$payload/files/|")
+  done
+fi
 
 tools/wine-session start "$prefix" "$lane_winearch"
 export DISPLAY=${DISPLAY:-$(cat "$prefix.display")}
@@ -144,10 +207,14 @@ one_run() {  # ours|nsis PAYLOAD [POLL-MS]
   rm -rf "$installs"
   mkdir -p "$installs"
   local wdest="C:\\qs-install-bench\\$1-$2"
-  if [ "$1" = ours ]; then
-    out=$(wine_run "$bench" wizard "$(winpath "$work/$2/Setup.exe")" "$wdest" "$english" "${3:-2}" 2>&1) || true
+  if [ "$1" = ours ] || [ "$1" = lzma ]; then
+    local setup=Setup.exe
+    [ "$1" = lzma ] && setup=Setup-lzma.exe
+    out=$(wine_run "$bench" wizard "$(winpath "$work/$2/$setup")" "$wdest" "$english" "${3:-2}" 2>&1) || true
   else
-    out=$(wine_run "$bench" run "\"$(winpath "$work/$2/nsis.exe")\" /S /D=$wdest" 2>&1) || true
+    local nsis=nsis.exe
+    [ "$1" = nsislzma ] && nsis=nsis-lzma.exe
+    out=$(wine_run "$bench" run "\"$(winpath "$work/$2/$nsis")\" /S /D=$wdest" 2>&1) || true
   fi
   out=$(printf '%s\n' "$out" | tr -d '\r')
   local line
@@ -200,6 +267,8 @@ for payload in $payloads; do
   [ -f "$work/$payload/Setup.exe" ] || continue
   programs=ours
   [ -f "$work/$payload/nsis.exe" ] && programs="ours nsis"
+  [ -f "$work/$payload/Setup-lzma.exe" ] && programs+=" lzma"
+  [ -f "$work/$payload/nsis-lzma.exe" ] && programs+=" nsislzma"
   for p in $programs; do secs[$p]=""; peak[$p]=0; files[$p]=""; tail[$p]=""; done
   for _ in $(seq "$runs"); do
     for p in $programs; do
@@ -233,6 +302,11 @@ for payload in $payloads; do
       fi
     fi
   done
+  if [ -n "${secs[lzma]:-}" ]; then
+    python3 bench/lzma-ratios.py "$payload" "${secs[lzma]}" "${secs[ours]:-0}" "${secs[nsislzma]:-0}" \
+      "$(stat -c %s "$work/$payload/Setup-lzma.exe")" "$(stat -c %s "$work/$payload/nsis-lzma.exe" 2>/dev/null || echo 0)" \
+      "${built[$payload.lzma]:-0}" "${built[$payload.nsislzma]:-0}"
+  fi
   if [ -n "${secs[nsis]:-}" ] && [ -n "${secs[ours]}" ]; then
     target=0.8
     [ "$payload" = small ] && target=0.7

@@ -32,7 +32,8 @@ struct BuildOptions {
   bool ArchGiven = false;
   std::string Translations;
   const LanguageTable* Language = nullptr;
-  int Store = 0;
+  // from --compression (or --store); empty: the script's, else zlib
+  std::string Compression;
   uint64_t Split = 0;
   unsigned Threads = 0;
   int Quiet = 0;
@@ -119,7 +120,7 @@ std::string BuilderErrorText(EFSBUILDERERROR error, const std::string& file, int
     }
     case EFSB_ERR_DISK_FULL: return "the disk is full: cannot write " + output;
     case EFSB_ERR_DUPLICATE: return "two files are named " + file + "; stored names must differ";
-    case EFSB_ERR_DEFLATE: return "compression failed while writing " + output;
+    case EFSB_ERR_COMPRESS: return "compression failed while writing " + output + " (out of memory?)";
   }
   return "cannot build " + output;
 }
@@ -214,7 +215,12 @@ int ParseBuildOptions(const Arguments& args, BuildOptions* o) {
       }
     } else if (text == "--store") {
       if (!walk.Flag()) return EXIT_USAGE;
-      o->Store = 1;
+      o->Compression = "stored";
+    } else if (text == "--compression") {
+      if (!walk.Value(&value)) return EXIT_USAGE;
+      if (value != "zlib" && value != "lzma" && value != "stored")
+        return UsageError("build", "--compression " + value + ": give zlib (the default), lzma or stored");
+      o->Compression = value;
     } else if (text == "--split") {
       if (!walk.Value(&value)) return EXIT_USAGE;
       if (!ParseSize(value, &o->Split))
@@ -386,9 +392,21 @@ CommandResult FindInputs(const BuildOptions& o, CEFSBuilder& builder, BuildInput
   return Succeeded();
 }
 
-// Hands the files to the builder, which checks each as it is added.
+// The method: the command line's, else the script's, else zlib.
+std::string CompressionOf(const BuildOptions& o, const CProject& project) {
+  if (!o.Compression.empty()) return o.Compression;
+  std::string c = project.Compression();
+  return c.empty() ? "zlib" : c;
+}
+
+// Hands the files to the builder, which checks each as it is added. A solid
+// stream holds them in this order: what start-up reads (the script, the
+// table, the pictures) first, then the [Files] order the installation
+// reads them in.
 void AddFiles(const BuildOptions& o, CEFSBuilder& builder, BuildInputs* in) {
-  const int compressed = o.Store ? 0 : 1;
+  const std::string method = CompressionOf(o, in->Project);
+  builder.SetCompression(method == "lzma" ? EFS_METHOD_LZMA : EFS_METHOD_ZLIB);
+  const int compressed = method == "stored" ? 0 : 1;
   auto add = [&](const std::string& path, const char* name, int line, const char* what) {
     try {
       errno = 0;
@@ -404,7 +422,9 @@ void AddFiles(const BuildOptions& o, CEFSBuilder& builder, BuildInputs* in) {
   };
   add(o.Project, "default.qsp", 0, "project script");
   if (!in->Table.empty()) add(in->Table, "Translations.ini", 0, "translation table");
-  for (const ProjectSource& s : in->Sources) add(s.Path, s.Name.c_str(), s.Line, "");
+  for (bool startup : {true, false})
+    for (const ProjectSource& s : in->Sources)
+      if (s.Startup == startup) add(s.Path, s.Name.c_str(), s.Line, "");
 }
 
 // The output must be a file that is none of the inputs.
@@ -519,8 +539,9 @@ void PrintSummary(const BuildOptions& o, const CEFSBuilder& builder, const Build
   printf("%s: setup file with %u entries\n", in.Output.c_str(), (unsigned)builder.GetEntryCount());
   printf("  setup program  %s, %s\n", Bytes(f.StubSize).c_str(), ArchLabel(ReadArchOfFile(in.Stub.c_str())));
   printf("  payload in     %s\n", Bytes(total).c_str());
-  printf("  payload out    %s, %.1f %% of the input\n", Bytes(out).c_str(),
-         total ? 100.0 * (double)out / (double)total : 100.0);
+  printf("  payload out    %s, %.1f %% of the input (%s)\n", Bytes(out).c_str(),
+         total ? 100.0 * (double)out / (double)total : 100.0,
+         builder.GetCompression() == EFS_METHOD_LZMA ? "lzma, one solid stream" : "zlib or stored, file by file");
   printf("  file           %s, built in %.2f s on %u thread%s\n", Bytes(f.FileSize).c_str(),
          PlatformSeconds() - f.Started, f.Threads, f.Threads == 1 ? "" : "s");
   if (slices.empty()) return;
@@ -554,6 +575,8 @@ int RunBuild(const Arguments& args) {
   if (!result.Ok()) return Finish(result);
 
   figures.Threads = o.Threads ? o.Threads : std::min(PlatformProcessors(), 16u);
+  // the solid stream is one encoder's work
+  if (builder.GetCompression() == EFS_METHOD_LZMA) figures.Threads = 1;
   TemporaryOutput temporary(in.Output);
   result = BuildInto(o, builder, temporary.Path(), in.Output, figures.Threads);
   if (!result.Ok()) return Finish(result);

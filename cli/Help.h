@@ -46,13 +46,18 @@ static const char kBuildHelp[] =
     "      --language NAME    store the bundled table of NAME (de, fr, es, it,\n"
     "                         pt-BR, nl, pl, cs, ru, ja, zh-CN, en; quillset\n"
     "                         languages lists them); not with --translations\n"
-    "      --store            store files without compressing them\n"
+    "      --compression METHOD\n"
+    "                         zlib (default): each file compressed on its own;\n"
+    "                         lzma: all files in one solid LZMA stream, smallest;\n"
+    "                         stored: not compressed. Wins over the script's\n"
+    "                         [Global] Compression = METHOD\n"
+    "      --store            the same as --compression stored\n"
     "      --split SIZE       write OUT as the setup program alone and the rest in\n"
     "                         slices BASE.001, BASE.002, ... of at most SIZE bytes\n"
     "                         (suffixes K, M, G: 1024, 1024^2, 1024^3); sign OUT\n"
     "                         afterwards like any program\n"
-    "  -j, --threads N        compress N files at once (default: one per processor;\n"
-    "                         the output is the same bytes whatever N)\n"
+    "  -j, --threads N        compress N files at once with zlib (default: one per\n"
+    "                         processor; the output is the same bytes whatever N)\n"
     "  -q, --quiet            no progress bar and no summary\n"
     "  -h, --help             show this help\n";
 
@@ -62,14 +67,16 @@ static const char kListHelp[] =
     "Shows the kind of SETUP (installer, uninstaller or bare stub), the\n"
     "architecture (x86 or x64) and size of its setup program, whether it is\n"
     "signed (and the size of its certificate table) and, for an installer,\n"
-    "every stored file: name, stored size, method (zlib or stored), CRC-32 and\n"
-    "file time (ISO 8601, UTC). A file cut short is named damaged, with its\n"
-    "byte count (exit status 1).\n";
+    "every stored file: name, stored size, method (zlib, lzma or stored), CRC-32\n"
+    "and file time (ISO 8601, UTC). For an LZMA setup file it shows the solid\n"
+    "stream (offset, stored and decoded size, dictionary) and lists each file's\n"
+    "size in place of its stored size. A file cut short is named damaged, with\n"
+    "its byte count (exit status 1).\n";
 
 static const char kVerifyHelp[] =
     "Usage: quillset verify [-q] SETUP\n"
     "\n"
-    "Inflates every stored file of SETUP and checks its CRC-32. Names every\n"
+    "Decodes every stored file of SETUP and checks its CRC-32. Names every\n"
     "file that fails; the exit status is 0 only when all pass. A signed file is\n"
     "read under its certificate table, whose size is reported (osslsigncode\n"
     "verify or signtool verify check the signature itself). A file cut short\n"

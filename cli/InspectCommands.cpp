@@ -115,11 +115,23 @@ int RunList(const Arguments& args) {
   printf(", %u entries\n", (unsigned)setup.Entries().size());
   printf("%s: %s\n", o.Setup.c_str(), SignatureText(setup.Layout()).c_str());
   size_t width = 4;
-  for (const SetupEntry& e : setup.Entries()) width = std::max(width, e.Name.size());
-  printf("%-*s  %10s  %-6s  %-8s  %s\n", (int)width, "NAME", "STORED", "METHOD", "CRC-32", "TIME (UTC)");
-  for (const SetupEntry& e : setup.Entries())
-    printf("%-*s  %10u  %-6s  %08x  %s\n", (int)width, e.Name.c_str(), e.StoredSize,
-           e.Compressed ? "zlib" : "stored", e.Crc, FileTimeToIso(e.Time).c_str());
+  for (const EfsEntry& e : setup.Entries()) width = std::max(width, strlen(e.Name));
+  const EfsSolidHeader* solid = setup.Solid();
+  if (solid) {
+    printf("%s: one solid LZMA stream of %llu bytes at offset %llu, %llu bytes of content "
+           "(%.1f %%), dictionary %u bytes; directory %u bytes, compressed to %u\n",
+           o.Setup.c_str(), (unsigned long long)solid->StreamSize, (unsigned long long)solid->DataOffset,
+           (unsigned long long)solid->ContentSize,
+           solid->ContentSize ? 100.0 * (double)solid->StreamSize / (double)solid->ContentSize : 100.0,
+           (unsigned)EfsLzmaDictionarySize(solid->StreamProps), (unsigned)solid->DirectorySize,
+           (unsigned)solid->DirectoryStoredSize);
+  }
+  // a solid entry has no stored size of its own: its size is the content's
+  printf("%-*s  %10s  %-6s  %-8s  %s\n", (int)width, "NAME", solid ? "SIZE" : "STORED", "METHOD", "CRC-32",
+         "TIME (UTC)");
+  for (const EfsEntry& e : setup.Entries())
+    printf("%-*s  %10llu  %-6s  %08x  %s\n", (int)width, e.Name, (unsigned long long)e.StoredSize,
+           EfsMethodName(e.Method), e.Crc, FileTimeToIso(e.Time).c_str());
   return EXIT_OK;
 }
 
@@ -139,14 +151,15 @@ int RunVerify(const Arguments& args) {
     return EXIT_INPUT;
   }
   int bad = 0;
-  for (const SetupEntry& e : setup.Entries()) {
+  for (size_t i : setup.EntriesInStreamOrder()) {
+    const EfsEntry& e = setup.Entries()[i];
     CountingSink sink;
     EfsDecodeResult r = setup.Decode(e, sink);
     if (r == EFS_DECODE_OK) {
-      if (!o.Quiet) printf("ok    %s (%llu bytes)\n", e.Name.c_str(), (unsigned long long)sink.Bytes);
+      if (!o.Quiet) printf("ok    %s (%llu bytes)\n", e.Name, (unsigned long long)sink.Bytes);
     } else {
       ++bad;
-      fprintf(stderr, "%s: %s: %s\n", o.Setup.c_str(), e.Name.c_str(), DecodeResultText(r));
+      fprintf(stderr, "%s: %s: %s\n", o.Setup.c_str(), e.Name, DecodeResultText(r));
     }
   }
   if (bad) {
@@ -191,16 +204,21 @@ int RunExtract(const Arguments& args) {
     }
     if (problems) return EXIT_INPUT;
   }
+  // one pass over a solid stream: the entries in the order their data lies
+  std::vector<size_t> order = setup.EntriesInStreamOrder();
+  std::vector<size_t> rank(order.size());
+  for (size_t k = 0; k < order.size(); ++k) rank[order[k]] = k;
+  std::stable_sort(chosen.begin(), chosen.end(), [&](size_t a, size_t b) { return rank[a] < rank[b]; });
   if (!PlatformMakeFolders(o.Directory.c_str())) {
     fprintf(stderr, "quillset: error: cannot make the folder %s: %s\n", o.Directory.c_str(),
             PlatformErrorText(errno).c_str());
     return EXIT_INPUT;
   }
   for (size_t i : chosen) {
-    const SetupEntry& e = setup.Entries()[i];
+    const EfsEntry& e = setup.Entries()[i];
     if (!SafeName(e.Name)) {
       fprintf(stderr, "quillset: error: %s: refusing the stored name \"%s\": it is not a plain file name\n",
-              o.Setup.c_str(), e.Name.c_str());
+              o.Setup.c_str(), e.Name);
       ++problems;
       continue;
     }

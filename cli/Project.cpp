@@ -285,7 +285,16 @@ void CProject::CheckHiddenKeys(const char* section, std::vector<Diagnostic>* out
       1);
 }
 
+std::string CProject::Compression() const {
+  return KeyLine("Global", "Compression") ? Value("Global", "Compression", "") : "";
+}
+
 void CProject::CheckGlobal(std::vector<Diagnostic>* out) const {
+  if (int line = KeyLine("Global", "Compression")) {
+    std::string c = Compression();
+    if (c != "zlib" && c != "lzma" && c != "stored")
+      Add(out, line, "Compression = " + c + ": give zlib, lzma or stored");
+  }
   int global = HeaderLine("Global");
   int32_t n = m_Parser.GetValue("Global", "ApplicationName", "", nullptr, 0);
   int keyLine = KeyLine("Global", "ApplicationName");
@@ -436,7 +445,7 @@ void CProject::CheckBackground(std::vector<Diagnostic>* out, std::vector<Project
       Add(out, line, std::string(key) + " " + value + " names a folder, not a file");
       continue;
     }
-    AddSource({Resolve(value), name, line}, out, sources);
+    AddSource({Resolve(value), name, line, true}, out, sources);
   }
   for (const char* key : {"TopColor", "BottomColor"}) {
     int line = KeyLine("Background", key);

@@ -19,6 +19,7 @@ struct ProjectSource {
   std::string Path;  // resolved against the script's folder
   std::string Name;  // entry name: the file name of the path
   int Line;
+  bool Startup = false;  // read by start-up (a background picture), not by [Files]
 };
 
 class CProject {
@@ -37,6 +38,9 @@ class CProject {
   const std::string& Folder() const { return m_Folder; }
   const std::string& ApplicationName() const { return m_AppName; }
   const std::string& Text() const { return m_Text; }
+  // [Global] Compression: "zlib", "lzma", "stored", or "" when not given
+  // (an unknown value is a problem that Check reports).
+  std::string Compression() const;
 
  private:
   int LineAt(const char* p) const;

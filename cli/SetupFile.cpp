@@ -2,26 +2,17 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include "cli/Platform.h"
 #include "efs/EfsFormat.h"
 
 namespace {
 
-class FileReader : public IEfsFileReader {
- public:
-  explicit FileReader(FILE* f) : m_File(f) {}
-  int ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n) override {
-    return PlatformSeek(m_File, offset) && fread(buffer, 1, n, m_File) == n;
-  }
-
- private:
-  FILE* m_File;
-};
-
 int ReadLayout(FILE* f, SetupLayout* layout) {
   int64_t size = PlatformFileSize(f);
   if (size < 0) return 0;
-  FileReader reader(f);
+  CStdioReader reader(f);
   return ReadSetupLayout(reader, (uint64_t)size, layout);
 }
 
@@ -60,22 +51,14 @@ CSetupFile::~CSetupFile() {
   if (m_File) fclose(m_File);
 }
 
-static const char* ParseText(EfsParseResult r) {
-  switch (r) {
-    case EFS_PARSE_OK: return "ok";
-    case EFS_PARSE_BAD_SIZE: return "the directory size does not fit the file";
-    case EFS_PARSE_TOO_MANY: return "the entry count does not fit the directory";
-    case EFS_PARSE_OVERRUN: return "a directory record runs past the directory";
-    case EFS_PARSE_BAD_NAME: return "a directory record has an unusable name";
-    case EFS_PARSE_DESCENDING: return "the entries' data offsets go down";
-    case EFS_PARSE_OUTSIDE_DATA: return "an entry's data lies outside the data area";
-  }
-  return "the directory is damaged";
+int CStdioReader::ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n) {
+  return PlatformSeek(File, offset) && fread(buffer, 1, n, File) == n;
 }
 
 CommandResult CSetupFile::Open(const char* path) {
   m_File = fopen(path, "rb");
   if (!m_File) return InputFailure("cannot open " + std::string(path) + ": " + PlatformErrorText(errno));
+  m_Reader.File = m_File;
   if (!ReadLayout(m_File, &m_Layout)) return InputFailure("cannot read " + std::string(path));
   m_Arch = ArchOfOpenFile(m_File);
   // Everything below counts from the logical end: a signed file's
@@ -87,47 +70,29 @@ CommandResult CSetupFile::Open(const char* path) {
   if (m_Kind == FILEKIND_UNINSTALLER) m_StubSize = end - EFS_SIGNATURE_SIZE;
   if (m_Kind != FILEKIND_INSTALLER) return Succeeded();
 
-  const std::string bad = std::string(path) + ": damaged setup file: ";
-  unsigned char tail[EFS_TRAILER_SIZE];
-  if (end < EFS_TRAILER_SIZE || end > 0xFFFFFFFFull)
-    return InputFailure(bad + "the trailer does not fit the file");
-  if (!PlatformSeek(m_File, end - EFS_TRAILER_SIZE) || fread(tail, 1, sizeof tail, m_File) != sizeof tail)
-    return InputFailure("cannot read " + std::string(path));
-  EFSTRAILER trailer;
-  EfsDecodeTrailer(tail, &trailer);
-  if (trailer.DirectorySize < EFS_TRAILER_SIZE || trailer.DirectorySize > end)
-    return InputFailure(bad + ParseText(EFS_PARSE_BAD_SIZE));
-  if (trailer.Count > EfsMaxEntries(trailer.DirectorySize))
-    return InputFailure(bad + ParseText(EFS_PARSE_TOO_MANY));
-  std::vector<unsigned char> dir(trailer.DirectorySize);
-  if (!PlatformSeek(m_File, end - trailer.DirectorySize) ||
-      fread(dir.data(), 1, dir.size(), m_File) != dir.size()) {
-    return InputFailure("cannot read " + std::string(path));
+  switch (m_Directory.Read(m_Reader, end)) {
+    case EFS_OPEN_OK: break;
+    case EFS_OPEN_NO_MEMORY: return InputFailure(std::string(path) + ": not enough memory for its directory");
+    case EFS_OPEN_NEWER_VERSION:
+      return InputFailure(std::string(path) + ": container format version " + std::to_string(m_Directory.Version()) +
+                          " is newer than this quillset knows (1 and 2); use a newer quillset");
+    case EFS_OPEN_DAMAGED:
+      return InputFailure(std::string(path) + ": damaged setup file: " + EfsParseResultText(m_Directory.Problem()));
+    default: return InputFailure("cannot read " + std::string(path));
   }
-  std::vector<EfsEntry> entries(trailer.Count);
-  EfsParseResult r = EfsParseDirectory(dir.data(), trailer.DirectorySize, trailer.Count,
-                                       end, entries.data());
-  if (r != EFS_PARSE_OK) return InputFailure(bad + ParseText(r));
-  uint64_t stored = 0;
-  for (const EfsEntry& e : entries) {
-    SetupEntry s;
-    s.Name = e.Name;
-    s.DataOffset = e.DataOffset;
-    s.StoredSize = e.StoredSize;
-    s.Compressed = e.Compressed != 0;
-    s.Crc = e.Crc;
-    s.Time = ((uint64_t)e.TimeHigh << 32) | e.TimeLow;
-    stored += e.StoredSize;
-    m_Entries.push_back(s);
-  }
+  for (uint32_t i = 0; i < m_Directory.Count(); ++i) m_Entries.push_back(m_Directory.At(i));
+  if (m_Directory.Solid()) {
+      const EfsSolidHeader& h = m_Directory.Header();
+      m_Solid.Attach(&m_Reader, h.DataOffset, h.StreamSize, h.ContentSize, h.StreamProps);
+    }
   // as the setup program derives it: what precedes the data and directory
-  m_StubSize = end - trailer.DirectorySize - stored;
+  m_StubSize = m_Directory.StubSize();
   return Succeeded();
 }
 
 int CSetupFile::Find(const char* name) const {
   for (size_t i = 0; i < m_Entries.size(); ++i)
-    if (EfsCompareNames(m_Entries[i].Name.c_str(), name) == 0) return (int)i;
+    if (EfsCompareNames(m_Entries[i].Name, name) == 0) return (int)i;
   return -1;
 }
 
@@ -140,7 +105,7 @@ class FileDecode : public IEfsDecodeIo {
     return fread(buffer, 1, n, m_File) == n;
   }
   int Write(const unsigned char* buffer, uint32_t n) override { return m_Sink.Write(buffer, n); }
-  int Progress(uint32_t, uint32_t) override { return 1; }
+  int Progress(uint64_t, uint64_t) override { return 1; }
 
  private:
   FILE* m_File;
@@ -149,11 +114,20 @@ class FileDecode : public IEfsDecodeIo {
 
 }  // namespace
 
-EfsDecodeResult CSetupFile::Decode(const SetupEntry& entry, IEntrySink& sink) {
-  if (!PlatformSeek(m_File, entry.DataOffset)) return EFS_DECODE_READ_FAILED;
+EfsDecodeResult CSetupFile::Decode(const EfsEntry& entry, IEntrySink& sink) {
   FileDecode io(m_File, sink);
+  if (entry.Method == EFS_METHOD_LZMA) return m_Solid.Decode(entry, io);
+  if (!PlatformSeek(m_File, entry.DataOffset)) return EFS_DECODE_READ_FAILED;
   std::vector<unsigned char> in(EFS_INPUT_BUFFER_SIZE), out(EFS_OUTPUT_BUFFER_SIZE);
-  return EfsDecodeEntry(io, entry.StoredSize, entry.Compressed, entry.Crc, in.data(), out.data());
+  return EfsDecodeEntry(io, entry, in.data(), out.data());
+}
+
+std::vector<size_t> CSetupFile::EntriesInStreamOrder() const {
+  std::vector<size_t> order(m_Entries.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(),
+                   [this](size_t a, size_t b) { return m_Entries[a].DataOffset < m_Entries[b].DataOffset; });
+  return order;
 }
 
 const char* SetupKindName(SetupFileKind kind) {
@@ -191,7 +165,7 @@ const char* DecodeResultText(EfsDecodeResult result) {
     case EFS_DECODE_READ_FAILED: return "its stored bytes cannot be read";
     case EFS_DECODE_WRITE_FAILED: return "its content cannot be written";
     case EFS_DECODE_CANCELLED: return "cancelled";
-    case EFS_DECODE_INFLATE_ERROR: return "its compressed data is damaged";
+    case EFS_DECODE_CORRUPT: return "its compressed data is damaged";
     case EFS_DECODE_CRC_MISMATCH: return "CRC mismatch";
   }
   return "cannot be decoded";

@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "cli/Commands.h"
+#include "efs/EfsDirectory.h"
 #include "efs/EntryCodec.h"
 #include "efs/PeImage.h"
 #include "efs/SetupLayout.h"
+#include "efs/SolidStream.h"
 
 // The layout of a file (logical end, certificate table, program's extent);
 // 0 when it cannot be read.
@@ -20,13 +22,12 @@ int ReadLayoutOfFile(const char* path, SetupLayout* layout);
 // file cannot be read or holds no PE headers we know.
 PeArch ReadArchOfFile(const char* path);
 
-struct SetupEntry {
-  std::string Name;
-  uint32_t DataOffset;
-  uint32_t StoredSize;
-  int Compressed;
-  uint32_t Crc;
-  uint64_t Time;  // FILETIME
+// Reads of a stdio file at offsets.
+class CStdioReader : public IEfsFileReader {
+ public:
+  explicit CStdioReader(FILE* f = nullptr) : File(f) {}
+  FILE* File;
+  int ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n) override;
 };
 
 // Where a decoded entry's bytes go.
@@ -54,23 +55,32 @@ class CSetupFile {
   // The certificate table that code signing appended; 0 when unsigned.
   uint64_t CertificateSize() const { return m_Layout.CertificateSize; }
   const SetupLayout& Layout() const { return m_Layout; }
-  const std::vector<SetupEntry>& Entries() const { return m_Entries; }
+  // In name order; the names live as long as this object.
+  const std::vector<EfsEntry>& Entries() const { return m_Entries; }
   // Index of the entry of that name (A-Z matched without case), or -1.
   int Find(const char* name) const;
+  // The solid container's header; null for the first format.
+  const EfsSolidHeader* Solid() const { return m_Directory.Solid() ? &m_Directory.Header() : nullptr; }
 
-  // Inflates one entry into sink and checks its CRC.
-  EfsDecodeResult Decode(const SetupEntry& entry, IEntrySink& sink);
+  // Decodes one entry into sink and checks its CRC. Entries of a solid
+  // container cost least in their stream order (EntriesInStreamOrder).
+  EfsDecodeResult Decode(const EfsEntry& entry, IEntrySink& sink);
+  // Indexes of Entries() in the order their data lies in the file.
+  std::vector<size_t> EntriesInStreamOrder() const;
 
  private:
   CSetupFile(const CSetupFile&) = delete;
   CSetupFile& operator=(const CSetupFile&) = delete;
 
   FILE* m_File = nullptr;
+  CStdioReader m_Reader;
+  CEfsDirectory m_Directory;
+  CEfsSolidStream m_Solid;
   SetupFileKind m_Kind = FILEKIND_NONE;
   PeArch m_Arch = PE_ARCH_UNKNOWN;
   SetupLayout m_Layout = {};
   uint64_t m_StubSize = 0;
-  std::vector<SetupEntry> m_Entries;
+  std::vector<EfsEntry> m_Entries;
 };
 
 const char* SetupKindName(SetupFileKind kind);

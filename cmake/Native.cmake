@@ -16,9 +16,11 @@ add_link_options(${QS_SANITIZE})
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
 include(cmake/Sources.cmake)
+qs_add_lzma_sdk()
 add_library(qs_core STATIC ${QS_CORE_SOURCES})
+target_link_libraries(qs_core PRIVATE qs_lzma_decoder)
 add_library(qs_builder STATIC ${QS_BUILDER_SOURCES})
-target_link_libraries(qs_builder PUBLIC qs_core z)
+target_link_libraries(qs_builder PUBLIC qs_core z PRIVATE qs_lzma_encoder)
 
 enable_testing()
 add_subdirectory(tests/fuzz)

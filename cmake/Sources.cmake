@@ -7,6 +7,7 @@ set(QS_CORE_SOURCES
   common/PathText.cpp
   common/SafeFormat.cpp
   driver/CommandLine.cpp
+  efs/EfsDirectory.cpp
   efs/EfsFormat.cpp
   efs/EntryCodec.cpp
   efs/Crc32.cpp
@@ -15,6 +16,7 @@ set(QS_CORE_SOURCES
   efs/SetupLayout.cpp
   efs/Sha256.cpp
   efs/SliceRecord.cpp
+  efs/SolidStream.cpp
   script/FileParser.cpp
   script/PlaceholderTokens.cpp
   uninstall/LogLines.cpp
@@ -24,8 +26,36 @@ set(QS_CORE_SOURCES
 set(QS_BUILDER_SOURCES
   efs/EFSBuilder.cpp
   efs/EntryEncode.cpp
+  efs/LzmaEncode.cpp
   efs/PortableFile.cpp
 )
+
+# The LZMA SDK's C sources as Debian's lzma-dev installs them (public
+# domain), compiled from there: the decoder in both setup programs and the
+# command, the encoder in the command only.
+set(QS_LZMA_SDK /usr/include/lzma CACHE PATH "Folder of the LZMA SDK's LzmaDec.c (lzma-dev)")
+if(NOT EXISTS ${QS_LZMA_SDK}/LzmaDec.c OR NOT EXISTS ${QS_LZMA_SDK}/LzmaEnc.c)
+  message(FATAL_ERROR "No LZMA SDK sources in ${QS_LZMA_SDK}: install lzma-dev (tools/bootstrap.sh)")
+endif()
+# Adds the SDK libraries; qs_core and qs_builder link them.
+function(qs_add_lzma_sdk)
+  add_library(qs_lzma_decoder STATIC ${QS_LZMA_SDK}/LzmaDec.c)
+  add_library(qs_lzma_encoder STATIC ${QS_LZMA_SDK}/LzmaEnc.c ${QS_LZMA_SDK}/LzFind.c)
+  # one thread: the SDK's thread support is not among what lzma-dev ships
+  target_compile_definitions(qs_lzma_encoder PRIVATE _7ZIP_ST)
+  # the setup program takes the decoder's compact form: every KiB of it is
+  # in every setup file
+  # (nothing unwinds through it: it calls out only to allocate)
+  if(QS_STUB_ONLY)
+    target_compile_definitions(qs_lzma_decoder PRIVATE _LZMA_SIZE_OPT)
+    target_compile_options(qs_lzma_decoder PRIVATE -fno-asynchronous-unwind-tables -fno-unwind-tables)
+  endif()
+  foreach(t qs_lzma_decoder qs_lzma_encoder)
+    target_include_directories(${t} SYSTEM PUBLIC ${QS_LZMA_SDK})
+    # their code, their warnings
+    target_compile_options(${t} PRIVATE -w)
+  endforeach()
+endfunction()
 
 # Win32 shell of the setup program, everything but the entry point.
 set(QS_WIN_SOURCES

@@ -31,9 +31,16 @@ if(QS_STUB_ONLY)
 endif()
 add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0501 WINVER=0x0501)
 
+qs_add_lzma_sdk()
 add_library(qs_core STATIC ${QS_CORE_SOURCES})
+target_link_libraries(qs_core PRIVATE qs_lzma_decoder)
+if(QS_STUB_ONLY)
+  # The portable core throws nothing and its callbacks throw nothing: the
+  # setup program carries no unwind tables for it.
+  target_compile_options(qs_core PRIVATE -fno-exceptions -fno-asynchronous-unwind-tables)
+endif()
 add_library(qs_builder STATIC ${QS_BUILDER_SOURCES})
-target_link_libraries(qs_builder PUBLIC qs_core z)
+target_link_libraries(qs_builder PUBLIC qs_core z PRIVATE qs_lzma_encoder)
 add_library(qs_win STATIC ${QS_WIN_SOURCES})
 target_link_libraries(qs_win PUBLIC qs_core ole32 uuid advapi32 shell32 gdi32 user32 comctl32)
 

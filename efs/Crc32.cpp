@@ -1,4 +1,4 @@
-#include "efs/EntryCodec.h"
+#include "efs/Crc32.h"
 
 // Eight tables of 256 entries: eight bytes per step, as fast as zlib's own
 // CRC, but built at start-up instead of stored in the program.

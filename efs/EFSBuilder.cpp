@@ -52,7 +52,7 @@ static int64_t Tell(FILE* f) {
 // Entry name: the text after the last folder separator (and after a drive).
 static const char* BaseName(const char* path) { return PathFileName(path); }
 
-CEFSBuilder::CEFSBuilder() : m_StubSize(0), m_Total(0), m_Threads(1) {}
+CEFSBuilder::CEFSBuilder() : m_StubSize(0), m_Total(0), m_Threads(1), m_Compression(EFS_METHOD_ZLIB) {}
 
 CEFSBuilder::~CEFSBuilder() {
   Reset();
@@ -84,8 +84,9 @@ void CEFSBuilder::AddFile(const char* path, int compressed, const char* entryNam
   if (!f) Fail(EFSB_ERR_OPEN, path);
   fclose(f);
   uint64_t size, time;
-  // a container addresses at most 4 GiB
-  if (!PortableFileInfo(path, &size, &time) || size >= 0xFFFFFFFFu) Fail(EFSB_ERR_IO, path);
+  // the first format addresses at most 4 GiB; the solid one 64 bits
+  if (!PortableFileInfo(path, &size, &time) || (m_Compression != EFS_METHOD_LZMA && size >= 0xFFFFFFFFu))
+    Fail(EFSB_ERR_IO, path);
   m_Total += size;
 
   EFSBUILDERENTRY entry;
@@ -95,7 +96,8 @@ void CEFSBuilder::AddFile(const char* path, int compressed, const char* entryNam
   entry.SourcePath = path;
   memcpy(entry.Name, name, n + 1);
   entry.Time = time;
-  entry.Compressed = compressed;
+  entry.Method = compressed ? EFS_METHOD_ZLIB : EFS_METHOD_STORED;
+  entry.Sequence = m_Entries.size();
   for (const EFSBUILDERENTRY& e : m_Entries)
     if (EfsCompareNames(e.Name, entry.Name) == 0) Fail(EFSB_ERR_DUPLICATE, entry.Name);
   m_Entries.push_back(entry);
@@ -117,9 +119,9 @@ struct EntryFailure {
   int SetWrite(int diskFull, const char* output) {
     return Set(diskFull ? EFSB_ERR_DISK_FULL : EFSB_ERR_WRITE, output);
   }
-  // An encoding that failed on its source's side: a read or zlib.
+  // An encoding that failed on its source's side: a read or the compressor.
   int SetEncode(EfsEncodeResult result, const char* source) {
-    return Set(result == EFS_ENCODE_READ_FAILED ? EFSB_ERR_IO : EFSB_ERR_DEFLATE, source);
+    return Set(result == EFS_ENCODE_READ_FAILED ? EFSB_ERR_IO : EFSB_ERR_COMPRESS, source);
   }
 };
 
@@ -243,7 +245,7 @@ int EncodeInOrder(const std::vector<EFSBUILDERENTRY>& entries, BuildRun& run, co
     int64_t offset = Tell(run.Out);
     if (offset < 0) return failure->Set(EFSB_ERR_IO, output);
     uint32_t crc = 0;
-    EfsEncodeResult result = EfsEncodeEntry(run, e.Compressed, &crc, in.data(), out.data());
+    EfsEncodeResult result = EfsEncodeEntry(run, e.Method == EFS_METHOD_ZLIB, &crc, in.data(), out.data());
     fclose(run.Source);
     run.Source = NULL;
     if (result == EFS_ENCODE_CANCELLED) return 0;
@@ -367,7 +369,7 @@ class ParallelEncoder {
         EncodeOne(i, in.data(), out.data());
       } catch (...) {
         EntryFailure f;
-        f.Set(EFSB_ERR_DEFLATE, m_Entries[i].SourcePath.c_str());
+        f.Set(EFSB_ERR_COMPRESS, m_Entries[i].SourcePath.c_str());
         Fail(i, f);
       }
       lock.lock();
@@ -383,7 +385,7 @@ class ParallelEncoder {
     if (!OpenSource(source, &file, &f)) return Fail(i, f);
     EntryIo io(*this, i, file);
     uint32_t crc = 0;
-    EfsEncodeResult result = EfsEncodeEntry(io, m_Entries[i].Compressed, &crc, in, out);
+    EfsEncodeResult result = EfsEncodeEntry(io, m_Entries[i].Method == EFS_METHOD_ZLIB, &crc, in, out);
     fclose(file);
     if (result == EFS_ENCODE_OK) return Complete(i, crc);
     // a failed write of the output was recorded where it happened
@@ -536,7 +538,7 @@ std::vector<unsigned char> EncodeDirectory(const std::vector<EFSBUILDERENTRY>& e
     const EFSBUILDERENTRY& e = entries[i];
     EFSDIRENTRY record;
     record.DataOffset = records[i].Offset;
-    record.Compressed = (uint32_t)e.Compressed;
+    record.Compressed = e.Method == EFS_METHOD_ZLIB ? 1 : 0;
     record.Crc = records[i].Crc;
     record.TimeLow = (uint32_t)e.Time;
     record.TimeHigh = (uint32_t)(e.Time >> 32);
@@ -556,15 +558,165 @@ std::vector<unsigned char> EncodeDirectory(const std::vector<EFSBUILDERENTRY>& e
   return directory;
 }
 
+// Where an entry's content lies in the solid stream's decoded bytes.
+struct SolidRecord {
+  uint64_t Offset = 0;
+  uint64_t Size = 0;
+  uint32_t Crc = 0;
+};
+
+// The sources one after another as one input, for the solid stream; each
+// entry's place, size and CRC-32 taken on the way.
+class SolidSources : public IEfsEncodeIo {
+ public:
+  SolidSources(const std::vector<const EFSBUILDERENTRY*>& order, BuildRun& run, EntryFailure* failure)
+      : Records(order.size()), m_Order(order), m_Run(run), m_Failure(failure) {}
+  ~SolidSources() {
+    if (m_File) fclose(m_File);
+  }
+  std::vector<SolidRecord> Records;  // in the order given
+  bool Failed = false;               // *failure tells why
+
+  long Read(unsigned char* buffer, uint32_t n) override {
+    for (;;) {
+      if (!m_File) {
+        if (m_Next == m_Order.size()) return 0;
+        const EFSBUILDERENTRY& e = *m_Order[m_Next];
+        if (!OpenSource(e.SourcePath.c_str(), &m_File, m_Failure)) return Stop();
+        m_Run.Current = e.Name;
+        Records[m_Next].Offset = m_Done;
+      }
+      size_t got = fread(buffer, 1, n, m_File);
+      if (got < n && ferror(m_File)) {
+        m_Failure->Set(EFSB_ERR_IO, m_Order[m_Next]->SourcePath.c_str());
+        return Stop();
+      }
+      if (got > 0) {
+        SolidRecord& r = Records[m_Next];
+        r.Crc = EfsCrc32(r.Crc, buffer, (uint32_t)got);
+        r.Size += got;
+        m_Done += got;
+        return (long)got;
+      }
+      fclose(m_File);
+      m_File = NULL;
+      ++m_Next;
+    }
+  }
+  int Write(const unsigned char* buffer, uint32_t n) override { return m_Run.Write(buffer, n); }
+  int Progress(uint32_t chunk) override { return m_Run.Progress(chunk); }
+
+ private:
+  long Stop() {
+    Failed = true;
+    return -1;
+  }
+  const std::vector<const EFSBUILDERENTRY*>& m_Order;
+  BuildRun& m_Run;
+  EntryFailure* m_Failure;
+  FILE* m_File = NULL;
+  size_t m_Next = 0;
+  uint64_t m_Done = 0;
+};
+
+// A buffer compressed whole, for the solid container's directory.
+class MemoryCodecIo : public IEfsEncodeIo {
+ public:
+  explicit MemoryCodecIo(const std::vector<unsigned char>& in) : m_In(in) {}
+  std::vector<unsigned char> Out;
+  long Read(unsigned char* buffer, uint32_t n) override {
+    size_t left = m_In.size() - m_At;
+    if (n > left) n = (uint32_t)left;
+    memcpy(buffer, m_In.data() + m_At, n);
+    m_At += n;
+    return (long)n;
+  }
+  int Write(const unsigned char* buffer, uint32_t n) override {
+    Out.insert(Out.end(), buffer, buffer + n);
+    return 1;
+  }
+  int Progress(uint32_t) override { return 1; }
+
+ private:
+  const std::vector<unsigned char>& m_In;
+  size_t m_At = 0;
+};
+
+// The solid container behind the stub: the stream of every entry's
+// content in the order they were added, then the directory (records in
+// name order, compressed), the header and the trailer.
+// 1 when written, 0 when cancelled, -1 on a failure.
+int EncodeSolid(const std::vector<EFSBUILDERENTRY>& sorted, BuildRun& run, const char* output,
+                uint64_t contentSize, const unsigned char signature[16], EntryFailure* failure) {
+  std::vector<const EFSBUILDERENTRY*> order(sorted.size());
+  for (const EFSBUILDERENTRY& e : sorted) order[e.Sequence] = &e;
+  EfsSolidHeader h = {};
+  h.Version = EFS_FORMAT_SOLID;
+  h.Count = (uint32_t)sorted.size();
+  int64_t start = Tell(run.Out);
+  if (start < 0) return failure->Set(EFSB_ERR_IO, output);
+  h.DataOffset = (uint64_t)start;
+
+  SolidSources sources(order, run, failure);
+  EfsEncodeResult r = EfsLzmaEncode(sources, contentSize, h.StreamProps);
+  if (sources.Failed) return -1;
+  if (r == EFS_ENCODE_CANCELLED) return 0;
+  if (r == EFS_ENCODE_WRITE_FAILED) return failure->SetWrite(run.WriteFailedDiskFull, output);
+  if (r != EFS_ENCODE_OK) return failure->Set(EFSB_ERR_COMPRESS, output);
+  int64_t end = Tell(run.Out);
+  if (end < start) return failure->Set(EFSB_ERR_IO, output);
+  h.StreamSize = (uint64_t)(end - start);
+
+  std::vector<unsigned char> records;
+  for (const EFSBUILDERENTRY& e : sorted) {
+    const SolidRecord& where = sources.Records[e.Sequence];
+    h.ContentSize += where.Size;
+    EfsEntry record = {};
+    record.Method = EFS_METHOD_LZMA;
+    record.DataOffset = where.Offset;
+    record.Size = where.Size;
+    record.Crc = where.Crc;
+    record.Time = e.Time;
+    record.NameLength = (uint32_t)strlen(e.Name) + 1;
+    size_t at = records.size();
+    records.resize(at + EFS_SOLID_RECORD_FIXED_SIZE + record.NameLength);
+    EfsEncodeSolidRecord(record, &records[at]);
+    memcpy(&records[at + EFS_SOLID_RECORD_FIXED_SIZE], e.Name, record.NameLength);
+  }
+  MemoryCodecIo packed(records);
+  if (EfsLzmaEncode(packed, records.size(), h.DirectoryProps) != EFS_ENCODE_OK)
+    return failure->Set(EFSB_ERR_COMPRESS, output);
+  h.DirectorySize = (uint32_t)records.size();
+  h.DirectoryStoredSize = (uint32_t)packed.Out.size();
+  h.DirectoryCrc = EfsCrc32(0, records.data(), (uint32_t)records.size());
+
+  std::vector<unsigned char> tail(packed.Out);
+  size_t at = tail.size();
+  tail.resize(at + EFS_SOLID_HEADER_SIZE + EFS_TRAILER_SIZE);
+  EfsEncodeSolidHeader(h, &tail[at]);
+  EFSTRAILER trailer;
+  trailer.Count = EFS_EXTENDED_COUNT;
+  trailer.DirectorySize = EFS_SOLID_HEADER_SIZE + EFS_TRAILER_SIZE;
+  memcpy(trailer.Signature, signature, EFS_SIGNATURE_SIZE);
+  EfsEncodeTrailer(trailer, &tail[at + EFS_SOLID_HEADER_SIZE]);
+  if (!run.Write(tail.data(), (uint32_t)tail.size())) return failure->SetWrite(run.WriteFailedDiskFull, output);
+  return 1;
+}
+
+// Closes the output; 1, or -1 on a failure.
+int CloseOutput(BuildRun& run, const char* output, EntryFailure* failure) {
+  FILE* f = run.Out;
+  run.Out = NULL;
+  if (fclose(f) != 0) return failure->SetWrite(PortableLastErrorWasDiskFull(), output);
+  return 1;
+}
+
 // Writes the directory and closes the output; 1, or -1 on a failure.
 int WriteDirectory(BuildRun& run, const std::vector<unsigned char>& directory, const char* output,
                    EntryFailure* failure) {
   if (!run.Write(directory.data(), (uint32_t)directory.size()))
     return failure->SetWrite(run.WriteFailedDiskFull, output);
-  FILE* f = run.Out;
-  run.Out = NULL;
-  if (fclose(f) != 0) return failure->SetWrite(PortableLastErrorWasDiskFull(), output);
-  return 1;
+  return CloseOutput(run, output, failure);
 }
 
 // The stub copied to the output, opened for appending behind it; 1, or -1.
@@ -601,8 +753,13 @@ int CEFSBuilder::Build(const char* output, IEFSBuildProgress* progress,
   EntryFailure failure;
   std::vector<EntryRecord> records;
   int result = OpenOutput(run, output, &failure);
-  if (result == 1) result = EncodeEntries(m_Entries, m_Threads, run, output, &records, &failure);
-  if (result == 1) result = WriteDirectory(run, EncodeDirectory(m_Entries, records, signature), output, &failure);
+  if (m_Compression == EFS_METHOD_LZMA) {
+    if (result == 1) result = EncodeSolid(m_Entries, run, output, m_Total, signature, &failure);
+    if (result == 1) result = CloseOutput(run, output, &failure);
+  } else {
+    if (result == 1) result = EncodeEntries(m_Entries, m_Threads, run, output, &records, &failure);
+    if (result == 1) result = WriteDirectory(run, EncodeDirectory(m_Entries, records, signature), output, &failure);
+  }
   if (result == 1) {
     run.Finish();
     return 1;

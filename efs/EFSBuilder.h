@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "efs/EfsFormat.h"
+
 enum EFSBUILDERERROR {
   EFSB_ERR_OPEN = 0,
   EFSB_ERR_IO = 1,
@@ -14,7 +16,7 @@ enum EFSBUILDERERROR {
   EFSB_ERR_DISK_FULL = 4,
   EFSB_ERR_NOT_FOUND = 5,
   EFSB_ERR_DUPLICATE = 6,
-  EFSB_ERR_DEFLATE = 7,  // zlib refused to compress an entry
+  EFSB_ERR_COMPRESS = 7,  // the compressor refused (no memory for it, most likely)
 };
 
 // The last failure of a builder: what went wrong, the file it is about (the
@@ -42,8 +44,9 @@ class IEFSBuildProgress {
 struct EFSBUILDERENTRY {
   std::string SourcePath;
   char Name[256];
-  uint64_t Time;  // FILETIME
-  int Compressed;
+  uint64_t Time;    // FILETIME
+  uint32_t Method;  // EfsMethod
+  size_t Sequence;  // when it was added: its place in a solid stream
 };
 
 class CEFSBuilder {
@@ -63,6 +66,12 @@ class CEFSBuilder {
   virtual int Build(const char* output, IEFSBuildProgress* progress,
                     const unsigned char signature[16]);
 
+  // EFS_METHOD_ZLIB (the default): each entry on its own, compressed or
+  // stored as AddFile says. EFS_METHOD_LZMA: every entry in one solid LZMA
+  // stream, in the order they were added, whatever AddFile says.
+  void SetCompression(EfsMethod method) { m_Compression = method; }
+  EfsMethod GetCompression() const { return m_Compression; }
+
   // Compresses up to this many entries at once (1, the default, compresses
   // them one after another). The output is the same bytes either way.
   void SetThreads(unsigned threads) { m_Threads = threads ? threads : 1; }
@@ -81,5 +90,6 @@ class CEFSBuilder {
   uint32_t m_StubSize;
   uint64_t m_Total;
   unsigned m_Threads;
+  EfsMethod m_Compression;
   EFSBuildFailure m_Failure;
 };

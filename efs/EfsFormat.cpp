@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "efs/Crc32.h"
+
 const unsigned char InstallerSignature[EFS_SIGNATURE_SIZE] = {
     0xDB, 0x72, 0xBC, 0x80, 0x3B, 0x25, 0x62, 0xBB,
     0xD2, 0x81, 0x4E, 0xBD, 0x9B, 0x4C, 0xDF, 0x98};
@@ -9,16 +11,25 @@ const unsigned char UninstallerSignature[EFS_SIGNATURE_SIZE] = {
     0xDB, 0x72, 0xBC, 0x80, 0x3B, 0x25, 0x62, 0xBB,
     0xD2, 0x81, 0x4E, 0xBD, 0x17, 0xD6, 0x0F, 0xA0};
 
+// Every machine we build for is little-endian: a field is its bytes as they
+// lie, one load or store, which keeps the setup program small.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "the container's integers are little-endian");
+
 uint32_t EfsReadU32(const unsigned char* p) {
-  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
+  uint32_t v;
+  memcpy(&v, p, sizeof v);
+  return v;
 }
 
-void EfsWriteU32(unsigned char* p, uint32_t v) {
-  p[0] = (unsigned char)v;
-  p[1] = (unsigned char)(v >> 8);
-  p[2] = (unsigned char)(v >> 16);
-  p[3] = (unsigned char)(v >> 24);
+void EfsWriteU32(unsigned char* p, uint32_t v) { memcpy(p, &v, sizeof v); }
+
+uint64_t EfsReadU64(const unsigned char* p) {
+  uint64_t v;
+  memcpy(&v, p, sizeof v);
+  return v;
 }
+
+void EfsWriteU64(unsigned char* p, uint64_t v) { memcpy(p, &v, sizeof v); }
 
 void EfsDecodeTrailer(const unsigned char* bytes, EFSTRAILER* trailer) {
   trailer->Count = EfsReadU32(bytes);
@@ -41,6 +52,15 @@ void EfsEncodeDirEntry(const EFSDIRENTRY& e, unsigned char* bytes) {
   EfsWriteU32(bytes + 20, e.NameLength);
 }
 
+const char* EfsMethodName(uint32_t method) {
+  switch (method) {
+    case EFS_METHOD_STORED: return "stored";
+    case EFS_METHOD_ZLIB: return "zlib";
+    case EFS_METHOD_LZMA: return "lzma";
+  }
+  return "unknown";
+}
+
 static unsigned FoldAZ(unsigned char c) {
   return (c >= 'A' && c <= 'Z') ? (unsigned)(c - 'A' + 'a') : (unsigned)c;
 }
@@ -60,6 +80,15 @@ uint32_t EfsMaxEntries(uint32_t directorySize) {
   return (directorySize - EFS_TRAILER_SIZE) / (EFS_DIRENTRY_FIXED_SIZE + 1);
 }
 
+// A name of 1..255 bytes with its one NUL at the end, at dir + pos within
+// end bytes; the name must not hide a shorter one.
+static EfsParseResult CheckName(const unsigned char* dir, uint32_t pos, uint32_t end, uint32_t length) {
+  if (length > end - pos) return EFS_PARSE_OVERRUN;
+  if (length < 2 || length > EFS_MAX_NAME_LENGTH) return EFS_PARSE_BAD_NAME;
+  if (memchr(dir + pos, 0, length) != dir + pos + length - 1) return EFS_PARSE_BAD_NAME;
+  return EFS_PARSE_OK;
+}
+
 EfsParseResult EfsParseDirectory(const unsigned char* dir, uint32_t directorySize,
                                  uint32_t count, uint64_t fileSize, EfsEntry* entries) {
   if (directorySize < EFS_TRAILER_SIZE || directorySize > fileSize) return EFS_PARSE_BAD_SIZE;
@@ -73,17 +102,15 @@ EfsParseResult EfsParseDirectory(const unsigned char* dir, uint32_t directorySiz
     const unsigned char* r = dir + pos;
     EfsEntry& e = entries[i];
     e.DataOffset = EfsReadU32(r);
-    e.Compressed = EfsReadU32(r + 4) != 0;
+    // every nonzero value means a zlib stream
+    e.Method = EfsReadU32(r + 4) != 0 ? EFS_METHOD_ZLIB : EFS_METHOD_STORED;
     e.Crc = EfsReadU32(r + 8);
-    e.TimeLow = EfsReadU32(r + 12);
-    e.TimeHigh = EfsReadU32(r + 16);
+    e.Time = EfsReadU64(r + 12);
     e.NameLength = EfsReadU32(r + 20);
     pos += EFS_DIRENTRY_FIXED_SIZE;
-    if (e.NameLength > recordsEnd - pos) return EFS_PARSE_OVERRUN;
-    if (e.NameLength < 2 || e.NameLength > EFS_MAX_NAME_LENGTH) return EFS_PARSE_BAD_NAME;
+    EfsParseResult name = CheckName(dir, pos, recordsEnd, e.NameLength);
+    if (name != EFS_PARSE_OK) return name;
     e.Name = (const char*)(dir + pos);
-    // exactly one NUL, at the end: the name must not hide a shorter one
-    if (memchr(e.Name, 0, e.NameLength) != e.Name + e.NameLength - 1) return EFS_PARSE_BAD_NAME;
     pos += e.NameLength;
 
     if (e.DataOffset > dataEnd) return EFS_PARSE_OUTSIDE_DATA;
@@ -91,7 +118,77 @@ EfsParseResult EfsParseDirectory(const unsigned char* dir, uint32_t directorySiz
   }
   for (uint32_t i = 0; i < count; ++i) {
     uint64_t next = (i + 1 < count) ? entries[i + 1].DataOffset : dataEnd;
-    entries[i].StoredSize = (uint32_t)(next - entries[i].DataOffset);
+    entries[i].StoredSize = next - entries[i].DataOffset;
+    entries[i].Size = entries[i].Method == EFS_METHOD_STORED ? entries[i].StoredSize : 0;
   }
   return EFS_PARSE_OK;
+}
+
+void EfsEncodeSolidHeader(const EfsSolidHeader& h, unsigned char* b) {
+  EfsSolidHeader copy = h;
+  memset(copy.Reserved, 0, sizeof copy.Reserved);
+  copy.HeaderCrc = EfsCrc32(0, (const unsigned char*)&copy, EFS_SOLID_HEADER_SIZE - 4);
+  memcpy(b, &copy, EFS_SOLID_HEADER_SIZE);
+}
+
+EfsParseResult EfsDecodeSolidHeader(const unsigned char* b, uint32_t n, EfsSolidHeader* h) {
+  if (n < 4) return EFS_PARSE_BAD_HEADER;
+  h->Version = EfsReadU32(b);
+  // a later version may lay out everything behind its version otherwise
+  if (h->Version > EFS_FORMAT_SOLID) return EFS_PARSE_NEWER_VERSION;
+  if (h->Version != EFS_FORMAT_SOLID || n != EFS_SOLID_HEADER_SIZE) return EFS_PARSE_BAD_HEADER;
+  memcpy(h, b, EFS_SOLID_HEADER_SIZE);
+  if (h->HeaderCrc != EfsCrc32(0, b, EFS_SOLID_HEADER_SIZE - 4)) return EFS_PARSE_BAD_HEADER;
+  return EFS_PARSE_OK;
+}
+
+EfsParseResult EfsCheckSolidHeader(const EfsSolidHeader& h, uint64_t end) {
+  const uint64_t tail = EFS_SOLID_HEADER_SIZE + EFS_TRAILER_SIZE;
+  if (end < tail) return EFS_PARSE_BAD_HEADER;
+  // stub, the two streams, header and trailer fill the file exactly; each
+  // sum is checked before it can wrap
+  const uint64_t room = end - tail;
+  if (h.DirectoryStoredSize > room || h.DataOffset > room - h.DirectoryStoredSize ||
+      h.StreamSize != room - h.DirectoryStoredSize - h.DataOffset)
+    return EFS_PARSE_BAD_HEADER;
+  if (h.DirectorySize > EFS_SOLID_DIRECTORY_LIMIT ||
+      h.Count > h.DirectorySize / (EFS_SOLID_RECORD_FIXED_SIZE + 2))
+    return EFS_PARSE_TOO_MANY;
+  return EFS_PARSE_OK;
+}
+
+void EfsEncodeSolidRecord(const EfsEntry& e, unsigned char* b) {
+  EfsWriteU32(b, e.Method);
+  EfsWriteU64(b + 4, e.DataOffset);
+  EfsWriteU64(b + 12, e.Size);
+  EfsWriteU32(b + 20, e.Crc);
+  EfsWriteU64(b + 24, e.Time);
+  EfsWriteU32(b + 32, e.NameLength);
+}
+
+EfsParseResult EfsParseSolidDirectory(const unsigned char* dir, uint32_t size, uint32_t count,
+                                      uint64_t contentSize, EfsEntry* entries) {
+  uint32_t pos = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (size - pos < EFS_SOLID_RECORD_FIXED_SIZE) return EFS_PARSE_OVERRUN;
+    const unsigned char* r = dir + pos;
+    EfsEntry& e = entries[i];
+    e.Method = EfsReadU32(r);
+    e.DataOffset = EfsReadU64(r + 4);
+    e.Size = e.StoredSize = EfsReadU64(r + 12);
+    e.Crc = EfsReadU32(r + 20);
+    e.Time = EfsReadU64(r + 24);
+    e.NameLength = EfsReadU32(r + 32);
+    pos += EFS_SOLID_RECORD_FIXED_SIZE;
+    EfsParseResult name = CheckName(dir, pos, size, e.NameLength);
+    if (name != EFS_PARSE_OK) return name;
+    e.Name = (const char*)(dir + pos);
+    pos += e.NameLength;
+    if (e.Method != EFS_METHOD_LZMA) return EFS_PARSE_BAD_METHOD;
+    if (e.DataOffset > contentSize || e.Size > contentSize - e.DataOffset) return EFS_PARSE_OUTSIDE_DATA;
+    // the reader's binary search needs them sorted, and one of two equal
+    // names could never be found
+    if (i > 0 && EfsCompareNames(entries[i - 1].Name, e.Name) >= 0) return EFS_PARSE_UNSORTED;
+  }
+  return pos == size ? EFS_PARSE_OK : EFS_PARSE_OVERRUN;
 }

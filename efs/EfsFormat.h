@@ -32,20 +32,35 @@ struct EFSDIRENTRY {
   uint32_t NameLength;  // NUL included
 };
 
-// One parsed entry; Name points into the directory buffer it came from.
+// How an entry's bytes are kept.
+enum EfsMethod {
+  EFS_METHOD_STORED = 0,  // the content as it is
+  EFS_METHOD_ZLIB = 1,    // one zlib stream of its own
+  EFS_METHOD_LZMA = 2,    // a part of the container's one solid LZMA stream
+};
+
+// "stored", "zlib", "lzma", or "unknown".
+const char* EfsMethodName(uint32_t method);
+
+// The one entry record of the builder, the reader and the command. Name
+// points into the directory buffer it came from.
 struct EfsEntry {
-  uint32_t DataOffset;
-  uint32_t StoredSize;
-  uint32_t Compressed;  // 0 or 1
+  // stored and zlib: the file offset of the stored bytes; lzma: where the
+  // content starts in the solid stream's decoded bytes
+  uint64_t DataOffset;
+  uint64_t StoredSize;  // lzma: the content's size, as there is no stored size of its own
+  uint64_t Size;        // the content's size; 0 for zlib, whose directory does not record it
+  uint32_t Method;      // EfsMethod
   uint32_t Crc;
-  uint32_t TimeLow;
-  uint32_t TimeHigh;
-  uint32_t NameLength;
+  uint64_t Time;        // FILETIME
+  uint32_t NameLength;  // NUL included
   const char* Name;
 };
 
 uint32_t EfsReadU32(const unsigned char* p);
 void EfsWriteU32(unsigned char* p, uint32_t v);
+uint64_t EfsReadU64(const unsigned char* p);
+void EfsWriteU64(unsigned char* p, uint64_t v);
 
 // Decodes the last 24 bytes of a file.
 void EfsDecodeTrailer(const unsigned char* bytes, EFSTRAILER* trailer);
@@ -66,6 +81,11 @@ enum EfsParseResult {
   EFS_PARSE_BAD_NAME,        // empty, too long, or not NUL-terminated
   EFS_PARSE_DESCENDING,      // data offsets go down
   EFS_PARSE_OUTSIDE_DATA,    // a data offset past the data area
+  EFS_PARSE_UNSORTED,        // names not in ascending name order
+  EFS_PARSE_BAD_METHOD,      // a method this format does not hold
+  EFS_PARSE_BAD_HEADER,      // the solid container's header does not fit the file
+  EFS_PARSE_BAD_STREAM,      // the compressed directory does not decode or fails its CRC
+  EFS_PARSE_NEWER_VERSION,   // a format version this reader does not know
 };
 
 // Largest count a directory of this size can hold (each record is at least
@@ -78,3 +98,56 @@ uint32_t EfsMaxEntries(uint32_t directorySize);
 // are undefined.
 EfsParseResult EfsParseDirectory(const unsigned char* dir, uint32_t directorySize,
                                  uint32_t count, uint64_t fileSize, EfsEntry* entries);
+
+// The solid container (format version 2). The trailer keeps its place and
+// signature, so that everything that looks at a file's last bytes (kind,
+// split joining, signing) treats it alike; its count says "extended" and
+// its directory size covers the header in front of it:
+//
+//   stub | solid stream | directory stream | header | trailer
+//
+// The solid stream is one raw LZMA stream of every entry's content back to
+// back, in the order the build took them (start-up's files first, then the
+// [Files] order); the directory stream is the records, LZMA too. Readers
+// first read the header's version and refuse one they do not know.
+enum {
+  EFS_EXTENDED_COUNT = 0xFFFFFFFFu,  // in the trailer's count: a header precedes it
+  EFS_FORMAT_SOLID = 2,
+  EFS_SOLID_HEADER_SIZE = 64,
+  EFS_LZMA_PROPS_SIZE = 5,
+  EFS_SOLID_RECORD_FIXED_SIZE = 36,
+  // a solid directory holds at most this many decoded bytes
+  EFS_SOLID_DIRECTORY_LIMIT = 64u << 20,
+};
+
+// Laid out as its 64 bytes in the file (little-endian, no padding).
+struct EfsSolidHeader {
+  uint32_t Version;
+  uint32_t Count;
+  uint64_t DataOffset;       // where the solid stream starts: the stub's size
+  uint64_t StreamSize;       // its stored bytes
+  uint64_t ContentSize;      // its decoded bytes: all entries' content
+  uint32_t DirectoryStoredSize;
+  uint32_t DirectorySize;    // decoded
+  uint32_t DirectoryCrc;     // of the decoded records
+  unsigned char StreamProps[EFS_LZMA_PROPS_SIZE];
+  unsigned char DirectoryProps[EFS_LZMA_PROPS_SIZE];
+  unsigned char Reserved[6];  // zero
+  uint32_t HeaderCrc;         // CRC-32 of the 60 bytes before it
+};
+static_assert(sizeof(EfsSolidHeader) == EFS_SOLID_HEADER_SIZE, "the header is its bytes");
+
+// Writes the header's bytes, its CRC computed.
+void EfsEncodeSolidHeader(const EfsSolidHeader& h, unsigned char* bytes);
+// n bytes of a header; only the version is read when it is not ours.
+EfsParseResult EfsDecodeSolidHeader(const unsigned char* bytes, uint32_t n, EfsSolidHeader* h);
+// Checks the header's regions against the file's logical end.
+EfsParseResult EfsCheckSolidHeader(const EfsSolidHeader& h, uint64_t end);
+
+// A solid record: method, offset and size in the decoded stream, crc, time,
+// name length, then the name. Writes the fixed part.
+void EfsEncodeSolidRecord(const EfsEntry& e, unsigned char* bytes);
+// Parses count records of the decoded directory; every entry must lie in
+// contentSize bytes and the names must ascend.
+EfsParseResult EfsParseSolidDirectory(const unsigned char* dir, uint32_t size, uint32_t count,
+                                      uint64_t contentSize, EfsEntry* entries);

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+// The first format's sizes are 32-bit: its entries take 32-bit counts.
 static EfsDecodeResult DecodeStored(IEfsDecodeIo& io, uint32_t storedSize, uint32_t* crc,
                                     unsigned char* in) {
   uint32_t done = 0;
@@ -93,19 +94,24 @@ static EfsDecodeResult DecodeCompressed(IEfsDecodeIo& io, uint32_t storedSize, u
     case EFS_INFLATE_STOPPED:
       return inflateIo.Failure;
     default:
-      return EFS_DECODE_INFLATE_ERROR;
+      return EFS_DECODE_CORRUPT;
   }
 }
 
-EfsDecodeResult EfsDecodeEntry(IEfsDecodeIo& io, uint32_t storedSize, int compressed,
-                               uint32_t expectedCrc, unsigned char* in, unsigned char* out) {
+EfsDecodeResult EfsDecodeEntry(IEfsDecodeIo& io, const EfsEntry& e, unsigned char* in,
+                               unsigned char* out) {
   uint32_t crc = 0;
-  EfsDecodeResult r = compressed ? DecodeCompressed(io, storedSize, &crc, in, out)
-                                 : DecodeStored(io, storedSize, &crc, in);
-  if (r == EFS_DECODE_OK && crc != expectedCrc) r = EFS_DECODE_CRC_MISMATCH;
+  if (e.StoredSize > 0xFFFFFFFFu) return EFS_DECODE_CORRUPT;
+  const uint32_t stored = (uint32_t)e.StoredSize;
+  EfsDecodeResult r;
+  switch (e.Method) {
+    case EFS_METHOD_STORED: r = DecodeStored(io, stored, &crc, in); break;
+    case EFS_METHOD_ZLIB: r = DecodeCompressed(io, stored, &crc, in, out); break;
+    default: return EFS_DECODE_CORRUPT;
+  }
+  if (r == EFS_DECODE_OK && crc != e.Crc) r = EFS_DECODE_CRC_MISMATCH;
   return r;
 }
-
 
 int EfsInflateWhole(const unsigned char* in, uint32_t n, unsigned char* out, uint32_t outSize) {
   unsigned char* buffer = (unsigned char*)malloc(EFS_INFLATE_BUFFER_SIZE);

@@ -4,6 +4,8 @@
 #pragma once
 #include <stdint.h>
 
+#include "efs/Crc32.h"
+#include "efs/EfsFormat.h"
 #include "efs/Inflate.h"
 
 enum {
@@ -19,8 +21,9 @@ class IEfsDecodeIo {
   virtual int Read(unsigned char* buffer, uint32_t n) = 0;
   // Writes all n bytes; 0 on failure (the caller keeps the reason).
   virtual int Write(const unsigned char* buffer, uint32_t n) = 0;
-  // Called after every chunk read; 0 cancels.
-  virtual int Progress(uint32_t done, uint32_t total) = 0;
+  // Called after every chunk; 0 cancels. Bytes of the entry's stored size
+  // (stored, zlib) or of its content (lzma).
+  virtual int Progress(uint64_t done, uint64_t total) = 0;
 
  protected:
   ~IEfsDecodeIo() {}
@@ -31,15 +34,16 @@ enum EfsDecodeResult {
   EFS_DECODE_READ_FAILED,
   EFS_DECODE_WRITE_FAILED,
   EFS_DECODE_CANCELLED,
-  EFS_DECODE_INFLATE_ERROR,  // not a valid zlib stream (corrupt or truncated)
+  EFS_DECODE_CORRUPT,  // not a valid compressed stream: damaged or truncated
   EFS_DECODE_CRC_MISMATCH,
 };
 
-// Decodes one entry of storedSize bytes. in must hold EFS_INPUT_BUFFER_SIZE
-// bytes; out EFS_OUTPUT_BUFFER_SIZE bytes when compressed (else unused).
-// Bytes stored after the end of a zlib stream are ignored.
-EfsDecodeResult EfsDecodeEntry(IEfsDecodeIo& io, uint32_t storedSize, int compressed,
-                               uint32_t expectedCrc, unsigned char* in, unsigned char* out);
+// Decodes one stored or zlib entry, reading its StoredSize bytes. in must
+// hold EFS_INPUT_BUFFER_SIZE bytes; out EFS_OUTPUT_BUFFER_SIZE bytes for zlib
+// (else unused). Bytes stored after the end of a zlib stream are ignored.
+// An lzma entry is the solid stream's to decode (efs/SolidStream.h).
+EfsDecodeResult EfsDecodeEntry(IEfsDecodeIo& io, const EfsEntry& entry, unsigned char* in,
+                               unsigned char* out);
 
 // Where an encoded entry's bytes come from and go to.
 class IEfsEncodeIo {
@@ -60,7 +64,7 @@ enum EfsEncodeResult {
   EFS_ENCODE_READ_FAILED,
   EFS_ENCODE_WRITE_FAILED,
   EFS_ENCODE_CANCELLED,
-  EFS_ENCODE_DEFLATE_ERROR,
+  EFS_ENCODE_CODEC_ERROR,  // the compressor refused
 };
 
 // Encodes one source: a zlib stream at level 6, window 15, memory level 8
@@ -69,12 +73,17 @@ enum EfsEncodeResult {
 EfsEncodeResult EfsEncodeEntry(IEfsEncodeIo& io, int compressed, uint32_t* crc,
                                unsigned char* in, unsigned char* out);
 
+// Compresses everything io reads (up to its end) into one raw LZMA stream
+// without an end mark, with a dictionary sized to contentSize (the expected
+// total) up to 64 MiB; props receives the stream's properties. Builder side
+// only: the setup program links no encoder.
+EfsEncodeResult EfsLzmaEncode(IEfsEncodeIo& io, uint64_t contentSize,
+                              unsigned char props[EFS_LZMA_PROPS_SIZE]);
+
 // Inflates one whole zlib stream of n bytes that must give exactly outSize
 // bytes. 1 on success.
 int EfsInflateWhole(const unsigned char* in, uint32_t n, unsigned char* out, uint32_t outSize);
 
-// CRC-32 (ISO 3309) continued from crc over n bytes.
-uint32_t EfsCrc32(uint32_t crc, const unsigned char* data, uint32_t n);
 
 // Rate limit for progress reports: the first report is always due, later
 // ones once interval milliseconds have passed on the caller's clock.

@@ -21,7 +21,7 @@ static EfsEncodeResult EncodeCompressed(IEfsEncodeIo& io, uint32_t* crc, unsigne
   z_stream z;
   memset(&z, 0, sizeof z);
   if (deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-    return EFS_ENCODE_DEFLATE_ERROR;
+    return EFS_ENCODE_CODEC_ERROR;
   EfsEncodeResult result = EFS_ENCODE_OK;
   uint32_t pending = 0;
   int atEnd = 0;
@@ -44,7 +44,7 @@ static EfsEncodeResult EncodeCompressed(IEfsEncodeIo& io, uint32_t* crc, unsigne
     z.avail_out = EFS_OUTPUT_BUFFER_SIZE;
     int rc = deflate(&z, atEnd ? Z_FINISH : Z_NO_FLUSH);
     if (atEnd ? (rc != Z_OK && rc != Z_STREAM_END) : rc != Z_OK) {
-      result = EFS_ENCODE_DEFLATE_ERROR;
+      result = EFS_ENCODE_CODEC_ERROR;
       break;
     }
     uint32_t produced = EFS_OUTPUT_BUFFER_SIZE - z.avail_out;
@@ -60,7 +60,7 @@ static EfsEncodeResult EncodeCompressed(IEfsEncodeIo& io, uint32_t* crc, unsigne
       break;
     }
   }
-  if (deflateEnd(&z) != Z_OK && result == EFS_ENCODE_OK) result = EFS_ENCODE_DEFLATE_ERROR;
+  if (deflateEnd(&z) != Z_OK && result == EFS_ENCODE_OK) result = EFS_ENCODE_CODEC_ERROR;
   return result;
 }
 

@@ -8,10 +8,10 @@
 #include "platform/SystemLibrary.h"
 #include "uninstall/UninstallLogger.h"
 
-CExeFileSystem::CExeFileSystem()
-    : m_Path(NULL), m_Entries(NULL), m_Count(0), m_FileSize(0), m_DirectorySize(0),
-      m_File(INVALID_HANDLE_VALUE) {
+CExeFileSystem::CExeFileSystem() : m_Path(NULL), m_File(INVALID_HANDLE_VALUE) {
   m_KnownFolder[0] = '\0';
+  m_Reader.File = INVALID_HANDLE_VALUE;
+  m_Reader.Next = (uint64_t)-1;
 }
 
 CExeFileSystem::~CExeFileSystem() {
@@ -23,32 +23,16 @@ CExeFileSystemLogged::~CExeFileSystemLogged() {}
 void CExeFileSystem::Close() { Release(); }
 
 void CExeFileSystem::Release() {
-  if (m_Entries) {
-    for (DWORD i = 0; i < m_Count; ++i) free(m_Entries[i].Name);
-    free(m_Entries);
-  }
+  m_Solid.Release();
+  m_Directory.Release();
   free(m_Path);
   if (m_File != INVALID_HANDLE_VALUE) CloseHandle(m_File);
-  m_File = INVALID_HANDLE_VALUE;
+  m_File = m_Reader.File = INVALID_HANDLE_VALUE;
   m_KnownFolder[0] = '\0';
   m_Path = NULL;
-  m_Entries = NULL;
-  m_Count = m_FileSize = m_DirectorySize = 0;
 }
 
 namespace {
-// Closes what Open holds on every path out of it.
-struct OpenState {
-  HANDLE file = INVALID_HANDLE_VALUE;
-  unsigned char* directory = NULL;
-  EfsEntry* parsed = NULL;
-  ~OpenState() {
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-    free(directory);
-    free(parsed);
-  }
-};
-
 // Exactly n bytes at offset, whatever the file pointer; on a synchronous
 // handle Windows still moves the pointer, so nothing may rely on it.
 int ReadAt(HANDLE h, uint64_t offset, void* buffer, DWORD n) {
@@ -70,7 +54,24 @@ class HandleReader : public IEfsFileReader {
  private:
   HANDLE m_File;
 };
+
+// A DWORD interface's view of a 64-bit size.
+DWORD Clamp(uint64_t n) { return n > 0xFFFFFFFFu ? 0xFFFFFFFFu : (DWORD)n; }
 }  // namespace
+
+int CExeFileSystem::CHandleReader::ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n) {
+  if (offset != Next) {
+    LARGE_INTEGER at;
+    at.QuadPart = (LONGLONG)offset;
+    if (!SetFilePointerEx(File, at, NULL, FILE_BEGIN)) return 0;
+  }
+  DWORD got = 0;
+  // the pointer is known only after a whole read
+  Next = (uint64_t)-1;
+  if (!ReadFile(File, buffer, n, &got, NULL) || got != n) return 0;
+  Next = offset + n;
+  return 1;
+}
 
 int ReadFileLayout(HANDLE file, SetupLayout* layout) {
   DWORD high = 0;
@@ -82,109 +83,73 @@ int ReadFileLayout(HANDLE file, SetupLayout* layout) {
 
 void CExeFileSystem::Open(const char* path) {
   Release();
-  try {
-    size_t n = strlen(path);
-    m_Path = (char*)malloc(n + 1);
-    if (!m_Path) throw EFS_ERR_NO_MEMORY;
-    memcpy(m_Path, path, n + 1);
+  size_t n = strlen(path);
+  m_Path = (char*)malloc(n + 1);
+  if (!m_Path) throw EFS_ERR_NO_MEMORY;
+  memcpy(m_Path, path, n + 1);
 
-    OpenState s;
-    // Kept for the run. Others may do with the file what they could while
-    // no extraction ran: one that changes under us fails a read or its CRC.
-    s.file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                         NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (s.file == INVALID_HANDLE_VALUE) throw EFS_ERR_OPEN;
-    // A signed file's container ends where its certificate table begins;
-    // every offset below counts from that end.
+  // Kept for the run. Others may do with the file what they could while
+  // no extraction ran: one that changes under us fails a read or its CRC.
+  m_File = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  EFSERROR failure = EFS_ERR_OPEN;
+  if (m_File != INVALID_HANDLE_VALUE) {
+    m_Reader.File = m_File;
+    m_Reader.Next = (uint64_t)-1;
+    // A signed file's container ends where its certificate table begins.
     SetupLayout layout;
-    if (!ReadFileLayout(s.file, &layout)) throw EFS_ERR_IO;
-    // offsets are 32-bit: a larger file cannot be ours
-    if (layout.End > 0xFFFFFFFFu || layout.End < EFS_TRAILER_SIZE) throw EFS_ERR_IO;
-    const DWORD size = (DWORD)layout.End;
-    HandleReader reader(s.file);
-    unsigned char trailer[8];
-    if (!reader.ReadAt(size - EFS_TRAILER_SIZE, trailer, 8)) throw EFS_ERR_IO;
-    DWORD count = EfsReadU32(trailer), dirSize = EfsReadU32(trailer + 4);
-    // checked before anything is allocated from them
-    if (dirSize < EFS_TRAILER_SIZE || dirSize > size || count > EfsMaxEntries(dirSize))
-      throw EFS_ERR_IO;
-    s.directory = (unsigned char*)malloc(dirSize);
-    if (!s.directory) throw EFS_ERR_NO_MEMORY;
-    if (!reader.ReadAt(size - dirSize, s.directory, dirSize)) throw EFS_ERR_IO;
-    // calloc checks the product, which could wrap in 32 bits
-    s.parsed = (EfsEntry*)calloc(count ? count : 1, sizeof(EfsEntry));
-    m_Entries = (EFSENTRY*)calloc(count ? count : 1, sizeof(EFSENTRY));
-    if (!s.parsed || !m_Entries) throw EFS_ERR_NO_MEMORY;
-    if (EfsParseDirectory(s.directory, dirSize, count, size, s.parsed) != EFS_PARSE_OK)
-      throw EFS_ERR_IO;
-    m_FileSize = size;
-    m_DirectorySize = dirSize;
-    for (DWORD i = 0; i < count; ++i) {
-      const EfsEntry& p = s.parsed[i];
-      EFSENTRY& e = m_Entries[i];
-      e.Name = (char*)malloc(p.NameLength);
-      if (!e.Name) throw EFS_ERR_NO_MEMORY;
-      m_Count = i + 1;  // so that Release frees this name on a later failure
-      memcpy(e.Name, p.Name, p.NameLength);
-      e.DataOffset = p.DataOffset;
-      e.StoredSize = p.StoredSize;
-      e.Compressed = (int)p.Compressed;
-      e.Crc = p.Crc;
-      e.Time.dwLowDateTime = p.TimeLow;
-      e.Time.dwHighDateTime = p.TimeHigh;
+    switch (ReadFileLayout(m_File, &layout) ? m_Directory.Read(m_Reader, layout.End) : EFS_OPEN_READ_FAILED) {
+      case EFS_OPEN_OK:
+        if (m_Directory.Solid()) {
+      const EfsSolidHeader& h = m_Directory.Header();
+      m_Solid.Attach(&m_Reader, h.DataOffset, h.StreamSize, h.ContentSize, h.StreamProps);
     }
-    m_Count = count;
-    m_File = s.file;
-    s.file = INVALID_HANDLE_VALUE;
-  } catch (EFSERROR) {
-    Release();
-    throw;
+        return;
+      case EFS_OPEN_NO_MEMORY: failure = EFS_ERR_NO_MEMORY; break;
+      case EFS_OPEN_NEWER_VERSION: failure = EFS_ERR_VERSION; break;
+      default: failure = EFS_ERR_IO; break;
+    }
   }
+  Release();
+  throw failure;
 }
 
-EFSENTRY* CExeFileSystem::FindEntry(const char* name) {
-  if (!m_Entries || !name) return NULL;
-  DWORD lo = 0, hi = m_Count;
-  while (lo < hi) {
-    DWORD mid = (lo + hi) / 2;
-    int c = EfsCompareNames(name, m_Entries[mid].Name);
-    if (c < 0) hi = mid;
-    else if (c > 0) lo = mid + 1;
-    else return &m_Entries[mid];
-  }
-  return NULL;
+const EFSENTRY* CExeFileSystem::FindEntry(const char* name) {
+  return m_Directory.Find(name);
 }
 
-EFSENTRY& CExeFileSystem::Entry(const char* name) {
-  EFSENTRY* e = FindEntry(name);
+const EFSENTRY& CExeFileSystem::Entry(const char* name) {
+  const EFSENTRY* e = FindEntry(name);
   if (!e) throw EFS_ERR_NOT_FOUND;
   return *e;
 }
 
 int CExeFileSystem::Exists(const char* name) { return FindEntry(name) != NULL; }
-FILETIME CExeFileSystem::GetEntryTime(const char* name) { return Entry(name).Time; }
-int CExeFileSystem::IsCompressed(const char* name) { return Entry(name).Compressed; }
-DWORD CExeFileSystem::GetStoredSize(const char* name) { return Entry(name).StoredSize; }
+
+FILETIME CExeFileSystem::GetEntryTime(const char* name) {
+  const uint64_t t = Entry(name).Time;
+  const FILETIME time = {(DWORD)t, (DWORD)(t >> 32)};
+  return time;
+}
+
+int CExeFileSystem::IsCompressed(const char* name) { return (int)Entry(name).Method; }
+DWORD CExeFileSystem::GetStoredSize(const char* name) { return Clamp(Entry(name).StoredSize); }
 DWORD CExeFileSystem::GetEntryCrc(const char* name) { return Entry(name).Crc; }
-DWORD CExeFileSystem::GetCount() { return m_Count; }
+DWORD CExeFileSystem::GetCount() { return m_Directory.Count(); }
 
 const char* CExeFileSystem::GetName(int index) {
   if (index < 0 || (DWORD)index >= GetCount()) throw EFS_ERR_NOT_FOUND;
-  return m_Entries[index].Name;
+  return m_Directory.At((uint32_t)index).Name;
 }
 
-DWORD CExeFileSystem::GetTotalStoredSize() {
-  DWORD total = 0;
-  for (DWORD i = 0; i < m_Count; ++i) total += m_Entries[i].StoredSize;
-  return total;
-}
+DWORD CExeFileSystem::GetTotalStoredSize() { return Clamp(m_Directory.TotalStoredSize()); }
 
-DWORD CExeFileSystem::GetStubSize() {
-  return m_FileSize - GetTotalStoredSize() - m_DirectorySize;
-}
+DWORD CExeFileSystem::GetStubSize() { return Clamp(m_Directory.StubSize()); }
 
 HANDLE CExeFileSystem::OpenEntryData(const char* name, DWORD* storedSize) {
-  EFSENTRY& e = Entry(name);
+  const EFSENTRY& e = Entry(name);
+  // a solid entry has no stored bytes of its own to hand out
+  if (e.Method == EFS_METHOD_LZMA) throw EFS_ERR_IO;
   HANDLE h = CreateFileA(m_Path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, NULL);
   if (h == INVALID_HANDLE_VALUE) throw EFS_ERR_OPEN;
@@ -195,20 +160,20 @@ HANDLE CExeFileSystem::OpenEntryData(const char* name, DWORD* storedSize) {
     CloseHandle(h);
     throw EFS_ERR_IO;
   }
-  if (storedSize) *storedSize = e.StoredSize;
+  if (storedSize) *storedSize = Clamp(e.StoredSize);
   return h;
 }
 
 namespace {
 class ExtractIo : public IEfsDecodeIo {
  public:
-  ExtractIo(HANDLE in, uint64_t offset, HANDLE out, EFSProgressCallback cb, DWORD interval,
+  ExtractIo(IEfsFileReader* in, uint64_t offset, HANDLE out, EFSProgressCallback cb, DWORD interval,
             const char* dest)
       : m_In(in), m_Offset(offset), m_Out(out), m_Callback(cb), m_Throttle(interval), m_Destination(dest) {}
   DWORD WriteError = 0;
 
   int Read(unsigned char* buffer, uint32_t n) override {
-    if (!ReadAt(m_In, m_Offset, buffer, n)) return 0;
+    if (!m_In->ReadAt(m_Offset, buffer, n)) return 0;
     m_Offset += n;
     return 1;
   }
@@ -219,17 +184,22 @@ class ExtractIo : public IEfsDecodeIo {
     WriteError = put != n && GetLastError() == NO_ERROR ? ERROR_DISK_FULL : GetLastError();
     return 0;
   }
-  int Progress(uint32_t done, uint32_t total) override {
+  int Progress(uint64_t done, uint64_t total) override {
     if (!m_Callback) return 1;
     DWORD now = MillisecondClock();
     if (!m_Throttle.Due(now)) return 1;
-    if (!m_Callback(done, total, m_Destination)) return 0;
+    // the callback counts in 32 bits: a larger entry reports in KiB
+    if (total > 0xFFFFFFFFu) {
+      done >>= 10;
+      total >>= 10;
+    }
+    if (!m_Callback((unsigned long)done, (unsigned long)total, m_Destination)) return 0;
     m_Throttle.Mark(now);
     return 1;
   }
 
  private:
-  HANDLE m_In;
+  IEfsFileReader* m_In;
   uint64_t m_Offset;
   HANDLE m_Out;
   EFSProgressCallback m_Callback;
@@ -237,16 +207,17 @@ class ExtractIo : public IEfsDecodeIo {
   const char* m_Destination;
 };
 
-// Streams entry e from the container into out. Without memory it fails like
-// a failed read. *writeError: why a write failed.
-EfsDecodeResult DecodeInto(HANDLE container, const EFSENTRY& e, HANDLE out, EFSProgressCallback progress,
+// Streams a stored or zlib entry from the container into out. Without
+// memory it fails like a failed read. *writeError: why a write failed.
+EfsDecodeResult DecodeInto(IEfsFileReader* container, const EFSENTRY& e, HANDLE out, EFSProgressCallback progress,
                            DWORD interval, const char* destination, DWORD* writeError) {
+  const int compressed = e.Method != EFS_METHOD_STORED;
   unsigned char* in = (unsigned char*)malloc(EFS_INPUT_BUFFER_SIZE);
-  unsigned char* outBuf = e.Compressed ? (unsigned char*)malloc(EFS_OUTPUT_BUFFER_SIZE) : NULL;
+  unsigned char* outBuf = compressed ? (unsigned char*)malloc(EFS_OUTPUT_BUFFER_SIZE) : NULL;
   EfsDecodeResult result = EFS_DECODE_READ_FAILED;
-  if (in && (outBuf || !e.Compressed)) {
+  if (in && (outBuf || !compressed)) {
     ExtractIo io(container, e.DataOffset, out, progress, interval, destination);
-    result = EfsDecodeEntry(io, e.StoredSize, e.Compressed, e.Crc, in, outBuf);
+    result = EfsDecodeEntry(io, e, in, outBuf);
     *writeError = io.WriteError;
   }
   free(in);
@@ -312,13 +283,24 @@ int CExeFileSystem::Extract(const char* name, const char* destination, int overw
   if (out == INVALID_HANDLE_VALUE) return 0;
 
   DWORD writeError = NO_ERROR;
-  const EfsDecodeResult result = DecodeInto(m_File, *e, out, progress, interval, destination, &writeError);
+  EfsDecodeResult result;
+  if (e->Method == EFS_METHOD_LZMA) {
+    ExtractIo io(&m_Reader, 0, out, progress, interval, destination);
+    result = m_Solid.Decode(*e, io);
+    writeError = io.WriteError;
+  } else {
+    result = DecodeInto(&m_Reader, *e, out, progress, interval, destination, &writeError);
+  }
   // the times go on while the handle is open: no second open for them
-  if (result == EFS_DECODE_OK) SetFileTime(out, &e->Time, &e->Time, &e->Time);
+  if (result == EFS_DECODE_OK) {
+    const FILETIME time = {(DWORD)e->Time, (DWORD)(e->Time >> 32)};
+    SetFileTime(out, &time, &time, &time);
+  }
   CloseHandle(out);
   if (result != EFS_DECODE_OK) {
     DeleteFileA(destination);
-    if (result == EFS_DECODE_CRC_MISMATCH) throw EFS_ERR_CRC;
+    // damaged stored bytes: a failed CRC, or a stream that does not decode
+    if (result == EFS_DECODE_CRC_MISMATCH || result == EFS_DECODE_CORRUPT) throw EFS_ERR_CRC;
     // callers tell a full disk by the write's own error
     if (writeError != NO_ERROR) SetLastError(writeError);
     return 0;

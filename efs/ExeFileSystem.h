@@ -3,8 +3,10 @@
 #pragma once
 #include <windows.h>
 
+#include "efs/EfsDirectory.h"
 #include "efs/EfsFormat.h"
 #include "efs/SetupLayout.h"
+#include "efs/SolidStream.h"
 
 class CUninstallLogger;
 
@@ -15,7 +17,8 @@ enum EFSERROR {
   EFS_ERR_NOT_FOUND = 2,
   EFS_ERR_NO_MEMORY = 3,
   EFS_ERR_DECOMPRESS = 5,
-  EFS_ERR_CRC = 6,
+  EFS_ERR_CRC = 6,  // a damaged entry: its CRC or its compressed stream
+  EFS_ERR_VERSION = 7,  // a container format newer than this program (Open)
 };
 
 // The layout of the file open as `file` (size, logical end, signature,
@@ -26,14 +29,8 @@ int ReadFileLayout(HANDLE file, SetupLayout* layout);
 // (stored bytes done, stored size, destination) -> 0 cancels.
 typedef int (*EFSProgressCallback)(unsigned long done, unsigned long total, const char* destination);
 
-struct EFSENTRY {
-  DWORD DataOffset;
-  DWORD StoredSize;
-  int Compressed;
-  DWORD Crc;
-  FILETIME Time;
-  char* Name;
-};
+// The directory's record of an entry (efs/EfsFormat.h).
+typedef EfsEntry EFSENTRY;
 
 class CExeFileSystem {
  public:
@@ -43,6 +40,7 @@ class CExeFileSystem {
   virtual void Open(const char* path);
   virtual int Exists(const char* name);
   virtual FILETIME GetEntryTime(const char* name);
+  // The entry's EfsMethod: nonzero when compressed.
   virtual int IsCompressed(const char* name);
   // A handle of its own on the container at the entry's data; the caller
   // closes it. Extraction does not use it: it reads through the reader's one
@@ -59,7 +57,7 @@ class CExeFileSystem {
   // Back to empty, letting go of the container file (Open holds it).
   void Close();
 
-  EFSENTRY* FindEntry(const char* name);
+  const EFSENTRY* FindEntry(const char* name);
   DWORD GetEntryCrc(const char* name);
 
  protected:
@@ -69,19 +67,27 @@ class CExeFileSystem {
 
  private:
   void Release();
-  EFSENTRY& Entry(const char* name);
+  const EFSENTRY& Entry(const char* name);
   int MakeFolderOf(const char* destination, int logFolders, CUninstallLogger* logger);
   HANDLE CreateDestination(const char* destination, int overwrite, int logFolders,
                            CUninstallLogger* logger);
 
   char* m_Path;
-  EFSENTRY* m_Entries;
-  DWORD m_Count;
-  DWORD m_FileSize;
-  DWORD m_DirectorySize;
+  CEfsDirectory m_Directory;
   // Held from Open to the next Open or the end: every extraction reads
   // through it at explicit offsets, so no caller depends on its position.
   HANDLE m_File;
+  // The reads of m_File for the directory and the solid stream: one read
+  // after another where the last ended, so that a stream read in order
+  // costs no seek (nor, under Wine, a server request) per read.
+  class CHandleReader : public IEfsFileReader {
+   public:
+    HANDLE File;
+    uint64_t Next;  // where the file pointer stands after the last read
+    int ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n);
+  } m_Reader;
+  // Where the solid stream's decoding stands between extractions.
+  CEfsSolidStream m_Solid;
   // The last destination folder made or found: most files go where the one
   // before went, and need no look at the disk for it.
   char m_KnownFolder[MAX_PATH];

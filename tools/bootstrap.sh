@@ -8,6 +8,11 @@ packages=(
   g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
   libz-mingw-w64-dev zlib1g-dev
+  # the LZMA SDK's C sources (decoder and encoder), and liblzma for the
+  # tests that hold our streams against it
+  lzma-dev liblzma-dev
+  # makensis, the peer make bench compares with
+  nsis
   googletest
   clang libclang-rt-14-dev
   wine wine32 wine64 xvfb xauth x11-apps imagemagick

@@ -46,7 +46,8 @@ const char kEverySection[] =
 
 struct Entry {
   std::string Name;
-  uint32_t Offset, Stored, Crc;
+  uint64_t Offset, Stored;
+  uint32_t Crc;
 };
 
 std::vector<Entry> Directory(const Bytes& file) {

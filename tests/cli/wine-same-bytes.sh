@@ -31,6 +31,16 @@ for threads in 1 2; do
     exit 1
   fi
 done
+# the solid LZMA container too: one encoder, the same on both systems
+"$native" build -q --compression lzma --arch "$arch" --stub "$stub" --translations "$src/translations/English.ini" \
+  -o "$work/native-lzma.exe" "$work/p/every-section.qsp"
+"$src/tools/wine-run" --prefix "$prefix" "$exe" build -q --compression lzma --arch "$arch" \
+  --translations "$(win "$src/translations/English.ini")" -o "$(win "$work/wine-lzma.exe")" "$(win "$work/p/every-section.qsp")"
+if ! cmp "$work/native-lzma.exe" "$work/wine-lzma.exe"; then
+  echo "quillset.exe --compression lzma wrote other bytes than the native command"
+  exit 1
+fi
 # and what quillset.exe wrote reads back under Wine
 "$src/tools/wine-run" --prefix "$prefix" "$exe" verify -q "$(win "$work/wine2.exe")"
+"$src/tools/wine-run" --prefix "$prefix" "$exe" verify -q "$(win "$work/wine-lzma.exe")"
 echo "same bytes: $(stat -c %s "$work/native.exe") bytes from both"

@@ -115,6 +115,7 @@ class Rollback : public ::testing::Test {
     const std::string src = dir.File(("src-" + name).c_str());
     CreateDirectoryA(src.c_str(), NULL);
     CEFSBuilder b;
+    UseTestCompression(b);
     b.SetStubFile(QS_STUB_PATH);
     WriteWholeFile(src + "\\default.qsp", script);
     b.AddFile((src + "\\default.qsp").c_str(), 1);
@@ -131,11 +132,8 @@ class Rollback : public ::testing::Test {
 
   // Flips one stored byte of an entry: its CRC check fails.
   void Corrupt(const std::string& setup, const char* entry) {
-    CExeFileSystem efs;
-    efs.Open(setup.c_str());
     std::string bytes = ReadWholeFile(setup);
-    bytes[efs.FindEntry(entry)->DataOffset + 3] ^= 0x5A;
-    efs.Close();  // the reader holds the file while open
+    bytes[StoredByteOf(bytes, entry, 3)] ^= 0x5A;
     WriteWholeFile(setup, bytes);
   }
 

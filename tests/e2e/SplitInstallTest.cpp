@@ -84,7 +84,8 @@ class SplitInstall : public ::testing::Test {
                        "\r\n[Files]\r\npayload.bin, %MAINDIR%payload.bin\r\n"
                        "[INIFiles]\r\n%SOURCEDIR%source.ini,Source,Found,yes\r\n");
     // 100 KiB slices of ~300 KB that does not compress: .001 to .003 at least
-    const std::string line = std::string("\"") + kQuillset + "\" build --quiet --split 100K --arch " QS_ARCH " --stub \"" +
+    const std::string line = std::string("\"") + kQuillset + "\" build --quiet --split 100K --compression " +
+                             TestCompression() + " --arch " QS_ARCH " --stub \"" +
                              QS_STUB_PATH + "\" -o \"" + media + "\\Setup.exe\" \"" +
                              dir.File("project\\default.qsp") + "\"";
     Robot cli;

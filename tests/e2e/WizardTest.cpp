@@ -90,6 +90,7 @@ class Wizard : public ::testing::Test {
   std::string Build(const std::string& script, const std::vector<std::pair<std::string, std::string>>& files) {
     CreateDirectoryA(dir.File("src").c_str(), NULL);
     CEFSBuilder b;
+    UseTestCompression(b);
     b.SetStubFile(QS_STUB_PATH);
     WriteWholeFile(dir.File("src\\default.qsp"), script);
     b.AddFile(dir.File("src\\default.qsp").c_str(), 1);

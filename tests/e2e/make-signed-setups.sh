@@ -2,7 +2,7 @@
 # Setup files signed as a publisher signs them, for the end-to-end tests of
 # this lane: a throw-away certificate, then osslsigncode on what quillset.exe
 # built.
-#   make-signed-setups.sh OUT QUILLSET_EXE WINEPREFIX ARCH STUB SOURCE_DIR
+#   make-signed-setups.sh OUT QUILLSET_EXE WINEPREFIX ARCH STUB SOURCE_DIR [COMPRESSION]
 # OUT receives:
 #   project/       the project (default.qsp installs to C:\QuillsetTest Signed)
 #   Signed.exe     the setup file, signed (osslsigncode verify accepts it)
@@ -10,7 +10,7 @@
 #                  slice (Setup.exe) signed after the split
 #   cert.pem       the certificate (its key is thrown away at the end)
 set -euo pipefail
-out=$1 exe=$2 prefix=$3 arch=$4 stub=$5 src=$6
+out=$1 exe=$2 prefix=$3 arch=$4 stub=$5 src=$6 compression=${7:-zlib}
 for tool in openssl osslsigncode; do
   command -v "$tool" >/dev/null || { echo "make-signed-setups: $tool is missing (tools/bootstrap.sh installs it)" >&2; exit 1; }
 done
@@ -43,7 +43,7 @@ HKEY_LOCAL_MACHINE/Software/QuillsetTest-Signed/InstallDir=%MAINDIR%
 EOF
 sed -i 's/$/\r/' "$out/project/default.qsp"
 
-"$src/tools/wine-run" --prefix "$prefix" "$exe" build -q --arch "$arch" --stub "$(win "$stub")" \
+"$src/tools/wine-run" --prefix "$prefix" "$exe" build -q --compression "$compression" --arch "$arch" --stub "$(win "$stub")" \
   -o "$(win "$out/Setup.exe")" "$(win "$out/project/default.qsp")"
 
 sign() {
@@ -59,4 +59,4 @@ mkdir -p "$out/split"
 sign "$out/split/Setup.exe" "$out/split/Signed.exe"
 mv "$out/split/Signed.exe" "$out/split/Setup.exe"
 rm -f "$out/Setup.exe"
-echo "signed: $(stat -c %s "$out/Signed.exe") bytes ($arch), certificate table behind $(stat -c %s "$stub")-byte setup program"
+echo "signed: $(stat -c %s "$out/Signed.exe") bytes ($arch, $compression), certificate table behind $(stat -c %s "$stub")-byte setup program"

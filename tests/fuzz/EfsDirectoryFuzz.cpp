@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FUZZ_CHECK(e.Name >= reinterpret_cast<const char*>(dir));
       FUZZ_CHECK(e.Name + e.NameLength <= reinterpret_cast<const char*>(dir) + dirSize - EFS_TRAILER_SIZE);
       FUZZ_CHECK(strlen(e.Name) + 1 == e.NameLength);
-      FUZZ_CHECK(e.Compressed <= 1);
+      FUZZ_CHECK(e.Method <= EFS_METHOD_ZLIB);
       FUZZ_CHECK(static_cast<uint64_t>(e.DataOffset) + e.StoredSize <= dataEnd);
       if (i > 0) FUZZ_CHECK(e.DataOffset == entries[i - 1].DataOffset + entries[i - 1].StoredSize);
       stored += e.StoredSize;

@@ -52,8 +52,8 @@ class MemoryDecode : public IEfsDecodeIo {
     out.append((const char*)b, n);
     return 1;
   }
-  int Progress(uint32_t done, uint32_t) override {
-    progress.push_back(done);
+  int Progress(uint64_t done, uint64_t) override {
+    progress.push_back((uint32_t)done);
     return 1;
   }
 
@@ -65,7 +65,7 @@ class MemoryDecode : public IEfsDecodeIo {
 EfsDecodeResult Decode(const Bytes& file, const EfsEntry& e, Bytes* out) {
   MemoryDecode io(file, e.DataOffset);
   std::vector<unsigned char> in(EFS_INPUT_BUFFER_SIZE), o(EFS_OUTPUT_BUFFER_SIZE);
-  EfsDecodeResult r = EfsDecodeEntry(io, e.StoredSize, e.Compressed, e.Crc, in.data(), o.data());
+  EfsDecodeResult r = EfsDecodeEntry(io, e, in.data(), o.data());
   *out = io.out;
   return r;
 }
@@ -112,11 +112,11 @@ TEST(EFSBuilder, WritesEntriesSortedWithTheirDataInTheSameOrder) {
   EXPECT_EQ(Bytes("\x78\x9C\x03\x00\x00\x00\x00\x01", 8), file.substr(p.entries[2].DataOffset, 8));
   EXPECT_EQ(8u, p.entries[2].StoredSize);
   EXPECT_EQ(0u, p.entries[2].Crc);
-  EXPECT_EQ(1u, p.entries[2].Compressed);
+  EXPECT_EQ((uint32_t)EFS_METHOD_ZLIB, p.entries[2].Method);
   // the entry time is the source's last write time as a FILETIME
   struct stat st;
   stat(d.File("A.txt").c_str(), &st);
-  uint64_t ft = ((uint64_t)p.entries[0].TimeHigh << 32) | p.entries[0].TimeLow;
+  uint64_t ft = p.entries[0].Time;
   EXPECT_EQ(116444736000000000ULL + (uint64_t)st.st_mtime * 10000000ULL + st.st_mtim.tv_nsec / 100, ft);
 }
 
@@ -239,7 +239,7 @@ TEST(EntryCodec, RoundTripsEverySizeAroundTheBufferEdges) {
     Bytes got;
     ASSERT_EQ(EFS_DECODE_OK, Decode(file, e, &got)) << e.Name;
     EXPECT_TRUE(got == *want) << e.Name << ": " << got.size() << " bytes back of " << want->size();
-    if (e.Compressed) EXPECT_EQ(Bytes("\x78\x9C", 2), file.substr(e.DataOffset, 2)) << e.Name;
+    if (e.Method == EFS_METHOD_ZLIB) EXPECT_EQ(Bytes("\x78\x9C", 2), file.substr(e.DataOffset, 2)) << e.Name;
     else EXPECT_EQ(want->size(), e.StoredSize) << e.Name;
   }
 }
@@ -266,17 +266,17 @@ TEST(EntryCodec, ReportsCorruptionInsteadOfReturningWrongBytes) {
   EXPECT_EQ(EFS_DECODE_CRC_MISMATCH, Decode(flipped, raw, &got));
 
   // a flipped byte in the deflate data: zlib or the crc notices
-  for (uint32_t at : {text.DataOffset + 2, text.DataOffset + text.StoredSize / 2,
+  for (uint64_t at : {text.DataOffset + 2, text.DataOffset + text.StoredSize / 2,
                       text.DataOffset + text.StoredSize - 2}) {
     flipped = file;
     flipped[at] ^= 0x40;
     EfsDecodeResult r = Decode(flipped, text, &got);
-    EXPECT_TRUE(r == EFS_DECODE_INFLATE_ERROR || r == EFS_DECODE_CRC_MISMATCH) << at << " gave " << r;
+    EXPECT_TRUE(r == EFS_DECODE_CORRUPT || r == EFS_DECODE_CRC_MISMATCH) << at << " gave " << r;
   }
   // a stream cut short ends in an error, never in success
   EfsEntry cut = text;
   cut.StoredSize = text.StoredSize / 2;
-  EXPECT_EQ(EFS_DECODE_INFLATE_ERROR, Decode(file, cut, &got));
+  EXPECT_EQ(EFS_DECODE_CORRUPT, Decode(file, cut, &got));
   // stored bytes after the end of the stream are ignored
   Bytes padded = file.substr(0, text.DataOffset + text.StoredSize) + "garbage";
   EfsEntry longer = text;

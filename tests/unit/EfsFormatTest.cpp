@@ -140,12 +140,11 @@ TEST(EfsFormat, ParsesEntriesAndDerivesStoredSizes) {
   EXPECT_EQ(10u, e[0].entry.StoredSize);
   EXPECT_EQ(0u, e[1].entry.StoredSize);
   EXPECT_EQ(50u, e[2].entry.StoredSize);
-  EXPECT_EQ(1u, e[0].entry.Compressed);
-  EXPECT_EQ(0u, e[1].entry.Compressed);
-  EXPECT_EQ(1u, e[2].entry.Compressed);  // any nonzero value means compressed
+  EXPECT_EQ((uint32_t)EFS_METHOD_ZLIB, e[0].entry.Method);
+  EXPECT_EQ((uint32_t)EFS_METHOD_STORED, e[1].entry.Method);
+  EXPECT_EQ((uint32_t)EFS_METHOD_ZLIB, e[2].entry.Method);  // any nonzero value means compressed
   EXPECT_EQ(0x1235u, e[1].entry.Crc);
-  EXPECT_EQ(9u, e[2].entry.TimeLow);
-  EXPECT_EQ(10u, e[2].entry.TimeHigh);
+  EXPECT_EQ((10ull << 32) | 9u, e[2].entry.Time);
   EXPECT_EQ(6u, e[0].entry.NameLength);
   EXPECT_EQ(24u + 3 * (24 + 6), im.dirSize);
 

@@ -2,6 +2,12 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
+
+#include <gtest/gtest.h>
+
+#include "efs/EFSBuilder.h"
+#include "efs/EfsDirectory.h"
 
 TempFolder::TempFolder() {
   char dir[MAX_PATH];
@@ -110,4 +116,48 @@ int CodePageLane() {
   char value[16];
   if (!GetEnvironmentVariableA("QS_CODE_PAGE_LANE", value, sizeof value)) return 0;
   return atoi(value);
+}
+
+bool TestsUseLzma() {
+  const char* c = getenv("QS_TEST_COMPRESSION");
+  return c && strcmp(c, "lzma") == 0;
+}
+
+const char* TestCompression() { return TestsUseLzma() ? "lzma" : "zlib"; }
+
+void UseTestCompression(CEFSBuilder& b) {
+  b.SetCompression(TestsUseLzma() ? EFS_METHOD_LZMA : EFS_METHOD_ZLIB);
+}
+
+namespace {
+class StringReader : public IEfsFileReader {
+ public:
+  explicit StringReader(const std::string& s) : m_S(s) {}
+  int ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n) override {
+    if (offset > m_S.size() || n > m_S.size() - offset) return 0;
+    memcpy(buffer, m_S.data() + offset, n);
+    return 1;
+  }
+
+ private:
+  const std::string& m_S;
+};
+}  // namespace
+
+bool ReadSetupDirectory(const std::string& setup, CEfsDirectory* dir) {
+  StringReader reader(setup);
+  return dir->Read(reader, setup.size()) == EFS_OPEN_OK;
+}
+
+size_t StoredByteOf(const std::string& setup, const char* name, size_t into) {
+  CEfsDirectory dir;
+  if (!ReadSetupDirectory(setup, &dir) || !dir.Find(name)) {
+    ADD_FAILURE() << "no entry " << name;
+    return 0;
+  }
+  const EfsEntry& e = *dir.Find(name);
+  if (!dir.Solid()) return (size_t)(e.DataOffset + into);
+  const EfsSolidHeader& h = dir.Header();
+  const double ratio = h.ContentSize ? (double)h.StreamSize / (double)h.ContentSize : 1.0;
+  return (size_t)(h.DataOffset + (uint64_t)((double)(e.DataOffset + into) * ratio));
 }

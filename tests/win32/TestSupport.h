@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+class CEFSBuilder;
+class CEfsDirectory;
+
 // A fresh folder under the temporary directory, removed with its files.
 class TempFolder {
  public:
@@ -24,6 +27,20 @@ bool PathExists(const std::string& path);
 std::vector<std::string> TempFilesMatching(const char* pattern);
 // n bytes of a fixed pseudo-random sequence: the same seed, the same bytes.
 std::string RandomBytes(size_t n, unsigned seed);
+// The setup files the tests build are zlib ones, or solid LZMA ones in the
+// LZMA lanes (QS_TEST_COMPRESSION=lzma, set by ctest).
+bool TestsUseLzma();
+// "zlib" or "lzma", for quillset build --compression.
+const char* TestCompression();
+// Makes b build as this lane's setup files are built.
+void UseTestCompression(CEFSBuilder& b);
+// The directory of a setup file's bytes; false when it is not sound.
+bool ReadSetupDirectory(const std::string& setup, CEfsDirectory* dir);
+// Where to damage entry `name` of a setup file's bytes, `into` bytes into
+// its data: in its own stream, or where its content lies in the solid one
+// (estimated by the stream's ratio).
+size_t StoredByteOf(const std::string& setup, const char* name, size_t into);
+
 // The program-files folder as the registry of this prefix names it.
 std::string ProgramFilesDir();
 

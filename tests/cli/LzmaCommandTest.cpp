@@ -1,0 +1,146 @@
+// The command with solid LZMA setup files: the method chosen on the command
+// line or in the script, and list, verify, extract and --split on them.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "CliSupport.h"
+#include "efs/EfsFormat.h"
+
+namespace {
+
+Bytes Words(size_t n, unsigned seed) {
+  static const char* words[] = {"setup ", "file ", "folder ", "copy\n", "install "};
+  Bytes b;
+  for (unsigned x = seed; b.size() < n;) {
+    x = x * 1103515245u + 12345u;
+    b += words[(x >> 16) % 5];
+  }
+  b.resize(n);
+  return b;
+}
+
+class LzmaCommand : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteFile(dir.File("files/big.txt"), Words(300000, 1));
+    WriteFile(dir.File("files/noise.bin"), RandomBytes(40000, 2));
+    WriteFile(dir.File("files/small.txt"), "small\r\n");
+    Script("");
+  }
+  void Script(const std::string& global) {
+    project.Write("QSP40\r\n[Global]\r\nApplicationName = Lzma App\r\nDefaultDir = C:\\Lzma\r\n" + global +
+                  "[Files]\r\nfiles\\big.txt, %MAINDIR%big.txt\r\nfiles\\noise.bin, %MAINDIR%noise.bin\r\n"
+                  "files\\small.txt, %MAINDIR%small.txt\r\n");
+  }
+  RunResult List(const std::string& setup) { return RunQuillset({"list", setup}); }
+  TempDir dir;
+  Project project{dir};
+};
+
+TEST_F(LzmaCommand, BuildsOneSolidStreamThatListVerifyAndExtractRead) {
+  const std::string setup = dir.File("Setup.exe");
+  WriteFile(dir.File("stub.exe"), FakeStub());
+  RunResult b = RunQuillset({"build", "--stub", dir.File("stub.exe"), "--compression", "lzma", "-o", setup,
+                             project.Path()});
+  ASSERT_EQ(0, b.Code) << b.Err;
+  EXPECT_NE(std::string::npos, b.Out.find("(lzma, one solid stream)")) << b.Out;
+  EXPECT_NE(std::string::npos, b.Out.find("% of the input")) << b.Out;
+  EXPECT_NE(std::string::npos, b.Out.find("built in")) << b.Out;
+
+  RunResult list = List(setup);
+  ASSERT_EQ(0, list.Code) << list.Err;
+  EXPECT_NE(std::string::npos, list.Out.find("one solid LZMA stream of")) << list.Out;
+  EXPECT_NE(std::string::npos, list.Out.find(" bytes of content (")) << list.Out;
+  EXPECT_NE(std::string::npos, list.Out.find("NAME")) << list.Out;
+  for (const char* line : {"big.txt", "noise.bin", "small.txt", "default.qsp", "Translations.ini"}) {
+    size_t at = list.Out.find(std::string("\n") + line);
+    ASSERT_NE(std::string::npos, at) << line << "\n" << list.Out;
+    EXPECT_NE(std::string::npos, list.Out.find("lzma", at)) << line;
+  }
+  EXPECT_NE(std::string::npos, list.Out.find("300000  lzma")) << list.Out;
+
+  RunResult verify = RunQuillset({"verify", setup});
+  EXPECT_EQ(0, verify.Code) << verify.Err;
+  EXPECT_NE(std::string::npos, verify.Out.find("all 5 entries are sound")) << verify.Out;
+
+  // any entries in any order, one twice
+  RunResult x = RunQuillset({"extract", "-d", dir.File("x"), setup, "small.txt", "BIG.TXT", "noise.bin", "small.txt"});
+  ASSERT_EQ(0, x.Code) << x.Err;
+  EXPECT_EQ(ReadFile(dir.File("files/big.txt")), ReadFile(dir.File("x/big.txt")));
+  EXPECT_EQ(ReadFile(dir.File("files/noise.bin")), ReadFile(dir.File("x/noise.bin")));
+  EXPECT_EQ("small\r\n", ReadFile(dir.File("x/small.txt")));
+  EXPECT_EQ(MTimeNs(dir.File("files/big.txt")) / 100, MTimeNs(dir.File("x/big.txt")) / 100);
+
+  // a flip in the stream: verify names the damage and fails
+  Bytes file = ReadFile(setup);
+  file[4096 + 20000] ^= 0x04;
+  WriteFile(dir.File("Bad.exe"), file);
+  RunResult bad = RunQuillset({"verify", "-q", dir.File("Bad.exe")});
+  EXPECT_EQ(1, bad.Code);
+  EXPECT_NE(std::string::npos, bad.Err.find("entries are damaged")) << bad.Err;
+  // extract leaves nothing of a damaged entry behind
+  RunResult xb = RunQuillset({"extract", "-d", dir.File("y"), dir.File("Bad.exe"), "big.txt"});
+  EXPECT_EQ(1, xb.Code);
+  EXPECT_FALSE(Exists(dir.File("y/big.txt")));
+}
+
+TEST_F(LzmaCommand, TheScriptChoosesTheMethodAndTheCommandLineWins) {
+  WriteFile(dir.File("stub.exe"), FakeStub());
+  auto method = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = {"build", "-q", "--stub", dir.File("stub.exe"), "-o", dir.File("S.exe")};
+    args.insert(args.end(), extra.begin(), extra.end());
+    args.push_back(project.Path());
+    RunResult r = RunQuillset(args);
+    EXPECT_EQ(0, r.Code) << r.Err;
+    RunResult l = List(dir.File("S.exe"));
+    return l.Out.find("solid LZMA") != std::string::npos ? "lzma" : l.Out.find("  zlib  ") != std::string::npos ? "zlib" : "stored";
+  };
+  EXPECT_STREQ("zlib", method({}));
+  Script("Compression = lzma\r\n");
+  EXPECT_STREQ("lzma", method({}));
+  EXPECT_STREQ("zlib", method({"--compression", "zlib"}));
+  EXPECT_STREQ("stored", method({"--store"}));
+  Script("Compression = stored\r\n");
+  EXPECT_STREQ("stored", method({}));
+  EXPECT_STREQ("lzma", method({"--compression=lzma"}));
+
+  RunResult usage = RunQuillset({"build", "--compression", "xz", project.Path()});
+  EXPECT_EQ(2, usage.Code);
+  EXPECT_NE(std::string::npos, usage.Err.find("give zlib (the default), lzma or stored")) << usage.Err;
+  Script("Compression = xz\r\n");
+  RunResult problem = RunQuillset({"build", "-q", "--stub", dir.File("stub.exe"), project.Path()});
+  EXPECT_EQ(1, problem.Code);
+  EXPECT_NE(std::string::npos, problem.Err.find("app.qsp:5: Compression = xz: give zlib, lzma or stored"))
+      << problem.Err;
+}
+
+TEST_F(LzmaCommand, SlicesOfASolidSetupJoinToItAndANewerFormatIsRefused) {
+  WriteFile(dir.File("stub.exe"), FakeStub());
+  const std::string whole = dir.File("Whole.exe");
+  ASSERT_EQ(0, RunQuillset({"build", "-q", "--stub", dir.File("stub.exe"), "--compression", "lzma", "-o", whole,
+                            project.Path()}).Code);
+  RunResult split = RunQuillset({"build", "-q", "--stub", dir.File("stub.exe"), "--compression", "lzma", "--split",
+                                 "50K", "-o", dir.File("cut/Setup.exe"), project.Path()});
+  ASSERT_EQ(0, split.Code) << split.Err;
+  Bytes joined = ReadFile(dir.File("cut/Setup.exe"));
+  EXPECT_EQ(FakeStub(), joined);  // the first slice is the setup program alone
+  for (int i = 1; Exists(dir.File("cut/Setup.00" + std::to_string(i))); ++i)
+    joined += ReadFile(dir.File("cut/Setup.00" + std::to_string(i)));
+  EXPECT_TRUE(joined == ReadFile(whole)) << joined.size() << " joined bytes";
+
+  // a later format version: refused by name, not taken for damage
+  Bytes file = ReadFile(whole);
+  EfsWriteU32((unsigned char*)&file[file.size() - EFS_TRAILER_SIZE - EFS_SOLID_HEADER_SIZE], 7);
+  WriteFile(dir.File("Newer.exe"), file);
+  for (const char* command : {"list", "verify", "extract"}) {
+    RunResult r = RunQuillset({command, dir.File("Newer.exe")});
+    EXPECT_EQ(1, r.Code) << command;
+    EXPECT_NE(std::string::npos, r.Err.find("container format version 7 is newer than this quillset knows"))
+        << command << ": " << r.Err;
+  }
+}
+
+}  // namespace
