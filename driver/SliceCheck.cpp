@@ -28,7 +28,7 @@ unsigned char* ReadSliceRecordOf(HANDLE file, const SetupLayout& layout, uint32_
 int SliceFileMatches(const char* path, const unsigned char* digest) {
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-  if (file == INVALID_HANDLE_VALUE) return 0;
+  if (file == INVALID_HANDLE_VALUE) return -1;
   enum { kChunk = 65536 };
   unsigned char* buffer = static_cast<unsigned char*>(malloc(kChunk));
   CSha256 hash;
@@ -37,7 +37,8 @@ int SliceFileMatches(const char* path, const unsigned char* digest) {
   while (ok && (ok = ReadFile(file, buffer, kChunk, &got, NULL)) && got) hash.Update(buffer, got);
   CloseHandle(file);
   free(buffer);
+  if (!ok) return -1;
   unsigned char mine[SHA256_SIZE];
   hash.Final(mine);
-  return ok && memcmp(mine, digest, SHA256_SIZE) == 0;
+  return memcmp(mine, digest, SHA256_SIZE) == 0;
 }

@@ -16,5 +16,6 @@ extern const char kDamagedSetupText[];
 // or it cannot be read.
 unsigned char* ReadSliceRecordOf(HANDLE file, const SetupLayout& layout, uint32_t* count);
 
-// 1 when the file at path hashes to digest.
+// 1 when the file at path hashes to digest, 0 when it does not, -1 when it
+// cannot be read (the join names that failure itself).
 int SliceFileMatches(const char* path, const unsigned char* digest);

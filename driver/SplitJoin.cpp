@@ -377,7 +377,7 @@ int SlicesBesideMatch(const char* firstSlice, const char* base) {
     if (!SplitPartName(base, n, part, sizeof part)) ok = 0;
     // no box for an empty drive: a slice there is the join's to ask for
     const UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    if (ok && FileExists(part)) ok = SliceFileMatches(part, SliceRecordDigest(record, n));
+    if (ok && FileExists(part)) ok = SliceFileMatches(part, SliceRecordDigest(record, n)) != 0;
     SetErrorMode(old);
   }
   free(record);
