@@ -6,168 +6,194 @@
 #include "common/Mbcs.h"
 #include "platform/PrivateTemp.h"
 
-// Appends text to out, "%" doubled when escape is set; false when full.
-static bool Append(char* out, size_t size, size_t* at, const char* text, bool escape) {
-  for (const char* p = text; *p; ++p) {
-    const int copies = (escape && *p == '%') ? 2 : 1;
-    for (int i = 0; i < copies; ++i) {
-      if (*at + 1 >= size) return false;
-      out[(*at)++] = *p;
-    }
+// Appends text to out; false when full.
+static bool Append(wchar_t* out, size_t size, size_t* at, const wchar_t* text) {
+  for (const wchar_t* p = text; *p; ++p) {
+    if (*at + 1 >= size) return false;
+    out[(*at)++] = *p;
   }
-  out[*at] = '\0';
+  out[*at] = L'\0';
   return true;
 }
 
-size_t FormatSelfRemovalBatchFolders(char* out, size_t size, const char* exe, const char* const* folders,
-                                     int folderCount, const char* batch, const char* ping) {
-  // Literal text and paths alternate, paths at the odd places; without
-  // folders their line goes. "del /f /a" takes a read-only or hidden file
-  // too, which a plain "del" would leave, looping for ever; and the loop
-  // gives up after about a minute (one ping a second) so that a file held
-  // open for good never keeps an elevated cmd spinning.
-  enum { kMaxFolders = 16 };
-  if (folderCount < 0 || folderCount > kMaxFolders || size == 0) return 0;
-  const char* parts[12 + 2 * kMaxFolders];
-  size_t count = 0;
-  parts[count++] = "set QSTRIES=0\r\n:Repeat\r\ndel /f /a \"";
-  parts[count++] = exe;
-  parts[count++] = "\"\r\nif not exist \"";
-  parts[count++] = exe;
-  parts[count++] = "\" goto Done\r\nset /a QSTRIES+=1\r\nif %QSTRIES% geq 60 goto Done\r\n\"";
-  parts[count++] = ping;
-  parts[count++] = folderCount ? "\" -n 2 127.0.0.1 >nul\r\ngoto Repeat\r\n:Done\r\nrmdir \""
-                               : "\" -n 2 127.0.0.1 >nul\r\ngoto Repeat\r\n:Done\r\ndel \"";
-  for (int i = 0; i < folderCount; ++i) {
-    parts[count++] = folders[i];
-    parts[count++] = i + 1 < folderCount ? "\" \"" : "\"\r\ndel \"";
-  }
-  parts[count++] = batch;
-  parts[count++] = "\"\r\n";
+size_t FormatSelfRemovalCommand(wchar_t* out, size_t size, int folderCount) {
+  if (folderCount < 0 || folderCount > SELF_REMOVAL_MAX_FOLDERS || size == 0) return 0;
   size_t at = 0;
-  out[0] = '\0';
-  for (size_t i = 0; i < count; ++i)
-    if (!Append(out, size, &at, parts[i], i % 2 == 1)) return 0;
+  out[0] = L'\0';
+  // Tries after 0, 1, 3, 7, 15 and 31 seconds, then once more a half
+  // minute later: no loop, because Wine's cmd loses delayed expansion in a
+  // for body, and its lines break down past a few hundred characters, so
+  // the text stays short. "del /f /a" takes a read-only or hidden file too.
+  // Each step sits in parentheses of its own, so that a false "if" skips
+  // only its own step.
+  static const int kPings[] = {2, 3, 5, 9, 17, 31};
+  bool ok = true;
+  for (size_t i = 0; ok && i < sizeof kPings / sizeof kPings[0]; ++i) {
+    wchar_t step[160];
+    wsprintfW(step,
+              L"%s(if exist \"!S!\" (del /f /a \"!S!\" 2>nul & (if exist \"!S!\" \"!P!\" -n %d 127.0.0.1 >nul)))",
+              i ? L" & " : L"", kPings[i]);
+    ok = Append(out, size, &at, step);
+  }
+  if (ok && folderCount > 0) ok = Append(out, size, &at, L" & rmdir");
+  for (int i = 0; ok && i < folderCount; ++i) {
+    wchar_t name[16];
+    wsprintfW(name, L" \"!D%d!\"", i + 1);
+    ok = Append(out, size, &at, name);
+  }
+  if (ok && folderCount > 0) ok = Append(out, size, &at, L" 2>nul");
+  if (!ok) {
+    out[0] = L'\0';
+    return 0;
+  }
   return at;
 }
 
-size_t FormatSelfRemovalBatch(char* out, size_t size, const char* exe, const char* folder, const char* batch,
-                              const char* ping) {
-  return FormatSelfRemovalBatchFolders(out, size, exe, &folder, folder ? 1 : 0, batch, ping);
-}
-
-int BatchPathForm(const char* path, char* out, size_t size) {
-  // cmd reads a batch file in the OEM code page, we hold paths in the ANSI
-  // one: "Café" would otherwise name another folder.
-  WCHAR wide[MAX_PATH];
-  if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, MAX_PATH)) return 0;
-  BOOL lossy = FALSE;
-  int n = WideCharToMultiByte(CP_OEMCP, 0, wide, -1, out, (int)size, NULL, &lossy);
-  if (n > 0 && !lossy) return 1;
-  // Not all of it exists in the OEM code page: the short name may. A
-  // replacement character would be a wildcard to "del", so never that.
-  WCHAR shortName[MAX_PATH];
-  DWORD s = GetShortPathNameW(wide, shortName, MAX_PATH);
-  if (s == 0 || s >= MAX_PATH) return 0;
-  lossy = FALSE;
-  n = WideCharToMultiByte(CP_OEMCP, 0, shortName, -1, out, (int)size, NULL, &lossy);
-  return n > 0 && !lossy;
-}
-
-HANDLE CreateUniqueBatchFile(const char* folder, unsigned start, char* path) {
-  for (unsigned i = 0; i < 0x10000; ++i) {
-    char name[16];
-    const unsigned number = (start + i) & 0xFFFF;
-    const char hex[] = "0123456789ABCDEF";
-    strcpy(name, "DUS0000.bat");
-    for (int d = 0; d < 4; ++d) name[3 + d] = hex[(number >> (12 - 4 * d)) & 0xF];
-    if (strlen(folder) + strlen(name) >= MAX_PATH) return INVALID_HANDLE_VALUE;
-    strcpy(path, folder);
-    strcat(path, name);
-    // never one that exists: whoever made it could still write to it
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-    if (h != INVALID_HANDLE_VALUE) return h;
-    const DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+// The interpreter's whole environment: its variables and the system root,
+// nothing of the user's, so that no variable of theirs can mean anything to
+// an elevated cmd. Names sorted, as a block should be.
+class CRemovalEnvironment {
+ public:
+  CRemovalEnvironment() : m_Count(0), m_Ok(true) {}
+  ~CRemovalEnvironment() {
+    for (int i = 0; i < m_Count; ++i) HeapFree(GetProcessHeap(), 0, m_Entries[i]);
   }
-  path[0] = '\0';
-  return INVALID_HANDLE_VALUE;
-}
+  // value in the process code page, or wide when wideValue is set
+  void Add(const wchar_t* name, const char* value, const wchar_t* wideValue = NULL) {
+    if (!m_Ok || m_Count == kMax) {
+      m_Ok = false;
+      return;
+    }
+    const int nameLength = lstrlenW(name);
+    const int valueLength = wideValue ? lstrlenW(wideValue) + 1
+                                      : MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, value, -1, NULL, 0);
+    wchar_t* entry = valueLength > 0 ? static_cast<wchar_t*>(
+                                           HeapAlloc(GetProcessHeap(), 0, (nameLength + 1 + valueLength) * sizeof(wchar_t)))
+                                     : NULL;
+    if (!entry) {
+      m_Ok = false;
+      return;
+    }
+    m_Entries[m_Count++] = entry;
+    lstrcpyW(entry, name);
+    entry[nameLength] = L'=';
+    if (wideValue)
+      lstrcpyW(entry + nameLength + 1, wideValue);
+    else if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, value, -1, entry + nameLength + 1, valueLength) !=
+             valueLength)
+      m_Ok = false;
+  }
+  // The block, or NULL when an entry failed; the caller frees it.
+  wchar_t* Block() {
+    if (!m_Ok) return NULL;
+    for (int i = 1; i < m_Count; ++i)
+      for (int j = i; j > 0 && lstrcmpiW(m_Entries[j], m_Entries[j - 1]) < 0; --j) {
+        wchar_t* t = m_Entries[j];
+        m_Entries[j] = m_Entries[j - 1];
+        m_Entries[j - 1] = t;
+      }
+    size_t length = 1;
+    for (int i = 0; i < m_Count; ++i) length += lstrlenW(m_Entries[i]) + 1;
+    wchar_t* block = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, length * sizeof(wchar_t)));
+    if (!block) return NULL;
+    wchar_t* at = block;
+    for (int i = 0; i < m_Count; ++i) {
+      lstrcpyW(at, m_Entries[i]);
+      at += lstrlenW(m_Entries[i]) + 1;
+    }
+    *at = L'\0';
+    return block;
+  }
 
-int WriteSelfRemovalBatch(const char* folder, unsigned start, const char* exe, const char* const* folders,
-                          int folderCount, char* batch) {
-  enum { kMaxFolders = 16 };
-  if (folderCount < 0 || folderCount > kMaxFolders) return 0;
-  char exeForm[MAX_PATH * 2], batchForm[MAX_PATH * 2];
-  char folderForms[kMaxFolders][MAX_PATH * 2];
-  const char* forms[kMaxFolders];
-  if (!BatchPathForm(exe, exeForm, sizeof exeForm)) return 0;
-  // the system's own ping: cmd would look in its current folder first
-  char ping[MAX_PATH], pingForm[MAX_PATH * 2];
-  const UINT s = GetSystemDirectoryA(ping, MAX_PATH);
-  if (s == 0 || s + sizeof "\\ping.exe" > MAX_PATH) return 0;
-  strcat(ping, "\\ping.exe");
-  if (!BatchPathForm(ping, pingForm, sizeof pingForm)) return 0;
+ private:
+  enum { kMax = SELF_REMOVAL_MAX_FOLDERS + 3 };
+  wchar_t* m_Entries[kMax];
+  int m_Count;
+  bool m_Ok;
+};
+
+HANDLE StartSelfRemoval(const char* exe, const char* const* folders, int folderCount) {
+  // the system's own cmd and ping: a name alone would be looked up in the
+  // current folder and the user's PATH first
+  wchar_t system[MAX_PATH], windows[MAX_PATH];
+  const UINT s = GetSystemDirectoryW(system, MAX_PATH);
+  const UINT w = GetWindowsDirectoryW(windows, MAX_PATH);
+  if (s == 0 || s + 16 > MAX_PATH || w == 0 || w >= MAX_PATH) return NULL;
+  wchar_t cmd[MAX_PATH + 16], ping[MAX_PATH + 16];
+  wsprintfW(cmd, L"%s\\cmd.exe", system);
+  wsprintfW(ping, L"%s\\ping.exe", system);
+  // /d: no AutoRun command from the registry, which the user could set in
+  // HKCU; /v:on for the delayed expansion the text relies on (a value is
+  // never read again, so "%", "!", "&" or "^" in a path stay what they
+  // are); /s: the outer quotes go and the rest stays as it is
+  wchar_t command[2048];
+  wsprintfW(command, L"\"%s\" /d /q /v:on /s /c \"", cmd);
+  const size_t used = lstrlenW(command);
+  if (FormatSelfRemovalCommand(command + used, sizeof command / sizeof command[0] - used - 1, folderCount) == 0)
+    return NULL;
+  lstrcatW(command, L"\"");
+
+  CRemovalEnvironment environment;
+  environment.Add(L"S", exe);
+  environment.Add(L"P", NULL, ping);
+  environment.Add(L"SystemRoot", NULL, windows);
   for (int i = 0; i < folderCount; ++i) {
-    if (!BatchPathForm(folders[i], folderForms[i], sizeof folderForms[i])) return 0;
-    forms[i] = folderForms[i];
+    wchar_t name[16];
+    wsprintfW(name, L"D%d", i + 1);
+    environment.Add(name, folders[i]);
   }
-  HANDLE file = CreateUniqueBatchFile(folder, start, batch);
-  if (file == INVALID_HANDLE_VALUE) return 0;
-  char text[(kMaxFolders + 5) * MAX_PATH * 2 + 256];
-  size_t n = 0;
-  if (BatchPathForm(batch, batchForm, sizeof batchForm))
-    n = FormatSelfRemovalBatchFolders(text, sizeof text, exeForm, forms, folderCount, batchForm, pingForm);
-  DWORD written = 0;
-  const BOOL ok = n != 0 && WriteFile(file, text, static_cast<DWORD>(n), &written, NULL) && written == n;
-  CloseHandle(file);
-  if (!ok) {
-    DeleteFileA(batch);
-    batch[0] = '\0';
-  }
-  return ok ? 1 : 0;
-}
-
-int WriteSelfRemovalBatch(const char* folder, unsigned start, const char* exe, const char* exeFolder, char* batch) {
-  return WriteSelfRemovalBatch(folder, start, exe, &exeFolder, exeFolder ? 1 : 0, batch);
+  wchar_t* block = environment.Block();
+  if (!block) return NULL;
+  STARTUPINFOW startup;
+  memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION child;
+  const BOOL started =
+      CreateProcessW(cmd, command, NULL, NULL, FALSE,
+                     CREATE_SUSPENDED | IDLE_PRIORITY_CLASS | CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, block,
+                     system, &startup, &child);
+  HeapFree(GetProcessHeap(), 0, block);
+  if (!started) return NULL;
+  // Let this process finish before the interpreter gets the processor.
+  SetThreadPriority(child.hThread, THREAD_PRIORITY_IDLE);
+  ResumeThread(child.hThread);
+  CloseHandle(child.hThread);
+  return child.hProcess;
 }
 
 // Nonzero when ancestor is a folder above path (whole names, any case).
 static int IsAbove(const char* ancestor, const char* path) {
   const size_t n = strlen(ancestor);
   if (n == 0 || n >= strlen(path) || path[n] != '\\') return 0;
-  char head[MAX_PATH];
+  char* head = static_cast<char*>(HeapAlloc(GetProcessHeap(), 0, n + 1));
+  if (!head) return 0;
   lstrcpynA(head, path, (int)n + 1);
-  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, head, -1, ancestor, -1) == CSTR_EQUAL;
+  const int above = CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, head, -1, ancestor, -1) == CSTR_EQUAL;
+  HeapFree(GetProcessHeap(), 0, head);
+  return above;
 }
 
 static void RemoveSelfAndFolder(bool removeFolder, const char* const* alsoRemove, int alsoCount) {
-  char exe[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(NULL, exe, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return;
-  char folder[MAX_PATH];
+  // a path of MAX_PATH characters may take three bytes each
+  char exe[MAX_PATH * 3];
+  const DWORD n = GetModuleFileNameA(NULL, exe, sizeof exe);
+  if (n == 0 || n >= sizeof exe) return;
+  char folder[MAX_PATH * 3];
   strcpy(folder, exe);
   if (char* slash = const_cast<char*>(MbcsFindLastChar(folder, '\\'))) *slash = '\0';
 
-  // A name of our own in the temporary folder, which only this user may
-  // write to: a fixed name in a drive root could be planted by anyone and
-  // would then run elevated.
-  char directory[MAX_PATH];
-  const DWORD t = GetTempPathA(MAX_PATH, directory);
-  if (t == 0 || t >= MAX_PATH) return;
-  char batch[MAX_PATH];
-  const unsigned start = (unsigned)(GetTickCount() ^ (GetCurrentProcessId() << 4));
   // the program's folder, then the created folders above it that only it
   // kept, deepest first
-  const char* folders[16];
+  const char* folders[SELF_REMOVAL_MAX_FOLDERS];
   int folderCount = 0;
   // a temporary copy in a private folder of the process that made it takes
   // that folder along
   if (!removeFolder && IsPrivateTempFolder(folder)) folders[folderCount++] = folder;
   if (removeFolder) {
     folders[folderCount++] = folder;
-    for (int i = 0; i < alsoCount && folderCount < 16; ++i)
+    for (int i = 0; i < alsoCount && folderCount < SELF_REMOVAL_MAX_FOLDERS; ++i)
       if (IsAbove(alsoRemove[i], folder)) folders[folderCount++] = alsoRemove[i];
     for (int i = 1; i < folderCount; ++i)
       for (int j = i; j > 1 && strlen(folders[j]) > strlen(folders[j - 1]); --j) {
@@ -176,30 +202,11 @@ static void RemoveSelfAndFolder(bool removeFolder, const char* const* alsoRemove
         folders[j - 1] = t;
       }
   }
-  if (!WriteSelfRemovalBatch(directory, start, exe, folders, folderCount, batch)) return;
-
-  char command[MAX_PATH + 32];
-  strcpy(command, "\"");
-  strcat(command, batch);
-  strcat(command, "\"");
-  STARTUPINFOA startup;
-  memset(&startup, 0, sizeof startup);
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-  PROCESS_INFORMATION child;
-  if (!CreateProcessA(NULL, command, NULL, NULL, FALSE, CREATE_SUSPENDED | IDLE_PRIORITY_CLASS, NULL, directory,
-                      &startup, &child)) {
-    DeleteFileA(batch);
-    return;
-  }
-  // Let this process finish before the batch file gets the processor.
-  SetThreadPriority(child.hThread, THREAD_PRIORITY_IDLE);
+  HANDLE child = StartSelfRemoval(exe, folders, folderCount);
+  if (!child) return;
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
   SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS);
-  CloseHandle(child.hProcess);
-  ResumeThread(child.hThread);
-  CloseHandle(child.hThread);
+  CloseHandle(child);
 }
 
 void RemoveSelf(const char* const* alsoRemove, int alsoCount) {

@@ -107,7 +107,7 @@ TEST(Architecture, InstallsIntoTheNativeProgramFilesAndRegistryViewAndUninstalls
 
   Robot un;
   ASSERT_NO_FATAL_FAILURE(UninstallWithYes(un, uninstaller, dir.Path()));
-  EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(kFolder) && TempFilesMatching("DUS*.bat").empty(); }, 60000,
+  EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(kFolder) && RunningCommandInterpreters() == 0; }, 60000,
                            "the install folder's removal"));
   EXPECT_EQ("<none>", ValueInView(KEY_WOW64_64KEY));
   EXPECT_EQ("<none>", ValueInView(KEY_WOW64_32KEY));

@@ -93,7 +93,6 @@ std::vector<std::string> FilesIn(const std::string& folder) {
 
 std::vector<std::string> Leftovers(const std::string& folder) {
   std::vector<std::string> all = FilesIn(folder);
-  for (const std::string& batch : TempFilesMatching("DUS*.bat")) all.push_back(batch);
   std::sort(all.begin(), all.end());
   return all;
 }

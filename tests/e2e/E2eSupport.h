@@ -35,5 +35,5 @@ void UninstallWithYes(Robot& un, const std::string& uninstaller, const std::stri
 
 // The names in folder, sorted.
 std::vector<std::string> FilesIn(const std::string& folder);
-// The names in folder and the batch files of a self-removal, sorted.
+// The names left in folder, sorted.
 std::vector<std::string> Leftovers(const std::string& folder);

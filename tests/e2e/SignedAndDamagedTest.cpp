@@ -219,7 +219,7 @@ TEST(SignedSetup, InstallsAsItIsAndLeavesAnUnsignedUninstallerThatTakesAllAway) 
 
   Robot un;
   ASSERT_NO_FATAL_FAILURE(UninstallWithYes(un, folder + "\\Uninstall.exe", dir.Path()));
-  EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(kFolder) && TempFilesMatching("DUS*.bat").empty(); }, kTimeout,
+  EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(kFolder) && RunningCommandInterpreters() == 0; }, kTimeout,
                            "the installation folder's removal"));
   EXPECT_EQ("<none>", RegistryValue());
   CleanUp();

@@ -95,7 +95,7 @@ class Silent : public ::testing::Test {
   // Waits until the uninstaller's self-removal has taken folder away.
   void ExpectGone(const std::string& folder) {
     Robot wait;
-    EXPECT_TRUE(wait.WaitUntil([&] { return !PathExists(folder) && TempFilesMatching("DUS*.bat").empty(); }, kTimeout,
+    EXPECT_TRUE(wait.WaitUntil([&] { return !PathExists(folder) && RunningCommandInterpreters() == 0; }, kTimeout,
                                "the uninstaller's self-removal"));
   }
 };

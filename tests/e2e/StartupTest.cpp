@@ -121,9 +121,9 @@ TEST(Startup, ATemporaryCopyThatEndsEarlyRemovesItself) {
   CloseHandle(mutex);
   Robot wait;
   EXPECT_TRUE(wait.WaitUntil([&] { return !PathExists(copy); }, 20000, "the temporary copy's removal"));
-  // every removal batch file has ended (each deletes itself last), so one
-  // for the user's file would have done its work by now
-  EXPECT_TRUE(wait.WaitUntil([&] { return TempFilesMatching("DUS*.bat").empty(); }, 70000, "the batch files' end"));
+  // every self-removal has ended, so one for the user's file would have
+  // done its work by now
+  EXPECT_TRUE(wait.WaitUntil([&] { return RunningCommandInterpreters() == 0; }, 70000, "the self-removals' end"));
   EXPECT_TRUE(PathExists(users)) << "the user's own setup file is kept";
   DeleteFileA(copy);
 }

@@ -6,7 +6,6 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <shlobj.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <map>
@@ -517,7 +516,7 @@ HWND WaitForUninstallResult(Robot& robot, const std::string& caption = En("UNINS
 }
 
 // Presses OK on the result; true once the uninstaller has ended and its
-// batch file has deleted it and itself.
+// hidden cmd has deleted it.
 bool CloseAndWaitForSelfRemoval(Robot& un, HWND dialog, const std::string& target) {
   if (!Robot::Press(dialog, IDOK)) {
     ADD_FAILURE() << "no OK button\n" << un.WindowTree();
@@ -526,8 +525,8 @@ bool CloseAndWaitForSelfRemoval(Robot& un, HWND dialog, const std::string& targe
   DWORD code = 1;
   if (!un.WaitForExit(20000, &code)) return false;
   EXPECT_EQ(0u, code);
-  // the batch file runs at idle priority: with both lanes busy it may wait
-  return un.WaitUntil([&] { return !PathExists(target + "\\Uninstall.exe") && TempFilesMatching("DUS*.bat").empty(); },
+  // the self-removal runs at idle priority: with both lanes busy it may wait
+  return un.WaitUntil([&] { return !PathExists(target + "\\Uninstall.exe") && RunningCommandInterpreters() == 0; },
                       60000, "the self-removal");
 }
 
@@ -598,23 +597,9 @@ TEST_F(Wizard, TheUninstallerRemovesTheWholeInstallationAndItself) {
   EXPECT_FALSE(KeyExists("Software\\QuillsetTest-ComDll"));  // DllUnregisterServer ran
   EXPECT_FALSE(KeyExists("Software\\QuillsetTest-ComNeed")) << "the uninstall thread has no COM";
 }
-
-// Number of running cmd.exe processes.
-int RunningCommandInterpreters() {
-  HANDLE all = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (all == INVALID_HANDLE_VALUE) return -1;
-  PROCESSENTRY32 entry;
-  entry.dwSize = sizeof entry;
-  int count = 0;
-  for (BOOL more = Process32First(all, &entry); more; more = Process32Next(all, &entry))
-    if (lstrcmpiA(entry.szExeFile, "cmd.exe") == 0) ++count;
-  CloseHandle(all);
-  return count;
-}
-
 // A read-only Uninstall.exe (a user's attrib, a copy from a CD) once made
-// the batch file loop for ever, elevated.
-TEST_F(Wizard, AReadOnlyUninstallerStillRemovesItselfAndNoBatchFileRunsOn) {
+// the self-removal loop for ever, elevated.
+TEST_F(Wizard, AReadOnlyUninstallerStillRemovesItselfAndNoCmdRunsOn) {
   std::string setup = Build(FullScript(), {{"readme.txt", "Read me first.\r\n"}, {"app.dat", RandomBytes(3000, 6)}});
   ASSERT_TRUE(InstallForUninstall(this, robot, setup, target));
   ASSERT_EQ(0, RunningCommandInterpreters()) << "a cmd of some other test still runs";
@@ -628,12 +613,10 @@ TEST_F(Wizard, AReadOnlyUninstallerStillRemovesItselfAndNoBatchFileRunsOn) {
   ASSERT_TRUE(un.WaitForExit(20000, &code));
   EXPECT_TRUE(un.WaitUntil(
       [&] {
-        return RunningCommandInterpreters() == 0 && !PathExists(target + "\\Uninstall.exe") &&
-               TempFilesMatching("DUS*.bat").empty();
+        return RunningCommandInterpreters() == 0 && !PathExists(target + "\\Uninstall.exe");
       },
-      70000, "the batch file's end"));
+      70000, "the self-removal's end"));
   EXPECT_FALSE(PathExists(target + "\\Uninstall.exe"));
-  EXPECT_TRUE(TempFilesMatching("DUS*.bat").empty());
   EXPECT_FALSE(PathExists(target));
 }
 
@@ -755,12 +738,12 @@ TEST_F(Wizard, AnUninstallerWhoseLogIsMissingOrDamagedSaysSoAndKeepsEverything) 
     Robot::Press(dialog, IDOK);
     DWORD code;
     ASSERT_TRUE(un.WaitForExit(20000, &code));
-    Sleep(1000);  // a batch file, had one been started, would be at work now
+    Sleep(1000);  // a self-removal, had one been started, would be at work now
     std::vector<std::string> after;
     Snapshot(target, &after);
     EXPECT_EQ(before, after);
     EXPECT_TRUE(PathExists(target + "\\Uninstall.exe"));
-    EXPECT_TRUE(TempFilesMatching("DUS*.bat").empty());
+    EXPECT_EQ(0, RunningCommandInterpreters()) << "a self-removal was started";
     EXPECT_TRUE(KeyExists("Software\\QuillsetTest-Wizard"));
     RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QuillsetTest-Wizard");
     for (auto it = after.rbegin(); it != after.rend(); ++it) {  // for the next case

@@ -1,80 +1,95 @@
-// The self-removal's batch file: its exact text, and what the command
-// interpreter does with it when the program to delete is already gone or
-// goes away while the batch file loops.
+// The self-removal: the command line it gives cmd, and what the real cmd
+// does with it when the program to delete is already gone, goes away while
+// it loops, or never goes.
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "TestSupport.h"
 #include "uninstall/SelfRemoval.h"
 
 namespace {
 
-TEST(SelfRemovalBatch, IsCrLfLinesWithPercentSignsDoubled) {
-  const char* const ping = "C:\\WINDOWS\\system32\\ping.exe";
-  char text[2048];
-  size_t n = FormatSelfRemovalBatch(text, sizeof text, "C:\\Program Files\\App\\Uninstall.exe",
-                                    "C:\\Program Files\\App", "\\DelUS.bat", ping);
-  EXPECT_EQ(
-      "set QSTRIES=0\r\n"
-      ":Repeat\r\n"
-      "del /f /a \"C:\\Program Files\\App\\Uninstall.exe\"\r\n"
-      "if not exist \"C:\\Program Files\\App\\Uninstall.exe\" goto Done\r\n"
-      "set /a QSTRIES+=1\r\n"
-      "if %QSTRIES% geq 60 goto Done\r\n"
-      "\"C:\\WINDOWS\\system32\\ping.exe\" -n 2 127.0.0.1 >nul\r\n"
-      "goto Repeat\r\n"
-      ":Done\r\n"
-      "rmdir \"C:\\Program Files\\App\"\r\n"
-      "del \"\\DelUS.bat\"\r\n",
-      std::string(text, n));
-  EXPECT_EQ(strlen(text), n);
-
-  // cmd would read "%x%" in a batch file as a variable and remove some other
-  // file or folder; the counter's own "%" stays single
-  n = FormatSelfRemovalBatch(text, sizeof text, "C:\\100%x%\\U.exe", "C:\\100%x%", "C:\\T%\\DelUS.bat", ping);
-  const std::string escaped(text, n);
-  for (const char* line : {"del /f /a \"C:\\100%%x%%\\U.exe\"\r\n", "if not exist \"C:\\100%%x%%\\U.exe\" goto Done\r\n",
-                           "rmdir \"C:\\100%%x%%\"\r\n", "del \"C:\\T%%\\DelUS.bat\"\r\n", "if %QSTRIES% geq 60"})
-    EXPECT_NE(std::string::npos, escaped.find(line)) << line << " not in\n" << escaped;
-
-  // a temporary copy leaves its folder alone: no rmdir line
-  n = FormatSelfRemovalBatch(text, sizeof text, "C:\\Temp\\EXE1.tmp", nullptr, "\\DelUS.bat", ping);
-  const std::string noFolder(text, n);
-  EXPECT_EQ(std::string::npos, noFolder.find("rmdir"));
-  EXPECT_NE(std::string::npos, noFolder.find(":Done\r\ndel \"\\DelUS.bat\"\r\n"));
-
-  // a text that does not fit is not cut short: nothing is written out
-  const std::string full = escaped;
-  EXPECT_EQ(0u, FormatSelfRemovalBatch(text, full.size(), "C:\\100%x%\\U.exe", "C:\\100%x%", "C:\\T%\\DelUS.bat",
-                                       ping));
-  EXPECT_EQ(full.size(), FormatSelfRemovalBatch(text, full.size() + 1, "C:\\100%x%\\U.exe", "C:\\100%x%",
-                                                "C:\\T%\\DelUS.bat", ping));
+std::string Narrow(const wchar_t* text, size_t n) {
+  std::string out;
+  for (size_t i = 0; i < n; ++i) out += text[i] < 0x80 ? static_cast<char>(text[i]) : '?';
+  return out;
 }
 
-// Runs the batch file and waits for it; false when it cannot start or hangs.
-bool RunBatch(const std::string& batch) {
-  std::string command = "\"" + batch + "\"";
-  STARTUPINFOA startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESHOWWINDOW;
-  startup.wShowWindow = SW_HIDE;
-  PROCESS_INFORMATION child;
-  if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup, &child))
-    return false;
-  // the batch file gives up after about a minute; well past that it hangs
-  const bool ended = WaitForSingleObject(child.hProcess, 90000) == WAIT_OBJECT_0;
-  if (!ended) TerminateProcess(child.hProcess, 1);
-  CloseHandle(child.hProcess);
-  CloseHandle(child.hThread);
+TEST(SelfRemovalCommand, NamesVariablesOnlyAndFitsOrIsNotWritten) {
+  wchar_t text[1024];
+  size_t n = FormatSelfRemovalCommand(text, 1024, 2);
+  const std::string two = Narrow(text, n);
+  std::string expected;
+  for (const char* wait : {"2", "3", "5", "9", "17", "31"})
+    expected += std::string(expected.empty() ? "" : " & ") + "(if exist \"!S!\" (del /f /a \"!S!\" 2>nul & (if exist \"!S!\" \"!P!\" -n " +
+                wait + " 127.0.0.1 >nul)))";
+  EXPECT_EQ(expected + " & rmdir \"!D1!\" \"!D2!\" 2>nul", two);
+  EXPECT_EQ(wcslen(text), n);
+  // no "%": a path needs no escaping, and nothing of the text is expanded
+  // before it is parsed
+  EXPECT_EQ(std::string::npos, two.find('%'));
+
+  // a temporary copy outside a private folder leaves its folder alone
+  n = FormatSelfRemovalCommand(text, 1024, 0);
+  EXPECT_EQ(expected, Narrow(text, n));
+
+  n = FormatSelfRemovalCommand(text, 1024, SELF_REMOVAL_MAX_FOLDERS);
+  EXPECT_NE(std::string::npos, Narrow(text, n).find("\"!D15!\" \"!D16!\" 2>nul"));
+  EXPECT_EQ(0u, FormatSelfRemovalCommand(text, 1024, SELF_REMOVAL_MAX_FOLDERS + 1));
+  EXPECT_EQ(0u, FormatSelfRemovalCommand(text, 1024, -1));
+
+  // a text that does not fit is not cut short: nothing is written out
+  EXPECT_EQ(0u, FormatSelfRemovalCommand(text, two.size(), 2));
+  EXPECT_EQ(L'\0', text[0]);
+  EXPECT_EQ(two.size(), FormatSelfRemovalCommand(text, two.size() + 1, 2));
+}
+
+std::wstring Wide(const std::string& utf8) {
+  std::wstring out(utf8.size() + 1, L'\0');
+  out.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &out[0], static_cast<int>(out.size())) - 1);
+  return out;
+}
+
+// A path as this process's code page spells it; false when it cannot.
+bool InProcessCodePage(const std::wstring& wide, std::string* out) {
+  BOOL lossy = FALSE;
+  char bytes[MAX_PATH * 4];
+  const int n = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, bytes, sizeof bytes, NULL,
+                                    GetACP() == CP_UTF8 ? NULL : &lossy);
+  if (n <= 0 || lossy) return false;
+  *out = bytes;
+  return true;
+}
+
+// Starts the self-removal and waits for its cmd; false when it cannot start
+// or hangs.
+bool RunSelfRemoval(const std::string& exe, std::vector<std::string> folders, DWORD* exitCode = NULL) {
+  std::vector<const char*> list;
+  for (const std::string& f : folders) list.push_back(f.c_str());
+  HANDLE child = StartSelfRemoval(exe.c_str(), list.data(), static_cast<int>(list.size()));
+  if (!child) return false;
+  // it gives up after about a minute; well past that it hangs
+  const bool ended = WaitForSingleObject(child, 90000) == WAIT_OBJECT_0;
+  if (!ended) TerminateProcess(child, 1);
+  if (exitCode) GetExitCodeProcess(child, exitCode);
+  CloseHandle(child);
   return ended;
 }
 
-std::string SystemPing() {
-  char system[MAX_PATH];
-  GetSystemDirectoryA(system, MAX_PATH);
-  return std::string(system) + "\\ping.exe";
+std::vector<std::string> NamesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA f;
+  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &f);
+  if (h == INVALID_HANDLE_VALUE) return names;
+  do names.push_back(f.cFileName);
+  while (FindNextFileA(h, &f));
+  FindClose(h);
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 DWORD WINAPI CloseLater(LPVOID handle) {
@@ -83,141 +98,120 @@ DWORD WINAPI CloseLater(LPVOID handle) {
   return 0;
 }
 
-// The program's folder and the created ones above it share the rmdir line,
+// The program's folder and the created ones above it share the rmdir,
 // deepest first: each goes once it is empty, a folder with other files stays.
-TEST(SelfRemovalBatch, RemovesTheCreatedFoldersAboveTheProgramOnceEmpty) {
+TEST(SelfRemoval, RemovesTheCreatedFoldersAboveTheProgramOnceEmpty) {
   TempFolder dir;
   const std::string co = dir.File("Co"), app = co + "\\App", kept = dir.File("Kept"), keptApp = kept + "\\App";
   for (const std::string& f : {co, app, kept, keptApp}) ASSERT_TRUE(CreateDirectoryA(f.c_str(), NULL));
   WriteWholeFile(app + "\\Uninstall.exe", "program");
   WriteWholeFile(keptApp + "\\Uninstall.exe", "program");
   WriteWholeFile(kept + "\\mine.txt", "the user's");
-  const std::string folder = dir.Path() + "\\";
-  char batch[MAX_PATH];
-  const char* folders[] = {app.c_str(), co.c_str()};
-  ASSERT_EQ(1, WriteSelfRemovalBatch(folder.c_str(), 0x30, (app + "\\Uninstall.exe").c_str(), folders, 2, batch));
-  EXPECT_NE(std::string::npos, ReadWholeFile(batch).find("\r\nrmdir \"" + app + "\" \"" + co + "\"\r\n"));
-  ASSERT_TRUE(RunBatch(batch)) << "the batch file did not end";
+  ASSERT_TRUE(RunSelfRemoval(app + "\\Uninstall.exe", {app, co})) << "cmd did not end";
   EXPECT_FALSE(PathExists(co));
-  EXPECT_FALSE(PathExists(batch));
 
-  const char* keptFolders[] = {keptApp.c_str(), kept.c_str()};
-  ASSERT_EQ(1, WriteSelfRemovalBatch(folder.c_str(), 0x30, (keptApp + "\\Uninstall.exe").c_str(), keptFolders, 2,
-                                     batch));
-  ASSERT_TRUE(RunBatch(batch)) << "the batch file did not end";
+  ASSERT_TRUE(RunSelfRemoval(keptApp + "\\Uninstall.exe", {keptApp, kept})) << "cmd did not end";
   EXPECT_FALSE(PathExists(keptApp));
   EXPECT_EQ("the user's", ReadWholeFile(kept + "\\mine.txt"));
 }
 
-TEST(SelfRemovalBatch, DeletesTheProgramItsFolderAndItselfEvenWithPercentSignsInThePaths) {
+// Characters cmd gives a meaning to stay what they are: "%x%" expanded or
+// "&" splitting the command would name the decoys instead.
+// The program is held open (no sharing) for a while, as a process that has
+// not yet ended holds its executable.
+TEST(SelfRemoval, DeletesTheProgramAndItsFolderWhateverCharactersTheirNamesHold) {
   TempFolder dir;
-  // unescaped, "%x%" would expand to nothing and name the decoy instead
-  for (const char* name : {"100 sure", "100%x% sure"}) CreateDirectoryA(dir.File(name).c_str(), NULL);
-  WriteWholeFile(dir.File("100 sure\\U.exe"), "decoy");
-  const std::string folder = dir.File("100%x% sure");
+  SetEnvironmentVariableA("x", "");
+  SetEnvironmentVariableA("c", "");
+  for (const char* name : {"100 sure", "100", "100%x% sure & (b) ^!c! it's"})
+    CreateDirectoryA(dir.File(name).c_str(), NULL);
+  for (const char* decoy : {"100 sure\\U.exe", "100\\U.exe"}) WriteWholeFile(dir.File(decoy), "decoy");
+  const std::string folder = dir.File("100%x% sure & (b) ^!c! it's");
   const std::string exe = folder + "\\U.exe";
-  const std::string batch = dir.File("DelUS.bat");
   WriteWholeFile(exe, "program");
-  char text[2048];
-  const size_t n = FormatSelfRemovalBatch(text, sizeof text, exe.c_str(), folder.c_str(), batch.c_str(), SystemPing().c_str());
-  ASSERT_NE(0u, n);
-  WriteWholeFile(batch, std::string(text, n));
-
-  // the program is held open (no sharing) until the batch file has looped a
-  // while, as a process that has not yet ended holds its executable
   HANDLE held = CreateFileA(exe.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL);
   ASSERT_NE(INVALID_HANDLE_VALUE, held);
   HANDLE release = CreateThread(NULL, 0, CloseLater, held, 0, NULL);
-  ASSERT_TRUE(RunBatch(batch)) << "the batch file did not end";
+  const bool ended = RunSelfRemoval(exe, {folder});
   WaitForSingleObject(release, INFINITE);
   CloseHandle(release);
+  ASSERT_TRUE(ended) << "cmd did not end";
   EXPECT_FALSE(PathExists(exe));
   EXPECT_FALSE(PathExists(folder));
-  EXPECT_FALSE(PathExists(batch));
-  EXPECT_EQ("decoy", ReadWholeFile(dir.File("100 sure\\U.exe")));
+  for (const char* decoy : {"100 sure\\U.exe", "100\\U.exe"})
+    EXPECT_EQ("decoy", ReadWholeFile(dir.File(decoy))) << decoy;
+  SetEnvironmentVariableA("x", NULL);
+  SetEnvironmentVariableA("c", NULL);
+
+  // names beyond the OEM and ANSI code pages, as far as this process's code
+  // page can spell them (all of them under UTF-8)
+  int tried = 0;
+  for (const char* utf8 : {"Caf\xC3\xA9 \xC3\x86gir", "Price 100\xE2\x82\xAC", "\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB3\xD0\xB0 \xE8\xA1\xA8",
+                           "\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB3\xD0\xB0 \xE8\xA1\xA8 \xF0\x9F\x98\x80"}) {
+    std::string name;
+    if (!InProcessCodePage(Wide(utf8), &name)) continue;
+    ++tried;
+    const std::string other = dir.File(name.c_str());
+    ASSERT_TRUE(CreateDirectoryA(other.c_str(), NULL)) << utf8;
+    WriteWholeFile(other + "\\Uninstall.exe", "program");
+    ASSERT_TRUE(RunSelfRemoval(other + "\\Uninstall.exe", {other})) << "cmd did not end";
+    EXPECT_FALSE(PathExists(other)) << utf8;
+  }
+  EXPECT_GT(tried, 0) << "code page " << GetACP() << " spells none of the names";
 }
 
-TEST(SelfRemovalBatch, LeavesAFolderThatStillHoldsOtherFiles) {
+TEST(SelfRemoval, LeavesAFolderThatStillHoldsOtherFilesAndWritesNoFileAnywhere) {
   TempFolder dir;
   const std::string folder = dir.File("App");
   CreateDirectoryA(folder.c_str(), NULL);
   WriteWholeFile(folder + "\\Uninstall.exe", "program");
   WriteWholeFile(folder + "\\my notes.txt", "mine");
-  const std::string batch = dir.File("DelUS.bat");
-  char text[2048];
-  const size_t n =
-      FormatSelfRemovalBatch(text, sizeof text, (folder + "\\Uninstall.exe").c_str(), folder.c_str(), batch.c_str(),
-                             SystemPing().c_str());
-  ASSERT_NE(0u, n);
-  WriteWholeFile(batch, std::string(text, n));
-  ASSERT_TRUE(RunBatch(batch)) << "the batch file did not end";
+  char tempPath[MAX_PATH];
+  GetTempPathA(MAX_PATH, tempPath);
+  const std::vector<std::string> temp = NamesIn(tempPath);
+  const std::vector<std::string> here = NamesIn(dir.Path());
+  ASSERT_TRUE(RunSelfRemoval(folder + "\\Uninstall.exe", {folder})) << "cmd did not end";
   EXPECT_FALSE(PathExists(folder + "\\Uninstall.exe"));
   EXPECT_EQ("mine", ReadWholeFile(folder + "\\my notes.txt"));
-  EXPECT_FALSE(PathExists(batch));
+  // nothing for another process to change before cmd reads it
+  EXPECT_EQ(temp, NamesIn(tempPath));
+  EXPECT_EQ(here, NamesIn(dir.Path()));
 }
 
-// A batch file that someone else made may still be theirs to write: it is
-// never opened, whatever name it has.
-TEST(SelfRemovalBatch, IsANewFileOfItsOwnAndNeverOneThatWasPlanted) {
+// An AutoRun command in the user's registry would run in every cmd the user
+// starts, an elevated one too.
+TEST(SelfRemoval, RunsNoAutoRunCommand) {
   TempFolder dir;
-  const std::string folder = dir.Path() + "\\";
-  for (const char* planted : {"DUS0010.bat", "DUS0011.bat", "DUS0012.bat"})
-    WriteWholeFile(dir.File(planted), "echo planted > planted.txt\r\n");
-  char path[MAX_PATH];
-  HANDLE h = CreateUniqueBatchFile(folder.c_str(), 0x10, path);
-  ASSERT_NE(INVALID_HANDLE_VALUE, h);
-  CloseHandle(h);
-  EXPECT_EQ(dir.File("DUS0013.bat"), path);
-  for (const char* planted : {"DUS0010.bat", "DUS0011.bat", "DUS0012.bat"})
-    EXPECT_EQ("echo planted > planted.txt\r\n", ReadWholeFile(dir.File(planted))) << planted;
-  // the numbers wrap around instead of running out at FFFF
-  h = CreateUniqueBatchFile(folder.c_str(), 0xFFFF, path);
-  ASSERT_NE(INVALID_HANDLE_VALUE, h);
-  CloseHandle(h);
-  EXPECT_EQ(dir.File("DUSFFFF.bat"), path);
-  h = CreateUniqueBatchFile(folder.c_str(), 0xFFFF, path);
-  ASSERT_NE(INVALID_HANDLE_VALUE, h);
-  CloseHandle(h);
-  EXPECT_EQ(dir.File("DUS0000.bat"), path);
-
-  // written for a program: a new file each time, with the system's own ping
-  WriteWholeFile(dir.File("U.exe"), "program");
-  char first[MAX_PATH], second[MAX_PATH];
-  ASSERT_EQ(1, WriteSelfRemovalBatch(folder.c_str(), 0x10, dir.File("U.exe").c_str(), NULL, first));
-  ASSERT_EQ(1, WriteSelfRemovalBatch(folder.c_str(), 0x10, dir.File("U.exe").c_str(), NULL, second));
-  EXPECT_STRNE(first, second);
-  char text[2048];
-  const size_t n = FormatSelfRemovalBatch(text, sizeof text, dir.File("U.exe").c_str(), nullptr, first,
-                                          SystemPing().c_str());
-  EXPECT_EQ(std::string(text, n), ReadWholeFile(first));
-}
-
-// cmd reads the batch file in the OEM code page, not in the ANSI one the
-// program holds its paths in.
-TEST(SelfRemovalBatch, RemovesAProgramAndFolderWhoseNamesAreNotAscii) {
-  if (GetACP() != 1252) GTEST_SKIP() << "the names below are in code page 1252, not " << GetACP();
-  TempFolder dir;
-  const std::string folder = dir.File("Caf\xE9 \xC6gir");  // "Café Ægir"
-  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL));
-  const std::string exe = folder + "\\Uninstall.exe";
-  WriteWholeFile(exe, "program");
-  char batch[MAX_PATH];
-  ASSERT_EQ(1, WriteSelfRemovalBatch((dir.Path() + "\\").c_str(), 0x20, exe.c_str(), folder.c_str(), batch));
-  ASSERT_TRUE(RunBatch(batch)) << "the batch file did not end";
-  EXPECT_FALSE(PathExists(exe));
+  const std::string marker = dir.File("autorun.txt");
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Command Processor", 0, NULL, 0,
+                                           KEY_ALL_ACCESS, NULL, &key, NULL));
+  const std::string autorun = "echo planted>\"" + marker + "\"";
+  RegSetValueExA(key, "AutoRun", 0, REG_SZ, reinterpret_cast<const BYTE*>(autorun.c_str()),
+                 static_cast<DWORD>(autorun.size() + 1));
+  // the same cmd started without /d runs it: the check below can tell
+  std::string plain = "cmd.exe /c exit";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child;
+  bool honoured = false;
+  if (CreateProcessA(NULL, &plain[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL, &startup, &child)) {
+    WaitForSingleObject(child.hProcess, 30000);
+    CloseHandle(child.hProcess);
+    CloseHandle(child.hThread);
+    honoured = PathExists(marker);
+    DeleteFileA(marker.c_str());
+  }
+  const std::string folder = dir.File("App");
+  CreateDirectoryA(folder.c_str(), NULL);
+  WriteWholeFile(folder + "\\Uninstall.exe", "program");
+  const bool ended = RunSelfRemoval(folder + "\\Uninstall.exe", {folder});
+  RegDeleteValueA(key, "AutoRun");
+  RegCloseKey(key);
+  ASSERT_TRUE(ended) << "cmd did not end";
   EXPECT_FALSE(PathExists(folder));
-  EXPECT_FALSE(PathExists(batch));
-
-  // a name the OEM code page lacks ("€") goes by its short name
-  const std::string euro = dir.File("Price 100\x80");
-  ASSERT_TRUE(CreateDirectoryA(euro.c_str(), NULL));
-  WriteWholeFile(euro + "\\Uninstall.exe", "program");
-  ASSERT_EQ(1, WriteSelfRemovalBatch((dir.Path() + "\\").c_str(), 0x20, (euro + "\\Uninstall.exe").c_str(),
-                                     euro.c_str(), batch));
-  EXPECT_EQ(std::string::npos, ReadWholeFile(batch).find('\x80'));
-  ASSERT_TRUE(RunBatch(batch)) << "the batch file did not end";
-  EXPECT_FALSE(PathExists(euro));
-  EXPECT_FALSE(PathExists(batch));
+  EXPECT_FALSE(PathExists(marker));
+  if (!honoured) GTEST_SKIP() << "this cmd runs no AutoRun command at all";
 }
 
 }  // namespace
@@ -226,36 +220,30 @@ namespace {
 
 // A read-only program goes too: a plain "del" leaves it, and the loop
 // around it would never end.
-TEST(SelfRemovalBatch, DeletesAReadOnlyProgram) {
+TEST(SelfRemoval, DeletesAReadOnlyProgram) {
   TempFolder dir;
   const std::string folder = dir.File("App"), exe = folder + "\\Uninstall.exe";
   ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL));
   WriteWholeFile(exe, "program");
   ASSERT_TRUE(SetFileAttributesA(exe.c_str(), FILE_ATTRIBUTE_READONLY));
-  char batch[MAX_PATH];
-  ASSERT_EQ(1, WriteSelfRemovalBatch((dir.Path() + "\\").c_str(), 0x40, exe.c_str(), folder.c_str(), batch));
-  ASSERT_TRUE(RunBatch(batch)) << "the batch file did not end";
+  ASSERT_TRUE(RunSelfRemoval(exe, {folder})) << "cmd did not end";
   EXPECT_FALSE(PathExists(exe));
   EXPECT_FALSE(PathExists(folder));
-  EXPECT_FALSE(PathExists(batch));
 }
 
 // A program that can never be deleted (held open without delete sharing the
-// whole time): the batch file still ends, and removes itself.
-TEST(SelfRemovalBatch, GivesUpOnAProgramThatNeverGoesAndDeletesItselfAnyway) {
+// whole time): cmd still ends, after about a minute.
+TEST(SelfRemoval, GivesUpOnAProgramThatNeverGoes) {
   TempFolder dir;
   const std::string folder = dir.File("App"), exe = folder + "\\Uninstall.exe";
   ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL));
   WriteWholeFile(exe, "program");
   HANDLE held = CreateFileA(exe.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
   ASSERT_NE(INVALID_HANDLE_VALUE, held);
-  char batch[MAX_PATH];
-  ASSERT_EQ(1, WriteSelfRemovalBatch((dir.Path() + "\\").c_str(), 0x50, exe.c_str(), folder.c_str(), batch));
-  const bool ended = RunBatch(batch);
+  const bool ended = RunSelfRemoval(exe, {folder});
   CloseHandle(held);
-  EXPECT_TRUE(ended) << "the batch file loops on";
+  EXPECT_TRUE(ended) << "cmd loops on";
   EXPECT_TRUE(PathExists(exe));
-  EXPECT_FALSE(PathExists(batch));
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
@@ -67,6 +68,18 @@ bool PathExists(const std::string& path) {
 }
 
 // In the temporary folder and in the setup programs' private folders in it.
+int RunningCommandInterpreters() {
+  HANDLE all = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (all == INVALID_HANDLE_VALUE) return -1;
+  PROCESSENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  int count = 0;
+  for (BOOL more = Process32First(all, &entry); more; more = Process32Next(all, &entry))
+    if (lstrcmpiA(entry.szExeFile, "cmd.exe") == 0) ++count;
+  CloseHandle(all);
+  return count;
+}
+
 std::vector<std::string> TempFilesMatching(const char* pattern) {
   char dir[MAX_PATH];
   GetTempPathA(MAX_PATH, dir);

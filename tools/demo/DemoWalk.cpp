@@ -78,23 +78,14 @@ void List(const std::string& folder, const std::string& indent) {
 }
 
 // What of the example is still there: its folder, its start-menu group, its
-// registry key, the self-removal's batch file.
+// registry key.
 std::vector<std::string> Leftovers(const std::string& destination) {
   char programs[MAX_PATH] = "";
   SHGetSpecialFolderPathA(NULL, programs, CSIDL_PROGRAMS, FALSE);
   std::vector<std::string> left;
-  char temp[MAX_PATH] = "";
-  GetTempPathA(MAX_PATH, temp);
   const std::string paths[] = {destination, std::string(programs) + "\\Hello Quillset"};
   for (const std::string& path : paths)
     if (GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) left.push_back(path);
-  WIN32_FIND_DATAA batch;
-  HANDLE found = FindFirstFileA((std::string(temp) + "DUS*.bat").c_str(), &batch);
-  if (found != INVALID_HANDLE_VALUE) {
-    do left.push_back(std::string(temp) + batch.cFileName);
-    while (FindNextFileA(found, &batch));
-    FindClose(found);
-  }
   HKEY key;
   if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Hello Quillset", 0, KEY_READ, &key) == ERROR_SUCCESS) {
     RegCloseKey(key);
@@ -169,12 +160,12 @@ int Walk(const std::string& setup) {
   Robot::Press(progress, IDOK);
   if (!un.WaitForExit(30000, &code)) return 1;
 
-  // the batch file deletes the uninstaller and its folder once it has ended
+  // a hidden cmd deletes the uninstaller and its folder once it has ended
   std::vector<std::string> left = Leftovers(destination);
   for (int i = 0; i < 100 && !left.empty(); ++i, left = Leftovers(destination)) Sleep(200);
   if (left.empty()) {
     printf("demo: after uninstalling nothing of Hello Quillset remains: not %s, its start-menu group, "
-           "HKCU\\Software\\Hello Quillset, nor the batch file that removed the uninstaller\n",
+           "HKCU\\Software\\Hello Quillset\n",
            destination.c_str());
     return 0;
   }
