@@ -463,6 +463,90 @@ TEST_F(Wizard, CancelsAndFailuresRollTheInstallationBack) {
   }
 }
 
+// TEMP and TMP for this process and what it starts, until destroyed.
+class TemporaryFolderAt {
+ public:
+  explicit TemporaryFolderAt(const std::string& path) {
+    for (int i = 0; i < 2; ++i) {
+      char value[MAX_PATH * 3] = "";
+      const DWORD n = GetEnvironmentVariableA(kNames[i], value, sizeof value);
+      m_Old[i] = n && n < sizeof value ? value : "";
+      SetEnvironmentVariableA(kNames[i], path.c_str());
+    }
+  }
+  ~TemporaryFolderAt() {
+    for (int i = 0; i < 2; ++i) SetEnvironmentVariableA(kNames[i], m_Old[i].empty() ? NULL : m_Old[i].c_str());
+  }
+
+ private:
+  static constexpr const char* kNames[2] = {"TEMP", "TMP"};
+  std::string m_Old[2];
+};
+
+// The temporary folder on a drive that fills up after start-up, while the
+// wizard waits: the first line of the uninstall log cannot be written, so
+// nothing may stay installed that no uninstaller would know of.
+TEST_F(Wizard, ATemporaryDriveThatFillsUpRollsTheRunBackAndLeavesNothing) {
+  if (GetDriveTypeA("Q:\\") == DRIVE_NO_ROOT_DIR)
+    GTEST_SKIP() << "no small drive Q: (mounting a tmpfs was refused); the full-drive case is skipped";
+  const std::string temp = "Q:\\wizard-temp", filler = "Q:\\wizard-filler.bin";
+  // an earlier run that broke off keeps its filler and its key
+  DeleteFileA(filler.c_str());
+  RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QuillsetTest-Wizard");
+  ASSERT_TRUE(CreateDirectoryA(temp.c_str(), NULL) || GetLastError() == ERROR_ALREADY_EXISTS);
+  const std::string script =
+      "QSP40\r\n[Global]\r\nApplicationName = Example App\r\nDefaultDir = " + target +
+      "\r\nShowEULAPage = FALSE\r\n[Files]\r\none.txt, %MAINDIR%sub\\one.txt\r\n"
+      "[INIFiles]\r\n" + dir.Path() + "\\shared.ini,Added,Key,1\r\n"
+      "[SysRegString]\r\nHKEY_CURRENT_USER/Software/QuillsetTest-Wizard/Name=x\r\n";
+  const std::string setup = Build(script, {{"one.txt", "one"}});
+  WriteWholeFile(dir.File("shared.ini"), "[Kept]\r\nA=1\r\n");
+  // the folders are there already, so the first line the run writes is the
+  // file's own
+  CreateDirectoryA(target.c_str(), NULL);
+  CreateDirectoryA((target + "\\sub").c_str(), NULL);
+  std::vector<std::string> before;
+  Snapshot(dir.Path(), &before);
+  DWORD code = 0;
+  std::vector<std::string> left;
+  {
+    TemporaryFolderAt at(temp);
+    HWND w = Start(setup);
+    ASSERT_TRUE(w);
+    // start-up has made its files; now nothing more fits
+    HANDLE h = CreateFileA(filler.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h);
+    const std::string chunk(4096, 'f');
+    DWORD put = 0;
+    for (DWORD n = 4096; n; n /= 2)
+      while (WriteFile(h, chunk.data(), n, &put, NULL) && put == n) {
+      }
+    CloseHandle(h);
+    w = Go(w, 1001, "CHOOSE_DESITNATION_LOCATION");
+    w = Go(w, 1001, "START_INSTALLATION");
+    ASSERT_TRUE(w);
+    ASSERT_TRUE(Robot::Press(w, 1001));
+    EXPECT_EQ("Failed to write uninstall log file in temporary files directory.",
+              robot.AnswerMessageBox("Error", IDOK, 30000));
+    ASSERT_TRUE(robot.WaitForExit(60000, &code)) << robot.WindowTree();
+    DeleteFileA(filler.c_str());
+    Snapshot(temp, &left);
+  }
+  EXPECT_EQ(1u, code);
+  std::vector<std::string> after;
+  Snapshot(dir.Path(), &after);
+  EXPECT_EQ(before, after);
+  EXPECT_FALSE(PathExists(target + "\\sub\\one.txt")) << "left behind";
+  EXPECT_FALSE(KeyExists("Software\\QuillsetTest-Wizard"));
+  EXPECT_EQ("<none>", IniValue(dir.File("shared.ini"), "Added", "Key"));
+  EXPECT_EQ("1", IniValue(dir.File("shared.ini"), "Kept", "A"));
+  // the run's own report may stay (it is the user's to read); nothing else
+  for (const std::string& path : left)
+    EXPECT_NE(std::string::npos, path.find("Quillset-Setup.log")) << path << " left in the temporary folder";
+  for (const std::string& path : left) DeleteFileA(path.c_str());
+  RemoveDirectoryA(temp.c_str());
+}
+
 }  // namespace
 
 namespace {
