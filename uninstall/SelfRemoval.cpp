@@ -51,64 +51,41 @@ size_t FormatSelfRemovalCommand(wchar_t* out, size_t size, int folderCount) {
 
 // The interpreter's whole environment: its variables and the system root,
 // nothing of the user's, so that no variable of theirs can mean anything to
-// an elevated cmd. Names sorted, as a block should be.
+// an elevated cmd. Entries go in in the order a block is sorted by name.
 class CRemovalEnvironment {
  public:
-  CRemovalEnvironment() : m_Count(0), m_Ok(true) {}
-  ~CRemovalEnvironment() {
-    for (int i = 0; i < m_Count; ++i) HeapFree(GetProcessHeap(), 0, m_Entries[i]);
-  }
+  CRemovalEnvironment() : m_Used(0), m_Ok(true) {}
   // value in the process code page, or wide when wideValue is set
   void Add(const wchar_t* name, const char* value, const wchar_t* wideValue = NULL) {
-    if (!m_Ok || m_Count == kMax) {
-      m_Ok = false;
-      return;
-    }
     const int nameLength = lstrlenW(name);
-    const int valueLength = wideValue ? lstrlenW(wideValue) + 1
-                                      : MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, value, -1, NULL, 0);
-    wchar_t* entry = valueLength > 0 ? static_cast<wchar_t*>(
-                                           HeapAlloc(GetProcessHeap(), 0, (nameLength + 1 + valueLength) * sizeof(wchar_t)))
-                                     : NULL;
-    if (!entry) {
+    // room for the name, "=", the value and the block's final terminator
+    const int room = kSize - m_Used - nameLength - 2;
+    if (!m_Ok || room <= 0) {
       m_Ok = false;
       return;
     }
-    m_Entries[m_Count++] = entry;
+    wchar_t* entry = m_Block + m_Used;
     lstrcpyW(entry, name);
     entry[nameLength] = L'=';
-    if (wideValue)
-      lstrcpyW(entry + nameLength + 1, wideValue);
-    else if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, value, -1, entry + nameLength + 1, valueLength) !=
-             valueLength)
-      m_Ok = false;
-  }
-  // The block, or NULL when an entry failed; the caller frees it.
-  wchar_t* Block() {
-    if (!m_Ok) return NULL;
-    for (int i = 1; i < m_Count; ++i)
-      for (int j = i; j > 0 && lstrcmpiW(m_Entries[j], m_Entries[j - 1]) < 0; --j) {
-        wchar_t* t = m_Entries[j];
-        m_Entries[j] = m_Entries[j - 1];
-        m_Entries[j - 1] = t;
-      }
-    size_t length = 1;
-    for (int i = 0; i < m_Count; ++i) length += lstrlenW(m_Entries[i]) + 1;
-    wchar_t* block = static_cast<wchar_t*>(HeapAlloc(GetProcessHeap(), 0, length * sizeof(wchar_t)));
-    if (!block) return NULL;
-    wchar_t* at = block;
-    for (int i = 0; i < m_Count; ++i) {
-      lstrcpyW(at, m_Entries[i]);
-      at += lstrlenW(m_Entries[i]) + 1;
+    wchar_t* at = entry + nameLength + 1;
+    int n;
+    if (wideValue) {
+      n = lstrlenW(wideValue) + 1;
+      if (n <= room) lstrcpyW(at, wideValue);
+    } else {
+      n = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, value, -1, at, room);
     }
-    *at = L'\0';
-    return block;
+    if (n <= 0 || n > room) m_Ok = false;
+    m_Used += nameLength + 1 + n;
+    m_Block[m_Used] = L'\0';
   }
+  const wchar_t* Block() const { return m_Ok && m_Used ? m_Block : NULL; }
 
  private:
-  enum { kMax = SELF_REMOVAL_MAX_FOLDERS + 3 };
-  wchar_t* m_Entries[kMax];
-  int m_Count;
+  // every path may take three characters per byte of MAX_PATH
+  enum { kSize = (SELF_REMOVAL_MAX_FOLDERS + 3) * (MAX_PATH * 3 + 16) };
+  wchar_t m_Block[kSize];
+  int m_Used;
   bool m_Ok;
 };
 
@@ -133,16 +110,19 @@ HANDLE StartSelfRemoval(const char* exe, const char* const* folders, int folderC
     return NULL;
   lstrcatW(command, L"\"");
 
+  // D1, D10...D16, D2...D9, P, S, SystemRoot: the order of their names
   CRemovalEnvironment environment;
-  environment.Add(L"S", exe);
+  for (int first = 1; first <= 9; ++first)
+    for (int i = first; i <= (first == 1 ? 16 : first); i = i == 1 ? 10 : i + 1) {
+      if (i > folderCount) continue;
+      wchar_t name[16];
+      wsprintfW(name, L"D%d", i);
+      environment.Add(name, folders[i - 1]);
+    }
   environment.Add(L"P", NULL, ping);
+  environment.Add(L"S", exe);
   environment.Add(L"SystemRoot", NULL, windows);
-  for (int i = 0; i < folderCount; ++i) {
-    wchar_t name[16];
-    wsprintfW(name, L"D%d", i + 1);
-    environment.Add(name, folders[i]);
-  }
-  wchar_t* block = environment.Block();
+  const wchar_t* block = environment.Block();
   if (!block) return NULL;
   STARTUPINFOW startup;
   memset(&startup, 0, sizeof startup);
@@ -152,9 +132,8 @@ HANDLE StartSelfRemoval(const char* exe, const char* const* folders, int folderC
   PROCESS_INFORMATION child;
   const BOOL started =
       CreateProcessW(cmd, command, NULL, NULL, FALSE,
-                     CREATE_SUSPENDED | IDLE_PRIORITY_CLASS | CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, block,
-                     system, &startup, &child);
-  HeapFree(GetProcessHeap(), 0, block);
+                     CREATE_SUSPENDED | IDLE_PRIORITY_CLASS | CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT,
+                     const_cast<wchar_t*>(block), system, &startup, &child);
   if (!started) return NULL;
   // Let this process finish before the interpreter gets the processor.
   SetThreadPriority(child.hThread, THREAD_PRIORITY_IDLE);

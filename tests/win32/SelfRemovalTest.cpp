@@ -113,6 +113,17 @@ TEST(SelfRemoval, RemovesTheCreatedFoldersAboveTheProgramOnceEmpty) {
   ASSERT_TRUE(RunSelfRemoval(keptApp + "\\Uninstall.exe", {keptApp, kept})) << "cmd did not end";
   EXPECT_FALSE(PathExists(keptApp));
   EXPECT_EQ("the user's", ReadWholeFile(kept + "\\mine.txt"));
+  // as many folders as it takes, each with a long name
+  std::vector<std::string> chain;
+  std::string path = dir.Path();
+  for (int i = 0; i < SELF_REMOVAL_MAX_FOLDERS; ++i) {
+    path += "\\" + std::string(10, static_cast<char>('a' + i));
+    ASSERT_TRUE(CreateDirectoryA(path.c_str(), NULL)) << path;
+    chain.insert(chain.begin(), path);
+  }
+  WriteWholeFile(path + "\\Uninstall.exe", "program");
+  ASSERT_TRUE(RunSelfRemoval(path + "\\Uninstall.exe", chain)) << "cmd did not end";
+  EXPECT_FALSE(PathExists(chain.back()));
 }
 
 // Characters cmd gives a meaning to stay what they are: "%x%" expanded or
