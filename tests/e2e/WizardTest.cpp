@@ -514,14 +514,7 @@ TEST_F(Wizard, ATemporaryDriveThatFillsUpRollsTheRunBackAndLeavesNothing) {
     HWND w = Start(setup);
     ASSERT_TRUE(w);
     // start-up has made its files; now nothing more fits
-    HANDLE h = CreateFileA(filler.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    ASSERT_NE(INVALID_HANDLE_VALUE, h);
-    const std::string chunk(4096, 'f');
-    DWORD put = 0;
-    for (DWORD n = 4096; n; n /= 2)
-      while (WriteFile(h, chunk.data(), n, &put, NULL) && put == n) {
-      }
-    CloseHandle(h);
+    ASSERT_NO_FATAL_FAILURE(FillSmallDrive(filler));
     w = Go(w, 1001, "CHOOSE_DESITNATION_LOCATION");
     w = Go(w, 1001, "START_INSTALLATION");
     ASSERT_TRUE(w);

@@ -316,18 +316,6 @@ std::vector<std::string> RollBackAnswering() {
   return boxes;
 }
 
-// Fills drive Q: to its last page through path.
-void FillSmallDrive(const std::string& path) {
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-  ASSERT_NE(INVALID_HANDLE_VALUE, h);
-  const std::string chunk(4096, 'f');
-  DWORD put = 0;
-  for (DWORD n = 4096; n; n /= 2)
-    while (WriteFile(h, chunk.data(), n, &put, NULL) && put == n) {
-    }
-  CloseHandle(h);
-}
-
 // The uninstall log on a full drive: a file, or a folder, whose line cannot
 // be written would stay installed for good, unknown to its uninstaller. It
 // goes again, the logger says why, and the rollback puts back what it

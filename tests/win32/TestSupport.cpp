@@ -68,6 +68,17 @@ bool PathExists(const std::string& path) {
 }
 
 // In the temporary folder and in the setup programs' private folders in it.
+void FillSmallDrive(const std::string& path) {
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  const std::string chunk(4096, 'f');
+  DWORD put = 0;
+  for (DWORD n = 4096; n; n /= 2)
+    while (WriteFile(h, chunk.data(), n, &put, NULL) && put == n) {
+    }
+  CloseHandle(h);
+}
+
 int RunningCommandInterpreters() {
   HANDLE all = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (all == INVALID_HANDLE_VALUE) return -1;

@@ -41,6 +41,10 @@ bool ReadSetupDirectory(const std::string& setup, CEfsDirectory* dir);
 // (estimated by the stream's ratio).
 size_t StoredByteOf(const std::string& setup, const char* name, size_t into);
 
+// Fills the drive of path (the small drive Q:) to its last page with that
+// one file.
+void FillSmallDrive(const std::string& path);
+
 // How many cmd.exe processes run now (a self-removal runs in one); -1 when
 // that cannot be told.
 int RunningCommandInterpreters();
