@@ -24,6 +24,7 @@ const char* ExitCodeMeaning(int code) {
     case SETUP_EXIT_DAMAGED: return "the setup file is damaged or incomplete";
     case SETUP_EXIT_RUNNING: return "another setup is running";
     case SETUP_EXIT_BAD_COMMAND_LINE: return "bad command line";
+    case SETUP_EXIT_DOWNGRADE: return "a newer version is installed; nothing was changed";
     default: return "unknown";
   }
 }
