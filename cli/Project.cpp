@@ -343,7 +343,7 @@ void CProject::CheckGlobal(std::vector<Diagnostic>* out) const {
     else if (dir.find("%MAINDIR%") != std::string::npos)
       Add(out, line, "DefaultDir cannot use %MAINDIR%: the installation folder is made from DefaultDir");
   }
-  for (const char* key : {"AllowChangeInstallDir", "ShowEULAPage"}) {
+  for (const char* key : {"AllowChangeInstallDir", "ShowEULAPage", "KeepInstalledDir"}) {
     int line = KeyLine("Global", key);
     std::string v = Value("Global", key, "FALSE");
     if (line && v != "TRUE" && v != "FALSE")
@@ -376,6 +376,9 @@ void CProject::CheckAppId(std::vector<Diagnostic>* out) const {
     if (keyLine && !line)
       Add(out, keyLine, std::string(key) + " is used only for the Add/Remove Programs entry, which needs AppId", 1);
   }
+  const int keepLine = KeyLine("Global", "KeepInstalledDir");
+  if (keepLine && !line)
+    Add(out, keepLine, "KeepInstalledDir needs AppId: the installed version is found by its entry", 1);
 }
 
 void CProject::AddSource(const ProjectSource& s, std::vector<Diagnostic>* out,

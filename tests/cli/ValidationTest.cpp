@@ -184,6 +184,22 @@ TEST(Validation, AnUnquotedIniValueFromAFolderPlaceholderIsWarnedAbout) {
   for (const char* quiet : {":7:", ":8:", ":9:", ":10:"}) EXPECT_EQ(std::string::npos, r.Err.find(p + quiet)) << r.Err;
 }
 
+// KeepInstalledDir is a flag of an installation found by its AppId.
+TEST(Validation, KeepInstalledDirIsAFlagThatNeedsAppId) {
+  TempDir dir;
+  Project project(dir);
+  project.Write("QSP40\n[Global]\nApplicationName = A\nKeepInstalledDir = yes\n");
+  RunResult r = project.Build(dir.File("Setup.exe"));
+  EXPECT_EQ(0, r.Code) << r.Err;
+  std::string p = project.Path();
+  EXPECT_NE(std::string::npos, r.Err.find(p + ":4: warning: KeepInstalledDir = yes is read as FALSE")) << r.Err;
+  EXPECT_NE(std::string::npos, r.Err.find(p + ":4: warning: KeepInstalledDir needs AppId")) << r.Err;
+  project.Write("QSP40\n[Global]\nApplicationName = A\nAppId = A\nKeepInstalledDir = TRUE\n");
+  r = project.Build(dir.File("Setup.exe"));
+  EXPECT_EQ(0, r.Code) << r.Err;
+  EXPECT_EQ("", r.Err);
+}
+
 // An unquoted program path that a placeholder starts may hold a blank on
 // the user's machine; quoted ones, literal ones and %% are left alone.
 TEST(Validation, AnUnquotedProgramPathFromAPlaceholderIsWarnedAbout) {
