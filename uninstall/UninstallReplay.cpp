@@ -313,8 +313,11 @@ int UndoLine(char* line, const Exclusions& ex, const CTranslations* table, const
       UndoDirectory(record.Path, ex, table, kept);
       break;
     case LOGRECORD_INI_ENTRY:
-      // an entry from before the run gets its old value back afterwards
-      if (restored && restored->HadIniValue(record.Path, record.Section, record.Key)) break;
+      // an entry from before the run gets its old value back afterwards; a
+      // file put back as it was holds only the user's entries
+      if (restored && (restored->WasRestored(record.Path) ||
+                       restored->HadIniValue(record.Path, record.Section, record.Key)))
+        break;
       // deletes the key; a missing file or key is no failure of the replay
       WritePrivateProfileStringA(record.Section, record.Key, NULL, record.Path);
       RunLogLine("INI entry removed", record.Path);

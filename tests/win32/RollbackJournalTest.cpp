@@ -397,6 +397,26 @@ TEST(Rollback, OverwrittenValuesComeBackAndNewOnesGo) {
   RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
 }
 
+// An INI file of the user's that the run replaced and then wrote into comes
+// back whole: the entry the run wrote is not deleted from the original.
+TEST(Rollback, AReplacedIniFileComesBackWithItsOwnEntries) {
+  TempFolder dir;
+  CExeFileSystemLogged efs;
+  OpenSetup(efs, dir, {{"app.ini", "[Settings]\r\nServer=from the setup\r\n"}});
+  const std::string ini = dir.File("app.ini");
+  WritePrivateProfileStringA("Settings", "Server", "user value", ini.c_str());
+  const std::string before = ReadWholeFile(ini);
+  CUninstallLogger log;
+  ASSERT_EQ(1, log.CreateTempLog());
+  ASSERT_EQ(1, efs.ExtractFileLogged("app.ini", ini.c_str(), 1, NULL, 500, &log));
+  ASSERT_EQ(1, log.KeepIniValue(ini.c_str(), "Settings", "Server"));
+  WritePrivateProfileStringA("Settings", "Server", "written", ini.c_str());
+  log.LogIniFileEntryAdded(ini.c_str(), "Settings", "Server");
+  EXPECT_EQ(0u, RollBack(log).size());
+  EXPECT_EQ(before, ReadWholeFile(ini));
+  EXPECT_EQ("user value", IniValue(ini, "Settings", "Server"));
+}
+
 // Windows' GetTempFileNameA refuses a folder longer than MAX_PATH - 14
 // (Wine's does not): a maker that keeps that rule is never given one, and a
 // file is still set aside in a 247-character folder.
