@@ -134,7 +134,7 @@ class Upgrade : public ::testing::Test {
     return s;
   }
 
-  std::string Build(int version, const std::string& folder, const std::string& more = "") {
+  std::string Build(int version, const std::string& folder, const std::string& more = "", bool big = false) {
     TempFolder* build = new TempFolder;  // kept until the test ends: the setup file lives there
     builds.emplace_back(build);
     std::vector<std::pair<std::string, std::string>> files = {{"a.txt", "a of " + std::to_string(version)}};
@@ -144,7 +144,14 @@ class Upgrade : public ::testing::Test {
     } else {
       files.push_back({"b.txt", "b"});
     }
-    return BuildSetupFile(*build, Script(version, folder, more), files);
+    std::string script = Script(version, folder, more);
+    if (big) {
+      // large enough to be cancelled while it is copied
+      files.push_back({"big.bin", RandomBytes(24 << 20, 7)});
+      files.push_back({"big2.bin", RandomBytes(24 << 20, 8)});
+      script.replace(script.find("b.txt, "), 0, "big.bin, %MAINDIR%bin\\big.bin\r\nbig2.bin, %MAINDIR%bin\\big2.bin\r\n");
+    }
+    return BuildSetupFile(*build, script, files);
   }
   std::vector<std::unique_ptr<TempFolder>> builds;
 
@@ -269,15 +276,25 @@ TEST_F(Upgrade, ACancelledOrFailedVersionTwoLeavesVersionOneAsItWas) {
   ASSERT_EQ(1u, before.count(target + "\\quillpad.ini"));
   const std::string second = Build(2, target);
 
-  // on the welcome page
-  HWND w = StartSetup(robot, second);
-  ASSERT_TRUE(w);
-  ASSERT_TRUE(Robot::Press(w, 1002));
-  EXPECT_EQ(En("DO_YOU_REALY_WANT_TO_QUIT"), robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000));
+  // on the welcome, destination and start pages
+  HWND w = NULL;
   DWORD code = 99;
-  ASSERT_TRUE(robot.WaitForExit(kTimeout, &code));
-  EXPECT_EQ(2u, code);
-  EXPECT_TRUE(before == Machine());
+  const char* const pages[] = {"WELCOME", "CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION"};
+  for (int cancelOn = 0; cancelOn < 3; ++cancelOn) {
+    SCOPED_TRACE(pages[cancelOn]);
+    w = StartSetup(robot, second);
+    ASSERT_TRUE(w);
+    for (int page = 1; page <= cancelOn; ++page) {
+      ASSERT_TRUE(Robot::Press(w, 1001));
+      w = robot.WaitForWindow("#32770", En(pages[page]).c_str(), 20000);
+      ASSERT_TRUE(w);
+    }
+    ASSERT_TRUE(Robot::Press(w, 1002));
+    EXPECT_EQ(En("DO_YOU_REALY_WANT_TO_QUIT"), robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000));
+    ASSERT_TRUE(robot.WaitForExit(kTimeout, &code));
+    EXPECT_EQ(2u, code);
+    EXPECT_TRUE(before == Machine());
+  }
 
   // on the finish page: every section has run, the INI and registry values
   // are overwritten, the new folder made
@@ -329,6 +346,28 @@ TEST_F(Upgrade, ACancelledOrFailedVersionTwoLeavesVersionOneAsItWas) {
 
   ASSERT_EQ(0u, Silent(target + "\\Uninstall.exe"));
   ExpectNothingLeft();
+}
+
+// The same while version 2 copies its files: the cancel question holds the
+// copy still, and Yes rolls back what was copied.
+TEST_F(Upgrade, ACancelWhileVersionTwoCopiesLeavesVersionOneAsItWas) {
+  ASSERT_EQ(0u, Silent(Build(1, target)));
+  const std::map<std::string, std::string> before = Machine();
+  HWND w = StartSetup(robot, Build(2, target, "", true));
+  ASSERT_TRUE(w);
+  for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
+    ASSERT_TRUE(Robot::Press(w, 1001));
+    w = robot.WaitForWindow("#32770", En(page).c_str(), 20000);
+    ASSERT_TRUE(w);
+  }
+  // at once: Cancel stays enabled while the files are copied
+  ASSERT_TRUE(Robot::Press(w, 1002)) << "the files were copied already";
+  EXPECT_EQ(En("DO_YOU_REALY_WANT_TO_QUIT"), robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000));
+  DWORD code = 99;
+  ASSERT_TRUE(robot.WaitForExit(kTimeout, &code));
+  EXPECT_EQ(2u, code);
+  EXPECT_TRUE(before == Machine());
+  EXPECT_FALSE(PathExists(target + "\\bin"));
 }
 
 // A user's INI value and registry values that a run overwrites come back
