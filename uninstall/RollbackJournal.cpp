@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "common/Mbcs.h"
 #include "common/PathText.h"
 #include "common/SafeFormat.h"
 #include "platform/FrontEnd.h"
@@ -376,16 +377,16 @@ int ReadIniEntry(const char* file, const char* section, const char* key, char** 
   *value = NULL;
   char* lines = ReadIniList(section, file);
   if (!lines) return -1;
+  // the system trims the blanks around a key name
   char trimmed[1024];
   lstrcpynA(trimmed, key, sizeof trimmed);
-  size_t k = strlen(trimmed);
-  while (k && trimmed[k - 1] == ' ') trimmed[--k] = '\0';
+  for (size_t k = strlen(trimmed); k && trimmed[k - 1] == ' ';) trimmed[--k] = '\0';
   const char* start = trimmed;
-  while (*start == ' ') ++start, --k;
+  while (*start == ' ') ++start;
   int found = 0;
   EachListed(lines, [&](const char* line) {
     if (found) return;
-    const char* equals = strchr(line, '=');
+    const char* equals = MbcsFindChar(line, '=');
     if (!equals) return;
     size_t n = (size_t)(equals - line);
     while (n && line[n - 1] == ' ') --n;
