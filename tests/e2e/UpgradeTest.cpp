@@ -107,7 +107,11 @@ class Upgrade : public ::testing::Test {
     Clean();
   }
   void TearDown() override { Clean(); }
+  // what a test that stopped half-way left: a folder that is there already
+  // is not the installation's to remove
   void Clean() {
+    DeleteFileA((StartMenuFolder() + "\\Mines.lnk").c_str());
+    RemoveDirectoryA(StartMenuFolder().c_str());
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kEntry);
     for (const char* key : {kAppKey, kUserKey}) {
       RegDeleteKeyA(HKEY_CURRENT_USER, (std::string(key) + "\\Sub").c_str());
