@@ -12,4 +12,3 @@ int CreateDirectoryPath(const char* path);
 int CreateDirectoryPathLogged(const char* path, CUninstallLogger* logger);
 // 1 when every folder of the path exists or could be made; leaves the disk as it was.
 int CanCreateDirectoryPath(const char* path);
-
