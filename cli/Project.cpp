@@ -87,6 +87,28 @@ std::string Quote(const std::string& s) {
   return "\"" + s + "\"";
 }
 
+// The value field of an [INIFiles] line as written: after its third comma.
+std::string IniValueField(const std::string& text) {
+  size_t at = 0;
+  for (int c = 0; c < 3 && at != std::string::npos; ++c) {
+    at = FindChar(text, ',', at);
+    if (at != std::string::npos) ++at;
+  }
+  return at == std::string::npos ? "" : SkipBlanks(text.substr(at));
+}
+
+// The first placeholder in text that stands for a folder, whose path may
+// hold a blank on the user's machine ("" when none).
+std::string FolderPlaceholderIn(const std::string& text) {
+  for (const char* p = MbcsFindChar(text.c_str(), '%'); p;) {
+    const PlaceholderToken* t = MatchPlaceholderToken(p);
+    if (!t) return "";
+    if (t->AddsSeparator && t->Kind != PLACEHOLDER_SOURCE_DRIVE) return t->Text;
+    p = MbcsFindChar(p + t->Length, '%');
+  }
+  return "";
+}
+
 void Add(std::vector<Diagnostic>* out, int line, const std::string& message, int warning = 0) {
   out->push_back({line, warning, message});
 }
@@ -321,7 +343,7 @@ void CProject::CheckGlobal(std::vector<Diagnostic>* out) const {
     else if (dir.find("%MAINDIR%") != std::string::npos)
       Add(out, line, "DefaultDir cannot use %MAINDIR%: the installation folder is made from DefaultDir");
   }
-  for (const char* key : {"AllowChangeInstallDir", "ShowEULAPage"}) {
+  for (const char* key : {"AllowChangeInstallDir", "ShowEULAPage", "KeepInstalledDir"}) {
     int line = KeyLine("Global", key);
     std::string v = Value("Global", key, "FALSE");
     if (line && v != "TRUE" && v != "FALSE")
@@ -354,6 +376,9 @@ void CProject::CheckAppId(std::vector<Diagnostic>* out) const {
     if (keyLine && !line)
       Add(out, keyLine, std::string(key) + " is used only for the Add/Remove Programs entry, which needs AppId", 1);
   }
+  const int keepLine = KeyLine("Global", "KeepInstalledDir");
+  if (keepLine && !line)
+    Add(out, keepLine, "KeepInstalledDir needs AppId: the installed version is found by its entry", 1);
 }
 
 void CProject::AddSource(const ProjectSource& s, std::vector<Diagnostic>* out,
@@ -507,10 +532,18 @@ void CProject::CheckFieldSections(std::vector<Diagnostic>* out) const {
         size_t at = 0;
         for (int c = 0; c < 3; ++c) at = FindChar(expanded, ',', at) + 1;
         std::string value = TrimBlanks(SkipBlanks(expanded.substr(at)));
-        if (value.find(' ') != std::string::npos)
+        // in double quotes the whole value is written, blanks and all
+        const bool quoted = value.size() > 1 && value[0] == '"' && FindChar(value, '"', 1) != std::string::npos;
+        const std::string folder = quoted ? "" : FolderPlaceholderIn(IniValueField(text));
+        if (!quoted && !folder.empty())
+          Add(out, line,
+              "the value " + Quote(TrimBlanks(IniValueField(text))) + " is not in double quotes: " + folder +
+                  " can hold a blank, and the value ends at the first one",
+              1);
+        else if (!quoted && value.find(' ') != std::string::npos)
           Add(out, line,
               "the value " + Quote(value) + " has a blank: only " +
-                  Quote(value.substr(0, value.find(' '))) + " is written",
+                  Quote(value.substr(0, value.find(' '))) + " is written (put it in double quotes)",
               1);
       } else {
         std::string expanded = ExpandForBuild(text, m_AppName);

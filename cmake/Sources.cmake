@@ -6,6 +6,7 @@ set(QS_CORE_SOURCES
   common/Mbcs.cpp
   common/PathText.cpp
   common/SafeFormat.cpp
+  common/Version.cpp
   driver/CommandLine.cpp
   efs/EfsDirectory.cpp
   efs/EfsFormat.cpp

@@ -14,7 +14,7 @@ const char kSetupOptionsHelp[] =
     "/?\tthis list\n"
     "\n"
     "Exit codes: 0 done, 1 failed (rolled back), 2 cancelled, 3 setup file damaged or incomplete, "
-    "4 another setup is running, 5 bad command line.";
+    "4 another setup is running, 5 bad command line, 6 a newer version is installed.";
 
 const char* ExitCodeMeaning(int code) {
   switch (code) {
@@ -24,6 +24,7 @@ const char* ExitCodeMeaning(int code) {
     case SETUP_EXIT_DAMAGED: return "the setup file is damaged or incomplete";
     case SETUP_EXIT_RUNNING: return "another setup is running";
     case SETUP_EXIT_BAD_COMMAND_LINE: return "bad command line";
+    case SETUP_EXIT_DOWNGRADE: return "a newer version is installed; nothing was changed";
     default: return "unknown";
   }
 }

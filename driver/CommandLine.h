@@ -12,6 +12,7 @@ enum SetupExitCode {
   SETUP_EXIT_DAMAGED = 3,         // the setup file is damaged or incomplete
   SETUP_EXIT_RUNNING = 4,         // another setup is running
   SETUP_EXIT_BAD_COMMAND_LINE = 5,
+  SETUP_EXIT_DOWNGRADE = 6,       // a newer version is installed; a silent run leaves it
 };
 
 enum { kCommandLinePath = 260 };

@@ -13,6 +13,7 @@
 #include "driver/SplitJoin.h"
 #include "platform/PrivateTemp.h"
 #include "efs/EntryExtraction.h"
+#include "engine/AddRemovePrograms.h"
 #include "engine/InstallRun.h"
 #include "platform/FrontEnd.h"
 #include "platform/RunLog.h"
@@ -284,8 +285,13 @@ static int RunInstaller(const char* tempDir, int showCommand) {
     ReadInstallerSettings(g_Options.OriginalSourceDir);
     // /D= stands for the script's DefaultDir; the wizard's page shows it
     if (g_Options.HasDestination) lstrcpynA(SetupState::InstallDir, g_Options.Destination, MAX_PATH);
+    // a version of the same AppId proposes its folder, and is not downgraded unasked
+    const int refused =
+        CheckInstalledVersion(g_Options.HasDestination ? g_Options.Destination : NULL, g_Options.Silent);
 
-    if (g_Options.Silent) {
+    if (refused != SETUP_EXIT_DONE) {
+      code = refused;
+    } else if (g_Options.Silent) {
       // Nobody there: no background, no wizard, the script's defaults. A
       // folder the wizard would refuse is refused.
       if (!IsUsableDestination(SetupState::InstallDir)) {

@@ -4,8 +4,12 @@
 #include <string.h>
 
 #include "common/PathText.h"
+#include "common/SafeFormat.h"
+#include "common/Version.h"
+#include "driver/CommandLine.h"
 #include "driver/SetupState.h"
 #include "engine/SectionSupport.h"
+#include "platform/FrontEnd.h"
 #include "platform/RegistryHelpers.h"
 #include "platform/RunLog.h"
 #include "script/Placeholders.h"
@@ -21,13 +25,25 @@ void GlobalValue(const char* key, char* value, int size) {
   SetupState::Project.GetValue("Global", key, "", value, size);
 }
 
+// The entry's key while it is written: each value's old one goes into the
+// journal first, so that a rolled-back upgrade leaves the entry as it was.
+struct EntryKey {
+  const char* RootName;
+  const char* Path;
+};
+const EntryKey* g_Entry;
+
+int KeepValue(const char* name) {
+  return !g_Entry || SetupState::UninstallLog.KeepRegistryValue(g_Entry->RootName, g_Entry->Path, name);
+}
+
 int SetString(HKEY key, const char* name, const char* text) {
-  return RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+  return KeepValue(name) && RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                         static_cast<DWORD>(strlen(text) + 1)) == ERROR_SUCCESS;
 }
 
 int SetDword(HKEY key, const char* name, DWORD number) {
-  return RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number) ==
+  return KeepValue(name) && RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number) ==
          ERROR_SUCCESS;
 }
 
@@ -69,9 +85,13 @@ int WriteAddRemoveProgramsEntry() {
   strcpy(logged, rootName);
   strcat(logged, "/");
   strcat(logged, path);
-  // logged first: a failure from here on is rolled back with the key
-  SetupState::UninstallLog.LogSysRegSectionAdded(logged);
-  HKEY key = CreateRegistryPath(RegistryRootFromName(rootName), path, KEY_SET_VALUE);
+  // logged first: a failure from here on is rolled back with the key (one
+  // of an earlier version stays, its values put back)
+  const EntryKey entry = {rootName, path};
+  HKEY key = NULL;
+  if (SetupState::UninstallLog.LogListedRegistryKey(logged) &&
+      SetupState::UninstallLog.KeepRegistryKeys(rootName, path))
+    key = CreateRegistryPath(RegistryRootFromName(rootName), path, KEY_SET_VALUE);
   if (!key) {
     TellNotWritten(rootName, path);
     return 0;
@@ -90,6 +110,7 @@ int WriteAddRemoveProgramsEntry() {
   SYSTEMTIME now;
   GetLocalTime(&now);
   wsprintfA(date, "%04u%02u%02u", now.wYear, now.wMonth, now.wDay);
+  g_Entry = &entry;
   char* name = ExpandPlaceholders("%APPNAME%");
   int ok = name && SetString(key, "DisplayName", name);
   free(name);
@@ -98,6 +119,7 @@ int WriteAddRemoveProgramsEntry() {
   ok = ok && SetString(key, "InstallLocation", folder) && SetString(key, "DisplayIcon", uninstaller) &&
        SetString(key, "UninstallString", quoted) && SetString(key, "QuietUninstallString", quiet) &&
        SetString(key, "InstallDate", date) && SetDword(key, "NoModify", 1) && SetDword(key, "NoRepair", 1);
+  g_Entry = NULL;
   RegCloseKey(key);
   if (!ok) {
     TellNotWritten(rootName, path);
@@ -143,7 +165,96 @@ int WriteAddRemoveProgramsSize(const char* uninstallLog) {
   HKEY key = OpenRegistryPath(RegistryRootFromName(rootName), path, KEY_SET_VALUE);
   if (!key) return 0;
   // KiB, rounded up, as the control panel shows it
+  const EntryKey entry = {rootName, path};
+  g_Entry = &entry;
   const int ok = SetDword(key, "EstimatedSize", static_cast<DWORD>((total + 1023) / 1024));
+  g_Entry = NULL;
   RegCloseKey(key);
   return ok;
+}
+
+namespace {
+
+// A text of the table; the English one where the table has no such key
+// (tables made before the key was added give the key itself).
+char* TextOf(const char* key, const char* english) {
+  char* text = SetupState::Translations.GetString(key);
+  if (text && strcmp(text, key) != 0) return text;
+  free(text);
+  const size_t n = strlen(english) + 1;
+  text = static_cast<char*>(malloc(n));
+  if (text) memcpy(text, english, n);
+  return text;
+}
+
+// The text of key with its "%s" filled and its placeholders expanded.
+char* Message(const char* key, const char* english, const char* arg1, const char* arg2) {
+  char* format = TextOf(key, english);
+  char* filled = format ? SafeFormatAlloc(format, arg1, arg2) : NULL;
+  free(format);
+  char* expanded = filled ? ExpandPlaceholders(filled) : NULL;
+  if (!expanded) return filled;
+  free(filled);
+  return expanded;
+}
+
+// One folder, whatever the case and a final separator.
+int SameFolder(const char* a, const char* b) {
+  char x[MAX_PATH], y[MAX_PATH];
+  lstrcpynA(x, a, MAX_PATH);
+  lstrcpynA(y, b, MAX_PATH);
+  while (PathEndsWithSeparator(x)) x[strlen(x) - 1] = '\0';
+  while (PathEndsWithSeparator(y)) y[strlen(y) - 1] = '\0';
+  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, x, -1, y, -1) == CSTR_EQUAL;
+}
+
+const char kNewerInstalled[] =
+    "Version %s of %APPNAME% is installed, which is newer than the version %s that this setup installs.|"
+    "Do you want to install the older version over it?";
+const char kInstalledFolderOnly[] = "%APPNAME% is installed in %s.|This setup installs only into that folder.";
+
+}  // namespace
+
+int CheckInstalledVersion(const char* destination, int silent) {
+  char rootName[32], path[2 * MAX_PATH];
+  if (!AddRemoveProgramsKey(rootName, sizeof rootName, path, sizeof path)) return SETUP_EXIT_DONE;
+  HKEY root = RegistryRootFromName(rootName);
+  HKEY key = OpenRegistryPath(root, path, KEY_READ);
+  if (!key) return SETUP_EXIT_DONE;  // not installed
+  RegCloseKey(key);
+  char location[MAX_PATH], installed[MAX_PATH], version[MAX_PATH], keep[6] = "";
+  ReadRegistryString(root, path, "InstallLocation", "", location, sizeof location);
+  ReadRegistryString(root, path, "DisplayVersion", "", installed, sizeof installed);
+  GlobalValue("Version", version, sizeof version);
+  SetupState::Project.GetValue("Global", "KeepInstalledDir", "FALSE", keep, sizeof keep);
+  RunLogLineWith("Installed already", "in %s", location[0] ? location : "(no InstallLocation)");
+
+  if (CompareVersions(installed, version) > 0) {
+    char* text = Message("NEWER_VERSION_IS_INSTALLED", kNewerInstalled, installed, version);
+    char* caption = TextOf("INSTALL_TITLE", "Install");
+    const int answer = FrontEnd()->Ask(NULL, text ? text : kNewerInstalled, caption ? caption : "Install",
+                                       MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2, IDNO);
+    free(text);
+    free(caption);
+    if (answer != IDYES) {
+      RunLogLineWith("Failure", "version %s is installed, newer than this one", installed);
+      // a person said No; nobody there never installs an older version
+      return silent ? SETUP_EXIT_DOWNGRADE : SETUP_EXIT_CANCELLED;
+    }
+  }
+  if (!location[0]) return SETUP_EXIT_DONE;
+  if (strcmp(keep, "TRUE") == 0) {
+    if (destination && !SameFolder(destination, location)) {
+      char* text = Message("INSTALLED_FOLDER_ONLY", kInstalledFolderOnly, location, NULL);
+      char* caption = TextOf("ERROR", "Error");
+      FrontEnd()->ShowFailure(NULL, text ? text : kInstalledFolderOnly, caption ? caption : "Error",
+                              MB_OK | MB_ICONERROR);
+      free(text);
+      free(caption);
+      return SETUP_EXIT_FAILED;
+    }
+    SetupState::AllowChangeInstallDir = 0;
+  }
+  if (!destination) lstrcpynA(SetupState::InstallDir, location, MAX_PATH);
+  return SETUP_EXIT_DONE;
 }

@@ -23,3 +23,12 @@ int WriteAddRemoveProgramsSize(const char* uninstallLog);
 
 // The sum of the sizes of the existing files that a log text records.
 unsigned long long SizeOfLoggedFiles(char* text, size_t size);
+
+// Before the wizard or a silent run: the version of this AppId that is
+// installed already. Its InstallLocation becomes the destination unless
+// destination (/D=, null when not given) names one; with KeepInstalledDir
+// = TRUE no other folder is allowed (the page cannot change it, another
+// /D= is refused). An older Version over a newer one is asked about;
+// a silent run refuses (SETUP_EXIT_DOWNGRADE). SETUP_EXIT_DONE to go on,
+// else the exit code.
+int CheckInstalledVersion(const char* destination, int silent);

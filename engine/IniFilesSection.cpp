@@ -37,7 +37,15 @@ int ProcessIniFilesSection() {
     section = SkipBlanks(section);
     key = SkipBlanks(key);
     value = SkipBlanks(value);
-    CutAtBlank(value);
+    // "C:\Program Files\App\" keeps its blanks, without the quotes; a
+    // value not in quotes ends at its first blank
+    char* closing = *value == '"' ? const_cast<char*>(MbcsFindChar(value + 1, '"')) : NULL;
+    if (closing) {
+      *closing = '\0';
+      ++value;
+    } else {
+      CutAtBlank(value);
+    }
 
     if (!FileExists(iniFile)) {
       char folder[MAX_PATH] = "";
@@ -62,7 +70,9 @@ int ProcessIniFilesSection() {
       CloseHandle(file);
       SetupState::UninstallLog.LogFileCreated(iniFile);
     }
-    if (!WritePrivateProfileStringA(section, key, value, iniFile)) {
+    // the entry's old value, for a rollback to put back
+    if (!SetupState::UninstallLog.KeepIniValue(iniFile, section, key) ||
+        !WritePrivateProfileStringA(section, key, value, iniFile)) {
       ShowTranslatedSectionError("COULD_NOT_WRITE_TO_INI_FILE", iniFile);
       free(line);
       return 0;

@@ -18,8 +18,10 @@ static void LogRegistryKeysToRemove() {
     char* key = ExpandPlaceholders(line);
     free(line);
     if (!key) continue;
-    SetupState::UninstallLog.LogSysRegSectionAdded(key);
+    // one that is there already must survive a rollback
+    const int noted = SetupState::UninstallLog.LogListedRegistryKey(key);
     free(key);
+    if (!noted) throw QSD_FAILED;
   }
 }
 

@@ -69,6 +69,10 @@ int ProcessRegistrySection(int kind) {
     HKEY root = RegistryRootFromName(line);
     if (!root) return Fail(4, shown, line, shown);
 
+    // what a rollback needs to put the keys and the value back as they were
+    if (!SetupState::UninstallLog.KeepRegistryKeys(line, keyPath) ||
+        !SetupState::UninstallLog.KeepRegistryValue(line, keyPath, valueName))
+      return Fail(5, shown, line, shown);
     HKEY key = CreateRegistryPath(root, keyPath, KEY_ALL_ACCESS);
     if (!key) return Fail(5, shown, line, shown);
     RegCloseKey(key);

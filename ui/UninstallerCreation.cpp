@@ -9,6 +9,7 @@
 #include "efs/EfsFormat.h"
 #include "efs/PeImage.h"
 #include "platform/FrontEnd.h"
+#include "platform/RunLog.h"
 #include "script/Placeholders.h"
 
 namespace {
@@ -108,15 +109,54 @@ int ExtractTable(Work& w) {
   return 0;
 }
 
+// The whole earlier log into *text (null and 1 when there is none); 0 when
+// it is there and cannot be read.
+int ReadEarlierLog(const char* path, char** text, DWORD* size) {
+  *text = NULL;
+  *size = 0;
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  DWORD high = 0;
+  const DWORD n = GetFileSize(file, &high);
+  char* buffer = n != INVALID_FILE_SIZE && !high ? static_cast<char*>(malloc(n + 1)) : NULL;
+  DWORD got = 0;
+  const int ok = buffer && ReadFile(file, buffer, n, &got, NULL) && got == n;
+  CloseHandle(file);
+  if (!ok) {
+    free(buffer);
+    return 0;
+  }
+  buffer[n] = '\0';
+  *text = buffer;
+  *size = n;
+  return 1;
+}
+
 // Without its log the uninstaller could undo nothing, so a failed copy fails
 // the whole step like a failed Uninstall.exe, and the run is rolled back.
+// An earlier installation's log in the folder is merged in: its uninstaller
+// is replaced, and what it installed must still go at uninstall. One that
+// exists and cannot be read fails the step rather than be forgotten.
 int CopyLog(HWND dialog, Work& w) {
   if (!PathJoin(w.LogPath, MAX_PATH, SetupState::InstallDir, "Uninstall.log")) return FailExe(dialog);
-  if (!SetupState::UninstallLog.KeepOriginal(w.LogPath)) {
+  char* earlier = NULL;
+  DWORD earlierSize = 0;
+  const int read = ReadEarlierLog(w.LogPath, &earlier, &earlierSize);
+  if (!read || !SetupState::UninstallLog.KeepOriginal(w.LogPath)) {
+    free(earlier);
     w.LogPath[0] = '\0';
     return FailExe(dialog);
   }
-  if (!SetupState::UninstallLog.CopyLogTo(w.LogPath)) return FailExe(dialog);
+  const bool merging = earlier != NULL;
+  const int copied = merging ? SetupState::UninstallLog.CopyMergedLogTo(w.LogPath, earlier, earlierSize)
+                             : SetupState::UninstallLog.CopyLogTo(w.LogPath);
+  free(earlier);
+  if (!copied) return FailExe(dialog);
+  if (merging) RunLogLine("Uninstall log merged with the earlier one", w.LogPath);
   return 1;
 }
 

@@ -1,5 +1,6 @@
 #include "uninstall/LogLines.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "common/Mbcs.h"
@@ -76,4 +77,80 @@ int CLogLinesBackward::Next(char** line, int* hasZeroByte) {
   else
     m_End = start - 1;
   return 1;
+}
+
+namespace {
+
+struct LineRef {
+  const char* Start;
+  size_t Length;  // without its line feed
+};
+
+size_t HashLine(const char* p, size_t n) {
+  size_t h = 2166136261u;
+  for (size_t i = 0; i < n; ++i) h = (h ^ static_cast<unsigned char>(p[i])) * 16777619u;
+  return h;
+}
+
+// Open addressing over the lines kept so far; capacity a power of two.
+struct LineSet {
+  LineRef* Slots = nullptr;
+  size_t Capacity = 0;
+
+  // 1 when the line was not there and is now; 0 when it was.
+  int Insert(const char* p, size_t n) {
+    for (size_t i = HashLine(p, n) & (Capacity - 1);; i = (i + 1) & (Capacity - 1)) {
+      if (!Slots[i].Start) {
+        Slots[i].Start = p;
+        Slots[i].Length = n;
+        return 1;
+      }
+      if (Slots[i].Length == n && memcmp(Slots[i].Start, p, n) == 0) return 0;
+    }
+  }
+};
+
+size_t CountLines(const char* text, size_t size) {
+  size_t n = 0;
+  for (size_t i = 0; i < size; ++i) n += text[i] == '\n';
+  return n;
+}
+
+}  // namespace
+
+char* MergeLogs(const char* earlier, size_t earlierSize, const char* current, size_t currentSize,
+                size_t* size) {
+  *size = 0;
+  const size_t lines = CountLines(earlier, earlierSize) + CountLines(current, currentSize);
+  LineSet set;
+  set.Capacity = 16;
+  while (set.Capacity < lines * 2) set.Capacity *= 2;
+  set.Slots = static_cast<LineRef*>(calloc(set.Capacity, sizeof(LineRef)));
+  char* out = static_cast<char*>(malloc(earlierSize + currentSize + 1));
+  if (!set.Slots || !out) {
+    free(set.Slots);
+    free(out);
+    return nullptr;
+  }
+  size_t at = 0;
+  const char* texts[2] = {earlier, current};
+  const size_t sizes[2] = {earlierSize, currentSize};
+  for (int t = 0; t < 2; ++t) {
+    const char* p = texts[t];
+    const char* end = p + sizes[t];
+    while (p < end) {
+      const char* lf = static_cast<const char*>(memchr(p, '\n', static_cast<size_t>(end - p)));
+      if (!lf) break;  // not a whole line
+      const size_t n = static_cast<size_t>(lf - p);
+      if (n && set.Insert(p, n) == 1) {
+        memcpy(out + at, p, n + 1);
+        at += n + 1;
+      }
+      p = lf + 1;
+    }
+  }
+  free(set.Slots);
+  out[at] = '\0';
+  *size = at;
+  return out;
 }

@@ -46,3 +46,13 @@ class CLogLinesBackward {
   size_t m_End = 0;
   bool m_Done = true;
 };
+
+// The log of an installation into a folder that holds an earlier one's: the
+// earlier log's lines first, then this run's, each distinct line once, where
+// it first stands. So the replay undoes every version's changes, newest
+// first, and a folder still goes after what was made in it. Empty lines and
+// an earlier log's last line without its line feed (the replay never reads
+// it) are left out. A new buffer (malloc) of *size bytes, or null when
+// memory runs out.
+char* MergeLogs(const char* earlier, size_t earlierSize, const char* current, size_t currentSize,
+                size_t* size);

@@ -3,10 +3,18 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "common/Mbcs.h"
+#include "common/PathText.h"
 #include "common/SafeFormat.h"
 #include "platform/FrontEnd.h"
+#include "platform/RegistryHelpers.h"
 
 namespace {
+
+int IsFile(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
 
 // One spelling per file: C:\App\a.txt, c:\app\..\App\A.TXT and the short
 // name of it are one path. Looking up the long name costs a search per
@@ -90,6 +98,17 @@ int CRollbackJournal::OpenJournal() {
     return 0;
   }
   m_File = file;
+  return 1;
+}
+
+int CRollbackJournal::Append(const char* record, size_t length) {
+  if (!OpenJournal()) return 0;
+  DWORD written = 0;
+  if (SetFilePointer(m_File, 0, NULL, FILE_END) == INVALID_SET_FILE_POINTER ||
+      !WriteFile(m_File, record, (DWORD)length, &written, NULL) || written != length) {
+    if (GetLastError() == NO_ERROR) SetLastError(ERROR_DISK_FULL);
+    return 0;
+  }
   return 1;
 }
 
@@ -181,7 +200,7 @@ int CRollbackJournal::KeepOriginal(const char* path) {
   *name = '\0';
   // Beside the original: the same volume, so the move is a rename.
   char copy[MAX_PATH];
-  if (!OpenJournal() || !GetTempFileNameA(folder, "QSO", 0, copy)) return 0;
+  if (!OpenJournal() || !CreateUniqueFileIn(folder, "QSO", copy)) return 0;
   if (!MoveFileExA(path, copy, MOVEFILE_REPLACE_EXISTING)) {
     const DWORD error = GetLastError();
     DeleteFileA(copy);
@@ -194,12 +213,9 @@ int CRollbackJournal::KeepOriginal(const char* path) {
   record[p] = '\t';
   memcpy(record + p + 1, copy, c);
   record[p + 1 + c] = '\n';
-  const DWORD length = (DWORD)(p + c + 2);
-  DWORD written = 0;
-  if (SetFilePointer(m_File, 0, NULL, FILE_END) == INVALID_SET_FILE_POINTER ||
-      !WriteFile(m_File, record, length, &written, NULL) || written != length) {
+  if (!Append(record, p + c + 2)) {
     // unrecorded, it could not be put back: undo the move
-    const DWORD error = written != length && GetLastError() == NO_ERROR ? ERROR_DISK_FULL : GetLastError();
+    const DWORD error = GetLastError();
     MoveFileExA(copy, path, 0);
     SetLastError(error);
     return 0;
@@ -215,6 +231,7 @@ void CRollbackJournal::RestoreOriginals() {
   char* text = ReadJournal(&size);
   if (text) {
     EachRecordNewestFirst(text, size, [this](const char* path, const char* copy) {
+      if (*path == '*') return;  // a value's record: RestoreValues
       if (!MoveFileExA(copy, path, MOVEFILE_REPLACE_EXISTING)) {
         TellNotRestored(path, copy);
         return;
@@ -225,7 +242,6 @@ void CRollbackJournal::RestoreOriginals() {
     });
     free(text);
   }
-  CloseJournal();
 }
 
 int CRollbackJournal::WasRestored(const char* path) const {
@@ -239,11 +255,389 @@ void CRollbackJournal::DiscardOriginals() {
   DWORD size = 0;
   char* text = ReadJournal(&size);
   if (text) {
-    EachRecordNewestFirst(text, size, [](const char*, const char* copy) {
+    EachRecordNewestFirst(text, size, [](const char* path, const char* copy) {
+      if (*path == '*') return;
       // one still in use (a program that runs) goes when Windows next starts
       if (!DeleteFileA(copy)) MoveFileExA(copy, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
     });
     free(text);
   }
   CloseJournal();
+}
+
+// Values the run overwrites. Records start with "*" (no path does), then a
+// letter, then fields after tabs; names and data are written in hex, so a
+// tab or a line feed inside them cannot cut a record:
+//   *I file section key state value   an INI entry: state "=" with its old
+//                                     text, "-" missing, "!" its section too
+//   *R root key name type data  a registry value: type "-" when missing
+//   *K root key                 the outermost key the run created
+namespace {
+
+struct Record {
+  char* Text = NULL;
+  size_t Length = 0, Capacity = 0;
+  bool Failed = false;
+  ~Record() { free(Text); }
+  void Add(const void* data, size_t n) {
+    if (Failed) return;
+    if (Length + n + 1 > Capacity) {
+      const size_t capacity = (Length + n + 1) * 2;
+      char* grown = (char*)realloc(Text, capacity);
+      if (!grown) {
+        Failed = true;
+        return;
+      }
+      Text = grown;
+      Capacity = capacity;
+    }
+    memcpy(Text + Length, data, n);
+    Length += n;
+    Text[Length] = '\0';
+  }
+  void Add(const char* text) { Add(text, strlen(text)); }
+  void Field(const char* text) {
+    Add("\t", 1);
+    Add(text);
+  }
+  void HexField(const void* data, size_t n) {
+    static const char kDigits[] = "0123456789abcdef";
+    Add("\t", 1);
+    const unsigned char* bytes = (const unsigned char*)data;
+    for (size_t i = 0; i < n; ++i) {
+      const char pair[2] = {kDigits[bytes[i] >> 4], kDigits[bytes[i] & 15]};
+      Add(pair, 2);
+    }
+  }
+  void HexField(const char* text) { HexField(text, strlen(text)); }
+};
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// hex decoded in place, zero-terminated; its byte count, or -1.
+long FromHex(char* text) {
+  const size_t n = strlen(text);
+  if (n % 2) return -1;
+  for (size_t i = 0; i < n; i += 2) {
+    const int hi = HexDigit(text[i]), lo = HexDigit(text[i + 1]);
+    if (hi < 0 || lo < 0) return -1;
+    text[i / 2] = (char)(hi * 16 + lo);
+  }
+  text[n / 2] = '\0';
+  return (long)(n / 2);
+}
+
+// Splits a record's fields (after its first tab) in place; their count.
+int Fields(char* text, char** fields, int max) {
+  int count = 0;
+  while (text && count < max) {
+    fields[count++] = text;
+    char* tab = strchr(text, '\t');
+    if (tab) *tab++ = '\0';
+    text = tab;
+  }
+  return count;
+}
+
+// The names in a list of zero-terminated strings ended by an empty one.
+template <typename Visit>
+void EachListed(const char* list, Visit visit) {
+  for (const char* p = list; *p; p += strlen(p) + 1) visit(p);
+}
+
+// A section's lines, or (null section) the file's section names, into a
+// buffer grown until the list fits; null when memory runs out.
+char* ReadIniList(const char* section, const char* file) {
+  for (DWORD size = 4096; size <= (1u << 24); size *= 4) {
+    char* buffer = (char*)malloc(size);
+    if (!buffer) return NULL;
+    const DWORD n = section ? GetPrivateProfileSectionA(section, buffer, size, file)
+                            : GetPrivateProfileSectionNamesA(buffer, size, file);
+    if (n < size - 2) {
+      buffer[n] = buffer[n + 1] = '\0';
+      return buffer;
+    }
+    free(buffer);
+  }
+  return NULL;
+}
+
+int SameName(const char* a, const char* b, size_t bLength) {
+  return strlen(a) == bLength &&
+         CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, a, -1, b, (int)bLength) == CSTR_EQUAL;
+}
+
+// The entry's text as the file holds it (quotes kept), found in its
+// section's lines; 1 when there, 0 when missing, -1 when it cannot be read.
+int ReadIniEntry(const char* file, const char* section, const char* key, char** value) {
+  *value = NULL;
+  char* lines = ReadIniList(section, file);
+  if (!lines) return -1;
+  // the system trims the blanks around a key name
+  char trimmed[1024];
+  lstrcpynA(trimmed, key, sizeof trimmed);
+  for (size_t k = strlen(trimmed); k && trimmed[k - 1] == ' ';) trimmed[--k] = '\0';
+  const char* start = trimmed;
+  while (*start == ' ') ++start;
+  int found = 0;
+  EachListed(lines, [&](const char* line) {
+    if (found) return;
+    const char* equals = MbcsFindChar(line, '=');
+    if (!equals) return;
+    size_t n = (size_t)(equals - line);
+    while (n && line[n - 1] == ' ') --n;
+    if (!SameName(start, line, n)) return;
+    const char* text = equals + 1;
+    while (*text == ' ') ++text;
+    const size_t length = strlen(text) + 1;
+    *value = (char*)malloc(length);
+    if (*value) memcpy(*value, text, length);
+    found = *value ? 1 : -1;
+  });
+  free(lines);
+  return found;
+}
+
+int SectionExists(const char* file, const char* section) {
+  char* names = ReadIniList(NULL, file);
+  if (!names) return -1;
+  int found = 0;
+  EachListed(names, [&](const char* name) {
+    if (SameName(section, name, strlen(name))) found = 1;
+  });
+  free(names);
+  return found;
+}
+
+// Every section line deleted leaves "[Section]" alone: one the run made goes.
+void DeleteSectionIfEmpty(const char* file, const char* section) {
+  char* lines = ReadIniList(section, file);
+  if (lines && !lines[0]) WritePrivateProfileStringA(section, NULL, NULL, file);
+  free(lines);
+}
+
+char* FlagKey(char kind, const char* a, const char* b, const char* c) {
+  Record r;
+  const char prefix[3] = {'*', kind, '\0'};
+  r.Add(prefix);
+  const char* const parts[3] = {a, b, c};
+  for (const char* part : parts) {
+    if (!part) continue;
+    r.Add("\x01", 1);
+    r.Add(part);
+  }
+  if (r.Failed) return NULL;
+  CharUpperBuffA(r.Text, (DWORD)r.Length);
+  char* key = r.Text;
+  r.Text = NULL;
+  return key;
+}
+
+void RestoreIni(char** f, int n) {
+  if (n < 5 || FromHex(f[1]) < 0 || FromHex(f[2]) < 0 || FromHex(f[4]) < 0) return;
+  const char* file = f[0];
+  // the file went with the run: nothing to put back into it
+  if (!IsFile(file)) return;
+  const char state = f[3][0];
+  if (state == '=') {
+    WritePrivateProfileStringA(f[1], f[2], f[4], file);
+    return;
+  }
+  WritePrivateProfileStringA(f[1], f[2], NULL, file);
+  if (state == '!') DeleteSectionIfEmpty(file, f[1]);
+}
+
+void RestoreRegistryValue(char** f, int n) {
+  HKEY root = n >= 5 ? RegistryRootFromName(f[0]) : NULL;
+  if (!root || FromHex(f[1]) < 0 || FromHex(f[2]) < 0) return;
+  HKEY key = OpenRegistryPath(root, f[1], KEY_SET_VALUE);
+  if (!key) return;  // gone with a key the run made
+  if (!strcmp(f[3], "-")) {
+    RegDeleteValueA(key, f[2]);
+  } else {
+    const long size = FromHex(f[4]);
+    if (size >= 0) RegSetValueExA(key, f[2], 0, (DWORD)strtoul(f[3], NULL, 10), (const BYTE*)f[4], (DWORD)size);
+  }
+  RegCloseKey(key);
+}
+
+}  // namespace
+
+int CRollbackJournal::KeepIniValue(const char* file, const char* section, const char* key) {
+  char normal[MAX_PATH];
+  if (!file || !section || !key || !Normalize(file, normal)) return 0;
+  // a file this run made is deleted whole
+  if (Find(normal) || !IsFile(file)) return 1;
+  char* flag = FlagKey('I', normal, section, key);
+  if (!flag) return 0;
+  const int known = Find(flag) != NULL;
+  char* value = NULL;
+  const int entry = known ? 0 : ReadIniEntry(file, section, key, &value);
+  const int hasSection = entry == 0 && !known ? SectionExists(file, section) : 1;
+  int ok = entry >= 0 && hasSection >= 0;
+  if (ok && !known) {
+    Record r;
+    r.Add("*I");
+    r.Field(file);
+    r.HexField(section);
+    r.HexField(key);
+    r.Field(entry ? "=" : hasSection ? "-" : "!");
+    r.HexField(entry ? value : "");
+    r.Add("\n", 1);
+    ok = !r.Failed && Append(r.Text, r.Length);
+    // the first record of an entry holds the value from before the run
+    if (ok && entry) ok = Add(flag) != NULL;
+  }
+  free(value);
+  free(flag);
+  return ok;
+}
+
+int CRollbackJournal::HadIniValue(const char* file, const char* section, const char* key) const {
+  char normal[MAX_PATH];
+  if (!file || !section || !key || !Normalize(file, normal)) return 0;
+  char* flag = FlagKey('I', normal, section, key);
+  const int had = flag && Find(flag);
+  free(flag);
+  return had;
+}
+
+int CRollbackJournal::KeepRegistryValue(const char* rootName, const char* keyPath, const char* valueName) {
+  HKEY root = RegistryRootFromName(rootName);
+  if (!root) return 0;
+  HKEY key = OpenRegistryPath(root, keyPath, KEY_QUERY_VALUE);
+  if (!key) return 1;  // a key the run makes: KeepRegistryKeys has it
+  DWORD type = 0, size = 0;
+  LONG r = RegQueryValueExA(key, valueName, NULL, &type, NULL, &size);
+  BYTE* data = NULL;
+  if (r == ERROR_SUCCESS) {
+    data = (BYTE*)malloc(size ? size : 1);
+    r = data ? RegQueryValueExA(key, valueName, NULL, &type, data, &size) : ERROR_OUTOFMEMORY;
+  }
+  RegCloseKey(key);
+  if (r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND) {
+    free(data);
+    return 0;
+  }
+  Record rec;
+  rec.Add("*R");
+  rec.Field(rootName);
+  rec.HexField(keyPath);
+  rec.HexField(valueName);
+  if (r == ERROR_SUCCESS) {
+    char number[16];
+    wsprintfA(number, "%lu", (unsigned long)type);
+    rec.Field(number);
+    rec.HexField(data, size);
+  } else {
+    rec.Field("-");
+    rec.Field("");
+  }
+  rec.Add("\n", 1);
+  free(data);
+  return !rec.Failed && Append(rec.Text, rec.Length);
+}
+
+int CRollbackJournal::KeepRegistryKeys(const char* rootName, const char* keyPath) {
+  HKEY root = RegistryRootFromName(rootName);
+  if (!root) return 0;
+  char* path = (char*)malloc(strlen(keyPath) + 1);
+  if (!path) return 0;
+  strcpy(path, keyPath);
+  // the shortest prefix that is missing; key names end at "/"
+  int ok = 1;
+  for (char* end = path;; ++end) {
+    if (*end != '/' && *end != '\0') continue;
+    const char saved = *end;
+    *end = '\0';
+    HKEY key = path[0] ? OpenRegistryPath(root, path, KEY_READ) : NULL;
+    if (key) {
+      RegCloseKey(key);
+    } else if (path[0]) {
+      Record r;
+      r.Add("*K");
+      r.Field(rootName);
+      r.HexField(path);
+      r.Add("\n", 1);
+      ok = !r.Failed && Append(r.Text, r.Length);
+      break;
+    }
+    *end = saved;
+    if (!saved) break;
+  }
+  free(path);
+  return ok;
+}
+
+int CRollbackJournal::NoteListedKey(const char* rootName, const char* keyPath) {
+  HKEY root = RegistryRootFromName(rootName);
+  HKEY key = root ? OpenRegistryPath(root, keyPath, KEY_READ) : NULL;
+  if (!key) return 1;  // made by the run, removed by its rollback
+  RegCloseKey(key);
+  char* flag = FlagKey('E', rootName, keyPath, NULL);
+  const int ok = flag && Add(flag);
+  free(flag);
+  return ok;
+}
+
+int CRollbackJournal::HadRegistryKey(const char* rootName, const char* keyPath) const {
+  char* flag = FlagKey('E', rootName, keyPath, NULL);
+  const int had = flag && Find(flag);
+  free(flag);
+  return had;
+}
+
+void CRollbackJournal::RestoreValues() {
+  DWORD size = 0;
+  char* text = ReadJournal(&size);
+  if (text) {
+    EachRecordNewestFirst(text, size, [](const char* kind, const char* rest) {
+      if (kind[0] != '*') return;
+      char* f[6];
+      const int n = Fields(const_cast<char*>(rest), f, 6);
+      if (kind[1] == 'I') RestoreIni(f, n);
+      if (kind[1] == 'R') RestoreRegistryValue(f, n);
+      if (kind[1] == 'K' && n >= 2 && FromHex(f[1]) >= 0 && RegistryRootFromName(f[0]))
+        DeleteRegistryTree(RegistryRootFromName(f[0]), f[1]);
+    });
+    free(text);
+  }
+  CloseJournal();
+}
+
+int CreateUniqueFileIn(const char* folder, const char* prefix, char* out, TempFileNameMaker maker) {
+  const size_t length = strlen(folder);
+  if (length <= MAX_PATH - 14) return maker(folder, prefix, 0, out) != 0;
+  char base[MAX_PATH];
+  if (!PathJoin(base, sizeof base, folder, "")) return 0;
+  const size_t room = MAX_PATH - 1 - strlen(base);
+  if (room == 0) return 0;
+  // the system's form, or as many hex digits as fit
+  const bool full = room >= strlen(prefix) + 8;
+  const int digits = full ? 4 : (room < 4 ? (int)room : 4);
+  const DWORD count = 1u << (4 * digits);
+  const DWORD start = GetTickCount();
+  for (DWORD i = 0; i < count; ++i) {
+    char name[16];
+    const DWORD n = (start + i) & (count - 1);
+    if (full) {
+      wsprintfA(name, "%s%04X.tmp", prefix, (unsigned)n);
+    } else {
+      for (int d = 0; d < digits; ++d) name[d] = "0123456789ABCDEF"[(n >> (4 * (digits - 1 - d))) & 15];
+      name[digits] = '\0';
+    }
+    if (!PathJoin(out, MAX_PATH, base, name)) return 0;
+    HANDLE file = CreateFileA(out, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE) {
+      CloseHandle(file);
+      return 1;
+    }
+    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) return 0;
+  }
+  SetLastError(ERROR_FILE_EXISTS);
+  return 0;
 }

@@ -21,10 +21,33 @@ class CRollbackJournal {
   // path now holds a file of this run: replacing it later keeps nothing.
   void NoteWritten(const char* path);
 
+  // Before an INI entry is written: its value as it stands, or that it (or
+  // its whole section) is missing, so that a rollback puts it back. 0 when
+  // that cannot be recorded; the entry must then not be written.
+  int KeepIniValue(const char* file, const char* section, const char* key);
+  // 1 when the entry stood before the run: the rollback writes its old value
+  // back instead of deleting it.
+  int HadIniValue(const char* file, const char* section, const char* key) const;
+  // Before a registry value is written below rootName ("HKEY_..."): its old
+  // type and data, or that it was missing. 0 when it cannot be recorded.
+  int KeepRegistryValue(const char* rootName, const char* keyPath, const char* valueName);
+  // Before keyPath is created: the outermost key of it that is missing, for
+  // the rollback to delete with everything below. 0 when it cannot be
+  // recorded.
+  int KeepRegistryKeys(const char* rootName, const char* keyPath);
+  // A key the uninstall log lists for removal: one that is there before the
+  // run is left by the rollback (its values come back one by one). 0 when
+  // it cannot be noted.
+  int NoteListedKey(const char* rootName, const char* keyPath);
+  int HadRegistryKey(const char* rootName, const char* keyPath) const;
+
   // Moves every kept original back over what is at its path, newest first.
   // One that cannot go back is reported with the place of its copy, which
-  // stays. The journal is done with afterwards.
+  // stays.
   void RestoreOriginals();
+  // After the log's replay: the old INI and registry values back, keys the
+  // run created deleted, newest first. The journal is done with afterwards.
+  void RestoreValues();
   // 1 when RestoreOriginals put path's original back.
   int WasRestored(const char* path) const;
   // After a successful run: the kept originals are deleted.
@@ -40,6 +63,7 @@ class CRollbackJournal {
   };
 
   int OpenJournal();
+  int Append(const char* record, size_t length);
   void CloseJournal();
   // The journal's text, or null; the caller frees it.
   char* ReadJournal(DWORD* size);
@@ -55,3 +79,13 @@ class CRollbackJournal {
   CRollbackJournal(const CRollbackJournal&);
   CRollbackJournal& operator=(const CRollbackJournal&);
 };
+
+// The system's maker of unique temporary names (GetTempFileNameA); tests
+// give one that keeps Windows' rule where Wine's does not.
+typedef UINT(WINAPI* TempFileNameMaker)(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR out);
+// A new empty file named PREFIXnnnn.tmp in folder, its path in out[MAX_PATH].
+// Windows' GetTempFileNameA refuses a folder longer than MAX_PATH - 14
+// (Wine takes it): such a folder's names are made here, shorter ones where
+// the full form would not fit. 0 when no file can be made.
+int CreateUniqueFileIn(const char* folder, const char* prefix, char* out,
+                       TempFileNameMaker maker = GetTempFileNameA);

@@ -5,6 +5,7 @@
 
 #include "platform/FrontEnd.h"
 #include "platform/RunLog.h"
+#include "uninstall/LogLines.h"
 
 // The logger runs before the translation table exists: fixed English texts.
 static void ShowLogError(const char* text) {
@@ -131,6 +132,18 @@ int CUninstallLogger::LogSysRegSectionAdded(const char* keyPath) {
   return WriteLine("SysRegSectionAdded=", &keyPath, 1);
 }
 
+int CUninstallLogger::LogListedRegistryKey(const char* keyPath) {
+  const char* slash = keyPath ? strchr(keyPath, '/') : NULL;
+  if (slash && (size_t)(slash - keyPath) < 32) {
+    char root[32];
+    memcpy(root, keyPath, slash - keyPath);
+    root[slash - keyPath] = '\0';
+    if (!m_Journal.NoteListedKey(root, slash + 1)) return 0;
+  }
+  LogSysRegSectionAdded(keyPath);
+  return 1;
+}
+
 int CUninstallLogger::LogDllRegistered(const char* path) {
   return WriteLine("DllRegistered=", &path, 1);
 }
@@ -157,5 +170,33 @@ int CUninstallLogger::CopyLogTo(const char* targetPath) {
   if (!SetFilePointerEx(m_File, at, NULL, FILE_BEGIN)) ok = 0;
   if (!CloseHandle(target)) ok = 0;
   if (!ok) DeleteFileA(targetPath);
+  return ok;
+}
+
+int CUninstallLogger::CopyMergedLogTo(const char* targetPath, const char* earlier, size_t earlierSize) {
+  if (!m_File) return 0;
+  LARGE_INTEGER zero, at;
+  zero.QuadPart = 0;
+  DWORD high = 0;
+  const DWORD size = GetFileSize(m_File, &high);
+  if (size == INVALID_FILE_SIZE || high || !SetFilePointerEx(m_File, zero, &at, FILE_CURRENT) ||
+      !SetFilePointerEx(m_File, zero, NULL, FILE_BEGIN))
+    return 0;
+  char* own = (char*)malloc((size_t)size + 1);
+  DWORD got = 0;
+  int ok = own && ReadFile(m_File, own, size, &got, NULL) && got == size;
+  if (!SetFilePointerEx(m_File, at, NULL, FILE_BEGIN)) ok = 0;
+  size_t mergedSize = 0;
+  char* merged = ok ? MergeLogs(earlier, earlierSize, own, size, &mergedSize) : NULL;
+  free(own);
+  if (!merged) return 0;
+  HANDLE target = CreateFileA(targetPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+  ok = target != INVALID_HANDLE_VALUE;
+  DWORD written = 0;
+  if (ok && (!WriteFile(target, merged, (DWORD)mergedSize, &written, NULL) || written != mergedSize)) ok = 0;
+  free(merged);
+  if (target != INVALID_HANDLE_VALUE && !CloseHandle(target)) ok = 0;
+  if (!ok && target != INVALID_HANDLE_VALUE) DeleteFileA(targetPath);
   return ok;
 }

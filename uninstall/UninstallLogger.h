@@ -28,6 +28,9 @@ class CUninstallLogger {
   int LogDllRegistered(const char* path);
 
   int CopyLogTo(const char* targetPath);
+  // The same over the log of an earlier installation in that folder: its
+  // records first, then this run's that it lacks (see MergeLogs).
+  int CopyMergedLogTo(const char* targetPath, const char* earlier, size_t earlierSize);
 
   // The message of ERROR_UNINSTALL_LOG_NOT_WRITTEN, fixed English like the
   // logger's others.
@@ -37,8 +40,24 @@ class CUninstallLogger {
   // so that a rollback can put it back (see CRollbackJournal). 0 when it
   // cannot be kept; the file must then stay as it is.
   int KeepOriginal(const char* path) { return m_Journal.KeepOriginal(path); }
+  // Before the run overwrites a value or creates registry keys: what was
+  // there goes into the journal (see CRollbackJournal); 0 when it cannot,
+  // and the value must then stay as it is.
+  int KeepIniValue(const char* file, const char* section, const char* key) {
+    return m_Journal.KeepIniValue(file, section, key);
+  }
+  int KeepRegistryValue(const char* rootName, const char* keyPath, const char* valueName) {
+    return m_Journal.KeepRegistryValue(rootName, keyPath, valueName);
+  }
+  int KeepRegistryKeys(const char* rootName, const char* keyPath) {
+    return m_Journal.KeepRegistryKeys(rootName, keyPath);
+  }
+  // Logs a key for removal ("ROOT/key path"); a key that is there already
+  // is noted, and a rollback leaves it. 0 when it cannot be noted.
+  int LogListedRegistryKey(const char* keyPath);
   // Undoes this run: the replaced originals back first, newest first, then
-  // the log replayed without exclusions, leaving the originals alone.
+  // the log replayed without exclusions, leaving the originals, the INI
+  // entries and the keys that were there before; then the old values back.
   int Rollback();
   // After a successful run the kept originals are not needed.
   void DiscardKeptOriginals() { m_Journal.DiscardOriginals(); }

@@ -313,6 +313,11 @@ int UndoLine(char* line, const Exclusions& ex, const CTranslations* table, const
       UndoDirectory(record.Path, ex, table, kept);
       break;
     case LOGRECORD_INI_ENTRY:
+      // an entry from before the run gets its old value back afterwards; a
+      // file put back as it was holds only the user's entries
+      if (restored && (restored->WasRestored(record.Path) ||
+                       restored->HadIniValue(record.Path, record.Section, record.Key)))
+        break;
       // deletes the key; a missing file or key is no failure of the replay
       WritePrivateProfileStringA(record.Section, record.Key, NULL, record.Path);
       RunLogLine("INI entry removed", record.Path);
@@ -320,6 +325,8 @@ int UndoLine(char* line, const Exclusions& ex, const CTranslations* table, const
     case LOGRECORD_REGISTRY: {
       HKEY root = RegistryRootFromName(record.Root);
       if (!root) return 0;
+      // a key from before the run stays; its values come back one by one
+      if (restored && restored->HadRegistryKey(record.Root, record.KeyPath)) break;
       DeleteRegistryTree(root, record.KeyPath);
       RunLogLineWith("Registry key removed", "%s", record.KeyPath);
       break;
@@ -343,7 +350,9 @@ int CUninstallLogger::Replay(const char* const* exclusions, int count) {
 
 int CUninstallLogger::Rollback() {
   m_Journal.RestoreOriginals();
-  return ReplayKeeping(NULL, 0, &m_Journal);
+  const int replayed = ReplayKeeping(NULL, 0, &m_Journal);
+  m_Journal.RestoreValues();
+  return replayed;
 }
 
 int CUninstallLogger::ReplayKeeping(const char* const* exclusions, int count,

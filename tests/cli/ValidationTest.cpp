@@ -157,6 +157,49 @@ TEST(Validation, WarningsAloneDoNotStopTheBuild) {
   EXPECT_TRUE(Exists(dir.File("Setup.exe")));
 }
 
+// An [INIFiles] value that a folder placeholder fills may end at a blank of
+// the user's folder: warned about at its line unless it is in double quotes.
+TEST(Validation, AnUnquotedIniValueFromAFolderPlaceholderIsWarnedAbout) {
+  TempDir dir;
+  Project project(dir);
+  project.Write(
+      "QSP40\n[Global]\nApplicationName = A\n[INIFiles]\n"
+      "%MAINDIR%app.ini,Settings,InstallDir,%MAINDIR%\n"
+      "%MAINDIR%app.ini,Settings,Data, %PROGRAMFILES%Co\\data\n"
+      "%MAINDIR%app.ini,Settings,Quoted,\"%MAINDIR%\"\n"
+      "%MAINDIR%app.ini,Settings,Both,\"two words\"\n"
+      "%MAINDIR%app.ini,Settings,Drive,%SOURCEDRIVE%\n"
+      "%MAINDIR%app.ini,Settings,Percent,100%%\n");
+  RunResult r = project.Build(dir.File("Setup.exe"));
+  EXPECT_EQ(0, r.Code) << r.Err;
+  std::string p = project.Path();
+  EXPECT_NE(std::string::npos,
+            r.Err.find(p + ":5: warning: the value \"%MAINDIR%\" is not in double quotes: %MAINDIR% can hold a "
+                           "blank, and the value ends at the first one"))
+      << r.Err;
+  EXPECT_NE(std::string::npos,
+            r.Err.find(p + ":6: warning: the value \"%PROGRAMFILES%Co\\data\" is not in double quotes: "
+                           "%PROGRAMFILES% can hold a blank"))
+      << r.Err;
+  for (const char* quiet : {":7:", ":8:", ":9:", ":10:"}) EXPECT_EQ(std::string::npos, r.Err.find(p + quiet)) << r.Err;
+}
+
+// KeepInstalledDir is a flag of an installation found by its AppId.
+TEST(Validation, KeepInstalledDirIsAFlagThatNeedsAppId) {
+  TempDir dir;
+  Project project(dir);
+  project.Write("QSP40\n[Global]\nApplicationName = A\nKeepInstalledDir = yes\n");
+  RunResult r = project.Build(dir.File("Setup.exe"));
+  EXPECT_EQ(0, r.Code) << r.Err;
+  std::string p = project.Path();
+  EXPECT_NE(std::string::npos, r.Err.find(p + ":4: warning: KeepInstalledDir = yes is read as FALSE")) << r.Err;
+  EXPECT_NE(std::string::npos, r.Err.find(p + ":4: warning: KeepInstalledDir needs AppId")) << r.Err;
+  project.Write("QSP40\n[Global]\nApplicationName = A\nAppId = A\nKeepInstalledDir = TRUE\n");
+  r = project.Build(dir.File("Setup.exe"));
+  EXPECT_EQ(0, r.Code) << r.Err;
+  EXPECT_EQ("", r.Err);
+}
+
 // An unquoted program path that a placeholder starts may hold a blank on
 // the user's machine; quoted ones, literal ones and %% are left alone.
 TEST(Validation, AnUnquotedProgramPathFromAPlaceholderIsWarnedAbout) {

@@ -103,6 +103,9 @@ const KeyText kEnglish[] = {
     {"UNINSTALLATION_IS_NOW_FINISHED", "The program has now been uninstalled."},
     {"UINSTALL_PROCESS_FAILED",
      "A complete uninstallation could not be performed.|There may be errors in the file Uninstall.log."},
+    {"NEWER_VERSION_IS_INSTALLED",
+     "Version %s of %APPNAME% is installed, which is newer than the version %s that this setup installs.|Do you want to install the older version over it?"},
+    {"INSTALLED_FOLDER_ONLY", "%APPNAME% is installed in %s.|This setup installs only into that folder."},
 };
 
 std::string ReadEnglishIni() {

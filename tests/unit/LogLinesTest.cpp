@@ -1,6 +1,7 @@
 // The replay's reading of an uninstall log: lines newest first, records
 // taken apart at their separators, damaged lines told apart.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <string>
 #include <vector>
@@ -90,6 +91,49 @@ TEST(LogLines, DoubleByteTrailBytesAreNeverSeparators) {
   EXPECT_EQ("\x83\x2FHKEY", p.root);
   EXPECT_EQ("Key", p.keyPath);
   MbcsSetCodePage(0);
+}
+
+
+std::string Merged(const std::string& earlier, const std::string& current) {
+  size_t size = 1;
+  char* out = MergeLogs(earlier.data(), earlier.size(), current.data(), current.size(), &size);
+  if (!out) return "<no memory>";
+  std::string text(out, size);
+  free(out);
+  return text;
+}
+
+// An upgrade's log: the first version's records, then what only the second
+// one added; its own repeats of them are not written twice.
+TEST(LogLines, MergedLogsKeepTheOlderRecordsFirstAndEachOnce) {
+  const std::string v1 =
+      "DirectoryCreated=C:\\A\nFileCreated=C:\\A\\a.txt\nDirectoryCreated=C:\\A\\games\n"
+      "FileCreated=C:\\A\\games\\winemine.exe\nSysRegSectionAdded=HKEY_LOCAL_MACHINE/Software/X\n";
+  const std::string v2 =
+      "FileCreated=C:\\A\\a.txt\nDirectoryCreated=C:\\A\\bin\nFileCreated=C:\\A\\bin\\b.exe\n"
+      "SysRegSectionAdded=HKEY_LOCAL_MACHINE/Software/X\n";
+  EXPECT_EQ(v1 + "DirectoryCreated=C:\\A\\bin\nFileCreated=C:\\A\\bin\\b.exe\n", Merged(v1, v2));
+  // a repair adds nothing; repeats inside one log go too
+  EXPECT_EQ(v1, Merged(v1, v1));
+  EXPECT_EQ("a\nb\n", Merged("a\na\nb\n", "b\na\n"));
+  // a line is a whole line: a prefix or a case variant is another record
+  EXPECT_EQ("FileCreated=C:\\a\nFileCreated=C:\\A\nFileCreated=C:\\ab\n",
+            Merged("FileCreated=C:\\a\n", "FileCreated=C:\\A\nFileCreated=C:\\ab\n"));
+  // empty lines and a last line cut short are not records
+  EXPECT_EQ("a\nb\n", Merged("\na\n\nhalf", "\nb\n"));
+  EXPECT_EQ("", Merged("", ""));
+  EXPECT_EQ("b\n", Merged("no line feed", "b\n"));
+  // bytes as they are: a zero byte stays in its line, for the replay to refuse
+  EXPECT_EQ(std::string("a\0x\nb\na\n", 8), Merged(std::string("a\0x\n", 4), std::string("a\0x\nb\na\n", 8)));
+}
+
+// Thousands of lines go through the set without losing one.
+TEST(LogLines, MergedLogsOfManyLines) {
+  std::string earlier, current, expected;
+  for (int i = 0; i < 5000; ++i) earlier += "FileCreated=C:\\A\\" + std::to_string(i) + "\n";
+  for (int i = 2500; i < 7500; ++i) current += "FileCreated=C:\\A\\" + std::to_string(i) + "\n";
+  for (int i = 0; i < 7500; ++i) expected += "FileCreated=C:\\A\\" + std::to_string(i) + "\n";
+  EXPECT_EQ(expected, Merged(earlier, current));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "efs/EFSBuilder.h"
 #include "efs/ExeFileSystem.h"
 #include "engine/Sections.h"
+#include "platform/RegistryHelpers.h"
 #include "uninstall/UninstallLogger.h"
 
 namespace {
@@ -315,6 +316,162 @@ TEST(Rollback, AReplacedShortcutComesBack) {
   EXPECT_EQ("the user's own shortcut", ReadWholeFile(lnk));
   EXPECT_EQ(std::vector<std::string>{}, KeptCopies(dir.Path()));
   CoUninitialize();
+}
+
+
+std::string IniValue(const std::string& file, const char* section, const char* key) {
+  char text[256];
+  GetPrivateProfileStringA(section, key, "<missing>", text, sizeof text, file.c_str());
+  return text;
+}
+
+// Values of a key: name -> type and bytes.
+std::string RegistryValue(const char* path, const char* name) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return "<no key>";
+  BYTE data[256];
+  DWORD size = sizeof data, type = 0;
+  const LONG r = RegQueryValueExA(key, name, NULL, &type, data, &size);
+  RegCloseKey(key);
+  if (r != ERROR_SUCCESS) return "<missing>";
+  return std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), size);
+}
+
+// The values a run overwrites come back, newest first, whatever it wrote
+// in between; what it added goes; keys it made go with what is below them,
+// and a key listed for removal that was there before stays.
+TEST(Rollback, OverwrittenValuesComeBackAndNewOnesGo) {
+  TempFolder dir;
+  const std::string ini = dir.File("app.ini");
+  WritePrivateProfileStringA("Settings", "Server", "user value", ini.c_str());
+  WritePrivateProfileStringA("Settings", "Quoted", "\"a b\"", ini.c_str());
+  WritePrivateProfileStringA("Other", "Keep", "1", ini.c_str());
+  const std::string iniBefore = ReadWholeFile(ini);
+  const char kKey[] = "Software\\QuillsetTest-Journal";
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL));
+  RegSetValueExA(key, "Server", 0, REG_SZ, reinterpret_cast<const BYTE*>("user\tvalue\n"), 12);
+  const DWORD seven = 7;
+  RegSetValueExA(key, "Count", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&seven), 4);
+  RegCloseKey(key);
+  const std::string server = RegistryValue(kKey, "Server"), count = RegistryValue(kKey, "Count");
+
+  CUninstallLogger log;
+  ASSERT_EQ(1, log.CreateTempLog());
+  const char* const entries[][3] = {{"Settings", "Server", "first"}, {"settings", "SERVER", "second"},
+                                    {"Settings", "Quoted", "x"},     {"Settings", "Added", "new"},
+                                    {"Fresh", "Key", "new"}};
+  for (auto& e : entries) {
+    ASSERT_EQ(1, log.KeepIniValue(ini.c_str(), e[0], e[1]));
+    WritePrivateProfileStringA(e[0], e[1], e[2], ini.c_str());
+    log.LogIniFileEntryAdded(ini.c_str(), e[0], e[1]);
+  }
+  ASSERT_EQ(1, log.LogListedRegistryKey("HKEY_CURRENT_USER/Software/QuillsetTest-Journal"));
+  ASSERT_EQ(1, log.LogListedRegistryKey("HKEY_CURRENT_USER/Software/QuillsetTest-JournalNew"));
+  for (const char* path : {"Software/QuillsetTest-Journal", "Software/QuillsetTest-Journal/Sub/Deep",
+                           "Software/QuillsetTest-JournalNew/A"}) {
+    ASSERT_EQ(1, log.KeepRegistryKeys("HKEY_CURRENT_USER", path));
+    HKEY made = CreateRegistryPath(HKEY_CURRENT_USER, path, KEY_ALL_ACCESS);
+    ASSERT_TRUE(made);
+    RegCloseKey(made);
+  }
+  for (const char* name : {"Server", "Count", "Added", "Count"}) {
+    ASSERT_EQ(1, log.KeepRegistryValue("HKEY_CURRENT_USER", "Software/QuillsetTest-Journal", name));
+    ASSERT_TRUE(WriteRegistryString(HKEY_CURRENT_USER, "Software/QuillsetTest-Journal", name, "run"));
+  }
+  EXPECT_EQ("second", IniValue(ini, "Settings", "Server"));
+
+  EXPECT_EQ(0u, RollBack(log).size());
+  EXPECT_EQ(iniBefore, ReadWholeFile(ini));
+  EXPECT_EQ("user value", IniValue(ini, "Settings", "Server"));
+  EXPECT_EQ("<missing>", IniValue(ini, "Fresh", "Key"));
+  EXPECT_EQ(server, RegistryValue(kKey, "Server"));
+  EXPECT_EQ(count, RegistryValue(kKey, "Count"));
+  EXPECT_EQ("<missing>", RegistryValue(kKey, "Added"));
+  EXPECT_EQ("<no key>", RegistryValue("Software\\QuillsetTest-Journal\\Sub", ""));
+  EXPECT_EQ("<no key>", RegistryValue("Software\\QuillsetTest-JournalNew", ""));
+  // uninstalling keeps its rule: the listed key goes with everything in it
+  EXPECT_EQ(1, log.Replay(NULL, 0));
+  EXPECT_EQ("<no key>", RegistryValue(kKey, "Server"));
+  EXPECT_EQ("<missing>", IniValue(ini, "Settings", "Server"));
+  RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
+}
+
+// An INI file of the user's that the run replaced and then wrote into comes
+// back whole: the entry the run wrote is not deleted from the original.
+TEST(Rollback, AReplacedIniFileComesBackWithItsOwnEntries) {
+  TempFolder dir;
+  CExeFileSystemLogged efs;
+  OpenSetup(efs, dir, {{"app.ini", "[Settings]\r\nServer=from the setup\r\n"}});
+  const std::string ini = dir.File("app.ini");
+  WritePrivateProfileStringA("Settings", "Server", "user value", ini.c_str());
+  const std::string before = ReadWholeFile(ini);
+  CUninstallLogger log;
+  ASSERT_EQ(1, log.CreateTempLog());
+  ASSERT_EQ(1, efs.ExtractFileLogged("app.ini", ini.c_str(), 1, NULL, 500, &log));
+  ASSERT_EQ(1, log.KeepIniValue(ini.c_str(), "Settings", "Server"));
+  WritePrivateProfileStringA("Settings", "Server", "written", ini.c_str());
+  log.LogIniFileEntryAdded(ini.c_str(), "Settings", "Server");
+  EXPECT_EQ(0u, RollBack(log).size());
+  EXPECT_EQ(before, ReadWholeFile(ini));
+  EXPECT_EQ("user value", IniValue(ini, "Settings", "Server"));
+}
+
+// Windows' GetTempFileNameA refuses a folder longer than MAX_PATH - 14
+// (Wine's does not): a maker that keeps that rule is never given one, and a
+// file is still set aside in a 247-character folder.
+UINT WINAPI WindowsTempFileName(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR out) {
+  if (strlen(folder) > MAX_PATH - 14) {
+    ADD_FAILURE() << "GetTempFileNameA on a folder of " << strlen(folder) << " characters";
+    SetLastError(ERROR_BUFFER_OVERFLOW);
+    return 0;
+  }
+  return GetTempFileNameA(folder, prefix, unique, out);
+}
+
+TEST(Rollback, NamesBesideADeepFileKeepWindowsRule) {
+  TempFolder dir;
+  std::string deep = dir.Path() + "\\";
+  while (deep.size() < 247) deep += 'd';
+  ASSERT_TRUE(CreateDirectoryA(deep.c_str(), NULL));
+  std::vector<std::string> made;
+  // up to 248 characters, the longest folder Windows makes
+  for (size_t length : {size_t(MAX_PATH - 14), size_t(MAX_PATH - 13), size_t(248)}) {
+    SCOPED_TRACE(length);
+    std::string folder = dir.Path() + "\\";
+    while (folder.size() < length) folder += 'e';
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), NULL));
+    char path[MAX_PATH];
+    // twice: the second name is another one
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_EQ(1, CreateUniqueFileIn(folder.c_str(), "QSO", path, WindowsTempFileName));
+      EXPECT_EQ(0u, std::string(path).find(folder + "\\"));
+      EXPECT_LT(strlen(path), size_t(MAX_PATH));
+      EXPECT_TRUE(PathExists(path));
+      made.push_back(path);
+    }
+    EXPECT_NE(made[made.size() - 1], made[made.size() - 2]);
+    // the system's form where it fits, else a shorter name
+    EXPECT_EQ(length + 1 + 11 < MAX_PATH, made.back().substr(made.back().size() - 4) == ".tmp");
+  }
+  for (const std::string& m : made) DeleteFileA(m.c_str());
+  // no room for a name at all
+  std::string full = dir.Path() + "\\";
+  while (full.size() < MAX_PATH - 2) full += 'f';
+  char path[MAX_PATH];
+  EXPECT_EQ(0, CreateUniqueFileIn(full.c_str(), "QSO", path, WindowsTempFileName));
+
+  // a reinstall over a file in the deep folder sets it aside there
+  CExeFileSystemLogged efs;
+  OpenSetup(efs, dir, {{"a.txt", "new"}});
+  CUninstallLogger log;
+  ASSERT_EQ(1, log.CreateTempLog());
+  const std::string file = UsersFile(deep + "\\a.txt", "old");
+  ASSERT_EQ(1, efs.ExtractFileLogged("a.txt", file.c_str(), 1, NULL, 500, &log));
+  EXPECT_EQ(1u, KeptCopies(deep).size());
+  EXPECT_EQ(0u, RollBack(log).size());
+  EXPECT_EQ("old", ReadWholeFile(file));
+  EXPECT_EQ(0u, KeptCopies(deep).size());
 }
 
 }  // namespace
