@@ -62,6 +62,7 @@ set(QS_WIN_SOURCES
   driver/SetupFileKind.cpp
   driver/SetupState.cpp
   efs/ExeFileSystem.cpp
+  efs/SolidReadAhead.cpp
   efs/EntryExtraction.cpp
   driver/SplitJoin.cpp
   driver/SliceCheck.cpp
