@@ -211,6 +211,11 @@ one_run() {  # ours|nsis PAYLOAD [POLL-MS]
     local setup=Setup.exe
     [ "$1" = lzma ] && setup=Setup-lzma.exe
     out=$(wine_run "$bench" wizard "$(winpath "$work/$2/$setup")" "$wdest" "$english" "${3:-2}" 2>&1) || true
+  elif [ "$1" = ourss ] || [ "$1" = lzmas ]; then
+    # silent, timed from its start to its exit as NSIS's runs are
+    local setup=Setup.exe
+    [ "$1" = lzmas ] && setup=Setup-lzma.exe
+    out=$(wine_run "$bench" run "\"$(winpath "$work/$2/$setup")\" /S /D=$wdest" 2>&1) || true
   else
     local nsis=nsis.exe
     [ "$1" = nsislzma ] && nsis=nsis-lzma.exe
@@ -269,6 +274,8 @@ for payload in $payloads; do
   [ -f "$work/$payload/nsis.exe" ] && programs="ours nsis"
   [ -f "$work/$payload/Setup-lzma.exe" ] && programs+=" lzma"
   [ -f "$work/$payload/nsis-lzma.exe" ] && programs+=" nsislzma"
+  # ours silent (/S) too: started and timed as NSIS's silent runs are
+  [ "${BENCH_SILENT:-1}" != 0 ] && programs+=" ourss" && [ -f "$work/$payload/Setup-lzma.exe" ] && programs+=" lzmas"
   for p in $programs; do secs[$p]=""; peak[$p]=0; files[$p]=""; tail[$p]=""; done
   for _ in $(seq "$runs"); do
     for p in $programs; do
@@ -307,6 +314,9 @@ for payload in $payloads; do
       "$(stat -c %s "$work/$payload/Setup-lzma.exe")" "$(stat -c %s "$work/$payload/nsis-lzma.exe" 2>/dev/null || echo 0)" \
       "${built[$payload.lzma]:-0}" "${built[$payload.nsislzma]:-0}"
   fi
+  if [ -n "${secs[lzmas]:-}" ]; then
+    python3 bench/lzma-ratios.py "$payload/S" "${secs[lzmas]}" "${secs[ourss]:-0}" "${secs[nsislzma]:-0}" 0 0 0 0
+  fi
   if [ -n "${secs[nsis]:-}" ] && [ -n "${secs[ours]}" ]; then
     target=0.8
     [ "$payload" = small ] && target=0.7
@@ -315,6 +325,45 @@ r = ${secs[ours]} / ${secs[nsis]}
 print('%-5s ours / nsis = %.2fx (target <= %s: %s)' % ('$payload', r, '$target', 'met' if r <= $target else 'missed'))"
   fi
 done
+
+# Cancel pressed at 30 % of the first payload's install through the wizard,
+# each setup in turn: Cancel to the question shown, and Yes to the run's end
+# (the wizard gone, before the rollback). Unmanaged windows: with managed
+# ones and no window manager, closing the box and the wizard waits 2 s for
+# one. BENCH_CANCEL=0 leaves it out.
+first=${payloads%% *}
+if [ "${BENCH_CANCEL:-1}" != 0 ] && [ -f "$work/$first/Setup-lzma.exe" ]; then
+  wine_run reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || true
+  declare -A asked stopped
+  for _ in $(seq "$runs"); do
+    for p in ours lzma; do
+      setup=Setup.exe
+      [ $p = lzma ] && setup=Setup-lzma.exe
+      rm -rf "$installs"
+      out=$(wine_run "$bench" cancel "$(winpath "$work/$first/$setup")" "C:\\qs-install-bench\\cancel" "$english" 30 2>&1 |
+        tr -d '\r') || true
+      line=$(printf '%s\n' "$out" | grep '^question=' || true)
+      if [ -z "$line" ]; then
+        printf '%s\n' "$out" | tail -5 >&2
+        echo "install-bench: cancel of $p on $first failed"
+        continue
+      fi
+      read -r q st <<<"$(printf '%s\n' "$line" | sed 's/question=\([^ ]*\) stopped=\(.*\)/\1 \2/')"
+      asked[$p]+=" $q"
+      stopped[$p]+=" $st"
+    done
+  done
+  for p in ours lzma; do
+    [ -n "${asked[$p]:-}" ] || continue
+    # shellcheck disable=SC2086
+    printf '%-5s %-5s cancel: question shown after %.1f ms (median; %s ms), run ended %.1f ms after Yes (median; %s ms); goal <= 100 ms\n' \
+      "$first" "$p" "$(python3 -c "print($(median ${asked[$p]}) * 1000)")" \
+      "$(python3 -c "v = sorted([$(echo ${asked[$p]} | tr ' ' ',')]); print('min %.1f, max %.1f' % (v[0] * 1000, v[-1] * 1000))")" \
+      "$(python3 -c "print($(median ${stopped[$p]}) * 1000)")" \
+      "$(python3 -c "v = sorted([$(echo ${stopped[$p]} | tr ' ' ',')]); print('min %.1f, max %.1f' % (v[0] * 1000, v[-1] * 1000))")"
+  done
+  wine_run reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "${BENCH_MANAGED:-Y}" /f >/dev/null 2>&1 || true
+fi
 
 [ "${BENCH_COUNT:-1}" != 0 ] || exit 0  # BENCH_COUNT=0: times only
 

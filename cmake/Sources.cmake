@@ -45,11 +45,13 @@ function(qs_add_lzma_sdk)
   # one thread: the SDK's thread support is not among what lzma-dev ships
   target_compile_definitions(qs_lzma_encoder PRIVATE _7ZIP_ST)
   # the setup program takes the decoder's compact form: every KiB of it is
-  # in every setup file
+  # in every setup file; but optimised for speed, as decoding is what an
+  # LZMA install waits for (x86 under Wine: 86 MB/s against 66 with -Os,
+  # for 1.5 KiB)
   # (nothing unwinds through it: it calls out only to allocate)
   if(QS_STUB_ONLY)
     target_compile_definitions(qs_lzma_decoder PRIVATE _LZMA_SIZE_OPT)
-    target_compile_options(qs_lzma_decoder PRIVATE -fno-asynchronous-unwind-tables -fno-unwind-tables)
+    target_compile_options(qs_lzma_decoder PRIVATE -O2 -fno-asynchronous-unwind-tables -fno-unwind-tables)
   endif()
   foreach(t qs_lzma_decoder qs_lzma_encoder)
     target_include_directories(${t} SYSTEM PUBLIC ${QS_LZMA_SDK})
@@ -63,6 +65,7 @@ set(QS_WIN_SOURCES
   driver/SetupFileKind.cpp
   driver/SetupState.cpp
   efs/ExeFileSystem.cpp
+  efs/SolidReadAhead.cpp
   efs/EntryExtraction.cpp
   driver/SplitJoin.cpp
   driver/SliceCheck.cpp

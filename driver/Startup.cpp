@@ -29,6 +29,11 @@
 static const char kUnspecifiedError[] =
     "An unspecified error occured. The installation will be terminated.";
 
+// The table is inside the container that cannot be read: a fixed text.
+static const char kNewerFormatText[] =
+    "This installation file is in a newer format than its setup program can read.\n"
+    "The installation will be terminated.";
+
 static void ShowError(const char* text, UINT style) {
   FrontEnd()->ShowFailure(NULL, text, "Error", style);
 }
@@ -334,6 +339,15 @@ static int RunInstaller(const char* tempDir, int showCommand) {
     InstallRun().Join();
     DropPendingQuit();
     if (error != QSD_REPORTED) ShowUnspecifiedError();
+    failed = true;
+  } catch (EFSERROR error) {
+    InstallRun().Join();
+    DropPendingQuit();
+    // only Open finds a container format newer than this program
+    if (error == EFS_ERR_VERSION)
+      ShowError(kNewerFormatText, MB_OK | MB_ICONERROR);
+    else
+      ShowUnspecifiedError();
     failed = true;
   } catch (...) {
     InstallRun().Join();

@@ -8,7 +8,7 @@
 #include "platform/SystemLibrary.h"
 #include "uninstall/UninstallLogger.h"
 
-CExeFileSystem::CExeFileSystem() : m_Path(NULL), m_File(INVALID_HANDLE_VALUE) {
+CExeFileSystem::CExeFileSystem() : m_Path(NULL), m_Urgent(NULL), m_File(INVALID_HANDLE_VALUE) {
   m_KnownFolder[0] = '\0';
   m_Reader.File = INVALID_HANDLE_VALUE;
   m_Reader.Next = (uint64_t)-1;
@@ -101,9 +101,10 @@ void CExeFileSystem::Open(const char* path) {
     switch (ReadFileLayout(m_File, &layout) ? m_Directory.Read(m_Reader, layout.End) : EFS_OPEN_READ_FAILED) {
       case EFS_OPEN_OK:
         if (m_Directory.Solid()) {
-      const EfsSolidHeader& h = m_Directory.Header();
-      m_Solid.Attach(&m_Reader, h.DataOffset, h.StreamSize, h.ContentSize, h.StreamProps);
-    }
+          const EfsSolidHeader& h = m_Directory.Header();
+          m_Solid.Attach(&m_Reader, h.DataOffset, h.StreamSize, h.ContentSize, h.StreamProps);
+          AttachEntryEnds();
+        }
         return;
       case EFS_OPEN_NO_MEMORY: failure = EFS_ERR_NO_MEMORY; break;
       case EFS_OPEN_NEWER_VERSION: failure = EFS_ERR_VERSION; break;
@@ -112,6 +113,21 @@ void CExeFileSystem::Open(const char* path) {
   }
   Release();
   throw failure;
+}
+
+static int CompareOffsets(const void* a, const void* b) {
+  const uint64_t x = *(const uint64_t*)a, y = *(const uint64_t*)b;
+  return x < y ? -1 : x > y;
+}
+
+// Without the memory for them, decoding steps only go on past entries' ends.
+void CExeFileSystem::AttachEntryEnds() {
+  const uint32_t n = m_Directory.Count();
+  uint64_t* ends = (uint64_t*)malloc((n ? n : 1) * sizeof(uint64_t));
+  if (!ends) return;
+  for (uint32_t i = 0; i < n; ++i) ends[i] = m_Directory.At(i).DataOffset + m_Directory.At(i).Size;
+  qsort(ends, n, sizeof *ends, CompareOffsets);
+  m_Solid.SetEntryEnds(ends, n);
 }
 
 const EFSENTRY* CExeFileSystem::FindEntry(const char* name) {
@@ -168,8 +184,9 @@ namespace {
 class ExtractIo : public IEfsDecodeIo {
  public:
   ExtractIo(IEfsFileReader* in, uint64_t offset, HANDLE out, EFSProgressCallback cb, DWORD interval,
-            const char* dest)
-      : m_In(in), m_Offset(offset), m_Out(out), m_Callback(cb), m_Throttle(interval), m_Destination(dest) {}
+            const char* dest, const volatile LONG* urgent)
+      : m_In(in), m_Offset(offset), m_Out(out), m_Callback(cb), m_Throttle(interval), m_Destination(dest),
+        m_Urgent(urgent) {}
   DWORD WriteError = 0;
 
   int Read(unsigned char* buffer, uint32_t n) override {
@@ -187,7 +204,7 @@ class ExtractIo : public IEfsDecodeIo {
   int Progress(uint64_t done, uint64_t total) override {
     if (!m_Callback) return 1;
     DWORD now = MillisecondClock();
-    if (!m_Throttle.Due(now)) return 1;
+    if (!m_Throttle.Due(now) && !(m_Urgent && *m_Urgent)) return 1;
     // the callback counts in 32 bits: a larger entry reports in KiB
     if (total > 0xFFFFFFFFu) {
       done >>= 10;
@@ -205,18 +222,20 @@ class ExtractIo : public IEfsDecodeIo {
   EFSProgressCallback m_Callback;
   CEfsProgressThrottle m_Throttle;
   const char* m_Destination;
+  const volatile LONG* m_Urgent;
 };
 
 // Streams a stored or zlib entry from the container into out. Without
 // memory it fails like a failed read. *writeError: why a write failed.
 EfsDecodeResult DecodeInto(IEfsFileReader* container, const EFSENTRY& e, HANDLE out, EFSProgressCallback progress,
-                           DWORD interval, const char* destination, DWORD* writeError) {
+                           DWORD interval, const char* destination, const volatile LONG* urgent,
+                           DWORD* writeError) {
   const int compressed = e.Method != EFS_METHOD_STORED;
   unsigned char* in = (unsigned char*)malloc(EFS_INPUT_BUFFER_SIZE);
   unsigned char* outBuf = compressed ? (unsigned char*)malloc(EFS_OUTPUT_BUFFER_SIZE) : NULL;
   EfsDecodeResult result = EFS_DECODE_READ_FAILED;
   if (in && (outBuf || !compressed)) {
-    ExtractIo io(container, e.DataOffset, out, progress, interval, destination);
+    ExtractIo io(container, e.DataOffset, out, progress, interval, destination, urgent);
     result = EfsDecodeEntry(io, e, in, outBuf);
     *writeError = io.WriteError;
   }
@@ -285,11 +304,11 @@ int CExeFileSystem::Extract(const char* name, const char* destination, int overw
   DWORD writeError = NO_ERROR;
   EfsDecodeResult result;
   if (e->Method == EFS_METHOD_LZMA) {
-    ExtractIo io(&m_Reader, 0, out, progress, interval, destination);
+    ExtractIo io(&m_Reader, 0, out, progress, interval, destination, m_Urgent);
     result = m_Solid.Decode(*e, io);
     writeError = io.WriteError;
   } else {
-    result = DecodeInto(&m_Reader, *e, out, progress, interval, destination, &writeError);
+    result = DecodeInto(&m_Reader, *e, out, progress, interval, destination, m_Urgent, &writeError);
   }
   // the times go on while the handle is open: no second open for them
   if (result == EFS_DECODE_OK) {

@@ -6,7 +6,7 @@
 #include "efs/EfsDirectory.h"
 #include "efs/EfsFormat.h"
 #include "efs/SetupLayout.h"
-#include "efs/SolidStream.h"
+#include "efs/SolidReadAhead.h"
 
 class CUninstallLogger;
 
@@ -57,6 +57,11 @@ class CExeFileSystem {
   // Back to empty, letting go of the container file (Open holds it).
   void Close();
 
+  // A flag the caller raises when it must be asked at once (a pause before
+  // a cancel): while it is up, an extraction reports after every chunk
+  // instead of once an interval. Null: none.
+  void SetUrgentFlag(const volatile LONG* flag) { m_Urgent = flag; }
+
   const EFSENTRY* FindEntry(const char* name);
   DWORD GetEntryCrc(const char* name);
 
@@ -67,12 +72,14 @@ class CExeFileSystem {
 
  private:
   void Release();
+  void AttachEntryEnds();
   const EFSENTRY& Entry(const char* name);
   int MakeFolderOf(const char* destination, int logFolders, CUninstallLogger* logger);
   HANDLE CreateDestination(const char* destination, int overwrite, int logFolders,
                            CUninstallLogger* logger);
 
   char* m_Path;
+  const volatile LONG* m_Urgent;
   CEfsDirectory m_Directory;
   // Held from Open to the next Open or the end: every extraction reads
   // through it at explicit offsets, so no caller depends on its position.
@@ -86,8 +93,9 @@ class CExeFileSystem {
     uint64_t Next;  // where the file pointer stands after the last read
     int ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n);
   } m_Reader;
-  // Where the solid stream's decoding stands between extractions.
-  CEfsSolidStream m_Solid;
+  // The solid stream's decoder, ahead of the extractions on a thread of its
+  // own; while it runs, the only reader of m_Reader.
+  CEfsReadAhead m_Solid;
   // The last destination folder made or found: most files go where the one
   // before went, and need no look at the disk for it.
   char m_KnownFolder[MAX_PATH];

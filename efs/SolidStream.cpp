@@ -11,7 +11,7 @@ void* Allocate(void*, size_t size) { return malloc(size); }
 void Free(void*, void* address) { free(address); }
 ISzAlloc g_Alloc = {Allocate, Free};
 
-enum { kInputSize = 65536, kChunk = 65536 };
+enum { kInputSize = 65536, kChunk = EFS_SOLID_CHUNK };
 
 CLzmaDec& State(void* p) { return *(CLzmaDec*)p; }
 
@@ -61,7 +61,6 @@ void CEfsSolidStream::FreeMemory() {
   m_HistorySize = 0;
 }
 
-// Back to the stream's first byte; the memory is taken on the first call.
 int CEfsSolidStream::Start() {
   if (!m_Decoder) {
     const uint32_t dictionary = EfsLzmaDictionarySize(m_Props);
@@ -82,6 +81,8 @@ int CEfsSolidStream::Start() {
   CLzmaDec& d = State(m_Decoder);
   d.dic = m_History;
   d.dicBufSize = m_HistorySize;
+  // every pass fills the history from its start: byte p lies at p % size
+  d.dicPos = 0;
   LzmaDec_Init(&d);
   m_InputAt = m_InputCount = 0;
   m_StreamRead = 0;

@@ -13,6 +13,9 @@
 // are not LZMA properties.
 uint32_t EfsLzmaDictionarySize(const unsigned char props[EFS_LZMA_PROPS_SIZE]);
 
+// The most bytes one decoding step puts into the history.
+enum { EFS_SOLID_CHUNK = 65536 };
+
 // Reads entries out of the solid stream. Entries asked for in stream order
 // cost one pass over it; an entry that lies behind what was decoded (a
 // second copy, a picture asked for late) starts the pass over. Memory: the
@@ -38,16 +41,25 @@ class CEfsSolidStream {
   // Decoded bytes passed so far in this pass (for tests).
   uint64_t Position() const { return m_Position; }
 
- private:
-  EfsDecodeResult DecodeEntry(const EfsEntry& entry, IEfsDecodeIo& io);
+  // The steps of a pass, for a reader that decodes on a thread of its own.
+  // Back to the stream's first byte; the memory is taken on the first call.
+  // 0 when it cannot be had.
   int Start();
-  void FreeMemory();
-  EfsDecodeResult Fill();
+  // Up to want decoded bytes (0 < want <= EFS_SOLID_CHUNK) in *data, *n of
+  // them, in the history: decoded byte p of a pass lies at
+  // History()[p % HistorySize()].
+  EfsDecodeResult Next(uint64_t want, const unsigned char** data, uint32_t* n);
   // At the content's end the stream must end too, its range coder settled:
   // a flip in its last bytes changes no content but is damage all the same.
   EfsDecodeResult Finish();
-  // Up to want decoded bytes (want > 0) in *data, *n of them.
-  EfsDecodeResult Next(uint64_t want, const unsigned char** data, uint32_t* n);
+  const unsigned char* History() const { return m_History; }
+  uint32_t HistorySize() const { return m_HistorySize; }
+  uint64_t ContentSize() const { return m_ContentSize; }
+
+ private:
+  EfsDecodeResult DecodeEntry(const EfsEntry& entry, IEfsDecodeIo& io);
+  void FreeMemory();
+  EfsDecodeResult Fill();
 
   IEfsFileReader* m_File;
   uint64_t m_Offset;

@@ -27,6 +27,9 @@ void BeginInstallProgress(CFrontEnd* reports, DWORD totalBytes) {
   g_BytesDone = 0;
   g_ShownPercent = -1;
   g_ShownName[0] = g_PendingName[0] = '\0';
+  // a pause is heard at the next chunk, not at the next report: the
+  // question's answer takes effect at once
+  SetupState::Efs.SetUrgentFlag(&g_Paused);
 }
 
 void AddInstalledBytes(DWORD storedSize) { g_BytesDone += storedSize; }

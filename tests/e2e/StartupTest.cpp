@@ -36,6 +36,17 @@ std::string EmptyContainer() {
   return std::string((const char*)t, EFS_TRAILER_SIZE);
 }
 
+// A solid container's header of a format version after ours, and its trailer.
+std::string NewerFormatContainer() {
+  std::string header(EFS_SOLID_HEADER_SIZE, '\0');
+  EfsWriteU32((unsigned char*)&header[0], EFS_FORMAT_SOLID + 1);
+  unsigned char t[EFS_TRAILER_SIZE];
+  EFSTRAILER trailer = {EFS_EXTENDED_COUNT, EFS_SOLID_HEADER_SIZE + EFS_TRAILER_SIZE, {0}};
+  memcpy(trailer.Signature, InstallerSignature, EFS_SIGNATURE_SIZE);
+  EfsEncodeTrailer(trailer, t);
+  return header + std::string((const char*)t, EFS_TRAILER_SIZE);
+}
+
 std::vector<std::string> SortedTempLogs() {
   std::vector<std::string> names = TempFilesMatching("UNI*.tmp");
   std::sort(names.begin(), names.end());
@@ -136,6 +147,10 @@ TEST(Startup, AFailureIsShownAndLeavesNoTemporaryLog) {
   } cases[] = {
       // an installer without a single entry has no script to run
       {"setup.exe", EmptyContainer(), "Failed to copy default.qsp to the temp directory."},
+      // a container this program is too old for says so, not "unspecified"
+      {"newer.exe", NewerFormatContainer(),
+       "This installation file is in a newer format than its setup program can read.\n"
+       "The installation will be terminated."},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

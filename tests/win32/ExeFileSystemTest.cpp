@@ -49,6 +49,46 @@ int Record(unsigned long done, unsigned long, const char*) {
   return (int)g_Calls.size() != g_CancelAt;
 }
 
+volatile LONG g_Urgent;
+int RaiseThenCancel(unsigned long done, unsigned long, const char*) {
+  g_Calls.push_back(done);
+  if (g_Calls.size() == 1) InterlockedExchange(&g_Urgent, 1);
+  return g_Calls.size() < 2;
+}
+
+// With the urgent flag up every chunk reports, whatever the interval, so a
+// pause (and the cancel after it) is heard at once; with it down an entry
+// reports once an hour-long interval. Stored, zlib and solid LZMA alike.
+TEST(ExeFileSystem, AnUrgentFlagMakesTheNextChunkReportAtOnce) {
+  for (EfsMethod method : {EFS_METHOD_STORED, EFS_METHOD_ZLIB, EFS_METHOD_LZMA}) {
+    SCOPED_TRACE(EfsMethodName(method));
+    TempFolder dir;
+    WriteWholeFile(dir.File("stub.exe"), std::string(3000, 'S'));
+    WriteWholeFile(dir.File("big.txt"), Compressible(6 << 20));
+    CEFSBuilder b;
+    b.SetCompression(method);
+    b.SetStubFile(dir.File("stub.exe").c_str());
+    b.AddFile(dir.File("big.txt").c_str(), method != EFS_METHOD_STORED);
+    const std::string setup = dir.File("setup.exe");
+    ASSERT_EQ(1, b.Build(setup.c_str(), nullptr, InstallerSignature));
+    CExeFileSystem efs;
+    efs.Open(setup.c_str());
+    efs.SetUrgentFlag(&g_Urgent);
+    const std::string out = dir.File("out\\big.txt");
+    g_Calls.clear();
+    g_Urgent = 0;
+    EXPECT_EQ(0, efs.ExtractFile("big.txt", out.c_str(), 1, RaiseThenCancel, 3600000));
+    EXPECT_EQ(2u, g_Calls.size());
+    EXPECT_FALSE(PathExists(out));
+    g_Calls.clear();
+    g_Urgent = 0;
+    g_CancelAt = -1;
+    EXPECT_EQ(1, efs.ExtractFile("big.txt", out.c_str(), 1, Record, 3600000));
+    EXPECT_EQ(1u, g_Calls.size());
+    EXPECT_TRUE(ReadWholeFile(out) == Compressible(6 << 20));
+  }
+}
+
 TEST(ExeFileSystem, ExtractsEverySizeBackWithItsTime) {
   TempFolder dir;
   std::vector<std::pair<std::string, std::string>> files;
