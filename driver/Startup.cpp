@@ -16,6 +16,7 @@
 #include "engine/InstallRun.h"
 #include "platform/FrontEnd.h"
 #include "platform/RunLog.h"
+#include "platform/TextEncoding.h"
 #include "resources/resource.h"
 #include "script/Placeholders.h"
 #include "ui/BackgroundWindow.h"
@@ -267,7 +268,9 @@ static int RunInstaller(const char* tempDir, int showCommand) {
                "Failed to create temporary QSP file in temporary files directory.");
     ExtractToTemp("default.qsp", tempProject, "Failed to copy default.qsp to the temp directory.",
                   "The installation file is corrupt.\nDefault.qsp failed on CRC check.");
-    if (SetupState::Project.Load(tempProject) != 1) {
+    // the command stores UTF-8; a Windows that does not run us in UTF-8
+    // takes the script in its ANSI code page
+    if (!ConvertFileToProgramCodePage(tempProject) || SetupState::Project.Load(tempProject) != 1) {
       ShowError("Failed to load default.qsp.", MB_OK);
       throw QSD_REPORTED;
     }
@@ -276,7 +279,8 @@ static int RunInstaller(const char* tempDir, int showCommand) {
     ExtractToTemp("Translations.ini", tempTranslations,
                   "Failed to copy Translations.ini to the temp directory.",
                   "The installation file is corrupt.\nTranslations.ini failed on CRC check.");
-    if (!SetupState::Translations.SetFile(tempTranslations)) {
+    // as UTF-16, which the profile lookup of every Windows reads right
+    if (!ConvertTableToUnicode(tempTranslations) || !SetupState::Translations.SetFile(tempTranslations)) {
       ShowError("Failed initialize translation object.", MB_OK);
       throw QSD_REPORTED;
     }

@@ -24,19 +24,42 @@ int CTranslations::SetFile(const char* path) {
 int CTranslations::IsLoaded() const { return m_Path ? 1 : 0; }
 
 char* CTranslations::GetString(const char* key) const {
-  char* text = static_cast<char*>(malloc(GetStringSize));
-  if (!text) return NULL;
-  text[0] = '\0';
-  if (!key) return text;  // a null key would make the lookup list the section's keys
-  if (m_Path) {
-    GetPrivateProfileStringA("Strings", key, key, text, GetStringSize, m_Path);
-  } else {
-    // No file: the same answer as a missing one. A null file name would send
-    // the lookup to win.ini instead.
-    lstrcpynA(text, key, GetStringSize);
+  if (!key) {  // a null key would make the lookup list the section's keys
+    char* empty = static_cast<char*>(malloc(1));
+    if (empty) empty[0] = '\0';
+    return empty;
   }
-  ReplaceLineBreaks(text);
-  return text;
+  // Looked up wide: 2000 characters are kept whatever bytes they take in
+  // the program's code page, and none is cut in two.
+  WCHAR wideKey[256];
+  WCHAR* text = static_cast<WCHAR*>(malloc(GetStringSize * sizeof(WCHAR)));
+  if (!text) return NULL;
+  text[0] = 0;
+  DWORD n = 0;
+  if (MultiByteToWideChar(CP_ACP, 0, key, -1, wideKey, 256) > 0) {
+    if (m_Path) {
+      WCHAR widePath[MAX_PATH];
+      if (MultiByteToWideChar(CP_ACP, 0, m_Path, -1, widePath, MAX_PATH) > 0)
+        n = GetPrivateProfileStringW(L"Strings", wideKey, wideKey, text, GetStringSize, widePath);
+      else
+        n = (DWORD)lstrlenW(lstrcpynW(text, wideKey, GetStringSize));
+    } else {
+      // No file: the same answer as a missing one. A null file name would
+      // send the lookup to win.ini instead.
+      n = (DWORD)lstrlenW(lstrcpynW(text, wideKey, GetStringSize));
+    }
+  }
+  // a pair of surrogates cut by the lookup's limit
+  if (n && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) text[--n] = 0;
+  const int size = WideCharToMultiByte(CP_ACP, 0, text, (int)n + 1, NULL, 0, NULL, NULL);
+  char* result = static_cast<char*>(malloc(size > 0 ? (size_t)size : 1));
+  if (result) {
+    result[0] = '\0';
+    if (size > 0) WideCharToMultiByte(CP_ACP, 0, text, (int)n + 1, result, size, NULL, NULL);
+    ReplaceLineBreaks(result);
+  }
+  free(text);
+  return result;
 }
 
 int CTranslations::ShowMessage(HWND owner, const char* textKey, const char* captionKey,

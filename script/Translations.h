@@ -14,9 +14,10 @@ class CTranslations {
   int SetFile(const char* path);
   // 1 when a path is set.
   int IsLoaded() const;
-  // The text of key with every "|" made a line feed, in a new heap string of
-  // GetStringSize bytes that the caller frees; null only when memory runs
-  // out. "%s" and placeholders are left for the caller.
+  // The text of key with every "|" made a line feed, in a new heap string
+  // that the caller frees; null only when memory runs out. At most
+  // GetStringSize - 1 characters, in the program's code page. "%s" and
+  // placeholders are left for the caller.
   char* GetString(const char* key) const;
   // The texts of textKey and captionKey (null: none) through the front end:
   // a message box, or the log of a silent run; returns the button pressed

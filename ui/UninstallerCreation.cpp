@@ -9,6 +9,7 @@
 #include "efs/EfsFormat.h"
 #include "efs/PeImage.h"
 #include "platform/FrontEnd.h"
+#include "platform/TextEncoding.h"
 #include "script/Placeholders.h"
 
 namespace {
@@ -95,7 +96,11 @@ int ExtractTable(Work& w) {
     return 0;
   }
   switch (outcome) {
-    case EXTRACT_DONE: return 1;
+    case EXTRACT_DONE:
+      // the uninstaller reads it right whichever code page it runs in
+      if (ConvertTableToUnicode(w.TablePath)) return 1;
+      FrontEnd()->ShowFailure(NULL, kCopyFailed, "Error", MB_OK);
+      break;
     case EXTRACT_CORRUPT:
       SetupState::Translations.ShowMessage(NULL, "INSTALLATION_FILE_IS_CORRUPT", "ERROR", MB_OK);
       break;

@@ -77,3 +77,19 @@ int CLogLinesBackward::Next(char** line, int* hasZeroByte) {
     m_End = start - 1;
   return 1;
 }
+
+int FindLogCodePage(const char* text) {
+  static const char kTag[] = "CodePage=";
+  for (const char* line = text; *line;) {
+    if (strncmp(line, kTag, sizeof kTag - 1) == 0) {
+      int value = 0;
+      for (const char* p = line + sizeof kTag - 1; *p >= '0' && *p <= '9' && value < 100000; ++p)
+        value = value * 10 + (*p - '0');
+      return value;
+    }
+    const char* lf = strchr(line, '\n');
+    if (!lf) break;
+    line = lf + 1;
+  }
+  return 0;
+}

@@ -27,6 +27,7 @@ void CUninstallLogger::CloseCurrent() {
   if (m_LogPath[0] && m_IsTemporary) DeleteFileA(m_LogPath);
   m_LogPath[0] = '\0';
   m_IsTemporary = 0;
+  m_CodePageWritten = 0;
 }
 
 int CUninstallLogger::Close() {
@@ -104,6 +105,22 @@ int CUninstallLogger::WriteLine(const char* tag, const char* const* parts, int p
   *p++ = '\n';
   *p = '\0';
   DWORD written = 0;
+  // The bytes of a path mean what the code page says: the uninstaller may
+  // run in another one (the same Windows updated, or one that runs us in
+  // UTF-8 where this one did not). ASCII reads alike in all of them.
+  if (!m_CodePageWritten) {
+    int ascii = 1;
+    for (const char* c = line; *c && ascii; ++c) ascii = (unsigned char)*c < 0x80;
+    if (!ascii) {
+      char codePage[32];
+      const int n = wsprintfA(codePage, "CodePage=%u\n", GetACP());
+      if (!WriteFile(m_File, codePage, (DWORD)n, &written, NULL) || written != (DWORD)n) {
+        free(line);
+        return 0;
+      }
+      m_CodePageWritten = 1;
+    }
+  }
   BOOL ok = WriteFile(m_File, line, (DWORD)length, &written, NULL);
   free(line);
   return ok && written == length;

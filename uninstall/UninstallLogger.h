@@ -69,6 +69,8 @@ class CUninstallLogger {
   char m_LogPath[MAX_PATH];
   HANDLE m_File;
   int m_IsTemporary;
+  // the "CodePage=" line is written before the first line that is not ASCII
+  int m_CodePageWritten = 0;
   const CTranslations* m_Translations = nullptr;
   char m_Kept[kMaxKept][MAX_PATH];
   int m_KeptCount = 0;

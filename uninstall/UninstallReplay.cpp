@@ -12,6 +12,7 @@
 #include "platform/RunLog.h"
 #include "platform/RegistryHelpers.h"
 #include "platform/SystemLibrary.h"
+#include "platform/TextEncoding.h"
 #include "script/Translations.h"
 #include "uninstall/UninstallLogger.h"
 #include "uninstall/LogLines.h"
@@ -351,7 +352,7 @@ int CUninstallLogger::ReplayKeeping(const char* const* exclusions, int count,
   m_KeptCount = 0;
   if (!m_File) return 0;
   DWORD high = 0;
-  const DWORD size = GetFileSize(m_File, &high);
+  DWORD size = GetFileSize(m_File, &high);
   if (size == INVALID_FILE_SIZE || high) return 0;
   if (size == 0) return 1;
   char* text = (char*)malloc((size_t)size + 1);
@@ -363,6 +364,16 @@ int CUninstallLogger::ReplayKeeping(const char* const* exclusions, int count,
     return 0;
   }
   text[size] = '\0';
+  // a log written in another code page than this run's
+  const int codePage = FindLogCodePage(text);
+  if (codePage && (UINT)codePage != GetACP()) {
+    size_t converted = 0;
+    char* ours = ConvertText(text, size, (UINT)codePage, CP_ACP, &converted);
+    free(text);
+    if (!ours) return 0;
+    text = ours;
+    size = (DWORD)converted;
+  }
 
   CLogLinesBackward lines;
   if (!lines.Start(text, size)) {

@@ -43,9 +43,10 @@ struct Stub {
 };
 
 const Stub kStubs[] = {
-    // each with the LZMA decoder and the solid container's reader
+    // each with the LZMA decoder, the solid container's reader and the code-page
+    // conversions of older Windows
     {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 167 * 1024},
-    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 131 * 1024},
+    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 134 * 1024},
 };
 
 class StubImage : public ::testing::TestWithParam<Stub> {
@@ -160,6 +161,8 @@ TEST_P(StubImage, ManifestNamesItsOwnArchitectureForItselfAndCommonControls) {
   EXPECT_EQ(2, seen) << "the program and its common-controls dependency";
   EXPECT_NE(std::string::npos, manifest.find("name=\"Microsoft.Windows.Common-Controls\""));
   EXPECT_NE(std::string::npos, manifest.find("level=\"requireAdministrator\""));
+  // every byte string of the program is UTF-8 where Windows honours this
+  EXPECT_NE(std::string::npos, manifest.find(">UTF-8</activeCodePage>"));
 }
 
 // The wizard's picture is stored packed; unpacked it must be the artwork,
