@@ -33,7 +33,8 @@ struct BuildOptions {
   PeArch Arch = PE_ARCH_X86;
   bool ArchGiven = false;
   std::string Translations;
-  const LanguageTable* Language = nullptr;
+  const LanguageTable* Language = nullptr;  // the first of Languages
+  std::vector<const LanguageTable*> Languages;
   // what a script or table that is not UTF-8 is read in
   int CodePage = 1252;
   // from --compression (or --store); empty: the script's, else zlib
@@ -210,13 +211,27 @@ int ParseBuildOptions(const Arguments& args, BuildOptions* o) {
       if (!walk.Value(&o->Translations)) return EXIT_USAGE;
     } else if (text == "--language") {
       if (!walk.Value(&value)) return EXIT_USAGE;
-      o->Language = FindLanguage(value);
-      if (!o->Language) {
-        std::string codes;
-        for (const LanguageTable& t : LanguageTables()) codes += std::string(codes.empty() ? "" : ", ") + t.Code;
-        return UsageError("build", "--language " + value + ": no such table; give one of " + codes +
-                                       " (quillset languages lists them)");
+      o->Languages.clear();
+      if (value == "all") {
+        for (const LanguageTable& t : LanguageTables()) o->Languages.push_back(&t);
       }
+      for (size_t at = 0; value != "all" && at <= value.size();) {
+        size_t comma = value.find(',', at);
+        if (comma == std::string::npos) comma = value.size();
+        const std::string name = value.substr(at, comma - at);
+        at = comma + 1;
+        const LanguageTable* t = FindLanguage(name);
+        if (!t) {
+          std::string codes;
+          for (const LanguageTable& l : LanguageTables()) codes += std::string(codes.empty() ? "" : ", ") + l.Code;
+          return UsageError("build", "--language " + name + ": no such table; give one of " + codes +
+                                         ", several with commas, or all (quillset languages lists them)");
+        }
+        if (std::find(o->Languages.begin(), o->Languages.end(), t) != o->Languages.end())
+          return UsageError("build", "--language " + value + " names " + t->Code + " twice");
+        o->Languages.push_back(t);
+      }
+      o->Language = o->Languages.front();
     } else if (text == "--codepage") {
       if (!walk.Value(&value)) return EXIT_USAGE;
       std::string probe;
@@ -300,6 +315,8 @@ struct BuildInputs {
   std::string Table;
   // the bundled table's language when Table is one, else null
   const LanguageTable* TableLanguage = nullptr;
+  // the bundled tables of the other languages, in the order of --language
+  std::vector<std::string> OtherTables;
   std::string Output;
   // the script and the table as stored, when they had to be converted
   std::vector<std::string> Converted;
@@ -341,6 +358,14 @@ void FindTable(const BuildOptions& o, BuildInputs* in) {
                            " is missing; looked in:" + searched);
     if (PortableFileExists(beside.c_str()))
       in->Problems.push_back({0, 1, beside + " is not used: --language " + o.Language->Code + " chooses the table"});
+    // the others of a setup in several languages
+    for (size_t i = 1; i < o.Languages.size(); ++i) {
+      std::string path = FindBundled(o.Languages[i]->File, o.Arch, &searched);
+      if (path.empty())
+        in->Errors.push_back("the " + std::string(o.Languages[i]->Name) + " table " + o.Languages[i]->File +
+                             " is missing; looked in:" + searched);
+      in->OtherTables.push_back(path);
+    }
   } else if (in->Table.empty()) {
     if (PortableFileExists(beside.c_str())) {
       in->Table = beside;
@@ -400,25 +425,26 @@ std::string WriteConverted(const std::string& text, const std::string& source, c
 // The setup program takes every text in UTF-8: a bundled table from the code
 // page it is written in, a table of the author's as UTF-8 when it is that,
 // else in --codepage. The file to store, or "" with *error.
-std::string TableAsStored(const BuildOptions& o, BuildInputs* in, std::string* error) {
-  FILE* f = fopen(in->Table.c_str(), "rb");
-  if (!f) return in->Table;  // the builder names it
+std::string TableAsStored(const BuildOptions& o, const std::string& table, const LanguageTable* language,
+                          BuildInputs* in, std::string* error) {
+  FILE* f = fopen(table.c_str(), "rb");
+  if (!f) return table;  // the builder names it
   std::string bytes;
   char buffer[4096];
   size_t n;
   while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
   fclose(f);
-  int codePage = in->TableLanguage ? in->TableLanguage->CodePage : 0;
-  if (!codePage && Utf8IsValid(bytes.data(), bytes.size())) return in->Table;
+  int codePage = language ? language->CodePage : 0;
+  if (!codePage && Utf8IsValid(bytes.data(), bytes.size())) return table;
   if (!codePage) codePage = o.CodePage;
   std::string utf8;
   if (!PlatformToUtf8(bytes, codePage, &utf8)) {
-    *error = in->Table + " is neither UTF-8 nor text of code page " + std::to_string(codePage) +
+    *error = table + " is neither UTF-8 nor text of code page " + std::to_string(codePage) +
              "; give its code page with --codepage";
     return "";
   }
-  if (utf8 == bytes) return in->Table;  // ASCII
-  return WriteConverted(utf8, in->Table, in->Output, in, error);
+  if (utf8 == bytes) return table;  // ASCII
+  return WriteConverted(utf8, table, in->Output, in, error);
 }
 
 // Hands the files to the builder, which checks each as it is added. A solid
@@ -451,11 +477,24 @@ void AddFiles(const BuildOptions& o, CEFSBuilder& builder, BuildInputs* in) {
   if (!script.empty()) add(script, "default.qsp", 0, "project script");
   if (!in->Table.empty()) {
     std::string error;
-    std::string table = TableAsStored(o, in, &error);
+    std::string table = TableAsStored(o, in->Table, in->TableLanguage, in, &error);
     if (table.empty())
       in->Errors.push_back("translation table: " + error);
     else
       add(table, "Translations.ini", 0, "translation table");
+  }
+  // Several languages: each also under its code, which the setup program
+  // picks by the user's language; Translations.ini is the first listed.
+  for (size_t i = 0; o.Languages.size() > 1 && i < o.Languages.size(); ++i) {
+    const std::string& path = i ? in->OtherTables[i - 1] : in->Table;
+    if (path.empty()) continue;  // named already
+    std::string error;
+    std::string table = TableAsStored(o, path, o.Languages[i], in, &error);
+    const std::string name = std::string("Translations.") + o.Languages[i]->Code + ".ini";
+    if (table.empty())
+      in->Errors.push_back("translation table: " + error);
+    else
+      add(table, name.c_str(), 0, "translation table");
   }
   for (bool startup : {true, false})
     for (const ProjectSource& s : in->Sources)
@@ -648,8 +687,9 @@ int RunLanguages(const Arguments& args) {
     if (path.empty()) ++missing;
     printf("%-7s %-20s %-10d %s\n", t.Code, t.Name, t.CodePage, path.empty() ? (std::string(t.File) + " (missing)").c_str() : path.c_str());
   }
-  printf("\nquillset build --language CODE stores that table. A table is written in the\n"
-         "code page shown; the command stores it in UTF-8, which every Windows reads.\n");
+  printf("\nquillset build --language CODE stores that table (--language de,ja,en or all:\n"
+         "several, the setup picks the user's). A table is written in the code page shown;\n"
+         "the command stores it in UTF-8, which every Windows reads.\n");
   if (missing) fprintf(stderr, "quillset: error: %d table%s missing\n", missing, missing == 1 ? " is" : "s are");
   return missing ? EXIT_INPUT : EXIT_OK;
 }

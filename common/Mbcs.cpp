@@ -106,3 +106,13 @@ int MbcsCopy(char* out, size_t size, const char* s) {
   out[cut] = '\0';
   return 0;
 }
+
+size_t MbcsLength(const char* s, size_t n) {
+  size_t count = 0;
+  if (MbcsIsUtf8()) {
+    for (size_t i = 0; i < n; ++i) count += (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80;
+    return count;
+  }
+  for (size_t i = 0; i < n; ++count) i += MbcsIsLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < n ? 2 : 1;
+  return count;
+}

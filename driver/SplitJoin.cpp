@@ -138,7 +138,7 @@ INT_PTR CALLBACK SplitJoinWindowProc(HWND window, UINT message, WPARAM wParam, L
       DWORD id;
       g_Thread = CreateThread(NULL, 0, SplitJoinThread, window, 0, &id);
       if (!g_Thread) {
-        FrontEnd()->ShowFailure(window, "An unspecified error occured. The installation will be terminated.",
+        FrontEnd()->ShowFailure(window, "An unspecified error occurred. The installation will be terminated.",
                                 "Error", MB_OK | MB_ICONERROR);
         PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
       }
@@ -337,7 +337,7 @@ int JoinSplitParts(HINSTANCE instance, const char* targetPath, const char* baseP
   } else {
     // No window, so nothing was started and nothing was said.
     if (mode == SPLITJOIN_JOIN_ALL)
-      FrontEnd()->ShowFailure(NULL, "An unspecified error occured. The installation will be terminated.",
+      FrontEnd()->ShowFailure(NULL, "An unspecified error occurred. The installation will be terminated.",
                               "Error", MB_OK | MB_ICONERROR);
     DeleteFileA(targetPath);
   }

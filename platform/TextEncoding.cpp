@@ -95,3 +95,25 @@ int ConvertTableToUnicode(const char* path) {
   free(text);
   return ok;
 }
+
+WCHAR* WideOf(const char* text) {
+  if (!text) text = "";
+  const int n = MultiByteToWideChar(CP_ACP, 0, text, -1, NULL, 0);
+  WCHAR* wide = n > 0 ? (WCHAR*)malloc((size_t)n * sizeof(WCHAR)) : NULL;
+  if (wide) MultiByteToWideChar(CP_ACP, 0, text, -1, wide, n);
+  return wide;
+}
+
+BOOL WriteProfileText(const char* section, const char* key, const char* value, const char* file) {
+  WCHAR* s = WideOf(section);
+  WCHAR* k = key ? WideOf(key) : NULL;
+  WCHAR* v = value ? WideOf(value) : NULL;
+  WCHAR* f = WideOf(file);
+  BOOL ok = FALSE;
+  if (s && f && (!key || k) && (!value || v)) ok = WritePrivateProfileStringW(s, k, v, f);
+  free(s);
+  free(k);
+  free(v);
+  free(f);
+  return ok;
+}

@@ -22,3 +22,14 @@ int ConvertFileToProgramCodePage(const char* path);
 // profile functions of every Windows read whatever the code page: from
 // UTF-8 when it is that, else from the ANSI code page. 1 on success.
 int ConvertTableToUnicode(const char* path);
+
+// text (the program's code page) as a new heap UTF-16 string; null when
+// memory runs out. For the calls that do not take the program's code page
+// on every system (the shell link object and the profile writer take the
+// system's on some), which are made wide instead.
+WCHAR* WideOf(const char* text);
+
+// WritePrivateProfileStringA with the program's code page on every system:
+// made wide, since the narrow writer of some takes the system's. A null
+// key or value deletes as the narrow call does.
+BOOL WriteProfileText(const char* section, const char* key, const char* value, const char* file);

@@ -11,10 +11,12 @@
 
 // Written before the install worker starts, only read afterwards. Sizes
 // include the terminator.
-static char g_MainDir[MAX_PATH];
-static char g_SourceDir[MAX_PATH - 1];
+static char g_MainDir[PATH_BYTES];
+static char g_SourceDir[PATH_BYTES];
 static char g_SourceDrive[3];
-static char g_AppName[256];
+// 255 characters, of up to four bytes each in UTF-8
+static const size_t kAppNameCharacters = 255;
+static char g_AppName[4 * kAppNameCharacters + 1];
 
 static int IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -61,7 +63,12 @@ void SetAppNamePlaceholder(const char* name) {
   size_t length = 0;
   if (name) {
     const char* end = name;
-    while (*end && (size_t)(MbcsNext(end) - name) < sizeof g_AppName) end = MbcsNext(end);
+    for (size_t n = 0; *end && n < kAppNameCharacters; ++n) {
+      end = MbcsNext(end);
+      // the rest of a UTF-8 sequence belongs to its character
+      if (MbcsIsUtf8())
+        while ((static_cast<unsigned char>(*end) & 0xC0) == 0x80) ++end;
+    }
     length = (size_t)(end - name);
     memcpy(g_AppName, name, length);
   }
@@ -146,9 +153,9 @@ class ExpandedText {
 };
 
 // The system's answer fits when it is neither 0 nor the size it would need.
-int Fits(UINT length) { return length > 0 && length < MAX_PATH; }
+int Fits(UINT length) { return length > 0 && length < PATH_BYTES; }
 
-// The value of a token into folder (MAX_PATH bytes), or the stored value in
+// The value of a token into folder (PATH_BYTES bytes), or the stored value in
 // *value; 0 when the token cannot be resolved now.
 int ResolveToken(PlaceholderKind kind, char* folder, const char** value) {
   *value = folder;
@@ -159,11 +166,11 @@ int ResolveToken(PlaceholderKind kind, char* folder, const char** value) {
     case PLACEHOLDER_PROGRAM_FILES:
       // an empty value would put the files in the root of the drive
       if (!ReadRegistryString(HKEY_LOCAL_MACHINE, "Software/Microsoft/Windows/CurrentVersion",
-                              "ProgramFilesDir", "", folder, MAX_PATH))
+                              "ProgramFilesDir", "", folder, PATH_BYTES))
         strcpy(folder, "C:\\Program Files");
       return 1;
     case PLACEHOLDER_WINDOWS:
-      if (!Fits(GetWindowsDirectoryA(folder, MAX_PATH))) strcpy(folder, "C:\\Windows");
+      if (!Fits(GetWindowsDirectoryA(folder, PATH_BYTES))) strcpy(folder, "C:\\Windows");
       return 1;
     case PLACEHOLDER_MAIN_DIR:
       *value = g_MainDir;
@@ -173,13 +180,13 @@ int ResolveToken(PlaceholderKind kind, char* folder, const char** value) {
     case PLACEHOLDER_STARTUP:
       return GetSpecialFolderPath(CSIDL_STARTUP, folder);
     case PLACEHOLDER_SYSTEM:
-      return Fits(GetSystemDirectoryA(folder, MAX_PATH));
+      return Fits(GetSystemDirectoryA(folder, PATH_BYTES));
     case PLACEHOLDER_DESKTOP:
       return GetSpecialFolderPath(CSIDL_DESKTOPDIRECTORY, folder);
     case PLACEHOLDER_MY_DOCUMENTS:
       return GetSpecialFolderPath(CSIDL_PERSONAL, folder);
     case PLACEHOLDER_TEMP:
-      return Fits(GetTempPathA(MAX_PATH, folder));
+      return Fits(GetTempPathA(PATH_BYTES, folder));
     case PLACEHOLDER_SOURCE_DIR:
       *value = g_SourceDir;
       return 1;
@@ -209,7 +216,7 @@ char* ExpandPlaceholders(const char* text) {
     if (!result.Append(rest, (size_t)(percent - rest))) return NULL;
     const PlaceholderToken* token = MatchPlaceholderToken(percent);
     if (!token) return NULL;
-    char folder[MAX_PATH];
+    char folder[PATH_BYTES];
     const char* value;
     if (!ResolveToken(token->Kind, folder, &value)) return NULL;
     if (!result.Append(value)) return NULL;

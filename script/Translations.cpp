@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "common/LineBreaks.h"
+#include "efs/ExeFileSystem.h"
 #include "platform/FrontEnd.h"
 
 CTranslations::CTranslations() : m_Path(NULL) {}
@@ -79,3 +80,48 @@ int CTranslations::ShowMessage(HWND owner, const char* textKey, const char* capt
   free(caption);
   return result;
 }
+
+namespace {
+
+char g_Entry[32] = "Translations.ini";
+
+// The codes the command gives its tables, by Windows language.
+const char* CodeOfLanguage(LANGID id) {
+  switch (PRIMARYLANGID(id)) {
+    case LANG_ENGLISH: return "en";
+    case LANG_GERMAN: return "de";
+    case LANG_FRENCH: return "fr";
+    case LANG_SPANISH: return "es";
+    case LANG_ITALIAN: return "it";
+    case LANG_PORTUGUESE: return "pt-BR";
+    case LANG_DUTCH: return "nl";
+    case LANG_POLISH: return "pl";
+    case LANG_CZECH: return "cs";
+    case LANG_RUSSIAN: return "ru";
+    case LANG_JAPANESE: return "ja";
+    case LANG_CHINESE:  // simplified, not traditional
+      return SUBLANGID(id) == SUBLANG_CHINESE_SIMPLIFIED || SUBLANGID(id) == SUBLANG_CHINESE_SINGAPORE ? "zh-CN"
+                                                                                                     : NULL;
+  }
+  return NULL;
+}
+
+int TryEntry(CExeFileSystem& efs, const char* code) {
+  if (!code || !code[0] || strlen(code) > 16) return 0;
+  char name[32];
+  wsprintfA(name, "Translations.%s.ini", code);
+  if (!efs.Exists(name)) return 0;
+  strcpy(g_Entry, name);
+  return 1;
+}
+
+}  // namespace
+
+const char* ChooseTranslationEntry(CExeFileSystem& efs, const char* wanted) {
+  strcpy(g_Entry, "Translations.ini");
+  if (!TryEntry(efs, wanted) && !TryEntry(efs, CodeOfLanguage(GetUserDefaultUILanguage())))
+    TryEntry(efs, CodeOfLanguage(GetSystemDefaultUILanguage()));
+  return g_Entry;
+}
+
+const char* ChosenTranslationEntry() { return g_Entry; }

@@ -32,3 +32,14 @@ class CTranslations {
   CTranslations(const CTranslations&);
   CTranslations& operator=(const CTranslations&);
 };
+
+class CExeFileSystem;
+
+// The table entry of the setup file to use: "Translations.CODE.ini" of
+// wanted (/LANG=, may be empty), else of the user's UI language, else of
+// the system's, else "Translations.ini" (the first language the setup was
+// built with). The choice is kept for ChosenTranslationEntry.
+const char* ChooseTranslationEntry(CExeFileSystem& efs, const char* wanted);
+// The entry chosen last ("Translations.ini" before any choice): the table
+// that is installed beside Uninstall.exe.
+const char* ChosenTranslationEntry();

@@ -11,6 +11,7 @@
 #include "platform/FrontEnd.h"
 #include "platform/TextEncoding.h"
 #include "script/Placeholders.h"
+#include "script/Translations.h"
 
 namespace {
 
@@ -90,7 +91,8 @@ int ExtractTable(Work& w) {
   }
   ExtractOutcome outcome;
   try {
-    outcome = ExtractEntry(SetupState::Efs, "Translations.ini", w.TablePath);
+    // the table the installation spoke, so that the uninstaller speaks it
+    outcome = ExtractEntry(SetupState::Efs, ChosenTranslationEntry(), w.TablePath);
   } catch (EFSERROR) {
     SetupState::Translations.ShowMessage(NULL, "UNSPECIFIED_ERROR_OCCURED", "ERROR", MB_OK);
     return 0;

@@ -1,5 +1,7 @@
 #include "uninstall/UninstallLogger.h"
 
+#include "common/Mbcs.h"
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -43,9 +45,9 @@ static HANDLE OpenLogFile(const char* path) {
 
 int CUninstallLogger::CreateTempLog() {
   CloseCurrent();
-  char dir[MAX_PATH];
-  DWORD n = GetTempPathA(MAX_PATH, dir);
-  if (n == 0 || n >= MAX_PATH) {
+  char dir[PATH_BYTES];
+  DWORD n = GetTempPathA(PATH_BYTES, dir);
+  if (n == 0 || n >= PATH_BYTES) {
     ShowLogError("Failed to find path to the temporary files directory.");
     return 0;
   }
@@ -68,7 +70,7 @@ int CUninstallLogger::CreateTempLog() {
 
 int CUninstallLogger::OpenLog(const char* path) {
   CloseCurrent();
-  m_File = (path && strlen(path) < MAX_PATH) ? OpenLogFile(path) : NULL;
+  m_File = (path && strlen(path) < PATH_BYTES) ? OpenLogFile(path) : NULL;
   if (!m_File) {
     ShowLogError("Failed to open uninstall log file in temporary files directory.");
     return 0;

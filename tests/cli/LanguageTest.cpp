@@ -120,6 +120,39 @@ TEST(Languages, TheScriptIsStoredInUtf8) {
 
 // Every bundled table goes in converted from its code page; a table of the
 // author's as UTF-8 when it is that, else in --codepage.
+// --language de,ja,en: every table under its code, the first also as the
+// table a setup program without a match speaks.
+TEST(Languages, SeveralLanguagesGoInUnderTheirCodes) {
+  TempDir dir;
+  Project project(dir);
+  project.Write("QSP40\n[Global]\nApplicationName = Hello\n");
+  RunResult r = project.Build(dir.File("Setup.exe"), {"--language", "de,ja,en"});
+  ASSERT_EQ(0, r.Code) << r.Err;
+  r = RunQuillset({"list", dir.File("Setup.exe")});
+  for (const char* name : {"\nTranslations.ini ", "\nTranslations.de.ini ", "\nTranslations.ja.ini ",
+                           "\nTranslations.en.ini "})
+    EXPECT_TRUE(Has(r.Out, name)) << name << r.Out;
+  EXPECT_FALSE(Has(r.Out, "Translations.ru.ini"));
+  EXPECT_EQ(InUtf8("German.ini", 1252), StoredTable(dir, dir.File("Setup.exe")));
+  RunResult x = RunQuillset({"extract", "-q", "-d", dir.File("out"), dir.File("Setup.exe"), "Translations.ja.ini"});
+  ASSERT_EQ(0, x.Code) << x.Err;
+  EXPECT_EQ(InUtf8("Japanese.ini", 932), ReadFile(dir.File("out/Translations.ja.ini")));
+
+  r = project.Build(dir.File("Setup.exe"), {"--language", "all"});
+  ASSERT_EQ(0, r.Code) << r.Err;
+  r = RunQuillset({"list", dir.File("Setup.exe")});
+  EXPECT_TRUE(Has(r.Out, ", 14 entries\n")) << r.Out;  // twelve, Translations.ini and the script
+  EXPECT_TRUE(Has(r.Out, "\nTranslations.zh-CN.ini ")) << r.Out;
+  // the first is English, as quillset languages lists them
+  EXPECT_EQ(ReadFile(SourceDir() + "/translations/English.ini"), StoredTable(dir, dir.File("Setup.exe")));
+
+  for (const char* bad : {"de,de", "de,xx", "de,", ",ja"}) {
+    r = project.Build(dir.File("Other.exe"), {"--language", bad});
+    EXPECT_EQ(2, r.Code) << bad;
+  }
+  EXPECT_TRUE(Has(project.Build(dir.File("Other.exe"), {"--language", "de,ja,de"}).Err, "names de twice"));
+}
+
 TEST(Languages, TablesAreStoredInUtf8) {
   TempDir dir;
   Project project(dir);

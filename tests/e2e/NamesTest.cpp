@@ -19,6 +19,12 @@
 
 namespace {
 
+std::string Narrow(const std::wstring& w) {
+  std::string s(w.size() * 3 + 1, '\0');
+  s.resize((size_t)WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &s[0], (int)s.size(), NULL, NULL) - 1);
+  return s;
+}
+
 std::wstring Wide(const std::string& utf8) {
   std::wstring w(utf8.size() + 1, L'\0');
   w.resize((size_t)MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &w[0], (int)w.size()) - 1);
@@ -159,12 +165,15 @@ void InstallAndUninstallAsDmitry(bool selfRemoval) {
   IPersistFile* file = NULL;
   ASSERT_TRUE(SUCCEEDED(link->QueryInterface(IID_IPersistFile, (void**)&file)));
   EXPECT_TRUE(SUCCEEDED(file->Load((target + L"\\" + Wide(kProga) + L".lnk").c_str(), STGM_READ)));
+  // the target as the shell follows it: its item list
   WCHAR linked[MAX_PATH] = L"";
-  link->GetPath(linked, MAX_PATH, NULL, 0);
-  EXPECT_TRUE(target + L"\\" + Wide(hyo) == linked);
+  LPITEMIDLIST items = NULL;
+  EXPECT_TRUE(SUCCEEDED(link->GetIDList(&items)) && items && SHGetPathFromIDListW(items, linked));
+  CoTaskMemFree(items);
+  EXPECT_TRUE(target + L"\\" + Wide(hyo) == linked) << "the shortcut's target: " << Narrow(linked);
   WCHAR description[MAX_PATH] = L"";
   link->GetDescription(description, MAX_PATH);
-  EXPECT_TRUE(Wide(kProga) == description);
+  EXPECT_TRUE(Wide(kProga) == description) << "the description: " << Narrow(description);
   file->Release();
   link->Release();
   CoUninitialize();
@@ -173,7 +182,7 @@ void InstallAndUninstallAsDmitry(bool selfRemoval) {
   WCHAR entry[64] = L"";
   GetPrivateProfileStringW(Wide(section).c_str(), Wide(kCafe).c_str(), L"<missing>", entry, 64,
                            (target + L"\\" + Wide(kProga) + L".ini").c_str());
-  EXPECT_TRUE(Wide(value) == entry) << "the INI value";
+  EXPECT_TRUE(Wide(value) == entry) << "the INI value: " << Narrow(entry);
 
   // the registry value, read by the wide call
   WCHAR data[MAX_PATH] = L"";
@@ -182,7 +191,7 @@ void InstallAndUninstallAsDmitry(bool selfRemoval) {
   ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key));
   EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, Wide(kProga).c_str(), NULL, NULL, (BYTE*)data, &size));
   RegCloseKey(key);
-  EXPECT_TRUE(target + L"\\" + Wide(cafe) == data) << "the registry value";
+  EXPECT_TRUE(target + L"\\" + Wide(cafe) == data) << "the registry value: " << Narrow(data);
 
   // the log says how its names are written
   EXPECT_NE(std::string::npos, ReadWide(target + L"\\Uninstall.log").find("CodePage=65001\n"));
@@ -225,5 +234,124 @@ TEST(Names, ACyrillicUserOnAWesternWindowsInstallsAndUninstalls) { InstallAndUni
 // cannot name this folder; enabled once the uninstaller removes itself
 // without a batch file.
 TEST(Names, DISABLED_TheUninstallerRemovesItselfFromThatFolder) { InstallAndUninstallAsDmitry(true); }
+
+// A bundled table's text of key, as the setup program shows it.
+std::wstring TableText(const char* file, int codePage, const char* key) {
+  char text[2001];
+  GetPrivateProfileStringA("Strings", key, key, text, sizeof text,
+                           (std::string(QS_SOURCE_DIR "\\translations\\") + file).c_str());
+  WCHAR wide[2001];
+  MultiByteToWideChar((UINT)codePage, 0, text, -1, wide, 2001);
+  return wide;
+}
+
+std::string Utf8Of(const std::string& file, int codePage) {
+  const std::string bytes = ReadWholeFile(std::string(QS_SOURCE_DIR "\\translations\\") + file);
+  std::wstring wide(bytes.size() + 1, L'\0');
+  wide.resize((size_t)MultiByteToWideChar((UINT)codePage, 0, bytes.data(), (int)bytes.size(), &wide[0],
+                                          (int)wide.size()));
+  std::string utf8(wide.size() * 3 + 1, '\0');
+  utf8.resize((size_t)WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), (int)wide.size(), &utf8[0], (int)utf8.size(),
+                                          NULL, NULL));
+  return utf8;
+}
+
+std::wstring Caption(HWND w) {
+  WCHAR text[512] = L"";
+  SendMessageW(w, WM_GETTEXT, 512, (LPARAM)text);
+  return text;
+}
+
+// The table a setup in German, Japanese and English speaks to this user:
+// the user's UI language (the lanes e2e_lang_* set it), else the first.
+const char* UsersTable(int* codePage) {
+  *codePage = 1252;
+  switch (PRIMARYLANGID(GetUserDefaultUILanguage())) {
+    case LANG_JAPANESE: *codePage = 932; return "Japanese.ini";
+    case LANG_ENGLISH: return "English.ini";
+    default: return "German.ini";
+  }
+}
+
+// A setup in German, Japanese and English, as quillset build --language
+// de,ja,en stores it: the first as Translations.ini, each under its code.
+class SeveralLanguages : public ::testing::Test {
+ protected:
+  TempFolder dir;
+  std::string setup;
+  const std::string target = dir.File("Multi App");
+
+  void SetUp() override {
+    WriteWholeFile(dir.File("default.qsp"), "QSP40\r\n[Global]\r\nApplicationName = Multi\r\nDefaultDir = " + target +
+                                                "\r\n[Files]\r\na.txt, %MAINDIR%a.txt\r\n");
+    WriteWholeFile(dir.File("a.txt"), "a");
+    const struct {
+      const char* File;
+      int CodePage;
+      const char* Entry;
+    } tables[] = {{"German.ini", 1252, "Translations.ini"},
+                  {"German.ini", 1252, "Translations.de.ini"},
+                  {"Japanese.ini", 932, "Translations.ja.ini"},
+                  {"English.ini", 1252, "Translations.en.ini"}};
+    CEFSBuilder b;
+    b.SetStubFile(QS_STUB_PATH);
+    b.AddFile(dir.File("default.qsp").c_str(), 1);
+    for (const auto& t : tables) {
+      WriteWholeFile(dir.File(t.Entry), Utf8Of(t.File, t.CodePage));
+      b.AddFile(dir.File(t.Entry).c_str(), 1, t.Entry);
+    }
+    b.AddFile(dir.File("a.txt").c_str(), 1);
+    setup = dir.File("Setup.exe");
+    b.Build(setup.c_str(), nullptr, InstallerSignature);
+  }
+
+  // The caption of the welcome page the setup shows with options, after
+  // which it is cancelled.
+  std::wstring Welcome(const std::string& options = "") {
+    Robot robot;
+    if (!robot.Start("\"" + setup + "\"" + options)) return L"<no start>";
+    HWND w = NULL;
+    robot.WaitUntil([&] {
+          w = robot.FindWindowNow("#32770", NULL);
+          return w && IsWindowVisible(GetDlgItem(w, 1001));
+        }, 20000, "the welcome page");
+    if (!w) return L"<no page>";
+    const std::wstring caption = Caption(w);
+    robot.Kill();
+    return caption;
+  }
+};
+
+TEST_F(SeveralLanguages, TheUsersLanguageElseTheFirstListedAndLangChoosesInstead) {
+  int codePage = 0;
+  const char* users = UsersTable(&codePage);
+  SCOPED_TRACE(std::string("this user's table: ") + users);
+  EXPECT_EQ(Narrow(TableText(users, codePage, "WELCOME")), Narrow(Welcome()));
+  EXPECT_EQ(Narrow(TableText("English.ini", 1252, "WELCOME")), Narrow(Welcome(" /LANG=en"))) << "/LANG=en";
+  EXPECT_EQ(Narrow(TableText("German.ini", 1252, "WELCOME")), Narrow(Welcome(" /LANG=DE"))) << "/LANG=DE";
+  EXPECT_EQ(Narrow(TableText("Japanese.ini", 932, "WELCOME")), Narrow(Welcome(" /LANG=ja"))) << "/LANG=ja";
+  // one the setup does not hold: the user's after all
+  EXPECT_EQ(Narrow(TableText(users, codePage, "WELCOME")), Narrow(Welcome(" /LANG=fi"))) << "/LANG=fi";
+}
+
+TEST_F(SeveralLanguages, TheUninstallerSpeaksTheLanguageOfTheInstallation) {
+  Robot robot;
+  ASSERT_TRUE(robot.Start("\"" + setup + "\" /S /LANG=ja"));
+  DWORD code = 1;
+  ASSERT_TRUE(robot.WaitForExit(60000, &code));
+  ASSERT_EQ(0u, code);
+  // the Japanese table lies beside Uninstall.exe, whoever starts it
+  Robot un;
+  ASSERT_TRUE(un.Start("\"" + target + "\\Uninstall.exe\"", dir.Path().c_str()));
+  HWND box = NULL;
+  ASSERT_TRUE(un.WaitUntil([&] {
+        box = un.FindWindowNow("#32770", NULL);
+        return box != NULL;
+      }, 20000, "the uninstall question"));
+  Robot::Settle(box);
+  EXPECT_EQ(Narrow(TableText("Japanese.ini", 932, "UNINSTALL_TITLE")), Narrow(Caption(box)));
+  PostMessageW(box, WM_COMMAND, IDNO, 0);
+  EXPECT_TRUE(un.WaitForExit(20000, &code));
+}
 
 }  // namespace

@@ -54,7 +54,7 @@ TEST(TranslationTables, EveryShippedTableHasExactlyTheEnglishKeysAndFormats) {
     EXPECT_TRUE(problems.empty()) << Problems(problems);
     if (std::string(t.Code) == "en") continue;
 
-    // translated, not copied; and English's misspellings stay in English
+    // translated, not copied; and no table carries the misspellings English had
     const std::vector<std::string> texts = Texts(table);
     ASSERT_EQ(englishTexts.size(), texts.size());
     size_t same = 0;
