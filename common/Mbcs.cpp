@@ -108,11 +108,11 @@ int MbcsCopy(char* out, size_t size, const char* s) {
 }
 
 size_t MbcsLength(const char* s, size_t n) {
+  if (!MbcsIsUtf8()) return n;
   size_t count = 0;
-  if (MbcsIsUtf8()) {
-    for (size_t i = 0; i < n; ++i) count += (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80;
-    return count;
+  for (size_t i = 0; i < n; ++i) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    if ((c & 0xC0) != 0x80) count += c >= 0xF0 ? 2 : 1;
   }
-  for (size_t i = 0; i < n; ++count) i += MbcsIsLeadByte(static_cast<unsigned char>(s[i])) && i + 1 < n ? 2 : 1;
   return count;
 }

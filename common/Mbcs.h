@@ -37,8 +37,9 @@ int Utf8IsValid(const char* text, size_t size);
 // of the code page (double-byte or UTF-8). 1 when all of s fit.
 int MbcsCopy(char* out, size_t size, const char* s);
 
-// Characters of the first n bytes of s in the code page (UTF-8 sequences
-// or double-byte characters counting one each).
+// The length the 260-character rules of paths and names count for the first
+// n bytes of s: in UTF-8 the UTF-16 units Windows counts (one a character,
+// two beyond U+FFFF), in an ANSI code page its bytes, as ever.
 size_t MbcsLength(const char* s, size_t n);
 
 // Bytes a path of MAX_PATH characters can take in UTF-8 (three a UTF-16

@@ -248,7 +248,8 @@ void ReadInstallerSettings(const char* originalSourceDir) {
   char* text = ReadProjectValue("Global", "DefaultDir", "C:\\");
   char* folder = ExpandPlaceholders(text);
   free(text);
-  if (!folder || strlen(folder) >= sizeof SetupState::InstallDir) {
+  if (!folder || strlen(folder) >= sizeof SetupState::InstallDir ||
+      MbcsLength(folder, strlen(folder)) >= MAX_PATH) {
     free(folder);
     ShowUnspecifiedError();
     throw QSD_REPORTED;

@@ -32,12 +32,13 @@ static int EndsInSeparator(const char* s) {
 // expected from the callers) stores an empty value rather than a lone "\",
 // which would point at the root of the drive; a path that does not fit
 // stores nothing either, instead of a cut-off folder.
-static int StoreFolder(char* value, size_t capacity, const char* path) {
+static int StoreFolder(char* value, size_t capacity, size_t characters, const char* path) {
   value[0] = '\0';
   if (!path || !*path) return 1;
   size_t length = strlen(path);
   int separator = EndsInSeparator(path) ? 0 : 1;
-  if (length + separator + 1 > capacity) return 0;
+  // a rule of characters, in a buffer of bytes
+  if (length + separator + 1 > capacity || MbcsLength(path, length) + separator + 1 > characters) return 0;
   memcpy(value, path, length);
   if (separator) value[length++] = '\\';
   value[length] = '\0';
@@ -45,12 +46,12 @@ static int StoreFolder(char* value, size_t capacity, const char* path) {
 }
 
 int SetMainDirPlaceholder(const char* path) {
-  return StoreFolder(g_MainDir, sizeof g_MainDir, path);
+  return StoreFolder(g_MainDir, sizeof g_MainDir, MAX_PATH, path);
 }
 
 int SetSourceDirPlaceholder(const char* path) {
   g_SourceDrive[0] = '\0';
-  if (!StoreFolder(g_SourceDir, sizeof g_SourceDir, path)) return 0;
+  if (!StoreFolder(g_SourceDir, sizeof g_SourceDir, MAX_PATH - 1, path)) return 0;
   if (g_SourceDir[0] && !MbcsIsLeadByte((unsigned char)g_SourceDir[0]) && g_SourceDir[1] == ':') {
     g_SourceDrive[0] = g_SourceDir[0];
     g_SourceDrive[1] = ':';
@@ -62,12 +63,12 @@ int SetSourceDirPlaceholder(const char* path) {
 void SetAppNamePlaceholder(const char* name) {
   size_t length = 0;
   if (name) {
+    // 255 characters (bytes, in an ANSI code page), never half of one
     const char* end = name;
-    for (size_t n = 0; *end && n < kAppNameCharacters; ++n) {
-      end = MbcsNext(end);
-      // the rest of a UTF-8 sequence belongs to its character
-      if (MbcsIsUtf8())
-        while ((static_cast<unsigned char>(*end) & 0xC0) == 0x80) ++end;
+    for (const char* next; *end; end = next) {
+      next = MbcsNext(end);
+      while (MbcsIsUtf8() && (static_cast<unsigned char>(*next) & 0xC0) == 0x80) ++next;
+      if (MbcsLength(name, (size_t)(next - name)) > kAppNameCharacters) break;
     }
     length = (size_t)(end - name);
     memcpy(g_AppName, name, length);
