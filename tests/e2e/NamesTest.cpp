@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <objbase.h>
 #include <shlobj.h>
+#include <stdlib.h>
+#include <string.h>
 #include <windows.h>
 
 #include <string>
@@ -323,6 +325,11 @@ class SeveralLanguages : public ::testing::Test {
 };
 
 TEST_F(SeveralLanguages, TheUsersLanguageElseTheFirstListedAndLangChoosesInstead) {
+  // the lanes say whose UI language Wine gives this user
+  if (const char* lane = getenv("QS_UI_LANGUAGE")) {
+    const WORD want = strcmp(lane, "ja") == 0 ? LANG_JAPANESE : strcmp(lane, "pl") == 0 ? LANG_POLISH : LANG_NEUTRAL;
+    ASSERT_EQ(want, PRIMARYLANGID(GetUserDefaultUILanguage())) << "Wine did not take the lane's locale " << lane;
+  }
   int codePage = 0;
   const char* users = UsersTable(&codePage);
   SCOPED_TRACE(std::string("this user's table: ") + users);
