@@ -82,7 +82,7 @@ int CUninstallLogger::OpenLog(const char* path) {
 int CUninstallLogger::WriteLine(const char* tag, const char* const* parts, int partCount) {
   // every change also goes to the readable log of the run, by its tag
   char kind[32];
-  lstrcpynA(kind, tag, sizeof kind);
+  MbcsCopy(kind, sizeof kind, tag);
   if (char* equals = strchr(kind, '=')) *equals = '\0';
   RunLogLine(kind, parts[0]);
   if (!m_File) return 0;

@@ -45,7 +45,7 @@ struct Stub {
 const Stub kStubs[] = {
     // each with the LZMA decoder, the solid container's reader and the code-page
     // conversions of older Windows
-    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 170 * 1024},
+    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 171 * 1024},
     {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 135 * 1024},
 };
 
