@@ -1,6 +1,7 @@
 // quillset build: check the script, gather its files, write the setup file.
 #include <errno.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include "cli/Project.h"
 #include "cli/SetupFile.h"
 #include "cli/Split.h"
+#include "common/Mbcs.h"
 #include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"
 #include "efs/PortableFile.h"
@@ -31,7 +33,10 @@ struct BuildOptions {
   PeArch Arch = PE_ARCH_X86;
   bool ArchGiven = false;
   std::string Translations;
-  const LanguageTable* Language = nullptr;
+  const LanguageTable* Language = nullptr;  // the first of Languages
+  std::vector<const LanguageTable*> Languages;
+  // what a script or table that is not UTF-8 is read in
+  int CodePage = 1252;
   // from --compression (or --store); empty: the script's, else zlib
   std::string Compression;
   uint64_t Split = 0;
@@ -206,13 +211,35 @@ int ParseBuildOptions(const Arguments& args, BuildOptions* o) {
       if (!walk.Value(&o->Translations)) return EXIT_USAGE;
     } else if (text == "--language") {
       if (!walk.Value(&value)) return EXIT_USAGE;
-      o->Language = FindLanguage(value);
-      if (!o->Language) {
-        std::string codes;
-        for (const LanguageTable& t : LanguageTables()) codes += std::string(codes.empty() ? "" : ", ") + t.Code;
-        return UsageError("build", "--language " + value + ": no such table; give one of " + codes +
-                                       " (quillset languages lists them)");
+      o->Languages.clear();
+      if (value == "all") {
+        for (const LanguageTable& t : LanguageTables()) o->Languages.push_back(&t);
       }
+      for (size_t at = 0; value != "all" && at <= value.size();) {
+        size_t comma = value.find(',', at);
+        if (comma == std::string::npos) comma = value.size();
+        const std::string name = value.substr(at, comma - at);
+        at = comma + 1;
+        const LanguageTable* t = FindLanguage(name);
+        if (!t) {
+          std::string codes;
+          for (const LanguageTable& l : LanguageTables()) codes += std::string(codes.empty() ? "" : ", ") + l.Code;
+          return UsageError("build", "--language " + name + ": no such table; give one of " + codes +
+                                         ", several with commas, or all (quillset languages lists them)");
+        }
+        if (std::find(o->Languages.begin(), o->Languages.end(), t) != o->Languages.end())
+          return UsageError("build", "--language " + value + " names " + t->Code + " twice");
+        o->Languages.push_back(t);
+      }
+      o->Language = o->Languages.front();
+    } else if (text == "--codepage") {
+      if (!walk.Value(&value)) return EXIT_USAGE;
+      std::string probe;
+      const bool digits = !value.empty() && value.size() < 6 && value.find_first_not_of("0123456789") == std::string::npos;
+      if (!digits || !PlatformToUtf8("A", atoi(value.c_str()), &probe))
+        return UsageError("build", "--codepage " + value +
+                                       ": give a Windows code page such as 1252, 1250, 1251, 932 or 936");
+      o->CodePage = atoi(value.c_str());
     } else if (text == "--store") {
       if (!walk.Flag()) return EXIT_USAGE;
       o->Compression = "stored";
@@ -277,48 +304,6 @@ std::string CheckStub(const std::string& stub, const BuildOptions& o) {
   return "";
 }
 
-const char* CodePageWords(int cp) {
-  switch (cp) {
-    case 65001: return "UTF-8, which no Windows uses as its ANSI code page";
-    case 1250:
-    case 1252: return "a Latin code page (1252 or 1250)";
-    case 1251: return "code page 1251 (Cyrillic)";
-    case 932: return "code page 932 (Japanese)";
-    case 936: return "code page 936 (Simplified Chinese)";
-  }
-  return "no code page";
-}
-
-// The setup program reads the script and the table in one code page, the
-// installing machine's: non-ASCII text of the script written in another
-// code page than the table's shows as the wrong characters there.
-void CheckTableCodePage(const CProject& project, const std::string& table, const LanguageTable* language,
-                        std::vector<Diagnostic>* problems) {
-  const std::string& script = project.Text();
-  size_t high = 0;
-  while (high < script.size() && (unsigned char)script[high] < 0x80) ++high;
-  if (high == script.size()) return;
-  std::string what = language ? "the " + std::string(language->Name) + " table" : "the translation table";
-  FILE* f = fopen(table.c_str(), "rb");
-  if (!f) return;  // the builder names it
-  std::string bytes;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
-  fclose(f);
-  const int guessed = GuessCodePage(bytes);
-  if (!guessed) return;  // an ASCII table reads alike everywhere
-  const int tableCodePage = language ? language->CodePage : guessed;
-  if (tableCodePage == 65001) return;  // not a code page to compare with
-  if (TextFitsCodePage(script, tableCodePage)) return;
-  int line = 1 + (int)std::count(script.begin(), script.begin() + (long)high, '\n');
-  problems->push_back({line, 1,
-                       "the script's non-ASCII text looks like " + std::string(CodePageWords(GuessCodePage(script))) +
-                           ", but " + what + " is in " + CodePageWords(tableCodePage) +
-                           "; the setup program reads both in the ANSI code page of the machine that installs, "
-                           "so one of them will show the wrong characters"});
-}
-
 // What a build works from and what it found wrong so far: problems of the
 // script's lines (and warnings), and errors outside them.
 struct BuildInputs {
@@ -328,7 +313,13 @@ struct BuildInputs {
   std::vector<std::string> Errors;
   std::string Stub;
   std::string Table;
+  // the bundled table's language when Table is one, else null
+  const LanguageTable* TableLanguage = nullptr;
+  // the bundled tables of the other languages, in the order of --language
+  std::vector<std::string> OtherTables;
   std::string Output;
+  // the script and the table as stored, when they had to be converted
+  std::vector<std::string> Converted;
 };
 
 // The setup program: given, or the bundled one of the architecture; checked
@@ -361,29 +352,38 @@ void FindTable(const BuildOptions& o, BuildInputs* in) {
   std::string searched;
   if (o.Language) {
     in->Table = FindBundled(o.Language->File, o.Arch, &searched);
+    in->TableLanguage = o.Language;
     if (in->Table.empty())
       in->Errors.push_back("the " + std::string(o.Language->Name) + " table " + o.Language->File +
                            " is missing; looked in:" + searched);
     if (PortableFileExists(beside.c_str()))
       in->Problems.push_back({0, 1, beside + " is not used: --language " + o.Language->Code + " chooses the table"});
+    // the others of a setup in several languages
+    for (size_t i = 1; i < o.Languages.size(); ++i) {
+      std::string path = FindBundled(o.Languages[i]->File, o.Arch, &searched);
+      if (path.empty())
+        in->Errors.push_back("the " + std::string(o.Languages[i]->Name) + " table " + o.Languages[i]->File +
+                             " is missing; looked in:" + searched);
+      in->OtherTables.push_back(path);
+    }
   } else if (in->Table.empty()) {
     if (PortableFileExists(beside.c_str())) {
       in->Table = beside;
     } else {
       in->Table = FindBundled(kTableName, o.Arch, &searched);
+      in->TableLanguage = FindLanguage("en");
       if (in->Table.empty())
         in->Errors.push_back("no Translations.ini beside " + o.Project +
                              " and the bundled English table is missing; looked in:" + searched +
                              "\ngive a table with --translations FILE");
     }
   }
-  if (!in->Table.empty()) CheckTableCodePage(in->Project, in->Table, o.Language, &in->Problems);
 }
 
 // Everything the build reads: the script (and its files), the setup
 // program, the table; a script that cannot be read ends the build here.
 CommandResult FindInputs(const BuildOptions& o, CEFSBuilder& builder, BuildInputs* in) {
-  CommandResult loaded = in->Project.Load(o.Project);
+  CommandResult loaded = in->Project.Load(o.Project, o.CodePage);
   if (!loaded.Ok()) return loaded;
   in->Project.Check(&in->Problems, &in->Sources);
   FindStub(o, builder, in);
@@ -397,6 +397,54 @@ std::string CompressionOf(const BuildOptions& o, const CProject& project) {
   if (!o.Compression.empty()) return o.Compression;
   std::string c = project.Compression();
   return c.empty() ? "zlib" : c;
+}
+
+// text written beside output for the builder to store in place of source,
+// with source's file time (removed when the build ends); "" with *error when
+// it cannot be written.
+std::string WriteConverted(const std::string& text, const std::string& source, const std::string& output,
+                           BuildInputs* in, std::string* error) {
+  std::string path = PlatformTemporarySibling(output);
+  FILE* f = fopen(path.c_str(), "wb");
+  if (!f) {
+    *error = "cannot write " + path + ": " + PlatformErrorText(errno);
+    return "";
+  }
+  PlatformCleanupAdd(path);
+  in->Converted.push_back(path);
+  const bool ok = fwrite(text.data(), 1, text.size(), f) == text.size();
+  uint64_t size = 0, time = 0;
+  if (fclose(f) != 0 || !ok ||
+      (PortableFileInfo(source.c_str(), &size, &time) && !PlatformSetFileTime(path.c_str(), time))) {
+    *error = "cannot write " + path;
+    return "";
+  }
+  return path;
+}
+
+// The setup program takes every text in UTF-8: a bundled table from the code
+// page it is written in, a table of the author's as UTF-8 when it is that,
+// else in --codepage. The file to store, or "" with *error.
+std::string TableAsStored(const BuildOptions& o, const std::string& table, const LanguageTable* language,
+                          BuildInputs* in, std::string* error) {
+  FILE* f = fopen(table.c_str(), "rb");
+  if (!f) return table;  // the builder names it
+  std::string bytes;
+  char buffer[4096];
+  size_t n;
+  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
+  fclose(f);
+  int codePage = language ? language->CodePage : 0;
+  if (!codePage && Utf8IsValid(bytes.data(), bytes.size())) return table;
+  if (!codePage) codePage = o.CodePage;
+  std::string utf8;
+  if (!PlatformToUtf8(bytes, codePage, &utf8)) {
+    *error = table + " is neither UTF-8 nor text of code page " + std::to_string(codePage) +
+             "; give its code page with --codepage";
+    return "";
+  }
+  if (utf8 == bytes) return table;  // ASCII
+  return WriteConverted(utf8, table, in->Output, in, error);
 }
 
 // Hands the files to the builder, which checks each as it is added. A solid
@@ -420,8 +468,34 @@ void AddFiles(const BuildOptions& o, CEFSBuilder& builder, BuildInputs* in) {
         in->Errors.push_back(std::string(what) + ": " + message);
     }
   };
-  add(o.Project, "default.qsp", 0, "project script");
-  if (!in->Table.empty()) add(in->Table, "Translations.ini", 0, "translation table");
+  std::string script = o.Project;
+  if (in->Project.ConvertedFrom()) {
+    std::string error;
+    script = WriteConverted(in->Project.Text(), o.Project, in->Output, in, &error);
+    if (script.empty()) in->Errors.push_back("project script: " + error);
+  }
+  if (!script.empty()) add(script, "default.qsp", 0, "project script");
+  if (!in->Table.empty()) {
+    std::string error;
+    std::string table = TableAsStored(o, in->Table, in->TableLanguage, in, &error);
+    if (table.empty())
+      in->Errors.push_back("translation table: " + error);
+    else
+      add(table, "Translations.ini", 0, "translation table");
+  }
+  // Several languages: each also under its code, which the setup program
+  // picks by the user's language; Translations.ini is the first listed.
+  for (size_t i = 0; o.Languages.size() > 1 && i < o.Languages.size(); ++i) {
+    const std::string& path = i ? in->OtherTables[i - 1] : in->Table;
+    if (path.empty()) continue;  // named already
+    std::string error;
+    std::string table = TableAsStored(o, path, o.Languages[i], in, &error);
+    const std::string name = std::string("Translations.") + o.Languages[i]->Code + ".ini";
+    if (table.empty())
+      in->Errors.push_back("translation table: " + error);
+    else
+      add(table, name.c_str(), 0, "translation table");
+  }
   for (bool startup : {true, false})
     for (const ProjectSource& s : in->Sources)
       if (s.Startup == startup) add(s.Path, s.Name.c_str(), s.Line, "");
@@ -570,6 +644,15 @@ int RunBuild(const Arguments& args) {
 
   CEFSBuilder builder;
   BuildInputs in;
+  struct RemoveConverted {
+    BuildInputs& In;
+    ~RemoveConverted() {
+      for (const std::string& p : In.Converted) {
+        PlatformRemoveFile(p.c_str());
+        PlatformCleanupRemove(p);
+      }
+    }
+  } removeConverted{in};
   CommandResult result = FindInputs(o, builder, &in);
   if (result.Ok()) result = CheckInputs(o, builder, &in);
   if (!result.Ok()) return Finish(result);
@@ -604,8 +687,9 @@ int RunLanguages(const Arguments& args) {
     if (path.empty()) ++missing;
     printf("%-7s %-20s %-10d %s\n", t.Code, t.Name, t.CodePage, path.empty() ? (std::string(t.File) + " (missing)").c_str() : path.c_str());
   }
-  printf("\nquillset build --language CODE stores that table. A table is written in the ANSI\n"
-         "code page shown; it reads correctly on Windows whose ANSI code page that is.\n");
+  printf("\nquillset build --language CODE stores that table (--language de,ja,en or all:\n"
+         "several, the setup picks the user's). A table is written in the code page shown;\n"
+         "the command stores it in UTF-8, which every Windows reads.\n");
   if (missing) fprintf(stderr, "quillset: error: %d table%s missing\n", missing, missing == 1 ? " is" : "s are");
   return missing ? EXIT_INPUT : EXIT_OK;
 }

@@ -9,6 +9,7 @@
 #include "cli/Platform.h"
 #include "cli/SetupFile.h"
 #include "cli/Split.h"
+#include "common/Mbcs.h"
 #include "efs/SliceRecord.h"
 
 namespace {
@@ -92,6 +93,21 @@ bool SafeName(const std::string& name) {
   return true;
 }
 
+// An entry's name as list prints it: in UTF-8, as the command stores names;
+// one of an older setup file, stored in an ANSI code page, read as 1252.
+std::string PrintedName(const char* name) {
+  std::string utf8;
+  if (Utf8IsValid(name, strlen(name)) || !PlatformToUtf8(name, 1252, &utf8)) return name;
+  return utf8;
+}
+
+// Characters of UTF-8 text, which is what the columns line up by.
+size_t Columns(const std::string& utf8) {
+  size_t n = 0;
+  for (unsigned char c : utf8) n += (c & 0xC0) != 0x80;
+  return n;
+}
+
 }  // namespace
 
 int RunList(const Arguments& args) {
@@ -115,7 +131,7 @@ int RunList(const Arguments& args) {
   printf(", %u entries\n", (unsigned)setup.Entries().size());
   printf("%s: %s\n", o.Setup.c_str(), SignatureText(setup.Layout()).c_str());
   size_t width = 4;
-  for (const EfsEntry& e : setup.Entries()) width = std::max(width, strlen(e.Name));
+  for (const EfsEntry& e : setup.Entries()) width = std::max(width, Columns(PrintedName(e.Name)));
   const EfsSolidHeader* solid = setup.Solid();
   if (solid) {
     printf("%s: one solid LZMA stream of %llu bytes at offset %llu, %llu bytes of content "
@@ -129,9 +145,11 @@ int RunList(const Arguments& args) {
   // a solid entry has no stored size of its own: its size is the content's
   printf("%-*s  %10s  %-6s  %-8s  %s\n", (int)width, "NAME", solid ? "SIZE" : "STORED", "METHOD", "CRC-32",
          "TIME (UTC)");
-  for (const EfsEntry& e : setup.Entries())
-    printf("%-*s  %10llu  %-6s  %08x  %s\n", (int)width, e.Name, (unsigned long long)e.StoredSize,
-           EfsMethodName(e.Method), e.Crc, FileTimeToIso(e.Time).c_str());
+  for (const EfsEntry& e : setup.Entries()) {
+    const std::string name = PrintedName(e.Name);
+    printf("%s%*s  %10llu  %-6s  %08x  %s\n", name.c_str(), (int)(width - Columns(name)), "",
+           (unsigned long long)e.StoredSize, EfsMethodName(e.Method), e.Crc, FileTimeToIso(e.Time).c_str());
+  }
   return EXIT_OK;
 }
 

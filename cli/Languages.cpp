@@ -135,22 +135,6 @@ std::string Join(const std::vector<int>& runs) {
   return s.empty() ? "none" : s;
 }
 
-bool IsAsciiLetter(Byte c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-bool IsValidUtf8(const std::string& s) {
-  for (size_t i = 0; i < s.size();) {
-    Byte c = (Byte)s[i];
-    size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (!n || i + n > s.size() || (n == 2 && c < 0xC2)) return false;
-    for (size_t k = 1; k < n; ++k)
-      if (((Byte)s[i + k] >> 6) != 2) return false;
-    i += n;
-  }
-  return true;
-}
-
-int Family(int cp) { return cp == 1250 ? 1252 : cp; }
-
 }  // namespace
 
 const std::vector<LanguageTable>& LanguageTables() {
@@ -249,42 +233,4 @@ std::vector<std::string> CheckTranslationTable(const std::string& table, int cod
   for (const TableLine& l : lines)
     if (!englishKeys.count(l.Key)) problems.push_back(l.Key + ": not a key of the program");
   return problems;
-}
-
-int GuessCodePage(const std::string& text) {
-  size_t high = 0, nearLetter = 0, upper = 0, cyrillicRange = 0, gbRange = 0;
-  for (size_t i = 0; i < text.size(); ++i) {
-    Byte c = (Byte)text[i];
-    if (c < 0x80) continue;
-    ++high;
-    if ((i > 0 && IsAsciiLetter((Byte)text[i - 1])) || (i + 1 < text.size() && IsAsciiLetter((Byte)text[i + 1])))
-      ++nearLetter;
-    if (c >= 0xE0) ++upper;
-    if (c >= 0xC0 || c == 0xA8 || c == 0xB8) ++cyrillicRange;
-    if (c >= 0xA1 && c <= 0xFE) ++gbRange;
-  }
-  if (!high) return 0;
-  if (IsValidUtf8(text)) return 65001;
-  // Cyrillic words are made of high bytes only, mostly lower-case letters
-  if (nearLetter * 5 < high && upper * 10 >= high * 6 && cyrillicRange * 10 >= high * 9) return 1251;
-  if (FindInvalidByte(text, 936) == std::string::npos && gbRange * 10 >= high * 9 && nearLetter * 5 < high)
-    return 936;
-  if (FindInvalidByte(text, 932) == std::string::npos) {
-    // kana, punctuation and the common kanji lead with these bytes
-    size_t leads = 0, typical = 0;
-    for (size_t i = 0; i < text.size(); i += CharLength(text, i, 932)) {
-      Byte c = (Byte)text[i];
-      if (!IsLead(c, 932)) continue;
-      ++leads;
-      if (c <= 0x83 || (c >= 0x88 && c <= 0x9F)) ++typical;
-    }
-    if (leads && typical * 2 >= leads) return 932;
-  }
-  return 1252;
-}
-
-bool TextFitsCodePage(const std::string& text, int codePage) {
-  if (FindInvalidByte(text, codePage) != std::string::npos) return false;
-  int guess = GuessCodePage(text);
-  return guess == 0 || Family(guess) == Family(codePage);
 }

@@ -31,14 +31,3 @@ size_t FindInvalidByte(const std::string& text, int codePage);
 // starts with the key it concerns, when there is one.
 std::vector<std::string> CheckTranslationTable(const std::string& table, int codePage,
                                                const std::string& english);
-
-// The code page that non-ASCII bytes of text most likely were written in,
-// as far as the shipped tables' code pages can be told apart: 65001 for
-// UTF-8, 1251 for Cyrillic, 932 or 936 for Japanese or Chinese, 1252 for
-// Latin (1250 and 1252 cannot be told apart this way). 0 when text is ASCII
-// or nothing fits.
-int GuessCodePage(const std::string& text);
-
-// True when text (a script) would read correctly in codePage as far as
-// GuessCodePage can tell: ASCII, or valid there and of the same family.
-bool TextFitsCodePage(const std::string& text, int codePage);

@@ -16,6 +16,7 @@
 #include <windows.h>
 #else
 #include <fcntl.h>
+#include <iconv.h>
 #include <sys/ioctl.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -283,5 +284,37 @@ int PlatformSeek(FILE* f, uint64_t offset) {
   return _fseeki64(f, (int64_t)offset, SEEK_SET) == 0;
 #else
   return fseeko(f, (off_t)offset, SEEK_SET) == 0;
+#endif
+}
+
+int PlatformToUtf8(const std::string& text, int codePage, std::string* out) {
+  out->clear();
+  if (text.empty()) return 1;
+#ifdef _WIN32
+  if (text.size() > 0x3FFFFFFF) return 0;
+  const int wide = MultiByteToWideChar((UINT)codePage, MB_ERR_INVALID_CHARS, text.data(), (int)text.size(), NULL, 0);
+  if (wide <= 0) return 0;
+  std::vector<wchar_t> w((size_t)wide);
+  MultiByteToWideChar((UINT)codePage, MB_ERR_INVALID_CHARS, text.data(), (int)text.size(), w.data(), wide);
+  const int n = WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, NULL, 0, NULL, NULL);
+  if (n <= 0) return 0;
+  out->resize((size_t)n);
+  WideCharToMultiByte(CP_UTF8, 0, w.data(), wide, &(*out)[0], n, NULL, NULL);
+  return 1;
+#else
+  const std::string name = "CP" + std::to_string(codePage);
+  iconv_t cd = iconv_open("UTF-8", name.c_str());
+  if (cd == (iconv_t)-1) return 0;
+  std::string in = text;
+  char* from = &in[0];
+  size_t left = in.size();
+  std::vector<char> buffer(in.size() * 4 + 16);
+  char* to = buffer.data();
+  size_t room = buffer.size();
+  const size_t done = iconv(cd, &from, &left, &to, &room);
+  iconv_close(cd);
+  if (done == (size_t)-1 || left) return 0;
+  out->assign(buffer.data(), (size_t)(to - buffer.data()));
+  return 1;
 #endif
 }

@@ -47,5 +47,10 @@ std::string PlatformNormalise(const std::string& path);
 // Equal paths by the system's rules (case-blind on Windows).
 int PlatformSamePath(const std::string& a, const std::string& b);
 
+// text in Windows code page codePage (1252, 1250, 1251, 932, 936, ...) as
+// UTF-8 into *out; 0 when the code page is unknown here or text holds a byte
+// sequence that is no character of it.
+int PlatformToUtf8(const std::string& text, int codePage, std::string* out);
+
 int64_t PlatformFileSize(FILE* f);
 int PlatformSeek(FILE* f, uint64_t offset);

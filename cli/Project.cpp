@@ -156,7 +156,7 @@ std::string ExpandForBuild(const std::string& text, const std::string& appName) 
   }
 }
 
-CommandResult CProject::Load(const std::string& path) {
+CommandResult CProject::Load(const std::string& path, int codePage) {
   m_Path = path;
   m_Folder = PlatformFolderOf(path);
   FILE* f = fopen(path.c_str(), "rb");
@@ -169,6 +169,15 @@ CommandResult CProject::Load(const std::string& path) {
   fclose(f);
   if (failed || PlatformIsDirectory(path.c_str())) return InputFailure("cannot read " + path);
   if (m_Text.size() >= 0xFFFFFFFFu) return InputFailure(path + " is too large for a project script");
+  m_ConvertedFrom = 0;
+  if (!Utf8IsValid(m_Text.data(), m_Text.size())) {
+    std::string utf8;
+    if (!PlatformToUtf8(m_Text, codePage, &utf8))
+      return InputFailure(path + " is neither UTF-8 nor text of code page " + std::to_string(codePage) +
+                          "; give its code page with --codepage");
+    m_Text = utf8;
+    m_ConvertedFrom = codePage;
+  }
   m_Loaded = m_Parser.LoadText(m_Text.data(), (uint32_t)m_Text.size());
   if (m_Loaded) m_AppName = Value("Global", "ApplicationName", "");
   return Succeeded();

@@ -24,8 +24,13 @@ struct ProjectSource {
 
 class CProject {
  public:
-  // Reads the script; 0 with *error when the file cannot be read.
-  CommandResult Load(const std::string& path);
+  // Reads the script: as UTF-8 when it is valid UTF-8, else as text of
+  // codePage, which it is converted from. A failure when the file cannot be
+  // read or is no text of codePage either.
+  CommandResult Load(const std::string& path, int codePage = 1252);
+  // The code page the script was converted from, 0 when it was UTF-8 (or
+  // ASCII) as it stands.
+  int ConvertedFrom() const { return m_ConvertedFrom; }
 
   // Every problem of the script, and the distinct files it names ([Files]
   // sources, and the background pictures when the background is on).
@@ -69,6 +74,7 @@ class CProject {
   std::string m_Text;
   std::string m_AppName;
   int m_Loaded = 0;
+  int m_ConvertedFrom = 0;
   CFileParser m_Parser;
 };
 

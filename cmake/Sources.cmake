@@ -74,6 +74,7 @@ set(QS_WIN_SOURCES
   platform/FrontEnd.cpp
   platform/RunLog.cpp
   platform/PrivateTemp.cpp
+  platform/TextEncoding.cpp
   engine/InstallProgress.cpp
   engine/InstallWorker.cpp
   engine/InstallRun.cpp

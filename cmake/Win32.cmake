@@ -19,7 +19,12 @@ else()
 endif()
 # Windows refuses to start a program whose manifest names another
 # architecture, so the manifest is made per tree.
+# Every byte string of the program is UTF-8 where Windows honours the entry
+# (10 1903 on); the legacy build leaves it out and stands for older Windows.
+set(QS_ACTIVE_CODE_PAGE "      <activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8</activeCodePage>\n")
 configure_file(resources/Quillset.manifest.in ${CMAKE_BINARY_DIR}/generated/Quillset.manifest @ONLY)
+set(QS_ACTIVE_CODE_PAGE "")
+configure_file(resources/Quillset.manifest.in ${CMAKE_BINARY_DIR}/generated/legacy/Quillset.manifest @ONLY)
 
 set(QS_STATIC_LINK -static -static-libgcc -static-libstdc++)
 add_compile_options(-ffunction-sections -fdata-sections)
@@ -53,7 +58,12 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/generated/Wizard.dib.z
 
 # The setup program: GUI subsystem, statically linked, stripped.
 function(qs_add_stub name)
+  cmake_parse_arguments(S "LEGACY" "" "" ${ARGN})
   add_executable(${name} WIN32 driver/WinMain.cpp resources/Quillset.rc)
+  if(S_LEGACY)
+    # its manifest first: the resource compiler takes the first it finds
+    target_include_directories(${name} BEFORE PRIVATE ${CMAKE_BINARY_DIR}/generated/legacy)
+  endif()
   target_link_libraries(${name} PRIVATE qs_win)
   target_link_options(${name} PRIVATE ${QS_STATIC_LINK} -Wl,--gc-sections -s -mwindows)
   if(QS_STUB_ONLY)
@@ -61,14 +71,18 @@ function(qs_add_stub name)
     target_link_options(${name} PRIVATE -flto -Os -Wl,-Map,${CMAKE_BINARY_DIR}/${QS_STUB_NAME}.map)
   endif()
   target_include_directories(${name} PRIVATE ${CMAKE_BINARY_DIR}/generated)
-  set_target_properties(${name} PROPERTIES OUTPUT_NAME ${QS_STUB_NAME})
+  if(NOT S_LEGACY)
+    set_target_properties(${name} PROPERTIES OUTPUT_NAME ${QS_STUB_NAME})
+  endif()
   target_sources(${name} PRIVATE ${CMAKE_BINARY_DIR}/generated/Wizard.dib.z)
   set_source_files_properties(resources/Quillset.rc PROPERTIES
-    OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/generated/Quillset.manifest;${CMAKE_SOURCE_DIR}/resources/Quillset.ico;${CMAKE_SOURCE_DIR}/resources/QuillsetSmall.ico;${CMAKE_BINARY_DIR}/generated/Wizard.dib.z;${CMAKE_SOURCE_DIR}/resources/resource.h")
+    OBJECT_DEPENDS "${CMAKE_BINARY_DIR}/generated/Quillset.manifest;${CMAKE_BINARY_DIR}/generated/legacy/Quillset.manifest;${CMAKE_SOURCE_DIR}/resources/Quillset.ico;${CMAKE_SOURCE_DIR}/resources/QuillsetSmall.ico;${CMAKE_BINARY_DIR}/generated/Wizard.dib.z;${CMAKE_SOURCE_DIR}/resources/resource.h")
 endfunction()
 
 if(QS_STUB_ONLY)
   qs_add_stub(${QS_STUB_NAME})
+  qs_add_stub(${QS_STUB_NAME}-legacy LEGACY)
+  set_target_properties(${QS_STUB_NAME}-legacy PROPERTIES OUTPUT_NAME ${QS_STUB_NAME}-legacy)
   return()
 endif()
 
@@ -87,9 +101,13 @@ ExternalProject_Add(stub_tree
   BUILD_ALWAYS ON
   INSTALL_COMMAND ${CMAKE_COMMAND} -E copy_if_different
     ${CMAKE_BINARY_DIR}/stub-tree/${QS_STUB_NAME}.exe ${CMAKE_BINARY_DIR}/${QS_STUB_NAME}.exe
+  COMMAND ${CMAKE_COMMAND} -E copy_if_different
+    ${CMAKE_BINARY_DIR}/stub-tree/${QS_STUB_NAME}-legacy.exe ${CMAKE_BINARY_DIR}/${QS_STUB_NAME}-legacy.exe
   BUILD_BYPRODUCTS ${CMAKE_BINARY_DIR}/stub-tree/${QS_STUB_NAME}.exe ${CMAKE_BINARY_DIR}/${QS_STUB_NAME}.exe
+    ${CMAKE_BINARY_DIR}/${QS_STUB_NAME}-legacy.exe
 )
 set(QS_STUB ${CMAKE_BINARY_DIR}/${QS_STUB_NAME}.exe)
+set(QS_LEGACY_STUB ${CMAKE_BINARY_DIR}/${QS_STUB_NAME}-legacy.exe)
 
 # The same setup program from this tree's compiler, for comparison only.
 qs_add_stub(quillset-stub-posix)
@@ -110,6 +128,7 @@ endfunction()
 qs_wine_path(QS_BUILD_DIR_WIN ${CMAKE_BINARY_DIR})
 qs_wine_path(QS_SOURCE_DIR_WIN ${CMAKE_SOURCE_DIR})
 qs_wine_path(QS_STUB_WIN ${QS_STUB})
+qs_wine_path(QS_LEGACY_STUB_WIN ${QS_LEGACY_STUB})
 configure_file(tests/TestPaths.h.in ${CMAKE_BINARY_DIR}/generated/TestPaths.h @ONLY)
 
 enable_testing()
@@ -137,10 +156,12 @@ endfunction()
 # Runs test binary `test` (filtered) once more with Wine's ANSI code page
 # `cp`, which Wine takes from the locale: the locale must exist on the host
 # (tools/bootstrap.sh makes it).
+# The lanes run the legacy program (no UTF-8 entry in its manifest), which
+# stands for a Windows that runs it in the ANSI code page.
 function(qs_add_code_page_lane name test filter cp locale)
   add_test(NAME ${name} COMMAND ${test} --gtest_filter=${filter})
   set_tests_properties(${name} PROPERTIES FIXTURES_REQUIRED wine RUN_SERIAL ON TIMEOUT 1200
-    ENVIRONMENT "LC_ALL=${locale};QS_CODE_PAGE_LANE=${cp}")
+    ENVIRONMENT "LC_ALL=${locale};QS_CODE_PAGE_LANE=${cp};QS_LEGACY_PROGRAM=1")
 endfunction()
 
 # Figures, not tests (make bench).

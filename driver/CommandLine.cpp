@@ -11,6 +11,7 @@ const char kSetupOptionsHelp[] =
     "/S\tsilent: no window at all; the script's defaults, the log and the exit code say what happened\n"
     "/D=FOLDER\tthe destination folder (last on the line, blanks included, no quotes)\n"
     "/LOG=FILE\ta readable log of the run\n"
+    "/LANG=CODE\tthe language, of those the setup holds (de, ja, pt-BR ...)\n"
     "/?\tthis list\n"
     "\n"
     "Exit codes: 0 done, 1 failed (rolled back), 2 cancelled, 3 setup file damaged or incomplete, "
@@ -63,7 +64,8 @@ int TakeValue(const char* text, size_t n, char* out) {
     ++text;
     n -= 2;
   }
-  if (n == 0 || n >= kCommandLinePath) return 0;
+  // a path of 260 characters at most, whatever bytes they take
+  if (n == 0 || n >= kCommandLinePath || MbcsLength(text, n) >= 260) return 0;
   memcpy(out, text, n);
   out[n] = '\0';
   return 1;
@@ -118,6 +120,18 @@ int ParseSetupCommandLine(const char* line, SetupCommandLine* out) {
         continue;
       }
       out->HasLog = 1;
+    } else if (equals && SameName(name, nameLength, "LANG")) {
+      const char* code = equals + 1;
+      size_t length = strlen(code);
+      bool usable = length > 0 && length < sizeof out->Language;
+      for (size_t i = 0; usable && i < length; ++i)
+        usable = (code[i] >= 'a' && code[i] <= 'z') || (code[i] >= 'A' && code[i] <= 'Z') || code[i] == '-' ||
+                 code[i] == '_';
+      if (!usable) {
+        SetProblem(out, "no language code after ", start, static_cast<size_t>(end - start));
+        continue;
+      }
+      memcpy(out->Language, code, length + 1);
     } else if (equals && SameName(name, nameLength, "D")) {
       // The rest of the line, blanks included; a token quoted as a whole
       // ("/D=C:\My App") ends where its quotes end.
@@ -148,12 +162,13 @@ int FormatPassedOptions(const SetupCommandLine& options, char* out, size_t size)
   if (size == 0) return 0;
   out[0] = '\0';
   size_t at = 0;
-  const char* parts[3][2] = {
+  const char* parts[4][2] = {
       {options.Silent ? " /S" : "", ""},
       {options.HasLog ? " \"/LOG=" : "", options.HasLog ? options.LogPath : ""},
+      {options.Language[0] ? " \"/LANG=" : "", options.Language},
       {options.HasDestination ? " \"/D=" : "", options.HasDestination ? options.Destination : ""},
   };
-  for (int i = 0; i < 3; ++i) {
+  for (int i = 0; i < 4; ++i) {
     if (!parts[i][0][0]) continue;
     const char* pieces[3] = {parts[i][0], parts[i][1], i ? "\"" : ""};
     for (const char* piece : pieces) {

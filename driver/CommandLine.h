@@ -4,6 +4,8 @@
 #pragma once
 #include <stddef.h>
 
+#include "common/Mbcs.h"
+
 // The exit codes, the same in every mode (docs/quillset.md lists them).
 enum SetupExitCode {
   SETUP_EXIT_DONE = 0,            // installed or uninstalled
@@ -15,7 +17,7 @@ enum SetupExitCode {
   SETUP_EXIT_DOWNGRADE = 6,       // a newer version is installed; a silent run leaves it
 };
 
-enum { kCommandLinePath = 260 };
+enum { kCommandLinePath = PATH_BYTES };
 
 struct SetupCommandLine {
   int Silent;        // /S
@@ -24,6 +26,7 @@ struct SetupCommandLine {
   char Destination[kCommandLinePath];  // /D=, the rest of the line
   int HasLog;
   char LogPath[kCommandLinePath];      // /LOG=
+  char Language[16];                   // /LANG=, a table's code ("de", "pt-BR"); "" when not given
   // The two options of a split installation's chain; each takes the rest
   // of the line after it and one blank (null when absent).
   const char* JoinSplitParts;
@@ -36,7 +39,7 @@ struct SetupCommandLine {
 int ParseSetupCommandLine(const char* line, SetupCommandLine* out);
 
 // The options a split installation's next process gets from this one
-// (/S, /LOG=, /D=, each quoted as one token, blank-separated, with a leading
+// (/S, /LOG=, /LANG=, /D=, each quoted as one token, blank-separated, with a leading
 // blank), so that they come before the chain's own option. 0 when they do
 // not fit into size bytes.
 int FormatPassedOptions(const SetupCommandLine& options, char* out, size_t size);

@@ -1,9 +1,11 @@
 #include "driver/SetupState.h"
 
+#include "common/Mbcs.h"
+
 namespace SetupState {
 HINSTANCE Instance;
-char ExePath[MAX_PATH];
-char InstallDir[MAX_PATH];
+char ExePath[PATH_BYTES];
+char InstallDir[PATH_BYTES];
 char WindowTitle[100];
 char WindowClassName[100];
 int UseBackground;

@@ -2,6 +2,8 @@
 #pragma once
 #include <windows.h>
 
+#include "common/Mbcs.h"
+
 #include "efs/ExeFileSystem.h"
 #include "script/FileParser.h"
 #include "script/Translations.h"
@@ -15,8 +17,8 @@ enum QSD_EXCEPTION {
 
 namespace SetupState {
 extern HINSTANCE Instance;
-extern char ExePath[MAX_PATH];
-extern char InstallDir[MAX_PATH];
+extern char ExePath[PATH_BYTES];
+extern char InstallDir[PATH_BYTES];
 extern char WindowTitle[100];
 extern char WindowClassName[100];
 extern int UseBackground;

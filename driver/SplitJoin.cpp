@@ -138,7 +138,7 @@ INT_PTR CALLBACK SplitJoinWindowProc(HWND window, UINT message, WPARAM wParam, L
       DWORD id;
       g_Thread = CreateThread(NULL, 0, SplitJoinThread, window, 0, &id);
       if (!g_Thread) {
-        FrontEnd()->ShowFailure(window, "An unspecified error occured. The installation will be terminated.",
+        FrontEnd()->ShowFailure(window, "An unspecified error occurred. The installation will be terminated.",
                                 "Error", MB_OK | MB_ICONERROR);
         PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
       }
@@ -165,7 +165,7 @@ INT_PTR CALLBACK SplitJoinWindowProc(HWND window, UINT message, WPARAM wParam, L
       // our own resource text with its one "%d": wsprintf's 1024 bytes hold it
       char full[1024], text[100];
       wsprintfA(full, g_InsertDiskText, static_cast<int>(wParam));
-      lstrcpynA(text, full, sizeof text);
+      MbcsCopy(text, sizeof text, full);
       char shown[100] = "";
       GetDlgItemTextA(window, IDC_SPLIT_TEXT, shown, sizeof shown);
       // the worker repeats this every 300 ms: no flicker
@@ -194,14 +194,14 @@ INT_PTR CALLBACK SplitJoinWindowProc(HWND window, UINT message, WPARAM wParam, L
 }
 
 void LoadText(HINSTANCE instance, UINT id, char* text, int size, const char* fallback) {
-  if (LoadStringA(instance, id, text, size) <= 0) lstrcpynA(text, fallback, size);
+  if (LoadStringA(instance, id, text, size) <= 0) MbcsCopy(text, size, fallback);
 }
 
 }  // namespace
 
 void SetSplitJoinJob(const char* targetPath, const char* basePath, int mode) {
-  lstrcpynA(g_Target, targetPath, MAX_PATH);
-  lstrcpynA(g_Base, basePath, MAX_PATH);
+  MbcsCopy(g_Target, MAX_PATH, targetPath);
+  MbcsCopy(g_Base, MAX_PATH, basePath);
   g_Mode = mode;
   g_Cancel = 0;
   g_Done = 0;
@@ -337,7 +337,7 @@ int JoinSplitParts(HINSTANCE instance, const char* targetPath, const char* baseP
   } else {
     // No window, so nothing was started and nothing was said.
     if (mode == SPLITJOIN_JOIN_ALL)
-      FrontEnd()->ShowFailure(NULL, "An unspecified error occured. The installation will be terminated.",
+      FrontEnd()->ShowFailure(NULL, "An unspecified error occurred. The installation will be terminated.",
                               "Error", MB_OK | MB_ICONERROR);
     DeleteFileA(targetPath);
   }

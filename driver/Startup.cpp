@@ -17,6 +17,7 @@
 #include "engine/InstallRun.h"
 #include "platform/FrontEnd.h"
 #include "platform/RunLog.h"
+#include "platform/TextEncoding.h"
 #include "resources/resource.h"
 #include "script/Placeholders.h"
 #include "ui/BackgroundWindow.h"
@@ -27,7 +28,7 @@
 #include "uninstall/UninstallDriver.h"
 
 static const char kUnspecifiedError[] =
-    "An unspecified error occured. The installation will be terminated.";
+    "An unspecified error occurred. The installation will be terminated.";
 
 // The table is inside the container that cannot be read: a fixed text.
 static const char kNewerFormatText[] =
@@ -50,13 +51,13 @@ static void GiveUpMutex() {
 // The options this run was given; read once at the start.
 static SetupCommandLine g_Options;
 // The run log this process writes (empty: none).
-static char g_RunLogPath[MAX_PATH];
+static char g_RunLogPath[PATH_BYTES];
 
 // Starts "path", the options passed on, then option and its argument, and
 // waits for it: its exit code is this run's. -1 when it cannot start.
 static int RunChild(const char* path, const char* option, const char* argument) {
-  char passed[3 * MAX_PATH + 32];
-  char line[6 * MAX_PATH + 64];
+  char passed[3 * PATH_BYTES + 32];
+  char line[6 * PATH_BYTES + 64];
   if (!FormatPassedOptions(g_Options, passed, sizeof passed) ||
       strlen(path) + strlen(passed) + strlen(option) + strlen(argument) + 6 > sizeof line)
     return -1;
@@ -94,8 +95,8 @@ static int RunChild(const char* path, const char* option, const char* argument) 
 // and lets that copy join the parts, so that the disk can be changed.
 static int RunFirstPart(const char* tempDir) {
   // drive, folder and name of this file without its extension
-  char base[MAX_PATH];
-  lstrcpynA(base, SetupState::ExePath, MAX_PATH);
+  char base[PATH_BYTES];
+  MbcsCopy(base, PATH_BYTES, SetupState::ExePath);
   const char* slash = MbcsFindLastChar(base, '\\');
   char* dot = const_cast<char*>(MbcsFindLastChar(slash ? slash : base, '.'));
   if (dot) *dot = '\0';
@@ -104,7 +105,7 @@ static int RunFirstPart(const char* tempDir) {
     ShowError(kDamagedSetupText, MB_OK | MB_ICONERROR);
     return SETUP_EXIT_DAMAGED;
   }
-  char copy[MAX_PATH];
+  char copy[PATH_BYTES];
   if (!GetTempFileNameA(tempDir, "EXE", 0, copy)) {
     ShowError("Failed to create temporary file in temporary files directory.", MB_OK);
     return SETUP_EXIT_FAILED;
@@ -141,7 +142,7 @@ class CCountingFrontEnd : public CMessageBoxFrontEnd {
 // The temporary copy: joins every part into a second temporary file, starts
 // that as the installer and waits for it. The joined file removes itself.
 static int RunSplitJoin(const char* tempDir, const char* base) {
-  char joined[MAX_PATH];
+  char joined[PATH_BYTES];
   if (!GetTempFileNameA(tempDir, "EXE", 0, joined)) {
     ShowError("Failed to create temporary file in temporary files directory.", MB_OK);
     return SETUP_EXIT_FAILED;
@@ -162,8 +163,8 @@ static int RunSplitJoin(const char* tempDir, const char* base) {
     }
   }
   // the folder of the first part, without its final backslash
-  char folder[MAX_PATH];
-  lstrcpynA(folder, base, MAX_PATH);
+  char folder[PATH_BYTES];
+  MbcsCopy(folder, PATH_BYTES, base);
   if (char* slash = const_cast<char*>(MbcsFindLastChar(folder, '\\'))) *slash = '\0';
   const int code = RunChild(joined, "-originalsourcedirlocation", folder);
   if (code < 0) {
@@ -238,8 +239,8 @@ void ReadInstallerSettings(const char* originalSourceDir) {
     SetSourceDirPlaceholder(originalSourceDir);
   } else {
     // drive and folder of the running file, with its final backslash
-    char folder[MAX_PATH];
-    lstrcpynA(folder, SetupState::ExePath, MAX_PATH);
+    char folder[PATH_BYTES];
+    MbcsCopy(folder, PATH_BYTES, SetupState::ExePath);
     char* slash = const_cast<char*>(MbcsFindLastChar(folder, '\\'));
     if (slash) slash[1] = '\0';
     SetSourceDirPlaceholder(folder);
@@ -253,7 +254,8 @@ void ReadInstallerSettings(const char* originalSourceDir) {
   char* text = ReadProjectValue("Global", "DefaultDir", "C:\\");
   char* folder = ExpandPlaceholders(text);
   free(text);
-  if (!folder || strlen(folder) >= sizeof SetupState::InstallDir) {
+  if (!folder || strlen(folder) >= sizeof SetupState::InstallDir ||
+      MbcsLength(folder, strlen(folder)) >= MAX_PATH) {
     free(folder);
     ShowUnspecifiedError();
     throw QSD_REPORTED;
@@ -263,8 +265,8 @@ void ReadInstallerSettings(const char* originalSourceDir) {
 }
 
 static int RunInstaller(const char* tempDir, int showCommand) {
-  char tempProject[MAX_PATH] = "";
-  char tempTranslations[MAX_PATH] = "";
+  char tempProject[PATH_BYTES] = "";
+  char tempTranslations[PATH_BYTES] = "";
   int code = 0;
   bool failed = false;
   try {
@@ -273,23 +275,29 @@ static int RunInstaller(const char* tempDir, int showCommand) {
                "Failed to create temporary QSP file in temporary files directory.");
     ExtractToTemp("default.qsp", tempProject, "Failed to copy default.qsp to the temp directory.",
                   "The installation file is corrupt.\nDefault.qsp failed on CRC check.");
-    if (SetupState::Project.Load(tempProject) != 1) {
+    // the command stores UTF-8; a Windows that does not run us in UTF-8
+    // takes the script in its ANSI code page
+    if (!ConvertFileToProgramCodePage(tempProject) || SetupState::Project.Load(tempProject) != 1) {
       ShowError("Failed to load default.qsp.", MB_OK);
       throw QSD_REPORTED;
     }
     CreateTemp(tempDir, "TRA", tempTranslations,
                "Failed to create temporary Translations.ini file in temporary files directory.");
-    ExtractToTemp("Translations.ini", tempTranslations,
+    // of a setup in several languages, the user's (or /LANG='s)
+    const char* table = ChooseTranslationEntry(SetupState::Efs, g_Options.Language);
+    if (strcmp(table, "Translations.ini") != 0) RunLogLine("Language", table);
+    ExtractToTemp(table, tempTranslations,
                   "Failed to copy Translations.ini to the temp directory.",
                   "The installation file is corrupt.\nTranslations.ini failed on CRC check.");
-    if (!SetupState::Translations.SetFile(tempTranslations)) {
+    // as UTF-16, which the profile lookup of every Windows reads right
+    if (!ConvertTableToUnicode(tempTranslations) || !SetupState::Translations.SetFile(tempTranslations)) {
       ShowError("Failed initialize translation object.", MB_OK);
       throw QSD_REPORTED;
     }
     SetupState::UninstallLog.SetTranslations(&SetupState::Translations);
     ReadInstallerSettings(g_Options.OriginalSourceDir);
     // /D= stands for the script's DefaultDir; the wizard's page shows it
-    if (g_Options.HasDestination) lstrcpynA(SetupState::InstallDir, g_Options.Destination, MAX_PATH);
+    if (g_Options.HasDestination) MbcsCopy(SetupState::InstallDir, PATH_BYTES, g_Options.Destination);
     // a version of the same AppId proposes its folder, and is not downgraded unasked
     const int refused =
         CheckInstalledVersion(g_Options.HasDestination ? g_Options.Destination : NULL, g_Options.Silent);
@@ -376,15 +384,15 @@ static int RunWithCom(int showCommand) {
     ShowError(kUnspecifiedError, MB_OK | MB_ICONERROR);
     return SETUP_EXIT_FAILED;
   }
-  DWORD n = GetModuleFileNameA(NULL, SetupState::ExePath, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) {
+  DWORD n = GetModuleFileNameA(NULL, SetupState::ExePath, PATH_BYTES);
+  if (n == 0 || n >= PATH_BYTES) {
     SetupState::ExePath[0] = '\0';
     ShowError(kUnspecifiedError, MB_OK | MB_ICONERROR);
     return SETUP_EXIT_FAILED;
   }
-  char tempDir[MAX_PATH];
-  n = GetTempPathA(MAX_PATH, tempDir);
-  if (n == 0 || n >= MAX_PATH) {
+  char tempDir[PATH_BYTES];
+  n = GetTempPathA(PATH_BYTES, tempDir);
+  if (n == 0 || n >= PATH_BYTES) {
     ShowError("Failed to find path to the temporary files directory.", MB_OK);
     return SETUP_EXIT_FAILED;
   }
@@ -418,10 +426,10 @@ static int RunWithCom(int showCommand) {
 // such copy and stays.
 static int IsTemporaryCopy() {
   if (!g_Options.JoinSplitParts && !g_Options.OriginalSourceDir) return 0;
-  char exe[MAX_PATH], temp[MAX_PATH];
-  const DWORD n = GetModuleFileNameA(NULL, exe, MAX_PATH);
-  const DWORD t = GetTempPathA(MAX_PATH, temp);
-  if (n == 0 || n >= MAX_PATH || t == 0 || t >= MAX_PATH) return 0;
+  char exe[PATH_BYTES], temp[PATH_BYTES];
+  const DWORD n = GetModuleFileNameA(NULL, exe, PATH_BYTES);
+  const DWORD t = GetTempPathA(PATH_BYTES, temp);
+  if (n == 0 || n >= PATH_BYTES || t == 0 || t >= PATH_BYTES) return 0;
   char* name = const_cast<char*>(PathFileName(exe));
   const size_t length = strlen(name);
   if (length < 7 || CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, name, 3, "EXE", 3) != CSTR_EQUAL ||
@@ -443,18 +451,18 @@ static int RunWithOptions(int parsed, int temporaryCopy, int showCommand);
 // cannot be made (a bad command line).
 static int OpenTheRunLog(int temporaryCopy) {
   if (g_Options.HasLog) {
-    lstrcpynA(g_RunLogPath, g_Options.LogPath, MAX_PATH);
+    MbcsCopy(g_RunLogPath, PATH_BYTES, g_Options.LogPath);
   } else if (g_Options.Silent) {
-    char exe[MAX_PATH];
-    const DWORD n = GetModuleFileNameA(NULL, exe, MAX_PATH);
-    const int uninstaller = n && n < MAX_PATH && ReadSetupFileKind(exe) == FILEKIND_UNINSTALLER;
+    char exe[PATH_BYTES];
+    const DWORD n = GetModuleFileNameA(NULL, exe, PATH_BYTES);
+    const int uninstaller = n && n < PATH_BYTES && ReadSetupFileKind(exe) == FILEKIND_UNINSTALLER;
     if (!DefaultRunLogPath(uninstaller ? "Quillset-Uninstall.log" : "Quillset-Setup.log", g_RunLogPath))
       g_RunLogPath[0] = '\0';
   }
   if (!g_RunLogPath[0]) return 1;
   if (OpenRunLog(g_RunLogPath, temporaryCopy)) return 1;
   if (!g_Options.HasLog) return 1;  // a silent run goes on without its log
-  char text[MAX_PATH + 64];
+  char text[PATH_BYTES + 64];
   wsprintfA(text, "The log file %s cannot be created.", g_RunLogPath);
   g_RunLogPath[0] = '\0';
   ShowError(text, MB_OK | MB_ICONERROR);

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "common/Mbcs.h"
 #include "common/PathText.h"
 #include "common/SafeFormat.h"
 #include "common/Version.h"
@@ -56,7 +57,7 @@ unsigned long long FileSize(const char* path) {
 
 void TellNotWritten(const char* root, const char* path) {
   char line[2 * MAX_PATH + 32];
-  lstrcpynA(line, root, sizeof line);
+  MbcsCopy(line, sizeof line, root);
   strncat(line, "/", sizeof line - strlen(line) - 1);
   strncat(line, path, sizeof line - strlen(line) - 1);
   ShowTranslatedSectionError("COULD_NOT_WRITE_LINE_TO_REGESTRY", line);
@@ -70,8 +71,7 @@ int AddRemoveProgramsKey(char* root, size_t rootSize, char* path, size_t pathSiz
   if (!id[0]) return 0;
   char where[32];
   GlobalValue("AppIdRoot", where, sizeof where);
-  lstrcpynA(root, strcmp(where, "HKEY_CURRENT_USER") == 0 ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE",
-            static_cast<int>(rootSize));
+  MbcsCopy(root, rootSize, strcmp(where, "HKEY_CURRENT_USER") == 0 ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE");
   if (strlen(kUninstallKeys) + strlen(id) >= pathSize) return 0;
   strcpy(path, kUninstallKeys);
   strcat(path, id);
@@ -104,7 +104,7 @@ int WriteAddRemoveProgramsEntry() {
   strcat(quoted, "\"");
   strcpy(quiet, quoted);
   strcat(quiet, " /S");
-  lstrcpynA(folder, SetupState::InstallDir, sizeof folder);
+  MbcsCopy(folder, sizeof folder, SetupState::InstallDir);
   GlobalValue("Version", version, sizeof version);
   GlobalValue("Publisher", publisher, sizeof publisher);
   SYSTEMTIME now;

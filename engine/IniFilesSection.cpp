@@ -3,6 +3,7 @@
 
 #include "common/Mbcs.h"
 #include "driver/SetupState.h"
+#include "platform/TextEncoding.h"
 #include "platform/FileSystem.h"
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
@@ -15,7 +16,7 @@ static int Fail(char* line, const char* text) {
 }
 
 static const char kPlaceholderText[] =
-    "Failed to create/modidify INI files: Unable to realize QSP file placeholders.\n"
+    "Failed to create/modify INI files: Unable to realize QSP file placeholders.\n"
     "Installation will be aborted.";
 
 int ProcessIniFilesSection() {
@@ -24,7 +25,7 @@ int ProcessIniFilesSection() {
     char* raw = ReadSectionLine("INIFiles", i);
     if (!raw)
       return Fail(NULL,
-                  "Failed to create/modidify INI files due to memory allocation error.\n"
+                  "Failed to create/modify INI files due to memory allocation error.\n"
                   "Installation will be aborted.");
     char* line = ExpandPlaceholders(raw);
     free(raw);
@@ -67,12 +68,16 @@ int ProcessIniFilesSection() {
         free(line);
         return 0;
       }
+      // Made in UTF-16 where the program runs in UTF-8: an application reads
+      // its names right whatever its own code page. Elsewhere as ever.
+      DWORD written = 0;
+      if (MbcsIsUtf8()) WriteFile(file, "\xFF\xFE", 2, &written, NULL);
       CloseHandle(file);
       SetupState::UninstallLog.LogFileCreated(iniFile);
     }
     // the entry's old value, for a rollback to put back
     if (!SetupState::UninstallLog.KeepIniValue(iniFile, section, key) ||
-        !WritePrivateProfileStringA(section, key, value, iniFile)) {
+        !WriteProfileText(section, key, value, iniFile)) {
       ShowTranslatedSectionError("COULD_NOT_WRITE_TO_INI_FILE", iniFile);
       free(line);
       return 0;

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "common/Mbcs.h"
 #include "driver/SetupState.h"
 #include "platform/SystemLibrary.h"
 
@@ -64,7 +65,7 @@ void WaitWhilePaused() {
 static void Send(int percent, const char* name, DWORD now) {
   g_ShownPercent = percent;
   g_ShownAt = now;
-  if (name != g_ShownName) lstrcpynA(g_ShownName, name, MAX_PATH);
+  if (name != g_ShownName) MbcsCopy(g_ShownName, MAX_PATH, name);
   g_PendingName[0] = '\0';
   g_Reports->Progress(percent, g_ShownName);
 }
@@ -79,14 +80,14 @@ int InstallProgressCallback(unsigned long done, unsigned long total, const char*
   if (percent != g_ShownPercent || (strcmp(name, g_ShownName) && now - g_ShownAt >= kNameInterval))
     Send(percent, name, now);
   else if (strcmp(name, g_ShownName))
-    lstrcpynA(g_PendingName, name, MAX_PATH);
+    MbcsCopy(g_PendingName, MAX_PATH, name);
   WaitWhilePaused();
   return SetupState::CancelRequested ? 0 : 1;
 }
 
 void FlushInstallProgress() {
   if (!g_PendingName[0]) return;
-  lstrcpynA(g_ShownName, g_PendingName, MAX_PATH);
+  MbcsCopy(g_ShownName, MAX_PATH, g_PendingName);
   Send(g_ShownPercent, g_ShownName, MillisecondClock());
 }
 

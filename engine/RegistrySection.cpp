@@ -13,14 +13,14 @@
 
 // Fixed texts of the failures before the write, by code; "%s" is the line.
 static const char* const kTexts[] = {
-    "Failed to write to regestry due to memory allocation error.\nInstallation will be aborted.",
-    "Failed to write to regestry: Unable to realize QSP file placeholders.\n"
+    "Failed to write to registry due to memory allocation error.\nInstallation will be aborted.",
+    "Failed to write to registry: Unable to realize QSP file placeholders.\n"
     "Installation will be aborted.",
-    "Failed to write to regestry: The following line in the QSP file contained no Section "
+    "Failed to write to registry: The following line in the QSP file contained no Section "
     "information.\n%s\nInstallation will be aborted.",
-    "Failed to write to regestry: The following line in the QSP file contained no Entry "
+    "Failed to write to registry: The following line in the QSP file contained no Entry "
     "information.\n%s\nInstallation will be aborted.",
-    "Failed to write to regestry: The following line in the QSP file contained an unrecognized "
+    "Failed to write to registry: The following line in the QSP file contained an unrecognized "
     "key.\n%s\nInstallation will be aborted",
 };
 

@@ -5,6 +5,7 @@
 
 #include "common/Mbcs.h"
 #include "driver/SetupState.h"
+#include "platform/TextEncoding.h"
 #include "platform/FileSystem.h"
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
@@ -27,28 +28,38 @@ HRESULT CreateShellShortcut(const char* target, const char* shortcutFile, const 
   FolderOf(shortcutFile, folder, sizeof folder);
   if (!DirectoryExists(folder) && !CreateDirectoryPathLogged(folder, logger)) return E_FAIL;
 
-  IShellLinkA* link = NULL;
-  HRESULT hr = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                reinterpret_cast<void**>(&link));
-  if (FAILED(hr)) return hr;
-  hr = link->SetPath(target);
-  if (SUCCEEDED(hr)) hr = link->SetIconLocation(iconFile, iconIndex);
-  if (SUCCEEDED(hr)) hr = link->SetDescription(description);
-  if (SUCCEEDED(hr)) hr = link->SetArguments(arguments);
-  if (SUCCEEDED(hr)) hr = link->SetWorkingDirectory(workingFolder);
+  // wide: the shell link object of some systems takes narrow text in the
+  // system's code page, not the program's
+  WCHAR* texts[6] = {WideOf(target), WideOf(iconFile), WideOf(description), WideOf(arguments),
+                     WideOf(workingFolder), WideOf(shortcutFile)};
+  IShellLinkW* link = NULL;
+  HRESULT hr = E_OUTOFMEMORY;
+  bool all = true;
+  for (WCHAR* t : texts) all = all && t;
+  if (all)
+    hr = CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                          reinterpret_cast<void**>(&link));
+  if (FAILED(hr)) {
+    for (WCHAR* t : texts) free(t);
+    return hr;
+  }
+  hr = link->SetPath(texts[0]);
+  if (SUCCEEDED(hr)) hr = link->SetIconLocation(texts[1], iconIndex);
+  if (SUCCEEDED(hr)) hr = link->SetDescription(texts[2]);
+  if (SUCCEEDED(hr)) hr = link->SetArguments(texts[3]);
+  if (SUCCEEDED(hr)) hr = link->SetWorkingDirectory(texts[4]);
   IPersistFile* file = NULL;
   if (SUCCEEDED(hr))
     hr = link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file));
   if (SUCCEEDED(hr)) {
-    WCHAR wide[MAX_PATH];
     // a shortcut of the user's by that name goes aside for a rollback
-    if (!MultiByteToWideChar(CP_ACP, 0, shortcutFile, -1, wide, MAX_PATH) ||
-        (logger && !logger->KeepOriginal(shortcutFile)))
+    if (lstrlenW(texts[5]) >= MAX_PATH || (logger && !logger->KeepOriginal(shortcutFile)))
       hr = E_FAIL;
     else
-      hr = file->Save(wide, TRUE);
+      hr = file->Save(texts[5], TRUE);
     file->Release();
   }
+  for (WCHAR* t : texts) free(t);
   link->Release();
   if (SUCCEEDED(hr) && logger) logger->LogFileCreated(shortcutFile);
   return hr;

@@ -1,5 +1,7 @@
 #include "platform/PrivateTemp.h"
 
+#include "common/Mbcs.h"
+
 #include <windows.h>
 #include <aclapi.h>
 #include <sddl.h>
@@ -7,7 +9,7 @@
 
 namespace {
 
-char g_Folder[MAX_PATH];
+char g_Folder[PATH_BYTES];
 
 HANDLE g_Hold = INVALID_HANDLE_VALUE;
 int g_Tried;
@@ -78,7 +80,7 @@ int UsePrivateTempFolder(char* tempDir) {
     if (IsAdministrator() && n + 13 < MAX_PATH) {
       unsigned number = GetTickCount() ^ (GetCurrentProcessId() << 12);
       for (int i = 0; i < 64 && !g_Folder[0]; ++i, number = number * 1103515245u + 12345u) {
-        char path[MAX_PATH];
+        char path[PATH_BYTES];
         wsprintfA(path, "%sQST%08X", tempDir, number);
         const int made = MakeFolder(path);
         if (made == 0) break;
@@ -110,10 +112,10 @@ void EndPrivateTempFolder() {
 }
 
 int IsPrivateTempFolder(const char* folder) {
-  char temp[MAX_PATH];
-  const DWORD t = GetTempPathA(MAX_PATH, temp);
+  char temp[PATH_BYTES];
+  const DWORD t = GetTempPathA(PATH_BYTES, temp);
   const size_t n = strlen(folder);
-  if (t == 0 || t >= MAX_PATH || n <= t) return 0;
+  if (t == 0 || t >= PATH_BYTES || n <= t) return 0;
   return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, folder, (int)t, temp, (int)t) == CSTR_EQUAL &&
          IsHexName(folder + t);
 }

@@ -1,5 +1,7 @@
 #include "platform/RunLog.h"
 
+#include "common/Mbcs.h"
+
 #include <windows.h>
 #include <string.h>
 
@@ -60,7 +62,7 @@ void RunLogLine(const char* kind, const char* text) {
 
 void RunLogLineWith(const char* kind, const char* text, const char* arg) {
   if (g_Log == INVALID_HANDLE_VALUE) return;
-  char line[2 * MAX_PATH + 256];
+  char line[2 * PATH_BYTES + 256];
   const char* at = strstr(text, "%s");
   if (!at || strlen(text) + strlen(arg) >= sizeof line) {
     RunLogLine(kind, text);
@@ -74,8 +76,8 @@ void RunLogLineWith(const char* kind, const char* text, const char* arg) {
 }
 
 int DefaultRunLogPath(const char* name, char* path) {
-  char folder[MAX_PATH];
-  const DWORD n = GetTempPathA(MAX_PATH, folder);
-  if (n == 0 || n >= MAX_PATH) return 0;
-  return PathJoin(path, MAX_PATH, folder, name);
+  char folder[PATH_BYTES];
+  const DWORD n = GetTempPathA(PATH_BYTES, folder);
+  if (n == 0 || n >= PATH_BYTES) return 0;
+  return PathJoin(path, PATH_BYTES, folder, name);
 }

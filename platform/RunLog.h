@@ -3,6 +3,7 @@
 // are "HH:MM:SS kind: text", CR LF; a text's own line breaks continue on
 // indented lines. Nothing is written while no log is open.
 #pragma once
+#include "common/Mbcs.h"
 
 // Opens the log at path, replacing it or (append) adding to it; 0 when it
 // cannot be opened.
@@ -15,6 +16,6 @@ void RunLogLine(const char* kind, const char* text);
 void RunLogLineWith(const char* kind, const char* text, const char* arg);
 
 // Where a silent run without /LOG= writes: %TEMP%\Quillset-Setup.log
-// (Quillset-Uninstall.log for the uninstaller) into path (MAX_PATH); 0
+// (Quillset-Uninstall.log for the uninstaller) into path (PATH_BYTES); 0
 // when the temporary folder is unknown.
 int DefaultRunLogPath(const char* name, char* path);

@@ -11,10 +11,12 @@
 
 // Written before the install worker starts, only read afterwards. Sizes
 // include the terminator.
-static char g_MainDir[MAX_PATH];
-static char g_SourceDir[MAX_PATH - 1];
+static char g_MainDir[PATH_BYTES];
+static char g_SourceDir[PATH_BYTES];
 static char g_SourceDrive[3];
-static char g_AppName[256];
+// 255 characters, of up to four bytes each in UTF-8
+static const size_t kAppNameCharacters = 255;
+static char g_AppName[4 * kAppNameCharacters + 1];
 
 static int IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -30,12 +32,13 @@ static int EndsInSeparator(const char* s) {
 // expected from the callers) stores an empty value rather than a lone "\",
 // which would point at the root of the drive; a path that does not fit
 // stores nothing either, instead of a cut-off folder.
-static int StoreFolder(char* value, size_t capacity, const char* path) {
+static int StoreFolder(char* value, size_t capacity, size_t characters, const char* path) {
   value[0] = '\0';
   if (!path || !*path) return 1;
   size_t length = strlen(path);
   int separator = EndsInSeparator(path) ? 0 : 1;
-  if (length + separator + 1 > capacity) return 0;
+  // a rule of characters, in a buffer of bytes
+  if (length + separator + 1 > capacity || MbcsLength(path, length) + separator + 1 > characters) return 0;
   memcpy(value, path, length);
   if (separator) value[length++] = '\\';
   value[length] = '\0';
@@ -43,12 +46,12 @@ static int StoreFolder(char* value, size_t capacity, const char* path) {
 }
 
 int SetMainDirPlaceholder(const char* path) {
-  return StoreFolder(g_MainDir, sizeof g_MainDir, path);
+  return StoreFolder(g_MainDir, sizeof g_MainDir, MAX_PATH, path);
 }
 
 int SetSourceDirPlaceholder(const char* path) {
   g_SourceDrive[0] = '\0';
-  if (!StoreFolder(g_SourceDir, sizeof g_SourceDir, path)) return 0;
+  if (!StoreFolder(g_SourceDir, sizeof g_SourceDir, MAX_PATH - 1, path)) return 0;
   if (g_SourceDir[0] && !MbcsIsLeadByte((unsigned char)g_SourceDir[0]) && g_SourceDir[1] == ':') {
     g_SourceDrive[0] = g_SourceDir[0];
     g_SourceDrive[1] = ':';
@@ -60,8 +63,13 @@ int SetSourceDirPlaceholder(const char* path) {
 void SetAppNamePlaceholder(const char* name) {
   size_t length = 0;
   if (name) {
+    // 255 characters (bytes, in an ANSI code page), never half of one
     const char* end = name;
-    while (*end && (size_t)(MbcsNext(end) - name) < sizeof g_AppName) end = MbcsNext(end);
+    for (const char* next; *end; end = next) {
+      next = MbcsNext(end);
+      while (MbcsIsUtf8() && (static_cast<unsigned char>(*next) & 0xC0) == 0x80) ++next;
+      if (MbcsLength(name, (size_t)(next - name)) > kAppNameCharacters) break;
+    }
     length = (size_t)(end - name);
     memcpy(g_AppName, name, length);
   }
@@ -146,9 +154,9 @@ class ExpandedText {
 };
 
 // The system's answer fits when it is neither 0 nor the size it would need.
-int Fits(UINT length) { return length > 0 && length < MAX_PATH; }
+int Fits(UINT length) { return length > 0 && length < PATH_BYTES; }
 
-// The value of a token into folder (MAX_PATH bytes), or the stored value in
+// The value of a token into folder (PATH_BYTES bytes), or the stored value in
 // *value; 0 when the token cannot be resolved now.
 int ResolveToken(PlaceholderKind kind, char* folder, const char** value) {
   *value = folder;
@@ -159,11 +167,11 @@ int ResolveToken(PlaceholderKind kind, char* folder, const char** value) {
     case PLACEHOLDER_PROGRAM_FILES:
       // an empty value would put the files in the root of the drive
       if (!ReadRegistryString(HKEY_LOCAL_MACHINE, "Software/Microsoft/Windows/CurrentVersion",
-                              "ProgramFilesDir", "", folder, MAX_PATH))
+                              "ProgramFilesDir", "", folder, PATH_BYTES))
         strcpy(folder, "C:\\Program Files");
       return 1;
     case PLACEHOLDER_WINDOWS:
-      if (!Fits(GetWindowsDirectoryA(folder, MAX_PATH))) strcpy(folder, "C:\\Windows");
+      if (!Fits(GetWindowsDirectoryA(folder, PATH_BYTES))) strcpy(folder, "C:\\Windows");
       return 1;
     case PLACEHOLDER_MAIN_DIR:
       *value = g_MainDir;
@@ -173,13 +181,13 @@ int ResolveToken(PlaceholderKind kind, char* folder, const char** value) {
     case PLACEHOLDER_STARTUP:
       return GetSpecialFolderPath(CSIDL_STARTUP, folder);
     case PLACEHOLDER_SYSTEM:
-      return Fits(GetSystemDirectoryA(folder, MAX_PATH));
+      return Fits(GetSystemDirectoryA(folder, PATH_BYTES));
     case PLACEHOLDER_DESKTOP:
       return GetSpecialFolderPath(CSIDL_DESKTOPDIRECTORY, folder);
     case PLACEHOLDER_MY_DOCUMENTS:
       return GetSpecialFolderPath(CSIDL_PERSONAL, folder);
     case PLACEHOLDER_TEMP:
-      return Fits(GetTempPathA(MAX_PATH, folder));
+      return Fits(GetTempPathA(PATH_BYTES, folder));
     case PLACEHOLDER_SOURCE_DIR:
       *value = g_SourceDir;
       return 1;
@@ -209,7 +217,7 @@ char* ExpandPlaceholders(const char* text) {
     if (!result.Append(rest, (size_t)(percent - rest))) return NULL;
     const PlaceholderToken* token = MatchPlaceholderToken(percent);
     if (!token) return NULL;
-    char folder[MAX_PATH];
+    char folder[PATH_BYTES];
     const char* value;
     if (!ResolveToken(token->Kind, folder, &value)) return NULL;
     if (!result.Append(value)) return NULL;

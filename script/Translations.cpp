@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "common/LineBreaks.h"
+#include "efs/ExeFileSystem.h"
 #include "platform/FrontEnd.h"
 
 CTranslations::CTranslations() : m_Path(NULL) {}
@@ -24,19 +25,42 @@ int CTranslations::SetFile(const char* path) {
 int CTranslations::IsLoaded() const { return m_Path ? 1 : 0; }
 
 char* CTranslations::GetString(const char* key) const {
-  char* text = static_cast<char*>(malloc(GetStringSize));
-  if (!text) return NULL;
-  text[0] = '\0';
-  if (!key) return text;  // a null key would make the lookup list the section's keys
-  if (m_Path) {
-    GetPrivateProfileStringA("Strings", key, key, text, GetStringSize, m_Path);
-  } else {
-    // No file: the same answer as a missing one. A null file name would send
-    // the lookup to win.ini instead.
-    lstrcpynA(text, key, GetStringSize);
+  if (!key) {  // a null key would make the lookup list the section's keys
+    char* empty = static_cast<char*>(malloc(1));
+    if (empty) empty[0] = '\0';
+    return empty;
   }
-  ReplaceLineBreaks(text);
-  return text;
+  // Looked up wide: 2000 characters are kept whatever bytes they take in
+  // the program's code page, and none is cut in two.
+  WCHAR wideKey[256];
+  WCHAR* text = static_cast<WCHAR*>(malloc(GetStringSize * sizeof(WCHAR)));
+  if (!text) return NULL;
+  text[0] = 0;
+  DWORD n = 0;
+  if (MultiByteToWideChar(CP_ACP, 0, key, -1, wideKey, 256) > 0) {
+    if (m_Path) {
+      WCHAR widePath[MAX_PATH];
+      if (MultiByteToWideChar(CP_ACP, 0, m_Path, -1, widePath, MAX_PATH) > 0)
+        n = GetPrivateProfileStringW(L"Strings", wideKey, wideKey, text, GetStringSize, widePath);
+      else
+        n = (DWORD)lstrlenW(lstrcpynW(text, wideKey, GetStringSize));
+    } else {
+      // No file: the same answer as a missing one. A null file name would
+      // send the lookup to win.ini instead.
+      n = (DWORD)lstrlenW(lstrcpynW(text, wideKey, GetStringSize));
+    }
+  }
+  // a pair of surrogates cut by the lookup's limit
+  if (n && text[n - 1] >= 0xD800 && text[n - 1] <= 0xDBFF) text[--n] = 0;
+  const int size = WideCharToMultiByte(CP_ACP, 0, text, (int)n + 1, NULL, 0, NULL, NULL);
+  char* result = static_cast<char*>(malloc(size > 0 ? (size_t)size : 1));
+  if (result) {
+    result[0] = '\0';
+    if (size > 0) WideCharToMultiByte(CP_ACP, 0, text, (int)n + 1, result, size, NULL, NULL);
+    ReplaceLineBreaks(result);
+  }
+  free(text);
+  return result;
 }
 
 int CTranslations::ShowMessage(HWND owner, const char* textKey, const char* captionKey,
@@ -56,3 +80,48 @@ int CTranslations::ShowMessage(HWND owner, const char* textKey, const char* capt
   free(caption);
   return result;
 }
+
+namespace {
+
+char g_Entry[32] = "Translations.ini";
+
+// The codes the command gives its tables, by Windows language.
+const char* CodeOfLanguage(LANGID id) {
+  switch (PRIMARYLANGID(id)) {
+    case LANG_ENGLISH: return "en";
+    case LANG_GERMAN: return "de";
+    case LANG_FRENCH: return "fr";
+    case LANG_SPANISH: return "es";
+    case LANG_ITALIAN: return "it";
+    case LANG_PORTUGUESE: return "pt-BR";
+    case LANG_DUTCH: return "nl";
+    case LANG_POLISH: return "pl";
+    case LANG_CZECH: return "cs";
+    case LANG_RUSSIAN: return "ru";
+    case LANG_JAPANESE: return "ja";
+    case LANG_CHINESE:  // simplified, not traditional
+      return SUBLANGID(id) == SUBLANG_CHINESE_SIMPLIFIED || SUBLANGID(id) == SUBLANG_CHINESE_SINGAPORE ? "zh-CN"
+                                                                                                     : NULL;
+  }
+  return NULL;
+}
+
+int TryEntry(CExeFileSystem& efs, const char* code) {
+  if (!code || !code[0] || strlen(code) > 16) return 0;
+  char name[32];
+  wsprintfA(name, "Translations.%s.ini", code);
+  if (!efs.Exists(name)) return 0;
+  strcpy(g_Entry, name);
+  return 1;
+}
+
+}  // namespace
+
+const char* ChooseTranslationEntry(CExeFileSystem& efs, const char* wanted) {
+  strcpy(g_Entry, "Translations.ini");
+  if (!TryEntry(efs, wanted) && !TryEntry(efs, CodeOfLanguage(GetUserDefaultUILanguage())))
+    TryEntry(efs, CodeOfLanguage(GetSystemDefaultUILanguage()));
+  return g_Entry;
+}
+
+const char* ChosenTranslationEntry() { return g_Entry; }

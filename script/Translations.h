@@ -14,9 +14,10 @@ class CTranslations {
   int SetFile(const char* path);
   // 1 when a path is set.
   int IsLoaded() const;
-  // The text of key with every "|" made a line feed, in a new heap string of
-  // GetStringSize bytes that the caller frees; null only when memory runs
-  // out. "%s" and placeholders are left for the caller.
+  // The text of key with every "|" made a line feed, in a new heap string
+  // that the caller frees; null only when memory runs out. At most
+  // GetStringSize - 1 characters, in the program's code page. "%s" and
+  // placeholders are left for the caller.
   char* GetString(const char* key) const;
   // The texts of textKey and captionKey (null: none) through the front end:
   // a message box, or the log of a silent run; returns the button pressed
@@ -31,3 +32,14 @@ class CTranslations {
   CTranslations(const CTranslations&);
   CTranslations& operator=(const CTranslations&);
 };
+
+class CExeFileSystem;
+
+// The table entry of the setup file to use: "Translations.CODE.ini" of
+// wanted (/LANG=, may be empty), else of the user's UI language, else of
+// the system's, else "Translations.ini" (the first language the setup was
+// built with). The choice is kept for ChosenTranslationEntry.
+const char* ChooseTranslationEntry(CExeFileSystem& efs, const char* wanted);
+// The entry chosen last ("Translations.ini" before any choice): the table
+// that is installed beside Uninstall.exe.
+const char* ChosenTranslationEntry();

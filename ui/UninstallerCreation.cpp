@@ -10,7 +10,9 @@
 #include "efs/PeImage.h"
 #include "platform/FrontEnd.h"
 #include "platform/RunLog.h"
+#include "platform/TextEncoding.h"
 #include "script/Placeholders.h"
+#include "script/Translations.h"
 
 namespace {
 
@@ -90,13 +92,18 @@ int ExtractTable(Work& w) {
   }
   ExtractOutcome outcome;
   try {
-    outcome = ExtractEntry(SetupState::Efs, "Translations.ini", w.TablePath);
+    // the table the installation spoke, so that the uninstaller speaks it
+    outcome = ExtractEntry(SetupState::Efs, ChosenTranslationEntry(), w.TablePath);
   } catch (EFSERROR) {
     SetupState::Translations.ShowMessage(NULL, "UNSPECIFIED_ERROR_OCCURED", "ERROR", MB_OK);
     return 0;
   }
   switch (outcome) {
-    case EXTRACT_DONE: return 1;
+    case EXTRACT_DONE:
+      // the uninstaller reads it right whichever code page it runs in
+      if (ConvertTableToUnicode(w.TablePath)) return 1;
+      FrontEnd()->ShowFailure(NULL, kCopyFailed, "Error", MB_OK);
+      break;
     case EXTRACT_CORRUPT:
       SetupState::Translations.ShowMessage(NULL, "INSTALLATION_FILE_IS_CORRUPT", "ERROR", MB_OK);
       break;

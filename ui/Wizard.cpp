@@ -267,7 +267,7 @@ static void OnBack(HWND dialog) {
 
 int BrowsedDestination(const char* current, const char* chosen, char* out) {
   char path[MAX_PATH * 2];
-  lstrcpynA(path, chosen, MAX_PATH);
+  MbcsCopy(path, MAX_PATH, chosen);
   if (const char* last = MbcsFindLastChar(current, '\\')) {
     const size_t n = strlen(path);
     const char* end = MbcsFindLastChar(path, '\\');
@@ -282,7 +282,7 @@ int BrowsedDestination(const char* current, const char* chosen, char* out) {
 static void OnBrowse(HWND dialog) {
   char title[104];
   char* text = SetupState::Translations.GetString("SELECT_DIRECTORY");
-  lstrcpynA(title, text ? text : "", sizeof title);
+  MbcsCopy(title, sizeof title, text ? text : "");
   free(text);
   char display[MAX_PATH];
   BROWSEINFOA info;
@@ -296,7 +296,7 @@ static void OnBrowse(HWND dialog) {
 
   char current[MAX_PATH];
   GetDlgItemTextA(dialog, IDC_DESTINATION, current, MAX_PATH);
-  lstrcpynA(SetupState::InstallDir, current, MAX_PATH);
+  MbcsCopy(SetupState::InstallDir, MAX_PATH, current);
   char path[MAX_PATH];
   if (SHGetPathFromIDListA(chosen, path) && BrowsedDestination(current, path, SetupState::InstallDir))
     SetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir);

@@ -154,3 +154,19 @@ char* MergeLogs(const char* earlier, size_t earlierSize, const char* current, si
   *size = at;
   return out;
 }
+
+int FindLogCodePage(const char* text) {
+  static const char kTag[] = "CodePage=";
+  for (const char* line = text; *line;) {
+    if (strncmp(line, kTag, sizeof kTag - 1) == 0) {
+      int value = 0;
+      for (const char* p = line + sizeof kTag - 1; *p >= '0' && *p <= '9' && value < 100000; ++p)
+        value = value * 10 + (*p - '0');
+      return value;
+    }
+    const char* lf = strchr(line, '\n');
+    if (!lf) break;
+    line = lf + 1;
+  }
+  return 0;
+}

@@ -30,6 +30,12 @@ struct LogRecord {
 // case-sensitively at its start; separators are found multibyte-aware.
 LogRecordKind ParseLogRecord(char* line, LogRecord* record);
 
+// The code page the log names in its "CodePage=" line (the writer puts one
+// before its first line that is not ASCII), or 0 when it names none: then
+// every line is ASCII, or the log comes from a writer that wrote in the
+// machine's ANSI code page without saying so.
+int FindLogCodePage(const char* text);
+
 // Walks a log text newest line first. text holds size bytes plus a zero
 // byte; Start cuts the text after its last line feed and returns 0 when
 // there is none (not one complete line). Next then hands out each line,

@@ -14,9 +14,9 @@
 
 namespace {
 
-char g_Folder[MAX_PATH];
-char g_LogPath[MAX_PATH + 16];
-char g_TablePath[MAX_PATH + 16];
+char g_Folder[PATH_BYTES];
+char g_LogPath[PATH_BYTES + 16];
+char g_TablePath[PATH_BYTES + 16];
 HANDLE g_Worker;
 int g_Succeeded;
 int g_LogMissing;  // set by the worker before it posts WM_UNINSTALL_DONE
@@ -116,7 +116,7 @@ static void RemoveUninstaller() {
 }
 
 int RunUninstaller(HINSTANCE instance, int silent) {
-  lstrcpynA(g_Folder, SetupState::ExePath, MAX_PATH);
+  MbcsCopy(g_Folder, PATH_BYTES, SetupState::ExePath);
   if (char* slash = const_cast<char*>(MbcsFindLastChar(g_Folder, '\\'))) slash[1] = '\0';
   strcpy(g_LogPath, g_Folder);
   strcat(g_LogPath, "Uninstall.log");

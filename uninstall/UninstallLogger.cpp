@@ -1,10 +1,13 @@
 #include "uninstall/UninstallLogger.h"
 
+#include "common/Mbcs.h"
+
 #include <stdlib.h>
 #include <string.h>
 
 #include "platform/FrontEnd.h"
 #include "platform/RunLog.h"
+#include "platform/TextEncoding.h"
 #include "uninstall/LogLines.h"
 
 // The logger runs before the translation table exists: fixed English texts.
@@ -28,6 +31,7 @@ void CUninstallLogger::CloseCurrent() {
   if (m_LogPath[0] && m_IsTemporary) DeleteFileA(m_LogPath);
   m_LogPath[0] = '\0';
   m_IsTemporary = 0;
+  m_CodePageWritten = 0;
 }
 
 int CUninstallLogger::Close() {
@@ -43,9 +47,9 @@ static HANDLE OpenLogFile(const char* path) {
 
 int CUninstallLogger::CreateTempLog() {
   CloseCurrent();
-  char dir[MAX_PATH];
-  DWORD n = GetTempPathA(MAX_PATH, dir);
-  if (n == 0 || n >= MAX_PATH) {
+  char dir[PATH_BYTES];
+  DWORD n = GetTempPathA(PATH_BYTES, dir);
+  if (n == 0 || n >= PATH_BYTES) {
     ShowLogError("Failed to find path to the temporary files directory.");
     return 0;
   }
@@ -68,7 +72,7 @@ int CUninstallLogger::CreateTempLog() {
 
 int CUninstallLogger::OpenLog(const char* path) {
   CloseCurrent();
-  m_File = (path && strlen(path) < MAX_PATH) ? OpenLogFile(path) : NULL;
+  m_File = (path && strlen(path) < PATH_BYTES) ? OpenLogFile(path) : NULL;
   if (!m_File) {
     ShowLogError("Failed to open uninstall log file in temporary files directory.");
     return 0;
@@ -80,7 +84,7 @@ int CUninstallLogger::OpenLog(const char* path) {
 int CUninstallLogger::WriteLine(const char* tag, const char* const* parts, int partCount) {
   // every change also goes to the readable log of the run, by its tag
   char kind[32];
-  lstrcpynA(kind, tag, sizeof kind);
+  MbcsCopy(kind, sizeof kind, tag);
   if (char* equals = strchr(kind, '=')) *equals = '\0';
   RunLogLine(kind, parts[0]);
   if (!m_File) return 0;
@@ -105,6 +109,22 @@ int CUninstallLogger::WriteLine(const char* tag, const char* const* parts, int p
   *p++ = '\n';
   *p = '\0';
   DWORD written = 0;
+  // The bytes of a path mean what the code page says: the uninstaller may
+  // run in another one (the same Windows updated, or one that runs us in
+  // UTF-8 where this one did not). ASCII reads alike in all of them.
+  if (!m_CodePageWritten) {
+    int ascii = 1;
+    for (const char* c = line; *c && ascii; ++c) ascii = (unsigned char)*c < 0x80;
+    if (!ascii) {
+      char codePage[32];
+      const int n = wsprintfA(codePage, "CodePage=%u\n", GetACP());
+      if (!WriteFile(m_File, codePage, (DWORD)n, &written, NULL) || written != (DWORD)n) {
+        free(line);
+        return 0;
+      }
+      m_CodePageWritten = 1;
+    }
+  }
   BOOL ok = WriteFile(m_File, line, (DWORD)length, &written, NULL);
   free(line);
   return ok && written == length;
@@ -186,9 +206,37 @@ int CUninstallLogger::CopyMergedLogTo(const char* targetPath, const char* earlie
   DWORD got = 0;
   int ok = own && ReadFile(m_File, own, size, &got, NULL) && got == size;
   if (!SetFilePointerEx(m_File, at, NULL, FILE_BEGIN)) ok = 0;
+  // An earlier log written in another code page (a Windows since
+  // upgraded) joins in this run's: its lines converted, its code-page line
+  // replaced by ours, so that the one line the replay reads holds for all.
+  char* converted = NULL;
+  const int codePage = ok && earlierSize ? FindLogCodePage(earlier) : 0;
+  if (codePage && (UINT)codePage != GetACP()) {
+    size_t n = 0;
+    char* text = ConvertText(earlier, earlierSize, (UINT)codePage, CP_ACP, &n);
+    converted = text ? (char*)malloc(n + 16) : NULL;
+    if (converted) {
+      size_t at = (size_t)wsprintfA(converted, "CodePage=%u\n", GetACP());
+      for (const char* line = text; line < text + n;) {
+        const char* lf = (const char*)memchr(line, '\n', (size_t)(text + n - line));
+        const size_t length = lf ? (size_t)(lf - line) + 1 : (size_t)(text + n - line);
+        if (strncmp(line, "CodePage=", 9) != 0) {
+          memcpy(converted + at, line, length);
+          at += length;
+        }
+        line += length;
+      }
+      earlier = converted;
+      earlierSize = at;
+    } else {
+      ok = 0;
+    }
+    free(text);
+  }
   size_t mergedSize = 0;
   char* merged = ok ? MergeLogs(earlier, earlierSize, own, size, &mergedSize) : NULL;
   free(own);
+  free(converted);
   if (!merged) return 0;
   HANDLE target = CreateFileA(targetPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);

@@ -3,6 +3,8 @@
 #pragma once
 #include <windows.h>
 
+#include "common/Mbcs.h"
+
 #include "uninstall/RollbackJournal.h"
 
 class CTranslations;
@@ -85,11 +87,13 @@ class CUninstallLogger {
   int ReplayKeeping(const char* const* exclusions, int count, const CRollbackJournal* restored);
   void CloseCurrent();
 
-  char m_LogPath[MAX_PATH];
+  char m_LogPath[PATH_BYTES];
   HANDLE m_File;
   int m_IsTemporary;
+  // the "CodePage=" line is written before the first line that is not ASCII
+  int m_CodePageWritten = 0;
   const CTranslations* m_Translations = nullptr;
-  char m_Kept[kMaxKept][MAX_PATH];
+  char m_Kept[kMaxKept][PATH_BYTES];
   int m_KeptCount = 0;
   CRollbackJournal m_Journal;
 

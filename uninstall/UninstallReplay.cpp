@@ -12,6 +12,7 @@
 #include "platform/RunLog.h"
 #include "platform/RegistryHelpers.h"
 #include "platform/SystemLibrary.h"
+#include "platform/TextEncoding.h"
 #include "script/Translations.h"
 #include "uninstall/UninstallLogger.h"
 #include "uninstall/LogLines.h"
@@ -27,7 +28,7 @@ struct Exclusions {
 
 // Where the replay notes the created folders that excluded files keep.
 struct KeptFolders {
-  char (*paths)[MAX_PATH];
+  char (*paths)[PATH_BYTES];
   int* count;
   int max;
 };
@@ -49,10 +50,10 @@ int IsExcluded(const Exclusions& ex, const char* path) {
   return 0;
 }
 
-// folder + "\" (unless it ends in one) + name into out[MAX_PATH]; 0 when it
+// folder + "\" (unless it ends in one) + name into out[PATH_BYTES]; 0 when it
 // does not fit.
 int JoinPath(char* out, const char* folder, const char* name) {
-  return PathJoin(out, MAX_PATH, folder, name);
+  return PathJoin(out, PATH_BYTES, folder, name);
 }
 
 int IsDotEntry(const char* name) {
@@ -64,7 +65,7 @@ int IsDotEntry(const char* name) {
 // only those: the uninstaller's own files in App keep App, and through it
 // Co of %PROGRAMFILES%Co\App, without making either the user's.
 int HasForeignContent(const char* folder, const Exclusions& ex, int depth = 0) {
-  char pattern[MAX_PATH], path[MAX_PATH];
+  char pattern[PATH_BYTES], path[PATH_BYTES];
   if (!JoinPath(pattern, folder, "*")) return 1;
   WIN32_FIND_DATAA fd;
   HANDLE find = FindFirstFileA(pattern, &fd);
@@ -72,7 +73,7 @@ int HasForeignContent(const char* folder, const Exclusions& ex, int depth = 0) {
   int foreign = 0, excluded = 0;
   do {
     if (IsDotEntry(fd.cFileName)) continue;
-    // a path beyond MAX_PATH cannot be one of the excluded files
+    // a path beyond PATH_BYTES cannot be one of the excluded files
     if (!JoinPath(path, folder, fd.cFileName)) foreign = 1;
     else if (IsExcluded(ex, path)) excluded = 1;
     else if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !ex.count || depth > 32 ||
@@ -93,13 +94,13 @@ enum { kRemoved = 0, kKeptExcluded = 1, kLocked = 2 };
 // when something could not be deleted.
 int RemoveFolderTree(const char* folder, const Exclusions& ex) {
   if (!DirectoryExists(folder)) return kRemoved;
-  char pattern[MAX_PATH], path[MAX_PATH];
+  char pattern[PATH_BYTES], path[PATH_BYTES];
   if (!JoinPath(pattern, folder, "*")) return kLocked;
 
   int subLocked = 0, subKept = 0;
   // The most recent entry that stayed; the next enumeration starts there
   // (retrying it after a deletion) or just past it (after a failure).
-  char lastFailed[MAX_PATH] = "";
+  char lastFailed[PATH_BYTES] = "";
   int retryFailed = 0;
   for (;;) {
     WIN32_FIND_DATAA fd;
@@ -147,7 +148,7 @@ int RemoveFolderTree(const char* folder, const Exclusions& ex) {
     if (succeeded) {
       retryFailed = 1;
     } else {
-      lstrcpynA(lastFailed, fd.cFileName, MAX_PATH);
+      MbcsCopy(lastFailed, PATH_BYTES, fd.cFileName);
       retryFailed = 0;
     }
   }
@@ -220,8 +221,8 @@ int AskAboutFolder(const CTranslations* table, const char* textKey, const char* 
 // installation makes one, so a log line that names one is damaged or forged
 // and its folder is never removed with its content.
 int IsProtectedFolder(const char* folder) {
-  char path[MAX_PATH];
-  lstrcpynA(path, folder, MAX_PATH);
+  char path[PATH_BYTES];
+  MbcsCopy(path, PATH_BYTES, folder);
   while (PathEndsWithSeparator(path)) path[strlen(path) - 1] = '\0';
   const size_t n = strlen(path);
   if (n <= 2) return 1;  // "", "C:" (and what was "C:\" or "\")
@@ -239,7 +240,7 @@ int IsProtectedFolder(const char* folder) {
       CSIDL_COMMON_STARTUP,   CSIDL_FONTS,            CSIDL_TEMPLATES,         CSIDL_COMMON_TEMPLATES,
       CSIDL_MYPICTURES,       CSIDL_MYMUSIC,          CSIDL_MYVIDEO,           CSIDL_FAVORITES,
       CSIDL_SENDTO,           CSIDL_RECENT,           CSIDL_ADMINTOOLS,        CSIDL_COMMON_ADMINTOOLS};
-  char known[MAX_PATH];
+  char known[PATH_BYTES];
   for (int csidl : kFolders) {
     known[0] = '\0';
     if (!SHGetSpecialFolderPathA(NULL, known, csidl, FALSE) || !known[0]) continue;
@@ -252,8 +253,8 @@ int IsProtectedFolder(const char* folder) {
       if (SamePath(known, path)) return 1;
     }
   }
-  const DWORD t = GetTempPathA(MAX_PATH, known);
-  if (t && t < MAX_PATH) {
+  const DWORD t = GetTempPathA(PATH_BYTES, known);
+  if (t && t < PATH_BYTES) {
     while (PathEndsWithSeparator(known)) known[strlen(known) - 1] = '\0';
     if (SamePath(known, path)) return 1;
   }
@@ -283,7 +284,7 @@ void UndoDirectory(const char* folder, const Exclusions& ex, const CTranslations
   if (removed == kLocked)
     AskAboutFolder(table, "FOLDER_CONTAINS_LOCKED_FILES_OR_SUBFOLDERS", folder, MB_ICONWARNING);
   else if (removed == kKeptExcluded && *kept.count < kept.max)
-    lstrcpynA(kept.paths[(*kept.count)++], folder, MAX_PATH);
+    MbcsCopy(kept.paths[(*kept.count)++], PATH_BYTES, folder);
 }
 
 void UndoDllRegistration(const char* path) {
@@ -319,7 +320,7 @@ int UndoLine(char* line, const Exclusions& ex, const CTranslations* table, const
                        restored->HadIniValue(record.Path, record.Section, record.Key)))
         break;
       // deletes the key; a missing file or key is no failure of the replay
-      WritePrivateProfileStringA(record.Section, record.Key, NULL, record.Path);
+      WriteProfileText(record.Section, record.Key, NULL, record.Path);
       RunLogLine("INI entry removed", record.Path);
       break;
     case LOGRECORD_REGISTRY: {
@@ -360,7 +361,7 @@ int CUninstallLogger::ReplayKeeping(const char* const* exclusions, int count,
   m_KeptCount = 0;
   if (!m_File) return 0;
   DWORD high = 0;
-  const DWORD size = GetFileSize(m_File, &high);
+  DWORD size = GetFileSize(m_File, &high);
   if (size == INVALID_FILE_SIZE || high) return 0;
   if (size == 0) return 1;
   char* text = (char*)malloc((size_t)size + 1);
@@ -372,6 +373,16 @@ int CUninstallLogger::ReplayKeeping(const char* const* exclusions, int count,
     return 0;
   }
   text[size] = '\0';
+  // a log written in another code page than this run's
+  const int codePage = FindLogCodePage(text);
+  if (codePage && (UINT)codePage != GetACP()) {
+    size_t converted = 0;
+    char* ours = ConvertText(text, size, (UINT)codePage, CP_ACP, &converted);
+    free(text);
+    if (!ours) return 0;
+    text = ours;
+    size = (DWORD)converted;
+  }
 
   CLogLinesBackward lines;
   if (!lines.Start(text, size)) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "CliSupport.h"
+#include "cli/Platform.h"
 
 namespace {
 
@@ -13,7 +14,14 @@ Bytes StoredTable(const TempDir& dir, const std::string& setup) {
   return ReadFile(dir.File("out/Translations.ini"));
 }
 
-TEST(Languages, BuildStoresTheNamedTableByteForByte) {
+// A bundled table as the command stores it.
+Bytes InUtf8(const char* file, int codePage) {
+  std::string utf8;
+  EXPECT_TRUE(PlatformToUtf8(ReadFile(SourceDir() + "/translations/" + file), codePage, &utf8)) << file;
+  return utf8;
+}
+
+TEST(Languages, BuildStoresTheNamedTableInUtf8) {
   TempDir dir;
   Project project(dir);
   project.Write("QSP40\n[Global]\nApplicationName = Hello\n");
@@ -23,9 +31,9 @@ TEST(Languages, BuildStoresTheNamedTableByteForByte) {
     ASSERT_EQ(0, r.Code) << r.Err;
     EXPECT_EQ("", r.Err);
   }
-  EXPECT_EQ(ReadFile(SourceDir() + "/translations/SimplifiedChinese.ini"), StoredTable(dir, dir.File("Setup.exe")));
+  EXPECT_EQ(InUtf8("SimplifiedChinese.ini", 936), StoredTable(dir, dir.File("Setup.exe")));
   ASSERT_EQ(0, project.Build(dir.File("Setup.exe"), {"--language=de"}).Code);
-  EXPECT_EQ(ReadFile(SourceDir() + "/translations/German.ini"), StoredTable(dir, dir.File("Setup.exe")));
+  EXPECT_EQ(InUtf8("German.ini", 1252), StoredTable(dir, dir.File("Setup.exe")));
 
   // an explicit language wins over a table beside the script, and says so
   WriteFile(dir.File("Translations.ini"), "[Strings]\r\nERROR = Fout\r\n");
@@ -33,7 +41,7 @@ TEST(Languages, BuildStoresTheNamedTableByteForByte) {
   ASSERT_EQ(0, r.Code) << r.Err;
   EXPECT_TRUE(Has(r.Err, "quillset: warning: " + dir.File("Translations.ini") + " is not used: --language ja"))
       << r.Err;
-  EXPECT_EQ(ReadFile(SourceDir() + "/translations/Japanese.ini"), StoredTable(dir, dir.File("Setup.exe")));
+  EXPECT_EQ(InUtf8("Japanese.ini", 932), StoredTable(dir, dir.File("Setup.exe")));
 }
 
 TEST(Languages, UnknownOrDoublyChosenTablesAreUsageErrors) {
@@ -54,40 +62,119 @@ TEST(Languages, UnknownOrDoublyChosenTablesAreUsageErrors) {
   EXPECT_FALSE(Exists(dir.File("Setup.exe")));
 }
 
-TEST(Languages, TheBuildWarnsWhenScriptAndTableDifferInCodePage) {
+Bytes StoredScript(const TempDir& dir, const std::string& setup) {
+  RunResult r = RunQuillset({"extract", "-q", "-d", dir.File("out"), setup, "default.qsp"});
+  EXPECT_EQ(0, r.Code) << r.Err;
+  return ReadFile(dir.File("out/default.qsp"));
+}
+
+// The setup program takes every text in UTF-8: a UTF-8 script as it is,
+// another in its code page (--codepage, 1252 by default), converted; its
+// file names then match the UTF-8 names on disk.
+TEST(Languages, TheScriptIsStoredInUtf8) {
   TempDir dir;
   Project project(dir);
-  auto build = [&](const std::string& appName, std::vector<std::string> extra) {
-    project.Write("QSP40\n[Global]\n\nApplicationName = " + appName + "\n");
-    RunResult r = project.Build(dir.File("Setup.exe"), extra);
-    EXPECT_EQ(0, r.Code) << r.Err;  // a warning never stops the build
-    return r.Err;
+  WriteFile(dir.File("caf\xC3\xA9.txt"), "coffee\r\n");
+  auto script = [](const std::string& name, const std::string& file) {
+    return "QSP40\n[Global]\nApplicationName = " + name + "\n[Files]\n" + file + ", %MAINDIR%" + file + "\n";
   };
-  const std::string cyrillic = "\xCF\xF0\xE8\xEC\xE5\xF0";  // "Пример" in 1251
-  const std::string latin = "Gr\xFC\xDF" "e aus M\xFCnchen";     // 1252
-  const std::string utf8 = "Gr\xC3\xBC\xC3\x9F" "e";
+  const std::string utf8 = script("Gr\xC3\xBC\xC3\x9F" "e", "caf\xC3\xA9.txt");
+  project.Write(utf8);
+  RunResult r = project.Build(dir.File("Setup.exe"));
+  ASSERT_EQ(0, r.Code) << r.Err;
+  EXPECT_EQ("", r.Err) << "no warning about code pages any more";
+  EXPECT_EQ(utf8, StoredScript(dir, dir.File("Setup.exe")));
+  r = RunQuillset({"list", dir.File("Setup.exe")});
+  EXPECT_TRUE(Has(r.Out, "\ncaf\xC3\xA9.txt ")) << r.Out;
 
-  std::string err = build(cyrillic, {"--language", "de"});
-  EXPECT_TRUE(Has(err, "app.qsp:4: warning: the script's non-ASCII text looks like code page 1251 (Cyrillic), "
-                       "but the German table is in a Latin code page")) << err;
-  err = build(latin, {"--language", "ru"});
-  EXPECT_TRUE(Has(err, "looks like a Latin code page (1252 or 1250), but the Russian table is in code page 1251"))
-      << err;
-  err = build(utf8, {"--language", "fr"});
-  EXPECT_TRUE(Has(err, "looks like UTF-8")) << err;
-  EXPECT_TRUE(Has(build(latin, {"--language", "ja"}), "the Japanese table is in code page 932"));
+  // the same script saved in 1252 finds the same file and is stored as UTF-8
+  project.Write(script("Gr\xFC\xDF" "e", "caf\xE9.txt"));
+  r = project.Build(dir.File("Setup.exe"));
+  ASSERT_EQ(0, r.Code) << r.Err;
+  EXPECT_EQ(utf8, StoredScript(dir, dir.File("Setup.exe")));
 
-  // matching code pages, plain ASCII, and the ASCII English table: silent
-  EXPECT_EQ("", build(cyrillic, {"--language", "ru"}));
-  EXPECT_EQ("", build(latin, {"--language", "pl"}));
-  EXPECT_EQ("", build("Plain", {"--language", "ja"}));
-  EXPECT_EQ("", build(cyrillic, {"--language", "en"}));
-  EXPECT_EQ("", build(cyrillic, {}));
-  // a table of the author's own is judged by its bytes
-  WriteFile(dir.File("own.ini"), "[Strings]\r\nERROR = \xCE\xF8\xE8\xE1\xEA\xE0\r\n");
-  EXPECT_EQ("", build(cyrillic, {"--translations", dir.File("own.ini")}));
-  EXPECT_TRUE(Has(build(latin, {"--translations", dir.File("own.ini")}),
-                  "but the translation table is in code page 1251"));
+  // Cyrillic in 1251, named
+  WriteFile(dir.File("\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB3\xD0\xB0.txt"), "x");  // Прога.txt
+  project.Write(script("\xCF\xF0\xEE\xE3\xE0", "\xCF\xF0\xEE\xE3\xE0.txt"));
+  r = project.Build(dir.File("Setup.exe"), {"--codepage", "1251"});
+  ASSERT_EQ(0, r.Code) << r.Err;
+  EXPECT_EQ(script("\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB3\xD0\xB0", "\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB3\xD0\xB0.txt"),
+            StoredScript(dir, dir.File("Setup.exe")));
+  // read in 1252 instead, the name is another one, which is not on disk
+  r = project.Build(dir.File("Setup.exe"));
+  EXPECT_EQ(1, r.Code);
+  EXPECT_TRUE(Has(r.Err, "app.qsp:5: file not found")) << r.Err;
+
+  // bytes that are no text of the code page: named, nothing written
+  project.Write("QSP40\n[Global]\nApplicationName = \x81\n");
+  r = project.Build(dir.File("Other.exe"));
+  EXPECT_EQ(1, r.Code);
+  EXPECT_TRUE(Has(r.Err, "is neither UTF-8 nor text of code page 1252; give its code page with --codepage")) << r.Err;
+  EXPECT_FALSE(Exists(dir.File("Other.exe")));
+  for (const char* bad : {"7", "utf8", "", "123456"}) {
+    r = project.Build(dir.File("Other.exe"), {"--codepage", bad});
+    EXPECT_EQ(2, r.Code) << bad;
+    EXPECT_TRUE(Has(r.Err, "give a Windows code page such as 1252")) << r.Err;
+  }
+}
+
+// Every bundled table goes in converted from its code page; a table of the
+// author's as UTF-8 when it is that, else in --codepage.
+// --language de,ja,en: every table under its code, the first also as the
+// table a setup program without a match speaks.
+TEST(Languages, SeveralLanguagesGoInUnderTheirCodes) {
+  TempDir dir;
+  Project project(dir);
+  project.Write("QSP40\n[Global]\nApplicationName = Hello\n");
+  RunResult r = project.Build(dir.File("Setup.exe"), {"--language", "de,ja,en"});
+  ASSERT_EQ(0, r.Code) << r.Err;
+  r = RunQuillset({"list", dir.File("Setup.exe")});
+  for (const char* name : {"\nTranslations.ini ", "\nTranslations.de.ini ", "\nTranslations.ja.ini ",
+                           "\nTranslations.en.ini "})
+    EXPECT_TRUE(Has(r.Out, name)) << name << r.Out;
+  EXPECT_FALSE(Has(r.Out, "Translations.ru.ini"));
+  EXPECT_EQ(InUtf8("German.ini", 1252), StoredTable(dir, dir.File("Setup.exe")));
+  RunResult x = RunQuillset({"extract", "-q", "-d", dir.File("out"), dir.File("Setup.exe"), "Translations.ja.ini"});
+  ASSERT_EQ(0, x.Code) << x.Err;
+  EXPECT_EQ(InUtf8("Japanese.ini", 932), ReadFile(dir.File("out/Translations.ja.ini")));
+
+  r = project.Build(dir.File("Setup.exe"), {"--language", "all"});
+  ASSERT_EQ(0, r.Code) << r.Err;
+  r = RunQuillset({"list", dir.File("Setup.exe")});
+  EXPECT_TRUE(Has(r.Out, ", 14 entries\n")) << r.Out;  // twelve, Translations.ini and the script
+  EXPECT_TRUE(Has(r.Out, "\nTranslations.zh-CN.ini ")) << r.Out;
+  // the first is English, as quillset languages lists them
+  EXPECT_EQ(ReadFile(SourceDir() + "/translations/English.ini"), StoredTable(dir, dir.File("Setup.exe")));
+
+  for (const char* bad : {"de,de", "de,xx", "de,", ",ja"}) {
+    r = project.Build(dir.File("Other.exe"), {"--language", bad});
+    EXPECT_EQ(2, r.Code) << bad;
+  }
+  EXPECT_TRUE(Has(project.Build(dir.File("Other.exe"), {"--language", "de,ja,de"}).Err, "names de twice"));
+}
+
+TEST(Languages, TablesAreStoredInUtf8) {
+  TempDir dir;
+  Project project(dir);
+  project.Write("QSP40\n[Global]\nApplicationName = Hello\n");
+  ASSERT_EQ(0, project.Build(dir.File("Setup.exe"), {"--language", "ru"}).Code);
+  const Bytes russian = StoredTable(dir, dir.File("Setup.exe"));
+  EXPECT_TRUE(Has(russian, "ERROR = \xD0\x9E\xD1\x88\xD0\xB8\xD0\xB1\xD0\xBA\xD0\xB0\r\n")) << "Ошибка";
+  ASSERT_EQ(0, project.Build(dir.File("Setup.exe"), {"--language", "ja"}).Code);
+  EXPECT_TRUE(Has(StoredTable(dir, dir.File("Setup.exe")), "ERROR = \xE3\x82\xA8\xE3\x83\xA9\xE3\x83\xBC\r\n"))
+      << "エラー";
+  // the ASCII English table stays byte for byte
+  ASSERT_EQ(0, project.Build(dir.File("Setup.exe")).Code);
+  EXPECT_EQ(ReadFile(SourceDir() + "/translations/English.ini"), StoredTable(dir, dir.File("Setup.exe")));
+
+  WriteFile(dir.File("own.ini"), "[Strings]\r\nERROR = \xCE\xF8\xE8\xE1\xEA\xE0\r\n");  // 1251
+  ASSERT_EQ(0, project.Build(dir.File("Setup.exe"), {"--translations", dir.File("own.ini"), "--codepage", "1251"}).Code);
+  EXPECT_EQ("[Strings]\r\nERROR = \xD0\x9E\xD1\x88\xD0\xB8\xD0\xB1\xD0\xBA\xD0\xB0\r\n", StoredTable(dir, dir.File("Setup.exe")));
+  WriteFile(dir.File("own.ini"), "[Strings]\r\nERROR = \xD0\x9E\r\n");  // UTF-8 already
+  ASSERT_EQ(0, project.Build(dir.File("Setup.exe"), {"--translations", dir.File("own.ini"), "--codepage", "1251"}).Code);
+  EXPECT_EQ("[Strings]\r\nERROR = \xD0\x9E\r\n", StoredTable(dir, dir.File("Setup.exe")));
+  // and no converted copy is left beside the output
+  for (const std::string& f : dir.List()) EXPECT_EQ(std::string::npos, f.find(".~qs")) << f;
 }
 
 TEST(Languages, LanguagesListsEveryTableWithItsCodePage) {

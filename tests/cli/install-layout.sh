@@ -39,5 +39,6 @@ done
 "$root/bin/quillset" languages | grep -q "^ja      Japanese             932        $root/share/quillset/Japanese.ini\$"
 "$root/bin/quillset" build -q --language ja -o "$work/SetupJa.exe" "$work/project/every-section.qsp"
 "$root/bin/quillset" extract -q -d "$work/ja" "$work/SetupJa.exe" Translations.ini
-cmp "$src/translations/Japanese.ini" "$work/ja/Translations.ini"
+# stored in UTF-8, converted from the table's code page
+iconv -f CP932 -t UTF-8 "$src/translations/Japanese.ini" | cmp - "$work/ja/Translations.ini"
 echo "installed layout builds the example for x86 and x64"

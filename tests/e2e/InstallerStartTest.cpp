@@ -69,7 +69,7 @@ std::vector<std::string> RunCollectingErrors(const std::string& setup, DWORD* ex
 
 const char kScript[] = "QSP40\r\n[Global]\r\nApplicationName=Example\r\n";
 const char kTable[] = "[Strings]\r\nERROR=Error\r\n";
-const char kUnspecified[] = "An unspecified error occured. The installation will be terminated.";
+const char kUnspecified[] = "An unspecified error occurred. The installation will be terminated.";
 
 TEST(InstallerStart, ACorruptScriptIsReportedOnceAndLeavesNoTemporaryFile) {
   TempFolder dir;
@@ -127,7 +127,7 @@ TEST(InstallerStart, TheGlobalSettingsComeFromTheScriptAndTheTranslatedTable) {
       {"QSP40\r\n[Global]\r\nDefaultDir = C:\\x\r\n",
        "The QSP file Global section defines no ApplicationName."},
       {"QSP40\r\n[Global]\r\nApplicationName = Example App\r\nDefaultDir = %MAINDIR%Example App\r\n",
-       "An unspecified error occured. The installation will be terminated."},
+       "An unspecified error occurred. The installation will be terminated."},
   };
   for (const Case& c : cases) {
     TempFolder one;

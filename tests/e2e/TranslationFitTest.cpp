@@ -310,4 +310,100 @@ TEST_F(TranslationFit, ATextTooLongForItsControlFailsAndIsNamed) {
   EXPECT_TRUE(misfits.empty()) << Lines(misfits);
 }
 
+// The UTF-8 lane: on a Windows of code page 1252, the program in UTF-8
+// shows every bundled table as the command stores it (converted from the
+// table's own code page), whatever that code page. Read through the wide
+// calls, each text is the table's.
+std::wstring TableText(const LanguageTable& t, const char* key) {
+  char text[2001];
+  GetPrivateProfileStringA("Strings", key, key, text, sizeof text, TablePath(t).c_str());  // the table's bytes: 1252 reads them as they are
+  WCHAR wide[2001];
+  MultiByteToWideChar((UINT)t.CodePage, 0, text, -1, wide, 2001);
+  std::wstring s = wide;
+  std::replace(s.begin(), s.end(), L'|', L'\n');
+  for (size_t at; (at = s.find(L"%APPNAME%")) != std::wstring::npos;) s.replace(at, 9, L"Example App");
+  return s;
+}
+
+// WM_GETTEXT itself: GetWindowText gives no edit's text across processes.
+std::wstring WideText(HWND w) {
+  WCHAR text[4096] = L"";
+  SendMessageW(w, WM_GETTEXT, 4096, (LPARAM)text);
+  return text;
+}
+
+std::string Utf8(const std::wstring& w) {
+  char text[8192] = "";
+  WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, text, sizeof text, NULL, NULL);
+  return text;
+}
+
+TEST(Utf8Tables, EveryTableShowsItsOwnTextsOnAWesternWindows) {
+  const char* lane = getenv("QS_UTF8_LANE");
+  if (!lane || lane[0] != '1') GTEST_SKIP() << "runs in the UTF-8 lane (e2e_utf8_cp1252)";
+  ASSERT_EQ(1252u, GetACP()) << "the UTF-8 lane runs on a Western Windows";
+  for (const LanguageTable& t : LanguageTables()) {
+    SCOPED_TRACE(t.File);
+    TempFolder dir;
+    // the table as the command stores it
+    const std::string bytes = ReadWholeFile(TablePath(t));
+    std::wstring wide(bytes.size() + 1, L'\0');
+    wide.resize((size_t)MultiByteToWideChar((UINT)t.CodePage, 0, bytes.data(), (int)bytes.size(), &wide[0],
+                                            (int)wide.size()));
+    WriteWholeFile(dir.File("Table.ini"), Utf8(wide));
+    WriteWholeFile(dir.File("default.qsp"), std::string("QSP40\r\n[Global]\r\nApplicationName = ") + kApp +
+                                                "\r\nDefaultDir = " + dir.File("App") + "\r\nShowEULAPage = TRUE\r\n");
+    CEFSBuilder b;
+    b.SetStubFile(QS_STUB_PATH);
+    b.AddFile(dir.File("default.qsp").c_str(), 1);
+    b.AddFile(dir.File("Table.ini").c_str(), 1, "Translations.ini");
+    b.Build(dir.File("Setup.exe").c_str(), nullptr, InstallerSignature);
+
+    Robot robot;
+    ASSERT_TRUE(robot.Start("\"" + dir.File("Setup.exe") + "\""));
+    HWND w = NULL;
+    ASSERT_TRUE(robot.WaitUntil([&] {
+          w = robot.FindWindowNow("#32770", NULL);
+          return w && IsWindowVisible(GetDlgItem(w, 1001));
+        }, 20000, "the welcome page"));
+    Robot::Settle(w);
+    const struct {
+      int Id;
+      const char* Key;
+    } welcome[] = {{0, "WELCOME"}, {1012, "WELCOME_PAGE_TEXT"}, {1001, "NEXT"}, {1002, "CANCEL"}};
+    for (const auto& c : welcome) {
+      const std::wstring shown = WideText(c.Id ? GetDlgItem(w, c.Id) : w);
+      EXPECT_TRUE(TableText(t, c.Key) == shown) << c.Key << ": shows " << Utf8(shown) << ", the table has "
+                                                << Utf8(TableText(t, c.Key));
+    }
+    // the licence page: its texts and the licence box
+    ASSERT_TRUE(Robot::Press(w, 1001));
+    ASSERT_TRUE(robot.WaitUntil([&] { return WideText(w) == TableText(t, "EULA"); }, 20000, "the licence page"));
+    Robot::Settle(w);
+    EXPECT_TRUE(TableText(t, "ACCEPT") == WideText(GetDlgItem(w, 1001))) << "ACCEPT";
+    EXPECT_TRUE(TableText(t, "BACK") == WideText(GetDlgItem(w, 1000))) << "BACK";
+    EXPECT_TRUE(robot.WaitUntil([&] { return TableText(t, "EULA_BOX_TEXT") == WideText(GetDlgItem(w, kRuntimeId)); },
+                                10000, "EULA_BOX_TEXT in the licence box"))
+        << "shows " << Utf8(WideText(GetDlgItem(w, kRuntimeId))) << ", the table has "
+        << Utf8(TableText(t, "EULA_BOX_TEXT"));
+    // the question, from a message box
+    ASSERT_TRUE(Robot::Press(w, 1002));
+    HWND box = NULL;
+    ASSERT_TRUE(robot.WaitUntil([&] {
+          for (HWND top : robot.TopLevelWindows(true))
+            if (top != w && Robot::Class(top) == "#32770") box = top;
+          return box != NULL;
+        }, 20000, "the quit question"));
+    Robot::Settle(box);
+    EXPECT_TRUE(TableText(t, "INSTALL_TITLE") == WideText(box)) << "INSTALL_TITLE: " << Utf8(WideText(box));
+    bool found = false;
+    for (const RobotControl& c : Robot::Controls(box))
+      if (WideText(c.Window) == TableText(t, "DO_YOU_REALY_WANT_TO_QUIT")) found = true;
+    EXPECT_TRUE(found) << "DO_YOU_REALY_WANT_TO_QUIT";
+    PostMessageW(box, WM_COMMAND, IDYES, 0);
+    DWORD code = 0;
+    EXPECT_TRUE(robot.WaitForExit(20000, &code));
+  }
+}
+
 }  // namespace

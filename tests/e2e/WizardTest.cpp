@@ -283,7 +283,10 @@ TEST_F(Wizard, EveryPageShowsItsTextsAndAFullInstallLeavesAWorkingUninstaller) {
   ASSERT_EQ(stub.size() + 16, uninstaller.size());
   EXPECT_EQ(stub, uninstaller.substr(0, stub.size()));
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(UninstallerSignature), 16), uninstaller.substr(stub.size()));
-  EXPECT_EQ(ReadWholeFile(kEnglish), ReadWholeFile(target + "\\Translations.ini"));
+  // the table as UTF-16, which the uninstaller reads whatever its code page
+  std::string table = "\xFF\xFE";
+  for (char c : ReadWholeFile(kEnglish)) table += std::string(1, c) + '\0';
+  EXPECT_EQ(table, ReadWholeFile(target + "\\Translations.ini"));
   const std::string log = ReadWholeFile(target + "\\Uninstall.log");
   for (const std::string& line :
        {"FileCreated=" + target + "\\readme.txt\n", "DirectoryCreated=" + target + "\\data\n",

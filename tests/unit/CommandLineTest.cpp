@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "common/Mbcs.h"
 #include "driver/CommandLine.h"
 
 namespace {
@@ -96,6 +97,38 @@ TEST(CommandLine, PassedOptionsParseBackToTheSame) {
   ASSERT_EQ(1, FormatPassedOptions(Parsed(""), passed, sizeof passed));
   EXPECT_STREQ("", passed);
   EXPECT_EQ(0, FormatPassedOptions(c, passed, 10));
+}
+
+TEST(CommandLine, LangTakesACodeAndIsPassedOn) {
+  EXPECT_STREQ("", Parsed("/S").Language);
+  EXPECT_STREQ("ja", Parsed("/LANG=ja").Language);
+  EXPECT_STREQ("pt-BR", Parsed("/S /lang=pt-BR").Language);
+  for (const char* bad : {"/LANG=", "/LANG=de,ja", "/LANG=..\\x", "/LANG=averyveryverylongcode"}) {
+    SetupCommandLine c;
+    EXPECT_EQ(0, ParseSetupCommandLine(bad, &c)) << bad;
+    EXPECT_STREQ("", c.Language) << bad;
+  }
+  SetupCommandLine c = Parsed("/LANG=de /S /D=C:\\App");
+  char passed[1024];
+  ASSERT_EQ(1, FormatPassedOptions(c, passed, sizeof passed));
+  EXPECT_STREQ(" /S \"/LANG=de\" \"/D=C:\\App\"", passed);
+  EXPECT_STREQ("de", Parsed(passed).Language);
+}
+
+// A path's limit is 259 characters, however many bytes they take.
+TEST(CommandLine, APathOf259CharactersFitsInAnyCodePage) {
+  struct Utf8 {
+    Utf8() : saved(MbcsGetCodePage()) { MbcsSetCodePage(65001); }
+    ~Utf8() { MbcsSetCodePage(saved); }
+    int saved;
+  } utf8;
+  std::string folder = "C:\\";
+  while (MbcsLength(folder.c_str(), folder.size()) < 259) folder += "\xE8\xA1\xA8";  // 表
+  ASSERT_EQ(3u + 256 * 3, folder.size());
+  SetupCommandLine c = Parsed(("/D=" + folder).c_str());
+  EXPECT_EQ(1, c.HasDestination);
+  EXPECT_EQ(folder, c.Destination);
+  EXPECT_EQ(0, Parsed(("/D=" + folder + "a").c_str(), 0).HasDestination);
 }
 
 }  // namespace

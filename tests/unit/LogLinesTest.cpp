@@ -136,4 +136,17 @@ TEST(LogLines, MergedLogsOfManyLines) {
   EXPECT_EQ(expected, Merged(earlier, current));
 }
 
+TEST(LogLines, TheCodePageLineNamesTheEncodingOfTheLinesAfterIt) {
+  EXPECT_EQ(0, FindLogCodePage(""));
+  EXPECT_EQ(0, FindLogCodePage("FileCreated=C:\\a.txt\n"));
+  EXPECT_EQ(65001, FindLogCodePage("DirectoryCreated=C:\\App\nCodePage=65001\nFileCreated=C:\\App\\\xC3\xA9.txt\n"));
+  EXPECT_EQ(932, FindLogCodePage("CodePage=932\n"));
+  // only at the start of a line: a path may hold the text
+  EXPECT_EQ(0, FindLogCodePage("FileCreated=C:\\CodePage=1252\n"));
+  // the replay passes the line over like any line of no known tag
+  char line[] = "CodePage=65001";
+  LogRecord r;
+  EXPECT_EQ(LOGRECORD_OTHER, ParseLogRecord(line, &r));
+}
+
 }  // namespace

@@ -44,9 +44,9 @@ struct Stub {
 
 const Stub kStubs[] = {
     // each with the LZMA decoder, the solid container's reader and its
-    // decoding thread
-    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 181 * 1024},
-    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 144 * 1024},
+    // decoding thread, and the code-page conversions of older Windows
+    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 190 * 1024},
+    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 150 * 1024},
 };
 
 class StubImage : public ::testing::TestWithParam<Stub> {
@@ -161,6 +161,8 @@ TEST_P(StubImage, ManifestNamesItsOwnArchitectureForItselfAndCommonControls) {
   EXPECT_EQ(2, seen) << "the program and its common-controls dependency";
   EXPECT_NE(std::string::npos, manifest.find("name=\"Microsoft.Windows.Common-Controls\""));
   EXPECT_NE(std::string::npos, manifest.find("level=\"requireAdministrator\""));
+  // every byte string of the program is UTF-8 where Windows honours this
+  EXPECT_NE(std::string::npos, manifest.find(">UTF-8</activeCodePage>"));
 }
 
 // The wizard's picture is stored packed; unpacked it must be the artwork,

@@ -66,7 +66,7 @@ TEST(TranslationTables, EveryShippedTableHasExactlyTheEnglishKeysAndFormats) {
     EXPECT_TRUE(problems.empty()) << Problems(problems);
     if (std::string(t.Code) == "en") continue;
 
-    // translated, not copied; and English's misspellings stay in English
+    // translated, not copied; and no table carries the misspellings English had
     const std::vector<std::string> texts = Texts(table);
     ASSERT_EQ(englishTexts.size(), texts.size());
     size_t same = 0;
@@ -135,27 +135,6 @@ TEST(TranslationTables, LanguagesAreFoundByCodeOrName) {
   EXPECT_EQ(nullptr, FindLanguage("xx"));
   EXPECT_EQ(nullptr, FindLanguage(""));
   EXPECT_EQ(nullptr, FindLanguage("German.ini"));
-}
-
-TEST(TranslationTables, TheCodePageOfAScriptIsToldApartByFamily) {
-  EXPECT_EQ(0, GuessCodePage("ApplicationName = Plain"));
-  EXPECT_EQ(65001, GuessCodePage("ApplicationName = M\xC3\xBCller"));
-  // every shipped table's own text is recognised as its code page's family
-  for (const LanguageTable& t : LanguageTables()) {
-    if (std::string(t.Code) == "en") continue;
-    const std::string table = ReadTable(t.File);
-    int want = t.CodePage == 1250 ? 1252 : t.CodePage;
-    EXPECT_EQ(want, GuessCodePage(table)) << t.File;
-    EXPECT_TRUE(TextFitsCodePage(table, t.CodePage)) << t.File;
-  }
-  const std::string russian = ReadTable("Russian.ini"), german = ReadTable("German.ini");
-  EXPECT_FALSE(TextFitsCodePage(russian, 1252));
-  EXPECT_FALSE(TextFitsCodePage(german, 1251));
-  EXPECT_FALSE(TextFitsCodePage(german, 932));
-  EXPECT_FALSE(TextFitsCodePage(ReadTable("Japanese.ini"), 936));
-  EXPECT_FALSE(TextFitsCodePage(ReadTable("SimplifiedChinese.ini"), 932));
-  EXPECT_TRUE(TextFitsCodePage(ReadTable("Polish.ini"), 1252));  // one family
-  EXPECT_TRUE(TextFitsCodePage("ASCII only", 932));
 }
 
 }  // namespace

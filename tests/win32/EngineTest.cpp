@@ -244,9 +244,9 @@ TEST_F(Engine, AFilesLineThatCannotBeDoneEndsTheRunWithItsMessage) {
   } cases[] = {
       {"C:\\build\\gone.txt, %MAINDIR%sub\\gone.txt",
        "Error|The embedded file gone.txt could not be found.\nInstallation will be aborted."},
-      {"no comma here", "Error|An unspecified error occured. The installation will be terminated."},
-      {"", "Error|An unspecified error occured. The installation will be terminated."},
-      {"a.txt, %NOPE%a.txt", "Error|An unspecified error occured. The installation will be terminated."},
+      {"no comma here", "Error|An unspecified error occurred. The installation will be terminated."},
+      {"", "Error|An unspecified error occurred. The installation will be terminated."},
+      {"a.txt, %NOPE%a.txt", "Error|An unspecified error occurred. The installation will be terminated."},
   };
   for (const Case& c : cases) {
     Use(std::string("QSP40\r\n[Files]\r\n") + c.line + "\r\n[Shortcuts]\r\n%MAINDIR%x.lnk,a,b,c,d,e,0\r\n");
@@ -441,7 +441,7 @@ TEST_F(Engine, IniEntriesAreWrittenAndANewFileIsLoggedFirst) {
 
   Use("QSP40\r\n[INIFiles]\r\n%MAINDIR%x.ini,Section,Key\r\n");
   run = RunWorker();
-  EXPECT_EQ(std::vector<std::string>{"Error|Failed to create/modidify INI files: Unable to realize QSP file "
+  EXPECT_EQ(std::vector<std::string>{"Error|Failed to create/modify INI files: Unable to realize QSP file "
                                      "placeholders.\nInstallation will be aborted."},
             run.Boxes);
   EXPECT_EQ(1, run.Done);
@@ -476,22 +476,22 @@ TEST_F(Engine, RegistryValuesLandWithTheirTypesAndKeysToRemoveAreLoggedFirst) {
     std::string box;
   } cases[] = {
       {"SysRegInt", "HKEY_USERS/Software/QuillsetTest-Engine/V=1",
-       "Error|Failed to write to regestry: The following line in the QSP file contained an unrecognized key.\n"
+       "Error|Failed to write to registry: The following line in the QSP file contained an unrecognized key.\n"
        "HKEY_USERS/Software/QuillsetTest-Engine/V=1\nInstallation will be aborted"},
       {"SysRegInt", "hkey_current_user/Software/QuillsetTest-Engine/V=1",
-       "Error|Failed to write to regestry: The following line in the QSP file contained an unrecognized key.\n"
+       "Error|Failed to write to registry: The following line in the QSP file contained an unrecognized key.\n"
        "hkey_current_user/Software/QuillsetTest-Engine/V=1\nInstallation will be aborted"},
       {"SysRegInt", "HKEY_CURRENT_USER",
-       "Error|Failed to write to regestry: The following line in the QSP file contained no Section information.\n"
+       "Error|Failed to write to registry: The following line in the QSP file contained no Section information.\n"
        "HKEY_CURRENT_USER\nInstallation will be aborted."},
       {"SysRegString", "HKEY_CURRENT_USER/Value=x",
-       "Error|Failed to write to regestry: The following line in the QSP file contained no Entry information.\n"
+       "Error|Failed to write to registry: The following line in the QSP file contained no Entry information.\n"
        "HKEY_CURRENT_USER/Value=x\nInstallation will be aborted."},
       {"SysRegString", "HKEY_CURRENT_USER/Software/QuillsetTest-Engine/Empty=",
-       "Error|Failed to write the following line to regestry:\n"
+       "Error|Failed to write the following line to registry:\n"
        "HKEY_CURRENT_USER/Software/QuillsetTest-Engine/Empty=\nInstallation will be aborted."},
       {"SysRegInt", "HKEY_CURRENT_USER/Software/%NOPE%/V=1",
-       "Error|Failed to write to regestry: Unable to realize QSP file placeholders.\nInstallation will be aborted."},
+       "Error|Failed to write to registry: Unable to realize QSP file placeholders.\nInstallation will be aborted."},
   };
   for (const Case& c : cases) {
     SetupState::UninstallLog.CreateTempLog();

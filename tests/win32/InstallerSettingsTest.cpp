@@ -95,11 +95,11 @@ TEST(InstallerSettings, AMissingApplicationNameOrAnUnexpandableFolderStopsTheRun
         << script;
   }
   UseScript("QSP40\n[Global]\nApplicationName = A\nDefaultDir = %PROGRAMFILES%%NOPE%\n");
-  EXPECT_EQ("An unspecified error occured. The installation will be terminated.",
+  EXPECT_EQ("An unspecified error occurred. The installation will be terminated.",
             FailingSettings(""));
   EXPECT_STREQ("", SetupState::InstallDir);
   UseScript("QSP40\n[Global]\nApplicationName = A\nDefaultDir = C:\\" + std::string(300, 'x') + "\n");
-  EXPECT_EQ("An unspecified error occured. The installation will be terminated.",
+  EXPECT_EQ("An unspecified error occurred. The installation will be terminated.",
             FailingSettings(""));
   EXPECT_STREQ("", SetupState::InstallDir);
 }

@@ -92,7 +92,7 @@ TEST(SilentFrontEnd, NothingIsShownAndQuestionsKeepWhatIsThere) {
   CloseRunLog();
   const std::string text = WithoutTimes(ReadWholeFile(path));
   for (const char* line :
-       {"Failure: The disk is full.\r\n", "Question: Setup is not complete. Do you realy want to quit the setup now?\r\n",
+       {"Failure: The disk is full.\r\n", "Question: Setup is not complete. Do you really want to quit the setup now?\r\n",
         "Answer: No (silent run)\r\n", "Question: Go on?\r\nAnswer: Yes (silent run)\r\n", "Warning: The folder %s\r\n"})
     EXPECT_NE(std::string::npos, text.find(line)) << line << " in\n" << text;
   EXPECT_EQ(MessageBoxFrontEnd(), FrontEnd()) << "null goes back to the boxes";

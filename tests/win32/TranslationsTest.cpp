@@ -100,12 +100,12 @@ TEST(Translations, WithoutAFileEveryKeyIsItsOwnNameAndWinIniIsNotRead) {
 TEST(Translations, TheBundledEnglishTableReadsAsWritten) {
   CTranslations table;
   ASSERT_EQ(1, table.SetFile(kEnglishIni));
-  EXPECT_EQ("Setup is not complete. Do you realy want to quit the setup now?",
+  EXPECT_EQ("Setup is not complete. Do you really want to quit the setup now?",
             Lookup(table, "DO_YOU_REALY_WANT_TO_QUIT"));
   EXPECT_EQ("The program has been successfully installed.\n\n\nPress Finish to exit this installation.",
             Lookup(table, "PROGRAM_WAS_SUCCESSFULLY_INSTALLED"));
   EXPECT_EQ("< Back", Lookup(table, "BACK"));
-  EXPECT_EQ("Failed to write the following line to regestry:\n%s\nInstallation will be aborted.",
+  EXPECT_EQ("Failed to write the following line to registry:\n%s\nInstallation will be aborted.",
             Lookup(table, "COULD_NOT_WRITE_LINE_TO_REGESTRY"));
   EXPECT_EQ("Failed to copy embedded background WMF file to the temp directory.",
             Lookup(table, "COPY_ENBEDDED_WMF_FAILED"));
@@ -152,7 +152,7 @@ TEST(Translations, ShowMessageShowsTheTextsUnformattedAndReturnsTheButton) {
   EXPECT_EQ(IDNO, box.Result);
 
   box = ShowAndAnswer(table, "DO_YOU_REALY_WANT_TO_QUIT", "INSTALL_TITLE", MB_YESNO, "Install", IDYES);
-  EXPECT_EQ("Setup is not complete. Do you realy want to quit the setup now?", box.Text);
+  EXPECT_EQ("Setup is not complete. Do you really want to quit the setup now?", box.Text);
   EXPECT_EQ(IDYES, box.Result);
 
   // no text key: a box with a caption only

@@ -179,3 +179,28 @@ TEST(UninstallLogger, OpenLogOfAMissingOrLockedFileSaysSoAndFails) {
 }
 
 }  // namespace
+
+namespace {
+
+// An earlier log from a Windows that ran the program in another code page
+// joins this run's in this run's code page, under one code-page line.
+TEST(UninstallLogger, AnEarlierLogOfAnotherCodePageIsMergedInThisOne) {
+  if (GetACP() != 1252) GTEST_SKIP() << "the bytes below are those of code page 1252, not " << GetACP();
+  TempFolder dir;
+  CUninstallLogger log;
+  ASSERT_EQ(1, log.CreateTempLog());
+  ASSERT_EQ(1, log.LogFileCreated("C:\\App\\b.txt"));
+  // "café" in UTF-8, as a program in UTF-8 wrote it
+  const std::string earlier = "DirectoryCreated=C:\\App\nCodePage=65001\nFileCreated=C:\\App\\caf\xC3\xA9.txt\n";
+  const std::string merged = dir.File("Uninstall.log");
+  ASSERT_EQ(1, log.CopyMergedLogTo(merged.c_str(), earlier.c_str(), earlier.size()));
+  EXPECT_EQ("CodePage=1252\nDirectoryCreated=C:\\App\nFileCreated=C:\\App\\caf\xE9.txt\nFileCreated=C:\\App\\b.txt\n",
+            ReadWholeFile(merged));
+  // one of this code page stays as it is
+  const std::string same = "FileCreated=C:\\App\\caf\xE9.txt\n";
+  ASSERT_EQ(1, log.CopyMergedLogTo(merged.c_str(), same.c_str(), same.size()));
+  EXPECT_EQ(same + "FileCreated=C:\\App\\b.txt\n", ReadWholeFile(merged));
+  log.Close();
+}
+
+}  // namespace

@@ -1,0 +1,119 @@
+#include "platform/TextEncoding.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "common/Mbcs.h"
+
+char* ConvertText(const char* text, size_t size, UINT from, UINT to, size_t* outSize) {
+  *outSize = 0;
+  if (size > 0x3FFFFFFF) return NULL;
+  const DWORD strict = from == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
+  const int wide = size ? MultiByteToWideChar(from, strict, text, (int)size, NULL, 0) : 0;
+  if (size && wide <= 0) return NULL;
+  WCHAR* w = (WCHAR*)malloc(((size_t)wide + 1) * sizeof(WCHAR));
+  if (!w) return NULL;
+  if (wide) MultiByteToWideChar(from, strict, text, (int)size, w, wide);
+  const int n = wide ? WideCharToMultiByte(to, 0, w, wide, NULL, 0, NULL, NULL) : 0;
+  char* out = (wide && n <= 0) ? NULL : (char*)malloc((size_t)n + 1);
+  if (out) {
+    if (n) WideCharToMultiByte(to, 0, w, wide, out, n, NULL, NULL);
+    out[n] = '\0';
+    *outSize = (size_t)n;
+  }
+  free(w);
+  return out;
+}
+
+// The whole file and its size; null when it cannot be read.
+static char* ReadWhole(const char* path, DWORD* size) {
+  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (h == INVALID_HANDLE_VALUE) return NULL;
+  DWORD high = 0, got = 0;
+  *size = GetFileSize(h, &high);
+  char* text = (*size == INVALID_FILE_SIZE || high) ? NULL : (char*)malloc((size_t)*size + 1);
+  if (text && (!ReadFile(h, text, *size, &got, NULL) || got != *size)) {
+    free(text);
+    text = NULL;
+  }
+  CloseHandle(h);
+  if (text) text[*size] = '\0';
+  return text;
+}
+
+static int WriteWhole(const char* path, const void* data, size_t size) {
+  HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (h == INVALID_HANDLE_VALUE) return 0;
+  DWORD written = 0;
+  const BOOL ok = WriteFile(h, data, (DWORD)size, &written, NULL) && written == size;
+  return CloseHandle(h) && ok;
+}
+
+static int IsAscii(const char* text, size_t size) {
+  for (size_t i = 0; i < size; ++i)
+    if ((unsigned char)text[i] >= 0x80) return 0;
+  return 1;
+}
+
+int ConvertFileToProgramCodePage(const char* path) {
+  DWORD size = 0;
+  char* text = ReadWhole(path, &size);
+  if (!text) return 0;
+  int ok = 1;
+  if (!MbcsIsUtf8() && !IsAscii(text, size) && Utf8IsValid(text, size)) {
+    size_t n = 0;
+    char* ansi = ConvertText(text, size, CP_UTF8, CP_ACP, &n);
+    ok = ansi && WriteWhole(path, ansi, n);
+    free(ansi);
+  }
+  free(text);
+  return ok;
+}
+
+int ConvertTableToUnicode(const char* path) {
+  DWORD size = 0;
+  char* text = ReadWhole(path, &size);
+  if (!text) return 0;
+  // a table written as UTF-16 already
+  if (size >= 2 && (unsigned char)text[0] == 0xFF && (unsigned char)text[1] == 0xFE) {
+    free(text);
+    return 1;
+  }
+  const UINT from = Utf8IsValid(text, size) ? CP_UTF8 : CP_ACP;
+  const char* start = text;
+  if (from == CP_UTF8 && size >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0) start += 3;
+  const int inSize = (int)(size - (DWORD)(start - text));
+  const int wide = inSize ? MultiByteToWideChar(from, 0, start, inSize, NULL, 0) : 0;
+  WCHAR* w = (inSize && wide <= 0) ? NULL : (WCHAR*)malloc(((size_t)wide + 1) * sizeof(WCHAR));
+  int ok = 0;
+  if (w) {
+    w[0] = 0xFEFF;
+    if (wide) MultiByteToWideChar(from, 0, start, inSize, w + 1, wide);
+    ok = WriteWhole(path, w, ((size_t)wide + 1) * sizeof(WCHAR));
+    free(w);
+  }
+  free(text);
+  return ok;
+}
+
+WCHAR* WideOf(const char* text) {
+  if (!text) text = "";
+  const int n = MultiByteToWideChar(CP_ACP, 0, text, -1, NULL, 0);
+  WCHAR* wide = n > 0 ? (WCHAR*)malloc((size_t)n * sizeof(WCHAR)) : NULL;
+  if (wide) MultiByteToWideChar(CP_ACP, 0, text, -1, wide, n);
+  return wide;
+}
+
+BOOL WriteProfileText(const char* section, const char* key, const char* value, const char* file) {
+  WCHAR* s = WideOf(section);
+  WCHAR* k = key ? WideOf(key) : NULL;
+  WCHAR* v = value ? WideOf(value) : NULL;
+  WCHAR* f = WideOf(file);
+  BOOL ok = FALSE;
+  if (s && f && (!key || k) && (!value || v)) ok = WritePrivateProfileStringW(s, k, v, f);
+  free(s);
+  free(k);
+  free(v);
+  free(f);
+  return ok;
+}

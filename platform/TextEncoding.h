@@ -1,0 +1,35 @@
+// Texts between code pages. The setup file stores its texts in UTF-8; a
+// program whose code page is not UTF-8 (Windows before the manifest's entry
+// was honoured) takes them in the ANSI code page instead.
+#pragma once
+#include <windows.h>
+
+#include <stddef.h>
+
+// size bytes of text in code page from, as a new heap string in code page
+// to (zero-terminated, *outSize bytes without the terminator). A character
+// that code page to cannot hold becomes its default character. Null when
+// the text is not valid in from, or memory runs out.
+char* ConvertText(const char* text, size_t size, UINT from, UINT to, size_t* outSize);
+
+// Rewrites the file in the program's code page when it is UTF-8 and that
+// code page is not (a text the command stored). Any other file (ASCII, or
+// already in the ANSI code page) stays as it is. 1 unless the file cannot
+// be read or written.
+int ConvertFileToProgramCodePage(const char* path);
+
+// Rewrites a translation table as UTF-16 with its byte-order mark, which the
+// profile functions of every Windows read whatever the code page: from
+// UTF-8 when it is that, else from the ANSI code page. 1 on success.
+int ConvertTableToUnicode(const char* path);
+
+// text (the program's code page) as a new heap UTF-16 string; null when
+// memory runs out. For the calls that do not take the program's code page
+// on every system (the shell link object and the profile writer take the
+// system's on some), which are made wide instead.
+WCHAR* WideOf(const char* text);
+
+// WritePrivateProfileStringA with the program's code page on every system:
+// made wide, since the narrow writer of some takes the system's. A null
+// key or value deletes as the narrow call does.
+BOOL WriteProfileText(const char* section, const char* key, const char* value, const char* file);

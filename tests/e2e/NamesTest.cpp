@@ -1,0 +1,360 @@
+// A user whose names lie outside the ANSI code page: a Cyrillic account on
+// a Western Windows (code page 1252), installing into a folder with
+// Cyrillic, CJK and emoji in its name. The test itself runs in 1252, so it
+// sees those names only through the wide calls.
+#include <gtest/gtest.h>
+#include <objbase.h>
+#include <shlobj.h>
+#include <stdlib.h>
+#include <string.h>
+#include <windows.h>
+
+#include <string>
+
+#include "../win32/Robot.h"
+#include "../win32/TestSupport.h"
+#include "E2eSupport.h"
+#include "EnglishText.h"
+#include "TestPaths.h"
+#include "efs/EFSBuilder.h"
+#include "efs/EfsFormat.h"
+
+namespace {
+
+std::string Narrow(const std::wstring& w) {
+  std::string s(w.size() * 3 + 1, '\0');
+  s.resize((size_t)WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &s[0], (int)s.size(), NULL, NULL) - 1);
+  return s;
+}
+
+std::wstring Wide(const std::string& utf8) {
+  std::wstring w(utf8.size() + 1, L'\0');
+  w.resize((size_t)MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &w[0], (int)w.size()) - 1);
+  return w;
+}
+
+bool WideExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::string ReadWide(const std::wstring& path) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  if (h == INVALID_HANDLE_VALUE) return "<missing>";
+  char buffer[4096];
+  DWORD got = 0;
+  ReadFile(h, buffer, sizeof buffer, &got, NULL);
+  CloseHandle(h);
+  return std::string(buffer, got);
+}
+
+// Removes a folder and what is in it.
+void RemoveTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW f;
+  HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &f);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = f.cFileName;
+      if (name == L"." || name == L"..") continue;
+      if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(folder + L"\\" + name);
+      else DeleteFileW((folder + L"\\" + name).c_str());
+    } while (FindNextFileW(h, &f));
+    FindClose(h);
+  }
+  RemoveDirectoryW(folder.c_str());
+}
+
+// TEMP and TMP for the programs this test starts; put back at the end.
+class TempVariables {
+ public:
+  explicit TempVariables(const std::wstring& folder) {
+    for (int i = 0; i < 2; ++i) {
+      WCHAR value[MAX_PATH] = L"";
+      GetEnvironmentVariableW(kNames[i], value, MAX_PATH);
+      m_Saved[i] = value;
+      SetEnvironmentVariableW(kNames[i], folder.c_str());
+    }
+  }
+  ~TempVariables() {
+    for (int i = 0; i < 2; ++i) SetEnvironmentVariableW(kNames[i], m_Saved[i].c_str());
+  }
+
+ private:
+  const wchar_t* kNames[2] = {L"TEMP", L"TMP"};
+  std::wstring m_Saved[2];
+};
+
+bool StartWide(Robot& robot, const std::wstring& program, const std::wstring& folder) {
+  std::wstring line = L"\"" + program + L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child;
+  if (!CreateProcessW(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, folder.c_str(), &startup, &child)) return false;
+  CloseHandle(child.hThread);
+  CloseHandle(child.hProcess);
+  return robot.Attach(child.dwProcessId);
+}
+
+const char kUser[] = "C:\\users\\\xD0\x94\xD0\xBC\xD0\xB8\xD1\x82\xD1\x80\xD0\xB8\xD0\xB9";         // Дмитрий
+const char kDownloads[] = "\\\xD0\x97\xD0\xB0\xD0\xB3\xD1\x80\xD1\x83\xD0\xB7\xD0\xBA\xD0\xB8";      // Загрузки
+const char kTarget[] = "C:\\Program Files\\\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB3\xD0\xB0 \xE8\xA1\xA8 \xF0\x9F\x98\x80";
+const char kProga[] = "\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB3\xD0\xB0";                                     // Прога
+const char kHyo[] = "\xE8\xA1\xA8";                                                                   // 表
+const char kCafe[] = "caf\xC3\xA9";                                                                   // café
+const wchar_t kKey[] = L"Software\\QuillsetNamesTest";
+
+// Installs, checks what the installation made through the wide calls,
+// uninstalls and checks that all of it is gone; with selfRemoval, the
+// install folder itself too, once the uninstaller has removed itself.
+void InstallAndUninstallAsDmitry(bool selfRemoval) {
+  const std::wstring user = Wide(kUser), downloads = user + Wide(kDownloads), temp = user + L"\\Temp";
+  const std::wstring target = Wide(kTarget);
+  RemoveTree(target);
+  RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
+  CreateDirectoryW(user.c_str(), NULL);
+  CreateDirectoryW(downloads.c_str(), NULL);
+  CreateDirectoryW(temp.c_str(), NULL);
+  ASSERT_TRUE(WideExists(downloads) && WideExists(temp));
+
+  TempFolder dir;
+  const std::string proga = std::string(kProga) + ".txt", hyo = std::string(kHyo) + ".txt",
+                    cafe = std::string(kCafe) + ".txt";
+  WriteWholeFile(dir.File("a.txt"), "proga\r\n");
+  WriteWholeFile(dir.File("b.txt"), "hyo\r\n");
+  WriteWholeFile(dir.File("c.txt"), "cafe\r\n");
+  const std::string section = "\xD0\xA0\xD0\xB0\xD0\xB7\xD0\xB4\xD0\xB5\xD0\xBB";  // Раздел
+  const std::string value = std::string(kHyo) + "\xF0\x9F\x98\x80";
+  WriteWholeFile(dir.File("default.qsp"),
+                 std::string("QSP40\r\n[Global]\r\nApplicationName = ") + kProga + "\r\nDefaultDir = " + kTarget +
+                     "\r\n[Files]\r\n" + proga + ", %MAINDIR%" + proga + "\r\n" + hyo + ", %MAINDIR%" + hyo + "\r\n" +
+                     cafe + ", %MAINDIR%" + cafe + "\r\n"
+                     "[Shortcuts]\r\n%MAINDIR%" + kProga + ".lnk,%MAINDIR%" + hyo + ",,%MAINDIR%,%APPNAME%,,0\r\n"
+                     "[INIFiles]\r\n%MAINDIR%" + kProga + ".ini," + section + "," + kCafe + "," + value + "\r\n"
+                     "[SysRegUninstall]\r\nHKEY_CURRENT_USER/Software/QuillsetNamesTest\r\n"
+                     "[SysRegString]\r\nHKEY_CURRENT_USER/Software/QuillsetNamesTest/" + kProga + "=%MAINDIR%" +
+                     cafe + "\r\n");
+  CEFSBuilder b;
+  b.SetStubFile(QS_STUB_PATH);
+  b.AddFile(dir.File("default.qsp").c_str(), 1);
+  b.AddFile(kEnglish, 1, "Translations.ini");
+  b.AddFile(dir.File("a.txt").c_str(), 1, proga.c_str());
+  b.AddFile(dir.File("b.txt").c_str(), 1, hyo.c_str());
+  b.AddFile(dir.File("c.txt").c_str(), 1, cafe.c_str());
+  b.Build(dir.File("Setup.exe").c_str(), nullptr, InstallerSignature);
+  const std::wstring setup = downloads + L"\\Setup.exe";
+  ASSERT_TRUE(CopyFileW(Wide(dir.File("Setup.exe")).c_str(), setup.c_str(), FALSE));
+
+  {
+    TempVariables variables(temp);
+    Robot robot;
+    ASSERT_TRUE(StartWide(robot, setup, downloads));
+    HWND w = robot.WaitForWindow("#32770", En("WELCOME").c_str(), 20000);
+    ASSERT_TRUE(w) << "no welcome page; the setup ended or shows:\n" << robot.WindowTree();
+    ASSERT_NO_FATAL_FAILURE(InstallWithDefaults(robot, w, [&](HWND page) {
+      WCHAR shown[MAX_PATH] = L"";
+      GetDlgItemTextW(page, 1009, shown, MAX_PATH);
+      EXPECT_TRUE(target == shown) << "the destination is shown as it is";
+    }));
+  }
+
+  EXPECT_EQ("proga\r\n", ReadWide(target + L"\\" + Wide(proga)));
+  EXPECT_EQ("hyo\r\n", ReadWide(target + L"\\" + Wide(hyo)));
+  EXPECT_EQ("cafe\r\n", ReadWide(target + L"\\" + Wide(cafe)));
+  for (const wchar_t* f : {L"Uninstall.exe", L"Uninstall.log", L"Translations.ini"})
+    EXPECT_TRUE(WideExists(target + L"\\" + f)) << f;
+
+  // the shortcut's target, read by the wide interface
+  IShellLinkW* link = NULL;
+  CoInitialize(NULL);
+  ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_ShellLink, NULL, CLSCTX_INPROC_SERVER, IID_IShellLinkW, (void**)&link)));
+  IPersistFile* file = NULL;
+  ASSERT_TRUE(SUCCEEDED(link->QueryInterface(IID_IPersistFile, (void**)&file)));
+  EXPECT_TRUE(SUCCEEDED(file->Load((target + L"\\" + Wide(kProga) + L".lnk").c_str(), STGM_READ)));
+  // the target as the shell follows it: its item list
+  WCHAR linked[MAX_PATH] = L"";
+  LPITEMIDLIST items = NULL;
+  EXPECT_TRUE(SUCCEEDED(link->GetIDList(&items)) && items && SHGetPathFromIDListW(items, linked));
+  CoTaskMemFree(items);
+  EXPECT_TRUE(target + L"\\" + Wide(hyo) == linked) << "the shortcut's target: " << Narrow(linked);
+  WCHAR description[MAX_PATH] = L"";
+  link->GetDescription(description, MAX_PATH);
+  EXPECT_TRUE(Wide(kProga) == description) << "the description: " << Narrow(description);
+  file->Release();
+  link->Release();
+  CoUninitialize();
+
+  // the INI entry, read by the wide call
+  WCHAR entry[64] = L"";
+  GetPrivateProfileStringW(Wide(section).c_str(), Wide(kCafe).c_str(), L"<missing>", entry, 64,
+                           (target + L"\\" + Wide(kProga) + L".ini").c_str());
+  EXPECT_TRUE(Wide(value) == entry) << "the INI value: " << Narrow(entry);
+
+  // the registry value, read by the wide call
+  WCHAR data[MAX_PATH] = L"";
+  DWORD size = sizeof data;
+  HKEY key = NULL;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key));
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, Wide(kProga).c_str(), NULL, NULL, (BYTE*)data, &size));
+  RegCloseKey(key);
+  EXPECT_TRUE(target + L"\\" + Wide(cafe) == data) << "the registry value: " << Narrow(data);
+
+  // the log says how its names are written
+  EXPECT_NE(std::string::npos, ReadWide(target + L"\\Uninstall.log").find("CodePage=65001\n"));
+
+  // the uninstaller, started from that folder, takes it all away
+  {
+    TempVariables variables(temp);
+    Robot un;
+    ASSERT_TRUE(StartWide(un, target + L"\\Uninstall.exe", target));
+    EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"), un.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, 20000));
+    HWND result = NULL;
+    ASSERT_TRUE(un.WaitUntil(
+        [&] {
+          result = un.FindWindowNow("#32770", En("UNINSTALL_TITLE").c_str());
+          return result && IsWindowVisible(GetDlgItem(result, IDOK));
+        },
+        60000, "the uninstall result"));
+    Robot::Settle(result);
+    EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(result, 1013));
+    ASSERT_TRUE(Robot::Press(result, IDOK));
+    DWORD code = 1;
+    ASSERT_TRUE(un.WaitForExit(20000, &code));
+  }
+  for (const std::string& f : {proga, hyo, cafe, std::string(kProga) + ".ini", std::string(kProga) + ".lnk"})
+    EXPECT_FALSE(WideExists(target + L"\\" + Wide(f))) << f;
+  EXPECT_NE(ERROR_SUCCESS, RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key)) << "the registry key";
+  if (selfRemoval) {
+    Robot watch;
+    EXPECT_TRUE(watch.WaitUntil([&] { return !WideExists(target); }, 60000, "the install folder's removal"));
+  }
+
+  RemoveTree(target);
+  RemoveTree(user);
+  RegDeleteKeyW(HKEY_CURRENT_USER, kKey);
+}
+
+// the uninstaller, started from that folder, removes itself too
+TEST(Names, ACyrillicUserOnAWesternWindowsInstallsAndUninstalls) { InstallAndUninstallAsDmitry(true); }
+
+// A bundled table's text of key, as the setup program shows it.
+std::wstring TableText(const char* file, int codePage, const char* key) {
+  char text[2001];
+  GetPrivateProfileStringA("Strings", key, key, text, sizeof text,
+                           (std::string(QS_SOURCE_DIR "\\translations\\") + file).c_str());
+  WCHAR wide[2001];
+  MultiByteToWideChar((UINT)codePage, 0, text, -1, wide, 2001);
+  return wide;
+}
+
+std::string Utf8Of(const std::string& file, int codePage) {
+  const std::string bytes = ReadWholeFile(std::string(QS_SOURCE_DIR "\\translations\\") + file);
+  std::wstring wide(bytes.size() + 1, L'\0');
+  wide.resize((size_t)MultiByteToWideChar((UINT)codePage, 0, bytes.data(), (int)bytes.size(), &wide[0],
+                                          (int)wide.size()));
+  std::string utf8(wide.size() * 3 + 1, '\0');
+  utf8.resize((size_t)WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), (int)wide.size(), &utf8[0], (int)utf8.size(),
+                                          NULL, NULL));
+  return utf8;
+}
+
+std::wstring Caption(HWND w) {
+  WCHAR text[512] = L"";
+  SendMessageW(w, WM_GETTEXT, 512, (LPARAM)text);
+  return text;
+}
+
+// The table a setup in German, Japanese and English speaks to this user:
+// the user's UI language (the lanes e2e_lang_* set it), else the first.
+const char* UsersTable(int* codePage) {
+  *codePage = 1252;
+  switch (PRIMARYLANGID(GetUserDefaultUILanguage())) {
+    case LANG_JAPANESE: *codePage = 932; return "Japanese.ini";
+    case LANG_ENGLISH: return "English.ini";
+    default: return "German.ini";
+  }
+}
+
+// A setup in German, Japanese and English, as quillset build --language
+// de,ja,en stores it: the first as Translations.ini, each under its code.
+class SeveralLanguages : public ::testing::Test {
+ protected:
+  TempFolder dir;
+  std::string setup;
+  const std::string target = dir.File("Multi App");
+
+  void SetUp() override {
+    WriteWholeFile(dir.File("default.qsp"), "QSP40\r\n[Global]\r\nApplicationName = Multi\r\nDefaultDir = " + target +
+                                                "\r\n[Files]\r\na.txt, %MAINDIR%a.txt\r\n");
+    WriteWholeFile(dir.File("a.txt"), "a");
+    const struct {
+      const char* File;
+      int CodePage;
+      const char* Entry;
+    } tables[] = {{"German.ini", 1252, "Translations.ini"},
+                  {"German.ini", 1252, "Translations.de.ini"},
+                  {"Japanese.ini", 932, "Translations.ja.ini"},
+                  {"English.ini", 1252, "Translations.en.ini"}};
+    CEFSBuilder b;
+    b.SetStubFile(QS_STUB_PATH);
+    b.AddFile(dir.File("default.qsp").c_str(), 1);
+    for (const auto& t : tables) {
+      WriteWholeFile(dir.File(t.Entry), Utf8Of(t.File, t.CodePage));
+      b.AddFile(dir.File(t.Entry).c_str(), 1, t.Entry);
+    }
+    b.AddFile(dir.File("a.txt").c_str(), 1);
+    setup = dir.File("Setup.exe");
+    b.Build(setup.c_str(), nullptr, InstallerSignature);
+  }
+
+  // The caption of the welcome page the setup shows with options, after
+  // which it is cancelled.
+  std::wstring Welcome(const std::string& options = "") {
+    Robot robot;
+    if (!robot.Start("\"" + setup + "\"" + options)) return L"<no start>";
+    HWND w = NULL;
+    robot.WaitUntil([&] {
+          w = robot.FindWindowNow("#32770", NULL);
+          return w && IsWindowVisible(GetDlgItem(w, 1001));
+        }, 20000, "the welcome page");
+    if (!w) return L"<no page>";
+    const std::wstring caption = Caption(w);
+    robot.Kill();
+    return caption;
+  }
+};
+
+TEST_F(SeveralLanguages, TheUsersLanguageElseTheFirstListedAndLangChoosesInstead) {
+  // the lanes say whose UI language Wine gives this user
+  if (const char* lane = getenv("QS_UI_LANGUAGE")) {
+    const WORD want = strcmp(lane, "ja") == 0 ? LANG_JAPANESE : strcmp(lane, "pl") == 0 ? LANG_POLISH : LANG_NEUTRAL;
+    ASSERT_EQ(want, PRIMARYLANGID(GetUserDefaultUILanguage())) << "Wine did not take the lane's locale " << lane;
+  }
+  int codePage = 0;
+  const char* users = UsersTable(&codePage);
+  SCOPED_TRACE(std::string("this user's table: ") + users);
+  EXPECT_EQ(Narrow(TableText(users, codePage, "WELCOME")), Narrow(Welcome()));
+  EXPECT_EQ(Narrow(TableText("English.ini", 1252, "WELCOME")), Narrow(Welcome(" /LANG=en"))) << "/LANG=en";
+  EXPECT_EQ(Narrow(TableText("German.ini", 1252, "WELCOME")), Narrow(Welcome(" /LANG=DE"))) << "/LANG=DE";
+  EXPECT_EQ(Narrow(TableText("Japanese.ini", 932, "WELCOME")), Narrow(Welcome(" /LANG=ja"))) << "/LANG=ja";
+  // one the setup does not hold: the user's after all
+  EXPECT_EQ(Narrow(TableText(users, codePage, "WELCOME")), Narrow(Welcome(" /LANG=fi"))) << "/LANG=fi";
+}
+
+TEST_F(SeveralLanguages, TheUninstallerSpeaksTheLanguageOfTheInstallation) {
+  Robot robot;
+  ASSERT_TRUE(robot.Start("\"" + setup + "\" /S /LANG=ja"));
+  DWORD code = 1;
+  ASSERT_TRUE(robot.WaitForExit(60000, &code));
+  ASSERT_EQ(0u, code);
+  // the Japanese table lies beside Uninstall.exe, whoever starts it
+  Robot un;
+  ASSERT_TRUE(un.Start("\"" + target + "\\Uninstall.exe\"", dir.Path().c_str()));
+  HWND box = NULL;
+  ASSERT_TRUE(un.WaitUntil([&] {
+        box = un.FindWindowNow("#32770", NULL);
+        return box != NULL;
+      }, 20000, "the uninstall question"));
+  Robot::Settle(box);
+  EXPECT_EQ(Narrow(TableText("Japanese.ini", 932, "UNINSTALL_TITLE")), Narrow(Caption(box)));
+  PostMessageW(box, WM_COMMAND, IDNO, 0);
+  EXPECT_TRUE(un.WaitForExit(20000, &code));
+}
+
+}  // namespace
