@@ -16,6 +16,8 @@ packages=(
   googletest
   clang libclang-rt-14-dev
   wine wine32 wine64 xvfb xauth x11-apps imagemagick
+  # a window manager on the tests' Xvfb (tools/wine-session)
+  openbox
   python3 locales
   osslsigncode openssl
   # glyphs for the Japanese and Chinese tables, measured and shown under Wine

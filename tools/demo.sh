@@ -64,8 +64,9 @@ build/native/quillset list "$out/Setup.exe"
 prefix=$tree/wineprefix
 had_display=${DISPLAY:-}
 tools/wine-session start "$prefix"
-# Xvfb has no window manager: let Wine draw the title bars itself, for the
-# demo's own Xvfb only: the tests share this prefix and expect Wine's default.
+# The window manager's frames are not in a window's own pictures: let Wine
+# draw the title bars itself, for the demo's own Xvfb only; the tests share
+# this prefix and expect Wine's default.
 wine_unmanaged() {
   tools/wine-run --prefix "$prefix" reg "$1" 'HKCU\Software\Wine\X11 Driver' /v Managed "${@:2}" /f >/dev/null 2>&1 || true
 }

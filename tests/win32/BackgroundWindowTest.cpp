@@ -248,10 +248,11 @@ Screenshot Capture(HWND window) {
   return shot;
 }
 
-// Creates the background window as start-up does, photographs it and closes
-// it again, checking that closing it posts the quit message.
+// Creates the background window as start-up does, shown maximised so that
+// its whole client is on the screen to be read back, photographs it and
+// closes it again, checking that closing it posts the quit message.
 Screenshot Paint() {
-  HWND window = CreateBackgroundWindow(GetModuleHandleA(NULL), SW_SHOWNORMAL);
+  HWND window = CreateBackgroundWindow(GetModuleHandleA(NULL), SW_SHOWMAXIMIZED);
   EXPECT_TRUE(window != NULL);
   if (!window) return Screenshot();
   EXPECT_TRUE(IsWindowVisible(window));
