@@ -11,12 +11,30 @@ wine_env "$prefix" "$winearch"
 win() { echo "Z:$(echo "$1" | tr / '\\')"; }
 fail() { echo "no-display: $*" >&2; exit 1; }
 
+# The prefix's desktop process, started by the first program that needs it,
+# keeps the display it found until it ends, a moment after the last program.
+# One started here has none: the tests after this one could then open no
+# window. So this waits for it to end, before and after.
+desktop_gone() {
+  local p
+  for _ in $(seq 120); do
+    local alive=
+    for p in $(pgrep -f 'explorer.exe /desktop'); do
+      tr '\0' '\n' < "/proc/$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && alive=1
+    done
+    [ -z "$alive" ] && return 0
+    sleep 0.5
+  done
+  fail "the prefix's desktop process did not end"
+}
+
 rm -rf "$work" && mkdir -p "$work"
 "$src/tools/wine-run" --prefix "$prefix" --arch "$winearch" "$exe" build -q --arch "$arch" --stub "$(win "$stub")" \
   -o "$(win "$work/Setup.exe")" "$(win "$src/examples/hello/default.qsp")" || fail "quillset build failed"
 folder="$WINEPREFIX/drive_c/QuillsetTest NoDisplay"
 rm -rf "$folder"
 
+desktop_gone
 unset DISPLAY
 timeout 60 "$WINE" "$work/Setup.exe" >/dev/null 2>&1
 rc=$?
@@ -38,4 +56,5 @@ for _ in $(seq 120); do
   sleep 0.5
 done
 [ ! -e "$folder" ] || fail "left behind: $(cd "$folder" && find . | tr '\n' ' ')"
+desktop_gone
 echo "no-display: the silent install and uninstall ran without a display; the wizard did not"
