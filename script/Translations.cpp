@@ -6,6 +6,7 @@
 #include "common/LineBreaks.h"
 #include "efs/ExeFileSystem.h"
 #include "platform/FrontEnd.h"
+#include "platform/TextEncoding.h"
 
 CTranslations::CTranslations() : m_Path(NULL) {}
 
@@ -78,6 +79,33 @@ int CTranslations::ShowMessage(HWND owner, const char* textKey, const char* capt
     FrontEnd()->ShowFailure(owner, text ? text : "", caption ? caption : "", style);
   free(text);
   free(caption);
+  return result;
+}
+
+int WriteInstalledAppName(const char* table, const char* name) {
+  // quoted, so that the lookup keeps blanks at either end of the name
+  const size_t n = strlen(name);
+  char* quoted = static_cast<char*>(malloc(n + 3));
+  if (!quoted) return 0;
+  quoted[0] = '"';
+  memcpy(quoted + 1, name, n);
+  quoted[n + 1] = '"';
+  quoted[n + 2] = '\0';
+  const BOOL ok = WriteProfileText("Installed", "ApplicationName", quoted, table);
+  free(quoted);
+  return ok ? 1 : 0;
+}
+
+char* ReadInstalledAppName(const char* table) {
+  WCHAR* path = WideOf(table);
+  WCHAR name[1024];
+  name[0] = 0;
+  if (path) GetPrivateProfileStringW(L"Installed", L"ApplicationName", L"", name, 1024, path);
+  free(path);
+  if (!name[0]) return NULL;
+  const int size = WideCharToMultiByte(CP_ACP, 0, name, -1, NULL, 0, NULL, NULL);
+  char* result = size > 0 ? static_cast<char*>(malloc((size_t)size)) : NULL;
+  if (result) WideCharToMultiByte(CP_ACP, 0, name, -1, result, size, NULL, NULL);
   return result;
 }
 

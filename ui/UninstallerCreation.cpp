@@ -99,11 +99,16 @@ int ExtractTable(Work& w) {
     return 0;
   }
   switch (outcome) {
-    case EXTRACT_DONE:
-      // the uninstaller reads it right whichever code page it runs in
-      if (ConvertTableToUnicode(w.TablePath)) return 1;
+    case EXTRACT_DONE: {
+      // the uninstaller reads it right whichever code page it runs in, and
+      // finds there the name its question gives
+      char* name = ExpandPlaceholders("%APPNAME%");
+      const int ok = name && ConvertTableToUnicode(w.TablePath) && WriteInstalledAppName(w.TablePath, name);
+      free(name);
+      if (ok) return 1;
       FrontEnd()->ShowFailure(NULL, kCopyFailed, "Error", MB_OK);
       break;
+    }
     case EXTRACT_CORRUPT:
       SetupState::Translations.ShowMessage(NULL, "INSTALLATION_FILE_IS_CORRUPT", "ERROR", MB_OK);
       break;

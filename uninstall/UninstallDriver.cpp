@@ -10,6 +10,8 @@
 #include "platform/FrontEnd.h"
 #include "platform/RunLog.h"
 #include "resources/resource.h"
+#include "script/Placeholders.h"
+#include "script/Translations.h"
 #include "uninstall/SelfRemoval.h"
 
 namespace {
@@ -106,6 +108,32 @@ DWORD WINAPI UninstallWorker(LPVOID parameter) {
   return code;
 }
 
+// The question names the program: the name the installation kept in the
+// table, else the folder's (a table of an older installation has none).
+static int AskToUninstall() {
+  char* name = ReadInstalledAppName(g_TablePath);
+  if (name) {
+    SetAppNamePlaceholder(name);
+  } else {
+    char folder[PATH_BYTES];
+    MbcsCopy(folder, PATH_BYTES, g_Folder);
+    const size_t n = strlen(folder);
+    if (n > 3 && folder[n - 1] == '\\') folder[n - 1] = '\0';
+    const char* slash = MbcsFindLastChar(folder, '\\');
+    SetAppNamePlaceholder(slash ? slash + 1 : folder);
+  }
+  free(name);
+  char* question = SetupState::Translations.GetString("YOU_ARE_ABOUT_TO_UNINSTALL");
+  char* text = question ? ExpandPlaceholders(question) : NULL;
+  char* caption = SetupState::Translations.GetString("UNINSTALL_TITLE");
+  const int answer = FrontEnd()->Ask(NULL, text ? text : question ? question : "YOU_ARE_ABOUT_TO_UNINSTALL",
+                                     caption ? caption : "UNINSTALL_TITLE", MB_YESNO | MB_ICONQUESTION, IDNO);
+  free(caption);
+  free(text);
+  free(question);
+  return answer;
+}
+
 // The folders above the uninstaller's that the replay kept only for it go
 // with the uninstaller itself.
 static void RemoveUninstaller() {
@@ -136,9 +164,7 @@ int RunUninstaller(HINSTANCE instance, int silent) {
     RemoveUninstaller();
     return 0;
   }
-  if (SetupState::Translations.ShowMessage(NULL, "YOU_ARE_ABOUT_TO_UNINSTALL", "UNINSTALL_TITLE",
-                                           MB_YESNO | MB_ICONQUESTION) != IDYES)
-    return 2;  // cancelled: nothing changed
+  if (AskToUninstall() != IDYES) return 2;  // cancelled: nothing changed
   DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_UNINSTALL_PROGRESS), NULL, ProgressDialogProc, 0);
   HACCEL accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_UNINSTALL_ACCELERATORS));
   MSG message;

@@ -203,7 +203,13 @@ void InstallAndUninstallAsDmitry(bool selfRemoval) {
     TempVariables variables(temp);
     Robot un;
     ASSERT_TRUE(StartWide(un, target + L"\\Uninstall.exe", target));
-    EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"), un.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, 20000));
+    // the question names the program, read wide
+    RobotMessageBox question = un.WaitForMessageBox(En("UNINSTALL_TITLE").c_str(), 20000);
+    ASSERT_TRUE(question.Window);
+    WCHAR shown[512] = L"";
+    GetDlgItemTextW(question.Window, 0xFFFF, shown, 512);
+    EXPECT_TRUE(Wide(UninstallQuestion(kProga)) == shown) << Narrow(shown);
+    Robot::Press(question.Window, IDYES);
     HWND result = NULL;
     ASSERT_TRUE(un.WaitUntil(
         [&] {
@@ -353,6 +359,14 @@ TEST_F(SeveralLanguages, TheUninstallerSpeaksTheLanguageOfTheInstallation) {
       }, 20000, "the uninstall question"));
   Robot::Settle(box);
   EXPECT_EQ(Narrow(TableText("Japanese.ini", 932, "UNINSTALL_TITLE")), Narrow(Caption(box)));
+  // in its own words, naming the program
+  std::wstring question = TableText("Japanese.ini", 932, "YOU_ARE_ABOUT_TO_UNINSTALL");
+  const size_t name = question.find(L"%APPNAME%");
+  ASSERT_NE(std::wstring::npos, name);
+  question.replace(name, 9, L"Multi");
+  WCHAR shown[512] = L"";
+  GetDlgItemTextW(box, 0xFFFF, shown, 512);
+  EXPECT_EQ(Narrow(question), Narrow(shown));
   PostMessageW(box, WM_COMMAND, IDNO, 0);
   EXPECT_TRUE(un.WaitForExit(20000, &code));
 }

@@ -283,10 +283,16 @@ TEST_F(Wizard, EveryPageShowsItsTextsAndAFullInstallLeavesAWorkingUninstaller) {
   ASSERT_EQ(stub.size() + 16, uninstaller.size());
   EXPECT_EQ(stub, uninstaller.substr(0, stub.size()));
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(UninstallerSignature), 16), uninstaller.substr(stub.size()));
-  // the table as UTF-16, which the uninstaller reads whatever its code page
+  // the table as UTF-16, which the uninstaller reads whatever its code
+  // page, and after it the program's name for the uninstaller's question
   std::string table = "\xFF\xFE";
   for (char c : ReadWholeFile(kEnglish)) table += std::string(1, c) + '\0';
-  EXPECT_EQ(table, ReadWholeFile(target + "\\Translations.ini"));
+  const std::string installedTable = ReadWholeFile(target + "\\Translations.ini");
+  EXPECT_EQ(table, installedTable.substr(0, table.size()));
+  char name[64] = "";
+  GetPrivateProfileStringA("Installed", "ApplicationName", "", name, sizeof name,
+                           (target + "\\Translations.ini").c_str());
+  EXPECT_STREQ(kApp, name);
   const std::string log = ReadWholeFile(target + "\\Uninstall.log");
   for (const std::string& line :
        {"FileCreated=" + target + "\\readme.txt\n", "DirectoryCreated=" + target + "\\data\n",
@@ -647,7 +653,7 @@ TEST_F(Wizard, TheUninstallerRemovesTheWholeInstallationAndItself) {
 
   // No: everything stays.
   Robot first;
-  EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"), StartUninstaller(first, target, dir.Path(), IDNO));
+  EXPECT_EQ(UninstallQuestion(kApp), StartUninstaller(first, target, dir.Path(), IDNO));
   DWORD code = 1;
   ASSERT_TRUE(first.WaitForExit(20000, &code));
   EXPECT_EQ(2u, code) << "No is a cancel";
@@ -685,7 +691,7 @@ TEST_F(Wizard, AReadOnlyUninstallerStillRemovesItselfAndNoCmdRunsOn) {
   ASSERT_EQ(0, RunningCommandInterpreters()) << "a cmd of some other test still runs";
   ASSERT_TRUE(SetFileAttributesA((target + "\\Uninstall.exe").c_str(), FILE_ATTRIBUTE_READONLY));
   Robot un;
-  EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"), StartUninstaller(un, target, dir.Path(), IDYES));
+  EXPECT_EQ(UninstallQuestion(kApp), StartUninstaller(un, target, dir.Path(), IDYES));
   HWND dialog = WaitForUninstallResult(un);
   ASSERT_TRUE(dialog);
   ASSERT_TRUE(Robot::Press(dialog, IDOK));
@@ -709,7 +715,7 @@ TEST_F(Wizard, FoldersTheInstallationCreatedAboveItsOwnGoWithTheUninstaller) {
   ASSERT_TRUE(InstallForUninstall(this, robot, setup, nested));
   ASSERT_TRUE(PathExists(nested + "\\Uninstall.exe"));
   Robot un;
-  EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"), StartUninstaller(un, nested, dir.Path(), IDYES));
+  EXPECT_EQ(UninstallQuestion(kApp), StartUninstaller(un, nested, dir.Path(), IDYES));
   HWND dialog = WaitForUninstallResult(un);
   ASSERT_TRUE(dialog);
   EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(dialog, 1013)) << "a question came first?";
