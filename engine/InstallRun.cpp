@@ -1,6 +1,7 @@
 #include "engine/InstallRun.h"
 
 #include "common/PathText.h"
+#include "common/TextKeys.h"
 #include "driver/CommandLine.h"
 #include "driver/SetupState.h"
 #include "engine/AddRemovePrograms.h"
@@ -21,7 +22,7 @@ int CInstallRun::Start(CFrontEnd* reports) {
   RunLogLineWith("Installing", "into %s", SetupState::InstallDir);
   m_Thread = CreateThread(NULL, 0, InstallWorker, static_cast<CFrontEnd*>(this), 0, NULL);
   if (!m_Thread) {
-    SetupState::Translations.ShowMessage(NULL, "UNSPECIFIED_ERROR_OCCURED", "ERROR", MB_OK | MB_ICONERROR);
+    SetupState::Translations.ShowMessage(NULL, TK_UNSPECIFIED_ERROR_OCCURED, TK_ERROR, MB_OK | MB_ICONERROR);
     return 0;
   }
   SetThreadPriority(m_Thread, THREAD_PRIORITY_BELOW_NORMAL);

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "common/Mbcs.h"
+#include "common/TextKeys.h"
 #include "driver/SetupState.h"
 #include "platform/TextEncoding.h"
 #include "platform/FileSystem.h"
@@ -98,13 +99,13 @@ int ProcessShortcutsSection() {
     char folder[MAX_PATH];
     FolderOf(field[0], folder, sizeof folder);
     if (!CreateDirectoryPathLogged(folder, &SetupState::UninstallLog)) {
-      ShowTranslatedSectionError("COULD_NOT_CREATE_SHORTCUT_DIR_PATH", folder);
+      ShowTranslatedSectionError(TK_COULD_NOT_CREATE_SHORTCUT_DIR_PATH, folder);
       free(line);
       return 0;
     }
     if (FAILED(CreateShellShortcut(field[1], field[0], field[5], iconIndex, field[4], field[2],
                                    field[3], &SetupState::UninstallLog))) {
-      ShowTranslatedSectionError("COULD_NOT_CREATE_SHORTCUT", field[0], field[1]);
+      ShowTranslatedSectionError(TK_COULD_NOT_CREATE_SHORTCUT, field[0], field[1]);
       free(line);
       return 0;
     }

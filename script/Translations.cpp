@@ -83,17 +83,30 @@ int CTranslations::ShowMessage(HWND owner, const char* textKey, const char* capt
 }
 
 int WriteInstalledAppName(const char* table, const char* name) {
-  // quoted, so that the lookup keeps blanks at either end of the name
-  const size_t n = strlen(name);
-  char* quoted = static_cast<char*>(malloc(n + 3));
-  if (!quoted) return 0;
-  quoted[0] = '"';
-  memcpy(quoted + 1, name, n);
-  quoted[n + 1] = '"';
-  quoted[n + 2] = '\0';
-  const BOOL ok = WriteProfileText("Installed", "ApplicationName", quoted, table);
-  free(quoted);
-  return ok ? 1 : 0;
+  // Appended in UTF-16, as the table is, leaving its lines as they are (the
+  // profile writer of some systems rewrites them all); quoted, so that the
+  // lookup keeps blanks at either end of the name.
+  static const WCHAR kHead[] = L"\r\n[Installed]\r\nApplicationName=\"";
+  static const WCHAR kTail[] = L"\"\r\n";
+  WCHAR* path = WideOf(table);
+  WCHAR* wide = WideOf(name);
+  HANDLE file = path && wide ? CreateFileW(path, FILE_APPEND_DATA, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL)
+                             : INVALID_HANDLE_VALUE;
+  int ok = file != INVALID_HANDLE_VALUE;
+  const struct {
+    const WCHAR* Text;
+    DWORD Size;
+  } parts[] = {{kHead, sizeof kHead - sizeof(WCHAR)},
+               {wide, wide ? (DWORD)(lstrlenW(wide) * sizeof(WCHAR)) : 0},
+               {kTail, sizeof kTail - sizeof(WCHAR)}};
+  for (const auto& part : parts) {
+    DWORD written = 0;
+    ok = ok && WriteFile(file, part.Text, part.Size, &written, NULL) && written == part.Size;
+  }
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  free(path);
+  free(wide);
+  return ok;
 }
 
 char* ReadInstalledAppName(const char* table) {

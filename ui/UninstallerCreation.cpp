@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "common/PathText.h"
+#include "common/TextKeys.h"
 #include "driver/SetupState.h"
 #include "efs/EntryExtraction.h"
 #include "efs/EfsFormat.h"
@@ -35,7 +36,7 @@ struct Work {
 
 // Each step shows its own message and gives 0 when it fails.
 int FailExe(HWND dialog) {
-  SetupState::Translations.ShowMessage(dialog, "FAILED_TO_CREATE_UNINSTALL_EXE", "ERROR", MB_OK);
+  SetupState::Translations.ShowMessage(dialog, TK_FAILED_TO_CREATE_UNINSTALL_EXE, TK_ERROR, MB_OK);
   return 0;
 }
 
@@ -78,16 +79,15 @@ int WriteUninstallExe(HWND dialog, Work& w) {
 }
 
 int ExtractTable(Work& w) {
-  static const char kCopyFailed[] = "Failed to copy Translations.ini to the installation directory.";
   w.TablePath = ExpandPlaceholders("%MAINDIR%Translations.ini");
   if (!w.TablePath) {
-    SetupState::Translations.ShowMessage(NULL, "UNSPECIFIED_ERROR_OCCURED", "ERROR", MB_OK);
+    SetupState::Translations.ShowMessage(NULL, TK_UNSPECIFIED_ERROR_OCCURED, TK_ERROR, MB_OK);
     return 0;
   }
   if (!SetupState::UninstallLog.KeepOriginal(w.TablePath)) {
     free(w.TablePath);
     w.TablePath = NULL;
-    FrontEnd()->ShowFailure(NULL, kCopyFailed, "Error", MB_OK);
+    SetupState::Translations.ShowMessage(NULL, TK_FAILED_TO_COPY_TRANSLATIONS, TK_ERROR, MB_OK);
     return 0;
   }
   ExtractOutcome outcome;
@@ -95,7 +95,7 @@ int ExtractTable(Work& w) {
     // the table the installation spoke, so that the uninstaller speaks it
     outcome = ExtractEntry(SetupState::Efs, ChosenTranslationEntry(), w.TablePath);
   } catch (EFSERROR) {
-    SetupState::Translations.ShowMessage(NULL, "UNSPECIFIED_ERROR_OCCURED", "ERROR", MB_OK);
+    SetupState::Translations.ShowMessage(NULL, TK_UNSPECIFIED_ERROR_OCCURED, TK_ERROR, MB_OK);
     return 0;
   }
   switch (outcome) {
@@ -106,16 +106,16 @@ int ExtractTable(Work& w) {
       const int ok = name && ConvertTableToUnicode(w.TablePath) && WriteInstalledAppName(w.TablePath, name);
       free(name);
       if (ok) return 1;
-      FrontEnd()->ShowFailure(NULL, kCopyFailed, "Error", MB_OK);
+      SetupState::Translations.ShowMessage(NULL, TK_FAILED_TO_COPY_TRANSLATIONS, TK_ERROR, MB_OK);
       break;
     }
     case EXTRACT_CORRUPT:
-      SetupState::Translations.ShowMessage(NULL, "INSTALLATION_FILE_IS_CORRUPT", "ERROR", MB_OK);
+      SetupState::Translations.ShowMessage(NULL, TK_INSTALLATION_FILE_IS_CORRUPT, TK_ERROR, MB_OK);
       break;
-    case EXTRACT_DISK_FULL: SetupState::Translations.ShowMessage(NULL, "DISK_IS_FULL", "ERROR", MB_OK); break;
+    case EXTRACT_DISK_FULL: SetupState::Translations.ShowMessage(NULL, TK_DISK_IS_FULL, TK_ERROR, MB_OK); break;
     case EXTRACT_FAILED:
     case EXTRACT_UNLOGGED:  // no log here
-      FrontEnd()->ShowFailure(NULL, kCopyFailed, "Error", MB_OK);
+      SetupState::Translations.ShowMessage(NULL, TK_FAILED_TO_COPY_TRANSLATIONS, TK_ERROR, MB_OK);
       break;
   }
   return 0;
