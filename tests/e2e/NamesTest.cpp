@@ -329,7 +329,11 @@ class SeveralLanguages : public ::testing::Test {
 TEST_F(SeveralLanguages, TheUsersLanguageElseTheFirstListedAndLangChoosesInstead) {
   // the lanes say whose UI language Wine gives this user
   if (const char* lane = getenv("QS_UI_LANGUAGE")) {
-    const WORD want = strcmp(lane, "ja") == 0 ? LANG_JAPANESE : strcmp(lane, "pl") == 0 ? LANG_POLISH : LANG_NEUTRAL;
+    const WORD want = strcmp(lane, "ja") == 0   ? LANG_JAPANESE
+                      : strcmp(lane, "pl") == 0 ? LANG_POLISH
+                      : strcmp(lane, "de") == 0 ? LANG_GERMAN
+                      : strcmp(lane, "fi") == 0 ? LANG_FINNISH
+                                                : LANG_NEUTRAL;
     ASSERT_EQ(want, PRIMARYLANGID(GetUserDefaultUILanguage())) << "Wine did not take the lane's locale " << lane;
   }
   int codePage = 0;
@@ -341,6 +345,14 @@ TEST_F(SeveralLanguages, TheUsersLanguageElseTheFirstListedAndLangChoosesInstead
   EXPECT_EQ(Narrow(TableText("Japanese.ini", 932, "WELCOME")), Narrow(Welcome(" /LANG=ja"))) << "/LANG=ja";
   // one the setup does not hold: the user's after all
   EXPECT_EQ(Narrow(TableText(users, codePage, "WELCOME")), Narrow(Welcome(" /LANG=fi"))) << "/LANG=fi";
+
+  // German is the first listed too: the run log tells a German user's
+  // choice (its own table) from a Finnish user's (the first one)
+  const std::string log = dir.File("run.log");
+  Welcome(" \"/LOG=" + log + "\"");
+  const bool german = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_GERMAN;
+  EXPECT_EQ(german, ReadWholeFile(log).find("Language: Translations.de.ini") != std::string::npos)
+      << ReadWholeFile(log);
 }
 
 TEST_F(SeveralLanguages, TheUninstallerSpeaksTheLanguageOfTheInstallation) {
