@@ -50,7 +50,7 @@ int ProcessIniFilesSection() {
     }
 
     if (!FileExists(iniFile)) {
-      char folder[MAX_PATH] = "";
+      char folder[PATH_BYTES] = "";
       const char* slash = MbcsFindLastChar(iniFile, '\\');
       if (slash && static_cast<size_t>(slash - iniFile) < sizeof folder) {
         memcpy(folder, iniFile, slash - iniFile);

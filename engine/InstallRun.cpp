@@ -71,9 +71,9 @@ void CInstallRun::Join() {
 int CInstallRun::WriteUninstaller(HWND owner) {
   // the entry's key goes into the log before the log is copied
   if (!WriteAddRemoveProgramsEntry() || !CreateUninstaller(owner)) return 0;
-  char log[MAX_PATH];
+  char log[PATH_BYTES];
   if (PathJoin(log, sizeof log, SetupState::InstallDir, "Uninstall.log")) WriteAddRemoveProgramsSize(log);
-  char path[MAX_PATH];
+  char path[PATH_BYTES];
   if (PathJoin(path, sizeof path, SetupState::InstallDir, "Uninstall.exe")) RunLogLine("Uninstaller written", path);
   return 1;
 }

@@ -25,7 +25,7 @@ static void FolderOf(const char* path, char* folder, size_t size) {
 HRESULT CreateShellShortcut(const char* target, const char* shortcutFile, const char* iconFile,
                             int iconIndex, const char* description, const char* arguments,
                             const char* workingFolder, CUninstallLogger* logger) {
-  char folder[MAX_PATH];
+  char folder[PATH_BYTES];
   FolderOf(shortcutFile, folder, sizeof folder);
   if (!DirectoryExists(folder) && !CreateDirectoryPathLogged(folder, logger)) return E_FAIL;
 
@@ -96,7 +96,7 @@ int ProcessShortcutsSection() {
     CutAtBlank(field[6]);
     const int iconIndex = static_cast<int>(ReadLeadingInteger(field[6]));
 
-    char folder[MAX_PATH];
+    char folder[PATH_BYTES];
     FolderOf(field[0], folder, sizeof folder);
     if (!CreateDirectoryPathLogged(folder, &SetupState::UninstallLog)) {
       ShowTranslatedSectionError(TK_COULD_NOT_CREATE_SHORTCUT_DIR_PATH, folder);

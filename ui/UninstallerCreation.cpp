@@ -24,7 +24,7 @@ struct Work {
   char* ExePath = NULL;
   char* TablePath = NULL;
   unsigned char* Buffer = NULL;
-  char LogPath[MAX_PATH + 16] = "";
+  char LogPath[PATH_BYTES + 16] = "";
   ~Work() {
     if (Target != INVALID_HANDLE_VALUE) CloseHandle(Target);
     if (Own != INVALID_HANDLE_VALUE) CloseHandle(Own);
@@ -154,7 +154,7 @@ int ReadEarlierLog(const char* path, char** text, DWORD* size) {
 // is replaced, and what it installed must still go at uninstall. One that
 // exists and cannot be read fails the step rather than be forgotten.
 int CopyLog(HWND dialog, Work& w) {
-  if (!PathJoin(w.LogPath, MAX_PATH, SetupState::InstallDir, "Uninstall.log")) return FailExe(dialog);
+  if (!PathJoin(w.LogPath, sizeof w.LogPath, SetupState::InstallDir, "Uninstall.log")) return FailExe(dialog);
   char* earlier = NULL;
   DWORD earlierSize = 0;
   const int read = ReadEarlierLog(w.LogPath, &earlier, &earlierSize);

@@ -216,6 +216,7 @@ static size_t LongestNameBelowDestination() {
       const char* rest = destination + sizeof kMainDir - 1;
       size_t tail = strlen(rest);
       while (tail && (rest[tail - 1] == '\r' || rest[tail - 1] == ' ')) --tail;
+      tail = MbcsLength(rest, tail);  // characters, as the folder's are counted
       if (tail > longest) longest = tail;
     }
     free(line);
@@ -229,7 +230,7 @@ static bool HasRoomBelow(const char* folder) {
   const size_t length = strlen(folder);
   const bool separator = length && (folder[length - 1] == '\\' || folder[length - 1] == '/') &&
                          MbcsFindLastChar(folder, folder[length - 1]) == folder + length - 1;
-  return length + (separator ? 0 : 1) + LongestNameBelowDestination() < MAX_PATH;
+  return MbcsLength(folder, length) + (separator ? 0 : 1) + LongestNameBelowDestination() < MAX_PATH;
 }
 
 int IsUsableDestination(const char* folder) {
@@ -247,7 +248,7 @@ static void OnNext(HWND dialog) {
     return;
   }
   if (g_Page == WIZARD_DESTINATION) {
-    GetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir, MAX_PATH);
+    GetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir, sizeof SetupState::InstallDir);
     if (!IsUsableDestination(SetupState::InstallDir)) {
       Ask(dialog, TK_PLEASE_ENTER_PATH_TO_INSTALL_DIR, TK_INSTALL_TITLE, MB_ICONINFORMATION);
       return;
@@ -267,15 +268,16 @@ static void OnBack(HWND dialog) {
 }
 
 int BrowsedDestination(const char* current, const char* chosen, char* out) {
-  char path[MAX_PATH * 2];
-  MbcsCopy(path, MAX_PATH, chosen);
+  char path[PATH_BYTES * 2];
+  MbcsCopy(path, PATH_BYTES, chosen);
   if (const char* last = MbcsFindLastChar(current, '\\')) {
     const size_t n = strlen(path);
     const char* end = MbcsFindLastChar(path, '\\');
     const char* tail = (n && end == path + n - 1) ? last + 1 : last;  // E:\ + App
     strcat(path, tail);
   }
-  if (strlen(path) >= MAX_PATH) return 0;
+  // a rule of characters; out holds PATH_BYTES
+  if (strlen(path) >= PATH_BYTES || MbcsLength(path, strlen(path)) >= MAX_PATH) return 0;
   strcpy(out, path);
   return 1;
 }
@@ -295,10 +297,10 @@ static void OnBrowse(HWND dialog) {
   LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
   if (!chosen) return;
 
-  char current[MAX_PATH];
-  GetDlgItemTextA(dialog, IDC_DESTINATION, current, MAX_PATH);
-  MbcsCopy(SetupState::InstallDir, MAX_PATH, current);
-  char path[MAX_PATH];
+  char current[PATH_BYTES];
+  GetDlgItemTextA(dialog, IDC_DESTINATION, current, PATH_BYTES);
+  MbcsCopy(SetupState::InstallDir, PATH_BYTES, current);
+  char path[PATH_BYTES];
   if (SHGetPathFromIDListA(chosen, path) && BrowsedDestination(current, path, SetupState::InstallDir))
     SetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir);
   IMalloc* allocator = NULL;

@@ -239,6 +239,63 @@ void InstallAndUninstallAsDmitry(bool selfRemoval) {
 // the uninstaller, started from that folder, removes itself too
 TEST(Names, ACyrillicUserOnAWesternWindowsInstallsAndUninstalls) { InstallAndUninstallAsDmitry(true); }
 
+// Runs program with arguments (wide) in folder and waits for its exit code;
+// -1 when it does not start or end.
+long RunWide(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder) {
+  std::wstring line = L"\"" + program + L"\" " + arguments;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child;
+  if (!CreateProcessW(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, folder.c_str(), &startup, &child)) return -1;
+  CloseHandle(child.hThread);
+  DWORD code = (DWORD)-1;
+  if (WaitForSingleObject(child.hProcess, 60000) != WAIT_OBJECT_0 || !GetExitCodeProcess(child.hProcess, &code))
+    code = (DWORD)-1;
+  CloseHandle(child.hProcess);
+  return (long)code;
+}
+
+// A folder of 95 characters that takes 275 bytes in UTF-8: the program's
+// paths are counted in characters, so it installs and uninstalls there.
+TEST(Names, AFolderOfMoreThan259BytesInstallsAndUninstalls) {
+  std::string level;
+  for (int i = 0; i < 30; ++i) level += kHyo;
+  const std::string name = level + "\\" + level + "\\" + level;
+  const std::string target = std::string("C:\\") + name;
+  ASSERT_GT(target.size() + strlen("\\Uninstall.exe"), 259u);
+  const std::wstring wideTarget = Wide(target);
+  RemoveTree(Wide("C:\\" + level));
+  TempFolder dir;
+  WriteWholeFile(dir.File("a.txt"), "a\r\n");
+  WriteWholeFile(dir.File("default.qsp"),
+                 std::string("QSP40\r\n[Global]\r\nApplicationName = ") + kHyo + "\r\nDefaultDir = " + target +
+                     "\r\n[Files]\r\n" + kHyo + ".txt, %MAINDIR%" + kHyo + ".txt\r\na.txt, %MAINDIR%" + kProga +
+                     "\\a.txt\r\n[Shortcuts]\r\n%MAINDIR%" + kProga + "\\" + kHyo + ".lnk,%MAINDIR%" + kHyo +
+                     ".txt,,%MAINDIR%,%APPNAME%,,0\r\n[INIFiles]\r\n%MAINDIR%" + kProga + "\\app.ini,S,K,V\r\n");
+  CEFSBuilder b;
+  b.SetStubFile(QS_STUB_PATH);
+  b.AddFile(dir.File("default.qsp").c_str(), 1);
+  b.AddFile(kEnglish, 1, "Translations.ini");
+  b.AddFile(dir.File("a.txt").c_str(), 1);
+  b.AddFile(dir.File("a.txt").c_str(), 1, (std::string(kHyo) + ".txt").c_str());
+  const std::string setup = dir.File("Setup.exe");
+  b.Build(setup.c_str(), nullptr, InstallerSignature);
+
+  const std::string log = dir.File("run.log");
+  ASSERT_EQ(0, RunWide(Wide(setup), L"/S \"/LOG=" + Wide(log) + L"\"", Wide(dir.Path()))) << ReadWholeFile(log);
+  for (const std::string& f : {std::string(kHyo) + ".txt", std::string(kProga) + "\\a.txt",
+                               std::string(kProga) + "\\" + kHyo + ".lnk", std::string(kProga) + "\\app.ini",
+                               std::string("Uninstall.exe"),
+                               std::string("Uninstall.log"), std::string("Translations.ini")})
+    EXPECT_TRUE(WideExists(wideTarget + L"\\" + Wide(f))) << Narrow(Wide(f));
+  EXPECT_NE(std::string::npos, ReadWide(wideTarget + L"\\Uninstall.log").find(name + "\\" + kProga + "\\a.txt"));
+
+  EXPECT_EQ(0, RunWide(wideTarget + L"\\Uninstall.exe", L"/S", Wide(dir.Path())));
+  EXPECT_FALSE(WideExists(wideTarget + L"\\" + Wide(kHyo) + L".txt"));
+  EXPECT_FALSE(WideExists(wideTarget + L"\\" + Wide(kProga)));
+  RemoveTree(Wide("C:\\" + level));
+}
+
 // A bundled table's text of key, as the setup program shows it.
 std::wstring TableText(const char* file, int codePage, const char* key) {
   char text[2001];
