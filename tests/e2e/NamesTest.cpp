@@ -255,6 +255,38 @@ long RunWide(const std::wstring& program, const std::wstring& arguments, const s
   return (long)code;
 }
 
+// The table's copy beside the uninstaller cannot be made (a read-only one
+// is there): the failure speaks the table's language, and all is undone.
+TEST(Names, ATableThatCannotBeCopiedIsToldInTheTablesLanguage) {
+  TempFolder dir;
+  const std::string target = dir.File("Kopie");
+  ASSERT_TRUE(CreateDirectoryA(target.c_str(), NULL));
+  WriteWholeFile(target + "\\Translations.ini", "mine");
+  ASSERT_TRUE(SetFileAttributesA((target + "\\Translations.ini").c_str(), FILE_ATTRIBUTE_READONLY));
+  WriteWholeFile(dir.File("a.txt"), "a\r\n");
+  WriteWholeFile(dir.File("German.ini"), ReadWholeFile(QS_SOURCE_DIR "\\translations\\German.ini"));
+  WriteWholeFile(dir.File("default.qsp"), "QSP40\r\n[Global]\r\nApplicationName = Kopie\r\nDefaultDir = " + target +
+                                              "\r\n[Files]\r\na.txt, %MAINDIR%a.txt\r\n");
+  CEFSBuilder b;
+  b.SetStubFile(QS_STUB_PATH);
+  b.AddFile(dir.File("default.qsp").c_str(), 1);
+  b.AddFile(dir.File("German.ini").c_str(), 1, "Translations.ini");
+  b.AddFile(dir.File("a.txt").c_str(), 1);
+  const std::string setup = dir.File("Setup.exe");
+  b.Build(setup.c_str(), nullptr, InstallerSignature);
+
+  const std::string log = dir.File("run.log");
+  EXPECT_EQ(1, RunWide(Wide(setup), L"/S \"/LOG=" + Wide(log) + L"\"", Wide(dir.Path())));
+  const std::string text = ReadWholeFile(log);
+  EXPECT_NE(std::string::npos,
+            text.find("Die Datei Translations.ini konnte nicht in den Installationsordner kopiert werden."))
+      << text;
+  EXPECT_EQ("mine", ReadWholeFile(target + "\\Translations.ini"));
+  EXPECT_FALSE(PathExists(target + "\\a.txt")) << "rolled back";
+  EXPECT_FALSE(PathExists(target + "\\Uninstall.exe")) << "rolled back";
+  SetFileAttributesA((target + "\\Translations.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
 // A folder of 95 characters that takes 275 bytes in UTF-8: the program's
 // paths are counted in characters, so it installs and uninstalls there.
 TEST(Names, AFolderOfMoreThan259BytesInstallsAndUninstalls) {
