@@ -6,6 +6,7 @@
 
 #include "common/Mbcs.h"
 #include "common/PathText.h"
+#include "common/TextKeys.h"
 #include "driver/CommandLine.h"
 #include "driver/SetupFileKind.h"
 #include "driver/SetupState.h"
@@ -196,14 +197,14 @@ static void CreateTemp(const char* tempDir, const char* prefix, char* path, cons
 // Translated from the moment the table is pointed at, English before.
 static void ShowUnspecifiedError() {
   if (SetupState::Translations.IsLoaded())
-    SetupState::Translations.ShowMessage(NULL, "UNSPECIFIED_ERROR_OCCURED", "ERROR",
+    SetupState::Translations.ShowMessage(NULL, TK_UNSPECIFIED_ERROR_OCCURED, TK_ERROR,
                                          MB_OK | MB_ICONERROR);
   else
     ShowError(kUnspecifiedError, MB_OK | MB_ICONERROR);
 }
 
 static void ShowTranslated(const char* key) {
-  SetupState::Translations.ShowMessage(NULL, key, "ERROR", MB_OK);
+  SetupState::Translations.ShowMessage(NULL, key, TK_ERROR, MB_OK);
 }
 
 // A value of the script as a new string (default when missing); throws when
@@ -229,7 +230,7 @@ void ReadInstallerSettings(const char* originalSourceDir) {
   char* name = ReadProjectValue("Global", "ApplicationName", "");
   if (!name[0]) {
     free(name);
-    ShowTranslated("NO_APP_NAME_DEFINED");
+    ShowTranslated(TK_NO_APP_NAME_DEFINED);
     throw QSD_REPORTED;
   }
   SetAppNamePlaceholder(name);
@@ -309,7 +310,7 @@ static int RunInstaller(const char* tempDir, int showCommand) {
       // folder the wizard would refuse is refused.
       if (!IsUsableDestination(SetupState::InstallDir)) {
         RunLogLineWith("Failure", "the destination folder %s cannot be used", SetupState::InstallDir);
-        SetupState::Translations.ShowMessage(NULL, "PLEASE_ENTER_PATH_TO_INSTALL_DIR", "INSTALL_TITLE",
+        SetupState::Translations.ShowMessage(NULL, TK_PLEASE_ENTER_PATH_TO_INSTALL_DIR, TK_INSTALL_TITLE,
                                              MB_ICONERROR);
         throw QSD_REPORTED;
       }

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "common/Mbcs.h"
 #include "efs/EntryCodec.h"
 #include "platform/FileSystem.h"
 #include "platform/SystemLibrary.h"
@@ -247,7 +248,7 @@ EfsDecodeResult DecodeInto(IEfsFileReader* container, const EFSENTRY& e, HANDLE 
 
 // 1 when the folder of destination is there, made (and logged) if need be.
 int CExeFileSystem::MakeFolderOf(const char* destination, int logFolders, CUninstallLogger* logger) {
-  char folder[MAX_PATH];
+  char folder[PATH_BYTES];
   strcpy(folder, destination);
   char* cut = NULL;
   for (char* p = folder; *p; p += (IsDBCSLeadByte((BYTE)*p) && p[1]) ? 2 : 1)
@@ -293,7 +294,9 @@ HANDLE CExeFileSystem::CreateDestination(const char* destination, int overwrite,
 int CExeFileSystem::Extract(const char* name, const char* destination, int overwrite,
                             EFSProgressCallback progress, DWORD interval, int logFolders,
                             CUninstallLogger* logger) {
-  if (!destination || strlen(destination) >= MAX_PATH) return 0;
+  // a path of fewer than 260 characters, whatever bytes they take
+  if (!destination || strlen(destination) >= PATH_BYTES || MbcsLength(destination, strlen(destination)) >= MAX_PATH)
+    return 0;
   // Look before touching anything: a missing entry or a closed container
   // leaves the destination, and its folders, as they were.
   const EFSENTRY* e = FindEntry(name);

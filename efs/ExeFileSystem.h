@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include "common/Mbcs.h"
 #include "efs/EfsDirectory.h"
 #include "efs/EfsFormat.h"
 #include "efs/SetupLayout.h"
@@ -98,7 +99,7 @@ class CExeFileSystem {
   CEfsReadAhead m_Solid;
   // The last destination folder made or found: most files go where the one
   // before went, and need no look at the disk for it.
-  char m_KnownFolder[MAX_PATH];
+  char m_KnownFolder[PATH_BYTES];
 
   CExeFileSystem(const CExeFileSystem&);
   CExeFileSystem& operator=(const CExeFileSystem&);

@@ -6,6 +6,7 @@
 #include "common/Mbcs.h"
 #include "common/PathText.h"
 #include "common/SafeFormat.h"
+#include "common/TextKeys.h"
 #include "common/Version.h"
 #include "driver/CommandLine.h"
 #include "driver/SetupState.h"
@@ -60,7 +61,7 @@ void TellNotWritten(const char* root, const char* path) {
   MbcsCopy(line, sizeof line, root);
   strncat(line, "/", sizeof line - strlen(line) - 1);
   strncat(line, path, sizeof line - strlen(line) - 1);
-  ShowTranslatedSectionError("COULD_NOT_WRITE_LINE_TO_REGESTRY", line);
+  ShowTranslatedSectionError(TK_COULD_NOT_WRITE_LINE_TO_REGESTRY, line);
 }
 
 }  // namespace
@@ -230,8 +231,8 @@ int CheckInstalledVersion(const char* destination, int silent) {
   RunLogLineWith("Installed already", "in %s", location[0] ? location : "(no InstallLocation)");
 
   if (CompareVersions(installed, version) > 0) {
-    char* text = Message("NEWER_VERSION_IS_INSTALLED", kNewerInstalled, installed, version);
-    char* caption = TextOf("INSTALL_TITLE", "Install");
+    char* text = Message(TK_NEWER_VERSION_IS_INSTALLED, kNewerInstalled, installed, version);
+    char* caption = TextOf(TK_INSTALL_TITLE, "Install");
     const int answer = FrontEnd()->Ask(NULL, text ? text : kNewerInstalled, caption ? caption : "Install",
                                        MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2, IDNO);
     free(text);
@@ -245,8 +246,8 @@ int CheckInstalledVersion(const char* destination, int silent) {
   if (!location[0]) return SETUP_EXIT_DONE;
   if (strcmp(keep, "TRUE") == 0) {
     if (destination && !SameFolder(destination, location)) {
-      char* text = Message("INSTALLED_FOLDER_ONLY", kInstalledFolderOnly, location, NULL);
-      char* caption = TextOf("ERROR", "Error");
+      char* text = Message(TK_INSTALLED_FOLDER_ONLY, kInstalledFolderOnly, location, NULL);
+      char* caption = TextOf(TK_ERROR, "Error");
       FrontEnd()->ShowFailure(NULL, text ? text : kInstalledFolderOnly, caption ? caption : "Error",
                               MB_OK | MB_ICONERROR);
       free(text);

@@ -2,6 +2,7 @@
 #include <string.h>
 
 #include "driver/SetupState.h"
+#include "common/TextKeys.h"
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
 #include "script/Placeholders.h"
@@ -27,7 +28,7 @@ int ProcessExecuteSection() {
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
     if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
-      ShowTranslatedSectionError("COULD_NOT_EXECUTE_FILE", commandLine);
+      ShowTranslatedSectionError(TK_COULD_NOT_EXECUTE_FILE, commandLine);
       free(commandLine);
       return 0;
     }

@@ -3,6 +3,7 @@
 #include "common/Mbcs.h"
 #include "common/PathText.h"
 #include "common/SafeFormat.h"
+#include "common/TextKeys.h"
 #include "driver/SetupState.h"
 #include "efs/EntryExtraction.h"
 #include "engine/InstallProgress.h"
@@ -18,7 +19,7 @@ static const char* EntryNameOf(const char* destination) { return PathFileName(de
 static int FailLine(char* line, char* destination) {
   free(line);
   free(destination);
-  SetupState::Translations.ShowMessage(NULL, "UNSPECIFIED_ERROR_OCCURED", "ERROR", MB_ICONERROR);
+  SetupState::Translations.ShowMessage(NULL, TK_UNSPECIFIED_ERROR_OCCURED, TK_ERROR, MB_ICONERROR);
   return 0;
 }
 
@@ -38,12 +39,12 @@ int ProcessFilesSection() {
     if (outcome != EXTRACT_DONE) {
       if (outcome == EXTRACT_CORRUPT) {
         // shown even after a cancel: the file itself is broken
-        SetupState::Translations.ShowMessage(NULL, "INSTALLATION_FILE_IS_CORRUPT", "ERROR", MB_ICONERROR);
+        SetupState::Translations.ShowMessage(NULL, TK_INSTALLATION_FILE_IS_CORRUPT, TK_ERROR, MB_ICONERROR);
       } else if (!SetupState::CancelRequested) {
         if (outcome == EXTRACT_UNLOGGED) {
           CUninstallLogger::ShowWriteError();
         } else if (outcome == EXTRACT_DISK_FULL) {
-          SetupState::Translations.ShowMessage(NULL, "DISK_IS_FULL", "ERROR", MB_ICONERROR);
+          SetupState::Translations.ShowMessage(NULL, TK_DISK_IS_FULL, TK_ERROR, MB_ICONERROR);
         } else {
           char text[2048];
           SafeFormat(text, sizeof text, "The embedded file %s could not be found.\nInstallation will be aborted.",

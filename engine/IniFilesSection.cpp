@@ -2,6 +2,7 @@
 #include <string.h>
 
 #include "common/Mbcs.h"
+#include "common/TextKeys.h"
 #include "driver/SetupState.h"
 #include "platform/TextEncoding.h"
 #include "platform/FileSystem.h"
@@ -49,14 +50,14 @@ int ProcessIniFilesSection() {
     }
 
     if (!FileExists(iniFile)) {
-      char folder[MAX_PATH] = "";
+      char folder[PATH_BYTES] = "";
       const char* slash = MbcsFindLastChar(iniFile, '\\');
       if (slash && static_cast<size_t>(slash - iniFile) < sizeof folder) {
         memcpy(folder, iniFile, slash - iniFile);
         folder[slash - iniFile] = '\0';
       }
       if (!CreateDirectoryPathLogged(folder, &SetupState::UninstallLog)) {
-        ShowTranslatedSectionError("COULD_NOT_CREATE_INI_FILE_DIR_PATH", folder);
+        ShowTranslatedSectionError(TK_COULD_NOT_CREATE_INI_FILE_DIR_PATH, folder);
         free(line);
         return 0;
       }
@@ -64,7 +65,7 @@ int ProcessIniFilesSection() {
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, NULL);
       if (file == INVALID_HANDLE_VALUE) {
-        ShowTranslatedSectionError("COULD_NOT_CREATE_INI_FILE", iniFile);
+        ShowTranslatedSectionError(TK_COULD_NOT_CREATE_INI_FILE, iniFile);
         free(line);
         return 0;
       }
@@ -78,7 +79,7 @@ int ProcessIniFilesSection() {
     // the entry's old value, for a rollback to put back
     if (!SetupState::UninstallLog.KeepIniValue(iniFile, section, key) ||
         !WriteProfileText(section, key, value, iniFile)) {
-      ShowTranslatedSectionError("COULD_NOT_WRITE_TO_INI_FILE", iniFile);
+      ShowTranslatedSectionError(TK_COULD_NOT_WRITE_TO_INI_FILE, iniFile);
       free(line);
       return 0;
     }

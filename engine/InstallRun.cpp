@@ -1,6 +1,7 @@
 #include "engine/InstallRun.h"
 
 #include "common/PathText.h"
+#include "common/TextKeys.h"
 #include "driver/CommandLine.h"
 #include "driver/SetupState.h"
 #include "engine/AddRemovePrograms.h"
@@ -21,7 +22,7 @@ int CInstallRun::Start(CFrontEnd* reports) {
   RunLogLineWith("Installing", "into %s", SetupState::InstallDir);
   m_Thread = CreateThread(NULL, 0, InstallWorker, static_cast<CFrontEnd*>(this), 0, NULL);
   if (!m_Thread) {
-    SetupState::Translations.ShowMessage(NULL, "UNSPECIFIED_ERROR_OCCURED", "ERROR", MB_OK | MB_ICONERROR);
+    SetupState::Translations.ShowMessage(NULL, TK_UNSPECIFIED_ERROR_OCCURED, TK_ERROR, MB_OK | MB_ICONERROR);
     return 0;
   }
   SetThreadPriority(m_Thread, THREAD_PRIORITY_BELOW_NORMAL);
@@ -70,9 +71,9 @@ void CInstallRun::Join() {
 int CInstallRun::WriteUninstaller(HWND owner) {
   // the entry's key goes into the log before the log is copied
   if (!WriteAddRemoveProgramsEntry() || !CreateUninstaller(owner)) return 0;
-  char log[MAX_PATH];
+  char log[PATH_BYTES];
   if (PathJoin(log, sizeof log, SetupState::InstallDir, "Uninstall.log")) WriteAddRemoveProgramsSize(log);
-  char path[MAX_PATH];
+  char path[PATH_BYTES];
   if (PathJoin(path, sizeof path, SetupState::InstallDir, "Uninstall.exe")) RunLogLine("Uninstaller written", path);
   return 1;
 }

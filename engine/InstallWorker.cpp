@@ -3,6 +3,7 @@
 #include <objbase.h>
 #include <stdlib.h>
 
+#include "common/TextKeys.h"
 #include "driver/SetupState.h"
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
@@ -58,10 +59,10 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
     ok = RunSections(reports);
   } catch (EFSERROR error) {
     SetupState::Translations.ShowMessage(
-        NULL, error == EFS_ERR_CRC ? "INSTALLATION_FILE_IS_CORRUPT" : "UNSPECIFIED_ERROR_OCCURED",
-        "ERROR", MB_ICONERROR);
+        NULL, error == EFS_ERR_CRC ? TK_INSTALLATION_FILE_IS_CORRUPT : TK_UNSPECIFIED_ERROR_OCCURED,
+        TK_ERROR, MB_ICONERROR);
   } catch (...) {
-    SetupState::Translations.ShowMessage(NULL, "UNSPECIFIED_ERROR_OCCURED", "ERROR", MB_ICONERROR);
+    SetupState::Translations.ShowMessage(NULL, TK_UNSPECIFIED_ERROR_OCCURED, TK_ERROR, MB_ICONERROR);
   }
   WaitWhilePaused();
   reports->RunEnded(ok ? RUN_DONE : SetupState::CancelRequested ? RUN_CANCELLED : RUN_FAILED);

@@ -4,6 +4,7 @@
 
 #include "common/Mbcs.h"
 #include "common/SafeFormat.h"
+#include "common/TextKeys.h"
 #include "driver/SetupState.h"
 #include "platform/RegistryHelpers.h"
 #include "platform/RunLog.h"
@@ -26,7 +27,7 @@ static const char* const kTexts[] = {
 
 static int Fail(int code, const char* line, char* toFree1, char* toFree2) {
   if (code == 5) {
-    ShowTranslatedSectionError("COULD_NOT_WRITE_LINE_TO_REGESTRY", line);
+    ShowTranslatedSectionError(TK_COULD_NOT_WRITE_LINE_TO_REGESTRY, line);
   } else {
     const char* args[1] = {line ? line : ""};
     char text[2048];

@@ -5,6 +5,7 @@
 
 #include "common/Mbcs.h"
 #include "common/SafeFormat.h"
+#include "common/TextKeys.h"
 #include "driver/SetupState.h"
 #include "platform/FrontEnd.h"
 
@@ -51,7 +52,7 @@ long ReadLeadingInteger(const char* text) {
 }
 
 static void ShowWithErrorCaption(const char* text) {
-  char* caption = SetupState::Translations.GetString("ERROR");
+  char* caption = SetupState::Translations.GetString(TK_ERROR);
   FrontEnd()->ShowFailure(NULL, text, caption ? caption : "Error", MB_ICONERROR);
   free(caption);
 }

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "common/Mbcs.h"
+#include "common/TextKeys.h"
 #include "driver/SetupState.h"
 #include "platform/TextEncoding.h"
 #include "platform/FileSystem.h"
@@ -24,7 +25,7 @@ static void FolderOf(const char* path, char* folder, size_t size) {
 HRESULT CreateShellShortcut(const char* target, const char* shortcutFile, const char* iconFile,
                             int iconIndex, const char* description, const char* arguments,
                             const char* workingFolder, CUninstallLogger* logger) {
-  char folder[MAX_PATH];
+  char folder[PATH_BYTES];
   FolderOf(shortcutFile, folder, sizeof folder);
   if (!DirectoryExists(folder) && !CreateDirectoryPathLogged(folder, logger)) return E_FAIL;
 
@@ -95,16 +96,16 @@ int ProcessShortcutsSection() {
     CutAtBlank(field[6]);
     const int iconIndex = static_cast<int>(ReadLeadingInteger(field[6]));
 
-    char folder[MAX_PATH];
+    char folder[PATH_BYTES];
     FolderOf(field[0], folder, sizeof folder);
     if (!CreateDirectoryPathLogged(folder, &SetupState::UninstallLog)) {
-      ShowTranslatedSectionError("COULD_NOT_CREATE_SHORTCUT_DIR_PATH", folder);
+      ShowTranslatedSectionError(TK_COULD_NOT_CREATE_SHORTCUT_DIR_PATH, folder);
       free(line);
       return 0;
     }
     if (FAILED(CreateShellShortcut(field[1], field[0], field[5], iconIndex, field[4], field[2],
                                    field[3], &SetupState::UninstallLog))) {
-      ShowTranslatedSectionError("COULD_NOT_CREATE_SHORTCUT", field[0], field[1]);
+      ShowTranslatedSectionError(TK_COULD_NOT_CREATE_SHORTCUT, field[0], field[1]);
       free(line);
       return 0;
     }

@@ -6,11 +6,14 @@
 #include "common/Mbcs.h"
 #include "uninstall/UninstallLogger.h"
 
-// Working copies are 260 bytes, room for a trailing backslash.
+// Working copies hold 258 characters in any code page, with room for a
+// trailing backslash.
 enum { kMaxPathLength = 258 };
 
 static int Fits(const char* path) {
-  return path && *path && strlen(path) <= kMaxPathLength;
+  if (!path || !*path) return 0;
+  const size_t n = strlen(path);
+  return n <= PATH_BYTES - 2 && MbcsLength(path, n) <= kMaxPathLength;
 }
 
 // Next backslash at or after p, skipping the trail bytes of double-byte
@@ -19,7 +22,7 @@ static char* NextBackslash(char* p) {
   return const_cast<char*>(MbcsFindChar(p, '\\'));
 }
 
-// path into buf[MAX_PATH] with every "/" made a "\": extraction takes both
+// path into buf[PATH_BYTES] with every "/" made a "\": extraction takes both
 // as separators in a destination, so the folders made for it must too.
 static void CopyWithBackslashes(char* buf, const char* path) {
   strcpy(buf, path);
@@ -69,7 +72,7 @@ int FileExists(const char* path) {
 
 int DirectoryExists(const char* path) {
   if (!Fits(path) || strcmp(path, "\\") == 0) return 0;
-  char buf[MAX_PATH];
+  char buf[PATH_BYTES];
   CopyWithBackslashes(buf, path);
   char* rootEnd = RootEnd(buf);
   int network = buf[0] == '\\' && buf[1] == '\\';
@@ -107,7 +110,7 @@ static int CreateFolders(char* buf, char* position, CUninstallLogger* logger) {
 
 int CreateDirectoryPathLogged(const char* path, CUninstallLogger* logger) {
   if (!Fits(path)) return 0;
-  char buf[MAX_PATH];
+  char buf[PATH_BYTES];
   CopyWithBackslashes(buf, path);
   AppendBackslash(buf);
   char* position = RootEnd(buf);
@@ -128,7 +131,7 @@ int CreateDirectoryPath(const char* path) {
 int CanCreateDirectoryPath(const char* path) {
   if (!Fits(path)) return 0;
   if (path[0] == '\\' && path[1] != '\\') return 0;  // rooted without a drive
-  char buf[MAX_PATH];
+  char buf[PATH_BYTES];
   CopyWithBackslashes(buf, path);
   AppendBackslash(buf);
   char* position = RootEnd(buf);

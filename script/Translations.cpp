@@ -6,6 +6,7 @@
 #include "common/LineBreaks.h"
 #include "efs/ExeFileSystem.h"
 #include "platform/FrontEnd.h"
+#include "platform/TextEncoding.h"
 
 CTranslations::CTranslations() : m_Path(NULL) {}
 
@@ -78,6 +79,46 @@ int CTranslations::ShowMessage(HWND owner, const char* textKey, const char* capt
     FrontEnd()->ShowFailure(owner, text ? text : "", caption ? caption : "", style);
   free(text);
   free(caption);
+  return result;
+}
+
+int WriteInstalledAppName(const char* table, const char* name) {
+  // Appended in UTF-16, as the table is, leaving its lines as they are (the
+  // profile writer of some systems rewrites them all); quoted, so that the
+  // lookup keeps blanks at either end of the name.
+  static const WCHAR kHead[] = L"\r\n[Installed]\r\nApplicationName=\"";
+  static const WCHAR kTail[] = L"\"\r\n";
+  WCHAR* path = WideOf(table);
+  WCHAR* wide = WideOf(name);
+  HANDLE file = path && wide ? CreateFileW(path, FILE_APPEND_DATA, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL)
+                             : INVALID_HANDLE_VALUE;
+  int ok = file != INVALID_HANDLE_VALUE;
+  const struct {
+    const WCHAR* Text;
+    DWORD Size;
+  } parts[] = {{kHead, sizeof kHead - sizeof(WCHAR)},
+               {wide, wide ? (DWORD)(lstrlenW(wide) * sizeof(WCHAR)) : 0},
+               {kTail, sizeof kTail - sizeof(WCHAR)}};
+  for (const auto& part : parts) {
+    DWORD written = 0;
+    ok = ok && WriteFile(file, part.Text, part.Size, &written, NULL) && written == part.Size;
+  }
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  free(path);
+  free(wide);
+  return ok;
+}
+
+char* ReadInstalledAppName(const char* table) {
+  WCHAR* path = WideOf(table);
+  WCHAR name[1024];
+  name[0] = 0;
+  if (path) GetPrivateProfileStringW(L"Installed", L"ApplicationName", L"", name, 1024, path);
+  free(path);
+  if (!name[0]) return NULL;
+  const int size = WideCharToMultiByte(CP_ACP, 0, name, -1, NULL, 0, NULL, NULL);
+  char* result = size > 0 ? static_cast<char*>(malloc((size_t)size)) : NULL;
+  if (result) WideCharToMultiByte(CP_ACP, 0, name, -1, result, size, NULL, NULL);
   return result;
 }
 

@@ -33,6 +33,13 @@ class CTranslations {
   CTranslations& operator=(const CTranslations&);
 };
 
+// The application's name, kept in the installed table (section
+// [Installed]) so that the uninstaller's texts can name the program. 1 on
+// success.
+int WriteInstalledAppName(const char* table, const char* name);
+// That name as a new heap string; null when the table holds none.
+char* ReadInstalledAppName(const char* table);
+
 class CExeFileSystem;
 
 // The table entry of the setup file to use: "Translations.CODE.ini" of

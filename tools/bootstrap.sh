@@ -24,10 +24,11 @@ packages=(
   fonts-ipafont-gothic fonts-wqy-microhei
 )
 
-# The code-page lanes run Wine under these locales: 1250, 1251, 932, 936.
+# The code-page lanes run Wine under these locales: 1250, 1251, 932, 936;
+# the language lanes under de_DE and fi_FI too.
 ensure_locales() {
   local l
-  for l in ja_JP pl_PL ru_RU zh_CN; do
+  for l in ja_JP pl_PL ru_RU zh_CN de_DE fi_FI; do
     if ! locale -a 2>/dev/null | grep -qix "$l.utf8"; then
       echo "bootstrap: generating the $l.UTF-8 locale"
       $SUDO localedef -i "$l" -f UTF-8 "$l.UTF-8"

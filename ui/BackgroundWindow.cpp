@@ -5,6 +5,7 @@
 
 #include "common/Mbcs.h"
 #include "common/PathText.h"
+#include "common/TextKeys.h"
 #include "driver/SetupState.h"
 #include "efs/EntryExtraction.h"
 #include "resources/resource.h"
@@ -24,7 +25,7 @@ char g_TempBitmapPath[MAX_PATH];
 char g_TempMetafilePath[MAX_PATH];
 
 void ShowError(const char* key) {
-  SetupState::Translations.ShowMessage(NULL, key, "ERROR", MB_OK);
+  SetupState::Translations.ShowMessage(NULL, key, TK_ERROR, MB_OK);
 }
 
 int HexDigit(char c) {
@@ -70,8 +71,8 @@ void ExtractPicture(const char* tempDir, const char* prefix, const char* value, 
   }
   switch (ExtractEntry(SetupState::Efs, FileNamePart(value), path)) {
     case EXTRACT_DONE: return;
-    case EXTRACT_CORRUPT: ShowError("INSTALLATION_FILE_IS_CORRUPT"); break;
-    case EXTRACT_DISK_FULL: ShowError("DISK_IS_FULL"); break;
+    case EXTRACT_CORRUPT: ShowError(TK_INSTALLATION_FILE_IS_CORRUPT); break;
+    case EXTRACT_DISK_FULL: ShowError(TK_DISK_IS_FULL); break;
     case EXTRACT_FAILED:
     case EXTRACT_UNLOGGED:  // no log here
       ShowError(copyFailed);
@@ -197,16 +198,16 @@ void ReadBackgroundSettings(const char* tempDir) {
   char name[MAX_PATH] = "";
   SetupState::Project.GetValue(kSection, "Bitmap", "", name, sizeof name);
   if (name[0]) {
-    ExtractPicture(tempDir, "BMP", name, g_TempBitmapPath, "CREATE_TEMP_BITMAP_FAILED",
-                   "COPY_EMBEDDED_BITMAP_FAILED");
+    ExtractPicture(tempDir, "BMP", name, g_TempBitmapPath, TK_CREATE_TEMP_BITMAP_FAILED,
+                   TK_COPY_EMBEDDED_BITMAP_FAILED);
     LoadBitmapFile(g_TempBitmapPath);
   }
 
   name[0] = '\0';
   SetupState::Project.GetValue(kSection, "Metafile", "", name, sizeof name);
   if (name[0]) {
-    ExtractPicture(tempDir, "WMF", name, g_TempMetafilePath, "CREATE_TEMP_WMF_FAILED",
-                   "COPY_ENBEDDED_WMF_FAILED");
+    ExtractPicture(tempDir, "WMF", name, g_TempMetafilePath, TK_CREATE_TEMP_WMF_FAILED,
+                   TK_COPY_ENBEDDED_WMF_FAILED);
     g_Metafile = LoadPlaceableMetafile(g_TempMetafilePath, NULL);
   }
 }

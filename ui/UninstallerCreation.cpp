@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "common/PathText.h"
+#include "common/TextKeys.h"
 #include "driver/SetupState.h"
 #include "efs/EntryExtraction.h"
 #include "efs/EfsFormat.h"
@@ -23,7 +24,7 @@ struct Work {
   char* ExePath = NULL;
   char* TablePath = NULL;
   unsigned char* Buffer = NULL;
-  char LogPath[MAX_PATH + 16] = "";
+  char LogPath[PATH_BYTES + 16] = "";
   ~Work() {
     if (Target != INVALID_HANDLE_VALUE) CloseHandle(Target);
     if (Own != INVALID_HANDLE_VALUE) CloseHandle(Own);
@@ -35,7 +36,7 @@ struct Work {
 
 // Each step shows its own message and gives 0 when it fails.
 int FailExe(HWND dialog) {
-  SetupState::Translations.ShowMessage(dialog, "FAILED_TO_CREATE_UNINSTALL_EXE", "ERROR", MB_OK);
+  SetupState::Translations.ShowMessage(dialog, TK_FAILED_TO_CREATE_UNINSTALL_EXE, TK_ERROR, MB_OK);
   return 0;
 }
 
@@ -78,16 +79,15 @@ int WriteUninstallExe(HWND dialog, Work& w) {
 }
 
 int ExtractTable(Work& w) {
-  static const char kCopyFailed[] = "Failed to copy Translations.ini to the installation directory.";
   w.TablePath = ExpandPlaceholders("%MAINDIR%Translations.ini");
   if (!w.TablePath) {
-    SetupState::Translations.ShowMessage(NULL, "UNSPECIFIED_ERROR_OCCURED", "ERROR", MB_OK);
+    SetupState::Translations.ShowMessage(NULL, TK_UNSPECIFIED_ERROR_OCCURED, TK_ERROR, MB_OK);
     return 0;
   }
   if (!SetupState::UninstallLog.KeepOriginal(w.TablePath)) {
     free(w.TablePath);
     w.TablePath = NULL;
-    FrontEnd()->ShowFailure(NULL, kCopyFailed, "Error", MB_OK);
+    SetupState::Translations.ShowMessage(NULL, TK_FAILED_TO_COPY_TRANSLATIONS, TK_ERROR, MB_OK);
     return 0;
   }
   ExtractOutcome outcome;
@@ -95,22 +95,27 @@ int ExtractTable(Work& w) {
     // the table the installation spoke, so that the uninstaller speaks it
     outcome = ExtractEntry(SetupState::Efs, ChosenTranslationEntry(), w.TablePath);
   } catch (EFSERROR) {
-    SetupState::Translations.ShowMessage(NULL, "UNSPECIFIED_ERROR_OCCURED", "ERROR", MB_OK);
+    SetupState::Translations.ShowMessage(NULL, TK_UNSPECIFIED_ERROR_OCCURED, TK_ERROR, MB_OK);
     return 0;
   }
   switch (outcome) {
-    case EXTRACT_DONE:
-      // the uninstaller reads it right whichever code page it runs in
-      if (ConvertTableToUnicode(w.TablePath)) return 1;
-      FrontEnd()->ShowFailure(NULL, kCopyFailed, "Error", MB_OK);
+    case EXTRACT_DONE: {
+      // the uninstaller reads it right whichever code page it runs in, and
+      // finds there the name its question gives
+      char* name = ExpandPlaceholders("%APPNAME%");
+      const int ok = name && ConvertTableToUnicode(w.TablePath) && WriteInstalledAppName(w.TablePath, name);
+      free(name);
+      if (ok) return 1;
+      SetupState::Translations.ShowMessage(NULL, TK_FAILED_TO_COPY_TRANSLATIONS, TK_ERROR, MB_OK);
       break;
+    }
     case EXTRACT_CORRUPT:
-      SetupState::Translations.ShowMessage(NULL, "INSTALLATION_FILE_IS_CORRUPT", "ERROR", MB_OK);
+      SetupState::Translations.ShowMessage(NULL, TK_INSTALLATION_FILE_IS_CORRUPT, TK_ERROR, MB_OK);
       break;
-    case EXTRACT_DISK_FULL: SetupState::Translations.ShowMessage(NULL, "DISK_IS_FULL", "ERROR", MB_OK); break;
+    case EXTRACT_DISK_FULL: SetupState::Translations.ShowMessage(NULL, TK_DISK_IS_FULL, TK_ERROR, MB_OK); break;
     case EXTRACT_FAILED:
     case EXTRACT_UNLOGGED:  // no log here
-      FrontEnd()->ShowFailure(NULL, kCopyFailed, "Error", MB_OK);
+      SetupState::Translations.ShowMessage(NULL, TK_FAILED_TO_COPY_TRANSLATIONS, TK_ERROR, MB_OK);
       break;
   }
   return 0;
@@ -149,7 +154,7 @@ int ReadEarlierLog(const char* path, char** text, DWORD* size) {
 // is replaced, and what it installed must still go at uninstall. One that
 // exists and cannot be read fails the step rather than be forgotten.
 int CopyLog(HWND dialog, Work& w) {
-  if (!PathJoin(w.LogPath, MAX_PATH, SetupState::InstallDir, "Uninstall.log")) return FailExe(dialog);
+  if (!PathJoin(w.LogPath, sizeof w.LogPath, SetupState::InstallDir, "Uninstall.log")) return FailExe(dialog);
   char* earlier = NULL;
   DWORD earlierSize = 0;
   const int read = ReadEarlierLog(w.LogPath, &earlier, &earlierSize);

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "common/Mbcs.h"
+#include "common/TextKeys.h"
 #include "driver/SetupState.h"
 #include "platform/FileSystem.h"
 #include "engine/InstallRun.h"
@@ -98,12 +99,12 @@ static void StartWorker(HWND dialog) {
   const RECT frame = NormalRect(GetDlgItem(dialog, IDC_DESTINATION_FRAME));
   const int L = frame.left, T = frame.top, R = frame.right, B = frame.bottom;
   g_ProgressBar = CreateRuntimeControl(dialog, WS_EX_STATICEDGE, PROGRESS_CLASSA, 0, L, T, R - L,
-                                       (B - T) / 3, "PROGRESS", false);
-  g_ProgressLabel = CreateRuntimeControl(dialog, 0, "STATIC", 0, L, 200, R - L, 15, "COPYING_FILES", true);
-  SetTranslated(g_ProgressLabel, "INSTALL_PROGRESS", false);
-  g_FileFrame = CreateRuntimeControl(dialog, 0, "BUTTON", BS_GROUPBOX, L, 125, R - L, 35, "COPYING_FILES", true);
-  SetTranslated(g_FileFrame, "COPYING_FILE", false);
-  g_FileLine = CreateRuntimeControl(dialog, 0, "STATIC", 0, L + 5, 140, R - L - 10, 15, "COPYING_FILES", true);
+                                       (B - T) / 3, TK_PROGRESS, false);
+  g_ProgressLabel = CreateRuntimeControl(dialog, 0, "STATIC", 0, L, 200, R - L, 15, TK_COPYING_FILES, true);
+  SetTranslated(g_ProgressLabel, TK_INSTALL_PROGRESS, false);
+  g_FileFrame = CreateRuntimeControl(dialog, 0, "BUTTON", BS_GROUPBOX, L, 125, R - L, 35, TK_COPYING_FILES, true);
+  SetTranslated(g_FileFrame, TK_COPYING_FILE, false);
+  g_FileLine = CreateRuntimeControl(dialog, 0, "STATIC", 0, L + 5, 140, R - L - 10, 15, TK_COPYING_FILES, true);
   if (g_ProgressBar) SendMessageA(g_ProgressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
 
   g_Reports.SetDialog(dialog);
@@ -115,56 +116,56 @@ static void EnterPage(HWND dialog) {
   switch (g_Page) {
     case WIZARD_WELCOME:
       DestroyLicenceBox();
-      SetTranslated(dialog, "WELCOME", false);
+      SetTranslated(dialog, TK_WELCOME, false);
       Show(dialog, IDC_BACK, false);
       HideDestination(dialog);
-      SetItem(dialog, IDC_NEXT, "NEXT", true);
+      SetItem(dialog, IDC_NEXT, TK_NEXT, true);
       Show(dialog, IDC_NEXT, true);
-      SetItem(dialog, IDC_PAGE_TEXT, "WELCOME_PAGE_TEXT", true);
+      SetItem(dialog, IDC_PAGE_TEXT, TK_WELCOME_PAGE_TEXT, true);
       break;
     case WIZARD_EULA: {
-      SetTranslated(dialog, "EULA", false);
+      SetTranslated(dialog, TK_EULA, false);
       Show(dialog, IDC_BACK, true);
       HideDestination(dialog);
-      SetItem(dialog, IDC_NEXT, "ACCEPT", true);
+      SetItem(dialog, IDC_NEXT, TK_ACCEPT, true);
       Show(dialog, IDC_NEXT, true);
-      SetItem(dialog, IDC_PAGE_TEXT, "EULA_PAGE_TEXT", true);
+      SetItem(dialog, IDC_PAGE_TEXT, TK_EULA_PAGE_TEXT, true);
       DestroyLicenceBox();  // exactly one box, however the page is entered
       const RECT text = NormalRect(GetDlgItem(dialog, IDC_PAGE_TEXT));
       g_LicenceBox = CreateRuntimeControl(
           dialog, WS_EX_STATICEDGE, "EDIT", WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY,
           text.left, text.top + 80, text.right - text.left, text.bottom - text.top - 20, NULL, true);
-      if (g_LicenceBox) SetTranslated(g_LicenceBox, "EULA_BOX_TEXT", true);
+      if (g_LicenceBox) SetTranslated(g_LicenceBox, TK_EULA_BOX_TEXT, true);
       break;
     }
     case WIZARD_DESTINATION:
       DestroyLicenceBox();
-      SetTranslated(dialog, "CHOOSE_DESITNATION_LOCATION", false);
+      SetTranslated(dialog, TK_CHOOSE_DESITNATION_LOCATION, false);
       Show(dialog, IDC_BACK, true);
       Show(dialog, IDC_BROWSE, true);
       Enable(dialog, IDC_BROWSE, SetupState::AllowChangeInstallDir != 0);
       Show(dialog, IDC_DESTINATION_FRAME, true);
       Show(dialog, IDC_DESTINATION, true);
       SendDlgItemMessageA(dialog, IDC_DESTINATION, EM_SETREADONLY, SetupState::AllowChangeInstallDir ? FALSE : TRUE, 0);
-      SetItem(dialog, IDC_NEXT, "NEXT", true);
-      SetItem(dialog, IDC_PAGE_TEXT, "CHOOSEDESTINATION_PAGE_TEXT", true);
+      SetItem(dialog, IDC_NEXT, TK_NEXT, true);
+      SetItem(dialog, IDC_PAGE_TEXT, TK_CHOOSEDESTINATION_PAGE_TEXT, true);
       break;
     case WIZARD_START:
-      SetTranslated(dialog, "START_INSTALLATION", false);
+      SetTranslated(dialog, TK_START_INSTALLATION, false);
       Show(dialog, IDC_BACK, true);
       HideDestination(dialog);
-      SetItem(dialog, IDC_NEXT, "NEXT", true);
-      SetItem(dialog, IDC_PAGE_TEXT, "STARTINSTALLATION_PAGE_TEXT", true);
+      SetItem(dialog, IDC_NEXT, TK_NEXT, true);
+      SetItem(dialog, IDC_PAGE_TEXT, TK_STARTINSTALLATION_PAGE_TEXT, true);
       break;
     default:
-      SetTranslated(dialog, "INSTALLING", false);
+      SetTranslated(dialog, TK_INSTALLING, false);
       Show(dialog, IDC_BACK, true);
       Enable(dialog, IDC_BACK, false);
       HideDestination(dialog);
-      SetItem(dialog, IDC_NEXT, "NEXT", true);
+      SetItem(dialog, IDC_NEXT, TK_NEXT, true);
       Show(dialog, IDC_NEXT, true);
       Enable(dialog, IDC_NEXT, false);
-      SetItem(dialog, IDC_PAGE_TEXT, "INSTALLING_PAGE_TEXT", true);
+      SetItem(dialog, IDC_PAGE_TEXT, TK_INSTALLING_PAGE_TEXT, true);
       StartWorker(dialog);
       break;
   }
@@ -179,20 +180,20 @@ static void OnInitDialog(HWND dialog) {
   g_Page = WIZARD_WELCOME;
   g_Finished = 0;
   g_Ending = WIZARD_NOT_ENDED;
-  SetTranslated(dialog, "WELCOME", false);
-  SetItem(dialog, IDC_BACK, "BACK", false);
+  SetTranslated(dialog, TK_WELCOME, false);
+  SetItem(dialog, IDC_BACK, TK_BACK, false);
   Show(dialog, IDC_BACK, false);
-  SetItem(dialog, IDC_NEXT, "NEXT", true);
+  SetItem(dialog, IDC_NEXT, TK_NEXT, true);
   Show(dialog, IDC_NEXT, true);
-  SetItem(dialog, IDC_BROWSE, "BROWSE", false);
+  SetItem(dialog, IDC_BROWSE, TK_BROWSE, false);
   Show(dialog, IDC_BROWSE, false);
-  SetItem(dialog, IDC_DESTINATION_FRAME, "DESTINATION_FOLDER", false);
+  SetItem(dialog, IDC_DESTINATION_FRAME, TK_DESTINATION_FOLDER, false);
   Show(dialog, IDC_DESTINATION_FRAME, false);
-  SetItem(dialog, IDC_CANCEL_INSTALL, "CANCEL", false);
+  SetItem(dialog, IDC_CANCEL_INSTALL, TK_CANCEL, false);
   Show(dialog, IDC_CANCEL_INSTALL, true);
   SetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir);
   Show(dialog, IDC_DESTINATION, false);
-  SetItem(dialog, IDC_PAGE_TEXT, "WELCOME_PAGE_TEXT", true);
+  SetItem(dialog, IDC_PAGE_TEXT, TK_WELCOME_PAGE_TEXT, true);
   Show(dialog, IDC_PAGE_TEXT, true);
 }
 
@@ -215,6 +216,7 @@ static size_t LongestNameBelowDestination() {
       const char* rest = destination + sizeof kMainDir - 1;
       size_t tail = strlen(rest);
       while (tail && (rest[tail - 1] == '\r' || rest[tail - 1] == ' ')) --tail;
+      tail = MbcsLength(rest, tail);  // characters, as the folder's are counted
       if (tail > longest) longest = tail;
     }
     free(line);
@@ -228,7 +230,7 @@ static bool HasRoomBelow(const char* folder) {
   const size_t length = strlen(folder);
   const bool separator = length && (folder[length - 1] == '\\' || folder[length - 1] == '/') &&
                          MbcsFindLastChar(folder, folder[length - 1]) == folder + length - 1;
-  return length + (separator ? 0 : 1) + LongestNameBelowDestination() < MAX_PATH;
+  return MbcsLength(folder, length) + (separator ? 0 : 1) + LongestNameBelowDestination() < MAX_PATH;
 }
 
 int IsUsableDestination(const char* folder) {
@@ -246,9 +248,9 @@ static void OnNext(HWND dialog) {
     return;
   }
   if (g_Page == WIZARD_DESTINATION) {
-    GetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir, MAX_PATH);
+    GetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir, sizeof SetupState::InstallDir);
     if (!IsUsableDestination(SetupState::InstallDir)) {
-      Ask(dialog, "PLEASE_ENTER_PATH_TO_INSTALL_DIR", "INSTALL_TITLE", MB_ICONINFORMATION);
+      Ask(dialog, TK_PLEASE_ENTER_PATH_TO_INSTALL_DIR, TK_INSTALL_TITLE, MB_ICONINFORMATION);
       return;
     }
     SetMainDirPlaceholder(SetupState::InstallDir);
@@ -266,22 +268,23 @@ static void OnBack(HWND dialog) {
 }
 
 int BrowsedDestination(const char* current, const char* chosen, char* out) {
-  char path[MAX_PATH * 2];
-  MbcsCopy(path, MAX_PATH, chosen);
+  char path[PATH_BYTES * 2];
+  MbcsCopy(path, PATH_BYTES, chosen);
   if (const char* last = MbcsFindLastChar(current, '\\')) {
     const size_t n = strlen(path);
     const char* end = MbcsFindLastChar(path, '\\');
     const char* tail = (n && end == path + n - 1) ? last + 1 : last;  // E:\ + App
     strcat(path, tail);
   }
-  if (strlen(path) >= MAX_PATH) return 0;
+  // a rule of characters; out holds PATH_BYTES
+  if (strlen(path) >= PATH_BYTES || MbcsLength(path, strlen(path)) >= MAX_PATH) return 0;
   strcpy(out, path);
   return 1;
 }
 
 static void OnBrowse(HWND dialog) {
   char title[104];
-  char* text = SetupState::Translations.GetString("SELECT_DIRECTORY");
+  char* text = SetupState::Translations.GetString(TK_SELECT_DIRECTORY);
   MbcsCopy(title, sizeof title, text ? text : "");
   free(text);
   char display[MAX_PATH];
@@ -294,10 +297,10 @@ static void OnBrowse(HWND dialog) {
   LPITEMIDLIST chosen = SHBrowseForFolderA(&info);
   if (!chosen) return;
 
-  char current[MAX_PATH];
-  GetDlgItemTextA(dialog, IDC_DESTINATION, current, MAX_PATH);
-  MbcsCopy(SetupState::InstallDir, MAX_PATH, current);
-  char path[MAX_PATH];
+  char current[PATH_BYTES];
+  GetDlgItemTextA(dialog, IDC_DESTINATION, current, PATH_BYTES);
+  MbcsCopy(SetupState::InstallDir, PATH_BYTES, current);
+  char path[PATH_BYTES];
   if (SHGetPathFromIDListA(chosen, path) && BrowsedDestination(current, path, SetupState::InstallDir))
     SetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir);
   IMalloc* allocator = NULL;
@@ -311,13 +314,13 @@ static void OnCancel(HWND dialog) {
   if (g_Installing) {
     // The worker holds still at its next report while the user decides.
     InstallRun().Pause();
-    if (Ask(dialog, "DO_YOU_REALY_WANT_TO_QUIT", "INSTALL_TITLE",
+    if (Ask(dialog, TK_DO_YOU_REALY_WANT_TO_QUIT, TK_INSTALL_TITLE,
             MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)
       InstallRun().Cancel();
     InstallRun().Resume();
     return;
   }
-  if (Ask(dialog, "DO_YOU_REALY_WANT_TO_QUIT", "INSTALL_TITLE", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
+  if (Ask(dialog, TK_DO_YOU_REALY_WANT_TO_QUIT, TK_INSTALL_TITLE, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
       IDYES)
     Cancelled(dialog);
 }
@@ -329,7 +332,7 @@ static void OnProgress(WPARAM percent, LPARAM file) {
     SetWindowTextA(g_FileLine, reinterpret_cast<const char*>(file));
   } else {
     if (g_FileFrame) ShowWindow(g_FileFrame, SW_HIDE);
-    SetTranslated(g_FileLine, "FINALIZING", false);
+    SetTranslated(g_FileLine, TK_FINALIZING, false);
   }
 }
 
@@ -346,10 +349,10 @@ static void OnDone(HWND dialog, WPARAM failed) {
   HWND progress[] = {g_ProgressLabel, g_ProgressBar, g_FileFrame, g_FileLine};
   for (HWND control : progress)
     if (control) ShowWindow(control, SW_HIDE);
-  SetItem(dialog, IDC_NEXT, "FINISH", false);
+  SetItem(dialog, IDC_NEXT, TK_FINISH, false);
   Show(dialog, IDC_NEXT, true);
   Enable(dialog, IDC_NEXT, true);
-  SetItem(dialog, IDC_PAGE_TEXT, "PROGRAM_WAS_SUCCESSFULLY_INSTALLED", true);
+  SetItem(dialog, IDC_PAGE_TEXT, TK_PROGRAM_WAS_SUCCESSFULLY_INSTALLED, true);
   g_Finished = 1;
 }
 

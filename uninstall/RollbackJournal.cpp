@@ -22,11 +22,11 @@ int IsFile(const char* path) {
 // the system makes has one (a trail byte that looks like it only costs the
 // search). It exists only for a file that is there.
 int Normalize(const char* path, char* out) {
-  char full[MAX_PATH];
-  DWORD n = GetFullPathNameA(path, MAX_PATH, full, NULL);
-  if (n == 0 || n >= MAX_PATH) return 0;
-  n = strchr(full, '~') ? GetLongPathNameA(full, out, MAX_PATH) : 0;
-  if (n == 0 || n >= MAX_PATH) strcpy(out, full);
+  char full[PATH_BYTES];
+  DWORD n = GetFullPathNameA(path, PATH_BYTES, full, NULL);
+  if (n == 0 || n >= PATH_BYTES) return 0;
+  n = strchr(full, '~') ? GetLongPathNameA(full, out, PATH_BYTES) : 0;
+  if (n == 0 || n >= PATH_BYTES) strcpy(out, full);
   CharUpperBuffA(out, (DWORD)strlen(out));
   return 1;
 }
@@ -172,12 +172,12 @@ CRollbackJournal::Slot* CRollbackJournal::Add(const char* key) {
 }
 
 void CRollbackJournal::NoteWritten(const char* path) {
-  char key[MAX_PATH];
+  char key[PATH_BYTES];
   if (path && Normalize(path, key)) Add(key);
 }
 
 int CRollbackJournal::KeepOriginal(const char* path) {
-  char key[MAX_PATH], folder[MAX_PATH];
+  char key[PATH_BYTES], folder[PATH_BYTES];
   char* name = NULL;
   if (!path || !Normalize(path, key)) return 0;
   // What this run wrote is undone by the log; its original, if there was
@@ -195,11 +195,11 @@ int CRollbackJournal::KeepOriginal(const char* path) {
     SetLastError(ERROR_ACCESS_DENIED);
     return 0;
   }
-  const DWORD n = GetFullPathNameA(path, MAX_PATH, folder, &name);
-  if (n == 0 || n >= MAX_PATH || !name) return 0;
+  const DWORD n = GetFullPathNameA(path, PATH_BYTES, folder, &name);
+  if (n == 0 || n >= PATH_BYTES || !name) return 0;
   *name = '\0';
   // Beside the original: the same volume, so the move is a rename.
-  char copy[MAX_PATH];
+  char copy[PATH_BYTES];
   if (!OpenJournal() || !CreateUniqueFileIn(folder, "QSO", copy)) return 0;
   if (!MoveFileExA(path, copy, MOVEFILE_REPLACE_EXISTING)) {
     const DWORD error = GetLastError();
@@ -208,7 +208,7 @@ int CRollbackJournal::KeepOriginal(const char* path) {
     return 0;
   }
   const size_t p = strlen(path), c = strlen(copy);
-  char record[2 * MAX_PATH + 2];
+  char record[2 * PATH_BYTES + 2];
   memcpy(record, path, p);
   record[p] = '\t';
   memcpy(record + p + 1, copy, c);
@@ -236,7 +236,7 @@ void CRollbackJournal::RestoreOriginals() {
         TellNotRestored(path, copy);
         return;
       }
-      char key[MAX_PATH];
+      char key[PATH_BYTES];
       Slot* slot = Normalize(path, key) ? Add(key) : NULL;
       if (slot) slot->Restored = 1;
     });
@@ -245,7 +245,7 @@ void CRollbackJournal::RestoreOriginals() {
 }
 
 int CRollbackJournal::WasRestored(const char* path) const {
-  char key[MAX_PATH];
+  char key[PATH_BYTES];
   if (!path || !Normalize(path, key)) return 0;
   const Slot* slot = Find(key);
   return slot && slot->Restored;
@@ -468,7 +468,7 @@ void RestoreRegistryValue(char** f, int n) {
 }  // namespace
 
 int CRollbackJournal::KeepIniValue(const char* file, const char* section, const char* key) {
-  char normal[MAX_PATH];
+  char normal[PATH_BYTES];
   if (!file || !section || !key || !Normalize(file, normal)) return 0;
   // a file this run made is deleted whole
   if (Find(normal) || !IsFile(file)) return 1;
@@ -498,7 +498,7 @@ int CRollbackJournal::KeepIniValue(const char* file, const char* section, const 
 }
 
 int CRollbackJournal::HadIniValue(const char* file, const char* section, const char* key) const {
-  char normal[MAX_PATH];
+  char normal[PATH_BYTES];
   if (!file || !section || !key || !Normalize(file, normal)) return 0;
   char* flag = FlagKey('I', normal, section, key);
   const int had = flag && Find(flag);
@@ -610,12 +610,14 @@ void CRollbackJournal::RestoreValues() {
 }
 
 int CreateUniqueFileIn(const char* folder, const char* prefix, char* out, TempFileNameMaker maker) {
-  const size_t length = strlen(folder);
+  // the system's rules count characters; out holds PATH_BYTES
+  const size_t length = MbcsLength(folder, strlen(folder));
   if (length <= MAX_PATH - 14) return maker(folder, prefix, 0, out) != 0;
-  char base[MAX_PATH];
+  char base[PATH_BYTES];
   if (!PathJoin(base, sizeof base, folder, "")) return 0;
-  const size_t room = MAX_PATH - 1 - strlen(base);
-  if (room == 0) return 0;
+  const size_t baseLength = MbcsLength(base, strlen(base));
+  if (baseLength >= MAX_PATH - 1) return 0;
+  const size_t room = MAX_PATH - 1 - baseLength;
   // the system's form, or as many hex digits as fit
   const bool full = room >= strlen(prefix) + 8;
   const int digits = full ? 4 : (room < 4 ? (int)room : 4);
@@ -630,7 +632,7 @@ int CreateUniqueFileIn(const char* folder, const char* prefix, char* out, TempFi
       for (int d = 0; d < digits; ++d) name[d] = "0123456789ABCDEF"[(n >> (4 * (digits - 1 - d))) & 15];
       name[digits] = '\0';
     }
-    if (!PathJoin(out, MAX_PATH, base, name)) return 0;
+    if (!PathJoin(out, PATH_BYTES, base, name)) return 0;
     HANDLE file = CreateFileA(out, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file != INVALID_HANDLE_VALUE) {
       CloseHandle(file);

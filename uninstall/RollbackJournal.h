@@ -83,7 +83,7 @@ class CRollbackJournal {
 // The system's maker of unique temporary names (GetTempFileNameA); tests
 // give one that keeps Windows' rule where Wine's does not.
 typedef UINT(WINAPI* TempFileNameMaker)(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR out);
-// A new empty file named PREFIXnnnn.tmp in folder, its path in out[MAX_PATH].
+// A new empty file named PREFIXnnnn.tmp in folder, its path in out[PATH_BYTES].
 // Windows' GetTempFileNameA refuses a folder longer than MAX_PATH - 14
 // (Wine takes it): such a folder's names are made here, shorter ones where
 // the full form would not fit. 0 when no file can be made.

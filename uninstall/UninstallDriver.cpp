@@ -6,10 +6,13 @@
 
 #include "common/Mbcs.h"
 #include "common/SafeFormat.h"
+#include "common/TextKeys.h"
 #include "driver/SetupState.h"
 #include "platform/FrontEnd.h"
 #include "platform/RunLog.h"
 #include "resources/resource.h"
+#include "script/Placeholders.h"
+#include "script/Translations.h"
 #include "uninstall/SelfRemoval.h"
 
 namespace {
@@ -23,8 +26,8 @@ int g_LogMissing;  // set by the worker before it posts WM_UNINSTALL_DONE
 
 // The "could not find" text with the log path; a new heap string or null.
 char* LogMissingText() {
-  char* format = SetupState::Translations.GetString("COULD_NOT_FIND_UNINSTALL_LOG_FILE");
-  char* text = SafeFormatAlloc(format ? format : "COULD_NOT_FIND_UNINSTALL_LOG_FILE", g_LogPath);
+  char* format = SetupState::Translations.GetString(TK_COULD_NOT_FIND_UNINSTALL_LOG_FILE);
+  char* text = SafeFormatAlloc(format ? format : TK_COULD_NOT_FIND_UNINSTALL_LOG_FILE, g_LogPath);
   free(format);
   return text;
 }
@@ -39,8 +42,8 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
   (void)lParam;
   switch (message) {
     case WM_INITDIALOG:
-      SetTranslated(dialog, "UNINSTALL_TITLE");
-      SetTranslated(GetDlgItem(dialog, IDC_UNINSTALL_TEXT), "PLEASE_WAIT_WHILE_UNINSTALLING");
+      SetTranslated(dialog, TK_UNINSTALL_TITLE);
+      SetTranslated(GetDlgItem(dialog, IDC_UNINSTALL_TEXT), TK_PLEASE_WAIT_WHILE_UNINSTALLING);
       ShowWindow(GetDlgItem(dialog, IDOK), SW_HIDE);
       g_Worker = CreateThread(NULL, 0, UninstallWorker, dialog, 0, NULL);
       if (!g_Worker) PostMessageA(dialog, WM_UNINSTALL_DONE, 0, 0);
@@ -50,7 +53,7 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
       while (g_Worker && GetExitCodeThread(g_Worker, &code) && code == STILL_ACTIVE) Sleep(200);
       g_Succeeded = g_Worker && code == 0;
       if (g_Succeeded) {
-        SetTranslated(GetDlgItem(dialog, IDC_UNINSTALL_TEXT), "UNINSTALLATION_IS_NOW_FINISHED");
+        SetTranslated(GetDlgItem(dialog, IDC_UNINSTALL_TEXT), TK_UNINSTALLATION_IS_NOW_FINISHED);
         DeleteFileA(g_LogPath);
         DeleteFileA(g_TablePath);
       } else {
@@ -58,8 +61,8 @@ INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         // uninstaller stay: they are the only record of what is still
         // installed, and the run can be tried again.
         char* text =
-            g_LogMissing ? LogMissingText() : SetupState::Translations.GetString("UINSTALL_PROCESS_FAILED");
-        SetDlgItemTextA(dialog, IDC_UNINSTALL_TEXT, text ? text : "UINSTALL_PROCESS_FAILED");
+            g_LogMissing ? LogMissingText() : SetupState::Translations.GetString(TK_UINSTALL_PROCESS_FAILED);
+        SetDlgItemTextA(dialog, IDC_UNINSTALL_TEXT, text ? text : TK_UINSTALL_PROCESS_FAILED);
         free(text);
       }
       ShowWindow(GetDlgItem(dialog, IDOK), SW_SHOW);
@@ -88,8 +91,8 @@ DWORD WINAPI UninstallWorker(LPVOID parameter) {
   if (!SetupState::UninstallLog.OpenLog(g_LogPath)) {
     g_LogMissing = 1;
     char* text = LogMissingText();
-    char* caption = SetupState::Translations.GetString("ERROR");
-    FrontEnd()->ShowFailure(NULL, text ? text : g_LogPath, caption ? caption : "ERROR", MB_OK);
+    char* caption = SetupState::Translations.GetString(TK_ERROR);
+    FrontEnd()->ShowFailure(NULL, text ? text : g_LogPath, caption ? caption : TK_ERROR, MB_OK);
     free(caption);
     free(text);
   } else {
@@ -97,13 +100,39 @@ DWORD WINAPI UninstallWorker(LPVOID parameter) {
     if (SetupState::UninstallLog.Replay(exclusions, 3) == 1) {
       code = 0;
     } else {
-      SetupState::Translations.ShowMessage(dialog, "UINSTALL_PROCESS_FAILED", "ERROR", MB_OK);
+      SetupState::Translations.ShowMessage(dialog, TK_UINSTALL_PROCESS_FAILED, TK_ERROR, MB_OK);
     }
     SetupState::UninstallLog.Close();
   }
   if (SUCCEEDED(com)) CoUninitialize();
   if (dialog) PostMessageA(dialog, WM_UNINSTALL_DONE, 0, 0);
   return code;
+}
+
+// The question names the program: the name the installation kept in the
+// table, else the folder's (a table of an older installation has none).
+static int AskToUninstall() {
+  char* name = ReadInstalledAppName(g_TablePath);
+  if (name) {
+    SetAppNamePlaceholder(name);
+  } else {
+    char folder[PATH_BYTES];
+    MbcsCopy(folder, PATH_BYTES, g_Folder);
+    const size_t n = strlen(folder);
+    if (n > 3 && folder[n - 1] == '\\') folder[n - 1] = '\0';
+    const char* slash = MbcsFindLastChar(folder, '\\');
+    SetAppNamePlaceholder(slash ? slash + 1 : folder);
+  }
+  free(name);
+  char* question = SetupState::Translations.GetString(TK_YOU_ARE_ABOUT_TO_UNINSTALL);
+  char* text = question ? ExpandPlaceholders(question) : NULL;
+  char* caption = SetupState::Translations.GetString(TK_UNINSTALL_TITLE);
+  const int answer = FrontEnd()->Ask(NULL, text ? text : question ? question : TK_YOU_ARE_ABOUT_TO_UNINSTALL,
+                                     caption ? caption : TK_UNINSTALL_TITLE, MB_YESNO | MB_ICONQUESTION, IDNO);
+  free(caption);
+  free(text);
+  free(question);
+  return answer;
 }
 
 // The folders above the uninstaller's that the replay kept only for it go
@@ -136,9 +165,7 @@ int RunUninstaller(HINSTANCE instance, int silent) {
     RemoveUninstaller();
     return 0;
   }
-  if (SetupState::Translations.ShowMessage(NULL, "YOU_ARE_ABOUT_TO_UNINSTALL", "UNINSTALL_TITLE",
-                                           MB_YESNO | MB_ICONQUESTION) != IDYES)
-    return 2;  // cancelled: nothing changed
+  if (AskToUninstall() != IDYES) return 2;  // cancelled: nothing changed
   DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_UNINSTALL_PROGRESS), NULL, ProgressDialogProc, 0);
   HACCEL accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_UNINSTALL_ACCELERATORS));
   MSG message;

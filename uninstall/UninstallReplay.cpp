@@ -7,6 +7,7 @@
 #include "common/Mbcs.h"
 #include "common/PathText.h"
 #include "common/SafeFormat.h"
+#include "common/TextKeys.h"
 #include "platform/FileSystem.h"
 #include "platform/FrontEnd.h"
 #include "platform/RunLog.h"
@@ -175,12 +176,12 @@ int RemoveFolderTree(const char* folder, const Exclusions& ex) {
 
 // English texts for a run without a table.
 const char* EnglishText(const char* key) {
-  if (!strcmp(key, "FOLDER_CONTAINS_NEW_FILES_OR_SUBFOLDERS"))
+  if (!strcmp(key, TK_FOLDER_CONTAINS_NEW_FILES_OR_SUBFOLDERS))
     return "The folder %s\nappears to contain files or subfolders that were not created by the "
            "installation program.\nDo you want to delete these files and/or folders?";
-  if (!strcmp(key, "DELETING_INSTALLED_FILES_AND_FOLDERS"))
+  if (!strcmp(key, TK_DELETING_INSTALLED_FILES_AND_FOLDERS))
     return "Deleting installed files and folders.";
-  if (!strcmp(key, "FOLDER_CONTAINS_LOCKED_FILES_OR_SUBFOLDERS"))
+  if (!strcmp(key, TK_FOLDER_CONTAINS_LOCKED_FILES_OR_SUBFOLDERS))
     return "The folder %s\nor some of the files or subfolders in it, could not be deleted.\nThey "
            "may be read-only, or in use by another program. You can try to delete these files "
            "manually later.";
@@ -201,7 +202,7 @@ char* TextOf(const CTranslations* table, const char* key) {
 int AskAboutFolder(const CTranslations* table, const char* textKey, const char* folder,
                    UINT style) {
   char* text = TextOf(table, textKey);
-  char* caption = TextOf(table, "DELETING_INSTALLED_FILES_AND_FOLDERS");
+  char* caption = TextOf(table, TK_DELETING_INSTALLED_FILES_AND_FOLDERS);
   // the translated text is never a printf format
   char* message = text ? SafeFormatAlloc(text, folder) : NULL;
   int answer = 0;
@@ -264,7 +265,7 @@ int IsProtectedFolder(const char* folder) {
 void UndoDirectory(const char* folder, const Exclusions& ex, const CTranslations* table, const KeptFolders& kept) {
   if (!DirectoryExists(folder)) return;
   if (IsProtectedFolder(folder)) {
-    char* caption = TextOf(table, "DELETING_INSTALLED_FILES_AND_FOLDERS");
+    char* caption = TextOf(table, TK_DELETING_INSTALLED_FILES_AND_FOLDERS);
     char* message = SafeFormatAlloc("The uninstall log names the folder %s, which is a drive or a folder of "
                                     "Windows. It was left as it is.",
                                     folder);
@@ -274,7 +275,7 @@ void UndoDirectory(const char* folder, const Exclusions& ex, const CTranslations
     return;
   }
   if (HasForeignContent(folder, ex) &&
-      AskAboutFolder(table, "FOLDER_CONTAINS_NEW_FILES_OR_SUBFOLDERS", folder,
+      AskAboutFolder(table, TK_FOLDER_CONTAINS_NEW_FILES_OR_SUBFOLDERS, folder,
                      MB_YESNO | MB_ICONQUESTION) != IDYES) {
     RunLogLine("Folder kept with the user's files", folder);
     return;  // No, or no way to ask: the user's files stay
@@ -282,7 +283,7 @@ void UndoDirectory(const char* folder, const Exclusions& ex, const CTranslations
   const int removed = RemoveFolderTree(folder, ex);
   if (removed == kRemoved) RunLogLine("Folder removed", folder);
   if (removed == kLocked)
-    AskAboutFolder(table, "FOLDER_CONTAINS_LOCKED_FILES_OR_SUBFOLDERS", folder, MB_ICONWARNING);
+    AskAboutFolder(table, TK_FOLDER_CONTAINS_LOCKED_FILES_OR_SUBFOLDERS, folder, MB_ICONWARNING);
   else if (removed == kKeptExcluded && *kept.count < kept.max)
     MbcsCopy(kept.paths[(*kept.count)++], PATH_BYTES, folder);
 }

@@ -61,8 +61,15 @@ void InstallWithDefaults(Robot& robot, HWND welcome, const std::function<void(HW
 
 void UninstallWithYes(Robot& un, const std::string& uninstaller, const std::string& cwd, const char* waitingFor) {
   ASSERT_TRUE(un.Start("\"" + uninstaller + "\"", cwd.c_str()));
-  EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"),
-            un.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, kPageTimeout));
+  // the question names the program, whatever the caller called it
+  const std::string question = un.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, kPageTimeout);
+  const std::string english = En("YOU_ARE_ABOUT_TO_UNINSTALL");
+  const size_t name = english.find("%APPNAME%");
+  ASSERT_NE(std::string::npos, name);
+  EXPECT_TRUE(question.size() > english.size() - 9 && question.compare(0, name, english, 0, name) == 0 &&
+              question.compare(question.size() - (english.size() - name - 9), std::string::npos, english,
+                               name + 9, std::string::npos) == 0)
+      << question;
   HWND result = NULL;
   ASSERT_TRUE(un.WaitUntil(
       [&] {

@@ -17,3 +17,11 @@ inline std::string En(const char* key) {
   std::replace(s.begin(), s.end(), '|', '\n');
   return s;
 }
+
+// The uninstall question as it names the program.
+inline std::string UninstallQuestion(const std::string& appName) {
+  std::string s = En("YOU_ARE_ABOUT_TO_UNINSTALL");
+  const size_t at = s.find("%APPNAME%");
+  if (at != std::string::npos) s.replace(at, 9, appName);
+  return s;
+}

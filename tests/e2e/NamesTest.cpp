@@ -203,7 +203,13 @@ void InstallAndUninstallAsDmitry(bool selfRemoval) {
     TempVariables variables(temp);
     Robot un;
     ASSERT_TRUE(StartWide(un, target + L"\\Uninstall.exe", target));
-    EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"), un.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, 20000));
+    // the question names the program, read wide
+    RobotMessageBox question = un.WaitForMessageBox(En("UNINSTALL_TITLE").c_str(), 20000);
+    ASSERT_TRUE(question.Window);
+    WCHAR shown[512] = L"";
+    GetDlgItemTextW(question.Window, 0xFFFF, shown, 512);
+    EXPECT_TRUE(Wide(UninstallQuestion(kProga)) == shown) << Narrow(shown);
+    Robot::Press(question.Window, IDYES);
     HWND result = NULL;
     ASSERT_TRUE(un.WaitUntil(
         [&] {
@@ -232,6 +238,95 @@ void InstallAndUninstallAsDmitry(bool selfRemoval) {
 
 // the uninstaller, started from that folder, removes itself too
 TEST(Names, ACyrillicUserOnAWesternWindowsInstallsAndUninstalls) { InstallAndUninstallAsDmitry(true); }
+
+// Runs program with arguments (wide) in folder and waits for its exit code;
+// -1 when it does not start or end.
+long RunWide(const std::wstring& program, const std::wstring& arguments, const std::wstring& folder) {
+  std::wstring line = L"\"" + program + L"\" " + arguments;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION child;
+  if (!CreateProcessW(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, folder.c_str(), &startup, &child)) return -1;
+  CloseHandle(child.hThread);
+  DWORD code = (DWORD)-1;
+  if (WaitForSingleObject(child.hProcess, 60000) != WAIT_OBJECT_0 || !GetExitCodeProcess(child.hProcess, &code))
+    code = (DWORD)-1;
+  CloseHandle(child.hProcess);
+  return (long)code;
+}
+
+// The table's copy beside the uninstaller cannot be made (a read-only one
+// is there): the failure speaks the table's language, and all is undone.
+TEST(Names, ATableThatCannotBeCopiedIsToldInTheTablesLanguage) {
+  TempFolder dir;
+  const std::string target = dir.File("Kopie");
+  ASSERT_TRUE(CreateDirectoryA(target.c_str(), NULL));
+  WriteWholeFile(target + "\\Translations.ini", "mine");
+  ASSERT_TRUE(SetFileAttributesA((target + "\\Translations.ini").c_str(), FILE_ATTRIBUTE_READONLY));
+  WriteWholeFile(dir.File("a.txt"), "a\r\n");
+  WriteWholeFile(dir.File("German.ini"), ReadWholeFile(QS_SOURCE_DIR "\\translations\\German.ini"));
+  WriteWholeFile(dir.File("default.qsp"), "QSP40\r\n[Global]\r\nApplicationName = Kopie\r\nDefaultDir = " + target +
+                                              "\r\n[Files]\r\na.txt, %MAINDIR%a.txt\r\n");
+  CEFSBuilder b;
+  b.SetStubFile(QS_STUB_PATH);
+  b.AddFile(dir.File("default.qsp").c_str(), 1);
+  b.AddFile(dir.File("German.ini").c_str(), 1, "Translations.ini");
+  b.AddFile(dir.File("a.txt").c_str(), 1);
+  const std::string setup = dir.File("Setup.exe");
+  b.Build(setup.c_str(), nullptr, InstallerSignature);
+
+  const std::string log = dir.File("run.log");
+  EXPECT_EQ(1, RunWide(Wide(setup), L"/S \"/LOG=" + Wide(log) + L"\"", Wide(dir.Path())));
+  const std::string text = ReadWholeFile(log);
+  EXPECT_NE(std::string::npos,
+            text.find("Die Datei Translations.ini konnte nicht in den Installationsordner kopiert werden."))
+      << text;
+  EXPECT_EQ("mine", ReadWholeFile(target + "\\Translations.ini"));
+  EXPECT_FALSE(PathExists(target + "\\a.txt")) << "rolled back";
+  EXPECT_FALSE(PathExists(target + "\\Uninstall.exe")) << "rolled back";
+  SetFileAttributesA((target + "\\Translations.ini").c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A folder of 95 characters that takes 275 bytes in UTF-8: the program's
+// paths are counted in characters, so it installs and uninstalls there.
+TEST(Names, AFolderOfMoreThan259BytesInstallsAndUninstalls) {
+  std::string level;
+  for (int i = 0; i < 30; ++i) level += kHyo;
+  const std::string name = level + "\\" + level + "\\" + level;
+  const std::string target = std::string("C:\\") + name;
+  ASSERT_GT(target.size() + strlen("\\Uninstall.exe"), 259u);
+  const std::wstring wideTarget = Wide(target);
+  RemoveTree(Wide("C:\\" + level));
+  TempFolder dir;
+  WriteWholeFile(dir.File("a.txt"), "a\r\n");
+  WriteWholeFile(dir.File("default.qsp"),
+                 std::string("QSP40\r\n[Global]\r\nApplicationName = ") + kHyo + "\r\nDefaultDir = " + target +
+                     "\r\n[Files]\r\n" + kHyo + ".txt, %MAINDIR%" + kHyo + ".txt\r\na.txt, %MAINDIR%" + kProga +
+                     "\\a.txt\r\n[Shortcuts]\r\n%MAINDIR%" + kProga + "\\" + kHyo + ".lnk,%MAINDIR%" + kHyo +
+                     ".txt,,%MAINDIR%,%APPNAME%,,0\r\n[INIFiles]\r\n%MAINDIR%" + kProga + "\\app.ini,S,K,V\r\n");
+  CEFSBuilder b;
+  b.SetStubFile(QS_STUB_PATH);
+  b.AddFile(dir.File("default.qsp").c_str(), 1);
+  b.AddFile(kEnglish, 1, "Translations.ini");
+  b.AddFile(dir.File("a.txt").c_str(), 1);
+  b.AddFile(dir.File("a.txt").c_str(), 1, (std::string(kHyo) + ".txt").c_str());
+  const std::string setup = dir.File("Setup.exe");
+  b.Build(setup.c_str(), nullptr, InstallerSignature);
+
+  const std::string log = dir.File("run.log");
+  ASSERT_EQ(0, RunWide(Wide(setup), L"/S \"/LOG=" + Wide(log) + L"\"", Wide(dir.Path()))) << ReadWholeFile(log);
+  for (const std::string& f : {std::string(kHyo) + ".txt", std::string(kProga) + "\\a.txt",
+                               std::string(kProga) + "\\" + kHyo + ".lnk", std::string(kProga) + "\\app.ini",
+                               std::string("Uninstall.exe"),
+                               std::string("Uninstall.log"), std::string("Translations.ini")})
+    EXPECT_TRUE(WideExists(wideTarget + L"\\" + Wide(f))) << Narrow(Wide(f));
+  EXPECT_NE(std::string::npos, ReadWide(wideTarget + L"\\Uninstall.log").find(name + "\\" + kProga + "\\a.txt"));
+
+  EXPECT_EQ(0, RunWide(wideTarget + L"\\Uninstall.exe", L"/S", Wide(dir.Path())));
+  EXPECT_FALSE(WideExists(wideTarget + L"\\" + Wide(kHyo) + L".txt"));
+  EXPECT_FALSE(WideExists(wideTarget + L"\\" + Wide(kProga)));
+  RemoveTree(Wide("C:\\" + level));
+}
 
 // A bundled table's text of key, as the setup program shows it.
 std::wstring TableText(const char* file, int codePage, const char* key) {
@@ -323,7 +418,11 @@ class SeveralLanguages : public ::testing::Test {
 TEST_F(SeveralLanguages, TheUsersLanguageElseTheFirstListedAndLangChoosesInstead) {
   // the lanes say whose UI language Wine gives this user
   if (const char* lane = getenv("QS_UI_LANGUAGE")) {
-    const WORD want = strcmp(lane, "ja") == 0 ? LANG_JAPANESE : strcmp(lane, "pl") == 0 ? LANG_POLISH : LANG_NEUTRAL;
+    const WORD want = strcmp(lane, "ja") == 0   ? LANG_JAPANESE
+                      : strcmp(lane, "pl") == 0 ? LANG_POLISH
+                      : strcmp(lane, "de") == 0 ? LANG_GERMAN
+                      : strcmp(lane, "fi") == 0 ? LANG_FINNISH
+                                                : LANG_NEUTRAL;
     ASSERT_EQ(want, PRIMARYLANGID(GetUserDefaultUILanguage())) << "Wine did not take the lane's locale " << lane;
   }
   int codePage = 0;
@@ -335,6 +434,14 @@ TEST_F(SeveralLanguages, TheUsersLanguageElseTheFirstListedAndLangChoosesInstead
   EXPECT_EQ(Narrow(TableText("Japanese.ini", 932, "WELCOME")), Narrow(Welcome(" /LANG=ja"))) << "/LANG=ja";
   // one the setup does not hold: the user's after all
   EXPECT_EQ(Narrow(TableText(users, codePage, "WELCOME")), Narrow(Welcome(" /LANG=fi"))) << "/LANG=fi";
+
+  // German is the first listed too: the run log tells a German user's
+  // choice (its own table) from a Finnish user's (the first one)
+  const std::string log = dir.File("run.log");
+  Welcome(" \"/LOG=" + log + "\"");
+  const bool german = PRIMARYLANGID(GetUserDefaultUILanguage()) == LANG_GERMAN;
+  EXPECT_EQ(german, ReadWholeFile(log).find("Language: Translations.de.ini") != std::string::npos)
+      << ReadWholeFile(log);
 }
 
 TEST_F(SeveralLanguages, TheUninstallerSpeaksTheLanguageOfTheInstallation) {
@@ -353,6 +460,14 @@ TEST_F(SeveralLanguages, TheUninstallerSpeaksTheLanguageOfTheInstallation) {
       }, 20000, "the uninstall question"));
   Robot::Settle(box);
   EXPECT_EQ(Narrow(TableText("Japanese.ini", 932, "UNINSTALL_TITLE")), Narrow(Caption(box)));
+  // in its own words, naming the program
+  std::wstring question = TableText("Japanese.ini", 932, "YOU_ARE_ABOUT_TO_UNINSTALL");
+  const size_t name = question.find(L"%APPNAME%");
+  ASSERT_NE(std::wstring::npos, name);
+  question.replace(name, 9, L"Multi");
+  WCHAR shown[512] = L"";
+  GetDlgItemTextW(box, 0xFFFF, shown, 512);
+  EXPECT_EQ(Narrow(question), Narrow(shown));
   PostMessageW(box, WM_COMMAND, IDNO, 0);
   EXPECT_TRUE(un.WaitForExit(20000, &code));
 }

@@ -283,9 +283,11 @@ TEST_F(Wizard, EveryPageShowsItsTextsAndAFullInstallLeavesAWorkingUninstaller) {
   ASSERT_EQ(stub.size() + 16, uninstaller.size());
   EXPECT_EQ(stub, uninstaller.substr(0, stub.size()));
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(UninstallerSignature), 16), uninstaller.substr(stub.size()));
-  // the table as UTF-16, which the uninstaller reads whatever its code page
+  // the table as UTF-16, which the uninstaller reads whatever its code
+  // page, and after it the program's name for the uninstaller's question
   std::string table = "\xFF\xFE";
-  for (char c : ReadWholeFile(kEnglish)) table += std::string(1, c) + '\0';
+  for (char c : ReadWholeFile(kEnglish) + "\r\n[Installed]\r\nApplicationName=\"" + kApp + "\"\r\n")
+    table += std::string(1, c) + '\0';
   EXPECT_EQ(table, ReadWholeFile(target + "\\Translations.ini"));
   const std::string log = ReadWholeFile(target + "\\Uninstall.log");
   for (const std::string& line :
@@ -647,7 +649,7 @@ TEST_F(Wizard, TheUninstallerRemovesTheWholeInstallationAndItself) {
 
   // No: everything stays.
   Robot first;
-  EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"), StartUninstaller(first, target, dir.Path(), IDNO));
+  EXPECT_EQ(UninstallQuestion(kApp), StartUninstaller(first, target, dir.Path(), IDNO));
   DWORD code = 1;
   ASSERT_TRUE(first.WaitForExit(20000, &code));
   EXPECT_EQ(2u, code) << "No is a cancel";
@@ -685,7 +687,7 @@ TEST_F(Wizard, AReadOnlyUninstallerStillRemovesItselfAndNoCmdRunsOn) {
   ASSERT_EQ(0, RunningCommandInterpreters()) << "a cmd of some other test still runs";
   ASSERT_TRUE(SetFileAttributesA((target + "\\Uninstall.exe").c_str(), FILE_ATTRIBUTE_READONLY));
   Robot un;
-  EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"), StartUninstaller(un, target, dir.Path(), IDYES));
+  EXPECT_EQ(UninstallQuestion(kApp), StartUninstaller(un, target, dir.Path(), IDYES));
   HWND dialog = WaitForUninstallResult(un);
   ASSERT_TRUE(dialog);
   ASSERT_TRUE(Robot::Press(dialog, IDOK));
@@ -709,7 +711,7 @@ TEST_F(Wizard, FoldersTheInstallationCreatedAboveItsOwnGoWithTheUninstaller) {
   ASSERT_TRUE(InstallForUninstall(this, robot, setup, nested));
   ASSERT_TRUE(PathExists(nested + "\\Uninstall.exe"));
   Robot un;
-  EXPECT_EQ(En("YOU_ARE_ABOUT_TO_UNINSTALL"), StartUninstaller(un, nested, dir.Path(), IDYES));
+  EXPECT_EQ(UninstallQuestion(kApp), StartUninstaller(un, nested, dir.Path(), IDYES));
   HWND dialog = WaitForUninstallResult(un);
   ASSERT_TRUE(dialog);
   EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(dialog, 1013)) << "a question came first?";

@@ -1,14 +1,19 @@
-// The shipped English translation table, checked against the program's key
-// list, and the "|" rule that every translated text goes through.
+// The shipped English translation table, checked against the keys the
+// program's code uses, and the "|" rule that every translated text goes
+// through.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <regex>
+#include <set>
 #include <string>
 
 #include "common/LineBreaks.h"
 #include "common/Mbcs.h"
+#include "common/TextKeys.h"
 
 namespace {
 
@@ -17,8 +22,8 @@ struct KeyText {
   const char* Text;
 };
 
-// Every key the program looks up, with the English text. Typos are part of
-// the keys the code uses and of the texts users know.
+// The English texts users know, by key. Typos are part of the keys the code
+// uses. Which keys the table holds the code decides (TextKeys below).
 const KeyText kEnglish[] = {
     {"ERROR", "Error"},
     {"INSTALL_TITLE", "Install"},
@@ -98,7 +103,7 @@ const KeyText kEnglish[] = {
     {"COULD_NOT_FIND_UNINSTALL_LOG_FILE",
      "The file %s could not be found.|To uninstall the program you must manually delete the created files."},
     {"YOU_ARE_ABOUT_TO_UNINSTALL",
-     "You are about to uninstall the program. Do you want to continue?"},
+     "You are about to uninstall %APPNAME%. Do you want to continue?"},
     {"PLEASE_WAIT_WHILE_UNINSTALLING", "The program is being uninstalled... Please wait."},
     {"UNINSTALLATION_IS_NOW_FINISHED", "The program has now been uninstalled."},
     {"UINSTALL_PROCESS_FAILED",
@@ -106,15 +111,27 @@ const KeyText kEnglish[] = {
     {"NEWER_VERSION_IS_INSTALLED",
      "Version %s of %APPNAME% is installed, which is newer than the version %s that this setup installs.|Do you want to install the older version over it?"},
     {"INSTALLED_FOLDER_ONLY", "%APPNAME% is installed in %s.|This setup installs only into that folder."},
+    {"FAILED_TO_COPY_TRANSLATIONS", "Failed to copy Translations.ini to the installation directory."},
 };
 
-std::string ReadEnglishIni() {
-  std::ifstream in(QS_SOURCE_DIR "/translations/English.ini", std::ios::binary);
-  EXPECT_TRUE(in.good()) << QS_SOURCE_DIR "/translations/English.ini";
+std::string ReadSource(const std::string& path) {
+  std::ifstream in(QS_SOURCE_DIR "/" + path, std::ios::binary);
+  EXPECT_TRUE(in.good()) << path;
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-TEST(EnglishTable, HoldsExactlyTheProgramsKeysAndTexts) {
+std::string ReadEnglishIni() { return ReadSource("translations/English.ini"); }
+
+// The keys of the English table (ASCII, before " = ").
+std::set<std::string> EnglishKeys() {
+  std::set<std::string> keys;
+  const std::string file = ReadEnglishIni();
+  for (size_t at = 0; (at = file.find(" = ", at)) != std::string::npos; at += 3)
+    keys.insert(file.substr(file.rfind('\n', at) + 1, at - file.rfind('\n', at) - 1));
+  return keys;
+}
+
+TEST(EnglishTable, HoldsTheTextsUsersKnow) {
   const std::string file = ReadEnglishIni();
   ASSERT_FALSE(file.empty());
   ASSERT_EQ("\r\n", file.substr(file.size() - 2)) << "the last line must end in CR LF too";
@@ -161,7 +178,60 @@ TEST(EnglishTable, HoldsExactlyTheProgramsKeysAndTexts) {
     EXPECT_EQ(e.Text, it->second) << e.Key;
     found.erase(it);
   }
-  for (const auto& extra : found) ADD_FAILURE() << "unknown key " << extra.first;
+  // the other keys are the code's to name (TextKeys below)
+  const std::set<std::string> keys = EnglishKeys();
+  for (const auto& other : found) EXPECT_EQ(1u, keys.count(other.first)) << other.first;
+}
+
+// Each key of the code is a constant of common/TextKeys.h; no source spells
+// one out. Every key the code uses is in English.ini, and every key there is
+// used or listed as reserved.
+TEST(TextKeys, TheCodeAndTheEnglishTableHoldTheSameKeys) {
+  const std::set<std::string> english = EnglishKeys();
+  ASSERT_GE(english.size(), 50u);
+
+  // each constant holds its own name
+  const std::string header = ReadSource("common/TextKeys.h");
+  std::set<std::string> declared;
+  const std::regex constant("TK_([A-Z0-9_]+) = \"([^\"]*)\";");
+  for (std::sregex_iterator m(header.begin(), header.end(), constant), end; m != end; ++m) {
+    EXPECT_EQ((*m)[1].str(), (*m)[2].str()) << "TK_" << (*m)[1];
+    declared.insert((*m)[1]);
+  }
+  std::set<std::string> reserved(std::begin(kReservedTextKeys), std::end(kReservedTextKeys));
+
+  std::set<std::string> used;
+  const std::regex use("\\bTK_([A-Z0-9_]+)\\b"), literal("\"([A-Z][A-Z0-9_]+)\"");
+  int files = 0;
+  for (const char* folder : {"common", "efs", "script", "platform", "engine", "uninstall", "ui", "driver"}) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(QS_SOURCE_DIR "/" + std::string(folder))) {
+      const std::string name = entry.path().filename().string();
+      const std::string ext = entry.path().extension().string();
+      if ((ext != ".cpp" && ext != ".h") || name == "TextKeys.h") continue;
+      ++files;
+      const std::string where = std::string(folder) + "/" + name;
+      const std::string text = ReadSource(entry.path().lexically_relative(QS_SOURCE_DIR).generic_string());
+      for (std::sregex_iterator m(text.begin(), text.end(), use), end; m != end; ++m) used.insert((*m)[1]);
+      for (std::sregex_iterator m(text.begin(), text.end(), literal), end; m != end; ++m) {
+        const size_t lineStart = text.rfind('\n', (size_t)m->position()) + 1;
+        if (text.compare(lineStart, std::string::npos, "//", 0, 2) == 0 ||
+            text.substr(lineStart, (size_t)m->position() - lineStart).find("//") != std::string::npos)
+          continue;  // a comment may name a key
+        EXPECT_EQ(0u, english.count((*m)[1])) << where << " spells out the key " << (*m)[1] << ": use TK_" << (*m)[1];
+      }
+    }
+  }
+  EXPECT_GT(files, 50);
+  EXPECT_GE(used.size(), 50u);
+
+  for (const std::string& k : used) {
+    EXPECT_EQ(1u, english.count(k)) << "TK_" << k << " is used, but English.ini has no " << k;
+    EXPECT_EQ(0u, reserved.count(k)) << k << " is used, but listed as reserved";
+  }
+  for (const std::string& k : declared) EXPECT_EQ(1u, used.count(k)) << "TK_" << k << " is used nowhere";
+  for (const std::string& k : english)
+    EXPECT_TRUE(used.count(k) || reserved.count(k)) << k << " of English.ini is used nowhere and not reserved";
+  for (const std::string& k : reserved) EXPECT_EQ(1u, english.count(k)) << "reserved " << k;
 }
 
 std::string WithLineBreaks(std::string text) {

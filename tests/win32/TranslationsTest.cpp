@@ -9,6 +9,7 @@
 #include "Robot.h"
 #include "TestPaths.h"
 #include "TestSupport.h"
+#include "platform/TextEncoding.h"
 #include "script/Translations.h"
 
 namespace {
@@ -138,6 +139,33 @@ ShownBox ShowAndAnswer(const CTranslations& table, const char* textKey, const ch
   }
   caller.join();
   return {box.Caption, box.Text, box.Buttons, result};
+}
+
+// The name the uninstaller's question gives, kept after the table's own
+// lines: as it was, blanks and quotes included; none where none was kept.
+TEST(Translations, TheInstalledTableKeepsTheApplicationNameAsItIs) {
+  TempFolder dir;
+  const std::string ini = dir.File("Translations.ini");
+  WriteWholeFile(ini, "[Strings]\r\nERROR = Fehler");  // an author's table may lack the last CR LF
+  ASSERT_EQ(1, ConvertTableToUnicode(ini.c_str()));
+  EXPECT_EQ(nullptr, ReadInstalledAppName(ini.c_str()));
+  for (const char* name : {"Example App", "  blanks  ", "\"quoted\" name", "x"}) {
+    ASSERT_EQ(1, ConvertTableToUnicode(ini.c_str()));
+    const std::string written = ReadWholeFile(ini);
+    WriteWholeFile(ini, written.substr(0, written.find(std::string("\r\0\n\0[\0I\0", 8))));  // the last name
+    ASSERT_EQ(1, WriteInstalledAppName(ini.c_str(), name)) << name;
+    char* kept = ReadInstalledAppName(ini.c_str());
+    ASSERT_NE(nullptr, kept) << name;
+    EXPECT_STREQ(name, kept);
+    free(kept);
+    // the table's texts read as before
+    CTranslations table;
+    table.SetFile(ini.c_str());
+    EXPECT_EQ("Fehler", Lookup(table, "ERROR")) << name;
+  }
+  EXPECT_EQ(nullptr, ReadInstalledAppName(dir.File("absent.ini").c_str()));
+  EXPECT_EQ(0, WriteInstalledAppName(dir.File("absent.ini").c_str(), "x")) << "only a table that is there";
+  EXPECT_FALSE(PathExists(dir.File("absent.ini")));
 }
 
 TEST(Translations, ShowMessageShowsTheTextsUnformattedAndReturnsTheButton) {
