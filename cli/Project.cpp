@@ -416,12 +416,9 @@ void CProject::AddSource(const ProjectSource& s, std::vector<Diagnostic>* out,
 void CProject::CheckFiles(std::vector<Diagnostic>* out, std::vector<ProjectSource>* sources) const {
   int count = m_Parser.GetLineCount("Files");
   for (int i = 0; i < count; ++i) {
-    int line = m_Parser.GetLineNumber("Files", i);
-    std::string text = Line("Files", i);
-    if (IsBlankLine(text)) {
-      Add(out, line, "empty line in [Files]: every line of an action section is an action");
-      continue;
-    }
+    int line;
+    std::string text;
+    if (!ActionLine("Files", i, false, out, &line, &text)) continue;
     size_t comma = FindChar(text, ',');
     if (comma == std::string::npos) {
       Add(out, line, "[Files] line has no comma: write \"source, destination\"");
@@ -498,6 +495,113 @@ void CProject::CheckBackground(std::vector<Diagnostic>* out, std::vector<Project
         "BitmapPlacement = " + placement + " draws no bitmap: use STRETCH, CENTER or TILE", 1);
 }
 
+namespace {
+
+// Where an [INIFiles] value ends at a blank that the author did not mean.
+void CheckIniValue(int line, const std::string& text, const std::string& expanded, std::vector<Diagnostic>* out) {
+  size_t at = 0;
+  for (int c = 0; c < 3; ++c) at = FindChar(expanded, ',', at) + 1;
+  std::string value = TrimBlanks(SkipBlanks(expanded.substr(at)));
+  // in double quotes the whole value is written, blanks and all
+  const bool quoted = value.size() > 1 && value[0] == '"' && FindChar(value, '"', 1) != std::string::npos;
+  const std::string folder = quoted ? "" : FolderPlaceholderIn(IniValueField(text));
+  if (!quoted && !folder.empty())
+    Add(out, line,
+        "the value " + Quote(TrimBlanks(IniValueField(text))) + " is not in double quotes: " + folder +
+            " can hold a blank, and the value ends at the first one",
+        1);
+  else if (!quoted && value.find(' ') != std::string::npos)
+    Add(out, line,
+        "the value " + Quote(value) + " has a blank: only " + Quote(value.substr(0, value.find(' '))) +
+            " is written (put it in double quotes)",
+        1);
+}
+
+void CheckIconIndex(int line, const std::string& expanded, std::vector<Diagnostic>* out) {
+  size_t at = 0;
+  for (int c = 0; c < 6; ++c) at = FindChar(expanded, ',', at) + 1;
+  std::string index = TrimBlanks(expanded.substr(at));
+  if (!index.empty() && !IsDecimal(index)) Add(out, line, "icon index " + Quote(index) + " is not a decimal number", 1);
+}
+
+// One line of [SysRegUninstall] (keyOnly), [SysRegInt] or [SysRegString],
+// placeholders filled in.
+void CheckRegistryLine(const char* section, int line, const std::string& expanded, std::vector<Diagnostic>* out) {
+  const bool keyOnly = strcmp(section, "SysRegUninstall") == 0;
+  size_t slash = FindChar(expanded, '/');
+  if (slash == std::string::npos) {
+    Add(out, line,
+        std::string("registry line has no \"/\": write ROOT/KEY") + (keyOnly ? "" : "/NAME=VALUE") +
+            " with ROOT one of HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, "
+            "HKEY_CURRENT_CONFIG");
+    return;
+  }
+  std::string root = expanded.substr(0, slash);
+  bool known = false;
+  for (const char* r : kRoots)
+    if (root == r) known = true;
+  if (!known) {
+    Add(out, line,
+        "unknown registry root " + Quote(root) +
+            ": use HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or "
+            "HKEY_CURRENT_CONFIG (the names are case-sensitive)");
+    return;
+  }
+  if (keyOnly) {
+    if (expanded.substr(slash + 1).empty())
+      Add(out, line, "names no key below " + root + ": the uninstaller would have to remove the whole root");
+    return;
+  }
+  size_t equals = FindChar(expanded, '=', slash + 1);
+  std::string names = expanded.substr(slash + 1, equals == std::string::npos ? std::string::npos : equals - slash - 1);
+  if (FindChar(names, '/') == std::string::npos) {
+    Add(out, line,
+        "registry line has no value name: write " + root +
+            "/KEY/NAME=VALUE (KEY/ with nothing after it for the key's default value)");
+    return;
+  }
+  std::string value = equals == std::string::npos ? "" : SkipBlanks(expanded.substr(equals + 1));
+  if (strcmp(section, "SysRegString") == 0) {
+    if (value.empty())
+      Add(out, line, "[SysRegString] line has no value after \"=\": the setup program cannot write an empty string");
+  } else if (equals != std::string::npos && !IsDecimal(value)) {
+    Add(out, line, "the value " + Quote(value) + " is not a decimal number; the setup program writes its leading digits only", 1);
+  }
+}
+
+// The system splits an unquoted program path at its first blank and tries
+// each piece: C:\Program.exe before C:\Program Files\App\app.exe, and the
+// setup program runs elevated.
+void CheckExecuteLine(int line, const std::string& text, std::vector<Diagnostic>* out) {
+  std::string command = SkipBlanks(text);
+  if (command.size() > 1 && command[0] == '%' && command[1] != '%') {
+    size_t end = command.find_first_of(" \t");
+    std::string program = command.substr(0, end);
+    Add(out, line,
+        "the program " + program + " is not in quotes: where the folder has a blank, Windows tries "
+        "another program first (C:\\Program.exe for C:\\Program Files\\...); write \"" + program + "\"" +
+            (end == std::string::npos ? "" : " followed by its arguments"),
+        1);
+  }
+}
+
+}  // namespace
+
+int CProject::ActionLine(const char* section, int index, bool placeholders, std::vector<Diagnostic>* out,
+                         int* line, std::string* text) const {
+  *line = m_Parser.GetLineNumber(section, index);
+  *text = Line(section, index);
+  if (IsBlankLine(*text)) {
+    Add(out, *line, std::string("empty line in [") + section + "]: every line of an action section is an action");
+    return 0;
+  }
+  if (!placeholders) return 1;
+  std::string problem = FindPlaceholderProblem(*text);
+  if (problem.empty()) return 1;
+  Add(out, *line, problem);
+  return 0;
+}
+
 void CProject::CheckFieldSections(std::vector<Diagnostic>* out) const {
   struct Rule {
     const char* Section;
@@ -513,22 +617,14 @@ void CProject::CheckFieldSections(std::vector<Diagnostic>* out) const {
   for (const Rule& r : rules) {
     int count = m_Parser.GetLineCount(r.Section);
     for (int i = 0; i < count; ++i) {
-      int line = m_Parser.GetLineNumber(r.Section, i);
-      std::string text = Line(r.Section, i);
-      std::string section = std::string("[") + r.Section + "]";
-      if (IsBlankLine(text)) {
-        Add(out, line, "empty line in " + section + ": every line of an action section is an action");
-        continue;
-      }
-      std::string problem = FindPlaceholderProblem(text);
-      if (!problem.empty()) {
-        Add(out, line, problem);
-        continue;
-      }
+      int line;
+      std::string text;
+      if (!ActionLine(r.Section, i, true, out, &line, &text)) continue;
       // the setup program fills in the placeholders before it splits the line
-      int commas = CountChar(ExpandForBuild(text, m_AppName), ',');
+      std::string expanded = ExpandForBuild(text, m_AppName);
+      int commas = CountChar(expanded, ',');
       if (r.Exact ? commas != r.Commas : commas < r.Commas) {
-        std::string message = section + " line needs " + (r.Exact ? "" : "at least ") +
+        std::string message = std::string("[") + r.Section + "] line needs " + (r.Exact ? "" : "at least ") +
                               std::to_string(r.Commas) + " commas (" + r.Fields + "), found " +
                               std::to_string(commas);
         if (commas != CountChar(text, ','))
@@ -536,93 +632,22 @@ void CProject::CheckFieldSections(std::vector<Diagnostic>* out) const {
         Add(out, line, message);
         continue;
       }
-      if (strcmp(r.Section, "INIFiles") == 0) {
-        std::string expanded = ExpandForBuild(text, m_AppName);
-        size_t at = 0;
-        for (int c = 0; c < 3; ++c) at = FindChar(expanded, ',', at) + 1;
-        std::string value = TrimBlanks(SkipBlanks(expanded.substr(at)));
-        // in double quotes the whole value is written, blanks and all
-        const bool quoted = value.size() > 1 && value[0] == '"' && FindChar(value, '"', 1) != std::string::npos;
-        const std::string folder = quoted ? "" : FolderPlaceholderIn(IniValueField(text));
-        if (!quoted && !folder.empty())
-          Add(out, line,
-              "the value " + Quote(TrimBlanks(IniValueField(text))) + " is not in double quotes: " + folder +
-                  " can hold a blank, and the value ends at the first one",
-              1);
-        else if (!quoted && value.find(' ') != std::string::npos)
-          Add(out, line,
-              "the value " + Quote(value) + " has a blank: only " +
-                  Quote(value.substr(0, value.find(' '))) + " is written (put it in double quotes)",
-              1);
-      } else {
-        std::string expanded = ExpandForBuild(text, m_AppName);
-        size_t at = 0;
-        for (int c = 0; c < 6; ++c) at = FindChar(expanded, ',', at) + 1;
-        std::string index = TrimBlanks(expanded.substr(at));
-        if (!index.empty() && !IsDecimal(index))
-          Add(out, line, "icon index " + Quote(index) + " is not a decimal number", 1);
-      }
+      if (strcmp(r.Section, "INIFiles") == 0)
+        CheckIniValue(line, text, expanded, out);
+      else
+        CheckIconIndex(line, expanded, out);
     }
   }
 }
 
 void CProject::CheckRegistry(std::vector<Diagnostic>* out) const {
   for (const char* section : {"SysRegUninstall", "SysRegInt", "SysRegString"}) {
-    const bool keyOnly = strcmp(section, "SysRegUninstall") == 0;
-    const std::string header = std::string("[") + section + "]";
     int count = m_Parser.GetLineCount(section);
     for (int i = 0; i < count; ++i) {
-      int line = m_Parser.GetLineNumber(section, i);
-      std::string text = Line(section, i);
-      if (IsBlankLine(text)) {
-        Add(out, line, "empty line in " + header + ": every line of an action section is an action");
-        continue;
-      }
-      std::string problem = FindPlaceholderProblem(text);
-      if (!problem.empty()) {
-        Add(out, line, problem);
-        continue;
-      }
-      std::string expanded = ExpandForBuild(text, m_AppName);
-      size_t slash = FindChar(expanded, '/');
-      if (slash == std::string::npos) {
-        Add(out, line,
-            std::string("registry line has no \"/\": write ROOT/KEY") + (keyOnly ? "" : "/NAME=VALUE") +
-                " with ROOT one of HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, "
-                "HKEY_CURRENT_CONFIG");
-        continue;
-      }
-      std::string root = expanded.substr(0, slash);
-      bool known = false;
-      for (const char* r : kRoots)
-        if (root == r) known = true;
-      if (!known) {
-        Add(out, line,
-            "unknown registry root " + Quote(root) +
-                ": use HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or "
-                "HKEY_CURRENT_CONFIG (the names are case-sensitive)");
-        continue;
-      }
-      if (keyOnly) {
-        if (expanded.substr(slash + 1).empty())
-          Add(out, line, "names no key below " + root + ": the uninstaller would have to remove the whole root");
-        continue;
-      }
-      size_t equals = FindChar(expanded, '=', slash + 1);
-      std::string names = expanded.substr(slash + 1, equals == std::string::npos ? std::string::npos : equals - slash - 1);
-      if (FindChar(names, '/') == std::string::npos) {
-        Add(out, line,
-            "registry line has no value name: write " + root +
-                "/KEY/NAME=VALUE (KEY/ with nothing after it for the key's default value)");
-        continue;
-      }
-      std::string value = equals == std::string::npos ? "" : SkipBlanks(expanded.substr(equals + 1));
-      if (strcmp(section, "SysRegString") == 0) {
-        if (value.empty())
-          Add(out, line, "[SysRegString] line has no value after \"=\": the setup program cannot write an empty string");
-      } else if (equals != std::string::npos && !IsDecimal(value)) {
-        Add(out, line, "the value " + Quote(value) + " is not a decimal number; the setup program writes its leading digits only", 1);
-      }
+      int line;
+      std::string text;
+      if (ActionLine(section, i, true, out, &line, &text))
+        CheckRegistryLine(section, line, ExpandForBuild(text, m_AppName), out);
     }
   }
 }
@@ -631,30 +656,10 @@ void CProject::CheckCommandSections(std::vector<Diagnostic>* out) const {
   for (const char* section : {"RegisterDlls", "Execute"}) {
     int count = m_Parser.GetLineCount(section);
     for (int i = 0; i < count; ++i) {
-      int line = m_Parser.GetLineNumber(section, i);
-      std::string text = Line(section, i);
-      if (IsBlankLine(text)) {
-        Add(out, line, std::string("empty line in [") + section + "]: every line of an action section is an action");
-        continue;
-      }
-      std::string problem = FindPlaceholderProblem(text);
-      if (!problem.empty()) {
-        Add(out, line, problem);
-        continue;
-      }
-      // The system splits an unquoted program path at its first blank and
-      // tries each piece: C:\Program.exe before C:\Program Files\App\app.exe,
-      // and the setup program runs elevated.
-      std::string command = SkipBlanks(text);
-      if (strcmp(section, "Execute") == 0 && command.size() > 1 && command[0] == '%' && command[1] != '%') {
-        size_t end = command.find_first_of(" \t");
-        std::string program = command.substr(0, end);
-        Add(out, line,
-            "the program " + program + " is not in quotes: where the folder has a blank, Windows tries "
-            "another program first (C:\\Program.exe for C:\\Program Files\\...); write \"" + program + "\"" +
-                (end == std::string::npos ? "" : " followed by its arguments"),
-            1);
-      }
+      int line;
+      std::string text;
+      if (ActionLine(section, i, true, out, &line, &text) && strcmp(section, "Execute") == 0)
+        CheckExecuteLine(line, text, out);
     }
   }
 }

@@ -57,6 +57,10 @@ class CProject {
   std::string Line(const char* section, int index) const;
   std::string Resolve(const std::string& source) const;
 
+  // Line index of an action section and its text; 0 after reporting a
+  // blank line (or, with placeholders, a bad placeholder in it).
+  int ActionLine(const char* section, int index, bool placeholders, std::vector<Diagnostic>* out, int* line,
+                 std::string* text) const;
   void CheckSectionHeaders(std::vector<Diagnostic>* out) const;
   void CheckHiddenKeys(const char* section, std::vector<Diagnostic>* out) const;
   void CheckGlobal(std::vector<Diagnostic>* out) const;
