@@ -18,6 +18,7 @@
 #include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"
 #include "efs/ExeFileSystem.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -151,7 +152,7 @@ class Rollback : public ::testing::Test {
     HWND w = robot.WaitForWindow("#32770", En("WELCOME").c_str(), 20000);
     for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
       if (!w) return NULL;
-      EXPECT_TRUE(Robot::Press(w, 1001)) << robot.WindowTree();
+      EXPECT_TRUE(Robot::Press(w, IDC_NEXT)) << robot.WindowTree();
       w = robot.WaitForWindow("#32770", En(page).c_str(), 20000);
     }
     return w;
@@ -159,8 +160,8 @@ class Rollback : public ::testing::Test {
 
   bool WaitForFinish(HWND w) {
     if (!robot.WaitUntil([&] {
-          return Robot::ItemText(w, 1001) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, 1001)) &&
-                 IsWindowEnabled(GetDlgItem(w, 1002));
+          return Robot::ItemText(w, IDC_NEXT) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, IDC_NEXT)) &&
+                 IsWindowEnabled(GetDlgItem(w, IDC_CANCEL_INSTALL));
         }, 60000, "the finish page"))
       return false;
     Robot::Settle(w);
@@ -170,7 +171,7 @@ class Rollback : public ::testing::Test {
   // Finish, and the program ends with 0.
   void Finish(HWND w) {
     ASSERT_TRUE(WaitForFinish(w));
-    ASSERT_TRUE(Robot::Press(w, 1001));
+    ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
     DWORD code = 99;
     ASSERT_TRUE(robot.WaitForExit(30000, &code));
     EXPECT_EQ(0u, code);
@@ -181,7 +182,7 @@ class Rollback : public ::testing::Test {
     return robot.WaitUntil([&] {
       for (const RobotControl& c : Robot::Controls(w))
         for (const std::string& path : paths)
-          if (c.Id == 1234 && c.Class == "Static" && c.Text == path) return true;
+          if (c.Id == IDC_RUNTIME && c.Class == "Static" && c.Text == path) return true;
       return false;
     }, 60000, ("copying " + paths[0]).c_str());
   }
@@ -217,7 +218,7 @@ class Rollback : public ::testing::Test {
     ASSERT_TRUE(again.Start("\"" + setup + "\""));
     HWND w = again.WaitForWindow("#32770", En("WELCOME").c_str(), 20000);
     ASSERT_TRUE(w);
-    ASSERT_TRUE(Robot::Press(w, 1002));
+    ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
     again.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000);
     DWORD code = 99;
     ASSERT_TRUE(again.WaitForExit(20000, &code));
@@ -290,12 +291,12 @@ TEST_F(Rollback, ReplacedFilesComeBackByteForByteWithTheirTimes) {
     if (c.heldLog) {
       ASSERT_NE(INVALID_HANDLE_VALUE, held);
       ASSERT_TRUE(WaitForFinish(w));
-      ASSERT_TRUE(Robot::Press(w, 1001));
+      ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
       EXPECT_EQ(En("FAILED_TO_CREATE_UNINSTALL_EXE"), robot.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000));
     } else if (c.big) {
       // a fast copy may be past c.dat already: a, b and c are replaced either way
       ASSERT_TRUE(WaitForCopying(w, {target + "\\data\\c.dat", target + "\\after.bin"}));
-      ASSERT_TRUE(Robot::Press(w, 1002));
+      ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
       EXPECT_EQ(En("DO_YOU_REALY_WANT_TO_QUIT"), robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000));
     } else if (*c.failingLine) {
       EXPECT_NE(std::string::npos, robot.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000).find("unrecognized key"));
@@ -361,7 +362,7 @@ TEST_F(Rollback, AClosedWindowNeitherKillsTheRunNorSkipsTheRollback) {
     ASSERT_TRUE(w);
     HWND background = robot.FindWindowNow("QUILLSETDEPLOYER", NULL);
     ASSERT_TRUE(background) << robot.WindowTree();
-    ASSERT_TRUE(Robot::Press(w, 1002));
+    ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
     RobotMessageBox question = robot.WaitForMessageBox(En("INSTALL_TITLE").c_str(), 10000);
     ASSERT_TRUE(question.Window);
     if (!quit) {
@@ -376,7 +377,7 @@ TEST_F(Rollback, AClosedWindowNeitherKillsTheRunNorSkipsTheRollback) {
       EXPECT_TRUE(IsWindow(w) && IsWindowVisible(w));
       EXPECT_TRUE(robot.Running());
       // the run goes on, and the user can still cancel it
-      ASSERT_TRUE(Robot::Press(w, 1002));
+      ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
       robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000);
     } else {
       PostThreadMessageA(GetWindowThreadProcessId(w, NULL), WM_QUIT, 0, 0);
@@ -407,7 +408,7 @@ TEST_F(Rollback, AFailedFinishAsksAboutTheUsersFileAndKeepsTheAnswer) {
     ASSERT_TRUE(w);
     ASSERT_TRUE(WaitForFinish(w));
     WriteWholeFile(target + "\\sub\\mine.txt", "mine");
-    ASSERT_TRUE(Robot::Press(w, 1001));
+    ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
     DWORD code = 99;
     std::vector<RobotMessageBox> boxes = AnswerUntilExit([&](const RobotMessageBox& b) {
       return b.Caption == En("DELETING_INSTALLED_FILES_AND_FOLDERS") ? answer : IDOK;
@@ -444,7 +445,7 @@ TEST_F(Rollback, ClicksDuringARollbackStartNothing) {
     if (finishPage) {
       ASSERT_TRUE(WaitForFinish(w));
       WriteWholeFile(target + "\\sub\\mine.txt", "mine");
-      ASSERT_TRUE(Robot::Press(w, 1002));
+      ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
       robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000);
     } else {
       // while the worker's message is open the file is in place
@@ -453,7 +454,7 @@ TEST_F(Rollback, ClicksDuringARollbackStartNothing) {
       WriteWholeFile(target + "\\sub\\mine.txt", "mine");
       robot.Answer(error, IDOK);
     }
-    const HWND finish = GetDlgItem(w, 1001), cancel = GetDlgItem(w, 1002);
+    const HWND finish = GetDlgItem(w, IDC_NEXT), cancel = GetDlgItem(w, IDC_CANCEL_INSTALL);
     RobotMessageBox question = robot.WaitForMessageBox(En("DELETING_INSTALLED_FILES_AND_FOLDERS").c_str(), 30000);
     ASSERT_TRUE(question.Window);
     for (HWND button : {finish, cancel}) {

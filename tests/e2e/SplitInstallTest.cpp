@@ -18,6 +18,7 @@
 #include "EnglishText.h"
 #include "TestPaths.h"
 #include "efs/EfsFormat.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -128,7 +129,7 @@ class SplitInstall : public ::testing::Test {
   }
 
   bool WaitForText(Robot& robot, HWND w, const std::string& text) {
-    return robot.WaitUntil([&] { return Robot::ItemText(w, 1015) == text; }, 20000, text.c_str());
+    return robot.WaitUntil([&] { return Robot::ItemText(w, IDC_SPLIT_TEXT) == text; }, 20000, text.c_str());
   }
 
   // The copy, then the first slice, end with the same exit code.
@@ -163,7 +164,7 @@ TEST_F(SplitInstall, AMissingSliceIsAskedForThenTheJoinedSetupInstallsAndGoes) {
   ASSERT_TRUE(Robot::Press(w, IDOK));
   EXPECT_TRUE(join.WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(w, IDOK)); }, 5000, "OK disabled"));
   EXPECT_TRUE(join.WaitUntil([&] { return IsWindowEnabled(GetDlgItem(w, IDOK)) != FALSE; }, 5000, "OK again"));
-  EXPECT_EQ("Please insert disk 3.", Robot::ItemText(w, 1015));
+  EXPECT_EQ("Please insert disk 3.", Robot::ItemText(w, IDC_SPLIT_TEXT));
   EXPECT_FALSE(PathExists(target));
 
   ASSERT_TRUE(MoveFileA(held.c_str(), (media + "\\Setup.002").c_str()));
@@ -194,10 +195,10 @@ TEST_F(SplitInstall, AMissingSliceIsAskedForThenTheJoinedSetupInstallsAndGoes) {
   ASSERT_TRUE(un.WaitUntil(
       [&] {
         result = un.FindWindowNow("#32770", En("UNINSTALL_TITLE").c_str());
-        return result && GetDlgItem(result, 1013) && IsWindowVisible(GetDlgItem(result, IDOK));
+        return result && GetDlgItem(result, IDC_UNINSTALL_TEXT) && IsWindowVisible(GetDlgItem(result, IDOK));
       },
       60000, "the uninstall result"));
-  EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(result, 1013));
+  EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(result, IDC_UNINSTALL_TEXT));
   Robot::Press(result, IDOK);
   ASSERT_TRUE(un.WaitForExit(20000, &code));
   EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(target); }, 20000, "the uninstaller's self-removal"));
@@ -246,7 +247,7 @@ TEST_F(SplitInstall, SignedFirstSliceJoinsAndInstalls) {
   ASSERT_TRUE(un.WaitUntil(
       [&] {
         result = un.FindWindowNow("#32770", En("UNINSTALL_TITLE").c_str());
-        return result && GetDlgItem(result, 1013) && IsWindowVisible(GetDlgItem(result, IDOK));
+        return result && GetDlgItem(result, IDC_UNINSTALL_TEXT) && IsWindowVisible(GetDlgItem(result, IDOK));
       },
       60000, "the uninstall result"));
   Robot::Press(result, IDOK);

@@ -15,6 +15,7 @@
 #include "../win32/TestSupport.h"
 #include "E2eSupport.h"
 #include "EnglishText.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -236,7 +237,7 @@ TEST_F(Upgrade, TheInstalledFolderIsProposed) {
   const std::string second = Build(2, elsewhere);
   HWND w = StartSetup(robot, second);
   ASSERT_TRUE(w);
-  InstallWithDefaults(robot, w, [&](HWND page) { EXPECT_EQ(target, Robot::ItemText(page, 1009)); });
+  InstallWithDefaults(robot, w, [&](HWND page) { EXPECT_EQ(target, Robot::ItemText(page, IDC_DESTINATION)); });
   EXPECT_TRUE(PathExists(target + "\\bin\\b.txt"));
   EXPECT_FALSE(PathExists(elsewhere));
 
@@ -263,9 +264,9 @@ TEST_F(Upgrade, KeepInstalledDirAllowsNoOtherFolder) {
   HWND w = StartSetup(robot, second);
   ASSERT_TRUE(w);
   InstallWithDefaults(robot, w, [&](HWND page) {
-    EXPECT_EQ(target, Robot::ItemText(page, 1009));
-    EXPECT_TRUE(GetWindowLongA(GetDlgItem(page, 1009), GWL_STYLE) & ES_READONLY);
-    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, 1005)));
+    EXPECT_EQ(target, Robot::ItemText(page, IDC_DESTINATION));
+    EXPECT_TRUE(GetWindowLongA(GetDlgItem(page, IDC_DESTINATION), GWL_STYLE) & ES_READONLY);
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, IDC_BROWSE)));
   });
   EXPECT_EQ("2.0", EntryValue("DisplayVersion"));
   ASSERT_EQ(0u, Silent(target + "\\Uninstall.exe"));
@@ -289,11 +290,11 @@ TEST_F(Upgrade, ACancelledOrFailedVersionTwoLeavesVersionOneAsItWas) {
     w = StartSetup(robot, second);
     ASSERT_TRUE(w);
     for (int page = 1; page <= cancelOn; ++page) {
-      ASSERT_TRUE(Robot::Press(w, 1001));
+      ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
       w = robot.WaitForWindow("#32770", En(pages[page]).c_str(), 20000);
       ASSERT_TRUE(w);
     }
-    ASSERT_TRUE(Robot::Press(w, 1002));
+    ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
     EXPECT_EQ(En("DO_YOU_REALY_WANT_TO_QUIT"), robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000));
     ASSERT_TRUE(robot.WaitForExit(kTimeout, &code));
     EXPECT_EQ(2u, code);
@@ -305,16 +306,16 @@ TEST_F(Upgrade, ACancelledOrFailedVersionTwoLeavesVersionOneAsItWas) {
   w = StartSetup(robot, second);
   ASSERT_TRUE(w);
   for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
-    ASSERT_TRUE(Robot::Press(w, 1001));
+    ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
     w = robot.WaitForWindow("#32770", En(page).c_str(), 20000);
     ASSERT_TRUE(w);
   }
   ASSERT_TRUE(robot.WaitUntil(
-      [&] { return Robot::ItemText(w, 1001) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, 1002)); }, kTimeout,
+      [&] { return Robot::ItemText(w, IDC_NEXT) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, IDC_CANCEL_INSTALL)); }, kTimeout,
       "the finish page"));
   EXPECT_TRUE(PathExists(target + "\\bin\\b.txt"));
   Robot::Settle(w);
-  ASSERT_TRUE(Robot::Press(w, 1002));
+  ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
   EXPECT_EQ(En("DO_YOU_REALY_WANT_TO_QUIT"), robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000));
   ASSERT_TRUE(robot.WaitForExit(kTimeout, &code));
   EXPECT_EQ(2u, code);
@@ -328,15 +329,15 @@ TEST_F(Upgrade, ACancelledOrFailedVersionTwoLeavesVersionOneAsItWas) {
   w = StartSetup(robot, second);
   ASSERT_TRUE(w);
   for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
-    ASSERT_TRUE(Robot::Press(w, 1001));
+    ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
     w = robot.WaitForWindow("#32770", En(page).c_str(), 20000);
     ASSERT_TRUE(w);
   }
   ASSERT_TRUE(robot.WaitUntil(
-      [&] { return Robot::ItemText(w, 1001) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, 1001)); }, kTimeout,
+      [&] { return Robot::ItemText(w, IDC_NEXT) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, IDC_NEXT)); }, kTimeout,
       "the finish page"));
   Robot::Settle(w);
-  ASSERT_TRUE(Robot::Press(w, 1001));
+  ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
   EXPECT_EQ(En("FAILED_TO_CREATE_UNINSTALL_EXE"), robot.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000));
   ASSERT_TRUE(robot.WaitForExit(kTimeout, &code));
   EXPECT_EQ(1u, code);
@@ -360,12 +361,12 @@ TEST_F(Upgrade, ACancelWhileVersionTwoCopiesLeavesVersionOneAsItWas) {
   HWND w = StartSetup(robot, Build(2, target, "", true));
   ASSERT_TRUE(w);
   for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
-    ASSERT_TRUE(Robot::Press(w, 1001));
+    ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
     w = robot.WaitForWindow("#32770", En(page).c_str(), 20000);
     ASSERT_TRUE(w);
   }
   // at once: Cancel stays enabled while the files are copied
-  ASSERT_TRUE(Robot::Press(w, 1002)) << "the files were copied already";
+  ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL)) << "the files were copied already";
   EXPECT_EQ(En("DO_YOU_REALY_WANT_TO_QUIT"), robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000));
   DWORD code = 99;
   ASSERT_TRUE(robot.WaitForExit(kTimeout, &code));
@@ -405,7 +406,7 @@ TEST_F(Upgrade, TheUsersOwnValuesComeBackAfterARollback) {
   HWND w = StartSetup(robot, BuildSetupFile(dir, script, {{"a.txt", "a"}}));
   ASSERT_TRUE(w);
   for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
-    ASSERT_TRUE(Robot::Press(w, 1001));
+    ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
     w = robot.WaitForWindow("#32770", En(page).c_str(), 20000);
     ASSERT_TRUE(w);
   }
