@@ -8,6 +8,8 @@
 #include "cli/Commands.h"
 #include "script/FileParser.h"
 
+struct ActionSection;
+
 struct Diagnostic {
   int Line;  // 1-based line of the script
   int Warning;
@@ -67,9 +69,8 @@ class CProject {
   void CheckAppId(std::vector<Diagnostic>* out) const;
   void CheckBackground(std::vector<Diagnostic>* out, std::vector<ProjectSource>* sources) const;
   void CheckFiles(std::vector<Diagnostic>* out, std::vector<ProjectSource>* sources) const;
-  void CheckFieldSections(std::vector<Diagnostic>* out) const;
-  void CheckRegistry(std::vector<Diagnostic>* out) const;
-  void CheckCommandSections(std::vector<Diagnostic>* out) const;
+  // Every line of an action section but [Files], by its description.
+  void CheckActionSection(const ActionSection& section, std::vector<Diagnostic>* out) const;
   void AddSource(const ProjectSource& s, std::vector<Diagnostic>* out,
                  std::vector<ProjectSource>* sources) const;
 
