@@ -42,17 +42,22 @@ HWND StartSetup(Robot& robot, const std::string& setup, DWORD timeout) {
   return robot.WaitForWindow("#32770", En("WELCOME").c_str(), timeout);
 }
 
+void WalkToFinishPage(Robot& robot, HWND* w, int enabled, const std::function<void(HWND)>& atDestination) {
+  for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
+    ASSERT_TRUE(Robot::Press(*w, IDC_NEXT)) << page;
+    *w = robot.WaitForWindow("#32770", En(page).c_str(), kPageTimeout);
+    ASSERT_TRUE(*w) << page;
+    if (atDestination && strcmp(page, "CHOOSE_DESITNATION_LOCATION") == 0) atDestination(*w);
+  }
+  const HWND page = *w;
+  ASSERT_TRUE(robot.WaitUntil(
+      [&] { return Robot::ItemText(page, IDC_NEXT) == En("FINISH") && IsWindowEnabled(GetDlgItem(page, enabled)); },
+      kWorkTimeout, "the finish page"));
+}
+
 void InstallWithDefaults(Robot& robot, HWND welcome, const std::function<void(HWND)>& atDestination) {
   HWND w = welcome;
-  for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
-    ASSERT_TRUE(Robot::Press(w, IDC_NEXT)) << page;
-    w = robot.WaitForWindow("#32770", En(page).c_str(), kPageTimeout);
-    ASSERT_TRUE(w) << page;
-    if (atDestination && strcmp(page, "CHOOSE_DESITNATION_LOCATION") == 0) atDestination(w);
-  }
-  ASSERT_TRUE(robot.WaitUntil(
-      [&] { return Robot::ItemText(w, IDC_NEXT) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, IDC_NEXT)); },
-      kWorkTimeout, "the finish page"));
+  ASSERT_NO_FATAL_FAILURE(WalkToFinishPage(robot, &w, IDC_NEXT, atDestination));
   Robot::Settle(w);
   ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
   DWORD code = 1;

@@ -27,30 +27,15 @@ std::string Replace(std::string s, const std::string& from, const std::string& t
   return s;
 }
 
-std::string Hex(const FILETIME& t) {
-  char text[32];
-  snprintf(text, sizeof text, "%08lx%08lx", t.dwHighDateTime, t.dwLowDateTime);
-  return text;
-}
-
 // Every path below root with its content and its creation and last-write
 // times; folders end in a backslash and map to "".
 void State(const std::string& root, std::map<std::string, std::string>* out) {
-  WIN32_FIND_DATAA f;
-  HANDLE h = FindFirstFileA((root + "\\*").c_str(), &f);
-  if (h == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::string name = f.cFileName;
-    if (name == "." || name == "..") continue;
-    const std::string path = root + "\\" + name;
-    if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+  WalkTree(root, [out](const std::string& path, const WIN32_FIND_DATAA& f) {
+    if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
       (*out)[path + "\\"] = "";
-      State(path, out);
-    } else {
-      (*out)[path] = Hex(f.ftCreationTime) + " " + Hex(f.ftLastWriteTime) + " " + ReadWholeFile(path);
-    }
-  } while (FindNextFileA(h, &f));
-  FindClose(h);
+    else
+      (*out)[path] = FileTimeText(f.ftCreationTime) + " " + FileTimeText(f.ftLastWriteTime) + " " + ReadWholeFile(path);
+  });
 }
 
 std::map<std::string, std::string> State(const std::string& root) {

@@ -24,32 +24,19 @@ const char kEntry[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\
 const char kAppKey[] = "Software\\QuillsetTest-Upgrade";
 const char kUserKey[] = "Software\\QuillsetTest-UsersValues";
 
-std::string Hex(const FILETIME& t) {
-  char text[32];
-  snprintf(text, sizeof text, "%08lx%08lx", t.dwHighDateTime, t.dwLowDateTime);
-  return text;
-}
-
 // Every path below root with its content and last-write time; folders end
 // in a backslash.
 void FileState(const std::string& root, std::map<std::string, std::string>* out) {
-  WIN32_FIND_DATAA f;
-  HANDLE h = FindFirstFileA((root + "\\*").c_str(), &f);
-  if (h == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::string name = f.cFileName;
-    if (name == "." || name == "..") continue;
-    const std::string path = root + "\\" + name;
+  WalkTree(root, [out](const std::string& path, const WIN32_FIND_DATAA& f) {
     if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       (*out)[path + "\\"] = "";
-      FileState(path, out);
-    } else {
-      // an INI file's values are put back by writing them: its content counts
-      const bool ini = name.size() > 4 && name.compare(name.size() - 4, 4, ".ini") == 0;
-      (*out)[path] = (ini ? std::string() : Hex(f.ftLastWriteTime) + " ") + ReadWholeFile(path);
+      return;
     }
-  } while (FindNextFileA(h, &f));
-  FindClose(h);
+    // an INI file's values are put back by writing them: its content counts
+    const std::string name = f.cFileName;
+    const bool ini = name.size() > 4 && name.compare(name.size() - 4, 4, ".ini") == 0;
+    (*out)[path] = (ini ? std::string() : FileTimeText(f.ftLastWriteTime) + " ") + ReadWholeFile(path);
+  });
 }
 
 // Every value below a key, with its type and bytes; subkeys end in "\".
@@ -305,14 +292,7 @@ TEST_F(Upgrade, ACancelledOrFailedVersionTwoLeavesVersionOneAsItWas) {
   // are overwritten, the new folder made
   w = StartSetup(robot, second);
   ASSERT_TRUE(w);
-  for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
-    ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
-    w = robot.WaitForWindow("#32770", En(page).c_str(), 20000);
-    ASSERT_TRUE(w);
-  }
-  ASSERT_TRUE(robot.WaitUntil(
-      [&] { return Robot::ItemText(w, IDC_NEXT) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, IDC_CANCEL_INSTALL)); }, kTimeout,
-      "the finish page"));
+  ASSERT_NO_FATAL_FAILURE(WalkToFinishPage(robot, &w, IDC_CANCEL_INSTALL));
   EXPECT_TRUE(PathExists(target + "\\bin\\b.txt"));
   Robot::Settle(w);
   ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
@@ -328,14 +308,7 @@ TEST_F(Upgrade, ACancelledOrFailedVersionTwoLeavesVersionOneAsItWas) {
   ASSERT_NE(INVALID_HANDLE_VALUE, held);
   w = StartSetup(robot, second);
   ASSERT_TRUE(w);
-  for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
-    ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
-    w = robot.WaitForWindow("#32770", En(page).c_str(), 20000);
-    ASSERT_TRUE(w);
-  }
-  ASSERT_TRUE(robot.WaitUntil(
-      [&] { return Robot::ItemText(w, IDC_NEXT) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, IDC_NEXT)); }, kTimeout,
-      "the finish page"));
+  ASSERT_NO_FATAL_FAILURE(WalkToFinishPage(robot, &w, IDC_NEXT));
   Robot::Settle(w);
   ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
   EXPECT_EQ(En("FAILED_TO_CREATE_UNINSTALL_EXE"), robot.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000));

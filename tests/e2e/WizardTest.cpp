@@ -40,21 +40,9 @@ std::vector<std::string> LeftoverTempFiles() {
 
 // Every path below root, folders marked with a final backslash.
 void Snapshot(const std::string& root, std::vector<std::string>* out) {
-  WIN32_FIND_DATAA f;
-  HANDLE h = FindFirstFileA((root + "\\*").c_str(), &f);
-  if (h == INVALID_HANDLE_VALUE) return;
-  do {
-    std::string name = f.cFileName;
-    if (name == "." || name == "..") continue;
-    std::string path = root + "\\" + name;
-    if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      out->push_back(path + "\\");
-      Snapshot(path, out);
-    } else {
-      out->push_back(path);
-    }
-  } while (FindNextFileA(h, &f));
-  FindClose(h);
+  WalkTree(root, [out](const std::string& path, const WIN32_FIND_DATAA& f) {
+    out->push_back(f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? path + "\\" : path);
+  });
   std::sort(out->begin(), out->end());
 }
 
