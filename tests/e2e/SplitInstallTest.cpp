@@ -189,18 +189,7 @@ TEST_F(SplitInstall, AMissingSliceIsAskedForThenTheJoinedSetupInstallsAndGoes) {
 
   // The joined installation uninstalls as any other.
   Robot un;
-  ASSERT_TRUE(un.Start("\"" + target + "\\Uninstall.exe\"", dir.Path().c_str()));
-  un.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, 20000);
-  HWND result = NULL;
-  ASSERT_TRUE(un.WaitUntil(
-      [&] {
-        result = un.FindWindowNow("#32770", En("UNINSTALL_TITLE").c_str());
-        return result && GetDlgItem(result, IDC_UNINSTALL_TEXT) && IsWindowVisible(GetDlgItem(result, IDOK));
-      },
-      60000, "the uninstall result"));
-  EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(result, IDC_UNINSTALL_TEXT));
-  Robot::Press(result, IDOK);
-  ASSERT_TRUE(un.WaitForExit(20000, &code));
+  ASSERT_NO_FATAL_FAILURE(UninstallWithYes(un, target + "\\Uninstall.exe", dir.Path()));
   EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(target); }, 20000, "the uninstaller's self-removal"));
   // the slices are the user's and stay
   for (const char* s : {"Setup.exe", "Setup.001", "Setup.002", "Setup.003"})
@@ -241,17 +230,7 @@ TEST_F(SplitInstall, SignedFirstSliceJoinsAndInstalls) {
   EXPECT_TRUE(ReadWholeFile(media + "\\Setup.exe") == signedFirst) << "the user's slice stays as it was";
 
   Robot un;
-  ASSERT_TRUE(un.Start("\"" + folder + "\\Uninstall.exe\"", dir.Path().c_str()));
-  un.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, 20000);
-  HWND result = NULL;
-  ASSERT_TRUE(un.WaitUntil(
-      [&] {
-        result = un.FindWindowNow("#32770", En("UNINSTALL_TITLE").c_str());
-        return result && GetDlgItem(result, IDC_UNINSTALL_TEXT) && IsWindowVisible(GetDlgItem(result, IDOK));
-      },
-      60000, "the uninstall result"));
-  Robot::Press(result, IDOK);
-  ASSERT_TRUE(un.WaitForExit(20000, &code));
+  ASSERT_NO_FATAL_FAILURE(UninstallWithYes(un, folder + "\\Uninstall.exe", dir.Path()));
   EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(kSignedFolder); }, 70000, "the uninstaller's self-removal"));
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\QuillsetTest-Signed");
 }
