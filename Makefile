@@ -7,7 +7,8 @@ RELEASE := build/release
 PREFIX ?= /usr/local
 JOBS   ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
-FUZZ_TARGETS := efs_directory project_script line_breaks safe_format uninstall_log setup_layout inflate solid_container
+# the targets tests/fuzz/CMakeLists.txt adds, one qs_add_fuzz line each
+FUZZ_TARGETS := $(shell sed -n 's/^qs_add_fuzz.\([a-z0-9_]*\) .*/\1/p' tests/fuzz/CMakeLists.txt)
 
 .PHONY: all native win32 win64 check demo bench fuzz clean release install
 

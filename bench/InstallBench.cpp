@@ -26,6 +26,7 @@
 #include <string>
 
 #include "../tests/win32/Robot.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -74,9 +75,9 @@ HWND WalkToStart(Robot& robot, const std::string& setup, const std::string& dest
                  const std::string& english) {
   if (!robot.Start("\"" + setup + "\"")) return NULL;
   HWND w = robot.WaitForWindow("#32770", IniText(english, "WELCOME").c_str(), 60000);
-  if (!w || !Robot::Press(w, 1001)) return NULL;
+  if (!w || !Robot::Press(w, IDC_NEXT)) return NULL;
   w = robot.WaitForWindow("#32770", IniText(english, "CHOOSE_DESITNATION_LOCATION").c_str(), 30000);
-  if (!w || !Robot::SetItemText(w, 1009, destination.c_str()) || !Robot::Press(w, 1001)) return NULL;
+  if (!w || !Robot::SetItemText(w, IDC_DESTINATION, destination.c_str()) || !Robot::Press(w, IDC_NEXT)) return NULL;
   return robot.WaitForWindow("#32770", IniText(english, "START_INSTALLATION").c_str(), 30000);
 }
 
@@ -91,13 +92,13 @@ int Wizard(const std::string& setup, const std::string& destination, const std::
 
   PeakProbe peak(robot.Pid());
   const std::string finish = IniText(english, "FINISH");
-  HWND next = GetDlgItem(w, 1001);
+  HWND next = GetDlgItem(w, IDC_NEXT);
   // Short polls, as the figure is only as fine as the poll. Next stays
   // disabled while the files go in: asking whether it is enabled costs the
   // wizard's thread nothing, reading its text a WM_GETTEXT, so the text is
   // read only once Next is enabled.
   const double start = Now();
-  if (!Robot::Press(w, 1001)) return 1;
+  if (!Robot::Press(w, IDC_NEXT)) return 1;
   double end = 0;
   for (;;) {
     peak.Sample();
@@ -114,7 +115,7 @@ int Wizard(const std::string& setup, const std::string& destination, const std::
   peak.Sample();
   // Finish writes the uninstaller; the user waits for that too
   const double pressed = Now();
-  Robot::Press(w, 1001);
+  Robot::Press(w, IDC_NEXT);
   while (robot.Running() && Now() - pressed < 60) {
     peak.Sample();
     Sleep(poll);
@@ -136,7 +137,7 @@ int CancelTimes(const std::string& setup, const std::string& destination, const 
                 int percent) {
   Robot robot;
   HWND w = WalkToStart(robot, setup, destination, english);
-  if (!w || !Robot::Press(w, 1001)) return Failed("no start page", robot);
+  if (!w || !Robot::Press(w, IDC_NEXT)) return Failed("no start page", robot);
   // the bar comes with the installing page
   const double started = Now();
   HWND bar = NULL;
@@ -151,7 +152,7 @@ int CancelTimes(const std::string& setup, const std::string& destination, const 
   }
   // polled without a pause: each figure is as fine as the poll
   const double pressed = Now();
-  if (!Robot::Press(w, 1002)) return Failed("no Cancel to press", robot);
+  if (!Robot::Press(w, IDC_CANCEL_INSTALL)) return Failed("no Cancel to press", robot);
   HWND box = NULL;
   while (!box) {
     for (HWND top : robot.TopLevelWindows(true))

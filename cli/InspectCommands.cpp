@@ -194,6 +194,75 @@ int RunVerify(const Arguments& args) {
   return EXIT_OK;
 }
 
+namespace {
+
+// The entries named (all when none is), in the order their data lies so a
+// solid stream is read once; 0 after telling which names are not stored.
+int ChooseEntries(const InspectOptions& o, const CSetupFile& setup, std::vector<size_t>* chosen) {
+  int problems = 0;
+  if (o.Names.empty()) {
+    for (size_t i = 0; i < setup.Entries().size(); ++i) chosen->push_back(i);
+  } else {
+    for (const std::string& name : o.Names) {
+      int i = setup.Find(name.c_str());
+      if (i < 0) {
+        fprintf(stderr, "quillset: error: %s stores no file named %s\n", o.Setup.c_str(), name.c_str());
+        ++problems;
+      } else {
+        chosen->push_back((size_t)i);
+      }
+    }
+    if (problems) return 0;
+  }
+  std::vector<size_t> order = setup.EntriesInStreamOrder();
+  std::vector<size_t> rank(order.size());
+  for (size_t k = 0; k < order.size(); ++k) rank[order[k]] = k;
+  std::stable_sort(chosen->begin(), chosen->end(), [&](size_t a, size_t b) { return rank[a] < rank[b]; });
+  return 1;
+}
+
+// One entry into o.Directory; 0 after telling why not.
+int ExtractEntry(const InspectOptions& o, CSetupFile& setup, const EfsEntry& e) {
+  if (!SafeName(e.Name)) {
+    fprintf(stderr, "quillset: error: %s: refusing the stored name \"%s\": it is not a plain file name\n",
+            o.Setup.c_str(), e.Name);
+    return 0;
+  }
+  std::string target = PlatformJoin(o.Directory, e.Name);
+  // written beside the target and renamed once the CRC has passed, so a
+  // damaged entry never replaces a good file
+  std::string temporary = PlatformTemporarySibling(target);
+  PlatformCleanupAdd(temporary);
+  FILE* f = fopen(temporary.c_str(), "wb");
+  if (!f) {
+    fprintf(stderr, "quillset: error: cannot write %s: %s\n", target.c_str(), PlatformErrorText(errno).c_str());
+    PlatformCleanupRemove(temporary);
+    return 0;
+  }
+  FileSink sink(f);
+  EfsDecodeResult r = setup.Decode(e, sink);
+  int closed = fclose(f) == 0;
+  std::string why;
+  if (r == EFS_DECODE_WRITE_FAILED || (r == EFS_DECODE_OK && !closed))
+    why = "cannot write " + target + (sink.Failed ? ": " + PlatformErrorText(sink.Failed) : "");
+  else if (r != EFS_DECODE_OK)
+    why = o.Setup + ": " + e.Name + ": " + DecodeResultText(r);
+  else if (!PlatformSetFileTime(temporary.c_str(), e.Time))
+    why = "cannot set the file time of " + target;
+  else if (!PlatformReplaceFile(temporary.c_str(), target.c_str()))
+    why = "cannot write " + target + ": " + PlatformErrorText(errno);
+  if (!why.empty()) {
+    PlatformRemoveFile(temporary.c_str());
+    fprintf(stderr, "quillset: error: %s\n", why.c_str());
+  } else if (!o.Quiet) {
+    printf("%s\n", target.c_str());
+  }
+  PlatformCleanupRemove(temporary);
+  return why.empty();
+}
+
+}  // namespace
+
 int RunExtract(const Arguments& args) {
   InspectOptions o;
   int usage = Parse("extract", args, true, true, true, &o);
@@ -207,71 +276,14 @@ int RunExtract(const Arguments& args) {
     return EXIT_INPUT;
   }
   std::vector<size_t> chosen;
-  int problems = 0;
-  if (o.Names.empty()) {
-    for (size_t i = 0; i < setup.Entries().size(); ++i) chosen.push_back(i);
-  } else {
-    for (const std::string& name : o.Names) {
-      int i = setup.Find(name.c_str());
-      if (i < 0) {
-        fprintf(stderr, "quillset: error: %s stores no file named %s\n", o.Setup.c_str(), name.c_str());
-        ++problems;
-      } else {
-        chosen.push_back((size_t)i);
-      }
-    }
-    if (problems) return EXIT_INPUT;
-  }
-  // one pass over a solid stream: the entries in the order their data lies
-  std::vector<size_t> order = setup.EntriesInStreamOrder();
-  std::vector<size_t> rank(order.size());
-  for (size_t k = 0; k < order.size(); ++k) rank[order[k]] = k;
-  std::stable_sort(chosen.begin(), chosen.end(), [&](size_t a, size_t b) { return rank[a] < rank[b]; });
+  if (!ChooseEntries(o, setup, &chosen)) return EXIT_INPUT;
   if (!PlatformMakeFolders(o.Directory.c_str())) {
     fprintf(stderr, "quillset: error: cannot make the folder %s: %s\n", o.Directory.c_str(),
             PlatformErrorText(errno).c_str());
     return EXIT_INPUT;
   }
-  for (size_t i : chosen) {
-    const EfsEntry& e = setup.Entries()[i];
-    if (!SafeName(e.Name)) {
-      fprintf(stderr, "quillset: error: %s: refusing the stored name \"%s\": it is not a plain file name\n",
-              o.Setup.c_str(), e.Name);
-      ++problems;
-      continue;
-    }
-    std::string target = PlatformJoin(o.Directory, e.Name);
-    // written beside the target and renamed once the CRC has passed, so a
-    // damaged entry never replaces a good file
-    std::string temporary = PlatformTemporarySibling(target);
-    PlatformCleanupAdd(temporary);
-    FILE* f = fopen(temporary.c_str(), "wb");
-    if (!f) {
-      fprintf(stderr, "quillset: error: cannot write %s: %s\n", target.c_str(), PlatformErrorText(errno).c_str());
-      PlatformCleanupRemove(temporary);
-      ++problems;
-      continue;
-    }
-    FileSink sink(f);
-    EfsDecodeResult r = setup.Decode(e, sink);
-    int closed = fclose(f) == 0;
-    std::string why;
-    if (r == EFS_DECODE_WRITE_FAILED || (r == EFS_DECODE_OK && !closed))
-      why = "cannot write " + target + (sink.Failed ? ": " + PlatformErrorText(sink.Failed) : "");
-    else if (r != EFS_DECODE_OK)
-      why = o.Setup + ": " + e.Name + ": " + DecodeResultText(r);
-    else if (!PlatformSetFileTime(temporary.c_str(), e.Time))
-      why = "cannot set the file time of " + target;
-    else if (!PlatformReplaceFile(temporary.c_str(), target.c_str()))
-      why = "cannot write " + target + ": " + PlatformErrorText(errno);
-    if (!why.empty()) {
-      PlatformRemoveFile(temporary.c_str());
-      fprintf(stderr, "quillset: error: %s\n", why.c_str());
-      ++problems;
-    } else if (!o.Quiet) {
-      printf("%s\n", target.c_str());
-    }
-    PlatformCleanupRemove(temporary);
-  }
+  int problems = 0;
+  for (size_t i : chosen)
+    if (!ExtractEntry(o, setup, setup.Entries()[i])) ++problems;
   return problems ? EXIT_INPUT : EXIT_OK;
 }

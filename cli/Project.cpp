@@ -4,16 +4,18 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <iterator>
+
 #include "cli/Platform.h"
 #include "common/Mbcs.h"
 #include "efs/EfsFormat.h"
+#include "script/ActionSections.h"
 #include "script/PlaceholderTokens.h"
 
 namespace {
 
-const char* const kKnownSections[] = {"Global",          "Background", "Files",     "Shortcuts",
-                                      "INIFiles",        "SysRegUninstall", "SysRegInt",
-                                      "SysRegString",    "RegisterDlls", "Execute"};
+// The keyed sections; the action sections come from their table.
+const char* const kKeyedSections[] = {"Global", "Background"};
 
 const char* const kRoots[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
                               "HKEY_CURRENT_CONFIG"};
@@ -252,9 +254,8 @@ void CProject::Check(std::vector<Diagnostic>* out, std::vector<ProjectSource>* s
   CheckGlobal(out);
   CheckFiles(out, sources);
   CheckBackground(out, sources);
-  CheckFieldSections(out);
-  CheckRegistry(out);
-  CheckCommandSections(out);
+  for (const ActionSection& section : kActionSections)
+    if (section.Id != SECTION_FILES) CheckActionSection(section, out);
 }
 
 void CProject::CheckSectionHeaders(std::vector<Diagnostic>* out) const {
@@ -266,8 +267,8 @@ void CProject::CheckSectionHeaders(std::vector<Diagnostic>* out) const {
       if (close && (!next || close < next)) {
         std::string name(line + 1, (size_t)(close - line - 1));
         int here = LineAt(line);
-        bool known = false;
-        for (const char* k : kKnownSections)
+        bool known = FindActionSection(name.c_str()) != nullptr;
+        for (const char* k : kKeyedSections)
           if (name == k) known = true;
         if (known) {
           int first = HeaderLine(name.c_str());
@@ -276,7 +277,9 @@ void CProject::CheckSectionHeaders(std::vector<Diagnostic>* out) const {
                 "[" + name + "] is never read here: the setup program takes the section from "
                 "its first appearance, on line " + std::to_string(first), 1);
         } else {
-          for (const char* k : kKnownSections)
+          std::vector<const char*> names(std::begin(kKeyedSections), std::end(kKeyedSections));
+          for (const ActionSection& a : kActionSections) names.push_back(a.Name);
+          for (const char* k : names)
             if (SameIgnoringCase(name, k))
               Add(out, here,
                   "[" + name + "] is not [" + k +
@@ -414,21 +417,19 @@ void CProject::AddSource(const ProjectSource& s, std::vector<Diagnostic>* out,
 }
 
 void CProject::CheckFiles(std::vector<Diagnostic>* out, std::vector<ProjectSource>* sources) const {
-  int count = m_Parser.GetLineCount("Files");
+  const char* files = kActionSections[SECTION_FILES].Name;
+  int count = m_Parser.GetLineCount(files);
   for (int i = 0; i < count; ++i) {
-    int line = m_Parser.GetLineNumber("Files", i);
-    std::string text = Line("Files", i);
-    if (IsBlankLine(text)) {
-      Add(out, line, "empty line in [Files]: every line of an action section is an action");
-      continue;
-    }
-    size_t comma = FindChar(text, ',');
-    if (comma == std::string::npos) {
+    int line;
+    std::string text;
+    if (!ActionLine(files, i, false, out, &line, &text)) continue;
+    FilesLine fields;
+    if (!SplitFilesLine(text.c_str(), &fields)) {
       Add(out, line, "[Files] line has no comma: write \"source, destination\"");
       continue;
     }
-    std::string source = TrimBlanks(text.substr(0, comma));
-    std::string destination = SkipBlanks(text.substr(comma + 1));
+    std::string source = TrimBlanks(std::string(fields.Source, fields.SourceLength));
+    std::string destination = fields.Destination;
     if (source.empty()) {
       Add(out, line, "[Files] line has no source before the comma");
       continue;
@@ -498,163 +499,145 @@ void CProject::CheckBackground(std::vector<Diagnostic>* out, std::vector<Project
         "BitmapPlacement = " + placement + " draws no bitmap: use STRETCH, CENTER or TILE", 1);
 }
 
-void CProject::CheckFieldSections(std::vector<Diagnostic>* out) const {
-  struct Rule {
-    const char* Section;
-    int Commas;
-    int Exact;
-    const char* Fields;
+namespace {
+
+// Where an [INIFiles] value ends at a blank that the author did not mean.
+void CheckIniValue(const ActionSection&, int line, const std::string& text, const std::string& expanded,
+                   std::vector<Diagnostic>* out) {
+  size_t at = 0;
+  for (int c = 0; c < 3; ++c) at = FindChar(expanded, ',', at) + 1;
+  std::string value = TrimBlanks(SkipBlanks(expanded.substr(at)));
+  // in double quotes the whole value is written, blanks and all
+  const bool quoted = value.size() > 1 && value[0] == '"' && FindChar(value, '"', 1) != std::string::npos;
+  const std::string folder = quoted ? "" : FolderPlaceholderIn(IniValueField(text));
+  if (!quoted && !folder.empty())
+    Add(out, line,
+        "the value " + Quote(TrimBlanks(IniValueField(text))) + " is not in double quotes: " + folder +
+            " can hold a blank, and the value ends at the first one",
+        1);
+  else if (!quoted && value.find(' ') != std::string::npos)
+    Add(out, line,
+        "the value " + Quote(value) + " has a blank: only " + Quote(value.substr(0, value.find(' '))) +
+            " is written (put it in double quotes)",
+        1);
+}
+
+void CheckIconIndex(const ActionSection&, int line, const std::string&, const std::string& expanded,
+                    std::vector<Diagnostic>* out) {
+  size_t at = 0;
+  for (int c = 0; c < 6; ++c) at = FindChar(expanded, ',', at) + 1;
+  std::string index = TrimBlanks(expanded.substr(at));
+  if (!index.empty() && !IsDecimal(index)) Add(out, line, "icon index " + Quote(index) + " is not a decimal number", 1);
+}
+
+// One line of [SysRegUninstall] (keyOnly), [SysRegInt] or [SysRegString],
+// placeholders filled in.
+void CheckRegistryLine(const ActionSection& section, int line, const std::string&, const std::string& expanded,
+                       std::vector<Diagnostic>* out) {
+  const bool keyOnly = section.Id == SECTION_SYSREGUNINSTALL;
+  size_t slash = FindChar(expanded, '/');
+  if (slash == std::string::npos) {
+    Add(out, line,
+        std::string("registry line has no \"/\": write ROOT/KEY") + (keyOnly ? "" : "/NAME=VALUE") +
+            " with ROOT one of HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, "
+            "HKEY_CURRENT_CONFIG");
+    return;
+  }
+  std::string root = expanded.substr(0, slash);
+  bool known = false;
+  for (const char* r : kRoots)
+    if (root == r) known = true;
+  if (!known) {
+    Add(out, line,
+        "unknown registry root " + Quote(root) +
+            ": use HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or "
+            "HKEY_CURRENT_CONFIG (the names are case-sensitive)");
+    return;
+  }
+  if (keyOnly) {
+    if (expanded.substr(slash + 1).empty())
+      Add(out, line, "names no key below " + root + ": the uninstaller would have to remove the whole root");
+    return;
+  }
+  size_t equals = FindChar(expanded, '=', slash + 1);
+  std::string names = expanded.substr(slash + 1, equals == std::string::npos ? std::string::npos : equals - slash - 1);
+  if (FindChar(names, '/') == std::string::npos) {
+    Add(out, line,
+        "registry line has no value name: write " + root +
+            "/KEY/NAME=VALUE (KEY/ with nothing after it for the key's default value)");
+    return;
+  }
+  std::string value = equals == std::string::npos ? "" : SkipBlanks(expanded.substr(equals + 1));
+  if (section.Id == SECTION_SYSREGSTRING) {
+    if (value.empty())
+      Add(out, line, "[SysRegString] line has no value after \"=\": the setup program cannot write an empty string");
+  } else if (equals != std::string::npos && !IsDecimal(value)) {
+    Add(out, line, "the value " + Quote(value) + " is not a decimal number; the setup program writes its leading digits only", 1);
+  }
+}
+
+// The system splits an unquoted program path at its first blank and tries
+// each piece: C:\Program.exe before C:\Program Files\App\app.exe, and the
+// setup program runs elevated.
+void CheckExecuteLine(const ActionSection&, int line, const std::string& text, const std::string&,
+                      std::vector<Diagnostic>* out) {
+  std::string command = SkipBlanks(text);
+  if (command.size() > 1 && command[0] == '%' && command[1] != '%') {
+    size_t end = command.find_first_of(" \t");
+    std::string program = command.substr(0, end);
+    Add(out, line,
+        "the program " + program + " is not in quotes: where the folder has a blank, Windows tries "
+        "another program first (C:\\Program.exe for C:\\Program Files\\...); write \"" + program + "\"" +
+            (end == std::string::npos ? "" : " followed by its arguments"),
+        1);
+  }
+}
+
+}  // namespace
+
+int CProject::ActionLine(const char* section, int index, bool placeholders, std::vector<Diagnostic>* out,
+                         int* line, std::string* text) const {
+  *line = m_Parser.GetLineNumber(section, index);
+  *text = Line(section, index);
+  if (IsBlankLine(*text)) {
+    Add(out, *line, std::string("empty line in [") + section + "]: every line of an action section is an action");
+    return 0;
+  }
+  if (!placeholders) return 1;
+  std::string problem = FindPlaceholderProblem(*text);
+  if (problem.empty()) return 1;
+  Add(out, *line, problem);
+  return 0;
+}
+
+void CProject::CheckActionSection(const ActionSection& section, std::vector<Diagnostic>* out) const {
+  // What a line needs beyond its commas and placeholders, by ActionSectionId;
+  // [Files] names the files to store and has CheckFiles.
+  typedef void (*LineChecker)(const ActionSection&, int, const std::string&, const std::string&,
+                              std::vector<Diagnostic>*);
+  static const LineChecker kCheckers[] = {
+      nullptr,           CheckIconIndex,    CheckIniValue,    CheckRegistryLine,
+      CheckRegistryLine, CheckRegistryLine, nullptr,          CheckExecuteLine,
   };
-  const Rule rules[] = {
-      {"Shortcuts", 6, 1,
-       "shortcut file, target, arguments, working folder, description, icon file, icon index"},
-      {"INIFiles", 3, 0, "INI file, section, key, value"},
-  };
-  for (const Rule& r : rules) {
-    int count = m_Parser.GetLineCount(r.Section);
-    for (int i = 0; i < count; ++i) {
-      int line = m_Parser.GetLineNumber(r.Section, i);
-      std::string text = Line(r.Section, i);
-      std::string section = std::string("[") + r.Section + "]";
-      if (IsBlankLine(text)) {
-        Add(out, line, "empty line in " + section + ": every line of an action section is an action");
-        continue;
-      }
-      std::string problem = FindPlaceholderProblem(text);
-      if (!problem.empty()) {
-        Add(out, line, problem);
-        continue;
-      }
-      // the setup program fills in the placeholders before it splits the line
-      int commas = CountChar(ExpandForBuild(text, m_AppName), ',');
-      if (r.Exact ? commas != r.Commas : commas < r.Commas) {
-        std::string message = section + " line needs " + (r.Exact ? "" : "at least ") +
-                              std::to_string(r.Commas) + " commas (" + r.Fields + "), found " +
-                              std::to_string(commas);
-        if (commas != CountChar(text, ','))
-          message += " once %APPNAME% is filled in";
+  static_assert(sizeof kCheckers / sizeof kCheckers[0] == ACTION_SECTION_COUNT, "a checker for every section");
+  int count = m_Parser.GetLineCount(section.Name);
+  for (int i = 0; i < count; ++i) {
+    int line;
+    std::string text;
+    if (!ActionLine(section.Name, i, true, out, &line, &text)) continue;
+    // the setup program fills in the placeholders before it splits the line
+    std::string expanded = ExpandForBuild(text, m_AppName);
+    if (section.Commas) {
+      int commas = CountChar(expanded, ',');
+      if (section.ExactCommas ? commas != section.Commas : commas < section.Commas) {
+        std::string message = std::string("[") + section.Name + "] line needs " +
+                              (section.ExactCommas ? "" : "at least ") + std::to_string(section.Commas) +
+                              " commas (" + section.Fields + "), found " + std::to_string(commas);
+        if (commas != CountChar(text, ',')) message += " once %APPNAME% is filled in";
         Add(out, line, message);
         continue;
       }
-      if (strcmp(r.Section, "INIFiles") == 0) {
-        std::string expanded = ExpandForBuild(text, m_AppName);
-        size_t at = 0;
-        for (int c = 0; c < 3; ++c) at = FindChar(expanded, ',', at) + 1;
-        std::string value = TrimBlanks(SkipBlanks(expanded.substr(at)));
-        // in double quotes the whole value is written, blanks and all
-        const bool quoted = value.size() > 1 && value[0] == '"' && FindChar(value, '"', 1) != std::string::npos;
-        const std::string folder = quoted ? "" : FolderPlaceholderIn(IniValueField(text));
-        if (!quoted && !folder.empty())
-          Add(out, line,
-              "the value " + Quote(TrimBlanks(IniValueField(text))) + " is not in double quotes: " + folder +
-                  " can hold a blank, and the value ends at the first one",
-              1);
-        else if (!quoted && value.find(' ') != std::string::npos)
-          Add(out, line,
-              "the value " + Quote(value) + " has a blank: only " +
-                  Quote(value.substr(0, value.find(' '))) + " is written (put it in double quotes)",
-              1);
-      } else {
-        std::string expanded = ExpandForBuild(text, m_AppName);
-        size_t at = 0;
-        for (int c = 0; c < 6; ++c) at = FindChar(expanded, ',', at) + 1;
-        std::string index = TrimBlanks(expanded.substr(at));
-        if (!index.empty() && !IsDecimal(index))
-          Add(out, line, "icon index " + Quote(index) + " is not a decimal number", 1);
-      }
     }
-  }
-}
-
-void CProject::CheckRegistry(std::vector<Diagnostic>* out) const {
-  for (const char* section : {"SysRegUninstall", "SysRegInt", "SysRegString"}) {
-    const bool keyOnly = strcmp(section, "SysRegUninstall") == 0;
-    const std::string header = std::string("[") + section + "]";
-    int count = m_Parser.GetLineCount(section);
-    for (int i = 0; i < count; ++i) {
-      int line = m_Parser.GetLineNumber(section, i);
-      std::string text = Line(section, i);
-      if (IsBlankLine(text)) {
-        Add(out, line, "empty line in " + header + ": every line of an action section is an action");
-        continue;
-      }
-      std::string problem = FindPlaceholderProblem(text);
-      if (!problem.empty()) {
-        Add(out, line, problem);
-        continue;
-      }
-      std::string expanded = ExpandForBuild(text, m_AppName);
-      size_t slash = FindChar(expanded, '/');
-      if (slash == std::string::npos) {
-        Add(out, line,
-            std::string("registry line has no \"/\": write ROOT/KEY") + (keyOnly ? "" : "/NAME=VALUE") +
-                " with ROOT one of HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, "
-                "HKEY_CURRENT_CONFIG");
-        continue;
-      }
-      std::string root = expanded.substr(0, slash);
-      bool known = false;
-      for (const char* r : kRoots)
-        if (root == r) known = true;
-      if (!known) {
-        Add(out, line,
-            "unknown registry root " + Quote(root) +
-                ": use HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or "
-                "HKEY_CURRENT_CONFIG (the names are case-sensitive)");
-        continue;
-      }
-      if (keyOnly) {
-        if (expanded.substr(slash + 1).empty())
-          Add(out, line, "names no key below " + root + ": the uninstaller would have to remove the whole root");
-        continue;
-      }
-      size_t equals = FindChar(expanded, '=', slash + 1);
-      std::string names = expanded.substr(slash + 1, equals == std::string::npos ? std::string::npos : equals - slash - 1);
-      if (FindChar(names, '/') == std::string::npos) {
-        Add(out, line,
-            "registry line has no value name: write " + root +
-                "/KEY/NAME=VALUE (KEY/ with nothing after it for the key's default value)");
-        continue;
-      }
-      std::string value = equals == std::string::npos ? "" : SkipBlanks(expanded.substr(equals + 1));
-      if (strcmp(section, "SysRegString") == 0) {
-        if (value.empty())
-          Add(out, line, "[SysRegString] line has no value after \"=\": the setup program cannot write an empty string");
-      } else if (equals != std::string::npos && !IsDecimal(value)) {
-        Add(out, line, "the value " + Quote(value) + " is not a decimal number; the setup program writes its leading digits only", 1);
-      }
-    }
-  }
-}
-
-void CProject::CheckCommandSections(std::vector<Diagnostic>* out) const {
-  for (const char* section : {"RegisterDlls", "Execute"}) {
-    int count = m_Parser.GetLineCount(section);
-    for (int i = 0; i < count; ++i) {
-      int line = m_Parser.GetLineNumber(section, i);
-      std::string text = Line(section, i);
-      if (IsBlankLine(text)) {
-        Add(out, line, std::string("empty line in [") + section + "]: every line of an action section is an action");
-        continue;
-      }
-      std::string problem = FindPlaceholderProblem(text);
-      if (!problem.empty()) {
-        Add(out, line, problem);
-        continue;
-      }
-      // The system splits an unquoted program path at its first blank and
-      // tries each piece: C:\Program.exe before C:\Program Files\App\app.exe,
-      // and the setup program runs elevated.
-      std::string command = SkipBlanks(text);
-      if (strcmp(section, "Execute") == 0 && command.size() > 1 && command[0] == '%' && command[1] != '%') {
-        size_t end = command.find_first_of(" \t");
-        std::string program = command.substr(0, end);
-        Add(out, line,
-            "the program " + program + " is not in quotes: where the folder has a blank, Windows tries "
-            "another program first (C:\\Program.exe for C:\\Program Files\\...); write \"" + program + "\"" +
-                (end == std::string::npos ? "" : " followed by its arguments"),
-            1);
-      }
-    }
+    if (kCheckers[section.Id]) kCheckers[section.Id](section, line, text, expanded, out);
   }
 }

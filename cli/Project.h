@@ -8,6 +8,8 @@
 #include "cli/Commands.h"
 #include "script/FileParser.h"
 
+struct ActionSection;
+
 struct Diagnostic {
   int Line;  // 1-based line of the script
   int Warning;
@@ -57,15 +59,18 @@ class CProject {
   std::string Line(const char* section, int index) const;
   std::string Resolve(const std::string& source) const;
 
+  // Line index of an action section and its text; 0 after reporting a
+  // blank line (or, with placeholders, a bad placeholder in it).
+  int ActionLine(const char* section, int index, bool placeholders, std::vector<Diagnostic>* out, int* line,
+                 std::string* text) const;
   void CheckSectionHeaders(std::vector<Diagnostic>* out) const;
   void CheckHiddenKeys(const char* section, std::vector<Diagnostic>* out) const;
   void CheckGlobal(std::vector<Diagnostic>* out) const;
   void CheckAppId(std::vector<Diagnostic>* out) const;
   void CheckBackground(std::vector<Diagnostic>* out, std::vector<ProjectSource>* sources) const;
   void CheckFiles(std::vector<Diagnostic>* out, std::vector<ProjectSource>* sources) const;
-  void CheckFieldSections(std::vector<Diagnostic>* out) const;
-  void CheckRegistry(std::vector<Diagnostic>* out) const;
-  void CheckCommandSections(std::vector<Diagnostic>* out) const;
+  // Every line of an action section but [Files], by its description.
+  void CheckActionSection(const ActionSection& section, std::vector<Diagnostic>* out) const;
   void AddSource(const ProjectSource& s, std::vector<Diagnostic>* out,
                  std::vector<ProjectSource>* sources) const;
 

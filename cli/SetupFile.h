@@ -44,8 +44,8 @@ class CSetupFile {
   CSetupFile() {}
   ~CSetupFile();
 
-  // 1 when the file could be read and, for an installer, its directory is
-  // sound; else 0 with the reason in *error.
+  // Succeeded when the file could be read and, for an installer, its
+  // directory is sound; else a failure that gives the reason.
   CommandResult Open(const char* path);
 
   SetupFileKind Kind() const { return m_Kind; }

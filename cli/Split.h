@@ -21,7 +21,7 @@ std::string SliceName(const std::string& out, int n);
 // takes its first stubSize bytes. Each slice holds at most size bytes; the
 // last one at least 16; no slice but the last ends with the installer
 // signature (the setup program would stop joining there). Reads the file at
-// the cut points. 0 with *error on a read failure.
+// the cut points; a failure that names the file when it cannot be read.
 CommandResult PlanSlices(const std::string& file, uint64_t stubSize, uint64_t fileSize, uint64_t size,
                          std::vector<uint64_t>* ends);
 

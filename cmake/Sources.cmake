@@ -18,6 +18,7 @@ set(QS_CORE_SOURCES
   efs/Sha256.cpp
   efs/SliceRecord.cpp
   efs/SolidStream.cpp
+  script/ActionSections.cpp
   script/FileParser.cpp
   script/PlaceholderTokens.cpp
   uninstall/LogLines.cpp

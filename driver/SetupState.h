@@ -9,7 +9,8 @@
 #include "script/Translations.h"
 #include "uninstall/UninstallLogger.h"
 
-// Thrown by value inside the installer path, caught only by the entry point.
+// Thrown by value inside the installer path. Caught by the entry point, and
+// by the install worker, which lets nothing leave its thread.
 enum QSD_EXCEPTION {
   QSD_FAILED = 1,    // not yet shown to the user
   QSD_REPORTED = 2,  // already shown

@@ -238,6 +238,28 @@ int SplitPartName(const char* basePath, unsigned n, char* name, size_t size) {
   return 1;
 }
 
+// Numbered slice n onto target, waiting for its disk and checking it against
+// its digest in record: COPY_DONE, COPY_CANCELLED or the error number.
+// *source is the slice's handle when it could be opened.
+static int AppendSlice(HWND window, unsigned n, const unsigned char* record, HANDLE target, char* buffer,
+                       HANDLE* source) {
+  char part[MAX_PATH];
+  if (!SplitPartName(g_Base, n, part, sizeof part)) return 1;
+  const WPARAM disk = n + 1;  // the running file is disk 1
+  if (!WaitForPart(window, part, disk)) return COPY_CANCELLED;
+  PostMessageA(window, WM_SPLIT_DISK_FOUND, disk, 0);
+  // no write sharing: the bytes hashed are the bytes copied
+  *source = CreateFileA(part, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (*source == INVALID_HANDLE_VALUE) return 1;
+  CSha256 hash;
+  const int result = AppendFile(*source, target, buffer, kWholeFile, false, &hash);
+  if (result != COPY_DONE) return result;
+  unsigned char digest[SHA256_SIZE];
+  hash.Final(digest);
+  if (memcmp(digest, SliceRecordDigest(record, n), SHA256_SIZE) != 0) return kDamagedError;
+  return COPY_DONE;
+}
+
 DWORD WINAPI SplitJoinThread(LPVOID parameter) {
   HWND window = static_cast<HWND>(parameter);
   char* buffer = static_cast<char*>(malloc(kChunk));
@@ -278,32 +300,14 @@ DWORD WINAPI SplitJoinThread(LPVOID parameter) {
     // Exactly the slices of the record, each checked as it is copied: one
     // of another build, changed, or cut short ends the join.
     for (unsigned n = 1; n <= count; ++n) {
-      char part[MAX_PATH];
-      int error = -1;
-      if (!SplitPartName(g_Base, n, part, sizeof part)) error = 1;
-      const WPARAM disk = n + 1;  // the running file is disk 1
-      if (error < 0 && !WaitForPart(window, part, disk)) {
+      HANDLE part = INVALID_HANDLE_VALUE;
+      const int result = AppendSlice(window, n, record, target, buffer, &part);
+      if (result != COPY_DONE) {
         free(record);
-        return Stop(buffer, target, INVALID_HANDLE_VALUE);
+        if (result == COPY_CANCELLED) return Stop(buffer, target, part);
+        return Fail(window, result, buffer, target, part);
       }
-      if (error < 0) PostMessageA(window, WM_SPLIT_DISK_FOUND, disk, 0);
-      // no write sharing: the bytes hashed are the bytes copied
-      source = error < 0 ? CreateFileA(part, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                       FILE_ATTRIBUTE_NORMAL, NULL)
-                         : INVALID_HANDLE_VALUE;
-      if (error < 0 && source == INVALID_HANDLE_VALUE) error = 1;
-      CSha256 hash;
-      result = error < 0 ? AppendFile(source, target, buffer, kWholeFile, false, &hash) : COPY_DONE;
-      if (result != COPY_DONE) error = result;
-      unsigned char digest[SHA256_SIZE];
-      hash.Final(digest);
-      if (error < 0 && memcmp(digest, SliceRecordDigest(record, n), SHA256_SIZE) != 0) error = kDamagedError;
-      if (error >= 0 || result == COPY_CANCELLED) {
-        free(record);
-        if (result == COPY_CANCELLED) return Stop(buffer, target, source);
-        return Fail(window, error, buffer, target, source);
-      }
-      CloseHandle(source);
+      CloseHandle(part);
     }
     free(record);
   }

@@ -82,10 +82,15 @@ uint32_t EfsMaxEntries(uint32_t directorySize) {
 
 // A name of 1..255 bytes with its one NUL at the end, at dir + pos within
 // end bytes; the name must not hide a shorter one.
-static EfsParseResult CheckName(const unsigned char* dir, uint32_t pos, uint32_t end, uint32_t length) {
-  if (length > end - pos) return EFS_PARSE_OVERRUN;
+// The name after a record's fixed part, NameLength bytes with its one zero
+// at the end; *pos moves past it.
+static EfsParseResult TakeName(const unsigned char* dir, uint32_t* pos, uint32_t end, EfsEntry* e) {
+  const uint32_t length = e->NameLength;
+  if (length > end - *pos) return EFS_PARSE_OVERRUN;
   if (length < 2 || length > EFS_MAX_NAME_LENGTH) return EFS_PARSE_BAD_NAME;
-  if (memchr(dir + pos, 0, length) != dir + pos + length - 1) return EFS_PARSE_BAD_NAME;
+  if (memchr(dir + *pos, 0, length) != dir + *pos + length - 1) return EFS_PARSE_BAD_NAME;
+  e->Name = (const char*)(dir + *pos);
+  *pos += length;
   return EFS_PARSE_OK;
 }
 
@@ -108,10 +113,8 @@ EfsParseResult EfsParseDirectory(const unsigned char* dir, uint32_t directorySiz
     e.Time = EfsReadU64(r + 12);
     e.NameLength = EfsReadU32(r + 20);
     pos += EFS_DIRENTRY_FIXED_SIZE;
-    EfsParseResult name = CheckName(dir, pos, recordsEnd, e.NameLength);
+    EfsParseResult name = TakeName(dir, &pos, recordsEnd, &e);
     if (name != EFS_PARSE_OK) return name;
-    e.Name = (const char*)(dir + pos);
-    pos += e.NameLength;
 
     if (e.DataOffset > dataEnd) return EFS_PARSE_OUTSIDE_DATA;
     if (i > 0 && e.DataOffset < entries[i - 1].DataOffset) return EFS_PARSE_DESCENDING;
@@ -180,10 +183,8 @@ EfsParseResult EfsParseSolidDirectory(const unsigned char* dir, uint32_t size, u
     e.Time = EfsReadU64(r + 24);
     e.NameLength = EfsReadU32(r + 32);
     pos += EFS_SOLID_RECORD_FIXED_SIZE;
-    EfsParseResult name = CheckName(dir, pos, size, e.NameLength);
+    EfsParseResult name = TakeName(dir, &pos, size, &e);
     if (name != EFS_PARSE_OK) return name;
-    e.Name = (const char*)(dir + pos);
-    pos += e.NameLength;
     if (e.Method != EFS_METHOD_LZMA) return EFS_PARSE_BAD_METHOD;
     if (e.DataOffset > contentSize || e.Size > contentSize - e.DataOffset) return EFS_PARSE_OUTSIDE_DATA;
     // the reader's binary search needs them sorted, and one of two equal

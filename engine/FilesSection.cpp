@@ -9,6 +9,7 @@
 #include "engine/InstallProgress.h"
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
+#include "script/ActionSections.h"
 #include "script/Placeholders.h"
 
 // The entry of a destination is its file name: drive and folders removed.
@@ -28,9 +29,9 @@ int ProcessFilesSection() {
   for (int32_t i = 0; i < count; ++i) {
     char* line = ReadSectionLine("Files", i);
     if (!line) return FailLine(NULL, NULL);
-    char* rest = SplitAtComma(line);
-    if (!rest) return FailLine(line, NULL);
-    char* destination = ExpandPlaceholders(SkipBlanks(rest));
+    FilesLine fields;
+    if (!SplitFilesLine(line, &fields)) return FailLine(line, NULL);
+    char* destination = ExpandPlaceholders(fields.Destination);
     if (!destination || !*destination) return FailLine(line, destination);
     const char* entry = EntryNameOf(destination);
 

@@ -7,6 +7,7 @@
 #include "driver/SetupState.h"
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
+#include "script/ActionSections.h"
 #include "script/Placeholders.h"
 
 // Keys to delete at uninstall, logged before any value is written. A line
@@ -26,25 +27,38 @@ static void LogRegistryKeysToRemove() {
   }
 }
 
+static int ProcessSysRegUninstallSection() {
+  LogRegistryKeysToRemove();
+  return 1;
+}
+static int ProcessSysRegIntSection() { return ProcessRegistrySection(0); }
+static int ProcessSysRegStringSection() { return ProcessRegistrySection(1); }
+
+// By ActionSectionId.
+static int (*const kHandlers[])() = {
+    ProcessFilesSection,          ProcessShortcutsSection,    ProcessIniFilesSection,
+    ProcessSysRegUninstallSection, ProcessSysRegIntSection,   ProcessSysRegStringSection,
+    ProcessRegisterDllsSection,   ProcessExecuteSection,
+};
+static_assert(sizeof kHandlers / sizeof kHandlers[0] == ACTION_SECTION_COUNT, "a handler for every section");
+
 // 1 when every section was done.
 static int RunSections(CFrontEnd* reports) {
-  const int files = ProcessFilesSection();
-  WaitWhilePaused();
-  if (!files || SetupState::CancelRequested) return 0;
-  reports->CancelAllowed(false);
-  if (!ProcessShortcutsSection()) return 0;
-  ReportInstallStep(85);
-  if (!ProcessIniFilesSection()) return 0;
-  ReportInstallStep(88);
-  LogRegistryKeysToRemove();
-  if (!ProcessRegistrySection(0)) return 0;
-  ReportInstallStep(91);
-  if (!ProcessRegistrySection(1)) return 0;
-  ReportInstallStep(94);
-  if (!ProcessRegisterDllsSection()) return 0;
-  ReportInstallStep(97);
-  if (!ProcessExecuteSection()) return 0;
-  ReportInstallStep(100);
+  bool cancellable = true;
+  for (const ActionSection& section : kActionSections) {
+    if (cancellable && !section.Cancellable) {
+      reports->CancelAllowed(false);
+      cancellable = false;
+    }
+    const int done = kHandlers[section.Id]();
+    if (section.Cancellable) {
+      WaitWhilePaused();
+      if (!done || SetupState::CancelRequested) return 0;
+    } else if (!done) {
+      return 0;
+    }
+    if (section.ProgressAfter) ReportInstallStep(section.ProgressAfter);
+  }
   return 1;
 }
 

@@ -5,9 +5,6 @@
 
 #include "engine/InstallProgress.h"
 
-// The wizard's Cancel button, disabled once the files are in place.
-enum { IDC_WIZARD_CANCEL = 1002 };
-
 // Thread entry; the parameter is the CFrontEnd its reports go to, its end
 // included (the install run, which hands them on). Always returns 0.
 DWORD WINAPI InstallWorker(LPVOID reports);

@@ -17,7 +17,7 @@
 #define IDD_WIZARD_DIALOG 103
 #define IDC_BACK 1000
 #define IDC_NEXT 1001
-#define IDC_CANCEL_INSTALL 1002
+#define IDC_CANCEL_INSTALL 1002  // disabled once the files are in place
 #define IDC_DESTINATION_FRAME 1004
 #define IDC_BROWSE 1005
 #define IDC_DESTINATION 1009

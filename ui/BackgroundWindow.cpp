@@ -229,7 +229,7 @@ int StartUserInterface(HINSTANCE instance, int showCommand) {
     owner = CreateBackgroundWindow(instance, showCommand);
     if (!owner) return 0;
   }
-  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_WIZARD), owner, WizardDialogProc, 0);
+  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_WIZARD_DIALOG), owner, WizardDialogProc, 0);
   return 1;
 }
 

@@ -3,6 +3,7 @@
 #include "engine/InstallProgress.h"
 #include "engine/InstallWorker.h"
 #include "platform/RunLog.h"
+#include "resources/resource.h"
 
 void RunLogMessage(const char* text, UINT style) {
   const UINT icon = style & MB_ICONMASK;
@@ -29,7 +30,7 @@ void CDialogFrontEnd::Progress(int percent, const char* file) {
 }
 
 void CDialogFrontEnd::CancelAllowed(bool allowed) {
-  EnableWindow(GetDlgItem(m_Dialog, IDC_WIZARD_CANCEL), allowed ? TRUE : FALSE);
+  EnableWindow(GetDlgItem(m_Dialog, IDC_CANCEL_INSTALL), allowed ? TRUE : FALSE);
 }
 
 void CDialogFrontEnd::RunEnded(RunEnding ending) {

@@ -12,6 +12,7 @@
 #include "engine/InstallRun.h"
 #include "engine/InstallWorker.h"
 #include "resources/resource.h"
+#include "script/ActionSections.h"
 #include "script/Placeholders.h"
 #include "ui/MessageBoxes.h"
 #include "ui/SidePicture.h"
@@ -203,17 +204,16 @@ static void OnInitDialog(HWND dialog) {
 static size_t LongestNameBelowDestination() {
   size_t longest = strlen("Translations.ini");
   const char kMainDir[] = "%MAINDIR%";
-  const int count = SetupState::Project.GetLineCount("Files");
+  const char* files = kActionSections[SECTION_FILES].Name;
+  const int count = SetupState::Project.GetLineCount(files);
   for (int i = 0; i < count; ++i) {
-    const int32_t n = SetupState::Project.GetLine("Files", i, NULL, 0);
+    const int32_t n = SetupState::Project.GetLine(files, i, NULL, 0);
     char* line = n > 0 ? (char*)malloc((size_t)n) : NULL;
     if (!line) continue;
-    SetupState::Project.GetLine("Files", i, line, n);
-    const char* comma = MbcsFindChar(line, ',');
-    const char* destination = comma ? comma + 1 : line + strlen(line);
-    while (*destination == ' ' || *destination == '\t') ++destination;
-    if (strncmp(destination, kMainDir, sizeof kMainDir - 1) == 0) {
-      const char* rest = destination + sizeof kMainDir - 1;
+    SetupState::Project.GetLine(files, i, line, n);
+    FilesLine fields;
+    if (SplitFilesLine(line, &fields) && strncmp(fields.Destination, kMainDir, sizeof kMainDir - 1) == 0) {
+      const char* rest = fields.Destination + sizeof kMainDir - 1;
       size_t tail = strlen(rest);
       while (tail && (rest[tail - 1] == '\r' || rest[tail - 1] == ' ')) --tail;
       tail = MbcsLength(rest, tail);  // characters, as the folder's are counted

@@ -4,8 +4,6 @@
 #pragma once
 #include <windows.h>
 
-enum { IDD_WIZARD = 103 };
-
 enum WizardPage {
   WIZARD_WELCOME = 0,
   WIZARD_EULA = 1,

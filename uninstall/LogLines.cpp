@@ -7,47 +7,78 @@
 
 namespace {
 
+const char kCodePageTag[] = "CodePage=";
+
+// By kind; the kinds without a tag have none here.
+const char* const kTags[] = {
+    nullptr,                 // LOGRECORD_OTHER
+    "FileCreated=",          // LOGRECORD_FILE
+    "DirectoryCreated=",     // LOGRECORD_DIRECTORY
+    "IniFileEntryAdded=",    // LOGRECORD_INI_ENTRY
+    "SysRegSectionAdded=",   // LOGRECORD_REGISTRY
+    "DllRegistered=",        // LOGRECORD_DLL
+    nullptr,                 // LOGRECORD_MALFORMED
+};
+static_assert(sizeof kTags / sizeof kTags[0] == LOGRECORD_MALFORMED + 1, "a tag for every kind");
+
 char* ValueAfter(char* line, const char* tag) {
   const size_t n = strlen(tag);
   return strncmp(line, tag, n) == 0 ? line + n : nullptr;
 }
 
-}  // namespace
-
-LogRecordKind ParseLogRecord(char* line, LogRecord* record) {
-  memset(record, 0, sizeof *record);
-  char* value;
-  if ((value = ValueAfter(line, "FileCreated="))) {
-    record->Path = value;
-    return record->Kind = LOGRECORD_FILE;
-  }
-  if ((value = ValueAfter(line, "DirectoryCreated="))) {
-    record->Path = value;
-    return record->Kind = LOGRECORD_DIRECTORY;
-  }
-  if ((value = ValueAfter(line, "IniFileEntryAdded="))) {
+// The fields after the tag, split in place; the kind, or MALFORMED.
+LogRecordKind SplitRecord(LogRecordKind kind, char* value, LogRecord* record) {
+  if (kind == LOGRECORD_INI_ENTRY) {
     char* comma1 = const_cast<char*>(MbcsFindChar(value, ','));
     char* comma2 = comma1 ? const_cast<char*>(MbcsFindChar(comma1 + 1, ',')) : nullptr;
-    if (!comma2) return record->Kind = LOGRECORD_MALFORMED;
+    if (!comma2) return LOGRECORD_MALFORMED;
     *comma1 = '\0';
     *comma2 = '\0';
     record->Path = value;
     record->Section = comma1 + 1;
     record->Key = comma2 + 1;
-    return record->Kind = LOGRECORD_INI_ENTRY;
-  }
-  if ((value = ValueAfter(line, "SysRegSectionAdded="))) {
+  } else if (kind == LOGRECORD_REGISTRY) {
     char* slash = const_cast<char*>(MbcsFindChar(value, '/'));
-    if (!slash) return record->Kind = LOGRECORD_MALFORMED;
+    if (!slash) return LOGRECORD_MALFORMED;
     *slash = '\0';
     record->Root = value;
     record->KeyPath = slash + 1;
-    return record->Kind = LOGRECORD_REGISTRY;
-  }
-  if ((value = ValueAfter(line, "DllRegistered="))) {
+  } else {
     record->Path = value;
-    return record->Kind = LOGRECORD_DLL;
   }
+  return kind;
+}
+
+}  // namespace
+
+const char* LogRecordTag(LogRecordKind kind) {
+  return kind >= LOGRECORD_OTHER && kind <= LOGRECORD_MALFORMED ? kTags[kind] : nullptr;
+}
+
+size_t FormatLogCodePageLine(unsigned codePage, char* out) {
+  size_t n = sizeof kCodePageTag - 1;
+  memcpy(out, kCodePageTag, n);
+  char digits[12];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + codePage % 10);
+    codePage /= 10;
+  } while (codePage);
+  while (count) out[n++] = digits[--count];
+  out[n++] = '\n';
+  out[n] = '\0';
+  return n;
+}
+
+int IsLogCodePageLine(const char* line) {
+  return strncmp(line, kCodePageTag, sizeof kCodePageTag - 1) == 0;
+}
+
+LogRecordKind ParseLogRecord(char* line, LogRecord* record) {
+  memset(record, 0, sizeof *record);
+  for (int kind = LOGRECORD_FILE; kind <= LOGRECORD_DLL; ++kind)
+    if (char* value = ValueAfter(line, kTags[kind]))
+      return record->Kind = SplitRecord(static_cast<LogRecordKind>(kind), value, record);
   return record->Kind = LOGRECORD_OTHER;
 }
 
@@ -156,11 +187,10 @@ char* MergeLogs(const char* earlier, size_t earlierSize, const char* current, si
 }
 
 int FindLogCodePage(const char* text) {
-  static const char kTag[] = "CodePage=";
   for (const char* line = text; *line;) {
-    if (strncmp(line, kTag, sizeof kTag - 1) == 0) {
+    if (IsLogCodePageLine(line)) {
       int value = 0;
-      for (const char* p = line + sizeof kTag - 1; *p >= '0' && *p <= '9' && value < 100000; ++p)
+      for (const char* p = line + sizeof kCodePageTag - 1; *p >= '0' && *p <= '9' && value < 100000; ++p)
         value = value * 10 + (*p - '0');
       return value;
     }

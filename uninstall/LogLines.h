@@ -26,6 +26,25 @@ struct LogRecord {
   char* KeyPath;
 };
 
+// The tag that starts each kind of record, "=" included; null for
+// LOGRECORD_OTHER and LOGRECORD_MALFORMED. The logger writes these and
+// ParseLogRecord reads them: logs already written must keep replaying.
+const char* LogRecordTag(LogRecordKind kind);
+
+// The log's code-page line, "CodePage=N" and its line feed, written into
+// out (room for LOG_CODEPAGE_LINE_BYTES); returns its length.
+enum { LOG_CODEPAGE_LINE_BYTES = 24 };
+size_t FormatLogCodePageLine(unsigned codePage, char* out);
+// 1 when line is a code-page line.
+int IsLogCodePageLine(const char* line);
+
+// The rollback journal's value records start with one of these, then
+// fields after tabs; its file records start with a path, and no path
+// starts with "*".
+const char kJournalIniRecord[] = "*I";
+const char kJournalRegistryValueRecord[] = "*R";
+const char kJournalCreatedKeyRecord[] = "*K";
+
 // Splits line (zero-terminated, written to) by its tag, compared
 // case-sensitively at its start; separators are found multibyte-aware.
 LogRecordKind ParseLogRecord(char* line, LogRecord* record);

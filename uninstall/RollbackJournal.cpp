@@ -8,6 +8,7 @@
 #include "common/SafeFormat.h"
 #include "platform/FrontEnd.h"
 #include "platform/RegistryHelpers.h"
+#include "uninstall/LogLines.h"
 
 namespace {
 
@@ -481,7 +482,7 @@ int CRollbackJournal::KeepIniValue(const char* file, const char* section, const 
   int ok = entry >= 0 && hasSection >= 0;
   if (ok && !known) {
     Record r;
-    r.Add("*I");
+    r.Add(kJournalIniRecord);
     r.Field(file);
     r.HexField(section);
     r.HexField(key);
@@ -524,7 +525,7 @@ int CRollbackJournal::KeepRegistryValue(const char* rootName, const char* keyPat
     return 0;
   }
   Record rec;
-  rec.Add("*R");
+  rec.Add(kJournalRegistryValueRecord);
   rec.Field(rootName);
   rec.HexField(keyPath);
   rec.HexField(valueName);
@@ -559,7 +560,7 @@ int CRollbackJournal::KeepRegistryKeys(const char* rootName, const char* keyPath
       RegCloseKey(key);
     } else if (path[0]) {
       Record r;
-      r.Add("*K");
+      r.Add(kJournalCreatedKeyRecord);
       r.Field(rootName);
       r.HexField(path);
       r.Add("\n", 1);
@@ -599,9 +600,9 @@ void CRollbackJournal::RestoreValues() {
       if (kind[0] != '*') return;
       char* f[6];
       const int n = Fields(const_cast<char*>(rest), f, 6);
-      if (kind[1] == 'I') RestoreIni(f, n);
-      if (kind[1] == 'R') RestoreRegistryValue(f, n);
-      if (kind[1] == 'K' && n >= 2 && FromHex(f[1]) >= 0 && RegistryRootFromName(f[0]))
+      if (strncmp(kind, kJournalIniRecord, 2) == 0) RestoreIni(f, n);
+      if (strncmp(kind, kJournalRegistryValueRecord, 2) == 0) RestoreRegistryValue(f, n);
+      if (strncmp(kind, kJournalCreatedKeyRecord, 2) == 0 && n >= 2 && FromHex(f[1]) >= 0 && RegistryRootFromName(f[0]))
         DeleteRegistryTree(RegistryRootFromName(f[0]), f[1]);
     });
     free(text);

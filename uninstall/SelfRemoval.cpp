@@ -154,6 +154,29 @@ static int IsAbove(const char* ancestor, const char* path) {
   return above;
 }
 
+// The program's folder (when asked), then the created folders above it that
+// only it kept, deepest first; returns how many went into folders.
+static int FoldersToRemove(const char* folder, bool removeFolder, const char* const* alsoRemove, int alsoCount,
+                           const char** folders) {
+  int folderCount = 0;
+  // a temporary copy in a private folder of the process that made it takes
+  // that folder along
+  if (!removeFolder) {
+    if (IsPrivateTempFolder(folder)) folders[folderCount++] = folder;
+    return folderCount;
+  }
+  folders[folderCount++] = folder;
+  for (int i = 0; i < alsoCount && folderCount < SELF_REMOVAL_MAX_FOLDERS; ++i)
+    if (IsAbove(alsoRemove[i], folder)) folders[folderCount++] = alsoRemove[i];
+  for (int i = 1; i < folderCount; ++i)
+    for (int j = i; j > 1 && strlen(folders[j]) > strlen(folders[j - 1]); --j) {
+      const char* t = folders[j];
+      folders[j] = folders[j - 1];
+      folders[j - 1] = t;
+    }
+  return folderCount;
+}
+
 static void RemoveSelfAndFolder(bool removeFolder, const char* const* alsoRemove, int alsoCount) {
   // a path of MAX_PATH characters may take three bytes each
   char exe[MAX_PATH * 3];
@@ -163,24 +186,8 @@ static void RemoveSelfAndFolder(bool removeFolder, const char* const* alsoRemove
   strcpy(folder, exe);
   if (char* slash = const_cast<char*>(MbcsFindLastChar(folder, '\\'))) *slash = '\0';
 
-  // the program's folder, then the created folders above it that only it
-  // kept, deepest first
   const char* folders[SELF_REMOVAL_MAX_FOLDERS];
-  int folderCount = 0;
-  // a temporary copy in a private folder of the process that made it takes
-  // that folder along
-  if (!removeFolder && IsPrivateTempFolder(folder)) folders[folderCount++] = folder;
-  if (removeFolder) {
-    folders[folderCount++] = folder;
-    for (int i = 0; i < alsoCount && folderCount < SELF_REMOVAL_MAX_FOLDERS; ++i)
-      if (IsAbove(alsoRemove[i], folder)) folders[folderCount++] = alsoRemove[i];
-    for (int i = 1; i < folderCount; ++i)
-      for (int j = i; j > 1 && strlen(folders[j]) > strlen(folders[j - 1]); --j) {
-        const char* t = folders[j];
-        folders[j] = folders[j - 1];
-        folders[j - 1] = t;
-      }
-  }
+  const int folderCount = FoldersToRemove(folder, removeFolder, alsoRemove, alsoCount, folders);
   HANDLE child = StartSelfRemoval(exe, folders, folderCount);
   if (!child) return;
   SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);

@@ -116,8 +116,8 @@ int CUninstallLogger::WriteLine(const char* tag, const char* const* parts, int p
     int ascii = 1;
     for (const char* c = line; *c && ascii; ++c) ascii = (unsigned char)*c < 0x80;
     if (!ascii) {
-      char codePage[32];
-      const int n = wsprintfA(codePage, "CodePage=%u\n", GetACP());
+      char codePage[LOG_CODEPAGE_LINE_BYTES];
+      const size_t n = FormatLogCodePageLine(GetACP(), codePage);
       if (!WriteFile(m_File, codePage, (DWORD)n, &written, NULL) || written != (DWORD)n) {
         free(line);
         return 0;
@@ -136,20 +136,20 @@ void CUninstallLogger::ShowWriteError() {
 
 int CUninstallLogger::LogFileCreated(const char* path) {
   m_Journal.NoteWritten(path);
-  return WriteLine("FileCreated=", &path, 1);
+  return WriteLine(LogRecordTag(LOGRECORD_FILE), &path, 1);
 }
 
 int CUninstallLogger::LogDirectoryCreated(const char* path) {
-  return WriteLine("DirectoryCreated=", &path, 1);
+  return WriteLine(LogRecordTag(LOGRECORD_DIRECTORY), &path, 1);
 }
 
 int CUninstallLogger::LogIniFileEntryAdded(const char* iniFile, const char* section, const char* key) {
   const char* parts[3] = {iniFile, section, key};
-  return WriteLine("IniFileEntryAdded=", parts, 3);
+  return WriteLine(LogRecordTag(LOGRECORD_INI_ENTRY), parts, 3);
 }
 
 int CUninstallLogger::LogSysRegSectionAdded(const char* keyPath) {
-  return WriteLine("SysRegSectionAdded=", &keyPath, 1);
+  return WriteLine(LogRecordTag(LOGRECORD_REGISTRY), &keyPath, 1);
 }
 
 int CUninstallLogger::LogListedRegistryKey(const char* keyPath) {
@@ -165,7 +165,7 @@ int CUninstallLogger::LogListedRegistryKey(const char* keyPath) {
 }
 
 int CUninstallLogger::LogDllRegistered(const char* path) {
-  return WriteLine("DllRegistered=", &path, 1);
+  return WriteLine(LogRecordTag(LOGRECORD_DLL), &path, 1);
 }
 
 // Copied through our own handle: CopyFileA opens its source without write
@@ -214,13 +214,13 @@ int CUninstallLogger::CopyMergedLogTo(const char* targetPath, const char* earlie
   if (codePage && (UINT)codePage != GetACP()) {
     size_t n = 0;
     char* text = ConvertText(earlier, earlierSize, (UINT)codePage, CP_ACP, &n);
-    converted = text ? (char*)malloc(n + 16) : NULL;
+    converted = text ? (char*)malloc(n + LOG_CODEPAGE_LINE_BYTES) : NULL;
     if (converted) {
-      size_t at = (size_t)wsprintfA(converted, "CodePage=%u\n", GetACP());
+      size_t at = FormatLogCodePageLine(GetACP(), converted);
       for (const char* line = text; line < text + n;) {
         const char* lf = (const char*)memchr(line, '\n', (size_t)(text + n - line));
         const size_t length = lf ? (size_t)(lf - line) + 1 : (size_t)(text + n - line);
-        if (strncmp(line, "CodePage=", 9) != 0) {
+        if (!IsLogCodePageLine(line)) {
           memcpy(converted + at, line, length);
           at += length;
         }

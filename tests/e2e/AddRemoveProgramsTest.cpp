@@ -81,18 +81,10 @@ bool EntryExists(HKEY root) {
 
 unsigned long long BytesBelow(const std::string& folder) {
   unsigned long long total = 0;
-  WIN32_FIND_DATAA f;
-  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &f);
-  if (h == INVALID_HANDLE_VALUE) return 0;
-  do {
-    const std::string name = f.cFileName;
-    if (name == "." || name == "..") continue;
-    if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-      total += BytesBelow(folder + "\\" + name);
-    else
+  WalkTree(folder, [&total](const std::string&, const WIN32_FIND_DATAA& f) {
+    if (!(f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
       total += (static_cast<unsigned long long>(f.nFileSizeHigh) << 32) | f.nFileSizeLow;
-  } while (FindNextFileA(h, &f));
-  FindClose(h);
+  });
   return total;
 }
 

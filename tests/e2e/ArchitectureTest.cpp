@@ -15,6 +15,7 @@
 #include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"
 #include "efs/PeImage.h"
+#include "resources/resource.h"
 
 #ifndef KEY_WOW64_64KEY
 #define KEY_WOW64_64KEY 0x0100
@@ -89,7 +90,7 @@ TEST(Architecture, InstallsIntoTheNativeProgramFilesAndRegistryViewAndUninstalls
   HWND w = StartSetup(robot, setup);
   ASSERT_TRUE(w);
   ASSERT_NO_FATAL_FAILURE(
-      InstallWithDefaults(robot, w, [](HWND page) { EXPECT_EQ(std::string(kFolder), Robot::ItemText(page, 1009)); }));
+      InstallWithDefaults(robot, w, [](HWND page) { EXPECT_EQ(std::string(kFolder), Robot::ItemText(page, IDC_DESTINATION)); }));
 
   EXPECT_EQ("Read me.\r\n", ReadWholeFile(std::string(kFolder) + "\\readme.txt"));
   EXPECT_EQ(std::string(kFolder) + "\\", ValueInView(KEY_WOW64_64KEY));

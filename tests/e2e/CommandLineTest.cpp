@@ -11,6 +11,7 @@
 #include "../win32/TestSupport.h"
 #include "E2eSupport.h"
 #include "EnglishText.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -81,7 +82,7 @@ TEST(CommandLine, TheDestinationOfTheCommandLineIsOnTheDestinationPage) {
   HWND w = robot.WaitForWindow("#32770", En("WELCOME").c_str(), kTimeout);
   ASSERT_TRUE(w);
   ASSERT_NO_FATAL_FAILURE(InstallWithDefaults(robot, w, [&](HWND page) {
-    EXPECT_EQ(wanted, Robot::ItemText(page, 1009));
+    EXPECT_EQ(wanted, Robot::ItemText(page, IDC_DESTINATION));
   }));
   EXPECT_EQ("a", ReadWholeFile(wanted + "\\a.txt"));
   EXPECT_FALSE(PathExists(dir.File("Default")));
@@ -105,7 +106,7 @@ TEST(CommandLine, ASetupStartedWithTheSourceOptionByAUserStays) {
     ASSERT_TRUE(robot.Start("\"" + setup + "\" -originalsourcedirlocation C:\\"));
     HWND w = robot.WaitForWindow("#32770", En("WELCOME").c_str(), kTimeout);
     ASSERT_TRUE(w);
-    ASSERT_TRUE(Robot::Press(w, 1002));
+    ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
     robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, kTimeout);
     DWORD code = 99;
     ASSERT_TRUE(robot.WaitForExit(kTimeout, &code));

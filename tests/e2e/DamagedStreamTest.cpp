@@ -16,6 +16,7 @@
 #include "efs/EFSBuilder.h"
 #include "efs/EfsDirectory.h"
 #include "efs/EfsFormat.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -85,7 +86,7 @@ class DamagedStream : public ::testing::Test {
       return "";
     }
     for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
-      EXPECT_TRUE(Robot::Press(w, 1001)) << page;
+      EXPECT_TRUE(Robot::Press(w, IDC_NEXT)) << page;
       w = robot.WaitForWindow("#32770", En(page).c_str(), 20000);
       if (!w) return "";
     }

@@ -9,6 +9,7 @@
 #include "EnglishText.h"
 #include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -41,19 +42,24 @@ HWND StartSetup(Robot& robot, const std::string& setup, DWORD timeout) {
   return robot.WaitForWindow("#32770", En("WELCOME").c_str(), timeout);
 }
 
+void WalkToFinishPage(Robot& robot, HWND* w, int enabled, const std::function<void(HWND)>& atDestination) {
+  for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
+    ASSERT_TRUE(Robot::Press(*w, IDC_NEXT)) << page;
+    *w = robot.WaitForWindow("#32770", En(page).c_str(), kPageTimeout);
+    ASSERT_TRUE(*w) << page;
+    if (atDestination && strcmp(page, "CHOOSE_DESITNATION_LOCATION") == 0) atDestination(*w);
+  }
+  const HWND page = *w;
+  ASSERT_TRUE(robot.WaitUntil(
+      [&] { return Robot::ItemText(page, IDC_NEXT) == En("FINISH") && IsWindowEnabled(GetDlgItem(page, enabled)); },
+      kWorkTimeout, "the finish page"));
+}
+
 void InstallWithDefaults(Robot& robot, HWND welcome, const std::function<void(HWND)>& atDestination) {
   HWND w = welcome;
-  for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
-    ASSERT_TRUE(Robot::Press(w, 1001)) << page;
-    w = robot.WaitForWindow("#32770", En(page).c_str(), kPageTimeout);
-    ASSERT_TRUE(w) << page;
-    if (atDestination && strcmp(page, "CHOOSE_DESITNATION_LOCATION") == 0) atDestination(w);
-  }
-  ASSERT_TRUE(robot.WaitUntil(
-      [&] { return Robot::ItemText(w, 1001) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, 1001)); },
-      kWorkTimeout, "the finish page"));
+  ASSERT_NO_FATAL_FAILURE(WalkToFinishPage(robot, &w, IDC_NEXT, atDestination));
   Robot::Settle(w);
-  ASSERT_TRUE(Robot::Press(w, 1001));
+  ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
   DWORD code = 1;
   ASSERT_TRUE(robot.WaitForExit(kPageTimeout, &code));
   EXPECT_EQ(0u, code);
@@ -78,7 +84,7 @@ void UninstallWithYes(Robot& un, const std::string& uninstaller, const std::stri
       },
       kWorkTimeout, waitingFor));
   Robot::Settle(result);
-  EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(result, 1013));
+  EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(result, IDC_UNINSTALL_TEXT));
   ASSERT_TRUE(Robot::Press(result, IDOK));
   DWORD code = 1;
   ASSERT_TRUE(un.WaitForExit(kPageTimeout, &code));

@@ -24,6 +24,10 @@ HWND StartSetup(Robot& robot, const std::string& setup, DWORD timeout = 20000);
 // From the welcome page: Next on every page, Finish once the installation
 // has ended; the setup program must end with 0. atDestination looks at the
 // destination page before Next is pressed there. Fails fatally on the way.
+// From the welcome page *w: Next on every page, up to the finish page of the
+// ended installation (Finish there, and control `enabled` enabled); *w is
+// then that page. Fails fatally on the way.
+void WalkToFinishPage(Robot& robot, HWND* w, int enabled, const std::function<void(HWND)>& atDestination = nullptr);
 void InstallWithDefaults(Robot& robot, HWND welcome,
                          const std::function<void(HWND)>& atDestination = nullptr);
 

@@ -18,6 +18,7 @@
 #include "TestPaths.h"
 #include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -149,7 +150,7 @@ void InstallAndUninstallAsDmitry(bool selfRemoval) {
     ASSERT_TRUE(w) << "no welcome page; the setup ended or shows:\n" << robot.WindowTree();
     ASSERT_NO_FATAL_FAILURE(InstallWithDefaults(robot, w, [&](HWND page) {
       WCHAR shown[MAX_PATH] = L"";
-      GetDlgItemTextW(page, 1009, shown, MAX_PATH);
+      GetDlgItemTextW(page, IDC_DESTINATION, shown, MAX_PATH);
       EXPECT_TRUE(target == shown) << "the destination is shown as it is";
     }));
   }
@@ -218,7 +219,7 @@ void InstallAndUninstallAsDmitry(bool selfRemoval) {
         },
         60000, "the uninstall result"));
     Robot::Settle(result);
-    EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(result, 1013));
+    EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(result, IDC_UNINSTALL_TEXT));
     ASSERT_TRUE(Robot::Press(result, IDOK));
     DWORD code = 1;
     ASSERT_TRUE(un.WaitForExit(20000, &code));
@@ -406,7 +407,7 @@ class SeveralLanguages : public ::testing::Test {
     HWND w = NULL;
     robot.WaitUntil([&] {
           w = robot.FindWindowNow("#32770", NULL);
-          return w && IsWindowVisible(GetDlgItem(w, 1001));
+          return w && IsWindowVisible(GetDlgItem(w, IDC_NEXT));
         }, 20000, "the welcome page");
     if (!w) return L"<no page>";
     const std::wstring caption = Caption(w);

@@ -18,6 +18,7 @@
 #include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"
 #include "efs/ExeFileSystem.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -26,30 +27,15 @@ std::string Replace(std::string s, const std::string& from, const std::string& t
   return s;
 }
 
-std::string Hex(const FILETIME& t) {
-  char text[32];
-  snprintf(text, sizeof text, "%08lx%08lx", t.dwHighDateTime, t.dwLowDateTime);
-  return text;
-}
-
 // Every path below root with its content and its creation and last-write
 // times; folders end in a backslash and map to "".
 void State(const std::string& root, std::map<std::string, std::string>* out) {
-  WIN32_FIND_DATAA f;
-  HANDLE h = FindFirstFileA((root + "\\*").c_str(), &f);
-  if (h == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::string name = f.cFileName;
-    if (name == "." || name == "..") continue;
-    const std::string path = root + "\\" + name;
-    if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+  WalkTree(root, [out](const std::string& path, const WIN32_FIND_DATAA& f) {
+    if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
       (*out)[path + "\\"] = "";
-      State(path, out);
-    } else {
-      (*out)[path] = Hex(f.ftCreationTime) + " " + Hex(f.ftLastWriteTime) + " " + ReadWholeFile(path);
-    }
-  } while (FindNextFileA(h, &f));
-  FindClose(h);
+    else
+      (*out)[path] = FileTimeText(f.ftCreationTime) + " " + FileTimeText(f.ftLastWriteTime) + " " + ReadWholeFile(path);
+  });
 }
 
 std::map<std::string, std::string> State(const std::string& root) {
@@ -151,7 +137,7 @@ class Rollback : public ::testing::Test {
     HWND w = robot.WaitForWindow("#32770", En("WELCOME").c_str(), 20000);
     for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
       if (!w) return NULL;
-      EXPECT_TRUE(Robot::Press(w, 1001)) << robot.WindowTree();
+      EXPECT_TRUE(Robot::Press(w, IDC_NEXT)) << robot.WindowTree();
       w = robot.WaitForWindow("#32770", En(page).c_str(), 20000);
     }
     return w;
@@ -159,8 +145,8 @@ class Rollback : public ::testing::Test {
 
   bool WaitForFinish(HWND w) {
     if (!robot.WaitUntil([&] {
-          return Robot::ItemText(w, 1001) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, 1001)) &&
-                 IsWindowEnabled(GetDlgItem(w, 1002));
+          return Robot::ItemText(w, IDC_NEXT) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, IDC_NEXT)) &&
+                 IsWindowEnabled(GetDlgItem(w, IDC_CANCEL_INSTALL));
         }, 60000, "the finish page"))
       return false;
     Robot::Settle(w);
@@ -170,7 +156,7 @@ class Rollback : public ::testing::Test {
   // Finish, and the program ends with 0.
   void Finish(HWND w) {
     ASSERT_TRUE(WaitForFinish(w));
-    ASSERT_TRUE(Robot::Press(w, 1001));
+    ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
     DWORD code = 99;
     ASSERT_TRUE(robot.WaitForExit(30000, &code));
     EXPECT_EQ(0u, code);
@@ -182,9 +168,9 @@ class Rollback : public ::testing::Test {
   bool WaitForCopying(HWND w, const std::vector<std::string>& paths) {
     const DWORD start = GetTickCount();
     while (GetTickCount() - start < 60000 && IsWindow(w)) {
-      // the progress controls all have the id 1234; the file line is a static
+      // the progress controls all have the one id; the file line is a static
       for (HWND c = FindWindowExA(w, NULL, "Static", NULL); c; c = FindWindowExA(w, c, "Static", NULL)) {
-        if (GetDlgCtrlID(c) != 1234) continue;
+        if (GetDlgCtrlID(c) != IDC_RUNTIME) continue;
         const std::string text = Robot::Text(c);
         for (const std::string& path : paths)
           if (text == path) return true;
@@ -226,7 +212,7 @@ class Rollback : public ::testing::Test {
     ASSERT_TRUE(again.Start("\"" + setup + "\""));
     HWND w = again.WaitForWindow("#32770", En("WELCOME").c_str(), 20000);
     ASSERT_TRUE(w);
-    ASSERT_TRUE(Robot::Press(w, 1002));
+    ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
     again.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000);
     DWORD code = 99;
     ASSERT_TRUE(again.WaitForExit(20000, &code));
@@ -299,12 +285,12 @@ TEST_F(Rollback, ReplacedFilesComeBackByteForByteWithTheirTimes) {
     if (c.heldLog) {
       ASSERT_NE(INVALID_HANDLE_VALUE, held);
       ASSERT_TRUE(WaitForFinish(w));
-      ASSERT_TRUE(Robot::Press(w, 1001));
+      ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
       EXPECT_EQ(En("FAILED_TO_CREATE_UNINSTALL_EXE"), robot.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000));
     } else if (c.big) {
       // a fast copy may be past b.bin already: a and b are replaced either way
       ASSERT_TRUE(WaitForCopying(w, {target + "\\data\\b.bin", target + "\\data\\c.dat", target + "\\after.bin"}));
-      ASSERT_TRUE(Robot::Press(w, 1002));
+      ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
       EXPECT_EQ(En("DO_YOU_REALY_WANT_TO_QUIT"), robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000));
     } else if (*c.failingLine) {
       EXPECT_NE(std::string::npos, robot.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000).find("unrecognized key"));
@@ -370,7 +356,7 @@ TEST_F(Rollback, AClosedWindowNeitherKillsTheRunNorSkipsTheRollback) {
     ASSERT_TRUE(w);
     HWND background = robot.FindWindowNow("QUILLSETDEPLOYER", NULL);
     ASSERT_TRUE(background) << robot.WindowTree();
-    ASSERT_TRUE(Robot::Press(w, 1002));
+    ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
     RobotMessageBox question = robot.WaitForMessageBox(En("INSTALL_TITLE").c_str(), 10000);
     ASSERT_TRUE(question.Window);
     if (!quit) {
@@ -382,7 +368,7 @@ TEST_F(Rollback, AClosedWindowNeitherKillsTheRunNorSkipsTheRollback) {
       // No, and Cancel again queued behind it: the worker, going on, cannot
       // copy the rest of the files before the wizard takes the second click
       ASSERT_TRUE(Robot::Press(question.Window, IDNO));
-      ASSERT_TRUE(Robot::Press(w, 1002));
+      ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
       HWND first = question.Window;
       ASSERT_TRUE(robot.WaitUntil([first] { return !IsWindow(first) || !IsWindowVisible(first); }, 10000,
                                   "the answered question to close"));
@@ -422,7 +408,7 @@ TEST_F(Rollback, AFailedFinishAsksAboutTheUsersFileAndKeepsTheAnswer) {
     ASSERT_TRUE(w);
     ASSERT_TRUE(WaitForFinish(w));
     WriteWholeFile(target + "\\sub\\mine.txt", "mine");
-    ASSERT_TRUE(Robot::Press(w, 1001));
+    ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
     DWORD code = 99;
     std::vector<RobotMessageBox> boxes = AnswerUntilExit([&](const RobotMessageBox& b) {
       return b.Caption == En("DELETING_INSTALLED_FILES_AND_FOLDERS") ? answer : IDOK;
@@ -459,7 +445,7 @@ TEST_F(Rollback, ClicksDuringARollbackStartNothing) {
     if (finishPage) {
       ASSERT_TRUE(WaitForFinish(w));
       WriteWholeFile(target + "\\sub\\mine.txt", "mine");
-      ASSERT_TRUE(Robot::Press(w, 1002));
+      ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
       robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000);
     } else {
       // while the worker's message is open the file is in place
@@ -468,7 +454,7 @@ TEST_F(Rollback, ClicksDuringARollbackStartNothing) {
       WriteWholeFile(target + "\\sub\\mine.txt", "mine");
       robot.Answer(error, IDOK);
     }
-    const HWND finish = GetDlgItem(w, 1001), cancel = GetDlgItem(w, 1002);
+    const HWND finish = GetDlgItem(w, IDC_NEXT), cancel = GetDlgItem(w, IDC_CANCEL_INSTALL);
     RobotMessageBox question = robot.WaitForMessageBox(En("DELETING_INSTALLED_FILES_AND_FOLDERS").c_str(), 30000);
     ASSERT_TRUE(question.Window);
     for (HWND button : {finish, cancel}) {

@@ -18,6 +18,7 @@
 #include "EnglishText.h"
 #include "TestPaths.h"
 #include "efs/EfsFormat.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -128,7 +129,7 @@ class SplitInstall : public ::testing::Test {
   }
 
   bool WaitForText(Robot& robot, HWND w, const std::string& text) {
-    return robot.WaitUntil([&] { return Robot::ItemText(w, 1015) == text; }, 20000, text.c_str());
+    return robot.WaitUntil([&] { return Robot::ItemText(w, IDC_SPLIT_TEXT) == text; }, 20000, text.c_str());
   }
 
   // The copy, then the first slice, end with the same exit code.
@@ -163,7 +164,7 @@ TEST_F(SplitInstall, AMissingSliceIsAskedForThenTheJoinedSetupInstallsAndGoes) {
   ASSERT_TRUE(Robot::Press(w, IDOK));
   EXPECT_TRUE(join.WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(w, IDOK)); }, 5000, "OK disabled"));
   EXPECT_TRUE(join.WaitUntil([&] { return IsWindowEnabled(GetDlgItem(w, IDOK)) != FALSE; }, 5000, "OK again"));
-  EXPECT_EQ("Please insert disk 3.", Robot::ItemText(w, 1015));
+  EXPECT_EQ("Please insert disk 3.", Robot::ItemText(w, IDC_SPLIT_TEXT));
   EXPECT_FALSE(PathExists(target));
 
   ASSERT_TRUE(MoveFileA(held.c_str(), (media + "\\Setup.002").c_str()));
@@ -188,18 +189,7 @@ TEST_F(SplitInstall, AMissingSliceIsAskedForThenTheJoinedSetupInstallsAndGoes) {
 
   // The joined installation uninstalls as any other.
   Robot un;
-  ASSERT_TRUE(un.Start("\"" + target + "\\Uninstall.exe\"", dir.Path().c_str()));
-  un.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, 20000);
-  HWND result = NULL;
-  ASSERT_TRUE(un.WaitUntil(
-      [&] {
-        result = un.FindWindowNow("#32770", En("UNINSTALL_TITLE").c_str());
-        return result && GetDlgItem(result, 1013) && IsWindowVisible(GetDlgItem(result, IDOK));
-      },
-      60000, "the uninstall result"));
-  EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(result, 1013));
-  Robot::Press(result, IDOK);
-  ASSERT_TRUE(un.WaitForExit(20000, &code));
+  ASSERT_NO_FATAL_FAILURE(UninstallWithYes(un, target + "\\Uninstall.exe", dir.Path()));
   EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(target); }, 20000, "the uninstaller's self-removal"));
   // the slices are the user's and stay
   for (const char* s : {"Setup.exe", "Setup.001", "Setup.002", "Setup.003"})
@@ -240,17 +230,7 @@ TEST_F(SplitInstall, SignedFirstSliceJoinsAndInstalls) {
   EXPECT_TRUE(ReadWholeFile(media + "\\Setup.exe") == signedFirst) << "the user's slice stays as it was";
 
   Robot un;
-  ASSERT_TRUE(un.Start("\"" + folder + "\\Uninstall.exe\"", dir.Path().c_str()));
-  un.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, 20000);
-  HWND result = NULL;
-  ASSERT_TRUE(un.WaitUntil(
-      [&] {
-        result = un.FindWindowNow("#32770", En("UNINSTALL_TITLE").c_str());
-        return result && GetDlgItem(result, 1013) && IsWindowVisible(GetDlgItem(result, IDOK));
-      },
-      60000, "the uninstall result"));
-  Robot::Press(result, IDOK);
-  ASSERT_TRUE(un.WaitForExit(20000, &code));
+  ASSERT_NO_FATAL_FAILURE(UninstallWithYes(un, folder + "\\Uninstall.exe", dir.Path()));
   EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(kSignedFolder); }, 70000, "the uninstaller's self-removal"));
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\QuillsetTest-Signed");
 }

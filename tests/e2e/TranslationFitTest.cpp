@@ -16,11 +16,11 @@
 #include "cli/Languages.h"
 #include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"
+#include "resources/resource.h"
 
 namespace {
 
 const char kApp[] = "Example App";
-const int kRuntimeId = 1234;  // controls the wizard makes while installing
 
 std::string TablePath(const LanguageTable& t) { return std::string(QS_SOURCE_DIR "\\translations\\") + t.File; }
 
@@ -101,7 +101,7 @@ class FitCheck {
   // run-time controls, which showed while the worker ran).
   void Controls(HWND dialog, const char* where) {
     for (const RobotControl& c : Robot::Controls(dialog)) {
-      if (!c.Visible && c.Id != kRuntimeId) continue;
+      if (!c.Visible && c.Id != IDC_RUNTIME) continue;
       if (c.Class != "Static" && c.Class != "Button") continue;
       Text(c.Window, c.Text, where);
     }
@@ -184,7 +184,7 @@ class TranslationFit : public ::testing::Test {
   // through and then the uninstaller) and returns what does not fit.
   std::vector<std::string> Walk(const std::string& table, bool welcomeOnly, int* checked) {
     const TableTexts texts(table);
-    HFONT wizardFont = DialogFont(103), uninstallFont = DialogFont(137);
+    HFONT wizardFont = DialogFont(IDD_WIZARD_DIALOG), uninstallFont = DialogFont(IDD_UNINSTALL_PROGRESS);
     EXPECT_TRUE(wizardFont && uninstallFont) << "cannot read the dialogs' font from " << QS_STUB_PATH;
     FitCheck fit(texts, wizardFont);
     const std::string setup = Build(table);
@@ -196,7 +196,7 @@ class TranslationFit : public ::testing::Test {
     HWND w = Page(robot, texts, "WELCOME");
     if (w) fit.Controls(w, "welcome");
     if (welcomeOnly || !w) {
-      if (w && Robot::Press(w, 1002)) {
+      if (w && Robot::Press(w, IDC_CANCEL_INSTALL)) {
         robot.AnswerMessageBox(texts.Text("INSTALL_TITLE").c_str(), IDYES, 20000);
         DWORD code = 0;
         EXPECT_TRUE(robot.WaitForExit(20000, &code));
@@ -212,18 +212,18 @@ class TranslationFit : public ::testing::Test {
                  {"START_INSTALLATION", "start"},
                  {"INSTALLING", "installing"}};
     for (const auto& page : pages) {
-      if (!Robot::Press(w, 1001)) break;
+      if (!Robot::Press(w, IDC_NEXT)) break;
       w = Page(robot, texts, page.Caption);
       if (!w) break;
       fit.Controls(w, page.Where);
     }
     const std::string target = dir.File("Fit App");
-    if (w && robot.WaitUntil([&] { return Robot::ItemText(w, 1001) == texts.Text("FINISH") &&
-                                          IsWindowEnabled(GetDlgItem(w, 1001)); },
+    if (w && robot.WaitUntil([&] { return Robot::ItemText(w, IDC_NEXT) == texts.Text("FINISH") &&
+                                          IsWindowEnabled(GetDlgItem(w, IDC_NEXT)); },
                              60000, "the finish page")) {
       Robot::Settle(w);
       fit.Controls(w, "finish");
-      Robot::Press(w, 1001);
+      Robot::Press(w, IDC_NEXT);
       DWORD code = 1;
       EXPECT_TRUE(robot.WaitForExit(20000, &code));
     }
@@ -243,7 +243,7 @@ class TranslationFit : public ::testing::Test {
         Robot::Settle(dialog);
         unfit.Controls(dialog, "uninstaller");
         for (const char* key : {"PLEASE_WAIT_WHILE_UNINSTALLING", "UINSTALL_PROCESS_FAILED"})
-          unfit.Text(GetDlgItem(dialog, 1013), texts.Text(key), "uninstaller");
+          unfit.Text(GetDlgItem(dialog, IDC_UNINSTALL_TEXT), texts.Text(key), "uninstaller");
         Robot::Press(dialog, IDOK);
         DWORD code = 1;
         EXPECT_TRUE(un.WaitForExit(20000, &code));
@@ -364,30 +364,30 @@ TEST(Utf8Tables, EveryTableShowsItsOwnTextsOnAWesternWindows) {
     HWND w = NULL;
     ASSERT_TRUE(robot.WaitUntil([&] {
           w = robot.FindWindowNow("#32770", NULL);
-          return w && IsWindowVisible(GetDlgItem(w, 1001));
+          return w && IsWindowVisible(GetDlgItem(w, IDC_NEXT));
         }, 20000, "the welcome page"));
     Robot::Settle(w);
     const struct {
       int Id;
       const char* Key;
-    } welcome[] = {{0, "WELCOME"}, {1012, "WELCOME_PAGE_TEXT"}, {1001, "NEXT"}, {1002, "CANCEL"}};
+    } welcome[] = {{0, "WELCOME"}, {IDC_PAGE_TEXT, "WELCOME_PAGE_TEXT"}, {IDC_NEXT, "NEXT"}, {IDC_CANCEL_INSTALL, "CANCEL"}};
     for (const auto& c : welcome) {
       const std::wstring shown = WideText(c.Id ? GetDlgItem(w, c.Id) : w);
       EXPECT_TRUE(TableText(t, c.Key) == shown) << c.Key << ": shows " << Utf8(shown) << ", the table has "
                                                 << Utf8(TableText(t, c.Key));
     }
     // the licence page: its texts and the licence box
-    ASSERT_TRUE(Robot::Press(w, 1001));
+    ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
     ASSERT_TRUE(robot.WaitUntil([&] { return WideText(w) == TableText(t, "EULA"); }, 20000, "the licence page"));
     Robot::Settle(w);
-    EXPECT_TRUE(TableText(t, "ACCEPT") == WideText(GetDlgItem(w, 1001))) << "ACCEPT";
-    EXPECT_TRUE(TableText(t, "BACK") == WideText(GetDlgItem(w, 1000))) << "BACK";
-    EXPECT_TRUE(robot.WaitUntil([&] { return TableText(t, "EULA_BOX_TEXT") == WideText(GetDlgItem(w, kRuntimeId)); },
+    EXPECT_TRUE(TableText(t, "ACCEPT") == WideText(GetDlgItem(w, IDC_NEXT))) << "ACCEPT";
+    EXPECT_TRUE(TableText(t, "BACK") == WideText(GetDlgItem(w, IDC_BACK))) << "BACK";
+    EXPECT_TRUE(robot.WaitUntil([&] { return TableText(t, "EULA_BOX_TEXT") == WideText(GetDlgItem(w, IDC_RUNTIME)); },
                                 10000, "EULA_BOX_TEXT in the licence box"))
-        << "shows " << Utf8(WideText(GetDlgItem(w, kRuntimeId))) << ", the table has "
+        << "shows " << Utf8(WideText(GetDlgItem(w, IDC_RUNTIME))) << ", the table has "
         << Utf8(TableText(t, "EULA_BOX_TEXT"));
     // the question, from a message box
-    ASSERT_TRUE(Robot::Press(w, 1002));
+    ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
     HWND box = NULL;
     ASSERT_TRUE(robot.WaitUntil([&] {
           for (HWND top : robot.TopLevelWindows(true))

@@ -15,6 +15,7 @@
 #include "../win32/TestSupport.h"
 #include "E2eSupport.h"
 #include "EnglishText.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -23,32 +24,19 @@ const char kEntry[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\
 const char kAppKey[] = "Software\\QuillsetTest-Upgrade";
 const char kUserKey[] = "Software\\QuillsetTest-UsersValues";
 
-std::string Hex(const FILETIME& t) {
-  char text[32];
-  snprintf(text, sizeof text, "%08lx%08lx", t.dwHighDateTime, t.dwLowDateTime);
-  return text;
-}
-
 // Every path below root with its content and last-write time; folders end
 // in a backslash.
 void FileState(const std::string& root, std::map<std::string, std::string>* out) {
-  WIN32_FIND_DATAA f;
-  HANDLE h = FindFirstFileA((root + "\\*").c_str(), &f);
-  if (h == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::string name = f.cFileName;
-    if (name == "." || name == "..") continue;
-    const std::string path = root + "\\" + name;
+  WalkTree(root, [out](const std::string& path, const WIN32_FIND_DATAA& f) {
     if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
       (*out)[path + "\\"] = "";
-      FileState(path, out);
-    } else {
-      // an INI file's values are put back by writing them: its content counts
-      const bool ini = name.size() > 4 && name.compare(name.size() - 4, 4, ".ini") == 0;
-      (*out)[path] = (ini ? std::string() : Hex(f.ftLastWriteTime) + " ") + ReadWholeFile(path);
+      return;
     }
-  } while (FindNextFileA(h, &f));
-  FindClose(h);
+    // an INI file's values are put back by writing them: its content counts
+    const std::string name = f.cFileName;
+    const bool ini = name.size() > 4 && name.compare(name.size() - 4, 4, ".ini") == 0;
+    (*out)[path] = (ini ? std::string() : FileTimeText(f.ftLastWriteTime) + " ") + ReadWholeFile(path);
+  });
 }
 
 // Every value below a key, with its type and bytes; subkeys end in "\".
@@ -236,7 +224,7 @@ TEST_F(Upgrade, TheInstalledFolderIsProposed) {
   const std::string second = Build(2, elsewhere);
   HWND w = StartSetup(robot, second);
   ASSERT_TRUE(w);
-  InstallWithDefaults(robot, w, [&](HWND page) { EXPECT_EQ(target, Robot::ItemText(page, 1009)); });
+  InstallWithDefaults(robot, w, [&](HWND page) { EXPECT_EQ(target, Robot::ItemText(page, IDC_DESTINATION)); });
   EXPECT_TRUE(PathExists(target + "\\bin\\b.txt"));
   EXPECT_FALSE(PathExists(elsewhere));
 
@@ -263,9 +251,9 @@ TEST_F(Upgrade, KeepInstalledDirAllowsNoOtherFolder) {
   HWND w = StartSetup(robot, second);
   ASSERT_TRUE(w);
   InstallWithDefaults(robot, w, [&](HWND page) {
-    EXPECT_EQ(target, Robot::ItemText(page, 1009));
-    EXPECT_TRUE(GetWindowLongA(GetDlgItem(page, 1009), GWL_STYLE) & ES_READONLY);
-    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, 1005)));
+    EXPECT_EQ(target, Robot::ItemText(page, IDC_DESTINATION));
+    EXPECT_TRUE(GetWindowLongA(GetDlgItem(page, IDC_DESTINATION), GWL_STYLE) & ES_READONLY);
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(page, IDC_BROWSE)));
   });
   EXPECT_EQ("2.0", EntryValue("DisplayVersion"));
   ASSERT_EQ(0u, Silent(target + "\\Uninstall.exe"));
@@ -289,11 +277,11 @@ TEST_F(Upgrade, ACancelledOrFailedVersionTwoLeavesVersionOneAsItWas) {
     w = StartSetup(robot, second);
     ASSERT_TRUE(w);
     for (int page = 1; page <= cancelOn; ++page) {
-      ASSERT_TRUE(Robot::Press(w, 1001));
+      ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
       w = robot.WaitForWindow("#32770", En(pages[page]).c_str(), 20000);
       ASSERT_TRUE(w);
     }
-    ASSERT_TRUE(Robot::Press(w, 1002));
+    ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
     EXPECT_EQ(En("DO_YOU_REALY_WANT_TO_QUIT"), robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000));
     ASSERT_TRUE(robot.WaitForExit(kTimeout, &code));
     EXPECT_EQ(2u, code);
@@ -304,17 +292,10 @@ TEST_F(Upgrade, ACancelledOrFailedVersionTwoLeavesVersionOneAsItWas) {
   // are overwritten, the new folder made
   w = StartSetup(robot, second);
   ASSERT_TRUE(w);
-  for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
-    ASSERT_TRUE(Robot::Press(w, 1001));
-    w = robot.WaitForWindow("#32770", En(page).c_str(), 20000);
-    ASSERT_TRUE(w);
-  }
-  ASSERT_TRUE(robot.WaitUntil(
-      [&] { return Robot::ItemText(w, 1001) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, 1002)); }, kTimeout,
-      "the finish page"));
+  ASSERT_NO_FATAL_FAILURE(WalkToFinishPage(robot, &w, IDC_CANCEL_INSTALL));
   EXPECT_TRUE(PathExists(target + "\\bin\\b.txt"));
   Robot::Settle(w);
-  ASSERT_TRUE(Robot::Press(w, 1002));
+  ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
   EXPECT_EQ(En("DO_YOU_REALY_WANT_TO_QUIT"), robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000));
   ASSERT_TRUE(robot.WaitForExit(kTimeout, &code));
   EXPECT_EQ(2u, code);
@@ -327,16 +308,9 @@ TEST_F(Upgrade, ACancelledOrFailedVersionTwoLeavesVersionOneAsItWas) {
   ASSERT_NE(INVALID_HANDLE_VALUE, held);
   w = StartSetup(robot, second);
   ASSERT_TRUE(w);
-  for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
-    ASSERT_TRUE(Robot::Press(w, 1001));
-    w = robot.WaitForWindow("#32770", En(page).c_str(), 20000);
-    ASSERT_TRUE(w);
-  }
-  ASSERT_TRUE(robot.WaitUntil(
-      [&] { return Robot::ItemText(w, 1001) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, 1001)); }, kTimeout,
-      "the finish page"));
+  ASSERT_NO_FATAL_FAILURE(WalkToFinishPage(robot, &w, IDC_NEXT));
   Robot::Settle(w);
-  ASSERT_TRUE(Robot::Press(w, 1001));
+  ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
   EXPECT_EQ(En("FAILED_TO_CREATE_UNINSTALL_EXE"), robot.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000));
   ASSERT_TRUE(robot.WaitForExit(kTimeout, &code));
   EXPECT_EQ(1u, code);
@@ -360,12 +334,12 @@ TEST_F(Upgrade, ACancelWhileVersionTwoCopiesLeavesVersionOneAsItWas) {
   HWND w = StartSetup(robot, Build(2, target, "", true));
   ASSERT_TRUE(w);
   for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
-    ASSERT_TRUE(Robot::Press(w, 1001));
+    ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
     w = robot.WaitForWindow("#32770", En(page).c_str(), 20000);
     ASSERT_TRUE(w);
   }
   // at once: Cancel stays enabled while the files are copied
-  ASSERT_TRUE(Robot::Press(w, 1002)) << "the files were copied already";
+  ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL)) << "the files were copied already";
   EXPECT_EQ(En("DO_YOU_REALY_WANT_TO_QUIT"), robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000));
   DWORD code = 99;
   ASSERT_TRUE(robot.WaitForExit(kTimeout, &code));
@@ -405,7 +379,7 @@ TEST_F(Upgrade, TheUsersOwnValuesComeBackAfterARollback) {
   HWND w = StartSetup(robot, BuildSetupFile(dir, script, {{"a.txt", "a"}}));
   ASSERT_TRUE(w);
   for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
-    ASSERT_TRUE(Robot::Press(w, 1001));
+    ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
     w = robot.WaitForWindow("#32770", En(page).c_str(), 20000);
     ASSERT_TRUE(w);
   }

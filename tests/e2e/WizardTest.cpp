@@ -18,6 +18,7 @@
 #include "TestPaths.h"
 #include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -39,21 +40,9 @@ std::vector<std::string> LeftoverTempFiles() {
 
 // Every path below root, folders marked with a final backslash.
 void Snapshot(const std::string& root, std::vector<std::string>* out) {
-  WIN32_FIND_DATAA f;
-  HANDLE h = FindFirstFileA((root + "\\*").c_str(), &f);
-  if (h == INVALID_HANDLE_VALUE) return;
-  do {
-    std::string name = f.cFileName;
-    if (name == "." || name == "..") continue;
-    std::string path = root + "\\" + name;
-    if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      out->push_back(path + "\\");
-      Snapshot(path, out);
-    } else {
-      out->push_back(path);
-    }
-  } while (FindNextFileA(h, &f));
-  FindClose(h);
+  WalkTree(root, [out](const std::string& path, const WIN32_FIND_DATAA& f) {
+    out->push_back(f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? path + "\\" : path);
+  });
   std::sort(out->begin(), out->end());
 }
 
@@ -123,26 +112,26 @@ class Wizard : public ::testing::Test {
   static std::vector<HWND> RuntimeControls(HWND w, const char* cls) {
     std::vector<HWND> out;
     for (const RobotControl& c : Robot::Controls(w))
-      if (c.Id == 1234 && c.Class == cls) out.push_back(c.Window);
+      if (c.Id == IDC_RUNTIME && c.Class == cls) out.push_back(c.Window);
     return out;
   }
 
   // Walks pages 0 to 3 with the destination set to `destination`; returns
   // the wizard on the start page.
   HWND WalkToStart(HWND wizard, const std::string& destination, bool eula) {
-    if (eula) wizard = Go(wizard, 1001, "EULA");
+    if (eula) wizard = Go(wizard, IDC_NEXT, "EULA");
     if (!wizard) return NULL;
-    wizard = Go(wizard, 1001, "CHOOSE_DESITNATION_LOCATION");
+    wizard = Go(wizard, IDC_NEXT, "CHOOSE_DESITNATION_LOCATION");
     if (!wizard) return NULL;
-    Robot::SetItemText(wizard, 1009, destination.c_str());
-    return Go(wizard, 1001, "START_INSTALLATION");
+    Robot::SetItemText(wizard, IDC_DESTINATION, destination.c_str());
+    return Go(wizard, IDC_NEXT, "START_INSTALLATION");
   }
 
   // The finish page is complete once the worker, after its last report has
   // returned, has enabled Cancel again.
   bool WaitForFinish(HWND wizard) {
     if (!robot.WaitUntil([&] {
-          return Robot::ItemText(wizard, 1001) == En("FINISH") && Enabled(wizard, 1001) && Enabled(wizard, 1002);
+          return Robot::ItemText(wizard, IDC_NEXT) == En("FINISH") && Enabled(wizard, IDC_NEXT) && Enabled(wizard, IDC_CANCEL_INSTALL);
         }, 60000, "the finish page"))
       return false;
     Robot::Settle(wizard);
@@ -169,18 +158,18 @@ TEST_F(Wizard, EveryPageShowsItsTextsAndAFullInstallLeavesAWorkingUninstaller) {
   HWND w = Start(setup);
   ASSERT_TRUE(w);
   // Welcome: Next and Cancel only.
-  EXPECT_EQ(Replace(En("WELCOME_PAGE_TEXT"), "%APPNAME%", kApp), Robot::ItemText(w, 1012));
-  EXPECT_FALSE(Visible(w, 1000));
-  EXPECT_EQ(En("NEXT"), Robot::ItemText(w, 1001));
-  EXPECT_EQ(En("CANCEL"), Robot::ItemText(w, 1002));
-  EXPECT_FALSE(Visible(w, 1005));
-  EXPECT_FALSE(Visible(w, 1009));
-  EXPECT_FALSE(Visible(w, 1004));
-  EXPECT_TRUE(Visible(w, 1014));
+  EXPECT_EQ(Replace(En("WELCOME_PAGE_TEXT"), "%APPNAME%", kApp), Robot::ItemText(w, IDC_PAGE_TEXT));
+  EXPECT_FALSE(Visible(w, IDC_BACK));
+  EXPECT_EQ(En("NEXT"), Robot::ItemText(w, IDC_NEXT));
+  EXPECT_EQ(En("CANCEL"), Robot::ItemText(w, IDC_CANCEL_INSTALL));
+  EXPECT_FALSE(Visible(w, IDC_BROWSE));
+  EXPECT_FALSE(Visible(w, IDC_DESTINATION));
+  EXPECT_FALSE(Visible(w, IDC_DESTINATION_FRAME));
+  EXPECT_TRUE(Visible(w, IDC_SIDE_PICTURE));
   {
     // a static control given a picture takes the picture's size in pixels
     RECT picture = {};
-    GetClientRect(GetDlgItem(w, 1014), &picture);
+    GetClientRect(GetDlgItem(w, IDC_SIDE_PICTURE), &picture);
     EXPECT_EQ(122, picture.right);
     EXPECT_EQ(262, picture.bottom);
   }
@@ -192,29 +181,29 @@ TEST_F(Wizard, EveryPageShowsItsTextsAndAFullInstallLeavesAWorkingUninstaller) {
   EXPECT_FALSE(robot.FindWindowNow("#32770", En("INSTALL_TITLE").c_str()));
 
   // Licence: one box, on every visit.
-  w = Go(w, 1001, "EULA");
+  w = Go(w, IDC_NEXT, "EULA");
   ASSERT_TRUE(w);
-  EXPECT_EQ(En("EULA_PAGE_TEXT"), Robot::ItemText(w, 1012));
-  EXPECT_EQ(En("ACCEPT"), Robot::ItemText(w, 1001));
-  EXPECT_EQ(En("BACK"), Robot::ItemText(w, 1000));
-  EXPECT_TRUE(Visible(w, 1000));
+  EXPECT_EQ(En("EULA_PAGE_TEXT"), Robot::ItemText(w, IDC_PAGE_TEXT));
+  EXPECT_EQ(En("ACCEPT"), Robot::ItemText(w, IDC_NEXT));
+  EXPECT_EQ(En("BACK"), Robot::ItemText(w, IDC_BACK));
+  EXPECT_TRUE(Visible(w, IDC_BACK));
   ASSERT_EQ(1u, RuntimeControls(w, "Edit").size());
   EXPECT_EQ(En("EULA_BOX_TEXT"), Robot::Text(RuntimeControls(w, "Edit")[0]));
-  w = Go(w, 1000, "WELCOME");
+  w = Go(w, IDC_BACK, "WELCOME");
   EXPECT_EQ(0u, RuntimeControls(w, "Edit").size());
-  w = Go(w, 1001, "EULA");
+  w = Go(w, IDC_NEXT, "EULA");
   EXPECT_EQ(1u, RuntimeControls(w, "Edit").size());
 
   // Destination: the expanded default, editable, validated on Next.
-  w = Go(w, 1001, "CHOOSE_DESITNATION_LOCATION");
+  w = Go(w, IDC_NEXT, "CHOOSE_DESITNATION_LOCATION");
   ASSERT_TRUE(w);
   EXPECT_EQ(0u, RuntimeControls(w, "Edit").size());
-  EXPECT_EQ(Replace(En("CHOOSEDESTINATION_PAGE_TEXT"), "%APPNAME%", kApp), Robot::ItemText(w, 1012));
-  EXPECT_EQ(En("DESTINATION_FOLDER"), Robot::ItemText(w, 1004));
-  EXPECT_EQ(En("BROWSE"), Robot::ItemText(w, 1005));
-  EXPECT_TRUE(Visible(w, 1009) && Visible(w, 1005) && Enabled(w, 1005));
-  EXPECT_EQ(0, GetWindowLongA(GetDlgItem(w, 1009), GWL_STYLE) & ES_READONLY);
-  const std::string defaultDir = Robot::ItemText(w, 1009);
+  EXPECT_EQ(Replace(En("CHOOSEDESTINATION_PAGE_TEXT"), "%APPNAME%", kApp), Robot::ItemText(w, IDC_PAGE_TEXT));
+  EXPECT_EQ(En("DESTINATION_FOLDER"), Robot::ItemText(w, IDC_DESTINATION_FRAME));
+  EXPECT_EQ(En("BROWSE"), Robot::ItemText(w, IDC_BROWSE));
+  EXPECT_TRUE(Visible(w, IDC_DESTINATION) && Visible(w, IDC_BROWSE) && Enabled(w, IDC_BROWSE));
+  EXPECT_EQ(0, GetWindowLongA(GetDlgItem(w, IDC_DESTINATION), GWL_STYLE) & ES_READONLY);
+  const std::string defaultDir = Robot::ItemText(w, IDC_DESTINATION);
   EXPECT_EQ(ProgramFilesDir() + "\\Example App", defaultDir);
   // a folder of 243 characters leaves no room for "\\Translations.ini" in
   // 259: every file would install and Finish would fail
@@ -222,8 +211,8 @@ TEST_F(Wizard, EveryPageShowsItsTextsAndAFullInstallLeavesAWorkingUninstaller) {
   const std::string noRoom = deep + "\\" + std::string(243 - deep.size() - 1, 'r');
   ASSERT_EQ(243u, noRoom.size());
   for (const std::string& bad : {std::string(), std::string("K:\\No Such Drive\\App"), noRoom}) {
-    Robot::SetItemText(w, 1009, bad.c_str());
-    ASSERT_TRUE(Robot::Press(w, 1001));
+    Robot::SetItemText(w, IDC_DESTINATION, bad.c_str());
+    ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
     EXPECT_EQ(En("PLEASE_ENTER_PATH_TO_INSTALL_DIR"),
               robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDOK, 10000)) << bad;
     Sleep(200);
@@ -231,8 +220,8 @@ TEST_F(Wizard, EveryPageShowsItsTextsAndAFullInstallLeavesAWorkingUninstaller) {
   }
   EXPECT_FALSE(PathExists(deep));  // the probe left nothing
   // Browse opens the folder browser with its title; Cancel there changes nothing.
-  Robot::SetItemText(w, 1009, target.c_str());
-  ASSERT_TRUE(Robot::Press(w, 1005));
+  Robot::SetItemText(w, IDC_DESTINATION, target.c_str());
+  ASSERT_TRUE(Robot::Press(w, IDC_BROWSE));
   HWND browser = NULL;
   robot.WaitUntil(
       [&] {
@@ -246,24 +235,24 @@ TEST_F(Wizard, EveryPageShowsItsTextsAndAFullInstallLeavesAWorkingUninstaller) {
   ASSERT_TRUE(browser);
   ASSERT_TRUE(Robot::Press(browser, IDCANCEL));
   ASSERT_TRUE(robot.WaitUntil([&] { return !IsWindow(browser); }, 10000, "the folder browser to close"));
-  EXPECT_EQ(target, Robot::ItemText(w, 1009));
-  w = Go(w, 1001, "START_INSTALLATION");
+  EXPECT_EQ(target, Robot::ItemText(w, IDC_DESTINATION));
+  w = Go(w, IDC_NEXT, "START_INSTALLATION");
   ASSERT_TRUE(w);
   EXPECT_FALSE(PathExists(target));  // validated by a probe that leaves nothing
-  EXPECT_EQ(Replace(En("STARTINSTALLATION_PAGE_TEXT"), "%APPNAME%", kApp), Robot::ItemText(w, 1012));
-  EXPECT_FALSE(Visible(w, 1009));
+  EXPECT_EQ(Replace(En("STARTINSTALLATION_PAGE_TEXT"), "%APPNAME%", kApp), Robot::ItemText(w, IDC_PAGE_TEXT));
+  EXPECT_FALSE(Visible(w, IDC_DESTINATION));
 
-  w = Go(w, 1001, "INSTALLING");
+  w = Go(w, IDC_NEXT, "INSTALLING");
   ASSERT_TRUE(w);
   ASSERT_TRUE(WaitForFinish(w));
-  EXPECT_EQ(Replace(En("PROGRAM_WAS_SUCCESSFULLY_INSTALLED"), "%APPNAME%", kApp), Robot::ItemText(w, 1012));
-  EXPECT_FALSE(Enabled(w, 1000));
-  EXPECT_TRUE(Enabled(w, 1002));
+  EXPECT_EQ(Replace(En("PROGRAM_WAS_SUCCESSFULLY_INSTALLED"), "%APPNAME%", kApp), Robot::ItemText(w, IDC_PAGE_TEXT));
+  EXPECT_FALSE(Enabled(w, IDC_BACK));
+  EXPECT_TRUE(Enabled(w, IDC_CANCEL_INSTALL));
   for (HWND c : RuntimeControls(w, "msctls_progress32")) EXPECT_FALSE(IsWindowVisible(c));
 
   // The files are in place already; Finish writes the uninstaller.
   EXPECT_EQ(data, ReadWholeFile(target + "\\data\\app.dat"));
-  ASSERT_TRUE(Robot::Press(w, 1001));
+  ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
   DWORD code = 1;
   ASSERT_TRUE(robot.WaitForExit(20000, &code));
   EXPECT_EQ(0u, code);
@@ -308,22 +297,22 @@ TEST_F(Wizard, WithoutTheLicencePageOrAChangeableFolderTheWalkSkipsAndLocks) {
       {});
   HWND w = Start(setup);
   ASSERT_TRUE(w);
-  w = Go(w, 1001, "CHOOSE_DESITNATION_LOCATION");  // page 1 skipped
+  w = Go(w, IDC_NEXT, "CHOOSE_DESITNATION_LOCATION");  // page 1 skipped
   ASSERT_TRUE(w);
-  EXPECT_EQ(target, Robot::ItemText(w, 1009));
-  EXPECT_NE(0, GetWindowLongA(GetDlgItem(w, 1009), GWL_STYLE) & ES_READONLY);
-  EXPECT_TRUE(Visible(w, 1005));
-  EXPECT_FALSE(Enabled(w, 1005));
-  w = Go(w, 1000, "WELCOME");  // and skipped going back
+  EXPECT_EQ(target, Robot::ItemText(w, IDC_DESTINATION));
+  EXPECT_NE(0, GetWindowLongA(GetDlgItem(w, IDC_DESTINATION), GWL_STYLE) & ES_READONLY);
+  EXPECT_TRUE(Visible(w, IDC_BROWSE));
+  EXPECT_FALSE(Enabled(w, IDC_BROWSE));
+  w = Go(w, IDC_BACK, "WELCOME");  // and skipped going back
   ASSERT_TRUE(w);
   // Cancel before anything is installed: a question, then nothing changed.
-  ASSERT_TRUE(Robot::Press(w, 1002));
+  ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
   RobotMessageBox box = robot.WaitForMessageBox(En("INSTALL_TITLE").c_str(), 10000);
   EXPECT_EQ(En("DO_YOU_REALY_WANT_TO_QUIT"), box.Text);
   EXPECT_EQ((std::vector<std::string>{"Yes", "No"}), box.Buttons);
   robot.Answer(box, IDNO);
   EXPECT_TRUE(robot.Running());
-  ASSERT_TRUE(Robot::Press(w, 1002));
+  ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
   robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000);
   DWORD code = 99;
   EXPECT_TRUE(robot.WaitForExit(20000, &code));
@@ -336,7 +325,7 @@ TEST_F(Wizard, WithoutTheLicencePageOrAChangeableFolderTheWalkSkipsAndLocks) {
 void CheckProgressControls(HWND wizard, const std::string& target) {
   std::vector<HWND> bars, statics, frames;
   for (const RobotControl& c : Robot::Controls(wizard)) {
-    if (c.Id != 1234) continue;
+    if (c.Id != IDC_RUNTIME) continue;
     if (c.Class == "msctls_progress32") bars.push_back(c.Window);
     if (c.Class == "Static") statics.push_back(c.Window);
     if (c.Class == "Button") frames.push_back(c.Window);
@@ -348,7 +337,7 @@ void CheckProgressControls(HWND wizard, const std::string& target) {
   // another process: the range comes back as the result, not through a pointer
   EXPECT_EQ(0, SendMessageA(bars[0], PBM_GETRANGE, TRUE, 0));
   EXPECT_EQ(100, SendMessageA(bars[0], PBM_GETRANGE, FALSE, 0));
-  // pixels of the dialog's client: the bar starts where the frame 1004 does,
+  // pixels of the dialog's client: the bar starts where the destination frame does,
   // a third of its height; the rest sit at fixed rows
   auto place = [&](HWND control) {
     RECT r;
@@ -356,7 +345,7 @@ void CheckProgressControls(HWND wizard, const std::string& target) {
     MapWindowPoints(NULL, wizard, reinterpret_cast<POINT*>(&r), 2);
     return r;
   };
-  const RECT frame1004 = place(GetDlgItem(wizard, 1004));
+  const RECT frame1004 = place(GetDlgItem(wizard, IDC_DESTINATION_FRAME));
   const RECT bar = place(bars[0]);
   EXPECT_EQ(frame1004.left, bar.left);
   EXPECT_EQ(frame1004.top, bar.top);
@@ -422,13 +411,13 @@ TEST_F(Wizard, CancelsAndFailuresRollTheInstallationBack) {
 
     HWND w = Start(setup);
     ASSERT_TRUE(w);
-    w = Go(w, 1001, "CHOOSE_DESITNATION_LOCATION");
-    w = Go(w, 1001, "START_INSTALLATION");
+    w = Go(w, IDC_NEXT, "CHOOSE_DESITNATION_LOCATION");
+    w = Go(w, IDC_NEXT, "START_INSTALLATION");
     ASSERT_TRUE(w);
-    w = Go(w, 1001, "INSTALLING");
+    w = Go(w, IDC_NEXT, "INSTALLING");
     ASSERT_TRUE(w);
     if (what == "cancel while copying") {
-      ASSERT_TRUE(Robot::Press(w, 1002));
+      ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
       // While the question is open the worker holds still after a report:
       // the progress controls show the file being copied.
       RobotMessageBox question = robot.WaitForMessageBox(En("INSTALL_TITLE").c_str(), 10000);
@@ -436,7 +425,7 @@ TEST_F(Wizard, CancelsAndFailuresRollTheInstallationBack) {
       CheckProgressControls(w, target);
       // No first: the installation goes on.
       robot.Answer(question, IDNO);
-      ASSERT_TRUE(Robot::Press(w, 1002));
+      ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
       EXPECT_EQ(En("DO_YOU_REALY_WANT_TO_QUIT"), robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000));
     } else if (what == "a failing registry line") {
       EXPECT_NE(std::string::npos, robot.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000).find("unrecognized key"));
@@ -445,11 +434,11 @@ TEST_F(Wizard, CancelsAndFailuresRollTheInstallationBack) {
                 robot.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000));
     } else if (!blocked.empty()) {
       ASSERT_TRUE(WaitForFinish(w));
-      ASSERT_TRUE(Robot::Press(w, 1001));
+      ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
       EXPECT_EQ(En("FAILED_TO_CREATE_UNINSTALL_EXE"), robot.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000));
     } else {
       ASSERT_TRUE(WaitForFinish(w));
-      ASSERT_TRUE(Robot::Press(w, 1002));
+      ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
       robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000);
     }
     DWORD code;
@@ -520,10 +509,10 @@ TEST_F(Wizard, ATemporaryDriveThatFillsUpRollsTheRunBackAndLeavesNothing) {
     ASSERT_TRUE(w);
     // start-up has made its files; now nothing more fits
     ASSERT_NO_FATAL_FAILURE(FillSmallDrive(filler));
-    w = Go(w, 1001, "CHOOSE_DESITNATION_LOCATION");
-    w = Go(w, 1001, "START_INSTALLATION");
+    w = Go(w, IDC_NEXT, "CHOOSE_DESITNATION_LOCATION");
+    w = Go(w, IDC_NEXT, "START_INSTALLATION");
     ASSERT_TRUE(w);
-    ASSERT_TRUE(Robot::Press(w, 1001));
+    ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
     EXPECT_EQ("Failed to write uninstall log file in temporary files directory.",
               robot.AnswerMessageBox("Error", IDOK, 30000));
     ASSERT_TRUE(robot.WaitForExit(60000, &code)) << robot.WindowTree();
@@ -556,19 +545,19 @@ bool InstallForUninstall(Wizard* t, Robot& robot, const std::string& setup, cons
   HWND w = robot.WaitForWindow("#32770", En("WELCOME").c_str(), 20000);
   for (const char* page : {"EULA", "CHOOSE_DESITNATION_LOCATION"}) {
     if (!w) return false;
-    Robot::Press(w, 1001);
+    Robot::Press(w, IDC_NEXT);
     w = robot.WaitForWindow("#32770", En(page).c_str(), 20000);
   }
   if (!w) return false;
-  Robot::SetItemText(w, 1009, target.c_str());
-  Robot::Press(w, 1001);
+  Robot::SetItemText(w, IDC_DESTINATION, target.c_str());
+  Robot::Press(w, IDC_NEXT);
   w = robot.WaitForWindow("#32770", En("START_INSTALLATION").c_str(), 20000);
   if (!w) return false;
-  Robot::Press(w, 1001);
+  Robot::Press(w, IDC_NEXT);
   w = robot.WaitForWindow("#32770", En("INSTALLING").c_str(), 20000);
-  if (!w || !robot.WaitUntil([&] { return Robot::ItemText(w, 1001) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, 1001)); }, 60000, "finish")) return false;
+  if (!w || !robot.WaitUntil([&] { return Robot::ItemText(w, IDC_NEXT) == En("FINISH") && IsWindowEnabled(GetDlgItem(w, IDC_NEXT)); }, 60000, "finish")) return false;
   (void)t;
-  Robot::Press(w, 1001);
+  Robot::Press(w, IDC_NEXT);
   DWORD code;
   return robot.WaitForExit(20000, &code);
 }
@@ -590,7 +579,7 @@ HWND WaitForUninstallResult(Robot& robot, const std::string& caption = En("UNINS
   robot.WaitUntil(
       [&] {
         dialog = robot.FindWindowNow("#32770", caption.c_str());
-        return dialog && GetDlgItem(dialog, 1013) && IsWindowVisible(GetDlgItem(dialog, IDOK));
+        return dialog && GetDlgItem(dialog, IDC_UNINSTALL_TEXT) && IsWindowVisible(GetDlgItem(dialog, IDOK));
       },
       60000, "the uninstall result");
   if (dialog) Robot::Settle(dialog);
@@ -665,7 +654,7 @@ TEST_F(Wizard, TheUninstallerRemovesTheWholeInstallationAndItself) {
   Robot::Press(question.Window, IDYES);
   HWND dialog = WaitForUninstallResult(second);
   ASSERT_TRUE(dialog);
-  EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(dialog, 1013));
+  EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(dialog, IDC_UNINSTALL_TEXT));
   std::vector<std::string> left;
   Snapshot(target, &left);
   EXPECT_EQ(std::vector<std::string>{target + "\\Uninstall.exe"}, left) << "only the running uninstaller waits";
@@ -714,7 +703,7 @@ TEST_F(Wizard, FoldersTheInstallationCreatedAboveItsOwnGoWithTheUninstaller) {
   EXPECT_EQ(UninstallQuestion(kApp), StartUninstaller(un, nested, dir.Path(), IDYES));
   HWND dialog = WaitForUninstallResult(un);
   ASSERT_TRUE(dialog);
-  EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(dialog, 1013)) << "a question came first?";
+  EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(dialog, IDC_UNINSTALL_TEXT)) << "a question came first?";
   ASSERT_TRUE(CloseAndWaitForSelfRemoval(un, dialog, nested));
   EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(co); }, 60000, "the created folders' removal"));
   EXPECT_FALSE(KeyExists("Software\\QuillsetTest-Wizard"));
@@ -738,13 +727,13 @@ TEST_F(Wizard, AFileTheUserAddedIsAskedAboutOnce) {
     // meanwhile the progress dialog says what goes on, with nothing to press
     HWND dialog = un.FindWindowNow("#32770", En("UNINSTALL_TITLE").c_str());
     ASSERT_TRUE(dialog) << un.WindowTree();
-    EXPECT_EQ(En("PLEASE_WAIT_WHILE_UNINSTALLING"), Robot::ItemText(dialog, 1013));
+    EXPECT_EQ(En("PLEASE_WAIT_WHILE_UNINSTALLING"), Robot::ItemText(dialog, IDC_UNINSTALL_TEXT));
     EXPECT_FALSE(IsWindowVisible(GetDlgItem(dialog, IDOK)));
     EXPECT_EQ(0, GetWindowLongA(dialog, GWL_STYLE) & WS_SYSMENU);
     Robot::Press(box.Window, answer);
     dialog = WaitForUninstallResult(un);
     ASSERT_TRUE(dialog);
-    EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(dialog, 1013));
+    EXPECT_EQ(En("UNINSTALLATION_IS_NOW_FINISHED"), Robot::ItemText(dialog, IDC_UNINSTALL_TEXT));
     EXPECT_FALSE(un.FindWindowNow("#32770", caption.c_str())) << "asked twice";
     ASSERT_TRUE(CloseAndWaitForSelfRemoval(un, dialog, target));
     EXPECT_FALSE(KeyExists("Software\\QuillsetTest-Wizard"));
@@ -816,7 +805,7 @@ TEST_F(Wizard, AnUninstallerWhoseLogIsMissingOrDamagedSaysSoAndKeepsEverything) 
     EXPECT_EQ(failure, un.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000));
     HWND dialog = WaitForUninstallResult(un);
     ASSERT_TRUE(dialog);
-    EXPECT_EQ(failure, Robot::ItemText(dialog, 1013));
+    EXPECT_EQ(failure, Robot::ItemText(dialog, IDC_UNINSTALL_TEXT));
     Robot::Press(dialog, IDOK);
     DWORD code;
     ASSERT_TRUE(un.WaitForExit(20000, &code));
@@ -852,11 +841,11 @@ TEST_F(Wizard, AnUninstallerWithoutItsTranslationsShowsKeysAndStillRemovesEveryt
   EXPECT_EQ("FOLDER_CONTAINS_NEW_FILES_OR_SUBFOLDERS", box.Text);
   HWND dialog = un.FindWindowNow("#32770", "UNINSTALL_TITLE");
   ASSERT_TRUE(dialog) << un.WindowTree();
-  EXPECT_EQ("PLEASE_WAIT_WHILE_UNINSTALLING", Robot::ItemText(dialog, 1013));
+  EXPECT_EQ("PLEASE_WAIT_WHILE_UNINSTALLING", Robot::ItemText(dialog, IDC_UNINSTALL_TEXT));
   Robot::Press(box.Window, IDYES);
   dialog = WaitForUninstallResult(un, "UNINSTALL_TITLE");
   ASSERT_TRUE(dialog);
-  EXPECT_EQ("UNINSTALLATION_IS_NOW_FINISHED", Robot::ItemText(dialog, 1013));
+  EXPECT_EQ("UNINSTALLATION_IS_NOW_FINISHED", Robot::ItemText(dialog, IDC_UNINSTALL_TEXT));
   ASSERT_TRUE(CloseAndWaitForSelfRemoval(un, dialog, target));
   EXPECT_TRUE(robot.WaitUntil([&] { return !PathExists(target); }, 60000, "the install folder's removal"));
   EXPECT_FALSE(KeyExists("Software\\QuillsetTest-Wizard"));

@@ -149,4 +149,41 @@ TEST(LogLines, TheCodePageLineNamesTheEncodingOfTheLinesAfterIt) {
   EXPECT_EQ(LOGRECORD_OTHER, ParseLogRecord(line, &r));
 }
 
+// The logger writes with these tags and the code-page line; logs already on
+// users' disks hold exactly these bytes.
+TEST(LogLines, TheWritersTagsAreTheOnesStoredLogsHold) {
+  const struct {
+    LogRecordKind Kind;
+    const char* Tag;
+    const char* Value;
+  } cases[] = {
+      {LOGRECORD_FILE, "FileCreated=", "C:\\App\\a.txt"},
+      {LOGRECORD_DIRECTORY, "DirectoryCreated=", "C:\\App"},
+      {LOGRECORD_INI_ENTRY, "IniFileEntryAdded=", "C:\\a.ini,S,K"},
+      {LOGRECORD_REGISTRY, "SysRegSectionAdded=", "HKEY_CURRENT_USER/Software/App"},
+      {LOGRECORD_DLL, "DllRegistered=", "C:\\App\\a.dll"},
+  };
+  for (const auto& c : cases) {
+    ASSERT_NE(nullptr, LogRecordTag(c.Kind));
+    EXPECT_STREQ(c.Tag, LogRecordTag(c.Kind));
+    std::string line = std::string(LogRecordTag(c.Kind)) + c.Value;
+    LogRecord r;
+    EXPECT_EQ(c.Kind, ParseLogRecord(&line[0], &r)) << c.Tag;
+  }
+  EXPECT_EQ(nullptr, LogRecordTag(LOGRECORD_OTHER));
+  EXPECT_EQ(nullptr, LogRecordTag(LOGRECORD_MALFORMED));
+
+  for (unsigned codePage : {0u, 932u, 65001u, 4294967295u}) {
+    char line[LOG_CODEPAGE_LINE_BYTES];
+    const std::string expected = "CodePage=" + std::to_string(codePage) + "\n";
+    EXPECT_EQ(expected.size(), FormatLogCodePageLine(codePage, line));
+    EXPECT_EQ(expected, line);
+    EXPECT_TRUE(IsLogCodePageLine(line));
+  }
+  char line[LOG_CODEPAGE_LINE_BYTES];
+  FormatLogCodePageLine(936, line);
+  EXPECT_EQ(936, FindLogCodePage((std::string("DirectoryCreated=C:\\App\n") + line).c_str()));
+  EXPECT_FALSE(IsLogCodePageLine("FileCreated=C:\\CodePage=1252"));
+}
+
 }  // namespace

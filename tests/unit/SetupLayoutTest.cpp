@@ -9,6 +9,7 @@
 #include "efs/EfsFormat.h"
 #include "efs/PeImage.h"
 #include "efs/SetupLayout.h"
+#include "LayoutReader.h"
 
 namespace {
 
@@ -25,29 +26,8 @@ std::string Program(uint32_t rawSize = 0x600, uint32_t zeros = 0) { return Minim
 // Stands in for a container: bytes, then the installer signature.
 std::string Container(size_t size = 1000) { return std::string(size - 16, 'c') + Sig(InstallerSignature); }
 
-class StringReader : public IEfsFileReader {
- public:
-  explicit StringReader(const std::string& b) : m_Bytes(b) {}
-  int ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n) override {
-    // the layout never asks for bytes the file does not have
-    EXPECT_LE(offset + n, m_Bytes.size());
-    if (FailAt != ~0ull && offset <= FailAt && FailAt < offset + n) return 0;
-    if (offset + n > m_Bytes.size()) return 0;
-    memcpy(buffer, m_Bytes.data() + offset, n);
-    return 1;
-  }
-  uint64_t FailAt = ~0ull;
-
- private:
-  const std::string& m_Bytes;
-};
-
-SetupLayout Layout(const std::string& file) {
-  StringReader reader(file);
-  SetupLayout l;
-  EXPECT_TRUE(ReadSetupLayout(reader, file.size(), &l));
-  return l;
-}
+// the layout never asks for bytes the file does not have
+SetupLayout StrictLayout(const std::string& file) { return Layout(file, true); }
 
 std::string Signed(std::string file, uint32_t table = 1512) {
   EXPECT_TRUE(AppendFakeCertificate(file, table));
@@ -89,15 +69,15 @@ TEST(SetupLayout, TheSignatureAtTheLogicalEndTellsTheKind) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    SetupLayout l = Layout(c.file);
+    SetupLayout l = StrictLayout(c.file);
     EXPECT_EQ(c.file.size(), l.FileSize);
     EXPECT_EQ(c.tail, l.Tail);
     EXPECT_EQ(c.end, l.End);
     EXPECT_EQ(c.certificate, l.CertificateSize);
     EXPECT_EQ(c.damaged, l.Damaged);
   }
-  EXPECT_EQ(p, Layout(program + Container()).ProgramEnd);
-  EXPECT_EQ(0u, Layout(std::string(5000, 'M')).ProgramEnd);
+  EXPECT_EQ(p, StrictLayout(program + Container()).ProgramEnd);
+  EXPECT_EQ(0u, StrictLayout(std::string(5000, 'M')).ProgramEnd);
 }
 
 TEST(SetupLayout, TheZeroPaddingBeforeTheTableIsNoPartOfTheFile) {
@@ -106,25 +86,25 @@ TEST(SetupLayout, TheZeroPaddingBeforeTheTableIsNoPartOfTheFile) {
   for (size_t size = 1000; size < 1008; ++size) {
     SCOPED_TRACE(size);
     std::string file = Signed(program + Container(size));
-    SetupLayout l = Layout(file);
+    SetupLayout l = StrictLayout(file);
     EXPECT_EQ(SETUP_TAIL_INSTALLER, l.Tail);
     EXPECT_EQ(program.size() + size, l.End);
     EXPECT_EQ(0, l.Damaged);
     // cut inside the padding, the table is gone: damaged
     if (size % 8) {
-      EXPECT_EQ(1, Layout(file.substr(0, program.size() + size + 1)).Damaged);
+      EXPECT_EQ(1, StrictLayout(file.substr(0, program.size() + size + 1)).Damaged);
     }
   }
   // a program of odd length ending in zeros, signed: still exactly the program
   const std::string odd = Program(0x5FD, 40);
-  SetupLayout l = Layout(Signed(odd));
+  SetupLayout l = StrictLayout(Signed(odd));
   EXPECT_EQ(SETUP_TAIL_NONE, l.Tail);
   EXPECT_EQ(odd.size(), l.End);
   EXPECT_EQ(0, l.Damaged);
   // only zeros are padding: a byte of data there is a damaged file
   std::string bad = Signed(program + Container(1003));
   bad[program.size() + 1003] = 'x';
-  EXPECT_EQ(1, Layout(bad).Damaged);
+  EXPECT_EQ(1, StrictLayout(bad).Damaged);
   // and no signing tool pads with 8: a signature ending on an 8-byte
   // boundary, then eight zeros before the table, is a damaged file
   const size_t aligned = 1000 + (8 - (program.size() + 1000) % 8) % 8;
@@ -134,7 +114,7 @@ TEST(SetupLayout, TheZeroPaddingBeforeTheTableIsNoPartOfTheFile) {
     const size_t table = file.size();
     ASSERT_TRUE(AppendFakeCertificate(file, 512));
     ASSERT_EQ(table + 512, file.size()) << "the table follows the eight zeros directly";
-    l = Layout(file);
+    l = StrictLayout(file);
     EXPECT_EQ(SETUP_TAIL_NONE, l.Tail);
     EXPECT_EQ(1, l.Damaged);
     EXPECT_EQ(FILEKIND_DAMAGED, SetupKindOf(l));
@@ -163,7 +143,7 @@ TEST(SetupLayout, OnlyATableThatEndsTheFileCounts) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    SetupLayout l = Layout(withEntry(c.address, c.size));
+    SetupLayout l = StrictLayout(withEntry(c.address, c.size));
     EXPECT_EQ(file.size(), l.End);
     EXPECT_EQ(0u, l.CertificateSize);
     EXPECT_EQ(SETUP_TAIL_INSTALLER, l.Tail);
@@ -179,17 +159,17 @@ TEST(SetupLayout, CoffSymbolsOfAnUnstrippedProgramArePartOfIt) {
   std::string strings(40, 't');
   Put32(strings, 0, 40);  // the string table counts its own size field
   program += strings;
-  SetupLayout l = Layout(program);
+  SetupLayout l = StrictLayout(program);
   EXPECT_EQ(program.size(), l.ProgramEnd);
   EXPECT_EQ(0, l.Damaged);
-  EXPECT_EQ(SETUP_TAIL_INSTALLER, Layout(program + Container()).Tail);
-  EXPECT_EQ(1, Layout(program.substr(0, program.size() - 10)).Damaged);
+  EXPECT_EQ(SETUP_TAIL_INSTALLER, StrictLayout(program + Container()).Tail);
+  EXPECT_EQ(1, StrictLayout(program.substr(0, program.size() - 10)).Damaged);
 }
 
 TEST(SetupLayout, AFailedReadIsReported) {
   const std::string file = Signed(Program() + Container());
   for (uint64_t at : {uint64_t(0), uint64_t(0x90), uint64_t(file.size() - 1512 - 1)}) {
-    StringReader reader(file);
+    StringReader reader(file, true);
     reader.FailAt = at;
     SetupLayout l;
     EXPECT_FALSE(ReadSetupLayout(reader, file.size(), &l)) << at;
@@ -203,7 +183,7 @@ TEST(PeImage, ClearingTheSignatureLeavesAnUnsignedProgram) {
   headers.resize(program.size());
   ASSERT_TRUE(PeClearSignature(reinterpret_cast<unsigned char*>(&headers[0]), headers.size()));
   EXPECT_TRUE(headers == program) << "only the security entry and the checksum change";
-  SetupLayout l = Layout(headers + Sig(UninstallerSignature));
+  SetupLayout l = StrictLayout(headers + Sig(UninstallerSignature));
   EXPECT_EQ(SETUP_TAIL_UNINSTALLER, l.Tail);
   EXPECT_EQ(0u, l.CertificateSize);
 

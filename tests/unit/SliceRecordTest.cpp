@@ -10,6 +10,7 @@
 #include "efs/SetupLayout.h"
 #include "efs/Sha256.h"
 #include "efs/SliceRecord.h"
+#include "LayoutReader.h"
 
 namespace {
 
@@ -52,26 +53,6 @@ std::string Record(uint32_t count, unsigned char fill = 0x11) {
   WriteSliceRecord(reinterpret_cast<unsigned char*>(&r[0]), count,
                    reinterpret_cast<const unsigned char*>(digests.data()));
   return r;
-}
-
-class StringReader : public IEfsFileReader {
- public:
-  explicit StringReader(const std::string& b) : m_Bytes(b) {}
-  int ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n) override {
-    if (offset + n > m_Bytes.size()) return 0;
-    memcpy(buffer, m_Bytes.data() + offset, n);
-    return 1;
-  }
-
- private:
-  const std::string& m_Bytes;
-};
-
-SetupLayout Layout(const std::string& file) {
-  StringReader reader(file);
-  SetupLayout l;
-  EXPECT_TRUE(ReadSetupLayout(reader, file.size(), &l));
-  return l;
 }
 
 TEST(SliceRecord, AFirstSliceIsTheProgramAndItsRecordSignedOrNot) {

@@ -16,6 +16,7 @@
 #include "efs/EFSBuilder.h"
 #include "engine/InstallWorker.h"
 #include "platform/RegistryHelpers.h"
+#include "resources/resource.h"
 #include "engine/Sections.h"
 #include "script/Placeholders.h"
 #include "ui/MessageBoxes.h"
@@ -53,7 +54,7 @@ LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
   if (message == WM_INSTALL_DONE && g_Run) {
     g_Run->Done = static_cast<int>(wParam);
     ++g_Run->DoneCount;
-    g_Run->CancelEnabledAtDone = IsWindowEnabled(GetDlgItem(window, IDC_WIZARD_CANCEL)) != FALSE;
+    g_Run->CancelEnabledAtDone = IsWindowEnabled(GetDlgItem(window, IDC_CANCEL_INSTALL)) != FALSE;
     return 0;
   }
   return DefWindowProcA(window, message, wParam, lParam);
@@ -77,7 +78,7 @@ WorkerRun RunWorker(const std::string& cancelOnPath = "") {
                               GetModuleHandleA(NULL), NULL);
   EXPECT_TRUE(window) << "probe window: error " << GetLastError() << " atom " << atom;
   CreateWindowA("BUTTON", "Cancel", WS_CHILD | WS_VISIBLE, 0, 0, 50, 20, window,
-                reinterpret_cast<HMENU>(IDC_WIZARD_CANCEL), GetModuleHandleA(NULL), NULL);
+                reinterpret_cast<HMENU>(IDC_CANCEL_INSTALL), GetModuleHandleA(NULL), NULL);
   // the wizard's front end: the reports reach the window as its messages
   CDialogFrontEnd reports(window);
   HANDLE thread = CreateThread(NULL, 0, InstallWorker, static_cast<CFrontEnd*>(&reports), 0, NULL);
@@ -99,7 +100,7 @@ WorkerRun RunWorker(const std::string& cancelOnPath = "") {
   }
   EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 5000)) << "the worker did not end";
   CloseHandle(thread);
-  run.CancelEnabledAfter = IsWindowEnabled(GetDlgItem(window, IDC_WIZARD_CANCEL)) != FALSE;
+  run.CancelEnabledAfter = IsWindowEnabled(GetDlgItem(window, IDC_CANCEL_INSTALL)) != FALSE;
   DestroyWindow(window);
   g_Run = nullptr;
   return run;

@@ -102,12 +102,20 @@ std::string TempFolderPath() {
   return dir;
 }
 
-TEST(Rollback, AMissingEntryLeavesTheDestinationAndItsFolderAlone) {
+// A run's folder, its setup file and its log.
+class Rollback : public ::testing::Test {
+ protected:
+  void Open(const std::vector<std::pair<std::string, std::string>>& files, const char* corrupt = "") {
+    OpenSetup(efs, dir, files, corrupt);
+    ASSERT_EQ(1, log.CreateTempLog());
+  }
   TempFolder dir;
   CExeFileSystemLogged efs;
-  OpenSetup(efs, dir, {{"here.txt", "new"}});
   CUninstallLogger log;
-  ASSERT_EQ(1, log.CreateTempLog());
+};
+
+TEST_F(Rollback, AMissingEntryLeavesTheDestinationAndItsFolderAlone) {
+  ASSERT_NO_FATAL_FAILURE(Open({{"here.txt", "new"}}));
   const std::string mine = UsersFile(dir.File("mine.txt"), "mine");
   EXPECT_EQ(0, efs.ExtractFileLogged("mine.txt", mine.c_str(), 1, NULL, 500, &log));
   EXPECT_EQ(0, efs.ExtractFile("mine.txt", mine.c_str(), 1, NULL, 500));
@@ -123,12 +131,8 @@ TEST(Rollback, AMissingEntryLeavesTheDestinationAndItsFolderAlone) {
 // often the run writes it; a file the run made itself is never kept. The
 // rollback puts every original back with its time and removes the rest,
 // after a corrupt entry too.
-TEST(Rollback, OriginalsGoAsideOnceAndComeBackWithTheirTimes) {
-  TempFolder dir;
-  CExeFileSystemLogged efs;
-  OpenSetup(efs, dir, {{"a.txt", "new a"}, {"b.txt", "new b"}, {"c.txt", "new c"}}, "b.txt");
-  CUninstallLogger log;
-  ASSERT_EQ(1, log.CreateTempLog());
+TEST_F(Rollback, OriginalsGoAsideOnceAndComeBackWithTheirTimes) {
+  ASSERT_NO_FATAL_FAILURE(Open({{"a.txt", "new a"}, {"b.txt", "new b"}, {"c.txt", "new c"}}, "b.txt"));
   const std::string app = dir.File("App");
   CreateDirectoryA(app.c_str(), NULL);
   const std::string a = UsersFile(app + "\\a.txt", "my a"), b = UsersFile(app + "\\b.txt", "my b");
@@ -202,12 +206,8 @@ std::string OtherSpelling(const std::string& folder, char letter, bool* defined)
 // Replaced twice in one run under two spellings the journal keeps apart:
 // two originals are kept, the second being the run's own first copy. Only
 // putting them back newest first leaves the user's file.
-TEST(Rollback, AFileReplacedTwiceUnderTwoSpellingsComesBackAsTheUsersOwn) {
-  TempFolder dir;
-  CExeFileSystemLogged efs;
-  OpenSetup(efs, dir, {{"a.txt", "new a"}});
-  CUninstallLogger log;
-  ASSERT_EQ(1, log.CreateTempLog());
+TEST_F(Rollback, AFileReplacedTwiceUnderTwoSpellingsComesBackAsTheUsersOwn) {
+  ASSERT_NO_FATAL_FAILURE(Open({{"a.txt", "new a"}}));
   const std::string app = dir.File("App");
   CreateDirectoryA(app.c_str(), NULL);
   const std::string a = UsersFile(app + "\\a.txt", "my a");
@@ -228,12 +228,8 @@ TEST(Rollback, AFileReplacedTwiceUnderTwoSpellingsComesBackAsTheUsersOwn) {
 
 // Windows will not replace a read-only file, nor rename one another program
 // holds without delete sharing: such a file stays, and so does its content.
-TEST(Rollback, AFileThatCannotBeKeptIsNotReplaced) {
-  TempFolder dir;
-  CExeFileSystemLogged efs;
-  OpenSetup(efs, dir, {{"ro.txt", "new"}, {"held.txt", "new"}});
-  CUninstallLogger log;
-  ASSERT_EQ(1, log.CreateTempLog());
+TEST_F(Rollback, AFileThatCannotBeKeptIsNotReplaced) {
+  ASSERT_NO_FATAL_FAILURE(Open({{"ro.txt", "new"}, {"held.txt", "new"}}));
   const std::string ro = UsersFile(dir.File("ro.txt"), "mine");
   SetFileAttributesA(ro.c_str(), FILE_ATTRIBUTE_READONLY);
   SetLastError(0);
@@ -254,12 +250,8 @@ TEST(Rollback, AFileThatCannotBeKeptIsNotReplaced) {
 
 // An original that cannot go back is named with the place of its copy, and
 // the copy stays.
-TEST(Rollback, AnOriginalThatCannotGoBackIsToldAndKept) {
-  TempFolder dir;
-  CExeFileSystemLogged efs;
-  OpenSetup(efs, dir, {{"a.txt", "new a"}});
-  CUninstallLogger log;
-  ASSERT_EQ(1, log.CreateTempLog());
+TEST_F(Rollback, AnOriginalThatCannotGoBackIsToldAndKept) {
+  ASSERT_NO_FATAL_FAILURE(Open({{"a.txt", "new a"}}));
   const std::string a = UsersFile(dir.File("a.txt"), "my a");
   ASSERT_EQ(1, efs.ExtractFileLogged("a.txt", a.c_str(), 1, NULL, 500, &log));
   const std::vector<std::string> kept = KeptCopies(dir.Path());
@@ -280,12 +272,8 @@ TEST(Rollback, AnOriginalThatCannotGoBackIsToldAndKept) {
 
 // After a successful run the originals and the journal are gone; what the
 // run wrote stays.
-TEST(Rollback, ASuccessfulRunDeletesTheKeptOriginals) {
-  TempFolder dir;
-  CExeFileSystemLogged efs;
-  OpenSetup(efs, dir, {{"a.txt", "new a"}, {"b.txt", "new b"}});
-  CUninstallLogger log;
-  ASSERT_EQ(1, log.CreateTempLog());
+TEST_F(Rollback, ASuccessfulRunDeletesTheKeptOriginals) {
+  ASSERT_NO_FATAL_FAILURE(Open({{"a.txt", "new a"}, {"b.txt", "new b"}}));
   for (const char* name : {"a.txt", "b.txt"}) {
     const std::string path = UsersFile(dir.File(name), "mine");
     ASSERT_EQ(1, efs.ExtractFileLogged(name, path.c_str(), 1, NULL, 500, &log));
@@ -303,10 +291,8 @@ TEST(Rollback, ASuccessfulRunDeletesTheKeptOriginals) {
 }
 
 // A shortcut the user had by the same name comes back as well.
-TEST(Rollback, AReplacedShortcutComesBack) {
-  TempFolder dir;
+TEST_F(Rollback, AReplacedShortcutComesBack) {
   CoInitialize(NULL);
-  CUninstallLogger log;
   ASSERT_EQ(1, log.CreateTempLog());
   const std::string lnk = UsersFile(dir.File("App.lnk"), "the user's own shortcut");
   ASSERT_TRUE(SUCCEEDED(CreateShellShortcut(dir.File("app.exe").c_str(), lnk.c_str(), "", 0, "", "", "", &log)));
@@ -340,8 +326,7 @@ std::string RegistryValue(const char* path, const char* name) {
 // The values a run overwrites come back, newest first, whatever it wrote
 // in between; what it added goes; keys it made go with what is below them,
 // and a key listed for removal that was there before stays.
-TEST(Rollback, OverwrittenValuesComeBackAndNewOnesGo) {
-  TempFolder dir;
+TEST_F(Rollback, OverwrittenValuesComeBackAndNewOnesGo) {
   const std::string ini = dir.File("app.ini");
   WritePrivateProfileStringA("Settings", "Server", "user value", ini.c_str());
   WritePrivateProfileStringA("Settings", "Quoted", "\"a b\"", ini.c_str());
@@ -356,7 +341,6 @@ TEST(Rollback, OverwrittenValuesComeBackAndNewOnesGo) {
   RegCloseKey(key);
   const std::string server = RegistryValue(kKey, "Server"), count = RegistryValue(kKey, "Count");
 
-  CUninstallLogger log;
   ASSERT_EQ(1, log.CreateTempLog());
   const char* const entries[][3] = {{"Settings", "Server", "first"}, {"settings", "SERVER", "second"},
                                     {"Settings", "Quoted", "x"},     {"Settings", "Added", "new"},
@@ -399,14 +383,11 @@ TEST(Rollback, OverwrittenValuesComeBackAndNewOnesGo) {
 
 // An INI file of the user's that the run replaced and then wrote into comes
 // back whole: the entry the run wrote is not deleted from the original.
-TEST(Rollback, AReplacedIniFileComesBackWithItsOwnEntries) {
-  TempFolder dir;
-  CExeFileSystemLogged efs;
+TEST_F(Rollback, AReplacedIniFileComesBackWithItsOwnEntries) {
   OpenSetup(efs, dir, {{"app.ini", "[Settings]\r\nServer=from the setup\r\n"}});
   const std::string ini = dir.File("app.ini");
   WritePrivateProfileStringA("Settings", "Server", "user value", ini.c_str());
   const std::string before = ReadWholeFile(ini);
-  CUninstallLogger log;
   ASSERT_EQ(1, log.CreateTempLog());
   ASSERT_EQ(1, efs.ExtractFileLogged("app.ini", ini.c_str(), 1, NULL, 500, &log));
   ASSERT_EQ(1, log.KeepIniValue(ini.c_str(), "Settings", "Server"));
@@ -429,8 +410,7 @@ UINT WINAPI WindowsTempFileName(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR
   return GetTempFileNameA(folder, prefix, unique, out);
 }
 
-TEST(Rollback, NamesBesideADeepFileKeepWindowsRule) {
-  TempFolder dir;
+TEST_F(Rollback, NamesBesideADeepFileKeepWindowsRule) {
   std::string deep = dir.Path() + "\\";
   while (deep.size() < 247) deep += 'd';
   ASSERT_TRUE(CreateDirectoryA(deep.c_str(), NULL));
@@ -462,9 +442,7 @@ TEST(Rollback, NamesBesideADeepFileKeepWindowsRule) {
   EXPECT_EQ(0, CreateUniqueFileIn(full.c_str(), "QSO", path, WindowsTempFileName));
 
   // a reinstall over a file in the deep folder sets it aside there
-  CExeFileSystemLogged efs;
   OpenSetup(efs, dir, {{"a.txt", "new"}});
-  CUninstallLogger log;
   ASSERT_EQ(1, log.CreateTempLog());
   const std::string file = UsersFile(deep + "\\a.txt", "old");
   ASSERT_EQ(1, efs.ExtractFileLogged("a.txt", file.c_str(), 1, NULL, 500, &log));

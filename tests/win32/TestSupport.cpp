@@ -40,6 +40,27 @@ static void RemoveTree(const std::string& path) {
   RemoveDirectoryA(path.c_str());
 }
 
+void WalkTree(const std::string& root,
+              const std::function<void(const std::string& path, const WIN32_FIND_DATAA& found)>& visit) {
+  WIN32_FIND_DATAA f;
+  HANDLE h = FindFirstFileA((root + "\\*").c_str(), &f);
+  if (h == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::string name = f.cFileName;
+    if (name == "." || name == "..") continue;
+    const std::string path = root + "\\" + name;
+    visit(path, f);
+    if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) WalkTree(path, visit);
+  } while (FindNextFileA(h, &f));
+  FindClose(h);
+}
+
+std::string FileTimeText(const FILETIME& t) {
+  char text[32];
+  snprintf(text, sizeof text, "%08lx%08lx", t.dwHighDateTime, t.dwLowDateTime);
+  return text;
+}
+
 TempFolder::~TempFolder() {
   RemoveTree(m_Path);
 }

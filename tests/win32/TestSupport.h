@@ -2,6 +2,7 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,12 @@ class TempFolder {
 std::string ReadWholeFile(const std::string& path);
 void WriteWholeFile(const std::string& path, const std::string& bytes);
 bool PathExists(const std::string& path);
+// Calls visit for every file and folder below root, a folder before what
+// it holds; the find data tells which is which.
+void WalkTree(const std::string& root,
+              const std::function<void(const std::string& path, const WIN32_FIND_DATAA& found)>& visit);
+// A file time as sixteen hex digits, for comparing times as text.
+std::string FileTimeText(const FILETIME& t);
 // Names matching pattern (e.g. "UNI*.tmp") in the temporary directory.
 std::vector<std::string> TempFilesMatching(const char* pattern);
 // n bytes of a fixed pseudo-random sequence: the same seed, the same bytes.

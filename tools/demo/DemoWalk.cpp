@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../../tests/win32/Robot.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -95,7 +96,7 @@ std::vector<std::string> Leftovers(const std::string& destination) {
 }
 
 HWND Next(Robot& robot, HWND wizard, const std::string& nextCaption) {
-  if (!Robot::Press(wizard, 1001)) return NULL;
+  if (!Robot::Press(wizard, IDC_NEXT)) return NULL;
   return robot.WaitForWindow("#32770", nextCaption.c_str(), 30000);
 }
 
@@ -117,14 +118,14 @@ int Walk(const std::string& setup) {
   for (const auto& page : pages) {
     w = Next(robot, w, page.caption);
     if (!w) return 1;
-    if (std::string(page.shot) == "destination") destination = Robot::ItemText(w, 1009);
+    if (std::string(page.shot) == "destination") destination = Robot::ItemText(w, IDC_DESTINATION);
     if (std::string(page.shot) != "installing") Screenshot(page.shot);
   }
-  if (!robot.WaitUntil([&] { return Robot::ItemText(w, 1001) == finish && IsWindowEnabled(GetDlgItem(w, 1001)); },
+  if (!robot.WaitUntil([&] { return Robot::ItemText(w, IDC_NEXT) == finish && IsWindowEnabled(GetDlgItem(w, IDC_NEXT)); },
                        120000, "the finish page"))
     return 1;
   Screenshot("finished");
-  Robot::Press(w, 1001);
+  Robot::Press(w, IDC_NEXT);
   DWORD code = 0;
   if (!robot.WaitForExit(30000, &code)) return 1;
   printf("demo: installed into %s:\n", destination.c_str());
@@ -147,12 +148,12 @@ int Walk(const std::string& setup) {
   }
   Screenshot("uninstall-question");
   Robot::Press(question.Window, IDYES);
-  // the progress dialog is the "Uninstall" window with the text 1013
+  // the progress dialog is the "Uninstall" window with the uninstall text
   HWND progress = NULL;
   un.WaitUntil(
       [&] {
         progress = un.FindWindowNow("#32770", uninstallTitle.c_str());
-        return progress && GetDlgItem(progress, 1013) && IsWindowVisible(GetDlgItem(progress, IDOK));
+        return progress && GetDlgItem(progress, IDC_UNINSTALL_TEXT) && IsWindowVisible(GetDlgItem(progress, IDOK));
       },
       120000, "the uninstall result");
   if (!progress) return 1;
