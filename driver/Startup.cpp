@@ -51,6 +51,7 @@ static void GiveUpMutex() {
 
 // The options this run was given; read once at the start.
 static SetupCommandLine g_Options;
+static CSilentFrontEnd g_Silent;
 // The run log this process writes (empty: none).
 static char g_RunLogPath[PATH_BYTES];
 
@@ -473,8 +474,7 @@ static int OpenTheRunLog(int temporaryCopy) {
 int RunSetupProgram(HINSTANCE instance, const char* commandLine, int showCommand) {
   SetupState::Instance = instance;
   const int parsed = ParseSetupCommandLine(commandLine, &g_Options);
-  static CSilentFrontEnd silent;
-  if (g_Options.Silent) SetFrontEnd(&silent);
+  if (g_Options.Silent) SetFrontEnd(&g_Silent);
   const int temporaryCopy = IsTemporaryCopy();
   const int code = OpenTheRunLog(temporaryCopy) ? RunWithOptions(parsed, temporaryCopy, showCommand)
                                                 : SETUP_EXIT_BAD_COMMAND_LINE;

@@ -10,10 +10,13 @@
 #include "platform/RunLog.h"
 #include "ui/UninstallerCreation.h"
 
-CInstallRun& InstallRun() {
-  static CInstallRun run;
-  return run;
+// at namespace scope: a local static would bring the thread-safe guard
+// code along for nothing, as the run is first taken before any thread
+namespace {
+CInstallRun g_Run;
 }
+
+CInstallRun& InstallRun() { return g_Run; }
 
 int CInstallRun::Start(CFrontEnd* reports) {
   m_Reports = reports;

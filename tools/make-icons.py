@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Draws the program's icons: a white quill on a deep-blue rounded tile.
 
-Writes resources/Quillset.ico (32x32 and 16x16) and resources/QuillsetSmall.ico
-(16x16), 32-bit images with an AND mask. Run from the project root; the
+Writes resources/Quillset.ico (32x32 and 16x16), 32-bit images with an AND mask;
+the small icon's group in Quillset.rc names its 16x16 image. Run from the project root; the
 results are committed, so the build needs no Python.
 """
 import math
@@ -96,4 +96,3 @@ def write_ico(path, sizes):
 if __name__ == '__main__':
     root = sys.argv[1] if len(sys.argv) > 1 else '.'
     write_ico(root + '/resources/Quillset.ico', [32, 16])
-    write_ico(root + '/resources/QuillsetSmall.ico', [16])

@@ -37,7 +37,8 @@ void CDialogFrontEnd::RunEnded(RunEnding ending) {
   SendMessageA(m_Dialog, WM_INSTALL_DONE, ending == RUN_DONE ? 0 : 1, 0);
 }
 
-CFrontEnd* MessageBoxFrontEnd() {
-  static CMessageBoxFrontEnd boxes;
-  return &boxes;
+namespace {
+CMessageBoxFrontEnd g_Boxes;
 }
+
+CFrontEnd* MessageBoxFrontEnd() { return &g_Boxes; }

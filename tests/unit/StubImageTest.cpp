@@ -45,8 +45,8 @@ struct Stub {
 const Stub kStubs[] = {
     // each with the LZMA decoder, the solid container's reader and its
     // decoding thread, and the code-page conversions of older Windows
-    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 190 * 1024},
-    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 150 * 1024},
+    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 188 * 1024},
+    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 148 * 1024},
 };
 
 class StubImage : public ::testing::TestWithParam<Stub> {
@@ -163,6 +163,45 @@ TEST_P(StubImage, ManifestNamesItsOwnArchitectureForItselfAndCommonControls) {
   EXPECT_NE(std::string::npos, manifest.find("level=\"requireAdministrator\""));
   // every byte string of the program is UTF-8 where Windows honours this
   EXPECT_NE(std::string::npos, manifest.find(">UTF-8</activeCodePage>"));
+}
+
+// Icon groups name their images by id: a group whose entry names a missing
+// image, or one of another size, leaves the window without its icon. The
+// small icon's group shares the large group's 16x16 image.
+TEST_P(StubImage, IconGroupsNameImagesThatAreThere) {
+  struct Image {
+    unsigned Width, Height, Bits;
+    uint16_t Id;
+  };
+  auto group = [&](uint32_t id) {
+    std::vector<Image> images;
+    std::string g = Resource(14, id);  // RT_GROUP_ICON
+    Bytes b(g.begin(), g.end());
+    EXPECT_GE(b.size(), 6u) << "no icon group " << id;
+    if (b.size() < 6) return images;
+    EXPECT_EQ(1, U16(b, 2)) << "group " << id << " is not of icons";
+    for (unsigned i = 0; i < U16(b, 4); ++i) {
+      size_t at = 6 + 14 * i;
+      EXPECT_LE(at + 14, b.size()) << "group " << id << " runs off its data";
+      if (at + 14 > b.size()) break;
+      Image m = {b[at], b[at + 1], U16(b, at + 6), U16(b, at + 12)};
+      std::string icon = Resource(3, m.Id);  // RT_ICON
+      EXPECT_EQ(U32(b, at + 8), icon.size()) << "group " << id << " names icon " << m.Id;
+      Bytes header(icon.begin(), icon.end());
+      // a DIB: its height counts the colour and the mask rows
+      EXPECT_EQ(m.Width, U32(header, 4)) << "icon " << m.Id;
+      EXPECT_EQ(m.Height * 2, U32(header, 8)) << "icon " << m.Id;
+      EXPECT_EQ(m.Bits, U16(header, 14)) << "icon " << m.Id;
+      images.push_back(m);
+    }
+    return images;
+  };
+  std::vector<Image> large = group(107), small = group(108);
+  ASSERT_EQ(2u, large.size());
+  ASSERT_EQ(1u, small.size());
+  EXPECT_EQ(16u, small[0].Width);
+  EXPECT_EQ(16u, small[0].Height);
+  EXPECT_TRUE(small[0].Id == large[0].Id || small[0].Id == large[1].Id) << "a copy of the 16x16 image";
 }
 
 // The wizard's picture is stored packed; unpacked it must be the artwork,
