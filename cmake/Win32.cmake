@@ -69,12 +69,9 @@ function(qs_add_stub name)
   if(QS_STUB_ONLY)
     # the map is what make bench's size table reads
     target_link_options(${name} PRIVATE -flto -Os -Wl,-Map,${CMAKE_BINARY_DIR}/${QS_STUB_NAME}.map)
-    # x86: one partition, the whole program inlined and folded as one unit.
-    # Not x64: built so, a throw there found no handler and ended the
-    # program (a damaged entry, a missing one), so x64 keeps the default.
-    if(QS_ARCH STREQUAL x86)
-      target_link_options(${name} PRIVATE -flto-partition=one)
-    endif()
+    # Not -flto-partition=one: built so, the x64 program's throws found no
+    # handler (a damaged entry, a missing one); 512 bytes on x86 are not worth
+    # a build mode that miscompiled its twin.
   endif()
   target_include_directories(${name} PRIVATE ${CMAKE_BINARY_DIR}/generated)
   if(NOT S_LEGACY)
