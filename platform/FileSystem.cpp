@@ -6,6 +6,8 @@
 #include "common/Mbcs.h"
 #include "uninstall/UninstallLogger.h"
 
+static_assert(sizeof(FolderEntry::name) == PATH_BYTES, "a name of every length a path allows");
+
 // Working copies hold 258 characters in any code page, with room for a
 // trailing backslash.
 enum { kMaxPathLength = 258 };
@@ -61,13 +63,46 @@ static char* RootEnd(char* path) {
   return NextBackslash(path);
 }
 
+static int TakeEntry(const WIN32_FIND_DATAW& fd, FolderEntry* entry) {
+  entry->attributes = fd.dwFileAttributes;
+  return WideCharToMultiByte(CP_ACP, 0, fd.cFileName, -1, entry->name, sizeof entry->name, NULL,
+                             NULL) > 0;
+}
+
+void* BeginFolderWalk(const char* pattern, FolderEntry* entry) {
+  WCHAR wide[PATH_BYTES];
+  if (!MultiByteToWideChar(CP_ACP, 0, pattern, -1, wide, PATH_BYTES)) return NULL;
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW(wide, &fd);
+  if (h == INVALID_HANDLE_VALUE) return NULL;
+  // a name longer than the entry holds is passed over, as later ones are
+  while (!TakeEntry(fd, entry)) {
+    if (!FindNextFileW(h, &fd)) {
+      FindClose(h);
+      return NULL;
+    }
+  }
+  return h;
+}
+
+int NextFolderEntry(void* walk, FolderEntry* entry) {
+  WIN32_FIND_DATAW fd;
+  while (FindNextFileW((HANDLE)walk, &fd))
+    if (TakeEntry(fd, entry)) return 1;
+  return 0;
+}
+
+void EndFolderWalk(void* walk) {
+  FindClose((HANDLE)walk);
+}
+
+// Attributes, not the find calls: those take wildcards, and their name holds
+// only 259 bytes where one name may take 765 in UTF-8.
 int FileExists(const char* path) {
   if (!Fits(path)) return 0;
-  WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA(path, &fd);
-  if (h == INVALID_HANDLE_VALUE) return 0;
-  FindClose(h);
-  return (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : 1;
+  const DWORD attributes = GetFileAttributesA(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 0 : 1;
 }
 
 int DirectoryExists(const char* path) {
@@ -83,11 +118,9 @@ int DirectoryExists(const char* path) {
   }
   if (!network && (!rootEnd || !rootEnd[1])) return RootExists(buf);
   if (EndsWithBackslash(buf)) buf[strlen(buf) - 1] = '\0';
-  WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA(buf, &fd);
-  if (h == INVALID_HANDLE_VALUE) return 0;
-  FindClose(h);
-  return (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
+  const DWORD attributes = GetFileAttributesA(buf);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return 0;
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? 1 : 0;
 }
 
 // Creates the folders after the root, outermost first; logs each one made.

@@ -12,3 +12,15 @@ int CreateDirectoryPath(const char* path);
 int CreateDirectoryPathLogged(const char* path, CUninstallLogger* logger);
 // 1 when every folder of the path exists or could be made; leaves the disk as it was.
 int CanCreateDirectoryPath(const char* path);
+
+// One entry of a folder walk, its name in the program's code page however
+// many bytes it takes: the narrow find calls hold only 259 bytes of a name.
+struct FolderEntry {
+  unsigned long attributes;
+  char name[3 * 260];  // PATH_BYTES
+};
+// The first entry that pattern ("folder\\*") matches, or null; then the next,
+// 0 at the end. EndFolderWalk closes a walk that began.
+void* BeginFolderWalk(const char* pattern, FolderEntry* entry);
+int NextFolderEntry(void* walk, FolderEntry* entry);
+void EndFolderWalk(void* walk);

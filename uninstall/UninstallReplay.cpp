@@ -68,21 +68,21 @@ int IsDotEntry(const char* name) {
 int HasForeignContent(const char* folder, const Exclusions& ex, int depth = 0) {
   char pattern[PATH_BYTES], path[PATH_BYTES];
   if (!JoinPath(pattern, folder, "*")) return 1;
-  WIN32_FIND_DATAA fd;
-  HANDLE find = FindFirstFileA(pattern, &fd);
-  if (find == INVALID_HANDLE_VALUE) return 0;
+  FolderEntry fd;
+  void* find = BeginFolderWalk(pattern, &fd);
+  if (!find) return 0;
   int foreign = 0, excluded = 0;
   do {
-    if (IsDotEntry(fd.cFileName)) continue;
+    if (IsDotEntry(fd.name)) continue;
     // a path beyond PATH_BYTES cannot be one of the excluded files
-    if (!JoinPath(path, folder, fd.cFileName)) foreign = 1;
+    if (!JoinPath(path, folder, fd.name)) foreign = 1;
     else if (IsExcluded(ex, path)) excluded = 1;
-    else if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !ex.count || depth > 32 ||
+    else if (!(fd.attributes & FILE_ATTRIBUTE_DIRECTORY) || !ex.count || depth > 32 ||
              HasForeignContent(path, ex, depth + 1) != 0)
       foreign = 1;
     else excluded = 1;
-  } while (!foreign && FindNextFileA(find, &fd));
-  FindClose(find);
+  } while (!foreign && NextFolderEntry(find, &fd));
+  EndFolderWalk(find);
   // below the top, a folder without excluded files is somebody's
   if (depth > 0 && !foreign && !excluded) return 1;
   return foreign;
@@ -104,71 +104,71 @@ int RemoveFolderTree(const char* folder, const Exclusions& ex) {
   char lastFailed[PATH_BYTES] = "";
   int retryFailed = 0;
   for (;;) {
-    WIN32_FIND_DATAA fd;
-    HANDLE find = FindFirstFileA(pattern, &fd);
-    if (find == INVALID_HANDLE_VALUE) break;
+    FolderEntry fd;
+    void* find = BeginFolderWalk(pattern, &fd);
+    if (!find) break;
     int more = 1;
     if (lastFailed[0]) {
-      while (more && strcmp(fd.cFileName, lastFailed)) more = FindNextFileA(find, &fd);
+      while (more && strcmp(fd.name, lastFailed)) more = NextFolderEntry(find, &fd);
       // gone meanwhile: nothing to resume from, begin again
       if (!more) {
-        FindClose(find);
+        EndFolderWalk(find);
         lastFailed[0] = '\0';
         continue;
       }
-      if (!retryFailed) more = FindNextFileA(find, &fd);
+      if (!retryFailed) more = NextFolderEntry(find, &fd);
     }
     int acted = 0, succeeded = 0;
-    for (; more; more = FindNextFileA(find, &fd)) {
-      if (IsDotEntry(fd.cFileName)) continue;
-      const int fits = JoinPath(path, folder, fd.cFileName);
-      if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-          (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    for (; more; more = NextFolderEntry(find, &fd)) {
+      if (IsDotEntry(fd.name)) continue;
+      const int fits = JoinPath(path, folder, fd.name);
+      if ((fd.attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+          (fd.attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         // a junction goes as a link; what it points to is someone else's
-        FindClose(find);
+        EndFolderWalk(find);
         succeeded = fits && RemoveDirectoryA(path);
         if (!succeeded) subLocked = 1;
-      } else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        FindClose(find);
+      } else if (fd.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        EndFolderWalk(find);
         const int r = fits ? RemoveFolderTree(path, ex) : kLocked;
         if (r == kLocked) subLocked = 1;
         if (r == kKeptExcluded) subKept = 1;
         succeeded = r == kRemoved;
       } else {
         if (fits && IsExcluded(ex, path)) continue;  // stays; passed over
-        FindClose(find);
+        EndFolderWalk(find);
         succeeded = fits && DeleteFileA(path);
       }
       acted = 1;
       break;
     }
     if (!acted) {
-      FindClose(find);
+      EndFolderWalk(find);
       break;  // the end of the folder: everything left stays
     }
     if (succeeded) {
       retryFailed = 1;
     } else {
-      MbcsCopy(lastFailed, PATH_BYTES, fd.cFileName);
+      MbcsCopy(lastFailed, PATH_BYTES, fd.name);
       retryFailed = 0;
     }
   }
 
   if (subLocked) return kLocked;
   int keptExcluded = 0;
-  WIN32_FIND_DATAA fd;
-  HANDLE find = FindFirstFileA(pattern, &fd);
-  if (find != INVALID_HANDLE_VALUE) {
+  FolderEntry fd;
+  void* find = BeginFolderWalk(pattern, &fd);
+  if (find) {
     do {
-      if (IsDotEntry(fd.cFileName) || (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-      if (JoinPath(path, folder, fd.cFileName) && IsExcluded(ex, path)) {
+      if (IsDotEntry(fd.name) || (fd.attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+      if (JoinPath(path, folder, fd.name) && IsExcluded(ex, path)) {
         keptExcluded = 1;
       } else if (ex.paths && ex.count > 0) {
-        FindClose(find);
+        EndFolderWalk(find);
         return kLocked;
       }
-    } while (FindNextFileA(find, &fd));
-    FindClose(find);
+    } while (NextFolderEntry(find, &fd));
+    EndFolderWalk(find);
   }
   if (keptExcluded || subKept) return kKeptExcluded;
   return RemoveDirectoryA(folder) ? kRemoved : kLocked;

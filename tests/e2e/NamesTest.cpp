@@ -329,6 +329,46 @@ TEST(Names, AFolderOfMoreThan259BytesInstallsAndUninstalls) {
   RemoveTree(Wide("C:\\" + level));
 }
 
+// A single name of 85 characters, 255 bytes in UTF-8: the most a Linux
+// host under Wine stores (Windows takes 255 characters, up to 765 bytes).
+// The folder, a subfolder and an INI file so named install, and the
+// uninstaller takes them all away.
+TEST(Names, ANameOf255BytesInstallsAndUninstalls) {
+  std::string name;
+  for (int i = 0; i < 85; ++i) name += kHyo;
+  const std::string ini = name.substr(0, 3 * 83) + "ab.ini";
+  ASSERT_EQ(255u, ini.size());
+  const std::string target = "C:\\" + name;
+  const std::wstring wideTarget = Wide(target);
+  RemoveTree(wideTarget);
+  TempFolder dir;
+  WriteWholeFile(dir.File("a.txt"), "a\r\n");
+  WriteWholeFile(dir.File("default.qsp"), "QSP40\r\n[Global]\r\nApplicationName = " + std::string(kHyo) +
+                                              "\r\nDefaultDir = " + target + "\r\n[Files]\r\na.txt, %MAINDIR%" + name +
+                                              "\\a.txt\r\n[INIFiles]\r\n%MAINDIR%" + ini + ",S,K,V\r\n");
+  CEFSBuilder b;
+  b.SetStubFile(QS_STUB_PATH);
+  b.AddFile(dir.File("default.qsp").c_str(), 1);
+  b.AddFile(kEnglish, 1, "Translations.ini");
+  b.AddFile(dir.File("a.txt").c_str(), 1);
+  const std::string setup = dir.File("Setup.exe");
+  b.Build(setup.c_str(), nullptr, InstallerSignature);
+
+  const std::string log = dir.File("run.log");
+  ASSERT_EQ(0, RunWide(Wide(setup), L"/S \"/LOG=" + Wide(log) + L"\"", Wide(dir.Path()))) << ReadWholeFile(log);
+  for (const std::string& f : {ini, name + "\\a.txt", std::string("Uninstall.exe")})
+    EXPECT_TRUE(WideExists(wideTarget + L"\\" + Wide(f))) << Narrow(Wide(f));
+  EXPECT_EQ("a\r\n", ReadWide(wideTarget + L"\\" + Wide(name) + L"\\a.txt"));
+
+  EXPECT_EQ(0, RunWide(wideTarget + L"\\Uninstall.exe", L"/S", Wide(dir.Path())));
+  EXPECT_FALSE(WideExists(wideTarget + L"\\" + Wide(ini)));
+  EXPECT_FALSE(WideExists(wideTarget + L"\\" + Wide(name)));
+  EXPECT_FALSE(WideExists(wideTarget + L"\\Uninstall.log"));
+  Robot watch;
+  EXPECT_TRUE(watch.WaitUntil([&] { return !WideExists(wideTarget); }, 60000, "the install folder's removal"));
+  RemoveTree(wideTarget);
+}
+
 // A bundled table's text of key, as the setup program shows it.
 std::wstring TableText(const char* file, int codePage, const char* key) {
   char text[2001];
