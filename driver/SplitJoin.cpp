@@ -21,8 +21,8 @@ const DWORD kChunk = 10240;
 
 // One join per process.
 int g_Mode = SPLITJOIN_JOIN_ALL;
-char g_Target[MAX_PATH];
-char g_Base[MAX_PATH];
+char g_Target[PATH_BYTES];
+char g_Base[PATH_BYTES];
 volatile int g_Cancel;
 volatile int g_Done;
 int g_PartMissing;
@@ -200,8 +200,8 @@ void LoadText(HINSTANCE instance, UINT id, char* text, int size, const char* fal
 }  // namespace
 
 void SetSplitJoinJob(const char* targetPath, const char* basePath, int mode) {
-  MbcsCopy(g_Target, MAX_PATH, targetPath);
-  MbcsCopy(g_Base, MAX_PATH, basePath);
+  MbcsCopy(g_Target, sizeof g_Target, targetPath);
+  MbcsCopy(g_Base, sizeof g_Base, basePath);
   g_Mode = mode;
   g_Cancel = 0;
   g_Done = 0;
@@ -235,6 +235,11 @@ int SplitPartName(const char* basePath, unsigned n, char* name, size_t size) {
   *at++ = '.';
   while (count) *at++ = digits[--count];
   *at = '\0';
+  // the buffer is sized in bytes; the rule for paths counts characters
+  if (MbcsLength(name, static_cast<size_t>(at - name)) >= MAX_PATH) {
+    name[0] = '\0';
+    return 0;
+  }
   return 1;
 }
 
@@ -243,7 +248,7 @@ int SplitPartName(const char* basePath, unsigned n, char* name, size_t size) {
 // *source is the slice's handle when it could be opened.
 static int AppendSlice(HWND window, unsigned n, const unsigned char* record, HANDLE target, char* buffer,
                        HANDLE* source) {
-  char part[MAX_PATH];
+  char part[PATH_BYTES];
   if (!SplitPartName(g_Base, n, part, sizeof part)) return 1;
   const WPARAM disk = n + 1;  // the running file is disk 1
   if (!WaitForPart(window, part, disk)) return COPY_CANCELLED;
@@ -377,7 +382,7 @@ int SlicesBesideMatch(const char* firstSlice, const char* base) {
   if (!record) return 0;
   int ok = 1;
   for (uint32_t n = 1; n <= count && ok; ++n) {
-    char part[MAX_PATH];
+    char part[PATH_BYTES];
     if (!SplitPartName(base, n, part, sizeof part)) ok = 0;
     // no box for an empty drive: a slice there is the join's to ask for
     const UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);

@@ -97,7 +97,7 @@ int WriteAddRemoveProgramsEntry() {
     TellNotWritten(rootName, path);
     return 0;
   }
-  char uninstaller[MAX_PATH], quoted[MAX_PATH + 8], quiet[MAX_PATH + 16], folder[MAX_PATH];
+  char uninstaller[PATH_BYTES], quoted[PATH_BYTES + 8], quiet[PATH_BYTES + 16], folder[PATH_BYTES];
   char version[MAX_PATH], publisher[MAX_PATH], date[16];
   PathJoin(uninstaller, sizeof uninstaller, SetupState::InstallDir, "Uninstall.exe");
   strcpy(quoted, "\"");
@@ -159,7 +159,7 @@ int WriteAddRemoveProgramsSize(const char* uninstallLog) {
     free(text);
     CloseHandle(file);
   }
-  char other[MAX_PATH];
+  char other[PATH_BYTES];
   static const char* const kOthers[] = {"Uninstall.exe", "Translations.ini"};
   for (const char* name : kOthers)
     if (PathJoin(other, sizeof other, SetupState::InstallDir, name)) total += FileSize(other);
@@ -201,9 +201,9 @@ char* Message(const char* key, const char* english, const char* arg1, const char
 
 // One folder, whatever the case and a final separator.
 int SameFolder(const char* a, const char* b) {
-  char x[MAX_PATH], y[MAX_PATH];
-  lstrcpynA(x, a, MAX_PATH);
-  lstrcpynA(y, b, MAX_PATH);
+  char x[PATH_BYTES], y[PATH_BYTES];
+  MbcsCopy(x, sizeof x, a);
+  MbcsCopy(y, sizeof y, b);
   while (PathEndsWithSeparator(x)) x[strlen(x) - 1] = '\0';
   while (PathEndsWithSeparator(y)) y[strlen(y) - 1] = '\0';
   return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, x, -1, y, -1) == CSTR_EQUAL;
@@ -223,7 +223,7 @@ int CheckInstalledVersion(const char* destination, int silent) {
   HKEY key = OpenRegistryPath(root, path, KEY_READ);
   if (!key) return SETUP_EXIT_DONE;  // not installed
   RegCloseKey(key);
-  char location[MAX_PATH], installed[MAX_PATH], version[MAX_PATH], keep[6] = "";
+  char location[PATH_BYTES], installed[MAX_PATH], version[MAX_PATH], keep[6] = "";
   ReadRegistryString(root, path, "InstallLocation", "", location, sizeof location);
   ReadRegistryString(root, path, "DisplayVersion", "", installed, sizeof installed);
   GlobalValue("Version", version, sizeof version);
@@ -256,6 +256,6 @@ int CheckInstalledVersion(const char* destination, int silent) {
     }
     SetupState::AllowChangeInstallDir = 0;
   }
-  if (!destination) lstrcpynA(SetupState::InstallDir, location, MAX_PATH);
+  if (!destination) MbcsCopy(SetupState::InstallDir, sizeof SetupState::InstallDir, location);
   return SETUP_EXIT_DONE;
 }

@@ -16,8 +16,8 @@ static DWORD g_BytesDone;
 // What the wizard shows now, and a newer name not yet sent.
 static int g_ShownPercent;
 static DWORD g_ShownAt;
-static char g_ShownName[MAX_PATH];
-static char g_PendingName[MAX_PATH];
+static char g_ShownName[PATH_BYTES];
+static char g_PendingName[PATH_BYTES];
 
 static HANDLE g_Running;         // manual-reset event, set while not paused
 static volatile LONG g_Paused;   // read without a call into the system
@@ -65,7 +65,7 @@ void WaitWhilePaused() {
 static void Send(int percent, const char* name, DWORD now) {
   g_ShownPercent = percent;
   g_ShownAt = now;
-  if (name != g_ShownName) MbcsCopy(g_ShownName, MAX_PATH, name);
+  if (name != g_ShownName) MbcsCopy(g_ShownName, sizeof g_ShownName, name);
   g_PendingName[0] = '\0';
   g_Reports->Progress(percent, g_ShownName);
 }
@@ -80,14 +80,14 @@ int InstallProgressCallback(unsigned long done, unsigned long total, const char*
   if (percent != g_ShownPercent || (strcmp(name, g_ShownName) && now - g_ShownAt >= kNameInterval))
     Send(percent, name, now);
   else if (strcmp(name, g_ShownName))
-    MbcsCopy(g_PendingName, MAX_PATH, name);
+    MbcsCopy(g_PendingName, sizeof g_PendingName, name);
   WaitWhilePaused();
   return SetupState::CancelRequested ? 0 : 1;
 }
 
 void FlushInstallProgress() {
   if (!g_PendingName[0]) return;
-  MbcsCopy(g_ShownName, MAX_PATH, g_PendingName);
+  MbcsCopy(g_ShownName, sizeof g_ShownName, g_PendingName);
   Send(g_ShownPercent, g_ShownName, MillisecondClock());
 }
 

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "common/Mbcs.h"
+
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
 #endif
@@ -42,9 +44,9 @@ DWORD MillisecondClock() {
 }
 
 HMODULE LoadSystemLibrary(const char* name) {
-  char path[MAX_PATH];
-  const UINT n = GetSystemDirectoryA(path, MAX_PATH);
-  if (n == 0 || n + 1 + strlen(name) >= MAX_PATH) return NULL;
+  char path[PATH_BYTES];
+  const UINT n = GetSystemDirectoryA(path, sizeof path);
+  if (n == 0 || n + 1 + strlen(name) >= sizeof path) return NULL;
   if (path[n - 1] != '\\') strcat(path, "\\");
   strcat(path, name);
   return LoadLibraryA(path);

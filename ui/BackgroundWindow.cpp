@@ -21,8 +21,8 @@ int g_BitmapWidth;
 int g_BitmapHeight;
 char* g_Placement;
 HMETAFILE g_Metafile;
-char g_TempBitmapPath[MAX_PATH];
-char g_TempMetafilePath[MAX_PATH];
+char g_TempBitmapPath[PATH_BYTES];
+char g_TempMetafilePath[PATH_BYTES];
 
 void ShowError(const char* key) {
   SetupState::Translations.ShowMessage(NULL, key, TK_ERROR, MB_OK);
@@ -195,7 +195,7 @@ void ReadBackgroundSettings(const char* tempDir) {
   g_TopColor = ReadColor("TopColor", "0000FF");
   g_BottomColor = ReadColor("BottomColor", "000000");
 
-  char name[MAX_PATH] = "";
+  char name[PATH_BYTES] = "";
   SetupState::Project.GetValue(kSection, "Bitmap", "", name, sizeof name);
   if (name[0]) {
     ExtractPicture(tempDir, "BMP", name, g_TempBitmapPath, TK_CREATE_TEMP_BITMAP_FAILED,

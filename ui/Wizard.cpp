@@ -300,8 +300,14 @@ static void OnBrowse(HWND dialog) {
   char current[PATH_BYTES];
   GetDlgItemTextA(dialog, IDC_DESTINATION, current, PATH_BYTES);
   MbcsCopy(SetupState::InstallDir, PATH_BYTES, current);
+  // wide, then to the program's code page: the narrow call gives up on a
+  // path of more than MAX_PATH bytes, which a UTF-8 path of fewer
+  // characters may take
+  WCHAR wide[MAX_PATH];
   char path[PATH_BYTES];
-  if (SHGetPathFromIDListA(chosen, path) && BrowsedDestination(current, path, SetupState::InstallDir))
+  if (SHGetPathFromIDListW(chosen, wide) &&
+      WideCharToMultiByte(CP_ACP, 0, wide, -1, path, sizeof path, NULL, NULL) > 0 &&
+      BrowsedDestination(current, path, SetupState::InstallDir))
     SetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir);
   IMalloc* allocator = NULL;
   if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator) {
