@@ -342,17 +342,12 @@ TEST(Names, ANameOf255BytesInstallsAndUninstalls) {
   const std::wstring wideTarget = Wide(target);
   RemoveTree(wideTarget);
   TempFolder dir;
-  WriteWholeFile(dir.File("a.txt"), "a\r\n");
-  WriteWholeFile(dir.File("default.qsp"), "QSP40\r\n[Global]\r\nApplicationName = " + std::string(kHyo) +
-                                              "\r\nDefaultDir = " + target + "\r\n[Files]\r\na.txt, %MAINDIR%" + name +
-                                              "\\a.txt\r\n[INIFiles]\r\n%MAINDIR%" + ini + ",S,K,V\r\n");
-  CEFSBuilder b;
-  b.SetStubFile(QS_STUB_PATH);
-  b.AddFile(dir.File("default.qsp").c_str(), 1);
-  b.AddFile(kEnglish, 1, "Translations.ini");
-  b.AddFile(dir.File("a.txt").c_str(), 1);
-  const std::string setup = dir.File("Setup.exe");
-  b.Build(setup.c_str(), nullptr, InstallerSignature);
+  const std::string setup =
+      BuildSetupFile(dir,
+                     "QSP40\r\n[Global]\r\nApplicationName = " + std::string(kHyo) + "\r\nDefaultDir = " + target +
+                         "\r\n[Files]\r\na.txt, %MAINDIR%" + name + "\\a.txt\r\n[INIFiles]\r\n%MAINDIR%" + ini +
+                         ",S,K,V\r\n",
+                     {{"a.txt", "a\r\n"}});
 
   const std::string log = dir.File("run.log");
   ASSERT_EQ(0, RunWide(Wide(setup), L"/S \"/LOG=" + Wide(log) + L"\"", Wide(dir.Path()))) << ReadWholeFile(log);
