@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "CliSupport.h"
+#include "script/ActionSections.h"
 #include "script/FileParser.h"
 
 namespace {
@@ -76,6 +77,32 @@ TEST(Docs, TheExampleProjectBuildsWithEverySection) {
                            "sampler.cmd", "sampler.dat", "Translations.ini"})
     EXPECT_NE(std::string::npos, list.Out.find(std::string("\n") + name + " ")) << name << list.Out;
   EXPECT_NE(std::string::npos, list.Out.find("8 entries"));
+}
+
+// The reference follows the one table of action sections: a heading for each,
+// in the order the setup program runs them, and a section's field list as the
+// command's messages spell it.
+TEST(Docs, EveryActionSectionIsDescribedInRunOrder) {
+  Bytes doc = ReadFile(SourceDir() + "/docs/quillset.md");
+  size_t last = 0;
+  for (const ActionSection& s : kActionSections) {
+    std::string name = std::string("[") + s.Name + "]";
+    size_t heading = std::string::npos;
+    for (size_t at = doc.find("\n### "); at != std::string::npos; at = doc.find("\n### ", at + 1)) {
+      size_t end = doc.find('\n', at + 1);
+      if (doc.substr(at, end - at).find(name) != std::string::npos) {
+        heading = at;
+        break;
+      }
+    }
+    ASSERT_NE(std::string::npos, heading) << name << " has no heading";
+    EXPECT_GE(heading, last) << name << " is described before the section it follows";
+    last = heading;
+    if (!s.Fields) continue;
+    size_t next = doc.find("\n#", heading + 1);
+    size_t fields = doc.find(std::string("\n    ") + s.Fields + "\n", heading);
+    EXPECT_TRUE(fields != std::string::npos && fields < next) << name << ": no line \"" << s.Fields << "\"";
+  }
 }
 
 }  // namespace
