@@ -62,6 +62,24 @@ int PlatformTerminalColumns(FILE* f) {
   return 80;
 }
 
+#ifdef _WIN32
+static UINT g_ConsoleCodePage;
+
+static void RestoreConsoleCodePage() { SetConsoleOutputCP(g_ConsoleCodePage); }
+#endif
+
+void PlatformUseUtf8Console() {
+#ifdef _WIN32
+  DWORD mode;
+  if (!GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) &&
+      !GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode))
+    return;
+  g_ConsoleCodePage = GetConsoleOutputCP();
+  if (g_ConsoleCodePage == CP_UTF8 || !SetConsoleOutputCP(CP_UTF8)) return;
+  atexit(RestoreConsoleCodePage);
+#endif
+}
+
 double PlatformSeconds() {
   using namespace std::chrono;
   return duration<double>(steady_clock::now().time_since_epoch()).count();
