@@ -108,7 +108,7 @@ static int RunFirstPart(const char* tempDir) {
     return SETUP_EXIT_DAMAGED;
   }
   char copy[PATH_BYTES];
-  if (!GetTempFileNameA(tempDir, "EXE", 0, copy)) {
+  if (!MakeTempFileName(tempDir, "EXE", 0, copy)) {
     ShowError("Failed to create temporary file in temporary files directory.", MB_OK);
     return SETUP_EXIT_FAILED;
   }
@@ -145,7 +145,7 @@ class CCountingFrontEnd : public CMessageBoxFrontEnd {
 // that as the installer and waits for it. The joined file removes itself.
 static int RunSplitJoin(const char* tempDir, const char* base) {
   char joined[PATH_BYTES];
-  if (!GetTempFileNameA(tempDir, "EXE", 0, joined)) {
+  if (!MakeTempFileName(tempDir, "EXE", 0, joined)) {
     ShowError("Failed to create temporary file in temporary files directory.", MB_OK);
     return SETUP_EXIT_FAILED;
   }
@@ -188,7 +188,7 @@ static void ExtractToTemp(const char* entry, const char* path, const char* faile
 }
 
 static void CreateTemp(const char* tempDir, const char* prefix, char* path, const char* failed) {
-  if (!GetTempFileNameA(tempDir, prefix, 0, path)) {
+  if (!MakeTempFileName(tempDir, prefix, 0, path)) {
     path[0] = '\0';
     ShowError(failed, MB_OK);
     throw QSD_REPORTED;

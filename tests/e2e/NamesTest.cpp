@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "../win32/Robot.h"
 #include "../win32/TestSupport.h"
@@ -362,6 +363,63 @@ TEST(Names, ANameOf255BytesInstallsAndUninstalls) {
   Robot watch;
   EXPECT_TRUE(watch.WaitUntil([&] { return !WideExists(wideTarget); }, 60000, "the install folder's removal"));
   RemoveTree(wideTarget);
+}
+
+// A temporary folder of 98 characters and 265 bytes in UTF-8 (each name
+// well under the host's 255 bytes): the rollback journal lies there, so a
+// replaced file of the user's comes back after a failure, and is replaced
+// for good by a run that succeeds. Nothing of either run stays there.
+TEST(Names, ATemporaryFolderOfMoreThan259BytesKeepsTheRollbackJournal) {
+  std::string level;
+  for (int i = 0; i < 40; ++i) level += kHyo;
+  const std::wstring user = Wide(kUser), temp = user + L"\\" + Wide(level) + L"\\" + Wide(level);
+  ASSERT_GT(Narrow(temp).size(), 259u);
+  RemoveTree(user);
+  CreateDirectoryW(user.c_str(), NULL);
+  CreateDirectoryW((user + L"\\" + Wide(level)).c_str(), NULL);
+  ASSERT_TRUE(CreateDirectoryW(temp.c_str(), NULL));
+  TempFolder dir;
+  const std::string target = dir.File("Journal App");
+  ASSERT_TRUE(CreateDirectoryA(target.c_str(), NULL));
+  for (const bool fails : {true, false}) {
+    SCOPED_TRACE(fails ? "a run that fails" : "a run that succeeds");
+    WriteWholeFile(target + "\\a.txt", "mine");
+    const std::string setup = BuildSetupFile(
+        dir,
+        "QSP40\r\n[Global]\r\nApplicationName = Journal\r\nDefaultDir = " + target +
+            "\r\n[Files]\r\na.txt, %MAINDIR%a.txt\r\n" +
+            (fails ? "[SysRegInt]\r\nHKEY_USERS/Software/QuillsetNamesTest/V=1\r\n" : ""),
+        {{"a.txt", "new"}});
+    const std::string log = dir.File("run.log");
+    DeleteFileA(log.c_str());
+    {
+      TempVariables variables(temp);
+      EXPECT_EQ(fails ? 1 : 0, RunWide(Wide(setup), L"/S \"/LOG=" + Wide(log) + L"\"", Wide(dir.Path())))
+          << ReadWholeFile(log);
+    }
+    const std::string text = ReadWholeFile(log);
+    EXPECT_EQ(fails ? "mine" : "new", ReadWholeFile(target + "\\a.txt")) << text;
+    // it failed where the script fails, not at the file it had to keep
+    EXPECT_EQ(fails, text.find("unrecognized key") != std::string::npos) << text;
+    EXPECT_EQ(fails, text.find("Rollback") != std::string::npos) << text;
+    // no kept copy beside it either way
+    const std::vector<std::string> there = Leftovers(target);
+    if (fails) {
+      EXPECT_EQ(std::vector<std::string>{"a.txt"}, there);
+    }
+    for (const std::string& name : there) EXPECT_NE(0u, name.find("QSO")) << name;
+    std::vector<std::string> left;
+    WIN32_FIND_DATAW f;
+    HANDLE h = FindFirstFileW((temp + L"\\*").c_str(), &f);
+    if (h != INVALID_HANDLE_VALUE) {
+      do
+        if (wcscmp(f.cFileName, L".") && wcscmp(f.cFileName, L"..")) left.push_back(Narrow(f.cFileName));
+      while (FindNextFileW(h, &f));
+      FindClose(h);
+    }
+    EXPECT_EQ(std::vector<std::string>{}, left) << "left in the temporary folder";
+  }
+  RemoveTree(user);
 }
 
 // A bundled table's text of key, as the setup program shows it.
