@@ -8,6 +8,8 @@
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
+// after windows.h, which it needs
+#include <commctrl.h>
 
 #include <string>
 #include <vector>
@@ -420,6 +422,123 @@ TEST(Names, ATemporaryFolderOfMoreThan259BytesKeepsTheRollbackJournal) {
     EXPECT_EQ(std::vector<std::string>{}, left) << "left in the temporary folder";
   }
   RemoveTree(user);
+}
+
+// The folder browser's tree, read from the test's process: the items'
+// texts live in the setup program's memory, so the item record and its
+// text buffer are made there.
+class RemoteTree {
+ public:
+  RemoteTree(HWND tree, DWORD pid)
+      : m_Tree(tree), m_Process(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid)) {
+    if (m_Process) m_Memory = VirtualAllocEx(m_Process, NULL, 4096, MEM_COMMIT, PAGE_READWRITE);
+  }
+  ~RemoteTree() {
+    if (m_Memory) VirtualFreeEx(m_Process, m_Memory, 0, MEM_RELEASE);
+    if (m_Process) CloseHandle(m_Process);
+  }
+  bool Usable() const { return m_Memory != NULL; }
+  std::wstring Text(HTREEITEM item) {
+    TVITEMW record = {};
+    record.mask = TVIF_TEXT;
+    record.hItem = item;
+    record.pszText = reinterpret_cast<LPWSTR>(static_cast<char*>(m_Memory) + 512);
+    record.cchTextMax = 1024;
+    WCHAR text[1024] = L"";
+    SIZE_T moved = 0;
+    if (!WriteProcessMemory(m_Process, m_Memory, &record, sizeof record, &moved) ||
+        !SendMessageW(m_Tree, TVM_GETITEMW, 0, (LPARAM)m_Memory) ||
+        !ReadProcessMemory(m_Process, record.pszText, text, sizeof text - sizeof(WCHAR), &moved))
+      return L"<unreadable>";
+    return text;
+  }
+  HTREEITEM Next(HTREEITEM item, UINT how) { return (HTREEITEM)SendMessageW(m_Tree, TVM_GETNEXTITEM, how, (LPARAM)item); }
+  // The child of parent whose text holds part, its parent expanded first.
+  HTREEITEM Child(HTREEITEM parent, const std::wstring& part, std::wstring* seen) {
+    SendMessageW(m_Tree, TVM_EXPAND, TVE_EXPAND, (LPARAM)parent);
+    for (HTREEITEM c = Next(parent, TVGN_CHILD); c; c = Next(c, TVGN_NEXT)) {
+      const std::wstring text = Text(c);
+      *seen += L" [" + text + L"]";
+      if (text.find(part) != std::wstring::npos) return c;
+    }
+    return NULL;
+  }
+
+ private:
+  HWND m_Tree;
+  HANDLE m_Process;
+  void* m_Memory = NULL;
+};
+
+// The folder browser, driven as a user does: down the tree to a folder of
+// Cyrillic and CJK characters, OK; the wizard's edit then holds that
+// folder and the last name of what it held, as UTF-8 the program keeps.
+// Once more for a folder whose path takes more than MAX_PATH bytes.
+TEST(Names, TheFolderBrowserGivesTheWizardAFolderOfAnyName) {
+  const std::wstring top = Wide(std::string(kProga) + " " + kHyo + " browse");
+  std::string level;
+  for (int i = 0; i < 40; ++i) level += kHyo;
+  RemoveTree(L"C:\\" + top);
+  ASSERT_TRUE(CreateDirectoryW((L"C:\\" + top).c_str(), NULL));
+  ASSERT_TRUE(CreateDirectoryW((L"C:\\" + top + L"\\" + Wide(level)).c_str(), NULL));
+  ASSERT_TRUE(CreateDirectoryW((L"C:\\" + top + L"\\" + Wide(level) + L"\\" + Wide(level)).c_str(), NULL));
+  TempFolder dir;
+  const std::string setup = BuildSetupFile(
+      dir, "QSP40\r\n[Global]\r\nApplicationName = Browse\r\nDefaultDir = C:\\Program Files\\Browse App\r\n"
+           "AllowChangeInstallDir = TRUE\r\n[Files]\r\na.txt, %MAINDIR%a.txt\r\n",
+      {{"a.txt", "a"}});
+  for (const std::vector<std::wstring>& names :
+       {std::vector<std::wstring>{top}, std::vector<std::wstring>{top, Wide(level), Wide(level)}}) {
+    std::wstring folder = L"C:";
+    for (const std::wstring& n : names) folder += L"\\" + n;
+    SCOPED_TRACE(Narrow(folder));
+    if (names.size() > 1) ASSERT_GT(Narrow(folder + L"\\Browse App").size(), (size_t)MAX_PATH);
+    Robot robot;
+    HWND w = StartSetup(robot, setup);
+    ASSERT_TRUE(w);
+    ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
+    ASSERT_TRUE(robot.WaitUntil([&] { return IsWindowVisible(GetDlgItem(w, IDC_BROWSE)) != 0; }, 10000,
+                                "the destination page"));
+    ASSERT_TRUE(Robot::Press(w, IDC_BROWSE));
+    HWND browser = NULL, tree = NULL;
+    robot.WaitUntil(
+        [&] {
+          for (HWND window : robot.TopLevelWindows(true))
+            if (window != w)
+              for (const RobotControl& c : Robot::Controls(window))
+                if (Robot::Class(c.Window) == "SysTreeView32") browser = window, tree = c.Window;
+          return tree != NULL;
+        },
+        20000, "the folder browser's tree");
+    ASSERT_TRUE(tree) << robot.WindowTree();
+    RemoteTree items(tree, robot.Pid());
+    ASSERT_TRUE(items.Usable());
+    // the desktop, the computer, drive C:, the folders
+    std::wstring seen;
+    HTREEITEM at = items.Next(NULL, TVGN_ROOT);
+    ASSERT_TRUE(at);
+    at = items.Child(at, L"Computer", &seen);
+    ASSERT_TRUE(at) << Narrow(seen);
+    at = items.Child(at, L"C:", &seen);
+    ASSERT_TRUE(at) << Narrow(seen);
+    for (const std::wstring& n : names) {
+      at = items.Child(at, n, &seen);
+      ASSERT_TRUE(at) << Narrow(seen);
+      EXPECT_TRUE(n == items.Text(at)) << Narrow(items.Text(at));
+    }
+    ASSERT_TRUE(SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, (LPARAM)at));
+    ASSERT_TRUE(Robot::Press(browser, IDOK));
+    ASSERT_TRUE(robot.WaitUntil([&] { return !IsWindow(browser); }, 10000, "the folder browser to close"));
+    WCHAR shown[2 * MAX_PATH] = L"";
+    GetDlgItemTextW(w, IDC_DESTINATION, shown, 2 * MAX_PATH);
+    EXPECT_EQ(Narrow(folder + L"\\Browse App"), Narrow(shown));
+    ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
+    EXPECT_EQ(En("DO_YOU_REALY_WANT_TO_QUIT"), robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000));
+    DWORD code = 0;
+    EXPECT_TRUE(robot.WaitForExit(20000, &code));
+    EXPECT_EQ(2u, code);
+  }
+  RemoveTree(L"C:\\" + top);
 }
 
 // A bundled table's text of key, as the setup program shows it.
