@@ -22,6 +22,7 @@
 #include "resources/resource.h"
 #include "script/Placeholders.h"
 #include "ui/BackgroundWindow.h"
+#include "ui/LanguageDialog.h"
 #include "ui/MessageBoxes.h"
 #include "ui/SilentFrontEnd.h"
 #include "ui/Wizard.h"
@@ -195,6 +196,23 @@ static void CreateTemp(const char* tempDir, const char* prefix, char* path, cons
   }
 }
 
+// The chosen table in a temporary file of its own, as UTF-16, which the
+// profile lookup of every Windows reads right; the one before goes (a new
+// name: the lookup may keep an old file's text by its name).
+static void LoadChosenTable(const char* tempDir, char* tempTranslations) {
+  if (tempTranslations[0]) DeleteFileA(tempTranslations);
+  CreateTemp(tempDir, "TRA", tempTranslations,
+             "Failed to create temporary Translations.ini file in temporary files directory.");
+  const char* table = ChosenTranslationEntry();
+  if (strcmp(table, "Translations.ini") != 0) RunLogLine("Language", table);
+  ExtractToTemp(table, tempTranslations, "Failed to copy Translations.ini to the temp directory.",
+                "The installation file is corrupt.\nTranslations.ini failed on CRC check.");
+  if (!ConvertTableToUnicode(tempTranslations) || !SetupState::Translations.SetFile(tempTranslations)) {
+    ShowError("Failed initialize translation object.", MB_OK);
+    throw QSD_REPORTED;
+  }
+}
+
 // Translated from the moment the table is pointed at, English before.
 static void ShowUnspecifiedError() {
   if (SetupState::Translations.IsLoaded())
@@ -283,26 +301,23 @@ static int RunInstaller(const char* tempDir, int showCommand) {
       ShowError("Failed to load default.qsp.", MB_OK);
       throw QSD_REPORTED;
     }
-    CreateTemp(tempDir, "TRA", tempTranslations,
-               "Failed to create temporary Translations.ini file in temporary files directory.");
     // of a setup in several languages, the user's (or /LANG='s)
-    const char* table = ChooseTranslationEntry(SetupState::Efs, g_Options.Language);
-    if (strcmp(table, "Translations.ini") != 0) RunLogLine("Language", table);
-    ExtractToTemp(table, tempTranslations,
-                  "Failed to copy Translations.ini to the temp directory.",
-                  "The installation file is corrupt.\nTranslations.ini failed on CRC check.");
-    // as UTF-16, which the profile lookup of every Windows reads right
-    if (!ConvertTableToUnicode(tempTranslations) || !SetupState::Translations.SetFile(tempTranslations)) {
-      ShowError("Failed initialize translation object.", MB_OK);
-      throw QSD_REPORTED;
-    }
+    ChooseTranslationEntry(SetupState::Efs, g_Options.Language);
+    LoadChosenTable(tempDir, tempTranslations);
     SetupState::UninstallLog.SetTranslations(&SetupState::Translations);
     ReadInstallerSettings(g_Options.OriginalSourceDir);
     // /D= stands for the script's DefaultDir; the wizard's page shows it
     if (g_Options.HasDestination) MbcsCopy(SetupState::InstallDir, PATH_BYTES, g_Options.Destination);
+    int refused = SETUP_EXIT_DONE;
+    // or the one the user picks, when the script offers the choice
+    if (!g_Options.Silent && !g_Options.Language[0] && ReadProjectFlag("Global", "ShowLanguageDialog")) {
+      const LanguageAnswer answer = AskForLanguage(SetupState::Instance, SetupState::Efs);
+      if (answer == LANGUAGE_CANCELLED) refused = SETUP_EXIT_CANCELLED;
+      if (answer == LANGUAGE_CHANGED) LoadChosenTable(tempDir, tempTranslations);
+    }
     // a version of the same AppId proposes its folder, and is not downgraded unasked
-    const int refused =
-        CheckInstalledVersion(g_Options.HasDestination ? g_Options.Destination : NULL, g_Options.Silent);
+    if (refused == SETUP_EXIT_DONE)
+      refused = CheckInstalledVersion(g_Options.HasDestination ? g_Options.Destination : NULL, g_Options.Silent);
 
     if (refused != SETUP_EXIT_DONE) {
       code = refused;

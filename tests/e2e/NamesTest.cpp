@@ -492,7 +492,9 @@ TEST(Names, TheFolderBrowserGivesTheWizardAFolderOfAnyName) {
     std::wstring folder = L"C:";
     for (const std::wstring& n : names) folder += L"\\" + n;
     SCOPED_TRACE(Narrow(folder));
-    if (names.size() > 1) ASSERT_GT(Narrow(folder + L"\\Browse App").size(), (size_t)MAX_PATH);
+    if (names.size() > 1) {
+      ASSERT_GT(Narrow(folder + L"\\Browse App").size(), (size_t)MAX_PATH);
+    }
     Robot robot;
     HWND w = StartSetup(robot, setup);
     ASSERT_TRUE(w);
@@ -587,9 +589,12 @@ class SeveralLanguages : public ::testing::Test {
   std::string setup;
   const std::string target = dir.File("Multi App");
 
-  void SetUp() override {
+  void SetUp() override { Build(""); }
+
+  // the setup, with more keys of [Global]
+  void Build(const std::string& global) {
     WriteWholeFile(dir.File("default.qsp"), "QSP40\r\n[Global]\r\nApplicationName = Multi\r\nDefaultDir = " + target +
-                                                "\r\n[Files]\r\na.txt, %MAINDIR%a.txt\r\n");
+                                                "\r\n" + global + "[Files]\r\na.txt, %MAINDIR%a.txt\r\n");
     WriteWholeFile(dir.File("a.txt"), "a");
     const struct {
       const char* File;
@@ -683,6 +688,116 @@ TEST_F(SeveralLanguages, TheUninstallerSpeaksTheLanguageOfTheInstallation) {
   EXPECT_EQ(Narrow(question), Narrow(shown));
   PostMessageW(box, WM_COMMAND, IDNO, 0);
   EXPECT_TRUE(un.WaitForExit(20000, &code));
+}
+
+// The language dialog a script asks for: each language by its own name,
+// the automatic choice selected, texts of that choice's table around it.
+// The wizard then speaks the language picked, and it is the table
+// installed beside Uninstall.exe.
+TEST_F(SeveralLanguages, TheLanguageDialogOffersEveryLanguageAndInstallsThePickedOne) {
+  Build("ShowLanguageDialog = TRUE\r\n");
+  int codePage = 0;
+  const char* users = UsersTable(&codePage);
+  SCOPED_TRACE(std::string("this user's table: ") + users);
+  Robot robot;
+  ASSERT_TRUE(robot.Start("\"" + setup + "\""));
+  HWND dialog = NULL;
+  ASSERT_TRUE(robot.WaitUntil([&] {
+        dialog = robot.FindWindowNow("#32770", NULL);
+        return dialog && GetDlgItem(dialog, IDC_LANGUAGE_LIST);
+      }, 20000, "the language dialog")) << robot.WindowTree();
+  Robot::Settle(dialog);
+  HWND list = GetDlgItem(dialog, IDC_LANGUAGE_LIST);
+  std::vector<std::string> names;
+  const int count = (int)SendMessageW(list, CB_GETCOUNT, 0, 0);
+  for (int i = 0; i < count; ++i) {
+    WCHAR name[64] = L"";
+    if (SendMessageW(list, CB_GETLBTEXTLEN, i, 0) < 64) SendMessageW(list, CB_GETLBTEXT, i, (LPARAM)name);
+    names.push_back(Narrow(name));
+  }
+  EXPECT_EQ((std::vector<std::string>{"English", "Deutsch", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"}), names);
+  const int selected = (int)SendMessageW(list, CB_GETCURSEL, 0, 0);
+  EXPECT_EQ(strcmp(users, "English.ini") == 0 ? 0 : strcmp(users, "Japanese.ini") == 0 ? 2 : 1, selected);
+  EXPECT_EQ(Narrow(TableText(users, codePage, "INSTALL_TITLE")), Narrow(Caption(dialog)));
+  EXPECT_EQ(Narrow(TableText(users, codePage, "CANCEL")), Narrow(Caption(GetDlgItem(dialog, IDCANCEL))));
+
+  // another than the automatic one
+  const int pick = selected == 2 ? 0 : 2;
+  const char* picked = pick == 2 ? "Japanese.ini" : "English.ini";
+  const int pickedCodePage = pick == 2 ? 932 : 1252;
+  SendMessageW(list, CB_SETCURSEL, pick, 0);
+  ASSERT_TRUE(Robot::Press(dialog, IDOK));
+  HWND w = NULL;
+  ASSERT_TRUE(robot.WaitUntil([&] {
+        w = robot.FindWindowNow("#32770", NULL);
+        return w && IsWindowVisible(GetDlgItem(w, IDC_NEXT));
+      }, 20000, "the welcome page"));
+  EXPECT_EQ(Narrow(TableText(picked, pickedCodePage, "WELCOME")), Narrow(Caption(w)));
+  for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
+    ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
+    const std::wstring want = TableText(picked, pickedCodePage, page);
+    ASSERT_TRUE(robot.WaitUntil([&] { return Caption(w) == want; }, 20000, page));
+  }
+  const std::wstring finish = TableText(picked, pickedCodePage, "FINISH");
+  ASSERT_TRUE(robot.WaitUntil([&] { return IsWindowEnabled(GetDlgItem(w, IDC_NEXT)) && Caption(GetDlgItem(w, IDC_NEXT)) == finish; },
+                              60000, "the finish page"));
+  ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
+  DWORD code = 1;
+  ASSERT_TRUE(robot.WaitForExit(20000, &code));
+  EXPECT_EQ(0u, code);
+  // the installed table is the picked one's, as UTF-16
+  const std::string installed = ReadWholeFile(target + "\\Translations.ini");
+  const std::wstring welcome = TableText(picked, pickedCodePage, "WELCOME");
+  EXPECT_NE(std::string::npos,
+            installed.find(std::string(reinterpret_cast<const char*>(welcome.c_str()), welcome.size() * sizeof(WCHAR))))
+      << "the installed table is not " << picked;
+  Robot un;
+  ASSERT_TRUE(un.Start("\"" + target + "\\Uninstall.exe\" /S", dir.Path().c_str()));
+  EXPECT_TRUE(un.WaitForExit(60000, &code));
+  EXPECT_EQ(0u, code);
+}
+
+// Cancel there ends the setup as the welcome page's would: exit code 2,
+// nothing installed, nothing left in the temporary folder. /LANG= and a
+// silent run never show it, nor does a setup of one language.
+TEST_F(SeveralLanguages, TheLanguageDialogCancelsCleanlyAndIsSkippedWhenTheChoiceIsMade) {
+  Build("ShowLanguageDialog = TRUE\r\n");
+  const std::string temp = dir.File("temp");
+  ASSERT_TRUE(CreateDirectoryA(temp.c_str(), NULL));
+  {
+    TempVariables variables(Wide(temp));
+    Robot robot;
+    ASSERT_TRUE(robot.Start("\"" + setup + "\""));
+    HWND dialog = NULL;
+    ASSERT_TRUE(robot.WaitUntil([&] {
+          dialog = robot.FindWindowNow("#32770", NULL);
+          return dialog && GetDlgItem(dialog, IDC_LANGUAGE_LIST);
+        }, 20000, "the language dialog")) << robot.WindowTree();
+    ASSERT_TRUE(Robot::Press(dialog, IDCANCEL));
+    DWORD code = 0;
+    ASSERT_TRUE(robot.WaitForExit(20000, &code));
+    EXPECT_EQ(2u, code);
+  }
+  EXPECT_FALSE(PathExists(target));
+  EXPECT_EQ(std::vector<std::string>{}, FilesIn(temp));
+
+  EXPECT_EQ(Narrow(TableText("Japanese.ini", 932, "WELCOME")), Narrow(Welcome(" /LANG=ja"))) << "/LANG=ja";
+  Robot silent;
+  ASSERT_TRUE(silent.Start("\"" + setup + "\" /S /LANG=de"));
+  DWORD code = 1;
+  ASSERT_TRUE(silent.WaitForExit(60000, &code));
+  EXPECT_EQ(0u, code);
+  EXPECT_TRUE(PathExists(target + "\\a.txt"));
+  Robot un;
+  ASSERT_TRUE(un.Start("\"" + target + "\\Uninstall.exe\" /S", dir.Path().c_str()));
+  EXPECT_TRUE(un.WaitForExit(60000, &code));
+
+  TempFolder one;
+  const std::string single = BuildSetupFile(
+      one, "QSP40\r\n[Global]\r\nApplicationName = One\r\nShowLanguageDialog = TRUE\r\n[Files]\r\n", {});
+  Robot robot;
+  EXPECT_TRUE(StartSetup(robot, single)) << "a setup of one language asks nothing";
+  robot.Kill();
 }
 
 }  // namespace
