@@ -27,6 +27,20 @@
 // 100-ns intervals between 1601-01-01 and 1970-01-01.
 static const uint64_t kUnixEpochAsFileTime = 116444736000000000ULL;
 
+#ifdef _WIN32
+// A console shows what the C library writes to it in the library's own
+// code page (Wine's: a byte a character), so what goes to a console goes
+// through a pipe to a thread that writes it wide, whole characters only.
+struct ConsoleRelay {
+  int Fd;
+  HANDLE Console;
+  HANDLE Read;
+  HANDLE Thread;
+};
+static ConsoleRelay g_Relays[2] = {{1, NULL, NULL, NULL}, {2, NULL, NULL, NULL}};
+
+#endif
+
 std::string PlatformExePath() {
 #ifdef _WIN32
   char buffer[MAX_PATH * 4];
@@ -43,6 +57,8 @@ std::string PlatformExePath() {
 
 int PlatformIsTerminal(FILE* f) {
 #ifdef _WIN32
+  for (const ConsoleRelay& r : g_Relays)
+    if (r.Thread && r.Fd == _fileno(f)) return 1;
   return _isatty(_fileno(f)) != 0;
 #else
   return isatty(fileno(f)) != 0;
@@ -63,20 +79,75 @@ int PlatformTerminalColumns(FILE* f) {
 }
 
 #ifdef _WIN32
-static UINT g_ConsoleCodePage;
+static DWORD WINAPI RelayToConsole(void* parameter) {
+  ConsoleRelay* relay = static_cast<ConsoleRelay*>(parameter);
+  char bytes[4096 + 4];
+  WCHAR wide[4096 + 4];
+  size_t kept = 0;
+  DWORD got = 0;
+  while (ReadFile(relay->Read, bytes + kept, 4096, &got, NULL) && got) {
+    const size_t n = kept + got;
+    // a character cut between two writes waits for its rest
+    size_t whole = n, start = n;
+    while (start > 0 && n - start < 3 && ((unsigned char)bytes[start - 1] & 0xC0) == 0x80) --start;
+    if (start > 0) {
+      const unsigned char lead = (unsigned char)bytes[start - 1];
+      const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+      if (length > 1 && n - (start - 1) < length) whole = start - 1;
+    }
+    const int w = MultiByteToWideChar(CP_UTF8, 0, bytes, (int)whole, wide, 4096 + 4);
+    DWORD written;
+    if (w > 0) WriteConsoleW(relay->Console, wide, (DWORD)w, &written, NULL);
+    kept = n - whole;
+    memmove(bytes, bytes + whole, kept);
+  }
+  return 0;
+}
 
-static void RestoreConsoleCodePage() { SetConsoleOutputCP(g_ConsoleCodePage); }
+static void EndConsoleRelays() {
+  fflush(stdout);
+  fflush(stderr);
+  for (ConsoleRelay& r : g_Relays) {
+    if (!r.Thread) continue;
+    _close(r.Fd);  // the pipe's last writer: the thread reads to its end
+    WaitForSingleObject(r.Thread, 5000);
+  }
+}
 #endif
 
 void PlatformUseUtf8Console() {
 #ifdef _WIN32
-  DWORD mode;
-  if (!GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) &&
-      !GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode))
-    return;
-  g_ConsoleCodePage = GetConsoleOutputCP();
-  if (g_ConsoleCodePage == CP_UTF8 || !SetConsoleOutputCP(CP_UTF8)) return;
-  atexit(RestoreConsoleCodePage);
+  bool any = false;
+  for (ConsoleRelay& r : g_Relays) {
+    HANDLE h = (HANDLE)_get_osfhandle(r.Fd);
+    DWORD mode;
+    HANDLE console, read, write;
+    // the descriptor's own handle goes with it below
+    if (h == INVALID_HANDLE_VALUE || !GetConsoleMode(h, &mode) ||
+        !DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &console, 0, FALSE, DUPLICATE_SAME_ACCESS))
+      continue;
+    if (!CreatePipe(&read, &write, NULL, 0)) {
+      CloseHandle(console);
+      continue;
+    }
+    const int fd = _open_osfhandle((intptr_t)write, 0);
+    if (fd < 0 || _dup2(fd, r.Fd) != 0) {
+      if (fd >= 0) _close(fd);
+      else CloseHandle(write);
+      CloseHandle(read);
+      CloseHandle(console);
+      continue;
+    }
+    _close(fd);
+    r.Console = console;
+    r.Read = read;
+    r.Thread = CreateThread(NULL, 0, RelayToConsole, &r, 0, NULL);
+    any = true;
+  }
+  if (!any) return;
+  // written as a console takes it, one write at a time
+  setvbuf(stdout, NULL, _IONBF, 0);
+  atexit(EndConsoleRelays);
 #endif
 }
 

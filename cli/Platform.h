@@ -12,8 +12,8 @@ std::string PlatformExePath();
 int PlatformIsTerminal(FILE* f);
 // Columns of the terminal behind f, 80 when unknown.
 int PlatformTerminalColumns(FILE* f);
-// The command writes UTF-8: a Windows console is switched to it for the run
-// (it would show the bytes in its own code page) and switched back at exit.
+// The command writes UTF-8: what goes to a Windows console is shown as
+// UTF-8 whatever the console's code page. Called once, first.
 void PlatformUseUtf8Console();
 // Seconds on a monotonic clock.
 double PlatformSeconds();

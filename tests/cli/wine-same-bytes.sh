@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # quillset.exe under Wine writes the same setup file as the native quillset:
-#   wine-same-bytes.sh QUILLSET_EXE NATIVE_QUILLSET WINEPREFIX SOURCE_DIR ARCH
+#   wine-same-bytes.sh QUILLSET_EXE NATIVE_QUILLSET WINEPREFIX SOURCE_DIR ARCH CONSOLE_PROBE
 # Source files get times with sub-second parts, so both must read 100-ns times.
 set -euo pipefail
-exe=$1 native=$2 prefix=$3 src=$4 arch=$5
+exe=$1 native=$2 prefix=$3 src=$4 arch=$5 probe=$6
 if [ ! -x "$native" ]; then
   echo "skipped: no native quillset at $native (build the native tree too)"
   exit 77
@@ -64,6 +64,16 @@ if ! diff <(sed "s|$work/native.exe||" "$work/native.list") <(tr -d '\r' < "$wor
   echo "quillset.exe list prints other lines than the native command"
   exit 1
 fi
+# and a console shows them as they are, and keeps its own code page
+"$src/tools/wine-run" --prefix "$prefix" "$probe" "\"$(win "$exe")\" list \"$(win "$work/wine1.exe")\"" \
+  "$(win "$work/console.txt")"
+for n in "${names[@]}"; do
+  if ! grep -q "^$n " "$work/console.txt"; then
+    echo "the console does not show $n:"
+    cat "$work/console.txt"
+    exit 1
+  fi
+done
 # and what quillset.exe wrote reads back under Wine
 "$src/tools/wine-run" --prefix "$prefix" "$exe" verify -q "$(win "$work/wine2.exe")"
 "$src/tools/wine-run" --prefix "$prefix" "$exe" verify -q "$(win "$work/wine-lzma.exe")"
