@@ -31,13 +31,14 @@ static const uint64_t kUnixEpochAsFileTime = 116444736000000000ULL;
 // A console shows what the C library writes to it in the library's own
 // code page (Wine's: a byte a character), so what goes to a console goes
 // through a pipe to a thread that writes it wide, whole characters only.
+// One pipe for both descriptors, so that what goes out keeps its order.
 struct ConsoleRelay {
-  int Fd;
   HANDLE Console;
   HANDLE Read;
   HANDLE Thread;
+  int Relayed[3];  // by descriptor: 1 when it writes into the pipe
 };
-static ConsoleRelay g_Relays[2] = {{1, NULL, NULL, NULL}, {2, NULL, NULL, NULL}};
+static ConsoleRelay g_Relay;
 
 #endif
 
@@ -57,8 +58,8 @@ std::string PlatformExePath() {
 
 int PlatformIsTerminal(FILE* f) {
 #ifdef _WIN32
-  for (const ConsoleRelay& r : g_Relays)
-    if (r.Thread && r.Fd == _fileno(f)) return 1;
+  const int fd = _fileno(f);
+  if (fd >= 1 && fd <= 2 && g_Relay.Thread && g_Relay.Relayed[fd]) return 1;
   return _isatty(_fileno(f)) != 0;
 #else
   return isatty(fileno(f)) != 0;
@@ -69,7 +70,9 @@ int PlatformTerminalColumns(FILE* f) {
 #ifdef _WIN32
   (void)f;
   CONSOLE_SCREEN_BUFFER_INFO info;
-  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info))
+  // a relayed descriptor's console, not the pipe now in its place
+  HANDLE console = g_Relay.Thread ? g_Relay.Console : GetStdHandle(STD_ERROR_HANDLE);
+  if (GetConsoleScreenBufferInfo(console, &info))
     return info.srWindow.Right - info.srWindow.Left + 1;
 #else
   struct winsize ws;
@@ -79,8 +82,8 @@ int PlatformTerminalColumns(FILE* f) {
 }
 
 #ifdef _WIN32
-static DWORD WINAPI RelayToConsole(void* parameter) {
-  ConsoleRelay* relay = static_cast<ConsoleRelay*>(parameter);
+static DWORD WINAPI RelayToConsole(void*) {
+  ConsoleRelay* relay = &g_Relay;
   char bytes[4096 + 4];
   WCHAR wide[4096 + 4];
   size_t kept = 0;
@@ -104,50 +107,47 @@ static DWORD WINAPI RelayToConsole(void* parameter) {
   return 0;
 }
 
-static void EndConsoleRelays() {
+static void EndConsoleRelay() {
   fflush(stdout);
   fflush(stderr);
-  for (ConsoleRelay& r : g_Relays) {
-    if (!r.Thread) continue;
-    _close(r.Fd);  // the pipe's last writer: the thread reads to its end
-    WaitForSingleObject(r.Thread, 5000);
-  }
+  // the pipe's last writers: the thread reads to its end
+  for (int fd = 1; fd <= 2; ++fd)
+    if (g_Relay.Relayed[fd]) _close(fd);
+  WaitForSingleObject(g_Relay.Thread, 5000);
 }
 #endif
 
 void PlatformUseUtf8Console() {
 #ifdef _WIN32
-  bool any = false;
-  for (ConsoleRelay& r : g_Relays) {
-    HANDLE h = (HANDLE)_get_osfhandle(r.Fd);
-    DWORD mode;
-    HANDLE console, read, write;
-    // the descriptor's own handle goes with it below
-    if (h == INVALID_HANDLE_VALUE || !GetConsoleMode(h, &mode) ||
-        !DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &console, 0, FALSE, DUPLICATE_SAME_ACCESS))
-      continue;
-    if (!CreatePipe(&read, &write, NULL, 0)) {
-      CloseHandle(console);
-      continue;
-    }
-    const int fd = _open_osfhandle((intptr_t)write, 0);
-    if (fd < 0 || _dup2(fd, r.Fd) != 0) {
-      if (fd >= 0) _close(fd);
-      else CloseHandle(write);
-      CloseHandle(read);
-      CloseHandle(console);
-      continue;
-    }
-    _close(fd);
-    r.Console = console;
-    r.Read = read;
-    r.Thread = CreateThread(NULL, 0, RelayToConsole, &r, 0, NULL);
-    any = true;
+  DWORD mode;
+  HANDLE out = (HANDLE)_get_osfhandle(1), err = (HANDLE)_get_osfhandle(2);
+  const int console[3] = {0, out != INVALID_HANDLE_VALUE && GetConsoleMode(out, &mode),
+                          err != INVALID_HANDLE_VALUE && GetConsoleMode(err, &mode)};
+  if (!console[1] && !console[2]) return;
+  HANDLE read, write;
+  // the descriptors' own handles go with them below
+  if (!DuplicateHandle(GetCurrentProcess(), console[1] ? out : err, GetCurrentProcess(), &g_Relay.Console, 0,
+                       FALSE, DUPLICATE_SAME_ACCESS))
+    return;
+  if (!CreatePipe(&read, &write, NULL, 0)) {
+    CloseHandle(g_Relay.Console);
+    return;
   }
-  if (!any) return;
+  g_Relay.Read = read;
+  const int fd = _open_osfhandle((intptr_t)write, 0);
+  g_Relay.Thread = fd >= 0 ? CreateThread(NULL, 0, RelayToConsole, NULL, 0, NULL) : NULL;
+  if (!g_Relay.Thread) {  // the descriptors stay as they are
+    if (fd >= 0) _close(fd);
+    else CloseHandle(write);
+    CloseHandle(read);
+    CloseHandle(g_Relay.Console);
+    return;
+  }
+  for (int i = 1; i <= 2; ++i) g_Relay.Relayed[i] = console[i] && _dup2(fd, i) == 0;
+  _close(fd);
   // written as a console takes it, one write at a time
   setvbuf(stdout, NULL, _IONBF, 0);
-  atexit(EndConsoleRelays);
+  atexit(EndConsoleRelay);
 #endif
 }
 
