@@ -388,6 +388,11 @@ CommandResult FindInputs(const BuildOptions& o, CEFSBuilder& builder, BuildInput
   in->Project.Check(&in->Problems, &in->Sources);
   FindStub(o, builder, in);
   FindTable(o, in);
+  if (const int line = in->Project.LanguageDialogLine())
+    if (in->OtherTables.empty())
+      in->Problems.push_back(
+          {line, 1, "ShowLanguageDialog = TRUE shows no dialog: the setup holds one language (--language a,b,... "
+                    "puts in several)"});
   in->Output = o.Output.empty() ? PlatformJoin(in->Project.Folder(), "Setup.exe") : o.Output;
   return Succeeded();
 }

@@ -4,6 +4,7 @@
 
 #include "cli/Commands.h"
 #include "cli/Help.h"
+#include "cli/Platform.h"
 
 #ifndef QS_VERSION
 #define QS_VERSION "0.0.0"
@@ -80,6 +81,7 @@ int COptionWalker::Flag() {
 }
 
 int main(int argc, char** argv) {
+  PlatformUseUtf8Console();
   if (argc < 2) {
     fputs(kMainHelp, stderr);
     return EXIT_USAGE;

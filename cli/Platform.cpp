@@ -27,6 +27,21 @@
 // 100-ns intervals between 1601-01-01 and 1970-01-01.
 static const uint64_t kUnixEpochAsFileTime = 116444736000000000ULL;
 
+#ifdef _WIN32
+// A console shows what the C library writes to it in the library's own
+// code page (Wine's: a byte a character), so what goes to a console goes
+// through a pipe to a thread that writes it wide, whole characters only.
+// One pipe for both descriptors, so that what goes out keeps its order.
+struct ConsoleRelay {
+  HANDLE Console;
+  HANDLE Read;
+  HANDLE Thread;
+  int Relayed[3];  // by descriptor: 1 when it writes into the pipe
+};
+static ConsoleRelay g_Relay;
+
+#endif
+
 std::string PlatformExePath() {
 #ifdef _WIN32
   char buffer[MAX_PATH * 4];
@@ -43,6 +58,8 @@ std::string PlatformExePath() {
 
 int PlatformIsTerminal(FILE* f) {
 #ifdef _WIN32
+  const int fd = _fileno(f);
+  if (fd >= 1 && fd <= 2 && g_Relay.Thread && g_Relay.Relayed[fd]) return 1;
   return _isatty(_fileno(f)) != 0;
 #else
   return isatty(fileno(f)) != 0;
@@ -53,13 +70,85 @@ int PlatformTerminalColumns(FILE* f) {
 #ifdef _WIN32
   (void)f;
   CONSOLE_SCREEN_BUFFER_INFO info;
-  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info))
+  // a relayed descriptor's console, not the pipe now in its place
+  HANDLE console = g_Relay.Thread ? g_Relay.Console : GetStdHandle(STD_ERROR_HANDLE);
+  if (GetConsoleScreenBufferInfo(console, &info))
     return info.srWindow.Right - info.srWindow.Left + 1;
 #else
   struct winsize ws;
   if (ioctl(fileno(f), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 0) return ws.ws_col;
 #endif
   return 80;
+}
+
+#ifdef _WIN32
+static DWORD WINAPI RelayToConsole(void*) {
+  ConsoleRelay* relay = &g_Relay;
+  char bytes[4096 + 4];
+  WCHAR wide[4096 + 4];
+  size_t kept = 0;
+  DWORD got = 0;
+  while (ReadFile(relay->Read, bytes + kept, 4096, &got, NULL) && got) {
+    const size_t n = kept + got;
+    // a character cut between two writes waits for its rest
+    size_t whole = n, start = n;
+    while (start > 0 && n - start < 3 && ((unsigned char)bytes[start - 1] & 0xC0) == 0x80) --start;
+    if (start > 0) {
+      const unsigned char lead = (unsigned char)bytes[start - 1];
+      const size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+      if (length > 1 && n - (start - 1) < length) whole = start - 1;
+    }
+    const int w = MultiByteToWideChar(CP_UTF8, 0, bytes, (int)whole, wide, 4096 + 4);
+    DWORD written;
+    if (w > 0) WriteConsoleW(relay->Console, wide, (DWORD)w, &written, NULL);
+    kept = n - whole;
+    memmove(bytes, bytes + whole, kept);
+  }
+  return 0;
+}
+
+static void EndConsoleRelay() {
+  fflush(stdout);
+  fflush(stderr);
+  // the pipe's last writers: the thread reads to its end
+  for (int fd = 1; fd <= 2; ++fd)
+    if (g_Relay.Relayed[fd]) _close(fd);
+  WaitForSingleObject(g_Relay.Thread, 5000);
+}
+#endif
+
+void PlatformUseUtf8Console() {
+#ifdef _WIN32
+  DWORD mode;
+  HANDLE out = (HANDLE)_get_osfhandle(1), err = (HANDLE)_get_osfhandle(2);
+  const int console[3] = {0, out != INVALID_HANDLE_VALUE && GetConsoleMode(out, &mode),
+                          err != INVALID_HANDLE_VALUE && GetConsoleMode(err, &mode)};
+  if (!console[1] && !console[2]) return;
+  HANDLE read, write;
+  // the descriptors' own handles go with them below
+  if (!DuplicateHandle(GetCurrentProcess(), console[1] ? out : err, GetCurrentProcess(), &g_Relay.Console, 0,
+                       FALSE, DUPLICATE_SAME_ACCESS))
+    return;
+  if (!CreatePipe(&read, &write, NULL, 0)) {
+    CloseHandle(g_Relay.Console);
+    return;
+  }
+  g_Relay.Read = read;
+  const int fd = _open_osfhandle((intptr_t)write, 0);
+  g_Relay.Thread = fd >= 0 ? CreateThread(NULL, 0, RelayToConsole, NULL, 0, NULL) : NULL;
+  if (!g_Relay.Thread) {  // the descriptors stay as they are
+    if (fd >= 0) _close(fd);
+    else CloseHandle(write);
+    CloseHandle(read);
+    CloseHandle(g_Relay.Console);
+    return;
+  }
+  for (int i = 1; i <= 2; ++i) g_Relay.Relayed[i] = console[i] && _dup2(fd, i) == 0;
+  _close(fd);
+  // written as a console takes it, one write at a time
+  setvbuf(stdout, NULL, _IONBF, 0);
+  atexit(EndConsoleRelay);
+#endif
 }
 
 double PlatformSeconds() {

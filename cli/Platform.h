@@ -12,6 +12,9 @@ std::string PlatformExePath();
 int PlatformIsTerminal(FILE* f);
 // Columns of the terminal behind f, 80 when unknown.
 int PlatformTerminalColumns(FILE* f);
+// The command writes UTF-8: what goes to a Windows console is shown as
+// UTF-8 whatever the console's code page. Called once, first.
+void PlatformUseUtf8Console();
 // Seconds on a monotonic clock.
 double PlatformSeconds();
 // Processors available to this process, at least 1.

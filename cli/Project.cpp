@@ -319,6 +319,10 @@ void CProject::CheckHiddenKeys(const char* section, std::vector<Diagnostic>* out
       1);
 }
 
+int CProject::LanguageDialogLine() const {
+  return Value("Global", "ShowLanguageDialog", "FALSE") == "TRUE" ? KeyLine("Global", "ShowLanguageDialog") : 0;
+}
+
 std::string CProject::Compression() const {
   return KeyLine("Global", "Compression") ? Value("Global", "Compression", "") : "";
 }
@@ -355,7 +359,7 @@ void CProject::CheckGlobal(std::vector<Diagnostic>* out) const {
     else if (dir.find("%MAINDIR%") != std::string::npos)
       Add(out, line, "DefaultDir cannot use %MAINDIR%: the installation folder is made from DefaultDir");
   }
-  for (const char* key : {"AllowChangeInstallDir", "ShowEULAPage", "KeepInstalledDir"}) {
+  for (const char* key : {"AllowChangeInstallDir", "ShowEULAPage", "KeepInstalledDir", "ShowLanguageDialog"}) {
     int line = KeyLine("Global", key);
     std::string v = Value("Global", key, "FALSE");
     if (line && v != "TRUE" && v != "FALSE")

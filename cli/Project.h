@@ -48,6 +48,8 @@ class CProject {
   // [Global] Compression: "zlib", "lzma", "stored", or "" when not given
   // (an unknown value is a problem that Check reports).
   std::string Compression() const;
+  // Line of [Global] ShowLanguageDialog = TRUE, 0 when it is not on.
+  int LanguageDialogLine() const;
 
  private:
   int LineAt(const char* p) const;

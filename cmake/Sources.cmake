@@ -100,6 +100,7 @@ set(QS_WIN_SOURCES
   ui/SilentFrontEnd.cpp
   ui/SidePicture.cpp
   ui/UninstallerCreation.cpp
+  ui/LanguageDialog.cpp
   uninstall/UninstallDriver.cpp
   uninstall/SelfRemoval.cpp
 )

@@ -22,6 +22,7 @@
 #include "resources/resource.h"
 #include "script/Placeholders.h"
 #include "ui/BackgroundWindow.h"
+#include "ui/LanguageDialog.h"
 #include "ui/MessageBoxes.h"
 #include "ui/SilentFrontEnd.h"
 #include "ui/Wizard.h"
@@ -108,7 +109,7 @@ static int RunFirstPart(const char* tempDir) {
     return SETUP_EXIT_DAMAGED;
   }
   char copy[PATH_BYTES];
-  if (!GetTempFileNameA(tempDir, "EXE", 0, copy)) {
+  if (!MakeTempFileName(tempDir, "EXE", 0, copy)) {
     ShowError("Failed to create temporary file in temporary files directory.", MB_OK);
     return SETUP_EXIT_FAILED;
   }
@@ -145,7 +146,7 @@ class CCountingFrontEnd : public CMessageBoxFrontEnd {
 // that as the installer and waits for it. The joined file removes itself.
 static int RunSplitJoin(const char* tempDir, const char* base) {
   char joined[PATH_BYTES];
-  if (!GetTempFileNameA(tempDir, "EXE", 0, joined)) {
+  if (!MakeTempFileName(tempDir, "EXE", 0, joined)) {
     ShowError("Failed to create temporary file in temporary files directory.", MB_OK);
     return SETUP_EXIT_FAILED;
   }
@@ -188,9 +189,26 @@ static void ExtractToTemp(const char* entry, const char* path, const char* faile
 }
 
 static void CreateTemp(const char* tempDir, const char* prefix, char* path, const char* failed) {
-  if (!GetTempFileNameA(tempDir, prefix, 0, path)) {
+  if (!MakeTempFileName(tempDir, prefix, 0, path)) {
     path[0] = '\0';
     ShowError(failed, MB_OK);
+    throw QSD_REPORTED;
+  }
+}
+
+// The chosen table in a temporary file of its own, as UTF-16, which the
+// profile lookup of every Windows reads right; the one before goes (a new
+// name: the lookup may keep an old file's text by its name).
+static void LoadChosenTable(const char* tempDir, char* tempTranslations) {
+  if (tempTranslations[0]) DeleteFileA(tempTranslations);
+  CreateTemp(tempDir, "TRA", tempTranslations,
+             "Failed to create temporary Translations.ini file in temporary files directory.");
+  const char* table = ChosenTranslationEntry();
+  if (strcmp(table, "Translations.ini") != 0) RunLogLine("Language", table);
+  ExtractToTemp(table, tempTranslations, "Failed to copy Translations.ini to the temp directory.",
+                "The installation file is corrupt.\nTranslations.ini failed on CRC check.");
+  if (!ConvertTableToUnicode(tempTranslations) || !SetupState::Translations.SetFile(tempTranslations)) {
+    ShowError("Failed initialize translation object.", MB_OK);
     throw QSD_REPORTED;
   }
 }
@@ -283,26 +301,23 @@ static int RunInstaller(const char* tempDir, int showCommand) {
       ShowError("Failed to load default.qsp.", MB_OK);
       throw QSD_REPORTED;
     }
-    CreateTemp(tempDir, "TRA", tempTranslations,
-               "Failed to create temporary Translations.ini file in temporary files directory.");
     // of a setup in several languages, the user's (or /LANG='s)
-    const char* table = ChooseTranslationEntry(SetupState::Efs, g_Options.Language);
-    if (strcmp(table, "Translations.ini") != 0) RunLogLine("Language", table);
-    ExtractToTemp(table, tempTranslations,
-                  "Failed to copy Translations.ini to the temp directory.",
-                  "The installation file is corrupt.\nTranslations.ini failed on CRC check.");
-    // as UTF-16, which the profile lookup of every Windows reads right
-    if (!ConvertTableToUnicode(tempTranslations) || !SetupState::Translations.SetFile(tempTranslations)) {
-      ShowError("Failed initialize translation object.", MB_OK);
-      throw QSD_REPORTED;
-    }
+    ChooseTranslationEntry(SetupState::Efs, g_Options.Language);
+    LoadChosenTable(tempDir, tempTranslations);
     SetupState::UninstallLog.SetTranslations(&SetupState::Translations);
     ReadInstallerSettings(g_Options.OriginalSourceDir);
     // /D= stands for the script's DefaultDir; the wizard's page shows it
     if (g_Options.HasDestination) MbcsCopy(SetupState::InstallDir, PATH_BYTES, g_Options.Destination);
+    int refused = SETUP_EXIT_DONE;
+    // or the one the user picks, when the script offers the choice
+    if (!g_Options.Silent && !g_Options.Language[0] && ReadProjectFlag("Global", "ShowLanguageDialog")) {
+      const LanguageAnswer answer = AskForLanguage(SetupState::Instance, SetupState::Efs);
+      if (answer == LANGUAGE_CANCELLED) refused = SETUP_EXIT_CANCELLED;
+      if (answer == LANGUAGE_CHANGED) LoadChosenTable(tempDir, tempTranslations);
+    }
     // a version of the same AppId proposes its folder, and is not downgraded unasked
-    const int refused =
-        CheckInstalledVersion(g_Options.HasDestination ? g_Options.Destination : NULL, g_Options.Silent);
+    if (refused == SETUP_EXIT_DONE)
+      refused = CheckInstalledVersion(g_Options.HasDestination ? g_Options.Destination : NULL, g_Options.Silent);
 
     if (refused != SETUP_EXIT_DONE) {
       code = refused;

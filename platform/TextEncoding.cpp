@@ -117,3 +117,23 @@ BOOL WriteProfileText(const char* section, const char* key, const char* value, c
   free(f);
   return ok;
 }
+
+UINT WINAPI MakeTempFileName(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR out) {
+  WCHAR* f = WideOf(folder);
+  WCHAR* p = WideOf(prefix);
+  WCHAR wide[MAX_PATH];
+  UINT made = f && p ? GetTempFileNameW(f, p, unique, wide) : 0;
+  free(f);
+  free(p);
+  if (!made) return 0;
+  // a name the program's code page cannot hold could not be opened by it
+  BOOL lossy = FALSE;
+  const int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, out, PATH_BYTES, NULL, GetACP() == CP_UTF8 ? NULL : &lossy);
+  if (n <= 0 || lossy) {
+    if (!unique) DeleteFileW(wide);
+    out[0] = '\0';
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return 0;
+  }
+  return made;
+}

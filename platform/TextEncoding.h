@@ -33,3 +33,8 @@ WCHAR* WideOf(const char* text);
 // made wide, since the narrow writer of some takes the system's. A null
 // key or value deletes as the narrow call does.
 BOOL WriteProfileText(const char* section, const char* key, const char* value, const char* file);
+
+// GetTempFileNameA, its result in out[PATH_BYTES]: the narrow call writes at
+// most MAX_PATH bytes, fewer than a UTF-8 folder of MAX_PATH - 14
+// characters may take, and cuts the name it made. 0 when no name is made.
+UINT WINAPI MakeTempFileName(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR out);

@@ -35,3 +35,7 @@
 // The window of a split installation's join, dialog 138.
 #define IDD_SPLIT_JOIN 138
 #define IDC_SPLIT_TEXT 1015
+
+// The language dialog of a setup in several languages, dialog 139.
+#define IDD_LANGUAGE 139
+#define IDC_LANGUAGE_LIST 1016

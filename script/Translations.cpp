@@ -166,3 +166,7 @@ const char* ChooseTranslationEntry(CExeFileSystem& efs, const char* wanted) {
 }
 
 const char* ChosenTranslationEntry() { return g_Entry; }
+
+void SetChosenTranslationEntry(const char* entry) {
+  if (entry && strlen(entry) < sizeof g_Entry) strcpy(g_Entry, entry);
+}

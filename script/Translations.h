@@ -50,3 +50,5 @@ const char* ChooseTranslationEntry(CExeFileSystem& efs, const char* wanted);
 // The entry chosen last ("Translations.ini" before any choice): the table
 // that is installed beside Uninstall.exe.
 const char* ChosenTranslationEntry();
+// The user's choice instead (an entry the setup holds).
+void SetChosenTranslationEntry(const char* entry);

@@ -8,6 +8,7 @@
 #include "common/TextKeys.h"
 #include "driver/SetupState.h"
 #include "efs/EntryExtraction.h"
+#include "platform/TextEncoding.h"
 #include "resources/resource.h"
 #include "ui/Wizard.h"
 
@@ -64,7 +65,7 @@ const char* FileNamePart(const char* path) { return PathFileName(path); }
 // path stays set so that the clean-up removes whatever was made.
 void ExtractPicture(const char* tempDir, const char* prefix, const char* value, char* path,
                     const char* createFailed, const char* copyFailed) {
-  if (!GetTempFileNameA(tempDir, prefix, 0, path)) {
+  if (!MakeTempFileName(tempDir, prefix, 0, path)) {
     path[0] = '\0';
     ShowError(createFailed);
     throw QSD_REPORTED;

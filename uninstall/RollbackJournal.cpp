@@ -83,9 +83,9 @@ CRollbackJournal::~CRollbackJournal() {
 
 int CRollbackJournal::OpenJournal() {
   if (m_File) return 1;
-  char dir[MAX_PATH];
-  const DWORD n = GetTempPathA(MAX_PATH, dir);
-  if (n == 0 || n >= MAX_PATH || !GetTempFileNameA(dir, "RBJ", 0, m_Path)) {
+  char dir[PATH_BYTES];
+  const DWORD n = GetTempPathA(sizeof dir, dir);
+  if (n == 0 || n >= sizeof dir || !MakeTempFileName(dir, "RBJ", 0, m_Path)) {
     m_Path[0] = '\0';
     return 0;
   }

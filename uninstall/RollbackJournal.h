@@ -6,6 +6,9 @@
 #pragma once
 #include <windows.h>
 
+#include "common/Mbcs.h"
+#include "platform/TextEncoding.h"
+
 class CRollbackJournal {
  public:
   CRollbackJournal();
@@ -70,7 +73,7 @@ class CRollbackJournal {
   Slot* Find(const char* key) const;
   Slot* Add(const char* key);
 
-  char m_Path[MAX_PATH];
+  char m_Path[PATH_BYTES];
   HANDLE m_File;
   Slot* m_Slots;
   DWORD m_Capacity;
@@ -80,7 +83,7 @@ class CRollbackJournal {
   CRollbackJournal& operator=(const CRollbackJournal&);
 };
 
-// The system's maker of unique temporary names (GetTempFileNameA); tests
+// The system's maker of unique temporary names (MakeTempFileName); tests
 // give one that keeps Windows' rule where Wine's does not.
 typedef UINT(WINAPI* TempFileNameMaker)(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR out);
 // A new empty file named PREFIXnnnn.tmp in folder, its path in out[PATH_BYTES].
@@ -88,4 +91,4 @@ typedef UINT(WINAPI* TempFileNameMaker)(LPCSTR folder, LPCSTR prefix, UINT uniqu
 // (Wine takes it): such a folder's names are made here, shorter ones where
 // the full form would not fit. 0 when no file can be made.
 int CreateUniqueFileIn(const char* folder, const char* prefix, char* out,
-                       TempFileNameMaker maker = GetTempFileNameA);
+                       TempFileNameMaker maker = MakeTempFileName);

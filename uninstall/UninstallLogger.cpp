@@ -53,7 +53,7 @@ int CUninstallLogger::CreateTempLog() {
     ShowLogError("Failed to find path to the temporary files directory.");
     return 0;
   }
-  if (!GetTempFileNameA(dir, "UNI", 0, m_LogPath)) {
+  if (!MakeTempFileName(dir, "UNI", 0, m_LogPath)) {
     m_LogPath[0] = '\0';
     ShowLogError("Failed to create uninstall log file in temporary files directory.");
     return 0;

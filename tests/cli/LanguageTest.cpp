@@ -153,6 +153,40 @@ TEST(Languages, SeveralLanguagesGoInUnderTheirCodes) {
   EXPECT_TRUE(Has(project.Build(dir.File("Other.exe"), {"--language", "de,ja,de"}).Err, "names de twice"));
 }
 
+// ShowLanguageDialog: on only when written TRUE, and of no use with one
+// language; the setup program's dialog names every language the command
+// can put in.
+TEST(Languages, TheLanguageDialogIsCheckedAndKnowsEveryTable) {
+  TempDir dir;
+  Project project(dir);
+  const std::string p = project.Path();
+  project.Write("QSP40\n[Global]\nApplicationName = Hello\nShowLanguageDialog = true\n");
+  RunResult r = project.Build(dir.File("Setup.exe"), {"--language", "de,ja"});
+  ASSERT_EQ(0, r.Code) << r.Err;
+  EXPECT_TRUE(Has(r.Err, p + ":4: warning: ShowLanguageDialog = true is read as FALSE")) << r.Err;
+  project.Write("QSP40\n[Global]\nApplicationName = Hello\nShowLanguageDialog = TRUE\n");
+  for (const std::vector<std::string>& one : {std::vector<std::string>{}, std::vector<std::string>{"--language", "ja"}}) {
+    r = project.Build(dir.File("Setup.exe"), one);
+    ASSERT_EQ(0, r.Code) << r.Err;
+    EXPECT_TRUE(Has(r.Err, p + ":4: warning: ShowLanguageDialog = TRUE shows no dialog: the setup holds one language"))
+        << r.Err;
+  }
+  r = project.Build(dir.File("Setup.exe"), {"--language", "de,ja"});
+  ASSERT_EQ(0, r.Code) << r.Err;
+  EXPECT_EQ("", r.Err);
+
+  const std::string table = ReadFile(SourceDir() + "/cli/Languages.cpp");
+  const std::string dialog = ReadFile(SourceDir() + "/ui/LanguageDialog.cpp");
+  int codes = 0;
+  for (size_t at = table.find("\n      {\""); at != std::string::npos; at = table.find("\n      {\"", at + 1)) {
+    const size_t start = at + 9, end = table.find('"', start);
+    const std::string code = table.substr(start, end - start);
+    ++codes;
+    EXPECT_TRUE(Has(dialog, "{\"" + code + "\", L\"")) << "the language dialog has no name for " << code;
+  }
+  EXPECT_EQ(12, codes);
+}
+
 TEST(Languages, TablesAreStoredInUtf8) {
   TempDir dir;
   Project project(dir);

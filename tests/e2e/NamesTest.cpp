@@ -8,8 +8,11 @@
 #include <stdlib.h>
 #include <string.h>
 #include <windows.h>
+// after windows.h, which it needs
+#include <commctrl.h>
 
 #include <string>
+#include <vector>
 
 #include "../win32/Robot.h"
 #include "../win32/TestSupport.h"
@@ -364,6 +367,182 @@ TEST(Names, ANameOf255BytesInstallsAndUninstalls) {
   RemoveTree(wideTarget);
 }
 
+// A temporary folder of 98 characters and 265 bytes in UTF-8 (each name
+// well under the host's 255 bytes): the rollback journal lies there, so a
+// replaced file of the user's comes back after a failure, and is replaced
+// for good by a run that succeeds. Nothing of either run stays there.
+TEST(Names, ATemporaryFolderOfMoreThan259BytesKeepsTheRollbackJournal) {
+  std::string level;
+  for (int i = 0; i < 40; ++i) level += kHyo;
+  const std::wstring user = Wide(kUser), temp = user + L"\\" + Wide(level) + L"\\" + Wide(level);
+  ASSERT_GT(Narrow(temp).size(), 259u);
+  RemoveTree(user);
+  CreateDirectoryW(user.c_str(), NULL);
+  CreateDirectoryW((user + L"\\" + Wide(level)).c_str(), NULL);
+  ASSERT_TRUE(CreateDirectoryW(temp.c_str(), NULL));
+  TempFolder dir;
+  const std::string target = dir.File("Journal App");
+  ASSERT_TRUE(CreateDirectoryA(target.c_str(), NULL));
+  for (const bool fails : {true, false}) {
+    SCOPED_TRACE(fails ? "a run that fails" : "a run that succeeds");
+    WriteWholeFile(target + "\\a.txt", "mine");
+    const std::string setup = BuildSetupFile(
+        dir,
+        "QSP40\r\n[Global]\r\nApplicationName = Journal\r\nDefaultDir = " + target +
+            "\r\n[Files]\r\na.txt, %MAINDIR%a.txt\r\n" +
+            (fails ? "[SysRegInt]\r\nHKEY_USERS/Software/QuillsetNamesTest/V=1\r\n" : ""),
+        {{"a.txt", "new"}});
+    const std::string log = dir.File("run.log");
+    DeleteFileA(log.c_str());
+    {
+      TempVariables variables(temp);
+      EXPECT_EQ(fails ? 1 : 0, RunWide(Wide(setup), L"/S \"/LOG=" + Wide(log) + L"\"", Wide(dir.Path())))
+          << ReadWholeFile(log);
+    }
+    const std::string text = ReadWholeFile(log);
+    EXPECT_EQ(fails ? "mine" : "new", ReadWholeFile(target + "\\a.txt")) << text;
+    // it failed where the script fails, not at the file it had to keep
+    EXPECT_EQ(fails, text.find("unrecognized key") != std::string::npos) << text;
+    EXPECT_EQ(fails, text.find("Rollback") != std::string::npos) << text;
+    // no kept copy beside it either way
+    const std::vector<std::string> there = Leftovers(target);
+    if (fails) {
+      EXPECT_EQ(std::vector<std::string>{"a.txt"}, there);
+    }
+    for (const std::string& name : there) EXPECT_NE(0u, name.find("QSO")) << name;
+    std::vector<std::string> left;
+    WIN32_FIND_DATAW f;
+    HANDLE h = FindFirstFileW((temp + L"\\*").c_str(), &f);
+    if (h != INVALID_HANDLE_VALUE) {
+      do
+        if (wcscmp(f.cFileName, L".") && wcscmp(f.cFileName, L"..")) left.push_back(Narrow(f.cFileName));
+      while (FindNextFileW(h, &f));
+      FindClose(h);
+    }
+    EXPECT_EQ(std::vector<std::string>{}, left) << "left in the temporary folder";
+  }
+  RemoveTree(user);
+}
+
+// The folder browser's tree, read from the test's process: the items'
+// texts live in the setup program's memory, so the item record and its
+// text buffer are made there.
+class RemoteTree {
+ public:
+  RemoteTree(HWND tree, DWORD pid)
+      : m_Tree(tree), m_Process(OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid)) {
+    if (m_Process) m_Memory = VirtualAllocEx(m_Process, NULL, 4096, MEM_COMMIT, PAGE_READWRITE);
+  }
+  ~RemoteTree() {
+    if (m_Memory) VirtualFreeEx(m_Process, m_Memory, 0, MEM_RELEASE);
+    if (m_Process) CloseHandle(m_Process);
+  }
+  bool Usable() const { return m_Memory != NULL; }
+  std::wstring Text(HTREEITEM item) {
+    TVITEMW record = {};
+    record.mask = TVIF_TEXT;
+    record.hItem = item;
+    record.pszText = reinterpret_cast<LPWSTR>(static_cast<char*>(m_Memory) + 512);
+    record.cchTextMax = 1024;
+    WCHAR text[1024] = L"";
+    SIZE_T moved = 0;
+    if (!WriteProcessMemory(m_Process, m_Memory, &record, sizeof record, &moved) ||
+        !SendMessageW(m_Tree, TVM_GETITEMW, 0, (LPARAM)m_Memory) ||
+        !ReadProcessMemory(m_Process, record.pszText, text, sizeof text - sizeof(WCHAR), &moved))
+      return L"<unreadable>";
+    return text;
+  }
+  HTREEITEM Next(HTREEITEM item, UINT how) { return (HTREEITEM)SendMessageW(m_Tree, TVM_GETNEXTITEM, how, (LPARAM)item); }
+  // The child of parent whose text holds part, its parent expanded first.
+  HTREEITEM Child(HTREEITEM parent, const std::wstring& part, std::wstring* seen) {
+    SendMessageW(m_Tree, TVM_EXPAND, TVE_EXPAND, (LPARAM)parent);
+    for (HTREEITEM c = Next(parent, TVGN_CHILD); c; c = Next(c, TVGN_NEXT)) {
+      const std::wstring text = Text(c);
+      *seen += L" [" + text + L"]";
+      if (text.find(part) != std::wstring::npos) return c;
+    }
+    return NULL;
+  }
+
+ private:
+  HWND m_Tree;
+  HANDLE m_Process;
+  void* m_Memory = NULL;
+};
+
+// The folder browser, driven as a user does: down the tree to a folder of
+// Cyrillic and CJK characters, OK; the wizard's edit then holds that
+// folder and the last name of what it held, as UTF-8 the program keeps.
+// Once more for a folder whose path takes more than MAX_PATH bytes.
+TEST(Names, TheFolderBrowserGivesTheWizardAFolderOfAnyName) {
+  const std::wstring top = Wide(std::string(kProga) + " " + kHyo + " browse");
+  std::string level;
+  for (int i = 0; i < 40; ++i) level += kHyo;
+  RemoveTree(L"C:\\" + top);
+  ASSERT_TRUE(CreateDirectoryW((L"C:\\" + top).c_str(), NULL));
+  ASSERT_TRUE(CreateDirectoryW((L"C:\\" + top + L"\\" + Wide(level)).c_str(), NULL));
+  ASSERT_TRUE(CreateDirectoryW((L"C:\\" + top + L"\\" + Wide(level) + L"\\" + Wide(level)).c_str(), NULL));
+  TempFolder dir;
+  const std::string setup = BuildSetupFile(
+      dir, "QSP40\r\n[Global]\r\nApplicationName = Browse\r\nDefaultDir = C:\\Program Files\\Browse App\r\n"
+           "AllowChangeInstallDir = TRUE\r\n[Files]\r\na.txt, %MAINDIR%a.txt\r\n",
+      {{"a.txt", "a"}});
+  for (const std::vector<std::wstring>& names :
+       {std::vector<std::wstring>{top}, std::vector<std::wstring>{top, Wide(level), Wide(level)}}) {
+    std::wstring folder = L"C:";
+    for (const std::wstring& n : names) folder += L"\\" + n;
+    SCOPED_TRACE(Narrow(folder));
+    if (names.size() > 1) {
+      ASSERT_GT(Narrow(folder + L"\\Browse App").size(), (size_t)MAX_PATH);
+    }
+    Robot robot;
+    HWND w = StartSetup(robot, setup);
+    ASSERT_TRUE(w);
+    ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
+    ASSERT_TRUE(robot.WaitUntil([&] { return IsWindowVisible(GetDlgItem(w, IDC_BROWSE)) != 0; }, 10000,
+                                "the destination page"));
+    ASSERT_TRUE(Robot::Press(w, IDC_BROWSE));
+    HWND browser = NULL, tree = NULL;
+    robot.WaitUntil(
+        [&] {
+          for (HWND window : robot.TopLevelWindows(true))
+            if (window != w)
+              for (const RobotControl& c : Robot::Controls(window))
+                if (Robot::Class(c.Window) == "SysTreeView32") browser = window, tree = c.Window;
+          return tree != NULL;
+        },
+        20000, "the folder browser's tree");
+    ASSERT_TRUE(tree) << robot.WindowTree();
+    RemoteTree items(tree, robot.Pid());
+    ASSERT_TRUE(items.Usable());
+    // the desktop, the computer, drive C:, the folders
+    std::wstring seen;
+    HTREEITEM at = items.Next(NULL, TVGN_ROOT);
+    ASSERT_TRUE(at);
+    at = items.Child(at, L"Computer", &seen);
+    ASSERT_TRUE(at) << Narrow(seen);
+    at = items.Child(at, L"C:", &seen);
+    ASSERT_TRUE(at) << Narrow(seen);
+    for (const std::wstring& n : names) {
+      at = items.Child(at, n, &seen);
+      ASSERT_TRUE(at) << Narrow(seen);
+      EXPECT_TRUE(n == items.Text(at)) << Narrow(items.Text(at));
+    }
+    ASSERT_TRUE(SendMessageW(tree, TVM_SELECTITEM, TVGN_CARET, (LPARAM)at));
+    ASSERT_TRUE(Robot::Press(browser, IDOK));
+    ASSERT_TRUE(robot.WaitUntil([&] { return !IsWindow(browser); }, 10000, "the folder browser to close"));
+    WCHAR shown[2 * MAX_PATH] = L"";
+    GetDlgItemTextW(w, IDC_DESTINATION, shown, 2 * MAX_PATH);
+    EXPECT_EQ(Narrow(folder + L"\\Browse App"), Narrow(shown));
+    ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
+    EXPECT_EQ(En("DO_YOU_REALY_WANT_TO_QUIT"), robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000));
+    DWORD code = 0;
+    EXPECT_TRUE(robot.WaitForExit(20000, &code));
+    EXPECT_EQ(2u, code);
+  }
+  RemoveTree(L"C:\\" + top);
+}
+
 // A bundled table's text of key, as the setup program shows it.
 std::wstring TableText(const char* file, int codePage, const char* key) {
   char text[2001];
@@ -410,9 +589,12 @@ class SeveralLanguages : public ::testing::Test {
   std::string setup;
   const std::string target = dir.File("Multi App");
 
-  void SetUp() override {
+  void SetUp() override { Build(""); }
+
+  // the setup, with more keys of [Global]
+  void Build(const std::string& global) {
     WriteWholeFile(dir.File("default.qsp"), "QSP40\r\n[Global]\r\nApplicationName = Multi\r\nDefaultDir = " + target +
-                                                "\r\n[Files]\r\na.txt, %MAINDIR%a.txt\r\n");
+                                                "\r\n" + global + "[Files]\r\na.txt, %MAINDIR%a.txt\r\n");
     WriteWholeFile(dir.File("a.txt"), "a");
     const struct {
       const char* File;
@@ -506,6 +688,116 @@ TEST_F(SeveralLanguages, TheUninstallerSpeaksTheLanguageOfTheInstallation) {
   EXPECT_EQ(Narrow(question), Narrow(shown));
   PostMessageW(box, WM_COMMAND, IDNO, 0);
   EXPECT_TRUE(un.WaitForExit(20000, &code));
+}
+
+// The language dialog a script asks for: each language by its own name,
+// the automatic choice selected, texts of that choice's table around it.
+// The wizard then speaks the language picked, and it is the table
+// installed beside Uninstall.exe.
+TEST_F(SeveralLanguages, TheLanguageDialogOffersEveryLanguageAndInstallsThePickedOne) {
+  Build("ShowLanguageDialog = TRUE\r\n");
+  int codePage = 0;
+  const char* users = UsersTable(&codePage);
+  SCOPED_TRACE(std::string("this user's table: ") + users);
+  Robot robot;
+  ASSERT_TRUE(robot.Start("\"" + setup + "\""));
+  HWND dialog = NULL;
+  ASSERT_TRUE(robot.WaitUntil([&] {
+        dialog = robot.FindWindowNow("#32770", NULL);
+        return dialog && GetDlgItem(dialog, IDC_LANGUAGE_LIST);
+      }, 20000, "the language dialog")) << robot.WindowTree();
+  Robot::Settle(dialog);
+  HWND list = GetDlgItem(dialog, IDC_LANGUAGE_LIST);
+  std::vector<std::string> names;
+  const int count = (int)SendMessageW(list, CB_GETCOUNT, 0, 0);
+  for (int i = 0; i < count; ++i) {
+    WCHAR name[64] = L"";
+    if (SendMessageW(list, CB_GETLBTEXTLEN, i, 0) < 64) SendMessageW(list, CB_GETLBTEXT, i, (LPARAM)name);
+    names.push_back(Narrow(name));
+  }
+  EXPECT_EQ((std::vector<std::string>{"English", "Deutsch", "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"}), names);
+  const int selected = (int)SendMessageW(list, CB_GETCURSEL, 0, 0);
+  EXPECT_EQ(strcmp(users, "English.ini") == 0 ? 0 : strcmp(users, "Japanese.ini") == 0 ? 2 : 1, selected);
+  EXPECT_EQ(Narrow(TableText(users, codePage, "INSTALL_TITLE")), Narrow(Caption(dialog)));
+  EXPECT_EQ(Narrow(TableText(users, codePage, "CANCEL")), Narrow(Caption(GetDlgItem(dialog, IDCANCEL))));
+
+  // another than the automatic one
+  const int pick = selected == 2 ? 0 : 2;
+  const char* picked = pick == 2 ? "Japanese.ini" : "English.ini";
+  const int pickedCodePage = pick == 2 ? 932 : 1252;
+  SendMessageW(list, CB_SETCURSEL, pick, 0);
+  ASSERT_TRUE(Robot::Press(dialog, IDOK));
+  HWND w = NULL;
+  ASSERT_TRUE(robot.WaitUntil([&] {
+        w = robot.FindWindowNow("#32770", NULL);
+        return w && IsWindowVisible(GetDlgItem(w, IDC_NEXT));
+      }, 20000, "the welcome page"));
+  EXPECT_EQ(Narrow(TableText(picked, pickedCodePage, "WELCOME")), Narrow(Caption(w)));
+  for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
+    ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
+    const std::wstring want = TableText(picked, pickedCodePage, page);
+    ASSERT_TRUE(robot.WaitUntil([&] { return Caption(w) == want; }, 20000, page));
+  }
+  const std::wstring finish = TableText(picked, pickedCodePage, "FINISH");
+  ASSERT_TRUE(robot.WaitUntil([&] { return IsWindowEnabled(GetDlgItem(w, IDC_NEXT)) && Caption(GetDlgItem(w, IDC_NEXT)) == finish; },
+                              60000, "the finish page"));
+  ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
+  DWORD code = 1;
+  ASSERT_TRUE(robot.WaitForExit(20000, &code));
+  EXPECT_EQ(0u, code);
+  // the installed table is the picked one's, as UTF-16
+  const std::string installed = ReadWholeFile(target + "\\Translations.ini");
+  const std::wstring welcome = TableText(picked, pickedCodePage, "WELCOME");
+  EXPECT_NE(std::string::npos,
+            installed.find(std::string(reinterpret_cast<const char*>(welcome.c_str()), welcome.size() * sizeof(WCHAR))))
+      << "the installed table is not " << picked;
+  Robot un;
+  ASSERT_TRUE(un.Start("\"" + target + "\\Uninstall.exe\" /S", dir.Path().c_str()));
+  EXPECT_TRUE(un.WaitForExit(60000, &code));
+  EXPECT_EQ(0u, code);
+}
+
+// Cancel there ends the setup as the welcome page's would: exit code 2,
+// nothing installed, nothing left in the temporary folder. /LANG= and a
+// silent run never show it, nor does a setup of one language.
+TEST_F(SeveralLanguages, TheLanguageDialogCancelsCleanlyAndIsSkippedWhenTheChoiceIsMade) {
+  Build("ShowLanguageDialog = TRUE\r\n");
+  const std::string temp = dir.File("temp");
+  ASSERT_TRUE(CreateDirectoryA(temp.c_str(), NULL));
+  {
+    TempVariables variables(Wide(temp));
+    Robot robot;
+    ASSERT_TRUE(robot.Start("\"" + setup + "\""));
+    HWND dialog = NULL;
+    ASSERT_TRUE(robot.WaitUntil([&] {
+          dialog = robot.FindWindowNow("#32770", NULL);
+          return dialog && GetDlgItem(dialog, IDC_LANGUAGE_LIST);
+        }, 20000, "the language dialog")) << robot.WindowTree();
+    ASSERT_TRUE(Robot::Press(dialog, IDCANCEL));
+    DWORD code = 0;
+    ASSERT_TRUE(robot.WaitForExit(20000, &code));
+    EXPECT_EQ(2u, code);
+  }
+  EXPECT_FALSE(PathExists(target));
+  EXPECT_EQ(std::vector<std::string>{}, FilesIn(temp));
+
+  EXPECT_EQ(Narrow(TableText("Japanese.ini", 932, "WELCOME")), Narrow(Welcome(" /LANG=ja"))) << "/LANG=ja";
+  Robot silent;
+  ASSERT_TRUE(silent.Start("\"" + setup + "\" /S /LANG=de"));
+  DWORD code = 1;
+  ASSERT_TRUE(silent.WaitForExit(60000, &code));
+  EXPECT_EQ(0u, code);
+  EXPECT_TRUE(PathExists(target + "\\a.txt"));
+  Robot un;
+  ASSERT_TRUE(un.Start("\"" + target + "\\Uninstall.exe\" /S", dir.Path().c_str()));
+  EXPECT_TRUE(un.WaitForExit(60000, &code));
+
+  TempFolder one;
+  const std::string single = BuildSetupFile(
+      one, "QSP40\r\n[Global]\r\nApplicationName = One\r\nShowLanguageDialog = TRUE\r\n[Files]\r\n", {});
+  Robot robot;
+  EXPECT_TRUE(StartSetup(robot, single)) << "a setup of one language asks nothing";
+  robot.Kill();
 }
 
 }  // namespace

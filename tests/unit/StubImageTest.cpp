@@ -44,9 +44,10 @@ struct Stub {
 
 const Stub kStubs[] = {
     // each with the LZMA decoder, the solid container's reader and its
-    // decoding thread, and the code-page conversions of older Windows
-    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 188 * 1024},
-    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 148 * 1024 + 512},
+    // decoding thread, the code-page conversions of older Windows and the
+    // language dialog
+    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 189 * 1024 + 512},
+    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 151 * 1024 + 512},
 };
 
 class StubImage : public ::testing::TestWithParam<Stub> {
