@@ -137,6 +137,15 @@ void FillSmallDrive(const std::string& path) {
   CloseHandle(h);
 }
 
+HWND ProbeWindow(const char* name, WNDPROC proc) {
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = proc;
+  wc.hInstance = GetModuleHandleA(NULL);
+  wc.lpszClassName = name;
+  RegisterClassA(&wc);  // a second time fails, and the first class stays
+  return CreateWindowA(name, name, WS_POPUP, 0, 0, 100, 100, NULL, NULL, GetModuleHandleA(NULL), NULL);
+}
+
 int RunningCommandInterpreters() {
   HANDLE all = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (all == INVALID_HANDLE_VALUE) return -1;

@@ -60,6 +60,10 @@ size_t StoredByteOf(const std::string& setup, const char* name, size_t into);
 // one file.
 void FillSmallDrive(const std::string& path);
 
+// A hidden top-level window of class name (registered on first use) that
+// proc answers: a stand-in for a front end. NULL when it cannot be made.
+HWND ProbeWindow(const char* name, WNDPROC proc);
+
 // How many cmd.exe processes run now (a self-removal runs in one); -1 when
 // that cannot be told.
 int RunningCommandInterpreters();
