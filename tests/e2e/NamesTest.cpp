@@ -112,7 +112,9 @@ void InstallAndUninstallAsDmitry(bool selfRemoval) {
                      "[SysRegUninstall]\r\nHKEY_CURRENT_USER/Software/QuillsetNamesTest\r\n"
                      "[SysRegString]\r\nHKEY_CURRENT_USER/Software/QuillsetNamesTest/" + kProga + "=%MAINDIR%" +
                      cafe + "\r\n",
-                 {{"a.txt", "proga\r\n", false, proga}, {"b.txt", "hyo\r\n", false, hyo}, {"c.txt", "cafe\r\n", false, cafe}});
+                 {{"a.txt", "proga\r\n", false, proga},
+                  {"b.txt", "hyo\r\n", false, hyo},
+                  {"c.txt", "cafe\r\n", false, cafe}});
   const std::wstring setup = downloads + L"\\Setup.exe";
   ASSERT_TRUE(CopyFileW(Wide(dir.File("Setup.exe")).c_str(), setup.c_str(), FALSE));
 
