@@ -12,7 +12,6 @@
 #include "E2eSupport.h"
 #include "EnglishText.h"
 #include "TestPaths.h"
-#include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"
 #include "efs/PeImage.h"
 #include "resources/resource.h"
@@ -71,19 +70,13 @@ TEST(Architecture, InstallsIntoTheNativeProgramFilesAndRegistryViewAndUninstalls
   ASSERT_EQ(arch, ArchOfFile(QS_STUB_PATH));
 
   TempFolder dir;
-  WriteWholeFile(dir.File("default.qsp"),
-                 "QSP40\r\n[Global]\r\nApplicationName = Arch App\r\nDefaultDir = %PROGRAMFILES%QuillsetTest Arch\r\n"
-                 "[Files]\r\nreadme.txt, %MAINDIR%readme.txt\r\n"
-                 "[SysRegUninstall]\r\nHKEY_LOCAL_MACHINE/Software/QuillsetTest-Arch\r\n"
-                 "[SysRegString]\r\nHKEY_LOCAL_MACHINE/Software/QuillsetTest-Arch/InstallDir=%MAINDIR%\r\n");
-  WriteWholeFile(dir.File("readme.txt"), "Read me.\r\n");
-  CEFSBuilder b;
-  b.SetStubFile(QS_STUB_PATH);
-  b.AddFile(dir.File("default.qsp").c_str(), 1);
-  b.AddFile(kEnglish, 1, "Translations.ini");
-  b.AddFile(dir.File("readme.txt").c_str(), 1);
-  const std::string setup = dir.File("Setup.exe");
-  b.Build(setup.c_str(), nullptr, InstallerSignature);
+  const std::string setup = BuildSetupFile(
+      dir,
+      "QSP40\r\n[Global]\r\nApplicationName = Arch App\r\nDefaultDir = %PROGRAMFILES%QuillsetTest Arch\r\n"
+      "[Files]\r\nreadme.txt, %MAINDIR%readme.txt\r\n"
+      "[SysRegUninstall]\r\nHKEY_LOCAL_MACHINE/Software/QuillsetTest-Arch\r\n"
+      "[SysRegString]\r\nHKEY_LOCAL_MACHINE/Software/QuillsetTest-Arch/InstallDir=%MAINDIR%\r\n",
+      {{"readme.txt", "Read me.\r\n"}});
 
   // the wizard with its default answers: the folder shown is the native one
   Robot robot;

@@ -12,7 +12,6 @@
 #include "E2eSupport.h"
 #include "EnglishText.h"
 #include "TestPaths.h"
-#include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"
 
 namespace {
@@ -29,15 +28,12 @@ TEST(CodePage932, InstallsIntoAndUninstallsFromAFolderEndingInATrailByte) {
                         "no double-byte file names here: the host lacks the ja_JP.UTF-8 locale");
   const std::string target = dir.File((std::string("App") + kHyo).c_str());
 
-  WriteWholeFile(dir.File("default.qsp"), "QSP40\r\n[Global]\r\nApplicationName = Hyo\r\nDefaultDir = " + target +
-                                              "\r\n[Files]\r\n" + kHyo + ".txt, %MAINDIR%" + kHyo + ".txt\r\n");
-  CEFSBuilder b;
-  b.SetStubFile(QS_STUB_PATH);
-  b.AddFile(dir.File("default.qsp").c_str(), 1);
-  b.AddFile(kEnglish, 1, "Translations.ini");
-  b.AddFile(source.c_str(), 1);  // its entry name is the whole "表.txt"
-  const std::string setup = dir.File("Setup.exe");
-  b.Build(setup.c_str(), nullptr, InstallerSignature);
+  SetupSource file;
+  file.From = source;  // its entry name is the whole "表.txt"
+  const std::string setup = BuildSetupFile(dir,
+                                           "QSP40\r\n[Global]\r\nApplicationName = Hyo\r\nDefaultDir = " + target +
+                                               "\r\n[Files]\r\n" + kHyo + ".txt, %MAINDIR%" + kHyo + ".txt\r\n",
+                                           {file});
 
   Robot robot;
   HWND w = StartSetup(robot, setup);

@@ -13,28 +13,11 @@
 #include "E2eSupport.h"
 #include "EnglishText.h"
 #include "TestPaths.h"
-#include "efs/EFSBuilder.h"
 #include "efs/EfsDirectory.h"
 #include "efs/EfsFormat.h"
 #include "resources/resource.h"
 
 namespace {
-
-std::string Text(size_t n, unsigned seed) {
-  static const char* words[] = {"copy ", "file ", "install ", "setup\r\n", "folder ", "value "};
-  std::string s;
-  for (unsigned x = seed; s.size() < n;) {
-    x = x * 1103515245u + 12345u;
-    s += words[(x >> 16) % 6];
-  }
-  s.resize(n);
-  return s;
-}
-
-struct File {
-  std::string Name;
-  std::string Content;
-};
 
 class DamagedStream : public ::testing::Test {
  protected:
@@ -49,31 +32,16 @@ class DamagedStream : public ::testing::Test {
            "\r\n[Files]\r\n" + files;
   }
 
-  // The script and the table first, as the command orders them; then the
-  // files in `order` (indexes into files).
-  std::string Build(EfsMethod method, const std::string& script, const std::vector<File>& files,
+  // The script and the table first, as the command orders them, or last;
+  // the files in `order` (indexes into files).
+  std::string Build(EfsMethod method, const std::string& script, const std::vector<SetupSource>& files,
                     const std::vector<int>& order, bool scriptLast = false) {
-    const std::string src = dir.File("src");
-    CreateDirectoryA(src.c_str(), NULL);
-    CEFSBuilder b;
-    b.SetCompression(method);
-    b.SetStubFile(QS_STUB_PATH);
-    WriteWholeFile(src + "\\default.qsp", script);
-    if (!scriptLast) {
-      b.AddFile((src + "\\default.qsp").c_str(), 1);
-      b.AddFile(kEnglish, 1, "Translations.ini");
-    }
-    for (int i : order) {
-      WriteWholeFile(src + "\\" + files[i].Name, files[i].Content);
-      b.AddFile((src + "\\" + files[i].Name).c_str(), 1);
-    }
-    if (scriptLast) {
-      b.AddFile(kEnglish, 1, "Translations.ini");
-      b.AddFile((src + "\\default.qsp").c_str(), 1);
-    }
-    const std::string setup = dir.File("Setup.exe");
-    EXPECT_EQ(1, b.Build(setup.c_str(), nullptr, InstallerSignature));
-    return setup;
+    std::vector<SetupSource> ordered;
+    for (int i : order) ordered.push_back(files[i]);
+    SetupOptions options;
+    options.Method = method;
+    options.ScriptLast = scriptLast;
+    return BuildSetupFile(dir, script, ordered, options);
   }
 
   // Walks to the installing page and answers the one error box; the text it
@@ -102,7 +70,7 @@ class DamagedStream : public ::testing::Test {
 // zlib: a flip inside the deflate data of the large entry. Most flips make
 // the stream itself invalid, some only fail the CRC: both are damage.
 TEST_F(DamagedStream, AZlibEntryWhoseStreamIsDamagedIsReportedAsDamaged) {
-  const std::vector<File> files = {{"first.txt", Text(20000, 1)}, {"large.txt", Text(400000, 2)}};
+  const std::vector<SetupSource> files = {{"first.txt", WordText(20000, 1)}, {"large.txt", WordText(400000, 2)}};
   for (size_t into : {size_t(2), size_t(5000), size_t(30000)}) {
     SCOPED_TRACE(into);
     const std::string setup = Build(EFS_METHOD_ZLIB, Script("first.txt, %MAINDIR%first.txt\r\n"
@@ -118,8 +86,8 @@ TEST_F(DamagedStream, AZlibEntryWhoseStreamIsDamagedIsReportedAsDamaged) {
 // Solid LZMA: 20 flips spread over the payload's part of the stream; each
 // damaged copy says so, rolls back and leaves nothing.
 TEST_F(DamagedStream, ASolidStreamDamagedAnywhereInItsPayloadIsReportedAsDamaged) {
-  const std::vector<File> files = {
-      {"one.txt", Text(60000, 3)}, {"two.bin", RandomBytes(120000, 4)}, {"three.txt", Text(90000, 5)}};
+  const std::vector<SetupSource> files = {
+      {"one.txt", WordText(60000, 3)}, {"two.bin", RandomBytes(120000, 4)}, {"three.txt", WordText(90000, 5)}};
   const std::string setup = Build(EFS_METHOD_LZMA,
                                   Script("one.txt, %MAINDIR%one.txt\r\ntwo.bin, %MAINDIR%sub\\two.bin\r\n"
                                          "three.txt, %MAINDIR%three.txt\r\n"),
@@ -147,8 +115,8 @@ TEST_F(DamagedStream, ASolidStreamDamagedAnywhereInItsPayloadIsReportedAsDamaged
 // read behind the decoder starts the stream over, and every file comes out
 // whole. The uninstaller then takes it all away.
 TEST_F(DamagedStream, SolidEntriesReadOutOfOrderStillInstallWhole) {
-  const std::vector<File> files = {{"a.txt", Text(70000, 6)}, {"b.bin", RandomBytes(50000, 7)},
-                                   {"c.txt", Text(3000, 8)}};
+  const std::vector<SetupSource> files = {{"a.txt", WordText(70000, 6)}, {"b.bin", RandomBytes(50000, 7)},
+                                          {"c.txt", WordText(3000, 8)}};
   const std::string setup =
       Build(EFS_METHOD_LZMA,
             Script("c.txt, %MAINDIR%c.txt\r\na.txt, %MAINDIR%first\\a.txt\r\nb.bin, %MAINDIR%b.bin\r\n"

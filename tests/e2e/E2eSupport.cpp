@@ -3,11 +3,8 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
-#include <algorithm>
-
 #include "../win32/TestSupport.h"
 #include "EnglishText.h"
-#include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"
 #include "resources/resource.h"
 
@@ -19,22 +16,27 @@ const DWORD kWorkTimeout = 60000;
 
 }  // namespace
 
-std::string BuildSetupFile(const TempFolder& dir, const std::string& script,
-                           const std::vector<std::pair<std::string, std::string>>& files, const char* name) {
-  const std::string src = dir.File("src");
-  CreateDirectoryA(src.c_str(), NULL);
-  CEFSBuilder b;
-  b.SetStubFile(QS_STUB_PATH);
-  WriteWholeFile(src + "\\default.qsp", script);
-  b.AddFile((src + "\\default.qsp").c_str(), 1);
-  b.AddFile(kEnglish, 1, "Translations.ini");
-  for (auto& f : files) {
-    WriteWholeFile(src + "\\" + f.first, f.second);
-    b.AddFile((src + "\\" + f.first).c_str(), 1);
-  }
-  const std::string setup = dir.File(name);
-  b.Build(setup.c_str(), nullptr, InstallerSignature);
+std::string BuildSetupFile(const TempFolder& dir, const std::string& script, const std::vector<SetupSource>& files,
+                           const SetupOptions& options) {
+  const SetupSource scriptFile = {"default.qsp", script};
+  SetupSource table("", "", false, "Translations.ini");
+  table.From = options.Table.empty() ? kEnglish : options.Table;
+  // the script and the table first, as the command orders them, unless a
+  // test needs them after the files
+  std::vector<SetupSource> all;
+  if (!options.ScriptLast) all = {scriptFile, table};
+  all.insert(all.end(), files.begin(), files.end());
+  if (options.ScriptLast) all.insert(all.end(), {table, scriptFile});
+  const std::string setup = dir.File(options.Name.c_str());
+  BuildSetupOf(QS_STUB_PATH, dir.File(options.Folder.c_str()), all, setup, options.Method);
   return setup;
+}
+
+std::string BuildSetupFile(const TempFolder& dir, const std::string& script, const std::vector<SetupSource>& files,
+                           const char* name) {
+  SetupOptions options;
+  options.Name = name;
+  return BuildSetupFile(dir, script, files, options);
 }
 
 HWND StartSetup(Robot& robot, const std::string& setup, DWORD timeout) {
@@ -88,24 +90,4 @@ void UninstallWithYes(Robot& un, const std::string& uninstaller, const std::stri
   ASSERT_TRUE(Robot::Press(result, IDOK));
   DWORD code = 1;
   ASSERT_TRUE(un.WaitForExit(kPageTimeout, &code));
-}
-
-std::vector<std::string> FilesIn(const std::string& folder) {
-  std::vector<std::string> all;
-  WIN32_FIND_DATAA f;
-  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &f);
-  if (h != INVALID_HANDLE_VALUE) {
-    do {
-      if (strcmp(f.cFileName, ".") != 0 && strcmp(f.cFileName, "..") != 0) all.push_back(f.cFileName);
-    } while (FindNextFileA(h, &f));
-    FindClose(h);
-  }
-  std::sort(all.begin(), all.end());
-  return all;
-}
-
-std::vector<std::string> Leftovers(const std::string& folder) {
-  std::vector<std::string> all = FilesIn(folder);
-  std::sort(all.begin(), all.end());
-  return all;
 }

@@ -8,14 +8,25 @@
 #include <vector>
 
 #include "../win32/Robot.h"
+#include "tests/TestData.h"
 
 class TempFolder;
 
-// Setup.exe (or name) in dir: the setup program of this lane with script as
-// default.qsp, the English table and files (name -> content).
+// How BuildSetupFile builds.
+struct SetupOptions {
+  EfsMethod Method = EFS_METHOD_ZLIB;  // TestMethod() for this lane's
+  std::string Table;                   // the Translations.ini entry's file; empty: the English table
+  bool ScriptLast = false;             // the files first, then the table and the script
+  std::string Folder = "src";          // where in dir the files are written
+  std::string Name = "Setup.exe";
+};
+
+// A setup file in dir: the setup program of this lane with script as
+// default.qsp, the table and files (written to the options' folder).
+std::string BuildSetupFile(const TempFolder& dir, const std::string& script, const std::vector<SetupSource>& files,
+                           const SetupOptions& options);
 std::string BuildSetupFile(const TempFolder& dir, const std::string& script,
-                           const std::vector<std::pair<std::string, std::string>>& files = {},
-                           const char* name = "Setup.exe");
+                           const std::vector<SetupSource>& files = {}, const char* name = "Setup.exe");
 
 // Starts setup (a path, quoted here) and waits for its welcome page; NULL
 // when it does not start or the page does not come within timeout.
@@ -36,8 +47,3 @@ void InstallWithDefaults(Robot& robot, HWND welcome,
 // and waits for the uninstaller to end.
 void UninstallWithYes(Robot& un, const std::string& uninstaller, const std::string& cwd,
                       const char* waitingFor = "the uninstall result");
-
-// The names in folder, sorted.
-std::vector<std::string> FilesIn(const std::string& folder);
-// The names left in folder, sorted.
-std::vector<std::string> Leftovers(const std::string& folder);

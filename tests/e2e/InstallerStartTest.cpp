@@ -9,7 +9,6 @@
 #include "../win32/TestSupport.h"
 #include "../win32/Robot.h"
 #include "TestPaths.h"
-#include "efs/EFSBuilder.h"
 #include "efs/ExeFileSystem.h"
 
 namespace {
@@ -26,17 +25,10 @@ std::vector<std::string> TempFiles() {
 
 // A setup file made from the real setup program with the given entries
 // (stored, so that a test can corrupt their bytes in place).
-std::string BuildSetup(const TempFolder& dir, const std::vector<std::pair<std::string, std::string>>& files) {
-  CEFSBuilder b;
-  b.SetStubFile(QS_STUB_PATH);
-  CreateDirectoryA(dir.File("src").c_str(), NULL);
-  for (auto& f : files) {
-    std::string src = dir.File(("src\\" + f.first).c_str());
-    WriteWholeFile(src, f.second);
-    b.AddFile(src.c_str(), 0);
-  }
-  std::string out = dir.File("Setup.exe");
-  b.Build(out.c_str(), nullptr, InstallerSignature);
+std::string BuildSetup(const TempFolder& dir, std::vector<SetupSource> files) {
+  for (SetupSource& f : files) f.Stored = true;
+  const std::string out = dir.File("Setup.exe");
+  BuildSetupOf(QS_STUB_PATH, dir.File("src"), files, out);
   return out;
 }
 
@@ -85,7 +77,7 @@ TEST(InstallerStart, ACorruptScriptIsReportedOnceAndLeavesNoTemporaryFile) {
 
 TEST(InstallerStart, MissingOrCorruptEntriesNameWhatFailed) {
   TempFolder dir;
-  struct Case { const char* what; std::vector<std::pair<std::string, std::string>> files; const char* corrupt; const char* text; } cases[] = {
+  struct Case { const char* what; std::vector<SetupSource> files; const char* corrupt; const char* text; } cases[] = {
       {"no script", {{"Translations.ini", kTable}}, nullptr, "Failed to copy default.qsp to the temp directory."},
       {"no table", {{"default.qsp", kScript}}, nullptr, "Failed to copy Translations.ini to the temp directory."},
       {"corrupt table", {{"default.qsp", kScript}, {"Translations.ini", kTable}}, "Translations.ini",

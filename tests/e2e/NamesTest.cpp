@@ -19,7 +19,6 @@
 #include "E2eSupport.h"
 #include "EnglishText.h"
 #include "TestPaths.h"
-#include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"
 #include "resources/resource.h"
 
@@ -47,22 +46,6 @@ std::string ReadWide(const std::wstring& path) {
   ReadFile(h, buffer, sizeof buffer, &got, NULL);
   CloseHandle(h);
   return std::string(buffer, got);
-}
-
-// Removes a folder and what is in it.
-void RemoveTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW f;
-  HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &f);
-  if (h != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = f.cFileName;
-      if (name == L"." || name == L"..") continue;
-      if (f.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) RemoveTree(folder + L"\\" + name);
-      else DeleteFileW((folder + L"\\" + name).c_str());
-    } while (FindNextFileW(h, &f));
-    FindClose(h);
-  }
-  RemoveDirectoryW(folder.c_str());
 }
 
 // TEMP and TMP for the programs this test starts; put back at the end.
@@ -120,12 +103,10 @@ void InstallAndUninstallAsDmitry(bool selfRemoval) {
   TempFolder dir;
   const std::string proga = std::string(kProga) + ".txt", hyo = std::string(kHyo) + ".txt",
                     cafe = std::string(kCafe) + ".txt";
-  WriteWholeFile(dir.File("a.txt"), "proga\r\n");
-  WriteWholeFile(dir.File("b.txt"), "hyo\r\n");
-  WriteWholeFile(dir.File("c.txt"), "cafe\r\n");
   const std::string section = "\xD0\xA0\xD0\xB0\xD0\xB7\xD0\xB4\xD0\xB5\xD0\xBB";  // Раздел
   const std::string value = std::string(kHyo) + "\xF0\x9F\x98\x80";
-  WriteWholeFile(dir.File("default.qsp"),
+  // the entries take their names from the script, the files keep plain ones
+  BuildSetupFile(dir,
                  std::string("QSP40\r\n[Global]\r\nApplicationName = ") + kProga + "\r\nDefaultDir = " + kTarget +
                      "\r\n[Files]\r\n" + proga + ", %MAINDIR%" + proga + "\r\n" + hyo + ", %MAINDIR%" + hyo + "\r\n" +
                      cafe + ", %MAINDIR%" + cafe + "\r\n"
@@ -133,15 +114,10 @@ void InstallAndUninstallAsDmitry(bool selfRemoval) {
                      "[INIFiles]\r\n%MAINDIR%" + kProga + ".ini," + section + "," + kCafe + "," + value + "\r\n"
                      "[SysRegUninstall]\r\nHKEY_CURRENT_USER/Software/QuillsetNamesTest\r\n"
                      "[SysRegString]\r\nHKEY_CURRENT_USER/Software/QuillsetNamesTest/" + kProga + "=%MAINDIR%" +
-                     cafe + "\r\n");
-  CEFSBuilder b;
-  b.SetStubFile(QS_STUB_PATH);
-  b.AddFile(dir.File("default.qsp").c_str(), 1);
-  b.AddFile(kEnglish, 1, "Translations.ini");
-  b.AddFile(dir.File("a.txt").c_str(), 1, proga.c_str());
-  b.AddFile(dir.File("b.txt").c_str(), 1, hyo.c_str());
-  b.AddFile(dir.File("c.txt").c_str(), 1, cafe.c_str());
-  b.Build(dir.File("Setup.exe").c_str(), nullptr, InstallerSignature);
+                     cafe + "\r\n",
+                 {{"a.txt", "proga\r\n", false, proga},
+                  {"b.txt", "hyo\r\n", false, hyo},
+                  {"c.txt", "cafe\r\n", false, cafe}});
   const std::wstring setup = downloads + L"\\Setup.exe";
   ASSERT_TRUE(CopyFileW(Wide(dir.File("Setup.exe")).c_str(), setup.c_str(), FALSE));
 
@@ -267,17 +243,12 @@ TEST(Names, ATableThatCannotBeCopiedIsToldInTheTablesLanguage) {
   ASSERT_TRUE(CreateDirectoryA(target.c_str(), NULL));
   WriteWholeFile(target + "\\Translations.ini", "mine");
   ASSERT_TRUE(SetFileAttributesA((target + "\\Translations.ini").c_str(), FILE_ATTRIBUTE_READONLY));
-  WriteWholeFile(dir.File("a.txt"), "a\r\n");
-  WriteWholeFile(dir.File("German.ini"), ReadWholeFile(QS_SOURCE_DIR "\\translations\\German.ini"));
-  WriteWholeFile(dir.File("default.qsp"), "QSP40\r\n[Global]\r\nApplicationName = Kopie\r\nDefaultDir = " + target +
-                                              "\r\n[Files]\r\na.txt, %MAINDIR%a.txt\r\n");
-  CEFSBuilder b;
-  b.SetStubFile(QS_STUB_PATH);
-  b.AddFile(dir.File("default.qsp").c_str(), 1);
-  b.AddFile(dir.File("German.ini").c_str(), 1, "Translations.ini");
-  b.AddFile(dir.File("a.txt").c_str(), 1);
-  const std::string setup = dir.File("Setup.exe");
-  b.Build(setup.c_str(), nullptr, InstallerSignature);
+  SetupOptions options;
+  options.Table = QS_SOURCE_DIR "\\translations\\German.ini";
+  const std::string setup = BuildSetupFile(dir,
+                                           "QSP40\r\n[Global]\r\nApplicationName = Kopie\r\nDefaultDir = " + target +
+                                               "\r\n[Files]\r\na.txt, %MAINDIR%a.txt\r\n",
+                                           {{"a.txt", "a\r\n"}}, options);
 
   const std::string log = dir.File("run.log");
   EXPECT_EQ(1, RunWide(Wide(setup), L"/S \"/LOG=" + Wide(log) + L"\"", Wide(dir.Path())));
@@ -302,20 +273,13 @@ TEST(Names, AFolderOfMoreThan259BytesInstallsAndUninstalls) {
   const std::wstring wideTarget = Wide(target);
   RemoveTree(Wide("C:\\" + level));
   TempFolder dir;
-  WriteWholeFile(dir.File("a.txt"), "a\r\n");
-  WriteWholeFile(dir.File("default.qsp"),
-                 std::string("QSP40\r\n[Global]\r\nApplicationName = ") + kHyo + "\r\nDefaultDir = " + target +
-                     "\r\n[Files]\r\n" + kHyo + ".txt, %MAINDIR%" + kHyo + ".txt\r\na.txt, %MAINDIR%" + kProga +
-                     "\\a.txt\r\n[Shortcuts]\r\n%MAINDIR%" + kProga + "\\" + kHyo + ".lnk,%MAINDIR%" + kHyo +
-                     ".txt,,%MAINDIR%,%APPNAME%,,0\r\n[INIFiles]\r\n%MAINDIR%" + kProga + "\\app.ini,S,K,V\r\n");
-  CEFSBuilder b;
-  b.SetStubFile(QS_STUB_PATH);
-  b.AddFile(dir.File("default.qsp").c_str(), 1);
-  b.AddFile(kEnglish, 1, "Translations.ini");
-  b.AddFile(dir.File("a.txt").c_str(), 1);
-  b.AddFile(dir.File("a.txt").c_str(), 1, (std::string(kHyo) + ".txt").c_str());
-  const std::string setup = dir.File("Setup.exe");
-  b.Build(setup.c_str(), nullptr, InstallerSignature);
+  const std::string setup = BuildSetupFile(
+      dir,
+      std::string("QSP40\r\n[Global]\r\nApplicationName = ") + kHyo + "\r\nDefaultDir = " + target +
+          "\r\n[Files]\r\n" + kHyo + ".txt, %MAINDIR%" + kHyo + ".txt\r\na.txt, %MAINDIR%" + kProga +
+          "\\a.txt\r\n[Shortcuts]\r\n%MAINDIR%" + kProga + "\\" + kHyo + ".lnk,%MAINDIR%" + kHyo +
+          ".txt,,%MAINDIR%,%APPNAME%,,0\r\n[INIFiles]\r\n%MAINDIR%" + kProga + "\\app.ini,S,K,V\r\n",
+      {{"a.txt", "a\r\n"}, {"a.txt", "a\r\n", false, std::string(kHyo) + ".txt"}});
 
   const std::string log = dir.File("run.log");
   ASSERT_EQ(0, RunWide(Wide(setup), L"/S \"/LOG=" + Wide(log) + L"\"", Wide(dir.Path()))) << ReadWholeFile(log);
@@ -405,7 +369,7 @@ TEST(Names, ATemporaryFolderOfMoreThan259BytesKeepsTheRollbackJournal) {
     EXPECT_EQ(fails, text.find("unrecognized key") != std::string::npos) << text;
     EXPECT_EQ(fails, text.find("Rollback") != std::string::npos) << text;
     // no kept copy beside it either way
-    const std::vector<std::string> there = Leftovers(target);
+    const std::vector<std::string> there = FilesIn(target);
     if (fails) {
       EXPECT_EQ(std::vector<std::string>{"a.txt"}, there);
     }
@@ -593,27 +557,17 @@ class SeveralLanguages : public ::testing::Test {
 
   // the setup, with more keys of [Global]
   void Build(const std::string& global) {
-    WriteWholeFile(dir.File("default.qsp"), "QSP40\r\n[Global]\r\nApplicationName = Multi\r\nDefaultDir = " + target +
-                                                "\r\n" + global + "[Files]\r\na.txt, %MAINDIR%a.txt\r\n");
-    WriteWholeFile(dir.File("a.txt"), "a");
-    const struct {
-      const char* File;
-      int CodePage;
-      const char* Entry;
-    } tables[] = {{"German.ini", 1252, "Translations.ini"},
-                  {"German.ini", 1252, "Translations.de.ini"},
-                  {"Japanese.ini", 932, "Translations.ja.ini"},
-                  {"English.ini", 1252, "Translations.en.ini"}};
-    CEFSBuilder b;
-    b.SetStubFile(QS_STUB_PATH);
-    b.AddFile(dir.File("default.qsp").c_str(), 1);
-    for (const auto& t : tables) {
-      WriteWholeFile(dir.File(t.Entry), Utf8Of(t.File, t.CodePage));
-      b.AddFile(dir.File(t.Entry).c_str(), 1, t.Entry);
-    }
-    b.AddFile(dir.File("a.txt").c_str(), 1);
-    setup = dir.File("Setup.exe");
-    b.Build(setup.c_str(), nullptr, InstallerSignature);
+    const std::string german = Utf8Of("German.ini", 1252);
+    SetupOptions options;
+    options.Table = dir.File("Translations.ini");
+    WriteWholeFile(options.Table, german);
+    setup = BuildSetupFile(dir, "QSP40\r\n[Global]\r\nApplicationName = Multi\r\nDefaultDir = " + target +
+                                    "\r\n" + global + "[Files]\r\na.txt, %MAINDIR%a.txt\r\n",
+                           {{"Translations.de.ini", german},
+                            {"Translations.ja.ini", Utf8Of("Japanese.ini", 932)},
+                            {"Translations.en.ini", Utf8Of("English.ini", 1252)},
+                            {"a.txt", "a"}},
+                           options);
   }
 
   // The caption of the welcome page the setup shows with options, after

@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "../win32/TestSupport.h"
+#include "E2eSupport.h"
 #include "EnglishText.h"
 #include "../win32/Robot.h"
 #include "TestPaths.h"
-#include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"
 #include "efs/ExeFileSystem.h"
 #include "resources/resource.h"
@@ -63,25 +63,6 @@ std::vector<std::string> TempFiles() {
   return all;
 }
 
-bool KeyExists(const char* path) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
-}
-
-void SetWriteTime(const std::string& path, DWORD high) {
-  FILETIME t = {0x12345600, high};
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
-  SetFileTime(h, &t, &t, &t);
-  CloseHandle(h);
-}
-
-struct Entry {
-  std::string Name, Content;
-  bool Stored = false;  // uncompressed, so that a flipped byte fails the CRC
-};
-
 class Rollback : public ::testing::Test {
  protected:
   TempFolder dir;
@@ -94,26 +75,23 @@ class Rollback : public ::testing::Test {
     tempBefore = TempFiles();
   }
 
-  // A setup file `name` holding the script and the entries; the entries'
-  // times come from `timeHigh`, so two builds give files of other times.
-  std::string Build(const std::string& name, const std::string& script, const std::vector<Entry>& entries,
+  // A setup file `name` holding the script and the entries (a stored one
+  // fails its CRC check on a flipped byte); the entries' times come from
+  // `timeHigh`, so two builds give files of other times.
+  std::string Build(const std::string& name, const std::string& script, std::vector<SetupSource> entries,
                     DWORD timeHigh) {
-    const std::string src = dir.File(("src-" + name).c_str());
+    SetupOptions options;
+    options.Method = TestMethod();
+    options.Folder = "src-" + name;
+    options.Name = name + ".exe";
+    const std::string src = dir.File(options.Folder.c_str());
     CreateDirectoryA(src.c_str(), NULL);
-    CEFSBuilder b;
-    UseTestCompression(b);
-    b.SetStubFile(QS_STUB_PATH);
-    WriteWholeFile(src + "\\default.qsp", script);
-    b.AddFile((src + "\\default.qsp").c_str(), 1);
-    b.AddFile(kEnglish, 1, "Translations.ini");
-    for (const Entry& e : entries) {
-      WriteWholeFile(src + "\\" + e.Name, e.Content);
-      SetWriteTime(src + "\\" + e.Name, timeHigh);
-      b.AddFile((src + "\\" + e.Name).c_str(), e.Stored ? 0 : 1);
+    for (SetupSource& e : entries) {
+      e.From = src + "\\" + e.Name;
+      WriteWholeFile(e.From, e.Content);
+      SetWriteTime(e.From, timeHigh);
     }
-    const std::string setup = dir.File((name + ".exe").c_str());
-    b.Build(setup.c_str(), nullptr, InstallerSignature);
-    return setup;
+    return BuildSetupFile(dir, script, entries, options);
   }
 
   // Flips one stored byte of an entry: its CRC check fails.
@@ -243,7 +221,7 @@ TEST_F(Rollback, ReplacedFilesComeBackByteForByteWithTheirTimes) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    std::vector<Entry> entries = {{"a.txt", "second a"},
+    std::vector<SetupSource> entries = {{"a.txt", "second a"},
                                   {"b.bin", RandomBytes(90000, 2), true},
                                   {"new.txt", "new"},
                                   {"c.dat", c.big ? RandomBytes(16 << 20, 3) : "second c"},

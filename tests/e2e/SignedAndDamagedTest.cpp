@@ -15,7 +15,6 @@
 #include "E2eSupport.h"
 #include "EnglishText.h"
 #include "TestPaths.h"
-#include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"
 #include "efs/PeImage.h"
 
@@ -56,18 +55,10 @@ class PrivateTemp {
 // A setup file of the real setup program that installs payload.bin into
 // `target`.
 std::string BuildSetup(const TempFolder& dir, const std::string& target, const std::string& payload) {
-  CreateDirectoryA(dir.File("src").c_str(), NULL);
-  WriteWholeFile(dir.File("src\\default.qsp"), "QSP40\r\n[Global]\r\nApplicationName = Cut App\r\nDefaultDir = " +
-                                                   target + "\r\n[Files]\r\npayload.bin, %MAINDIR%payload.bin\r\n");
-  WriteWholeFile(dir.File("src\\payload.bin"), payload);
-  CEFSBuilder b;
-  b.SetStubFile(QS_STUB_PATH);
-  b.AddFile(dir.File("src\\default.qsp").c_str(), 1);
-  b.AddFile(kEnglish, 1, "Translations.ini");
-  b.AddFile(dir.File("src\\payload.bin").c_str(), 0);
-  const std::string out = dir.File("Setup.exe");
-  b.Build(out.c_str(), nullptr, InstallerSignature);
-  return out;
+  return BuildSetupFile(dir,
+                        "QSP40\r\n[Global]\r\nApplicationName = Cut App\r\nDefaultDir = " + target +
+                            "\r\n[Files]\r\npayload.bin, %MAINDIR%payload.bin\r\n",
+                        {{"payload.bin", payload, true}});
 }
 
 // Starts a damaged file: one "Error" box with the damaged text and no other

@@ -64,13 +64,6 @@ std::string TempPath(const char* name) {
   return std::string(temp) + name;
 }
 
-bool KeyExists(const char* path) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
-}
-
 const char kKey[] = "Software\\QuillsetTest-Silent";
 
 std::string Script(const std::string& defaultDir, const std::string& more = "") {

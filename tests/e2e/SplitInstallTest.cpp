@@ -144,8 +144,8 @@ class SplitInstall : public ::testing::Test {
   // The temporary copies remove themselves once their processes have ended;
   // the folder they ran from stays, though they leave it empty.
   void ExpectNothingLeft(Robot& robot) {
-    robot.WaitUntil([&] { return Leftovers(temp).empty(); }, 20000, "the temporary copies going");
-    EXPECT_EQ(std::vector<std::string>(), Leftovers(temp));
+    robot.WaitUntil([&] { return FilesIn(temp).empty(); }, 20000, "the temporary copies going");
+    EXPECT_EQ(std::vector<std::string>(), FilesIn(temp));
     EXPECT_TRUE(PathExists(temp));
   }
 };

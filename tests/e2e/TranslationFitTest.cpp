@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "../win32/TestSupport.h"
+#include "E2eSupport.h"
 #include "EnglishText.h"
 #include "../win32/Robot.h"
 #include "TestPaths.h"
 #include "cli/Languages.h"
-#include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"
 #include "resources/resource.h"
 
@@ -161,19 +161,13 @@ class TranslationFit : public ::testing::Test {
 
   std::string Build(const std::string& table) {
     const std::string target = dir.File("Fit App");
-    WriteWholeFile(dir.File("default.qsp"),
-                   std::string("QSP40\r\n[Global]\r\nApplicationName = ") + kApp + "\r\nDefaultDir = " + target +
-                       "\r\nAllowChangeInstallDir = TRUE\r\nShowEULAPage = TRUE\r\n"
-                       "[Files]\r\nreadme.txt, %MAINDIR%readme.txt\r\n");
-    WriteWholeFile(dir.File("readme.txt"), "Read me.\r\n");
-    CEFSBuilder b;
-    b.SetStubFile(QS_STUB_PATH);
-    b.AddFile(dir.File("default.qsp").c_str(), 1);
-    b.AddFile(table.c_str(), 1, "Translations.ini");
-    b.AddFile(dir.File("readme.txt").c_str(), 1);
-    const std::string setup = dir.File("Setup.exe");
-    b.Build(setup.c_str(), nullptr, InstallerSignature);
-    return setup;
+    SetupOptions options;
+    options.Table = table;
+    return BuildSetupFile(dir,
+                          std::string("QSP40\r\n[Global]\r\nApplicationName = ") + kApp + "\r\nDefaultDir = " +
+                              target + "\r\nAllowChangeInstallDir = TRUE\r\nShowEULAPage = TRUE\r\n"
+                              "[Files]\r\nreadme.txt, %MAINDIR%readme.txt\r\n",
+                          {{"readme.txt", "Read me.\r\n"}}, options);
   }
 
   static HWND Page(Robot& robot, const TableTexts& texts, const char* captionKey) {
@@ -351,13 +345,11 @@ TEST(Utf8Tables, EveryTableShowsItsOwnTextsOnAWesternWindows) {
     wide.resize((size_t)MultiByteToWideChar((UINT)t.CodePage, 0, bytes.data(), (int)bytes.size(), &wide[0],
                                             (int)wide.size()));
     WriteWholeFile(dir.File("Table.ini"), Utf8(wide));
-    WriteWholeFile(dir.File("default.qsp"), std::string("QSP40\r\n[Global]\r\nApplicationName = ") + kApp +
-                                                "\r\nDefaultDir = " + dir.File("App") + "\r\nShowEULAPage = TRUE\r\n");
-    CEFSBuilder b;
-    b.SetStubFile(QS_STUB_PATH);
-    b.AddFile(dir.File("default.qsp").c_str(), 1);
-    b.AddFile(dir.File("Table.ini").c_str(), 1, "Translations.ini");
-    b.Build(dir.File("Setup.exe").c_str(), nullptr, InstallerSignature);
+    SetupOptions options;
+    options.Table = dir.File("Table.ini");
+    BuildSetupFile(dir, std::string("QSP40\r\n[Global]\r\nApplicationName = ") + kApp + "\r\nDefaultDir = " +
+                            dir.File("App") + "\r\nShowEULAPage = TRUE\r\n",
+                   {}, options);
 
     Robot robot;
     ASSERT_TRUE(robot.Start("\"" + dir.File("Setup.exe") + "\""));

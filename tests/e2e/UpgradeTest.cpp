@@ -61,13 +61,6 @@ void KeyState(HKEY root, const std::string& path, std::map<std::string, std::str
   for (const std::string& s : subkeys) KeyState(root, path + "\\" + s, out);
 }
 
-bool KeyExists(HKEY root, const char* path) {
-  HKEY key;
-  if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
-}
-
 std::string EntryValue(const char* name) {
   char text[MAX_PATH] = "<none>";
   DWORD size = sizeof text;
@@ -129,7 +122,7 @@ class Upgrade : public ::testing::Test {
   std::string Build(int version, const std::string& folder, const std::string& more = "", bool big = false) {
     TempFolder* build = new TempFolder;  // kept until the test ends: the setup file lives there
     builds.emplace_back(build);
-    std::vector<std::pair<std::string, std::string>> files = {{"a.txt", "a of " + std::to_string(version)}};
+    std::vector<SetupSource> files = {{"a.txt", "a of " + std::to_string(version)}};
     if (version == 1) {
       files.push_back({"old.txt", "old"});
       files.push_back({"winemine.exe", "MZ not really a game"});
@@ -176,8 +169,8 @@ class Upgrade : public ::testing::Test {
     robot.WaitUntil([&] { return !PathExists(target); }, kTimeout, "the uninstaller's self-removal");
     EXPECT_FALSE(PathExists(target)) << "files left: " << FilesIn(target).size();
     EXPECT_FALSE(PathExists(StartMenuFolder()));
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kAppKey));
-    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEntry));
+    EXPECT_FALSE(KeyExists(kAppKey));
+    EXPECT_FALSE(KeyExists(kEntry, HKEY_LOCAL_MACHINE));
   }
 };
 

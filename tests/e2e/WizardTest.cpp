@@ -13,10 +13,10 @@
 #include <vector>
 
 #include "../win32/TestSupport.h"
+#include "E2eSupport.h"
 #include "EnglishText.h"
 #include "../win32/Robot.h"
 #include "TestPaths.h"
-#include "efs/EFSBuilder.h"
 #include "efs/EfsFormat.h"
 #include "resources/resource.h"
 
@@ -46,19 +46,6 @@ void Snapshot(const std::string& root, std::vector<std::string>* out) {
   std::sort(out->begin(), out->end());
 }
 
-bool KeyExists(const char* path) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
-}
-
-// Last-write time in 100-ns units; 0 when the file cannot be read.
-unsigned long long WriteTime(const std::string& path) {
-  WIN32_FILE_ATTRIBUTE_DATA a;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a)) return 0;
-  return (static_cast<unsigned long long>(a.ftLastWriteTime.dwHighDateTime) << 32) | a.ftLastWriteTime.dwLowDateTime;
-}
 
 std::string IniValue(const std::string& file, const char* section, const char* key) {
   char value[512];
@@ -75,21 +62,10 @@ class Wizard : public ::testing::Test {
 
   void SetUp() override { target = dir.File("Installed App"); }
 
-  std::string Build(const std::string& script, const std::vector<std::pair<std::string, std::string>>& files) {
-    CreateDirectoryA(dir.File("src").c_str(), NULL);
-    CEFSBuilder b;
-    UseTestCompression(b);
-    b.SetStubFile(QS_STUB_PATH);
-    WriteWholeFile(dir.File("src\\default.qsp"), script);
-    b.AddFile(dir.File("src\\default.qsp").c_str(), 1);
-    b.AddFile(kEnglish, 1, "Translations.ini");
-    for (auto& f : files) {
-      WriteWholeFile(dir.File(("src\\" + f.first).c_str()), f.second);
-      b.AddFile(dir.File(("src\\" + f.first).c_str()).c_str(), 1);
-    }
-    std::string setup = dir.File("Setup.exe");
-    b.Build(setup.c_str(), nullptr, InstallerSignature);
-    return setup;
+  std::string Build(const std::string& script, const std::vector<SetupSource>& files) {
+    SetupOptions options;
+    options.Method = TestMethod();
+    return BuildSetupFile(dir, script, files, options);
   }
 
   HWND Start(const std::string& setup) {
@@ -382,7 +358,7 @@ TEST_F(Wizard, CancelsAndFailuresRollTheInstallationBack) {
         "\r\nShowEULAPage = FALSE\r\n[SysRegUninstall]\r\nHKEY_CURRENT_USER/Software/QuillsetTest-Wizard\r\n"
         "[INIFiles]\r\n" + dir.Path() + "\\shared.ini,Added,Key,1\r\n"
         "[SysRegString]\r\nHKEY_CURRENT_USER/Software/QuillsetTest-Wizard/Name=x\r\n";
-    std::vector<std::pair<std::string, std::string>> files = {{"one.txt", "one"}};
+    std::vector<SetupSource> files = {{"one.txt", "one"}};
     std::string fileLines = "[Files]\r\none.txt, %MAINDIR%sub\\one.txt\r\n";
     if (c.bigFiles) {
       for (int i = 0; i < 4; ++i) {

@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <random>
 #include <string>
 #include <vector>
 
@@ -196,19 +195,6 @@ TEST(EFSBuilder, ProgressRisesToAHundredAndACancelLeavesNoOutput) {
     EXPECT_EQ(0, b.Build(d.File("cancelled.exe").c_str(), &cancel, InstallerSignature)) << at;
     EXPECT_FALSE(Exists(d.File("cancelled.exe"))) << at;
   }
-}
-
-Bytes RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 g(seed);
-  Bytes b(n, '\0');
-  for (char& c : b) c = (char)g();
-  return b;
-}
-
-Bytes Compressible(size_t n) {
-  Bytes b;
-  while (b.size() < n) b += "line " + std::to_string(b.size() % 977) + " of a text that repeats\n";
-  return b.substr(0, n);
 }
 
 TEST(EntryCodec, RoundTripsEverySizeAroundTheBufferEdges) {

@@ -44,34 +44,10 @@ class Collect : public IEfsDecodeIo {
   int Progress(uint64_t, uint64_t) override { return ++Reports != CancelAt; }
 };
 
-Bytes Text(size_t n, unsigned seed) {
-  static const char* words[] = {"alpha ", "beta ", "gamma ", "delta\n", "install ", "setup ", "file "};
-  Bytes b;
-  unsigned x = seed;
-  while (b.size() < n) {
-    x = x * 1103515245u + 12345u;
-    b += words[(x >> 16) % 7];
-  }
-  b.resize(n);
-  return b;
-}
-
-struct Source {
-  std::string Name;
-  Bytes Content;
-};
-
 // A setup file of the sources in this order, built with LZMA.
-Bytes BuildSolid(const TempDir& d, const std::vector<Source>& sources, const Bytes& stub = Bytes(3000, 'S')) {
+Bytes BuildSolid(const TempDir& d, const std::vector<SetupSource>& sources, const Bytes& stub = Bytes(3000, 'S')) {
   WriteFile(d.File("stub.exe"), stub);
-  CEFSBuilder b;
-  b.SetCompression(EFS_METHOD_LZMA);
-  b.SetStubFile(d.File("stub.exe").c_str());
-  for (const Source& s : sources) {
-    WriteFile(d.File(s.Name), s.Content);
-    b.AddFile(d.File(s.Name).c_str(), 1);
-  }
-  EXPECT_EQ(1, b.Build(d.File("setup.exe").c_str(), nullptr, InstallerSignature));
+  BuildSetupOf(d.File("stub.exe"), d.Path, sources, d.File("setup.exe"), EFS_METHOD_LZMA);
   return ReadFile(d.File("setup.exe"));
 }
 
@@ -125,8 +101,8 @@ const EfsSolidHeader& HeaderOf(const Bytes& file, EfsSolidHeader* h) {
 
 TEST(SolidContainer, HoldsEveryEntryInOneStreamInTheOrderAdded) {
   TempDir d;
-  const std::vector<Source> sources = {
-      {"b.txt", Text(70000, 1)}, {"A.bin", RandomBytes(5000, 2)}, {"empty", ""}, {"c.txt", Text(300, 3)}};
+  const std::vector<SetupSource> sources = {
+      {"b.txt", WordText(70000, 1)}, {"A.bin", RandomBytes(5000, 2)}, {"empty", ""}, {"c.txt", WordText(300, 3)}};
   Bytes file = BuildSolid(d, sources);
   EXPECT_EQ(Bytes(3000, 'S'), file.substr(0, 3000));
   EFSTRAILER t;
@@ -166,8 +142,8 @@ TEST(SolidContainer, HoldsEveryEntryInOneStreamInTheOrderAdded) {
 
 TEST(SolidContainer, EntriesComeOutInAnyOrderAndAgain) {
   TempDir d;
-  const std::vector<Source> sources = {
-      {"one.txt", Text(200000, 4)}, {"two.bin", RandomBytes(40000, 5)}, {"three.txt", Text(9000, 6)}};
+  const std::vector<SetupSource> sources = {
+      {"one.txt", WordText(200000, 4)}, {"two.bin", RandomBytes(40000, 5)}, {"three.txt", WordText(9000, 6)}};
   Bytes file = BuildSolid(d, sources);
   BytesReader reader(file);
   CEfsDirectory dir;
@@ -193,7 +169,8 @@ TEST(SolidContainer, EntriesComeOutInAnyOrderAndAgain) {
 }
 
 TEST(SolidContainer, DecodesWhatLiblzmaEncodes) {
-  const Bytes inputs[] = {"", "x", Text(1 << 20, 7), RandomBytes(300000, 8), Text(5000, 9) + RandomBytes(5000, 10)};
+  const Bytes inputs[] = {"", "x", WordText(1 << 20, 7), RandomBytes(300000, 8),
+                          WordText(5000, 9) + RandomBytes(5000, 10)};
   for (uint32_t preset : {0u, 6u, 9u | LZMA_PRESET_EXTREME}) {
     for (const Bytes& in : inputs) {
       unsigned char props[5];
@@ -218,7 +195,7 @@ TEST(SolidContainer, DecodesWhatLiblzmaEncodes) {
 
 TEST(SolidContainer, DamageIsToldAsDamageNeverAsGoodBytes) {
   TempDir d;
-  const std::vector<Source> sources = {{"a.txt", Text(150000, 11)}, {"b.bin", RandomBytes(20000, 12)}};
+  const std::vector<SetupSource> sources = {{"a.txt", WordText(150000, 11)}, {"b.bin", RandomBytes(20000, 12)}};
   const Bytes file = BuildSolid(d, sources);
   EfsSolidHeader h;
   HeaderOf(file, &h);
@@ -232,7 +209,7 @@ TEST(SolidContainer, DamageIsToldAsDamageNeverAsGoodBytes) {
     CEfsSolidStream stream;
     stream.Attach(&reader, h.DataOffset, h.StreamSize, h.ContentSize, h.StreamProps);
     int damaged = 0;
-    for (const Source& s : sources) {
+    for (const SetupSource& s : sources) {
       Collect out;
       EfsDecodeResult r = stream.Decode(*dir.Find(s.Name.c_str()), out);
       if (r == EFS_DECODE_OK) EXPECT_TRUE(out.Out == s.Content) << "flip at " << at;
@@ -260,7 +237,7 @@ TEST(SolidContainer, DamageIsToldAsDamageNeverAsGoodBytes) {
 
 TEST(SolidContainer, DirectoryAndHeaderAreChecked) {
   TempDir d;
-  const Bytes file = BuildSolid(d, {{"a.txt", Text(1000, 13)}, {"b.txt", Text(1000, 14)}});
+  const Bytes file = BuildSolid(d, {{"a.txt", WordText(1000, 13)}, {"b.txt", WordText(1000, 14)}});
   EfsSolidHeader h;
   HeaderOf(file, &h);
   const size_t header = file.size() - EFS_TRAILER_SIZE - EFS_SOLID_HEADER_SIZE;
@@ -313,7 +290,7 @@ TEST(SolidContainer, DirectoryAndHeaderAreChecked) {
 TEST(SolidContainer, TheZlibContainerIsByteForByteWhatItWas) {
   TempDir d;
   const Bytes stub(700, 'S');
-  const Bytes text = Text(100000, 15);
+  const Bytes text = WordText(100000, 15);
   WriteFile(d.File("stub.exe"), stub);
   WriteFile(d.File("t.txt"), text);
   CEFSBuilder b;

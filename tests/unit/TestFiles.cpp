@@ -8,7 +8,6 @@
 
 #include <algorithm>
 #include <functional>
-#include <random>
 
 TempDir::TempDir() {
   char t[] = "/tmp/qscli-XXXXXX";
@@ -45,7 +44,7 @@ std::vector<std::string> TempDir::List() const {
   return names;
 }
 
-void WriteFile(const std::string& path, const Bytes& content) {
+void WriteWholeFile(const std::string& path, const std::string& content) {
   std::string dir = path.substr(0, path.rfind('/'));
   (void)!system(("mkdir -p '" + dir + "'").c_str());
   FILE* f = fopen(path.c_str(), "wb");
@@ -57,7 +56,7 @@ void WriteFile(const std::string& path, const Bytes& content) {
   fclose(f);
 }
 
-Bytes ReadFile(const std::string& path) {
+std::string ReadWholeFile(const std::string& path) {
   Bytes b;
   FILE* f = fopen(path.c_str(), "rb");
   if (!f) return b;
@@ -84,11 +83,4 @@ void SetMTimeNs(const std::string& path, int64_t ns) {
   t[0].tv_sec = t[1].tv_sec = ns / 1000000000;
   t[0].tv_nsec = t[1].tv_nsec = ns % 1000000000;
   utimensat(AT_FDCWD, path.c_str(), t, 0);
-}
-
-Bytes RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 rng(seed);
-  Bytes b(n, '\0');
-  for (char& c : b) c = (char)(rng() & 0xFF);
-  return b;
 }

@@ -1,10 +1,12 @@
 // Files and folders for the native tests: a temporary folder, whole-file
-// reads and writes, times, and repeatable random bytes.
+// reads and writes, times; the test data both trees share.
 #pragma once
 #include <stdint.h>
 
 #include <string>
 #include <vector>
+
+#include "tests/TestData.h"
 
 typedef std::string Bytes;
 
@@ -20,10 +22,11 @@ class TempDir {
   std::string Path;
 };
 
-void WriteFile(const std::string& path, const Bytes& content);
-Bytes ReadFile(const std::string& path);
+// The native tests' older names for WriteWholeFile (which here makes the
+// file's folders too) and ReadWholeFile.
+inline void WriteFile(const std::string& path, const Bytes& content) { WriteWholeFile(path, content); }
+inline Bytes ReadFile(const std::string& path) { return ReadWholeFile(path); }
 bool Exists(const std::string& path);
 // Last-write time with nanoseconds.
 int64_t MTimeNs(const std::string& path);
 void SetMTimeNs(const std::string& path, int64_t ns);
-Bytes RandomBytes(size_t n, unsigned seed);

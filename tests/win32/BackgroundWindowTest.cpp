@@ -13,7 +13,6 @@
 #include "TestPaths.h"
 #include "TestSupport.h"
 #include "driver/SetupState.h"
-#include "efs/EFSBuilder.h"
 #include "ui/BackgroundWindow.h"
 
 namespace {
@@ -136,23 +135,20 @@ class Background : public ::testing::Test {
     std::string script = "QSP40\r\n[Global]\r\nApplicationName = Pictures\r\n[Background]\r\n" + background;
     ASSERT_EQ(1, SetupState::Project.LoadText(script.data(), (uint32_t)script.size()));
     WriteWholeFile(m_Dir.File("stub.exe"), std::string(2048, 'S'));
-    CEFSBuilder builder;
-    builder.SetStubFile(m_Dir.File("stub.exe").c_str());
     // a store always holds the script at least
     std::vector<std::pair<std::string, std::string>> entries = files;
     entries.push_back({"default.qsp", script});
+    std::vector<SetupSource> sources;
     for (size_t i = 0; i < entries.size(); ++i) {
       std::string name = entries[i].first;
       bool stored = name.compare(0, 7, "stored:") == 0;
       if (stored) name = name.substr(7);
-      std::string source = m_Dir.File(("source" + std::to_string(i)).c_str());
-      WriteWholeFile(source, entries[i].second);
-      builder.AddFile(source.c_str(), stored ? 0 : 1, name.c_str());
+      sources.push_back({"source" + std::to_string(i), entries[i].second, stored, name});
     }
     m_Setup = m_Dir.File("setup.exe");
     SetupState::Efs.Close();  // the reader holds the previous one
     DeleteFileA(m_Setup.c_str());
-    ASSERT_EQ(1, builder.Build(m_Setup.c_str(), nullptr, InstallerSignature));
+    ASSERT_TRUE(BuildSetupOf(m_Dir.File("stub.exe"), m_Dir.Path(), sources, m_Setup));
     SetupState::Efs.Open(m_Setup.c_str());
   }
 

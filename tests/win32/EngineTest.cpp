@@ -13,7 +13,6 @@
 #include "TestPaths.h"
 #include "TestSupport.h"
 #include "driver/SetupState.h"
-#include "efs/EFSBuilder.h"
 #include "engine/InstallWorker.h"
 #include "platform/RegistryHelpers.h"
 #include "resources/resource.h"
@@ -63,20 +62,11 @@ LRESULT CALLBACK ProbeProc(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 // Runs the worker against a hidden stand-in for the wizard, answering every
 // message box with OK.
 WorkerRun RunWorker(const std::string& cancelOnPath = "") {
-  static ATOM atom = 0;
-  if (!atom) {
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = ProbeProc;
-    wc.hInstance = GetModuleHandleA(NULL);
-    wc.lpszClassName = "QsWorkerProbe";
-    atom = RegisterClassA(&wc);
-  }
   WorkerRun run;
   run.CancelOnPath = cancelOnPath;
   g_Run = &run;
-  HWND window = CreateWindowA("QsWorkerProbe", "probe", WS_OVERLAPPED, 0, 0, 100, 100, NULL, NULL,
-                              GetModuleHandleA(NULL), NULL);
-  EXPECT_TRUE(window) << "probe window: error " << GetLastError() << " atom " << atom;
+  HWND window = ProbeWindow("QsWorkerProbe", ProbeProc);
+  EXPECT_TRUE(window) << "probe window: error " << GetLastError();
   CreateWindowA("BUTTON", "Cancel", WS_CHILD | WS_VISIBLE, 0, 0, 50, 20, window,
                 reinterpret_cast<HMENU>(IDC_CANCEL_INSTALL), GetModuleHandleA(NULL), NULL);
   // the wizard's front end: the reports reach the window as its messages
@@ -163,18 +153,11 @@ class Engine : public ::testing::Test {
   // compressed), opened as the run's own; the script becomes the project.
   void Use(const std::string& script,
            const std::vector<std::pair<std::string, std::string>>& files = {}, int compressed = 1) {
-    CreateDirectoryA(dir.File("src").c_str(), NULL);
-    CEFSBuilder b;
     WriteWholeFile(dir.File("stub.exe"), "MZ not a program");
-    b.SetStubFile(dir.File("stub.exe").c_str());
-    WriteWholeFile(dir.File("src\\default.qsp"), script);
-    b.AddFile(dir.File("src\\default.qsp").c_str(), 1);
-    b.AddFile(kEnglish, 1, "Translations.ini");
-    for (auto& f : files) {
-      WriteWholeFile(dir.File(("src\\" + f.first).c_str()), f.second);
-      b.AddFile(dir.File(("src\\" + f.first).c_str()).c_str(), compressed);
-    }
-    ASSERT_EQ(1, b.Build(dir.File("Setup.exe").c_str(), nullptr, InstallerSignature));
+    std::vector<SetupSource> sources = {{"default.qsp", script}, {"", "", false, "Translations.ini"}};
+    sources.back().From = kEnglish;
+    for (auto& f : files) sources.push_back({f.first, f.second, compressed == 0});
+    ASSERT_TRUE(BuildSetupOf(dir.File("stub.exe"), dir.File("src"), sources, dir.File("Setup.exe")));
     SetupState::Efs.Open(dir.File("Setup.exe").c_str());
     ASSERT_EQ(1, SetupState::Project.LoadText(script.data(), static_cast<uint32_t>(script.size())));
   }

@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <random>
-
 #include <zlib.h>
 
 #include "../FakeSignature.h"
@@ -16,19 +14,6 @@
 #include "uninstall/UninstallLogger.h"
 
 namespace {
-
-std::string RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 g(seed);
-  std::string b(n, '\0');
-  for (char& c : b) c = (char)g();
-  return b;
-}
-
-std::string Compressible(size_t n) {
-  std::string b;
-  while (b.size() < n) b += "line " + std::to_string(b.size() % 977) + " of a text that repeats\r\n";
-  return b.substr(0, n);
-}
 
 FILETIME TimeOf(const std::string& path, int which) {
   FILETIME t[3] = {};
@@ -341,18 +326,10 @@ namespace {
 // finds the container, and the same program size, under it.
 TEST(ExeFileSystem, ASignedSetupFileOpensUnderItsCertificateTable) {
   TempFolder dir;
-  std::vector<std::pair<std::string, std::string>> files = {
-      {"a.txt", Compressible(70000)}, {"b.bin", RandomBytes(5001, 5)}, {"c.txt", Compressible(301)}};
-  CEFSBuilder b;
-  b.SetStubFile(QS_STUB_PATH);
-  CreateDirectoryA(dir.File("src").c_str(), NULL);
-  for (auto& f : files) {
-    std::string src = dir.File(("src\\" + f.first).c_str());
-    WriteWholeFile(src, f.second);
-    b.AddFile(src.c_str(), f.first != "b.bin");
-  }
+  std::vector<SetupSource> files = {
+      {"a.txt", Compressible(70000)}, {"b.bin", RandomBytes(5001, 5), true}, {"c.txt", Compressible(301)}};
   const std::string setup = dir.File("setup.exe");
-  b.Build(setup.c_str(), nullptr, InstallerSignature);
+  ASSERT_TRUE(BuildSetupOf(QS_STUB_PATH, dir.File("src"), files, setup));
   std::string bytes = ReadWholeFile(setup);
   ASSERT_TRUE(AppendFakeCertificate(bytes, 4096));
   WriteWholeFile(setup, bytes);
@@ -362,9 +339,9 @@ TEST(ExeFileSystem, ASignedSetupFileOpensUnderItsCertificateTable) {
   EXPECT_EQ(ReadWholeFile(QS_STUB_PATH).size(), efs.GetStubSize());
   ASSERT_EQ(3u, efs.GetCount());
   for (auto& f : files) {
-    const std::string out = dir.File(("out\\" + f.first).c_str());
-    EXPECT_EQ(1, efs.ExtractFile(f.first.c_str(), out.c_str(), 1, NULL, 500)) << f.first;
-    EXPECT_TRUE(ReadWholeFile(out) == f.second) << f.first;
+    const std::string out = dir.File(("out\\" + f.Name).c_str());
+    EXPECT_EQ(1, efs.ExtractFile(f.Name.c_str(), out.c_str(), 1, NULL, 500)) << f.Name;
+    EXPECT_TRUE(ReadWholeFile(out) == f.Content) << f.Name;
   }
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "TestSupport.h"
 #include "driver/SetupState.h"
 #include "engine/InstallProgress.h"
 #include "ui/MessageBoxes.h"
@@ -30,15 +31,7 @@ LRESULT CALLBACK Record(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 class InstallProgress : public ::testing::Test {
  protected:
   void SetUp() override {
-    static ATOM atom = 0;
-    if (!atom) {
-      WNDCLASSA wc = {};
-      wc.lpfnWndProc = Record;
-      wc.hInstance = GetModuleHandleA(NULL);
-      wc.lpszClassName = "QsProgressProbe";
-      atom = RegisterClassA(&wc);
-    }
-    window = CreateWindowA("QsProgressProbe", "", WS_OVERLAPPED, 0, 0, 10, 10, NULL, NULL, NULL, NULL);
+    window = ProbeWindow("QsProgressProbe", Record);
     ASSERT_TRUE(window);
     reports.SetDialog(window);
     g_Seen.clear();

@@ -11,7 +11,6 @@
 
 #include "Robot.h"
 #include "TestSupport.h"
-#include "efs/EFSBuilder.h"
 #include "efs/ExeFileSystem.h"
 #include "engine/Sections.h"
 #include "platform/RegistryHelpers.h"
@@ -31,19 +30,10 @@ std::vector<std::string> KeptCopies(const std::string& folder) {
   return names;
 }
 
-unsigned long long WriteTime(const std::string& path) {
-  WIN32_FILE_ATTRIBUTE_DATA a;
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a)) return 0;
-  return (static_cast<unsigned long long>(a.ftLastWriteTime.dwHighDateTime) << 32) | a.ftLastWriteTime.dwLowDateTime;
-}
-
 // A file of the user's with its own content and time.
 std::string UsersFile(const std::string& path, const std::string& content) {
   WriteWholeFile(path, content);
-  FILETIME t = {0x11111100, 0x01c12345};
-  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
-  SetFileTime(h, &t, &t, &t);
-  CloseHandle(h);
+  SetWriteTime(path, 0x01c12345, 0x11111100);
   return path;
 }
 
@@ -52,15 +42,10 @@ std::string UsersFile(const std::string& path, const std::string& content) {
 void OpenSetup(CExeFileSystemLogged& efs, const TempFolder& dir,
                const std::vector<std::pair<std::string, std::string>>& files, const char* corrupt = "") {
   WriteWholeFile(dir.File("stub.exe"), std::string(2000, 'S'));
-  CreateDirectoryA(dir.File("src").c_str(), NULL);
-  CEFSBuilder b;
-  b.SetStubFile(dir.File("stub.exe").c_str());
-  for (auto& f : files) {
-    WriteWholeFile(dir.File(("src\\" + f.first).c_str()), f.second);
-    b.AddFile(dir.File(("src\\" + f.first).c_str()).c_str(), 0);
-  }
+  std::vector<SetupSource> sources;
+  for (auto& f : files) sources.push_back({f.first, f.second, true});
   const std::string setup = dir.File("setup.exe");
-  b.Build(setup.c_str(), nullptr, InstallerSignature);
+  BuildSetupOf(dir.File("stub.exe"), dir.File("src"), sources, setup);
   efs.Open(setup.c_str());
   if (*corrupt) {
     std::string bytes = ReadWholeFile(setup);

@@ -80,18 +80,6 @@ bool RunSelfRemoval(const std::string& exe, std::vector<std::string> folders, DW
   return ended;
 }
 
-std::vector<std::string> NamesIn(const std::string& folder) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA f;
-  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &f);
-  if (h == INVALID_HANDLE_VALUE) return names;
-  do names.push_back(f.cFileName);
-  while (FindNextFileA(h, &f));
-  FindClose(h);
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 DWORD WINAPI CloseLater(LPVOID handle) {
   Sleep(1500);
   CloseHandle(static_cast<HANDLE>(handle));
@@ -179,14 +167,14 @@ TEST(SelfRemoval, LeavesAFolderThatStillHoldsOtherFilesAndWritesNoFileAnywhere) 
   WriteWholeFile(folder + "\\my notes.txt", "mine");
   char tempPath[MAX_PATH];
   GetTempPathA(MAX_PATH, tempPath);
-  const std::vector<std::string> temp = NamesIn(tempPath);
-  const std::vector<std::string> here = NamesIn(dir.Path());
+  const std::vector<std::string> temp = FilesIn(tempPath);
+  const std::vector<std::string> here = FilesIn(dir.Path());
   ASSERT_TRUE(RunSelfRemoval(folder + "\\Uninstall.exe", {folder})) << "cmd did not end";
   EXPECT_FALSE(PathExists(folder + "\\Uninstall.exe"));
   EXPECT_EQ("mine", ReadWholeFile(folder + "\\my notes.txt"));
   // nothing for another process to change before cmd reads it
-  EXPECT_EQ(temp, NamesIn(tempPath));
-  EXPECT_EQ(here, NamesIn(dir.Path()));
+  EXPECT_EQ(temp, FilesIn(tempPath));
+  EXPECT_EQ(here, FilesIn(dir.Path()));
 }
 
 // An AutoRun command in the user's registry would run in every cmd the user

@@ -53,14 +53,7 @@ std::string FirstSlice(const std::string& program, const std::vector<std::string
 class SplitJoin : public ::testing::Test {
  protected:
   void SetUp() override {
-    WNDCLASSA c;
-    memset(&c, 0, sizeof c);
-    c.lpfnWndProc = RecordingProc;
-    c.hInstance = GetModuleHandleA(NULL);
-    c.lpszClassName = "QsSplitJoinTest";
-    RegisterClassA(&c);
-    window = CreateWindowA("QsSplitJoinTest", "join", WS_POPUP, 0, 0, 10, 10, NULL, NULL,
-                           GetModuleHandleA(NULL), NULL);
+    window = ProbeWindow("QsSplitJoinTest", RecordingProc);
     ASSERT_TRUE(window != NULL);
     g_Seen.clear();
     exe = dir.File("Setup.exe");

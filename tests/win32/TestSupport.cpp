@@ -5,9 +5,10 @@
 #include <string.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
-#include "efs/EFSBuilder.h"
 #include "efs/EfsDirectory.h"
 
 TempFolder::TempFolder() {
@@ -20,24 +21,38 @@ TempFolder::TempFolder() {
   m_Path = name;
 }
 
-static void RemoveTree(const std::string& path) {
-  WIN32_FIND_DATAA fd;
-  HANDLE h = FindFirstFileA((path + "\\*").c_str(), &fd);
+void RemoveTree(const std::wstring& folder) {
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW((folder + L"\\*").c_str(), &fd);
   if (h != INVALID_HANDLE_VALUE) {
     do {
-      std::string name = fd.cFileName;
-      if (name == "." || name == "..") continue;
-      std::string full = path + "\\" + name;
+      const std::wstring name = fd.cFileName;
+      if (name == L"." || name == L"..") continue;
+      const std::wstring full = folder + L"\\" + name;
       if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         RemoveTree(full);
       } else {
-        SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-        DeleteFileA(full.c_str());
+        SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(full.c_str());
       }
-    } while (FindNextFileA(h, &fd));
+    } while (FindNextFileW(h, &fd));
     FindClose(h);
   }
-  RemoveDirectoryA(path.c_str());
+  RemoveDirectoryW(folder.c_str());
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> all;
+  WIN32_FIND_DATAA f;
+  HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &f);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      if (strcmp(f.cFileName, ".") != 0 && strcmp(f.cFileName, "..") != 0) all.push_back(f.cFileName);
+    } while (FindNextFileA(h, &f));
+    FindClose(h);
+  }
+  std::sort(all.begin(), all.end());
+  return all;
 }
 
 void WalkTree(const std::string& root,
@@ -55,6 +70,26 @@ void WalkTree(const std::string& root,
   FindClose(h);
 }
 
+unsigned long long WriteTime(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA a;
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &a)) return 0;
+  return (static_cast<unsigned long long>(a.ftLastWriteTime.dwHighDateTime) << 32) | a.ftLastWriteTime.dwLowDateTime;
+}
+
+void SetWriteTime(const std::string& path, DWORD high, DWORD low) {
+  FILETIME t = {low, high};
+  HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, OPEN_EXISTING, 0, NULL);
+  SetFileTime(h, &t, &t, &t);
+  CloseHandle(h);
+}
+
+bool KeyExists(const std::string& path, HKEY root) {
+  HKEY key;
+  if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
 std::string FileTimeText(const FILETIME& t) {
   char text[32];
   snprintf(text, sizeof text, "%08lx%08lx", t.dwHighDateTime, t.dwLowDateTime);
@@ -62,7 +97,9 @@ std::string FileTimeText(const FILETIME& t) {
 }
 
 TempFolder::~TempFolder() {
-  RemoveTree(m_Path);
+  std::wstring wide(m_Path.size() + 1, L'\0');
+  wide.resize((size_t)MultiByteToWideChar(CP_ACP, 0, m_Path.c_str(), -1, &wide[0], (int)wide.size()) - 1);
+  RemoveTree(wide);
 }
 
 std::string ReadWholeFile(const std::string& path) {
@@ -100,6 +137,15 @@ void FillSmallDrive(const std::string& path) {
   CloseHandle(h);
 }
 
+HWND ProbeWindow(const char* name, WNDPROC proc) {
+  WNDCLASSA wc = {};
+  wc.lpfnWndProc = proc;
+  wc.hInstance = GetModuleHandleA(NULL);
+  wc.lpszClassName = name;
+  RegisterClassA(&wc);  // a second time fails, and the first class stays
+  return CreateWindowA(name, name, WS_POPUP, 0, 0, 100, 100, NULL, NULL, GetModuleHandleA(NULL), NULL);
+}
+
 int RunningCommandInterpreters() {
   HANDLE all = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (all == INVALID_HANDLE_VALUE) return -1;
@@ -135,16 +181,6 @@ std::vector<std::string> TempFilesMatching(const char* pattern) {
   return names;
 }
 
-
-std::string RandomBytes(size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) {
-    seed = seed * 1103515245u + 12345u;
-    s[i] = static_cast<char>(seed >> 16);
-  }
-  return s;
-}
-
 std::string ProgramFilesDir() {
   char value[MAX_PATH] = "";
   DWORD size = sizeof value;
@@ -170,9 +206,7 @@ bool TestsUseLzma() {
 
 const char* TestCompression() { return TestsUseLzma() ? "lzma" : "zlib"; }
 
-void UseTestCompression(CEFSBuilder& b) {
-  b.SetCompression(TestsUseLzma() ? EFS_METHOD_LZMA : EFS_METHOD_ZLIB);
-}
+EfsMethod TestMethod() { return TestsUseLzma() ? EFS_METHOD_LZMA : EFS_METHOD_ZLIB; }
 
 namespace {
 class StringReader : public IEfsFileReader {

@@ -113,14 +113,6 @@ std::string IniValue(const std::string& file, const char* section, const char* k
   return buf;
 }
 
-bool KeyExists(const std::string& path) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-    return false;
-  RegCloseKey(key);
-  return true;
-}
-
 void DeleteKeyAndBelow(HKEY parent, const std::string& path) {
   HKEY key;
   if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
