@@ -1,8 +1,10 @@
 // The solid container's reader and its LZMA decoder on any bytes, taken as
 // a whole setup file: the directory reader must refuse or hand out entries
 // inside the content, and every entry it hands out decodes to its size or
-// fails as damage. Where the whole content decodes, liblzma must read the
-// same stream to the same bytes.
+// fails as damage. Read as the command reads (the earlier version too) and
+// as the setup program reads (its own version only), the two must agree.
+// Where the whole content decodes, liblzma must read the same stream to the
+// same bytes. The seeds hold both versions of the directory.
 #include <lzma.h>
 #include <string.h>
 
@@ -69,8 +71,21 @@ bool Liblzma(const unsigned char props[5], const uint8_t* in, size_t n, size_t o
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Reader reader(data, size);
-  CEfsDirectory dir;
-  if (dir.Read(reader, size) != EFS_OPEN_OK || !dir.Solid()) return 0;
+  CEfsDirectory dir, own;
+  const EfsOpenResult read = dir.Read(reader, size, EfsParseSolidRecords);
+  const EfsOpenResult ownRead = own.Read(reader, size);
+  if (ownRead == EFS_OPEN_NEWER_VERSION && own.Version() == EFS_FORMAT_SOLID_RECORDS) {
+    FUZZ_CHECK(own.Count() == 0);
+  } else {
+    FUZZ_CHECK(ownRead == read);
+    FUZZ_CHECK(own.Count() == dir.Count());
+    for (uint32_t i = 0; i < own.Count(); ++i) {
+      const EfsEntry &a = own.At(i), &b = dir.At(i);
+      FUZZ_CHECK(strcmp(a.Name, b.Name) == 0 && a.DataOffset == b.DataOffset && a.Size == b.Size &&
+                 a.Crc == b.Crc && a.Time == b.Time && a.Method == b.Method);
+    }
+  }
+  if (read != EFS_OPEN_OK || !dir.Solid()) return 0;
   const EfsSolidHeader& h = dir.Header();
   FUZZ_CHECK(h.DataOffset + h.StreamSize <= size);
   FUZZ_CHECK(dir.StubSize() == h.DataOffset);
