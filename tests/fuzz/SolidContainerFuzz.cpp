@@ -5,6 +5,10 @@
 // as the setup program reads (its own version only), the two must agree.
 // Where the whole content decodes, liblzma must read the same stream to the
 // same bytes. The seeds hold both versions of the directory.
+//
+// The same bytes are also taken as a decoded directory of columns, its count
+// and names' size in front: behind the container's CRCs, few mutations
+// would reach the column parser otherwise.
 #include <lzma.h>
 #include <string.h>
 
@@ -67,9 +71,35 @@ bool Liblzma(const unsigned char props[5], const uint8_t* in, size_t n, size_t o
   return ok;
 }
 
+const uint64_t kColumnsContent = 1u << 16;
+
+void ParseAsColumns(const uint8_t* data, size_t size) {
+  if (size < 8 || size - 8 > EFS_SOLID_DIRECTORY_LIMIT) return;
+  const uint32_t count = EfsReadU32(data) % 4096, namesSize = EfsReadU32(data + 4) % (1u << 20);
+  std::vector<EfsEntry> entries(count + 1);
+  std::vector<char> names(namesSize);
+  if (EfsParseSolidColumns(data + 8, (uint32_t)(size - 8), count, kColumnsContent, entries.data(), names.data(),
+                           namesSize) != EFS_PARSE_OK)
+    return;
+  size_t used = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    const EfsEntry& e = entries[i];
+    FUZZ_CHECK(e.Method == EFS_METHOD_LZMA);
+    FUZZ_CHECK(e.DataOffset <= kColumnsContent && e.Size <= kColumnsContent - e.DataOffset);
+    FUZZ_CHECK(e.StoredSize == e.Size);
+    FUZZ_CHECK(e.Name == names.data() + used);
+    FUZZ_CHECK(e.NameLength >= 2 && e.NameLength <= EFS_MAX_NAME_LENGTH);
+    FUZZ_CHECK(strlen(e.Name) + 1 == e.NameLength);
+    if (i > 0) FUZZ_CHECK(EfsCompareNames(entries[i - 1].Name, e.Name) < 0);
+    used += e.NameLength;
+  }
+  FUZZ_CHECK(used == namesSize);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  ParseAsColumns(data, size);
   Reader reader(data, size);
   CEfsDirectory dir, own;
   const EfsOpenResult read = dir.Read(reader, size, EfsParseSolidRecords);
