@@ -1,7 +1,7 @@
 // The directory of a container, read and checked once for everyone who
 // reads one: the setup program and the command. Both formats: records
 // behind the data (zlib and stored entries), or the solid container's
-// compressed records. Portable: the caller supplies the reads.
+// compressed directory. Portable: the caller supplies the reads.
 #pragma once
 #include <stdint.h>
 
