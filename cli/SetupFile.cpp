@@ -70,12 +70,13 @@ CommandResult CSetupFile::Open(const char* path) {
   if (m_Kind == FILEKIND_UNINSTALLER) m_StubSize = end - EFS_SIGNATURE_SIZE;
   if (m_Kind != FILEKIND_INSTALLER) return Succeeded();
 
-  switch (m_Directory.Read(m_Reader, end)) {
+  // the command reads every version its builds ever wrote
+  switch (m_Directory.Read(m_Reader, end, EfsParseSolidRecords)) {
     case EFS_OPEN_OK: break;
     case EFS_OPEN_NO_MEMORY: return InputFailure(std::string(path) + ": not enough memory for its directory");
     case EFS_OPEN_NEWER_VERSION:
       return InputFailure(std::string(path) + ": container format version " + std::to_string(m_Directory.Version()) +
-                          " is newer than this quillset knows (1 and 2); use a newer quillset");
+                          " is newer than this quillset knows (1 to 3); use a newer quillset");
     case EFS_OPEN_DAMAGED:
       return InputFailure(std::string(path) + ": damaged setup file: " + EfsParseResultText(m_Directory.Problem()));
     default: return InputFailure("cannot read " + std::string(path));

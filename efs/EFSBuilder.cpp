@@ -643,8 +643,8 @@ class MemoryCodecIo : public IEfsEncodeIo {
 };
 
 // The solid container behind the stub: the stream of every entry's
-// content in the order they were added, then the directory (records in
-// name order, compressed), the header and the trailer.
+// content in the order they were added, then the directory (the entries
+// in name order, in columns, compressed), the header and the trailer.
 // 1 when written, 0 when cancelled, -1 on a failure.
 int EncodeSolid(const std::vector<EFSBUILDERENTRY>& sorted, BuildRun& run, const char* output,
                 uint64_t contentSize, const unsigned char signature[16], EntryFailure* failure) {
@@ -667,8 +667,11 @@ int EncodeSolid(const std::vector<EFSBUILDERENTRY>& sorted, BuildRun& run, const
   if (end < start) return failure->Set(EFSB_ERR_IO, output);
   h.StreamSize = (uint64_t)(end - start);
 
-  std::vector<unsigned char> records;
+  std::vector<EfsEntry> entries;
+  entries.reserve(sorted.size());
+  uint32_t names = 0;
   for (const EFSBUILDERENTRY& e : sorted) {
+    names += (uint32_t)strlen(e.Name) + 1;
     const SolidRecord& where = sources.Records[e.Sequence];
     h.ContentSize += where.Size;
     EfsEntry record = {};
@@ -677,18 +680,18 @@ int EncodeSolid(const std::vector<EFSBUILDERENTRY>& sorted, BuildRun& run, const
     record.Size = where.Size;
     record.Crc = where.Crc;
     record.Time = e.Time;
-    record.NameLength = (uint32_t)strlen(e.Name) + 1;
-    size_t at = records.size();
-    records.resize(at + EFS_SOLID_RECORD_FIXED_SIZE + record.NameLength);
-    EfsEncodeSolidRecord(record, &records[at]);
-    memcpy(&records[at + EFS_SOLID_RECORD_FIXED_SIZE], e.Name, record.NameLength);
+    record.Name = e.Name;
+    entries.push_back(record);
   }
+  std::vector<unsigned char> records(EfsEncodeSolidColumns(entries.data(), h.Count, NULL));
+  EfsEncodeSolidColumns(entries.data(), h.Count, records.data());
   MemoryCodecIo packed(records);
   if (EfsLzmaEncode(packed, records.size(), h.DirectoryProps) != EFS_ENCODE_OK)
     return failure->Set(EFSB_ERR_COMPRESS, output);
   h.DirectorySize = (uint32_t)records.size();
   h.DirectoryStoredSize = (uint32_t)packed.Out.size();
   h.DirectoryCrc = EfsCrc32(0, records.data(), (uint32_t)records.size());
+  EfsWriteU32(h.NamesSize, names);
 
   std::vector<unsigned char> tail(packed.Out);
   size_t at = tail.size();

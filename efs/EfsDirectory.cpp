@@ -50,14 +50,20 @@ EfsOpenResult CEfsDirectory::Damaged(EfsParseResult why) {
   return EFS_OPEN_DAMAGED;
 }
 
-EfsOpenResult CEfsDirectory::Read(IEfsFileReader& file, uint64_t end) {
+EfsOpenResult CEfsDirectory::Unknown(uint32_t version) {
+  Damaged(EFS_PARSE_NEWER_VERSION);
+  m_Version = version;
+  return EFS_OPEN_NEWER_VERSION;
+}
+
+EfsOpenResult CEfsDirectory::Read(IEfsFileReader& file, uint64_t end, EfsOlderSolidParser older) {
   Release();
   if (end < EFS_TRAILER_SIZE) return Damaged(EFS_PARSE_BAD_SIZE);
   unsigned char trailer[8];
   if (!file.ReadAt(end - EFS_TRAILER_SIZE, trailer, sizeof trailer)) return EFS_OPEN_READ_FAILED;
   const uint32_t count = EfsReadU32(trailer), dirSize = EfsReadU32(trailer + 4);
   if (dirSize < EFS_TRAILER_SIZE || dirSize > end) return Damaged(EFS_PARSE_BAD_SIZE);
-  EfsOpenResult r = count == EFS_EXTENDED_COUNT ? ReadSolid(file, end, dirSize - EFS_TRAILER_SIZE)
+  EfsOpenResult r = count == EFS_EXTENDED_COUNT ? ReadSolid(file, end, dirSize - EFS_TRAILER_SIZE, older)
                                                 : ReadRecords(file, end, count, dirSize);
   if (r == EFS_OPEN_OK) {
     for (uint32_t i = 0; i < m_Count; ++i) m_TotalStored += m_Entries[i].StoredSize;
@@ -88,27 +94,27 @@ EfsOpenResult CEfsDirectory::ReadRecords(IEfsFileReader& file, uint64_t end, uin
   return EFS_OPEN_OK;
 }
 
-// The solid container: its header, then the compressed records.
-EfsOpenResult CEfsDirectory::ReadSolid(IEfsFileReader& file, uint64_t end, uint32_t headerBytes) {
+// The solid container: its header, then the compressed directory.
+EfsOpenResult CEfsDirectory::ReadSolid(IEfsFileReader& file, uint64_t end, uint32_t headerBytes,
+                                       EfsOlderSolidParser older) {
   unsigned char header[EFS_SOLID_HEADER_SIZE];
   if (headerBytes < 4) return Damaged(EFS_PARSE_BAD_HEADER);
   const uint32_t n = headerBytes < sizeof header ? headerBytes : (uint32_t)sizeof header;
   if (!file.ReadAt(end - EFS_TRAILER_SIZE - headerBytes, header, n)) return EFS_OPEN_READ_FAILED;
   EfsParseResult p = EfsDecodeSolidHeader(header, headerBytes, &m_Header);
-  if (p == EFS_PARSE_NEWER_VERSION) {
-    const uint32_t version = m_Header.Version;
-    Damaged(p);
-    m_Version = version;
-    return EFS_OPEN_NEWER_VERSION;
-  }
+  if (p == EFS_PARSE_NEWER_VERSION) return Unknown(m_Header.Version);
+  if (p == EFS_PARSE_OK && m_Header.Version != EFS_FORMAT_SOLID && !older) return Unknown(m_Header.Version);
   if (p == EFS_PARSE_OK) p = EfsCheckSolidHeader(m_Header, end);
   if (p != EFS_PARSE_OK) return Damaged(p);
   const EfsSolidHeader h = m_Header;
   const uint32_t count = h.Count;
-  m_Buffer = (unsigned char*)malloc(h.DirectorySize ? h.DirectorySize : 1);
+  // the names are rebuilt behind the decoded directory; a byte more, so
+  // that an empty one still gets a block of its own
+  const uint32_t names = h.Version == EFS_FORMAT_SOLID ? EfsReadU32(h.NamesSize) : 0;
+  m_Buffer = (unsigned char*)malloc((size_t)h.DirectorySize + names + 1);
   m_Entries = (EfsEntry*)calloc(count ? count : 1, sizeof(EfsEntry));
   if (!m_Buffer || !m_Entries) return EFS_OPEN_NO_MEMORY;
-  // the records are a stream of their own, decoded as an entry would be
+  // the directory is a stream of its own, decoded as an entry would be
   {
     CEfsSolidStream records;
     records.Attach(&file, h.DataOffset + h.StreamSize, h.DirectoryStoredSize, h.DirectorySize, h.DirectoryProps);
@@ -122,10 +128,14 @@ EfsOpenResult CEfsDirectory::ReadSolid(IEfsFileReader& file, uint64_t end, uint3
       default: return Damaged(EFS_PARSE_BAD_STREAM);
     }
   }
-  p = EfsParseSolidDirectory(m_Buffer, h.DirectorySize, count, h.ContentSize, m_Entries);
+  if (h.Version == EFS_FORMAT_SOLID)
+    p = EfsParseSolidColumns(m_Buffer, h.DirectorySize, count, h.ContentSize, m_Entries,
+                             (char*)m_Buffer + h.DirectorySize, names);
+  else
+    p = older(m_Buffer, h.DirectorySize, count, h.ContentSize, m_Entries);
   if (p != EFS_PARSE_OK) return Damaged(p);
   m_Header = h;
-  m_Version = EFS_FORMAT_SOLID;
+  m_Version = h.Version;
   m_Count = count;
   m_StubSize = h.DataOffset;
   return EFS_OPEN_OK;

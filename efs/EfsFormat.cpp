@@ -1,5 +1,6 @@
 #include "efs/EfsFormat.h"
 
+#include <stddef.h>
 #include <string.h>
 
 #include "efs/Crc32.h"
@@ -139,7 +140,7 @@ EfsParseResult EfsDecodeSolidHeader(const unsigned char* b, uint32_t n, EfsSolid
   h->Version = EfsReadU32(b);
   // a later version may lay out everything behind its version otherwise
   if (h->Version > EFS_FORMAT_SOLID) return EFS_PARSE_NEWER_VERSION;
-  if (h->Version != EFS_FORMAT_SOLID || n != EFS_SOLID_HEADER_SIZE) return EFS_PARSE_BAD_HEADER;
+  if (h->Version < EFS_FORMAT_SOLID_RECORDS || n != EFS_SOLID_HEADER_SIZE) return EFS_PARSE_BAD_HEADER;
   memcpy(h, b, EFS_SOLID_HEADER_SIZE);
   if (h->HeaderCrc != EfsCrc32(0, b, EFS_SOLID_HEADER_SIZE - 4)) return EFS_PARSE_BAD_HEADER;
   return EFS_PARSE_OK;
@@ -154,10 +155,108 @@ EfsParseResult EfsCheckSolidHeader(const EfsSolidHeader& h, uint64_t end) {
   if (h.DirectoryStoredSize > room || h.DataOffset > room - h.DirectoryStoredSize ||
       h.StreamSize != room - h.DirectoryStoredSize - h.DataOffset)
     return EFS_PARSE_BAD_HEADER;
-  if (h.DirectorySize > EFS_SOLID_DIRECTORY_LIMIT ||
-      h.Count > h.DirectorySize / (EFS_SOLID_RECORD_FIXED_SIZE + 2))
+  if (h.DirectorySize > EFS_SOLID_DIRECTORY_LIMIT || h.Count > h.DirectorySize / EFS_SOLID_ENTRY_MIN_SIZE ||
+      EfsReadU32(h.NamesSize) / EFS_MAX_NAME_LENGTH > h.Count)
     return EFS_PARSE_TOO_MANY;
   return EFS_PARSE_OK;
+}
+
+// Value i of a column of count values of width bytes: byte k of it in
+// plane k.
+static void SetPlaneValue(unsigned char* column, uint32_t count, uint32_t i, uint32_t width, uint64_t v) {
+  for (uint32_t k = 0; k < width; ++k, v >>= 8) column[(size_t)k * count + i] = (unsigned char)v;
+}
+
+static uint32_t SharedLength(const char* a, const char* b) {
+  uint32_t n = 0;
+  while (a[n] && a[n] == b[n]) ++n;
+  return n;
+}
+
+size_t EfsEncodeSolidColumns(const EfsEntry* entries, uint32_t count, unsigned char* out) {
+  size_t size = (size_t)count * EFS_SOLID_COLUMNS_FIXED_SIZE;
+  uint64_t end = 0, time = 0;
+  const char* before = "";
+  for (uint32_t i = 0; i < count; ++i) {
+    const EfsEntry& e = entries[i];
+    const uint32_t shared = SharedLength(before, e.Name);
+    const size_t rest = strlen(e.Name + shared) + 1;
+    if (out) {
+      unsigned char* sizes = out + count;
+      out[i] = (unsigned char)e.Method;
+      SetPlaneValue(sizes, count, i, 8, e.Size);
+      SetPlaneValue(sizes + (size_t)8 * count, count, i, 8, e.DataOffset - end);
+      SetPlaneValue(sizes + (size_t)16 * count, count, i, 8, e.Time - time);
+      SetPlaneValue(sizes + (size_t)24 * count, count, i, 4, e.Crc);
+      out[size] = (unsigned char)shared;
+      memcpy(out + size + 1, e.Name + shared, rest);
+    }
+    size += 1 + rest;
+    end = e.DataOffset + e.Size;
+    time = e.Time;
+    before = e.Name;
+  }
+  return size;
+}
+
+// What both versions check of an entry once read; before is the name of
+// the entry before it, or null.
+static EfsParseResult CheckSolidEntry(const EfsEntry& e, const char* before, uint64_t contentSize) {
+  if (e.Method != EFS_METHOD_LZMA) return EFS_PARSE_BAD_METHOD;
+  if (e.DataOffset > contentSize || e.Size > contentSize - e.DataOffset) return EFS_PARSE_OUTSIDE_DATA;
+  // the reader's binary search needs them sorted, and one of two equal
+  // names could never be found
+  if (before && EfsCompareNames(before, e.Name) >= 0) return EFS_PARSE_UNSORTED;
+  return EFS_PARSE_OK;
+}
+
+EfsParseResult EfsParseSolidColumns(const unsigned char* dir, uint32_t size, uint32_t count,
+                                    uint64_t contentSize, EfsEntry* entries, char* names, uint32_t namesSize) {
+  if (size / EFS_SOLID_COLUMNS_FIXED_SIZE < count) return EFS_PARSE_OVERRUN;
+  // Byte k of a little-endian field is byte k of its value: the planes go
+  // straight into the fields, the steps are summed after.
+  static const unsigned char kFields[4] = {offsetof(EfsEntry, Size), offsetof(EfsEntry, DataOffset),
+                                           offsetof(EfsEntry, Time), offsetof(EfsEntry, Crc)};
+  const unsigned char* from = dir + count;
+  for (uint32_t c = 0; c < 4; ++c)
+    for (uint32_t k = kFields[c]; k < kFields[c] + (c < 3 ? 8u : 4u); ++k)
+      for (uint32_t i = 0; i < count; ++i) ((unsigned char*)&entries[i])[k] = *from++;
+  uint32_t pos = count * EFS_SOLID_COLUMNS_FIXED_SIZE;
+  char* to = names;
+  const char* before = NULL;  // the name before, of beforeLength bytes
+  uint32_t beforeLength = 0;
+  // offsets and times wrap modulo 2^64 as the builder's steps did; an
+  // offset is checked against the content once it is whole
+  uint64_t end = 0, time = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    EfsEntry& e = entries[i];
+    e.Method = dir[i];
+    e.StoredSize = e.Size;
+    e.DataOffset += end;
+    e.Time = time += e.Time;
+    // the bytes shared with the name before, then the rest with its NUL
+    if (pos >= size) return EFS_PARSE_OVERRUN;
+    const uint32_t shared = dir[pos++];
+    const unsigned char* rest = dir + pos;
+    const unsigned char* nul = (const unsigned char*)memchr(rest, 0, size - pos);
+    if (!nul) return EFS_PARSE_OVERRUN;
+    const uint32_t restLength = (uint32_t)(nul - rest) + 1;
+    pos += restLength;
+    const uint32_t length = shared + restLength;
+    if (shared > beforeLength || length < 2 || length > EFS_MAX_NAME_LENGTH) return EFS_PARSE_BAD_NAME;
+    if (length > (size_t)(names + namesSize - to)) return EFS_PARSE_OVERRUN;
+    if (shared) memcpy(to, before, shared);
+    memcpy(to + shared, rest, restLength);
+    e.Name = to;
+    e.NameLength = length;
+    EfsParseResult r = CheckSolidEntry(e, before, contentSize);
+    if (r != EFS_PARSE_OK) return r;
+    before = to;
+    beforeLength = length - 1;
+    to += length;
+    end = e.DataOffset + e.Size;
+  }
+  return pos == size && to == names + namesSize ? EFS_PARSE_OK : EFS_PARSE_OVERRUN;
 }
 
 void EfsEncodeSolidRecord(const EfsEntry& e, unsigned char* b) {
@@ -169,8 +268,8 @@ void EfsEncodeSolidRecord(const EfsEntry& e, unsigned char* b) {
   EfsWriteU32(b + 32, e.NameLength);
 }
 
-EfsParseResult EfsParseSolidDirectory(const unsigned char* dir, uint32_t size, uint32_t count,
-                                      uint64_t contentSize, EfsEntry* entries) {
+EfsParseResult EfsParseSolidRecords(const unsigned char* dir, uint32_t size, uint32_t count,
+                                    uint64_t contentSize, EfsEntry* entries) {
   uint32_t pos = 0;
   for (uint32_t i = 0; i < count; ++i) {
     if (size - pos < EFS_SOLID_RECORD_FIXED_SIZE) return EFS_PARSE_OVERRUN;
@@ -185,11 +284,8 @@ EfsParseResult EfsParseSolidDirectory(const unsigned char* dir, uint32_t size, u
     pos += EFS_SOLID_RECORD_FIXED_SIZE;
     EfsParseResult name = TakeName(dir, &pos, size, &e);
     if (name != EFS_PARSE_OK) return name;
-    if (e.Method != EFS_METHOD_LZMA) return EFS_PARSE_BAD_METHOD;
-    if (e.DataOffset > contentSize || e.Size > contentSize - e.DataOffset) return EFS_PARSE_OUTSIDE_DATA;
-    // the reader's binary search needs them sorted, and one of two equal
-    // names could never be found
-    if (i > 0 && EfsCompareNames(entries[i - 1].Name, e.Name) >= 0) return EFS_PARSE_UNSORTED;
+    name = CheckSolidEntry(e, i ? entries[i - 1].Name : NULL, contentSize);
+    if (name != EFS_PARSE_OK) return name;
   }
   return pos == size ? EFS_PARSE_OK : EFS_PARSE_OVERRUN;
 }

@@ -99,7 +99,7 @@ uint32_t EfsMaxEntries(uint32_t directorySize);
 EfsParseResult EfsParseDirectory(const unsigned char* dir, uint32_t directorySize,
                                  uint32_t count, uint64_t fileSize, EfsEntry* entries);
 
-// The solid container (format version 2). The trailer keeps its place and
+// The solid container (format version 3). The trailer keeps its place and
 // signature, so that everything that looks at a file's last bytes (kind,
 // split joining, signing) treats it alike; its count says "extended" and
 // its directory size covers the header in front of it:
@@ -108,19 +108,40 @@ EfsParseResult EfsParseDirectory(const unsigned char* dir, uint32_t directorySiz
 //
 // The solid stream is one raw LZMA stream of every entry's content back to
 // back, in the order the build took them (start-up's files first, then the
-// [Files] order); the directory stream is the records, LZMA too. Readers
-// first read the header's version and refuse one they do not know.
+// [Files] order); the directory stream is the entries in name order, LZMA
+// too. Readers first read the header's version and refuse one they do not
+// know.
+//
+// Version 3 lays the directory out in columns, each over all entries, so
+// that LZMA finds alike bytes together: the methods (a byte each), the
+// sizes, the offsets (each the step from the end of the entry before it in
+// name order, modulo 2^64), the times (each the step from the time before
+// it), the CRCs, then the names. Sizes, offsets and times are 8 bytes and
+// CRCs 4, stored as byte planes (all lowest bytes first, then the next):
+// high bytes are mostly zero, and a plane of them costs next to nothing.
+// A name is the number of bytes it shares with the name before it, one
+// byte, then the rest of it and a NUL. The header tells how many bytes the
+// names take rebuilt, so that the reader makes room for them at once.
+//
+// Version 2, of earlier builds, held one record after another; the command
+// still reads it, the setup program reads only what its command builds.
 enum {
   EFS_EXTENDED_COUNT = 0xFFFFFFFFu,  // in the trailer's count: a header precedes it
-  EFS_FORMAT_SOLID = 2,
+  EFS_FORMAT_SOLID_RECORDS = 2,
+  EFS_FORMAT_SOLID = 3,
   EFS_SOLID_HEADER_SIZE = 64,
   EFS_LZMA_PROPS_SIZE = 5,
-  EFS_SOLID_RECORD_FIXED_SIZE = 36,
+  EFS_SOLID_RECORD_FIXED_SIZE = 36,   // version 2
+  EFS_SOLID_COLUMNS_FIXED_SIZE = 29,  // version 3: method 1, size, offset and time 8 each, crc 4
+  // the least an entry takes in either version: its columns, a shared
+  // length and a NUL
+  EFS_SOLID_ENTRY_MIN_SIZE = EFS_SOLID_COLUMNS_FIXED_SIZE + 2,
   // a solid directory holds at most this many decoded bytes
   EFS_SOLID_DIRECTORY_LIMIT = 64u << 20,
 };
 
-// Laid out as its 64 bytes in the file (little-endian, no padding).
+// Laid out as its 64 bytes in the file (little-endian, no padding); the
+// same in versions 2 and 3.
 struct EfsSolidHeader {
   uint32_t Version;
   uint32_t Count;
@@ -129,25 +150,37 @@ struct EfsSolidHeader {
   uint64_t ContentSize;      // its decoded bytes: all entries' content
   uint32_t DirectoryStoredSize;
   uint32_t DirectorySize;    // decoded
-  uint32_t DirectoryCrc;     // of the decoded records
+  uint32_t DirectoryCrc;     // of the decoded directory
   unsigned char StreamProps[EFS_LZMA_PROPS_SIZE];
   unsigned char DirectoryProps[EFS_LZMA_PROPS_SIZE];
-  unsigned char Reserved[6];  // zero
+  unsigned char NamesSize[4];  // version 3: the names' bytes rebuilt, NULs included; EfsReadU32
+  unsigned char Reserved[2];   // zero
   uint32_t HeaderCrc;         // CRC-32 of the 60 bytes before it
 };
 static_assert(sizeof(EfsSolidHeader) == EFS_SOLID_HEADER_SIZE, "the header is its bytes");
 
 // Writes the header's bytes, its CRC computed.
 void EfsEncodeSolidHeader(const EfsSolidHeader& h, unsigned char* bytes);
-// n bytes of a header; only the version is read when it is not ours.
+// n bytes of a header of version 2 or 3; only the version is read when it
+// is a later one.
 EfsParseResult EfsDecodeSolidHeader(const unsigned char* bytes, uint32_t n, EfsSolidHeader* h);
 // Checks the header's regions against the file's logical end.
 EfsParseResult EfsCheckSolidHeader(const EfsSolidHeader& h, uint64_t end);
 
-// A solid record: method, offset and size in the decoded stream, crc, time,
-// name length, then the name. Writes the fixed part.
+// The decoded directory of version 3 for count entries in name order (their
+// Method, DataOffset, Size, Crc, Time and Name); returns its size in bytes,
+// and writes it to out unless out is null.
+size_t EfsEncodeSolidColumns(const EfsEntry* entries, uint32_t count, unsigned char* out);
+// Parses count entries of a decoded directory of version 3; the names are
+// rebuilt into names, which holds namesSize bytes and must come out full.
+// Every entry must lie in contentSize bytes and the names must ascend.
+EfsParseResult EfsParseSolidColumns(const unsigned char* dir, uint32_t size, uint32_t count,
+                                    uint64_t contentSize, EfsEntry* entries, char* names, uint32_t namesSize);
+
+// Version 2's records: method, offset and size in the decoded stream, crc,
+// time, name length, then the name. Writes the fixed part.
 void EfsEncodeSolidRecord(const EfsEntry& e, unsigned char* bytes);
-// Parses count records of the decoded directory; every entry must lie in
-// contentSize bytes and the names must ascend.
-EfsParseResult EfsParseSolidDirectory(const unsigned char* dir, uint32_t size, uint32_t count,
-                                      uint64_t contentSize, EfsEntry* entries);
+// Parses count records of a decoded directory of version 2, with the same
+// checks as EfsParseSolidColumns; the names point into dir.
+EfsParseResult EfsParseSolidRecords(const unsigned char* dir, uint32_t size, uint32_t count,
+                                    uint64_t contentSize, EfsEntry* entries);

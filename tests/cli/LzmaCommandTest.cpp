@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "CliSupport.h"
+#include "efs/Crc32.h"
+#include "efs/EfsDirectory.h"
 #include "efs/EfsFormat.h"
+#include "efs/EntryCodec.h"
 
 namespace {
 
@@ -20,6 +24,66 @@ Bytes Words(size_t n, unsigned seed) {
   }
   b.resize(n);
   return b;
+}
+
+class MemoryReader : public IEfsFileReader {
+ public:
+  explicit MemoryReader(const Bytes& b) : m_Bytes(b) {}
+  int ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n) override {
+    if (offset > m_Bytes.size() || n > m_Bytes.size() - offset) return 0;
+    memcpy(buffer, m_Bytes.data() + offset, n);
+    return 1;
+  }
+
+ private:
+  const Bytes& m_Bytes;
+};
+
+class MemoryEncodeIo : public IEfsEncodeIo {
+ public:
+  explicit MemoryEncodeIo(const Bytes& in) : m_In(in) {}
+  Bytes Out;
+  long Read(unsigned char* buffer, uint32_t n) override {
+    n = (uint32_t)std::min<size_t>(n, m_In.size() - m_At);
+    memcpy(buffer, m_In.data() + m_At, n);
+    m_At += n;
+    return (long)n;
+  }
+  int Write(const unsigned char* buffer, uint32_t n) override {
+    Out.append((const char*)buffer, n);
+    return 1;
+  }
+  int Progress(uint32_t) override { return 1; }
+
+ private:
+  const Bytes& m_In;
+  size_t m_At = 0;
+};
+
+// A solid setup file as an earlier quillset wrote it: the same stream, the
+// directory one record after another, format version 2.
+Bytes AsEarlierVersion(const Bytes& file) {
+  MemoryReader reader(file);
+  CEfsDirectory dir;
+  EXPECT_EQ(EFS_OPEN_OK, dir.Read(reader, file.size()));
+  Bytes records;
+  for (uint32_t i = 0; i < dir.Count(); ++i) {
+    unsigned char fixed[EFS_SOLID_RECORD_FIXED_SIZE];
+    EfsEncodeSolidRecord(dir.At(i), fixed);
+    records += Bytes((const char*)fixed, sizeof fixed) + Bytes(dir.At(i).Name, dir.At(i).NameLength);
+  }
+  EfsSolidHeader h = dir.Header();
+  MemoryEncodeIo packed(records);
+  EXPECT_EQ(EFS_ENCODE_OK, EfsLzmaEncode(packed, records.size(), h.DirectoryProps));
+  h.Version = EFS_FORMAT_SOLID_RECORDS;
+  h.DirectoryStoredSize = (uint32_t)packed.Out.size();
+  h.DirectorySize = (uint32_t)records.size();
+  h.DirectoryCrc = EfsCrc32(0, (const unsigned char*)records.data(), (uint32_t)records.size());
+  memset(h.NamesSize, 0, sizeof h.NamesSize);
+  unsigned char header[EFS_SOLID_HEADER_SIZE];
+  EfsEncodeSolidHeader(h, header);
+  return file.substr(0, h.DataOffset + h.StreamSize) + packed.Out + Bytes((const char*)header, sizeof header) +
+         file.substr(file.size() - EFS_TRAILER_SIZE);
 }
 
 class LzmaCommand : public ::testing::Test {
@@ -144,6 +208,26 @@ TEST_F(LzmaCommand, SlicesOfASolidSetupJoinToItAndANewerFormatIsRefused) {
     EXPECT_NE(std::string::npos, r.Err.find("container format version 7 is newer than this quillset knows"))
         << command << ": " << r.Err;
   }
+}
+
+TEST_F(LzmaCommand, ListVerifyAndExtractReadTheEarlierSolidVersion) {
+  WriteFile(dir.File("stub.exe"), FakeStub());
+  const std::string now = dir.File("Now.exe"), earlier = dir.File("Earlier.exe");
+  ASSERT_EQ(0, RunQuillset({"build", "-q", "--stub", dir.File("stub.exe"), "--compression", "lzma", "-o", now,
+                            project.Path()}).Code);
+  WriteFile(earlier, AsEarlierVersion(ReadFile(now)));
+  // the same entries, each line but the directory's compressed size alike
+  RunResult a = List(now), b = List(earlier);
+  ASSERT_EQ(0, b.Code) << b.Err;
+  auto entries = [](const std::string& out) { return out.substr(out.find("NAME")); };
+  EXPECT_EQ(entries(a.Out), entries(b.Out));
+  RunResult verify = RunQuillset({"verify", earlier});
+  EXPECT_EQ(0, verify.Code) << verify.Err;
+  EXPECT_NE(std::string::npos, verify.Out.find("all 5 entries are sound")) << verify.Out;
+  RunResult x = RunQuillset({"extract", "-d", dir.File("x"), earlier, "noise.bin", "big.txt"});
+  ASSERT_EQ(0, x.Code) << x.Err;
+  EXPECT_EQ(ReadFile(dir.File("files/big.txt")), ReadFile(dir.File("x/big.txt")));
+  EXPECT_EQ(ReadFile(dir.File("files/noise.bin")), ReadFile(dir.File("x/noise.bin")));
 }
 
 }  // namespace

@@ -1,8 +1,14 @@
 // The solid container's reader and its LZMA decoder on any bytes, taken as
 // a whole setup file: the directory reader must refuse or hand out entries
 // inside the content, and every entry it hands out decodes to its size or
-// fails as damage. Where the whole content decodes, liblzma must read the
-// same stream to the same bytes.
+// fails as damage. Read as the command reads (the earlier version too) and
+// as the setup program reads (its own version only), the two must agree.
+// Where the whole content decodes, liblzma must read the same stream to the
+// same bytes. The seeds hold both versions of the directory.
+//
+// The same bytes are also taken as a decoded directory of columns, its count
+// and names' size in front: behind the container's CRCs, few mutations
+// would reach the column parser otherwise.
 #include <lzma.h>
 #include <string.h>
 
@@ -65,12 +71,51 @@ bool Liblzma(const unsigned char props[5], const uint8_t* in, size_t n, size_t o
   return ok;
 }
 
+const uint64_t kColumnsContent = 1u << 16;
+
+void ParseAsColumns(const uint8_t* data, size_t size) {
+  if (size < 8 || size - 8 > EFS_SOLID_DIRECTORY_LIMIT) return;
+  const uint32_t count = EfsReadU32(data) % 4096, namesSize = EfsReadU32(data + 4) % (1u << 20);
+  std::vector<EfsEntry> entries(count + 1);
+  std::vector<char> names(namesSize);
+  if (EfsParseSolidColumns(data + 8, (uint32_t)(size - 8), count, kColumnsContent, entries.data(), names.data(),
+                           namesSize) != EFS_PARSE_OK)
+    return;
+  size_t used = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    const EfsEntry& e = entries[i];
+    FUZZ_CHECK(e.Method == EFS_METHOD_LZMA);
+    FUZZ_CHECK(e.DataOffset <= kColumnsContent && e.Size <= kColumnsContent - e.DataOffset);
+    FUZZ_CHECK(e.StoredSize == e.Size);
+    FUZZ_CHECK(e.Name == names.data() + used);
+    FUZZ_CHECK(e.NameLength >= 2 && e.NameLength <= EFS_MAX_NAME_LENGTH);
+    FUZZ_CHECK(strlen(e.Name) + 1 == e.NameLength);
+    if (i > 0) FUZZ_CHECK(EfsCompareNames(entries[i - 1].Name, e.Name) < 0);
+    used += e.NameLength;
+  }
+  FUZZ_CHECK(used == namesSize);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  ParseAsColumns(data, size);
   Reader reader(data, size);
-  CEfsDirectory dir;
-  if (dir.Read(reader, size) != EFS_OPEN_OK || !dir.Solid()) return 0;
+  CEfsDirectory dir, own;
+  const EfsOpenResult read = dir.Read(reader, size, EfsParseSolidRecords);
+  const EfsOpenResult ownRead = own.Read(reader, size);
+  if (ownRead == EFS_OPEN_NEWER_VERSION && own.Version() == EFS_FORMAT_SOLID_RECORDS) {
+    FUZZ_CHECK(own.Count() == 0);
+  } else {
+    FUZZ_CHECK(ownRead == read);
+    FUZZ_CHECK(own.Count() == dir.Count());
+    for (uint32_t i = 0; i < own.Count(); ++i) {
+      const EfsEntry &a = own.At(i), &b = dir.At(i);
+      FUZZ_CHECK(strcmp(a.Name, b.Name) == 0 && a.DataOffset == b.DataOffset && a.Size == b.Size &&
+                 a.Crc == b.Crc && a.Time == b.Time && a.Method == b.Method);
+    }
+  }
+  if (read != EFS_OPEN_OK || !dir.Solid()) return 0;
   const EfsSolidHeader& h = dir.Header();
   FUZZ_CHECK(h.DataOffset + h.StreamSize <= size);
   FUZZ_CHECK(dir.StubSize() == h.DataOffset);

@@ -258,9 +258,9 @@ TEST(SolidContainer, DirectoryAndHeaderAreChecked) {
   EXPECT_EQ(EFS_PARSE_BAD_HEADER, dir.Problem());
   // a later format is refused by its version, whatever follows it
   bad = file;
-  EfsWriteU32((unsigned char*)&bad[header], 3);
+  EfsWriteU32((unsigned char*)&bad[header], EFS_FORMAT_SOLID + 1);
   EXPECT_EQ(EFS_OPEN_NEWER_VERSION, open(bad, &dir));
-  EXPECT_EQ(3u, dir.Version());
+  EXPECT_EQ(EFS_FORMAT_SOLID + 1u, dir.Version());
   EXPECT_EQ(0u, dir.Count());
   // records that do not ascend, rewritten with a sound header around them
   std::vector<EfsEntry> entries(2);
@@ -276,12 +276,12 @@ TEST(SolidContainer, DirectoryAndHeaderAreChecked) {
     EfsEncodeSolidRecord(e, fixed);
     records += Bytes((const char*)fixed, sizeof fixed) + Bytes(names[i], 6);
   }
-  EXPECT_EQ(EFS_PARSE_UNSORTED, EfsParseSolidDirectory((const unsigned char*)records.data(),
+  EXPECT_EQ(EFS_PARSE_UNSORTED, EfsParseSolidRecords((const unsigned char*)records.data(),
                                                        (uint32_t)records.size(), 2, 2000, entries.data()));
-  EXPECT_EQ(EFS_PARSE_OUTSIDE_DATA, EfsParseSolidDirectory((const unsigned char*)records.data(),
+  EXPECT_EQ(EFS_PARSE_OUTSIDE_DATA, EfsParseSolidRecords((const unsigned char*)records.data(),
                                                            (uint32_t)records.size(), 1, 999, entries.data()));
   records[0] = EFS_METHOD_ZLIB;
-  EXPECT_EQ(EFS_PARSE_BAD_METHOD, EfsParseSolidDirectory((const unsigned char*)records.data(),
+  EXPECT_EQ(EFS_PARSE_BAD_METHOD, EfsParseSolidRecords((const unsigned char*)records.data(),
                                                          (uint32_t)records.size(), 1, 2000, entries.data()));
 }
 
@@ -320,6 +320,233 @@ TEST(SolidContainer, TheZlibContainerIsByteForByteWhatItWas) {
   const Bytes expected = stub + stream + Bytes((const char*)record, 24) + Bytes("t.txt", 6) +
                          Bytes((const char*)trailer, 24);
   EXPECT_TRUE(expected == ReadFile(d.File("setup.exe")));
+}
+
+// The decoded directory of a solid setup file.
+Bytes DecodedDirectory(const Bytes& file) {
+  EfsSolidHeader h;
+  HeaderOf(file, &h);
+  Bytes dir;
+  EXPECT_TRUE(LiblzmaDecode(h.DirectoryProps, file.substr(h.DataOffset + h.StreamSize, h.DirectoryStoredSize),
+                            h.DirectorySize, &dir));
+  return dir;
+}
+
+// The file with another decoded directory behind its stream, of this
+// version, count and names' size, under a header and CRCs that are sound.
+Bytes WithDirectory(const Bytes& file, const Bytes& dir, uint32_t count, uint32_t version, uint32_t namesSize) {
+  EfsSolidHeader h;
+  HeaderOf(file, &h);
+  const Bytes packed = LiblzmaEncode(dir, 6, h.DirectoryProps);
+  h.Version = version;
+  h.Count = count;
+  h.DirectoryStoredSize = (uint32_t)packed.size();
+  h.DirectorySize = (uint32_t)dir.size();
+  h.DirectoryCrc = (uint32_t)crc32(0, (const Bytef*)dir.data(), (uInt)dir.size());
+  EfsWriteU32(h.NamesSize, namesSize);
+  unsigned char header[EFS_SOLID_HEADER_SIZE];
+  EfsEncodeSolidHeader(h, header);
+  return file.substr(0, h.DataOffset + h.StreamSize) + packed + Bytes((const char*)header, sizeof header) +
+         file.substr(file.size() - EFS_TRAILER_SIZE);
+}
+
+// Value i of a column of byte planes.
+uint64_t PlaneValue(const Bytes& dir, size_t column, uint32_t count, uint32_t i, int width) {
+  uint64_t v = 0;
+  for (int k = width - 1; k >= 0; --k) v = v << 8 | (unsigned char)dir[column + (size_t)k * count + i];
+  return v;
+}
+
+TEST(SolidContainer, TheDirectoryIsColumnsOfStepsAndNamesSharingTheirStart) {
+  TempDir d;
+  // stream order setup-b, setup-a, readme, Setup-c; name order readme,
+  // setup-a, setup-b, Setup-c: offsets step back and forth
+  const std::vector<Source> sources = {{"setup-b.txt", Text(500, 16)}, {"setup-a.txt", Text(300, 17)},
+                                       {"readme.txt", ""}, {"Setup-c.txt", Text(200, 18)}};
+  const int64_t second = 1000000000;
+  const int64_t times[] = {1700000000 * second, 1600000000 * second + 123456700, 1700000000 * second, 0};
+  WriteFile(d.File("stub.exe"), Bytes(3000, 'S'));
+  CEFSBuilder b;
+  b.SetCompression(EFS_METHOD_LZMA);
+  b.SetStubFile(d.File("stub.exe").c_str());
+  for (size_t i = 0; i < sources.size(); ++i) {
+    WriteFile(d.File(sources[i].Name), sources[i].Content);
+    SetMTimeNs(d.File(sources[i].Name), times[i]);
+    b.AddFile(d.File(sources[i].Name).c_str(), 1);
+  }
+  ASSERT_EQ(1, b.Build(d.File("setup.exe").c_str(), nullptr, InstallerSignature));
+  const Bytes file = ReadFile(d.File("setup.exe"));
+  EfsSolidHeader h;
+  HeaderOf(file, &h);
+  EXPECT_EQ((uint32_t)EFS_FORMAT_SOLID, h.Version);
+  const Bytes dir = DecodedDirectory(file);
+  const Bytes names = Bytes("\0readme.txt\0", 12) + Bytes("\0setup-a.txt\0", 13) + Bytes("\6b.txt\0", 7) +
+                      Bytes("\0Setup-c.txt\0", 13);
+  ASSERT_EQ(4u * 29 + names.size(), dir.size());
+  EXPECT_EQ(11u + 12 + 12 + 12, EfsReadU32(h.NamesSize));
+  EXPECT_EQ(Bytes(4, (char)EFS_METHOD_LZMA), dir.substr(0, 4));
+  const uint64_t sizes[] = {0, 300, 500, 200};
+  // the step from the end of the entry before in name order, modulo 2^64
+  const uint64_t gaps[] = {800, 500 - 800ull, 0 - 800ull, 800 - 500};
+  uint64_t steps[4];
+  uint64_t ft[4];
+  const int order[] = {2, 1, 0, 3};
+  for (int i = 0; i < 4; ++i) ft[i] = (uint64_t)(116444736000000000LL + times[order[i]] / 100);
+  for (int i = 0; i < 4; ++i) steps[i] = ft[i] - (i ? ft[i - 1] : 0);
+  for (uint32_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(sizes[i], PlaneValue(dir, 4, 4, i, 8)) << i;
+    EXPECT_EQ(gaps[i], PlaneValue(dir, 4 + 32, 4, i, 8)) << i;
+    EXPECT_EQ(steps[i], PlaneValue(dir, 4 + 64, 4, i, 8)) << i;
+    const Bytes& content = sources[order[i]].Content;
+    EXPECT_EQ((uint32_t)crc32(0, (const Bytef*)content.data(), (uInt)content.size()),
+              PlaneValue(dir, 4 + 96, 4, i, 4)) << i;
+  }
+  // planes: the second byte of the sizes, all four, after the lowest ones
+  EXPECT_EQ(Bytes("\0\x2c\xf4\xc8\0\x01\x01\0", 8), dir.substr(4, 8));
+  // a shared start counts bytes, not letters: Setup-c shares none with setup-b
+  EXPECT_TRUE(names == dir.substr(4 * 29)) << dir.substr(4 * 29);
+
+  BytesReader reader(file);
+  CEfsDirectory read;
+  ASSERT_EQ(EFS_OPEN_OK, read.Read(reader, file.size()));
+  ASSERT_EQ(4u, read.Count());
+  const char* sorted[] = {"readme.txt", "setup-a.txt", "setup-b.txt", "Setup-c.txt"};
+  const uint64_t offsets[] = {800, 500, 0, 800};
+  for (uint32_t i = 0; i < 4; ++i) {
+    const EfsEntry& e = read.At(i);
+    EXPECT_STREQ(sorted[i], e.Name);
+    EXPECT_EQ(strlen(sorted[i]) + 1, e.NameLength);
+    EXPECT_EQ(offsets[i], e.DataOffset) << i;
+    EXPECT_EQ(sizes[i], e.Size) << i;
+    EXPECT_EQ(sizes[i], e.StoredSize) << i;
+    EXPECT_EQ(ft[i], e.Time) << i;
+  }
+  CEfsSolidStream stream;
+  stream.Attach(&reader, h.DataOffset, h.StreamSize, h.ContentSize, h.StreamProps);
+  for (const Source& s : sources) {
+    Collect out;
+    ASSERT_EQ(EFS_DECODE_OK, stream.Decode(*read.Find(s.Name.c_str()), out)) << s.Name;
+    EXPECT_TRUE(out.Out == s.Content) << s.Name;
+  }
+}
+
+TEST(SolidContainer, ADamagedDirectoryIsToldAsDamageAndNothingPastItIsRead) {
+  TempDir d;
+  const Bytes file = BuildSolid(d, {{"a.txt", Text(1000, 19)}, {"b.txt", Text(2000, 20)}});
+  const Bytes dir = DecodedDirectory(file);
+  ASSERT_EQ(2u * 29 + 7 + 7, dir.size());
+  const size_t names = 2 * 29, gaps = 2 + 16, sizes = 2;
+  auto open = [](const Bytes& b, CEfsDirectory* into) {
+    BytesReader r(b);
+    return into->Read(r, b.size());
+  };
+  struct Case {
+    const char* What;
+    Bytes Dir;
+    uint32_t Count, NamesSize;
+    EfsParseResult Problem;
+  };
+  auto with = [&](size_t at, const Bytes& bytes) { return dir.substr(0, at) + bytes + dir.substr(at + bytes.size()); };
+  const Bytes longName = Bytes(1, '\0') + Bytes(256, 'n') + Bytes(1, '\0');
+  std::vector<Case> cases = {
+      {"the first name shares a start with none", with(names, "\1"), 2, 12, EFS_PARSE_BAD_NAME},
+      {"a name shares more than the name before has", with(names + 7, "\6"), 2, 12, EFS_PARSE_BAD_NAME},
+      {"an empty name", dir.substr(0, names) + Bytes(2, '\0') + dir.substr(names + 7), 2, 8, EFS_PARSE_BAD_NAME},
+      {"the last name has no NUL", dir.substr(0, dir.size() - 1), 2, 12, EFS_PARSE_OVERRUN},
+      {"bytes behind the last name", dir + "x", 2, 12, EFS_PARSE_OVERRUN},
+      {"fewer names than entries", dir.substr(0, names + 7), 2, 12, EFS_PARSE_OVERRUN},
+      {"a name of 256 bytes", dir.substr(0, names) + longName + dir.substr(names + 7), 2, 257 + 6,
+       EFS_PARSE_BAD_NAME},
+      {"the names' size in the header is short", dir, 2, 11, EFS_PARSE_OVERRUN},
+      {"the names' size in the header is long", dir, 2, 13, EFS_PARSE_OVERRUN},
+      {"a names' size no two names can have", dir, 2, 2 * 256 + 256, EFS_PARSE_TOO_MANY},
+      {"more entries than the directory can hold", dir, 3, 12, EFS_PARSE_TOO_MANY},
+      {"an unknown method", with(1, "\1"), 2, 12, EFS_PARSE_BAD_METHOD},
+      // every plane of the offset's step at 0xff: 2^64 - 1, past the content
+      {"an offset that wraps past 2^64", dir, 2, 12, EFS_PARSE_OUTSIDE_DATA},
+      {"a size of 2^64 - 1", dir, 2, 12, EFS_PARSE_OUTSIDE_DATA},
+      {"names out of order", dir.substr(0, names) + Bytes("\0b.txt\0\0a.txt\0", 14), 2, 12, EFS_PARSE_UNSORTED},
+      {"two names equal but for case", dir.substr(0, names) + Bytes("\0a.txt\0\0A.TXT\0", 14), 2, 12,
+       EFS_PARSE_UNSORTED},
+  };
+  // 2^64 - 1 in the first entry's offset step, or in the second's size
+  for (Case& c : cases) {
+    if (strstr(c.What, "wraps")) {
+      for (int k = 0; k < 8; ++k) c.Dir[gaps + 2 * k] = '\xff';
+    } else if (strstr(c.What, "2^64 - 1")) {
+      for (int k = 0; k < 8; ++k) c.Dir[sizes + 2 * k + 1] = '\xff';
+    }
+  }
+  for (const Case& c : cases) {
+    const Bytes bad = WithDirectory(file, c.Dir, c.Count, EFS_FORMAT_SOLID, c.NamesSize);
+    CEfsDirectory read;
+    EXPECT_EQ(EFS_OPEN_DAMAGED, open(bad, &read)) << c.What;
+    EXPECT_EQ(c.Problem, read.Problem()) << c.What << ": " << EfsParseResultText(read.Problem());
+    EXPECT_EQ(0u, read.Count()) << c.What;
+  }
+  // the same directory rebuilt soundly reads back, so that the cases above
+  // fail only by what each changed
+  CEfsDirectory sound;
+  ASSERT_EQ(EFS_OPEN_OK, open(WithDirectory(file, dir, 2, EFS_FORMAT_SOLID, 12), &sound));
+  EXPECT_STREQ("b.txt", sound.At(1).Name);
+  EXPECT_EQ(1000u, sound.At(1).DataOffset);
+  // an offset that steps back before the stream's start wraps to the top:
+  // the second entry's step is -1001 after the first's end at 1000
+  Bytes back = dir;
+  back[gaps + 1] = (char)0x17;
+  back[gaps + 3] = (char)0xfc;
+  for (int k = 2; k < 8; ++k) back[gaps + 2 * k + 1] = '\xff';
+  CEfsDirectory wrapped;
+  EXPECT_EQ(EFS_OPEN_DAMAGED, open(WithDirectory(file, back, 2, EFS_FORMAT_SOLID, 12), &wrapped));
+  EXPECT_EQ(EFS_PARSE_OUTSIDE_DATA, wrapped.Problem());
+  // the parser alone refuses a count its columns cannot hold
+  std::vector<EfsEntry> entries(3);
+  std::vector<char> rebuilt(64);
+  const Bytes short3(3 * 29 - 1, '\0');
+  EXPECT_EQ(EFS_PARSE_OVERRUN, EfsParseSolidColumns((const unsigned char*)short3.data(), (uint32_t)short3.size(), 3,
+                                                     3000, entries.data(), rebuilt.data(), 12));
+}
+
+// Files built before the directory took columns: the command still reads
+// them, the setup program refuses them as a format it does not know.
+TEST(SolidContainer, TheEarlierRecordsAreReadWhereTheirParserIsGiven) {
+  TempDir d;
+  const std::vector<Source> sources = {{"b.txt", Text(4000, 21)}, {"a.txt", Text(3000, 22)}};
+  const Bytes file = BuildSolid(d, sources);
+  BytesReader reader(file);
+  CEfsDirectory now;
+  ASSERT_EQ(EFS_OPEN_OK, now.Read(reader, file.size()));
+  Bytes records;
+  for (uint32_t i = 0; i < now.Count(); ++i) {
+    unsigned char fixed[EFS_SOLID_RECORD_FIXED_SIZE];
+    EfsEncodeSolidRecord(now.At(i), fixed);
+    records += Bytes((const char*)fixed, sizeof fixed) + Bytes(now.At(i).Name, now.At(i).NameLength);
+  }
+  const Bytes earlier = WithDirectory(file, records, now.Count(), EFS_FORMAT_SOLID_RECORDS, 0);
+  BytesReader earlierReader(earlier);
+  CEfsDirectory refused;
+  EXPECT_EQ(EFS_OPEN_NEWER_VERSION, refused.Read(earlierReader, earlier.size()));
+  EXPECT_EQ((uint32_t)EFS_FORMAT_SOLID_RECORDS, refused.Version());
+  EXPECT_EQ(0u, refused.Count());
+  CEfsDirectory read;
+  ASSERT_EQ(EFS_OPEN_OK, read.Read(earlierReader, earlier.size(), EfsParseSolidRecords));
+  EXPECT_TRUE(read.Solid());
+  EXPECT_EQ((uint32_t)EFS_FORMAT_SOLID_RECORDS, read.Version());
+  ASSERT_EQ(2u, read.Count());
+  for (uint32_t i = 0; i < 2; ++i) {
+    EXPECT_STREQ(now.At(i).Name, read.At(i).Name);
+    EXPECT_EQ(now.At(i).DataOffset, read.At(i).DataOffset);
+    EXPECT_EQ(now.At(i).Size, read.At(i).Size);
+    EXPECT_EQ(now.At(i).Crc, read.At(i).Crc);
+    EXPECT_EQ(now.At(i).Time, read.At(i).Time);
+  }
+  EXPECT_EQ(now.StubSize(), read.StubSize());
+  EXPECT_EQ(now.TotalStoredSize(), read.TotalStoredSize());
+  // and a directory of columns under the earlier version is damage to it
+  CEfsDirectory mixed;
+  const Bytes wrong = WithDirectory(file, DecodedDirectory(file), 2, EFS_FORMAT_SOLID_RECORDS, 0);
+  BytesReader wrongReader(wrong);
+  EXPECT_EQ(EFS_OPEN_DAMAGED, mixed.Read(wrongReader, wrong.size(), EfsParseSolidRecords));
 }
 
 }  // namespace
