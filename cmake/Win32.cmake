@@ -56,6 +56,17 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/generated/Wizard.dib.z
           ${CMAKE_SOURCE_DIR}/resources/Wizard.bmp ${CMAKE_BINARY_DIR}/generated/Wizard.dib.z
   DEPENDS resources/Wizard.bmp tools/pack-picture)
 
+# The setup program's linker script: the linker's default with .CRT and .tls
+# in .data, 512 bytes of the file each (tools/stub-link-script).
+if(QS_STUB_ONLY)
+  execute_process(COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/stub-link-script ${CMAKE_LINKER}
+                          ${CMAKE_BINARY_DIR}/stub.ld RESULT_VARIABLE QS_LINK_SCRIPT_RESULT)
+  if(NOT QS_LINK_SCRIPT_RESULT EQUAL 0)
+    message(FATAL_ERROR "tools/stub-link-script failed on ${CMAKE_LINKER}")
+  endif()
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tools/stub-link-script)
+endif()
+
 # The setup program: GUI subsystem, statically linked, stripped.
 function(qs_add_stub name)
   cmake_parse_arguments(S "LEGACY" "" "" ${ARGN})
@@ -68,7 +79,8 @@ function(qs_add_stub name)
   target_link_options(${name} PRIVATE ${QS_STATIC_LINK} -Wl,--gc-sections -s -mwindows)
   if(QS_STUB_ONLY)
     # the map is what make bench's size table reads
-    target_link_options(${name} PRIVATE -flto -Os -Wl,-Map,${CMAKE_BINARY_DIR}/${QS_STUB_NAME}.map)
+    target_link_options(${name} PRIVATE -flto -Os -Wl,-Map,${CMAKE_BINARY_DIR}/${QS_STUB_NAME}.map
+                        -Wl,-T,${CMAKE_BINARY_DIR}/stub.ld)
     # Not -flto-partition=one: built so, the x64 program's throws found no
     # handler (a damaged entry, a missing one); 512 bytes on x86 are not worth
     # a build mode that miscompiled its twin.
