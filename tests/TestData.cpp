@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string.h>
+
 #include <random>
 
 #ifdef _WIN32
@@ -24,6 +26,12 @@ std::string Compressible(size_t n) {
   std::string b;
   while (b.size() < n) b += "line " + std::to_string(b.size() % 977) + " of a text that repeats\n";
   return b.substr(0, n);
+}
+
+int BytesFileReader::ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n) {
+  if (offset > m_Bytes.size() || n > m_Bytes.size() - offset) return 0;
+  memcpy(buffer, m_Bytes.data() + offset, n);
+  return 1;
 }
 
 std::string WordText(size_t n, unsigned seed) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "efs/EfsFormat.h"
+#include "efs/SetupLayout.h"
 
 // n bytes of a fixed pseudo-random sequence: the same seed, the same bytes,
 // on every platform.
@@ -19,6 +20,17 @@ std::string Compressible(size_t n);
 // n bytes of words drawn from a small list: text that compresses, but not
 // to nothing.
 std::string WordText(size_t n, unsigned seed);
+
+// A setup file's bytes in memory as the readers take a file; a read past
+// the end fails.
+class BytesFileReader : public IEfsFileReader {
+ public:
+  explicit BytesFileReader(const std::string& b) : m_Bytes(b) {}
+  int ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n) override;
+
+ private:
+  const std::string& m_Bytes;
+};
 
 // Whole-file reads and writes; a file that cannot be read reads as "".
 void WriteWholeFile(const std::string& path, const std::string& bytes);

@@ -26,19 +26,6 @@ Bytes Words(size_t n, unsigned seed) {
   return b;
 }
 
-class MemoryReader : public IEfsFileReader {
- public:
-  explicit MemoryReader(const Bytes& b) : m_Bytes(b) {}
-  int ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n) override {
-    if (offset > m_Bytes.size() || n > m_Bytes.size() - offset) return 0;
-    memcpy(buffer, m_Bytes.data() + offset, n);
-    return 1;
-  }
-
- private:
-  const Bytes& m_Bytes;
-};
-
 class MemoryEncodeIo : public IEfsEncodeIo {
  public:
   explicit MemoryEncodeIo(const Bytes& in) : m_In(in) {}
@@ -63,7 +50,7 @@ class MemoryEncodeIo : public IEfsEncodeIo {
 // A solid setup file as an earlier quillset wrote it: the same stream, the
 // directory one record after another, format version 2.
 Bytes AsEarlierVersion(const Bytes& file) {
-  MemoryReader reader(file);
+  BytesFileReader reader(file);
   CEfsDirectory dir;
   EXPECT_EQ(EFS_OPEN_OK, dir.Read(reader, file.size()));
   Bytes records;

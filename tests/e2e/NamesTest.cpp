@@ -570,6 +570,17 @@ class SeveralLanguages : public ::testing::Test {
                            options);
   }
 
+  // Starts the setup and waits for its language dialog; NULL when none shows.
+  HWND StartAtLanguageDialog(Robot& robot) {
+    if (!robot.Start("\"" + setup + "\"")) return NULL;
+    HWND dialog = NULL;
+    robot.WaitUntil([&] {
+          dialog = robot.FindWindowNow("#32770", NULL);
+          return dialog && GetDlgItem(dialog, IDC_LANGUAGE_LIST);
+        }, 20000, "the language dialog");
+    return dialog && GetDlgItem(dialog, IDC_LANGUAGE_LIST) ? dialog : NULL;
+  }
+
   // The caption of the welcome page the setup shows with options, after
   // which it is cancelled.
   std::wstring Welcome(const std::string& options = "") {
@@ -654,12 +665,8 @@ TEST_F(SeveralLanguages, TheLanguageDialogOffersEveryLanguageAndInstallsThePicke
   const char* users = UsersTable(&codePage);
   SCOPED_TRACE(std::string("this user's table: ") + users);
   Robot robot;
-  ASSERT_TRUE(robot.Start("\"" + setup + "\""));
-  HWND dialog = NULL;
-  ASSERT_TRUE(robot.WaitUntil([&] {
-        dialog = robot.FindWindowNow("#32770", NULL);
-        return dialog && GetDlgItem(dialog, IDC_LANGUAGE_LIST);
-      }, 20000, "the language dialog")) << robot.WindowTree();
+  HWND dialog = StartAtLanguageDialog(robot);
+  ASSERT_TRUE(dialog) << robot.WindowTree();
   Robot::Settle(dialog);
   HWND list = GetDlgItem(dialog, IDC_LANGUAGE_LIST);
   std::vector<std::string> names;
@@ -721,12 +728,8 @@ TEST_F(SeveralLanguages, TheLanguageDialogCancelsCleanlyAndIsSkippedWhenTheChoic
   {
     TempVariables variables(Wide(temp));
     Robot robot;
-    ASSERT_TRUE(robot.Start("\"" + setup + "\""));
-    HWND dialog = NULL;
-    ASSERT_TRUE(robot.WaitUntil([&] {
-          dialog = robot.FindWindowNow("#32770", NULL);
-          return dialog && GetDlgItem(dialog, IDC_LANGUAGE_LIST);
-        }, 20000, "the language dialog")) << robot.WindowTree();
+    HWND dialog = StartAtLanguageDialog(robot);
+    ASSERT_TRUE(dialog) << robot.WindowTree();
     ASSERT_TRUE(Robot::Press(dialog, IDCANCEL));
     DWORD code = 0;
     ASSERT_TRUE(robot.WaitForExit(20000, &code));

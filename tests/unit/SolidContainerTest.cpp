@@ -18,19 +18,6 @@
 
 namespace {
 
-class BytesReader : public IEfsFileReader {
- public:
-  explicit BytesReader(const Bytes& b) : m_Bytes(b) {}
-  int ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n) override {
-    if (offset > m_Bytes.size() || n > m_Bytes.size() - offset) return 0;
-    memcpy(buffer, m_Bytes.data() + offset, n);
-    return 1;
-  }
-
- private:
-  const Bytes& m_Bytes;
-};
-
 class Collect : public IEfsDecodeIo {
  public:
   Bytes Out;
@@ -111,7 +98,7 @@ TEST(SolidContainer, HoldsEveryEntryInOneStreamInTheOrderAdded) {
   EXPECT_EQ((uint32_t)(EFS_SOLID_HEADER_SIZE + EFS_TRAILER_SIZE), t.DirectorySize);
   EXPECT_EQ(0, memcmp(t.Signature, InstallerSignature, 16));
 
-  BytesReader reader(file);
+  BytesFileReader reader(file);
   CEfsDirectory dir;
   ASSERT_EQ(EFS_OPEN_OK, dir.Read(reader, file.size()));
   EXPECT_TRUE(dir.Solid());
@@ -145,7 +132,7 @@ TEST(SolidContainer, EntriesComeOutInAnyOrderAndAgain) {
   const std::vector<SetupSource> sources = {
       {"one.txt", WordText(200000, 4)}, {"two.bin", RandomBytes(40000, 5)}, {"three.txt", WordText(9000, 6)}};
   Bytes file = BuildSolid(d, sources);
-  BytesReader reader(file);
+  BytesFileReader reader(file);
   CEfsDirectory dir;
   ASSERT_EQ(EFS_OPEN_OK, dir.Read(reader, file.size()));
   const EfsSolidHeader& h = dir.Header();
@@ -175,7 +162,7 @@ TEST(SolidContainer, DecodesWhatLiblzmaEncodes) {
     for (const Bytes& in : inputs) {
       unsigned char props[5];
       Bytes packed = LiblzmaEncode(in, preset, props);
-      BytesReader reader(packed);
+      BytesFileReader reader(packed);
       CEfsSolidStream stream;
       stream.Attach(&reader, 0, packed.size(), in.size(), props);
       EfsEntry e = {};
@@ -203,7 +190,7 @@ TEST(SolidContainer, DamageIsToldAsDamageNeverAsGoodBytes) {
     Bytes bad = file;
     const uint64_t at = h.DataOffset + 5 + (h.StreamSize - 6) * k / 19;
     bad[at] ^= (char)(1 << (k % 8));
-    BytesReader reader(bad);
+    BytesFileReader reader(bad);
     CEfsDirectory dir;
     ASSERT_EQ(EFS_OPEN_OK, dir.Read(reader, bad.size()));
     CEfsSolidStream stream;
@@ -219,10 +206,10 @@ TEST(SolidContainer, DamageIsToldAsDamageNeverAsGoodBytes) {
     EXPECT_GT(damaged, 0) << "flip at " << at << " went unnoticed";
   }
   // a stream cut short: the header no longer fits the file
-  BytesReader whole(file);
+  BytesFileReader whole(file);
   CEfsDirectory dir;
   Bytes cut = file.substr(0, h.DataOffset + h.StreamSize / 2) + file.substr(h.DataOffset + h.StreamSize);
-  BytesReader shorter(cut);
+  BytesFileReader shorter(cut);
   EXPECT_EQ(EFS_OPEN_DAMAGED, dir.Read(shorter, cut.size()));
   EXPECT_EQ(EFS_PARSE_BAD_HEADER, dir.Problem());
   EXPECT_EQ(0u, dir.Count());
@@ -242,7 +229,7 @@ TEST(SolidContainer, DirectoryAndHeaderAreChecked) {
   HeaderOf(file, &h);
   const size_t header = file.size() - EFS_TRAILER_SIZE - EFS_SOLID_HEADER_SIZE;
   auto open = [](const Bytes& b, CEfsDirectory* dir) {
-    BytesReader r(b);
+    BytesFileReader r(b);
     return dir->Read(r, b.size());
   };
   CEfsDirectory dir;
@@ -361,8 +348,8 @@ TEST(SolidContainer, TheDirectoryIsColumnsOfStepsAndNamesSharingTheirStart) {
   TempDir d;
   // stream order setup-b, setup-a, readme, Setup-c; name order readme,
   // setup-a, setup-b, Setup-c: offsets step back and forth
-  const std::vector<Source> sources = {{"setup-b.txt", Text(500, 16)}, {"setup-a.txt", Text(300, 17)},
-                                       {"readme.txt", ""}, {"Setup-c.txt", Text(200, 18)}};
+  const std::vector<SetupSource> sources = {{"setup-b.txt", WordText(500, 16)}, {"setup-a.txt", WordText(300, 17)},
+                                       {"readme.txt", ""}, {"Setup-c.txt", WordText(200, 18)}};
   const int64_t second = 1000000000;
   const int64_t times[] = {1700000000 * second, 1600000000 * second + 123456700, 1700000000 * second, 0};
   WriteFile(d.File("stub.exe"), Bytes(3000, 'S'));
@@ -406,7 +393,7 @@ TEST(SolidContainer, TheDirectoryIsColumnsOfStepsAndNamesSharingTheirStart) {
   // a shared start counts bytes, not letters: Setup-c shares none with setup-b
   EXPECT_TRUE(names == dir.substr(4 * 29)) << dir.substr(4 * 29);
 
-  BytesReader reader(file);
+  BytesFileReader reader(file);
   CEfsDirectory read;
   ASSERT_EQ(EFS_OPEN_OK, read.Read(reader, file.size()));
   ASSERT_EQ(4u, read.Count());
@@ -423,7 +410,7 @@ TEST(SolidContainer, TheDirectoryIsColumnsOfStepsAndNamesSharingTheirStart) {
   }
   CEfsSolidStream stream;
   stream.Attach(&reader, h.DataOffset, h.StreamSize, h.ContentSize, h.StreamProps);
-  for (const Source& s : sources) {
+  for (const SetupSource& s : sources) {
     Collect out;
     ASSERT_EQ(EFS_DECODE_OK, stream.Decode(*read.Find(s.Name.c_str()), out)) << s.Name;
     EXPECT_TRUE(out.Out == s.Content) << s.Name;
@@ -432,12 +419,12 @@ TEST(SolidContainer, TheDirectoryIsColumnsOfStepsAndNamesSharingTheirStart) {
 
 TEST(SolidContainer, ADamagedDirectoryIsToldAsDamageAndNothingPastItIsRead) {
   TempDir d;
-  const Bytes file = BuildSolid(d, {{"a.txt", Text(1000, 19)}, {"b.txt", Text(2000, 20)}});
+  const Bytes file = BuildSolid(d, {{"a.txt", WordText(1000, 19)}, {"b.txt", WordText(2000, 20)}});
   const Bytes dir = DecodedDirectory(file);
   ASSERT_EQ(2u * 29 + 7 + 7, dir.size());
   const size_t names = 2 * 29, gaps = 2 + 16, sizes = 2;
   auto open = [](const Bytes& b, CEfsDirectory* into) {
-    BytesReader r(b);
+    BytesFileReader r(b);
     return into->Read(r, b.size());
   };
   struct Case {
@@ -511,9 +498,9 @@ TEST(SolidContainer, ADamagedDirectoryIsToldAsDamageAndNothingPastItIsRead) {
 // them, the setup program refuses them as a format it does not know.
 TEST(SolidContainer, TheEarlierRecordsAreReadWhereTheirParserIsGiven) {
   TempDir d;
-  const std::vector<Source> sources = {{"b.txt", Text(4000, 21)}, {"a.txt", Text(3000, 22)}};
+  const std::vector<SetupSource> sources = {{"b.txt", WordText(4000, 21)}, {"a.txt", WordText(3000, 22)}};
   const Bytes file = BuildSolid(d, sources);
-  BytesReader reader(file);
+  BytesFileReader reader(file);
   CEfsDirectory now;
   ASSERT_EQ(EFS_OPEN_OK, now.Read(reader, file.size()));
   Bytes records;
@@ -523,7 +510,7 @@ TEST(SolidContainer, TheEarlierRecordsAreReadWhereTheirParserIsGiven) {
     records += Bytes((const char*)fixed, sizeof fixed) + Bytes(now.At(i).Name, now.At(i).NameLength);
   }
   const Bytes earlier = WithDirectory(file, records, now.Count(), EFS_FORMAT_SOLID_RECORDS, 0);
-  BytesReader earlierReader(earlier);
+  BytesFileReader earlierReader(earlier);
   CEfsDirectory refused;
   EXPECT_EQ(EFS_OPEN_NEWER_VERSION, refused.Read(earlierReader, earlier.size()));
   EXPECT_EQ((uint32_t)EFS_FORMAT_SOLID_RECORDS, refused.Version());
@@ -545,7 +532,7 @@ TEST(SolidContainer, TheEarlierRecordsAreReadWhereTheirParserIsGiven) {
   // and a directory of columns under the earlier version is damage to it
   CEfsDirectory mixed;
   const Bytes wrong = WithDirectory(file, DecodedDirectory(file), 2, EFS_FORMAT_SOLID_RECORDS, 0);
-  BytesReader wrongReader(wrong);
+  BytesFileReader wrongReader(wrong);
   EXPECT_EQ(EFS_OPEN_DAMAGED, mixed.Read(wrongReader, wrong.size(), EfsParseSolidRecords));
 }
 
