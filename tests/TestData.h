@@ -32,7 +32,8 @@ class BytesFileReader : public IEfsFileReader {
   const std::string& m_Bytes;
 };
 
-// Whole-file reads and writes; a file that cannot be read reads as "".
+// Whole-file reads and writes (the native write makes the file's folders
+// too); a file that cannot be read reads as "".
 void WriteWholeFile(const std::string& path, const std::string& bytes);
 std::string ReadWholeFile(const std::string& path);
 

@@ -20,11 +20,11 @@ int Unprivileged() { return geteuid() == 0 ? kNobody : -1; }
 class BuilderErrors : public ::testing::Test {
  protected:
   void SetUp() override {
-    WriteFile(dir.File("a.txt"), "alpha");
-    WriteFile(dir.File("b.bin"), RandomBytes(1 << 20, 5));
+    WriteWholeFile(dir.File("a.txt"), "alpha");
+    WriteWholeFile(dir.File("b.bin"), RandomBytes(1 << 20, 5));
     project.Write("QSP40\n[Global]\nApplicationName = E\n[Files]\na.txt, %MAINDIR%a.txt\n"
                   "b.bin, %MAINDIR%b.bin\n");
-    WriteFile(dir.File("stub.exe"), FakeStub());
+    WriteWholeFile(dir.File("stub.exe"), FakeStub());
   }
   TempDir dir;
   Project project{dir};
@@ -53,7 +53,7 @@ TEST_F(BuilderErrors, UnreadableSourceNamesTheFile) {
 }
 
 TEST_F(BuilderErrors, OutputFolderNotWritableNamesTheOutput) {
-  WriteFile(dir.File("ro/Setup.exe"), "an earlier build");
+  WriteWholeFile(dir.File("ro/Setup.exe"), "an earlier build");
   chmod(dir.File("ro").c_str(), 0555);
   std::string out = dir.File("ro/Setup.exe");
   RunResult r = RunQuillset({"build", "-q", "--stub", dir.File("stub.exe"), "-o", out, project.Path()},
@@ -61,7 +61,7 @@ TEST_F(BuilderErrors, OutputFolderNotWritableNamesTheOutput) {
   if (r.Code == 0) GTEST_SKIP() << "a read-only folder is writable here";
   EXPECT_EQ(1, r.Code);
   EXPECT_EQ("quillset: error: cannot write " + out + ": Permission denied\n", r.Err);
-  EXPECT_EQ("an earlier build", ReadFile(out));
+  EXPECT_EQ("an earlier build", ReadWholeFile(out));
   chmod(dir.File("ro").c_str(), 0755);
   EXPECT_EQ((std::vector<std::string>{"a.txt", "app.qsp", "b.bin", "ro/Setup.exe", "stub.exe"}), dir.List());
 }
@@ -106,7 +106,7 @@ TEST_F(BuilderErrors, TheOutputMayNotOverwriteAnInput) {
   EXPECT_EQ(1, r.Code);
   EXPECT_NE(std::string::npos, r.Err.find(":6: the output " + dir.File("b.bin") + " would overwrite this source"))
       << r.Err;
-  EXPECT_EQ(Bytes(RandomBytes(1 << 20, 5)), ReadFile(dir.File("b.bin")));
+  EXPECT_EQ(Bytes(RandomBytes(1 << 20, 5)), ReadWholeFile(dir.File("b.bin")));
 }
 
 }  // namespace

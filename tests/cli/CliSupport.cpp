@@ -93,7 +93,7 @@ Bytes FakeStub(size_t size) {
 }
 
 RunResult Project::Build(const std::string& out, std::vector<std::string> extra) const {
-  if (!Exists(Dir.File("stub.exe"))) WriteFile(Dir.File("stub.exe"), FakeStub());
+  if (!Exists(Dir.File("stub.exe"))) WriteWholeFile(Dir.File("stub.exe"), FakeStub());
   std::vector<std::string> args = {"build", "-q", "--stub", Dir.File("stub.exe"), "-o", out};
   args.insert(args.end(), extra.begin(), extra.end());
   args.push_back(Path());

@@ -29,7 +29,7 @@ struct Project {
   const TempDir& Dir;
   std::string Script = "app.qsp";
   std::string Path() const { return Dir.File(Script); }
-  void Write(const std::string& text) const { WriteFile(Path(), text); }
+  void Write(const std::string& text) const { WriteWholeFile(Path(), text); }
   // build --stub stub.exe -q -o OUT extra... PROJECT
   RunResult Build(const std::string& out, std::vector<std::string> extra = {}) const;
 };

@@ -66,12 +66,12 @@ class EverySection : public ::testing::Test {
  protected:
   void SetUp() override {
     project.Write(kEverySection);
-    WriteFile(dir.File("payload/app.exe"), FakeStub(70000) + RandomBytes(50000, 1));
-    WriteFile(dir.File("payload/readme.txt"), "Read me.\r\n");
-    WriteFile(dir.File("payload/Example App.ini"), "[Settings]\r\n");
-    WriteFile(dir.File("art/back.bmp"), "BM" + RandomBytes(3000, 2));
-    WriteFile(dir.File("art/logo.wmf"), RandomBytes(500, 3));
-    WriteFile(dir.File("Translations.ini"), "[Strings]\nERROR = Fehler\n");
+    WriteWholeFile(dir.File("payload/app.exe"), FakeStub(70000) + RandomBytes(50000, 1));
+    WriteWholeFile(dir.File("payload/readme.txt"), "Read me.\r\n");
+    WriteWholeFile(dir.File("payload/Example App.ini"), "[Settings]\r\n");
+    WriteWholeFile(dir.File("art/back.bmp"), "BM" + RandomBytes(3000, 2));
+    WriteWholeFile(dir.File("art/logo.wmf"), RandomBytes(500, 3));
+    WriteWholeFile(dir.File("Translations.ini"), "[Strings]\nERROR = Fehler\n");
     SetMTimeNs(dir.File("payload/readme.txt"), 1600000000123456700LL);
   }
   TempDir dir;
@@ -90,7 +90,7 @@ TEST_F(EverySection, BuildsAndListsExactlyTheExpectedEntries) {
       << list.Out;
   // the name order of the container: A-Z folded, so "Example App.ini" first
   std::vector<std::string> names;
-  for (const Entry& e : Directory(ReadFile(dir.File("out/Setup.exe")))) names.push_back(e.Name);
+  for (const Entry& e : Directory(ReadWholeFile(dir.File("out/Setup.exe")))) names.push_back(e.Name);
   EXPECT_EQ((std::vector<std::string>{"app.exe", "back.bmp", "default.qsp", "Example App.ini",
                                       "logo.wmf", "readme.txt", "Translations.ini"}),
             names);
@@ -107,10 +107,10 @@ TEST_F(EverySection, FlippingOneStoredByteFailsVerifyAndNamesTheEntry) {
   for (const char* mode : {"--store", "-j1"}) {
     std::string setup = dir.File(std::string("Setup") + mode + ".exe");
     ASSERT_EQ(0, project.Build(setup, {mode}).Code);
-    Bytes file = ReadFile(setup);
+    Bytes file = ReadWholeFile(setup);
     for (const Entry& e : Directory(file))
       if (e.Name == "readme.txt" || e.Name == "back.bmp") file[e.Offset + e.Stored / 2] ^= 0x20;
-    WriteFile(setup, file);
+    WriteWholeFile(setup, file);
     RunResult r = RunQuillset({"verify", setup});
     EXPECT_EQ(1, r.Code) << mode;
     EXPECT_NE(std::string::npos, r.Err.find(": readme.txt: ")) << mode << r.Err;
@@ -127,9 +127,9 @@ TEST_F(EverySection, ExtractWritesContentsAndTimesAndNeverReplacesWithDamage) {
   ASSERT_EQ(0, project.Build(dir.File("Setup.exe")).Code);
   RunResult r = RunQuillset({"extract", dir.File("Setup.exe"), "-d", dir.File("x/y")});
   ASSERT_EQ(0, r.Code) << r.Err;
-  EXPECT_EQ(ReadFile(dir.File("payload/app.exe")), ReadFile(dir.File("x/y/app.exe")));
-  EXPECT_EQ(ReadFile(dir.File("app.qsp")), ReadFile(dir.File("x/y/default.qsp")));
-  EXPECT_EQ(ReadFile(dir.File("Translations.ini")), ReadFile(dir.File("x/y/Translations.ini")));
+  EXPECT_EQ(ReadWholeFile(dir.File("payload/app.exe")), ReadWholeFile(dir.File("x/y/app.exe")));
+  EXPECT_EQ(ReadWholeFile(dir.File("app.qsp")), ReadWholeFile(dir.File("x/y/default.qsp")));
+  EXPECT_EQ(ReadWholeFile(dir.File("Translations.ini")), ReadWholeFile(dir.File("x/y/Translations.ini")));
   EXPECT_EQ(1600000000123456700LL, MTimeNs(dir.File("x/y/readme.txt")));
   EXPECT_EQ(MTimeNs(dir.File("art/logo.wmf")) / 100, MTimeNs(dir.File("x/y/logo.wmf")) / 100);
 
@@ -143,15 +143,15 @@ TEST_F(EverySection, ExtractWritesContentsAndTimesAndNeverReplacesWithDamage) {
   EXPECT_NE(std::string::npos, r.Err.find("stores no file named nothere.txt"));
 
   // a damaged entry leaves the earlier file as it was, and no temporary file
-  Bytes file = ReadFile(dir.File("Setup.exe"));
+  Bytes file = ReadWholeFile(dir.File("Setup.exe"));
   for (const Entry& e : Directory(file))
     if (e.Name == "readme.txt") file[e.Offset + e.Stored / 2] ^= 0x01;
-  WriteFile(dir.File("Setup.exe"), file);
-  WriteFile(dir.File("z/readme.txt"), "mine");
+  WriteWholeFile(dir.File("Setup.exe"), file);
+  WriteWholeFile(dir.File("z/readme.txt"), "mine");
   r = RunQuillset({"extract", "-d", dir.File("z"), dir.File("Setup.exe"), "readme.txt"});
   EXPECT_EQ(1, r.Code);
   EXPECT_NE(std::string::npos, r.Err.find("readme.txt")) << r.Err;
-  EXPECT_EQ("mine", ReadFile(dir.File("z/readme.txt")));
+  EXPECT_EQ("mine", ReadWholeFile(dir.File("z/readme.txt")));
   std::vector<std::string> z;
   for (const std::string& n : dir.List())
     if (n.rfind("z/", 0) == 0) z.push_back(n);
@@ -160,9 +160,9 @@ TEST_F(EverySection, ExtractWritesContentsAndTimesAndNeverReplacesWithDamage) {
 
 TEST(SetupFiles, ListTellsTheKindOfEveryFile) {
   TempDir dir;
-  WriteFile(dir.File("stub.exe"), FakeStub(5000));
+  WriteWholeFile(dir.File("stub.exe"), FakeStub(5000));
   Bytes uninstaller = FakeStub(5000) + Bytes((const char*)UninstallerSignature, 16);
-  WriteFile(dir.File("Uninstall.exe"), uninstaller);
+  WriteWholeFile(dir.File("Uninstall.exe"), uninstaller);
 
   RunResult r = RunQuillset({"list", dir.File("stub.exe")});
   EXPECT_EQ(0, r.Code);
@@ -181,7 +181,7 @@ TEST(SetupFiles, ListTellsTheKindOfEveryFile) {
   memcpy(t.Signature, InstallerSignature, 16);
   EfsEncodeTrailer(t, trailer);
   bad += Bytes((const char*)trailer, 24);
-  WriteFile(dir.File("bad.exe"), bad);
+  WriteWholeFile(dir.File("bad.exe"), bad);
   r = RunQuillset({"list", dir.File("bad.exe")});
   EXPECT_EQ(1, r.Code);
   EXPECT_NE(std::string::npos, r.Err.find("damaged setup file")) << r.Err;
@@ -205,7 +205,7 @@ TEST(SetupFiles, ExtractRefusesNamesThatLeaveTheFolder) {
   memcpy(t.Signature, InstallerSignature, 16);
   EfsEncodeTrailer(t, trailer);
   file += dirBytes + Bytes((const char*)trailer, 24);
-  WriteFile(dir.File("evil.exe"), file);
+  WriteWholeFile(dir.File("evil.exe"), file);
   RunResult r = RunQuillset({"extract", dir.File("evil.exe"), "-d", dir.File("in")});
   EXPECT_EQ(1, r.Code);
   EXPECT_NE(std::string::npos, r.Err.find("not a plain file name")) << r.Err;
@@ -257,8 +257,8 @@ TEST(CommandLine, ProgressOnlyOnATerminalAndASummaryUnlessQuiet) {
   TempDir dir;
   Project project(dir);
   project.Write("QSP40\n[Global]\nApplicationName = A\n[Files]\nbig.bin, %MAINDIR%big.bin\n");
-  WriteFile(dir.File("big.bin"), RandomBytes(3 << 20, 9));
-  WriteFile(dir.File("stub.exe"), FakeStub());
+  WriteWholeFile(dir.File("big.bin"), RandomBytes(3 << 20, 9));
+  WriteWholeFile(dir.File("stub.exe"), FakeStub());
   std::vector<std::string> args = {"build", "--stub", dir.File("stub.exe"), "-o",
                                    dir.File("Setup.exe"), project.Path()};
 
@@ -297,11 +297,11 @@ TEST(CommandLine, FindsTheSetupProgramAndTableBesideItOrSaysWhere) {
     EXPECT_FALSE(Exists(dir.File("Setup.exe")));
   }
   // not a program, or already a setup file: refused
-  WriteFile(dir.File("notes.txt"), "hello there");
+  WriteWholeFile(dir.File("notes.txt"), "hello there");
   r = RunQuillset({"build", "--stub", dir.File("notes.txt"), "-o", dir.File("S.exe"), project.Path()});
   EXPECT_EQ(1, r.Code);
   EXPECT_NE(std::string::npos, r.Err.find("is not a Windows program"));
-  WriteFile(dir.File("stub.exe"), FakeStub());
+  WriteWholeFile(dir.File("stub.exe"), FakeStub());
   ASSERT_EQ(0, project.Build(dir.File("S.exe")).Code);
   r = RunQuillset({"build", "--stub", dir.File("S.exe"), "-o", dir.File("T.exe"), project.Path()});
   EXPECT_EQ(1, r.Code);
@@ -330,9 +330,9 @@ TEST(CommandLine, ArchChoosesTheSetupProgramAndListAndVerifyNameIt) {
   TempDir dir;
   Project project(dir);
   project.Write("QSP40\n[Global]\nApplicationName = A\n[Files]\nreadme.txt, %MAINDIR%readme.txt\n");
-  WriteFile(dir.File("readme.txt"), RandomBytes(300000, 5));
-  WriteFile(dir.File("stub32.exe"), FakeProgram(false));
-  WriteFile(dir.File("stub64.exe"), FakeProgram(true, 5000));
+  WriteWholeFile(dir.File("readme.txt"), RandomBytes(300000, 5));
+  WriteWholeFile(dir.File("stub32.exe"), FakeProgram(false));
+  WriteWholeFile(dir.File("stub64.exe"), FakeProgram(true, 5000));
 
   for (const char* wrong : {"arm64", "X64", "amd64", "64", ""}) {
     RunResult r = project.Build(dir.File("Setup.exe"), {"--arch", wrong});
@@ -362,7 +362,7 @@ TEST(CommandLine, ArchChoosesTheSetupProgramAndListAndVerifyNameIt) {
     const std::string split = dir.File(std::string("split-") + c.arch + "/Setup.exe");
     r = project.Build(split, {"--arch", c.arch, "--stub", dir.File(c.stub), "--split", "100K"});
     ASSERT_EQ(0, r.Code) << r.Err;
-    EXPECT_EQ(ReadFile(dir.File(c.stub)), ReadFile(split).substr(0, c.size)) << "the program, then the slice record";
+    EXPECT_EQ(ReadWholeFile(dir.File(c.stub)), ReadWholeFile(split).substr(0, c.size)) << "the program, then the slice record";
     list = RunQuillset({"list", split});
     EXPECT_NE(std::string::npos, list.Out.find(std::string("bare stub ") + c.label)) << list.Out;
   }

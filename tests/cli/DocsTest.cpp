@@ -41,12 +41,12 @@ void MakeSources(const TempDir& dir, const std::string& script) {
   for (std::string f : files) {
     for (char& c : f)
       if (c == '\\') c = '/';
-    WriteFile(dir.File(f), "content of " + f);
+    WriteWholeFile(dir.File(f), "content of " + f);
   }
 }
 
 TEST(Docs, EveryProjectOfTheReferenceBuildsCleanly) {
-  std::vector<std::string> blocks = QspBlocks(ReadFile(SourceDir() + "/docs/quillset.md"));
+  std::vector<std::string> blocks = QspBlocks(ReadWholeFile(SourceDir() + "/docs/quillset.md"));
   ASSERT_GE(blocks.size(), 6u);
   for (const std::string& script : blocks) {
     TempDir dir;
@@ -64,11 +64,11 @@ TEST(Docs, TheExampleProjectBuildsWithEverySection) {
   TempDir dir;
   std::string example = SourceDir() + "/examples/every-section";
   ASSERT_EQ(0, system(("cp -r '" + example + "' '" + dir.File("p") + "'").c_str()));
-  WriteFile(dir.File("stub.exe"), FakeStub());
+  WriteWholeFile(dir.File("stub.exe"), FakeStub());
   RunResult r = RunQuillset({"build", "-q", "--stub", dir.File("stub.exe"), dir.File("p/every-section.qsp")});
   ASSERT_EQ(0, r.Code) << r.Err;
   EXPECT_EQ("", r.Err);
-  Bytes script = ReadFile(dir.File("p/every-section.qsp"));
+  Bytes script = ReadWholeFile(dir.File("p/every-section.qsp"));
   for (const char* section : {"[Global]", "[Background]", "[Files]", "[Shortcuts]", "[INIFiles]",
                               "[SysRegUninstall]", "[SysRegInt]", "[SysRegString]", "[Execute]"})
     EXPECT_NE(std::string::npos, script.find(section)) << section;
@@ -83,7 +83,7 @@ TEST(Docs, TheExampleProjectBuildsWithEverySection) {
 // in the order the setup program runs them, and a section's field list as the
 // command's messages spell it.
 TEST(Docs, EveryActionSectionIsDescribedInRunOrder) {
-  Bytes doc = ReadFile(SourceDir() + "/docs/quillset.md");
+  Bytes doc = ReadWholeFile(SourceDir() + "/docs/quillset.md");
   size_t last = 0;
   for (const ActionSection& s : kActionSections) {
     std::string name = std::string("[") + s.Name + "]";

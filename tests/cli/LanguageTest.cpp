@@ -11,13 +11,13 @@ bool Has(const std::string& text, const std::string& part) { return text.find(pa
 Bytes StoredTable(const TempDir& dir, const std::string& setup) {
   RunResult r = RunQuillset({"extract", "-q", "-d", dir.File("out"), setup, "Translations.ini"});
   EXPECT_EQ(0, r.Code) << r.Err;
-  return ReadFile(dir.File("out/Translations.ini"));
+  return ReadWholeFile(dir.File("out/Translations.ini"));
 }
 
 // A bundled table as the command stores it.
 Bytes InUtf8(const char* file, int codePage) {
   std::string utf8;
-  EXPECT_TRUE(PlatformToUtf8(ReadFile(SourceDir() + "/translations/" + file), codePage, &utf8)) << file;
+  EXPECT_TRUE(PlatformToUtf8(ReadWholeFile(SourceDir() + "/translations/" + file), codePage, &utf8)) << file;
   return utf8;
 }
 
@@ -36,7 +36,7 @@ TEST(Languages, BuildStoresTheNamedTableInUtf8) {
   EXPECT_EQ(InUtf8("German.ini", 1252), StoredTable(dir, dir.File("Setup.exe")));
 
   // an explicit language wins over a table beside the script, and says so
-  WriteFile(dir.File("Translations.ini"), "[Strings]\r\nERROR = Fout\r\n");
+  WriteWholeFile(dir.File("Translations.ini"), "[Strings]\r\nERROR = Fout\r\n");
   RunResult r = project.Build(dir.File("Setup.exe"), {"--language", "ja"});
   ASSERT_EQ(0, r.Code) << r.Err;
   EXPECT_TRUE(Has(r.Err, "quillset: warning: " + dir.File("Translations.ini") + " is not used: --language ja"))
@@ -48,7 +48,7 @@ TEST(Languages, UnknownOrDoublyChosenTablesAreUsageErrors) {
   TempDir dir;
   Project project(dir);
   project.Write("QSP40\n[Global]\nApplicationName = Hello\n");
-  WriteFile(dir.File("mine.ini"), "[Strings]\r\n");
+  WriteWholeFile(dir.File("mine.ini"), "[Strings]\r\n");
   RunResult r = project.Build(dir.File("Setup.exe"), {"--language", "de", "--translations", dir.File("mine.ini")});
   EXPECT_EQ(2, r.Code);
   EXPECT_TRUE(Has(r.Err, "--language and --translations both choose the table")) << r.Err;
@@ -65,7 +65,7 @@ TEST(Languages, UnknownOrDoublyChosenTablesAreUsageErrors) {
 Bytes StoredScript(const TempDir& dir, const std::string& setup) {
   RunResult r = RunQuillset({"extract", "-q", "-d", dir.File("out"), setup, "default.qsp"});
   EXPECT_EQ(0, r.Code) << r.Err;
-  return ReadFile(dir.File("out/default.qsp"));
+  return ReadWholeFile(dir.File("out/default.qsp"));
 }
 
 // The setup program takes every text in UTF-8: a UTF-8 script as it is,
@@ -74,7 +74,7 @@ Bytes StoredScript(const TempDir& dir, const std::string& setup) {
 TEST(Languages, TheScriptIsStoredInUtf8) {
   TempDir dir;
   Project project(dir);
-  WriteFile(dir.File("caf\xC3\xA9.txt"), "coffee\r\n");
+  WriteWholeFile(dir.File("caf\xC3\xA9.txt"), "coffee\r\n");
   auto script = [](const std::string& name, const std::string& file) {
     return "QSP40\n[Global]\nApplicationName = " + name + "\n[Files]\n" + file + ", %MAINDIR%" + file + "\n";
   };
@@ -94,7 +94,7 @@ TEST(Languages, TheScriptIsStoredInUtf8) {
   EXPECT_EQ(utf8, StoredScript(dir, dir.File("Setup.exe")));
 
   // Cyrillic in 1251, named
-  WriteFile(dir.File("\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB3\xD0\xB0.txt"), "x");  // Прога.txt
+  WriteWholeFile(dir.File("\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB3\xD0\xB0.txt"), "x");  // Прога.txt
   project.Write(script("\xCF\xF0\xEE\xE3\xE0", "\xCF\xF0\xEE\xE3\xE0.txt"));
   r = project.Build(dir.File("Setup.exe"), {"--codepage", "1251"});
   ASSERT_EQ(0, r.Code) << r.Err;
@@ -136,7 +136,7 @@ TEST(Languages, SeveralLanguagesGoInUnderTheirCodes) {
   EXPECT_EQ(InUtf8("German.ini", 1252), StoredTable(dir, dir.File("Setup.exe")));
   RunResult x = RunQuillset({"extract", "-q", "-d", dir.File("out"), dir.File("Setup.exe"), "Translations.ja.ini"});
   ASSERT_EQ(0, x.Code) << x.Err;
-  EXPECT_EQ(InUtf8("Japanese.ini", 932), ReadFile(dir.File("out/Translations.ja.ini")));
+  EXPECT_EQ(InUtf8("Japanese.ini", 932), ReadWholeFile(dir.File("out/Translations.ja.ini")));
 
   r = project.Build(dir.File("Setup.exe"), {"--language", "all"});
   ASSERT_EQ(0, r.Code) << r.Err;
@@ -144,7 +144,7 @@ TEST(Languages, SeveralLanguagesGoInUnderTheirCodes) {
   EXPECT_TRUE(Has(r.Out, ", 14 entries\n")) << r.Out;  // twelve, Translations.ini and the script
   EXPECT_TRUE(Has(r.Out, "\nTranslations.zh-CN.ini ")) << r.Out;
   // the first is English, as quillset languages lists them
-  EXPECT_EQ(ReadFile(SourceDir() + "/translations/English.ini"), StoredTable(dir, dir.File("Setup.exe")));
+  EXPECT_EQ(ReadWholeFile(SourceDir() + "/translations/English.ini"), StoredTable(dir, dir.File("Setup.exe")));
 
   for (const char* bad : {"de,de", "de,xx", "de,", ",ja"}) {
     r = project.Build(dir.File("Other.exe"), {"--language", bad});
@@ -175,8 +175,8 @@ TEST(Languages, TheLanguageDialogIsCheckedAndKnowsEveryTable) {
   ASSERT_EQ(0, r.Code) << r.Err;
   EXPECT_EQ("", r.Err);
 
-  const std::string table = ReadFile(SourceDir() + "/cli/Languages.cpp");
-  const std::string dialog = ReadFile(SourceDir() + "/ui/LanguageDialog.cpp");
+  const std::string table = ReadWholeFile(SourceDir() + "/cli/Languages.cpp");
+  const std::string dialog = ReadWholeFile(SourceDir() + "/ui/LanguageDialog.cpp");
   int codes = 0;
   for (size_t at = table.find("\n      {\""); at != std::string::npos; at = table.find("\n      {\"", at + 1)) {
     const size_t start = at + 9, end = table.find('"', start);
@@ -199,12 +199,12 @@ TEST(Languages, TablesAreStoredInUtf8) {
       << "エラー";
   // the ASCII English table stays byte for byte
   ASSERT_EQ(0, project.Build(dir.File("Setup.exe")).Code);
-  EXPECT_EQ(ReadFile(SourceDir() + "/translations/English.ini"), StoredTable(dir, dir.File("Setup.exe")));
+  EXPECT_EQ(ReadWholeFile(SourceDir() + "/translations/English.ini"), StoredTable(dir, dir.File("Setup.exe")));
 
-  WriteFile(dir.File("own.ini"), "[Strings]\r\nERROR = \xCE\xF8\xE8\xE1\xEA\xE0\r\n");  // 1251
+  WriteWholeFile(dir.File("own.ini"), "[Strings]\r\nERROR = \xCE\xF8\xE8\xE1\xEA\xE0\r\n");  // 1251
   ASSERT_EQ(0, project.Build(dir.File("Setup.exe"), {"--translations", dir.File("own.ini"), "--codepage", "1251"}).Code);
   EXPECT_EQ("[Strings]\r\nERROR = \xD0\x9E\xD1\x88\xD0\xB8\xD0\xB1\xD0\xBA\xD0\xB0\r\n", StoredTable(dir, dir.File("Setup.exe")));
-  WriteFile(dir.File("own.ini"), "[Strings]\r\nERROR = \xD0\x9E\r\n");  // UTF-8 already
+  WriteWholeFile(dir.File("own.ini"), "[Strings]\r\nERROR = \xD0\x9E\r\n");  // UTF-8 already
   ASSERT_EQ(0, project.Build(dir.File("Setup.exe"), {"--translations", dir.File("own.ini"), "--codepage", "1251"}).Code);
   EXPECT_EQ("[Strings]\r\nERROR = \xD0\x9E\r\n", StoredTable(dir, dir.File("Setup.exe")));
   // and no converted copy is left beside the output

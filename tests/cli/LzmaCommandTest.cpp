@@ -76,9 +76,9 @@ Bytes AsEarlierVersion(const Bytes& file) {
 class LzmaCommand : public ::testing::Test {
  protected:
   void SetUp() override {
-    WriteFile(dir.File("files/big.txt"), Words(300000, 1));
-    WriteFile(dir.File("files/noise.bin"), RandomBytes(40000, 2));
-    WriteFile(dir.File("files/small.txt"), "small\r\n");
+    WriteWholeFile(dir.File("files/big.txt"), Words(300000, 1));
+    WriteWholeFile(dir.File("files/noise.bin"), RandomBytes(40000, 2));
+    WriteWholeFile(dir.File("files/small.txt"), "small\r\n");
     Script("");
   }
   void Script(const std::string& global) {
@@ -93,7 +93,7 @@ class LzmaCommand : public ::testing::Test {
 
 TEST_F(LzmaCommand, BuildsOneSolidStreamThatListVerifyAndExtractRead) {
   const std::string setup = dir.File("Setup.exe");
-  WriteFile(dir.File("stub.exe"), FakeStub());
+  WriteWholeFile(dir.File("stub.exe"), FakeStub());
   RunResult b = RunQuillset({"build", "--stub", dir.File("stub.exe"), "--compression", "lzma", "-o", setup,
                              project.Path()});
   ASSERT_EQ(0, b.Code) << b.Err;
@@ -120,15 +120,15 @@ TEST_F(LzmaCommand, BuildsOneSolidStreamThatListVerifyAndExtractRead) {
   // any entries in any order, one twice
   RunResult x = RunQuillset({"extract", "-d", dir.File("x"), setup, "small.txt", "BIG.TXT", "noise.bin", "small.txt"});
   ASSERT_EQ(0, x.Code) << x.Err;
-  EXPECT_EQ(ReadFile(dir.File("files/big.txt")), ReadFile(dir.File("x/big.txt")));
-  EXPECT_EQ(ReadFile(dir.File("files/noise.bin")), ReadFile(dir.File("x/noise.bin")));
-  EXPECT_EQ("small\r\n", ReadFile(dir.File("x/small.txt")));
+  EXPECT_EQ(ReadWholeFile(dir.File("files/big.txt")), ReadWholeFile(dir.File("x/big.txt")));
+  EXPECT_EQ(ReadWholeFile(dir.File("files/noise.bin")), ReadWholeFile(dir.File("x/noise.bin")));
+  EXPECT_EQ("small\r\n", ReadWholeFile(dir.File("x/small.txt")));
   EXPECT_EQ(MTimeNs(dir.File("files/big.txt")) / 100, MTimeNs(dir.File("x/big.txt")) / 100);
 
   // a flip in the stream: verify names the damage and fails
-  Bytes file = ReadFile(setup);
+  Bytes file = ReadWholeFile(setup);
   file[4096 + 20000] ^= 0x04;
-  WriteFile(dir.File("Bad.exe"), file);
+  WriteWholeFile(dir.File("Bad.exe"), file);
   RunResult bad = RunQuillset({"verify", "-q", dir.File("Bad.exe")});
   EXPECT_EQ(1, bad.Code);
   EXPECT_NE(std::string::npos, bad.Err.find("entries are damaged")) << bad.Err;
@@ -139,7 +139,7 @@ TEST_F(LzmaCommand, BuildsOneSolidStreamThatListVerifyAndExtractRead) {
 }
 
 TEST_F(LzmaCommand, TheScriptChoosesTheMethodAndTheCommandLineWins) {
-  WriteFile(dir.File("stub.exe"), FakeStub());
+  WriteWholeFile(dir.File("stub.exe"), FakeStub());
   auto method = [&](std::vector<std::string> extra) {
     std::vector<std::string> args = {"build", "-q", "--stub", dir.File("stub.exe"), "-o", dir.File("S.exe")};
     args.insert(args.end(), extra.begin(), extra.end());
@@ -169,7 +169,7 @@ TEST_F(LzmaCommand, TheScriptChoosesTheMethodAndTheCommandLineWins) {
 }
 
 TEST_F(LzmaCommand, SlicesOfASolidSetupJoinToItAndANewerFormatIsRefused) {
-  WriteFile(dir.File("stub.exe"), FakeStub());
+  WriteWholeFile(dir.File("stub.exe"), FakeStub());
   const std::string whole = dir.File("Whole.exe");
   ASSERT_EQ(0, RunQuillset({"build", "-q", "--stub", dir.File("stub.exe"), "--compression", "lzma", "-o", whole,
                             project.Path()}).Code);
@@ -177,18 +177,18 @@ TEST_F(LzmaCommand, SlicesOfASolidSetupJoinToItAndANewerFormatIsRefused) {
                                  "50K", "-o", dir.File("cut/Setup.exe"), project.Path()});
   ASSERT_EQ(0, split.Code) << split.Err;
   // the first slice is the setup program, then the record of its slices
-  const Bytes first = ReadFile(dir.File("cut/Setup.exe"));
+  const Bytes first = ReadWholeFile(dir.File("cut/Setup.exe"));
   ASSERT_GT(first.size(), FakeStub().size());
   EXPECT_TRUE(first.substr(0, FakeStub().size()) == FakeStub());
   Bytes joined = FakeStub();
   for (int i = 1; Exists(dir.File("cut/Setup.00" + std::to_string(i))); ++i)
-    joined += ReadFile(dir.File("cut/Setup.00" + std::to_string(i)));
-  EXPECT_TRUE(joined == ReadFile(whole)) << joined.size() << " joined bytes";
+    joined += ReadWholeFile(dir.File("cut/Setup.00" + std::to_string(i)));
+  EXPECT_TRUE(joined == ReadWholeFile(whole)) << joined.size() << " joined bytes";
 
   // a later format version: refused by name, not taken for damage
-  Bytes file = ReadFile(whole);
+  Bytes file = ReadWholeFile(whole);
   EfsWriteU32((unsigned char*)&file[file.size() - EFS_TRAILER_SIZE - EFS_SOLID_HEADER_SIZE], 7);
-  WriteFile(dir.File("Newer.exe"), file);
+  WriteWholeFile(dir.File("Newer.exe"), file);
   for (const char* command : {"list", "verify", "extract"}) {
     RunResult r = RunQuillset({command, dir.File("Newer.exe")});
     EXPECT_EQ(1, r.Code) << command;
@@ -198,11 +198,11 @@ TEST_F(LzmaCommand, SlicesOfASolidSetupJoinToItAndANewerFormatIsRefused) {
 }
 
 TEST_F(LzmaCommand, ListVerifyAndExtractReadTheEarlierSolidVersion) {
-  WriteFile(dir.File("stub.exe"), FakeStub());
+  WriteWholeFile(dir.File("stub.exe"), FakeStub());
   const std::string now = dir.File("Now.exe"), earlier = dir.File("Earlier.exe");
   ASSERT_EQ(0, RunQuillset({"build", "-q", "--stub", dir.File("stub.exe"), "--compression", "lzma", "-o", now,
                             project.Path()}).Code);
-  WriteFile(earlier, AsEarlierVersion(ReadFile(now)));
+  WriteWholeFile(earlier, AsEarlierVersion(ReadWholeFile(now)));
   // the same entries, each line but the directory's compressed size alike
   RunResult a = List(now), b = List(earlier);
   ASSERT_EQ(0, b.Code) << b.Err;
@@ -213,8 +213,8 @@ TEST_F(LzmaCommand, ListVerifyAndExtractReadTheEarlierSolidVersion) {
   EXPECT_NE(std::string::npos, verify.Out.find("all 5 entries are sound")) << verify.Out;
   RunResult x = RunQuillset({"extract", "-d", dir.File("x"), earlier, "noise.bin", "big.txt"});
   ASSERT_EQ(0, x.Code) << x.Err;
-  EXPECT_EQ(ReadFile(dir.File("files/big.txt")), ReadFile(dir.File("x/big.txt")));
-  EXPECT_EQ(ReadFile(dir.File("files/noise.bin")), ReadFile(dir.File("x/noise.bin")));
+  EXPECT_EQ(ReadWholeFile(dir.File("files/big.txt")), ReadWholeFile(dir.File("x/big.txt")));
+  EXPECT_EQ(ReadWholeFile(dir.File("files/noise.bin")), ReadWholeFile(dir.File("x/noise.bin")));
 }
 
 }  // namespace

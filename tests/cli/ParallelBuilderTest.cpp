@@ -30,11 +30,11 @@ class Progress : public IEFSBuildProgress {
 class ParallelBuilder : public ::testing::Test {
  protected:
   void SetUp() override {
-    WriteFile(dir.File("stub.exe"), FakeStub(1000));
+    WriteWholeFile(dir.File("stub.exe"), FakeStub(1000));
     for (int i = 0; i < 24; ++i) {
       std::string name = dir.File("e" + std::to_string(100 + i) + ".bin");
       size_t size = i == 5 ? (9u << 20) : (size_t)(i * 37000);  // one beyond the memory cap
-      WriteFile(name, RandomBytes(size / 3, (unsigned)i) + Bytes(size - size / 3, 'z'));
+      WriteWholeFile(name, RandomBytes(size / 3, (unsigned)i) + Bytes(size - size / 3, 'z'));
       names.push_back(name);
     }
   }
@@ -54,7 +54,7 @@ TEST_F(ParallelBuilder, WritesTheBytesOfAOneThreadBuild) {
   ASSERT_EQ(1, one.Build(dir.File("one.exe").c_str(), nullptr, InstallerSignature));
   Progress progress;
   ASSERT_EQ(1, four.Build(dir.File("four.exe").c_str(), &progress, InstallerSignature));
-  EXPECT_TRUE(ReadFile(dir.File("one.exe")) == ReadFile(dir.File("four.exe")));
+  EXPECT_TRUE(ReadWholeFile(dir.File("one.exe")) == ReadWholeFile(dir.File("four.exe")));
   ASSERT_FALSE(progress.Seen.empty());
   for (size_t i = 1; i < progress.Seen.size(); ++i) EXPECT_LE(progress.Seen[i - 1], progress.Seen[i]);
   EXPECT_EQ(100, progress.Seen.back());

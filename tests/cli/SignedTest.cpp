@@ -29,7 +29,7 @@ class Signer {
                          " -addext extendedKeyUsage=codeSigning -keyout '" + Key() + "' -out '" + Cert() + "'",
                          m_Dir.File("openssl.log"));
     EXPECT_EQ(0, rc) << "openssl could not make a test certificate (tools/bootstrap.sh installs it):\n"
-                     << ReadFile(m_Dir.File("openssl.log"));
+                     << ReadWholeFile(m_Dir.File("openssl.log"));
     return rc == 0;
   }
   // osslsigncode sign; the exit status.
@@ -38,7 +38,7 @@ class Signer {
                              "' -out '" + out + "'",
                          m_Dir.File("sign.log"));
     EXPECT_EQ(0, rc) << "osslsigncode could not sign " << in << " (tools/bootstrap.sh installs it):\n"
-                     << ReadFile(m_Dir.File("sign.log"));
+                     << ReadWholeFile(m_Dir.File("sign.log"));
     return rc;
   }
   // osslsigncode verify against our certificate: 0 when it accepts the file.
@@ -71,13 +71,13 @@ class Signed : public ::testing::TestWithParam<Stub> {
     if (!Exists(GetParam().Path)) GTEST_SKIP() << "not built: " << GetParam().Path;
     ASSERT_TRUE(signer.Make());
     project.Write("QSP40\n[Global]\nApplicationName = Signed App\n[Files]\npayload.bin, %MAINDIR%payload.bin\n");
-    WriteFile(dir.File("payload.bin"), payload);
+    WriteWholeFile(dir.File("payload.bin"), payload);
     RunResult r = RunQuillset({"build", "-q", "--arch", GetParam().Arch, "--stub", GetParam().Path, "-o",
                                dir.File("Setup.exe"), project.Path()});
     ASSERT_EQ(0, r.Code) << r.Err;
-    unsigned_ = ReadFile(dir.File("Setup.exe"));
+    unsigned_ = ReadWholeFile(dir.File("Setup.exe"));
     ASSERT_EQ(0, signer.Sign(dir.File("Setup.exe"), dir.File("Signed.exe")));
-    signed_ = ReadFile(dir.File("Signed.exe"));
+    signed_ = ReadWholeFile(dir.File("Signed.exe"));
   }
 
   TempDir dir;
@@ -89,14 +89,14 @@ class Signed : public ::testing::TestWithParam<Stub> {
 
 TEST_P(Signed, ListAndVerifyReportTheSignatureAndReadTheContainerUnderIt) {
   const std::string file = dir.File("Signed.exe");
-  EXPECT_EQ(0, signer.Verify(file)) << ReadFile(dir.File("verify.log"));
+  EXPECT_EQ(0, signer.Verify(file)) << ReadWholeFile(dir.File("verify.log"));
   const std::pair<uint32_t, uint32_t> table = SecurityEntry(signed_);
   ASSERT_NE(0u, table.second);
   EXPECT_EQ(signed_.size(), (size_t)table.first + table.second);
   // the signing tool appends; the container stays as it was built
   EXPECT_TRUE(signed_.compare(unsigned_.size(), table.first - unsigned_.size(),
                               Bytes(table.first - unsigned_.size(), '\0')) == 0);
-  const std::string stubBytes = std::to_string(ReadFile(GetParam().Path).size());
+  const std::string stubBytes = std::to_string(ReadWholeFile(GetParam().Path).size());
   const std::string tableText = "signed, certificate table of " + std::to_string(table.second) + " bytes";
 
   RunResult list = RunQuillset({"list", file});
@@ -111,7 +111,7 @@ TEST_P(Signed, ListAndVerifyReportTheSignatureAndReadTheContainerUnderIt) {
   EXPECT_NE(std::string::npos, verify.Out.find(std::string("all 3 entries are sound (") + GetParam().Arch + " setup program)"));
   RunResult extract = RunQuillset({"extract", "-q", "-d", dir.File("out"), file, "payload.bin"});
   EXPECT_EQ(0, extract.Code) << extract.Err;
-  EXPECT_TRUE(ReadFile(dir.File("out/payload.bin")) == payload);
+  EXPECT_TRUE(ReadWholeFile(dir.File("out/payload.bin")) == payload);
 
   // the unsigned file says so
   list = RunQuillset({"list", dir.File("Setup.exe")});
@@ -121,7 +121,7 @@ TEST_P(Signed, ListAndVerifyReportTheSignatureAndReadTheContainerUnderIt) {
 }
 
 TEST_P(Signed, AFileCutShortIsDamagedWithItsByteCount) {
-  const uint64_t stub = ReadFile(GetParam().Path).size();
+  const uint64_t stub = ReadWholeFile(GetParam().Path).size();
   const uint64_t end = unsigned_.size();
   const std::pair<uint32_t, uint32_t> table = SecurityEntry(signed_);
   struct Case { const char* what; const Bytes& from; uint64_t size; } cases[] = {
@@ -136,7 +136,7 @@ TEST_P(Signed, AFileCutShortIsDamagedWithItsByteCount) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const std::string file = dir.File("Cut.exe");
-    WriteFile(file, c.from.substr(0, c.size));
+    WriteWholeFile(file, c.from.substr(0, c.size));
     const std::string count = "damaged or truncated: " + std::to_string(c.size) + " bytes, of which " +
                               std::to_string(c.size - stub) + " follow the " + std::to_string(stub) +
                               "-byte setup program but end with no setup signature";
@@ -150,7 +150,7 @@ TEST_P(Signed, AFileCutShortIsDamagedWithItsByteCount) {
     EXPECT_FALSE(Exists(dir.File("none")));
   }
   // Without its table (cut where the signing began) the container is whole.
-  WriteFile(dir.File("Cut.exe"), signed_.substr(0, end));
+  WriteWholeFile(dir.File("Cut.exe"), signed_.substr(0, end));
   EXPECT_EQ(0, RunQuillset({"verify", "-q", dir.File("Cut.exe")}).Code);
 }
 
@@ -158,19 +158,19 @@ TEST_P(Signed, AFirstSliceSignedAfterTheSplitIsABareStubAndASignedStubIsRefused)
   RunResult r = RunQuillset({"build", "-q", "--arch", GetParam().Arch, "--stub", GetParam().Path, "--split", "50K", "-o",
                              dir.File("split/Setup.exe"), project.Path()});
   ASSERT_EQ(0, r.Code) << r.Err;
-  const Bytes program = ReadFile(GetParam().Path);
-  EXPECT_TRUE(ReadFile(dir.File("split/Setup.exe")).substr(0, program.size()) == program)
+  const Bytes program = ReadWholeFile(GetParam().Path);
+  EXPECT_TRUE(ReadWholeFile(dir.File("split/Setup.exe")).substr(0, program.size()) == program)
       << "the first slice is the program and its slice record";
   ASSERT_EQ(0, signer.Sign(dir.File("split/Setup.exe"), dir.File("split/First.exe")));
-  EXPECT_EQ(0, signer.Verify(dir.File("split/First.exe"))) << ReadFile(dir.File("verify.log"));
-  const std::pair<uint32_t, uint32_t> table = SecurityEntry(ReadFile(dir.File("split/First.exe")));
+  EXPECT_EQ(0, signer.Verify(dir.File("split/First.exe"))) << ReadWholeFile(dir.File("verify.log"));
+  const std::pair<uint32_t, uint32_t> table = SecurityEntry(ReadWholeFile(dir.File("split/First.exe")));
   RunResult list = RunQuillset({"list", dir.File("split/First.exe")});
   EXPECT_EQ(0, list.Code) << list.Err;
   EXPECT_NE(std::string::npos, list.Out.find(std::string("bare stub (") + GetParam().Arch + ")")) << list.Out;
   EXPECT_NE(std::string::npos, list.Out.find("signed, certificate table of " + std::to_string(table.second) + " bytes"))
       << list.Out;
   // signed, it still names its slices: the record lies before the table
-  WriteFile(dir.File("split/Setup.exe"), ReadFile(dir.File("split/First.exe")));
+  WriteWholeFile(dir.File("split/Setup.exe"), ReadWholeFile(dir.File("split/First.exe")));
   RunResult verify = RunQuillset({"verify", dir.File("split/Setup.exe")});
   EXPECT_EQ(0, verify.Code) << verify.Err;
   EXPECT_NE(std::string::npos, verify.Out.find("slices are the ones it was built with")) << verify.Out;
@@ -182,7 +182,7 @@ TEST_P(Signed, AFirstSliceSignedAfterTheSplitIsABareStubAndASignedStubIsRefused)
   EXPECT_NE(std::string::npos, r.Err.find("First.exe is signed: give the unsigned setup program, and sign the built setup file"))
       << r.Err;
   // and so would a program with bytes behind it, as a split's first slice
-  WriteFile(dir.File("Trailing.exe"), ReadFile(GetParam().Path) + "trailing bytes");
+  WriteWholeFile(dir.File("Trailing.exe"), ReadWholeFile(GetParam().Path) + "trailing bytes");
   r = RunQuillset({"build", "-q", "--stub", dir.File("Trailing.exe"), "-o", dir.File("Refused.exe"), project.Path()});
   EXPECT_EQ(1, r.Code);
   EXPECT_NE(std::string::npos, r.Err.find("Trailing.exe has 14 bytes behind its program: not a bare setup program")) << r.Err;
@@ -200,11 +200,11 @@ TEST(SplitSigned, NoSliceButTheLastIsASetupFileEvenSignedAndPadded) {
   // sorts first, so its stored bytes start right behind the setup program
   Bytes inner = MinimalProgram() + RandomBytes(3001, 9) + Bytes((const char*)InstallerSignature, 16);
   ASSERT_TRUE(AppendFakeCertificate(inner, 512));
-  WriteFile(dir.File("a.exe"), inner);
+  WriteWholeFile(dir.File("a.exe"), inner);
   project.Write("QSP40\n[Global]\nApplicationName = S\n[Files]\na.exe, %MAINDIR%a.exe\n");
   RunResult r = project.Build(dir.File("split/Setup.exe"), {"--store", "--split", std::to_string(inner.size())});
   ASSERT_EQ(0, r.Code) << r.Err;
-  const Bytes first = ReadFile(dir.File("split/Setup.001"));
+  const Bytes first = ReadWholeFile(dir.File("split/Setup.001"));
   EXPECT_EQ(inner.size() - 1, first.size());
   EXPECT_TRUE(inner.compare(0, first.size(), first) == 0);
 }

@@ -31,9 +31,9 @@ class Split : public ::testing::Test {
  protected:
   void SetUp() override {
     project.Write("QSP40\n[Global]\nApplicationName = Big\n[Files]\npayload.bin, %MAINDIR%payload.bin\n");
-    WriteFile(dir.File("payload.bin"), RandomBytes(1 << 20, 42));
+    WriteWholeFile(dir.File("payload.bin"), RandomBytes(1 << 20, 42));
     ASSERT_EQ(0, project.Build(dir.File("whole/Setup.exe")).Code);
-    whole = ReadFile(dir.File("whole/Setup.exe"));
+    whole = ReadWholeFile(dir.File("whole/Setup.exe"));
   }
 
   // Builds with --split size into folder; checks the slices and returns them.
@@ -44,12 +44,12 @@ class Split : public ::testing::Test {
     RunResult r = project.Build(dir.File(folder + "/Setup.exe"), args);
     EXPECT_EQ(0, r.Code) << r.Err;
     std::vector<Bytes> slices;
-    slices.push_back(ReadFile(dir.File(folder + "/Setup.exe")));
+    slices.push_back(ReadWholeFile(dir.File(folder + "/Setup.exe")));
     for (int n = 1; n < 1000; ++n) {
       char name[32];
       snprintf(name, sizeof name, "/Setup.%03d", n);
       if (!Exists(dir.File(folder + name))) break;
-      slices.push_back(ReadFile(dir.File(folder + name)));
+      slices.push_back(ReadWholeFile(dir.File(folder + name)));
     }
     // only the setup program and its slices, no temporary file left
     EXPECT_EQ(slices.size(), ListOf(folder).size());
@@ -106,9 +106,9 @@ TEST_F(Split, NoSliceButTheLastEndsWithTheSignatureEvenWhenAFileHoldsIt) {
   // a stored file that contains the installer signature, cut right after it
   Bytes payload = RandomBytes(300000, 7);
   payload.replace(100000, 16, Signature());
-  WriteFile(dir.File("payload.bin"), payload);
+  WriteWholeFile(dir.File("payload.bin"), payload);
   ASSERT_EQ(0, project.Build(dir.File("whole/Setup.exe"), {"--store"}).Code);
-  whole = ReadFile(dir.File("whole/Setup.exe"));
+  whole = ReadWholeFile(dir.File("whole/Setup.exe"));
   size_t at = whole.find(Signature());
   ASSERT_LT(at, whole.size() - 16);
   size_t size = at + 16 - FakeStub().size();
@@ -139,17 +139,17 @@ TEST_F(Split, VerifyOnAFirstSliceChecksEachSliceAgainstItsRecord) {
   EXPECT_NE(std::string::npos, r.Out.find("all 4 slices are the ones it was built with")) << r.Out;
   EXPECT_NE(std::string::npos, RunQuillset({"list", dir.File("a/Setup.exe")}).Out.find("record of its 4 slices"));
 
-  WriteFile(dir.File("payload.bin"), RandomBytes(1 << 20, 44));
+  WriteWholeFile(dir.File("payload.bin"), RandomBytes(1 << 20, 44));
   ASSERT_EQ(0, project.Build(dir.File("b/Setup.exe"), {"--split", "300K"}).Code);
-  const Bytes other = ReadFile(dir.File("b/Setup.002"));
+  const Bytes other = ReadWholeFile(dir.File("b/Setup.002"));
   ASSERT_EQ(a[2].size(), other.size());
-  WriteFile(dir.File("a/Setup.002"), other);
+  WriteWholeFile(dir.File("a/Setup.002"), other);
   r = RunQuillset({"verify", dir.File("a/Setup.exe")});
   EXPECT_EQ(1, r.Code);
   EXPECT_NE(std::string::npos, r.Err.find("Setup.002: not the slice")) << r.Err;
   EXPECT_EQ(std::string::npos, r.Err.find("Setup.001")) << r.Err;
 
-  WriteFile(dir.File("a/Setup.002"), a[2]);
+  WriteWholeFile(dir.File("a/Setup.002"), a[2]);
   ASSERT_EQ(0, unlink(dir.File("a/Setup.004").c_str()));
   r = RunQuillset({"verify", dir.File("a/Setup.exe")});
   EXPECT_EQ(1, r.Code);
@@ -164,10 +164,10 @@ TEST_F(Split, AFailedSplitBuildLeavesTheEarlierSetAsItWas) {
   const std::vector<std::string> names = ListOf("set");
   ASSERT_EQ((std::vector<std::string>{"set/Setup.001", "set/Setup.002", "set/Setup.003", "set/Setup.exe"}), names);
   std::vector<Bytes> before;
-  for (const std::string& n : names) before.push_back(ReadFile(dir.File(n)));
+  for (const std::string& n : names) before.push_back(ReadWholeFile(dir.File(n)));
 
   // a new payload, more slices; the fifth cannot be written
-  WriteFile(dir.File("payload.bin"), RandomBytes(1 << 20, 43));
+  WriteWholeFile(dir.File("payload.bin"), RandomBytes(1 << 20, 43));
   ASSERT_EQ(0, mkdir(dir.File("set/Setup.005").c_str(), 0755));
   RunResult r = project.Build(dir.File("set/Setup.exe"), {"--split", "200K"});
   EXPECT_NE(0, r.Code);
@@ -175,12 +175,12 @@ TEST_F(Split, AFailedSplitBuildLeavesTheEarlierSetAsItWas) {
   rmdir(dir.File("set/Setup.005").c_str());
   EXPECT_EQ(names, ListOf("set")) << "a slice or a temporary file was left, or one went";
   for (size_t i = 0; i < names.size(); ++i)
-    EXPECT_TRUE(before[i] == ReadFile(dir.File(names[i]))) << names[i] << " changed";
+    EXPECT_TRUE(before[i] == ReadWholeFile(dir.File(names[i]))) << names[i] << " changed";
 
   // the same build, nothing in the way, replaces the whole set
   r = project.Build(dir.File("set/Setup.exe"), {"--split", "200K"});
   ASSERT_EQ(0, r.Code) << r.Err;
-  EXPECT_FALSE(before[0] == ReadFile(dir.File("set/Setup.001")));
+  EXPECT_FALSE(before[0] == ReadWholeFile(dir.File("set/Setup.001")));
   EXPECT_TRUE(Exists(dir.File("set/Setup.006")));
 }
 
@@ -193,7 +193,7 @@ TEST(Reproducible, SameInputsGiveTheSameBytesOnAnyNumberOfThreads) {
     // sizes around the codec's buffers and the parallel builder's memory cap
     size_t size = (size_t)(i % 8) * 40000 + (i == 7 ? 7 << 20 : 0) + (size_t)i;
     Bytes content = RandomBytes(size / 2, (unsigned)i) + Bytes(size - size / 2, (char)('a' + i % 26));
-    WriteFile(dir.File(name), content);
+    WriteWholeFile(dir.File(name), content);
     SetMTimeNs(dir.File(name), 1500000000000000000LL + i * 123456789LL);
     script += name + ", %MAINDIR%" + name + "\n";
   }
@@ -203,10 +203,10 @@ TEST(Reproducible, SameInputsGiveTheSameBytesOnAnyNumberOfThreads) {
   ASSERT_EQ(0, project.Build(dir.File("b.exe"), {"-j", "1"}).Code);
   ASSERT_EQ(0, project.Build(dir.File("c.exe"), {"-j", "4"}).Code);
   ASSERT_EQ(0, project.Build(dir.File("d.exe"), {"-j", "16"}).Code);
-  Bytes a = ReadFile(dir.File("a.exe"));
-  EXPECT_TRUE(a == ReadFile(dir.File("b.exe")));
-  EXPECT_TRUE(a == ReadFile(dir.File("c.exe"))) << "4 threads differ from one";
-  EXPECT_TRUE(a == ReadFile(dir.File("d.exe"))) << "16 threads differ from one";
+  Bytes a = ReadWholeFile(dir.File("a.exe"));
+  EXPECT_TRUE(a == ReadWholeFile(dir.File("b.exe")));
+  EXPECT_TRUE(a == ReadWholeFile(dir.File("c.exe"))) << "4 threads differ from one";
+  EXPECT_TRUE(a == ReadWholeFile(dir.File("d.exe"))) << "16 threads differ from one";
   EXPECT_EQ(0, RunQuillset({"verify", "-q", dir.File("d.exe")}).Code);
 }
 

@@ -89,9 +89,9 @@ TEST(Validation, EachRuleNamesFileAndLineAndNothingIsWritten) {
   for (const Rule& rule : kRules) {
     TempDir dir;
     Project project(dir);
-    WriteFile(dir.File("src/a.txt"), "a");
-    WriteFile(dir.File("src/sub/A.TXT"), "other a");
-    WriteFile(dir.File("src/default.qsp"), "QSP40\n");
+    WriteWholeFile(dir.File("src/a.txt"), "a");
+    WriteWholeFile(dir.File("src/sub/A.TXT"), "other a");
+    WriteWholeFile(dir.File("src/default.qsp"), "QSP40\n");
     std::string script = rule.Script[0] == '!' ? std::string(rule.Script + 1)
                                                : "QSP40\n[Global]\nApplicationName = A\n" + std::string(rule.Script);
     project.Write(script);
@@ -110,7 +110,7 @@ TEST(Validation, EachRuleNamesFileAndLineAndNothingIsWritten) {
 TEST(Validation, AllProblemsAreListedInLineOrderWithWarningsBeside) {
   TempDir dir;
   Project project(dir);
-  WriteFile(dir.File("a.txt"), "a");
+  WriteWholeFile(dir.File("a.txt"), "a");
   project.Write(
       "QSP40\n"
       "[Global]\n"
@@ -230,8 +230,8 @@ TEST(Validation, SourcesResolveAgainstTheScriptWithEitherSeparatorAndAreStoredOn
   TempDir dir;
   Project project(dir);
   project.Script = "proj/app.qsp";
-  WriteFile(dir.File("proj/files/a.txt"), "a");
-  WriteFile(dir.File("abs.txt"), "b");
+  WriteWholeFile(dir.File("proj/files/a.txt"), "a");
+  WriteWholeFile(dir.File("abs.txt"), "b");
   project.Write("QSP40\n[Global]\nApplicationName = A\n[Files]\n"
                 "files\\a.txt, %MAINDIR%a.txt\n"
                 "./files/../files/a.txt, %DESKTOP%A.TXT\n" +

@@ -84,10 +84,10 @@ class Progress : public IEFSBuildProgress {
 
 TEST(EFSBuilder, WritesEntriesSortedWithTheirDataInTheSameOrder) {
   TempDir d;
-  WriteFile(d.File("stub.exe"), Bytes(1000, 'S'));
-  WriteFile(d.File("b.txt"), "bbbb");
-  WriteFile(d.File("A.txt"), "AA");
-  WriteFile(d.File("c.txt"), "");
+  WriteWholeFile(d.File("stub.exe"), Bytes(1000, 'S'));
+  WriteWholeFile(d.File("b.txt"), "bbbb");
+  WriteWholeFile(d.File("A.txt"), "AA");
+  WriteWholeFile(d.File("c.txt"), "");
   CEFSBuilder b;
   b.SetStubFile(d.File("stub.exe").c_str());
   b.AddFile(d.File("b.txt").c_str(), 0);
@@ -95,7 +95,7 @@ TEST(EFSBuilder, WritesEntriesSortedWithTheirDataInTheSameOrder) {
   b.AddFile(d.File("c.txt").c_str(), 1);
   ASSERT_EQ(1, b.Build(d.File("out/setup.exe").c_str(), nullptr, InstallerSignature));
 
-  Bytes file = ReadFile(d.File("out/setup.exe"));
+  Bytes file = ReadWholeFile(d.File("out/setup.exe"));
   EXPECT_EQ(Bytes(1000, 'S'), file.substr(0, 1000));
   EXPECT_EQ(Bytes((const char*)InstallerSignature, 16), file.substr(file.size() - 16));
   Parsed p = ParseFile(file);
@@ -122,20 +122,20 @@ TEST(EFSBuilder, WritesEntriesSortedWithTheirDataInTheSameOrder) {
 TEST(EFSBuilder, NoEntriesGiveAPlainCopyOfTheStub) {
   TempDir d;
   Bytes stub = Bytes(5000, 'S') + "end";
-  WriteFile(d.File("stub.exe"), stub);
+  WriteWholeFile(d.File("stub.exe"), stub);
   CEFSBuilder b;
   b.SetStubFile(d.File("stub.exe").c_str());
   ASSERT_EQ(1, b.Build(d.File("setup.exe").c_str(), nullptr, InstallerSignature));
-  EXPECT_EQ(stub, ReadFile(d.File("setup.exe")));
+  EXPECT_EQ(stub, ReadWholeFile(d.File("setup.exe")));
 }
 
 TEST(EFSBuilder, RefusesWhatItCannotUseAndNamesTheFile) {
   TempDir d;
-  WriteFile(d.File("stub.exe"), "S");
+  WriteWholeFile(d.File("stub.exe"), "S");
   mkdir(d.File("a").c_str(), 0777);
   mkdir(d.File("b").c_str(), 0777);
-  WriteFile(d.File("a/Readme.txt"), "1");
-  WriteFile(d.File("b/README.TXT"), "2");
+  WriteWholeFile(d.File("a/Readme.txt"), "1");
+  WriteWholeFile(d.File("b/README.TXT"), "2");
   CEFSBuilder b;
   b.SetStubFile(d.File("stub.exe").c_str());
   b.AddFile(d.File("a/Readme.txt").c_str(), 1);
@@ -162,7 +162,7 @@ TEST(EFSBuilder, RefusesWhatItCannotUseAndNamesTheFile) {
     EXPECT_EQ(ENOENT, b.LastFailure().SystemError);
   }
   // a source that goes away before the build: the output does not survive
-  WriteFile(d.File("gone.txt"), "x");
+  WriteWholeFile(d.File("gone.txt"), "x");
   b.AddFile(d.File("gone.txt").c_str(), 0);
   unlink(d.File("gone.txt").c_str());
   try {
@@ -178,8 +178,8 @@ TEST(EFSBuilder, RefusesWhatItCannotUseAndNamesTheFile) {
 
 TEST(EFSBuilder, ProgressRisesToAHundredAndACancelLeavesNoOutput) {
   TempDir d;
-  WriteFile(d.File("stub.exe"), Bytes(100, 'S'));
-  WriteFile(d.File("big.bin"), Bytes(100000, 'x'));
+  WriteWholeFile(d.File("stub.exe"), Bytes(100, 'S'));
+  WriteWholeFile(d.File("big.bin"), Bytes(100000, 'x'));
   CEFSBuilder b;
   b.SetStubFile(d.File("stub.exe").c_str());
   b.AddFile(d.File("big.bin").c_str(), 1);
@@ -199,7 +199,7 @@ TEST(EFSBuilder, ProgressRisesToAHundredAndACancelLeavesNoOutput) {
 
 TEST(EntryCodec, RoundTripsEverySizeAroundTheBufferEdges) {
   TempDir d;
-  WriteFile(d.File("stub.exe"), Bytes(512, 'S'));
+  WriteWholeFile(d.File("stub.exe"), Bytes(512, 'S'));
   CEFSBuilder b;
   b.SetStubFile(d.File("stub.exe").c_str());
   std::vector<std::pair<std::string, Bytes>> sources;
@@ -209,11 +209,11 @@ TEST(EntryCodec, RoundTripsEverySizeAroundTheBufferEdges) {
   }
   int i = 0;
   for (auto& s : sources) {
-    WriteFile(d.File(s.first), s.second);
+    WriteWholeFile(d.File(s.first), s.second);
     b.AddFile(d.File(s.first).c_str(), (i++ / 2) % 2);  // both kinds, compressed and stored
   }
   ASSERT_EQ(1, b.Build(d.File("setup.exe").c_str(), nullptr, InstallerSignature));
-  Bytes file = ReadFile(d.File("setup.exe"));
+  Bytes file = ReadWholeFile(d.File("setup.exe"));
   Parsed p = ParseFile(file);
   ASSERT_EQ(EFS_PARSE_OK, p.result);
   ASSERT_EQ(sources.size(), p.entries.size());
@@ -232,15 +232,15 @@ TEST(EntryCodec, RoundTripsEverySizeAroundTheBufferEdges) {
 
 TEST(EntryCodec, ReportsCorruptionInsteadOfReturningWrongBytes) {
   TempDir d;
-  WriteFile(d.File("stub.exe"), "S");
-  WriteFile(d.File("data.txt"), Compressible(200000));
-  WriteFile(d.File("raw.bin"), RandomBytes(1000, 7));
+  WriteWholeFile(d.File("stub.exe"), "S");
+  WriteWholeFile(d.File("data.txt"), Compressible(200000));
+  WriteWholeFile(d.File("raw.bin"), RandomBytes(1000, 7));
   CEFSBuilder b;
   b.SetStubFile(d.File("stub.exe").c_str());
   b.AddFile(d.File("data.txt").c_str(), 1);
   b.AddFile(d.File("raw.bin").c_str(), 0);
   ASSERT_EQ(1, b.Build(d.File("setup.exe").c_str(), nullptr, InstallerSignature));
-  Bytes file = ReadFile(d.File("setup.exe"));
+  Bytes file = ReadWholeFile(d.File("setup.exe"));
   Parsed p = ParseFile(file);
   ASSERT_EQ(EFS_PARSE_OK, p.result);
   const EfsEntry& text = p.entries[0];
@@ -320,17 +320,17 @@ bool OpenAndDecodeAll(const Bytes& file, const std::vector<Bytes>& original, boo
 
 TEST(EntryCodec, TruncatedOrFlippedSetupFilesNeverReadWrongData) {
   TempDir d;
-  WriteFile(d.File("stub.exe"), RandomBytes(4096, 3));
+  WriteWholeFile(d.File("stub.exe"), RandomBytes(4096, 3));
   std::vector<Bytes> contents = {Compressible(70000), RandomBytes(5000, 4), Bytes(), Compressible(300)};
   const char* names[] = {"a.txt", "b.bin", "c.txt", "d.txt"};
   CEFSBuilder b;
   b.SetStubFile(d.File("stub.exe").c_str());
   for (int i = 0; i < 4; ++i) {
-    WriteFile(d.File(names[i]), contents[i]);
+    WriteWholeFile(d.File(names[i]), contents[i]);
     b.AddFile(d.File(names[i]).c_str(), i != 1);
   }
   ASSERT_EQ(1, b.Build(d.File("setup.exe").c_str(), nullptr, InstallerSignature));
-  Bytes file = ReadFile(d.File("setup.exe"));
+  Bytes file = ReadWholeFile(d.File("setup.exe"));
   bool same = false;
   ASSERT_TRUE(OpenAndDecodeAll(file, contents, &same));
   ASSERT_TRUE(same);

@@ -33,9 +33,9 @@ class Collect : public IEfsDecodeIo {
 
 // A setup file of the sources in this order, built with LZMA.
 Bytes BuildSolid(const TempDir& d, const std::vector<SetupSource>& sources, const Bytes& stub = Bytes(3000, 'S')) {
-  WriteFile(d.File("stub.exe"), stub);
+  WriteWholeFile(d.File("stub.exe"), stub);
   BuildSetupOf(d.File("stub.exe"), d.Path, sources, d.File("setup.exe"), EFS_METHOD_LZMA);
-  return ReadFile(d.File("setup.exe"));
+  return ReadWholeFile(d.File("setup.exe"));
 }
 
 // liblzma's decoding of a raw LZMA1 stream with these properties.
@@ -278,8 +278,8 @@ TEST(SolidContainer, TheZlibContainerIsByteForByteWhatItWas) {
   TempDir d;
   const Bytes stub(700, 'S');
   const Bytes text = WordText(100000, 15);
-  WriteFile(d.File("stub.exe"), stub);
-  WriteFile(d.File("t.txt"), text);
+  WriteWholeFile(d.File("stub.exe"), stub);
+  WriteWholeFile(d.File("t.txt"), text);
   CEFSBuilder b;
   b.SetStubFile(d.File("stub.exe").c_str());
   b.AddFile(d.File("t.txt").c_str(), 1);
@@ -306,7 +306,7 @@ TEST(SolidContainer, TheZlibContainerIsByteForByteWhatItWas) {
   EfsEncodeTrailer(t, trailer);
   const Bytes expected = stub + stream + Bytes((const char*)record, 24) + Bytes("t.txt", 6) +
                          Bytes((const char*)trailer, 24);
-  EXPECT_TRUE(expected == ReadFile(d.File("setup.exe")));
+  EXPECT_TRUE(expected == ReadWholeFile(d.File("setup.exe")));
 }
 
 // The decoded directory of a solid setup file.
@@ -352,17 +352,17 @@ TEST(SolidContainer, TheDirectoryIsColumnsOfStepsAndNamesSharingTheirStart) {
                                        {"readme.txt", ""}, {"Setup-c.txt", WordText(200, 18)}};
   const int64_t second = 1000000000;
   const int64_t times[] = {1700000000 * second, 1600000000 * second + 123456700, 1700000000 * second, 0};
-  WriteFile(d.File("stub.exe"), Bytes(3000, 'S'));
+  WriteWholeFile(d.File("stub.exe"), Bytes(3000, 'S'));
   CEFSBuilder b;
   b.SetCompression(EFS_METHOD_LZMA);
   b.SetStubFile(d.File("stub.exe").c_str());
   for (size_t i = 0; i < sources.size(); ++i) {
-    WriteFile(d.File(sources[i].Name), sources[i].Content);
+    WriteWholeFile(d.File(sources[i].Name), sources[i].Content);
     SetMTimeNs(d.File(sources[i].Name), times[i]);
     b.AddFile(d.File(sources[i].Name).c_str(), 1);
   }
   ASSERT_EQ(1, b.Build(d.File("setup.exe").c_str(), nullptr, InstallerSignature));
-  const Bytes file = ReadFile(d.File("setup.exe"));
+  const Bytes file = ReadWholeFile(d.File("setup.exe"));
   EfsSolidHeader h;
   HeaderOf(file, &h);
   EXPECT_EQ((uint32_t)EFS_FORMAT_SOLID, h.Version);

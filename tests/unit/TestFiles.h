@@ -22,10 +22,6 @@ class TempDir {
   std::string Path;
 };
 
-// The native tests' older names for WriteWholeFile (which here makes the
-// file's folders too) and ReadWholeFile.
-inline void WriteFile(const std::string& path, const Bytes& content) { WriteWholeFile(path, content); }
-inline Bytes ReadFile(const std::string& path) { return ReadWholeFile(path); }
 bool Exists(const std::string& path);
 // Last-write time with nanoseconds.
 int64_t MTimeNs(const std::string& path);
