@@ -13,6 +13,7 @@
 #endif
 
 #include "efs/EFSBuilder.h"
+#include "efs/EfsDirectory.h"
 
 std::string RandomBytes(size_t n, unsigned seed) {
   // mt19937's sequence is fixed by the standard, so both trees get the same bytes
@@ -32,6 +33,16 @@ int BytesFileReader::ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n) 
   if (offset > m_Bytes.size() || n > m_Bytes.size() - offset) return 0;
   memcpy(buffer, m_Bytes.data() + offset, n);
   return 1;
+}
+
+std::string SolidRecordsOf(const CEfsDirectory& dir) {
+  std::string records;
+  for (uint32_t i = 0; i < dir.Count(); ++i) {
+    unsigned char fixed[EFS_SOLID_RECORD_FIXED_SIZE];
+    EfsEncodeSolidRecord(dir.At(i), fixed);
+    records += std::string((const char*)fixed, sizeof fixed) + std::string(dir.At(i).Name, dir.At(i).NameLength);
+  }
+  return records;
 }
 
 std::string WordText(size_t n, unsigned seed) {

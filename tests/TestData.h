@@ -32,6 +32,11 @@ class BytesFileReader : public IEfsFileReader {
   const std::string& m_Bytes;
 };
 
+class CEfsDirectory;
+// A solid directory's entries as an earlier quillset stored them: one fixed
+// record and the name after another.
+std::string SolidRecordsOf(const CEfsDirectory& dir);
+
 // Whole-file reads and writes (the native write makes the file's folders
 // too); a file that cannot be read reads as "".
 void WriteWholeFile(const std::string& path, const std::string& bytes);

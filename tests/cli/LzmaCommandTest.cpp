@@ -53,12 +53,7 @@ Bytes AsEarlierVersion(const Bytes& file) {
   BytesFileReader reader(file);
   CEfsDirectory dir;
   EXPECT_EQ(EFS_OPEN_OK, dir.Read(reader, file.size()));
-  Bytes records;
-  for (uint32_t i = 0; i < dir.Count(); ++i) {
-    unsigned char fixed[EFS_SOLID_RECORD_FIXED_SIZE];
-    EfsEncodeSolidRecord(dir.At(i), fixed);
-    records += Bytes((const char*)fixed, sizeof fixed) + Bytes(dir.At(i).Name, dir.At(i).NameLength);
-  }
+  const Bytes records = SolidRecordsOf(dir);
   EfsSolidHeader h = dir.Header();
   MemoryEncodeIo packed(records);
   EXPECT_EQ(EFS_ENCODE_OK, EfsLzmaEncode(packed, records.size(), h.DirectoryProps));

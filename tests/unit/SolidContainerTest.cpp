@@ -503,12 +503,7 @@ TEST(SolidContainer, TheEarlierRecordsAreReadWhereTheirParserIsGiven) {
   BytesFileReader reader(file);
   CEfsDirectory now;
   ASSERT_EQ(EFS_OPEN_OK, now.Read(reader, file.size()));
-  Bytes records;
-  for (uint32_t i = 0; i < now.Count(); ++i) {
-    unsigned char fixed[EFS_SOLID_RECORD_FIXED_SIZE];
-    EfsEncodeSolidRecord(now.At(i), fixed);
-    records += Bytes((const char*)fixed, sizeof fixed) + Bytes(now.At(i).Name, now.At(i).NameLength);
-  }
+  const Bytes records = SolidRecordsOf(now);
   const Bytes earlier = WithDirectory(file, records, now.Count(), EFS_FORMAT_SOLID_RECORDS, 0);
   BytesFileReader earlierReader(earlier);
   CEfsDirectory refused;
