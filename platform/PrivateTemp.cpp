@@ -1,6 +1,7 @@
 #include "platform/PrivateTemp.h"
 
 #include "common/Mbcs.h"
+#include "platform/FileSystem.h"
 
 #include <windows.h>
 #include <aclapi.h>
@@ -67,6 +68,30 @@ int IsHexName(const char* name) {
   return 1;
 }
 
+// Deletes the files in folder (with its final backslash); 0 when it holds
+// a folder, which nothing of this program makes there.
+int DeleteFilesIn(const char* folder) {
+  char path[PATH_BYTES];
+  const size_t n = strlen(folder);
+  if (n + 2 > PATH_BYTES) return 0;
+  memcpy(path, folder, n);
+  strcpy(path + n, "*");
+  FolderEntry entry;
+  void* walk = BeginFolderWalk(path, &entry);
+  int onlyFiles = 1;
+  for (int more = walk != NULL; more; more = NextFolderEntry(walk, &entry)) {
+    if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (strcmp(entry.name, ".") && strcmp(entry.name, "..")) onlyFiles = 0;
+    } else if (n + strlen(entry.name) < PATH_BYTES) {
+      strcpy(path + n, entry.name);
+      SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);  // a read-only copy too
+      DeleteFileA(path);
+    }
+  }
+  if (walk) EndFolderWalk(walk);
+  return onlyFiles;
+}
+
 }  // namespace
 
 const char* PrivateTempFolderRules() {
@@ -108,7 +133,16 @@ const char* PrivateTempFolder() {
 void EndPrivateTempFolder() {
   if (g_Hold != INVALID_HANDLE_VALUE) CloseHandle(g_Hold);
   g_Hold = INVALID_HANDLE_VALUE;
-  if (g_Folder[0]) RemoveDirectoryA(g_Folder);
+  if (!g_Folder[0]) return;
+  // A copy this run started and waited for may still be in it: its own
+  // removal runs once, at idle priority, and may have met our handle. The
+  // folder is this run's alone, so what is left goes here, with a short
+  // wait for a file whose process is still being torn down.
+  for (int tries = 0; tries < 100; ++tries) {
+    if (RemoveDirectoryA(g_Folder) || GetFileAttributesA(g_Folder) == INVALID_FILE_ATTRIBUTES) return;
+    if (!DeleteFilesIn(g_Folder)) return;  // a folder inside: not ours to take
+    Sleep(20);
+  }
 }
 
 int IsPrivateTempFolder(const char* folder) {

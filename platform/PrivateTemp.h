@@ -14,7 +14,9 @@
 int UsePrivateTempFolder(char* tempDir);
 // The private folder with its final backslash; "" when there is none.
 const char* PrivateTempFolder();
-// Lets the folder go: the handle closed, the folder removed when empty.
+// Lets the folder go: the handle closed, the files left in it (a copy this
+// run waited for, whose own removal may not have come yet) deleted, and the
+// folder removed. Waits up to two seconds for a file still in use.
 void EndPrivateTempFolder();
 // The folder's access rules (SDDL): owned by the administrators, full
 // access for them and SYSTEM, inherited by what is made inside, nothing

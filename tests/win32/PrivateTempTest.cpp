@@ -98,6 +98,12 @@ bool IsAdministrator() {
          CheckTokenMembership(NULL, buffer, &member) && member;
 }
 
+DWORD WINAPI CloseAfterAWhile(void* handle) {
+  Sleep(300);
+  CloseHandle(static_cast<HANDLE>(handle));
+  return 0;
+}
+
 TEST(PrivateTempFolder, IsMadeInTheTemporaryFolderAndStaysInPlaceWhileHeld) {
   if (!IsAdministrator()) GTEST_SKIP() << "not an administrator: the setup program keeps the user's folder";
   char temp[MAX_PATH], dir[MAX_PATH];
@@ -145,9 +151,22 @@ TEST(PrivateTempFolder, IsMadeInTheTemporaryFolderAndStaysInPlaceWhileHeld) {
   RemoveDirectoryA(away.c_str());
   RemoveDirectoryA(loose.c_str());
 
-  DeleteFileA(file.c_str());
+  // What a split chain's copy leaves when its own removal met the handle
+  // above: its file, maybe read-only, maybe still held by the process
+  // being torn down. All of it goes with the folder.
+  const std::string copy = folder + "EXE1F.tmp", held = folder + "EXE20.tmp";
+  WriteWholeFile(copy, "MZ");
+  ASSERT_TRUE(SetFileAttributesA(copy.c_str(), FILE_ATTRIBUTE_READONLY));
+  WriteWholeFile(held, "MZ");
+  HANDLE hold = CreateFileA(held.c_str(), GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  ASSERT_NE(INVALID_HANDLE_VALUE, hold);
+  HANDLE letGo = CreateThread(NULL, 0, CloseAfterAWhile, hold, 0, NULL);
+  ASSERT_TRUE(letGo != NULL);
   EndPrivateTempFolder();
-  EXPECT_FALSE(PathExists(bare)) << "an empty folder goes at the end";
+  EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(letGo, 0)) << "the folder went while a file in it was held";
+  WaitForSingleObject(letGo, INFINITE);
+  CloseHandle(letGo);
+  EXPECT_FALSE(PathExists(bare)) << "the folder and what the run left in it go at the end";
 }
 
 }  // namespace
