@@ -126,6 +126,9 @@ std::string BuilderErrorText(EFSBUILDERERROR error, const std::string& file, int
     case EFSB_ERR_DISK_FULL: return "the disk is full: cannot write " + output;
     case EFSB_ERR_DUPLICATE: return "two files are named " + file + "; stored names must differ";
     case EFSB_ERR_COMPRESS: return "compression failed while writing " + output + " (out of memory?)";
+    case EFSB_ERR_TOO_MANY:
+      return "too many files for " + output + ": their list would take more than 64 MiB, which no setup " +
+             "program reads; put some of them into an archive, or give them shorter names";
   }
   return "cannot build " + output;
 }

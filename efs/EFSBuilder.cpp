@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include <algorithm>
+#include <utility>
 #include <string>
 #ifdef _GLIBCXX_HAS_GTHREADS
 #include <chrono>
@@ -61,6 +62,7 @@ CEFSBuilder::~CEFSBuilder() {
 void CEFSBuilder::Reset() {
   m_StubPath.clear();
   m_Entries.clear();
+  m_Names.clear();
   m_StubSize = 0;
   m_Total = 0;
 }
@@ -98,8 +100,7 @@ void CEFSBuilder::AddFile(const char* path, int compressed, const char* entryNam
   entry.Time = time;
   entry.Method = compressed ? EFS_METHOD_ZLIB : EFS_METHOD_STORED;
   entry.Sequence = m_Entries.size();
-  for (const EFSBUILDERENTRY& e : m_Entries)
-    if (EfsCompareNames(e.Name, entry.Name) == 0) Fail(EFSB_ERR_DUPLICATE, entry.Name);
+  if (!m_Names.insert(entry.Name).second) Fail(EFSB_ERR_DUPLICATE, entry.Name);
   m_Entries.push_back(entry);
 }
 
@@ -706,6 +707,14 @@ int EncodeSolid(const std::vector<EFSBUILDERENTRY>& sorted, BuildRun& run, const
   return 1;
 }
 
+// The decoded directory's bytes for the entries in name order: only their
+// names change its size.
+size_t SolidDirectorySize(const std::vector<EFSBUILDERENTRY>& sorted) {
+  std::vector<EfsEntry> entries(sorted.size());
+  for (size_t i = 0; i < sorted.size(); ++i) entries[i].Name = sorted[i].Name;
+  return EfsEncodeSolidColumns(entries.data(), (uint32_t)entries.size(), NULL);
+}
+
 // Closes the output; 1, or -1 on a failure.
 int CloseOutput(BuildRun& run, const char* output, EntryFailure* failure) {
   FILE* f = run.Out;
@@ -736,6 +745,20 @@ int OpenOutput(BuildRun& run, const char* output, EntryFailure* failure) {
 int CEFSBuilder::Build(const char* output, IEFSBuildProgress* progress,
                        const unsigned char signature[16]) {
   if (!PortableFileExists(m_StubPath.c_str())) Fail(EFSB_ERR_NOT_FOUND, m_StubPath.c_str());
+  // Sorted through their indexes: an entry is some 300 bytes to move.
+  std::vector<size_t> order(m_Entries.size());
+  for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [this](size_t a, size_t b) {
+    return EfsCompareNames(m_Entries[a].Name, m_Entries[b].Name) < 0;
+  });
+  std::vector<EFSBUILDERENTRY> sorted;
+  sorted.reserve(m_Entries.size());
+  for (size_t i : order) sorted.push_back(std::move(m_Entries[i]));
+  m_Entries.swap(sorted);
+  // Before any content is compressed: a directory every reader would refuse
+  // as damaged is no setup.
+  if (m_Compression == EFS_METHOD_LZMA && SolidDirectorySize(m_Entries) > EFS_SOLID_DIRECTORY_LIMIT)
+    Fail(EFSB_ERR_TOO_MANY, output);
   PortableCreateParentFolders(output);
   if (!CopyWhole(m_StubPath.c_str(), output)) {
     remove(output);
@@ -748,10 +771,6 @@ int CEFSBuilder::Build(const char* output, IEFSBuildProgress* progress,
     run.Finish();
     return 1;
   }
-  std::stable_sort(m_Entries.begin(), m_Entries.end(),
-                   [](const EFSBUILDERENTRY& a, const EFSBUILDERENTRY& b) {
-                     return EfsCompareNames(a.Name, b.Name) < 0;
-                   });
 
   EntryFailure failure;
   std::vector<EntryRecord> records;

@@ -3,6 +3,7 @@
 #pragma once
 #include <stdint.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@ enum EFSBUILDERERROR {
   EFSB_ERR_NOT_FOUND = 5,
   EFSB_ERR_DUPLICATE = 6,
   EFSB_ERR_COMPRESS = 7,  // the compressor refused (no memory for it, most likely)
+  EFSB_ERR_TOO_MANY = 8,  // the entries' solid directory would pass what a reader takes
 };
 
 // The last failure of a builder: what went wrong, the file it is about (the
@@ -87,6 +89,13 @@ class CEFSBuilder {
 
   std::string m_StubPath;
   std::vector<EFSBUILDERENTRY> m_Entries;
+  // the names added, for the duplicate check of each next one
+  struct NameOrder {
+    bool operator()(const std::string& a, const std::string& b) const {
+      return EfsCompareNames(a.c_str(), b.c_str()) < 0;
+    }
+  };
+  std::set<std::string, NameOrder> m_Names;
   uint32_t m_StubSize;
   uint64_t m_Total;
   unsigned m_Threads;

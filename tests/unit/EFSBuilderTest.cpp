@@ -197,6 +197,54 @@ TEST(EFSBuilder, ProgressRisesToAHundredAndACancelLeavesNoOutput) {
   }
 }
 
+// A solid directory past what every reader takes (64 MiB decoded) would be
+// written and then refused as damaged: the build refuses it first, before
+// any content is compressed, and leaves no output. Just below it, the
+// build goes on (cancelled here at its first report, to stay quick).
+TEST(EFSBuilder, ASolidDirectoryTooLargeForTheReaderIsRefusedBeforeAnythingIsWritten) {
+  TempDir d;
+  WriteWholeFile(d.File("stub.exe"), "S");
+  WriteWholeFile(d.File("empty.txt"), "");
+  CEFSBuilder b;
+  b.SetCompression(EFS_METHOD_LZMA);
+  b.SetStubFile(d.File("stub.exe").c_str());
+  // 255-byte names that share at most their first five digits: some 281
+  // bytes of directory each
+  const std::string source = d.File("empty.txt");
+  char name[256];
+  memset(name, 'n', 255);
+  name[255] = '\0';
+  unsigned added = 0;
+  auto addUpTo = [&](unsigned count) {
+    for (; added < count; ++added) {
+      snprintf(name, sizeof name, "%06u", added);
+      name[6] = 'n';
+      b.AddFile(source.c_str(), 0, name);
+    }
+  };
+  addUpTo(230000);  // about 64.6 MB
+  Progress cancel(1);
+  EXPECT_EQ(0, b.Build(d.File("fits.exe").c_str(), &cancel, InstallerSignature));
+  EXPECT_FALSE(Exists(d.File("fits.exe")));
+
+  addUpTo(240000);  // about 67.4 MB
+  Progress never(0);
+  try {
+    b.Build(d.File("setup.exe").c_str(), &never, InstallerSignature);
+    ADD_FAILURE() << "a directory no reader takes was built";
+  } catch (EFSBUILDERERROR e) {
+    EXPECT_EQ(EFSB_ERR_TOO_MANY, e);
+    EXPECT_EQ(d.File("setup.exe"), b.LastFailure().File);
+  }
+  EXPECT_TRUE(never.seen.empty()) << "refused only after it began";
+  EXPECT_FALSE(Exists(d.File("setup.exe")));
+
+  // the same count of entries in the other container: its own limits hold
+  b.SetCompression(EFS_METHOD_ZLIB);
+  Progress cancelZlib(1);
+  EXPECT_EQ(0, b.Build(d.File("zlib.exe").c_str(), &cancelZlib, InstallerSignature));
+}
+
 TEST(EntryCodec, RoundTripsEverySizeAroundTheBufferEdges) {
   TempDir d;
   WriteWholeFile(d.File("stub.exe"), Bytes(512, 'S'));
