@@ -142,7 +142,7 @@ int main(int argc, char** argv) {
   efs.ExtractFile("large.bin", (dir + "\\out-large.bin").c_str(), 1, NULL, 500);
   double tExtract = Now() - t0;
   SIZE_T peakLarge = PeakWorkingSet();
-  EFSENTRY* e = efs.FindEntry("large.bin");
+  const EFSENTRY* e = efs.FindEntry("large.bin");
   double tBare = BareInflate(bigSetup.c_str(), e->DataOffset, e->StoredSize);
   EfsInflateResult own;
   double tOwn = BareOwnInflate(bigSetup.c_str(), e->DataOffset, e->StoredSize, &own);

@@ -31,7 +31,8 @@ runs=${BENCH_RUNS:-5}
 payloads=${BENCH_PAYLOADS:-dlls small app}
 want() { [[ " $payloads " == *" $1 "* ]]; }
 prefix=$lane_prefix
-cmake --build "$lane_tree" -j "${JOBS:-$(nproc)}" --target install_bench >/dev/null
+build_log=$(cmake --build "$lane_tree" -j "${JOBS:-$(nproc)}" --target install_bench 2>&1) ||
+  { echo "$build_log"; echo "install-bench: cannot build install_bench in $lane_tree" >&2; exit 1; }
 bench=$lane_tree/install_bench.exe
 wine_run() { tools/wine-run --prefix "$prefix" --arch "$lane_winearch" "$@"; }
 

@@ -54,7 +54,10 @@ sizes() {
 under_wine() {
   bench_lane "$1"
   [ -f "$lane_stub" ] || { echo "bench: no $lane_stub; build first (make)" >&2; return 1; }
-  cmake --build "$lane_tree" -j "$jobs" --target extract_bench worker_bench >/dev/null
+  # quiet when it builds; the compiler's words when it does not
+  local log
+  log=$(cmake --build "$lane_tree" -j "$jobs" --target extract_bench worker_bench 2>&1) ||
+    { echo "$log"; echo "bench: cannot build the bench programs of $lane_tree" >&2; return 1; }
   work=$(mktemp -d)
   trap 'tools/wine-session stop "$lane_prefix" "$lane_winearch" || true; rm -rf "$work"' EXIT
   tools/wine-session start "$lane_prefix" "$lane_winearch"
