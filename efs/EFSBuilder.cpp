@@ -5,8 +5,8 @@
 #include <string.h>
 
 #include <algorithm>
-#include <utility>
 #include <string>
+#include <utility>
 #ifdef _GLIBCXX_HAS_GTHREADS
 #include <chrono>
 #include <condition_variable>
