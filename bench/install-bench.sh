@@ -204,11 +204,18 @@ wine_run reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "${BENCH_MANAGED:
 english=$(winpath translations/English.ini)
 
 # figures of one run: "SECONDS PEAK_KIB FILES FINISH_TO_EXIT PID", or "fail"
+# Each run installs into a folder of its own, and none is deleted before the
+# next run: for some 30 s after files are deleted, ext4 steps over their
+# freed inodes one by one when it makes a new file (perf: recently_deleted
+# under __ext4_new_inode, in the wineserver), so deleting the last run's
+# 2,000 files made the next run of any installer about twice as slow.
+# (one_run runs in a subshell: the clock names the folder)
 one_run() {  # ours|nsis PAYLOAD [POLL-MS]
-  local dest="$installs/$1-$2" out
-  rm -rf "$installs"
+  local tag out
+  tag=$(date +%s%N)
+  local dest="$installs/$1-$2-$tag"
   mkdir -p "$installs"
-  local wdest="C:\\qs-install-bench\\$1-$2"
+  local wdest="C:\\qs-install-bench\\$1-$2-$tag"
   if [ "$1" = ours ] || [ "$1" = lzma ]; then
     local setup=Setup.exe
     [ "$1" = lzma ] && setup=Setup-lzma.exe
