@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "CliSupport.h"
+#include "driver/CommandLine.h"
 #include "script/ActionSections.h"
 #include "script/FileParser.h"
 
@@ -103,6 +104,18 @@ TEST(Docs, EveryActionSectionIsDescribedInRunOrder) {
     size_t fields = doc.find(std::string("\n    ") + s.Fields + "\n", heading);
     EXPECT_TRUE(fields != std::string::npos && fields < next) << name << ": no line \"" << s.Fields << "\"";
   }
+}
+
+// Where the reference says how the setup program ends on a damaged file, it
+// names the code the program returns.
+TEST(Docs, TheDamagedFileEndsWithItsOwnExitCode) {
+  Bytes doc = ReadWholeFile(SourceDir() + "/docs/quillset.md");
+  const std::string text = "damaged or\nincomplete. Please obtain it again.";
+  size_t at = doc.find(text);
+  ASSERT_NE(std::string::npos, at);
+  size_t code = doc.find("exit code ", at);
+  ASSERT_LT(code, at + text.size() + 60) << "no exit code beside the damaged file's message";
+  EXPECT_EQ(std::to_string(SETUP_EXIT_DAMAGED), doc.substr(code + 10, 1));
 }
 
 }  // namespace
