@@ -47,8 +47,9 @@ bool SameName(const char* name, size_t n, const char* word) {
 const char kUnknown[] = "Unknown command-line option: ";
 
 // The first problem is the one told: lead, then at most n bytes of text
-// (which goes on to the line's end), cut at a character boundary. The rest of the line is still read, so that a
-// silent run stays silent whatever else it was given.
+// (which goes on to the line's end), cut at a character boundary. The rest
+// of the line is still read, so that a silent run stays silent whatever
+// else it was given.
 void SetProblem(SetupCommandLine* out, const char* lead, const char* text, size_t n) {
   if (out->Problem[0]) return;
   char part[sizeof out->Problem];

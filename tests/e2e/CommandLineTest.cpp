@@ -97,7 +97,8 @@ TEST(CommandLine, AnUnquotedPathThroughAFolderNamedBeyondAsciiStarts) {
   const char* legacy = getenv("QS_LEGACY_PROGRAM");
   const bool ansi = legacy && legacy[0] == '1';
   const std::wstring media = base + (ansi ? L"\\Caf\u00e9" : L"\\\u0414\u043c\u0438\u0442\u0440\u0438\u0439");
-  const std::wstring downloads = media + (ansi ? L"\\T\u00e9l\u00e9chargements" : L"\\\u0417\u0430\u0433\u0440\u0443\u0437\u043a\u0438");
+  const std::wstring downloads =
+      media + (ansi ? L"\\T\u00e9l\u00e9chargements" : L"\\\u0417\u0430\u0433\u0440\u0443\u0437\u043a\u0438");
   const std::wstring target = base + (ansi ? L"\\\u00c9t\u00e9" : L"\\\u8868");
   const std::string setup = BuildSetupFile(dir, Script(Utf8(target)), {{"a.txt", "a"}});
   ASSERT_TRUE(CreateDirectoryW(media.c_str(), NULL));
