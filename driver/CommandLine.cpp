@@ -67,6 +67,8 @@ int TakeValue(const char* text, size_t n, char* out) {
   if (n >= 2 && text[0] == '"' && text[n - 1] == '"') {
     ++text;
     n -= 2;
+    // Windows drops them from a name anyway, and a value passed on keeps none
+    while (n && IsBlank(text[n - 1])) --n;
   }
   // a path of 259 characters at most, whatever bytes they take
   if (n == 0 || n >= kCommandLinePath || MbcsLength(text, n) >= 260 || memchr(text, '"', n)) return 0;
