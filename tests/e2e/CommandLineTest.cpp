@@ -1,7 +1,8 @@
 // The setup program's command line as a user or a deployment script gives
-// it: options refused by name, /? listing them, /D= on the destination page
-// and /LOG= beside the wizard, and a setup file started with the split
-// chain's option that stays.
+// it: after an unquoted path through folders named beyond ASCII, options
+// refused by name (silently where /S is on the line), /? listing them, /D=
+// on the destination page and /LOG= beside the wizard, and a setup file
+// started with the split chain's option that stays.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <windows.h>
