@@ -44,28 +44,34 @@ bool SameName(const char* name, size_t n, const char* word) {
   return true;
 }
 
-// The first problem is the one told; the rest of the line is still read,
-// so that a silent run stays silent whatever else it was given.
-void SetProblem(SetupCommandLine* out, const char* what, const char* text, size_t n) {
+const char kUnknown[] = "Unknown command-line option: ";
+
+// The first problem is the one told: lead, then at most n bytes of text
+// (which goes on to the line's end), cut at a character boundary. The rest
+// of the line is still read, so that a silent run stays silent whatever
+// else it was given.
+void SetProblem(SetupCommandLine* out, const char* lead, const char* text, size_t n) {
   if (out->Problem[0]) return;
-  const size_t lead = strlen(what);
-  size_t room = sizeof out->Problem - 1 - lead;
-  if (n > room) n = room;
-  memcpy(out->Problem, what, lead);
-  memcpy(out->Problem + lead, text, n);
-  out->Problem[lead + n] = '\0';
+  char part[sizeof out->Problem];
+  MbcsCopy(part, n < sizeof part ? n + 1 : sizeof part, text);
+  const size_t at = strlen(lead);
+  memcpy(out->Problem, lead, at);
+  MbcsCopy(out->Problem + at, sizeof out->Problem - at, part);
 }
 
 // text without blanks at its end and, when it is wholly quoted, without the
-// quotes, into out; 0 when empty or too long.
+// quotes, into out; 0 when empty, too long, or holding a quote (no file
+// name does, and it would end the token that passes the value on).
 int TakeValue(const char* text, size_t n, char* out) {
   while (n && IsBlank(text[n - 1])) --n;
   if (n >= 2 && text[0] == '"' && text[n - 1] == '"') {
     ++text;
     n -= 2;
+    // Windows drops them from a name anyway, and a value passed on keeps none
+    while (n && IsBlank(text[n - 1])) --n;
   }
-  // a path of 260 characters at most, whatever bytes they take
-  if (n == 0 || n >= kCommandLinePath || MbcsLength(text, n) >= 260) return 0;
+  // a path of 259 characters at most, whatever bytes they take
+  if (n == 0 || n >= kCommandLinePath || MbcsLength(text, n) >= 260 || memchr(text, '"', n)) return 0;
   memcpy(out, text, n);
   out[n] = '\0';
   return 1;
@@ -74,7 +80,94 @@ int TakeValue(const char* text, size_t n, char* out) {
 // What follows the option at end: one blank, then the rest of the line.
 const char* RestAfter(const char* end) { return *end ? end + 1 : end; }
 
+// One token from p: up to an unquoted blank, its quotes gone, into token
+// (size bytes; what does not fit is passed over and *tooLong set). Returns
+// where the token ends.
+const char* ReadToken(const char* p, char* token, size_t size, bool* tooLong) {
+  size_t n = 0;
+  bool quoted = false;
+  *tooLong = false;
+  for (; *p && (quoted || !IsBlank(*p)); ++p) {
+    if (*p == '"') {
+      quoted = !quoted;
+    } else if (n + 1 < size) {
+      token[n++] = *p;
+    } else {
+      *tooLong = true;
+    }
+  }
+  token[n] = '\0';
+  return p;
+}
+
+// A word that is an option, not part of a folder: one after "/", which no
+// folder name holds, or one of ours after "-" ("My App - Beta" stays).
+bool IsOptionWord(const char* p) {
+  if (*p == '/') return true;
+  if (*p != '-') return false;
+  size_t n = 0;
+  while (p[1 + n] && !IsBlank(p[1 + n]) && p[1 + n] != '=' && p[1 + n] != '"') ++n;
+  static const char* const kNames[] = {"S", "?", "D", "LOG", "LANG", "joinsplitparts", "originalsourcedirlocation"};
+  for (const char* name : kNames)
+    if (SameName(p + 1, n, name)) return true;
+  return false;
+}
+
+// The first option that follows the folder of /D= (outside quotes), or null.
+const char* OptionAfter(const char* value) {
+  bool quoted = false;
+  for (const char* p = value; *p; ++p) {
+    if (*p == '"') {
+      quoted = !quoted;
+    } else if (!quoted && IsBlank(*p) && !IsBlank(p[1]) && IsOptionWord(p + 1)) {
+      return p + 1;
+    }
+  }
+  return NULL;
+}
+
+size_t WordLength(const char* p) {
+  size_t n = 0;
+  while (p[n] && !IsBlank(p[n])) ++n;
+  return n;
+}
+
+// /D= not quoted as a whole takes the rest of the line; where another option
+// follows, the line is refused and read on from that option. Returns where
+// reading goes on, or null when the line ends here.
+const char* TakeDestination(const char* value, SetupCommandLine* out) {
+  const char* next = OptionAfter(value);
+  if (next) {
+    SetProblem(out, "/D= must be the last option, as its folder takes the rest of the line; after it comes ", next,
+               WordLength(next));
+    return next;
+  }
+  if (TakeValue(value, strlen(value), out->Destination))
+    out->HasDestination = 1;
+  else
+    SetProblem(out, "No usable folder: /D=", value, strlen(value));
+  return NULL;
+}
+
+bool IsLanguageCode(const char* code, size_t size) {
+  const size_t length = strlen(code);
+  bool usable = length > 0 && length < size;
+  for (size_t i = 0; usable && i < length; ++i)
+    usable = (code[i] >= 'a' && code[i] <= 'z') || (code[i] >= 'A' && code[i] <= 'Z') || code[i] == '-' ||
+             code[i] == '_';
+  return usable;
+}
+
 }  // namespace
+
+const wchar_t* SkipProgramName(const wchar_t* line) {
+  if (!line) return L"";
+  bool quoted = false;
+  for (; *line && (quoted || (*line != L' ' && *line != L'\t')); ++line)
+    if (*line == L'"') quoted = !quoted;
+  while (*line == L' ' || *line == L'\t') ++line;
+  return line;
+}
 
 int ParseSetupCommandLine(const char* line, SetupCommandLine* out) {
   memset(out, 0, sizeof *out);
@@ -83,27 +176,17 @@ int ParseSetupCommandLine(const char* line, SetupCommandLine* out) {
   for (;;) {
     while (IsBlank(*p)) ++p;
     if (!*p) return out->Problem[0] ? 0 : 1;
-    // One token: up to an unquoted blank; the quotes go.
     const char* start = p;
     char token[1024];
-    size_t n = 0;
-    bool quoted = false;
-    for (; *p && (quoted || !IsBlank(*p)); ++p) {
-      if (*p == '"') {
-        quoted = !quoted;
-        continue;
-      }
-      if (n + 1 >= sizeof token) {
-        SetProblem(out, "too long: ", start, 40);
-        return 0;  // no telling where it ends
-      }
-      token[n++] = *p;
+    bool tooLong;
+    p = ReadToken(p, token, sizeof token, &tooLong);
+    const size_t raw = static_cast<size_t>(p - start);  // the token as it stands
+    if (tooLong) {
+      SetProblem(out, "Option too long: ", start, 40);
+      continue;
     }
-    token[n] = '\0';
-    const char* end = p;  // the raw end of the token
-
-    if (n < 2 || (token[0] != '/' && token[0] != '-')) {
-      SetProblem(out, "", start, static_cast<size_t>(end - start));
+    if (strlen(token) < 2 || (token[0] != '/' && token[0] != '-')) {
+      SetProblem(out, kUnknown, start, raw);
       continue;
     }
     const char* name = token + 1;
@@ -115,45 +198,34 @@ int ParseSetupCommandLine(const char* line, SetupCommandLine* out) {
     } else if (!equals && SameName(name, nameLength, "?")) {
       out->Help = 1;
     } else if (equals && SameName(name, nameLength, "LOG")) {
-      if (!TakeValue(equals + 1, strlen(equals + 1), out->LogPath)) {
-        SetProblem(out, "no usable file after ", start, static_cast<size_t>(end - start));
-        continue;
-      }
-      out->HasLog = 1;
+      if (TakeValue(equals + 1, strlen(equals + 1), out->LogPath))
+        out->HasLog = 1;
+      else
+        SetProblem(out, "No usable file: ", start, raw);
     } else if (equals && SameName(name, nameLength, "LANG")) {
-      const char* code = equals + 1;
-      size_t length = strlen(code);
-      bool usable = length > 0 && length < sizeof out->Language;
-      for (size_t i = 0; usable && i < length; ++i)
-        usable = (code[i] >= 'a' && code[i] <= 'z') || (code[i] >= 'A' && code[i] <= 'Z') || code[i] == '-' ||
-                 code[i] == '_';
-      if (!usable) {
-        SetProblem(out, "no language code after ", start, static_cast<size_t>(end - start));
-        continue;
-      }
-      memcpy(out->Language, code, length + 1);
+      if (IsLanguageCode(equals + 1, sizeof out->Language))
+        strcpy(out->Language, equals + 1);
+      else
+        SetProblem(out, "No language code: ", start, raw);
     } else if (equals && SameName(name, nameLength, "D")) {
-      // The rest of the line, blanks included; a token quoted as a whole
-      // ("/D=C:\My App") ends where its quotes end.
-      const char* rawEquals = strchr(start, '=');
-      const bool wholeQuoted = start[0] == '"';
-      const char* value = wholeQuoted ? equals + 1 : rawEquals + 1;
-      const size_t length = wholeQuoted ? strlen(equals + 1) : strlen(rawEquals + 1);
-      if (!TakeValue(value, length, out->Destination)) {
-        SetProblem(out, "no usable folder after ", "/D=", 3);
-        if (!wholeQuoted) return 0;
+      // A token quoted as a whole ("/D=C:\My App") ends where its quotes end.
+      if (start[0] == '"') {
+        if (TakeValue(equals + 1, strlen(equals + 1), out->Destination))
+          out->HasDestination = 1;
+        else
+          SetProblem(out, "No usable folder: ", start, raw);
         continue;
       }
-      out->HasDestination = 1;
-      if (!wholeQuoted) return out->Problem[0] ? 0 : 1;
+      p = TakeDestination(strchr(start, '=') + 1, out);
+      if (!p) return out->Problem[0] ? 0 : 1;
     } else if (!equals && SameName(name, nameLength, "joinsplitparts")) {
-      out->JoinSplitParts = RestAfter(end);
+      out->JoinSplitParts = RestAfter(p);
       return out->Problem[0] ? 0 : 1;
     } else if (!equals && SameName(name, nameLength, "originalsourcedirlocation")) {
-      out->OriginalSourceDir = RestAfter(end);
+      out->OriginalSourceDir = RestAfter(p);
       return out->Problem[0] ? 0 : 1;
     } else {
-      SetProblem(out, "", start, static_cast<size_t>(end - start));
+      SetProblem(out, kUnknown, start, raw);
     }
   }
 }
@@ -170,6 +242,12 @@ int FormatPassedOptions(const SetupCommandLine& options, char* out, size_t size)
   };
   for (int i = 0; i < 4; ++i) {
     if (!parts[i][0][0]) continue;
+    // a quote inside would end the token early, and what follows it would
+    // be read as options of the next process
+    if (strchr(parts[i][1], '"')) {
+      out[0] = '\0';
+      return 0;
+    }
     const char* pieces[3] = {parts[i][0], parts[i][1], i ? "\"" : ""};
     for (const char* piece : pieces) {
       const size_t n = strlen(piece);

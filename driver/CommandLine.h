@@ -23,7 +23,7 @@ struct SetupCommandLine {
   int Silent;        // /S
   int Help;          // /?
   int HasDestination;
-  char Destination[kCommandLinePath];  // /D=, the rest of the line
+  char Destination[kCommandLinePath];  // /D=, the rest of the line (no other option may follow)
   int HasLog;
   char LogPath[kCommandLinePath];      // /LOG=
   char Language[16];                   // /LANG=, a table's code ("de", "pt-BR"); "" when not given
@@ -31,17 +31,24 @@ struct SetupCommandLine {
   // of the line after it and one blank (null when absent).
   const char* JoinSplitParts;
   const char* OriginalSourceDir;
-  // Why the line was refused: the token as it stands, or a value too long.
-  char Problem[128];
+  // Why the line was refused, as the user reads it: the token as it
+  // stands, a value that cannot be used, an option after /D=.
+  char Problem[192];
 };
 
 // 1 when every token is known; 0 with Problem naming the first that is not.
+// The whole line is read in either case, so /S anywhere keeps a run silent.
 int ParseSetupCommandLine(const char* line, SetupCommandLine* out);
+
+// The arguments of a whole command line as the system hands it over: the
+// program's name skipped by the system's rules (quotes toggle, and outside
+// them a blank or a tab ends it; no escapes), then the blanks after it.
+const wchar_t* SkipProgramName(const wchar_t* line);
 
 // The options a split installation's next process gets from this one
 // (/S, /LOG=, /LANG=, /D=, each quoted as one token, blank-separated, with a leading
 // blank), so that they come before the chain's own option. 0 when they do
-// not fit into size bytes.
+// not fit into size bytes, or a value holds a quote that would end its token.
 int FormatPassedOptions(const SetupCommandLine& options, char* out, size_t size);
 
 // What an exit code means, in a few words, for the run log.

@@ -284,82 +284,88 @@ void ReadInstallerSettings(const char* originalSourceDir) {
   free(folder);
 }
 
+// The script, the table and the settings, up to "go". SETUP_EXIT_DONE to go
+// on, or the code that ends the run before anything is done.
+static int PrepareInstaller(const char* tempDir, char* tempProject, char* tempTranslations) {
+  SetupState::Efs.Open(SetupState::ExePath);
+  CreateTemp(tempDir, "QSP", tempProject, "Failed to create temporary QSP file in temporary files directory.");
+  ExtractToTemp("default.qsp", tempProject, "Failed to copy default.qsp to the temp directory.",
+                "The installation file is corrupt.\nDefault.qsp failed on CRC check.");
+  // the command stores UTF-8; a Windows that does not run us in UTF-8
+  // takes the script in its ANSI code page
+  if (!ConvertFileToProgramCodePage(tempProject) || SetupState::Project.Load(tempProject) != 1) {
+    ShowError("Failed to load default.qsp.", MB_OK);
+    throw QSD_REPORTED;
+  }
+  // of a setup in several languages, the user's (or /LANG='s)
+  ChooseTranslationEntry(SetupState::Efs, g_Options.Language);
+  LoadChosenTable(tempDir, tempTranslations);
+  SetupState::UninstallLog.SetTranslations(&SetupState::Translations);
+  ReadInstallerSettings(g_Options.OriginalSourceDir);
+  // /D= stands for the script's DefaultDir; the wizard's page shows it
+  if (g_Options.HasDestination) MbcsCopy(SetupState::InstallDir, PATH_BYTES, g_Options.Destination);
+  // or the one the user picks, when the script offers the choice
+  if (!g_Options.Silent && !g_Options.Language[0] && ReadProjectFlag("Global", "ShowLanguageDialog")) {
+    const LanguageAnswer answer = AskForLanguage(SetupState::Instance, SetupState::Efs);
+    if (answer == LANGUAGE_CANCELLED) return SETUP_EXIT_CANCELLED;
+    if (answer == LANGUAGE_CHANGED) LoadChosenTable(tempDir, tempTranslations);
+  }
+  // a version of the same AppId proposes its folder, and is not downgraded unasked
+  return CheckInstalledVersion(g_Options.HasDestination ? g_Options.Destination : NULL, g_Options.Silent);
+}
+
+// Nobody there: no background, no wizard, the script's defaults. A folder
+// the wizard would refuse is refused.
+static int InstallSilently() {
+  if (!IsUsableDestination(SetupState::InstallDir)) {
+    RunLogLineWith("Failure", "the destination folder %s cannot be used", SetupState::InstallDir);
+    SetupState::Translations.ShowMessage(NULL, TK_PLEASE_ENTER_PATH_TO_INSTALL_DIR, TK_INSTALL_TITLE,
+                                         MB_ICONERROR);
+    throw QSD_REPORTED;
+  }
+  SetMainDirPlaceholder(SetupState::InstallDir);
+  return InstallRun().RunUnattended(FrontEnd());
+}
+
+static int InstallWithWizard(const char* tempDir, int showCommand) {
+  // reads UseBackground, and the rest of [Background] when it is on
+  ReadBackgroundSettings(tempDir);
+  if (!StartUserInterface(SetupState::Instance, showCommand)) throw QSD_FAILED;
+  // Nothing below runs beside the worker: the log is whole once it has ended.
+  InstallRun().Join();
+  int code = SETUP_EXIT_DONE;
+  switch (TakeWizardEnding()) {
+    case WIZARD_FINISHED:
+      code = InstallRun().Conclude(SETUP_EXIT_DONE);
+      break;
+    case WIZARD_CANCELLED:
+      code = InstallRun().Conclude(SETUP_EXIT_CANCELLED);
+      break;
+    case WIZARD_ROLLBACK:
+      code = InstallRun().Conclude(SETUP_EXIT_FAILED);
+      break;
+    case WIZARD_FAILED:
+      throw QSD_REPORTED;
+    default:  // ended from outside, perhaps in the middle of the files
+      throw QSD_FAILED;
+  }
+  PostQuitMessage(0);
+  MSG message;
+  while (GetMessageA(&message, NULL, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return code;
+}
+
 static int RunInstaller(const char* tempDir, int showCommand) {
   char tempProject[PATH_BYTES] = "";
   char tempTranslations[PATH_BYTES] = "";
   int code = 0;
   bool failed = false;
   try {
-    SetupState::Efs.Open(SetupState::ExePath);
-    CreateTemp(tempDir, "QSP", tempProject,
-               "Failed to create temporary QSP file in temporary files directory.");
-    ExtractToTemp("default.qsp", tempProject, "Failed to copy default.qsp to the temp directory.",
-                  "The installation file is corrupt.\nDefault.qsp failed on CRC check.");
-    // the command stores UTF-8; a Windows that does not run us in UTF-8
-    // takes the script in its ANSI code page
-    if (!ConvertFileToProgramCodePage(tempProject) || SetupState::Project.Load(tempProject) != 1) {
-      ShowError("Failed to load default.qsp.", MB_OK);
-      throw QSD_REPORTED;
-    }
-    // of a setup in several languages, the user's (or /LANG='s)
-    ChooseTranslationEntry(SetupState::Efs, g_Options.Language);
-    LoadChosenTable(tempDir, tempTranslations);
-    SetupState::UninstallLog.SetTranslations(&SetupState::Translations);
-    ReadInstallerSettings(g_Options.OriginalSourceDir);
-    // /D= stands for the script's DefaultDir; the wizard's page shows it
-    if (g_Options.HasDestination) MbcsCopy(SetupState::InstallDir, PATH_BYTES, g_Options.Destination);
-    int refused = SETUP_EXIT_DONE;
-    // or the one the user picks, when the script offers the choice
-    if (!g_Options.Silent && !g_Options.Language[0] && ReadProjectFlag("Global", "ShowLanguageDialog")) {
-      const LanguageAnswer answer = AskForLanguage(SetupState::Instance, SetupState::Efs);
-      if (answer == LANGUAGE_CANCELLED) refused = SETUP_EXIT_CANCELLED;
-      if (answer == LANGUAGE_CHANGED) LoadChosenTable(tempDir, tempTranslations);
-    }
-    // a version of the same AppId proposes its folder, and is not downgraded unasked
-    if (refused == SETUP_EXIT_DONE)
-      refused = CheckInstalledVersion(g_Options.HasDestination ? g_Options.Destination : NULL, g_Options.Silent);
-
-    if (refused != SETUP_EXIT_DONE) {
-      code = refused;
-    } else if (g_Options.Silent) {
-      // Nobody there: no background, no wizard, the script's defaults. A
-      // folder the wizard would refuse is refused.
-      if (!IsUsableDestination(SetupState::InstallDir)) {
-        RunLogLineWith("Failure", "the destination folder %s cannot be used", SetupState::InstallDir);
-        SetupState::Translations.ShowMessage(NULL, TK_PLEASE_ENTER_PATH_TO_INSTALL_DIR, TK_INSTALL_TITLE,
-                                             MB_ICONERROR);
-        throw QSD_REPORTED;
-      }
-      SetMainDirPlaceholder(SetupState::InstallDir);
-      code = InstallRun().RunUnattended(FrontEnd());
-    } else {
-      // reads UseBackground, and the rest of [Background] when it is on
-      ReadBackgroundSettings(tempDir);
-      if (!StartUserInterface(SetupState::Instance, showCommand)) throw QSD_FAILED;
-      // Nothing below runs beside the worker: the log is whole once it has ended.
-      InstallRun().Join();
-      switch (TakeWizardEnding()) {
-        case WIZARD_FINISHED:
-          code = InstallRun().Conclude(SETUP_EXIT_DONE);
-          break;
-        case WIZARD_CANCELLED:
-          code = InstallRun().Conclude(SETUP_EXIT_CANCELLED);
-          break;
-        case WIZARD_ROLLBACK:
-          code = InstallRun().Conclude(SETUP_EXIT_FAILED);
-          break;
-        case WIZARD_FAILED:
-          throw QSD_REPORTED;
-        default:  // ended from outside, perhaps in the middle of the files
-          throw QSD_FAILED;
-      }
-      PostQuitMessage(0);
-      MSG message;
-      while (GetMessageA(&message, NULL, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageA(&message);
-      }
-    }
+    code = PrepareInstaller(tempDir, tempProject, tempTranslations);
+    if (code == SETUP_EXIT_DONE) code = g_Options.Silent ? InstallSilently() : InstallWithWizard(tempDir, showCommand);
   } catch (QSD_EXCEPTION error) {
     InstallRun().Join();
     DropPendingQuit();
@@ -382,6 +388,8 @@ static int RunInstaller(const char* tempDir, int showCommand) {
   }
   // Undo whatever this run changed before it failed.
   if (failed) code = InstallRun().Conclude(SETUP_EXIT_FAILED);
+  // a damaged entry, found wherever it was extracted, failed the run
+  if (code == SETUP_EXIT_FAILED && ExtractionFoundDamage()) code = SETUP_EXIT_DAMAGED;
   ReleaseBackgroundResources();
   if (tempProject[0]) DeleteFileA(tempProject);
   if (tempTranslations[0]) DeleteFileA(tempTranslations);
@@ -503,8 +511,7 @@ int RunSetupProgram(HINSTANCE instance, const char* commandLine, int showCommand
 static int RunWithOptions(int parsed, int temporaryCopy, int showCommand) {
   if (!parsed) {
     char text[sizeof g_Options.Problem + 64];
-    strcpy(text, "Unknown command-line option: ");
-    strcat(text, g_Options.Problem);
+    strcpy(text, g_Options.Problem);
     strcat(text, "\n\nSetup /? lists the options.");
     ShowError(text, MB_OK | MB_ICONERROR);
     return SETUP_EXIT_BAD_COMMAND_LINE;

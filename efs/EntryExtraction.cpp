@@ -5,6 +5,11 @@
 // How often an extraction calls its progress callback, in milliseconds.
 static const DWORD kProgressInterval = 500;
 
+// Set by the worker or the window's thread, read once both are done.
+static volatile LONG g_DamageFound;
+
+int ExtractionFoundDamage() { return g_DamageFound != 0; }
+
 ExtractOutcome ExtractEntry(CExeFileSystemLogged& efs, const char* name, const char* destination,
                             CUninstallLogger* logger, EFSProgressCallback progress) {
   try {
@@ -18,6 +23,7 @@ ExtractOutcome ExtractEntry(CExeFileSystemLogged& efs, const char* name, const c
     return error == ERROR_DISK_FULL ? EXTRACT_DISK_FULL : EXTRACT_FAILED;
   } catch (EFSERROR error) {
     if (error != EFS_ERR_CRC) throw;
+    InterlockedExchange(&g_DamageFound, 1);
     return EXTRACT_CORRUPT;
   }
 }

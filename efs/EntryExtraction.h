@@ -16,3 +16,7 @@ enum ExtractOutcome {
 // thrown on as the EFSERROR it is.
 ExtractOutcome ExtractEntry(CExeFileSystemLogged& efs, const char* name, const char* destination,
                             CUninstallLogger* logger = NULL, EFSProgressCallback progress = NULL);
+
+// Nonzero once an extraction of this process has found a damaged entry: a
+// run that then fails, fails for the setup file's damage.
+int ExtractionFoundDamage();

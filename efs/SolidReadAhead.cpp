@@ -139,10 +139,14 @@ void CEfsReadAhead::WaitForDecoder(uint64_t target) {
 void CEfsReadAhead::Passed(uint64_t position) {
   EnterCriticalSection(&m_Lock);
   m_Needed = position;
-  // woken for a chunk's room at least (or the rest), not for every file
-  const uint64_t room = m_Needed + m_Stream.HistorySize() - m_Published;
+  // woken for a chunk's room at least (or the rest), not for every file; a
+  // history smaller than a chunk never has that much room, but all of it
+  const uint64_t history = m_Stream.HistorySize();
+  const uint64_t room = m_Needed + history - m_Published;
   const uint64_t left = m_Stream.ContentSize() - m_Published;
-  const int wake = m_DecoderWaits && room >= (left < EFS_SOLID_CHUNK ? left : (uint64_t)EFS_SOLID_CHUNK);
+  uint64_t enough = left < EFS_SOLID_CHUNK ? left : (uint64_t)EFS_SOLID_CHUNK;
+  if (history < enough) enough = history;
+  const int wake = m_DecoderWaits && room >= enough;
   if (wake) m_DecoderWaits = 0;
   LeaveCriticalSection(&m_Lock);
   if (wake) SetEvent(m_Passed);

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "common/LineBreaks.h"
+#include "common/SafeFormat.h"
 #include "efs/ExeFileSystem.h"
 #include "platform/FrontEnd.h"
 #include "platform/TextEncoding.h"
@@ -124,7 +125,10 @@ char* ReadInstalledAppName(const char* table) {
 
 namespace {
 
-char g_Entry[32] = "Translations.ini";
+// A table's code has at most this many letters (/LANG= takes 15).
+enum { kLongestCode = 16 };
+// "Translations." + code + ".ini" and the terminator
+char g_Entry[sizeof "Translations..ini" + kLongestCode] = "Translations.ini";
 
 // The codes the command gives its tables, by Windows language.
 const char* CodeOfLanguage(LANGID id) {
@@ -148,10 +152,9 @@ const char* CodeOfLanguage(LANGID id) {
 }
 
 int TryEntry(CExeFileSystem& efs, const char* code) {
-  if (!code || !code[0] || strlen(code) > 16) return 0;
-  char name[32];
-  wsprintfA(name, "Translations.%s.ini", code);
-  if (!efs.Exists(name)) return 0;
+  if (!code || !code[0] || strlen(code) > kLongestCode) return 0;
+  char name[sizeof g_Entry];
+  if (SafeFormat(name, sizeof name, "Translations.%s.ini", &code, 1) >= sizeof name || !efs.Exists(name)) return 0;
   strcpy(g_Entry, name);
   return 1;
 }

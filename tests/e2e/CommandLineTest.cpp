@@ -1,11 +1,14 @@
 // The setup program's command line as a user or a deployment script gives
-// it: options refused by name, /? listing them, /D= on the destination page
-// and /LOG= beside the wizard, and a setup file started with the split
-// chain's option that stays.
+// it: after an unquoted path through folders named beyond ASCII, options
+// refused by name (silently where /S is on the line), /? listing them, /D=
+// on the destination page and /LOG= beside the wizard, and a setup file
+// started with the split chain's option that stays.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "../win32/Robot.h"
 #include "../win32/TestSupport.h"
@@ -40,6 +43,113 @@ BoxRun RunToBox(const std::string& setup, const std::string& arguments, const ch
   robot.Answer(run.Box, IDOK);
   EXPECT_TRUE(robot.WaitForExit(kTimeout, &run.Code)) << arguments;
   return run;
+}
+
+struct QuietRun {
+  DWORD Code = 99;
+  std::vector<std::string> Windows;  // every visible top-level window seen
+};
+
+// Runs line (as CreateProcessW takes it, no program name apart) to its end,
+// watching for windows; one that has not ended within the timeout is ended.
+QuietRun RunWithoutAPerson(const std::wstring& line) {
+  QuietRun run;
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi;
+  std::wstring command = line;
+  if (!CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
+    ADD_FAILURE() << "cannot start, error " << GetLastError();
+    return run;
+  }
+  CloseHandle(pi.hThread);
+  Robot watcher;
+  watcher.Attach(pi.dwProcessId);
+  const DWORD start = GetTickCount();
+  do {
+    for (HWND w : watcher.TopLevelWindows(true)) run.Windows.push_back(Robot::Class(w) + " \"" + Robot::Text(w) + "\"");
+  } while (WaitForSingleObject(pi.hProcess, 100) == WAIT_TIMEOUT && GetTickCount() - start < kTimeout);
+  if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
+  GetExitCodeProcess(pi.hProcess, &run.Code);
+  CloseHandle(pi.hProcess);
+  return run;
+}
+
+std::wstring Wide(const std::string& utf8) {
+  std::wstring w(utf8.size() + 1, L'\0');
+  w.resize((size_t)MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &w[0], (int)w.size()) - 1);
+  return w;
+}
+
+std::string Utf8(const std::wstring& w) {
+  std::string s(w.size() * 3 + 1, '\0');
+  s.resize((size_t)WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &s[0], (int)s.size(), NULL, NULL) - 1);
+  return s;
+}
+
+// Started by a path with no quotes around it, as CreateProcessW(NULL, ...)
+// allows when the path has no blank, through folders whose names are not
+// ASCII: the installer and then its uninstaller take the options after it.
+TEST(CommandLine, AnUnquotedPathThroughAFolderNamedBeyondAsciiStarts) {
+  TempFolder dir;
+  ASSERT_EQ(std::string::npos, dir.Path().find(' '));
+  const std::wstring base(dir.Path().begin(), dir.Path().end());
+  // the legacy program runs in code page 1252: names that it can spell
+  const char* legacy = getenv("QS_LEGACY_PROGRAM");
+  const bool ansi = legacy && legacy[0] == '1';
+  const std::wstring media = base + (ansi ? L"\\Caf\u00e9" : L"\\\u0414\u043c\u0438\u0442\u0440\u0438\u0439");
+  const std::wstring downloads =
+      media + (ansi ? L"\\T\u00e9l\u00e9chargements" : L"\\\u0417\u0430\u0433\u0440\u0443\u0437\u043a\u0438");
+  const std::wstring target = base + (ansi ? L"\\\u00c9t\u00e9" : L"\\\u8868");
+  const std::string setup = BuildSetupFile(dir, Script(Utf8(target)), {{"a.txt", "a"}});
+  ASSERT_TRUE(CreateDirectoryW(media.c_str(), NULL));
+  ASSERT_TRUE(CreateDirectoryW(downloads.c_str(), NULL));
+  ASSERT_TRUE(CopyFileW(Wide(setup).c_str(), (downloads + L"\\Setup.exe").c_str(), FALSE));
+
+  QuietRun install = RunWithoutAPerson(downloads + L"\\Setup.exe /S");
+  EXPECT_EQ(0u, install.Code);
+  EXPECT_TRUE(install.Windows.empty()) << install.Windows.front();
+  EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((target + L"\\a.txt").c_str()));
+  QuietRun uninstall = RunWithoutAPerson(target + L"\\Uninstall.exe /S");
+  EXPECT_EQ(0u, uninstall.Code);
+  EXPECT_TRUE(uninstall.Windows.empty()) << uninstall.Windows.front();
+  Robot wait;
+  EXPECT_TRUE(wait.WaitUntil([&] { return GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES; },
+                             kTimeout, "the uninstaller going"));
+  RemoveTree(media);
+}
+
+// Whatever is wrong on a line that holds /S, nothing is shown: an option
+// too long for any buffer before it, /D= with an option after it (which
+// the box without /S names), a quote in the folder.
+TEST(CommandLine, ALineWithSIsRefusedWithoutAWindowWhateverComesBefore) {
+  TempFolder dir;
+  const std::string target = dir.File("App");
+  const std::string setup = BuildSetupFile(dir, Script(target), {{"a.txt", "a"}});
+  const std::string log = dir.File("refused.log");
+  struct {
+    std::string arguments;
+    const char* logged;
+  } cases[] = {
+      {"\"/LOG=C:\\" + std::string(1100, 'x') + ".log\" /S", nullptr},
+      {"/S /D=" + dir.File("My App") + " /LOG=" + log, "/D= must be the last option"},
+      {"/LOG=" + log + " /S /D=" + dir.File("My\"App"), "No usable folder"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.arguments.substr(0, 60));
+    DeleteFileA(log.c_str());
+    QuietRun run = RunWithoutAPerson(Wide("\"" + setup + "\" " + c.arguments));
+    EXPECT_EQ(5u, run.Code);
+    EXPECT_TRUE(run.Windows.empty()) << run.Windows.front();
+    if (c.logged) EXPECT_NE(std::string::npos, ReadWholeFile(log).find(c.logged)) << ReadWholeFile(log);
+  }
+  BoxRun run = RunToBox(setup, "/D=C:\\Apps\\My App /LOG=C:\\trial.log", "Error");
+  ASSERT_TRUE(run.Box.Window);
+  EXPECT_NE(std::string::npos, run.Box.Text.find("/D= must be the last option")) << run.Box.Text;
+  EXPECT_NE(std::string::npos, run.Box.Text.find("/LOG=C:\\trial.log")) << run.Box.Text;
+  EXPECT_EQ(5u, run.Code);
+  EXPECT_FALSE(PathExists(target));
+  EXPECT_FALSE(PathExists("C:\\Apps\\My App"));
 }
 
 TEST(CommandLine, AnUnknownOptionIsRefusedByNameWithExitCode5) {

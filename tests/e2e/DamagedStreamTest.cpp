@@ -1,6 +1,7 @@
 // Setup files whose compressed data is damaged, zlib and solid LZMA: the
 // user reads the damaged-file text (never "could not be found"), the run is
-// rolled back and nothing of it remains. And a solid setup whose entries
+// rolled back, ends with the exit code of a damaged file, and nothing of it
+// remains. And a solid setup whose entries
 // are read out of the stream's order still installs every file whole.
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -61,6 +62,7 @@ class DamagedStream : public ::testing::Test {
     const std::string shown = robot.AnswerMessageBox(En("ERROR").c_str(), IDOK, 30000);
     DWORD code = 99;
     EXPECT_TRUE(robot.WaitForExit(30000, &code));
+    EXPECT_EQ(3u, code) << "damaged, not failed";
     EXPECT_FALSE(PathExists(target)) << "left behind: " << ::testing::PrintToString(FilesIn(target));
     EXPECT_EQ(temp, TempFilesMatching("*.tmp"));
     return shown;

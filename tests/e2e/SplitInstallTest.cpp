@@ -323,6 +323,14 @@ TEST_F(SplitInstall, SilentlyTheFirstSliceWaitsAndReturnsTheInstallersExitCode) 
   for (size_t at = 0; (at = text.find("Result: exit code 0", at)) != std::string::npos; ++at) ++results;
   EXPECT_EQ(3u, results) << text;
 
+  // a quote in the folder would break the options passed down the chain:
+  // refused by the first slice as a bad command line
+  const std::string refused = dir.File("refused.log");
+  EXPECT_EQ(5u, RunChainWatched("\"" + media + "\\Setup.exe\" /S /LOG=" + refused + " /D=" + dir.File("Split\"App"),
+                                media, &dialogs));
+  EXPECT_TRUE(dialogs.empty()) << dialogs.front();
+  EXPECT_NE(std::string::npos, ReadWholeFile(refused).find("No usable folder")) << ReadWholeFile(refused);
+
   Robot un;
   ASSERT_TRUE(un.Start("\"" + target + "\\Uninstall.exe\" /S /LOG=" + dir.File("un.log"), dir.Path().c_str()));
   DWORD code = 99;

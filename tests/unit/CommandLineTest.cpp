@@ -44,12 +44,41 @@ TEST(CommandLine, AnUnknownOptionOrWordIsRefusedByName) {
   };
   for (const auto& c : cases) {
     SetupCommandLine parsed = Parsed(c.line, 0);
-    EXPECT_STREQ(c.problem, parsed.Problem) << c.line;
+    EXPECT_EQ(std::string("Unknown command-line option: ") + c.problem, parsed.Problem) << c.line;
   }
-  // the rest is still read: a silent run stays silent
-  EXPECT_EQ(1, Parsed("/SILENT /S", 0).Silent);
+  // the rest is still read: a silent run stays silent, whatever came before
+  // /S (an option too long for any buffer, a quote in /D=) and wherever /D=
+  // stands
+  const std::string longLog = "\"/LOG=C:\\" + std::string(1100, 'x') + ".log\"";
+  for (const std::string& line : {std::string("/SILENT /S"), longLog + " /S", "/S " + longLog,
+                                  std::string("/D=C:\\A /S B"), std::string("/S /D=C:\\A\"B")}) {
+    SetupCommandLine c = Parsed(line.c_str(), 0);
+    EXPECT_EQ(1, c.Silent) << line;
+    EXPECT_EQ(0, c.HasDestination) << line;
+  }
+  EXPECT_EQ(0u, std::string(Parsed(longLog.c_str(), 0).Problem).find("Option too long: \"/LOG=C:\\xxx"));
   EXPECT_NE(nullptr, strstr(Parsed("/LOG=", 0).Problem, "/LOG="));
   EXPECT_NE(nullptr, strstr(Parsed("/S /D=", 0).Problem, "/D="));
+}
+
+// The program's name is skipped as the system reads it, whatever its
+// characters: the run time's copy stopped at the first one above 127.
+TEST(CommandLine, TheProgramsNameIsSkippedByTheSystemsRules) {
+  struct {
+    const wchar_t* line;
+    const wchar_t* arguments;
+  } cases[] = {
+      {L"C:\\users\\\u0414\u043c\u0438\u0442\u0440\u0438\u0439\\Setup.exe /S", L"/S"},
+      {L"C:\\Apps\\\u8868\\Uninstall.exe", L""},
+      {L"\"C:\\Program Files\\Setup.exe\"  /D=C:\\My App", L"/D=C:\\My App"},
+      // quotes toggle inside the name too, and a tab ends it
+      {L"C:\\\"My Apps\"\\Setup.exe\t/LOG=a.log /S", L"/LOG=a.log /S"},
+      {L"\"C:\\A B\\Setup.exe\"", L""},
+      {L"Setup", L""},
+      {L"", L""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(std::wstring(c.arguments), SkipProgramName(c.line));
+  EXPECT_EQ(std::wstring(L""), SkipProgramName(NULL));
 }
 
 TEST(CommandLine, DestinationTakesTheRestOfTheLineWithBlanks) {
@@ -57,9 +86,18 @@ TEST(CommandLine, DestinationTakesTheRestOfTheLineWithBlanks) {
   EXPECT_EQ(1, c.Silent);
   EXPECT_EQ(1, c.HasDestination);
   EXPECT_STREQ("C:\\Silent Test\\App", c.Destination);
-  // what follows is part of the folder, an option-like text included
-  EXPECT_STREQ("C:\\A /S B", Parsed("/D=C:\\A /S B").Destination);
-  EXPECT_EQ(0, Parsed("/D=C:\\A /S B").Silent);
+  // blanks and dashes are part of the folder; an option of ours is not,
+  // and /D= must then come last
+  EXPECT_STREQ("C:\\My App - Beta -x", Parsed("/D=C:\\My App - Beta -x").Destination);
+  for (const char* line : {"/D=C:\\Apps\\My App /LOG=C:\\trial.log", "/D=C:\\A -s", "/D=C:\\A /x",
+                           "/D=C:\\A -joinsplitparts C:\\B"}) {
+    SetupCommandLine refused = Parsed(line, 0);
+    EXPECT_EQ(0, refused.HasDestination) << line;
+    EXPECT_EQ(0u, std::string(refused.Problem).find("/D= must be the last option")) << refused.Problem;
+  }
+  SetupCommandLine refused = Parsed("/D=C:\\Apps\\My App /LOG=C:\\trial.log", 0);
+  EXPECT_NE(nullptr, strstr(refused.Problem, "after it comes /LOG=C:\\trial.log")) << refused.Problem;
+  EXPECT_STREQ("C:\\trial.log", refused.LogPath) << "what follows is read on";
   // quotes around the folder, or around the whole token, are no part of it
   EXPECT_STREQ("C:\\Q R", Parsed("/D=\"C:\\Q R\"  ").Destination);
   c = Parsed("\"/D=C:\\Q R\" /S");
@@ -97,6 +135,15 @@ TEST(CommandLine, PassedOptionsParseBackToTheSame) {
   ASSERT_EQ(1, FormatPassedOptions(Parsed(""), passed, sizeof passed));
   EXPECT_STREQ("", passed);
   EXPECT_EQ(0, FormatPassedOptions(c, passed, 10));
+  // A quote would end the token early and make the rest options of the
+  // next process: never passed on, and refused where the user gave it.
+  for (const char* line : {"/S /D=C:\\Split\"App", "/S /D=\"C:\\Split\"App\"", "/D=C:\\A\" -joinsplitparts C:\\B"}) {
+    SetupCommandLine quoted = Parsed(line, 0);
+    EXPECT_EQ(0, quoted.HasDestination) << line;
+    EXPECT_EQ(nullptr, quoted.JoinSplitParts) << line;
+  }
+  strcpy(c.Destination, "C:\\Split\"App");
+  EXPECT_EQ(0, FormatPassedOptions(c, passed, sizeof passed));
 }
 
 TEST(CommandLine, LangTakesACodeAndIsPassedOn) {

@@ -63,6 +63,7 @@ class Sink : public IEfsDecodeIo {
   size_t CancelAt = (size_t)-1;      // a cancel once this much is written
   size_t FailWriteAt = (size_t)-1;   // a failed write once this much is written
   int Reports = 0;
+  DWORD Deadline = 0;  // nonzero: a cancel once the clock passes it
 
   int Read(unsigned char*, uint32_t) override { return 0; }
   int Write(const unsigned char* p, uint32_t n) override {
@@ -72,6 +73,7 @@ class Sink : public IEfsDecodeIo {
   }
   int Progress(uint64_t, uint64_t) override {
     ++Reports;
+    if (Deadline && (int)(GetTickCount() - Deadline) > 0) return 0;
     return Out.size() < CancelAt;
   }
 };
@@ -142,10 +144,14 @@ class SolidReadAhead : public ::testing::Test {
     last.DataOffset = content.size();
     entries.push_back(last);
 
+    ASSERT_NO_FATAL_FAILURE(Encode(kDictionary));
+  }
+
+  void Encode(uint32_t dictionary) {
     CLzmaEncProps p;
     LzmaEncProps_Init(&p);
     p.level = 5;
-    p.dictSize = kDictionary;
+    p.dictSize = dictionary;
     SizeT n = content.size() + content.size() / 2 + 4096;
     file.Bytes.assign(n, '\0');
     SizeT propsSize = EFS_LZMA_PROPS_SIZE;
@@ -186,6 +192,26 @@ TEST_F(SolidReadAhead, EntriesInOrderOutOfOrderAndTwiceComeOutWhole) {
   const size_t n = entries.size();
   for (size_t k : {n - 2, n - 3, size_t(3), size_t(2), size_t(9), size_t(9), size_t(4), n - 2, size_t(0)})
     ExpectWhole(k);
+}
+
+// The builder never writes a dictionary under a decoding step's 64 KiB, but
+// a crafted file may: the decoder, waiting for a step's room that such a
+// history never has, must still be woken. A caller still waiting after 20 s
+// cancels, so that a hang fails here instead of holding the run.
+TEST_F(SolidReadAhead, AHistorySmallerThanADecodingStepStillComesOutWhole) {
+  for (uint32_t dictionary : {4096u, 49152u}) {
+    SCOPED_TRACE(dictionary);
+    ASSERT_NO_FATAL_FAILURE(Encode(dictionary));
+    ASSERT_EQ(dictionary, EfsLzmaDictionarySize(props));
+    const DWORD deadline = GetTickCount() + 20000;
+    for (size_t k = 0; k < entries.size(); ++k) {
+      Sink out;
+      out.Deadline = deadline;
+      ASSERT_EQ(EFS_DECODE_OK, reader.Decode(entries[k], out)) << "entry " << k << " of " << entries.size();
+      EXPECT_TRUE(out.Out == Of(entries[k])) << "entry " << k;
+    }
+    EXPECT_FALSE(reader.Decoding());
+  }
 }
 
 TEST_F(SolidReadAhead, ACancelInTheMiddleStopsTheDecoderAndTheNextEntriesStillComeOut) {

@@ -5,10 +5,13 @@
 #include <stdlib.h>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "Robot.h"
 #include "TestPaths.h"
+#include "TestSetups.h"
 #include "TestSupport.h"
+#include "efs/ExeFileSystem.h"
 #include "platform/TextEncoding.h"
 #include "script/Translations.h"
 
@@ -139,6 +142,24 @@ ShownBox ShowAndAnswer(const CTranslations& table, const char* textKey, const ch
   }
   caller.join();
   return {box.Caption, box.Text, box.Buttons, result};
+}
+
+// The longest codes (15 letters from /LANG=, 16 looked for) name entries of
+// 33 and 34 bytes with their terminator: chosen whole. A longer code is no
+// table's, and the choice falls back.
+TEST(Translations, TheLongestLanguageCodesChooseTheirTables) {
+  TempFolder dir;
+  const std::string codes[] = {std::string(15, 'q'), std::string(16, 'r'), std::string(17, 's')};
+  std::vector<std::pair<std::string, std::string>> files = {{"Translations.ini", "[Strings]\r\n"}};
+  for (const std::string& code : codes) files.push_back({"Translations." + code + ".ini", "[Strings]\r\n"});
+  const std::string setup = BuildTestSetup(dir, "Languages.exe", files);
+  CExeFileSystemLogged efs;
+  efs.Open(setup.c_str());
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ("Translations." + codes[i] + ".ini", ChooseTranslationEntry(efs, codes[i].c_str()));
+    EXPECT_EQ("Translations." + codes[i] + ".ini", ChosenTranslationEntry());
+  }
+  EXPECT_EQ(std::string::npos, std::string(ChooseTranslationEntry(efs, codes[2].c_str())).find(codes[2]));
 }
 
 // The name the uninstaller's question gives, kept after the table's own
