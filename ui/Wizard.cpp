@@ -65,8 +65,10 @@ static bool Pressable(HWND dialog, int id) {
   return IsWindowVisible(button) && IsWindowEnabled(button);
 }
 
+// CharUpperW takes one character in place of a pointer.
 static WCHAR Upper(WCHAR c) {
-  return static_cast<WCHAR>(reinterpret_cast<ULONG_PTR>(CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(c)))));
+  LPWSTR upper = CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(c)));
+  return static_cast<WCHAR>(reinterpret_cast<ULONG_PTR>(upper));
 }
 
 // Alt with a letter of the keyboard's own script; ideographs, kana and
@@ -121,8 +123,9 @@ static void SetButtonLabels(HWND dialog) {
     const char* Key;
     bool Expand;
     int Id;  // 0: another label of the Next button
-  } kLabels[COUNT] = {{TK_NEXT, true, IDC_NEXT},   {TK_ACCEPT, true, 0},          {TK_FINISH, false, 0},
-                      {TK_BACK, false, IDC_BACK}, {TK_CANCEL, false, IDC_CANCEL_INSTALL}, {TK_BROWSE, false, IDC_BROWSE}};
+  } kLabels[COUNT] = {{TK_NEXT, true, IDC_NEXT},   {TK_ACCEPT, true, 0},
+                      {TK_FINISH, false, 0},      {TK_BACK, false, IDC_BACK},
+                      {TK_CANCEL, false, IDC_CANCEL_INSTALL}, {TK_BROWSE, false, IDC_BROWSE}};
   static WCHAR labels[COUNT][kAccessKeyLabelChars];
   char* texts[COUNT];
   int groups[COUNT];
@@ -215,7 +218,8 @@ static void StartWorker(HWND dialog) {
   SetTranslated(g_ProgressLabel, TK_INSTALL_PROGRESS, false);
   g_FileFrame = CreateRuntimeControl(dialog, 0, "BUTTON", BS_GROUPBOX, L, 125, R - L, 35, TK_COPYING_FILES, true);
   SetTranslated(g_FileFrame, TK_COPYING_FILE, false);
-  g_FileLine = CreateRuntimeControl(dialog, 0, "STATIC", SS_NOPREFIX, L + 5, 140, R - L - 10, 15, TK_COPYING_FILES, true);
+  g_FileLine =
+      CreateRuntimeControl(dialog, 0, "STATIC", SS_NOPREFIX, L + 5, 140, R - L - 10, 15, TK_COPYING_FILES, true);
   if (g_ProgressBar) SendMessageA(g_ProgressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
 
   g_Reports.SetDialog(dialog);
@@ -425,19 +429,27 @@ static void OnBrowse(HWND dialog) {
   }
 }
 
+static bool g_Asking;  // the cancel question is open
+
+static bool AskToQuit(HWND dialog) {
+  g_Asking = true;
+  const bool yes =
+      Ask(dialog, TK_DO_YOU_REALY_WANT_TO_QUIT, TK_INSTALL_TITLE, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+  g_Asking = false;
+  return yes;
+}
+
 static void OnCancel(HWND dialog) {
+  // a close or a Cancel that comes while the question is open is answered by it
+  if (g_Asking) return;
   if (g_Installing) {
     // The worker holds still at its next report while the user decides.
     InstallRun().Pause();
-    if (Ask(dialog, TK_DO_YOU_REALY_WANT_TO_QUIT, TK_INSTALL_TITLE,
-            MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)
-      InstallRun().Cancel();
+    if (AskToQuit(dialog)) InstallRun().Cancel();
     InstallRun().Resume();
     return;
   }
-  if (Ask(dialog, TK_DO_YOU_REALY_WANT_TO_QUIT, TK_INSTALL_TITLE, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
-      IDYES)
-    Cancelled(dialog);
+  if (AskToQuit(dialog)) Cancelled(dialog);
 }
 
 static void OnProgress(WPARAM percent, LPARAM file) {
@@ -501,6 +513,9 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         default:
           break;
       }
+      return TRUE;
+    case WM_CLOSE:  // Alt+F4, or a close from outside: the question of Cancel
+      if (!g_Ending && Pressable(dialog, IDC_CANCEL_INSTALL)) OnCancel(dialog);
       return TRUE;
     case WM_INSTALL_PROGRESS:
       if (g_SettingDefault) return FALSE;

@@ -350,6 +350,7 @@ TEST_F(Wizard, TheKeyboardAloneWalksEveryPageAndInstalls) {
   ASSERT_TRUE(w);
   EXPECT_EQ(GetDlgItem(w, IDC_NEXT), Robot::Focus(w));
   askAndStay(w, 'C', true, "START_INSTALLATION");
+  askAndStay(w, VK_F4, true, "START_INSTALLATION");  // closing asks the same
   w = type(w, VK_RETURN, false, "INSTALLING");
   ASSERT_TRUE(w);
   ASSERT_TRUE(WaitForFinish(w));
