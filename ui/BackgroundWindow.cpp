@@ -8,6 +8,7 @@
 #include "common/TextKeys.h"
 #include "driver/SetupState.h"
 #include "efs/EntryExtraction.h"
+#include "platform/RunLog.h"
 #include "platform/TextEncoding.h"
 #include "resources/resource.h"
 #include "ui/Wizard.h"
@@ -224,13 +225,28 @@ HWND CreateBackgroundWindow(HINSTANCE instance, int showCommand) {
   return window;
 }
 
+// No window, so no box can say it either: the run log names the cause. (A
+// session without a desktop; under Wine, a desktop process that a program
+// started without a display, which keeps it until it ends.)
+static int NoWindow(const char* what) {
+  const DWORD error = GetLastError();
+  char text[96];
+  if (error)
+    wsprintfA(text, "%s cannot be opened (error %lu)", what, error);
+  else
+    wsprintfA(text, "%s cannot be opened", what);
+  RunLogLine("Failure", text);
+  return 0;
+}
+
 int StartUserInterface(HINSTANCE instance, int showCommand) {
   HWND owner = NULL;
   if (SetupState::UseBackground) {
     owner = CreateBackgroundWindow(instance, showCommand);
-    if (!owner) return 0;
+    if (!owner) return NoWindow("the background window");
   }
-  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_WIZARD_DIALOG), owner, WizardDialogProc, 0);
+  if (DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_WIZARD_DIALOG), owner, WizardDialogProc, 0) == -1)
+    return NoWindow("the wizard's window");
   return 1;
 }
 

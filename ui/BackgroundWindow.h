@@ -19,8 +19,9 @@ void ReadBackgroundSettings(const char* tempDir);
 // it cannot be created.
 HWND CreateBackgroundWindow(HINSTANCE instance, int showCommand);
 
-// The background window when SetupState::UseBackground is set (0 when it
-// cannot be created), then the wizard owned by it; 1 after the wizard ends.
+// The background window when SetupState::UseBackground is set, then the
+// wizard owned by it; 1 after the wizard ends, 0 when either window cannot
+// be opened (the run log says which).
 int StartUserInterface(HINSTANCE instance, int showCommand);
 
 LRESULT CALLBACK BackgroundWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -23,6 +23,7 @@ static int g_Finished;
 static bool g_Installing;      // while the worker installs and Cancel asks it to stop
 static CDialogFrontEnd g_Reports;  // the worker's reports, to this dialog
 static int g_Ending;
+static bool g_SettingDefault;  // our DM_SETDEFID, WM_USER + 1 as the progress report is
 static HBITMAP g_SidePicture;  // the control shows it; deleted with the dialog
 static HWND g_LicenceBox, g_ProgressBar, g_ProgressLabel, g_FileFrame, g_FileLine;
 
@@ -32,14 +33,20 @@ int TakeWizardEnding() {
   return ending;
 }
 
-// The translated text of key, expanded when asked; the unexpanded text when
-// a placeholder cannot be resolved, so the user still reads something.
-static void SetTranslated(HWND window, const char* key, bool expand) {
+// The translated text of key as a new string, expanded when asked; the
+// unexpanded text when a placeholder cannot be resolved, so the user still
+// reads something. NULL when memory runs out.
+static char* Translated(const char* key, bool expand) {
   char* text = SetupState::Translations.GetString(key);
-  if (!text) return;
-  char* expanded = expand ? ExpandPlaceholders(text) : NULL;
-  SetWindowTextA(window, expanded ? expanded : text);
-  free(expanded);
+  char* expanded = text && expand ? ExpandPlaceholders(text) : NULL;
+  if (!expanded) return text;
+  free(text);
+  return expanded;
+}
+
+static void SetTranslated(HWND window, const char* key, bool expand) {
+  char* text = Translated(key, expand);
+  if (text) SetWindowTextA(window, text);
   free(text);
 }
 
@@ -52,6 +59,112 @@ static void Show(HWND dialog, int id, bool visible) {
 }
 
 static void Enable(HWND dialog, int id, bool enabled) { EnableWindow(GetDlgItem(dialog, id), enabled); }
+
+static bool Pressable(HWND dialog, int id) {
+  HWND button = GetDlgItem(dialog, id);
+  return IsWindowVisible(button) && IsWindowEnabled(button);
+}
+
+// CharUpperW takes one character in place of a pointer.
+static WCHAR Upper(WCHAR c) {
+  LPWSTR upper = CharUpperW(reinterpret_cast<LPWSTR>(static_cast<ULONG_PTR>(c)));
+  return static_cast<WCHAR>(reinterpret_cast<ULONG_PTR>(upper));
+}
+
+// Alt with a letter of the keyboard's own script; ideographs, kana and
+// hangul (U+2E80 on) come through an input method, which Alt passes by.
+static bool Markable(WCHAR c) { return c < 0x2E80 && IsCharAlphaNumericW(c); }
+
+WCHAR AccessKeyOf(const WCHAR* label) {
+  for (const WCHAR* p = label; *p; ++p) {
+    if (*p != L'&') continue;
+    if (p[1] == L'&') {  // "&&" shows one '&'
+      ++p;
+      continue;
+    }
+    return p[1] ? Upper(p[1]) : 0;
+  }
+  return 0;
+}
+
+void MarkAccessKeys(WCHAR (*labels)[kAccessKeyLabelChars], const int* groups, int count) {
+  enum { kMost = 16 };
+  if (count > kMost) count = kMost;
+  WCHAR keys[kMost];
+  // the table's own marks first: no label takes their keys
+  for (int i = 0; i < count; ++i) keys[i] = AccessKeyOf(labels[i]);
+  for (int i = 0; i < count; ++i) {
+    if (keys[i]) continue;
+    WCHAR* label = labels[i];
+    const int length = lstrlenW(label);
+    if (length + 2 > kAccessKeyLabelChars) continue;
+    WCHAR* pick = NULL;
+    for (int pass = 0; pass < 2 && !pick; ++pass) {
+      for (WCHAR* p = label; *p && !pick; ++p) {
+        if (!Markable(*p) || (pass == 0 && p > label && Markable(p[-1]))) continue;
+        const WCHAR key = Upper(*p);
+        bool taken = false;
+        for (int j = 0; j < count; ++j) taken = taken || (groups[j] != groups[i] && keys[j] == key);
+        if (!taken) pick = p;
+      }
+    }
+    if (!pick) continue;
+    memmove(pick + 1, pick, (length + 1 - (pick - label)) * sizeof(WCHAR));
+    *pick = L'&';
+    keys[i] = Upper(pick[1]);
+  }
+}
+
+// The labels of the four buttons, each with its access key. Next shows one
+// of the first three; a key stays the same from page to page.
+static void SetButtonLabels(HWND dialog) {
+  enum { NEXT, ACCEPT, FINISH, BACK, CANCEL, BROWSE, COUNT };
+  static const struct {
+    const char* Key;
+    bool Expand;
+    int Id;  // 0: another label of the Next button
+  } kLabels[COUNT] = {{TK_NEXT, true, IDC_NEXT},   {TK_ACCEPT, true, 0},
+                      {TK_FINISH, false, 0},      {TK_BACK, false, IDC_BACK},
+                      {TK_CANCEL, false, IDC_CANCEL_INSTALL}, {TK_BROWSE, false, IDC_BROWSE}};
+  static WCHAR labels[COUNT][kAccessKeyLabelChars];
+  char* texts[COUNT];
+  int groups[COUNT];
+  for (int i = 0; i < COUNT; ++i) {
+    texts[i] = Translated(kLabels[i].Key, kLabels[i].Expand);
+    groups[i] = kLabels[i].Id ? kLabels[i].Id : IDC_NEXT;
+    // one longer than any button shows keeps its text and gets no key
+    if (!texts[i] || !MultiByteToWideChar(CP_ACP, 0, texts[i], -1, labels[i], kAccessKeyLabelChars))
+      labels[i][0] = L'\0';
+  }
+  MarkAccessKeys(labels, groups, COUNT);
+  const int next = g_Finished ? FINISH : g_Page == WIZARD_EULA ? ACCEPT : NEXT;
+  for (int i = 0; i < COUNT; ++i) {
+    if (!kLabels[i].Id) continue;
+    const int shown = kLabels[i].Id == IDC_NEXT ? next : i;
+    HWND button = GetDlgItem(dialog, kLabels[i].Id);
+    if (labels[shown][0])
+      SetWindowTextW(button, labels[shown]);
+    else if (texts[shown])
+      SetWindowTextA(button, texts[shown]);
+  }
+  for (char* text : texts) free(text);
+}
+
+// Enter presses Next (Accept, Finish) on every page, Esc is Cancel; the
+// keyboard starts where the page is worked: the folder's edit, or the
+// button Enter presses (the progress bar while Next waits for the worker).
+static void FocusPage(HWND dialog) {
+  // for the dialog manager: Enter in the licence box presses a button of this id
+  g_SettingDefault = true;
+  SendMessageA(dialog, DM_SETDEFID, IDC_NEXT, 0);
+  g_SettingDefault = false;
+  HWND target = GetDlgItem(dialog, IDC_NEXT);
+  if (g_Page == WIZARD_DESTINATION && SetupState::AllowChangeInstallDir)
+    target = GetDlgItem(dialog, IDC_DESTINATION);
+  else if (g_Page >= WIZARD_INSTALLING && !g_Finished)
+    target = g_ProgressBar ? g_ProgressBar : GetDlgItem(dialog, IDC_CANCEL_INSTALL);
+  SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
+}
 
 static int Ask(HWND dialog, const char* key, const char* caption, UINT style) {
   return SetupState::Translations.ShowMessage(dialog, key, caption, style);
@@ -101,11 +214,12 @@ static void StartWorker(HWND dialog) {
   const int L = frame.left, T = frame.top, R = frame.right, B = frame.bottom;
   g_ProgressBar = CreateRuntimeControl(dialog, WS_EX_STATICEDGE, PROGRESS_CLASSA, 0, L, T, R - L,
                                        (B - T) / 3, TK_PROGRESS, false);
-  g_ProgressLabel = CreateRuntimeControl(dialog, 0, "STATIC", 0, L, 200, R - L, 15, TK_COPYING_FILES, true);
+  g_ProgressLabel = CreateRuntimeControl(dialog, 0, "STATIC", SS_NOPREFIX, L, 200, R - L, 15, TK_COPYING_FILES, true);
   SetTranslated(g_ProgressLabel, TK_INSTALL_PROGRESS, false);
   g_FileFrame = CreateRuntimeControl(dialog, 0, "BUTTON", BS_GROUPBOX, L, 125, R - L, 35, TK_COPYING_FILES, true);
   SetTranslated(g_FileFrame, TK_COPYING_FILE, false);
-  g_FileLine = CreateRuntimeControl(dialog, 0, "STATIC", 0, L + 5, 140, R - L - 10, 15, TK_COPYING_FILES, true);
+  g_FileLine =
+      CreateRuntimeControl(dialog, 0, "STATIC", SS_NOPREFIX, L + 5, 140, R - L - 10, 15, TK_COPYING_FILES, true);
   if (g_ProgressBar) SendMessageA(g_ProgressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
 
   g_Reports.SetDialog(dialog);
@@ -114,13 +228,13 @@ static void StartWorker(HWND dialog) {
 }
 
 static void EnterPage(HWND dialog) {
+  SetButtonLabels(dialog);
   switch (g_Page) {
     case WIZARD_WELCOME:
       DestroyLicenceBox();
       SetTranslated(dialog, TK_WELCOME, false);
       Show(dialog, IDC_BACK, false);
       HideDestination(dialog);
-      SetItem(dialog, IDC_NEXT, TK_NEXT, true);
       Show(dialog, IDC_NEXT, true);
       SetItem(dialog, IDC_PAGE_TEXT, TK_WELCOME_PAGE_TEXT, true);
       break;
@@ -128,15 +242,18 @@ static void EnterPage(HWND dialog) {
       SetTranslated(dialog, TK_EULA, false);
       Show(dialog, IDC_BACK, true);
       HideDestination(dialog);
-      SetItem(dialog, IDC_NEXT, TK_ACCEPT, true);
       Show(dialog, IDC_NEXT, true);
       SetItem(dialog, IDC_PAGE_TEXT, TK_EULA_PAGE_TEXT, true);
       DestroyLicenceBox();  // exactly one box, however the page is entered
       const RECT text = NormalRect(GetDlgItem(dialog, IDC_PAGE_TEXT));
       g_LicenceBox = CreateRuntimeControl(
-          dialog, WS_EX_STATICEDGE, "EDIT", WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY,
+          dialog, WS_EX_STATICEDGE, "EDIT", WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY,
           text.left, text.top + 80, text.right - text.left, text.bottom - text.top - 20, NULL, true);
-      if (g_LicenceBox) SetTranslated(g_LicenceBox, TK_EULA_BOX_TEXT, true);
+      if (g_LicenceBox) {
+        SetTranslated(g_LicenceBox, TK_EULA_BOX_TEXT, true);
+        // first in the tab order, before the buttons below it
+        SetWindowPos(g_LicenceBox, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+      }
       break;
     }
     case WIZARD_DESTINATION:
@@ -148,14 +265,12 @@ static void EnterPage(HWND dialog) {
       Show(dialog, IDC_DESTINATION_FRAME, true);
       Show(dialog, IDC_DESTINATION, true);
       SendDlgItemMessageA(dialog, IDC_DESTINATION, EM_SETREADONLY, SetupState::AllowChangeInstallDir ? FALSE : TRUE, 0);
-      SetItem(dialog, IDC_NEXT, TK_NEXT, true);
       SetItem(dialog, IDC_PAGE_TEXT, TK_CHOOSEDESTINATION_PAGE_TEXT, true);
       break;
     case WIZARD_START:
       SetTranslated(dialog, TK_START_INSTALLATION, false);
       Show(dialog, IDC_BACK, true);
       HideDestination(dialog);
-      SetItem(dialog, IDC_NEXT, TK_NEXT, true);
       SetItem(dialog, IDC_PAGE_TEXT, TK_STARTINSTALLATION_PAGE_TEXT, true);
       break;
     default:
@@ -163,13 +278,13 @@ static void EnterPage(HWND dialog) {
       Show(dialog, IDC_BACK, true);
       Enable(dialog, IDC_BACK, false);
       HideDestination(dialog);
-      SetItem(dialog, IDC_NEXT, TK_NEXT, true);
       Show(dialog, IDC_NEXT, true);
       Enable(dialog, IDC_NEXT, false);
       SetItem(dialog, IDC_PAGE_TEXT, TK_INSTALLING_PAGE_TEXT, true);
       StartWorker(dialog);
       break;
   }
+  if (!g_Ending) FocusPage(dialog);
 }
 
 static void OnInitDialog(HWND dialog) {
@@ -182,20 +297,18 @@ static void OnInitDialog(HWND dialog) {
   g_Finished = 0;
   g_Ending = WIZARD_NOT_ENDED;
   SetTranslated(dialog, TK_WELCOME, false);
-  SetItem(dialog, IDC_BACK, TK_BACK, false);
+  SetButtonLabels(dialog);
   Show(dialog, IDC_BACK, false);
-  SetItem(dialog, IDC_NEXT, TK_NEXT, true);
   Show(dialog, IDC_NEXT, true);
-  SetItem(dialog, IDC_BROWSE, TK_BROWSE, false);
   Show(dialog, IDC_BROWSE, false);
   SetItem(dialog, IDC_DESTINATION_FRAME, TK_DESTINATION_FOLDER, false);
   Show(dialog, IDC_DESTINATION_FRAME, false);
-  SetItem(dialog, IDC_CANCEL_INSTALL, TK_CANCEL, false);
   Show(dialog, IDC_CANCEL_INSTALL, true);
   SetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir);
   Show(dialog, IDC_DESTINATION, false);
   SetItem(dialog, IDC_PAGE_TEXT, TK_WELCOME_PAGE_TEXT, true);
   Show(dialog, IDC_PAGE_TEXT, true);
+  FocusPage(dialog);
 }
 
 // The longest name the installation puts below the destination folder:
@@ -316,19 +429,27 @@ static void OnBrowse(HWND dialog) {
   }
 }
 
+static bool g_Asking;  // the cancel question is open
+
+static bool AskToQuit(HWND dialog) {
+  g_Asking = true;
+  const bool yes =
+      Ask(dialog, TK_DO_YOU_REALY_WANT_TO_QUIT, TK_INSTALL_TITLE, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES;
+  g_Asking = false;
+  return yes;
+}
+
 static void OnCancel(HWND dialog) {
+  // a close or a Cancel that comes while the question is open is answered by it
+  if (g_Asking) return;
   if (g_Installing) {
     // The worker holds still at its next report while the user decides.
     InstallRun().Pause();
-    if (Ask(dialog, TK_DO_YOU_REALY_WANT_TO_QUIT, TK_INSTALL_TITLE,
-            MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES)
-      InstallRun().Cancel();
+    if (AskToQuit(dialog)) InstallRun().Cancel();
     InstallRun().Resume();
     return;
   }
-  if (Ask(dialog, TK_DO_YOU_REALY_WANT_TO_QUIT, TK_INSTALL_TITLE, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) ==
-      IDYES)
-    Cancelled(dialog);
+  if (AskToQuit(dialog)) Cancelled(dialog);
 }
 
 static void OnProgress(WPARAM percent, LPARAM file) {
@@ -355,18 +476,19 @@ static void OnDone(HWND dialog, WPARAM failed) {
   HWND progress[] = {g_ProgressLabel, g_ProgressBar, g_FileFrame, g_FileLine};
   for (HWND control : progress)
     if (control) ShowWindow(control, SW_HIDE);
-  SetItem(dialog, IDC_NEXT, TK_FINISH, false);
+  g_Finished = 1;
+  SetButtonLabels(dialog);
   Show(dialog, IDC_NEXT, true);
   Enable(dialog, IDC_NEXT, true);
   SetItem(dialog, IDC_PAGE_TEXT, TK_PROGRAM_WAS_SUCCESSFULLY_INSTALLED, true);
-  g_Finished = 1;
+  FocusPage(dialog);
 }
 
 INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_INITDIALOG:
       OnInitDialog(dialog);
-      return TRUE;
+      return FALSE;  // the focus is set
     case WM_COMMAND:
       if (g_Ending) return TRUE;  // ended: no button starts anything more
       switch (LOWORD(wParam)) {
@@ -382,11 +504,21 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
         case IDC_BROWSE:
           OnBrowse(dialog);
           break;
+        case IDOK:  // Enter, should no default be set
+          if (Pressable(dialog, IDC_NEXT)) OnNext(dialog);
+          break;
+        case IDCANCEL:  // Esc, Alt+F4: only while Cancel could be pressed
+          if (Pressable(dialog, IDC_CANCEL_INSTALL)) OnCancel(dialog);
+          break;
         default:
-          break;  // Enter and Esc (IDOK, IDCANCEL) do nothing
+          break;
       }
       return TRUE;
+    case WM_CLOSE:  // Alt+F4, or a close from outside: the question of Cancel
+      if (!g_Ending && Pressable(dialog, IDC_CANCEL_INSTALL)) OnCancel(dialog);
+      return TRUE;
     case WM_INSTALL_PROGRESS:
+      if (g_SettingDefault) return FALSE;
       OnProgress(wParam, lParam);
       return TRUE;
     case WM_INSTALL_DONE:

@@ -34,3 +34,16 @@ int IsUsableDestination(const char* folder);
 // C:\Program Files\App with D:\Apps gives D:\Apps\App and with E:\ gives
 // E:\App. 0 when the result would not fit in MAX_PATH; out is then unchanged.
 int BrowsedDestination(const char* current, const char* chosen, char* out);
+
+// Access keys of the wizard's buttons, marked at run time so that the
+// table's texts stand as they are. labels[i] (at most kAccessKeyLabelChars,
+// its terminator included) gets an '&' before one of its letters; a label
+// that has its own '&' keeps it. Labels of one group never show together
+// and may share a key; those of different groups never do, and an earlier
+// label has the first pick. A word's first letter is preferred; a label
+// whose letters are all taken, or that has none typed without an input
+// method, stays as it is.
+enum { kAccessKeyLabelChars = 512 };
+void MarkAccessKeys(WCHAR (*labels)[kAccessKeyLabelChars], const int* groups, int count);
+// The key a label marks, upper case; 0 when it marks none.
+WCHAR AccessKeyOf(const WCHAR* label);

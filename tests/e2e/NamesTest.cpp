@@ -528,10 +528,14 @@ std::string Utf8Of(const std::string& file, int codePage) {
   return utf8;
 }
 
+// The text as it shows: a button's access-key mark taken out.
 std::wstring Caption(HWND w) {
   WCHAR text[512] = L"";
   SendMessageW(w, WM_GETTEXT, 512, (LPARAM)text);
-  return text;
+  if (Robot::Class(w) != "Button") return text;
+  std::wstring shown;
+  for (const WCHAR* p = text; *p; ++p) shown += *p == L'&' && p[1] ? *++p : *p;
+  return shown;
 }
 
 // The table a setup in German, Japanese and English speaks to this user:

@@ -149,13 +149,6 @@ TEST_F(Wizard, EveryPageShowsItsTextsAndAFullInstallLeavesAWorkingUninstaller) {
     EXPECT_EQ(122, picture.right);
     EXPECT_EQ(262, picture.bottom);
   }
-  // Enter and Esc change nothing.
-  PostMessageA(w, WM_COMMAND, IDOK, 0);
-  PostMessageA(w, WM_COMMAND, IDCANCEL, 0);
-  Sleep(300);
-  EXPECT_EQ(En("WELCOME"), Robot::Text(w));
-  EXPECT_FALSE(robot.FindWindowNow("#32770", En("INSTALL_TITLE").c_str()));
-
   // Licence: one box, on every visit.
   w = Go(w, IDC_NEXT, "EULA");
   ASSERT_TRUE(w);
@@ -264,6 +257,112 @@ TEST_F(Wizard, EveryPageShowsItsTextsAndAFullInstallLeavesAWorkingUninstaller) {
   EXPECT_EQ(0u, log.find("DirectoryCreated=" + target + "\n")) << log;
   EXPECT_EQ(tempBefore, LeftoverTempFiles());
   RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QuillsetTest-Wizard");
+}
+
+// A page's default button (Enter presses it), the key each visible button
+// marks (upper case, in the order given), and no key used twice.
+std::string PageKeys(HWND w, const std::vector<int>& buttons) {
+  const LRESULT defId = SendMessageA(w, DM_GETDEFID, 0, 0);
+  std::string keys = HIWORD(defId) == DC_HASDEFID ? std::to_string(LOWORD(defId)) + ":" : "none:";
+  for (int id : buttons) {
+    const WCHAR key = Robot::AccessKey(GetDlgItem(w, id));
+    keys += key > 0 && key < 128 ? (char)key : '?';
+  }
+  std::string sorted = keys.substr(keys.find(':') + 1);
+  std::sort(sorted.begin(), sorted.end());
+  if (std::adjacent_find(sorted.begin(), sorted.end()) != sorted.end()) keys += " (a key used twice)";
+  return keys;
+}
+
+// Enter presses the page's default button, Esc asks the cancel question,
+// Alt with a button's marked letter presses it, and the edits keep the
+// keys they take: a whole installation from the keyboard.
+TEST_F(Wizard, TheKeyboardAloneWalksEveryPageAndInstalls) {
+  const std::string setup = Build(
+      "QSP40\r\n[Global]\r\nApplicationName = Keys & Co\r\nDefaultDir = " + target +
+          "\r\nAllowChangeInstallDir = TRUE\r\nShowEULAPage = TRUE\r\n[Files]\r\nC:\\build\\readme.txt, %MAINDIR%readme.txt\r\n",
+      {{"readme.txt", "Read me.\r\n"}});
+  const std::string next = std::to_string(IDC_NEXT) + ":";
+  HWND w = Start(setup);
+  ASSERT_TRUE(w);
+  // the table's texts as they stand, each button with a letter of its own
+  EXPECT_EQ(En("NEXT"), Robot::ItemText(w, IDC_NEXT));
+  EXPECT_EQ(En("CANCEL"), Robot::ItemText(w, IDC_CANCEL_INSTALL));
+  EXPECT_EQ(next + "NC", PageKeys(w, {IDC_NEXT, IDC_CANCEL_INSTALL}));
+  EXPECT_NE(0, GetWindowLongA(GetDlgItem(w, IDC_NEXT), GWL_STYLE) & BS_DEFPUSHBUTTON);
+  EXPECT_EQ(GetDlgItem(w, IDC_NEXT), Robot::Focus(w));
+  // an '&' of the name is shown, not taken for an access key
+  EXPECT_EQ(Replace(En("WELCOME_PAGE_TEXT"), "%APPNAME%", "Keys & Co"), Robot::ItemText(w, IDC_PAGE_TEXT));
+  EXPECT_NE(0, GetWindowLongA(GetDlgItem(w, IDC_PAGE_TEXT), GWL_STYLE) & SS_NOPREFIX);
+
+  // Esc asks; Enter there takes its default, No.
+  auto askAndStay = [&](HWND page, WORD vk, bool alt, const char* caption) {
+    ASSERT_TRUE(Robot::Type(page, {vk}, alt));
+    RobotMessageBox box = robot.WaitForMessageBox(En("INSTALL_TITLE").c_str(), 10000);
+    ASSERT_TRUE(box.Window) << caption;
+    EXPECT_EQ(En("DO_YOU_REALY_WANT_TO_QUIT"), box.Text);
+    ASSERT_TRUE(Robot::Type(box.Window, {VK_RETURN}));
+    ASSERT_TRUE(robot.WaitUntil([&] { return !IsWindow(box.Window) || !IsWindowVisible(box.Window); }, 10000,
+                                "the question to close"));
+    Robot::Settle(page);
+    EXPECT_TRUE(robot.Running());
+    EXPECT_EQ(En(caption), Robot::Text(page));
+  };
+  askAndStay(w, VK_ESCAPE, false, "WELCOME");
+
+  auto type = [&](HWND page, WORD vk, bool alt, const char* captionKey) {
+    EXPECT_TRUE(Robot::Type(page, {vk}, alt));
+    return robot.WaitForWindow("#32770", En(captionKey).c_str(), 20000);
+  };
+  w = type(w, VK_RETURN, false, "EULA");
+  ASSERT_TRUE(w);
+  EXPECT_EQ(En("ACCEPT"), Robot::ItemText(w, IDC_NEXT));
+  EXPECT_EQ(next + "ABC", PageKeys(w, {IDC_NEXT, IDC_BACK, IDC_CANCEL_INSTALL}));
+  w = type(w, 'B', true, "WELCOME");
+  ASSERT_TRUE(w);
+  w = type(w, 'N', true, "EULA");
+  ASSERT_TRUE(w);
+  // Tab reaches the licence box, where Esc still asks and Enter accepts
+  ASSERT_EQ(1u, RuntimeControls(w, "Edit").size());
+  const HWND licence = RuntimeControls(w, "Edit")[0];
+  for (int tab = 0; tab < 4 && Robot::Focus(w) != licence; ++tab) {
+    const HWND before = Robot::Focus(w);
+    ASSERT_TRUE(Robot::Type(w, {VK_TAB}));
+    ASSERT_TRUE(robot.WaitUntil([&] { return Robot::Focus(w) != before; }, 5000, "Tab to move the focus"));
+  }
+  ASSERT_EQ(licence, Robot::Focus(w));
+  askAndStay(w, VK_ESCAPE, false, "EULA");
+  ASSERT_EQ(licence, Robot::Focus(w));
+  w = type(w, VK_RETURN, false, "CHOOSE_DESITNATION_LOCATION");
+  ASSERT_TRUE(w);
+
+  // The folder's edit has the focus, and its letters go into it.
+  EXPECT_EQ(GetDlgItem(w, IDC_DESTINATION), Robot::Focus(w));
+  EXPECT_EQ(next + "NBCR", PageKeys(w, {IDC_NEXT, IDC_BACK, IDC_CANCEL_INSTALL, IDC_BROWSE}));
+  ASSERT_TRUE(Robot::Type(w, {VK_END, 'N'}));
+  ASSERT_TRUE(robot.WaitUntil([&] { return Robot::ItemText(w, IDC_DESTINATION) == target + "n"; }, 10000,
+                              "the letter in the edit"));
+  EXPECT_EQ(En("CHOOSE_DESITNATION_LOCATION"), Robot::Text(w));
+  ASSERT_TRUE(Robot::Type(w, {VK_BACK}));
+  ASSERT_TRUE(robot.WaitUntil([&] { return Robot::ItemText(w, IDC_DESTINATION) == target; }, 10000,
+                              "the letter taken back"));
+  w = type(w, VK_RETURN, false, "START_INSTALLATION");
+  ASSERT_TRUE(w);
+  EXPECT_EQ(GetDlgItem(w, IDC_NEXT), Robot::Focus(w));
+  askAndStay(w, 'C', true, "START_INSTALLATION");
+  askAndStay(w, VK_F4, true, "START_INSTALLATION");  // closing asks the same
+  w = type(w, VK_RETURN, false, "INSTALLING");
+  ASSERT_TRUE(w);
+  ASSERT_TRUE(WaitForFinish(w));
+  EXPECT_EQ(En("FINISH"), Robot::ItemText(w, IDC_NEXT));
+  EXPECT_EQ(next + "FBC", PageKeys(w, {IDC_NEXT, IDC_BACK, IDC_CANCEL_INSTALL}));
+  EXPECT_EQ(GetDlgItem(w, IDC_NEXT), Robot::Focus(w));
+  ASSERT_TRUE(Robot::Type(w, {VK_RETURN}));
+  DWORD code = 1;
+  ASSERT_TRUE(robot.WaitForExit(20000, &code));
+  EXPECT_EQ(0u, code);
+  EXPECT_EQ("Read me.\r\n", ReadWholeFile(target + "\\readme.txt"));
+  EXPECT_TRUE(PathExists(target + "\\Uninstall.exe"));
 }
 
 TEST_F(Wizard, WithoutTheLicencePageOrAChangeableFolderTheWalkSkipsAndLocks) {

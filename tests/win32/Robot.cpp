@@ -148,7 +148,61 @@ std::string Robot::Text(HWND window) {
   if (window)
     SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 2000,
                         NULL);
-  return text;
+  if (Class(window) != "Button") return text;
+  std::string shown;
+  for (const char* p = text; *p; ++p) {
+    if (*p == '&' && p[1]) ++p;  // the mark; of "&&" the second stays
+    shown += *p;
+  }
+  return shown;
+}
+
+WCHAR Robot::AccessKey(HWND button) {
+  WCHAR text[4096] = L"";
+  if (button) SendMessageTimeoutW(button, WM_GETTEXT, 4096, (LPARAM)text, SMTO_ABORTIFHUNG, 2000, NULL);
+  for (const WCHAR* p = text; *p && p[1]; ++p) {
+    if (*p != L'&') continue;
+    if (p[1] != L'&') return (WCHAR)(ULONG_PTR)CharUpperW((LPWSTR)(ULONG_PTR)p[1]);
+    ++p;
+  }
+  return 0;
+}
+
+HWND Robot::Focus(HWND w) {
+  GUITHREADINFO info;
+  memset(&info, 0, sizeof info);
+  info.cbSize = sizeof info;
+  return GetGUIThreadInfo(GetWindowThreadProcessId(w, NULL), &info) ? info.hwndFocus : NULL;
+}
+
+bool Robot::Type(HWND w, const std::vector<WORD>& keys, bool alt) {
+  HWND top = GetAncestor(w, GA_ROOT);
+  const DWORD start = GetTickCount();
+  while (GetForegroundWindow() != top) {
+    if (GetTickCount() - start > 5000) {
+      ADD_FAILURE() << "the window does not come to the front for the keyboard";
+      return false;
+    }
+    SetForegroundWindow(top);
+    Sleep(25);
+  }
+  std::vector<INPUT> input;
+  auto key = [&input](WORD vk, bool up) {
+    INPUT i;
+    memset(&i, 0, sizeof i);
+    i.type = INPUT_KEYBOARD;
+    i.ki.wVk = vk;
+    i.ki.wScan = (WORD)MapVirtualKeyA(vk, MAPVK_VK_TO_VSC);
+    i.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+    input.push_back(i);
+  };
+  if (alt) key(VK_MENU, false);
+  for (WORD vk : keys) {
+    key(vk, false);
+    key(vk, true);
+  }
+  if (alt) key(VK_MENU, true);
+  return SendInput((UINT)input.size(), input.data(), sizeof(INPUT)) == input.size();
 }
 
 std::string Robot::Class(HWND window) {

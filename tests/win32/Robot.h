@@ -61,7 +61,17 @@ class Robot {
   bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs, const char* what);
 
   static std::vector<RobotControl> Controls(HWND dialog);
+  // The text as the user reads it: a button's access-key mark ("&" before
+  // its key, "&&" for one "&") is not shown.
   static std::string Text(HWND window);
+  // The key a button's label marks, upper case; 0 when it marks none.
+  static WCHAR AccessKey(HWND button);
+  // The window of w's thread that has the keyboard focus (NULL: none).
+  static HWND Focus(HWND w);
+  // Brings w's top-level window to the front and types on the keyboard:
+  // each key pressed and released in turn, with Alt held down around them
+  // when asked. The program handles them in its own time.
+  static bool Type(HWND w, const std::vector<WORD>& keys, bool alt = false);
   static std::string Class(HWND window);
   // Text of the dialog's control with this id ("" when there is none).
   static std::string ItemText(HWND dialog, int id) { return Text(GetDlgItem(dialog, id)); }
