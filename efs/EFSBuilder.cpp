@@ -405,7 +405,8 @@ class ParallelEncoder {
         if (Aborting(i)) return 0;
         if (m_Head == i) break;
         if (s.Held.size() + n <= m_Cap) {
-          if (s.Held.capacity() == 0) s.Held.reserve(m_Cap);
+          // grown as it fills: a buffer of the cap for every entry, most of
+          // them a few KiB, made each a fresh mapping and its page faults
           s.Held.insert(s.Held.end(), buffer, buffer + n);
           return 1;
         }

@@ -38,7 +38,8 @@ int32_t Deliver(const char* answer, size_t length, char* buffer, int32_t bufferS
 
 }  // namespace
 
-CFileParser::CFileParser() : size(0), text(nullptr), cursorIndex(-1), cursorLine(nullptr) {
+CFileParser::CFileParser()
+    : size(0), text(nullptr), cursorIndex(-1), cursorLine(nullptr), numberedLine(nullptr), numberedNumber(0) {
   cursorSection[0] = '\0';
 }
 
@@ -51,6 +52,8 @@ void CFileParser::Release() {
   cursorSection[0] = '\0';
   cursorIndex = -1;
   cursorLine = nullptr;
+  numberedLine = nullptr;
+  numberedNumber = 0;
 }
 
 int CFileParser::Load(const char* path) {
@@ -243,18 +246,18 @@ int32_t CFileParser::GetLine(const char* section, int32_t index, char* buffer,
 }
 
 int32_t CFileParser::GetLineNumber(const char* section, int32_t index) const {
-  if (index < 0) return 0;
-  const char* lf = FindSectionBody(section);
-  for (int32_t i = 0; lf; ++i) {
-    const char* line = LineAfter(lf);
-    if (!line) break;
-    if (i == index) {
-      int32_t number = 1;
-      for (const char* p = text; p < line; ++p)
-        if (*p == '\n') ++number;
-      return number;
-    }
-    lf = MbcsFindChar(line, '\n');
+  const char* line = LineAfterCursor(section, index);
+  if (!line) return 0;
+  // counted on from the line numbered last: the checks ask line after line
+  const char* from = text;
+  int32_t number = 1;
+  if (numberedLine && numberedLine <= line) {
+    from = numberedLine;
+    number = numberedNumber;
   }
-  return 0;
+  for (const char* p = from; p < line; ++p)
+    if (*p == '\n') ++number;
+  numberedLine = line;
+  numberedNumber = number;
+  return number;
 }

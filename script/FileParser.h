@@ -44,4 +44,7 @@ class CFileParser {
   mutable char cursorSection[256];
   mutable int32_t cursorIndex;
   mutable const char* cursorLine;
+  // The line GetLineNumber numbered last, and its number.
+  mutable const char* numberedLine;
+  mutable int32_t numberedNumber;
 };

@@ -139,6 +139,12 @@ TEST(FileParser, LineSectionsTakeEveryLineVerbatim) {
   EXPECT_EQ(3, t.parser.GetLineNumber("Files", 0));
   EXPECT_EQ(4, t.parser.GetLineNumber("Files", 1));
   EXPECT_EQ(0, t.parser.GetLineNumber("Files", 2));
+  // asked out of order and across sections, the numbers stay the file's
+  Script u("QSP40\n[A]\na1\na2\n[B]\nb1\n");
+  EXPECT_EQ(6, u.parser.GetLineNumber("B", 0));
+  EXPECT_EQ(4, u.parser.GetLineNumber("A", 1));
+  EXPECT_EQ(3, u.parser.GetLineNumber("A", 0));
+  EXPECT_EQ(6, u.parser.GetLineNumber("B", 0));
 }
 
 TEST(FileParser, LfOnlyAndCrLfFilesReadAlikeAndCrAloneHasNoLines) {
