@@ -192,6 +192,41 @@ void PrintProblems(const std::string& project, std::vector<Diagnostic>& problems
   }
 }
 
+// --language: one table, several with commas (the first is the one the
+// setup falls back to), or all of them.
+int ParseLanguages(const std::string& value, BuildOptions* o) {
+  o->Languages.clear();
+  if (value == "all")
+    for (const LanguageTable& t : LanguageTables()) o->Languages.push_back(&t);
+  for (size_t at = 0; value != "all" && at <= value.size();) {
+    size_t comma = value.find(',', at);
+    if (comma == std::string::npos) comma = value.size();
+    const std::string name = value.substr(at, comma - at);
+    at = comma + 1;
+    const LanguageTable* t = FindLanguage(name);
+    if (!t) {
+      std::string codes;
+      for (const LanguageTable& l : LanguageTables()) codes += std::string(codes.empty() ? "" : ", ") + l.Code;
+      return UsageError("build", "--language " + name + ": no such table; give one of " + codes +
+                                     ", several with commas, or all (quillset languages lists them)");
+    }
+    if (std::find(o->Languages.begin(), o->Languages.end(), t) != o->Languages.end())
+      return UsageError("build", "--language " + value + " names " + t->Code + " twice");
+    o->Languages.push_back(t);
+  }
+  o->Language = o->Languages.front();
+  return EXIT_OK;
+}
+
+// --codepage: a number this system can convert from.
+bool ParseCodePage(const std::string& value, int* codePage) {
+  std::string probe;
+  const bool digits = !value.empty() && value.size() < 6 && value.find_first_not_of("0123456789") == std::string::npos;
+  if (!digits || !PlatformToUtf8("A", atoi(value.c_str()), &probe)) return false;
+  *codePage = atoi(value.c_str());
+  return true;
+}
+
 int ParseBuildOptions(const Arguments& args, BuildOptions* o) {
   COptionWalker walk("build", args);
   bool option;
@@ -214,35 +249,12 @@ int ParseBuildOptions(const Arguments& args, BuildOptions* o) {
       if (!walk.Value(&o->Translations)) return EXIT_USAGE;
     } else if (text == "--language") {
       if (!walk.Value(&value)) return EXIT_USAGE;
-      o->Languages.clear();
-      if (value == "all") {
-        for (const LanguageTable& t : LanguageTables()) o->Languages.push_back(&t);
-      }
-      for (size_t at = 0; value != "all" && at <= value.size();) {
-        size_t comma = value.find(',', at);
-        if (comma == std::string::npos) comma = value.size();
-        const std::string name = value.substr(at, comma - at);
-        at = comma + 1;
-        const LanguageTable* t = FindLanguage(name);
-        if (!t) {
-          std::string codes;
-          for (const LanguageTable& l : LanguageTables()) codes += std::string(codes.empty() ? "" : ", ") + l.Code;
-          return UsageError("build", "--language " + name + ": no such table; give one of " + codes +
-                                         ", several with commas, or all (quillset languages lists them)");
-        }
-        if (std::find(o->Languages.begin(), o->Languages.end(), t) != o->Languages.end())
-          return UsageError("build", "--language " + value + " names " + t->Code + " twice");
-        o->Languages.push_back(t);
-      }
-      o->Language = o->Languages.front();
+      if (int usage = ParseLanguages(value, o)) return usage;
     } else if (text == "--codepage") {
       if (!walk.Value(&value)) return EXIT_USAGE;
-      std::string probe;
-      const bool digits = !value.empty() && value.size() < 6 && value.find_first_not_of("0123456789") == std::string::npos;
-      if (!digits || !PlatformToUtf8("A", atoi(value.c_str()), &probe))
+      if (!ParseCodePage(value, &o->CodePage))
         return UsageError("build", "--codepage " + value +
                                        ": give a Windows code page such as 1252, 1250, 1251, 932 or 936");
-      o->CodePage = atoi(value.c_str());
     } else if (text == "--store") {
       if (!walk.Flag()) return EXIT_USAGE;
       o->Compression = "stored";
