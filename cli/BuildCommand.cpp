@@ -455,6 +455,11 @@ std::string TableAsStored(const BuildOptions& o, const std::string& table, const
   while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
   fclose(f);
   int codePage = language ? language->CodePage : 0;
+  const std::string utf16 = codePage ? "" : Utf16Encoding(bytes);
+  if (!utf16.empty()) {
+    *error = table + " is " + utf16 + " text: save it as UTF-8";
+    return "";
+  }
   if (!codePage && Utf8IsValid(bytes.data(), bytes.size())) return table;
   if (!codePage) codePage = o.CodePage;
   std::string utf8;
@@ -489,7 +494,7 @@ void AddFiles(const BuildOptions& o, CEFSBuilder& builder, BuildInputs* in) {
     }
   };
   std::string script = o.Project;
-  if (in->Project.ConvertedFrom()) {
+  if (in->Project.Rewritten()) {
     std::string error;
     script = WriteConverted(in->Project.Text(), o.Project, in->Output, in, &error);
     if (script.empty()) in->Errors.push_back("project script: " + error);

@@ -117,6 +117,14 @@ void Add(std::vector<Diagnostic>* out, int line, const std::string& message, int
 
 }  // namespace
 
+std::string Utf16Encoding(const std::string& bytes) {
+  if (bytes.size() < 2) return "";
+  const unsigned char a = (unsigned char)bytes[0], b = (unsigned char)bytes[1];
+  if ((a == 0xFF && b == 0xFE) || (a != 0 && b == 0)) return "UTF-16 (little-endian)";
+  if ((a == 0xFE && b == 0xFF) || (a == 0 && b != 0)) return "UTF-16 (big-endian)";
+  return "";
+}
+
 std::string FindPlaceholderProblem(const std::string& text) {
   const char* p = MbcsFindChar(text.c_str(), '%');
   while (p) {
@@ -171,7 +179,13 @@ CommandResult CProject::Load(const std::string& path, int codePage) {
   fclose(f);
   if (failed || PlatformIsDirectory(path.c_str())) return InputFailure("cannot read " + path);
   if (m_Text.size() >= 0xFFFFFFFFu) return InputFailure(path + " is too large for a project script");
+  const std::string utf16 = Utf16Encoding(m_Text);
+  if (!utf16.empty()) return InputFailure(path + " is " + utf16 + " text: save it as UTF-8");
   m_ConvertedFrom = 0;
+  // the parser takes the mark too, but a setup program on an older Windows
+  // converts the script to its code page first, where the mark is no text
+  m_Rewritten = m_Text.compare(0, 3, "\xEF\xBB\xBF") == 0;
+  if (m_Rewritten) m_Text.erase(0, 3);
   if (!Utf8IsValid(m_Text.data(), m_Text.size())) {
     std::string utf8;
     if (!PlatformToUtf8(m_Text, codePage, &utf8))
@@ -179,6 +193,7 @@ CommandResult CProject::Load(const std::string& path, int codePage) {
                           "; give its code page with --codepage");
     m_Text = utf8;
     m_ConvertedFrom = codePage;
+    m_Rewritten = true;
   }
   m_Loaded = m_Parser.LoadText(m_Text.data(), (uint32_t)m_Text.size());
   if (m_Loaded) m_AppName = Value("Global", "ApplicationName", "");

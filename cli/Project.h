@@ -33,6 +33,9 @@ class CProject {
   // The code page the script was converted from, 0 when it was UTF-8 (or
   // ASCII) as it stands.
   int ConvertedFrom() const { return m_ConvertedFrom; }
+  // True when the text to store is not the file's bytes: converted, or
+  // without the file's UTF-8 byte-order mark.
+  bool Rewritten() const { return m_Rewritten; }
 
   // Every problem of the script, and the distinct files it names ([Files]
   // sources, and the background pictures when the background is on).
@@ -82,8 +85,13 @@ class CProject {
   std::string m_AppName;
   int m_Loaded = 0;
   int m_ConvertedFrom = 0;
+  bool m_Rewritten = false;
   CFileParser m_Parser;
 };
+
+// "UTF-16 (little-endian)" or "(big-endian)" when bytes start as UTF-16 text
+// does (its byte-order mark, or a zero byte beside an ASCII one), else "".
+std::string Utf16Encoding(const std::string& bytes);
 
 // Placeholders of the setup program, for checking scripts at build time.
 // The first placeholder problem in text, or "" when every "%" starts a known

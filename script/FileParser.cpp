@@ -9,6 +9,18 @@
 namespace {
 
 const char kMagic[] = "QSP40";
+const char kUtf8Mark[] = "\xEF\xBB\xBF";
+
+// Drops a UTF-8 byte-order mark (editors on Windows save one) from the
+// start of data, so that line 1 starts with the magic as it does without;
+// then checks the magic. length counts the bytes before the terminator.
+int TakeText(char* data, uint32_t* length) {
+  if (*length >= 3 && memcmp(data, kUtf8Mark, 3) == 0) {
+    *length -= 3;
+    memmove(data, data + 3, *length + 1);
+  }
+  return *length >= 5 && memcmp(data, kMagic, 5) == 0;
+}
 
 // Blank means the space character, as in the value rules of the script.
 bool IsBlank(char c) { return c == ' '; }
@@ -77,11 +89,12 @@ int CFileParser::Load(const char* path) {
   fclose(file);
   data[fileSize] = '\0';
   text = data;
-  size = static_cast<uint32_t>(fileSize) + 1;
-  if (got != static_cast<size_t>(fileSize) || got < 5 || memcmp(data, kMagic, 5) != 0) {
+  uint32_t length = static_cast<uint32_t>(fileSize);
+  if (got != static_cast<size_t>(fileSize) || !TakeText(data, &length)) {
     Release();
     return 0;
   }
+  size = length + 1;
   return 1;
 }
 
@@ -93,11 +106,11 @@ int CFileParser::LoadText(const char* source, uint32_t length) {
   memcpy(data, source, length);
   data[length] = '\0';
   text = data;
-  size = length + 1;
-  if (length < 5 || memcmp(data, kMagic, 5) != 0) {
+  if (!TakeText(data, &length)) {
     Release();
     return 0;
   }
+  size = length + 1;
   return 1;
 }
 
