@@ -460,15 +460,16 @@ std::string TableAsStored(const BuildOptions& o, const std::string& table, const
     *error = table + " is " + utf16 + " text: save it as UTF-8";
     return "";
   }
-  if (!codePage && Utf8IsValid(bytes.data(), bytes.size())) return table;
-  if (!codePage) codePage = o.CodePage;
   std::string utf8;
-  if (!PlatformToUtf8(bytes, codePage, &utf8)) {
-    *error = table + " is neither UTF-8 nor text of code page " + std::to_string(codePage) +
+  if (!codePage && Utf8IsValid(bytes.data(), bytes.size())) {
+    utf8 = bytes;
+  } else if (!PlatformToUtf8(bytes, codePage ? codePage : o.CodePage, &utf8)) {
+    *error = table + " is neither UTF-8 nor text of code page " + std::to_string(codePage ? codePage : o.CodePage) +
              "; give its code page with --codepage";
     return "";
   }
-  if (utf8 == bytes) return table;  // ASCII
+  for (const std::string& p : FindTextsTooLong(utf8)) in->Errors.push_back(table + ":" + p);
+  if (utf8 == bytes) return table;  // UTF-8 or ASCII as it stands
   return WriteConverted(utf8, table, in->Output, in, error);
 }
 

@@ -2,6 +2,7 @@
 // the setup program, checked line by line before anything is written, and
 // the list of files that go into the container.
 #pragma once
+#include <map>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "script/FileParser.h"
 
 struct ActionSection;
+struct KeyedSection;
 
 struct Diagnostic {
   int Line;  // 1-based line of the script
@@ -68,7 +70,10 @@ class CProject {
   // blank line (or, with placeholders, a bad placeholder in it).
   int ActionLine(const char* section, int index, bool placeholders, std::vector<Diagnostic>* out, int* line,
                  std::string* text) const;
-  void CheckSectionHeaders(std::vector<Diagnostic>* out) const;
+  void CheckSections(std::vector<Diagnostic>* out) const;
+  int CheckHeader(const std::string& text, int line, std::vector<Diagnostic>* out) const;
+  void CheckKeyLine(const KeyedSection& section, const std::string& text, int line, std::map<std::string, int>* seen,
+                    std::vector<Diagnostic>* out) const;
   void CheckHiddenKeys(const char* section, std::vector<Diagnostic>* out) const;
   void CheckGlobal(std::vector<Diagnostic>* out) const;
   void CheckAppId(std::vector<Diagnostic>* out) const;
