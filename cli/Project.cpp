@@ -81,21 +81,23 @@ std::string NearestName(const std::string& name, const std::vector<std::string>&
   return best;
 }
 
-// "did you mean `X`?" for the nearest of known, else the whole list.
-std::string Suggestion(const std::string& name, const std::vector<std::string>& known, const std::string& kind) {
+// "did you mean `X`?" for the nearest of known, else the whole list; each
+// name written between open and close ("[" and "]" for sections).
+std::string Suggestion(const std::string& name, const std::vector<std::string>& known, const std::string& kind,
+                       const std::string& open = "", const std::string& close = "") {
   const std::string nearest = NearestName(name, known);
   if (!nearest.empty())
-    return "did you mean `" + nearest + "`?" +
+    return "did you mean `" + open + nearest + close + "`?" +
            (Lower(nearest) == Lower(name) ? " (" + kind + " names are case-sensitive)" : "");
   std::string all;
-  for (const std::string& k : known) all += (all.empty() ? "" : ", ") + k;
+  for (const std::string& k : known) all += (all.empty() ? "" : ", ") + open + k + close;
   return "the " + kind + "s are " + all;
 }
 
 std::vector<std::string> SectionNames() {
   std::vector<std::string> names;
-  for (const KeyedSection& k : kKeyedSections) names.push_back(std::string("[") + k.Name + "]");
-  for (const ActionSection& a : kActionSections) names.push_back(std::string("[") + a.Name + "]");
+  for (const KeyedSection& k : kKeyedSections) names.push_back(k.Name);
+  for (const ActionSection& a : kActionSections) names.push_back(a.Name);
   return names;
 }
 
@@ -380,7 +382,7 @@ int CProject::CheckHeader(const std::string& text, int here, std::vector<Diagnos
   }
   const std::string name = text.substr(1, close - 1);
   if (!FindKeyedSection(name) && !FindActionSection(name.c_str())) {
-    Add(out, here, "`[" + name + "]`: no such section; " + Suggestion("[" + name + "]", SectionNames(), "section"));
+    Add(out, here, "`[" + name + "]`: no such section; " + Suggestion(name, SectionNames(), "section", "[", "]"));
     return 0;
   }
   const int first = HeaderLine(name.c_str());

@@ -80,6 +80,7 @@ const Rule kRules[] = {
     // typos the setup program would pass over: nothing installed, or into C:\ (DefaultDir's default)
     {"section typo", "[Fiels]\nsrc/a.txt, %MAINDIR%a.txt\n", "4: `[Fiels]`: no such section; did you mean `[Files]`?"},
     {"section cut short", "[Shortcut]\n", "4: `[Shortcut]`: no such section; did you mean `[Shortcuts]`?"},
+    {"section with a tail", "[FilesToInstall]\n", "4: `[FilesToInstall]`: no such section; did you mean `[Files]`?"},
     {"section case", "[files]\n", "4: `[files]`: no such section; did you mean `[Files]`? (section names are case-sensitive)"},
     {"section unlike any", "[Registry]\n",
      "4: `[Registry]`: no such section; the sections are [Global], [Background], [Files], [Shortcuts], [INIFiles], "
