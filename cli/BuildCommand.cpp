@@ -192,6 +192,41 @@ void PrintProblems(const std::string& project, std::vector<Diagnostic>& problems
   }
 }
 
+// --language: one table, several with commas (the first is the one the
+// setup falls back to), or all of them.
+int ParseLanguages(const std::string& value, BuildOptions* o) {
+  o->Languages.clear();
+  if (value == "all")
+    for (const LanguageTable& t : LanguageTables()) o->Languages.push_back(&t);
+  for (size_t at = 0; value != "all" && at <= value.size();) {
+    size_t comma = value.find(',', at);
+    if (comma == std::string::npos) comma = value.size();
+    const std::string name = value.substr(at, comma - at);
+    at = comma + 1;
+    const LanguageTable* t = FindLanguage(name);
+    if (!t) {
+      std::string codes;
+      for (const LanguageTable& l : LanguageTables()) codes += std::string(codes.empty() ? "" : ", ") + l.Code;
+      return UsageError("build", "--language " + name + ": no such table; give one of " + codes +
+                                     ", several with commas, or all (quillset languages lists them)");
+    }
+    if (std::find(o->Languages.begin(), o->Languages.end(), t) != o->Languages.end())
+      return UsageError("build", "--language " + value + " names " + t->Code + " twice");
+    o->Languages.push_back(t);
+  }
+  o->Language = o->Languages.front();
+  return EXIT_OK;
+}
+
+// --codepage: a number this system can convert from.
+bool ParseCodePage(const std::string& value, int* codePage) {
+  std::string probe;
+  const bool digits = !value.empty() && value.size() < 6 && value.find_first_not_of("0123456789") == std::string::npos;
+  if (!digits || !PlatformToUtf8("A", atoi(value.c_str()), &probe)) return false;
+  *codePage = atoi(value.c_str());
+  return true;
+}
+
 int ParseBuildOptions(const Arguments& args, BuildOptions* o) {
   COptionWalker walk("build", args);
   bool option;
@@ -214,35 +249,12 @@ int ParseBuildOptions(const Arguments& args, BuildOptions* o) {
       if (!walk.Value(&o->Translations)) return EXIT_USAGE;
     } else if (text == "--language") {
       if (!walk.Value(&value)) return EXIT_USAGE;
-      o->Languages.clear();
-      if (value == "all") {
-        for (const LanguageTable& t : LanguageTables()) o->Languages.push_back(&t);
-      }
-      for (size_t at = 0; value != "all" && at <= value.size();) {
-        size_t comma = value.find(',', at);
-        if (comma == std::string::npos) comma = value.size();
-        const std::string name = value.substr(at, comma - at);
-        at = comma + 1;
-        const LanguageTable* t = FindLanguage(name);
-        if (!t) {
-          std::string codes;
-          for (const LanguageTable& l : LanguageTables()) codes += std::string(codes.empty() ? "" : ", ") + l.Code;
-          return UsageError("build", "--language " + name + ": no such table; give one of " + codes +
-                                         ", several with commas, or all (quillset languages lists them)");
-        }
-        if (std::find(o->Languages.begin(), o->Languages.end(), t) != o->Languages.end())
-          return UsageError("build", "--language " + value + " names " + t->Code + " twice");
-        o->Languages.push_back(t);
-      }
-      o->Language = o->Languages.front();
+      if (int usage = ParseLanguages(value, o)) return usage;
     } else if (text == "--codepage") {
       if (!walk.Value(&value)) return EXIT_USAGE;
-      std::string probe;
-      const bool digits = !value.empty() && value.size() < 6 && value.find_first_not_of("0123456789") == std::string::npos;
-      if (!digits || !PlatformToUtf8("A", atoi(value.c_str()), &probe))
+      if (!ParseCodePage(value, &o->CodePage))
         return UsageError("build", "--codepage " + value +
                                        ": give a Windows code page such as 1252, 1250, 1251, 932 or 936");
-      o->CodePage = atoi(value.c_str());
     } else if (text == "--store") {
       if (!walk.Flag()) return EXIT_USAGE;
       o->Compression = "stored";
@@ -443,15 +455,21 @@ std::string TableAsStored(const BuildOptions& o, const std::string& table, const
   while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
   fclose(f);
   int codePage = language ? language->CodePage : 0;
-  if (!codePage && Utf8IsValid(bytes.data(), bytes.size())) return table;
-  if (!codePage) codePage = o.CodePage;
+  const std::string utf16 = codePage ? "" : Utf16Encoding(bytes);
+  if (!utf16.empty()) {
+    *error = table + " is " + utf16 + " text: save it as UTF-8";
+    return "";
+  }
   std::string utf8;
-  if (!PlatformToUtf8(bytes, codePage, &utf8)) {
-    *error = table + " is neither UTF-8 nor text of code page " + std::to_string(codePage) +
+  if (!codePage && Utf8IsValid(bytes.data(), bytes.size())) {
+    utf8 = bytes;
+  } else if (!PlatformToUtf8(bytes, codePage ? codePage : o.CodePage, &utf8)) {
+    *error = table + " is neither UTF-8 nor text of code page " + std::to_string(codePage ? codePage : o.CodePage) +
              "; give its code page with --codepage";
     return "";
   }
-  if (utf8 == bytes) return table;  // ASCII
+  for (const std::string& p : FindTextsTooLong(utf8)) in->Errors.push_back(table + ":" + p);
+  if (utf8 == bytes) return table;  // UTF-8 or ASCII as it stands
   return WriteConverted(utf8, table, in->Output, in, error);
 }
 
@@ -477,7 +495,7 @@ void AddFiles(const BuildOptions& o, CEFSBuilder& builder, BuildInputs* in) {
     }
   };
   std::string script = o.Project;
-  if (in->Project.ConvertedFrom()) {
+  if (in->Project.Rewritten()) {
     std::string error;
     script = WriteConverted(in->Project.Text(), o.Project, in->Output, in, &error);
     if (script.empty()) in->Errors.push_back("project script: " + error);

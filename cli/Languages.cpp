@@ -234,3 +234,25 @@ std::vector<std::string> CheckTranslationTable(const std::string& table, int cod
     if (!englishKeys.count(l.Key)) problems.push_back(l.Key + ": not a key of the program");
   return problems;
 }
+
+std::vector<std::string> FindTextsTooLong(const std::string& utf8Table) {
+  std::vector<TableLine> lines;
+  std::vector<std::string> ignored;
+  ParseTable(utf8Table, &lines, &ignored);
+  std::vector<std::string> problems;
+  for (const TableLine& l : lines) {
+    // as the profile lookup takes it: blanks around and enclosing quotes go
+    std::string text = l.Text;
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
+    if (text.size() > 1 && (text[0] == '"' || text[0] == '\'') && text.back() == text[0])
+      text = text.substr(1, text.size() - 2);
+    size_t units = 0;  // UTF-16 units, as the lookup counts
+    for (unsigned char c : text) units += (c & 0xC0) != 0x80 ? (c >= 0xF0 ? 2 : 1) : 0;
+    if (units > kTextLimit)
+      problems.push_back(std::to_string(l.Line) + ": " + l.Key + " is " + std::to_string(units) +
+                         " characters long; the setup program shows its first " + std::to_string(kTextLimit) +
+                         " and cuts the rest off" +
+                         (l.Key == "EULA_BOX_TEXT" ? " (install a longer licence as a file with [Files])" : ""));
+  }
+  return problems;
+}

@@ -31,3 +31,11 @@ size_t FindInvalidByte(const std::string& text, int codePage);
 // starts with the key it concerns, when there is one.
 std::vector<std::string> CheckTranslationTable(const std::string& table, int codePage,
                                                const std::string& english);
+
+// What the setup program's lookup keeps of a text: 2000 characters (UTF-16
+// units), the rest is cut off wherever it falls.
+const size_t kTextLimit = 2000;
+
+// Every text of a table in UTF-8 longer than kTextLimit, as "LINE: KEY is N
+// characters long; ...".
+std::vector<std::string> FindTextsTooLong(const std::string& utf8Table);

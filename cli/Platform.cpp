@@ -17,6 +17,7 @@
 #else
 #include <fcntl.h>
 #include <iconv.h>
+#include <sched.h>
 #include <sys/ioctl.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -156,7 +157,21 @@ double PlatformSeconds() {
   return duration<double>(steady_clock::now().time_since_epoch()).count();
 }
 
+// The processors this process may run on (taskset, a container's set, a
+// job's affinity), not all the machine has: more threads than those only
+// take turns.
 unsigned PlatformProcessors() {
+#ifdef _WIN32
+  DWORD_PTR mine = 0, system = 0;
+  if (GetProcessAffinityMask(GetCurrentProcess(), &mine, &system) && mine) {
+    unsigned n = 0;
+    for (; mine; mine &= mine - 1) ++n;
+    return n;
+  }
+#else
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof set, &set) == 0 && CPU_COUNT(&set) > 0) return (unsigned)CPU_COUNT(&set);
+#endif
   unsigned n = std::thread::hardware_concurrency();
   return n ? n : 1;
 }

@@ -4,7 +4,9 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <iterator>
+#include <map>
 
 #include "cli/Platform.h"
 #include "common/Mbcs.h"
@@ -12,10 +14,92 @@
 #include "script/ActionSections.h"
 #include "script/PlaceholderTokens.h"
 
+struct KeyedSection {
+  const char* Name;
+  std::vector<const char*> Keys;
+};
+
 namespace {
 
-// The keyed sections; the action sections come from their table.
-const char* const kKeyedSections[] = {"Global", "Background"};
+// The keyed sections and their keys; the action sections come from their
+// table. A key of neither is refused at build time: the setup program would
+// take its default without a word (DefaultDir's is C:\).
+const KeyedSection kKeyedSections[] = {
+    {"Global",
+     {"ApplicationName", "DefaultDir", "AllowChangeInstallDir", "ShowEULAPage", "AppId", "AppIdRoot", "Version",
+      "Publisher", "ShowLanguageDialog", "KeepInstalledDir", "Compression"}},
+    {"Background", {"UseBackground", "TopColor", "BottomColor", "Bitmap", "BitmapPlacement", "Metafile"}},
+};
+
+const KeyedSection* FindKeyedSection(const std::string& name) {
+  for (const KeyedSection& k : kKeyedSections)
+    if (name == k.Name) return &k;
+  return nullptr;
+}
+
+bool HasKey(const KeyedSection& section, const std::string& key) {
+  for (const char* k : section.Keys)
+    if (key == k) return true;
+  return false;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s)
+    if (c >= 'A' && c <= 'Z') c = (char)(c - 'A' + 'a');
+  return s;
+}
+
+// Edits between a and b without regard to case; two neighbours swapped
+// count as one.
+size_t Distance(const std::string& a0, const std::string& b0) {
+  const std::string a = Lower(a0), b = Lower(b0);
+  std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
+  for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
+  for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
+  for (size_t i = 1; i <= a.size(); ++i)
+    for (size_t j = 1; j <= b.size(); ++j) {
+      d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] != b[j - 1])});
+      if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+    }
+  return d[a.size()][b.size()];
+}
+
+// The known name that name is most likely a typo of ("" when none is
+// close): a few edits, or one is the other with a tail (DefaultDirectory).
+std::string NearestName(const std::string& name, const std::vector<std::string>& known) {
+  std::string best;
+  size_t bestDistance = (size_t)-1;
+  for (const std::string& k : known) {
+    size_t d = Distance(name, k);
+    const std::string a = Lower(name), b = Lower(k);
+    const size_t shorter = std::min(a.size(), b.size());
+    const bool prefix = shorter >= 4 && a.compare(0, shorter, b, 0, shorter) == 0;
+    if (d > std::max<size_t>(1, k.size() / 3) && !prefix) continue;
+    if (prefix) d = std::min<size_t>(d, 2);
+    if (d < bestDistance) best = k, bestDistance = d;
+  }
+  return best;
+}
+
+// "did you mean `X`?" for the nearest of known, else the whole list; each
+// name written between open and close ("[" and "]" for sections).
+std::string Suggestion(const std::string& name, const std::vector<std::string>& known, const std::string& kind,
+                       const std::string& open = "", const std::string& close = "") {
+  const std::string nearest = NearestName(name, known);
+  if (!nearest.empty())
+    return "did you mean `" + open + nearest + close + "`?" +
+           (Lower(nearest) == Lower(name) ? " (" + kind + " names are case-sensitive)" : "");
+  std::string all;
+  for (const std::string& k : known) all += (all.empty() ? "" : ", ") + open + k + close;
+  return "the " + kind + "s are " + all;
+}
+
+std::vector<std::string> SectionNames() {
+  std::vector<std::string> names;
+  for (const KeyedSection& k : kKeyedSections) names.push_back(k.Name);
+  for (const ActionSection& a : kActionSections) names.push_back(a.Name);
+  return names;
+}
 
 const char* const kRoots[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
                               "HKEY_CURRENT_CONFIG"};
@@ -74,17 +158,6 @@ bool IsDecimal(const std::string& value) {
   return true;
 }
 
-bool SameIgnoringCase(const std::string& a, const char* b) {
-  if (a.size() != strlen(b)) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = (char)(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = (char)(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 std::string Quote(const std::string& s) {
   return "\"" + s + "\"";
 }
@@ -116,6 +189,14 @@ void Add(std::vector<Diagnostic>* out, int line, const std::string& message, int
 }
 
 }  // namespace
+
+std::string Utf16Encoding(const std::string& bytes) {
+  if (bytes.size() < 2) return "";
+  const unsigned char a = (unsigned char)bytes[0], b = (unsigned char)bytes[1];
+  if ((a == 0xFF && b == 0xFE) || (a != 0 && b == 0)) return "UTF-16 (little-endian)";
+  if ((a == 0xFE && b == 0xFF) || (a == 0 && b != 0)) return "UTF-16 (big-endian)";
+  return "";
+}
 
 std::string FindPlaceholderProblem(const std::string& text) {
   const char* p = MbcsFindChar(text.c_str(), '%');
@@ -171,7 +252,13 @@ CommandResult CProject::Load(const std::string& path, int codePage) {
   fclose(f);
   if (failed || PlatformIsDirectory(path.c_str())) return InputFailure("cannot read " + path);
   if (m_Text.size() >= 0xFFFFFFFFu) return InputFailure(path + " is too large for a project script");
+  const std::string utf16 = Utf16Encoding(m_Text);
+  if (!utf16.empty()) return InputFailure(path + " is " + utf16 + " text: save it as UTF-8");
   m_ConvertedFrom = 0;
+  // the parser takes the mark too, but a setup program on an older Windows
+  // converts the script to its code page first, where the mark is no text
+  m_Rewritten = m_Text.compare(0, 3, "\xEF\xBB\xBF") == 0;
+  if (m_Rewritten) m_Text.erase(0, 3);
   if (!Utf8IsValid(m_Text.data(), m_Text.size())) {
     std::string utf8;
     if (!PlatformToUtf8(m_Text, codePage, &utf8))
@@ -179,6 +266,7 @@ CommandResult CProject::Load(const std::string& path, int codePage) {
                           "; give its code page with --codepage");
     m_Text = utf8;
     m_ConvertedFrom = codePage;
+    m_Rewritten = true;
   }
   m_Loaded = m_Parser.LoadText(m_Text.data(), (uint32_t)m_Text.size());
   if (m_Loaded) m_AppName = Value("Global", "ApplicationName", "");
@@ -248,7 +336,7 @@ void CProject::Check(std::vector<Diagnostic>* out, std::vector<ProjectSource>* s
     Add(out, 1, "not a project script: the first line must start with \"QSP40\"");
     return;
   }
-  CheckSectionHeaders(out);
+  CheckSections(out);
   CheckHiddenKeys("Global", out);
   CheckHiddenKeys("Background", out);
   CheckGlobal(out);
@@ -258,39 +346,84 @@ void CProject::Check(std::vector<Diagnostic>* out, std::vector<ProjectSource>* s
     if (section.Id != SECTION_FILES) CheckActionSection(section, out);
 }
 
-void CProject::CheckSectionHeaders(std::vector<Diagnostic>* out) const {
-  const char* text = m_Text.c_str();
-  for (const char* line = text; *line;) {
+// Every line as sections go: a header names a known section, a keyed
+// section's lines name its keys. What the setup program would pass over
+// without a word is refused; what it reads differently is warned about.
+void CProject::CheckSections(std::vector<Diagnostic>* out) const {
+  const KeyedSection* keyed = nullptr;
+  bool inSection = false, firstAppearance = false;
+  std::map<std::string, int> seen;  // keys of the first appearance, by line
+  int here = 1;
+  for (const char* line = m_Text.c_str(); *line; ++here) {
     const char* next = MbcsFindChar(line, '\n');
-    if (*line == '[') {
-      const char* close = MbcsFindChar(line, ']');
-      if (close && (!next || close < next)) {
-        std::string name(line + 1, (size_t)(close - line - 1));
-        int here = LineAt(line);
-        bool known = FindActionSection(name.c_str()) != nullptr;
-        for (const char* k : kKeyedSections)
-          if (name == k) known = true;
-        if (known) {
-          int first = HeaderLine(name.c_str());
-          if (first != here)
-            Add(out, here,
-                "[" + name + "] is never read here: the setup program takes the section from "
-                "its first appearance, on line " + std::to_string(first), 1);
-        } else {
-          std::vector<const char*> names(std::begin(kKeyedSections), std::end(kKeyedSections));
-          for (const ActionSection& a : kActionSections) names.push_back(a.Name);
-          for (const char* k : names)
-            if (SameIgnoringCase(name, k))
-              Add(out, here,
-                  "[" + name + "] is not [" + k +
-                      "]: section names are case-sensitive, so this section is ignored",
-                  1);
-        }
-      }
+    std::string text(line, next ? (size_t)(next - line) : strlen(line));
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    if (here > 1 && text[0] == '[') {
+      keyed = CheckHeader(text, here, out) ? FindKeyedSection(text.substr(1, text.find(']') - 1)) : nullptr;
+      firstAppearance = keyed && HeaderLine(keyed->Name) == here;
+      inSection = true;
+    } else if (keyed) {
+      CheckKeyLine(*keyed, text, here, firstAppearance ? &seen : nullptr, out);
+    } else if (here > 1 && !inSection && !IsBlankLine(text)) {
+      Add(out, here, "this line is in no section, so the setup program never reads it", 1);
+      inSection = true;  // once is enough
     }
     if (!next) break;
     line = next + 1;
   }
+}
+
+// 1 when the header names a section the setup program reads.
+int CProject::CheckHeader(const std::string& text, int here, std::vector<Diagnostic>* out) const {
+  const size_t close = text.find(']');
+  if (close == std::string::npos) {
+    Add(out, here, "`" + text + "` is no section header (no \"]\"), yet it ends the section above it");
+    return 0;
+  }
+  const std::string name = text.substr(1, close - 1);
+  if (!FindKeyedSection(name) && !FindActionSection(name.c_str())) {
+    Add(out, here, "`[" + name + "]`: no such section; " + Suggestion(name, SectionNames(), "section", "[", "]"));
+    return 0;
+  }
+  const int first = HeaderLine(name.c_str());
+  if (first != here)
+    Add(out, here,
+        "[" + name + "] is never read here: the setup program takes the section from its first appearance, on line " +
+            std::to_string(first),
+        1);
+  return 1;
+}
+
+// A line of a keyed section: a known key in the first column, then "=".
+void CProject::CheckKeyLine(const KeyedSection& section, const std::string& text, int here,
+                            std::map<std::string, int>* seen, std::vector<Diagnostic>* out) const {
+  if (IsBlankLine(text)) return;
+  const size_t start = text.find_first_not_of(" \t");
+  const size_t end = text.find_first_of(" \t=", start);
+  const std::string key = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  const std::string where = " in [" + std::string(section.Name) + "]";
+  if (key.empty()) return Add(out, here, "this line of [" + std::string(section.Name) + "] names no key: write KEY = VALUE");
+  if (!HasKey(section, key)) {
+    if (key == "Language" && std::string(section.Name) == "Global")
+      return Add(out, here, "Language is not read: the setup program speaks the language of its translation table "
+                            "(quillset build --language)", 1);
+    for (const KeyedSection& other : kKeyedSections)
+      if (&other != &section && HasKey(other, key))
+        return Add(out, here, "`" + key + "` belongs in [" + other.Name + "], not [" + section.Name + "]");
+    return Add(out, here, "`" + key + "`: no such key" + where + "; " +
+                              Suggestion(key, std::vector<std::string>(section.Keys.begin(), section.Keys.end()), "key"));
+  }
+  if (start > 0)
+    return Add(out, here, "`" + key + "` is indented: the setup program finds a key only at the start of its line");
+  if (end != std::string::npos && text[end] == '\t')
+    return Add(out, here, "a tab follows `" + key + "`: the setup program takes only blanks and \"=\" after a key");
+  if (text.find('=', end == std::string::npos ? text.size() : end) == std::string::npos)
+    return Add(out, here, "`" + key + "` has no \"=\": write " + key + " = VALUE");
+  if (!seen) return;
+  auto found = seen->emplace(key, here);
+  if (!found.second)
+    Add(out, here, key + " is given again: the setup program reads the first, on line " +
+                       std::to_string(found.first->second), 1);
 }
 
 // A "[" anywhere in a keyed section ends it for the setup program, even

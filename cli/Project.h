@@ -2,6 +2,7 @@
 // the setup program, checked line by line before anything is written, and
 // the list of files that go into the container.
 #pragma once
+#include <map>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include "script/FileParser.h"
 
 struct ActionSection;
+struct KeyedSection;
 
 struct Diagnostic {
   int Line;  // 1-based line of the script
@@ -33,6 +35,9 @@ class CProject {
   // The code page the script was converted from, 0 when it was UTF-8 (or
   // ASCII) as it stands.
   int ConvertedFrom() const { return m_ConvertedFrom; }
+  // True when the text to store is not the file's bytes: converted, or
+  // without the file's UTF-8 byte-order mark.
+  bool Rewritten() const { return m_Rewritten; }
 
   // Every problem of the script, and the distinct files it names ([Files]
   // sources, and the background pictures when the background is on).
@@ -65,7 +70,10 @@ class CProject {
   // blank line (or, with placeholders, a bad placeholder in it).
   int ActionLine(const char* section, int index, bool placeholders, std::vector<Diagnostic>* out, int* line,
                  std::string* text) const;
-  void CheckSectionHeaders(std::vector<Diagnostic>* out) const;
+  void CheckSections(std::vector<Diagnostic>* out) const;
+  int CheckHeader(const std::string& text, int line, std::vector<Diagnostic>* out) const;
+  void CheckKeyLine(const KeyedSection& section, const std::string& text, int line, std::map<std::string, int>* seen,
+                    std::vector<Diagnostic>* out) const;
   void CheckHiddenKeys(const char* section, std::vector<Diagnostic>* out) const;
   void CheckGlobal(std::vector<Diagnostic>* out) const;
   void CheckAppId(std::vector<Diagnostic>* out) const;
@@ -82,8 +90,13 @@ class CProject {
   std::string m_AppName;
   int m_Loaded = 0;
   int m_ConvertedFrom = 0;
+  bool m_Rewritten = false;
   CFileParser m_Parser;
 };
+
+// "UTF-16 (little-endian)" or "(big-endian)" when bytes start as UTF-16 text
+// does (its byte-order mark, or a zero byte beside an ASCII one), else "".
+std::string Utf16Encoding(const std::string& bytes);
 
 // Placeholders of the setup program, for checking scripts at build time.
 // The first placeholder problem in text, or "" when every "%" starts a known

@@ -405,7 +405,11 @@ class ParallelEncoder {
         if (Aborting(i)) return 0;
         if (m_Head == i) break;
         if (s.Held.size() + n <= m_Cap) {
-          if (s.Held.capacity() == 0) s.Held.reserve(m_Cap);
+          // grown as it fills, never past the cap: a buffer of the cap for
+          // every entry, most of them a few KiB, made each a fresh mapping
+          // and its page faults
+          if (s.Held.size() + n > s.Held.capacity())
+            s.Held.reserve(std::min(m_Cap, std::max(2 * s.Held.capacity(), s.Held.size() + n)));
           s.Held.insert(s.Held.end(), buffer, buffer + n);
           return 1;
         }

@@ -9,6 +9,18 @@
 namespace {
 
 const char kMagic[] = "QSP40";
+const char kUtf8Mark[] = "\xEF\xBB\xBF";
+
+// Drops a UTF-8 byte-order mark (editors on Windows save one) from the
+// start of data, so that line 1 starts with the magic as it does without;
+// then checks the magic. length counts the bytes before the terminator.
+int TakeText(char* data, uint32_t* length) {
+  if (*length >= 3 && memcmp(data, kUtf8Mark, 3) == 0) {
+    *length -= 3;
+    memmove(data, data + 3, *length + 1);
+  }
+  return *length >= 5 && memcmp(data, kMagic, 5) == 0;
+}
 
 // Blank means the space character, as in the value rules of the script.
 bool IsBlank(char c) { return c == ' '; }
@@ -38,7 +50,8 @@ int32_t Deliver(const char* answer, size_t length, char* buffer, int32_t bufferS
 
 }  // namespace
 
-CFileParser::CFileParser() : size(0), text(nullptr), cursorIndex(-1), cursorLine(nullptr) {
+CFileParser::CFileParser()
+    : size(0), text(nullptr), cursorIndex(-1), cursorLine(nullptr), numberedLine(nullptr), numberedNumber(0) {
   cursorSection[0] = '\0';
 }
 
@@ -51,6 +64,8 @@ void CFileParser::Release() {
   cursorSection[0] = '\0';
   cursorIndex = -1;
   cursorLine = nullptr;
+  numberedLine = nullptr;
+  numberedNumber = 0;
 }
 
 int CFileParser::Load(const char* path) {
@@ -74,11 +89,12 @@ int CFileParser::Load(const char* path) {
   fclose(file);
   data[fileSize] = '\0';
   text = data;
-  size = static_cast<uint32_t>(fileSize) + 1;
-  if (got != static_cast<size_t>(fileSize) || got < 5 || memcmp(data, kMagic, 5) != 0) {
+  uint32_t length = static_cast<uint32_t>(fileSize);
+  if (got != static_cast<size_t>(fileSize) || !TakeText(data, &length)) {
     Release();
     return 0;
   }
+  size = length + 1;
   return 1;
 }
 
@@ -90,11 +106,11 @@ int CFileParser::LoadText(const char* source, uint32_t length) {
   memcpy(data, source, length);
   data[length] = '\0';
   text = data;
-  size = length + 1;
-  if (length < 5 || memcmp(data, kMagic, 5) != 0) {
+  if (!TakeText(data, &length)) {
     Release();
     return 0;
   }
+  size = length + 1;
   return 1;
 }
 
@@ -243,18 +259,18 @@ int32_t CFileParser::GetLine(const char* section, int32_t index, char* buffer,
 }
 
 int32_t CFileParser::GetLineNumber(const char* section, int32_t index) const {
-  if (index < 0) return 0;
-  const char* lf = FindSectionBody(section);
-  for (int32_t i = 0; lf; ++i) {
-    const char* line = LineAfter(lf);
-    if (!line) break;
-    if (i == index) {
-      int32_t number = 1;
-      for (const char* p = text; p < line; ++p)
-        if (*p == '\n') ++number;
-      return number;
-    }
-    lf = MbcsFindChar(line, '\n');
+  const char* line = LineAfterCursor(section, index);
+  if (!line) return 0;
+  // counted on from the line numbered last: the checks ask line after line
+  const char* from = text;
+  int32_t number = 1;
+  if (numberedLine && numberedLine <= line) {
+    from = numberedLine;
+    number = numberedNumber;
   }
-  return 0;
+  for (const char* p = from; p < line; ++p)
+    if (*p == '\n') ++number;
+  numberedLine = line;
+  numberedNumber = number;
+  return number;
 }

@@ -9,7 +9,8 @@ class CFileParser {
   CFileParser();
   virtual ~CFileParser();
 
-  // Reads the whole file; 1 when every byte arrived and it starts "QSP40".
+  // Reads the whole file; 1 when every byte arrived and it starts "QSP40",
+  // after a UTF-8 byte-order mark if it has one (not kept in the text).
   // On failure the object is left empty.
   int Load(const char* path);
   // Takes a copy of length bytes of text instead of reading a file; the same
@@ -44,4 +45,7 @@ class CFileParser {
   mutable char cursorSection[256];
   mutable int32_t cursorIndex;
   mutable const char* cursorLine;
+  // The line GetLineNumber numbered last, and its number.
+  mutable const char* numberedLine;
+  mutable int32_t numberedNumber;
 };

@@ -2,6 +2,8 @@
 // they stand, without a warning.
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
 #include <vector>
 
 #include "CliSupport.h"
@@ -116,6 +118,48 @@ TEST(Docs, TheDamagedFileEndsWithItsOwnExitCode) {
   size_t code = doc.find("exit code ", at);
   ASSERT_LT(code, at + text.size() + 60) << "no exit code beside the damaged file's message";
   EXPECT_EQ(std::to_string(SETUP_EXIT_DAMAGED), doc.substr(code + 10, 1));
+}
+
+// The reference names exactly the sections and keys the command takes, as
+// the command lists them for a name that is like none of them.
+TEST(Docs, TheReferenceNamesEverySectionAndKeyTheCommandTakes) {
+  const Bytes doc = ReadWholeFile(SourceDir() + "/docs/quillset.md");
+  TempDir dir;
+  Project project(dir);
+  auto listed = [&](const std::string& script, const std::string& intro) {
+    project.Write("QSP40\n[Global]\nApplicationName = A\n" + script);
+    const std::string err = project.Build(dir.File("Setup.exe")).Err;
+    std::set<std::string> names;
+    size_t at = err.find(intro);
+    EXPECT_NE(std::string::npos, at) << err;
+    for (at += intro.size(); at != std::string::npos && at < err.size() && err[at] != '\n';) {
+      size_t end = err.find_first_of(",\n", at);
+      names.insert(err.substr(at, end - at));
+      at = end == std::string::npos || err[end] == '\n' ? std::string::npos : end + 2;
+    }
+    return names;
+  };
+  // every `[Name]` of a "###" heading; every `Key` of the first column of a table below a heading
+  std::set<std::string> headings;
+  std::map<std::string, std::set<std::string>> keys;
+  std::string under;
+  for (size_t at = 0; at < doc.size();) {
+    size_t end = doc.find('\n', at);
+    const std::string line = doc.substr(at, end - at);
+    at = end == std::string::npos ? doc.size() : end + 1;
+    if (line.compare(0, 2, "# ") == 0 || line.compare(0, 3, "## ") == 0 || line.compare(0, 4, "### ") == 0) under = "";
+    if (line.compare(0, 5, "### [") == 0) under = line.substr(4);
+    if (line.compare(0, 5, "### [") == 0)
+      for (size_t b = line.find('['); b != std::string::npos; b = line.find('[', b + 1))
+        headings.insert(line.substr(b, line.find(']', b) - b + 1));
+    if (under.empty() || line.compare(0, 3, "| `") != 0) continue;
+    const std::string cell = line.substr(1, line.find('|', 1) - 1);
+    for (size_t b = cell.find('`'); b != std::string::npos; b = cell.find('`', cell.find('`', b + 1) + 1))
+      keys[under].insert(cell.substr(b + 1, cell.find('`', b + 1) - b - 1));
+  }
+  EXPECT_EQ(headings, listed("[Zzzzzzzz]\n", "the sections are "));
+  EXPECT_EQ(keys["[Global]"], listed("Zzzzzzzz = 1\n", "the keys are "));
+  EXPECT_EQ(keys["[Background]"], listed("[Background]\nZzzzzzzz = 1\n", "the keys are "));
 }
 
 }  // namespace

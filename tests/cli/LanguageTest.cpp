@@ -93,6 +93,23 @@ TEST(Languages, TheScriptIsStoredInUtf8) {
   ASSERT_EQ(0, r.Code) << r.Err;
   EXPECT_EQ(utf8, StoredScript(dir, dir.File("Setup.exe")));
 
+  // saved with a byte-order mark (Notepad's "UTF-8 with BOM"): the same,
+  // stored without the mark, which an older Windows' code page would not hold
+  project.Write("\xEF\xBB\xBF" + utf8);
+  r = project.Build(dir.File("Setup.exe"));
+  ASSERT_EQ(0, r.Code) << r.Err;
+  EXPECT_EQ("", r.Err);
+  EXPECT_EQ(utf8, StoredScript(dir, dir.File("Setup.exe")));
+  // UTF-16 is named, with or without its mark
+  for (const auto& utf16 : {std::make_pair(std::string("\xFF\xFEQ\0S\0P\0"), "UTF-16 (little-endian)"),
+                            std::make_pair(std::string("\0Q\0S\0P", 6), "UTF-16 (big-endian)")}) {
+    project.Write(utf16.first);
+    r = project.Build(dir.File("Other.exe"));
+    EXPECT_EQ(1, r.Code);
+    EXPECT_EQ("quillset: error: " + project.Path() + " is " + utf16.second + " text: save it as UTF-8\n", r.Err);
+    EXPECT_FALSE(Exists(dir.File("Other.exe")));
+  }
+
   // Cyrillic in 1251, named
   WriteWholeFile(dir.File("\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB3\xD0\xB0.txt"), "x");  // Прога.txt
   project.Write(script("\xCF\xF0\xEE\xE3\xE0", "\xCF\xF0\xEE\xE3\xE0.txt"));
@@ -207,6 +224,25 @@ TEST(Languages, TablesAreStoredInUtf8) {
   WriteWholeFile(dir.File("own.ini"), "[Strings]\r\nERROR = \xD0\x9E\r\n");  // UTF-8 already
   ASSERT_EQ(0, project.Build(dir.File("Setup.exe"), {"--translations", dir.File("own.ini"), "--codepage", "1251"}).Code);
   EXPECT_EQ("[Strings]\r\nERROR = \xD0\x9E\r\n", StoredTable(dir, dir.File("Setup.exe")));
+  // a text the setup program would cut: refused, counted in characters as
+  // the lookup counts them (an emoji is two), its enclosing quotes not
+  std::string text = std::string(1000, 'a');
+  for (int i = 0; i < 500; ++i) text += "\xC3\xA9";          // 1 each
+  for (int i = 0; i < 250; ++i) text += "\xF0\x9F\x98\x80";  // 2 each
+  WriteWholeFile(dir.File("own.ini"), "[Strings]\r\nERROR = x\r\nEULA_BOX_TEXT = \"" + text + "\"\r\n");
+  EXPECT_EQ(0, project.Build(dir.File("Other.exe"), {"--translations", dir.File("own.ini")}).Code);
+  WriteWholeFile(dir.File("own.ini"), "[Strings]\r\nERROR = x\r\nEULA_BOX_TEXT = " + text + "b\r\n");
+  RunResult r = project.Build(dir.File("Other.exe"), {"--translations", dir.File("own.ini")});
+  EXPECT_EQ(1, r.Code);
+  EXPECT_EQ("quillset: error: " + dir.File("own.ini") +
+                ":3: EULA_BOX_TEXT is 2001 characters long; the setup program shows its first 2000 and cuts the rest "
+                "off (install a longer licence as a file with [Files])\nquillset: 1 problem, nothing written\n",
+            r.Err);
+
+  WriteWholeFile(dir.File("own.ini"), std::string("\xFF\xFE[\0S\0", 6));
+  r = project.Build(dir.File("Other.exe"), {"--translations", dir.File("own.ini")});
+  EXPECT_EQ(1, r.Code);
+  EXPECT_TRUE(Has(r.Err, "own.ini is UTF-16 (little-endian) text: save it as UTF-8")) << r.Err;
   // and no converted copy is left beside the output
   for (const std::string& f : dir.List()) EXPECT_EQ(std::string::npos, f.find(".~qs")) << f;
 }

@@ -77,6 +77,31 @@ const Rule kRules[] = {
      "5: AppIdRoot = HKEY_USERS: use HKEY_LOCAL_MACHINE (the default) or HKEY_CURRENT_USER"},
     {"background picture missing", "[Background]\nUseBackground = TRUE\nBitmap = art\\none.bmp\n",
      "6: file not found: @/art/none.bmp"},
+    // typos the setup program would pass over: nothing installed, or into C:\ (DefaultDir's default)
+    {"section typo", "[Fiels]\nsrc/a.txt, %MAINDIR%a.txt\n", "4: `[Fiels]`: no such section; did you mean `[Files]`?"},
+    {"section cut short", "[Shortcut]\n", "4: `[Shortcut]`: no such section; did you mean `[Shortcuts]`?"},
+    {"section with a tail", "[FilesToInstall]\n", "4: `[FilesToInstall]`: no such section; did you mean `[Files]`?"},
+    {"section case", "[files]\n", "4: `[files]`: no such section; did you mean `[Files]`? (section names are case-sensitive)"},
+    {"section unlike any", "[Registry]\n",
+     "4: `[Registry]`: no such section; the sections are [Global], [Background], [Files], [Shortcuts], [INIFiles], "
+     "[SysRegUninstall], [SysRegInt], [SysRegString], [RegisterDlls], [Execute]"},
+    {"header without bracket", "[Files\nsrc/a.txt, %MAINDIR%a.txt\n",
+     "4: `[Files` is no section header (no \"]\"), yet it ends the section above it"},
+    {"key with a tail", "DefaultDirectory = C:\\App\n", "4: `DefaultDirectory`: no such key in [Global]; did you mean `DefaultDir`?"},
+    {"key typo", "AllowChangeInstalDir = TRUE\n",
+     "4: `AllowChangeInstalDir`: no such key in [Global]; did you mean `AllowChangeInstallDir`?"},
+    {"key case", "ShowEulaPage = TRUE\n",
+     "4: `ShowEulaPage`: no such key in [Global]; did you mean `ShowEULAPage`? (key names are case-sensitive)"},
+    {"key swapped letters", "AppId = A\nVersoin = 1.0\n", "5: `Versoin`: no such key in [Global]; did you mean `Version`?"},
+    {"key unlike any", "[Background]\nZoom = 2\n",
+     "5: `Zoom`: no such key in [Background]; the keys are UseBackground, TopColor, BottomColor, Bitmap, "
+     "BitmapPlacement, Metafile"},
+    {"key of the other section", "UseBackground = TRUE\n", "4: `UseBackground` belongs in [Background], not [Global]"},
+    {"indented key", " DefaultDir = C:\\App\n",
+     "4: `DefaultDir` is indented: the setup program finds a key only at the start of its line"},
+    {"key and tab", "DefaultDir\t= C:\\App\n",
+     "4: a tab follows `DefaultDir`: the setup program takes only blanks and \"=\" after a key"},
+    {"key without equals", "ShowEULAPage TRUE\n", "4: `ShowEULAPage` has no \"=\": write ShowEULAPage = VALUE"},
 };
 
 std::string Replace(std::string s, const std::string& from, const std::string& to) {
@@ -132,9 +157,8 @@ TEST(Validation, AllProblemsAreListedInLineOrderWithWarningsBeside) {
       p + ":7: destination file name b.txt differs from the source's a.txt: the setup program "
           "finds the stored file by the destination's name\n" +
       p + ":8: [Files] line has no comma: write \"source, destination\"\n" +
-      p + ":9: warning: [files] is not [Files]: section names are case-sensitive, so this section "
-          "is ignored\n" +
-      p + ":11: unknown placeholder %FOO%\n" + "quillset: 3 problems, nothing written\n";
+      p + ":9: `[files]`: no such section; did you mean `[Files]`? (section names are case-sensitive)\n" +
+      p + ":11: unknown placeholder %FOO%\n" + "quillset: 4 problems, nothing written\n";
   EXPECT_EQ(expected, r.Err);
   EXPECT_FALSE(Exists(dir.File("Setup.exe")));
 }
@@ -146,7 +170,8 @@ TEST(Validation, WarningsAloneDoNotStopTheBuild) {
       "QSP40\n[Global]\nApplicationName = A\nAllowChangeInstallDir = true\n"
       "[Background]\nUseBackground = TRUE\nBitmapPlacement = FILL\n"
       "[INIFiles]\n%MAINDIR%a.ini,S,K,two words\n"
-      "[Global]\n");
+      "[Global]\n"
+      "DefaultDir = C:\\Never\n");
   RunResult r = project.Build(dir.File("Setup.exe"));
   EXPECT_EQ(0, r.Code) << r.Err;
   std::string p = project.Path();
@@ -155,6 +180,18 @@ TEST(Validation, WarningsAloneDoNotStopTheBuild) {
   EXPECT_NE(std::string::npos, r.Err.find(p + ":9: warning: the value \"two words\" has a blank: only \"two\" is written"));
   EXPECT_NE(std::string::npos, r.Err.find(p + ":10: warning: [Global] is never read here"));
   EXPECT_TRUE(Exists(dir.File("Setup.exe")));
+
+  // what the setup program reads otherwise than written, or not at all
+  project.Write(
+      "QSP40\nDefaultDir = C:\\Lost\nmore\n[Global]\nApplicationName = A\nLanguage = Deutsch\n"
+      "DefaultDir = C:\\One\nDefaultDir = C:\\Two\n");
+  r = project.Build(dir.File("Setup.exe"));
+  EXPECT_EQ(0, r.Code) << r.Err;
+  EXPECT_EQ(p + ":2: warning: this line is in no section, so the setup program never reads it\n" +
+                p + ":6: warning: Language is not read: the setup program speaks the language of its translation "
+                    "table (quillset build --language)\n" +
+                p + ":8: warning: DefaultDir is given again: the setup program reads the first, on line 7\n",
+            r.Err);
 }
 
 // An [INIFiles] value that a folder placeholder fills may end at a blank of

@@ -33,14 +33,15 @@ struct Script {
   }
 };
 
-TEST(FileParser, LoadChecksOnlyTheFiveMagicBytes) {
+TEST(FileParser, LoadChecksTheFiveMagicBytesAfterAnyUtf8Mark) {
   const std::string path = "/tmp/qs-parser-" + std::to_string(getpid()) + ".qsp";
   struct Case {
     const char* bytes;
     int loads;
   } cases[] = {{"QSP40\n[Global]\nA=1\n", 1}, {"QSP40 and more\n", 1}, {"QSP40", 1},
                {"", 0},                      {"QSP4", 0},          {"qsp40\n", 0},
-               {"QSP41\n", 0},               {"\xEF\xBB\xBFQSP40\n", 0}};
+               {"QSP41\n", 0},               {"\xEF\xBB\xBFQSP40\n[Global]\nA=1\n", 1},
+               {"\xEF\xBB\xBF", 0}};
   for (const Case& c : cases) {
     FILE* f = fopen(path.c_str(), "wb");
     ASSERT_TRUE(f);
@@ -61,6 +62,14 @@ TEST(FileParser, LoadChecksOnlyTheFiveMagicBytes) {
   CFileParser missing;
   EXPECT_EQ(0, missing.Load("/nonexistent/default.qsp"));
   EXPECT_EQ(0, missing.Load(nullptr));
+
+  // The mark is not part of line 1: values and line numbers as without it.
+  CFileParser marked;
+  ASSERT_EQ(1, marked.LoadText("\xEF\xBB\xBFQSP40\n[Global]\nA=1\n[Files]\nx\n", 32));
+  char value[8];
+  EXPECT_EQ(2, marked.GetValue("Global", "A", "d", value, sizeof value));
+  EXPECT_STREQ("1", value);
+  EXPECT_EQ(5, marked.GetLineNumber("Files", 0));
 
   // A failed reload releases what was held before.
   CFileParser p;
@@ -139,6 +148,12 @@ TEST(FileParser, LineSectionsTakeEveryLineVerbatim) {
   EXPECT_EQ(3, t.parser.GetLineNumber("Files", 0));
   EXPECT_EQ(4, t.parser.GetLineNumber("Files", 1));
   EXPECT_EQ(0, t.parser.GetLineNumber("Files", 2));
+  // asked out of order and across sections, the numbers stay the file's
+  Script u("QSP40\n[A]\na1\na2\n[B]\nb1\n");
+  EXPECT_EQ(6, u.parser.GetLineNumber("B", 0));
+  EXPECT_EQ(4, u.parser.GetLineNumber("A", 1));
+  EXPECT_EQ(3, u.parser.GetLineNumber("A", 0));
+  EXPECT_EQ(6, u.parser.GetLineNumber("B", 0));
 }
 
 TEST(FileParser, LfOnlyAndCrLfFilesReadAlikeAndCrAloneHasNoLines) {
