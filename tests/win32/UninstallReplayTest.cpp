@@ -37,7 +37,22 @@ std::string LockedText(const std::string& folder) {
 struct ReplayRun {
   int Result = -1;
   std::vector<RobotMessageBox> Boxes;
+  std::vector<int> Defaults;  // each box's default button, the one Enter presses
 };
+
+// The button Enter presses: the one drawn as the default, which has the
+// focus when the box opens.
+int DefaultButton(HWND box) {
+  for (int id : {IDYES, IDNO, IDOK, IDCANCEL}) {
+    HWND button = GetDlgItem(box, id);
+    if (button && (GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) return id;
+  }
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  return GetGUIThreadInfo(GetWindowThreadProcessId(box, NULL), &info) && info.hwndFocus
+             ? GetDlgCtrlID(info.hwndFocus)
+             : 0;
+}
 
 // Replays on a second thread, as the uninstall thread does, and answers the
 // boxes in turn from this one; boxes beyond the answers get OK, or No.
@@ -59,6 +74,7 @@ ReplayRun RunReplay(CUninstallLogger& log, const std::vector<std::string>& exclu
       RobotMessageBox box = robot.WaitForMessageBox(NULL, 1000);
       if (box.Window) {
         run.Boxes.push_back(box);
+        run.Defaults.push_back(DefaultButton(box.Window));
         int answer = next < answers.size() ? answers[next++]
                                            : (GetDlgItem(box.Window, IDOK) ? IDOK : IDNO);
         if (!robot.Answer(box, answer, 5000))  // reported; close it so the replay goes on
@@ -310,14 +326,19 @@ TEST(UninstallReplay, RegisteredDllsAreUnregistered) {
   RegDeleteKeyA(HKEY_CURRENT_USER, kComDllKey);
 }
 
+// The user's files in a created folder: asked once, No being the default;
+// No keeps that folder whole, and the created folders above it are neither
+// asked about nor removed.
 TEST(UninstallReplay, AFolderWithTheUsersFilesAsksOnce) {
   TempFolder dir;
-  const std::string app = dir.File("App");
+  const std::string apps = dir.File("Apps"), app = apps + "\\My App";
   CTranslations english;
   ASSERT_EQ(1, english.SetFile(kEnglish));
   CUninstallLogger log;
   ASSERT_EQ(1, log.CreateTempLog());
+  log.LogDirectoryCreated(MakeFolder(apps).c_str());
   log.LogDirectoryCreated(MakeFolder(app).c_str());
+  const std::string other = MakeFile(apps + "\\other.txt", "another program's");
   const std::string installed = app + "\\app.exe";
   const std::string notes = MakeFile(app + "\\notes.txt", "the user's notes");
   MakeFolder(app + "\\Saves");
@@ -327,22 +348,26 @@ TEST(UninstallReplay, AFolderWithTheUsersFilesAsksOnce) {
   MakeFile(installed);
   log.LogFileCreated(installed.c_str());
   log.SetTranslations(&english);
-  ReplayRun no = RunReplay(log, {}, {IDNO});
+  ReplayRun no = RunReplay(log, {}, {IDNO, IDYES});
   EXPECT_EQ(1, no.Result);
   ASSERT_EQ(1u, no.Boxes.size());
   ExpectBox(no.Boxes[0], QuestionText(app), {"Yes", "No"});
+  EXPECT_EQ(IDNO, no.Defaults[0]);
   EXPECT_FALSE(PathExists(installed));
   EXPECT_EQ("the user's notes", ReadWholeFile(notes));
   EXPECT_EQ("level 7", ReadWholeFile(save));
+  EXPECT_EQ("another program's", ReadWholeFile(other));
 
   // Yes: all of it goes. Without a table the texts are the English ones.
   MakeFile(installed);
   log.SetTranslations(nullptr);
-  ReplayRun yes = RunReplay(log, {}, {IDYES});
+  ReplayRun yes = RunReplay(log, {}, {IDYES, IDYES});
   EXPECT_EQ(1, yes.Result);
-  ASSERT_EQ(1u, yes.Boxes.size());
+  ASSERT_EQ(2u, yes.Boxes.size());
   ExpectBox(yes.Boxes[0], QuestionText(app), {"Yes", "No"});
-  EXPECT_FALSE(PathExists(app));
+  ExpectBox(yes.Boxes[1], QuestionText(apps), {"Yes", "No"});
+  EXPECT_EQ(IDNO, yes.Defaults[1]);
+  EXPECT_FALSE(PathExists(apps));
 }
 
 TEST(UninstallReplay, ExcludedFilesHoldTheirFolderBackWithoutAMessage) {
