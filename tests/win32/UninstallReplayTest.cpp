@@ -305,6 +305,39 @@ TEST(UninstallReplay, RegistryKeysGoWithEverythingBelowThem) {
   EXPECT_TRUE(KeyExists(keys.Sub("AppKeep")));
 }
 
+// An Add/Remove Programs entry goes only while it names this installation's
+// folder: a later version installed elsewhere took it over.
+TEST(UninstallReplay, AnAddRemoveProgramsEntryOfAnotherFolderStays) {
+  TempFolder dir;
+  const std::string entry = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QuillsetTest-Replay-" +
+                            std::to_string(GetCurrentProcessId());
+  std::string logged = "HKEY_CURRENT_USER/" + entry;
+  for (char& c : logged)
+    if (c == '\\') c = '/';
+  struct {
+    std::string location;
+    bool stays;
+  } cases[] = {{dir.File("Other"), true}, {dir.Path() + "\\", false}, {Upper(dir.Path()), false}, {"", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.location);
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, entry.c_str(), 0, NULL, 0, KEY_WRITE, NULL, &key, NULL));
+    if (!c.location.empty())
+      RegSetValueExA(key, "InstallLocation", 0, REG_SZ, (const BYTE*)c.location.c_str(), (DWORD)c.location.size() + 1);
+    RegCloseKey(key);
+    CUninstallLogger log;
+    ASSERT_EQ(1, log.CreateTempLog());
+    log.LogSysRegSectionAdded(logged.c_str());
+    log.SetInstallFolder(dir.Path().c_str());
+    EXPECT_EQ(1, RunReplay(log).Result);
+    EXPECT_EQ(c.stays, KeyExists(entry));
+    // a rollback removes what its own run made
+    log.SetInstallFolder(NULL);
+    EXPECT_EQ(1, RunReplay(log).Result);
+    EXPECT_FALSE(KeyExists(entry));
+  }
+}
+
 TEST(UninstallReplay, RegisteredDllsAreUnregistered) {
   typedef HRESULT(STDAPICALLTYPE * ServerProc)();
   HMODULE dll = LoadLibraryA(kComDll);
