@@ -40,20 +40,6 @@ struct ReplayRun {
   std::vector<int> Defaults;  // each box's default button, the one Enter presses
 };
 
-// The button Enter presses: the one drawn as the default, which has the
-// focus when the box opens.
-int DefaultButton(HWND box) {
-  for (int id : {IDYES, IDNO, IDOK, IDCANCEL}) {
-    HWND button = GetDlgItem(box, id);
-    if (button && (GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) return id;
-  }
-  GUITHREADINFO info = {};
-  info.cbSize = sizeof info;
-  return GetGUIThreadInfo(GetWindowThreadProcessId(box, NULL), &info) && info.hwndFocus
-             ? GetDlgCtrlID(info.hwndFocus)
-             : 0;
-}
-
 // Replays on a second thread, as the uninstall thread does, and answers the
 // boxes in turn from this one; boxes beyond the answers get OK, or No.
 ReplayRun RunReplay(CUninstallLogger& log, const std::vector<std::string>& exclusions = {},
