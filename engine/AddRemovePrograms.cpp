@@ -56,6 +56,8 @@ unsigned long long FileSize(const char* path) {
   return (static_cast<unsigned long long>(a.nFileSizeHigh) << 32) | a.nFileSizeLow;
 }
 
+int SameFolder(const char* a, const char* b);
+
 void TellNotWritten(const char* root, const char* path) {
   char line[2 * MAX_PATH + 32];
   MbcsCopy(line, sizeof line, root);
@@ -88,6 +90,14 @@ int WriteAddRemoveProgramsEntry() {
   strcat(logged, path);
   // logged first: a failure from here on is rolled back with the key (one
   // of an earlier version stays, its values put back)
+  // an earlier version in another folder stays installed there; its
+  // uninstaller leaves the entry, which names this folder from now on
+  char earlier[PATH_BYTES];
+  ReadRegistryString(RegistryRootFromName(rootName), path, "InstallLocation", "", earlier, sizeof earlier);
+  earlier[sizeof earlier - 1] = '\0';
+  if (earlier[0] && !SameFolder(earlier, SetupState::InstallDir))
+    RunLogLineWith("Earlier installation left",
+                   "%s stays as it is; its Uninstall.exe removes it and leaves this installation's entry", earlier);
   const EntryKey entry = {rootName, path};
   HKEY key = NULL;
   if (SetupState::UninstallLog.LogListedRegistryKey(logged) &&

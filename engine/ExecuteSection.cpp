@@ -5,6 +5,7 @@
 #include "common/TextKeys.h"
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
+#include "platform/RunLog.h"
 #include "script/Placeholders.h"
 
 int ProcessExecuteSection() {
@@ -23,6 +24,7 @@ int ProcessExecuteSection() {
                        "Installation will be aborted.");
       return 0;
     }
+    RunLogLine("Program started", commandLine);
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
@@ -34,6 +36,10 @@ int ProcessExecuteSection() {
     }
     // One after the other; the exit code is the program's own business.
     WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    char text[32] = "exit code unknown";
+    if (GetExitCodeProcess(process.hProcess, &code)) wsprintfA(text, "exit code %lu", (unsigned long)code);
+    RunLogLine("Program ended", text);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     free(commandLine);

@@ -20,8 +20,75 @@ static const char kPlaceholderText[] =
     "Failed to create/modify INI files: Unable to realize QSP file placeholders.\n"
     "Installation will be aborted.";
 
+// The machine's ANSI code page: the one other programs read an INI file in,
+// which is not this program's where that is UTF-8.
+static UINT MachineAnsiCodePage() {
+  DWORD codePage = 0;
+  if (GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                     reinterpret_cast<LPWSTR>(&codePage), sizeof codePage / sizeof(WCHAR)) &&
+      codePage)
+    return codePage;
+  return GetACP();
+}
+
+// A new INI file is made in UTF-16, so that every entry lands whole; once
+// its entries are written it becomes ANSI, as the system's profile writer
+// makes one, when every character of it comes back from the ANSI code page
+// unchanged. 0 when the file cannot be read or rewritten.
+static int MakeIniFileAnsi(const char* path) {
+  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  const DWORD size = GetFileSize(file, NULL);
+  WCHAR* text = size != INVALID_FILE_SIZE ? static_cast<WCHAR*>(malloc(size + 2)) : NULL;
+  DWORD got = 0;
+  int ok = text && ReadFile(file, text, size, &got, NULL) && got == size;
+  const int chars = ok && size >= 2 && size % 2 == 0 && text[0] == 0xFEFF ? (int)(size / 2) - 1 : -1;
+  char* ansi = NULL;
+  WCHAR* back = NULL;
+  int n = 0;
+  if (chars > 0) {
+    const UINT codePage = MachineAnsiCodePage();
+    n = WideCharToMultiByte(codePage, 0, text + 1, chars, NULL, 0, NULL, NULL);
+    ansi = n > 0 ? static_cast<char*>(malloc(n)) : NULL;
+    back = ansi ? static_cast<WCHAR*>(malloc(chars * sizeof(WCHAR))) : NULL;
+    // a character the code page lacks (or only approximates) keeps UTF-16
+    const int fits = back && WideCharToMultiByte(codePage, 0, text + 1, chars, ansi, n, NULL, NULL) == n &&
+                     MultiByteToWideChar(codePage, 0, ansi, n, back, chars) == chars &&
+                     memcmp(back, text + 1, chars * sizeof(WCHAR)) == 0;
+    DWORD written = 0;
+    // never longer than the UTF-16 text: written over it, no room needed
+    if (fits)
+      ok = SetFilePointer(file, 0, NULL, FILE_BEGIN) == 0 && WriteFile(file, ansi, n, &written, NULL) &&
+           written == (DWORD)n && SetEndOfFile(file);
+  }
+  free(back);
+  free(ansi);
+  free(text);
+  if (!CloseHandle(file)) ok = 0;
+  return ok;
+}
+
+// The INI files this section made, for MakeIniFileAnsi at its end.
+struct CreatedIniFiles {
+  char** Paths = nullptr;
+  int Count = 0;
+  ~CreatedIniFiles() {
+    for (int i = 0; i < Count; ++i) free(Paths[i]);
+    free(Paths);
+  }
+  int Add(const char* path) {
+    char** grown = static_cast<char**>(realloc(Paths, (Count + 1) * sizeof(char*)));
+    if (!grown) return 0;
+    Paths = grown;
+    Paths[Count] = strdup(path);
+    return Paths[Count++] != NULL;
+  }
+};
+
 int ProcessIniFilesSection() {
   const int32_t count = SetupState::Project.GetLineCount("INIFiles");
+  CreatedIniFiles created;
   for (int32_t i = 0; i < count; ++i) {
     char* raw = ReadSectionLine("INIFiles", i);
     if (!raw)
@@ -57,7 +124,7 @@ int ProcessIniFilesSection() {
         folder[slash - iniFile] = '\0';
       }
       if (!CreateDirectoryPathLogged(folder, &SetupState::UninstallLog)) {
-        ShowTranslatedSectionError(TK_COULD_NOT_CREATE_INI_FILE_DIR_PATH, folder);
+        ShowStepError(TK_COULD_NOT_CREATE_INI_FILE_DIR_PATH, folder);
         free(line);
         return 0;
       }
@@ -69,12 +136,22 @@ int ProcessIniFilesSection() {
         free(line);
         return 0;
       }
-      // Made in UTF-16 where the program runs in UTF-8: an application reads
-      // its names right whatever its own code page. Elsewhere as ever.
+      // UTF-16 while the entries go in (see MakeIniFileAnsi)
       DWORD written = 0;
-      if (MbcsIsUtf8()) WriteFile(file, "\xFF\xFE", 2, &written, NULL);
-      CloseHandle(file);
-      SetupState::UninstallLog.LogFileCreated(iniFile);
+      const BOOL marked = WriteFile(file, "\xFF\xFE", 2, &written, NULL) && written == 2;
+      if (!CloseHandle(file) || !marked || !created.Add(iniFile)) {
+        DeleteFileA(iniFile);
+        ShowTranslatedSectionError(TK_COULD_NOT_CREATE_INI_FILE, iniFile);
+        free(line);
+        return 0;
+      }
+      // a file its uninstaller would not know of goes again
+      if (!SetupState::UninstallLog.LogFileCreated(iniFile)) {
+        DeleteFileA(iniFile);
+        CUninstallLogger::ShowWriteError();
+        free(line);
+        return 0;
+      }
     }
     // the entry's old value, for a rollback to put back
     if (!SetupState::UninstallLog.KeepIniValue(iniFile, section, key) ||
@@ -83,8 +160,20 @@ int ProcessIniFilesSection() {
       free(line);
       return 0;
     }
-    SetupState::UninstallLog.LogIniFileEntryAdded(iniFile, section, key);
+    // unlogged, the entry would outlive its uninstaller: the rollback puts
+    // back what the journal kept of it
+    if (!SetupState::UninstallLog.LogIniFileEntryAdded(iniFile, section, key)) {
+      CUninstallLogger::ShowWriteError();
+      free(line);
+      return 0;
+    }
     free(line);
+  }
+  for (int i = 0; i < created.Count; ++i) {
+    if (!MakeIniFileAnsi(created.Paths[i])) {
+      ShowTranslatedSectionError(TK_COULD_NOT_WRITE_TO_INI_FILE, created.Paths[i]);
+      return 0;
+    }
   }
   return 1;
 }

@@ -12,7 +12,7 @@
 
 // Keys to delete at uninstall, logged before any value is written. A line
 // that does not expand is skipped.
-static void LogRegistryKeysToRemove() {
+static int LogRegistryKeysToRemove() {
   const int32_t count = SetupState::Project.GetLineCount("SysRegUninstall");
   for (int32_t i = 0; i < count; ++i) {
     char* line = ReadSectionLine("SysRegUninstall", i);
@@ -23,14 +23,15 @@ static void LogRegistryKeysToRemove() {
     // one that is there already must survive a rollback
     const int noted = SetupState::UninstallLog.LogListedRegistryKey(key);
     free(key);
-    if (!noted) throw QSD_FAILED;
+    if (!noted) {
+      CUninstallLogger::ShowWriteError();
+      return 0;
+    }
   }
-}
-
-static int ProcessSysRegUninstallSection() {
-  LogRegistryKeysToRemove();
   return 1;
 }
+
+static int ProcessSysRegUninstallSection() { return LogRegistryKeysToRemove(); }
 static int ProcessSysRegIntSection() { return ProcessRegistrySection(0); }
 static int ProcessSysRegStringSection() { return ProcessRegistrySection(1); }
 

@@ -38,11 +38,21 @@ int ProcessRegisterDllsSection() {
                   "%s\nInstallation will be aborted.", path, path);
     RegisterServerProc reg = ProcAddress<RegisterServerProc>(dll, "DllRegisterServer");
     const bool registered = reg && reg() == S_OK;
+    // a registration its uninstaller would not know of is undone at once
+    const bool logged = registered && SetupState::UninstallLog.LogDllRegistered(path);
+    if (registered && !logged) {
+      RegisterServerProc unreg = ProcAddress<RegisterServerProc>(dll, "DllUnregisterServer");
+      if (unreg) unreg();
+    }
     FreeLibrary(dll);
     if (!registered)
       return Fail("Failed to register dll file: The following dll file could not be registered.\n"
                   "%s\nInstallation will be aborted.", path, path);
-    SetupState::UninstallLog.LogDllRegistered(path);
+    if (!logged) {
+      CUninstallLogger::ShowWriteError();
+      free(path);
+      return 0;
+    }
     free(path);
   }
   return 1;

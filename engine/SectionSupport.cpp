@@ -8,6 +8,7 @@
 #include "common/TextKeys.h"
 #include "driver/SetupState.h"
 #include "platform/FrontEnd.h"
+#include "uninstall/UninstallLogger.h"
 
 char* ReadSectionLine(const char* section, int32_t index) {
   int32_t n = SetupState::Project.GetLine(section, index, NULL, 0);
@@ -66,4 +67,12 @@ void ShowTranslatedSectionError(const char* key, const char* arg1, const char* a
   SafeFormat(text, sizeof text, format ? format : key, args, 2);
   free(format);
   ShowWithErrorCaption(text);
+}
+
+int ShowStepError(const char* key, const char* arg1, const char* arg2) {
+  if (GetLastError() == ERROR_UNINSTALL_LOG_NOT_WRITTEN)
+    CUninstallLogger::ShowWriteError();
+  else
+    ShowTranslatedSectionError(key, arg1, arg2);
+  return 0;
 }

@@ -22,3 +22,6 @@ long ReadLeadingInteger(const char* text);
 void ShowSectionError(const char* text);
 // ...and the translated texts of failed actions, their "%s" filled in order.
 void ShowTranslatedSectionError(const char* key, const char* arg1, const char* arg2 = nullptr);
+// The same, unless the step failed because its uninstall log line could not
+// be written (and was undone): then the logger's own message. Always 0.
+int ShowStepError(const char* key, const char* arg1, const char* arg2 = nullptr);

@@ -60,9 +60,16 @@ HRESULT CreateShellShortcut(const char* target, const char* shortcutFile, const 
       hr = file->Save(texts[5], TRUE);
     file->Release();
   }
+  const BOOL unlogged = SUCCEEDED(hr) && logger && !logger->LogFileCreated(shortcutFile);
+  // a shortcut its uninstaller would not know of goes again; the rollback
+  // puts back one of the user's it replaced
+  if (unlogged) DeleteFileW(texts[5]);
   for (WCHAR* t : texts) free(t);
   link->Release();
-  if (SUCCEEDED(hr) && logger) logger->LogFileCreated(shortcutFile);
+  if (unlogged) {
+    SetLastError(ERROR_UNINSTALL_LOG_NOT_WRITTEN);
+    return E_FAIL;
+  }
   return hr;
 }
 
@@ -99,13 +106,14 @@ int ProcessShortcutsSection() {
     char folder[PATH_BYTES];
     FolderOf(field[0], folder, sizeof folder);
     if (!CreateDirectoryPathLogged(folder, &SetupState::UninstallLog)) {
-      ShowTranslatedSectionError(TK_COULD_NOT_CREATE_SHORTCUT_DIR_PATH, folder);
+      ShowStepError(TK_COULD_NOT_CREATE_SHORTCUT_DIR_PATH, folder);
       free(line);
       return 0;
     }
+    SetLastError(NO_ERROR);
     if (FAILED(CreateShellShortcut(field[1], field[0], field[5], iconIndex, field[4], field[2],
                                    field[3], &SetupState::UninstallLog))) {
-      ShowTranslatedSectionError(TK_COULD_NOT_CREATE_SHORTCUT, field[0], field[1]);
+      ShowStepError(TK_COULD_NOT_CREATE_SHORTCUT, field[0], field[1]);
       free(line);
       return 0;
     }

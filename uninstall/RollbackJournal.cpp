@@ -8,6 +8,7 @@
 #include "common/SafeFormat.h"
 #include "platform/FrontEnd.h"
 #include "platform/RegistryHelpers.h"
+#include "platform/TextEncoding.h"
 #include "uninstall/LogLines.h"
 
 namespace {
@@ -344,22 +345,18 @@ int Fields(char* text, char** fields, int max) {
   return count;
 }
 
-// The names in a list of zero-terminated strings ended by an empty one.
-template <typename Visit>
-void EachListed(const char* list, Visit visit) {
-  for (const char* p = list; *p; p += strlen(p) + 1) visit(p);
-}
-
 // A section's lines, or (null section) the file's section names, into a
-// buffer grown until the list fits; null when memory runs out.
-char* ReadIniList(const char* section, const char* file) {
+// buffer grown until the list fits; null when memory runs out. Wide: the
+// narrow calls of a program in the ANSI code page lose every character of
+// a UTF-16 file that code page lacks.
+WCHAR* ReadIniList(const WCHAR* section, const WCHAR* file) {
   for (DWORD size = 4096; size <= (1u << 24); size *= 4) {
-    char* buffer = (char*)malloc(size);
+    WCHAR* buffer = (WCHAR*)malloc(size * sizeof(WCHAR));
     if (!buffer) return NULL;
-    const DWORD n = section ? GetPrivateProfileSectionA(section, buffer, size, file)
-                            : GetPrivateProfileSectionNamesA(buffer, size, file);
+    const DWORD n = section ? GetPrivateProfileSectionW(section, buffer, size, file)
+                            : GetPrivateProfileSectionNamesW(buffer, size, file);
     if (n < size - 2) {
-      buffer[n] = buffer[n + 1] = '\0';
+      buffer[n] = buffer[n + 1] = L'\0';
       return buffer;
     }
     free(buffer);
@@ -367,58 +364,76 @@ char* ReadIniList(const char* section, const char* file) {
   return NULL;
 }
 
-int SameName(const char* a, const char* b, size_t bLength) {
-  return strlen(a) == bLength &&
-         CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, a, -1, b, (int)bLength) == CSTR_EQUAL;
+// The names in a list of zero-terminated strings ended by an empty one.
+template <typename Visit>
+void EachListed(const WCHAR* list, Visit visit) {
+  for (const WCHAR* p = list; *p; p += lstrlenW(p) + 1) visit(p);
+}
+
+int SameName(const WCHAR* a, const WCHAR* b, size_t bLength) {
+  return (size_t)lstrlenW(a) == bLength &&
+         CompareStringW(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, a, -1, b, (int)bLength) == CSTR_EQUAL;
 }
 
 // The entry's text as the file holds it (quotes kept), found in its
 // section's lines; 1 when there, 0 when missing, -1 when it cannot be read.
-int ReadIniEntry(const char* file, const char* section, const char* key, char** value) {
+int ReadIniEntry(const WCHAR* file, const WCHAR* section, const WCHAR* key, WCHAR** value) {
   *value = NULL;
-  char* lines = ReadIniList(section, file);
+  WCHAR* lines = ReadIniList(section, file);
   if (!lines) return -1;
   // the system trims the blanks around a key name
-  char trimmed[1024];
-  lstrcpynA(trimmed, key, sizeof trimmed);
-  for (size_t k = strlen(trimmed); k && trimmed[k - 1] == ' ';) trimmed[--k] = '\0';
-  const char* start = trimmed;
-  while (*start == ' ') ++start;
+  const WCHAR* start = key;
+  while (*start == L' ') ++start;
+  size_t keyLength = (size_t)lstrlenW(start);
+  while (keyLength && start[keyLength - 1] == L' ') --keyLength;
   int found = 0;
-  EachListed(lines, [&](const char* line) {
+  EachListed(lines, [&](const WCHAR* line) {
     if (found) return;
-    const char* equals = MbcsFindChar(line, '=');
+    const WCHAR* equals = wcschr(line, L'=');
     if (!equals) return;
     size_t n = (size_t)(equals - line);
-    while (n && line[n - 1] == ' ') --n;
-    if (!SameName(start, line, n)) return;
-    const char* text = equals + 1;
-    while (*text == ' ') ++text;
-    const size_t length = strlen(text) + 1;
-    *value = (char*)malloc(length);
-    if (*value) memcpy(*value, text, length);
+    while (n && line[n - 1] == L' ') --n;
+    if (n != keyLength || CompareStringW(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, start, (int)keyLength, line,
+                                         (int)n) != CSTR_EQUAL)
+      return;
+    const WCHAR* text = equals + 1;
+    while (*text == L' ') ++text;
+    const size_t bytes = ((size_t)lstrlenW(text) + 1) * sizeof(WCHAR);
+    *value = (WCHAR*)malloc(bytes);
+    if (*value) memcpy(*value, text, bytes);
     found = *value ? 1 : -1;
   });
   free(lines);
   return found;
 }
 
-int SectionExists(const char* file, const char* section) {
-  char* names = ReadIniList(NULL, file);
+int SectionExists(const WCHAR* file, const WCHAR* section) {
+  WCHAR* names = ReadIniList(NULL, file);
   if (!names) return -1;
   int found = 0;
-  EachListed(names, [&](const char* name) {
-    if (SameName(section, name, strlen(name))) found = 1;
+  EachListed(names, [&](const WCHAR* name) {
+    if (SameName(section, name, (size_t)lstrlenW(name))) found = 1;
   });
   free(names);
   return found;
 }
 
 // Every section line deleted leaves "[Section]" alone: one the run made goes.
-void DeleteSectionIfEmpty(const char* file, const char* section) {
-  char* lines = ReadIniList(section, file);
-  if (lines && !lines[0]) WritePrivateProfileStringA(section, NULL, NULL, file);
+void DeleteSectionIfEmpty(const WCHAR* file, const WCHAR* section) {
+  WCHAR* lines = ReadIniList(section, file);
+  if (lines && !lines[0]) WritePrivateProfileStringW(section, NULL, NULL, file);
   free(lines);
+}
+
+// The UTF-16 text of a hex field decoded in place; a new string, or null.
+WCHAR* WideFromHex(char* field) {
+  const long n = FromHex(field);
+  if (n < 0 || n % 2) return NULL;
+  WCHAR* text = (WCHAR*)malloc((size_t)n + sizeof(WCHAR));
+  if (!text) return NULL;
+  memcpy(text, field, (size_t)n);
+  text[n / 2] = L'\0';
+  return text;
 }
 
 char* FlagKey(char kind, const char* a, const char* b, const char* c) {
@@ -439,30 +454,44 @@ char* FlagKey(char kind, const char* a, const char* b, const char* c) {
 }
 
 void RestoreIni(char** f, int n) {
-  if (n < 5 || FromHex(f[1]) < 0 || FromHex(f[2]) < 0 || FromHex(f[4]) < 0) return;
+  if (n < 5 || FromHex(f[1]) < 0 || FromHex(f[2]) < 0) return;
   const char* file = f[0];
   // the file went with the run: nothing to put back into it
   if (!IsFile(file)) return;
   const char state = f[3][0];
-  if (state == '=') {
-    WritePrivateProfileStringA(f[1], f[2], f[4], file);
-    return;
+  WCHAR* wideFile = WideOf(file);
+  WCHAR* section = WideOf(f[1]);
+  WCHAR* key = WideOf(f[2]);
+  WCHAR* value = state == '=' ? WideFromHex(f[4]) : NULL;
+  if (wideFile && section && key) {
+    if (state == '=') {
+      if (value) WritePrivateProfileStringW(section, key, value, wideFile);
+    } else {
+      WritePrivateProfileStringW(section, key, NULL, wideFile);
+      if (state == '!') DeleteSectionIfEmpty(wideFile, section);
+    }
   }
-  WritePrivateProfileStringA(f[1], f[2], NULL, file);
-  if (state == '!') DeleteSectionIfEmpty(file, f[1]);
+  free(wideFile);
+  free(section);
+  free(key);
+  free(value);
 }
 
+// The value's old type and bytes, as the wide calls store them: the narrow
+// ones convert a string to the program's code page and back.
 void RestoreRegistryValue(char** f, int n) {
   HKEY root = n >= 5 ? RegistryRootFromName(f[0]) : NULL;
   if (!root || FromHex(f[1]) < 0 || FromHex(f[2]) < 0) return;
   HKEY key = OpenRegistryPath(root, f[1], KEY_SET_VALUE);
   if (!key) return;  // gone with a key the run made
-  if (!strcmp(f[3], "-")) {
-    RegDeleteValueA(key, f[2]);
-  } else {
+  WCHAR* name = WideOf(f[2]);
+  if (name && !strcmp(f[3], "-")) {
+    RegDeleteValueW(key, name);
+  } else if (name) {
     const long size = FromHex(f[4]);
-    if (size >= 0) RegSetValueExA(key, f[2], 0, (DWORD)strtoul(f[3], NULL, 10), (const BYTE*)f[4], (DWORD)size);
+    if (size >= 0) RegSetValueExW(key, name, 0, (DWORD)strtoul(f[3], NULL, 10), (const BYTE*)f[4], (DWORD)size);
   }
+  free(name);
   RegCloseKey(key);
 }
 
@@ -476,10 +505,14 @@ int CRollbackJournal::KeepIniValue(const char* file, const char* section, const 
   char* flag = FlagKey('I', normal, section, key);
   if (!flag) return 0;
   const int known = Find(flag) != NULL;
-  char* value = NULL;
-  const int entry = known ? 0 : ReadIniEntry(file, section, key, &value);
-  const int hasSection = entry == 0 && !known ? SectionExists(file, section) : 1;
-  int ok = entry >= 0 && hasSection >= 0;
+  WCHAR* value = NULL;
+  WCHAR* wideFile = WideOf(file);
+  WCHAR* wideSection = WideOf(section);
+  WCHAR* wideKey = WideOf(key);
+  int ok = wideFile && wideSection && wideKey;
+  const int entry = known || !ok ? 0 : ReadIniEntry(wideFile, wideSection, wideKey, &value);
+  const int hasSection = entry == 0 && !known && ok ? SectionExists(wideFile, wideSection) : 1;
+  ok = ok && entry >= 0 && hasSection >= 0;
   if (ok && !known) {
     Record r;
     r.Add(kJournalIniRecord);
@@ -487,13 +520,17 @@ int CRollbackJournal::KeepIniValue(const char* file, const char* section, const 
     r.HexField(section);
     r.HexField(key);
     r.Field(entry ? "=" : hasSection ? "-" : "!");
-    r.HexField(entry ? value : "");
+    // the old text in UTF-16, every character of it
+    r.HexField(value, entry && value ? (size_t)lstrlenW(value) * sizeof(WCHAR) : 0);
     r.Add("\n", 1);
     ok = !r.Failed && Append(r.Text, r.Length);
     // the first record of an entry holds the value from before the run
     if (ok && entry) ok = Add(flag) != NULL;
   }
   free(value);
+  free(wideFile);
+  free(wideSection);
+  free(wideKey);
   free(flag);
   return ok;
 }
@@ -512,13 +549,19 @@ int CRollbackJournal::KeepRegistryValue(const char* rootName, const char* keyPat
   if (!root) return 0;
   HKEY key = OpenRegistryPath(root, keyPath, KEY_QUERY_VALUE);
   if (!key) return 1;  // a key the run makes: KeepRegistryKeys has it
+  WCHAR* name = WideOf(valueName ? valueName : "");
   DWORD type = 0, size = 0;
-  LONG r = RegQueryValueExA(key, valueName, NULL, &type, NULL, &size);
+  // the stored bytes, a string's in UTF-16 as they stand
+  LONG r = name ? RegQueryValueExW(key, name, NULL, &type, NULL, &size) : ERROR_OUTOFMEMORY;
   BYTE* data = NULL;
-  if (r == ERROR_SUCCESS) {
+  // grown while the value grows between the two calls
+  while (r == ERROR_SUCCESS || r == ERROR_MORE_DATA) {
+    free(data);
     data = (BYTE*)malloc(size ? size : 1);
-    r = data ? RegQueryValueExA(key, valueName, NULL, &type, data, &size) : ERROR_OUTOFMEMORY;
+    r = data ? RegQueryValueExW(key, name, NULL, &type, data, &size) : ERROR_OUTOFMEMORY;
+    if (r != ERROR_MORE_DATA) break;
   }
+  free(name);
   RegCloseKey(key);
   if (r != ERROR_SUCCESS && r != ERROR_FILE_NOT_FOUND) {
     free(data);

@@ -16,10 +16,16 @@ static bool Append(wchar_t* out, size_t size, size_t* at, const wchar_t* text) {
   return true;
 }
 
-size_t FormatSelfRemovalCommand(wchar_t* out, size_t size, int folderCount) {
+size_t FormatSelfRemovalCommand(wchar_t* out, size_t size, const wchar_t* cmd, int folderCount) {
   if (folderCount < 0 || folderCount > SELF_REMOVAL_MAX_FOLDERS || size == 0) return 0;
   size_t at = 0;
   out[0] = L'\0';
+  // /d: no AutoRun command from the registry, which the user could set in
+  // HKCU; /v:on for the delayed expansion the text relies on (a value is
+  // never read again, so "%", "!", "&" or "^" in a path stay what they
+  // are); /s: the outer quotes go and the rest stays as it is
+  bool ok = Append(out, size, &at, L"\"") && Append(out, size, &at, cmd) &&
+            Append(out, size, &at, L"\" /d /q /v:on /s /c \"");
   // Tries after 0, 1, 3, 7, 15 and 31 seconds, then once more a half
   // minute later: no loop, because Wine's cmd loses delayed expansion in a
   // for body, and its lines break down past a few hundred characters, so
@@ -27,7 +33,6 @@ size_t FormatSelfRemovalCommand(wchar_t* out, size_t size, int folderCount) {
   // Each step sits in parentheses of its own, so that a false "if" skips
   // only its own step.
   static const int kPings[] = {2, 3, 5, 9, 17, 31};
-  bool ok = true;
   for (size_t i = 0; ok && i < sizeof kPings / sizeof kPings[0]; ++i) {
     wchar_t step[160];
     wsprintfW(step,
@@ -42,6 +47,7 @@ size_t FormatSelfRemovalCommand(wchar_t* out, size_t size, int folderCount) {
     ok = Append(out, size, &at, name);
   }
   if (ok && folderCount > 0) ok = Append(out, size, &at, L" 2>nul");
+  if (ok) ok = Append(out, size, &at, L"\"");
   if (!ok) {
     out[0] = L'\0';
     return 0;
@@ -99,16 +105,8 @@ HANDLE StartSelfRemoval(const char* exe, const char* const* folders, int folderC
   wchar_t cmd[MAX_PATH + 16], ping[MAX_PATH + 16];
   wsprintfW(cmd, L"%s\\cmd.exe", system);
   wsprintfW(ping, L"%s\\ping.exe", system);
-  // /d: no AutoRun command from the registry, which the user could set in
-  // HKCU; /v:on for the delayed expansion the text relies on (a value is
-  // never read again, so "%", "!", "&" or "^" in a path stay what they
-  // are); /s: the outer quotes go and the rest stays as it is
   wchar_t command[2048];
-  wsprintfW(command, L"\"%s\" /d /q /v:on /s /c \"", cmd);
-  const size_t used = lstrlenW(command);
-  if (FormatSelfRemovalCommand(command + used, sizeof command / sizeof command[0] - used - 1, folderCount) == 0)
-    return NULL;
-  lstrcatW(command, L"\"");
+  if (FormatSelfRemovalCommand(command, sizeof command / sizeof command[0], cmd, folderCount) == 0) return NULL;
 
   // D1, D10...D16, D2...D9, P, S, SystemRoot: the order of their names
   CRemovalEnvironment environment;

@@ -22,14 +22,16 @@ void RemoveTemporarySelf();
 
 enum { SELF_REMOVAL_MAX_FOLDERS = 16 };
 
-// cmd's command line: deleting the program (read-only or not) until it is
-// gone or about a minute has passed (the system's ping waits between
-// tries, longer each time), then removing folderCount folders with one
-// rmdir, in their order. It names environment variables only (S the
-// program, P ping, D1... the folders), read with delayed expansion.
-// Returns the length written (without the terminator), 0 when it does not
-// fit in size or folderCount is out of range.
-size_t FormatSelfRemovalCommand(wchar_t* out, size_t size, int folderCount);
+// The whole command line of cmd (the system's, at path cmd): /d so that
+// no AutoRun command of the user's registry runs in it, /v:on for the
+// delayed expansion the text relies on, /s /c and the commands in quotes.
+// They delete the program (read-only or not) until it is gone or about a
+// minute has passed (the system's ping waits between tries, longer each
+// time), then remove folderCount folders with one rmdir, in their order.
+// They name environment variables only (S the program, P ping, D1... the
+// folders). Returns the length written (without the terminator), 0 when it
+// does not fit in size or folderCount is out of range.
+size_t FormatSelfRemovalCommand(wchar_t* out, size_t size, const wchar_t* cmd, int folderCount);
 
 // Starts that interpreter for exe and folders (paths in the process code
 // page) at idle priority, hidden, with no handles inherited, an environment

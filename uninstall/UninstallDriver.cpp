@@ -128,7 +128,7 @@ static int AskToUninstall() {
   char* text = question ? ExpandPlaceholders(question) : NULL;
   char* caption = SetupState::Translations.GetString(TK_UNINSTALL_TITLE);
   const int answer = FrontEnd()->Ask(NULL, text ? text : question ? question : TK_YOU_ARE_ABOUT_TO_UNINSTALL,
-                                     caption ? caption : TK_UNINSTALL_TITLE, MB_YESNO | MB_ICONQUESTION, IDNO);
+                                     caption ? caption : TK_UNINSTALL_TITLE, MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2, IDNO);
   free(caption);
   free(text);
   free(question);
@@ -153,6 +153,7 @@ int RunUninstaller(HINSTANCE instance, int silent) {
   strcat(g_TablePath, "Translations.ini");
   SetupState::Translations.SetFile(g_TablePath);
   SetupState::UninstallLog.SetTranslations(&SetupState::Translations);
+  SetupState::UninstallLog.SetInstallFolder(g_Folder);
 
   if (silent) {
     // No question, no window: the replay on this thread, its questions

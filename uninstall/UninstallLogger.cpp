@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "common/SafeFormat.h"
 #include "platform/FrontEnd.h"
 #include "platform/RunLog.h"
 #include "platform/TextEncoding.h"
@@ -86,7 +87,10 @@ int CUninstallLogger::WriteLine(const char* tag, const char* const* parts, int p
   char kind[32];
   MbcsCopy(kind, sizeof kind, tag);
   if (char* equals = strchr(kind, '=')) *equals = '\0';
-  RunLogLine(kind, parts[0]);
+  if (partCount == 3)
+    RunLogIniEntry(kind, parts[0], parts[1], parts[2]);
+  else
+    RunLogLine(kind, parts[0]);
   if (!m_File) return 0;
   size_t length = strlen(tag) + 1;  // the LF
   for (int i = 0; i < partCount; ++i) {
@@ -130,6 +134,16 @@ int CUninstallLogger::WriteLine(const char* tag, const char* const* parts, int p
   return ok && written == length;
 }
 
+void CUninstallLogger::RunLogIniEntry(const char* kind, const char* file, const char* section, const char* key) {
+  const char* args[3] = {file, section, key};
+  const char format[] = "%s, section [%s], key %s";
+  const size_t n = SafeFormat(NULL, 0, format, args, 3) + 1;
+  char* text = (char*)malloc(n);
+  if (text) SafeFormat(text, n, format, args, 3);
+  RunLogLine(kind, text ? text : file);
+  free(text);
+}
+
 void CUninstallLogger::ShowWriteError() {
   ShowLogError("Failed to write uninstall log file in temporary files directory.");
 }
@@ -160,8 +174,7 @@ int CUninstallLogger::LogListedRegistryKey(const char* keyPath) {
     root[slash - keyPath] = '\0';
     if (!m_Journal.NoteListedKey(root, slash + 1)) return 0;
   }
-  LogSysRegSectionAdded(keyPath);
-  return 1;
+  return LogSysRegSectionAdded(keyPath);
 }
 
 int CUninstallLogger::LogDllRegistered(const char* path) {

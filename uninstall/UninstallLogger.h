@@ -37,6 +37,8 @@ class CUninstallLogger {
   // The message of ERROR_UNINSTALL_LOG_NOT_WRITTEN, fixed English like the
   // logger's others.
   static void ShowWriteError();
+  // The run log's line of an INI entry: its file, section and key.
+  static void RunLogIniEntry(const char* kind, const char* file, const char* section, const char* key);
 
   // Before the run replaces a file the user had: the original is moved aside
   // so that a rollback can put it back (see CRollbackJournal). 0 when it
@@ -72,6 +74,9 @@ class CUninstallLogger {
   int Replay(const char* const* exclusions, int count);
   // The table of the replay's folder messages; null gives the English texts.
   void SetTranslations(const CTranslations* table) { m_Translations = table; }
+  // The folder of the installation the replay removes: an Add/Remove
+  // Programs entry that names another one stays. Null (a rollback): none.
+  void SetInstallFolder(const char* folder) { m_InstallFolder = folder; }
 
   // Path of the open log; empty when there is none.
   const char* GetLogPath() const { return m_LogPath; }
@@ -93,6 +98,7 @@ class CUninstallLogger {
   // the "CodePage=" line is written before the first line that is not ASCII
   int m_CodePageWritten = 0;
   const CTranslations* m_Translations = nullptr;
+  const char* m_InstallFolder = nullptr;
   char m_Kept[kMaxKept][PATH_BYTES];
   int m_KeptCount = 0;
   CRollbackJournal m_Journal;

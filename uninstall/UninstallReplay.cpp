@@ -34,6 +34,44 @@ struct KeptFolders {
   int max;
 };
 
+// The folders the user chose to keep with their files (or that nobody was
+// there to ask about): neither they nor a folder above them is asked about
+// or removed later in the replay.
+class CUserFolders {
+ public:
+  ~CUserFolders() {
+    for (int i = 0; i < m_Count; ++i) free(m_Paths[i]);
+    free(m_Paths);
+  }
+  void Add(const char* folder) {
+    const size_t n = strlen(folder) + 1;
+    char* copy = (char*)malloc(n);
+    if (m_Count == m_Capacity) {
+      const int capacity = m_Capacity ? m_Capacity * 2 : 16;
+      char** grown = (char**)realloc(m_Paths, capacity * sizeof(char*));
+      if (grown) {
+        m_Paths = grown;
+        m_Capacity = capacity;
+      }
+    }
+    if (!copy || m_Count == m_Capacity) {
+      // unrecorded, any folder may hold it: none is removed from here on
+      free(copy);
+      m_Lost = 1;
+      return;
+    }
+    memcpy(copy, folder, n);
+    m_Paths[m_Count++] = copy;
+  }
+  // 1 when folder is a kept one or lies above one.
+  int Holds(const char* folder) const;
+
+ private:
+  char** m_Paths = nullptr;
+  int m_Count = 0, m_Capacity = 0;
+  int m_Lost = 0;
+};
+
 // Whole paths, case-insensitive the way the ANSI code page sees them:
 // CompareStringA turns both strings into Unicode first, so the trail byte of
 // a double-byte character is never folded as if it were a letter. Equal
@@ -43,6 +81,30 @@ int SamePath(const char* a, const char* b) {
   return strlen(a) == strlen(b) &&
          CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE | SORT_STRINGSORT, a, -1, b, -1) ==
              CSTR_EQUAL;
+}
+
+// 1 when path is folder or lies below it (whole names, any case).
+int IsSameOrBelow(const char* folder, const char* path) {
+  char top[PATH_BYTES];
+  MbcsCopy(top, sizeof top, folder);
+  while (PathEndsWithSeparator(top)) top[strlen(top) - 1] = '\0';
+  const size_t n = strlen(top);
+  if (n == 0 || strlen(path) < n) return 0;
+  // n must end a character of path, and a separator must follow it there
+  const char* p = path;
+  while (*p && (size_t)(p - path) < n) p = MbcsNext(p);
+  if ((size_t)(p - path) != n || (*p && *p != '\\' && *p != '/')) return 0;
+  char head[PATH_BYTES];
+  memcpy(head, path, n);
+  head[n] = '\0';
+  return SamePath(head, top);
+}
+
+int CUserFolders::Holds(const char* folder) const {
+  if (m_Lost) return 1;
+  for (int i = 0; i < m_Count; ++i)
+    if (IsSameOrBelow(folder, m_Paths[i])) return 1;
+  return 0;
 }
 
 int IsExcluded(const Exclusions& ex, const char* path) {
@@ -262,8 +324,15 @@ int IsProtectedFolder(const char* folder) {
   return 0;
 }
 
-void UndoDirectory(const char* folder, const Exclusions& ex, const CTranslations* table, const KeptFolders& kept) {
+void UndoDirectory(const char* folder, const Exclusions& ex, const CTranslations* table, const KeptFolders& kept,
+                   CUserFolders* users) {
   if (!DirectoryExists(folder)) return;
+  // a folder the user kept with its files holds them: nothing above it is
+  // the installation's to remove, nor to ask about
+  if (users->Holds(folder)) {
+    RunLogLine("Folder kept: it holds a folder kept with the user's files", folder);
+    return;
+  }
   if (IsProtectedFolder(folder)) {
     char* caption = TextOf(table, TK_DELETING_INSTALLED_FILES_AND_FOLDERS);
     char* message = SafeFormatAlloc("The uninstall log names the folder %s, which is a drive or a folder of "
@@ -276,7 +345,8 @@ void UndoDirectory(const char* folder, const Exclusions& ex, const CTranslations
   }
   if (HasForeignContent(folder, ex) &&
       AskAboutFolder(table, TK_FOLDER_CONTAINS_NEW_FILES_OR_SUBFOLDERS, folder,
-                     MB_YESNO | MB_ICONQUESTION) != IDYES) {
+                     MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) != IDYES) {
+    users->Add(folder);
     RunLogLine("Folder kept with the user's files", folder);
     return;  // No, or no way to ask: the user's files stay
   }
@@ -286,6 +356,33 @@ void UndoDirectory(const char* folder, const Exclusions& ex, const CTranslations
     AskAboutFolder(table, TK_FOLDER_CONTAINS_LOCKED_FILES_OR_SUBFOLDERS, folder, MB_ICONWARNING);
   else if (removed == kKeptExcluded && *kept.count < kept.max)
     MbcsCopy(kept.paths[(*kept.count)++], PATH_BYTES, folder);
+}
+
+void RunLogRegistryKey(const char* kind, const char* root, const char* keyPath) {
+  const char* args[2] = {root, keyPath};
+  char text[2 * PATH_BYTES + 64];
+  SafeFormat(text, sizeof text, "%s/%s", args, 2);
+  RunLogLine(kind, text);
+}
+
+// 1 when keyPath is an Add/Remove Programs entry whose InstallLocation
+// names another folder than this installation's: a later version
+// installed elsewhere took it over, and its uninstaller removes it.
+int NamesAnotherInstallation(HKEY root, const char* keyPath, const char* folder) {
+  static const char kEntries[] = "Software/Microsoft/Windows/CurrentVersion/Uninstall/";
+  const size_t n = sizeof kEntries - 1;
+  if (!folder || !folder[0] || strlen(keyPath) <= n ||
+      CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, keyPath, (int)n, kEntries, (int)n) != CSTR_EQUAL ||
+      MbcsFindChar(keyPath + n, '/'))
+    return 0;
+  char location[PATH_BYTES], ours[PATH_BYTES];
+  ReadRegistryString(root, keyPath, "InstallLocation", "", location, sizeof location);
+  location[sizeof location - 1] = '\0';
+  if (!location[0]) return 0;  // an entry of an older version names none
+  MbcsCopy(ours, sizeof ours, folder);
+  while (PathEndsWithSeparator(location)) location[strlen(location) - 1] = '\0';
+  while (PathEndsWithSeparator(ours)) ours[strlen(ours) - 1] = '\0';
+  return !SamePath(location, ours);
 }
 
 void UndoDllRegistration(const char* path) {
@@ -300,7 +397,7 @@ void UndoDllRegistration(const char* path) {
 
 // 0 when the line is malformed and the replay must stop.
 int UndoLine(char* line, const Exclusions& ex, const CTranslations* table, const KeptFolders& kept,
-             const CRollbackJournal* restored) {
+             CUserFolders* users, const CRollbackJournal* restored, const char* folder) {
   LogRecord record;
   switch (ParseLogRecord(line, &record)) {
     case LOGRECORD_FILE:
@@ -312,7 +409,7 @@ int UndoLine(char* line, const Exclusions& ex, const CTranslations* table, const
         RunLogLine("File kept (in use or read-only)", record.Path);
       break;
     case LOGRECORD_DIRECTORY:
-      UndoDirectory(record.Path, ex, table, kept);
+      UndoDirectory(record.Path, ex, table, kept, users);
       break;
     case LOGRECORD_INI_ENTRY:
       // an entry from before the run gets its old value back afterwards; a
@@ -322,15 +419,20 @@ int UndoLine(char* line, const Exclusions& ex, const CTranslations* table, const
         break;
       // deletes the key; a missing file or key is no failure of the replay
       WriteProfileText(record.Section, record.Key, NULL, record.Path);
-      RunLogLine("INI entry removed", record.Path);
+      CUninstallLogger::RunLogIniEntry("INI entry removed", record.Path, record.Section, record.Key);
       break;
     case LOGRECORD_REGISTRY: {
       HKEY root = RegistryRootFromName(record.Root);
       if (!root) return 0;
       // a key from before the run stays; its values come back one by one
       if (restored && restored->HadRegistryKey(record.Root, record.KeyPath)) break;
+      if (NamesAnotherInstallation(root, record.KeyPath, folder)) {
+        RunLogRegistryKey("Add/Remove Programs entry kept: it names the installation in another folder", record.Root,
+                          record.KeyPath);
+        break;
+      }
       DeleteRegistryTree(root, record.KeyPath);
-      RunLogLineWith("Registry key removed", "%s", record.KeyPath);
+      RunLogRegistryKey("Registry key removed", record.Root, record.KeyPath);
       break;
     }
     case LOGRECORD_DLL:
@@ -392,11 +494,12 @@ int CUninstallLogger::ReplayKeeping(const char* const* exclusions, int count,
   }
   const Exclusions ex = {exclusions, count};
   const KeptFolders kept = {m_Kept, &m_KeptCount, kMaxKept};
+  CUserFolders users;
   int result = 1;
   char* line;
   int hasZeroByte;
   while (lines.Next(&line, &hasZeroByte)) {
-    if (hasZeroByte || !UndoLine(line, ex, m_Translations, kept, restored)) {
+    if (hasZeroByte || !UndoLine(line, ex, m_Translations, kept, &users, restored, m_InstallFolder)) {
       result = 0;
       break;
     }

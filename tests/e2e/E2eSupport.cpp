@@ -69,8 +69,13 @@ void InstallWithDefaults(Robot& robot, HWND welcome, const std::function<void(HW
 
 void UninstallWithYes(Robot& un, const std::string& uninstaller, const std::string& cwd, const char* waitingFor) {
   ASSERT_TRUE(un.Start("\"" + uninstaller + "\"", cwd.c_str()));
-  // the question names the program, whatever the caller called it
-  const std::string question = un.AnswerMessageBox(En("UNINSTALL_TITLE").c_str(), IDYES, kPageTimeout);
+  // the question names the program, whatever the caller called it; Enter
+  // alone uninstalls nothing
+  const RobotMessageBox box = un.WaitForMessageBox(En("UNINSTALL_TITLE").c_str(), kPageTimeout);
+  ASSERT_TRUE(box.Window) << "no question\n" << un.WindowTree();
+  EXPECT_EQ(IDNO, DefaultButton(box.Window));
+  ASSERT_TRUE(un.Answer(box, IDYES, kPageTimeout));
+  const std::string question = box.Text;
   const std::string english = En("YOU_ARE_ABOUT_TO_UNINSTALL");
   const size_t name = english.find("%APPNAME%");
   ASSERT_NE(std::string::npos, name);

@@ -66,10 +66,10 @@ std::string TempPath(const char* name) {
 
 const char kKey[] = "Software\\QuillsetTest-Silent";
 
-std::string Script(const std::string& defaultDir, const std::string& more = "") {
+std::string Script(const std::string& defaultDir, const std::string& more = "", const std::string& iniLines = "") {
   return "QSP40\r\n[Global]\r\nApplicationName = Silent App\r\nDefaultDir = " + defaultDir +
          "\r\n[Files]\r\na.txt, %MAINDIR%a.txt\r\nb.bin, %MAINDIR%data\\b.bin\r\n"
-         "[INIFiles]\r\n%MAINDIR%app.ini,Settings,Folder,%MAINDIR%\r\n"
+         "[INIFiles]\r\n%MAINDIR%app.ini,Settings,Folder,%MAINDIR%\r\n" + iniLines +
          "[SysRegUninstall]\r\nHKEY_CURRENT_USER/" + std::string(kKey) +
          "\r\n[SysRegString]\r\nHKEY_CURRENT_USER/" + kKey + "/InstallDir=%MAINDIR%\r\n" + more;
 }
@@ -96,7 +96,11 @@ class Silent : public ::testing::Test {
 TEST_F(Silent, InstallAndUninstallWithoutAWindowAndLogEveryFile) {
   const std::string target = "C:\\Silent Test\\App";
   ASSERT_FALSE(PathExists(target)) << "left by an earlier run";
-  const std::string setup = Build(Script(dir.File("Default")));
+  // INI files the installation makes: ANSI where the machine's code page
+  // holds every character (as Windows writes them), else UTF-16
+  const std::string setup = Build(Script(dir.File("Default"), "[Execute]\r\ncmd.exe /c exit 3\r\n",
+                                         "%MAINDIR%ansi.ini,Names,Word,Caf\xC3\xA9\r\n"
+                                         "%MAINDIR%wide.ini,Names,Word,\xE6\x97\xA5\xE6\x9C\xAC\r\n"));
   const std::string log = TempPath("Quillset-Setup.log");
   DeleteFileA(log.c_str());
 
@@ -109,11 +113,32 @@ TEST_F(Silent, InstallAndUninstallWithoutAWindowAndLogEveryFile) {
     EXPECT_TRUE(PathExists(target + "\\" + f)) << f;
   EXPECT_TRUE(KeyExists(kKey));
   EXPECT_FALSE(PathExists(dir.File("Default"))) << "/D= stands for DefaultDir";
+  DWORD machine = 0;
+  GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                 reinterpret_cast<LPWSTR>(&machine), sizeof machine / sizeof(WCHAR));
+  char cafe[8] = "";
+  WideCharToMultiByte(machine, 0, L"Caf\xe9", -1, cafe, sizeof cafe, NULL, NULL);
+  // the folder without quotes ends at its blank
+  EXPECT_EQ("[Settings]\r\nFolder=C:\\Silent\r\n", ReadWholeFile(target + "\\app.ini"));
+  EXPECT_EQ(std::string("[Names]\r\nWord=") + cafe + "\r\n", ReadWholeFile(target + "\\ansi.ini"))
+      << "machine code page " << machine;
+  const std::string wide = ReadWholeFile(target + "\\wide.ini");
+  const char* legacy = getenv("QS_LEGACY_PROGRAM");
+  if (legacy && legacy[0] == '1') {
+    // the program's code page is the machine's: the text was that at load
+    EXPECT_EQ(0u, wide.find("[Names]\r\nWord=")) << wide;
+  } else {
+    const wchar_t kWide[] = L"\xFEFF[Names]\r\nWord=\x65e5\x672c\r\n";
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(kWide), sizeof kWide - sizeof(wchar_t)), wide);
+  }
 
   // without /LOG= the log is in its documented place
   const std::string text = ReadWholeFile(log);
-  for (const std::string& line : {"FileCreated: " + target + "\\a.txt", "FileCreated: " + target + "\\data\\b.bin",
-                                  "DirectoryCreated: " + target, std::string("Result: exit code 0, done")})
+  for (const std::string& line :
+       {"FileCreated: " + target + "\\a.txt", "FileCreated: " + target + "\\data\\b.bin", "DirectoryCreated: " + target,
+        "IniFileEntryAdded: " + target + "\\app.ini, section [Settings], key Folder",
+        std::string("Program started: cmd.exe /c exit 3"), std::string("Program ended: exit code 3"),
+        std::string("Result: exit code 0, done")})
     EXPECT_NE(std::string::npos, text.find(line)) << line << " in\n" << text;
 
   const std::string uninstallLog = dir.File("uninstall.log");
@@ -123,7 +148,10 @@ TEST_F(Silent, InstallAndUninstallWithoutAWindowAndLogEveryFile) {
   ExpectGone(target);
   EXPECT_FALSE(KeyExists(kKey));
   const std::string un = ReadWholeFile(uninstallLog);
-  EXPECT_NE(std::string::npos, un.find("File removed: " + target + "\\data\\b.bin")) << un;
+  for (const std::string& line :
+       {"File removed: " + target + "\\data\\b.bin", "INI entry removed: " + target + "\\ansi.ini, section [Names], key Word",
+        "Registry key removed: HKEY_CURRENT_USER/" + std::string(kKey)})
+    EXPECT_NE(std::string::npos, un.find(line)) << line << " in\n" << un;
   EXPECT_NE(std::string::npos, un.find("Result: exit code 0")) << un;
   RemoveDirectoryA("C:\\Silent Test");
 }

@@ -223,11 +223,23 @@ TEST_F(Upgrade, TheInstalledFolderIsProposed) {
 
   ASSERT_EQ(0u, Silent(second));
   EXPECT_FALSE(PathExists(elsewhere));
-  ASSERT_EQ(0u, Silent(second, " /D=" + elsewhere));
+  // into another folder: the first stays installed, and its uninstaller
+  // leaves the entry that names the second
+  const std::string installLog = dir.File("install.log"), uninstallLog = dir.File("uninstall.log");
+  ASSERT_EQ(0u, Silent(second, " /LOG=" + installLog + " /D=" + elsewhere));
   EXPECT_TRUE(PathExists(elsewhere + "\\bin\\b.txt"));
+  EXPECT_TRUE(PathExists(target + "\\Uninstall.exe"));
   EXPECT_EQ(elsewhere, EntryValue("InstallLocation"));
+  EXPECT_NE(std::string::npos, ReadWholeFile(installLog).find("Earlier installation left: " + target + " stays"))
+      << ReadWholeFile(installLog);
+  ASSERT_EQ(0u, Silent(target + "\\Uninstall.exe", " /LOG=" + uninstallLog));
+  robot.WaitUntil([&] { return !PathExists(target); }, kTimeout, "the first uninstaller's self-removal");
+  EXPECT_FALSE(PathExists(target));
+  EXPECT_EQ(elsewhere, EntryValue("InstallLocation"));
+  EXPECT_TRUE(PathExists(elsewhere + "\\Uninstall.exe"));
+  EXPECT_NE(std::string::npos, ReadWholeFile(uninstallLog).find("Add/Remove Programs entry kept"))
+      << ReadWholeFile(uninstallLog);
   ASSERT_EQ(0u, Silent(elsewhere + "\\Uninstall.exe"));
-  ASSERT_EQ(0u, Silent(target + "\\Uninstall.exe"));
   robot.WaitUntil([&] { return !PathExists(elsewhere); }, kTimeout, "the second uninstaller's self-removal");
   ExpectNothingLeft();
 }

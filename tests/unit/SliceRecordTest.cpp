@@ -78,6 +78,23 @@ TEST(SliceRecord, AFirstSliceIsTheProgramAndItsRecordSignedOrNot) {
   }
 }
 
+// Slice n's digest is the nth written, whatever the count: a digest of the
+// slice beside it would refuse every sound set.
+TEST(SliceRecord, EachSliceHasItsOwnDigest) {
+  for (uint32_t count : {7u, 2u, 256u, 1u}) {
+    std::string digests;
+    for (uint32_t i = 0; i < count; ++i) digests += Sha(std::to_string(i + 1)).substr(0, SHA256_SIZE);
+    std::string r(SliceRecordSize(count), '\0');
+    unsigned char* record = reinterpret_cast<unsigned char*>(&r[0]);
+    WriteSliceRecord(record, count, reinterpret_cast<const unsigned char*>(digests.data()));
+    ASSERT_EQ(count, SliceRecordCount(record, (uint32_t)r.size()));
+    for (uint32_t n = 1; n <= count; ++n)
+      EXPECT_EQ(digests.substr((n - 1) * SHA256_SIZE, SHA256_SIZE),
+                std::string(reinterpret_cast<const char*>(SliceRecordDigest(record, n)), SHA256_SIZE))
+          << "slice " << n << " of " << count;
+  }
+}
+
 TEST(SliceRecord, ARecordThatDoesNotAddUpIsDamage) {
   const std::string program = MinimalProgram();
   std::string wrongCount = program + Record(3);

@@ -336,6 +336,40 @@ TEST_F(Engine, AFileOrFolderWhoseLogLineCannotBeWrittenIsRemovedAndTheRunFails) 
   EXPECT_FALSE(PathExists(app + "\\new"));
   EXPECT_TRUE(ReadWholeFile(log).empty());
 
+  // every other handler's line: what it did goes again, and the run fails
+  WriteWholeFile(app + "\\user.ini", "[Keep]\r\nThis=stays\r\n");
+  DeleteTestKey("Software\\QuillsetTest-ComDll");
+  const struct {
+    const char* name;
+    std::string script;
+  } cases[] = {
+      {"a new INI file", "[INIFiles]\r\n%MAINDIR%new.ini,S,K,v\r\n"},
+      {"an entry in the user's INI file", "[INIFiles]\r\n%MAINDIR%user.ini,S,K,v\r\n"},
+      {"a shortcut", "[Shortcuts]\r\n%MAINDIR%app.lnk,%MAINDIR%readme.txt,,,,,0\r\n"},
+      {"a registered DLL", "[RegisterDlls]\r\n" QS_BUILD_DIR "\\tests\\win32\\qs-comdll.dll\r\n"},
+      {"a key to remove", "[SysRegUninstall]\r\nHKEY_CURRENT_USER/Software/QuillsetTest-Unlogged\r\n"
+                          "[SysRegString]\r\nHKEY_CURRENT_USER/Software/QuillsetTest-Unlogged/V=x\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Use("QSP40\r\n" + c.script);
+    run = RunWorker();
+    EXPECT_EQ(1, run.Done);
+    EXPECT_EQ(failed, run.Boxes);
+    EXPECT_EQ(std::vector<std::string>{}, RollBackAnswering());
+    EXPECT_FALSE(PathExists(app + "\\new.ini"));
+    char value[64];
+    GetPrivateProfileStringA("S", "K", "<none>", value, sizeof value, (app + "\\user.ini").c_str());
+    EXPECT_STREQ("<none>", value);
+    GetPrivateProfileStringA("Keep", "This", "<none>", value, sizeof value, (app + "\\user.ini").c_str());
+    EXPECT_STREQ("stays", value);
+    EXPECT_FALSE(PathExists(app + "\\app.lnk"));
+    EXPECT_FALSE(KeyExists("Software\\QuillsetTest-ComDll"));
+    EXPECT_FALSE(KeyExists("Software\\QuillsetTest-Unlogged"));
+    EXPECT_TRUE(ReadWholeFile(log).empty());
+  }
+  DeleteTestKey("Software\\QuillsetTest-Unlogged");
+
   SetupState::UninstallLog.Close();
   DeleteFileA(filler.c_str());
   DeleteFileA(log.c_str());
@@ -417,6 +451,8 @@ TEST_F(Engine, IniEntriesAreWrittenAndANewFileIsLoggedFirst) {
   EXPECT_STREQ("stays", value);
   GetPrivateProfileStringA("Paths", "Data", "", value, sizeof value, (app + "\\conf\\new.ini").c_str());
   EXPECT_EQ(app + "\\data,with,commas", std::string(value));
+  // made as the system's profile writer makes one: ANSI, no byte-order mark
+  EXPECT_EQ("[Paths]\r\nData=" + app + "\\data,with,commas\r\n", ReadWholeFile(app + "\\conf\\new.ini"));
   EXPECT_EQ((std::vector<std::string>{"IniFileEntryAdded=" + app + "\\old.ini,Settings,Language",
                                       "DirectoryCreated=" + app + "\\conf",
                                       "FileCreated=" + app + "\\conf\\new.ini",

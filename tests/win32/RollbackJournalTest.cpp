@@ -366,6 +366,49 @@ TEST_F(Rollback, OverwrittenValuesComeBackAndNewOnesGo) {
   RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
 }
 
+// The user's values come back with every character, whatever the program's
+// code page holds: an INI file in UTF-16 and a registry string, each with
+// Greek, Japanese and Korean in it.
+TEST_F(Rollback, ValuesComeBackWithCharactersBeyondTheCodePage) {
+  const wchar_t kText[] = L"\x0395\x03bb\x03bb\x03b7\x03bd\x03b9\x03ba\x03ac \x65e5\x672c\x8a9e \xd55c\xad6d\xc5b4";
+  const std::string ini = dir.File("user.ini");
+  WriteWholeFile(ini, "\xFF\xFE");
+  std::wstring wideIni(ini.begin(), ini.end());
+  ASSERT_TRUE(WritePrivateProfileStringW(L"Names", L"Name", kText, wideIni.c_str()));
+  const std::string iniBefore = ReadWholeFile(ini);
+  const char kKey[] = "Software\\QuillsetTest-JournalWide";
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kKey, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL));
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"Name", 0, REG_SZ, reinterpret_cast<const BYTE*>(kText), sizeof kText));
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"List", 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(L"a\0\xd55c\0"), 10));
+
+  ASSERT_EQ(1, log.CreateTempLog());
+  ASSERT_EQ(1, log.KeepIniValue(ini.c_str(), "Names", "Name"));
+  WritePrivateProfileStringA("Names", "Name", "run", ini.c_str());
+  for (const char* name : {"Name", "List"}) {
+    ASSERT_EQ(1, log.KeepRegistryValue("HKEY_CURRENT_USER", "Software/QuillsetTest-JournalWide", name));
+    ASSERT_TRUE(WriteRegistryString(HKEY_CURRENT_USER, "Software/QuillsetTest-JournalWide", name, "run"));
+  }
+  EXPECT_EQ(0u, RollBack(log).size());
+
+  wchar_t text[64] = L"";
+  GetPrivateProfileStringW(L"Names", L"Name", L"", text, 64, wideIni.c_str());
+  EXPECT_TRUE(std::wstring(kText) == text) << "code page " << GetACP();
+  EXPECT_EQ(iniBefore, ReadWholeFile(ini));
+  BYTE data[128];
+  DWORD size = sizeof data, type = 0;
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, L"Name", NULL, &type, data, &size));
+  EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(kText), sizeof kText),
+            std::string(reinterpret_cast<const char*>(data), size)) << "code page " << GetACP();
+  size = sizeof data;
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExW(key, L"List", NULL, &type, data, &size));
+  EXPECT_EQ(static_cast<DWORD>(REG_MULTI_SZ), type);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(L"a\0\xd55c\0"), 10), std::string(reinterpret_cast<const char*>(data), size));
+  RegCloseKey(key);
+  RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
+}
+
 // An INI file of the user's that the run replaced and then wrote into comes
 // back whole: the entry the run wrote is not deleted from the original.
 TEST_F(Rollback, AReplacedIniFileComesBackWithItsOwnEntries) {

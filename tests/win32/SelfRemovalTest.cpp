@@ -19,33 +19,37 @@ std::string Narrow(const wchar_t* text, size_t n) {
   return out;
 }
 
-TEST(SelfRemovalCommand, NamesVariablesOnlyAndFitsOrIsNotWritten) {
+// The whole line cmd gets, its switches included: without /d an elevated
+// cmd would run the user's AutoRun command, which Wine's cmd never does.
+TEST(SelfRemovalCommand, IsTheWholeLineWithItsSwitchesAndFitsOrIsNotWritten) {
+  const wchar_t kCmd[] = L"C:\\windows\\system32\\cmd.exe";
   wchar_t text[1024];
-  size_t n = FormatSelfRemovalCommand(text, 1024, 2);
+  size_t n = FormatSelfRemovalCommand(text, 1024, kCmd, 2);
   const std::string two = Narrow(text, n);
-  std::string expected;
+  std::string steps;
   for (const char* wait : {"2", "3", "5", "9", "17", "31"})
-    expected += std::string(expected.empty() ? "" : " & ") + "(if exist \"!S!\" (del /f /a \"!S!\" 2>nul & (if exist \"!S!\" \"!P!\" -n " +
-                wait + " 127.0.0.1 >nul)))";
-  EXPECT_EQ(expected + " & rmdir \"!D1!\" \"!D2!\" 2>nul", two);
+    steps += std::string(steps.empty() ? "" : " & ") + "(if exist \"!S!\" (del /f /a \"!S!\" 2>nul & (if exist \"!S!\" \"!P!\" -n " +
+             wait + " 127.0.0.1 >nul)))";
+  const std::string head = "\"C:\\windows\\system32\\cmd.exe\" /d /q /v:on /s /c \"";
+  EXPECT_EQ(head + steps + " & rmdir \"!D1!\" \"!D2!\" 2>nul\"", two);
   EXPECT_EQ(wcslen(text), n);
   // no "%": a path needs no escaping, and nothing of the text is expanded
   // before it is parsed
   EXPECT_EQ(std::string::npos, two.find('%'));
 
   // a temporary copy outside a private folder leaves its folder alone
-  n = FormatSelfRemovalCommand(text, 1024, 0);
-  EXPECT_EQ(expected, Narrow(text, n));
+  n = FormatSelfRemovalCommand(text, 1024, kCmd, 0);
+  EXPECT_EQ(head + steps + "\"", Narrow(text, n));
 
-  n = FormatSelfRemovalCommand(text, 1024, SELF_REMOVAL_MAX_FOLDERS);
-  EXPECT_NE(std::string::npos, Narrow(text, n).find("\"!D15!\" \"!D16!\" 2>nul"));
-  EXPECT_EQ(0u, FormatSelfRemovalCommand(text, 1024, SELF_REMOVAL_MAX_FOLDERS + 1));
-  EXPECT_EQ(0u, FormatSelfRemovalCommand(text, 1024, -1));
+  n = FormatSelfRemovalCommand(text, 1024, kCmd, SELF_REMOVAL_MAX_FOLDERS);
+  EXPECT_NE(std::string::npos, Narrow(text, n).find("\"!D15!\" \"!D16!\" 2>nul\""));
+  EXPECT_EQ(0u, FormatSelfRemovalCommand(text, 1024, kCmd, SELF_REMOVAL_MAX_FOLDERS + 1));
+  EXPECT_EQ(0u, FormatSelfRemovalCommand(text, 1024, kCmd, -1));
 
   // a text that does not fit is not cut short: nothing is written out
-  EXPECT_EQ(0u, FormatSelfRemovalCommand(text, two.size(), 2));
+  EXPECT_EQ(0u, FormatSelfRemovalCommand(text, two.size(), kCmd, 2));
   EXPECT_EQ(L'\0', text[0]);
-  EXPECT_EQ(two.size(), FormatSelfRemovalCommand(text, two.size() + 1, 2));
+  EXPECT_EQ(two.size(), FormatSelfRemovalCommand(text, two.size() + 1, kCmd, 2));
 }
 
 std::wstring Wide(const std::string& utf8) {

@@ -240,3 +240,15 @@ size_t StoredByteOf(const std::string& setup, const char* name, size_t into) {
   const double ratio = h.ContentSize ? (double)h.StreamSize / (double)h.ContentSize : 1.0;
   return (size_t)(h.DataOffset + (uint64_t)((double)(e.DataOffset + into) * ratio));
 }
+
+int DefaultButton(HWND box) {
+  for (int id : {IDYES, IDNO, IDOK, IDCANCEL}) {
+    HWND button = GetDlgItem(box, id);
+    if (button && (GetWindowLongA(button, GWL_STYLE) & BS_TYPEMASK) == BS_DEFPUSHBUTTON) return id;
+  }
+  GUITHREADINFO info = {};
+  info.cbSize = sizeof info;
+  return GetGUIThreadInfo(GetWindowThreadProcessId(box, NULL), &info) && info.hwndFocus
+             ? GetDlgCtrlID(info.hwndFocus)
+             : 0;
+}

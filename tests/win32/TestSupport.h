@@ -68,6 +68,10 @@ HWND ProbeWindow(const char* name, WNDPROC proc);
 // that cannot be told.
 int RunningCommandInterpreters();
 
+// The button of a message box that Enter presses: the one drawn as the
+// default, which has the focus when the box opens; 0 when none.
+int DefaultButton(HWND box);
+
 // The program-files folder as the registry of this prefix names it.
 std::string ProgramFilesDir();
 

@@ -37,6 +37,7 @@ std::string LockedText(const std::string& folder) {
 struct ReplayRun {
   int Result = -1;
   std::vector<RobotMessageBox> Boxes;
+  std::vector<int> Defaults;  // each box's default button, the one Enter presses
 };
 
 // Replays on a second thread, as the uninstall thread does, and answers the
@@ -59,6 +60,7 @@ ReplayRun RunReplay(CUninstallLogger& log, const std::vector<std::string>& exclu
       RobotMessageBox box = robot.WaitForMessageBox(NULL, 1000);
       if (box.Window) {
         run.Boxes.push_back(box);
+        run.Defaults.push_back(DefaultButton(box.Window));
         int answer = next < answers.size() ? answers[next++]
                                            : (GetDlgItem(box.Window, IDOK) ? IDOK : IDNO);
         if (!robot.Answer(box, answer, 5000))  // reported; close it so the replay goes on
@@ -289,6 +291,39 @@ TEST(UninstallReplay, RegistryKeysGoWithEverythingBelowThem) {
   EXPECT_TRUE(KeyExists(keys.Sub("AppKeep")));
 }
 
+// An Add/Remove Programs entry goes only while it names this installation's
+// folder: a later version installed elsewhere took it over.
+TEST(UninstallReplay, AnAddRemoveProgramsEntryOfAnotherFolderStays) {
+  TempFolder dir;
+  const std::string entry = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QuillsetTest-Replay-" +
+                            std::to_string(GetCurrentProcessId());
+  std::string logged = "HKEY_CURRENT_USER/" + entry;
+  for (char& c : logged)
+    if (c == '\\') c = '/';
+  struct {
+    std::string location;
+    bool stays;
+  } cases[] = {{dir.File("Other"), true}, {dir.Path() + "\\", false}, {Upper(dir.Path()), false}, {"", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.location);
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, entry.c_str(), 0, NULL, 0, KEY_WRITE, NULL, &key, NULL));
+    if (!c.location.empty())
+      RegSetValueExA(key, "InstallLocation", 0, REG_SZ, (const BYTE*)c.location.c_str(), (DWORD)c.location.size() + 1);
+    RegCloseKey(key);
+    CUninstallLogger log;
+    ASSERT_EQ(1, log.CreateTempLog());
+    log.LogSysRegSectionAdded(logged.c_str());
+    log.SetInstallFolder(dir.Path().c_str());
+    EXPECT_EQ(1, RunReplay(log).Result);
+    EXPECT_EQ(c.stays, KeyExists(entry));
+    // a rollback removes what its own run made
+    log.SetInstallFolder(NULL);
+    EXPECT_EQ(1, RunReplay(log).Result);
+    EXPECT_FALSE(KeyExists(entry));
+  }
+}
+
 TEST(UninstallReplay, RegisteredDllsAreUnregistered) {
   typedef HRESULT(STDAPICALLTYPE * ServerProc)();
   HMODULE dll = LoadLibraryA(kComDll);
@@ -310,14 +345,19 @@ TEST(UninstallReplay, RegisteredDllsAreUnregistered) {
   RegDeleteKeyA(HKEY_CURRENT_USER, kComDllKey);
 }
 
+// The user's files in a created folder: asked once, No being the default;
+// No keeps that folder whole, and the created folders above it are neither
+// asked about nor removed.
 TEST(UninstallReplay, AFolderWithTheUsersFilesAsksOnce) {
   TempFolder dir;
-  const std::string app = dir.File("App");
+  const std::string apps = dir.File("Apps"), app = apps + "\\My App";
   CTranslations english;
   ASSERT_EQ(1, english.SetFile(kEnglish));
   CUninstallLogger log;
   ASSERT_EQ(1, log.CreateTempLog());
+  log.LogDirectoryCreated(MakeFolder(apps).c_str());
   log.LogDirectoryCreated(MakeFolder(app).c_str());
+  const std::string other = MakeFile(apps + "\\other.txt", "another program's");
   const std::string installed = app + "\\app.exe";
   const std::string notes = MakeFile(app + "\\notes.txt", "the user's notes");
   MakeFolder(app + "\\Saves");
@@ -327,22 +367,26 @@ TEST(UninstallReplay, AFolderWithTheUsersFilesAsksOnce) {
   MakeFile(installed);
   log.LogFileCreated(installed.c_str());
   log.SetTranslations(&english);
-  ReplayRun no = RunReplay(log, {}, {IDNO});
+  ReplayRun no = RunReplay(log, {}, {IDNO, IDYES});
   EXPECT_EQ(1, no.Result);
   ASSERT_EQ(1u, no.Boxes.size());
   ExpectBox(no.Boxes[0], QuestionText(app), {"Yes", "No"});
+  EXPECT_EQ(IDNO, no.Defaults[0]);
   EXPECT_FALSE(PathExists(installed));
   EXPECT_EQ("the user's notes", ReadWholeFile(notes));
   EXPECT_EQ("level 7", ReadWholeFile(save));
+  EXPECT_EQ("another program's", ReadWholeFile(other));
 
   // Yes: all of it goes. Without a table the texts are the English ones.
   MakeFile(installed);
   log.SetTranslations(nullptr);
-  ReplayRun yes = RunReplay(log, {}, {IDYES});
+  ReplayRun yes = RunReplay(log, {}, {IDYES, IDYES});
   EXPECT_EQ(1, yes.Result);
-  ASSERT_EQ(1u, yes.Boxes.size());
+  ASSERT_EQ(2u, yes.Boxes.size());
   ExpectBox(yes.Boxes[0], QuestionText(app), {"Yes", "No"});
-  EXPECT_FALSE(PathExists(app));
+  ExpectBox(yes.Boxes[1], QuestionText(apps), {"Yes", "No"});
+  EXPECT_EQ(IDNO, yes.Defaults[1]);
+  EXPECT_FALSE(PathExists(apps));
 }
 
 TEST(UninstallReplay, ExcludedFilesHoldTheirFolderBackWithoutAMessage) {
