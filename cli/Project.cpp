@@ -6,6 +6,7 @@
 
 #include <iterator>
 
+#include "cli/FileSources.h"
 #include "cli/Platform.h"
 #include "common/Mbcs.h"
 #include "efs/EfsFormat.h"
@@ -252,8 +253,9 @@ void CProject::Check(std::vector<Diagnostic>* out, std::vector<ProjectSource>* s
   CheckHiddenKeys("Global", out);
   CheckHiddenKeys("Background", out);
   CheckGlobal(out);
-  CheckFiles(out, sources);
+  // the pictures first: start-up finds them by their own names
   CheckBackground(out, sources);
+  CheckFiles(out, sources);
   for (const ActionSection& section : kActionSections)
     if (section.Id != SECTION_FILES) CheckActionSection(section, out);
 }
@@ -423,6 +425,8 @@ void CProject::AddSource(const ProjectSource& s, std::vector<Diagnostic>* out,
 void CProject::CheckFiles(std::vector<Diagnostic>* out, std::vector<ProjectSource>* sources) const {
   const char* files = kActionSections[SECTION_FILES].Name;
   int count = m_Parser.GetLineCount(files);
+  std::vector<FileToInstall> install;
+  bool plain = true;  // every line one file to a file path
   for (int i = 0; i < count; ++i) {
     int line;
     std::string text;
@@ -434,10 +438,6 @@ void CProject::CheckFiles(std::vector<Diagnostic>* out, std::vector<ProjectSourc
     }
     std::string source = TrimBlanks(std::string(fields.Source, fields.SourceLength));
     std::string destination = fields.Destination;
-    if (source.empty()) {
-      Add(out, line, "[Files] line has no source before the comma");
-      continue;
-    }
     if (destination.empty()) {
       Add(out, line, "[Files] line has no destination after the comma");
       continue;
@@ -447,24 +447,19 @@ void CProject::CheckFiles(std::vector<Diagnostic>* out, std::vector<ProjectSourc
       Add(out, line, problem);
       continue;
     }
-    std::string sourceName = FileNamePart(source);
-    std::string destinationName = FileNamePart(ExpandForBuild(destination, m_AppName));
-    if (sourceName.empty()) {
-      Add(out, line, "source " + source + " names a folder, not a file");
-      continue;
-    }
-    if (destinationName.empty()) {
-      Add(out, line, "destination " + destination + " names a folder: end it with the file name " + sourceName);
-      continue;
-    }
-    if (EfsCompareNames(sourceName.c_str(), destinationName.c_str()) != 0) {
-      Add(out, line,
-          "destination file name " + destinationName + " differs from the source's " + sourceName +
-              ": the setup program finds the stored file by the destination's name");
-      continue;
-    }
-    AddSource({Resolve(source), sourceName, line}, out, sources);
+    const size_t before = install.size();
+    ExpandFilesLine(source, destination, line, m_Folder, m_AppName, &install, out);
+    if (install.size() != before + 1 || install.back().Destination != destination) plain = false;
   }
+  // the names the setup file keeps for itself and for start-up's pictures
+  std::vector<std::string> taken = {"default.qsp", "Translations.ini"};
+  for (const ProjectSource& s : *sources) taken.push_back(s.Name);
+  std::vector<StoredFile> stored;
+  const bool named = NameStoredFiles(&install, taken, &stored, out) != 0;
+  for (const StoredFile& f : stored) AddSource({f.Path, f.Name, f.Line}, out, sources);
+  m_LinesNameEntries = named;
+  m_StoredText.clear();
+  if (named || !plain) m_StoredText = WithExplicitFilesLines(m_Text, install, stored);
 }
 
 void CProject::CheckBackground(std::vector<Diagnostic>* out, std::vector<ProjectSource>* sources) const {

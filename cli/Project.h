@@ -48,6 +48,11 @@ class CProject {
   // [Global] Compression: "zlib", "lzma", "stored", or "" when not given
   // (an unknown value is a problem that Check reports).
   std::string Compression() const;
+  // After Check: the script as the setup file stores it when its [Files]
+  // lines were expanded ("" when it is stored as it stands), and whether
+  // those lines name their stored file in their source.
+  const std::string& StoredText() const { return m_StoredText; }
+  bool LinesNameEntries() const { return m_LinesNameEntries; }
   // Line of [Global] ShowLanguageDialog = TRUE, 0 when it is not on.
   int LanguageDialogLine() const;
 
@@ -83,6 +88,9 @@ class CProject {
   int m_Loaded = 0;
   int m_ConvertedFrom = 0;
   CFileParser m_Parser;
+  // what Check found of [Files]
+  mutable std::string m_StoredText;
+  mutable bool m_LinesNameEntries = false;
 };
 
 // Placeholders of the setup program, for checking scripts at build time.
