@@ -479,7 +479,7 @@ void AddFiles(const BuildOptions& o, CEFSBuilder& builder, BuildInputs* in) {
   std::string script = o.Project;
   // [Files] lines the setup program cannot take as written are stored as
   // the plain lines they stand for
-  builder.SetLinesNameEntries(in->Project.LinesNameEntries());
+  builder.SetLinesNameEntries(in->Project.LinesNameEntries() || in->Project.UsesLineFlags());
   const std::string& stored = in->Project.StoredText();
   if (in->Project.ConvertedFrom() || !stored.empty()) {
     std::string error;

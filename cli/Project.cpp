@@ -602,6 +602,21 @@ int CProject::ActionLine(const char* section, int index, bool placeholders, std:
     Add(out, *line, std::string("empty line in [") + section + "]: every line of an action section is an action");
     return 0;
   }
+  // a flag in front of the line: the rest is checked as any line
+  const ActionSection* own = FindActionSection(section);
+  if (const char* rest = SkipLineFlag(text->c_str(), own ? own->Flag : nullptr)) {
+    *text = rest;
+    m_UsesLineFlags = true;
+  } else {
+    for (const ActionSection& other : kActionSections)
+      if (SkipLineFlag(text->c_str(), other.Flag)) {
+        std::string sections;
+        for (const ActionSection& a : kActionSections)
+          if (a.Flag && strcmp(a.Flag, other.Flag) == 0) sections += std::string(sections.empty() ? "[" : ", [") + a.Name + "]";
+        Add(out, *line, std::string(other.Flag) + " is a flag of " + sections + " only");
+        return 0;
+      }
+  }
   if (!placeholders) return 1;
   std::string problem = FindPlaceholderProblem(*text);
   if (problem.empty()) return 1;

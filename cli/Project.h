@@ -53,6 +53,9 @@ class CProject {
   // those lines name their stored file in their source.
   const std::string& StoredText() const { return m_StoredText; }
   bool LinesNameEntries() const { return m_LinesNameEntries; }
+  // A line starts with a flag ("ifabsent:", "ifempty:"), which a setup
+  // program of before would take for a part of the line.
+  bool UsesLineFlags() const { return m_UsesLineFlags; }
   // Line of [Global] ShowLanguageDialog = TRUE, 0 when it is not on.
   int LanguageDialogLine() const;
 
@@ -91,6 +94,7 @@ class CProject {
   // what Check found of [Files]
   mutable std::string m_StoredText;
   mutable bool m_LinesNameEntries = false;
+  mutable bool m_UsesLineFlags = false;
 };
 
 // Placeholders of the setup program, for checking scripts at build time.

@@ -128,9 +128,11 @@ EfsParseResult EfsParseDirectory(const unsigned char* dir, uint32_t directorySiz
 //
 // Version 4 is the first format or version 3, told apart by the header's
 // Layout, for a script whose [Files] lines name their stored file in their
-// source (a file installed under another name, two files of one name): a
-// setup program that finds the stored file by the destination's name would
-// install the wrong one, so it must refuse the file by its version. With
+// source (a file installed under another name, two files of one name), or
+// whose lines carry flags: a setup program that finds the stored file by
+// the destination's name would install the wrong one, and one without the
+// flags would take them for a part of the line, so it must refuse the file
+// by its version. With
 // the records layout, the first format's records lie in front of the
 // header (DirectoryStoredSize and DirectorySize are their bytes,
 // DirectoryCrc their CRC-32, StreamSize the data area's); nothing else

@@ -152,7 +152,7 @@ int CUninstallLogger::LogSysRegSectionAdded(const char* keyPath) {
   return WriteLine(LogRecordTag(LOGRECORD_REGISTRY), &keyPath, 1);
 }
 
-int CUninstallLogger::LogListedRegistryKey(const char* keyPath) {
+int CUninstallLogger::LogListedRegistryKey(const char* keyPath, int onlyIfEmpty) {
   const char* slash = keyPath ? strchr(keyPath, '/') : NULL;
   if (slash && (size_t)(slash - keyPath) < 32) {
     char root[32];
@@ -160,7 +160,8 @@ int CUninstallLogger::LogListedRegistryKey(const char* keyPath) {
     root[slash - keyPath] = '\0';
     if (!m_Journal.NoteListedKey(root, slash + 1)) return 0;
   }
-  LogSysRegSectionAdded(keyPath);
+  if (onlyIfEmpty) WriteLine(LogRecordTag(LOGRECORD_REGISTRY_IF_EMPTY), &keyPath, 1);
+  else LogSysRegSectionAdded(keyPath);
   return 1;
 }
 

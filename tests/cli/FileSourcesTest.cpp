@@ -118,6 +118,18 @@ TEST_F(FileSources, RepeatedNamesRenamesAndExclusionsNameTheirStoredFile) {
   }
 }
 
+// A setup program of before would take a flag for a part of the line.
+TEST_F(FileSources, FlaggedLinesNeedTheNewerFormatAndKeepTheirScript) {
+  const std::string files = "app/bin/app.exe, %MAINDIR%app.exe\r\n[INIFiles]\r\n"
+                            "ifabsent: %MAINDIR%a.ini,S,Theme,Light\r\n[SysRegUninstall]\r\n"
+                            "ifempty: HKEY_CURRENT_USER/Software/Vendor\r\n";
+  Built b = Build(files);
+  ASSERT_EQ(0, b.Code) << b.Err;
+  EXPECT_EQ("", b.Err);
+  EXPECT_EQ((uint32_t)EFS_FORMAT_NAMED_LINES, b.Version);
+  EXPECT_EQ(ReadWholeFile(project.Path()), b.Script);
+}
+
 TEST_F(FileSources, ProblemsOfPatternLinesAreNamedAtTheirLine) {
   struct Case {
     const char* Line;

@@ -65,6 +65,11 @@ const Rule kRules[] = {
      "4: AppId %APPNAME% holds a \"%\": it is used as it stands, placeholders are not filled in"},
     {"AppIdRoot", "AppId = Example\nAppIdRoot = HKEY_USERS\n",
      "5: AppIdRoot = HKEY_USERS: use HKEY_LOCAL_MACHINE (the default) or HKEY_CURRENT_USER"},
+    {"a flag where it means nothing", "[Execute]\nifabsent: %MAINDIR%a.exe\n",
+     "5: ifabsent: is a flag of [INIFiles], [SysRegInt], [SysRegString] only"},
+    {"a flagged line is checked as any", "[SysRegUninstall]\nifempty: HKEY_USERS/Software/A\n",
+     "5: unknown registry root \"HKEY_USERS\": use HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, "
+     "HKEY_LOCAL_MACHINE or HKEY_CURRENT_CONFIG (the names are case-sensitive)"},
     {"background picture missing", "[Background]\nUseBackground = TRUE\nBitmap = art\\none.bmp\n",
      "6: file not found: @/art/none.bmp"},
 };
