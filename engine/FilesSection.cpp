@@ -22,8 +22,8 @@ static char* EntryNameOf(const FilesLine& fields, const char* destination) {
   if (SetupState::Efs.LinesNameEntries()) {
     const char* start = fields.Source;
     const char* end = start + fields.SourceLength;
-    while (start < end && *start == ' ') ++start;
-    while (end > start && end[-1] == ' ') --end;
+    while (start < end && (*start == ' ' || *start == '\t')) ++start;
+    while (end > start && (end[-1] == ' ' || end[-1] == '\t')) --end;
     for (const char* p = start; p < end; p = MbcsNext(p))
       if (*p == '\\' || *p == '/') start = p + 1;
     name = start;

@@ -116,6 +116,14 @@ TEST_F(FileSources, RepeatedNamesRenamesAndExclusionsNameTheirStoredFile) {
                                         "readme.txt", "readme~2.txt", "readme~3.txt", "Translations.ini"}),
               b.Names);
   }
+  // the records in front of the header are checked by their CRC
+  Build("app\\** | *.pdb | .git\\ | docs\\*, %MAINDIR%\r\n");
+  Bytes file = ReadWholeFile(dir.File("Setup.exe"));
+  file[file.size() - EFS_TRAILER_SIZE - EFS_SOLID_HEADER_SIZE - 3] ^= 1;
+  WriteWholeFile(dir.File("Bad.exe"), file);
+  RunResult bad = RunQuillset({"list", dir.File("Bad.exe")});
+  EXPECT_EQ(1, bad.Code);
+  EXPECT_NE(std::string::npos, bad.Err.find("damaged setup file")) << bad.Err;
 }
 
 // A setup program of before would take a flag for a part of the line.
