@@ -491,8 +491,12 @@ TEST_F(Upgrade, FlagsKeepTheUsersValuesAndAVendorKeyGoesOnlyWhenEmpty) {
   };
   auto regValue = [&](const char* name) {
     char text[64] = "<none>";
-    DWORD size = sizeof text;
-    RegGetValueA(HKEY_CURRENT_USER, pad.c_str(), name, RRF_RT_REG_SZ, NULL, text, &size);
+    DWORD size = sizeof text - 1;
+    HKEY k;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, pad.c_str(), 0, KEY_READ, &k) == ERROR_SUCCESS) {
+      RegQueryValueExA(k, name, NULL, NULL, reinterpret_cast<BYTE*>(text), &size);
+      RegCloseKey(k);
+    }
     return std::string(text);
   };
   const std::string one = BuildSetupFile(dir, script(1), {{"a.txt", "a"}}, "One.exe");
@@ -503,7 +507,10 @@ TEST_F(Upgrade, FlagsKeepTheUsersValuesAndAVendorKeyGoesOnlyWhenEmpty) {
   EXPECT_EQ("Light", regValue("Theme"));
   // the user's own choice, then an upgrade
   WritePrivateProfileStringA("Settings", "Theme", "Dark", ini.c_str());
-  ASSERT_EQ(ERROR_SUCCESS, RegSetKeyValueA(HKEY_CURRENT_USER, pad.c_str(), "Theme", REG_SZ, "Dark", 5));
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, pad.c_str(), 0, KEY_SET_VALUE, &key));
+  RegSetValueExA(key, "Theme", 0, REG_SZ, reinterpret_cast<const BYTE*>("Dark"), 5);
+  RegCloseKey(key);
   ASSERT_EQ(0u, Silent(two));
   EXPECT_EQ("Dark", iniValue("Theme"));
   EXPECT_EQ("Dark", regValue("Theme"));
@@ -511,7 +518,6 @@ TEST_F(Upgrade, FlagsKeepTheUsersValuesAndAVendorKeyGoesOnlyWhenEmpty) {
   EXPECT_EQ("2", regValue("Build"));
 
   // another program of the vendor keeps the vendor key
-  HKEY key;
   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, other.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL));
   RegCloseKey(key);
   ASSERT_EQ(0u, Silent(target + "\\Uninstall.exe"));
