@@ -1,4 +1,5 @@
-// A real application's tree packed with three [Files] lines (a folder, a
+// A real application's tree (3,000 files in 300 folders, 50 names repeated
+// across them) packed with three [Files] lines (a folder, a
 // pattern with exclusions, a file under another name), built by the command
 // as an author would, installed silently and uninstalled: every file lands
 // byte for byte with its time, names repeated across folders included, and
@@ -18,7 +19,7 @@ namespace {
 
 const char kQuillset[] = QS_BUILD_DIR "\\quillset.exe";
 
-DWORD Run(std::string line, const std::string& output) {
+DWORD RunTo(std::string line, const std::string& output) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
   HANDLE out = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, NULL);
   if (out == INVALID_HANDLE_VALUE) return 999;
@@ -71,16 +72,16 @@ TEST(FileTree, AFolderAPatternAndARenameInstallEveryFileAndUninstallLeavesNothin
   const std::string target = dir.File("Tree App");
   // destination (relative to the installation) -> source
   std::map<std::string, std::string> expected;
-  // bin: 40 folders of 8 files, 3 names in every folder and 10 more shared
-  // by pairs of folders
-  for (int f = 0; f < 40; ++f) {
-    const std::string sub = "bin\\m" + std::to_string(f / 8) + "\\p" + std::to_string(f);
-    for (int i = 0; i < 8; ++i) {
+  // bin: 3,000 files in 300 folders; 50 names repeat across them (three in
+  // every folder, 47 in some six each)
+  for (int f = 0; f < 300; ++f) {
+    const std::string sub = "bin\\m" + std::to_string(f / 20) + "\\p" + std::to_string(f);
+    for (int i = 0; i < 10; ++i) {
       std::string name = i == 0 ? "index.js" : i == 1 ? "__init__.py" : i == 2 ? "LICENSE"
-                         : i == 3 ? "shared" + std::to_string(f / 2) + ".dat" : "f" + std::to_string(f * 8 + i) + ".bin";
+                         : i == 3 ? "shared" + std::to_string(f % 47) + ".dat" : "f" + std::to_string(f * 10 + i) + ".bin";
       const std::string source = app + "\\" + sub + "\\" + name;
-      MakeFolders(source);
-      WriteWholeFile(source, RandomBytes(200 + (size_t)(f * 37 + i * 101) % 3000, (unsigned)(f * 8 + i)));
+      if (i == 0) MakeFolders(source);
+      WriteWholeFile(source, RandomBytes(100 + (size_t)(f * 37 + i * 101) % 900, (unsigned)(f * 10 + i)));
       expected[sub + "\\" + name] = source;
     }
   }
@@ -104,21 +105,23 @@ TEST(FileTree, AFolderAPatternAndARenameInstallEveryFileAndUninstallLeavesNothin
                              "app\\docs\\**\\*.txt | drafts\\ | *.pdb.txt, %MAINDIR%docs\r\n"
                              "app\\LICENSE.txt, %MAINDIR%licence.txt\r\n");
   const std::string setup = dir.File("Tree Setup.exe");
-  const std::string report = dir.File("build.txt");
-  ASSERT_EQ(0u, Run(Quoted(kQuillset) + " build -q --compression " + TestCompression() + " --arch " QS_ARCH
+  std::string report = dir.File("build.txt");
+  ASSERT_EQ(0u, RunTo(Quoted(kQuillset) + " build -q --compression " + TestCompression() + " --arch " QS_ARCH
                         " --stub " + Quoted(QS_STUB_PATH) + " -o " + Quoted(setup) + " " + Quoted(script),
                     report))
       << ReadWholeFile(report);
 
   // list names every stored file: the distinct sources, the script and the table
-  ASSERT_EQ(0u, Run(Quoted(kQuillset) + " list " + Quoted(setup), report));
+  report = dir.File("list.txt");
+  ASSERT_EQ(0u, RunTo(Quoted(kQuillset) + " list " + Quoted(setup), report));
   const std::string listed = ReadWholeFile(report);
   EXPECT_NE(std::string::npos, listed.find(std::to_string(expected.size() + 2) + " entries")) << listed;
-  for (const char* name : {"index~40.js", "__init__~2.py", "shared19~2.dat", "readme~3.txt", "LICENSE.txt "})
+  for (const char* name : {"index~300.js", "__init__~2.py", "shared46~6.dat", "readme~3.txt", "LICENSE.txt "})
     EXPECT_NE(std::string::npos, listed.find(name)) << name << " in\n" << listed;
 
   ASSERT_FALSE(PathExists(target)) << "left by an earlier run";
-  ASSERT_EQ(0u, Run(Quoted(setup) + " /S", report)) << ReadWholeFile(report);
+  report = dir.File("setup.txt");
+  ASSERT_EQ(0u, RunTo(Quoted(setup) + " /S", report));
   std::map<std::string, int> installed;
   ListTree(target, "", &installed);
   for (const auto& e : expected) {
@@ -133,7 +136,7 @@ TEST(FileTree, AFolderAPatternAndARenameInstallEveryFileAndUninstallLeavesNothin
   for (const auto& e : installed) extra += e.first + "\n";
   EXPECT_EQ("", extra) << "installed but not asked for (an exclusion missed?)";
 
-  EXPECT_EQ(0u, Run(Quoted(target + "\\Uninstall.exe") + " /S", report));
+  EXPECT_EQ(0u, RunTo(Quoted(target + "\\Uninstall.exe") + " /S", dir.File("uninstall.txt")));
   Robot wait;
   EXPECT_TRUE(wait.WaitUntil([&] { return !PathExists(target) && RunningCommandInterpreters() == 0; }, 60000,
                              "the uninstaller's self-removal"));
