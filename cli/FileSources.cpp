@@ -312,7 +312,11 @@ int ExpandFilesLine(const std::string& sourceField, const std::string& destinati
   walk.NamePattern = pattern;
   std::string unreadable;
   if (!WalkFolder(path, "", &walk, &unreadable)) {
+#ifdef _WIN32
+    Problem(out, line, "cannot read the folder " + unreadable);
+#else
     Problem(out, line, "cannot read the folder " + unreadable + ": " + PlatformErrorText(errno));
+#endif
     return 0;
   }
   for (const std::string& link : walk.Links)
