@@ -495,9 +495,13 @@ void AddFiles(const BuildOptions& o, CEFSBuilder& builder, BuildInputs* in) {
     }
   };
   std::string script = o.Project;
-  if (in->Project.Rewritten()) {
+  // [Files] lines the setup program cannot take as written are stored as
+  // the plain lines they stand for
+  builder.SetLinesNameEntries(in->Project.LinesNameEntries() || in->Project.UsesLineFlags());
+  const std::string& stored = in->Project.StoredText();
+  if (in->Project.Rewritten() || !stored.empty()) {
     std::string error;
-    script = WriteConverted(in->Project.Text(), o.Project, in->Output, in, &error);
+    script = WriteConverted(stored.empty() ? in->Project.Text() : stored, o.Project, in->Output, in, &error);
     if (script.empty()) in->Errors.push_back("project script: " + error);
   }
   if (!script.empty()) add(script, "default.qsp", 0, "project script");

@@ -8,6 +8,7 @@
 #include <iterator>
 #include <map>
 
+#include "cli/FileSources.h"
 #include "cli/Platform.h"
 #include "common/Mbcs.h"
 #include "efs/EfsFormat.h"
@@ -340,8 +341,9 @@ void CProject::Check(std::vector<Diagnostic>* out, std::vector<ProjectSource>* s
   CheckHiddenKeys("Global", out);
   CheckHiddenKeys("Background", out);
   CheckGlobal(out);
-  CheckFiles(out, sources);
+  // the pictures first: start-up finds them by their own names
   CheckBackground(out, sources);
+  CheckFiles(out, sources);
   for (const ActionSection& section : kActionSections)
     if (section.Id != SECTION_FILES) CheckActionSection(section, out);
 }
@@ -556,6 +558,8 @@ void CProject::AddSource(const ProjectSource& s, std::vector<Diagnostic>* out,
 void CProject::CheckFiles(std::vector<Diagnostic>* out, std::vector<ProjectSource>* sources) const {
   const char* files = kActionSections[SECTION_FILES].Name;
   int count = m_Parser.GetLineCount(files);
+  std::vector<FileToInstall> install;
+  bool plain = true;  // every line one file to a file path
   for (int i = 0; i < count; ++i) {
     int line;
     std::string text;
@@ -567,10 +571,6 @@ void CProject::CheckFiles(std::vector<Diagnostic>* out, std::vector<ProjectSourc
     }
     std::string source = TrimBlanks(std::string(fields.Source, fields.SourceLength));
     std::string destination = fields.Destination;
-    if (source.empty()) {
-      Add(out, line, "[Files] line has no source before the comma");
-      continue;
-    }
     if (destination.empty()) {
       Add(out, line, "[Files] line has no destination after the comma");
       continue;
@@ -580,24 +580,19 @@ void CProject::CheckFiles(std::vector<Diagnostic>* out, std::vector<ProjectSourc
       Add(out, line, problem);
       continue;
     }
-    std::string sourceName = FileNamePart(source);
-    std::string destinationName = FileNamePart(ExpandForBuild(destination, m_AppName));
-    if (sourceName.empty()) {
-      Add(out, line, "source " + source + " names a folder, not a file");
-      continue;
-    }
-    if (destinationName.empty()) {
-      Add(out, line, "destination " + destination + " names a folder: end it with the file name " + sourceName);
-      continue;
-    }
-    if (EfsCompareNames(sourceName.c_str(), destinationName.c_str()) != 0) {
-      Add(out, line,
-          "destination file name " + destinationName + " differs from the source's " + sourceName +
-              ": the setup program finds the stored file by the destination's name");
-      continue;
-    }
-    AddSource({Resolve(source), sourceName, line}, out, sources);
+    const size_t before = install.size();
+    ExpandFilesLine(source, destination, line, m_Folder, m_AppName, &install, out);
+    if (install.size() != before + 1 || install.back().Destination != destination) plain = false;
   }
+  // the names the setup file keeps for itself and for start-up's pictures
+  std::vector<std::string> taken = {"default.qsp", "Translations.ini"};
+  for (const ProjectSource& s : *sources) taken.push_back(s.Name);
+  std::vector<StoredFile> stored;
+  const bool named = NameStoredFiles(&install, taken, &stored, out) != 0;
+  for (const StoredFile& f : stored) AddSource({f.Path, f.Name, f.Line}, out, sources);
+  m_LinesNameEntries = named;
+  m_StoredText.clear();
+  if (named || !plain) m_StoredText = WithExplicitFilesLines(m_Text, install, stored);
 }
 
 void CProject::CheckBackground(std::vector<Diagnostic>* out, std::vector<ProjectSource>* sources) const {
@@ -739,6 +734,21 @@ int CProject::ActionLine(const char* section, int index, bool placeholders, std:
   if (IsBlankLine(*text)) {
     Add(out, *line, std::string("empty line in [") + section + "]: every line of an action section is an action");
     return 0;
+  }
+  // a flag in front of the line: the rest is checked as any line
+  const ActionSection* own = FindActionSection(section);
+  if (const char* rest = SkipLineFlag(text->c_str(), own ? own->Flag : nullptr)) {
+    *text = rest;
+    m_UsesLineFlags = true;
+  } else {
+    for (const ActionSection& other : kActionSections)
+      if (SkipLineFlag(text->c_str(), other.Flag)) {
+        std::string sections;
+        for (const ActionSection& a : kActionSections)
+          if (a.Flag && strcmp(a.Flag, other.Flag) == 0) sections += std::string(sections.empty() ? "[" : ", [") + a.Name + "]";
+        Add(out, *line, std::string(other.Flag) + " is a flag of " + sections + " only");
+        return 0;
+      }
   }
   if (!placeholders) return 1;
   std::string problem = FindPlaceholderProblem(*text);

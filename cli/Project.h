@@ -53,6 +53,14 @@ class CProject {
   // [Global] Compression: "zlib", "lzma", "stored", or "" when not given
   // (an unknown value is a problem that Check reports).
   std::string Compression() const;
+  // After Check: the script as the setup file stores it when its [Files]
+  // lines were expanded ("" when it is stored as it stands), and whether
+  // those lines name their stored file in their source.
+  const std::string& StoredText() const { return m_StoredText; }
+  bool LinesNameEntries() const { return m_LinesNameEntries; }
+  // A line starts with a flag ("ifabsent:", "ifempty:"), which a setup
+  // program of before would take for a part of the line.
+  bool UsesLineFlags() const { return m_UsesLineFlags; }
   // Line of [Global] ShowLanguageDialog = TRUE, 0 when it is not on.
   int LanguageDialogLine() const;
 
@@ -92,6 +100,10 @@ class CProject {
   int m_ConvertedFrom = 0;
   bool m_Rewritten = false;
   CFileParser m_Parser;
+  // what Check found of [Files]
+  mutable std::string m_StoredText;
+  mutable bool m_LinesNameEntries = false;
+  mutable bool m_UsesLineFlags = false;
 };
 
 // "UTF-16 (little-endian)" or "(big-endian)" when bytes start as UTF-16 text

@@ -76,7 +76,7 @@ CommandResult CSetupFile::Open(const char* path) {
     case EFS_OPEN_NO_MEMORY: return InputFailure(std::string(path) + ": not enough memory for its directory");
     case EFS_OPEN_NEWER_VERSION:
       return InputFailure(std::string(path) + ": container format version " + std::to_string(m_Directory.Version()) +
-                          " is newer than this quillset knows (1 to 3); use a newer quillset");
+                          " is newer than this quillset knows (1 to 4); use a newer quillset");
     case EFS_OPEN_DAMAGED:
       return InputFailure(std::string(path) + ": damaged setup file: " + EfsParseResultText(m_Directory.Problem()));
     default: return InputFailure("cannot read " + std::string(path));

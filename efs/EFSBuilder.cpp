@@ -53,7 +53,8 @@ static int64_t Tell(FILE* f) {
 // Entry name: the text after the last folder separator (and after a drive).
 static const char* BaseName(const char* path) { return PathFileName(path); }
 
-CEFSBuilder::CEFSBuilder() : m_StubSize(0), m_Total(0), m_Threads(1), m_Compression(EFS_METHOD_ZLIB) {}
+CEFSBuilder::CEFSBuilder()
+    : m_StubSize(0), m_Total(0), m_Threads(1), m_Compression(EFS_METHOD_ZLIB), m_NamedLines(false) {}
 
 CEFSBuilder::~CEFSBuilder() {
   Reset();
@@ -533,10 +534,12 @@ int EncodeEntries(const std::vector<EFSBUILDERENTRY>& entries, unsigned threads,
   return EncodeInOrder(entries, run, output, records, failure);
 }
 
-// The directory records in name order, then the trailer.
+// The directory records in name order, then the trailer; for lines that
+// name their entries, a header of version 4 between them.
 std::vector<unsigned char> EncodeDirectory(const std::vector<EFSBUILDERENTRY>& entries,
                                            const std::vector<EntryRecord>& records,
-                                           const unsigned char signature[16]) {
+                                           const unsigned char signature[16], bool namedLines,
+                                           uint64_t stubSize, uint64_t dataEnd) {
   std::vector<unsigned char> directory;
   directory.reserve(entries.size() * EFS_DIRENTRY_MAX_SIZE + EFS_TRAILER_SIZE);
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -556,6 +559,21 @@ std::vector<unsigned char> EncodeDirectory(const std::vector<EFSBUILDERENTRY>& e
   EFSTRAILER trailer;
   trailer.Count = (uint32_t)entries.size();
   trailer.DirectorySize = (uint32_t)(directory.size() + EFS_TRAILER_SIZE);
+  if (namedLines) {
+    EfsSolidHeader h = {};
+    h.Version = EFS_FORMAT_NAMED_LINES;
+    h.Layout = EFS_LAYOUT_RECORDS;
+    h.Count = (uint32_t)entries.size();
+    h.DataOffset = stubSize;
+    h.StreamSize = dataEnd - stubSize;
+    h.DirectoryStoredSize = h.DirectorySize = (uint32_t)directory.size();
+    h.DirectoryCrc = EfsCrc32(0, directory.data(), (uint32_t)directory.size());
+    trailer.Count = EFS_EXTENDED_COUNT;
+    trailer.DirectorySize = EFS_SOLID_HEADER_SIZE + EFS_TRAILER_SIZE;
+    size_t at = directory.size();
+    directory.resize(at + EFS_SOLID_HEADER_SIZE);
+    EfsEncodeSolidHeader(h, &directory[at]);
+  }
   memcpy(trailer.Signature, signature, EFS_SIGNATURE_SIZE);
   size_t at = directory.size();
   directory.resize(at + EFS_TRAILER_SIZE);
@@ -652,11 +670,11 @@ class MemoryCodecIo : public IEfsEncodeIo {
 // in name order, in columns, compressed), the header and the trailer.
 // 1 when written, 0 when cancelled, -1 on a failure.
 int EncodeSolid(const std::vector<EFSBUILDERENTRY>& sorted, BuildRun& run, const char* output,
-                uint64_t contentSize, const unsigned char signature[16], EntryFailure* failure) {
+                uint64_t contentSize, const unsigned char signature[16], bool namedLines, EntryFailure* failure) {
   std::vector<const EFSBUILDERENTRY*> order(sorted.size());
   for (const EFSBUILDERENTRY& e : sorted) order[e.Sequence] = &e;
   EfsSolidHeader h = {};
-  h.Version = EFS_FORMAT_SOLID;
+  h.Version = namedLines ? EFS_FORMAT_NAMED_LINES : EFS_FORMAT_SOLID;
   h.Count = (uint32_t)sorted.size();
   int64_t start = Tell(run.Out);
   if (start < 0) return failure->Set(EFSB_ERR_IO, output);
@@ -763,6 +781,11 @@ int CEFSBuilder::Build(const char* output, IEFSBuildProgress* progress,
   // as damaged is no setup.
   if (m_Compression == EFS_METHOD_LZMA && SolidDirectorySize(m_Entries) > EFS_SOLID_DIRECTORY_LIMIT)
     Fail(EFSB_ERR_TOO_MANY, output);
+  if (m_Compression != EFS_METHOD_LZMA && m_NamedLines) {
+    size_t records = 0;
+    for (const EFSBUILDERENTRY& e : m_Entries) records += EFS_DIRENTRY_FIXED_SIZE + strlen(e.Name) + 1;
+    if (records > EFS_SOLID_DIRECTORY_LIMIT) Fail(EFSB_ERR_TOO_MANY, output);
+  }
   PortableCreateParentFolders(output);
   if (!CopyWhole(m_StubPath.c_str(), output)) {
     remove(output);
@@ -780,11 +803,16 @@ int CEFSBuilder::Build(const char* output, IEFSBuildProgress* progress,
   std::vector<EntryRecord> records;
   int result = OpenOutput(run, output, &failure);
   if (m_Compression == EFS_METHOD_LZMA) {
-    if (result == 1) result = EncodeSolid(m_Entries, run, output, m_Total, signature, &failure);
+    if (result == 1) result = EncodeSolid(m_Entries, run, output, m_Total, signature, m_NamedLines, &failure);
     if (result == 1) result = CloseOutput(run, output, &failure);
   } else {
     if (result == 1) result = EncodeEntries(m_Entries, m_Threads, run, output, &records, &failure);
-    if (result == 1) result = WriteDirectory(run, EncodeDirectory(m_Entries, records, signature), output, &failure);
+    const int64_t dataEnd = result == 1 ? Tell(run.Out) : 0;
+    if (result == 1 && dataEnd < (int64_t)m_StubSize) result = failure.Set(EFSB_ERR_IO, output);
+    if (result == 1)
+      result = WriteDirectory(
+          run, EncodeDirectory(m_Entries, records, signature, m_NamedLines, m_StubSize, (uint64_t)dataEnd), output,
+          &failure);
   }
   if (result == 1) {
     run.Finish();

@@ -74,6 +74,11 @@ class CEFSBuilder {
   void SetCompression(EfsMethod method) { m_Compression = method; }
   EfsMethod GetCompression() const { return m_Compression; }
 
+  // The script's [Files] lines name their stored file in their source:
+  // written as format version 4, which a setup program that finds stored
+  // files by the destination's name refuses.
+  void SetLinesNameEntries(bool named) { m_NamedLines = named; }
+
   // Compresses up to this many entries at once (1, the default, compresses
   // them one after another). The output is the same bytes either way.
   void SetThreads(unsigned threads) { m_Threads = threads ? threads : 1; }
@@ -100,5 +105,6 @@ class CEFSBuilder {
   uint64_t m_Total;
   unsigned m_Threads;
   EfsMethod m_Compression;
+  bool m_NamedLines;
   EFSBuildFailure m_Failure;
 };

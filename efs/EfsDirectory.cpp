@@ -103,14 +103,15 @@ EfsOpenResult CEfsDirectory::ReadSolid(IEfsFileReader& file, uint64_t end, uint3
   if (!file.ReadAt(end - EFS_TRAILER_SIZE - headerBytes, header, n)) return EFS_OPEN_READ_FAILED;
   EfsParseResult p = EfsDecodeSolidHeader(header, headerBytes, &m_Header);
   if (p == EFS_PARSE_NEWER_VERSION) return Unknown(m_Header.Version);
-  if (p == EFS_PARSE_OK && m_Header.Version != EFS_FORMAT_SOLID && !older) return Unknown(m_Header.Version);
+  if (p == EFS_PARSE_OK && m_Header.Version == EFS_FORMAT_SOLID_RECORDS && !older) return Unknown(m_Header.Version);
   if (p == EFS_PARSE_OK) p = EfsCheckSolidHeader(m_Header, end);
   if (p != EFS_PARSE_OK) return Damaged(p);
+  if (m_Header.Layout == EFS_LAYOUT_RECORDS) return ReadNamedRecords(file, end);
   const EfsSolidHeader h = m_Header;
   const uint32_t count = h.Count;
   // the names are rebuilt behind the decoded directory; a byte more, so
   // that an empty one still gets a block of its own
-  const uint32_t names = h.Version == EFS_FORMAT_SOLID ? EfsReadU32(h.NamesSize) : 0;
+  const uint32_t names = h.Version != EFS_FORMAT_SOLID_RECORDS ? EfsReadU32(h.NamesSize) : 0;
   m_Buffer = (unsigned char*)malloc((size_t)h.DirectorySize + names + 1);
   m_Entries = (EfsEntry*)calloc(count ? count : 1, sizeof(EfsEntry));
   if (!m_Buffer || !m_Entries) return EFS_OPEN_NO_MEMORY;
@@ -128,7 +129,7 @@ EfsOpenResult CEfsDirectory::ReadSolid(IEfsFileReader& file, uint64_t end, uint3
       default: return Damaged(EFS_PARSE_BAD_STREAM);
     }
   }
-  if (h.Version == EFS_FORMAT_SOLID)
+  if (h.Version != EFS_FORMAT_SOLID_RECORDS)
     p = EfsParseSolidColumns(m_Buffer, h.DirectorySize, count, h.ContentSize, m_Entries,
                              (char*)m_Buffer + h.DirectorySize, names);
   else
@@ -137,6 +138,31 @@ EfsOpenResult CEfsDirectory::ReadSolid(IEfsFileReader& file, uint64_t end, uint3
   m_Header = h;
   m_Version = h.Version;
   m_Count = count;
+  m_StubSize = h.DataOffset;
+  return EFS_OPEN_OK;
+}
+
+// Version 4's records layout: the first format's records in front of the
+// header, checked by their CRC and then as the first format's are.
+EfsOpenResult CEfsDirectory::ReadNamedRecords(IEfsFileReader& file, uint64_t end) {
+  const EfsSolidHeader h = m_Header;
+  const uint32_t records = h.DirectorySize;
+  const uint64_t before = end - EFS_SOLID_HEADER_SIZE - EFS_TRAILER_SIZE;  // where the records end
+  m_Buffer = (unsigned char*)malloc((size_t)records + EFS_TRAILER_SIZE);
+  m_Entries = (EfsEntry*)calloc(h.Count ? h.Count : 1, sizeof(EfsEntry));
+  if (!m_Buffer || !m_Entries) return EFS_OPEN_NO_MEMORY;
+  if (!file.ReadAt(before - records, m_Buffer, records)) return EFS_OPEN_READ_FAILED;
+  if (EfsCrc32(0, m_Buffer, records) != h.DirectoryCrc) return Damaged(EFS_PARSE_BAD_STREAM);
+  // parsed as records with a trailer behind them, ending where the header starts
+  memset(m_Buffer + records, 0, EFS_TRAILER_SIZE);
+  EfsParseResult p = EfsParseDirectory(m_Buffer, records + EFS_TRAILER_SIZE, h.Count, before + EFS_TRAILER_SIZE,
+                                       m_Entries);
+  if (p != EFS_PARSE_OK) return Damaged(p);
+  m_Version = h.Version;
+  m_Count = h.Count;
+  uint64_t stored = 0;
+  for (uint32_t i = 0; i < h.Count; ++i) stored += m_Entries[i].StoredSize;
+  if (h.DataOffset + stored != before - records) return Damaged(EFS_PARSE_BAD_HEADER);
   m_StubSize = h.DataOffset;
   return EFS_OPEN_OK;
 }

@@ -43,15 +43,18 @@ class CEfsDirectory {
   // Sum of the entries' StoredSize: the measure of install progress.
   uint64_t TotalStoredSize() const { return m_TotalStored; }
   // 1 for the format version of the first setup files, 2 and 3 for the
-  // solid one; after EFS_OPEN_NEWER_VERSION the version found.
+  // solid one, 4 for either with lines naming their entries; after EFS_OPEN_NEWER_VERSION the version found.
   uint32_t Version() const { return m_Version; }
-  bool Solid() const { return m_Version == EFS_FORMAT_SOLID || m_Version == EFS_FORMAT_SOLID_RECORDS; }
+  bool Solid() const { return m_Version >= EFS_FORMAT_SOLID_RECORDS && m_Header.Layout == EFS_LAYOUT_COLUMNS; }
+  // The [Files] lines name their stored file in their source (version 4).
+  bool LinesNameEntries() const { return m_Version == EFS_FORMAT_NAMED_LINES; }
   const EfsSolidHeader& Header() const { return m_Header; }
   EfsParseResult Problem() const { return m_Problem; }
 
  private:
   EfsOpenResult ReadRecords(IEfsFileReader& file, uint64_t end, uint32_t count, uint32_t dirSize);
   EfsOpenResult ReadSolid(IEfsFileReader& file, uint64_t end, uint32_t headerBytes, EfsOlderSolidParser older);
+  EfsOpenResult ReadNamedRecords(IEfsFileReader& file, uint64_t end);
   EfsOpenResult Unknown(uint32_t version);
   EfsOpenResult Damaged(EfsParseResult why);
 

@@ -130,7 +130,7 @@ EfsParseResult EfsParseDirectory(const unsigned char* dir, uint32_t directorySiz
 
 void EfsEncodeSolidHeader(const EfsSolidHeader& h, unsigned char* b) {
   EfsSolidHeader copy = h;
-  memset(copy.Reserved, 0, sizeof copy.Reserved);
+  copy.Reserved = 0;
   copy.HeaderCrc = EfsCrc32(0, (const unsigned char*)&copy, EFS_SOLID_HEADER_SIZE - 4);
   memcpy(b, &copy, EFS_SOLID_HEADER_SIZE);
 }
@@ -139,10 +139,12 @@ EfsParseResult EfsDecodeSolidHeader(const unsigned char* b, uint32_t n, EfsSolid
   if (n < 4) return EFS_PARSE_BAD_HEADER;
   h->Version = EfsReadU32(b);
   // a later version may lay out everything behind its version otherwise
-  if (h->Version > EFS_FORMAT_SOLID) return EFS_PARSE_NEWER_VERSION;
+  if (h->Version > EFS_FORMAT_NAMED_LINES) return EFS_PARSE_NEWER_VERSION;
   if (h->Version < EFS_FORMAT_SOLID_RECORDS || n != EFS_SOLID_HEADER_SIZE) return EFS_PARSE_BAD_HEADER;
   memcpy(h, b, EFS_SOLID_HEADER_SIZE);
   if (h->HeaderCrc != EfsCrc32(0, b, EFS_SOLID_HEADER_SIZE - 4)) return EFS_PARSE_BAD_HEADER;
+  const unsigned layouts = h->Version == EFS_FORMAT_NAMED_LINES ? EFS_LAYOUT_RECORDS : EFS_LAYOUT_COLUMNS;
+  if (h->Layout > layouts) return EFS_PARSE_BAD_HEADER;
   return EFS_PARSE_OK;
 }
 
@@ -155,6 +157,13 @@ EfsParseResult EfsCheckSolidHeader(const EfsSolidHeader& h, uint64_t end) {
   if (h.DirectoryStoredSize > room || h.DataOffset > room - h.DirectoryStoredSize ||
       h.StreamSize != room - h.DirectoryStoredSize - h.DataOffset)
     return EFS_PARSE_BAD_HEADER;
+  if (h.Layout == EFS_LAYOUT_RECORDS) {
+    // the records as they stand: a record is at least 24 bytes and a name of one
+    if (h.DirectoryStoredSize != h.DirectorySize || end > 0xFFFFFFFFu) return EFS_PARSE_BAD_HEADER;
+    if (h.DirectorySize > EFS_SOLID_DIRECTORY_LIMIT || h.Count > h.DirectorySize / (EFS_DIRENTRY_FIXED_SIZE + 2))
+      return EFS_PARSE_TOO_MANY;
+    return EFS_PARSE_OK;
+  }
   if (h.DirectorySize > EFS_SOLID_DIRECTORY_LIMIT || h.Count > h.DirectorySize / EFS_SOLID_ENTRY_MIN_SIZE ||
       EfsReadU32(h.NamesSize) / EFS_MAX_NAME_LENGTH > h.Count)
     return EFS_PARSE_TOO_MANY;

@@ -125,10 +125,25 @@ EfsParseResult EfsParseDirectory(const unsigned char* dir, uint32_t directorySiz
 //
 // Version 2, of earlier builds, held one record after another; the command
 // still reads it, the setup program reads only what its command builds.
+//
+// Version 4 is the first format or version 3, told apart by the header's
+// Layout, for a script whose [Files] lines name their stored file in their
+// source (a file installed under another name, two files of one name), or
+// whose lines carry flags: a setup program that finds the stored file by
+// the destination's name would install the wrong one, and one without the
+// flags would take them for a part of the line, so it must refuse the file
+// by its version. With
+// the records layout, the first format's records lie in front of the
+// header (DirectoryStoredSize and DirectorySize are their bytes,
+// DirectoryCrc their CRC-32, StreamSize the data area's); nothing else
+// changes.
 enum {
   EFS_EXTENDED_COUNT = 0xFFFFFFFFu,  // in the trailer's count: a header precedes it
   EFS_FORMAT_SOLID_RECORDS = 2,
   EFS_FORMAT_SOLID = 3,
+  EFS_FORMAT_NAMED_LINES = 4,
+  EFS_LAYOUT_COLUMNS = 0,  // the solid stream and its directory in columns
+  EFS_LAYOUT_RECORDS = 1,  // the first format's data and records
   EFS_SOLID_HEADER_SIZE = 64,
   EFS_LZMA_PROPS_SIZE = 5,
   EFS_SOLID_RECORD_FIXED_SIZE = 36,   // version 2
@@ -154,15 +169,16 @@ struct EfsSolidHeader {
   unsigned char StreamProps[EFS_LZMA_PROPS_SIZE];
   unsigned char DirectoryProps[EFS_LZMA_PROPS_SIZE];
   unsigned char NamesSize[4];  // version 3: the names' bytes rebuilt, NULs included; EfsReadU32
-  unsigned char Reserved[2];   // zero
+  unsigned char Layout;        // version 4: EFS_LAYOUT_*; zero before
+  unsigned char Reserved;      // zero
   uint32_t HeaderCrc;         // CRC-32 of the 60 bytes before it
 };
 static_assert(sizeof(EfsSolidHeader) == EFS_SOLID_HEADER_SIZE, "the header is its bytes");
 
 // Writes the header's bytes, its CRC computed.
 void EfsEncodeSolidHeader(const EfsSolidHeader& h, unsigned char* bytes);
-// n bytes of a header of version 2 or 3; only the version is read when it
-// is a later one.
+// n bytes of a header of version 2, 3 or 4; only the version is read when
+// it is a later one.
 EfsParseResult EfsDecodeSolidHeader(const unsigned char* bytes, uint32_t n, EfsSolidHeader* h);
 // Checks the header's regions against the file's logical end.
 EfsParseResult EfsCheckSolidHeader(const EfsSolidHeader& h, uint64_t end);

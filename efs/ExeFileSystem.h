@@ -63,6 +63,10 @@ class CExeFileSystem {
   // instead of once an interval. Null: none.
   void SetUrgentFlag(const volatile LONG* flag) { m_Urgent = flag; }
 
+  // The [Files] lines name their stored file in their source, not by the
+  // destination's name (a container of format version 4).
+  int LinesNameEntries() const { return m_Directory.LinesNameEntries(); }
+
   const EFSENTRY* FindEntry(const char* name);
   DWORD GetEntryCrc(const char* name);
 

@@ -8,12 +8,32 @@
 #include "platform/FileSystem.h"
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
+#include "platform/RunLog.h"
+#include "script/ActionSections.h"
 #include "script/Placeholders.h"
 
 static int Fail(char* line, const char* text) {
   free(line);
   ShowSectionError(text);
   return 0;
+}
+
+// 1 when the file has the key in the section, whatever its value.
+static int IniEntryExists(const char* file, const char* section, const char* key) {
+  WCHAR* wideFile = WideOf(file);
+  WCHAR* wideSection = WideOf(section);
+  WCHAR* wideKey = WideOf(key);
+  int exists = 0;
+  if (wideFile && wideSection && wideKey) {
+    // no value reads back as this default: a control character is no text
+    WCHAR value[4];
+    GetPrivateProfileStringW(wideSection, wideKey, L"\x01", value, 4, wideFile);
+    exists = wcscmp(value, L"\x01") != 0;
+  }
+  free(wideFile);
+  free(wideSection);
+  free(wideKey);
+  return exists;
 }
 
 static const char kPlaceholderText[] =
@@ -95,7 +115,8 @@ int ProcessIniFilesSection() {
       return Fail(NULL,
                   "Failed to create/modify INI files due to memory allocation error.\n"
                   "Installation will be aborted.");
-    char* line = ExpandPlaceholders(raw);
+    const char* ifAbsent = SkipLineFlag(raw, kActionSections[SECTION_INIFILES].Flag);
+    char* line = ExpandPlaceholders(ifAbsent ? ifAbsent : raw);
     free(raw);
     if (!line) return Fail(NULL, kPlaceholderText);
     char* iniFile = line;
@@ -116,6 +137,13 @@ int ProcessIniFilesSection() {
       CutAtBlank(value);
     }
 
+    // the user's own value stays; an uninstall removes what an earlier
+    // version logged, as ever
+    if (ifAbsent && FileExists(iniFile) && IniEntryExists(iniFile, section, key)) {
+      RunLogLine("INI entry kept as it was", key);
+      free(line);
+      continue;
+    }
     if (!FileExists(iniFile)) {
       char folder[PATH_BYTES] = "";
       const char* slash = MbcsFindLastChar(iniFile, '\\');

@@ -17,11 +17,12 @@ static int LogRegistryKeysToRemove() {
   for (int32_t i = 0; i < count; ++i) {
     char* line = ReadSectionLine("SysRegUninstall", i);
     if (!line) throw QSD_FAILED;
-    char* key = ExpandPlaceholders(line);
+    const char* ifEmpty = SkipLineFlag(line, kActionSections[SECTION_SYSREGUNINSTALL].Flag);
+    char* key = ExpandPlaceholders(ifEmpty ? ifEmpty : line);
     free(line);
     if (!key) continue;
     // one that is there already must survive a rollback
-    const int noted = SetupState::UninstallLog.LogListedRegistryKey(key);
+    const int noted = SetupState::UninstallLog.LogListedRegistryKey(key, ifEmpty != NULL);
     free(key);
     if (!noted) {
       CUninstallLogger::ShowWriteError();

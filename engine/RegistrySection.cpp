@@ -10,6 +10,7 @@
 #include "platform/RunLog.h"
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
+#include "script/ActionSections.h"
 #include "script/Placeholders.h"
 
 // Fixed texts of the failures before the write, by code; "%s" is the line.
@@ -39,6 +40,14 @@ static int Fail(int code, const char* line, char* toFree1, char* toFree2) {
   return 0;
 }
 
+static int RegistryValueExists(HKEY root, const char* keyPath, const char* valueName) {
+  HKEY key = OpenRegistryPath(root, keyPath, KEY_READ);
+  if (!key) return 0;
+  const LONG r = RegQueryValueExA(key, valueName, NULL, NULL, NULL, NULL);
+  RegCloseKey(key);
+  return r == ERROR_SUCCESS;
+}
+
 int ProcessRegistrySection(int kind) {
   if (kind != 0 && kind != 1) return 0;
   const char* section = kind == 0 ? "SysRegInt" : "SysRegString";
@@ -46,7 +55,8 @@ int ProcessRegistrySection(int kind) {
   for (int32_t i = 0; i < count; ++i) {
     char* raw = ReadSectionLine(section, i);
     if (!raw) return Fail(0, NULL, NULL, NULL);
-    char* line = ExpandPlaceholders(raw);
+    const char* ifAbsent = SkipLineFlag(raw, kActionSections[kind == 0 ? SECTION_SYSREGINT : SECTION_SYSREGSTRING].Flag);
+    char* line = ExpandPlaceholders(ifAbsent ? ifAbsent : raw);
     free(raw);
     if (!line) return Fail(1, NULL, NULL, NULL);
     // The message shows the line as it stood before it was split.
@@ -70,6 +80,12 @@ int ProcessRegistrySection(int kind) {
     HKEY root = RegistryRootFromName(line);
     if (!root) return Fail(4, shown, line, shown);
 
+    if (ifAbsent && RegistryValueExists(root, keyPath, valueName)) {
+      RunLogLine("Registry value kept as it was", shown);
+      free(shown);
+      free(line);
+      continue;
+    }
     // what a rollback needs to put the keys and the value back as they were
     if (!SetupState::UninstallLog.KeepRegistryKeys(line, keyPath) ||
         !SetupState::UninstallLog.KeepRegistryValue(line, keyPath, valueName))

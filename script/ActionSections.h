@@ -36,7 +36,16 @@ struct ActionSection {
   // Percent of the progress bar reported once the section is done; 0
   // reports nothing (the files report their own bytes).
   int ProgressAfter;
+  // The flag a line may start with, or null: "ifabsent:" writes an INI
+  // entry or a registry value only where there is none (an upgrade keeps
+  // the user's), "ifempty:" removes a key at uninstall only when nothing is
+  // in it (a vendor key that other programs share).
+  const char* Flag;
 };
+
+// The rest of line after flag and the blanks behind it, or null when line
+// does not start with flag.
+const char* SkipLineFlag(const char* line, const char* flag);
 
 // In the order the setup program runs them.
 extern const ActionSection kActionSections[ACTION_SECTION_COUNT];

@@ -17,6 +17,7 @@ const char* const kTags[] = {
     "IniFileEntryAdded=",    // LOGRECORD_INI_ENTRY
     "SysRegSectionAdded=",   // LOGRECORD_REGISTRY
     "DllRegistered=",        // LOGRECORD_DLL
+    "SysRegKeyIfEmpty=",     // LOGRECORD_REGISTRY_IF_EMPTY
     nullptr,                 // LOGRECORD_MALFORMED
 };
 static_assert(sizeof kTags / sizeof kTags[0] == LOGRECORD_MALFORMED + 1, "a tag for every kind");
@@ -37,7 +38,7 @@ LogRecordKind SplitRecord(LogRecordKind kind, char* value, LogRecord* record) {
     record->Path = value;
     record->Section = comma1 + 1;
     record->Key = comma2 + 1;
-  } else if (kind == LOGRECORD_REGISTRY) {
+  } else if (kind == LOGRECORD_REGISTRY || kind == LOGRECORD_REGISTRY_IF_EMPTY) {
     char* slash = const_cast<char*>(MbcsFindChar(value, '/'));
     if (!slash) return LOGRECORD_MALFORMED;
     *slash = '\0';
@@ -76,7 +77,7 @@ int IsLogCodePageLine(const char* line) {
 
 LogRecordKind ParseLogRecord(char* line, LogRecord* record) {
   memset(record, 0, sizeof *record);
-  for (int kind = LOGRECORD_FILE; kind <= LOGRECORD_DLL; ++kind)
+  for (int kind = LOGRECORD_FILE; kind < LOGRECORD_MALFORMED; ++kind)
     if (char* value = ValueAfter(line, kTags[kind]))
       return record->Kind = SplitRecord(static_cast<LogRecordKind>(kind), value, record);
   return record->Kind = LOGRECORD_OTHER;

@@ -11,6 +11,7 @@ enum LogRecordKind {
   LOGRECORD_INI_ENTRY,   // IniFileEntryAdded=file,section,key (the key may hold commas)
   LOGRECORD_REGISTRY,    // SysRegSectionAdded=ROOT/key path
   LOGRECORD_DLL,         // DllRegistered=path
+  LOGRECORD_REGISTRY_IF_EMPTY,  // SysRegKeyIfEmpty=ROOT/key path: removed only when nothing is in it
   LOGRECORD_MALFORMED,   // a known tag whose value lacks its separators: the replay stops
 };
 

@@ -166,7 +166,7 @@ int CUninstallLogger::LogSysRegSectionAdded(const char* keyPath) {
   return WriteLine(LogRecordTag(LOGRECORD_REGISTRY), &keyPath, 1);
 }
 
-int CUninstallLogger::LogListedRegistryKey(const char* keyPath) {
+int CUninstallLogger::LogListedRegistryKey(const char* keyPath, int onlyIfEmpty) {
   const char* slash = keyPath ? strchr(keyPath, '/') : NULL;
   if (slash && (size_t)(slash - keyPath) < 32) {
     char root[32];
@@ -174,6 +174,7 @@ int CUninstallLogger::LogListedRegistryKey(const char* keyPath) {
     root[slash - keyPath] = '\0';
     if (!m_Journal.NoteListedKey(root, slash + 1)) return 0;
   }
+  if (onlyIfEmpty) return WriteLine(LogRecordTag(LOGRECORD_REGISTRY_IF_EMPTY), &keyPath, 1);
   return LogSysRegSectionAdded(keyPath);
 }
 

@@ -57,8 +57,9 @@ class CUninstallLogger {
     return m_Journal.KeepRegistryKeys(rootName, keyPath);
   }
   // Logs a key for removal ("ROOT/key path"); a key that is there already
-  // is noted, and a rollback leaves it. 0 when it cannot be noted.
-  int LogListedRegistryKey(const char* keyPath);
+  // is noted, and a rollback leaves it. 0 when it cannot be noted. With
+  // onlyIfEmpty the key is removed only when it holds no key and no value.
+  int LogListedRegistryKey(const char* keyPath, int onlyIfEmpty = 0);
   // Undoes this run: the replaced originals back first, newest first, then
   // the log replayed without exclusions, leaving the originals, the INI
   // entries and the keys that were there before; then the old values back.

@@ -2,6 +2,7 @@
 // they stand, without a warning.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <vector>
@@ -35,7 +36,12 @@ void MakeSources(const TempDir& dir, const std::string& script) {
     char line[1024];
     parser.GetLine("Files", i, line, sizeof line);
     std::string s = line;
-    files.push_back(s.substr(0, s.find(',')));
+    s = s.substr(0, std::min(s.find(','), s.find(" |")));
+    // a folder or a pattern: a file that it takes, one folder down
+    if (s.back() == '\\') s += "sub\\a.txt";
+    for (size_t at = s.find("**"); at != std::string::npos; at = s.find("**")) s.replace(at, 2, "sub");
+    for (size_t at = s.find_first_of("*?"); at != std::string::npos; at = s.find_first_of("*?")) s[at] = 'x';
+    files.push_back(s);
   }
   for (const char* key : {"Bitmap", "Metafile"}) {
     char value[260];

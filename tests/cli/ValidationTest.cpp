@@ -24,16 +24,6 @@ const Rule kRules[] = {
     {"Files without comma", "[Files]\nsrc/a.txt %MAINDIR%a.txt\n",
      "5: [Files] line has no comma: write \"source, destination\""},
     {"missing source", "[Files]\nsrc/gone.txt, %MAINDIR%gone.txt\n", "5: file not found: @/src/gone.txt"},
-    {"destination name", "[Files]\nsrc/a.txt, %MAINDIR%b.txt\n",
-     "5: destination file name b.txt differs from the source's a.txt: the setup program finds the "
-     "stored file by the destination's name"},
-    {"destination is a folder", "[Files]\nsrc/a.txt, %MAINDIR%\n",
-     "5: destination %MAINDIR% names a folder: end it with the file name a.txt"},
-    {"two sources one name", "[Files]\nsrc/a.txt, %MAINDIR%a.txt\nsrc/sub/A.TXT, %MAINDIR%x\\A.txt\n",
-     "6: another file named a.txt is stored from line 5 (@/src/a.txt); the setup file keeps files "
-     "by name, so names must differ"},
-    {"reserved name", "[Files]\nsrc/default.qsp, %MAINDIR%default.qsp\n",
-     "5: the setup file keeps its own default.qsp; rename @/src/default.qsp"},
     {"empty action line", "[Files]\nsrc/a.txt, %MAINDIR%a.txt\n\n[Execute]\n",
      "6: empty line in [Files]: every line of an action section is an action"},
     {"shortcut commas", "[Shortcuts]\n%PROGRAMS%A.lnk,%MAINDIR%a.exe,,,,\n",
@@ -75,6 +65,11 @@ const Rule kRules[] = {
      "4: AppId %APPNAME% holds a \"%\": it is used as it stands, placeholders are not filled in"},
     {"AppIdRoot", "AppId = Example\nAppIdRoot = HKEY_USERS\n",
      "5: AppIdRoot = HKEY_USERS: use HKEY_LOCAL_MACHINE (the default) or HKEY_CURRENT_USER"},
+    {"a flag where it means nothing", "[Execute]\nifabsent: %MAINDIR%a.exe\n",
+     "5: ifabsent: is a flag of [INIFiles], [SysRegInt], [SysRegString] only"},
+    {"a flagged line is checked as any", "[SysRegUninstall]\nifempty: HKEY_USERS/Software/A\n",
+     "5: unknown registry root \"HKEY_USERS\": use HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, "
+     "HKEY_LOCAL_MACHINE or HKEY_CURRENT_CONFIG (the names are case-sensitive)"},
     {"background picture missing", "[Background]\nUseBackground = TRUE\nBitmap = art\\none.bmp\n",
      "6: file not found: @/art/none.bmp"},
     // typos the setup program would pass over: nothing installed, or into C:\ (DefaultDir's default)
@@ -143,7 +138,7 @@ TEST(Validation, AllProblemsAreListedInLineOrderWithWarningsBeside) {
       "DefaultDir = C:\\[A]\n"   // hides the key below
       "ShowEULAPage = TRUE\n"
       "[Files]\n"
-      "a.txt, %MAINDIR%b.txt\n"
+      "a.txt, %MAINDIR%%B%.txt\n"
       "a.txt\n"
       "[files]\n"
       "[Execute]\n"
@@ -154,8 +149,7 @@ TEST(Validation, AllProblemsAreListedInLineOrderWithWarningsBeside) {
   std::string expected =
       p + ":4: warning: the \"[\" in this value ends [Global] for the setup program: ShowEULAPage "
           "below it will be ignored\n" +
-      p + ":7: destination file name b.txt differs from the source's a.txt: the setup program "
-          "finds the stored file by the destination's name\n" +
+      p + ":7: unknown placeholder %B%\n" +
       p + ":8: [Files] line has no comma: write \"source, destination\"\n" +
       p + ":9: `[files]`: no such section; did you mean `[Files]`? (section names are case-sensitive)\n" +
       p + ":11: unknown placeholder %FOO%\n" + "quillset: 4 problems, nothing written\n";

@@ -39,7 +39,7 @@ std::string EmptyContainer() {
 // A solid container's header of a format version after ours, and its trailer.
 std::string NewerFormatContainer() {
   std::string header(EFS_SOLID_HEADER_SIZE, '\0');
-  EfsWriteU32((unsigned char*)&header[0], EFS_FORMAT_SOLID + 1);
+  EfsWriteU32((unsigned char*)&header[0], EFS_FORMAT_NAMED_LINES + 1);
   unsigned char t[EFS_TRAILER_SIZE];
   EFSTRAILER trailer = {EFS_EXTENDED_COUNT, EFS_SOLID_HEADER_SIZE + EFS_TRAILER_SIZE, {0}};
   memcpy(trailer.Signature, InstallerSignature, EFS_SIGNATURE_SIZE);

@@ -474,3 +474,76 @@ TEST_F(Upgrade, ADowngradeIsAskedAboutAndRefusedSilently) {
 }
 
 }  // namespace
+
+// The flags of an upgrade: an INI entry and a registry value written only
+// when absent keep what the user made of them; a vendor key removed only
+// when empty goes with its last program, and stays for another one.
+TEST_F(Upgrade, FlagsKeepTheUsersValuesAndAVendorKeyGoesOnlyWhenEmpty) {
+  const char vendor[] = "Software\\QuillsetTest Vendor";
+  const std::string pad = std::string(vendor) + "\\Pad", other = std::string(vendor) + "\\Other";
+  auto clean = [&] {
+    for (const std::string& k : {pad, other, std::string(vendor)}) RegDeleteKeyA(HKEY_CURRENT_USER, k.c_str());
+  };
+  clean();
+  auto script = [&](int build) {
+    const std::string b = std::to_string(build);
+    return "QSP40\r\n[Global]\r\nApplicationName = Flags\r\nDefaultDir = " + target +
+           "\r\n[Files]\r\na.txt, %MAINDIR%a.txt\r\n[INIFiles]\r\n"
+           "ifabsent: %MAINDIR%app.ini,Settings,Theme,Light\r\n%MAINDIR%app.ini,Settings,Build," + b +
+           "\r\n[SysRegUninstall]\r\nifempty: HKEY_CURRENT_USER/Software/QuillsetTest Vendor\r\n"
+           "HKEY_CURRENT_USER/Software/QuillsetTest Vendor/Pad\r\n[SysRegString]\r\n"
+           "ifabsent: HKEY_CURRENT_USER/Software/QuillsetTest Vendor/Pad/Theme=Light\r\n"
+           "HKEY_CURRENT_USER/Software/QuillsetTest Vendor/Pad/Build=" + b + "\r\n";
+  };
+  const std::string ini = target + "\\app.ini";
+  auto iniValue = [&](const char* key) {
+    char text[64] = "";
+    GetPrivateProfileStringA("Settings", key, "<none>", text, sizeof text, ini.c_str());
+    return std::string(text);
+  };
+  auto regValue = [&](const char* name) {
+    char text[64] = "<none>";
+    DWORD size = sizeof text - 1;
+    HKEY k;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, pad.c_str(), 0, KEY_READ, &k) == ERROR_SUCCESS) {
+      RegQueryValueExA(k, name, NULL, NULL, reinterpret_cast<BYTE*>(text), &size);
+      RegCloseKey(k);
+    }
+    return std::string(text);
+  };
+  const std::string one = BuildSetupFile(dir, script(1), {{"a.txt", "a"}}, "One.exe");
+  const std::string two = BuildSetupFile(dir, script(2), {{"a.txt", "a"}}, "Two.exe");
+
+  ASSERT_EQ(0u, Silent(one));
+  EXPECT_EQ("Light", iniValue("Theme"));
+  EXPECT_EQ("Light", regValue("Theme"));
+  // the user's own choice, then an upgrade
+  WritePrivateProfileStringA("Settings", "Theme", "Dark", ini.c_str());
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, pad.c_str(), 0, KEY_SET_VALUE, &key));
+  RegSetValueExA(key, "Theme", 0, REG_SZ, reinterpret_cast<const BYTE*>("Dark"), 5);
+  RegCloseKey(key);
+  ASSERT_EQ(0u, Silent(two));
+  EXPECT_EQ("Dark", iniValue("Theme"));
+  EXPECT_EQ("Dark", regValue("Theme"));
+  EXPECT_EQ("2", iniValue("Build"));
+  EXPECT_EQ("2", regValue("Build"));
+
+  // another program of the vendor keeps the vendor key
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, other.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL));
+  RegCloseKey(key);
+  ASSERT_EQ(0u, Silent(target + "\\Uninstall.exe"));
+  robot.WaitUntil([&] { return !PathExists(target); }, kTimeout, "the uninstaller's self-removal");
+  EXPECT_FALSE(KeyExists(pad.c_str()));
+  EXPECT_TRUE(KeyExists(other.c_str()));
+  EXPECT_TRUE(KeyExists(vendor));
+
+  // the last program of the vendor takes the key with it
+  RegDeleteKeyA(HKEY_CURRENT_USER, other.c_str());
+  ASSERT_EQ(0u, Silent(two));
+  ASSERT_EQ(0u, Silent(target + "\\Uninstall.exe"));
+  robot.WaitUntil([&] { return !PathExists(target); }, kTimeout, "the uninstaller's self-removal");
+  EXPECT_FALSE(PathExists(target));
+  EXPECT_FALSE(KeyExists(vendor));
+  clean();
+}

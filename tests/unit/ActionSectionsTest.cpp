@@ -29,7 +29,8 @@ TEST(ActionSections, RunOrderProgressAndCancelHoldTogether) {
   // every record the replay undoes is one some section writes
   unsigned written = 0;
   for (const ActionSection& s : kActionSections) written |= s.LogKinds;
-  for (LogRecordKind k : {LOGRECORD_FILE, LOGRECORD_DIRECTORY, LOGRECORD_INI_ENTRY, LOGRECORD_REGISTRY, LOGRECORD_DLL})
+  for (LogRecordKind k : {LOGRECORD_FILE, LOGRECORD_DIRECTORY, LOGRECORD_INI_ENTRY, LOGRECORD_REGISTRY, LOGRECORD_DLL,
+                          LOGRECORD_REGISTRY_IF_EMPTY})
     EXPECT_TRUE(written & (1u << k)) << LogRecordTag(k);
 }
 

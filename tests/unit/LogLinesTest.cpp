@@ -162,6 +162,7 @@ TEST(LogLines, TheWritersTagsAreTheOnesStoredLogsHold) {
       {LOGRECORD_INI_ENTRY, "IniFileEntryAdded=", "C:\\a.ini,S,K"},
       {LOGRECORD_REGISTRY, "SysRegSectionAdded=", "HKEY_CURRENT_USER/Software/App"},
       {LOGRECORD_DLL, "DllRegistered=", "C:\\App\\a.dll"},
+      {LOGRECORD_REGISTRY_IF_EMPTY, "SysRegKeyIfEmpty=", "HKEY_CURRENT_USER/Software/Vendor"},
   };
   for (const auto& c : cases) {
     ASSERT_NE(nullptr, LogRecordTag(c.Kind));

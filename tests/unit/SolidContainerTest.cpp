@@ -245,9 +245,9 @@ TEST(SolidContainer, DirectoryAndHeaderAreChecked) {
   EXPECT_EQ(EFS_PARSE_BAD_HEADER, dir.Problem());
   // a later format is refused by its version, whatever follows it
   bad = file;
-  EfsWriteU32((unsigned char*)&bad[header], EFS_FORMAT_SOLID + 1);
+  EfsWriteU32((unsigned char*)&bad[header], EFS_FORMAT_NAMED_LINES + 1);
   EXPECT_EQ(EFS_OPEN_NEWER_VERSION, open(bad, &dir));
-  EXPECT_EQ(EFS_FORMAT_SOLID + 1u, dir.Version());
+  EXPECT_EQ(EFS_FORMAT_NAMED_LINES + 1u, dir.Version());
   EXPECT_EQ(0u, dir.Count());
   // records that do not ascend, rewritten with a sound header around them
   std::vector<EfsEntry> entries(2);
