@@ -141,7 +141,9 @@ TEST(CommandLine, ALineWithSIsRefusedWithoutAWindowWhateverComesBefore) {
     QuietRun run = RunWithoutAPerson(Wide("\"" + setup + "\" " + c.arguments));
     EXPECT_EQ(5u, run.Code);
     EXPECT_TRUE(run.Windows.empty()) << run.Windows.front();
-    if (c.logged) EXPECT_NE(std::string::npos, ReadWholeFile(log).find(c.logged)) << ReadWholeFile(log);
+    if (c.logged) {
+      EXPECT_NE(std::string::npos, ReadWholeFile(log).find(c.logged)) << ReadWholeFile(log);
+    }
   }
   BoxRun run = RunToBox(setup, "/D=C:\\Apps\\My App /LOG=C:\\trial.log", "Error");
   ASSERT_TRUE(run.Box.Window);
