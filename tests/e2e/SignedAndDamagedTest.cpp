@@ -216,6 +216,56 @@ TEST(SignedSetup, InstallsAsItIsAndLeavesAnUnsignedUninstallerThatTakesAllAway) 
   CleanUp();
 }
 
+// Built with --sign: the setup installs the uninstaller the build signed
+// (make-signed-setups.sh had osslsigncode verify it against the test
+// certificate), and that uninstaller takes all away, asked and silent.
+TEST(SignedSetup, BuiltWithSignItInstallsItsSignedUninstallerWhichTakesAllAway) {
+  CleanUp();
+  ASSERT_FALSE(PathExists(kFolder));
+  const std::string image = ReadWholeFile(std::string(kSigned) + "\\sign\\Uninstall.exe");
+  ASSERT_FALSE(image.empty()) << "no setup built with --sign in " << kSigned;
+  const PeDirectory imageTable = SecurityEntry(image);
+  ASSERT_NE(0u, imageTable.Size) << "the stored uninstaller is not signed";
+  TempFolder dir;
+  const std::string folder = kFolder;
+  const std::string setup = dir.File("Signed Setup.exe");
+  WriteWholeFile(setup, ReadWholeFile(std::string(kSigned) + "\\sign\\Setup.exe"));
+  ASSERT_NE(0u, SecurityEntry(ReadWholeFile(setup)).Size) << "the setup file is not signed";
+
+  Robot robot;
+  HWND w = StartSetup(robot, setup, kTimeout);
+  ASSERT_TRUE(w);
+  ASSERT_NO_FATAL_FAILURE(InstallWithDefaults(robot, w));
+  EXPECT_EQ("Signed and installed.\r\n", ReadWholeFile(folder + "\\docs\\readme.txt"));
+  EXPECT_TRUE(ReadWholeFile(folder + "\\Uninstall.exe") == image) << "not the signed uninstaller";
+  EXPECT_EQ(folder + "\\", RegistryValue());
+  Robot un;
+  ASSERT_NO_FATAL_FAILURE(UninstallWithYes(un, folder + "\\Uninstall.exe", dir.Path()));
+  EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(kFolder) && RunningCommandInterpreters() == 0; }, kTimeout,
+                           "the installation folder's removal"));
+  EXPECT_EQ("<none>", RegistryValue());
+
+  // silent, from the split set whose first slice the build signed
+  const std::string split = std::string(kSigned) + "\\sign\\split\\Setup.exe";
+  ASSERT_NE(0u, SecurityEntry(ReadWholeFile(split)).Size) << "the first slice is not signed";
+  EXPECT_EQ(0u, RunToFile(Quoted(split) + " /S", dir.File("install.txt")));
+  // the first slice ends once its copy runs; the joined installer after it
+  const auto setupRunning = [] {
+    HANDLE m = OpenMutexA(SYNCHRONIZE, FALSE, "UnQuillsetDeployer_mutex");
+    if (m) CloseHandle(m);
+    return m != NULL;
+  };
+  EXPECT_TRUE(un.WaitUntil([&] { return !setupRunning() && PathExists(folder + "\\Uninstall.log"); }, 60000,
+                           "the joined installation's end"));
+  EXPECT_TRUE(ReadWholeFile(folder + "\\Uninstall.exe") == image) << "not the signed uninstaller";
+  EXPECT_EQ(folder + "\\", RegistryValue());
+  EXPECT_EQ(0u, RunToFile(Quoted(folder + "\\Uninstall.exe") + " /S", dir.File("uninstall.txt")));
+  EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(kFolder) && RunningCommandInterpreters() == 0; }, kTimeout,
+                           "the installation folder's removal"));
+  EXPECT_EQ("<none>", RegistryValue());
+  CleanUp();
+}
+
 TEST(SignedSetup, CutInsideItsCertificateTableItIsDamagedAndInstallsNothing) {
   CleanUp();
   TempFolder dir;
