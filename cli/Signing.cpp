@@ -196,8 +196,8 @@ std::string WithoutSignatureFields(std::string bytes) {
 std::string CheckSignCommand(const std::string& command) {
   const bool file = Has(command, "{file}"), in = Has(command, "{in}"), out = Has(command, "{out}");
   if ((file && !in && !out) || (!file && in && out)) return "";
-  return "--sign " + command +
-         ": name the program with {in} and {out} (the tool writes a signed copy) or with {file} (it signs in "
+  // not echoed: it may hold a password
+  return "--sign: name the program with {in} and {out} (the tool writes a signed copy) or with {file} (it signs in "
          "place), e.g. --sign 'osslsigncode sign -pkcs12 cert.pfx -in {in} -out {out}'";
 }
 
