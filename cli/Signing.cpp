@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+
 #ifdef _WIN32
 #include <windows.h>
 #else
@@ -17,6 +19,7 @@
 #include "efs/EfsFormat.h"
 #include "efs/PeImage.h"
 #include "efs/PortableFile.h"
+#include "efs/Sha256.h"
 
 namespace {
 
@@ -155,12 +158,43 @@ struct Scratch {
   }
 };
 
+// The SHA-256 of the first n bytes of path with the headers' checksum and
+// certificate entry cleared: signing sets those and appends its table,
+// and changes nothing else. 0 when it cannot be read.
+int DigestOfProgram(const std::string& path, uint64_t n, unsigned char digest[SHA256_SIZE]) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return 0;
+  CSha256 hash;
+  std::string buffer(1 << 16, '\0');
+  for (uint64_t done = 0; done < n;) {
+    const size_t want = (size_t)std::min<uint64_t>(buffer.size(), n - done);
+    if (fread(&buffer[0], 1, want, f) != want) {
+      fclose(f);
+      return 0;
+    }
+    PeHeaders h;
+    unsigned char* b = (unsigned char*)&buffer[0];
+    if (done == 0 && ReadPeHeaders(b, want, &h)) {
+      memset(b + h.OptionalOffset + 64, 0, 4);
+      if (h.DirectoryCount > PE_DIRECTORY_SECURITY) memset(b + h.DirectoriesOffset + 8 * PE_DIRECTORY_SECURITY, 0, 8);
+    }
+    hash.Update(b, want);
+    done += want;
+  }
+  fclose(f);
+  hash.Final(digest);
+  return 1;
+}
+
 // Runs the command on the program at path and puts the signed program
 // there; what failed, or "".
 std::string SignAt(const std::string& command, const std::string& path, const std::string& shownAs) {
   Scratch in(ExeSibling(path)), out(ExeSibling(path)), log(PlatformTemporarySibling(path) + ".log");
   if (!PlatformReplaceFile(path.c_str(), in.Path.c_str())) return "cannot write " + in.Path + ": " + PlatformErrorText(errno);
   const bool inPlace = Has(command, "{file}");
+  const uint64_t size = SizeOf(in.Path);
+  unsigned char before[SHA256_SIZE], after[SHA256_SIZE];
+  if (!DigestOfProgram(in.Path, size, before)) return "cannot read " + in.Path;
   std::string why;
   const int code = RunShell(Expand(command, in.Path, out.Path), log.Path, &why);
   std::string output = ReadAll(log.Path);
@@ -176,19 +210,10 @@ std::string SignAt(const std::string& command, const std::string& path, const st
            " for " + shownAs + told;
   if (!ReadLayoutOfFile(signedFile.c_str(), &layout) || !layout.CertificateSize)
     return "the sign command ended with exit code 0 but " + shownAs + " carries no signature" + told;
+  if (!DigestOfProgram(signedFile, size, after) || memcmp(before, after, SHA256_SIZE) != 0)
+    return "the sign command changed " + shownAs + " beyond adding its signature; it must only sign";
   if (!PlatformReplaceFile(signedFile.c_str(), path.c_str())) return "cannot write " + path + ": " + PlatformErrorText(errno);
   return "";
-}
-
-// The headers' checksum and certificate entry, which signing sets, cleared:
-// what is left must be the program as it was.
-std::string WithoutSignatureFields(std::string bytes) {
-  PeHeaders h;
-  unsigned char* b = (unsigned char*)&bytes[0];
-  if (!ReadPeHeaders(b, bytes.size(), &h)) return bytes;
-  memset(b + h.OptionalOffset + 64, 0, 4);
-  if (h.DirectoryCount > PE_DIRECTORY_SECURITY) memset(b + h.DirectoriesOffset + 8 * PE_DIRECTORY_SECURITY, 0, 8);
-  return bytes;
 }
 
 }  // namespace
@@ -212,14 +237,11 @@ CommandResult MakeSignedUninstaller(const std::string& command, const std::strin
   if (!ok) return InputFailure("cannot write " + image + ": " + PlatformErrorText(errno));
   std::string failed = SignAt(command, image, "the uninstaller");
   if (!failed.empty()) return InputFailure(failed);
-  // The setup installs it as its own uninstaller: it must still be this
-  // program, ending with the uninstaller signature under the table.
+  // The setup installs it as its own uninstaller: the signature must be
+  // where the setup program looks for it, under the table.
   SetupLayout layout;
-  const std::string signedImage = ReadAll(image);
-  if (!ReadLayoutOfFile(image.c_str(), &layout) || layout.Tail != SETUP_TAIL_UNINSTALLER ||
-      layout.End != program.size() + EFS_SIGNATURE_SIZE ||
-      WithoutSignatureFields(signedImage.substr(0, program.size())) != WithoutSignatureFields(program))
-    return InputFailure("the sign command changed the uninstaller beyond adding its signature; it must only sign");
+  if (!ReadLayoutOfFile(image.c_str(), &layout) || layout.Tail != SETUP_TAIL_UNINSTALLER)
+    return InputFailure("the signed uninstaller does not end with the uninstaller signature");
   return Succeeded();
 }
 

@@ -267,6 +267,11 @@ TEST_P(Signed, ASignCommandThatFailsStopsTheBuildAndWritesNothing) {
       // a tool that alters the program, not only signs it
       {signer.Command() + " && printf X | dd of={out} bs=1 seek=600 conv=notrunc 2>/dev/null",
        "the sign command changed the uninstaller beyond adding its signature"},
+      // or the setup file: a byte of its setup program
+      {"if [ -e '" + once + "' ]; then " + signer.Command() +
+           " && printf X | dd of={out} bs=1 seek=600 conv=notrunc 2>/dev/null; else touch '" + once + "'; " +
+           signer.Command() + "; fi",
+       "the sign command changed " + dir.File("out/Setup.exe") + " beyond adding its signature"},
   };
   for (const Case& c : cases) {
     for (const char* split : {"", "50K"}) {
