@@ -266,6 +266,24 @@ TEST(SignedSetup, BuiltWithSignItInstallsItsSignedUninstallerWhichTakesAllAway) 
   CleanUp();
 }
 
+// Without --sign an Uninstall.exe of the author's is a file like any other:
+// it goes where the script says, and the setup writes its own uninstaller.
+TEST(SignedSetup, AnAuthorsOwnUninstallExeIsNoStoredUninstaller) {
+  TempFolder dir;
+  const std::string target = dir.File("Own App");
+  const std::string setup = BuildSetupFile(dir,
+                                           "QSP40\r\n[Global]\r\nApplicationName = Own App\r\nDefaultDir = " + target +
+                                               "\r\n[Files]\r\nUninstall.exe, %MAINDIR%tools\\Uninstall.exe\r\n",
+                                           {{"Uninstall.exe", "the author's own"}});
+  EXPECT_EQ(0u, RunToFile(Quoted(setup) + " /S", dir.File("install.txt")));
+  EXPECT_EQ("the author's own", ReadWholeFile(target + "\\tools\\Uninstall.exe"));
+  EXPECT_TRUE(ReadWholeFile(target + "\\Uninstall.exe") == ReadWholeFile(QS_STUB_PATH) + Sig(UninstallerSignature));
+  EXPECT_EQ(0u, RunToFile(Quoted(target + "\\Uninstall.exe") + " /S", dir.File("uninstall.txt")));
+  Robot watcher;
+  EXPECT_TRUE(watcher.WaitUntil([&] { return !PathExists(target) && RunningCommandInterpreters() == 0; }, kTimeout,
+                                "the installation folder's removal"));
+}
+
 TEST(SignedSetup, CutInsideItsCertificateTableItIsDamagedAndInstallsNothing) {
   CleanUp();
   TempFolder dir;
