@@ -123,8 +123,7 @@ int RunShell(const std::string& line, const std::string& log, std::string* why) 
   fflush(nullptr);
   const pid_t child = fork();
   if (child == 0) {
-    const int none = open("/dev/null", O_RDONLY);
-    if (none >= 0) dup2(none, 0);
+    // the input stays the user's: a tool may ask for its password there
     dup2(fd, 1);
     dup2(fd, 2);
     execl("/bin/sh", "sh", "-c", line.c_str(), (char*)nullptr);
