@@ -59,14 +59,11 @@ int WriteStoredUninstaller(HWND dialog, Work& w) {
     SetupState::Translations.ShowMessage(NULL, TK_UNSPECIFIED_ERROR_OCCURED, TK_ERROR, MB_OK);
     return 0;
   }
-  switch (outcome) {
-    case EXTRACT_DONE: return ReadSetupFileKind(w.ExePath) == FILEKIND_UNINSTALLER ? 1 : -1;
-    case EXTRACT_CORRUPT:
-      SetupState::Translations.ShowMessage(NULL, TK_INSTALLATION_FILE_IS_CORRUPT, TK_ERROR, MB_OK);
-      return 0;
-    case EXTRACT_DISK_FULL: SetupState::Translations.ShowMessage(NULL, TK_DISK_IS_FULL, TK_ERROR, MB_OK); return 0;
-    default: return FailExe(dialog);
-  }
+  if (outcome == EXTRACT_DONE) return ReadSetupFileKind(w.ExePath) == FILEKIND_UNINSTALLER ? 1 : -1;
+  if (outcome != EXTRACT_CORRUPT && outcome != EXTRACT_DISK_FULL) return FailExe(dialog);
+  SetupState::Translations.ShowMessage(
+      NULL, outcome == EXTRACT_CORRUPT ? TK_INSTALLATION_FILE_IS_CORRUPT : TK_DISK_IS_FULL, TK_ERROR, MB_OK);
+  return 0;
 }
 
 int WriteUninstallExe(HWND dialog, Work& w) {
