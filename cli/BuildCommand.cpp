@@ -5,12 +5,14 @@
 #include <string.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "cli/Commands.h"
 #include "cli/Languages.h"
 #include "cli/Platform.h"
 #include "cli/Project.h"
 #include "cli/SetupFile.h"
+#include "cli/Signing.h"
 #include "cli/Split.h"
 #include "common/Mbcs.h"
 #include "efs/EFSBuilder.h"
@@ -42,6 +44,7 @@ struct BuildOptions {
   uint64_t Split = 0;
   unsigned Threads = 0;
   int Quiet = 0;
+  std::string Sign;  // --sign: the publisher's signing command, or ""
 };
 
 // "100K", "2M", "1G" or plain bytes.
@@ -276,6 +279,9 @@ int ParseBuildOptions(const Arguments& args, BuildOptions* o) {
       if (!ParseSize(value, &n) || n < 1 || n > 256 || value.find_first_not_of("0123456789") != std::string::npos)
         return UsageError("build", text + " " + value + ": give a number from 1 to 256");
       o->Threads = (unsigned)n;
+    } else if (text == "--sign") {
+      if (!walk.Value(&o->Sign)) return EXIT_USAGE;
+      if (!CheckSignCommand(o->Sign).empty()) return UsageError("build", CheckSignCommand(o->Sign));
     } else if (text == "-q" || text == "--quiet") {
       if (!walk.Flag()) return EXIT_USAGE;
       o->Quiet = 1;
@@ -544,10 +550,20 @@ void CheckOutput(const BuildOptions& o, BuildInputs* in) {
       in->Problems.push_back({s.Line, 0, "the output " + output + " would overwrite this source"});
 }
 
+// With --sign the setup file stores the signed uninstaller under its name.
+void CheckSigned(const BuildOptions& o, BuildInputs* in) {
+  if (o.Sign.empty()) return;
+  for (const ProjectSource& s : in->Sources)
+    if (EfsCompareNames(s.Name.c_str(), EFS_UNINSTALLER_ENTRY) == 0)
+      in->Problems.push_back({s.Line, 0, "with --sign the setup file keeps its own signed " EFS_UNINSTALLER_ENTRY
+                                         "; rename " + s.Path});
+}
+
 // Every problem found, told at once; the build goes on only without errors.
 CommandResult CheckInputs(const BuildOptions& o, CEFSBuilder& builder, BuildInputs* in) {
   if (in->Project.IsScript()) AddFiles(o, builder, in);  // else nothing more to say
   CheckOutput(o, in);
+  CheckSigned(o, in);
   int count = (int)in->Errors.size();
   for (const Diagnostic& d : in->Problems) count += !d.Warning;
   PrintProblems(o.Project, in->Problems);
@@ -596,11 +612,30 @@ CommandResult BuildInto(const BuildOptions& o, CEFSBuilder& builder, const std::
   return failure.empty() ? Succeeded() : InputFailure(failure);
 }
 
+// The uninstaller, signed, stored for the setup to install; last in the
+// file, as the setup reads it last.
+CommandResult StoreSignedUninstaller(const BuildOptions& o, CEFSBuilder& builder, const BuildInputs& in,
+                                     const std::string& image) {
+  CommandResult made = MakeSignedUninstaller(o.Sign, in.Stub, image);
+  if (!made.Ok()) return made;
+  try {
+    builder.AddFile(image.c_str(), CompressionOf(o, in.Project) == "stored" ? 0 : 1, EFS_UNINSTALLER_ENTRY);
+  } catch (EFSBUILDERERROR e) {
+    const EFSBuildFailure& f = builder.LastFailure();
+    return InputFailure("the signed uninstaller: " + BuilderErrorText(e, f.File, f.SystemError, ""));
+  }
+  return Succeeded();
+}
+
 // Puts the built file in place: renamed to the output, or cut into slices.
 CommandResult Publish(const BuildOptions& o, TemporaryOutput& temporary, const std::string& output,
                       uint64_t stubSize, uint64_t fileSize, std::vector<std::string>* slices) {
   const std::string& file = temporary.Path();
   if (!o.Split) {
+    if (!o.Sign.empty()) {
+      CommandResult signedFile = SignProgram(o.Sign, file, output);
+      if (!signedFile.Ok()) return signedFile;
+    }
     if (!PlatformReplaceFile(file.c_str(), output.c_str())) {
       int saved = errno;
       return InputFailure("cannot write " + output + ": " + PlatformErrorText(saved));
@@ -616,7 +651,10 @@ CommandResult Publish(const BuildOptions& o, TemporaryOutput& temporary, const s
                                     std::to_string(ends.size()) + " slices; a split setup has at most " +
                                     std::to_string((int)SPLIT_MAX_SLICES) + ": give a larger SIZE"),
             ""};
-  return WriteSlices(file, stubSize, ends, output, slices);
+  // the first slice is signed before any slice takes its name
+  std::function<CommandResult(const std::string&)> sign;
+  if (!o.Sign.empty()) sign = [&](const std::string& first) { return SignProgram(o.Sign, first, output); };
+  return WriteSlices(file, stubSize, ends, output, slices, sign);
 }
 
 uint64_t SizeOfFile(const std::string& path) {
@@ -690,6 +728,9 @@ int RunBuild(const Arguments& args) {
   figures.Threads = o.Threads ? o.Threads : std::min(PlatformProcessors(), 16u);
   // the solid stream is one encoder's work
   if (builder.GetCompression() == EFS_METHOD_LZMA) figures.Threads = 1;
+  TemporaryOutput image(in.Output);  // the signed uninstaller, with --sign
+  if (!o.Sign.empty()) result = StoreSignedUninstaller(o, builder, in, image.Path());
+  if (!result.Ok()) return Finish(result);
   TemporaryOutput temporary(in.Output);
   result = BuildInto(o, builder, temporary.Path(), in.Output, figures.Threads);
   if (!result.Ok()) return Finish(result);
@@ -698,6 +739,7 @@ int RunBuild(const Arguments& args) {
   std::vector<std::string> slices;
   result = Publish(o, temporary, in.Output, figures.StubSize, figures.FileSize, &slices);
   if (!result.Ok()) return Finish(result);
+  if (!o.Sign.empty() && !o.Split) figures.FileSize = SizeOfFile(in.Output);  // with its signature
   if (!o.Quiet) PrintSummary(o, builder, in, figures, slices);
   WarnOfStaleSlice(in.Output, slices);
   return EXIT_OK;

@@ -165,7 +165,8 @@ int PutInPlace(std::vector<Piece>& pieces, std::string* error) {
 }  // namespace
 
 CommandResult WriteSlices(const std::string& file, uint64_t stubSize, const std::vector<uint64_t>& ends,
-                          const std::string& out, std::vector<std::string>* written) {
+                          const std::string& out, std::vector<std::string>* written,
+                          const std::function<CommandResult(const std::string&)>& finishFirst) {
   FILE* in = fopen(file.c_str(), "rb");
   if (!in) return InputFailure("cannot read " + file + ": " + PlatformErrorText(errno));
   std::string message;
@@ -198,6 +199,11 @@ CommandResult WriteSlices(const std::string& file, uint64_t stubSize, const std:
     }
   }
   fclose(in);
+  if (ok && finishFirst) {
+    CommandResult finished = finishFirst(pieces[0].Temporary);
+    ok = finished.Ok();
+    if (!ok) message = finished.Message;
+  }
   if (ok) ok = PutInPlace(pieces, error);
   for (Piece& p : pieces) {
     if (!ok) PlatformRemoveFile(p.Temporary.c_str());

@@ -4,6 +4,7 @@
 #pragma once
 #include <stdint.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,8 @@ int VerifySlices(const std::string& first, const SetupLayout& layout, int quiet)
 
 // Writes OUT and the numbered slices from file by the plan, each through a
 // temporary name that is renamed once all are written; on failure nothing
-// new is left. *written receives the slice names.
+// new is left. *written receives the slice names. finishFirst, when given,
+// has the last word on OUT under its temporary name (signing it).
 CommandResult WriteSlices(const std::string& file, uint64_t stubSize, const std::vector<uint64_t>& ends,
-                          const std::string& out, std::vector<std::string>* written);
+                          const std::string& out, std::vector<std::string>* written,
+                          const std::function<CommandResult(const std::string&)>& finishFirst = nullptr);

@@ -15,6 +15,11 @@ enum { EFS_DIRENTRY_MAX_SIZE = EFS_DIRENTRY_FIXED_SIZE + EFS_MAX_NAME_LENGTH };
 extern const unsigned char InstallerSignature[EFS_SIGNATURE_SIZE];
 extern const unsigned char UninstallerSignature[EFS_SIGNATURE_SIZE];
 
+// The uninstaller a build signed in advance: the setup program followed by
+// UninstallerSignature, then its certificate table. A setup that stores it
+// installs it as Uninstall.exe instead of a copy of itself.
+#define EFS_UNINSTALLER_ENTRY "Uninstall.exe"
+
 // Last 24 bytes of a file with a container.
 struct EFSTRAILER {
   uint32_t Count;

@@ -5,6 +5,7 @@
 
 #include "common/PathText.h"
 #include "common/TextKeys.h"
+#include "driver/SetupFileKind.h"
 #include "driver/SetupState.h"
 #include "efs/EntryExtraction.h"
 #include "efs/EfsFormat.h"
@@ -45,15 +46,41 @@ bool WriteAll(HANDLE file, const void* data, DWORD size) {
   return WriteFile(file, data, size, &written, NULL) && written == size;
 }
 
+// A setup built with --sign stores its uninstaller signed by the publisher
+// (a copy of ourselves would carry no signature): that one is written as
+// it is. 1 written, 0 failed (shown), -1 none stored, or a file of the
+// author's by that name which is no uninstaller: the copy replaces it.
+int WriteStoredUninstaller(HWND dialog, Work& w) {
+  if (!SetupState::Efs.Exists(EFS_UNINSTALLER_ENTRY)) return -1;
+  ExtractOutcome outcome;
+  try {
+    outcome = ExtractEntry(SetupState::Efs, EFS_UNINSTALLER_ENTRY, w.ExePath);
+  } catch (EFSERROR) {
+    SetupState::Translations.ShowMessage(NULL, TK_UNSPECIFIED_ERROR_OCCURED, TK_ERROR, MB_OK);
+    return 0;
+  }
+  if (outcome == EXTRACT_DONE) return ReadSetupFileKind(w.ExePath) == FILEKIND_UNINSTALLER ? 1 : -1;
+  if (outcome != EXTRACT_CORRUPT && outcome != EXTRACT_DISK_FULL) return FailExe(dialog);
+  SetupState::Translations.ShowMessage(
+      NULL, outcome == EXTRACT_CORRUPT ? TK_INSTALLATION_FILE_IS_CORRUPT : TK_DISK_IS_FULL, TK_ERROR, MB_OK);
+  return 0;
+}
+
 int WriteUninstallExe(HWND dialog, Work& w) {
   const DWORD stubSize = SetupState::Efs.GetStubSize();
   w.ExePath = ExpandPlaceholders("%MAINDIR%Uninstall.exe");
   if (!w.ExePath) return FailExe(dialog);
   // An uninstaller of an earlier installation goes aside: a rollback of this
   // one puts it back. Only what this step wrote is its to delete.
-  if (!SetupState::UninstallLog.KeepOriginal(w.ExePath) ||
-      (w.Target = CreateFileA(w.ExePath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL)) ==
-          INVALID_HANDLE_VALUE) {
+  if (!SetupState::UninstallLog.KeepOriginal(w.ExePath)) {
+    free(w.ExePath);
+    w.ExePath = NULL;
+    return FailExe(dialog);
+  }
+  const int stored = WriteStoredUninstaller(dialog, w);
+  if (stored >= 0) return stored;
+  w.Target = CreateFileA(w.ExePath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (w.Target == INVALID_HANDLE_VALUE) {
     // not ours to delete: it could not be created
     free(w.ExePath);
     w.ExePath = NULL;

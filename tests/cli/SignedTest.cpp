@@ -3,6 +3,7 @@
 // under it, and name a damaged file with its byte count.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "../FakeSignature.h"
 #include "CliSupport.h"
@@ -44,6 +45,13 @@ class Signer {
   // osslsigncode verify against our certificate: 0 when it accepts the file.
   int Verify(const std::string& file) {
     return Shell("osslsigncode verify -CAfile '" + Cert() + "' -in '" + file + "'", m_Dir.File("verify.log"));
+  }
+  // What quillset build --sign runs: {in} and {out}, or in place.
+  std::string Command() const {
+    return "osslsigncode sign -certs '" + Cert() + "' -key '" + Key() + "' -n 'Signed App' -in {in} -out {out}";
+  }
+  std::string InPlace() const {
+    return "osslsigncode sign -certs '" + Cert() + "' -key '" + Key() + "' -in {file} -out {file}.s && mv {file}.s {file}";
   }
   std::string Cert() const { return m_Dir.File("cert.pem"); }
   std::string Key() const { return m_Dir.File("key.pem"); }
@@ -189,8 +197,124 @@ TEST_P(Signed, AFirstSliceSignedAfterTheSplitIsABareStubAndASignedStubIsRefused)
   EXPECT_FALSE(Exists(dir.File("Refused.exe")));
 }
 
+// The files in folder of dir, named within it.
+std::vector<std::string> NamesIn(const TempDir& dir, const std::string& folder) {
+  std::vector<std::string> names;
+  for (const std::string& n : dir.List())
+    if (n.rfind(folder + "/", 0) == 0) names.push_back(n.substr(folder.size() + 1));
+  return names;
+}
+
+// The headers' checksum and certificate entry, which signing sets, cleared.
+Bytes Unsigned(Bytes program) {
+  PeHeaders h;
+  if (!ReadPeHeaders((const unsigned char*)program.data(), program.size(), &h)) return program;
+  memset(&program[h.OptionalOffset + 64], 0, 4);
+  memset(&program[h.DirectoriesOffset + 8 * PE_DIRECTORY_SECURITY], 0, 8);
+  return program;
+}
+
+TEST_P(Signed, BuildWithSignSignsTheUninstallerItStoresThenTheSetupFileOrFirstSlice) {
+  const Bytes program = ReadWholeFile(GetParam().Path);
+  for (const std::string& command : {signer.Command(), signer.InPlace()}) {
+    SCOPED_TRACE(command);
+    const std::string out = dir.File("sign dir/Setup.exe");
+    RunResult r = RunQuillset({"build", "-q", "--arch", GetParam().Arch, "--stub", GetParam().Path, "--sign", command,
+                               "-o", out, project.Path()});
+    ASSERT_EQ(0, r.Code) << r.Err;
+    EXPECT_EQ(0, signer.Verify(out)) << ReadWholeFile(dir.File("verify.log"));
+    RunResult list = RunQuillset({"list", out});
+    EXPECT_NE(std::string::npos, list.Out.find("4 entries")) << list.Out;
+    EXPECT_NE(std::string::npos, list.Out.find("\nUninstall.exe ")) << list.Out;
+    ASSERT_EQ(0, RunQuillset({"extract", "-q", "-d", dir.File("x"), out, "Uninstall.exe"}).Code);
+    const std::string uninstaller = dir.File("x/Uninstall.exe");
+    EXPECT_EQ(0, signer.Verify(uninstaller)) << ReadWholeFile(dir.File("verify.log"));
+    list = RunQuillset({"list", uninstaller});
+    EXPECT_NE(std::string::npos, list.Out.find(std::string("uninstaller (") + GetParam().Arch + ")")) << list.Out;
+    // the setup program and the uninstaller signature under the table
+    const Bytes image = ReadWholeFile(uninstaller);
+    const std::pair<uint32_t, uint32_t> table = SecurityEntry(image);
+    ASSERT_EQ(program.size() + 16, table.first);
+    EXPECT_TRUE(Unsigned(image.substr(0, program.size())) == Unsigned(program));
+    EXPECT_TRUE(image.substr(program.size(), 16) == Bytes((const char*)UninstallerSignature, 16));
+    EXPECT_EQ(std::vector<std::string>({"Setup.exe"}), NamesIn(dir, "sign dir")) << "nothing else left";
+  }
+  // split: the first slice, signed by the build, still names its slices
+  const std::string first = dir.File("split/Setup.exe");
+  RunResult r = RunQuillset({"build", "-q", "--arch", GetParam().Arch, "--stub", GetParam().Path, "--sign",
+                             signer.Command(), "--split", "50K", "-o", first, project.Path()});
+  ASSERT_EQ(0, r.Code) << r.Err;
+  EXPECT_EQ(0, signer.Verify(first)) << ReadWholeFile(dir.File("verify.log"));
+  RunResult verify = RunQuillset({"verify", first});
+  EXPECT_EQ(0, verify.Code) << verify.Err;
+  EXPECT_NE(std::string::npos, verify.Out.find("slices are the ones it was built with")) << verify.Out;
+}
+
+// A sign command that fails, signs nothing or changes the program: the
+// build says so with the tool's words, and an earlier setup file stays.
+TEST_P(Signed, ASignCommandThatFailsStopsTheBuildAndWritesNothing) {
+  const std::string once = dir.File("once");
+  struct Case {
+    std::string Command, Said;
+  } cases[] = {
+      {"echo no such certificate >&2; exit 3 # {file}",
+       "the sign command failed on the uninstaller with exit code 3; its output:\nno such certificate\n"},
+      {"true {in} {out}", "the sign command ended with exit code 0 but wrote nothing to {out} for the uninstaller"},
+      {"cp {in} {out}", "the sign command ended with exit code 0 but the uninstaller carries no signature"},
+      // the uninstaller signed, then the setup file refused
+      {"if [ -e '" + once + "' ]; then echo refused; exit 4; fi; touch '" + once + "'; " + signer.Command(),
+       "the sign command failed on " + dir.File("out/Setup.exe") + " with exit code 4; its output:\nrefused\n"},
+      // a tool that alters the program, not only signs it
+      {signer.Command() + " && printf X | dd of={out} bs=1 seek=600 conv=notrunc 2>/dev/null",
+       "the sign command changed the uninstaller beyond adding its signature"},
+      // or the setup file: a byte of its setup program
+      {"if [ -e '" + once + "' ]; then " + signer.Command() +
+           " && printf X | dd of={out} bs=1 seek=600 conv=notrunc 2>/dev/null; else touch '" + once + "'; " +
+           signer.Command() + "; fi",
+       "the sign command changed " + dir.File("out/Setup.exe") + " beyond adding its signature"},
+  };
+  for (const Case& c : cases) {
+    for (const char* split : {"", "50K"}) {
+      SCOPED_TRACE(c.Command + (*split ? " --split" : ""));
+      remove(once.c_str());
+      WriteWholeFile(dir.File("out/Setup.exe"), "earlier");
+      std::vector<std::string> args = {"build", "-q", "--arch", GetParam().Arch, "--stub", GetParam().Path, "--sign",
+                                       c.Command, "-o", dir.File("out/Setup.exe"), project.Path()};
+      if (*split) args.insert(args.end() - 1, {"--split", split});
+      RunResult r = RunQuillset(args);
+      EXPECT_EQ(1, r.Code);
+      EXPECT_NE(std::string::npos, r.Err.find("quillset: error: " + c.Said)) << r.Err;
+      EXPECT_EQ(std::vector<std::string>({"Setup.exe"}), NamesIn(dir, "out"));
+      EXPECT_TRUE(ReadWholeFile(dir.File("out/Setup.exe")) == "earlier") << "the earlier setup file was replaced";
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Stubs, Signed, ::testing::ValuesIn(kStubs),
                          [](const ::testing::TestParamInfo<Stub>& i) { return std::string(i.param.Arch); });
+
+// --sign names the program to sign; the setup file keeps the name of the
+// uninstaller it stores.
+TEST(SignOption, ACommandWithoutThePlaceholdersOrAFileNamedUninstallExeIsRefused) {
+  TempDir dir;
+  Project project(dir);
+  project.Write("QSP40\n[Global]\nApplicationName = S\n[Files]\nUninstall.exe, %MAINDIR%tools\\Uninstall.exe\n");
+  WriteWholeFile(dir.File("Uninstall.exe"), "the author's own");
+  for (const char* command : {"signtool sign /a", "sign {in}", "sign {file} {out}"}) {
+    RunResult r = project.Build(dir.File("Setup.exe"), {"--sign", command});
+    EXPECT_EQ(2, r.Code) << command;
+    EXPECT_NE(std::string::npos, r.Err.find("--sign: name the program with {in} and {out}")) << r.Err;
+    EXPECT_EQ(std::string::npos, r.Err.find(command)) << "it may hold a password";
+  }
+  RunResult r = project.Build(dir.File("Setup.exe"), {"--sign", "true {file}"});
+  EXPECT_EQ(1, r.Code);
+  EXPECT_NE(std::string::npos,
+            r.Err.find(":5: with --sign the setup file keeps its own signed Uninstall.exe; rename " + dir.File("Uninstall.exe")))
+      << r.Err;
+  EXPECT_FALSE(Exists(dir.File("Setup.exe")));
+  // unsigned, it is the author's file like any other
+  EXPECT_EQ(0, project.Build(dir.File("Setup.exe")).Code);
+}
 
 // A slice that is by itself a signed setup file (a stored payload, cut at
 // both its ends) would end the join early: the cut moves by a byte.

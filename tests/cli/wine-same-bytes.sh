@@ -77,4 +77,28 @@ done
 # and what quillset.exe wrote reads back under Wine
 "$src/tools/wine-run" --prefix "$prefix" "$exe" verify -q "$(win "$work/wine2.exe")"
 "$src/tools/wine-run" --prefix "$prefix" "$exe" verify -q "$(win "$work/wine-lzma.exe")"
+# --sign runs its command through cmd.exe, the paths quoted (a folder with
+# blanks and names that are not ASCII): copy writes {out} but signs nothing,
+# and a failing command ends the build with its output and exit code
+signed="$proj/signed dir"
+sign_fails() {  # COMMAND EXPECTED-LINE...
+  local command=$1; shift
+  if "$src/tools/wine-run" --prefix "$prefix" "$exe" build -q --arch "$arch" --sign "$command" \
+      --translations "$(win "$src/translations/English.ini")" -o "$(win "$signed/Setup.exe")" "$(win "$qsp")" \
+      2>"$work/sign.err"; then
+    echo "quillset.exe --sign '$command' did not fail"; exit 1
+  fi
+  for line in "$@"; do
+    if ! tr -d '\r' < "$work/sign.err" | grep -qF "$line"; then
+      echo "quillset.exe --sign '$command' did not say: $line"; cat "$work/sign.err"; exit 1
+    fi
+  done
+  if [ -n "$(ls -A "$signed" 2>/dev/null)" ]; then
+    echo "quillset.exe --sign '$1' left files:"; ls -la "$signed"; exit 1
+  fi
+}
+sign_fails 'copy {in} {out}' "quillset: error: the sign command ended with exit code 0 but the uninstaller carries no signature"
+sign_fails 'echo no certificate& exit 3 & rem {file}' \
+  "quillset: error: the sign command failed on the uninstaller with exit code 3; its output:" "no certificate"
+
 echo "same bytes: $(stat -c %s "$work/native.exe") bytes from both"

@@ -216,6 +216,74 @@ TEST(SignedSetup, InstallsAsItIsAndLeavesAnUnsignedUninstallerThatTakesAllAway) 
   CleanUp();
 }
 
+// Built with --sign: the setup installs the uninstaller the build signed
+// (make-signed-setups.sh had osslsigncode verify it against the test
+// certificate), and that uninstaller takes all away, asked and silent.
+TEST(SignedSetup, BuiltWithSignItInstallsItsSignedUninstallerWhichTakesAllAway) {
+  CleanUp();
+  ASSERT_FALSE(PathExists(kFolder));
+  const std::string image = ReadWholeFile(std::string(kSigned) + "\\sign\\Uninstall.exe");
+  ASSERT_FALSE(image.empty()) << "no setup built with --sign in " << kSigned;
+  const PeDirectory imageTable = SecurityEntry(image);
+  ASSERT_NE(0u, imageTable.Size) << "the stored uninstaller is not signed";
+  TempFolder dir;
+  const std::string folder = kFolder;
+  const std::string setup = dir.File("Signed Setup.exe");
+  WriteWholeFile(setup, ReadWholeFile(std::string(kSigned) + "\\sign\\Setup.exe"));
+  ASSERT_NE(0u, SecurityEntry(ReadWholeFile(setup)).Size) << "the setup file is not signed";
+
+  Robot robot;
+  HWND w = StartSetup(robot, setup, kTimeout);
+  ASSERT_TRUE(w);
+  ASSERT_NO_FATAL_FAILURE(InstallWithDefaults(robot, w));
+  EXPECT_EQ("Signed and installed.\r\n", ReadWholeFile(folder + "\\docs\\readme.txt"));
+  EXPECT_TRUE(ReadWholeFile(folder + "\\Uninstall.exe") == image) << "not the signed uninstaller";
+  EXPECT_EQ(folder + "\\", RegistryValue());
+  Robot un;
+  ASSERT_NO_FATAL_FAILURE(UninstallWithYes(un, folder + "\\Uninstall.exe", dir.Path()));
+  EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(kFolder) && RunningCommandInterpreters() == 0; }, kTimeout,
+                           "the installation folder's removal"));
+  EXPECT_EQ("<none>", RegistryValue());
+
+  // silent, from the split set whose first slice the build signed
+  const std::string split = std::string(kSigned) + "\\sign\\split\\Setup.exe";
+  ASSERT_NE(0u, SecurityEntry(ReadWholeFile(split)).Size) << "the first slice is not signed";
+  EXPECT_EQ(0u, RunToFile(Quoted(split) + " /S", dir.File("install.txt")));
+  // the first slice ends once its copy runs; the joined installer after it
+  const auto setupRunning = [] {
+    HANDLE m = OpenMutexA(SYNCHRONIZE, FALSE, "UnQuillsetDeployer_mutex");
+    if (m) CloseHandle(m);
+    return m != NULL;
+  };
+  EXPECT_TRUE(un.WaitUntil([&] { return !setupRunning() && PathExists(folder + "\\Uninstall.log"); }, 60000,
+                           "the joined installation's end"));
+  EXPECT_TRUE(ReadWholeFile(folder + "\\Uninstall.exe") == image) << "not the signed uninstaller";
+  EXPECT_EQ(folder + "\\", RegistryValue());
+  EXPECT_EQ(0u, RunToFile(Quoted(folder + "\\Uninstall.exe") + " /S", dir.File("uninstall.txt")));
+  EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(kFolder) && RunningCommandInterpreters() == 0; }, kTimeout,
+                           "the installation folder's removal"));
+  EXPECT_EQ("<none>", RegistryValue());
+  CleanUp();
+}
+
+// Without --sign an Uninstall.exe of the author's is a file like any other:
+// it goes where the script says, and the setup writes its own uninstaller.
+TEST(SignedSetup, AnAuthorsOwnUninstallExeIsNoStoredUninstaller) {
+  TempFolder dir;
+  const std::string target = dir.File("Own App");
+  const std::string setup = BuildSetupFile(dir,
+                                           "QSP40\r\n[Global]\r\nApplicationName = Own App\r\nDefaultDir = " + target +
+                                               "\r\n[Files]\r\nUninstall.exe, %MAINDIR%tools\\Uninstall.exe\r\n",
+                                           {{"Uninstall.exe", "the author's own"}});
+  EXPECT_EQ(0u, RunToFile(Quoted(setup) + " /S", dir.File("install.txt")));
+  EXPECT_EQ("the author's own", ReadWholeFile(target + "\\tools\\Uninstall.exe"));
+  EXPECT_TRUE(ReadWholeFile(target + "\\Uninstall.exe") == ReadWholeFile(QS_STUB_PATH) + Sig(UninstallerSignature));
+  EXPECT_EQ(0u, RunToFile(Quoted(target + "\\Uninstall.exe") + " /S", dir.File("uninstall.txt")));
+  Robot watcher;
+  EXPECT_TRUE(watcher.WaitUntil([&] { return !PathExists(target) && RunningCommandInterpreters() == 0; }, kTimeout,
+                                "the installation folder's removal"));
+}
+
 TEST(SignedSetup, CutInsideItsCertificateTableItIsDamagedAndInstallsNothing) {
   CleanUp();
   TempFolder dir;

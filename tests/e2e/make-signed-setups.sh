@@ -2,15 +2,19 @@
 # Setup files signed as a publisher signs them, for the end-to-end tests of
 # this lane: a throw-away certificate, then osslsigncode on what quillset.exe
 # built.
-#   make-signed-setups.sh OUT QUILLSET_EXE WINEPREFIX ARCH STUB SOURCE_DIR [COMPRESSION]
+#   make-signed-setups.sh OUT QUILLSET_EXE WINEPREFIX ARCH STUB SOURCE_DIR [COMPRESSION [NATIVE_QUILLSET]]
 # OUT receives:
 #   project/       the project (default.qsp installs to C:\QuillsetTest Signed)
 #   Signed.exe     the setup file, signed (osslsigncode verify accepts it)
 #   split/         the same project split into 100 KiB slices, its first
 #                  slice (Setup.exe) signed after the split
+#   sign/          built by the native quillset with --sign osslsigncode:
+#                  Setup.exe, Uninstall.exe (the signed uninstaller it
+#                  stores) and split/ (its first slice signed by the build);
+#                  every one of them verified
 #   cert.pem       the certificate (its key is thrown away at the end)
 set -euo pipefail
-out=$1 exe=$2 prefix=$3 arch=$4 stub=$5 src=$6 compression=${7:-zlib}
+out=$1 exe=$2 prefix=$3 arch=$4 stub=$5 src=$6 compression=${7:-zlib} native=${8:-}
 for tool in openssl osslsigncode; do
   command -v "$tool" >/dev/null || { echo "make-signed-setups: $tool is missing (tools/bootstrap.sh installs it)" >&2; exit 1; }
 done
@@ -59,4 +63,24 @@ mkdir -p "$out/split"
 sign "$out/split/Setup.exe" "$out/split/Signed.exe"
 mv "$out/split/Signed.exe" "$out/split/Setup.exe"
 rm -f "$out/Setup.exe"
+
+# The build signs, through the publisher's tool: the uninstaller it stores
+# and the setup file. (quillset.exe under Wine cannot run osslsigncode.)
+if [ -n "$native" ]; then
+  [ -x "$native" ] || { echo "make-signed-setups: no native quillset at $native (make native builds it)" >&2; exit 1; }
+  verify() {
+    osslsigncode verify -CAfile "$out/cert.pem" -in "$1" >"$key/verify.log" 2>&1 ||
+      { cat "$key/verify.log" >&2; echo "make-signed-setups: osslsigncode verify refused $1" >&2; exit 1; }
+  }
+  # one signing time: the split set stores the very uninstaller of the whole file
+  command="osslsigncode sign -certs '$out/cert.pem' -key '$key/key.pem' -n 'Signed App' -time $(date +%s) -in {in} -out {out}"
+  for split in "" 100K; do
+    dest=$out/sign${split:+/split}
+    "$native" build -q --compression "$compression" --arch "$arch" --stub "$stub" --sign "$command" \
+      ${split:+--split $split} -o "$dest/Setup.exe" "$out/project/default.qsp"
+    verify "$dest/Setup.exe"
+  done
+  "$native" extract -q -d "$out/sign" "$out/sign/Setup.exe" Uninstall.exe
+  verify "$out/sign/Uninstall.exe"
+fi
 echo "signed: $(stat -c %s "$out/Signed.exe") bytes ($arch, $compression), certificate table behind $(stat -c %s "$stub")-byte setup program"
