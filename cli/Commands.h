@@ -8,6 +8,13 @@ enum { EXIT_OK = 0, EXIT_INPUT = 1, EXIT_USAGE = 2 };
 
 typedef std::vector<std::string> Arguments;
 
+// A problem found in a project script, at its line.
+struct Diagnostic {
+  int Line;  // 1-based line of the script
+  int Warning;
+  std::string Message;
+};
+
 // What a step of a command came to: EXIT_OK, or a failure's exit code and
 // what to tell the user about it ("" when it was told already).
 struct CommandResult {

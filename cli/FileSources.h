@@ -8,7 +8,12 @@
 #include <string>
 #include <vector>
 
-struct Diagnostic;
+#include "cli/Commands.h"
+
+// text with %APPNAME% and %% filled in and every other known token written
+// as itself followed by the separator the setup program adds after it, so
+// that the file name part and the commas look as they will at install time.
+std::string ExpandForBuild(const std::string& text, const std::string& appName);
 
 // One file a [Files] line installs.
 struct FileToInstall {

@@ -214,32 +214,6 @@ std::string FindPlaceholderProblem(const std::string& text) {
   return "";
 }
 
-std::string ExpandForBuild(const std::string& text, const std::string& appName) {
-  std::string out;
-  const char* p = text.c_str();
-  for (;;) {
-    const char* pc = MbcsFindChar(p, '%');
-    if (!pc) {
-      out += p;
-      return out;
-    }
-    out.append(p, (size_t)(pc - p));
-    const PlaceholderToken* t = MatchPlaceholderToken(pc);
-    if (!t) {
-      out += pc;  // reported by FindPlaceholderProblem
-      return out;
-    }
-    if (t->Kind == PLACEHOLDER_PERCENT)
-      out += '%';
-    else if (t->Kind == PLACEHOLDER_APP_NAME)
-      out += appName;
-    else
-      out += t->Text;
-    if (t->AddsSeparator && !out.empty() && out.back() != '\\' && out.back() != '/') out += '\\';
-    p = pc + t->Length;
-  }
-}
-
 CommandResult CProject::Load(const std::string& path, int codePage) {
   m_Path = path;
   m_Folder = PlatformFolderOf(path);

@@ -12,12 +12,6 @@
 struct ActionSection;
 struct KeyedSection;
 
-struct Diagnostic {
-  int Line;  // 1-based line of the script
-  int Warning;
-  std::string Message;
-};
-
 // A file to store, found in the script.
 struct ProjectSource {
   std::string Path;  // resolved against the script's folder
@@ -114,7 +108,3 @@ std::string Utf16Encoding(const std::string& bytes);
 // The first placeholder problem in text, or "" when every "%" starts a known
 // token: the message names the offending text.
 std::string FindPlaceholderProblem(const std::string& text);
-// text with %APPNAME% and %% filled in and every other known token written
-// as itself followed by the separator the setup program adds after it, so
-// that the file name part and the commas look as they will at install time.
-std::string ExpandForBuild(const std::string& text, const std::string& appName);

@@ -19,25 +19,6 @@ namespace {
 
 const char kQuillset[] = QS_BUILD_DIR "\\quillset.exe";
 
-DWORD RunTo(std::string line, const std::string& output) {
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
-  HANDLE out = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, NULL);
-  if (out == INVALID_HANDLE_VALUE) return 999;
-  STARTUPINFOA si = {};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = si.hStdError = out;
-  PROCESS_INFORMATION pi;
-  DWORD code = 999;
-  if (CreateProcessA(NULL, &line[0], NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &si, &pi)) {
-    if (WaitForSingleObject(pi.hProcess, 300000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-  }
-  CloseHandle(out);
-  return code;
-}
-
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
 
 uint64_t WriteTime(const std::string& path) {
@@ -106,14 +87,14 @@ TEST(FileTree, AFolderAPatternAndARenameInstallEveryFileAndUninstallLeavesNothin
                              "app\\LICENSE.txt, %MAINDIR%licence.txt\r\n");
   const std::string setup = dir.File("Tree Setup.exe");
   std::string report = dir.File("build.txt");
-  ASSERT_EQ(0u, RunTo(Quoted(kQuillset) + " build -q --compression " + TestCompression() + " --arch " QS_ARCH
-                        " --stub " + Quoted(QS_STUB_PATH) + " -o " + Quoted(setup) + " " + Quoted(script),
-                    report))
+  ASSERT_EQ(0u, RunToFile(Quoted(kQuillset) + " build -q --compression " + TestCompression() + " --arch " QS_ARCH
+                            " --stub " + Quoted(QS_STUB_PATH) + " -o " + Quoted(setup) + " " + Quoted(script),
+                        report, 300000))
       << ReadWholeFile(report);
 
   // list names every stored file: the distinct sources, the script and the table
   report = dir.File("list.txt");
-  ASSERT_EQ(0u, RunTo(Quoted(kQuillset) + " list " + Quoted(setup), report));
+  ASSERT_EQ(0u, RunToFile(Quoted(kQuillset) + " list " + Quoted(setup), report, 300000));
   const std::string listed = ReadWholeFile(report);
   EXPECT_NE(std::string::npos, listed.find(std::to_string(expected.size() + 2) + " entries")) << listed;
   for (const char* name : {"index~300.js", "__init__~2.py", "shared46~6.dat", "readme~3.txt", "LICENSE.txt "})
@@ -121,7 +102,7 @@ TEST(FileTree, AFolderAPatternAndARenameInstallEveryFileAndUninstallLeavesNothin
 
   ASSERT_FALSE(PathExists(target)) << "left by an earlier run";
   report = dir.File("setup.txt");
-  ASSERT_EQ(0u, RunTo(Quoted(setup) + " /S", report));
+  ASSERT_EQ(0u, RunToFile(Quoted(setup) + " /S", report, 300000));
   std::map<std::string, int> installed;
   ListTree(target, "", &installed);
   for (const auto& e : expected) {
@@ -136,7 +117,7 @@ TEST(FileTree, AFolderAPatternAndARenameInstallEveryFileAndUninstallLeavesNothin
   for (const auto& e : installed) extra += e.first + "\n";
   EXPECT_EQ("", extra) << "installed but not asked for (an exclusion missed?)";
 
-  EXPECT_EQ(0u, RunTo(Quoted(target + "\\Uninstall.exe") + " /S", dir.File("uninstall.txt")));
+  EXPECT_EQ(0u, RunToFile(Quoted(target + "\\Uninstall.exe") + " /S", dir.File("uninstall.txt"), 300000));
   Robot wait;
   EXPECT_TRUE(wait.WaitUntil([&] { return !PathExists(target) && RunningCommandInterpreters() == 0; }, 60000,
                              "the uninstaller's self-removal"));

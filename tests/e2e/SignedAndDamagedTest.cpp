@@ -144,27 +144,6 @@ std::string RegistryValue() {
   return r == ERROR_SUCCESS ? value : "<none>";
 }
 
-// Runs a console program to its end with its output in `output`; its exit
-// code, 999 when it cannot start or does not end.
-DWORD RunToFile(std::string line, const std::string& output) {
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
-  HANDLE out = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, NULL);
-  if (out == INVALID_HANDLE_VALUE) return 999;
-  STARTUPINFOA si = {};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = si.hStdError = out;
-  PROCESS_INFORMATION pi;
-  DWORD code = 999;
-  if (CreateProcessA(NULL, &line[0], NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &si, &pi)) {
-    if (WaitForSingleObject(pi.hProcess, 60000) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-  }
-  CloseHandle(out);
-  return code;
-}
-
 void CleanUp() {
   RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey);
 }

@@ -252,3 +252,22 @@ int DefaultButton(HWND box) {
              ? GetDlgCtrlID(info.hwndFocus)
              : 0;
 }
+
+DWORD RunToFile(std::string line, const std::string& output, DWORD timeout) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, NULL, TRUE};
+  HANDLE out = CreateFileA(output.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS, 0, NULL);
+  if (out == INVALID_HANDLE_VALUE) return 999;
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = si.hStdError = out;
+  PROCESS_INFORMATION pi;
+  DWORD code = 999;
+  if (CreateProcessA(NULL, &line[0], NULL, NULL, TRUE, CREATE_NO_WINDOW, NULL, NULL, &si, &pi)) {
+    if (WaitForSingleObject(pi.hProcess, timeout) == WAIT_OBJECT_0) GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+  CloseHandle(out);
+  return code;
+}

@@ -68,6 +68,10 @@ HWND ProbeWindow(const char* name, WNDPROC proc);
 // that cannot be told.
 int RunningCommandInterpreters();
 
+// Runs a console program to its end with its output in `output`; its exit
+// code, 999 when it cannot start or does not end within `timeout` ms.
+DWORD RunToFile(std::string line, const std::string& output, DWORD timeout = 60000);
+
 // The button of a message box that Enter presses: the one drawn as the
 // default, which has the focus when the box opens; 0 when none.
 int DefaultButton(HWND box);
