@@ -19,6 +19,13 @@
 #include "efs/EfsFormat.h"
 #include "script/PlaceholderTokens.h"
 
+std::string TrimBlanks(const std::string& s) {
+  size_t a = 0, b = s.size();
+  while (a < b && (s[a] == ' ' || s[a] == '\t')) ++a;
+  while (b > a && (s[b - 1] == ' ' || s[b - 1] == '\t')) --b;
+  return s.substr(a, b - a);
+}
+
 std::string ExpandForBuild(const std::string& text, const std::string& appName) {
   std::string out;
   const char* p = text.c_str();
@@ -48,13 +55,6 @@ std::string ExpandForBuild(const std::string& text, const std::string& appName) 
 namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-std::string Trim(const std::string& s) {
-  size_t a = 0, b = s.size();
-  while (a < b && (s[a] == ' ' || s[a] == '\t')) ++a;
-  while (b > a && (s[b - 1] == ' ' || s[b - 1] == '\t')) --b;
-  return s.substr(a, b - a);
-}
 
 std::string NamePart(const std::string& s) {
   size_t cut = s.find_last_of("\\/");
@@ -247,7 +247,7 @@ int ExpandFilesLine(const std::string& sourceField, const std::string& destinati
   std::vector<std::string> parts;
   for (size_t at = 0;;) {
     size_t bar = sourceField.find('|', at);
-    parts.push_back(Trim(sourceField.substr(at, bar == std::string::npos ? std::string::npos : bar - at)));
+    parts.push_back(TrimBlanks(sourceField.substr(at, bar == std::string::npos ? std::string::npos : bar - at)));
     if (bar == std::string::npos) break;
     at = bar + 1;
   }

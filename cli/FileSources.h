@@ -15,6 +15,9 @@
 // that the file name part and the commas look as they will at install time.
 std::string ExpandForBuild(const std::string& text, const std::string& appName);
 
+// s without the blanks and tabs around it.
+std::string TrimBlanks(const std::string& s);
+
 // One file a [Files] line installs.
 struct FileToInstall {
   std::string Path;         // the source on this system

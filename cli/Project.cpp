@@ -132,13 +132,6 @@ std::string FileNamePart(const std::string& s) {
   return cut == std::string::npos ? s : s.substr(cut + 1);
 }
 
-std::string TrimBlanks(const std::string& s) {
-  size_t a = 0, b = s.size();
-  while (a < b && (s[a] == ' ' || s[a] == '\t')) ++a;
-  while (b > a && (s[b - 1] == ' ' || s[b - 1] == '\t')) --b;
-  return s.substr(a, b - a);
-}
-
 std::string SkipBlanks(const std::string& s) {
   size_t a = 0;
   while (a < s.size() && s[a] == ' ') ++a;

@@ -45,42 +45,6 @@ BoxRun RunToBox(const std::string& setup, const std::string& arguments, const ch
   return run;
 }
 
-struct QuietRun {
-  DWORD Code = 99;
-  std::vector<std::string> Windows;  // every visible top-level window seen
-};
-
-// Runs line (as CreateProcessW takes it, no program name apart) to its end,
-// watching for windows; one that has not ended within the timeout is ended.
-QuietRun RunWithoutAPerson(const std::wstring& line) {
-  QuietRun run;
-  STARTUPINFOW si = {};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi;
-  std::wstring command = line;
-  if (!CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &pi)) {
-    ADD_FAILURE() << "cannot start, error " << GetLastError();
-    return run;
-  }
-  CloseHandle(pi.hThread);
-  Robot watcher;
-  watcher.Attach(pi.dwProcessId);
-  const DWORD start = GetTickCount();
-  do {
-    for (HWND w : watcher.TopLevelWindows(true)) run.Windows.push_back(Robot::Class(w) + " \"" + Robot::Text(w) + "\"");
-  } while (WaitForSingleObject(pi.hProcess, 100) == WAIT_TIMEOUT && GetTickCount() - start < kTimeout);
-  if (WaitForSingleObject(pi.hProcess, 0) != WAIT_OBJECT_0) TerminateProcess(pi.hProcess, 99);
-  GetExitCodeProcess(pi.hProcess, &run.Code);
-  CloseHandle(pi.hProcess);
-  return run;
-}
-
-std::wstring Wide(const std::string& utf8) {
-  std::wstring w(utf8.size() + 1, L'\0');
-  w.resize((size_t)MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &w[0], (int)w.size()) - 1);
-  return w;
-}
-
 std::string Utf8(const std::wstring& w) {
   std::string s(w.size() * 3 + 1, '\0');
   s.resize((size_t)WideCharToMultiByte(CP_UTF8, 0, w.c_str(), -1, &s[0], (int)s.size(), NULL, NULL) - 1);
@@ -106,11 +70,11 @@ TEST(CommandLine, AnUnquotedPathThroughAFolderNamedBeyondAsciiStarts) {
   ASSERT_TRUE(CreateDirectoryW(downloads.c_str(), NULL));
   ASSERT_TRUE(CopyFileW(Wide(setup).c_str(), (downloads + L"\\Setup.exe").c_str(), FALSE));
 
-  QuietRun install = RunWithoutAPerson(downloads + L"\\Setup.exe /S");
+  WatchedRun install = RunWatched(downloads + L"\\Setup.exe /S", NULL, kTimeout);
   EXPECT_EQ(0u, install.Code);
   EXPECT_TRUE(install.Windows.empty()) << install.Windows.front();
   EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((target + L"\\a.txt").c_str()));
-  QuietRun uninstall = RunWithoutAPerson(target + L"\\Uninstall.exe /S");
+  WatchedRun uninstall = RunWatched(target + L"\\Uninstall.exe /S", NULL, kTimeout);
   EXPECT_EQ(0u, uninstall.Code);
   EXPECT_TRUE(uninstall.Windows.empty()) << uninstall.Windows.front();
   Robot wait;
@@ -138,7 +102,7 @@ TEST(CommandLine, ALineWithSIsRefusedWithoutAWindowWhateverComesBefore) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.arguments.substr(0, 60));
     DeleteFileA(log.c_str());
-    QuietRun run = RunWithoutAPerson(Wide("\"" + setup + "\" " + c.arguments));
+    WatchedRun run = RunWatched(Wide("\"" + setup + "\" " + c.arguments), NULL, kTimeout);
     EXPECT_EQ(5u, run.Code);
     EXPECT_TRUE(run.Windows.empty()) << run.Windows.front();
     if (c.logged) {

@@ -96,3 +96,35 @@ void UninstallWithYes(Robot& un, const std::string& uninstaller, const std::stri
   DWORD code = 1;
   ASSERT_TRUE(un.WaitForExit(kPageTimeout, &code));
 }
+
+WatchedRun RunWatched(const std::wstring& line, const wchar_t* cwd, DWORD timeout) {
+  WatchedRun run;
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi;
+  std::wstring command = line;
+  if (!CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, cwd, &si, &pi)) {
+    ADD_FAILURE() << "cannot start, error " << GetLastError();
+    return run;
+  }
+  CloseHandle(pi.hThread);
+  Robot watcher;
+  watcher.Attach(pi.dwProcessId);
+  const DWORD start = GetTickCount();
+  auto look = [&] {
+    for (HWND w : watcher.TopLevelWindows(true)) run.Windows.push_back(Robot::Class(w) + " \"" + Robot::Text(w) + "\"");
+  };
+  while (WaitForSingleObject(pi.hProcess, 100) == WAIT_TIMEOUT && GetTickCount() - start < timeout) look();
+  look();
+  run.Ended = WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0;
+  if (!run.Ended) TerminateProcess(pi.hProcess, 99);
+  GetExitCodeProcess(pi.hProcess, &run.Code);
+  CloseHandle(pi.hProcess);
+  return run;
+}
+
+std::wstring Wide(const std::string& text, UINT codePage) {
+  std::wstring w(text.size() + 1, L'\0');
+  w.resize((size_t)MultiByteToWideChar(codePage, 0, text.c_str(), -1, &w[0], (int)w.size()) - 1);
+  return w;
+}

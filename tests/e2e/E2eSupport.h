@@ -47,3 +47,18 @@ void InstallWithDefaults(Robot& robot, HWND welcome,
 // and waits for the uninstaller to end.
 void UninstallWithYes(Robot& un, const std::string& uninstaller, const std::string& cwd,
                       const char* waitingFor = "the uninstall result");
+
+// What a run watched from outside did: its exit code, whether it ended in
+// time, and every visible top-level window it showed.
+struct WatchedRun {
+  DWORD Code = 99;
+  bool Ended = false;
+  std::vector<std::string> Windows;
+};
+
+// Runs line (as CreateProcessW takes it) to its end in cwd, looking at its
+// windows every 100 ms; one still running after timeout ms is ended.
+WatchedRun RunWatched(const std::wstring& line, const wchar_t* cwd = NULL, DWORD timeout = 60000);
+
+// text of the code page as UTF-16.
+std::wstring Wide(const std::string& text, UINT codePage = CP_UTF8);

@@ -30,12 +30,6 @@ std::string Narrow(const std::wstring& w) {
   return s;
 }
 
-std::wstring Wide(const std::string& utf8) {
-  std::wstring w(utf8.size() + 1, L'\0');
-  w.resize((size_t)MultiByteToWideChar(CP_UTF8, 0, utf8.c_str(), -1, &w[0], (int)w.size()) - 1);
-  return w;
-}
-
 bool WideExists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 std::string ReadWide(const std::wstring& path) {

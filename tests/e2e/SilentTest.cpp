@@ -19,35 +19,10 @@ namespace {
 
 const DWORD kTimeout = 60000;
 
-struct SilentRun {
-  DWORD Code = 99;
-  bool Ended = false;
-  std::vector<std::string> Windows;  // every visible top-level window seen
-};
-
-// Runs line to its end in cwd, watching its windows every 100 ms.
-SilentRun RunWatched(const std::string& line, const char* cwd = NULL) {
-  SilentRun run;
-  STARTUPINFOA si = {};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi;
-  std::string command = line;
-  if (!CreateProcessA(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, cwd, &si, &pi)) {
-    ADD_FAILURE() << "cannot start " << line;
-    return run;
-  }
-  CloseHandle(pi.hThread);
-  Robot watcher;
-  watcher.Attach(pi.dwProcessId);
-  const DWORD start = GetTickCount();
-  while (WaitForSingleObject(pi.hProcess, 100) == WAIT_TIMEOUT && GetTickCount() - start < kTimeout) {
-    for (HWND w : watcher.TopLevelWindows(true)) run.Windows.push_back(Robot::Class(w) + " \"" + Robot::Text(w) + "\"");
-  }
-  for (HWND w : watcher.TopLevelWindows(true)) run.Windows.push_back(Robot::Class(w) + " \"" + Robot::Text(w) + "\"");
-  run.Ended = WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0;
-  if (!run.Ended) TerminateProcess(pi.hProcess, 99);
-  GetExitCodeProcess(pi.hProcess, &run.Code);
-  CloseHandle(pi.hProcess);
+// Runs line (in the ANSI code page, as the paths of these tests are) to its
+// end in cwd, watching its windows.
+WatchedRun RunWatched(const std::string& line, const char* cwd = NULL) {
+  WatchedRun run = ::RunWatched(Wide(line, CP_ACP), cwd ? Wide(cwd, CP_ACP).c_str() : NULL, kTimeout);
   EXPECT_TRUE(run.Ended) << line;
   return run;
 }
@@ -104,7 +79,7 @@ TEST_F(Silent, InstallAndUninstallWithoutAWindowAndLogEveryFile) {
   const std::string log = TempPath("Quillset-Setup.log");
   DeleteFileA(log.c_str());
 
-  SilentRun install = RunWatched("\"" + setup + "\" /S /D=" + target);
+  WatchedRun install = RunWatched("\"" + setup + "\" /S /D=" + target);
   EXPECT_EQ(0u, install.Code);
   EXPECT_EQ("", Join(install.Windows)) << "a silent install showed a window";
   EXPECT_EQ("alpha", ReadWholeFile(target + "\\a.txt"));
@@ -142,7 +117,7 @@ TEST_F(Silent, InstallAndUninstallWithoutAWindowAndLogEveryFile) {
     EXPECT_NE(std::string::npos, text.find(line)) << line << " in\n" << text;
 
   const std::string uninstallLog = dir.File("uninstall.log");
-  SilentRun uninstall = RunWatched("\"" + target + "\\Uninstall.exe\" /S /LOG=" + uninstallLog, dir.Path().c_str());
+  WatchedRun uninstall = RunWatched("\"" + target + "\\Uninstall.exe\" /S /LOG=" + uninstallLog, dir.Path().c_str());
   EXPECT_EQ(0u, uninstall.Code);
   EXPECT_EQ("", Join(uninstall.Windows)) << "a silent uninstall showed a window";
   ExpectGone(target);
@@ -161,11 +136,11 @@ TEST_F(Silent, InstallAndUninstallWithoutAWindowAndLogEveryFile) {
 TEST_F(Silent, UninstallKeepsTheUsersFilesWithoutAsking) {
   const std::string target = dir.File("Kept App");
   const std::string setup = Build(Script(target));
-  SilentRun install = RunWatched("\"" + setup + "\" /S");
+  WatchedRun install = RunWatched("\"" + setup + "\" /S");
   ASSERT_EQ(0u, install.Code);
   WriteWholeFile(target + "\\data\\mine.txt", "mine");
   const std::string log = dir.File("un.log");
-  SilentRun uninstall = RunWatched("\"" + target + "\\Uninstall.exe\" /s /log=\"" + log + "\"", dir.Path().c_str());
+  WatchedRun uninstall = RunWatched("\"" + target + "\\Uninstall.exe\" /s /log=\"" + log + "\"", dir.Path().c_str());
   EXPECT_EQ(0u, uninstall.Code);
   EXPECT_EQ("", Join(uninstall.Windows));
   Robot wait;
@@ -186,7 +161,7 @@ TEST_F(Silent, FailuresGoToTheLogAndTheExitCode) {
     const std::string target = dir.File("Failing App");
     const std::string setup = Build(Script(target, "[Execute]\r\n%MAINDIR%no such program.exe\r\n"));
     const std::string log = dir.File("failing.log");
-    SilentRun run = RunWatched("\"" + setup + "\" /LOG=" + log + " /S");
+    WatchedRun run = RunWatched("\"" + setup + "\" /LOG=" + log + " /S");
     EXPECT_EQ(1u, run.Code);
     EXPECT_EQ("", Join(run.Windows));
     EXPECT_FALSE(PathExists(target)) << "rolled back";
@@ -202,7 +177,7 @@ TEST_F(Silent, FailuresGoToTheLogAndTheExitCode) {
     SCOPED_TRACE("an unknown option");
     const std::string setup = Build(Script(dir.File("Never")));
     const std::string log = dir.File("option.log");
-    SilentRun run = RunWatched("\"" + setup + "\" /VERYSILENT /S /LOG=" + log);
+    WatchedRun run = RunWatched("\"" + setup + "\" /VERYSILENT /S /LOG=" + log);
     EXPECT_EQ(5u, run.Code);
     EXPECT_EQ("", Join(run.Windows));
     EXPECT_NE(std::string::npos, ReadWholeFile(log).find("Unknown command-line option: /VERYSILENT"));
@@ -211,7 +186,7 @@ TEST_F(Silent, FailuresGoToTheLogAndTheExitCode) {
     SCOPED_TRACE("a folder the wizard would refuse");
     const std::string setup = Build(Script(dir.File("Never")));
     const std::string log = dir.File("folder.log");
-    SilentRun run = RunWatched("\"" + setup + "\" /S /LOG=" + log + " /D=C:\\bad|name");
+    WatchedRun run = RunWatched("\"" + setup + "\" /S /LOG=" + log + " /D=C:\\bad|name");
     EXPECT_EQ(1u, run.Code);
     EXPECT_EQ("", Join(run.Windows));
     const std::string text = ReadWholeFile(log);
@@ -221,7 +196,7 @@ TEST_F(Silent, FailuresGoToTheLogAndTheExitCode) {
     SCOPED_TRACE("another setup running");
     HANDLE mutex = CreateMutexA(NULL, FALSE, "UnQuillsetDeployer_mutex");
     const std::string setup = Build(Script(dir.File("Never")));
-    SilentRun run = RunWatched("\"" + setup + "\" /S");
+    WatchedRun run = RunWatched("\"" + setup + "\" /S");
     CloseHandle(mutex);
     EXPECT_EQ(4u, run.Code);
     EXPECT_EQ("", Join(run.Windows));
