@@ -147,10 +147,23 @@ static int DeleteKeyTree(HKEY parent, const char* name) {
   return RegDeleteKeyA(parent, name) == ERROR_SUCCESS ? 1 : 0;
 }
 
-int DeleteRegistryTree(HKEY root, const char* path) {
+// Deletes the empty key name of parent; fails on anything left in it.
+static int DeleteKeyIfEmpty(HKEY parent, const char* name) {
+  if (!*name) return 0;
+  HKEY key;
+  if (RegOpenKeyExA(parent, name, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+  DWORD subkeys = 1, values = 1;
+  const LONG queried = RegQueryInfoKeyA(key, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL, NULL, NULL);
+  RegCloseKey(key);
+  if (queried != ERROR_SUCCESS || subkeys || values) return 0;
+  return RegDeleteKeyA(parent, name) == ERROR_SUCCESS ? 1 : 0;
+}
+
+// Runs remove on the last part of path, in the key above it.
+static int DeleteBelowParent(HKEY root, const char* path, int (*remove)(HKEY, const char*)) {
   if (!root || !path) return 0;
   const char* slash = MbcsFindLastChar(path, '/');
-  if (!slash) return DeleteKeyTree(root, path);
+  if (!slash) return remove(root, path);
   size_t parentLength = (size_t)(slash - path);
   char* parentPath = (char*)malloc(parentLength + 1);
   if (!parentPath) return 0;
@@ -159,7 +172,11 @@ int DeleteRegistryTree(HKEY root, const char* path) {
   HKEY parent = OpenRegistryPath(root, parentPath, KEY_ALL_ACCESS);
   free(parentPath);
   if (!parent) return 0;
-  int result = DeleteKeyTree(parent, slash + 1);
+  int result = remove(parent, slash + 1);
   RegCloseKey(parent);
   return result;
 }
+
+int DeleteRegistryTree(HKEY root, const char* path) { return DeleteBelowParent(root, path, DeleteKeyTree); }
+
+int DeleteRegistryKeyIfEmpty(HKEY root, const char* path) { return DeleteBelowParent(root, path, DeleteKeyIfEmpty); }

@@ -34,3 +34,7 @@ int WriteRegistryDword(HKEY key, const char* path, const char* valueName, DWORD 
 // Deletes the key at path with everything below it; 1 when the key itself
 // was deleted, 0 when it was missing or could not be removed.
 int DeleteRegistryTree(HKEY root, const char* path);
+
+// Deletes the key at path when it holds no key and no value; 1 when it is
+// gone by this call.
+int DeleteRegistryKeyIfEmpty(HKEY root, const char* path);

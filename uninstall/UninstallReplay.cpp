@@ -20,29 +20,6 @@
 
 namespace {
 
-// Deletes the key at path ("a/b/c" below root) when it holds no key and no
-// value; 1 when it is gone by this call.
-int DeleteRegistryKeyIfEmpty(HKEY root, const char* path) {
-  HKEY key = OpenRegistryPath(root, path, KEY_READ);
-  if (!key) return 0;
-  DWORD subkeys = 1, values = 1;
-  const LONG queried = RegQueryInfoKeyA(key, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL, NULL, NULL);
-  RegCloseKey(key);
-  if (queried != ERROR_SUCCESS || subkeys || values) return 0;
-  const char* slash = MbcsFindLastChar(path, '/');
-  if (!slash) return RegDeleteKeyA(root, path) == ERROR_SUCCESS;
-  char* parentPath = (char*)malloc((size_t)(slash - path) + 1);
-  if (!parentPath) return 0;
-  memcpy(parentPath, path, (size_t)(slash - path));
-  parentPath[slash - path] = '\0';
-  HKEY parent = OpenRegistryPath(root, parentPath, KEY_ALL_ACCESS);
-  free(parentPath);
-  if (!parent) return 0;
-  const int deleted = RegDeleteKeyA(parent, slash + 1) == ERROR_SUCCESS;
-  RegCloseKey(parent);
-  return deleted;
-}
-
 typedef HRESULT(STDAPICALLTYPE* UnregisterServerProc)();
 
 struct Exclusions {
