@@ -5,16 +5,36 @@
 #pragma once
 #include <windows.h>
 
-// How a run ended, as RunEnded hears it.
-enum RunEnding {
-  RUN_DONE = 0,
-  RUN_FAILED = 1,
-  RUN_CANCELLED = 2,  // stopped by a confirmed Cancel
+// Who watches a run, chosen once from the command line: the wizard and its
+// boxes (a person answers), /PASSIVE (a progress window and Cancel, no
+// question), /S (nothing shown). Code that must know asks the front end.
+enum DisplayMode {
+  DISPLAY_FULL = 0,
+  DISPLAY_PASSIVE = 1,
+  DISPLAY_NONE = 2,
 };
+
+// How a run ended. A failure is reported once, where it is found, and the
+// result travels up to the one place that makes it the exit code.
+enum RunResult {
+  RUN_DONE = 0,
+  RUN_FAILED = 1,       // reported; what was installed is rolled back
+  RUN_CANCELLED = 2,    // stopped by a confirmed Cancel
+  RUN_DAMAGED = 3,      // the setup file is damaged or incomplete
+  RUN_BUSY = 4,         // another setup is running
+  RUN_BAD_COMMAND_LINE = 5,
+  RUN_DOWNGRADE = 6,    // a newer version is installed and stays
+};
+typedef RunResult RunEnding;
 
 class CFrontEnd {
  public:
   virtual ~CFrontEnd() {}
+  virtual DisplayMode Mode() const { return DISPLAY_FULL; }
+  // Someone can answer a question (the wizard's mode).
+  bool Attended() const { return Mode() == DISPLAY_FULL; }
+  // A window may be shown (every mode but /S).
+  bool MayShowWindow() const { return Mode() != DISPLAY_NONE; }
   // A failure or notice: its text as it stands (a translated text already
   // filled in, or a fixed one), its caption and message-box style. owner is
   // the window a box would belong to (null: none).

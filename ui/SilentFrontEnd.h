@@ -6,6 +6,7 @@
 
 class CSilentFrontEnd : public CFrontEnd {
  public:
+  DisplayMode Mode() const override { return DISPLAY_NONE; }
   void ShowFailure(HWND owner, const char* text, const char* caption, UINT style) override;
   int Ask(HWND owner, const char* text, const char* caption, UINT style, int unattended) override;
 };
