@@ -11,6 +11,7 @@
 #include "cli/Languages.h"
 #include "cli/Platform.h"
 #include "cli/Project.h"
+#include "cli/Resources.h"
 #include "cli/SetupFile.h"
 #include "cli/Signing.h"
 #include "cli/Split.h"
@@ -559,11 +560,28 @@ void CheckSigned(const BuildOptions& o, BuildInputs* in) {
                                          "; rename " + s.Path});
 }
 
+// The vendor's icon and version on a copy of the setup program, which the
+// build (and the signed uninstaller) then takes as the program.
+void BrandStub(CEFSBuilder& builder, BuildInputs* in) {
+  std::string image;
+  if (!BrandedProgram(in->Project, in->Errors.empty() ? in->Stub : "", &in->Problems, &in->Errors, &image)) return;
+  std::string error;
+  const std::string path = WriteConverted(image, in->Stub, in->Output, in, &error);
+  try {
+    if (!path.empty()) builder.SetStubFile(path.c_str());
+  } catch (EFSBUILDERERROR e) {
+    error = BuilderErrorText(e, path, builder.LastFailure().SystemError, "");
+  }
+  if (!error.empty()) return in->Errors.push_back("setup program: " + error);
+  in->Stub = path;
+}
+
 // Every problem found, told at once; the build goes on only without errors.
 CommandResult CheckInputs(const BuildOptions& o, CEFSBuilder& builder, BuildInputs* in) {
   if (in->Project.IsScript()) AddFiles(o, builder, in);  // else nothing more to say
   CheckOutput(o, in);
   CheckSigned(o, in);
+  if (in->Project.IsScript()) BrandStub(builder, in);
   int count = (int)in->Errors.size();
   for (const Diagnostic& d : in->Problems) count += !d.Warning;
   PrintProblems(o.Project, in->Problems);

@@ -28,7 +28,7 @@ namespace {
 const KeyedSection kKeyedSections[] = {
     {"Global",
      {"ApplicationName", "DefaultDir", "AllowChangeInstallDir", "ShowEULAPage", "AppId", "AppIdRoot", "Version",
-      "Publisher", "ShowLanguageDialog", "KeepInstalledDir", "Compression"}},
+      "Publisher", "ShowLanguageDialog", "KeepInstalledDir", "Compression", "SetupIcon"}},
     {"Background", {"UseBackground", "TopColor", "BottomColor", "Bitmap", "BitmapPlacement", "Metafile"}},
 };
 
@@ -468,6 +468,15 @@ void CProject::CheckGlobal(std::vector<Diagnostic>* out) const {
       Add(out, line, std::string(key) + " = " + v + " is read as FALSE: only TRUE (exactly) turns it on", 1);
   }
   CheckAppId(out);
+  if (const int line = KeyLine("Global", "SetupIcon"))
+    if (Value("Global", "SetupIcon", "").empty()) Add(out, line, "SetupIcon is empty: leave it out, or name an .ico file");
+}
+
+std::string CProject::Identity(const char* key, int* line) const {
+  *line = KeyLine("Global", key);
+  if (!*line) return "";
+  const std::string value = Value("Global", key, "");
+  return std::string(key) == "SetupIcon" && !value.empty() ? Resolve(value) : value;
 }
 
 // AppId names a registry key below ...\Uninstall, taken as it stands; the
@@ -489,11 +498,10 @@ void CProject::CheckAppId(std::vector<Diagnostic>* out) const {
   const std::string root = Value("Global", "AppIdRoot", "");
   if (rootLine && root != "HKEY_LOCAL_MACHINE" && root != "HKEY_CURRENT_USER")
     Add(out, rootLine, "AppIdRoot = " + root + ": use HKEY_LOCAL_MACHINE (the default) or HKEY_CURRENT_USER");
-  for (const char* key : {"AppIdRoot", "Version", "Publisher"}) {
-    const int keyLine = KeyLine("Global", key);
-    if (keyLine && !line)
-      Add(out, keyLine, std::string(key) + " is used only for the Add/Remove Programs entry, which needs AppId", 1);
-  }
+  // Version and Publisher also name the setup file's vendor
+  const int rootKeyLine = KeyLine("Global", "AppIdRoot");
+  if (rootKeyLine && !line)
+    Add(out, rootKeyLine, "AppIdRoot is used only for the Add/Remove Programs entry, which needs AppId", 1);
   const int keepLine = KeyLine("Global", "KeepInstalledDir");
   if (keepLine && !line)
     Add(out, keepLine, "KeepInstalledDir needs AppId: the installed version is found by its entry", 1);

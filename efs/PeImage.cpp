@@ -104,3 +104,14 @@ uint32_t PeFileOffset(const unsigned char* bytes, size_t size, const PeHeaders& 
   }
   return 0;
 }
+
+uint32_t PeChecksum(const unsigned char* bytes, size_t size, size_t checksumAt) {
+  uint64_t sum = 0;
+  for (size_t i = 0; i < size; i += 2) {
+    if (i >= checksumAt && i < checksumAt + 4) continue;
+    sum += bytes[i] | (i + 1 < size ? bytes[i + 1] << 8 : 0);
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  sum = (sum & 0xFFFF) + (sum >> 16);
+  return (uint32_t)(sum + size);
+}

@@ -70,3 +70,7 @@ int PeClearSignature(unsigned char* bytes, size_t size);
 // The file offset of an RVA through the section table in bytes; 0 when no
 // section holds it.
 uint32_t PeFileOffset(const unsigned char* bytes, size_t size, const PeHeaders& headers, uint32_t rva);
+
+// The headers' checksum of a program image: 16-bit sums with carry over
+// every byte but the checksum's own four at checksumAt, plus the size.
+uint32_t PeChecksum(const unsigned char* bytes, size_t size, size_t checksumAt);
