@@ -11,7 +11,7 @@
 #include "cli/Languages.h"
 #include "cli/Platform.h"
 #include "cli/Project.h"
-#include "cli/Resources.h"
+#include "cli/Branding.h"
 #include "cli/SetupFile.h"
 #include "cli/Signing.h"
 #include "cli/Split.h"
@@ -563,9 +563,14 @@ void CheckSigned(const BuildOptions& o, BuildInputs* in) {
 // The vendor's icon and version on a copy of the setup program, which the
 // build (and the signed uninstaller) then takes as the program.
 void BrandStub(CEFSBuilder& builder, BuildInputs* in) {
+  // the icon is checked whatever else is wrong; the copy made only for a
+  // build that goes on
+  bool goesOn = in->Errors.empty();
+  for (const Diagnostic& d : in->Problems) goesOn = goesOn && d.Warning;
   std::string image;
-  if (!BrandedProgram(in->Project, in->Errors.empty() ? in->Stub : "", &in->Problems, &in->Errors, &image)) return;
+  if (!BrandedProgram(in->Project, goesOn ? in->Stub : "", &in->Problems, &in->Errors, &image)) return;
   std::string error;
+  PortableCreateParentFolders(in->Output.c_str());  // as the build would
   const std::string path = WriteConverted(image, in->Stub, in->Output, in, &error);
   try {
     if (!path.empty()) builder.SetStubFile(path.c_str());

@@ -7,6 +7,7 @@
 
 #include "../FakeSignature.h"
 #include "CliSupport.h"
+#include "cli/Resources.h"
 #include "efs/EfsFormat.h"
 #include "efs/PeImage.h"
 
@@ -248,6 +249,28 @@ TEST_P(Signed, BuildWithSignSignsTheUninstallerItStoresThenTheSetupFileOrFirstSl
   RunResult verify = RunQuillset({"verify", first});
   EXPECT_EQ(0, verify.Code) << verify.Err;
   EXPECT_NE(std::string::npos, verify.Out.find("slices are the ones it was built with")) << verify.Out;
+
+  // the vendor's name and version on both programs it signs
+  project.Write("QSP40\n[Global]\nApplicationName = Signed App\nPublisher = Sign Vendor\nVersion = 4.5\n"
+                "[Files]\npayload.bin, %MAINDIR%payload.bin\n");
+  const std::string branded = dir.File("branded/Setup.exe");
+  r = RunQuillset({"build", "-q", "--arch", GetParam().Arch, "--stub", GetParam().Path, "--sign", signer.Command(),
+                   "-o", branded, project.Path()});
+  ASSERT_EQ(0, r.Code) << r.Err;
+  ASSERT_EQ(0, RunQuillset({"extract", "-q", "-d", dir.File("bx"), branded, "Uninstall.exe"}).Code);
+  for (const std::string& file : {branded, dir.File("bx/Uninstall.exe")}) {
+    EXPECT_EQ(0, signer.Verify(file)) << ReadWholeFile(dir.File("verify.log"));
+    std::vector<Resource> list;
+    ASSERT_EQ("", ReadResources(ReadWholeFile(file), &list)) << file;
+    VersionStrings v;
+    for (const Resource& res : list)
+      if (res.Type.Number == RESOURCE_VERSION) {
+        EXPECT_EQ("", ReadVersionStrings(res.Data, &v));
+      }
+    EXPECT_EQ("Sign Vendor", v.Get("CompanyName")) << file;
+    EXPECT_EQ("4.5", v.Get("ProductVersion")) << file;
+    EXPECT_EQ(5, v.FileVersion[1]) << file;
+  }
 }
 
 // A sign command that fails, signs nothing or changes the program: the

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# SetupIcon, Publisher and Version as Windows reads them from the setup file
-# and from the uninstaller it installs, and quillset.exe writing the same
-# bytes as the native command:
+# SetupIcon, Publisher and Version as Windows reads them from the setup file,
+# signed and not, and from the signed uninstaller it installs; and
+# quillset.exe writing the same bytes as the native command:
 #   brand-under-wine.sh QUILLSET_EXE NATIVE_QUILLSET WINEPREFIX SOURCE_DIR ARCH RESOURCE_PROBE
 set -euo pipefail
 exe=$1 native=$2 prefix=$3 src=$4 arch=$5 probe=$6
@@ -47,10 +47,21 @@ probe_is() {  # FILE WHAT
 }
 probe_is "$work/native.exe" "the setup file"
 
+# signed with a throw-away certificate: the setup file and the uninstaller
+# it stores
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj '/CN=Quillset Test Publisher' \
+  -addext extendedKeyUsage=codeSigning -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
+"$native" build -q --arch "$arch" --stub "$stub" --translations "$src/translations/English.ini" \
+  --sign "osslsigncode sign -certs '$work/cert.pem' -key '$work/key.pem' -in {in} -out {out}" \
+  -o "$work/signed.exe" "$work/hello/default.qsp"
+osslsigncode verify -CAfile "$work/cert.pem" -in "$work/signed.exe" >/dev/null
+probe_is "$work/signed.exe" "the signed setup file"
+
 # installed and removed silently: the uninstaller is the branded program too
-run "$work/native.exe" /S "/D=C:\\$folder"
+run "$work/signed.exe" /S "/D=C:\\$folder"
 installed="$prefix/drive_c/$folder"
 [ -f "$installed/readme.txt" ] || { echo "the branded setup file installed nothing"; exit 1; }
+osslsigncode verify -CAfile "$work/cert.pem" -in "$installed/Uninstall.exe" >/dev/null
 probe_is "$installed/Uninstall.exe" "the installed Uninstall.exe"
 run "$installed/Uninstall.exe" /S
 for i in $(seq 50); do [ -e "$installed/readme.txt" ] || break; sleep 0.2; done
