@@ -47,10 +47,13 @@ void MakeSources(const TempDir& dir, const std::string& script) {
     char value[260];
     if (parser.GetValue("Background", key, "", value, sizeof value) > 1) files.push_back(value);
   }
+  char icon[260];
+  if (parser.GetValue("Global", "SetupIcon", "", icon, sizeof icon) > 1) files.push_back(icon);
   for (std::string f : files) {
     for (char& c : f)
       if (c == '\\') c = '/';
-    WriteWholeFile(dir.File(f), "content of " + f);
+    const bool ico = f.size() > 4 && f.compare(f.size() - 4, 4, ".ico") == 0;
+    WriteWholeFile(dir.File(f), ico ? ReadWholeFile(SourceDir() + "/resources/Quillset.ico") : "content of " + f);
   }
 }
 
@@ -62,6 +65,8 @@ TEST(Docs, EveryProjectOfTheReferenceBuildsCleanly) {
     Project project(dir);
     project.Write(script);
     MakeSources(dir, script);
+    // the vendor's keys need a setup program with resources
+    if (Exists(QS_STUB32_FILE)) WriteWholeFile(dir.File("stub.exe"), ReadWholeFile(QS_STUB32_FILE));
     RunResult r = project.Build(dir.File("Setup.exe"));
     EXPECT_EQ(0, r.Code) << script << r.Err;
     EXPECT_EQ("", r.Err) << script;
