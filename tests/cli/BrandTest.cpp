@@ -105,20 +105,40 @@ TEST_P(Brand, TheSetupProgramReadsAsItsRcFileListsItAndWritesBackAsItWas) {
   EXPECT_EQ("0.1.0", v.Get("FileVersion"));
   EXPECT_EQ(1, v.FileVersion[1]);
 
-  // rebuilt from what was read: the same resources, a sound program
+  // rebuilt from what was read and a resource that makes the section
+  // grow past its pages: the same resources, a sound program
+  Resource big;
+  big.Type.Name = u"BIG", big.Name.Number = 1, big.Language = 0x409, big.Data = RandomBytes(20000, 3);
+  list.push_back(big);
   Bytes copy = stub;
   ASSERT_EQ("", ReplaceResources(&copy, list));
   std::vector<Resource> again;
   ASSERT_EQ("", ReadResources(copy, &again));
   ASSERT_EQ(list.size(), again.size());
   for (size_t i = 0; i < list.size(); ++i) {
-    const Resource* same = Find(again, list[i].Type.Number, list[i].Name.Number);
+    const Resource* same = nullptr;
+    for (const Resource& r : again)
+      if (r.Type == list[i].Type && r.Name == list[i].Name) same = &r;
     ASSERT_TRUE(same) << list[i].Type.Number << "/" << list[i].Name.Number;
     EXPECT_TRUE(same->Data == list[i].Data && same->Language == list[i].Language);
   }
   PeHeaders h;
   ASSERT_TRUE(ReadPeHeaders((const unsigned char*)copy.data(), copy.size(), &h));
   EXPECT_EQ(copy.size(), PeSectionsEnd((const unsigned char*)copy.data(), copy.size(), h));
+  // the relocations moved with their section, the headers telling where
+  PeHeaders before;
+  ASSERT_TRUE(ReadPeHeaders((const unsigned char*)stub.data(), stub.size(), &before));
+  const PeDirectory &moved = h.Directories[5], &was = before.Directories[5];
+  ASSERT_EQ(was.Size, moved.Size);
+  const uint32_t from = PeFileOffset((const unsigned char*)stub.data(), stub.size(), before, was.Address),
+                 to = PeFileOffset((const unsigned char*)copy.data(), copy.size(), h, moved.Address);
+  ASSERT_TRUE(from && to);
+  EXPECT_LT(was.Address, moved.Address);
+  EXPECT_TRUE(copy.compare(to, moved.Size, stub, from, was.Size) == 0);
+  uint32_t sizeOfImage;
+  memcpy(&sizeOfImage, &copy[h.OptionalOffset + 56], 4);
+  EXPECT_EQ(0u, sizeOfImage % 0x1000);
+  EXPECT_GE(sizeOfImage, moved.Address + moved.Size);
   uint32_t checksum, linkers;
   memcpy(&checksum, &copy[h.OptionalOffset + 64], 4);
   memcpy(&linkers, &stub[h.OptionalOffset + 64], 4);
