@@ -432,6 +432,7 @@ std::string CompressionOf(const BuildOptions& o, const CProject& project) {
 std::string WriteConverted(const std::string& text, const std::string& source, const std::string& output,
                            BuildInputs* in, std::string* error) {
   std::string path = PlatformTemporarySibling(output);
+  PortableCreateParentFolders(path.c_str());  // as the build would
   FILE* f = fopen(path.c_str(), "wb");
   if (!f) {
     *error = "cannot write " + path + ": " + PlatformErrorText(errno);
@@ -570,7 +571,6 @@ void BrandStub(CEFSBuilder& builder, BuildInputs* in) {
   std::string image;
   if (!BrandedProgram(in->Project, goesOn ? in->Stub : "", &in->Problems, &in->Errors, &image)) return;
   std::string error;
-  PortableCreateParentFolders(in->Output.c_str());  // as the build would
   const std::string path = WriteConverted(image, in->Stub, in->Output, in, &error);
   try {
     if (!path.empty()) builder.SetStubFile(path.c_str());

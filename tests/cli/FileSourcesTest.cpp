@@ -91,6 +91,10 @@ TEST_F(FileSources, PatternsAndFoldersBecomeOneSortedLinePerFile) {
             "Guide.txt, %MAINDIR%docs\\Guide.txt\r\n"
             "readme.txt, %MAINDIR%en\\readme.txt\r\n",
             FilesOf(b.Script));
+  // the expanded script is written beside an output whose folder is new
+  RunResult r = project.Build(dir.File("new/Setup.exe"));
+  EXPECT_EQ(0, r.Code) << r.Err;
+  EXPECT_EQ(0, RunQuillset({"verify", "-q", dir.File("new/Setup.exe")}).Code);
 }
 
 TEST_F(FileSources, RepeatedNamesRenamesAndExclusionsNameTheirStoredFile) {
