@@ -116,15 +116,23 @@ static const char kLanguagesHelp[] =
     "the table is written in, and where the table was found.\n";
 
 static const char kTestHelp[] =
-    "Usage: quillset test SETUP\n"
+    "Usage: quillset test [--timeout SECONDS] SETUP\n"
     "\n"
     "A smoke test of a setup file, on Linux with Wine: makes a throw-away Wine\n"
-    "prefix (32-bit for an x86 setup program, 64-bit for x64), runs SETUP /S,\n"
-    "lists what it installed (files, folders, shortcuts, registry keys and\n"
-    "values, the Add/Remove Programs entry), runs its Uninstall.exe /S and lists\n"
-    "whatever is left behind. No window is shown (DISPLAY is unset).\n"
+    "prefix (32-bit for an x86 setup program, 64-bit for x64) with profile\n"
+    "folders of its own, runs SETUP /S, lists what it installed (every file and\n"
+    "folder of drive C:, C:\\windows and the profile included, every registry\n"
+    "key and value, names as they are), checks the Add/Remove Programs entry\n"
+    "against the script (DisplayName, Publisher and DisplayVersion are its\n"
+    "ApplicationName, Publisher and Version), runs its Uninstall.exe /S and\n"
+    "lists whatever is left behind. A split setup needs its slices beside it.\n"
+    "No window is shown (DISPLAY is unset); the prefix is removed at the end.\n"
     "\n"
-    "Exit status: 0 when both ended with 0 and nothing is left, 1 otherwise,\n"
-    "2 when Wine is missing (it says what to install) or on wrong usage.\n"
-    "Wine is looked for on PATH, then in QUILLSET_WINE_DIR (default\n"
-    "/usr/lib/wine, where Debian keeps wine64).\n";
+    "Options:\n"
+    "      --timeout SECONDS  stop a run (install or uninstall) that has not\n"
+    "                         ended after SECONDS, and fail (default 600)\n"
+    "\n"
+    "Exit status: 0 when both ended with 0, the entry is the script's and\n"
+    "nothing is left, 1 otherwise, 2 when Wine is missing (it says what to\n"
+    "install) or on wrong usage. Wine is looked for on PATH, then in\n"
+    "QUILLSET_WINE_DIR (default /usr/lib/wine, where Debian keeps wine64).\n";
