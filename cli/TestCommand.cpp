@@ -227,6 +227,7 @@ done
 [ "$passed" -eq 1 ]
 )SH";
 
+#ifndef _WIN32
 class TextSink : public IEntrySink {
  public:
   std::string Text;
@@ -249,7 +250,6 @@ CommandResult ReadStoredScript(const std::string& path, const std::string& shown
   return Succeeded();
 }
 
-#ifndef _WIN32
 // Appends bytes [0, size) of from (all of it when size is -1) to out.
 int AppendFile(FILE* out, const std::string& from, int64_t size) {
   FILE* in = fopen(from.c_str(), "rb");
@@ -290,7 +290,6 @@ CommandResult ReadSplitScript(const std::string& setup, const SetupLayout& layou
   PlatformCleanupRemove(joined);
   return r;
 }
-#endif
 
 std::string GlobalValue(const CFileParser& script, const char* key) {
   const int32_t n = script.GetValue("Global", key, "", nullptr, 0);
@@ -300,6 +299,7 @@ std::string GlobalValue(const CFileParser& script, const char* key) {
   value.resize((size_t)n - 1);
   return value;
 }
+#endif
 
 }  // namespace
 
