@@ -76,6 +76,10 @@ fi
 snapshot() {
   (cd "$WINEPREFIX/drive_c" && find . -path . -o -type d -printf 'folder  %p\n' -o -printf 'file    %p\n') |
     sed 's|  \./|  C:\\|' | tr / '\\' | LC_ALL=C sort > "$work/$1.files"
+  # what a file holds: small ones (INI files) by their CRC, so that one put
+  # back as it was is not changed; large ones by size and time
+  (cd "$WINEPREFIX/drive_c" && find . -type f -size +64k -printf '%s %T@ %p\n' &&
+    find . -type f ! -size +64k -exec cksum {} +) > "$work/$1.stamps"
   for hive in system:HKEY_LOCAL_MACHINE user:HKEY_CURRENT_USER; do
     LC_ALL=C awk -v root="${hive#*:}" '
       function hex(s,  i, n) {
@@ -118,6 +122,13 @@ added() {
   LC_ALL=C comm -13 "$work/$1" "$work/$2" | grep -v -e '\\Wine\\' -e '\\Wine  ' -e 'CurrentVersion\\Explorer' \
     -e 'MountedDevices' -e 'DynData' -e 'Volatile' -e 'Session Manager' -e 'Control\\Print' -e 'DeviceClasses' \
     -e 'Enum\\' -e 'Cryptography' -e 'Control\\Class' -e 'HARDWARE' -e 'Shell Folders' -e 'Tcpip' || true
+}
+# Files of a that b holds with other contents.
+changed() {
+  LC_ALL=C awk '{ at = index($0, " ./"); path = substr($0, at + 3) }
+    FNR == NR { was[path] = $0; next }
+    path in was && was[path] != $0 { print "changed C:/" path }' "$work/$1.stamps" "$work/$2.stamps" |
+    tr / '\\' | LC_ALL=C sort
 }
 # Runs step $1 ("install", "uninstall"; $2 says how, $3 is its log): the
 # program and arguments after them, and whatever it started, within the
@@ -201,7 +212,7 @@ for mode in $modes; do
   snapshot installed
   echo "Setup.exe $mode: exit code $installed"
   echo "Installed:"
-  added before.files installed.files | sed 's/^/  /'
+  { added before.files installed.files; changed before installed; } | sed 's/^/  /'
   added before.reg installed.reg | sed 's/^/  /'
   check_entry || passed=0
   uninstaller=$(sed -n 's/^[0-9:]* Uninstaller written: //p' "$work/install.log" 2>/dev/null | tr -d '\r' | tail -1)
@@ -214,7 +225,7 @@ for mode in $modes; do
   removed=$code
   snapshot after
   echo "Uninstall.exe /S: exit code $removed"
-  left=$( { added before.files after.files; added before.reg after.reg; } | sed 's/^/  /')
+  left=$( { added before.files after.files; changed before after; added before.reg after.reg; } | sed 's/^/  /')
   if [ -n "$left" ]; then
     echo "Left behind:"
     printf '%s\n' "$left"

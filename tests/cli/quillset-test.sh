@@ -36,8 +36,8 @@ sed -i 's/^ApplicationName = .*/&\nAppId = HelloQuillset\r\nVersion = 1.2\r\nPub
   "$work/hello/default.qsp"
 
 # programs run by [Execute] make files that no log knows of, beside the
-# program, on the desktop, in Documents and in the Windows folder; its name is
-# longer than an Add/Remove Programs entry keeps
+# program, on the desktop, in Documents and in the Windows folder, and add to
+# win.ini; its name is longer than an Add/Remove Programs entry keeps
 mkdir -p "$work/leaky"
 printf 'leaky\r\n' > "$work/leaky/a.txt"
 long=$(printf 'Утечка%.0s' $(seq 50))
@@ -47,6 +47,7 @@ long=$(printf 'Утечка%.0s' $(seq 50))
   printf '[SysRegUninstall]\r\nHKEY_CURRENT_USER/Software/Утечка\r\n[SysRegString]\r\nHKEY_CURRENT_USER/Software/Утечка/Ключ=значение\r\n'
   printf '[Execute]\r\ncmd /c echo leak> "%%MAINDIR%%leak.txt"\r\n'
   for place in DESKTOP MYDOCUMENTS WINDOWS; do printf 'cmd /c echo leak> "%%%s%%leak-%s.txt"\r\n' $place $place; done
+  printf 'cmd /c echo leak>> "%%WINDOWS%%win.ini"\r\n'
 } > "$work/leaky/default.qsp"
 
 # a program run by [Execute] that never ends
@@ -88,6 +89,7 @@ for lane in $lanes; do
     'C:\users\[^\]*\Documents\leak-MYDOCUMENTS.txt' 'C:\windows\leak-WINDOWS.txt'; do
     grep -q "^  file    ${file//\\/\\\\}$" <<< "$left" || fail "$lane: $file is not named as left: $(cat "$out")"
   done
+  grep -q '^  changed C:\\windows\\win.ini$' <<< "$left" || fail "$lane: the changed win.ini is not named: $(cat "$out")"
   grep -q '^  file    C:\\users\\[^\\]*\\Desktop\\Leaky.lnk$' "$out" || fail "$lane: the desktop shortcut is not listed"
   grep -q '^  key     HKEY_CURRENT_USER\\Software\\Утечка$' "$out" || fail "$lane: the Cyrillic key is not shown as it is"
   ! grep -q '\\x4' "$out" || fail "$lane: names still escaped: $(cat "$out")"
