@@ -126,8 +126,8 @@ static const char kTestHelp[] =
     "against the script (DisplayName, Publisher and DisplayVersion are its\n"
     "ApplicationName, Publisher and Version), runs its Uninstall.exe /S and\n"
     "lists whatever is left behind or changed. A split setup needs its slices\n"
-    "beside it.\n"
-    "No window is shown (DISPLAY is unset); the prefix is removed at the end.\n"
+    "beside it. No window is shown (DISPLAY is unset); the prefix is removed\n"
+    "at the end.\n"
     "\n"
     "Options:\n"
     "      --timeout SECONDS  stop a step (making the prefix, the install, the\n"
@@ -136,5 +136,6 @@ static const char kTestHelp[] =
     "\n"
     "Exit status: 0 when both ended with 0, the entry is the script's and\n"
     "nothing is left, 1 otherwise, 2 when Wine is missing (it says what to\n"
-    "install) or on wrong usage. Wine is looked for on PATH, then in\n"
-    "QUILLSET_WINE_DIR (default /usr/lib/wine, where Debian keeps wine64).\n";
+    "install) or cannot make its prefix, or on wrong usage. Wine is looked\n"
+    "for on PATH, then in QUILLSET_WINE_DIR (default /usr/lib/wine, where\n"
+    "Debian keeps wine64).\n";
