@@ -373,6 +373,8 @@ static RunResult InstallWithWizard(const char* tempDir, int showCommand, bool* f
   const RunResult background = ReadBackgroundSettings(tempDir);
   if (background != RUN_DONE) return background;
   if (!StartUserInterface(SetupState::Instance, showCommand)) {
+    InstallRun().Join();
+    DropPendingQuit();
     ShowUnspecifiedError();
     return RUN_FAILED;
   }
@@ -392,6 +394,8 @@ static RunResult InstallWithWizard(const char* tempDir, int showCommand, bool* f
     case WIZARD_FAILED:  // Finish failed after its own message
       return RUN_FAILED;
     default:  // ended from outside, perhaps in the middle of the files
+      // the quit that ended it would close the box at once
+      DropPendingQuit();
       ShowUnspecifiedError();
       return RUN_FAILED;
   }
