@@ -7,8 +7,8 @@
 #include "engine/AddRemovePrograms.h"
 #include "engine/InstallProgress.h"
 #include "engine/InstallWorker.h"
-#include "platform/RunLog.h"
 #include "engine/UninstallerCreation.h"
+#include "platform/RunLog.h"
 
 // at namespace scope: a local static would bring the thread-safe guard
 // code along for nothing, as the run is first taken before any thread

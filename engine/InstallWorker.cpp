@@ -35,7 +35,7 @@ static int LogRegistryKeysToRemove() {
   return 1;
 }
 
-
+// The other sections succeed or fail (shown, or cancelled): their 1 or 0.
 static RunResult Done(int ok) { return ok ? RUN_DONE : RUN_FAILED; }
 static RunResult ProcessShortcuts() { return Done(ProcessShortcutsSection()); }
 static RunResult ProcessIniFiles() { return Done(ProcessIniFilesSection()); }
@@ -47,8 +47,8 @@ static RunResult ProcessExecute() { return Done(ProcessExecuteSection()); }
 
 // By ActionSectionId. Only the files can find the setup file damaged.
 static RunResult (*const kHandlers[])() = {
-    ProcessFilesSection,    ProcessShortcuts, ProcessIniFiles,     ProcessSysRegUninstall,
-    ProcessSysRegInt,       ProcessSysRegString, ProcessRegisterDlls, ProcessExecute,
+    ProcessFilesSection, ProcessShortcuts,    ProcessIniFiles,     ProcessSysRegUninstall,
+    ProcessSysRegInt,    ProcessSysRegString, ProcessRegisterDlls, ProcessExecute,
 };
 static_assert(sizeof kHandlers / sizeof kHandlers[0] == ACTION_SECTION_COUNT, "a handler for every section");
 
