@@ -87,6 +87,7 @@ set(QS_WIN_SOURCES
   engine/RegistrySection.cpp
   engine/RegisterDllsSection.cpp
   engine/ExecuteSection.cpp
+  engine/UninstallerCreation.cpp
   platform/RegistryHelpers.cpp
   script/Placeholders.cpp
   platform/SystemLibrary.cpp
@@ -99,7 +100,6 @@ set(QS_WIN_SOURCES
   ui/MessageBoxes.cpp
   ui/SilentFrontEnd.cpp
   ui/SidePicture.cpp
-  ui/UninstallerCreation.cpp
   ui/LanguageDialog.cpp
   uninstall/UninstallDriver.cpp
   uninstall/SelfRemoval.cpp

@@ -28,11 +28,15 @@ configure_file(resources/Quillset.manifest.in ${CMAKE_BINARY_DIR}/generated/lega
 
 set(QS_STATIC_LINK -static -static-libgcc -static-libstdc++)
 add_compile_options(-ffunction-sections -fdata-sections)
-# The shipped program is compiled as one unit (link-time optimisation) and
-# needs no type information beyond what throwing the error enumerations
-# brings along; the tests' tree keeps the defaults.
+# The shipped program is compiled as one unit (link-time optimisation). It
+# throws nothing and asks no type at run time: no exceptions, no RTTI, no
+# unwind tables. The tests' tree keeps the defaults (GoogleTest needs them),
+# compiling the same sources. Its windows and steps are sized for bytes
+# (-Oz); the portable core, which decodes every byte installed, for speed
+# as well (-Os).
 if(QS_STUB_ONLY)
-  add_compile_options(-flto -fno-rtti)
+  add_compile_options(-flto -Oz -fno-asynchronous-unwind-tables -fno-unwind-tables
+                      $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions> $<$<COMPILE_LANGUAGE:CXX>:-fno-rtti>)
 endif()
 add_compile_definitions(WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0501 WINVER=0x0501)
 
@@ -40,12 +44,13 @@ qs_add_lzma_sdk()
 add_library(qs_core STATIC ${QS_CORE_SOURCES})
 target_link_libraries(qs_core PRIVATE qs_lzma_decoder)
 if(QS_STUB_ONLY)
-  # The portable core throws nothing and its callbacks throw nothing: the
-  # setup program carries no unwind tables for it.
-  target_compile_options(qs_core PRIVATE -fno-exceptions -fno-asynchronous-unwind-tables)
+  target_compile_options(qs_core PRIVATE -Os)
 endif()
-add_library(qs_builder STATIC ${QS_BUILDER_SOURCES})
-target_link_libraries(qs_builder PUBLIC qs_core z PRIVATE qs_lzma_encoder)
+# the builder is the command's, and may throw: not part of the setup program
+if(NOT QS_STUB_ONLY)
+  add_library(qs_builder STATIC ${QS_BUILDER_SOURCES})
+  target_link_libraries(qs_builder PUBLIC qs_core z PRIVATE qs_lzma_encoder)
+endif()
 add_library(qs_win STATIC ${QS_WIN_SOURCES})
 target_link_libraries(qs_win PUBLIC qs_core ole32 uuid advapi32 shell32 gdi32 user32 comctl32)
 
@@ -79,11 +84,8 @@ function(qs_add_stub name)
   target_link_options(${name} PRIVATE ${QS_STATIC_LINK} -Wl,--gc-sections -s -mwindows)
   if(QS_STUB_ONLY)
     # the map is what make bench's size table reads
-    target_link_options(${name} PRIVATE -flto -Os -Wl,-Map,${CMAKE_BINARY_DIR}/${QS_STUB_NAME}.map
+    target_link_options(${name} PRIVATE -flto -flto-partition=one -Os -Wl,-Map,${CMAKE_BINARY_DIR}/${QS_STUB_NAME}.map
                         -Wl,-T,${CMAKE_BINARY_DIR}/stub.ld)
-    # Not -flto-partition=one: built so, the x64 program's throws found no
-    # handler (a damaged entry, a missing one); 512 bytes on x86 are not worth
-    # a build mode that miscompiled its twin.
   endif()
   target_include_directories(${name} PRIVATE ${CMAKE_BINARY_DIR}/generated)
   if(NOT S_LEGACY)

@@ -9,13 +9,6 @@
 #include "script/Translations.h"
 #include "uninstall/UninstallLogger.h"
 
-// Thrown by value inside the installer path. Caught by the entry point, and
-// by the install worker, which lets nothing leave its thread.
-enum QSD_EXCEPTION {
-  QSD_FAILED = 1,    // not yet shown to the user
-  QSD_REPORTED = 2,  // already shown
-};
-
 namespace SetupState {
 extern HINSTANCE Instance;
 extern char ExePath[PATH_BYTES];

@@ -41,6 +41,19 @@ static void ShowError(const char* text, UINT style) {
   FrontEnd()->ShowFailure(NULL, text, "Error", style);
 }
 
+// The one place a run's result becomes its exit code, and back for the
+// steps that still speak in exit codes.
+static_assert(int(RUN_DONE) == SETUP_EXIT_DONE && int(RUN_FAILED) == SETUP_EXIT_FAILED &&
+                  int(RUN_CANCELLED) == SETUP_EXIT_CANCELLED && int(RUN_DAMAGED) == SETUP_EXIT_DAMAGED &&
+                  int(RUN_BUSY) == SETUP_EXIT_RUNNING && int(RUN_BAD_COMMAND_LINE) == SETUP_EXIT_BAD_COMMAND_LINE &&
+                  int(RUN_DOWNGRADE) == SETUP_EXIT_DOWNGRADE,
+              "a result is its exit code");
+static int ExitCodeOf(RunResult result) { return static_cast<int>(result); }
+static RunResult ResultOf(int exitCode) {
+  return exitCode >= SETUP_EXIT_DONE && exitCode <= SETUP_EXIT_DOWNGRADE ? static_cast<RunResult>(exitCode)
+                                                                          : RUN_FAILED;
+}
+
 // The single-instance mutex; each process of a split installation gives it
 // up just before it starts the next, whose own check must succeed.
 static HANDLE g_Mutex;
@@ -180,37 +193,39 @@ static int RunSplitJoin(const char* tempDir, const char* base) {
 
 // Extracts one entry the installer needs into its temporary file, with the
 // messages of a failed and of a corrupt entry.
-static void ExtractToTemp(const char* entry, const char* path, const char* failed,
-                          const char* corrupt) {
+static RunResult ExtractToTemp(const char* entry, const char* path, const char* failed,
+                               const char* corrupt) {
   const ExtractOutcome outcome = ExtractEntry(SetupState::Efs, entry, path);
-  if (outcome == EXTRACT_DONE) return;
+  if (outcome == EXTRACT_DONE) return RUN_DONE;
   ShowError(outcome == EXTRACT_CORRUPT ? corrupt : failed, MB_OK);
-  throw QSD_REPORTED;
+  return outcome == EXTRACT_CORRUPT ? RUN_DAMAGED : RUN_FAILED;
 }
 
-static void CreateTemp(const char* tempDir, const char* prefix, char* path, const char* failed) {
-  if (!MakeTempFileName(tempDir, prefix, 0, path)) {
-    path[0] = '\0';
-    ShowError(failed, MB_OK);
-    throw QSD_REPORTED;
-  }
+static RunResult CreateTemp(const char* tempDir, const char* prefix, char* path, const char* failed) {
+  if (MakeTempFileName(tempDir, prefix, 0, path)) return RUN_DONE;
+  path[0] = '\0';
+  ShowError(failed, MB_OK);
+  return RUN_FAILED;
 }
 
 // The chosen table in a temporary file of its own, as UTF-16, which the
 // profile lookup of every Windows reads right; the one before goes (a new
 // name: the lookup may keep an old file's text by its name).
-static void LoadChosenTable(const char* tempDir, char* tempTranslations) {
+static RunResult LoadChosenTable(const char* tempDir, char* tempTranslations) {
   if (tempTranslations[0]) DeleteFileA(tempTranslations);
-  CreateTemp(tempDir, "TRA", tempTranslations,
-             "Failed to create temporary Translations.ini file in temporary files directory.");
+  RunResult result = CreateTemp(tempDir, "TRA", tempTranslations,
+                                "Failed to create temporary Translations.ini file in temporary files directory.");
+  if (result != RUN_DONE) return result;
   const char* table = ChosenTranslationEntry();
   if (strcmp(table, "Translations.ini") != 0) RunLogLine("Language", table);
-  ExtractToTemp(table, tempTranslations, "Failed to copy Translations.ini to the temp directory.",
-                "The installation file is corrupt.\nTranslations.ini failed on CRC check.");
+  result = ExtractToTemp(table, tempTranslations, "Failed to copy Translations.ini to the temp directory.",
+                         "The installation file is corrupt.\nTranslations.ini failed on CRC check.");
+  if (result != RUN_DONE) return result;
   if (!ConvertTableToUnicode(tempTranslations) || !SetupState::Translations.SetFile(tempTranslations)) {
     ShowError("Failed initialize translation object.", MB_OK);
-    throw QSD_REPORTED;
+    return RUN_FAILED;
   }
+  return RUN_DONE;
 }
 
 // Translated from the moment the table is pointed at, English before.
@@ -226,13 +241,16 @@ static void ShowTranslated(const char* key) {
   SetupState::Translations.ShowMessage(NULL, key, TK_ERROR, MB_OK);
 }
 
-// A value of the script as a new string (default when missing); throws when
-// memory runs out.
+// A value of the script as a new string (default when missing); null, after
+// its message, when memory runs out.
 static char* ReadProjectValue(const char* section, const char* key, const char* defaultValue) {
   int32_t n = SetupState::Project.GetValue(section, key, defaultValue, NULL, 0);
   if (n < 1) n = 1;  // present but empty
   char* value = static_cast<char*>(malloc(n));
-  if (!value) throw QSD_FAILED;
+  if (!value) {
+    ShowUnspecifiedError();
+    return NULL;
+  }
   value[0] = '\0';
   SetupState::Project.GetValue(section, key, defaultValue, value, n);
   return value;
@@ -245,12 +263,13 @@ static int ReadProjectFlag(const char* section, const char* key) {
   return strcmp(value, "TRUE") == 0 ? 1 : 0;
 }
 
-void ReadInstallerSettings(const char* originalSourceDir) {
+RunResult ReadInstallerSettings(const char* originalSourceDir) {
   char* name = ReadProjectValue("Global", "ApplicationName", "");
+  if (!name) return RUN_FAILED;
   if (!name[0]) {
     free(name);
     ShowTranslated(TK_NO_APP_NAME_DEFINED);
-    throw QSD_REPORTED;
+    return RUN_FAILED;
   }
   SetAppNamePlaceholder(name);
   free(name);
@@ -272,65 +291,93 @@ void ReadInstallerSettings(const char* originalSourceDir) {
   // A folder that does not expand, or does not fit a path, would send the
   // files somewhere the author never meant: stop before anything is done.
   char* text = ReadProjectValue("Global", "DefaultDir", "C:\\");
+  if (!text) return RUN_FAILED;
   char* folder = ExpandPlaceholders(text);
   free(text);
   if (!folder || strlen(folder) >= sizeof SetupState::InstallDir ||
       MbcsLength(folder, strlen(folder)) >= MAX_PATH) {
     free(folder);
     ShowUnspecifiedError();
-    throw QSD_REPORTED;
+    return RUN_FAILED;
   }
   strcpy(SetupState::InstallDir, folder);
   free(folder);
+  return RUN_DONE;
 }
 
-// The script, the table and the settings, up to "go". SETUP_EXIT_DONE to go
-// on, or the code that ends the run before anything is done.
-static int PrepareInstaller(const char* tempDir, char* tempProject, char* tempTranslations) {
-  SetupState::Efs.Open(SetupState::ExePath);
-  CreateTemp(tempDir, "QSP", tempProject, "Failed to create temporary QSP file in temporary files directory.");
-  ExtractToTemp("default.qsp", tempProject, "Failed to copy default.qsp to the temp directory.",
-                "The installation file is corrupt.\nDefault.qsp failed on CRC check.");
+// The script, the table and the settings, up to "go". RUN_DONE to go on, or
+// what ends the run before anything is done; *failed when it failed.
+static RunResult PrepareInstaller(const char* tempDir, char* tempProject, char* tempTranslations, bool* failed) {
+  *failed = true;
+  const EFSERROR opened = SetupState::Efs.Open(SetupState::ExePath);
+  if (opened != EFS_OK) {
+    // only Open finds a container format newer than this program
+    if (opened == EFS_ERR_VERSION)
+      ShowError(kNewerFormatText, MB_OK | MB_ICONERROR);
+    else
+      ShowUnspecifiedError();
+    return RUN_FAILED;
+  }
+  RunResult result =
+      CreateTemp(tempDir, "QSP", tempProject, "Failed to create temporary QSP file in temporary files directory.");
+  if (result != RUN_DONE) return result;
+  result = ExtractToTemp("default.qsp", tempProject, "Failed to copy default.qsp to the temp directory.",
+                         "The installation file is corrupt.\nDefault.qsp failed on CRC check.");
+  if (result != RUN_DONE) return result;
   // the command stores UTF-8; a Windows that does not run us in UTF-8
   // takes the script in its ANSI code page
   if (!ConvertFileToProgramCodePage(tempProject) || SetupState::Project.Load(tempProject) != 1) {
     ShowError("Failed to load default.qsp.", MB_OK);
-    throw QSD_REPORTED;
+    return RUN_FAILED;
   }
   // of a setup in several languages, the user's (or /LANG='s)
   ChooseTranslationEntry(SetupState::Efs, g_Options.Language);
-  LoadChosenTable(tempDir, tempTranslations);
+  result = LoadChosenTable(tempDir, tempTranslations);
+  if (result != RUN_DONE) return result;
   SetupState::UninstallLog.SetTranslations(&SetupState::Translations);
-  ReadInstallerSettings(g_Options.OriginalSourceDir);
+  result = ReadInstallerSettings(g_Options.OriginalSourceDir);
+  if (result != RUN_DONE) return result;
   // /D= stands for the script's DefaultDir; the wizard's page shows it
   if (g_Options.HasDestination) MbcsCopy(SetupState::InstallDir, PATH_BYTES, g_Options.Destination);
   // or the one the user picks, when the script offers the choice
   if (!g_Options.Silent && !g_Options.Language[0] && ReadProjectFlag("Global", "ShowLanguageDialog")) {
     const LanguageAnswer answer = AskForLanguage(SetupState::Instance, SetupState::Efs);
-    if (answer == LANGUAGE_CANCELLED) return SETUP_EXIT_CANCELLED;
-    if (answer == LANGUAGE_CHANGED) LoadChosenTable(tempDir, tempTranslations);
+    if (answer == LANGUAGE_CHANGED) result = LoadChosenTable(tempDir, tempTranslations);
+    if (result != RUN_DONE) return result;
+    *failed = false;
+    if (answer == LANGUAGE_CANCELLED) return RUN_CANCELLED;
   }
+  *failed = false;
   // a version of the same AppId proposes its folder, and is not downgraded unasked
-  return CheckInstalledVersion(g_Options.HasDestination ? g_Options.Destination : NULL, g_Options.Silent);
+  return ResultOf(CheckInstalledVersion(g_Options.HasDestination ? g_Options.Destination : NULL, g_Options.Silent));
 }
 
 // Nobody there: no background, no wizard, the script's defaults. A folder
 // the wizard would refuse is refused.
-static int InstallSilently() {
+static RunResult InstallSilently(bool* failed) {
   if (!IsUsableDestination(SetupState::InstallDir)) {
     RunLogLineWith("Failure", "the destination folder %s cannot be used", SetupState::InstallDir);
     SetupState::Translations.ShowMessage(NULL, TK_PLEASE_ENTER_PATH_TO_INSTALL_DIR, TK_INSTALL_TITLE,
                                          MB_ICONERROR);
-    throw QSD_REPORTED;
+    *failed = true;
+    return RUN_FAILED;
   }
   SetMainDirPlaceholder(SetupState::InstallDir);
-  return InstallRun().RunUnattended(FrontEnd());
+  return ResultOf(InstallRun().RunUnattended(FrontEnd()));
 }
 
-static int InstallWithWizard(const char* tempDir, int showCommand) {
+// *failed when the run failed before it could conclude itself.
+static RunResult InstallWithWizard(const char* tempDir, int showCommand, bool* failed) {
+  *failed = true;
   // reads UseBackground, and the rest of [Background] when it is on
-  ReadBackgroundSettings(tempDir);
-  if (!StartUserInterface(SetupState::Instance, showCommand)) throw QSD_FAILED;
+  const RunResult background = ReadBackgroundSettings(tempDir);
+  if (background != RUN_DONE) return background;
+  if (!StartUserInterface(SetupState::Instance, showCommand)) {
+    InstallRun().Join();
+    DropPendingQuit();
+    ShowUnspecifiedError();
+    return RUN_FAILED;
+  }
   // Nothing below runs beside the worker: the log is whole once it has ended.
   InstallRun().Join();
   int code = SETUP_EXIT_DONE;
@@ -344,56 +391,43 @@ static int InstallWithWizard(const char* tempDir, int showCommand) {
     case WIZARD_ROLLBACK:
       code = InstallRun().Conclude(SETUP_EXIT_FAILED);
       break;
-    case WIZARD_FAILED:
-      throw QSD_REPORTED;
+    case WIZARD_FAILED:  // Finish failed after its own message
+      return RUN_FAILED;
     default:  // ended from outside, perhaps in the middle of the files
-      throw QSD_FAILED;
+      // the quit that ended it would close the box at once
+      DropPendingQuit();
+      ShowUnspecifiedError();
+      return RUN_FAILED;
   }
+  *failed = false;
   PostQuitMessage(0);
   MSG message;
   while (GetMessageA(&message, NULL, 0, 0) > 0) {
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
-  return code;
+  return ResultOf(code);
 }
 
-static int RunInstaller(const char* tempDir, int showCommand) {
+static RunResult RunInstaller(const char* tempDir, int showCommand) {
   char tempProject[PATH_BYTES] = "";
   char tempTranslations[PATH_BYTES] = "";
-  int code = 0;
   bool failed = false;
-  try {
-    code = PrepareInstaller(tempDir, tempProject, tempTranslations);
-    if (code == SETUP_EXIT_DONE) code = g_Options.Silent ? InstallSilently() : InstallWithWizard(tempDir, showCommand);
-  } catch (QSD_EXCEPTION error) {
-    InstallRun().Join();
-    DropPendingQuit();
-    if (error != QSD_REPORTED) ShowUnspecifiedError();
-    failed = true;
-  } catch (EFSERROR error) {
-    InstallRun().Join();
-    DropPendingQuit();
-    // only Open finds a container format newer than this program
-    if (error == EFS_ERR_VERSION)
-      ShowError(kNewerFormatText, MB_OK | MB_ICONERROR);
-    else
-      ShowUnspecifiedError();
-    failed = true;
-  } catch (...) {
-    InstallRun().Join();
-    DropPendingQuit();
-    ShowUnspecifiedError();
-    failed = true;
-  }
+  RunResult result = PrepareInstaller(tempDir, tempProject, tempTranslations, &failed);
+  if (result == RUN_DONE)
+    result = g_Options.Silent ? InstallSilently(&failed) : InstallWithWizard(tempDir, showCommand, &failed);
   // Undo whatever this run changed before it failed.
-  if (failed) code = InstallRun().Conclude(SETUP_EXIT_FAILED);
-  // a damaged entry, found wherever it was extracted, failed the run
-  if (code == SETUP_EXIT_FAILED && ExtractionFoundDamage()) code = SETUP_EXIT_DAMAGED;
+  if (failed) {
+    InstallRun().Join();
+    DropPendingQuit();
+    InstallRun().Conclude(SETUP_EXIT_FAILED);
+  }
+  // the worker or the uninstaller's files found the setup file damaged
+  if (result == RUN_FAILED && InstallRun().Ending() == RUN_DAMAGED) result = RUN_DAMAGED;
   ReleaseBackgroundResources();
   if (tempProject[0]) DeleteFileA(tempProject);
   if (tempTranslations[0]) DeleteFileA(tempTranslations);
-  return code;
+  return result;
 }
 
 // Steps after COM is up; the caller uninitialises COM on every path.
@@ -429,7 +463,7 @@ static int RunWithCom(int showCommand) {
     case FILEKIND_UNINSTALLER:
       return RunUninstaller(SetupState::Instance, g_Options.Silent);
     case FILEKIND_INSTALLER:
-      return RunInstaller(tempDir, showCommand);
+      return ExitCodeOf(RunInstaller(tempDir, showCommand));
     case FILEKIND_DAMAGED:
       // A broken download: waiting for "disk 2" would never end. Nonzero,
       // so that a deployment script does not take it for an installation.

@@ -82,11 +82,11 @@ int ReadFileLayout(HANDLE file, SetupLayout* layout) {
   return ReadSetupLayout(reader, ((uint64_t)high << 32) | low, layout);
 }
 
-void CExeFileSystem::Open(const char* path) {
+EFSERROR CExeFileSystem::Open(const char* path) {
   Release();
   size_t n = strlen(path);
   m_Path = (char*)malloc(n + 1);
-  if (!m_Path) throw EFS_ERR_NO_MEMORY;
+  if (!m_Path) return EFS_ERR_NO_MEMORY;
   memcpy(m_Path, path, n + 1);
 
   // Kept for the run. Others may do with the file what they could while
@@ -106,14 +106,14 @@ void CExeFileSystem::Open(const char* path) {
           m_Solid.Attach(&m_Reader, h.DataOffset, h.StreamSize, h.ContentSize, h.StreamProps);
           AttachEntryEnds();
         }
-        return;
+        return EFS_OK;
       case EFS_OPEN_NO_MEMORY: failure = EFS_ERR_NO_MEMORY; break;
       case EFS_OPEN_NEWER_VERSION: failure = EFS_ERR_VERSION; break;
       default: failure = EFS_ERR_IO; break;
     }
   }
   Release();
-  throw failure;
+  return failure;
 }
 
 static int CompareOffsets(const void* a, const void* b) {
@@ -135,27 +135,34 @@ const EFSENTRY* CExeFileSystem::FindEntry(const char* name) {
   return m_Directory.Find(name);
 }
 
-const EFSENTRY& CExeFileSystem::Entry(const char* name) {
-  const EFSENTRY* e = FindEntry(name);
-  if (!e) throw EFS_ERR_NOT_FOUND;
-  return *e;
-}
-
 int CExeFileSystem::Exists(const char* name) { return FindEntry(name) != NULL; }
 
 FILETIME CExeFileSystem::GetEntryTime(const char* name) {
-  const uint64_t t = Entry(name).Time;
+  const EFSENTRY* e = FindEntry(name);
+  const uint64_t t = e ? e->Time : 0;
   const FILETIME time = {(DWORD)t, (DWORD)(t >> 32)};
   return time;
 }
 
-int CExeFileSystem::IsCompressed(const char* name) { return (int)Entry(name).Method; }
-DWORD CExeFileSystem::GetStoredSize(const char* name) { return Clamp(Entry(name).StoredSize); }
-DWORD CExeFileSystem::GetEntryCrc(const char* name) { return Entry(name).Crc; }
+int CExeFileSystem::IsCompressed(const char* name) {
+  const EFSENTRY* e = FindEntry(name);
+  return e ? (int)e->Method : 0;
+}
+
+DWORD CExeFileSystem::GetStoredSize(const char* name) {
+  const EFSENTRY* e = FindEntry(name);
+  return e ? Clamp(e->StoredSize) : 0;
+}
+
+DWORD CExeFileSystem::GetEntryCrc(const char* name) {
+  const EFSENTRY* e = FindEntry(name);
+  return e ? e->Crc : 0;
+}
+
 DWORD CExeFileSystem::GetCount() { return m_Directory.Count(); }
 
 const char* CExeFileSystem::GetName(int index) {
-  if (index < 0 || (DWORD)index >= GetCount()) throw EFS_ERR_NOT_FOUND;
+  if (index < 0 || (DWORD)index >= GetCount()) return NULL;
   return m_Directory.At((uint32_t)index).Name;
 }
 
@@ -164,20 +171,20 @@ DWORD CExeFileSystem::GetTotalStoredSize() { return Clamp(m_Directory.TotalStore
 DWORD CExeFileSystem::GetStubSize() { return Clamp(m_Directory.StubSize()); }
 
 HANDLE CExeFileSystem::OpenEntryData(const char* name, DWORD* storedSize) {
-  const EFSENTRY& e = Entry(name);
+  const EFSENTRY* e = FindEntry(name);
   // a solid entry has no stored bytes of its own to hand out
-  if (e.Method == EFS_METHOD_LZMA) throw EFS_ERR_IO;
+  if (!e || e->Method == EFS_METHOD_LZMA) return INVALID_HANDLE_VALUE;
   HANDLE h = CreateFileA(m_Path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, NULL);
-  if (h == INVALID_HANDLE_VALUE) throw EFS_ERR_OPEN;
+  if (h == INVALID_HANDLE_VALUE) return h;
   // with a high word the low one counts unsigned: entries up to 4 GiB
   LONG high = 0;
-  if (SetFilePointer(h, (LONG)e.DataOffset, &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+  if (SetFilePointer(h, (LONG)e->DataOffset, &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
       GetLastError() != NO_ERROR) {
     CloseHandle(h);
-    throw EFS_ERR_IO;
+    return INVALID_HANDLE_VALUE;
   }
-  if (storedSize) *storedSize = Clamp(e.StoredSize);
+  if (storedSize) *storedSize = Clamp(e->StoredSize);
   return h;
 }
 
@@ -246,23 +253,24 @@ EfsDecodeResult DecodeInto(IEfsFileReader* container, const EFSENTRY& e, HANDLE 
 }
 }  // namespace
 
-// 1 when the folder of destination is there, made (and logged) if need be.
-int CExeFileSystem::MakeFolderOf(const char* destination, int logFolders, CUninstallLogger* logger) {
+// STEP_DONE when the folder of destination is there, made (and logged) if need be.
+StepResult CExeFileSystem::MakeFolderOf(const char* destination, int logFolders, CUninstallLogger* logger) {
   char folder[PATH_BYTES];
   strcpy(folder, destination);
   char* cut = NULL;
   for (char* p = folder; *p; p += (IsDBCSLeadByte((BYTE)*p) && p[1]) ? 2 : 1)
     if (*p == '\\' || *p == '/') cut = p;
-  if (!cut) return 1;
+  if (!cut) return STEP_DONE;
   cut[1] = '\0';
-  if (strcmp(folder, m_KnownFolder) == 0) return 1;
+  if (strcmp(folder, m_KnownFolder) == 0) return STEP_DONE;
   // One look at the whole folder spares a look at every level of it.
   if (!DirectoryExists(folder)) {
-    int ok = logFolders ? CreateDirectoryPathLogged(folder, logger) : CreateDirectoryPath(folder);
-    if (!ok) return 0;
+    const StepResult made = logFolders ? CreateDirectoryPathLogged(folder, logger)
+                                       : CreateDirectoryPath(folder) ? STEP_DONE : STEP_FAILED;
+    if (made != STEP_DONE) return made;
   }
   strcpy(m_KnownFolder, folder);
-  return 1;
+  return STEP_DONE;
 }
 
 static HANDLE CreateForWriting(const char* path, DWORD disposition) {
@@ -270,8 +278,9 @@ static HANDLE CreateForWriting(const char* path, DWORD disposition) {
 }
 
 HANDLE CExeFileSystem::CreateDestination(const char* destination, int overwrite, int logFolders,
-                                         CUninstallLogger* logger) {
-  if (!MakeFolderOf(destination, logFolders, logger)) return INVALID_HANDLE_VALUE;
+                                         CUninstallLogger* logger, StepResult* folder) {
+  *folder = MakeFolderOf(destination, logFolders, logger);
+  if (*folder != STEP_DONE) return INVALID_HANDLE_VALUE;
   const int keep = overwrite && logFolders && logger;
   // Most destinations are new: made as such, they need no look for a file
   // to keep first.
@@ -285,24 +294,26 @@ HANDLE CExeFileSystem::CreateDestination(const char* destination, int overwrite,
   // The remembered folder is gone (removed by someone else): look again.
   if (out == INVALID_HANDLE_VALUE && GetLastError() == ERROR_PATH_NOT_FOUND && m_KnownFolder[0]) {
     m_KnownFolder[0] = '\0';
-    if (!MakeFolderOf(destination, logFolders, logger)) return INVALID_HANDLE_VALUE;
+    *folder = MakeFolderOf(destination, logFolders, logger);
+    if (*folder != STEP_DONE) return INVALID_HANDLE_VALUE;
     out = CreateForWriting(destination, disposition);
   }
   return out;
 }
 
-int CExeFileSystem::Extract(const char* name, const char* destination, int overwrite,
+ExtractOutcome CExeFileSystem::Extract(const char* name, const char* destination, int overwrite,
                             EFSProgressCallback progress, DWORD interval, int logFolders,
                             CUninstallLogger* logger) {
   // a path of fewer than 260 characters, whatever bytes they take
   if (!destination || strlen(destination) >= PATH_BYTES || MbcsLength(destination, strlen(destination)) >= MAX_PATH)
-    return 0;
+    return EXTRACT_FAILED;
   // Look before touching anything: a missing entry or a closed container
   // leaves the destination, and its folders, as they were.
   const EFSENTRY* e = FindEntry(name);
-  if (!e || m_File == INVALID_HANDLE_VALUE) return 0;
-  HANDLE out = CreateDestination(destination, overwrite, logFolders, logger);
-  if (out == INVALID_HANDLE_VALUE) return 0;
+  if (!e || m_File == INVALID_HANDLE_VALUE) return EXTRACT_FAILED;
+  StepResult folder = STEP_DONE;
+  HANDLE out = CreateDestination(destination, overwrite, logFolders, logger, &folder);
+  if (out == INVALID_HANDLE_VALUE) return folder == STEP_UNLOGGED ? EXTRACT_UNLOGGED : EXTRACT_FAILED;
 
   DWORD writeError = NO_ERROR;
   EfsDecodeResult result;
@@ -322,27 +333,26 @@ int CExeFileSystem::Extract(const char* name, const char* destination, int overw
   if (result != EFS_DECODE_OK) {
     DeleteFileA(destination);
     // damaged stored bytes: a failed CRC, or a stream that does not decode
-    if (result == EFS_DECODE_CRC_MISMATCH || result == EFS_DECODE_CORRUPT) throw EFS_ERR_CRC;
-    // callers tell a full disk by the write's own error
+    if (result == EFS_DECODE_CRC_MISMATCH || result == EFS_DECODE_CORRUPT) return EXTRACT_CORRUPT;
+    // the write's own error stays the last one, for callers that look
     if (writeError != NO_ERROR) SetLastError(writeError);
-    return 0;
+    return writeError == ERROR_DISK_FULL ? EXTRACT_DISK_FULL : EXTRACT_FAILED;
   }
   // A file its uninstaller would not know of goes again; a rollback puts
   // back what it replaced.
   if (logFolders && logger && !logger->LogFileCreated(destination)) {
     DeleteFileA(destination);
-    SetLastError(ERROR_UNINSTALL_LOG_NOT_WRITTEN);
-    return 0;
+    return EXTRACT_UNLOGGED;
   }
-  return 1;
+  return EXTRACT_DONE;
 }
 
-int CExeFileSystem::ExtractFile(const char* name, const char* destination, int overwrite,
+ExtractOutcome CExeFileSystem::ExtractFile(const char* name, const char* destination, int overwrite,
                                 EFSProgressCallback progress, DWORD interval) {
   return Extract(name, destination, overwrite, progress, interval, 0, NULL);
 }
 
-int CExeFileSystemLogged::ExtractFileLogged(const char* name, const char* destination,
+ExtractOutcome CExeFileSystemLogged::ExtractFileLogged(const char* name, const char* destination,
                                             int overwrite, EFSProgressCallback progress,
                                             DWORD interval, CUninstallLogger* logger) {
   return Extract(name, destination, overwrite, progress, interval, 1, logger);

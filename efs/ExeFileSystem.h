@@ -8,11 +8,13 @@
 #include "efs/EfsFormat.h"
 #include "efs/SetupLayout.h"
 #include "efs/SolidReadAhead.h"
+#include "platform/FileSystem.h"
 
 class CUninstallLogger;
 
-// Thrown by value. Only EFS_ERR_CRC ever leaves an extraction.
+// Why the container could not be opened, returned by Open.
 enum EFSERROR {
+  EFS_OK = -1,
   EFS_ERR_OPEN = 0,
   EFS_ERR_IO = 1,
   EFS_ERR_NOT_FOUND = 2,
@@ -20,6 +22,16 @@ enum EFSERROR {
   EFS_ERR_DECOMPRESS = 5,
   EFS_ERR_CRC = 6,  // a damaged entry: its CRC or its compressed stream
   EFS_ERR_VERSION = 7,  // a container format newer than this program (Open)
+};
+
+// How an extraction ended; callers differ only in the message each shows
+// for a reason. Failures leave no destination behind.
+enum ExtractOutcome {
+  EXTRACT_FAILED = 0,     // no such entry, a target that cannot be written, a cancel
+  EXTRACT_DONE = 1,
+  EXTRACT_DISK_FULL = 2,  // the target's disk filled up
+  EXTRACT_CORRUPT = 3,    // the stored bytes failed their CRC check
+  EXTRACT_UNLOGGED = 4,   // its uninstall log line could not be written: undone
 };
 
 // The layout of the file open as `file` (size, logical end, signature,
@@ -38,18 +50,21 @@ class CExeFileSystem {
   CExeFileSystem();
   virtual ~CExeFileSystem();
 
-  virtual void Open(const char* path);
+  // EFS_OK, or why not (the reader is then empty).
+  virtual EFSERROR Open(const char* path);
   virtual int Exists(const char* name);
   virtual FILETIME GetEntryTime(const char* name);
   // The entry's EfsMethod: nonzero when compressed.
   virtual int IsCompressed(const char* name);
   // A handle of its own on the container at the entry's data; the caller
-  // closes it. Extraction does not use it: it reads through the reader's one
-  // handle at explicit offsets.
+  // closes it; INVALID_HANDLE_VALUE when there is none. Extraction does not
+  // use it: it reads through the reader's one handle at explicit offsets.
   virtual HANDLE OpenEntryData(const char* name, DWORD* storedSize);
-  virtual int ExtractFile(const char* name, const char* destination, int overwrite,
+  virtual ExtractOutcome ExtractFile(const char* name, const char* destination, int overwrite,
                           EFSProgressCallback progress, DWORD interval);
   virtual DWORD GetCount();
+  // Null for an index out of range. The lookups by name give 0 for a name
+  // that is not there (Exists tells).
   virtual const char* GetName(int index);
   virtual DWORD GetStoredSize(const char* name);
   virtual DWORD GetTotalStoredSize();
@@ -71,17 +86,16 @@ class CExeFileSystem {
   DWORD GetEntryCrc(const char* name);
 
  protected:
-  int Extract(const char* name, const char* destination, int overwrite,
+  ExtractOutcome Extract(const char* name, const char* destination, int overwrite,
               EFSProgressCallback progress, DWORD interval, int logFolders,
               CUninstallLogger* logger);
 
  private:
   void Release();
   void AttachEntryEnds();
-  const EFSENTRY& Entry(const char* name);
-  int MakeFolderOf(const char* destination, int logFolders, CUninstallLogger* logger);
+  StepResult MakeFolderOf(const char* destination, int logFolders, CUninstallLogger* logger);
   HANDLE CreateDestination(const char* destination, int overwrite, int logFolders,
-                           CUninstallLogger* logger);
+                           CUninstallLogger* logger, StepResult* folder);
 
   char* m_Path;
   const volatile LONG* m_Urgent;
@@ -113,6 +127,6 @@ class CExeFileSystemLogged : public CExeFileSystem {
  public:
   virtual ~CExeFileSystemLogged();
   // ExtractFile that also logs every folder it creates and the file.
-  int ExtractFileLogged(const char* name, const char* destination, int overwrite,
+  ExtractOutcome ExtractFileLogged(const char* name, const char* destination, int overwrite,
                         EFSProgressCallback progress, DWORD interval, CUninstallLogger* logger);
 };

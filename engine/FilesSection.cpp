@@ -38,15 +38,15 @@ static char* EntryNameOf(const FilesLine& fields, const char* destination) {
 
 // A line the installer cannot read (no comma, blank, no memory, an unknown
 // placeholder) ends the section with a message instead of going on silently.
-static int FailLine(char* line, char* destination, char* entry = NULL) {
+static RunResult FailLine(char* line, char* destination, char* entry = NULL) {
   free(line);
   free(destination);
   free(entry);
   SetupState::Translations.ShowMessage(NULL, TK_UNSPECIFIED_ERROR_OCCURED, TK_ERROR, MB_ICONERROR);
-  return 0;
+  return RUN_FAILED;
 }
 
-int ProcessFilesSection() {
+RunResult ProcessFilesSection() {
   const int32_t count = SetupState::Project.GetLineCount("Files");
   for (int32_t i = 0; i < count; ++i) {
     char* line = ReadSectionLine("Files", i);
@@ -80,7 +80,7 @@ int ProcessFilesSection() {
       free(line);
       free(destination);
       free(entry);
-      return 0;
+      return outcome == EXTRACT_CORRUPT ? RUN_DAMAGED : RUN_FAILED;
     }
     AddInstalledBytes(SetupState::Efs.GetStoredSize(entry));
     free(line);
@@ -88,5 +88,5 @@ int ProcessFilesSection() {
     free(entry);
   }
   FlushInstallProgress();
-  return 1;
+  return RUN_DONE;
 }

@@ -151,8 +151,9 @@ int ProcessIniFilesSection() {
         memcpy(folder, iniFile, slash - iniFile);
         folder[slash - iniFile] = '\0';
       }
-      if (!CreateDirectoryPathLogged(folder, &SetupState::UninstallLog)) {
-        ShowStepError(TK_COULD_NOT_CREATE_INI_FILE_DIR_PATH, folder);
+      const StepResult made = CreateDirectoryPathLogged(folder, &SetupState::UninstallLog);
+      if (made != STEP_DONE) {
+        ShowStepError(made, TK_COULD_NOT_CREATE_INI_FILE_DIR_PATH, folder);
         free(line);
         return 0;
       }

@@ -7,8 +7,8 @@
 #include "engine/AddRemovePrograms.h"
 #include "engine/InstallProgress.h"
 #include "engine/InstallWorker.h"
+#include "engine/UninstallerCreation.h"
 #include "platform/RunLog.h"
-#include "ui/UninstallerCreation.h"
 
 // at namespace scope: a local static would bring the thread-safe guard
 // code along for nothing, as the run is first taken before any thread
@@ -21,6 +21,7 @@ CInstallRun& InstallRun() { return g_Run; }
 int CInstallRun::Start(CFrontEnd* reports) {
   m_Reports = reports;
   m_Succeeded = 0;
+  m_Ending = RUN_DONE;
   SetupState::CancelRequested = 0;
   RunLogLineWith("Installing", "into %s", SetupState::InstallDir);
   m_Thread = CreateThread(NULL, 0, InstallWorker, static_cast<CFrontEnd*>(this), 0, NULL);
@@ -52,6 +53,7 @@ void CInstallRun::CancelAllowed(bool allowed) { m_Reports->CancelAllowed(allowed
 
 void CInstallRun::RunEnded(RunEnding ending) {
   m_Succeeded = ending == RUN_DONE;
+  m_Ending = ending;
   m_Reports->RunEnded(ending);
 }
 
@@ -73,7 +75,9 @@ void CInstallRun::Join() {
 
 int CInstallRun::WriteUninstaller(HWND owner) {
   // the entry's key goes into the log before the log is copied
-  if (!WriteAddRemoveProgramsEntry() || !CreateUninstaller(owner)) return 0;
+  if (!WriteAddRemoveProgramsEntry()) return 0;
+  m_Ending = CreateUninstaller(owner);
+  if (m_Ending != RUN_DONE) return 0;
   char log[PATH_BYTES];
   if (PathJoin(log, sizeof log, SetupState::InstallDir, "Uninstall.log")) WriteAddRemoveProgramsSize(log);
   char path[PATH_BYTES];

@@ -23,6 +23,9 @@ class CInstallRun : private CFrontEnd {
   void Join();
   // 1 when the worker did every section.
   int Succeeded() const { return m_Succeeded; }
+  // How the worker, or writing the uninstaller, ended (RUN_DAMAGED: the
+  // setup file was found damaged).
+  RunResult Ending() const { return m_Ending; }
   // The Add/Remove Programs entry (with AppId), then Uninstall.exe,
   // Translations.ini and Uninstall.log into the destination; 0 after a
   // failure that was shown (owner: the window its box belongs to).
@@ -43,6 +46,7 @@ class CInstallRun : private CFrontEnd {
   HANDLE m_Thread = NULL;
   CFrontEnd* m_Reports = nullptr;
   volatile int m_Succeeded = 0;
+  volatile RunResult m_Ending = RUN_DONE;
 };
 
 // The run of this process.

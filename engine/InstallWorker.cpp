@@ -16,7 +16,10 @@ static int LogRegistryKeysToRemove() {
   const int32_t count = SetupState::Project.GetLineCount("SysRegUninstall");
   for (int32_t i = 0; i < count; ++i) {
     char* line = ReadSectionLine("SysRegUninstall", i);
-    if (!line) throw QSD_FAILED;
+    if (!line) {
+      SetupState::Translations.ShowMessage(NULL, TK_UNSPECIFIED_ERROR_OCCURED, TK_ERROR, MB_ICONERROR);
+      return 0;
+    }
     const char* ifEmpty = SkipLineFlag(line, kActionSections[SECTION_SYSREGUNINSTALL].Flag);
     char* key = ExpandPlaceholders(ifEmpty ? ifEmpty : line);
     free(line);
@@ -32,57 +35,54 @@ static int LogRegistryKeysToRemove() {
   return 1;
 }
 
-static int ProcessSysRegUninstallSection() { return LogRegistryKeysToRemove(); }
-static int ProcessSysRegIntSection() { return ProcessRegistrySection(0); }
-static int ProcessSysRegStringSection() { return ProcessRegistrySection(1); }
+// The other sections succeed or fail (shown, or cancelled): their 1 or 0.
+static RunResult Done(int ok) { return ok ? RUN_DONE : RUN_FAILED; }
+static RunResult ProcessShortcuts() { return Done(ProcessShortcutsSection()); }
+static RunResult ProcessIniFiles() { return Done(ProcessIniFilesSection()); }
+static RunResult ProcessSysRegUninstall() { return Done(LogRegistryKeysToRemove()); }
+static RunResult ProcessSysRegInt() { return Done(ProcessRegistrySection(0)); }
+static RunResult ProcessSysRegString() { return Done(ProcessRegistrySection(1)); }
+static RunResult ProcessRegisterDlls() { return Done(ProcessRegisterDllsSection()); }
+static RunResult ProcessExecute() { return Done(ProcessExecuteSection()); }
 
-// By ActionSectionId.
-static int (*const kHandlers[])() = {
-    ProcessFilesSection,          ProcessShortcutsSection,    ProcessIniFilesSection,
-    ProcessSysRegUninstallSection, ProcessSysRegIntSection,   ProcessSysRegStringSection,
-    ProcessRegisterDllsSection,   ProcessExecuteSection,
+// By ActionSectionId. Only the files can find the setup file damaged.
+static RunResult (*const kHandlers[])() = {
+    ProcessFilesSection, ProcessShortcuts,    ProcessIniFiles,     ProcessSysRegUninstall,
+    ProcessSysRegInt,    ProcessSysRegString, ProcessRegisterDlls, ProcessExecute,
 };
 static_assert(sizeof kHandlers / sizeof kHandlers[0] == ACTION_SECTION_COUNT, "a handler for every section");
 
-// 1 when every section was done.
-static int RunSections(CFrontEnd* reports) {
+// RUN_DONE when every section was done, else the failed section's result.
+static RunResult RunSections(CFrontEnd* reports) {
   bool cancellable = true;
   for (const ActionSection& section : kActionSections) {
     if (cancellable && !section.Cancellable) {
       reports->CancelAllowed(false);
       cancellable = false;
     }
-    const int done = kHandlers[section.Id]();
+    const RunResult done = kHandlers[section.Id]();
     if (section.Cancellable) {
       WaitWhilePaused();
-      if (!done || SetupState::CancelRequested) return 0;
-    } else if (!done) {
-      return 0;
+      if (done != RUN_DONE) return done;
+      if (SetupState::CancelRequested) return RUN_CANCELLED;
+    } else if (done != RUN_DONE) {
+      return done;
     }
     if (section.ProgressAfter) ReportInstallStep(section.ProgressAfter);
   }
-  return 1;
+  return RUN_DONE;
 }
 
 DWORD WINAPI InstallWorker(LPVOID parameter) {
   CFrontEnd* reports = static_cast<CFrontEnd*>(parameter);
   CoInitialize(NULL);
-  int ok = 0;
-  // Nothing may leave the thread: a corrupt entry or any other surprise is
-  // an orderly failure with its message, and the wizard rolls back.
-  try {
-    BeginInstallProgress(reports, SetupState::Efs.GetTotalStoredSize());
-    ok = RunSections(reports);
-  } catch (EFSERROR error) {
-    SetupState::Translations.ShowMessage(
-        NULL, error == EFS_ERR_CRC ? TK_INSTALLATION_FILE_IS_CORRUPT : TK_UNSPECIFIED_ERROR_OCCURED,
-        TK_ERROR, MB_ICONERROR);
-  } catch (...) {
-    SetupState::Translations.ShowMessage(NULL, TK_UNSPECIFIED_ERROR_OCCURED, TK_ERROR, MB_ICONERROR);
-  }
+  BeginInstallProgress(reports, SetupState::Efs.GetTotalStoredSize());
+  RunResult ending = RunSections(reports);
   WaitWhilePaused();
-  reports->RunEnded(ok ? RUN_DONE : SetupState::CancelRequested ? RUN_CANCELLED : RUN_FAILED);
-  if (ok) reports->CancelAllowed(true);
+  // a confirmed Cancel ends the run as cancelled, whatever failed after it
+  if (ending != RUN_DONE && SetupState::CancelRequested) ending = RUN_CANCELLED;
+  reports->RunEnded(ending);
+  if (ending == RUN_DONE) reports->CancelAllowed(true);
   CoUninitialize();
   return 0;
 }

@@ -69,8 +69,8 @@ void ShowTranslatedSectionError(const char* key, const char* arg1, const char* a
   ShowWithErrorCaption(text);
 }
 
-int ShowStepError(const char* key, const char* arg1, const char* arg2) {
-  if (GetLastError() == ERROR_UNINSTALL_LOG_NOT_WRITTEN)
+int ShowStepError(StepResult why, const char* key, const char* arg1, const char* arg2) {
+  if (why == STEP_UNLOGGED)
     CUninstallLogger::ShowWriteError();
   else
     ShowTranslatedSectionError(key, arg1, arg2);

@@ -3,6 +3,8 @@
 #pragma once
 #include <stdint.h>
 
+#include "platform/FileSystem.h"
+
 // Line index of section as a new string (measure, allocate, read); null when
 // memory runs out.
 char* ReadSectionLine(const char* section, int32_t index);
@@ -23,5 +25,5 @@ void ShowSectionError(const char* text);
 // ...and the translated texts of failed actions, their "%s" filled in order.
 void ShowTranslatedSectionError(const char* key, const char* arg1, const char* arg2 = nullptr);
 // The same, unless the step failed because its uninstall log line could not
-// be written (and was undone): then the logger's own message. Always 0.
-int ShowStepError(const char* key, const char* arg1, const char* arg2 = nullptr);
+// be written (STEP_UNLOGGED, undone): then the logger's own message. Always 0.
+int ShowStepError(StepResult why, const char* key, const char* arg1, const char* arg2 = nullptr);

@@ -4,9 +4,13 @@
 #pragma once
 #include <windows.h>
 
+#include "platform/FrontEnd.h"
+
 class CUninstallLogger;
 
-int ProcessFilesSection();
+// The files can find the setup file damaged: RUN_DONE, RUN_FAILED (shown,
+// or cancelled) or RUN_DAMAGED (shown).
+RunResult ProcessFilesSection();
 int ProcessShortcutsSection();
 int ProcessIniFilesSection();
 // kind 0: [SysRegInt] DWORD values; kind 1: [SysRegString] string values.
@@ -14,7 +18,10 @@ int ProcessRegistrySection(int kind);
 int ProcessRegisterDllsSection();
 int ProcessExecuteSection();
 
-// Saves a shell link; logs the file on success. Negative on failure.
+// Saves a shell link; logs the file on success. Negative on failure;
+// E_SHORTCUT_NOT_LOGGED when its log line could not be written and the
+// link was deleted again.
+const HRESULT E_SHORTCUT_NOT_LOGGED = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF, 0x0151);
 HRESULT CreateShellShortcut(const char* target, const char* shortcutFile, const char* iconFile,
                             int iconIndex, const char* description, const char* arguments,
                             const char* workingFolder, CUninstallLogger* logger);

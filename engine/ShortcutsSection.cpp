@@ -27,7 +27,10 @@ HRESULT CreateShellShortcut(const char* target, const char* shortcutFile, const 
                             const char* workingFolder, CUninstallLogger* logger) {
   char folder[PATH_BYTES];
   FolderOf(shortcutFile, folder, sizeof folder);
-  if (!DirectoryExists(folder) && !CreateDirectoryPathLogged(folder, logger)) return E_FAIL;
+  if (!DirectoryExists(folder)) {
+    const StepResult made = CreateDirectoryPathLogged(folder, logger);
+    if (made != STEP_DONE) return made == STEP_UNLOGGED ? E_SHORTCUT_NOT_LOGGED : E_FAIL;
+  }
 
   // wide: the shell link object of some systems takes narrow text in the
   // system's code page, not the program's
@@ -66,11 +69,7 @@ HRESULT CreateShellShortcut(const char* target, const char* shortcutFile, const 
   if (unlogged) DeleteFileW(texts[5]);
   for (WCHAR* t : texts) free(t);
   link->Release();
-  if (unlogged) {
-    SetLastError(ERROR_UNINSTALL_LOG_NOT_WRITTEN);
-    return E_FAIL;
-  }
-  return hr;
+  return unlogged ? E_SHORTCUT_NOT_LOGGED : hr;
 }
 
 int ProcessShortcutsSection() {
@@ -105,15 +104,17 @@ int ProcessShortcutsSection() {
 
     char folder[PATH_BYTES];
     FolderOf(field[0], folder, sizeof folder);
-    if (!CreateDirectoryPathLogged(folder, &SetupState::UninstallLog)) {
-      ShowStepError(TK_COULD_NOT_CREATE_SHORTCUT_DIR_PATH, folder);
+    const StepResult made = CreateDirectoryPathLogged(folder, &SetupState::UninstallLog);
+    if (made != STEP_DONE) {
+      ShowStepError(made, TK_COULD_NOT_CREATE_SHORTCUT_DIR_PATH, folder);
       free(line);
       return 0;
     }
-    SetLastError(NO_ERROR);
-    if (FAILED(CreateShellShortcut(field[1], field[0], field[5], iconIndex, field[4], field[2],
-                                   field[3], &SetupState::UninstallLog))) {
-      ShowStepError(TK_COULD_NOT_CREATE_SHORTCUT, field[0], field[1]);
+    const HRESULT saved = CreateShellShortcut(field[1], field[0], field[5], iconIndex, field[4], field[2],
+                                              field[3], &SetupState::UninstallLog);
+    if (FAILED(saved)) {
+      ShowStepError(saved == E_SHORTCUT_NOT_LOGGED ? STEP_UNLOGGED : STEP_FAILED, TK_COULD_NOT_CREATE_SHORTCUT,
+                    field[0], field[1]);
       free(line);
       return 0;
     }

@@ -124,30 +124,29 @@ int DirectoryExists(const char* path) {
 }
 
 // Creates the folders after the root, outermost first; logs each one made.
-static int CreateFolders(char* buf, char* position, CUninstallLogger* logger) {
+static StepResult CreateFolders(char* buf, char* position, CUninstallLogger* logger) {
   for (char* next = NextBackslash(position + 1); next; next = NextBackslash(next + 1)) {
     *next = '\0';
     if (!DirectoryExists(buf)) {
-      if (!CreateDirectoryA(buf, NULL)) return 0;
+      if (!CreateDirectoryA(buf, NULL)) return STEP_FAILED;
       // a folder its uninstaller would not know of goes again
       if (logger && !logger->LogDirectoryCreated(buf)) {
         RemoveDirectoryA(buf);
-        SetLastError(ERROR_UNINSTALL_LOG_NOT_WRITTEN);
-        return 0;
+        return STEP_UNLOGGED;
       }
     }
     *next = '\\';
   }
-  return 1;
+  return STEP_DONE;
 }
 
-int CreateDirectoryPathLogged(const char* path, CUninstallLogger* logger) {
-  if (!Fits(path)) return 0;
+StepResult CreateDirectoryPathLogged(const char* path, CUninstallLogger* logger) {
+  if (!Fits(path)) return STEP_FAILED;
   char buf[PATH_BYTES];
   CopyWithBackslashes(buf, path);
   AppendBackslash(buf);
   char* position = RootEnd(buf);
-  if (!position) return 0;
+  if (!position) return STEP_FAILED;
   return CreateFolders(buf, position, logger);
 }
 
@@ -158,7 +157,7 @@ int CreateDirectoryPath(const char* path) {
     char root[4] = {path[0], ':', '\0', '\0'};
     return RootExists(root);
   }
-  return CreateDirectoryPathLogged(path, NULL);
+  return CreateDirectoryPathLogged(path, NULL) == STEP_DONE;
 }
 
 int CanCreateDirectoryPath(const char* path) {

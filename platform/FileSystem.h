@@ -8,8 +8,18 @@ class CUninstallLogger;
 int FileExists(const char* path);
 int DirectoryExists(const char* path);
 int CreateDirectoryPath(const char* path);
+
+// What a step that makes something and logs it came to. STEP_UNLOGGED: it
+// was made, then undone, because its uninstall log line could not be
+// written (an installation may not keep what its uninstaller never removes).
+enum StepResult {
+  STEP_FAILED = 0,
+  STEP_DONE = 1,
+  STEP_UNLOGGED = 2,
+};
+
 // As CreateDirectoryPath; every folder it creates is logged, outermost first.
-int CreateDirectoryPathLogged(const char* path, CUninstallLogger* logger);
+StepResult CreateDirectoryPathLogged(const char* path, CUninstallLogger* logger);
 // 1 when every folder of the path exists or could be made; leaves the disk as it was.
 int CanCreateDirectoryPath(const char* path);
 

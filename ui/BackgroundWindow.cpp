@@ -64,33 +64,33 @@ const char* FileNamePart(const char* path) { return PathFileName(path); }
 
 // Extracts one picture of the file store into a fresh temporary file; the
 // path stays set so that the clean-up removes whatever was made.
-void ExtractPicture(const char* tempDir, const char* prefix, const char* value, char* path,
-                    const char* createFailed, const char* copyFailed) {
+RunResult ExtractPicture(const char* tempDir, const char* prefix, const char* value, char* path,
+                         const char* createFailed, const char* copyFailed) {
   if (!MakeTempFileName(tempDir, prefix, 0, path)) {
     path[0] = '\0';
     ShowError(createFailed);
-    throw QSD_REPORTED;
+    return RUN_FAILED;
   }
   switch (ExtractEntry(SetupState::Efs, FileNamePart(value), path)) {
-    case EXTRACT_DONE: return;
-    case EXTRACT_CORRUPT: ShowError(TK_INSTALLATION_FILE_IS_CORRUPT); break;
+    case EXTRACT_DONE: return RUN_DONE;
+    case EXTRACT_CORRUPT: ShowError(TK_INSTALLATION_FILE_IS_CORRUPT); return RUN_DAMAGED;
     case EXTRACT_DISK_FULL: ShowError(TK_DISK_IS_FULL); break;
     case EXTRACT_FAILED:
     case EXTRACT_UNLOGGED:  // no log here
       ShowError(copyFailed);
       break;
   }
-  throw QSD_REPORTED;
+  return RUN_FAILED;
 }
 
-void LoadBitmapFile(const char* path) {
+RunResult LoadBitmapFile(const char* path) {
   HBITMAP bitmap = static_cast<HBITMAP>(LoadImageA(
       NULL, path, IMAGE_BITMAP, 0, 0, LR_LOADFROMFILE | LR_DEFAULTSIZE | LR_CREATEDIBSECTION));
-  if (!bitmap) return;  // not a bitmap we can read: the background goes without
+  if (!bitmap) return RUN_DONE;  // not a bitmap we can read: the background goes without
   DIBSECTION info;
   if (GetObjectA(bitmap, sizeof info, &info) < (int)sizeof(BITMAP)) {
     DeleteObject(bitmap);
-    return;
+    return RUN_DONE;
   }
   g_Bitmap = bitmap;
   g_BitmapWidth = info.dsBm.bmWidth;
@@ -99,9 +99,13 @@ void LoadBitmapFile(const char* path) {
   int32_t n = SetupState::Project.GetValue(kSection, "BitmapPlacement", "STRETCH", NULL, 0);
   if (n < 1) n = 1;
   g_Placement = static_cast<char*>(malloc(n));
-  if (!g_Placement) throw QSD_FAILED;
+  if (!g_Placement) {
+    SetupState::Translations.ShowMessage(NULL, TK_UNSPECIFIED_ERROR_OCCURED, TK_ERROR, MB_OK | MB_ICONERROR);
+    return RUN_FAILED;
+  }
   g_Placement[0] = '\0';
   SetupState::Project.GetValue(kSection, "BitmapPlacement", "STRETCH", g_Placement, n);
+  return RUN_DONE;
 }
 
 // Each colour byte runs from top to bottom as c = top + y / H * (bottom - top),
@@ -184,7 +188,7 @@ void RegisterBackgroundWindowClass(HINSTANCE instance) {
   RegisterClassExA(&windowClass);
 }
 
-void ReadBackgroundSettings(const char* tempDir) {
+RunResult ReadBackgroundSettings(const char* tempDir) {
   ReleaseBackgroundResources();
   g_TopColor = 0x0000FF;
   g_BottomColor = 0x000000;
@@ -192,7 +196,7 @@ void ReadBackgroundSettings(const char* tempDir) {
   char flag[6] = "";
   SetupState::Project.GetValue(kSection, "UseBackground", "FALSE", flag, sizeof flag);
   SetupState::UseBackground = strcmp(flag, "TRUE") == 0 ? 1 : 0;
-  if (!SetupState::UseBackground) return;
+  if (!SetupState::UseBackground) return RUN_DONE;
 
   g_TopColor = ReadColor("TopColor", "0000FF");
   g_BottomColor = ReadColor("BottomColor", "000000");
@@ -200,18 +204,21 @@ void ReadBackgroundSettings(const char* tempDir) {
   char name[PATH_BYTES] = "";
   SetupState::Project.GetValue(kSection, "Bitmap", "", name, sizeof name);
   if (name[0]) {
-    ExtractPicture(tempDir, "BMP", name, g_TempBitmapPath, TK_CREATE_TEMP_BITMAP_FAILED,
-                   TK_COPY_EMBEDDED_BITMAP_FAILED);
-    LoadBitmapFile(g_TempBitmapPath);
+    RunResult r = ExtractPicture(tempDir, "BMP", name, g_TempBitmapPath, TK_CREATE_TEMP_BITMAP_FAILED,
+                                 TK_COPY_EMBEDDED_BITMAP_FAILED);
+    if (r == RUN_DONE) r = LoadBitmapFile(g_TempBitmapPath);
+    if (r != RUN_DONE) return r;
   }
 
   name[0] = '\0';
   SetupState::Project.GetValue(kSection, "Metafile", "", name, sizeof name);
   if (name[0]) {
-    ExtractPicture(tempDir, "WMF", name, g_TempMetafilePath, TK_CREATE_TEMP_WMF_FAILED,
-                   TK_COPY_ENBEDDED_WMF_FAILED);
+    const RunResult r = ExtractPicture(tempDir, "WMF", name, g_TempMetafilePath, TK_CREATE_TEMP_WMF_FAILED,
+                                       TK_COPY_ENBEDDED_WMF_FAILED);
+    if (r != RUN_DONE) return r;
     g_Metafile = LoadPlaceableMetafile(g_TempMetafilePath, NULL);
   }
+  return RUN_DONE;
 }
 
 HWND CreateBackgroundWindow(HINSTANCE instance, int showCommand) {

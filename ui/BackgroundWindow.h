@@ -4,6 +4,8 @@
 #pragma once
 #include <windows.h>
 
+#include "platform/FrontEnd.h"
+
 // Registered at start-up in every mode (icons 107/108, class name from
 // SetupState::WindowClassName).
 void RegisterBackgroundWindowClass(HINSTANCE instance);
@@ -11,9 +13,9 @@ void RegisterBackgroundWindowClass(HINSTANCE instance);
 // Reads [Background] from SetupState::Project and sets SetupState::UseBackground.
 // When it is on, extracts the named bitmap and metafile into temporary files
 // in tempDir and loads them. A missing or empty Bitmap/Metafile key means
-// none. Failures show their translated message and throw QSD_REPORTED; an
-// EFSERROR other than a CRC mismatch passes through unchanged.
-void ReadBackgroundSettings(const char* tempDir);
+// none. Failures show their translated message and return RUN_FAILED, or
+// RUN_DAMAGED for a picture that failed its check; RUN_DONE otherwise.
+RunResult ReadBackgroundSettings(const char* tempDir);
 
 // Creates the maximised background window, shows and updates it; NULL when
 // it cannot be created.

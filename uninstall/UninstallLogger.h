@@ -9,11 +9,6 @@
 
 class CTranslations;
 
-// The last error of a step that undid its change (a file or folder made)
-// because the change's line could not be written: an installation may not
-// keep what its uninstaller would never remove. Bit 29 marks it as ours.
-const DWORD ERROR_UNINSTALL_LOG_NOT_WRITTEN = 0x20000000 | 0x0151;
-
 class CUninstallLogger {
  public:
   CUninstallLogger();
@@ -34,8 +29,8 @@ class CUninstallLogger {
   // records first, then this run's that it lacks (see MergeLogs).
   int CopyMergedLogTo(const char* targetPath, const char* earlier, size_t earlierSize);
 
-  // The message of ERROR_UNINSTALL_LOG_NOT_WRITTEN, fixed English like the
-  // logger's others.
+  // The message of a step undone because its log line could not be
+  // written, fixed English like the logger's others.
   static void ShowWriteError();
   // The run log's line of an INI entry: its file, section and key.
   static void RunLogIniEntry(const char* kind, const char* file, const char* section, const char* key);

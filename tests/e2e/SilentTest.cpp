@@ -174,6 +174,20 @@ TEST_F(Silent, FailuresGoToTheLogAndTheExitCode) {
     EXPECT_NE(std::string::npos, text.find("Result: exit code 1")) << text;
   }
   {
+    SCOPED_TRACE("a damaged entry");
+    const std::string target = dir.File("Damaged App");
+    const std::string setup = Build(Script(target));
+    std::string bytes = ReadWholeFile(setup);
+    bytes[StoredByteOf(bytes, "b.bin", 3)] ^= 0x5A;
+    WriteWholeFile(setup, bytes);
+    const std::string log = dir.File("damaged.log");
+    WatchedRun run = RunWatched("\"" + setup + "\" /S /LOG=" + log);
+    EXPECT_EQ(3u, run.Code);
+    EXPECT_EQ("", Join(run.Windows));
+    EXPECT_FALSE(PathExists(target)) << "rolled back";
+    EXPECT_NE(std::string::npos, ReadWholeFile(log).find("Result: exit code 3")) << ReadWholeFile(log);
+  }
+  {
     SCOPED_TRACE("an unknown option");
     const std::string setup = Build(Script(dir.File("Never")));
     const std::string log = dir.File("option.log");

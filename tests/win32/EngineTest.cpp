@@ -346,6 +346,8 @@ TEST_F(Engine, AFileOrFolderWhoseLogLineCannotBeWrittenIsRemovedAndTheRunFails) 
       {"a new INI file", "[INIFiles]\r\n%MAINDIR%new.ini,S,K,v\r\n"},
       {"an entry in the user's INI file", "[INIFiles]\r\n%MAINDIR%user.ini,S,K,v\r\n"},
       {"a shortcut", "[Shortcuts]\r\n%MAINDIR%app.lnk,%MAINDIR%readme.txt,,,,,0\r\n"},
+      {"a shortcut's new folder", "[Shortcuts]\r\n%MAINDIR%menu\\app.lnk,%MAINDIR%readme.txt,,,,,0\r\n"},
+      {"a new INI file's new folder", "[INIFiles]\r\n%MAINDIR%conf\\new.ini,S,K,v\r\n"},
       {"a registered DLL", "[RegisterDlls]\r\n" QS_BUILD_DIR "\\tests\\win32\\qs-comdll.dll\r\n"},
       {"a key to remove", "[SysRegUninstall]\r\nHKEY_CURRENT_USER/Software/QuillsetTest-Unlogged\r\n"
                           "[SysRegString]\r\nHKEY_CURRENT_USER/Software/QuillsetTest-Unlogged/V=x\r\n"},
@@ -364,6 +366,8 @@ TEST_F(Engine, AFileOrFolderWhoseLogLineCannotBeWrittenIsRemovedAndTheRunFails) 
     GetPrivateProfileStringA("Keep", "This", "<none>", value, sizeof value, (app + "\\user.ini").c_str());
     EXPECT_STREQ("stays", value);
     EXPECT_FALSE(PathExists(app + "\\app.lnk"));
+    EXPECT_FALSE(PathExists(app + "\\menu"));
+    EXPECT_FALSE(PathExists(app + "\\conf"));
     EXPECT_FALSE(KeyExists("Software\\QuillsetTest-ComDll"));
     EXPECT_FALSE(KeyExists("Software\\QuillsetTest-Unlogged"));
     EXPECT_TRUE(ReadWholeFile(log).empty());

@@ -108,14 +108,13 @@ TEST(ExeFileSystem, LooksUpWithoutCaseAndRefusesWhatIsNotThere) {
   efs.Open(setup.c_str());
   EXPECT_EQ(1, efs.Exists("TRANSLATIONS.INI"));
   EXPECT_EQ(0, efs.Exists("missing.txt"));
-  EXPECT_THROW(efs.GetName(-1), EFSERROR);
-  EXPECT_THROW(efs.GetName((int)efs.GetCount()), EFSERROR);
-  try {
-    efs.GetStoredSize("missing.txt");
-    ADD_FAILURE();
-  } catch (EFSERROR e) {
-    EXPECT_EQ(EFS_ERR_NOT_FOUND, e);
-  }
+  EXPECT_EQ(NULL, efs.GetName(-1));
+  EXPECT_EQ(NULL, efs.GetName((int)efs.GetCount()));
+  EXPECT_EQ(0u, efs.GetStoredSize("missing.txt"));
+  EXPECT_EQ(0u, efs.GetEntryCrc("missing.txt"));
+  DWORD stored = 7;
+  EXPECT_EQ(INVALID_HANDLE_VALUE, efs.OpenEntryData("missing.txt", &stored));
+  EXPECT_EQ(7u, stored);
   EXPECT_EQ(0, efs.ExtractFile("missing.txt", dir.File("m.txt").c_str(), 1, NULL, 500));
   EXPECT_FALSE(PathExists(dir.File("m.txt")));
 
@@ -124,13 +123,9 @@ TEST(ExeFileSystem, LooksUpWithoutCaseAndRefusesWhatIsNotThere) {
   EXPECT_EQ(0, efs.ExtractFile("default.qsp", dir.File("keep.qsp").c_str(), 0, NULL, 500));
   EXPECT_EQ("mine", ReadWholeFile(dir.File("keep.qsp")));
 
-  try {
-    efs.Open(dir.File("absent.exe").c_str());
-    ADD_FAILURE();
-  } catch (EFSERROR e) {
-    EXPECT_EQ(EFS_ERR_OPEN, e);
-  }
+  EXPECT_EQ(EFS_ERR_OPEN, efs.Open(dir.File("absent.exe").c_str()));
   EXPECT_EQ(0u, efs.GetCount());  // a failed Open leaves the reader empty
+  EXPECT_EQ(0, efs.Exists("default.qsp"));
 }
 
 TEST(ExeFileSystem, FailuresLeaveNoDestination) {
@@ -145,13 +140,8 @@ TEST(ExeFileSystem, FailuresLeaveNoDestination) {
   bytes[efs.FindEntry("b.bin")->DataOffset + 10] ^= 1;
   WriteWholeFile(corrupt, bytes);
   CExeFileSystem bad;
-  bad.Open(corrupt.c_str());
-  try {
-    bad.ExtractFile("b.bin", dir.File("b.out").c_str(), 1, NULL, 500);
-    ADD_FAILURE() << "corrupt entry extracted";
-  } catch (EFSERROR e) {
-    EXPECT_EQ(EFS_ERR_CRC, e);
-  }
+  ASSERT_EQ(EFS_OK, bad.Open(corrupt.c_str()));
+  EXPECT_EQ(EXTRACT_CORRUPT, bad.ExtractFile("b.bin", dir.File("b.out").c_str(), 1, NULL, 500));
   EXPECT_FALSE(PathExists(dir.File("b.out")));
 
   // cancel at the first report
@@ -200,12 +190,7 @@ TEST(ExeFileSystem, TamperedDirectoriesAreRefusedAndLeaveTheReaderEmpty) {
     std::string path = dir.File("tampered.exe");
     WriteWholeFile(path, bytes);
     CExeFileSystem efs;
-    try {
-      efs.Open(path.c_str());
-      ADD_FAILURE() << c.what << " accepted";
-    } catch (EFSERROR e) {
-      EXPECT_EQ(EFS_ERR_IO, e) << c.what;
-    }
+    EXPECT_EQ(EFS_ERR_IO, efs.Open(path.c_str())) << c.what;
     EXPECT_EQ(0u, efs.GetCount()) << c.what;
   }
 }
@@ -240,8 +225,9 @@ TEST(ExeFileSystem, AFullDiskIsToldApartAndLeavesNoPartialFile) {
   for (const char* name : {"big.bin", "huge.bin"}) {  // compressed and stored
     std::string dest = std::string("Q:\\") + name;
     SetLastError(0);
-    EXPECT_EQ(0, efs.ExtractFile(name, dest.c_str(), 1, NULL, 500)) << name;
+    const ExtractOutcome ended = efs.ExtractFile(name, dest.c_str(), 1, NULL, 500);
     EXPECT_EQ((DWORD)ERROR_DISK_FULL, GetLastError()) << name;
+    EXPECT_EQ(EXTRACT_DISK_FULL, ended) << name;
     EXPECT_FALSE(PathExists(dest)) << name;
   }
 }
@@ -272,7 +258,7 @@ TEST(ExeFileSystem, AnEmptyStoredEntryReportsOnceAndComesOutEmptyWithItsTime) {
 namespace {
 
 // Opens a variant and extracts every entry: success must give the original
-// bytes, failure must be an EFSERROR or 0, never a crash.
+// bytes, failure must be a refused Open or a failed extraction, never a crash.
 TEST(ExeFileSystem, TruncatedOrFlippedSetupFilesFailCleanly) {
   TempFolder dir;
   std::vector<std::pair<std::string, std::string>> files = {
@@ -288,22 +274,14 @@ TEST(ExeFileSystem, TruncatedOrFlippedSetupFilesFailCleanly) {
     else bytes.resize(at);
     WriteWholeFile(variant, bytes);
     CExeFileSystem efs;
-    try {
-      efs.Open(variant.c_str());
-    } catch (EFSERROR) {
-      continue;
-    }
+    if (efs.Open(variant.c_str()) != EFS_OK) continue;
     ++opened;
     for (DWORD e = 0; e < efs.GetCount(); ++e) {
       std::string name = efs.GetName((int)e);
       std::string out = dir.File("out.bin");
-      int ok = 0;
-      try {
-        ok = efs.ExtractFile(name.c_str(), out.c_str(), 1, NULL, 500);
-      } catch (EFSERROR error) {
-        EXPECT_EQ(EFS_ERR_CRC, error);
-      }
-      if (!ok) {
+      const ExtractOutcome ended = efs.ExtractFile(name.c_str(), out.c_str(), 1, NULL, 500);
+      EXPECT_TRUE(ended == EXTRACT_DONE || ended == EXTRACT_FAILED || ended == EXTRACT_CORRUPT) << ended;
+      if (ended != EXTRACT_DONE) {
         EXPECT_FALSE(PathExists(out));
         continue;
       }
@@ -335,7 +313,7 @@ TEST(ExeFileSystem, ASignedSetupFileOpensUnderItsCertificateTable) {
   WriteWholeFile(setup, bytes);
 
   CExeFileSystem efs;
-  ASSERT_NO_THROW(efs.Open(setup.c_str()));
+  ASSERT_EQ(EFS_OK, efs.Open(setup.c_str()));
   EXPECT_EQ(ReadWholeFile(QS_STUB_PATH).size(), efs.GetStubSize());
   ASSERT_EQ(3u, efs.GetCount());
   for (auto& f : files) {
@@ -380,7 +358,7 @@ TEST(ExeFileSystem, AnEntryPastTwoGigabytesIsExtracted) {
   }
 
   CExeFileSystem efs;
-  ASSERT_NO_THROW(efs.Open(setup.c_str()));
+  ASSERT_EQ(EFS_OK, efs.Open(setup.c_str()));
   ASSERT_EQ(1u, efs.GetCount());
   ASSERT_EQ(1, efs.ExtractFile("far.txt", dir.File("far.txt").c_str(), 1, NULL, 500));
   EXPECT_EQ(content, ReadWholeFile(dir.File("far.txt")));

@@ -29,14 +29,7 @@ void UseScript(const std::string& text) {
 // returns the box's text.
 std::string FailingSettings(const char* commandLine) {
   std::atomic<int> outcome(-1);
-  std::thread caller([&] {
-    try {
-      ReadInstallerSettings(commandLine);
-      outcome = 0;
-    } catch (QSD_EXCEPTION e) {
-      outcome = e;
-    }
-  });
+  std::thread caller([&] { outcome = ReadInstallerSettings(commandLine); });
   Robot robot;
   robot.AttachSelf();
   std::string text = robot.AnswerMessageBox("Error", IDOK, 10000);
@@ -45,7 +38,7 @@ std::string FailingSettings(const char* commandLine) {
     Sleep(100);
   }
   caller.join();
-  EXPECT_EQ(QSD_REPORTED, outcome) << text;
+  EXPECT_EQ(RUN_FAILED, outcome) << text;
   return text;
 }
 
@@ -53,7 +46,7 @@ TEST(InstallerSettings, FlagsAreSetOnlyByTrueInCapitals) {
   UseScript(
       "QSP40\r\n[Global]\r\nApplicationName = Example App\r\nAllowChangeInstallDir = TRUE\r\n"
       "ShowEULAPage = true\r\n[Background]\r\nUseBackground = TRUE\r\n");
-  ReadInstallerSettings(NULL);
+  EXPECT_EQ(RUN_DONE, ReadInstallerSettings(NULL));
   EXPECT_EQ(1, SetupState::AllowChangeInstallDir);
   EXPECT_EQ(0, SetupState::ShowEulaPage);
   // [Background] is the background step's to read (BackgroundWindowTest)
@@ -63,7 +56,7 @@ TEST(InstallerSettings, FlagsAreSetOnlyByTrueInCapitals) {
   for (const char* value : {"TRUEX", "TRUE ", "FALSE", "1", ""}) {
     UseScript(std::string("QSP40\n[Global]\nApplicationName = A\nShowEULAPage = ") + value +
               "\nAllowChangeInstallDir=TRUE\n");
-    ReadInstallerSettings(NULL);
+    EXPECT_EQ(RUN_DONE, ReadInstallerSettings(NULL));
     EXPECT_EQ(0, SetupState::ShowEulaPage) << value;
     EXPECT_EQ(1, SetupState::AllowChangeInstallDir) << value;
   }
@@ -71,19 +64,19 @@ TEST(InstallerSettings, FlagsAreSetOnlyByTrueInCapitals) {
 
 TEST(InstallerSettings, DefaultDirIsExpandedWithTheSourceFolderOfTheRun) {
   UseScript("QSP40\n[Global]\nApplicationName = Example App\nDefaultDir = %PROGRAMFILES%Example App\n");
-  ReadInstallerSettings(NULL);
+  EXPECT_EQ(RUN_DONE, ReadInstallerSettings(NULL));
   const std::string programFiles = ProgramFilesDir();
   ASSERT_FALSE(programFiles.empty());
   EXPECT_EQ(programFiles + "\\Example App", SetupState::InstallDir);
 
   // Without the option the source is the running file's folder...
   UseScript("QSP40\n[Global]\nApplicationName = Example App\nDefaultDir = %SOURCEDIR%%APPNAME%|%SOURCEDRIVE%\n");
-  ReadInstallerSettings(NULL);
+  EXPECT_EQ(RUN_DONE, ReadInstallerSettings(NULL));
   EXPECT_STREQ("C:\\media\\setup\\Example App|C:\\", SetupState::InstallDir);
   // ...with it, the folder the first slice was started from.
-  ReadInstallerSettings("D:");
+  EXPECT_EQ(RUN_DONE, ReadInstallerSettings("D:"));
   EXPECT_STREQ("D:\\Example App|D:\\", SetupState::InstallDir);
-  ReadInstallerSettings("E:\\disk one");
+  EXPECT_EQ(RUN_DONE, ReadInstallerSettings("E:\\disk one"));
   EXPECT_STREQ("E:\\disk one\\Example App|E:\\", SetupState::InstallDir);
 }
 

@@ -1,4 +1,4 @@
-#include "ui/UninstallerCreation.h"
+#include "engine/UninstallerCreation.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -35,11 +35,24 @@ struct Work {
   }
 };
 
-// Each step shows its own message and gives 0 when it fails.
-int FailExe(HWND dialog) {
+// Each step shows its own message when it fails and gives RUN_FAILED, or
+// RUN_DAMAGED when a stored file failed its check.
+RunResult FailExe(HWND dialog) {
   SetupState::Translations.ShowMessage(dialog, TK_FAILED_TO_CREATE_UNINSTALL_EXE, TK_ERROR, MB_OK);
-  return 0;
+  return RUN_FAILED;
 }
+
+RunResult FailWith(const char* key, RunResult result = RUN_FAILED) {
+  SetupState::Translations.ShowMessage(NULL, key, TK_ERROR, MB_OK);
+  return result;
+}
+
+enum StoredUninstaller {
+  STORED_WRITTEN,
+  STORED_FAILED,   // shown
+  STORED_DAMAGED,  // shown
+  STORED_NONE,     // none stored, or no uninstaller by that name: the copy goes there
+};
 
 bool WriteAll(HANDLE file, const void* data, DWORD size) {
   DWORD written = 0;
@@ -48,25 +61,20 @@ bool WriteAll(HANDLE file, const void* data, DWORD size) {
 
 // A setup built with --sign stores its uninstaller signed by the publisher
 // (a copy of ourselves would carry no signature): that one is written as
-// it is. 1 written, 0 failed (shown), -1 none stored, or a file of the
-// author's by that name which is no uninstaller: the copy replaces it.
-int WriteStoredUninstaller(HWND dialog, Work& w) {
-  if (!SetupState::Efs.Exists(EFS_UNINSTALLER_ENTRY)) return -1;
-  ExtractOutcome outcome;
-  try {
-    outcome = ExtractEntry(SetupState::Efs, EFS_UNINSTALLER_ENTRY, w.ExePath);
-  } catch (EFSERROR) {
-    SetupState::Translations.ShowMessage(NULL, TK_UNSPECIFIED_ERROR_OCCURED, TK_ERROR, MB_OK);
-    return 0;
+// it is. A file of the author's by that name which is no uninstaller is
+// replaced by the copy.
+StoredUninstaller WriteStoredUninstaller(HWND dialog, Work& w) {
+  if (!SetupState::Efs.Exists(EFS_UNINSTALLER_ENTRY)) return STORED_NONE;
+  switch (ExtractEntry(SetupState::Efs, EFS_UNINSTALLER_ENTRY, w.ExePath)) {
+    case EXTRACT_DONE:
+      return ReadSetupFileKind(w.ExePath) == FILEKIND_UNINSTALLER ? STORED_WRITTEN : STORED_NONE;
+    case EXTRACT_CORRUPT: FailWith(TK_INSTALLATION_FILE_IS_CORRUPT); return STORED_DAMAGED;
+    case EXTRACT_DISK_FULL: FailWith(TK_DISK_IS_FULL); return STORED_FAILED;
+    default: FailExe(dialog); return STORED_FAILED;
   }
-  if (outcome == EXTRACT_DONE) return ReadSetupFileKind(w.ExePath) == FILEKIND_UNINSTALLER ? 1 : -1;
-  if (outcome != EXTRACT_CORRUPT && outcome != EXTRACT_DISK_FULL) return FailExe(dialog);
-  SetupState::Translations.ShowMessage(
-      NULL, outcome == EXTRACT_CORRUPT ? TK_INSTALLATION_FILE_IS_CORRUPT : TK_DISK_IS_FULL, TK_ERROR, MB_OK);
-  return 0;
 }
 
-int WriteUninstallExe(HWND dialog, Work& w) {
+RunResult WriteUninstallExe(HWND dialog, Work& w) {
   const DWORD stubSize = SetupState::Efs.GetStubSize();
   w.ExePath = ExpandPlaceholders("%MAINDIR%Uninstall.exe");
   if (!w.ExePath) return FailExe(dialog);
@@ -77,8 +85,12 @@ int WriteUninstallExe(HWND dialog, Work& w) {
     w.ExePath = NULL;
     return FailExe(dialog);
   }
-  const int stored = WriteStoredUninstaller(dialog, w);
-  if (stored >= 0) return stored;
+  switch (WriteStoredUninstaller(dialog, w)) {
+    case STORED_WRITTEN: return RUN_DONE;
+    case STORED_FAILED: return RUN_FAILED;
+    case STORED_DAMAGED: return RUN_DAMAGED;
+    case STORED_NONE: break;
+  }
   w.Target = CreateFileA(w.ExePath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
   if (w.Target == INVALID_HANDLE_VALUE) {
     // not ours to delete: it could not be created
@@ -102,50 +114,34 @@ int WriteUninstallExe(HWND dialog, Work& w) {
   if (!WriteAll(w.Target, w.Buffer, stubSize)) return FailExe(dialog);
   memcpy(w.Buffer, UninstallerSignature, EFS_SIGNATURE_SIZE);
   if (!WriteAll(w.Target, w.Buffer, EFS_SIGNATURE_SIZE)) return FailExe(dialog);
-  return 1;
+  return RUN_DONE;
 }
 
-int ExtractTable(Work& w) {
+RunResult ExtractTable(Work& w) {
   w.TablePath = ExpandPlaceholders("%MAINDIR%Translations.ini");
-  if (!w.TablePath) {
-    SetupState::Translations.ShowMessage(NULL, TK_UNSPECIFIED_ERROR_OCCURED, TK_ERROR, MB_OK);
-    return 0;
-  }
+  if (!w.TablePath) return FailWith(TK_UNSPECIFIED_ERROR_OCCURED);
   if (!SetupState::UninstallLog.KeepOriginal(w.TablePath)) {
     free(w.TablePath);
     w.TablePath = NULL;
-    SetupState::Translations.ShowMessage(NULL, TK_FAILED_TO_COPY_TRANSLATIONS, TK_ERROR, MB_OK);
-    return 0;
+    return FailWith(TK_FAILED_TO_COPY_TRANSLATIONS);
   }
-  ExtractOutcome outcome;
-  try {
-    // the table the installation spoke, so that the uninstaller speaks it
-    outcome = ExtractEntry(SetupState::Efs, ChosenTranslationEntry(), w.TablePath);
-  } catch (EFSERROR) {
-    SetupState::Translations.ShowMessage(NULL, TK_UNSPECIFIED_ERROR_OCCURED, TK_ERROR, MB_OK);
-    return 0;
-  }
-  switch (outcome) {
+  // the table the installation spoke, so that the uninstaller speaks it
+  switch (ExtractEntry(SetupState::Efs, ChosenTranslationEntry(), w.TablePath)) {
     case EXTRACT_DONE: {
       // the uninstaller reads it right whichever code page it runs in, and
       // finds there the name its question gives
       char* name = ExpandPlaceholders("%APPNAME%");
       const int ok = name && ConvertTableToUnicode(w.TablePath) && WriteInstalledAppName(w.TablePath, name);
       free(name);
-      if (ok) return 1;
-      SetupState::Translations.ShowMessage(NULL, TK_FAILED_TO_COPY_TRANSLATIONS, TK_ERROR, MB_OK);
-      break;
+      return ok ? RUN_DONE : FailWith(TK_FAILED_TO_COPY_TRANSLATIONS);
     }
-    case EXTRACT_CORRUPT:
-      SetupState::Translations.ShowMessage(NULL, TK_INSTALLATION_FILE_IS_CORRUPT, TK_ERROR, MB_OK);
-      break;
-    case EXTRACT_DISK_FULL: SetupState::Translations.ShowMessage(NULL, TK_DISK_IS_FULL, TK_ERROR, MB_OK); break;
+    case EXTRACT_CORRUPT: return FailWith(TK_INSTALLATION_FILE_IS_CORRUPT, RUN_DAMAGED);
+    case EXTRACT_DISK_FULL: return FailWith(TK_DISK_IS_FULL);
     case EXTRACT_FAILED:
     case EXTRACT_UNLOGGED:  // no log here
-      SetupState::Translations.ShowMessage(NULL, TK_FAILED_TO_COPY_TRANSLATIONS, TK_ERROR, MB_OK);
       break;
   }
-  return 0;
+  return FailWith(TK_FAILED_TO_COPY_TRANSLATIONS);
 }
 
 // The whole earlier log into *text (null and 1 when there is none); 0 when
@@ -180,7 +176,7 @@ int ReadEarlierLog(const char* path, char** text, DWORD* size) {
 // An earlier installation's log in the folder is merged in: its uninstaller
 // is replaced, and what it installed must still go at uninstall. One that
 // exists and cannot be read fails the step rather than be forgotten.
-int CopyLog(HWND dialog, Work& w) {
+RunResult CopyLog(HWND dialog, Work& w) {
   if (!PathJoin(w.LogPath, sizeof w.LogPath, SetupState::InstallDir, "Uninstall.log")) return FailExe(dialog);
   char* earlier = NULL;
   DWORD earlierSize = 0;
@@ -196,18 +192,21 @@ int CopyLog(HWND dialog, Work& w) {
   free(earlier);
   if (!copied) return FailExe(dialog);
   if (merging) RunLogLine("Uninstall log merged with the earlier one", w.LogPath);
-  return 1;
+  return RUN_DONE;
 }
 
 }  // namespace
 
-int CreateUninstaller(HWND dialog) {
+RunResult CreateUninstaller(HWND dialog) {
   Work w;
-  if (WriteUninstallExe(dialog, w) && ExtractTable(w) && CopyLog(dialog, w)) return 1;
+  RunResult result = WriteUninstallExe(dialog, w);
+  if (result == RUN_DONE) result = ExtractTable(w);
+  if (result == RUN_DONE) result = CopyLog(dialog, w);
+  if (result == RUN_DONE) return result;
   if (w.Target != INVALID_HANDLE_VALUE) CloseHandle(w.Target);
   w.Target = INVALID_HANDLE_VALUE;
   if (w.ExePath) DeleteFileA(w.ExePath);
   if (w.TablePath) DeleteFileA(w.TablePath);
   if (w.LogPath[0]) DeleteFileA(w.LogPath);
-  return 0;
+  return result;
 }
