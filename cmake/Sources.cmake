@@ -98,6 +98,7 @@ set(QS_WIN_SOURCES
   ui/Wizard.cpp
   ui/MessageBoxes.cpp
   ui/SilentFrontEnd.cpp
+  ui/PassiveWindow.cpp
   ui/SidePicture.cpp
   ui/UninstallerCreation.cpp
   ui/LanguageDialog.cpp

@@ -21,6 +21,7 @@ CInstallRun& InstallRun() { return g_Run; }
 int CInstallRun::Start(CFrontEnd* reports) {
   m_Reports = reports;
   m_Succeeded = 0;
+  m_Cancelled = 0;
   SetupState::CancelRequested = 0;
   RunLogLineWith("Installing", "into %s", SetupState::InstallDir);
   m_Thread = CreateThread(NULL, 0, InstallWorker, static_cast<CFrontEnd*>(this), 0, NULL);
@@ -36,7 +37,10 @@ void CInstallRun::Pause() { PauseInstallWorker(); }
 
 void CInstallRun::Resume() { ResumeInstallWorker(); }
 
-void CInstallRun::Cancel() { SetupState::CancelRequested = 1; }
+void CInstallRun::Cancel() {
+  SetupState::CancelRequested = 1;
+  UrgeInstallWorker();
+}
 
 void CInstallRun::ShowFailure(HWND owner, const char* text, const char* caption, UINT style) {
   m_Reports->ShowFailure(owner, text, caption, style);
@@ -52,6 +56,7 @@ void CInstallRun::CancelAllowed(bool allowed) { m_Reports->CancelAllowed(allowed
 
 void CInstallRun::RunEnded(RunEnding ending) {
   m_Succeeded = ending == RUN_DONE;
+  m_Cancelled = ending == RUN_CANCELLED;
   m_Reports->RunEnded(ending);
 }
 
@@ -102,9 +107,25 @@ int CInstallRun::Conclude(int exitCode) {
 
 int CInstallRun::RunUnattended(CFrontEnd* reports) {
   if (!Start(reports)) return Conclude(SETUP_EXIT_FAILED);
-  // nobody cancels: the worker runs to its own end
-  WaitForSingleObject(m_Thread, INFINITE);
+  // The worker sends its reports; a window of this thread gets them only
+  // while its messages are dispatched here.
+  bool quit = false;
+  for (;;) {
+    MSG message;
+    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        // ended from outside: stopped, and failed as with the wizard
+        quit = true;
+        Cancel();
+        continue;
+      }
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+    if (MsgWaitForMultipleObjects(1, &m_Thread, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0 + 1) break;
+  }
   Join();
+  if (m_Cancelled && !quit) return Conclude(SETUP_EXIT_CANCELLED);
   if (!m_Succeeded) return Conclude(SETUP_EXIT_FAILED);
   return Conclude(WriteUninstaller(NULL) ? SETUP_EXIT_DONE : SETUP_EXIT_FAILED);
 }
