@@ -99,6 +99,7 @@ set(QS_WIN_SOURCES
   ui/Wizard.cpp
   ui/MessageBoxes.cpp
   ui/SilentFrontEnd.cpp
+  ui/PassiveWindow.cpp
   ui/SidePicture.cpp
   ui/LanguageDialog.cpp
   uninstall/UninstallDriver.cpp

@@ -9,6 +9,7 @@ const char kSetupOptionsHelp[] =
     "Options of the setup program:\n"
     "\n"
     "/S\tsilent: no window at all; the script's defaults, the log and the exit code say what happened\n"
+    "/PASSIVE\tprogress only: a small window with Cancel, no question; otherwise as /S (which wins)\n"
     "/D=FOLDER\tthe destination folder (last on the line, blanks included, no quotes)\n"
     "/LOG=FILE\ta readable log of the run\n"
     "/LANG=CODE\tthe language, of those the setup holds (de, ja, pt-BR ...)\n"
@@ -107,7 +108,7 @@ bool IsOptionWord(const char* p) {
   if (*p != '-') return false;
   size_t n = 0;
   while (p[1 + n] && !IsBlank(p[1 + n]) && p[1 + n] != '=' && p[1 + n] != '"') ++n;
-  static const char* const kNames[] = {"S", "?", "D", "LOG", "LANG", "joinsplitparts", "originalsourcedirlocation"};
+  static const char* const kNames[] = {"S", "PASSIVE", "?", "D", "LOG", "LANG", "joinsplitparts", "originalsourcedirlocation"};
   for (const char* name : kNames)
     if (SameName(p + 1, n, name)) return true;
   return false;
@@ -194,7 +195,10 @@ int ParseSetupCommandLine(const char* line, SetupCommandLine* out) {
     const size_t nameLength = equals ? static_cast<size_t>(equals - name) : strlen(name);
 
     if (!equals && SameName(name, nameLength, "S")) {
-      out->Silent = 1;
+      out->Display = SETUP_DISPLAY_NONE;
+    } else if (!equals && SameName(name, nameLength, "PASSIVE")) {
+      // a deployment that also says /S must never see a window
+      if (out->Display != SETUP_DISPLAY_NONE) out->Display = SETUP_DISPLAY_PASSIVE;
     } else if (!equals && SameName(name, nameLength, "?")) {
       out->Help = 1;
     } else if (equals && SameName(name, nameLength, "LOG")) {
@@ -235,7 +239,8 @@ int FormatPassedOptions(const SetupCommandLine& options, char* out, size_t size)
   out[0] = '\0';
   size_t at = 0;
   const char* parts[4][2] = {
-      {options.Silent ? " /S" : "", ""},
+      {options.Display == SETUP_DISPLAY_NONE ? " /S" : options.Display == SETUP_DISPLAY_PASSIVE ? " /PASSIVE" : "",
+       ""},
       {options.HasLog ? " \"/LOG=" : "", options.HasLog ? options.LogPath : ""},
       {options.Language[0] ? " \"/LANG=" : "", options.Language},
       {options.HasDestination ? " \"/D=" : "", options.HasDestination ? options.Destination : ""},

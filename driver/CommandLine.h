@@ -19,8 +19,15 @@ enum SetupExitCode {
 
 enum { kCommandLinePath = PATH_BYTES };
 
+// Who watches the run, as the command line asks (values of DisplayMode).
+enum SetupDisplay {
+  SETUP_DISPLAY_FULL = 0,     // the wizard
+  SETUP_DISPLAY_PASSIVE = 1,  // /PASSIVE: progress only
+  SETUP_DISPLAY_NONE = 2,     // /S: nothing at all, and it wins over /PASSIVE
+};
+
 struct SetupCommandLine {
-  int Silent;        // /S
+  int Display;       // SETUP_DISPLAY_*
   int Help;          // /?
   int HasDestination;
   char Destination[kCommandLinePath];  // /D=, the rest of the line (no other option may follow)
@@ -37,7 +44,8 @@ struct SetupCommandLine {
 };
 
 // 1 when every token is known; 0 with Problem naming the first that is not.
-// The whole line is read in either case, so /S anywhere keeps a run silent.
+// The whole line is read in either case, so /S (or /PASSIVE) anywhere keeps
+// a run silent (or without questions).
 int ParseSetupCommandLine(const char* line, SetupCommandLine* out);
 
 // The arguments of a whole command line as the system hands it over: the
@@ -46,7 +54,7 @@ int ParseSetupCommandLine(const char* line, SetupCommandLine* out);
 const wchar_t* SkipProgramName(const wchar_t* line);
 
 // The options a split installation's next process gets from this one
-// (/S, /LOG=, /LANG=, /D=, each quoted as one token, blank-separated, with a leading
+// (/S or /PASSIVE, /LOG=, /LANG=, /D=, each quoted as one token, blank-separated, with a leading
 // blank), so that they come before the chain's own option. 0 when they do
 // not fit into size bytes, or a value holds a quote that would end its token.
 int FormatPassedOptions(const SetupCommandLine& options, char* out, size_t size);

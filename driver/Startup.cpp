@@ -24,6 +24,7 @@
 #include "ui/BackgroundWindow.h"
 #include "ui/LanguageDialog.h"
 #include "ui/MessageBoxes.h"
+#include "ui/PassiveWindow.h"
 #include "ui/SilentFrontEnd.h"
 #include "ui/Wizard.h"
 #include "uninstall/SelfRemoval.h"
@@ -66,6 +67,7 @@ static void GiveUpMutex() {
 // The options this run was given; read once at the start.
 static SetupCommandLine g_Options;
 static CSilentFrontEnd g_Silent;
+static CPassiveWindow g_Passive;
 // The run log this process writes (empty: none).
 static char g_RunLogPath[PATH_BYTES];
 
@@ -127,7 +129,7 @@ static int RunFirstPart(const char* tempDir) {
     return SETUP_EXIT_FAILED;
   }
 
-  const int copied = g_Options.Silent ? JoinSplitPartsSilently(copy, base, SPLITJOIN_COPY_EXE_ONLY)
+  const int copied = !FrontEnd()->Attended() ? JoinSplitPartsSilently(copy, base, SPLITJOIN_COPY_EXE_ONLY)
                                      : JoinSplitParts(SetupState::Instance, copy, base, SPLITJOIN_COPY_EXE_ONLY);
   if (copied != 1) {
     ShowError("Failed to copy executable part of split installation to temporary files directory.",
@@ -163,7 +165,7 @@ static int RunSplitJoin(const char* tempDir, const char* base) {
     ShowError("Failed to create temporary file in temporary files directory.", MB_OK);
     return SETUP_EXIT_FAILED;
   }
-  if (g_Options.Silent) {
+  if (!FrontEnd()->Attended()) {
     // nobody to insert a disk: a missing slice makes the setup incomplete
     const int joinedAll = JoinSplitPartsSilently(joined, base, SPLITJOIN_JOIN_ALL);
     if (joinedAll != 1) return joinedAll < 0 ? SETUP_EXIT_DAMAGED : SETUP_EXIT_FAILED;
@@ -340,7 +342,7 @@ static RunResult PrepareInstaller(const char* tempDir, char* tempProject, char* 
   // /D= stands for the script's DefaultDir; the wizard's page shows it
   if (g_Options.HasDestination) MbcsCopy(SetupState::InstallDir, PATH_BYTES, g_Options.Destination);
   // or the one the user picks, when the script offers the choice
-  if (!g_Options.Silent && !g_Options.Language[0] && ReadProjectFlag("Global", "ShowLanguageDialog")) {
+  if (FrontEnd()->Attended() && !g_Options.Language[0] && ReadProjectFlag("Global", "ShowLanguageDialog")) {
     const LanguageAnswer answer = AskForLanguage(SetupState::Instance, SetupState::Efs);
     if (answer == LANGUAGE_CHANGED) result = LoadChosenTable(tempDir, tempTranslations);
     if (result != RUN_DONE) return result;
@@ -349,11 +351,14 @@ static RunResult PrepareInstaller(const char* tempDir, char* tempProject, char* 
   }
   *failed = false;
   // a version of the same AppId proposes its folder, and is not downgraded unasked
-  return ResultOf(CheckInstalledVersion(g_Options.HasDestination ? g_Options.Destination : NULL, g_Options.Silent));
+  return ResultOf(CheckInstalledVersion(g_Options.HasDestination ? g_Options.Destination : NULL));
 }
 
-// Nobody there: no background, no wizard, the script's defaults. A folder
-// the wizard would refuse is refused.
+// The passive window's Cancel: no question, the run stops and rolls back.
+static void CancelTheRun() { InstallRun().Cancel(); }
+
+// Nobody to ask (/S, /PASSIVE): no background, no wizard, the script's
+// defaults. A folder the wizard would refuse is refused.
 static RunResult InstallSilently(bool* failed) {
   if (!IsUsableDestination(SetupState::InstallDir)) {
     RunLogLineWith("Failure", "the destination folder %s cannot be used", SetupState::InstallDir);
@@ -363,7 +368,14 @@ static RunResult InstallSilently(bool* failed) {
     return RUN_FAILED;
   }
   SetMainDirPlaceholder(SetupState::InstallDir);
-  return ResultOf(InstallRun().RunUnattended(FrontEnd()));
+  if (!FrontEnd()->MayShowWindow()) return ResultOf(InstallRun().RunUnattended(FrontEnd()));
+  // /PASSIVE: its window from the first file to the end of a rollback
+  char* name = ExpandPlaceholders("%APPNAME%");
+  g_Passive.Open(SetupState::Instance, name, CancelTheRun);
+  free(name);
+  const int code = InstallRun().RunUnattended(&g_Passive);
+  g_Passive.Close();
+  return ResultOf(code);
 }
 
 // *failed when the run failed before it could conclude itself.
@@ -415,7 +427,7 @@ static RunResult RunInstaller(const char* tempDir, int showCommand) {
   bool failed = false;
   RunResult result = PrepareInstaller(tempDir, tempProject, tempTranslations, &failed);
   if (result == RUN_DONE)
-    result = g_Options.Silent ? InstallSilently(&failed) : InstallWithWizard(tempDir, showCommand, &failed);
+    result = FrontEnd()->Attended() ? InstallWithWizard(tempDir, showCommand, &failed) : InstallSilently(&failed);
   // Undo whatever this run changed before it failed.
   if (failed) {
     InstallRun().Join();
@@ -436,8 +448,8 @@ static int RunWithCom(int showCommand) {
               sizeof SetupState::WindowTitle);
   LoadStringA(SetupState::Instance, IDS_WINDOW_CLASS, SetupState::WindowClassName,
               sizeof SetupState::WindowClassName);
-  // a silent run makes no window, so it needs no class
-  if (!g_Options.Silent) RegisterBackgroundWindowClass(SetupState::Instance);
+  // only the wizard shows the background
+  if (FrontEnd()->Attended()) RegisterBackgroundWindowClass(SetupState::Instance);
 
   if (!SetupState::UninstallLog.CreateTempLog()) {
     ShowError(kUnspecifiedError, MB_OK | MB_ICONERROR);
@@ -461,7 +473,7 @@ static int RunWithCom(int showCommand) {
 
   switch (ReadSetupFileKind(SetupState::ExePath)) {
     case FILEKIND_UNINSTALLER:
-      return RunUninstaller(SetupState::Instance, g_Options.Silent);
+      return RunUninstaller(SetupState::Instance, !FrontEnd()->Attended());
     case FILEKIND_INSTALLER:
       return ExitCodeOf(RunInstaller(tempDir, showCommand));
     case FILEKIND_DAMAGED:
@@ -511,7 +523,7 @@ static int RunWithOptions(int parsed, int temporaryCopy, int showCommand);
 static int OpenTheRunLog(int temporaryCopy) {
   if (g_Options.HasLog) {
     MbcsCopy(g_RunLogPath, PATH_BYTES, g_Options.LogPath);
-  } else if (g_Options.Silent) {
+  } else if (!FrontEnd()->Attended()) {
     char exe[PATH_BYTES];
     const DWORD n = GetModuleFileNameA(NULL, exe, PATH_BYTES);
     const int uninstaller = n && n < PATH_BYTES && ReadSetupFileKind(exe) == FILEKIND_UNINSTALLER;
@@ -531,7 +543,10 @@ static int OpenTheRunLog(int temporaryCopy) {
 int RunSetupProgram(HINSTANCE instance, const char* commandLine, int showCommand) {
   SetupState::Instance = instance;
   const int parsed = ParseSetupCommandLine(commandLine, &g_Options);
-  if (g_Options.Silent) SetFrontEnd(&g_Silent);
+  // who watches, once: everything after asks the front end
+  static_assert(+SETUP_DISPLAY_PASSIVE == +DISPLAY_PASSIVE && +SETUP_DISPLAY_NONE == +DISPLAY_NONE, "one meaning");
+  if (g_Options.Display == SETUP_DISPLAY_NONE) SetFrontEnd(&g_Silent);
+  if (g_Options.Display == SETUP_DISPLAY_PASSIVE) SetFrontEnd(&g_Passive);
   const int temporaryCopy = IsTemporaryCopy();
   const int code = OpenTheRunLog(temporaryCopy) ? RunWithOptions(parsed, temporaryCopy, showCommand)
                                                 : SETUP_EXIT_BAD_COMMAND_LINE;

@@ -226,7 +226,7 @@ const char kInstalledFolderOnly[] = "%APPNAME% is installed in %s.|This setup in
 
 }  // namespace
 
-int CheckInstalledVersion(const char* destination, int silent) {
+int CheckInstalledVersion(const char* destination) {
   char rootName[32], path[2 * MAX_PATH];
   if (!AddRemoveProgramsKey(rootName, sizeof rootName, path, sizeof path)) return SETUP_EXIT_DONE;
   HKEY root = RegistryRootFromName(rootName);
@@ -250,7 +250,7 @@ int CheckInstalledVersion(const char* destination, int silent) {
     if (answer != IDYES) {
       RunLogLineWith("Failure", "version %s is installed, newer than this one", installed);
       // a person said No; nobody there never installs an older version
-      return silent ? SETUP_EXIT_DOWNGRADE : SETUP_EXIT_CANCELLED;
+      return FrontEnd()->Attended() ? SETUP_EXIT_CANCELLED : SETUP_EXIT_DOWNGRADE;
     }
   }
   if (!location[0]) return SETUP_EXIT_DONE;

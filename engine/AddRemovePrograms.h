@@ -29,6 +29,6 @@ unsigned long long SizeOfLoggedFiles(char* text, size_t size);
 // destination (/D=, null when not given) names one; with KeepInstalledDir
 // = TRUE no other folder is allowed (the page cannot change it, another
 // /D= is refused). An older Version over a newer one is asked about;
-// a silent run refuses (SETUP_EXIT_DOWNGRADE). SETUP_EXIT_DONE to go on,
-// else the exit code.
-int CheckInstalledVersion(const char* destination, int silent);
+// a run with nobody to ask (/S, /PASSIVE) refuses (SETUP_EXIT_DOWNGRADE).
+// SETUP_EXIT_DONE to go on, else the exit code.
+int CheckInstalledVersion(const char* destination);

@@ -21,6 +21,7 @@ static char g_PendingName[PATH_BYTES];
 
 static HANDLE g_Running;         // manual-reset event, set while not paused
 static volatile LONG g_Paused;   // read without a call into the system
+static volatile LONG g_Urgent;   // the reader reports at every chunk
 
 void BeginInstallProgress(CFrontEnd* reports, DWORD totalBytes) {
   g_Reports = reports;
@@ -28,9 +29,10 @@ void BeginInstallProgress(CFrontEnd* reports, DWORD totalBytes) {
   g_BytesDone = 0;
   g_ShownPercent = -1;
   g_ShownName[0] = g_PendingName[0] = '\0';
-  // a pause is heard at the next chunk, not at the next report: the
-  // question's answer takes effect at once
-  SetupState::Efs.SetUrgentFlag(&g_Paused);
+  // a pause or a cancel is heard at the next chunk, not at the next
+  // report: the question's answer takes effect at once
+  g_Urgent = 0;
+  SetupState::Efs.SetUrgentFlag(&g_Urgent);
 }
 
 void AddInstalledBytes(DWORD storedSize) { g_BytesDone += storedSize; }
@@ -49,13 +51,17 @@ void PauseInstallWorker() {
   if (HANDLE event = RunningEvent()) {
     ResetEvent(event);
     InterlockedExchange(&g_Paused, 1);
+    InterlockedExchange(&g_Urgent, 1);
   }
 }
 
 void ResumeInstallWorker() {
   InterlockedExchange(&g_Paused, 0);
+  InterlockedExchange(&g_Urgent, SetupState::CancelRequested ? 1 : 0);
   if (HANDLE event = RunningEvent()) SetEvent(event);
 }
+
+void UrgeInstallWorker() { InterlockedExchange(&g_Urgent, 1); }
 
 void WaitWhilePaused() {
   if (!g_Paused) return;

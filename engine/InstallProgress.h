@@ -1,18 +1,13 @@
-// Progress of the install worker as the wizard sees it, and the pause that
-// holds the worker still while the wizard asks whether to cancel. Shared by
-// the worker and the Files section.
+// Progress of the install worker as its front end sees it, and the pause
+// that holds the worker still while the wizard asks whether to cancel.
+// Shared by the worker and the Files section.
 #pragma once
 #include <windows.h>
 
 #include "platform/FrontEnd.h"
 
-enum {
-  WM_INSTALL_PROGRESS = WM_USER + 1,  // wParam percent, lParam destination or 0
-  WM_INSTALL_DONE = WM_USER + 2,      // wParam 0 success, 1 failure
-};
-
 // A new run: reports go to the front end; percentages count against
-// totalBytes. The wizard's turns them into the two messages above.
+// totalBytes.
 void BeginInstallProgress(CFrontEnd* reports, DWORD totalBytes);
 
 // EFSProgressCallback of the Files section: overall percent 0..82; 0 when the
@@ -37,3 +32,6 @@ void ReportInstallStep(int percent);
 void PauseInstallWorker();
 void ResumeInstallWorker();
 void WaitWhilePaused();
+// A cancel is heard at the next chunk, not at the next report: a Cancel
+// without a question (/PASSIVE) stops the files at once.
+void UrgeInstallWorker();

@@ -37,7 +37,10 @@ void CInstallRun::Pause() { PauseInstallWorker(); }
 
 void CInstallRun::Resume() { ResumeInstallWorker(); }
 
-void CInstallRun::Cancel() { SetupState::CancelRequested = 1; }
+void CInstallRun::Cancel() {
+  SetupState::CancelRequested = 1;
+  UrgeInstallWorker();
+}
 
 void CInstallRun::ShowFailure(HWND owner, const char* text, const char* caption, UINT style) {
   m_Reports->ShowFailure(owner, text, caption, style);
@@ -106,9 +109,25 @@ int CInstallRun::Conclude(int exitCode) {
 
 int CInstallRun::RunUnattended(CFrontEnd* reports) {
   if (!Start(reports)) return Conclude(SETUP_EXIT_FAILED);
-  // nobody cancels: the worker runs to its own end
-  WaitForSingleObject(m_Thread, INFINITE);
+  // The worker sends its reports; a window of this thread gets them only
+  // while its messages are dispatched here.
+  bool quit = false;
+  for (;;) {
+    MSG message;
+    while (PeekMessageA(&message, NULL, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) {
+        // ended from outside: stopped, and failed as with the wizard
+        quit = true;
+        Cancel();
+        continue;
+      }
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+    if (MsgWaitForMultipleObjects(1, &m_Thread, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0 + 1) break;
+  }
   Join();
+  if (m_Ending == RUN_CANCELLED && !quit) return Conclude(SETUP_EXIT_CANCELLED);
   if (!m_Succeeded) return Conclude(SETUP_EXIT_FAILED);
   return Conclude(WriteUninstaller(NULL) ? SETUP_EXIT_DONE : SETUP_EXIT_FAILED);
 }

@@ -33,7 +33,9 @@ class CInstallRun : private CFrontEnd {
   // The end: keeps the installation (SETUP_EXIT_DONE) or rolls it back
   // (failed or cancelled). Returns the exit code it was given.
   int Conclude(int exitCode);
-  // Start, wait, write the uninstaller, conclude: the exit code.
+  // Start, wait, write the uninstaller, conclude: the exit code. The wait
+  // answers this thread's messages, so a front end's window here hears the
+  // worker's reports and its Cancel (which calls Cancel) stops the run.
   int RunUnattended(CFrontEnd* reports);
 
  private:

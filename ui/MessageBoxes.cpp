@@ -1,7 +1,5 @@
 #include "ui/MessageBoxes.h"
 
-#include "engine/InstallProgress.h"
-#include "engine/InstallWorker.h"
 #include "platform/RunLog.h"
 #include "resources/resource.h"
 

@@ -12,6 +12,12 @@ class CMessageBoxFrontEnd : public CFrontEnd {
   int Ask(HWND owner, const char* text, const char* caption, UINT style, int unattended) override;
 };
 
+// The install worker's reports as the wizard hears them, sent to its dialog.
+enum {
+  WM_INSTALL_PROGRESS = WM_USER + 1,  // wParam percent, lParam destination or 0
+  WM_INSTALL_DONE = WM_USER + 2,      // wParam 0 success, 1 failure
+};
+
 // The install worker's reports go to dialog as WM_INSTALL_PROGRESS and
 // WM_INSTALL_DONE, sent, and Cancel (control 1002) follows CancelAllowed.
 class CDialogFrontEnd : public CMessageBoxFrontEnd {

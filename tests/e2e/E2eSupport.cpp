@@ -97,7 +97,8 @@ void UninstallWithYes(Robot& un, const std::string& uninstaller, const std::stri
   ASSERT_TRUE(un.WaitForExit(kPageTimeout, &code));
 }
 
-WatchedRun RunWatched(const std::wstring& line, const wchar_t* cwd, DWORD timeout) {
+WatchedRun RunWatched(const std::wstring& line, const wchar_t* cwd, DWORD timeout,
+                      const std::function<void(HWND)>& atWindow) {
   WatchedRun run;
   STARTUPINFOW si = {};
   si.cb = sizeof si;
@@ -112,7 +113,15 @@ WatchedRun RunWatched(const std::wstring& line, const wchar_t* cwd, DWORD timeou
   watcher.Attach(pi.dwProcessId);
   const DWORD start = GetTickCount();
   auto look = [&] {
-    for (HWND w : watcher.TopLevelWindows(true)) run.Windows.push_back(Robot::Class(w) + " \"" + Robot::Text(w) + "\"");
+    for (HWND w : watcher.TopLevelWindows(true)) {
+      bool progress = false;
+      for (const RobotControl& c : Robot::Controls(w)) progress = progress || c.Class == "msctls_progress32";
+      const std::string seen = Robot::Class(w) + " \"" + Robot::Text(w) + "\"" + (progress ? " +progress" : "");
+      // one that went while it was read is read wrong
+      if (!IsWindow(w)) continue;
+      run.Windows.push_back(seen);
+      if (atWindow) atWindow(w);
+    }
   };
   while (WaitForSingleObject(pi.hProcess, 100) == WAIT_TIMEOUT && GetTickCount() - start < timeout) look();
   look();

@@ -49,7 +49,8 @@ void UninstallWithYes(Robot& un, const std::string& uninstaller, const std::stri
                       const char* waitingFor = "the uninstall result");
 
 // What a run watched from outside did: its exit code, whether it ended in
-// time, and every visible top-level window it showed.
+// time, and every visible top-level window it showed, as `class "title"`
+// with " +progress" where it held a progress bar.
 struct WatchedRun {
   DWORD Code = 99;
   bool Ended = false;
@@ -57,8 +58,10 @@ struct WatchedRun {
 };
 
 // Runs line (as CreateProcessW takes it) to its end in cwd, looking at its
-// windows every 100 ms; one still running after timeout ms is ended.
-WatchedRun RunWatched(const std::wstring& line, const wchar_t* cwd = NULL, DWORD timeout = 60000);
+// windows every 100 ms (and handing each to atWindow, when given); one
+// still running after timeout ms is ended.
+WatchedRun RunWatched(const std::wstring& line, const wchar_t* cwd = NULL, DWORD timeout = 60000,
+                      const std::function<void(HWND)>& atWindow = nullptr);
 
 // text of the code page as UTF-16.
 std::wstring Wide(const std::string& text, UINT codePage = CP_UTF8);

@@ -1,7 +1,7 @@
 // Deployed without a person: /S installs with the script's defaults and
 // uninstalls without a question, never showing a window (a watcher lists the
-// visible top-level windows every 100 ms); the exit code and the log say
-// what happened.
+// visible top-level windows every 100 ms); /PASSIVE does the same behind its
+// progress window alone. The exit code and the log say what happened.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -31,6 +31,23 @@ std::string Join(const std::vector<std::string>& lines) {
   std::string all;
   for (const std::string& l : lines) all += l + "\n";
   return all;
+}
+
+// What a run without a person showed: nothing with /S; with /PASSIVE its
+// window of the application's name and its progress bar, and no other (no
+// message box, no wizard, no background). progressSeen: the run lasts long
+// enough for the watcher to see it.
+const char kPassiveWindow[] = "QuillsetPassive \"Silent App\" +progress";
+
+void ExpectShown(const WatchedRun& run, const std::string& option, bool progressSeen) {
+  if (option == "/S") {
+    EXPECT_EQ("", Join(run.Windows)) << "a silent run showed a window";
+    return;
+  }
+  for (const std::string& w : run.Windows) EXPECT_EQ(kPassiveWindow, w);
+  if (progressSeen) {
+    EXPECT_FALSE(run.Windows.empty()) << "no progress window seen";
+  }
 }
 
 std::string TempPath(const char* name) {
@@ -69,66 +86,71 @@ class Silent : public ::testing::Test {
 };
 
 TEST_F(Silent, InstallAndUninstallWithoutAWindowAndLogEveryFile) {
-  const std::string target = "C:\\Silent Test\\App";
-  ASSERT_FALSE(PathExists(target)) << "left by an earlier run";
-  // INI files the installation makes: ANSI where the machine's code page
-  // holds every character (as Windows writes them), else UTF-16
-  const std::string setup = Build(Script(dir.File("Default"), "[Execute]\r\ncmd.exe /c exit 3\r\n",
-                                         "%MAINDIR%ansi.ini,Names,Word,Caf\xC3\xA9\r\n"
-                                         "%MAINDIR%wide.ini,Names,Word,\xE6\x97\xA5\xE6\x9C\xAC\r\n"));
-  const std::string log = TempPath("Quillset-Setup.log");
-  DeleteFileA(log.c_str());
+  for (const std::string option : {"/S", "/PASSIVE"}) {
+    SCOPED_TRACE(option);
+    const std::string top = option == "/S" ? "C:\\Silent Test" : "C:\\Passive Test";
+    const std::string target = top + "\\App";
+    ASSERT_FALSE(PathExists(target)) << "left by an earlier run";
+    // INI files the installation makes: ANSI where the machine's code page
+    // holds every character (as Windows writes them), else UTF-16
+    const std::string setup = Build(Script(dir.File("Default"), "[Execute]\r\ncmd.exe /c exit 3\r\n",
+                                           "%MAINDIR%ansi.ini,Names,Word,Caf\xC3\xA9\r\n"
+                                           "%MAINDIR%wide.ini,Names,Word,\xE6\x97\xA5\xE6\x9C\xAC\r\n"));
+    const std::string log = TempPath("Quillset-Setup.log");
+    DeleteFileA(log.c_str());
 
-  WatchedRun install = RunWatched("\"" + setup + "\" /S /D=" + target);
-  EXPECT_EQ(0u, install.Code);
-  EXPECT_EQ("", Join(install.Windows)) << "a silent install showed a window";
-  EXPECT_EQ("alpha", ReadWholeFile(target + "\\a.txt"));
-  EXPECT_TRUE(ReadWholeFile(target + "\\data\\b.bin") == payload);
-  for (const char* f : {"Uninstall.exe", "Uninstall.log", "Translations.ini", "app.ini"})
-    EXPECT_TRUE(PathExists(target + "\\" + f)) << f;
-  EXPECT_TRUE(KeyExists(kKey));
-  EXPECT_FALSE(PathExists(dir.File("Default"))) << "/D= stands for DefaultDir";
-  DWORD machine = 0;
-  GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
-                 reinterpret_cast<LPWSTR>(&machine), sizeof machine / sizeof(WCHAR));
-  char cafe[8] = "";
-  WideCharToMultiByte(machine, 0, L"Caf\xe9", -1, cafe, sizeof cafe, NULL, NULL);
-  // the folder without quotes ends at its blank
-  EXPECT_EQ("[Settings]\r\nFolder=C:\\Silent\r\n", ReadWholeFile(target + "\\app.ini"));
-  EXPECT_EQ(std::string("[Names]\r\nWord=") + cafe + "\r\n", ReadWholeFile(target + "\\ansi.ini"))
-      << "machine code page " << machine;
-  const std::string wide = ReadWholeFile(target + "\\wide.ini");
-  const char* legacy = getenv("QS_LEGACY_PROGRAM");
-  if (legacy && legacy[0] == '1') {
-    // the program's code page is the machine's: the text was that at load
-    EXPECT_EQ(0u, wide.find("[Names]\r\nWord=")) << wide;
-  } else {
-    const wchar_t kWide[] = L"\xFEFF[Names]\r\nWord=\x65e5\x672c\r\n";
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(kWide), sizeof kWide - sizeof(wchar_t)), wide);
+    WatchedRun install = RunWatched("\"" + setup + "\" " + option + " /D=" + target);
+    EXPECT_EQ(0u, install.Code);
+    ExpectShown(install, option, true);
+    EXPECT_EQ("alpha", ReadWholeFile(target + "\\a.txt"));
+    EXPECT_TRUE(ReadWholeFile(target + "\\data\\b.bin") == payload);
+    for (const char* f : {"Uninstall.exe", "Uninstall.log", "Translations.ini", "app.ini"})
+      EXPECT_TRUE(PathExists(target + "\\" + f)) << f;
+    EXPECT_TRUE(KeyExists(kKey));
+    EXPECT_FALSE(PathExists(dir.File("Default"))) << "/D= stands for DefaultDir";
+    DWORD machine = 0;
+    GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
+                   reinterpret_cast<LPWSTR>(&machine), sizeof machine / sizeof(WCHAR));
+    char cafe[8] = "";
+    WideCharToMultiByte(machine, 0, L"Caf\xe9", -1, cafe, sizeof cafe, NULL, NULL);
+    // the folder without quotes ends at its blank
+    EXPECT_EQ("[Settings]\r\nFolder=" + top.substr(0, top.find(' ')) + "\r\n", ReadWholeFile(target + "\\app.ini"));
+    EXPECT_EQ(std::string("[Names]\r\nWord=") + cafe + "\r\n", ReadWholeFile(target + "\\ansi.ini"))
+        << "machine code page " << machine;
+    const std::string wide = ReadWholeFile(target + "\\wide.ini");
+    const char* legacy = getenv("QS_LEGACY_PROGRAM");
+    if (legacy && legacy[0] == '1') {
+      // the program's code page is the machine's: the text was that at load
+      EXPECT_EQ(0u, wide.find("[Names]\r\nWord=")) << wide;
+    } else {
+      const wchar_t kWide[] = L"\xFEFF[Names]\r\nWord=\x65e5\x672c\r\n";
+      EXPECT_EQ(std::string(reinterpret_cast<const char*>(kWide), sizeof kWide - sizeof(wchar_t)), wide);
+    }
+
+    // without /LOG= the log is in its documented place, for either mode
+    const std::string text = ReadWholeFile(log);
+    for (const std::string& line :
+         {"FileCreated: " + target + "\\a.txt", "FileCreated: " + target + "\\data\\b.bin",
+          "DirectoryCreated: " + target, "IniFileEntryAdded: " + target + "\\app.ini, section [Settings], key Folder",
+          std::string("Program started: cmd.exe /c exit 3"), std::string("Program ended: exit code 3"),
+          std::string("Result: exit code 0, done")})
+      EXPECT_NE(std::string::npos, text.find(line)) << line << " in\n" << text;
+
+    const std::string uninstallLog = dir.File("uninstall.log");
+    WatchedRun uninstall = RunWatched("\"" + target + "\\Uninstall.exe\" /S /LOG=" + uninstallLog, dir.Path().c_str());
+    EXPECT_EQ(0u, uninstall.Code);
+    EXPECT_EQ("", Join(uninstall.Windows)) << "a silent uninstall showed a window";
+    ExpectGone(target);
+    EXPECT_FALSE(KeyExists(kKey));
+    const std::string un = ReadWholeFile(uninstallLog);
+    for (const std::string& line :
+         {"File removed: " + target + "\\data\\b.bin",
+          "INI entry removed: " + target + "\\ansi.ini, section [Names], key Word",
+          "Registry key removed: HKEY_CURRENT_USER/" + std::string(kKey)})
+      EXPECT_NE(std::string::npos, un.find(line)) << line << " in\n" << un;
+    EXPECT_NE(std::string::npos, un.find("Result: exit code 0")) << un;
+    RemoveDirectoryA(top.c_str());
   }
-
-  // without /LOG= the log is in its documented place
-  const std::string text = ReadWholeFile(log);
-  for (const std::string& line :
-       {"FileCreated: " + target + "\\a.txt", "FileCreated: " + target + "\\data\\b.bin", "DirectoryCreated: " + target,
-        "IniFileEntryAdded: " + target + "\\app.ini, section [Settings], key Folder",
-        std::string("Program started: cmd.exe /c exit 3"), std::string("Program ended: exit code 3"),
-        std::string("Result: exit code 0, done")})
-    EXPECT_NE(std::string::npos, text.find(line)) << line << " in\n" << text;
-
-  const std::string uninstallLog = dir.File("uninstall.log");
-  WatchedRun uninstall = RunWatched("\"" + target + "\\Uninstall.exe\" /S /LOG=" + uninstallLog, dir.Path().c_str());
-  EXPECT_EQ(0u, uninstall.Code);
-  EXPECT_EQ("", Join(uninstall.Windows)) << "a silent uninstall showed a window";
-  ExpectGone(target);
-  EXPECT_FALSE(KeyExists(kKey));
-  const std::string un = ReadWholeFile(uninstallLog);
-  for (const std::string& line :
-       {"File removed: " + target + "\\data\\b.bin", "INI entry removed: " + target + "\\ansi.ini, section [Names], key Word",
-        "Registry key removed: HKEY_CURRENT_USER/" + std::string(kKey)})
-    EXPECT_NE(std::string::npos, un.find(line)) << line << " in\n" << un;
-  EXPECT_NE(std::string::npos, un.find("Result: exit code 0")) << un;
-  RemoveDirectoryA("C:\\Silent Test");
 }
 
 // A silent uninstall asks nothing: a folder with a file of the user's
@@ -156,15 +178,14 @@ TEST_F(Silent, UninstallKeepsTheUsersFilesWithoutAsking) {
 // Each failure is rolled back as with the wizard, its text in the log and
 // its meaning in the exit code.
 TEST_F(Silent, FailuresGoToTheLogAndTheExitCode) {
-  {
-    SCOPED_TRACE("a failing [Execute] line");
-    const std::string target = dir.File("Failing App");
-    const std::string setup = Build(Script(target, "[Execute]\r\n%MAINDIR%no such program.exe\r\n"));
+  const std::string failing = Build(Script(dir.File("Failing App"), "[Execute]\r\n%MAINDIR%no such program.exe\r\n"));
+  for (const std::string option : {"/S", "/PASSIVE"}) {
+    SCOPED_TRACE("a failing [Execute] line, " + option);
     const std::string log = dir.File("failing.log");
-    WatchedRun run = RunWatched("\"" + setup + "\" /LOG=" + log + " /S");
+    WatchedRun run = RunWatched("\"" + failing + "\" /LOG=" + log + " " + option);
     EXPECT_EQ(1u, run.Code);
-    EXPECT_EQ("", Join(run.Windows));
-    EXPECT_FALSE(PathExists(target)) << "rolled back";
+    ExpectShown(run, option, false);
+    EXPECT_FALSE(PathExists(dir.File("Failing App"))) << "rolled back";
     EXPECT_FALSE(KeyExists(kKey)) << "rolled back";
     const std::string text = ReadWholeFile(log);
     std::string failure = En("COULD_NOT_EXECUTE_FILE");
@@ -186,6 +207,36 @@ TEST_F(Silent, FailuresGoToTheLogAndTheExitCode) {
     EXPECT_EQ("", Join(run.Windows));
     EXPECT_FALSE(PathExists(target)) << "rolled back";
     EXPECT_NE(std::string::npos, ReadWholeFile(log).find("Result: exit code 3")) << ReadWholeFile(log);
+  }
+  {
+    SCOPED_TRACE("Cancel on the passive window");
+    // pressed the moment the window is seen: 64 MiB are still being copied,
+    // and whatever was copied goes again
+    const std::string target = dir.File("Cancelled App");
+    std::vector<SetupSource> files = {{"a.txt", "alpha"}, {"b.bin", payload}};
+    std::string big = "";
+    for (int i = 0; i < 4; ++i) {
+      files.push_back({"big" + std::to_string(i) + ".bin", RandomBytes(16 << 20, 20 + i)});
+      big += "big" + std::to_string(i) + ".bin, %MAINDIR%big" + std::to_string(i) + ".bin\r\n";
+    }
+    std::string script = Script(target);
+    script.insert(script.find("[INIFiles]"), big);
+    const std::string setup = BuildSetupFile(dir, script, files);
+    const std::string log = dir.File("cancel.log");
+    bool pressed = false;
+    WatchedRun run = ::RunWatched(Wide("\"" + setup + "\" /PASSIVE /LOG=" + log, CP_ACP), NULL, kTimeout, [&](HWND w) {
+      if (!pressed) pressed = Robot::PressText(w, "Cancel");
+    });
+    EXPECT_TRUE(run.Ended);
+    EXPECT_TRUE(pressed) << Join(run.Windows);
+    EXPECT_EQ(2u, run.Code);
+    ExpectShown(run, "/PASSIVE", true);
+    EXPECT_FALSE(PathExists(target)) << "rolled back";
+    EXPECT_FALSE(KeyExists(kKey)) << "rolled back";
+    const std::string text = ReadWholeFile(log);
+    EXPECT_NE(std::string::npos, text.find("Rollback")) << text;
+    EXPECT_NE(std::string::npos, text.find("Result: exit code 2")) << text;
+    EXPECT_EQ(std::string::npos, text.find("Failure")) << "a cancel is no failure\n" << text;
   }
   {
     SCOPED_TRACE("an unknown option");

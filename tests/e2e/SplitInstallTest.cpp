@@ -350,6 +350,16 @@ TEST_F(SplitInstall, SilentlyTheFirstSliceWaitsAndReturnsTheInstallersExitCode) 
       << ReadWholeFile(log);
   ExpectNothingLeft(un);
   MoveFileA(held.c_str(), (media + "\\Setup.002").c_str());
+
+  // /PASSIVE goes down the chain: no dialog on the way, the installer's code
+  dialogs.clear();
+  EXPECT_EQ(0u, RunChainWatched("\"" + media + "\\Setup.exe\" /PASSIVE /LOG=" + log, media, &dialogs));
+  EXPECT_TRUE(dialogs.empty()) << dialogs.front();
+  EXPECT_TRUE(ReadWholeFile(target + "\\payload.bin") == payload);
+  ASSERT_TRUE(un.Start("\"" + target + "\\Uninstall.exe\" /S", dir.Path().c_str()));
+  ASSERT_TRUE(un.WaitForExit(60000, &code));
+  EXPECT_TRUE(un.WaitUntil([&] { return !PathExists(target); }, 20000, "the uninstaller's self-removal"));
+  DeleteFileA((media + "\\source.ini").c_str());
 }
 
 TEST_F(SplitInstall, CancelWhileWaitingForADiskEndsTheChainWithNothingInstalled) {

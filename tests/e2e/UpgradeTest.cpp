@@ -444,12 +444,19 @@ TEST_F(Upgrade, ADeepReinstallWorks) {
 }
 
 // An older Version over a newer one: the wizard asks first, No leaves the
-// newer one as it is; a silent run refuses with its own exit code.
+// newer one as it is; a silent or passive run refuses with its own exit code.
 TEST_F(Upgrade, ADowngradeIsAskedAboutAndRefusedSilently) {
   ASSERT_EQ(0u, Silent(Build(2, target)));
   const std::map<std::string, std::string> before = Machine();
   const std::string older = Build(1, target);
   EXPECT_EQ(6u, Silent(older));
+  EXPECT_TRUE(before == Machine());
+  // nor does /PASSIVE ask: a question would hold the run until the timeout
+  Robot passive;
+  ASSERT_TRUE(passive.Start("\"" + older + "\" /PASSIVE"));
+  DWORD refused = 99;
+  ASSERT_TRUE(passive.WaitForExit(kTimeout, &refused));
+  EXPECT_EQ(6u, refused);
   EXPECT_TRUE(before == Machine());
 
   ASSERT_TRUE(robot.Start("\"" + older + "\""));

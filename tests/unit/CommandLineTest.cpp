@@ -16,16 +16,26 @@ SetupCommandLine Parsed(const char* line, int expected = 1) {
 }
 
 TEST(CommandLine, OptionsAreTokensInAnyCaseAfterSlashOrDash) {
-  for (const char* line : {"/S", "-s", "  /s  ", "\"/S\"", "/LOG=x.log /S"}) {
-    EXPECT_EQ(1, Parsed(line).Silent) << line;
-  }
+  // who watches; /S wins wherever it stands, so that a deployment that says
+  // it never sees a window
+  struct {
+    const char* line;
+    int display;
+  } cases[] = {
+      {"/S", SETUP_DISPLAY_NONE},          {"-s", SETUP_DISPLAY_NONE},
+      {"  /s  ", SETUP_DISPLAY_NONE},      {"\"/S\"", SETUP_DISPLAY_NONE},
+      {"/LOG=x.log /S", SETUP_DISPLAY_NONE}, {"/PASSIVE", SETUP_DISPLAY_PASSIVE},
+      {"-passive", SETUP_DISPLAY_PASSIVE}, {"\"/Passive\" /LOG=x.log", SETUP_DISPLAY_PASSIVE},
+      {"/PASSIVE /S", SETUP_DISPLAY_NONE}, {"/S -PASSIVE", SETUP_DISPLAY_NONE},
+      {"", SETUP_DISPLAY_FULL},            {"/LOG=x.log", SETUP_DISPLAY_FULL},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.display, Parsed(c.line).Display) << c.line;
+  EXPECT_EQ(SETUP_DISPLAY_FULL, Parsed(NULL).Display);
   EXPECT_EQ(1, Parsed("/?").Help);
-  EXPECT_EQ(0, Parsed("").Silent);
-  EXPECT_EQ(0, Parsed(NULL).Silent);
   SetupCommandLine c = Parsed("-LOG=\"C:\\My Logs\\run.log\" /S");
   EXPECT_EQ(1, c.HasLog);
   EXPECT_STREQ("C:\\My Logs\\run.log", c.LogPath);
-  EXPECT_EQ(1, c.Silent);
+  EXPECT_EQ(SETUP_DISPLAY_NONE, c.Display);
 }
 
 TEST(CommandLine, AnUnknownOptionOrWordIsRefusedByName) {
@@ -40,6 +50,8 @@ TEST(CommandLine, AnUnknownOptionOrWordIsRefusedByName) {
       {"x-joinsplitparts C:\\a", "x-joinsplitparts"},
       {"install", "install"},
       {"/S=1", "/S=1"},
+      {"/PASSIVEX", "/PASSIVEX"},
+      {"/PASSIVE=1", "/PASSIVE=1"},
       {"/", "/"},
   };
   for (const auto& c : cases) {
@@ -53,9 +65,12 @@ TEST(CommandLine, AnUnknownOptionOrWordIsRefusedByName) {
   for (const std::string& line : {std::string("/SILENT /S"), longLog + " /S", "/S " + longLog,
                                   std::string("/D=C:\\A /S B"), std::string("/S /D=C:\\A\"B")}) {
     SetupCommandLine c = Parsed(line.c_str(), 0);
-    EXPECT_EQ(1, c.Silent) << line;
+    EXPECT_EQ(SETUP_DISPLAY_NONE, c.Display) << line;
     EXPECT_EQ(0, c.HasDestination) << line;
   }
+  // and a passive one stays without questions
+  EXPECT_EQ(SETUP_DISPLAY_PASSIVE, Parsed("/VERYSILENT /PASSIVE", 0).Display);
+  EXPECT_EQ(SETUP_DISPLAY_PASSIVE, Parsed("/D=C:\\A /PASSIVE B", 0).Display);
   EXPECT_EQ(0u, std::string(Parsed(longLog.c_str(), 0).Problem).find("Option too long: \"/LOG=C:\\xxx"));
   EXPECT_NE(nullptr, strstr(Parsed("/LOG=", 0).Problem, "/LOG="));
   EXPECT_NE(nullptr, strstr(Parsed("/S /D=", 0).Problem, "/D="));
@@ -83,13 +98,13 @@ TEST(CommandLine, TheProgramsNameIsSkippedByTheSystemsRules) {
 
 TEST(CommandLine, DestinationTakesTheRestOfTheLineWithBlanks) {
   SetupCommandLine c = Parsed("/S /D=C:\\Silent Test\\App");
-  EXPECT_EQ(1, c.Silent);
+  EXPECT_EQ(SETUP_DISPLAY_NONE, c.Display);
   EXPECT_EQ(1, c.HasDestination);
   EXPECT_STREQ("C:\\Silent Test\\App", c.Destination);
   // blanks and dashes are part of the folder; an option of ours is not,
   // and /D= must then come last
   EXPECT_STREQ("C:\\My App - Beta -x", Parsed("/D=C:\\My App - Beta -x").Destination);
-  for (const char* line : {"/D=C:\\Apps\\My App /LOG=C:\\trial.log", "/D=C:\\A -s", "/D=C:\\A /x",
+  for (const char* line : {"/D=C:\\Apps\\My App /LOG=C:\\trial.log", "/D=C:\\A -s", "/D=C:\\A -Passive", "/D=C:\\A /x",
                            "/D=C:\\A -joinsplitparts C:\\B"}) {
     SetupCommandLine refused = Parsed(line, 0);
     EXPECT_EQ(0, refused.HasDestination) << line;
@@ -102,13 +117,13 @@ TEST(CommandLine, DestinationTakesTheRestOfTheLineWithBlanks) {
   EXPECT_STREQ("C:\\Q R", Parsed("/D=\"C:\\Q R\"  ").Destination);
   c = Parsed("\"/D=C:\\Q R\" /S");
   EXPECT_STREQ("C:\\Q R", c.Destination);
-  EXPECT_EQ(1, c.Silent);
+  EXPECT_EQ(SETUP_DISPLAY_NONE, c.Display);
   EXPECT_EQ(0, Parsed(("/D=C:\\" + std::string(300, 'a')).c_str(), 0).HasDestination);
 }
 
 TEST(CommandLine, TheChainOptionsKeepTheRestOfTheLine) {
   SetupCommandLine c = Parsed("/S -joinsplitparts D:\\My Disk\\Setup");
-  EXPECT_EQ(1, c.Silent);
+  EXPECT_EQ(SETUP_DISPLAY_NONE, c.Display);
   ASSERT_NE(nullptr, c.JoinSplitParts);
   EXPECT_STREQ("D:\\My Disk\\Setup", c.JoinSplitParts);
   c = Parsed("-originalsourcedirlocation C:");
@@ -127,7 +142,7 @@ TEST(CommandLine, PassedOptionsParseBackToTheSame) {
   EXPECT_STREQ(" /S \"/LOG=C:\\l.log\" \"/D=C:\\Silent Test\\App\"", passed);
   const std::string chained = std::string(passed) + " -joinsplitparts C:\\Disk\\Setup";
   SetupCommandLine back = Parsed(chained.c_str());
-  EXPECT_EQ(1, back.Silent);
+  EXPECT_EQ(SETUP_DISPLAY_NONE, back.Display);
   EXPECT_STREQ(c.LogPath, back.LogPath);
   EXPECT_STREQ(c.Destination, back.Destination);
   ASSERT_NE(nullptr, back.JoinSplitParts);
@@ -135,6 +150,14 @@ TEST(CommandLine, PassedOptionsParseBackToTheSame) {
   ASSERT_EQ(1, FormatPassedOptions(Parsed(""), passed, sizeof passed));
   EXPECT_STREQ("", passed);
   EXPECT_EQ(0, FormatPassedOptions(c, passed, 10));
+  // each display mode reaches the next process as it was given
+  for (const char* line : {"/PASSIVE", "/S", "/PASSIVE /S", ""}) {
+    const SetupCommandLine given = Parsed(line);
+    ASSERT_EQ(1, FormatPassedOptions(given, passed, sizeof passed)) << line;
+    EXPECT_EQ(given.Display, Parsed(passed).Display) << line << " passed as" << passed;
+  }
+  ASSERT_EQ(1, FormatPassedOptions(Parsed("-passive /D=C:\\P Q"), passed, sizeof passed));
+  EXPECT_STREQ(" /PASSIVE \"/D=C:\\P Q\"", passed);
   // A quote would end the token early and make the rest options of the
   // next process: never passed on, and refused where the user gave it.
   for (const char* line : {"/S /D=C:\\Split\"App", "/S /D=\"C:\\Split\"App\"", "/D=C:\\A\" -joinsplitparts C:\\B"}) {

@@ -3,6 +3,7 @@
 // readable lines.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <commctrl.h>
 
 #include <string>
 
@@ -11,6 +12,7 @@
 #include "driver/SetupState.h"
 #include "platform/FrontEnd.h"
 #include "platform/RunLog.h"
+#include "ui/PassiveWindow.h"
 #include "ui/SilentFrontEnd.h"
 
 namespace {
@@ -96,6 +98,53 @@ TEST(SilentFrontEnd, NothingIsShownAndQuestionsKeepWhatIsThere) {
         "Answer: No (silent run)\r\n", "Question: Go on?\r\nAnswer: Yes (silent run)\r\n", "Warning: The folder %s\r\n"})
     EXPECT_NE(std::string::npos, text.find(line)) << line << " in\n" << text;
   EXPECT_EQ(MessageBoxFrontEnd(), FrontEnd()) << "null goes back to the boxes";
+}
+
+int g_Cancels;
+CPassiveWindow* g_Passive;
+
+DWORD WINAPI ReportFromAWorker(LPVOID) {
+  g_Passive->Progress(40, "C:\\App\\a.txt");
+  return 0;
+}
+
+// The passive front end: its window (the application's name, a progress bar
+// that a worker fills while this thread dispatches), no question asked, and
+// Cancel heard once and never after the run's end.
+TEST(PassiveWindow, ShowsAWorkersProgressAsksNothingAndCancelsOnce) {
+  CPassiveWindow passive;
+  g_Passive = &passive;
+  EXPECT_FALSE(passive.Attended());
+  EXPECT_TRUE(passive.MayShowWindow());
+  g_Cancels = 0;
+  ASSERT_EQ(1, passive.Open(GetModuleHandleA(NULL), "Example App", [] { ++g_Cancels; }));
+  char text[64] = "";
+  GetWindowTextA(passive.Window(), text, sizeof text);
+  EXPECT_STREQ("Example App", text);
+  HWND bar = FindWindowExA(passive.Window(), NULL, "msctls_progress32", NULL);
+  ASSERT_TRUE(bar);
+  HANDLE worker = CreateThread(NULL, 0, ReportFromAWorker, NULL, 0, NULL);
+  while (MsgWaitForMultipleObjects(1, &worker, FALSE, 10000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+    MSG m;
+    while (PeekMessageA(&m, NULL, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
+  }
+  CloseHandle(worker);
+  EXPECT_EQ(40, SendMessageA(bar, PBM_GETPOS, 0, 0));
+  EXPECT_EQ(1, VisibleWindowsOfThisProcess());
+  EXPECT_EQ(IDNO, passive.Ask(NULL, "Keep your files?", "Uninstall", MB_YESNO, IDNO));
+  SendMessageA(passive.Window(), WM_COMMAND, IDCANCEL, 0);
+  SendMessageA(passive.Window(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(1, g_Cancels);
+  EXPECT_TRUE(passive.CancelPressed());
+  passive.Close();
+  EXPECT_EQ(0, VisibleWindowsOfThisProcess());
+
+  ASSERT_EQ(1, passive.Open(GetModuleHandleA(NULL), "Example App", [] { ++g_Cancels; }));
+  passive.RunEnded(RUN_DONE);
+  passive.CancelAllowed(true);  // the worker's last report
+  SendMessageA(passive.Window(), WM_CLOSE, 0, 0);
+  EXPECT_EQ(1, g_Cancels) << "nothing to cancel after the end";
+  passive.Close();
 }
 
 }  // namespace
