@@ -74,6 +74,7 @@ set(QS_WIN_SOURCES
   platform/FileSystem.cpp
   platform/FrontEnd.cpp
   platform/RunLog.cpp
+  platform/RunWait.cpp
   platform/PrivateTemp.cpp
   platform/TextEncoding.cpp
   engine/InstallProgress.cpp
@@ -101,6 +102,8 @@ set(QS_WIN_SOURCES
   ui/SidePicture.cpp
   ui/UninstallerCreation.cpp
   ui/LanguageDialog.cpp
+  ui/JoinWindow.cpp
+  ui/UninstallWindow.cpp
   uninstall/UninstallDriver.cpp
   uninstall/SelfRemoval.cpp
 )
