@@ -10,6 +10,8 @@
 CUninstallWindow::~CUninstallWindow() {
   if (m_Window) DestroyWindow(m_Window);
   free(m_Outcome);
+  free(m_Finished);
+  free(m_Failed);
 }
 
 void CUninstallWindow::SetText(HWND window, const char* key) {
@@ -33,6 +35,8 @@ void CUninstallWindow::Progress(int, const char*) {
   m_Window = CreateDialogParamA(m_Instance, MAKEINTRESOURCEA(IDD_UNINSTALL_PROGRESS), NULL, Proc,
                                 reinterpret_cast<LPARAM>(this));
   if (!m_Window) return;  // the run goes on; its failures still come as boxes
+  m_Finished = SetupState::Translations.GetString(TK_UNINSTALLATION_IS_NOW_FINISHED);
+  m_Failed = SetupState::Translations.GetString(TK_UINSTALL_PROCESS_FAILED);
   SetText(m_Window, TK_UNINSTALL_TITLE);
   SetText(GetDlgItem(m_Window, IDC_UNINSTALL_TEXT), TK_PLEASE_WAIT_WHILE_UNINSTALLING);
   ShowWindow(GetDlgItem(m_Window, IDOK), SW_HIDE);
@@ -42,12 +46,11 @@ void CUninstallWindow::Progress(int, const char*) {
 void CUninstallWindow::RunEnded(RunEnding ending) {
   if (!m_Window) return;  // nothing was shown (the user said No)
   HWND text = GetDlgItem(m_Window, IDC_UNINSTALL_TEXT);
-  if (ending == RUN_DONE)
-    SetText(text, TK_UNINSTALLATION_IS_NOW_FINISHED);
-  else if (m_Outcome)
-    SetWindowTextA(text, m_Outcome);
-  else
-    SetText(text, TK_UINSTALL_PROCESS_FAILED);
+  const char* outcome = ending == RUN_DONE ? (m_Finished ? m_Finished : TK_UNINSTALLATION_IS_NOW_FINISHED)
+                        : m_Outcome                ? m_Outcome
+                        : m_Failed                 ? m_Failed
+                                                   : TK_UINSTALL_PROCESS_FAILED;
+  SetWindowTextA(text, outcome);
   // The user can always close the dialog, whatever the outcome.
   HWND ok = GetDlgItem(m_Window, IDOK);
   ShowWindow(ok, SW_SHOW);

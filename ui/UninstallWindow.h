@@ -7,7 +7,8 @@
 
 class CUninstallWindow : public CMessageBoxFrontEnd {
  public:
-  explicit CUninstallWindow(HINSTANCE instance) : m_Instance(instance), m_Window(NULL), m_Outcome(NULL) {}
+  explicit CUninstallWindow(HINSTANCE instance)
+      : m_Instance(instance), m_Window(NULL), m_Outcome(NULL), m_Finished(NULL), m_Failed(NULL) {}
   ~CUninstallWindow() override;
   HWND Window() const { return m_Window; }
 
@@ -27,6 +28,10 @@ class CUninstallWindow : public CMessageBoxFrontEnd {
   HINSTANCE m_Instance;
   HWND m_Window;
   char* m_Outcome;
+  // read as the dialog opens: a successful run deletes the table before
+  // it ends
+  char* m_Finished;
+  char* m_Failed;
   volatile bool m_Closed = false;
 
   CUninstallWindow(const CUninstallWindow&);
