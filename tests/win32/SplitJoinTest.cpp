@@ -268,22 +268,28 @@ TEST_F(SplitJoin, ItsWindowAsksForTheDiskAndCancelDeletesTheTarget) {
     EXPECT_EQ("Copying files... Please wait.", Robot::ItemText(w, IDC_SPLIT_TEXT));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(w, IDOK)));
     std::string asked;
-    bool okOn = false, okOffAfterPress = false;
+    bool okOn = false, okOffAfterPress = false, escaped = false;
     std::thread user([&] {
       if (!robot.WaitUntil([&] { return Robot::ItemText(w, IDC_SPLIT_TEXT) == "Please insert disk 2."; }, 10000,
-                           "the disk asked for"))
+                           "the disk asked for")) {
+        RequestSplitJoinCancel();
         return;
+      }
       asked = Robot::ItemText(w, IDC_SPLIT_TEXT);
       okOn = robot.WaitUntil([&] { return IsWindowEnabled(GetDlgItem(w, IDOK)) != FALSE; }, 5000, "OK on");
       Robot::Press(w, IDOK);
       okOffAfterPress = robot.WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(w, IDOK)); }, 5000, "OK off");
-      Robot::Press(w, IDCANCEL);
+      // Escape is Cancel, as in any dialog: the wait hands the dialog its keys
+      PostMessageA(GetDlgItem(w, IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 0);
+      escaped = robot.WaitUntil([&] { return !IsWindow(w); }, 5000, "Escape ending the join");
+      if (!escaped) RequestSplitJoinCancel();
     });
     EXPECT_EQ(RUN_CANCELLED, Run(SPLITJOIN_JOIN_ALL, window));
     user.join();
     EXPECT_EQ("Please insert disk 2.", asked);
     EXPECT_TRUE(okOn);
     EXPECT_TRUE(okOffAfterPress);
+    EXPECT_TRUE(escaped);
     EXPECT_FALSE(PathExists(target));
     EXPECT_FALSE(IsWindow(w)) << "the window stays after the end";
   }
