@@ -40,7 +40,6 @@ const char* const kErrors[] = {
     kDamagedSetupText,
 };
 const int kDamagedError = 4;
-const char kUnspecifiedText[] = "An unspecified error occurred. The installation will be terminated.";
 
 enum { COPY_DONE = -1, COPY_CANCELLED = -2 };
 
@@ -53,15 +52,22 @@ void StartPart(unsigned part, HANDLE file, const char* path) {
   g_Part = part;
   g_PartDone = 0;
   g_PartPath = path;
-  LARGE_INTEGER size;
-  g_PartSize = GetFileSizeEx(file, &size) ? (uint64_t)size.QuadPart : 0;
+  DWORD high = 0;
+  const DWORD low = GetFileSize(file, &high);
+  g_PartSize = low == INVALID_FILE_SIZE && GetLastError() != NO_ERROR ? 0 : ((uint64_t)high << 32) | low;
 }
 
 // Reported only when the whole percent changes: a part is many chunks.
 void ReportProgress(DWORD copied) {
   g_PartDone += copied;
-  const uint64_t within = g_PartSize ? (g_PartDone >= g_PartSize ? 100 : g_PartDone * 100 / g_PartSize) : 100;
-  const int percent = static_cast<int>((g_Part * 100 + within) / (g_Parts ? g_Parts : 1));
+  // in 32 bits: a 64-bit division would cost the program its helper
+  uint64_t size = g_PartSize, done = g_PartDone < size ? g_PartDone : size;
+  while (size >> 24) {
+    size >>= 1;
+    done >>= 1;
+  }
+  const unsigned within = size ? static_cast<unsigned>(done) * 100u / static_cast<unsigned>(size) : 100u;
+  const int percent = static_cast<int>((g_Part * 100u + within) / (g_Parts ? g_Parts : 1u));
   if (percent == g_Percent) return;
   g_Percent = percent;
   g_Reports->Progress(percent, g_PartPath);
@@ -270,7 +276,8 @@ RunResult JoinSplitParts(const char* targetPath, const char* basePath, int mode,
     result = static_cast<RunResult>(WaitForWorkerPumping(thread));
     CloseHandle(thread);
   } else {
-    reports.ShowFailure(NULL, kUnspecifiedText, "Error", MB_OK | MB_ICONERROR);
+    reports.ShowFailure(NULL, "An unspecified error occurred. The installation will be terminated.", "Error",
+                        MB_OK | MB_ICONERROR);
   }
   if (result != RUN_DONE) DeleteFileA(targetPath);
   reports.RunEnded(result);

@@ -4,9 +4,8 @@
 static bool ForDialog(MSG* message) {
   if (!message->hwnd) return false;
   HWND root = GetAncestor(message->hwnd, GA_ROOT);
-  char name[8];
-  return root && GetClassNameA(root, name, sizeof name) && lstrcmpA(name, "#32770") == 0 &&
-         IsDialogMessageA(root, message);
+  // the dialog class's atom (WC_DIALOG)
+  return root && GetClassLongPtrA(root, GCW_ATOM) == 0x8002 && IsDialogMessageA(root, message);
 }
 
 DWORD WaitForWorkerPumping(HANDLE thread, void (*tick)(void*), void* context, DWORD interval) {

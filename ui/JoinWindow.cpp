@@ -78,50 +78,47 @@ INT_PTR CALLBACK CJoinWindow::Proc(HWND window, UINT message, WPARAM wParam, LPA
     reinterpret_cast<CJoinWindow*>(lParam)->m_Window = window;
   }
   CJoinWindow* self = reinterpret_cast<CJoinWindow*>(GetWindowLongPtrA(window, DWLP_USER));
-  return self ? self->Handle(message, wParam, lParam) : FALSE;
-}
-
-INT_PTR CJoinWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (!self) return FALSE;
   switch (message) {
     case WM_INITDIALOG:
-      SetWindowTextA(m_Window, m_Caption);
-      SetDlgItemTextA(m_Window, IDOK, m_OkText);
-      SetDlgItemTextA(m_Window, IDCANCEL, m_CancelText);
-      SetDlgItemTextA(m_Window, IDC_SPLIT_TEXT, m_CopyingText);
-      EnableWindow(GetDlgItem(m_Window, IDOK), FALSE);
+      SetWindowTextA(window, self->m_Caption);
+      SetDlgItemTextA(window, IDOK, self->m_OkText);
+      SetDlgItemTextA(window, IDCANCEL, self->m_CancelText);
+      SetDlgItemTextA(window, IDC_SPLIT_TEXT, self->m_CopyingText);
+      EnableWindow(GetDlgItem(window, IDOK), FALSE);
       return TRUE;
     case WM_COMMAND:
       if (LOWORD(wParam) == IDOK) {
         // The worker looks for the part by itself; OK only acknowledges.
-        EnableWindow(GetDlgItem(m_Window, IDOK), FALSE);
+        EnableWindow(GetDlgItem(window, IDOK), FALSE);
         return TRUE;
       }
       if (LOWORD(wParam) == IDCANCEL) {
         // the join deletes the target once its worker has stopped
         RequestSplitJoinCancel();
-        EnableWindow(GetDlgItem(m_Window, IDCANCEL), FALSE);
+        EnableWindow(GetDlgItem(window, IDCANCEL), FALSE);
         return TRUE;
       }
       break;
     case WM_SPLIT_WAIT_DISK: {
       // our own resource text with its one "%d": wsprintf's 1024 bytes hold it
       char full[1024], text[100];
-      wsprintfA(full, m_InsertDiskText, static_cast<int>(wParam));
+      wsprintfA(full, self->m_InsertDiskText, static_cast<int>(wParam));
       MbcsCopy(text, sizeof text, full);
       char shown[100] = "";
-      GetDlgItemTextA(m_Window, IDC_SPLIT_TEXT, shown, sizeof shown);
+      GetDlgItemTextA(window, IDC_SPLIT_TEXT, shown, sizeof shown);
       // the worker repeats this every 300 ms: no flicker
-      if (strcmp(text, shown) != 0) SetDlgItemTextA(m_Window, IDC_SPLIT_TEXT, text);
-      EnableWindow(GetDlgItem(m_Window, IDOK), TRUE);
+      if (strcmp(text, shown) != 0) SetDlgItemTextA(window, IDC_SPLIT_TEXT, text);
+      EnableWindow(GetDlgItem(window, IDOK), TRUE);
       return TRUE;
     }
     case WM_SPLIT_DISK_FOUND:
-      SetDlgItemTextA(m_Window, IDC_SPLIT_TEXT, m_CopyingText);
-      EnableWindow(GetDlgItem(m_Window, IDOK), FALSE);
+      SetDlgItemTextA(window, IDC_SPLIT_TEXT, self->m_CopyingText);
+      EnableWindow(GetDlgItem(window, IDOK), FALSE);
       return TRUE;
     case WM_JOIN_FAILURE: {
       const Failure* failure = reinterpret_cast<const Failure*>(lParam);
-      CMessageBoxFrontEnd::ShowFailure(m_Window, failure->Text, failure->Caption, failure->Style);
+      self->CMessageBoxFrontEnd::ShowFailure(window, failure->Text, failure->Caption, failure->Style);
       return TRUE;
     }
   }

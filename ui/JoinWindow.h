@@ -23,7 +23,6 @@ class CJoinWindow : public CMessageBoxFrontEnd {
 
  private:
   static INT_PTR CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-  INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
 
   HINSTANCE m_Instance;
   HWND m_Window;

@@ -11,7 +11,6 @@ CUninstallWindow::~CUninstallWindow() {
   if (m_Window) DestroyWindow(m_Window);
   free(m_Outcome);
   free(m_Finished);
-  free(m_Failed);
 }
 
 void CUninstallWindow::SetText(HWND window, const char* key) {
@@ -36,7 +35,6 @@ void CUninstallWindow::Progress(int, const char*) {
                                 reinterpret_cast<LPARAM>(this));
   if (!m_Window) return;  // the run goes on; its failures still come as boxes
   m_Finished = SetupState::Translations.GetString(TK_UNINSTALLATION_IS_NOW_FINISHED);
-  m_Failed = SetupState::Translations.GetString(TK_UINSTALL_PROCESS_FAILED);
   SetText(m_Window, TK_UNINSTALL_TITLE);
   SetText(GetDlgItem(m_Window, IDC_UNINSTALL_TEXT), TK_PLEASE_WAIT_WHILE_UNINSTALLING);
   ShowWindow(GetDlgItem(m_Window, IDOK), SW_HIDE);
@@ -48,7 +46,6 @@ void CUninstallWindow::RunEnded(RunEnding ending) {
   HWND text = GetDlgItem(m_Window, IDC_UNINSTALL_TEXT);
   const char* outcome = ending == RUN_DONE ? (m_Finished ? m_Finished : TK_UNINSTALLATION_IS_NOW_FINISHED)
                         : m_Outcome                ? m_Outcome
-                        : m_Failed                 ? m_Failed
                                                    : TK_UINSTALL_PROCESS_FAILED;
   SetWindowTextA(text, outcome);
   // The user can always close the dialog, whatever the outcome.

@@ -8,12 +8,12 @@
 class CUninstallWindow : public CMessageBoxFrontEnd {
  public:
   explicit CUninstallWindow(HINSTANCE instance)
-      : m_Instance(instance), m_Window(NULL), m_Outcome(NULL), m_Finished(NULL), m_Failed(NULL) {}
+      : m_Instance(instance), m_Window(NULL), m_Outcome(NULL), m_Finished(NULL) {}
   ~CUninstallWindow() override;
   HWND Window() const { return m_Window; }
 
   // The box, as ever; its text is also the outcome the dialog shows if the
-  // run fails.
+  // run fails (a failed run has always said why).
   void ShowFailure(HWND owner, const char* text, const char* caption, UINT style) override;
   // The first report opens the dialog (dialog 137): it comes from the run's
   // own thread, before its worker starts. The dialog has no bar.
@@ -31,7 +31,6 @@ class CUninstallWindow : public CMessageBoxFrontEnd {
   // read as the dialog opens: a successful run deletes the table before
   // it ends
   char* m_Finished;
-  char* m_Failed;
   volatile bool m_Closed = false;
 
   CUninstallWindow(const CUninstallWindow&);
