@@ -41,7 +41,7 @@ const char* const kErrors[] = {
 };
 const int kDamagedError = 4;
 
-enum { COPY_DONE = -1, COPY_CANCELLED = -2 };
+enum { COPY_DONE = -1, COPY_CANCELLED = -2, COPY_MISSING = -3 };
 
 const uint64_t kWholeFile = ~(uint64_t)0;
 
@@ -117,11 +117,20 @@ DWORD Fail(int error, char* buffer, HANDLE a, HANDLE b) {
 
 enum { PART_HERE, PART_CANCELLED, PART_MISSING };
 
+// No "insert a disk" box of the system's own for an empty drive: the join
+// asks, or nobody is there to answer it.
+int PartThere(const char* part) {
+  const UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
+  const int present = FileExists(part);
+  SetErrorMode(old);
+  return present;
+}
+
 // Waits for the part to appear, asking for its disk. Nobody there can
 // insert one: then a missing part ends the join.
 int WaitForPart(const char* part, int disk) {
   if (!g_Reports->Attended()) {
-    if (FileExists(part)) return PART_HERE;
+    if (PartThere(part)) return PART_HERE;
     RunLogLineWith("Failure", "the slice %s is missing", part);
     return PART_MISSING;
   }
@@ -129,21 +138,15 @@ int WaitForPart(const char* part, int disk) {
   for (;;) {
     if (Cancelled()) return PART_CANCELLED;
     g_Reports->AwaitDisk(disk);
-    // no "insert a disk" box of the system's own for an empty drive
-    const UINT old = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
-    const int present = FileExists(part);
-    SetErrorMode(old);
-    if (present) return PART_HERE;
+    if (PartThere(part)) return PART_HERE;
     Sleep(300);
   }
 }
 
 // Numbered slice n onto target, waiting for its disk and checking it
-// against its digest in record: COPY_DONE, COPY_CANCELLED, PART_MISSING
-// as -3, or the error number. *source is the slice's handle when it could
-// be opened.
-const int COPY_MISSING = -3;
-
+// against its digest in record: COPY_DONE, COPY_CANCELLED, COPY_MISSING
+// (nobody there to insert its disk), or the error number. *source is the
+// slice's handle when it could be opened.
 int AppendSlice(unsigned n, const unsigned char* record, HANDLE target, char* buffer, HANDLE* source) {
   char part[PATH_BYTES];
   if (!SplitPartName(g_Base, n, part, sizeof part)) return 1;
