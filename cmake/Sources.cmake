@@ -74,6 +74,7 @@ set(QS_WIN_SOURCES
   platform/FileSystem.cpp
   platform/FrontEnd.cpp
   platform/RunLog.cpp
+  platform/RunWait.cpp
   platform/PrivateTemp.cpp
   platform/TextEncoding.cpp
   engine/InstallProgress.cpp
@@ -102,6 +103,8 @@ set(QS_WIN_SOURCES
   ui/PassiveWindow.cpp
   ui/SidePicture.cpp
   ui/LanguageDialog.cpp
+  ui/JoinWindow.cpp
+  ui/UninstallWindow.cpp
   uninstall/UninstallDriver.cpp
   uninstall/SelfRemoval.cpp
 )

@@ -22,10 +22,12 @@
 #include "resources/resource.h"
 #include "script/Placeholders.h"
 #include "ui/BackgroundWindow.h"
+#include "ui/JoinWindow.h"
 #include "ui/LanguageDialog.h"
 #include "ui/MessageBoxes.h"
 #include "ui/PassiveWindow.h"
 #include "ui/SilentFrontEnd.h"
+#include "ui/UninstallWindow.h"
 #include "ui/Wizard.h"
 #include "uninstall/SelfRemoval.h"
 #include "uninstall/UninstallDriver.h"
@@ -109,6 +111,29 @@ static int RunChild(const char* path, const char* option, const char* argument) 
   return static_cast<int>(code);
 }
 
+// The passive window's Cancel of a join: the worker stops at its next check.
+static void CancelTheJoin() { SetupState::CancelRequested = 1; }
+
+// The join where someone watches is shown in its window; else the run's
+// own front end hears it, and nobody is asked for a disk.
+static RunResult Join(const char* target, const char* base, int mode) {
+  if (FrontEnd()->Mode() == DISPLAY_PASSIVE) {
+    g_Passive.Open(SetupState::Instance, PathFileName(base), CancelTheJoin);
+    const RunResult result = JoinSplitParts(target, base, mode, g_Passive);
+    g_Passive.Close();
+    return result;
+  }
+  if (!FrontEnd()->Attended()) return JoinSplitParts(target, base, mode, *FrontEnd());
+  CJoinWindow window(SetupState::Instance, PathFileName(base));
+  if (!window.Open()) {
+    // nothing was started
+    if (mode == SPLITJOIN_JOIN_ALL) ShowError(kUnspecifiedError, MB_OK | MB_ICONERROR);
+    DeleteFileA(target);
+    return RUN_FAILED;
+  }
+  return JoinSplitParts(target, base, mode, window);
+}
+
 // Started from where it was delivered: copies itself to the temporary folder
 // and lets that copy join the parts, so that the disk can be changed.
 static int RunFirstPart(const char* tempDir) {
@@ -129,9 +154,7 @@ static int RunFirstPart(const char* tempDir) {
     return SETUP_EXIT_FAILED;
   }
 
-  const int copied = !FrontEnd()->Attended() ? JoinSplitPartsSilently(copy, base, SPLITJOIN_COPY_EXE_ONLY)
-                                     : JoinSplitParts(SetupState::Instance, copy, base, SPLITJOIN_COPY_EXE_ONLY);
-  if (copied != 1) {
+  if (Join(copy, base, SPLITJOIN_COPY_EXE_ONLY) != RUN_DONE) {
     ShowError("Failed to copy executable part of split installation to temporary files directory.",
               MB_OK | MB_ICONERROR);
     DeleteFileA(copy);
@@ -146,17 +169,6 @@ static int RunFirstPart(const char* tempDir) {
   return code;
 }
 
-// The boxes, counting the failures they show: a join that ended after its
-// own error message failed; one that ended without any was cancelled.
-class CCountingFrontEnd : public CMessageBoxFrontEnd {
- public:
-  int Failures = 0;
-  void ShowFailure(HWND owner, const char* text, const char* caption, UINT style) override {
-    ++Failures;
-    CMessageBoxFrontEnd::ShowFailure(owner, text, caption, style);
-  }
-};
-
 // The temporary copy: joins every part into a second temporary file, starts
 // that as the installer and waits for it. The joined file removes itself.
 static int RunSplitJoin(const char* tempDir, const char* base) {
@@ -165,21 +177,8 @@ static int RunSplitJoin(const char* tempDir, const char* base) {
     ShowError("Failed to create temporary file in temporary files directory.", MB_OK);
     return SETUP_EXIT_FAILED;
   }
-  if (!FrontEnd()->Attended()) {
-    // nobody to insert a disk: a missing slice makes the setup incomplete
-    const int joinedAll = JoinSplitPartsSilently(joined, base, SPLITJOIN_JOIN_ALL);
-    if (joinedAll != 1) return joinedAll < 0 ? SETUP_EXIT_DAMAGED : SETUP_EXIT_FAILED;
-  } else {
-    CCountingFrontEnd boxes;
-    SetFrontEnd(&boxes);
-    const int joinedAll = JoinSplitParts(SetupState::Instance, joined, base, SPLITJOIN_JOIN_ALL);
-    SetFrontEnd(NULL);
-    if (!joinedAll) {
-      DeleteFileA(joined);  // gone already; the window deletes it
-      if (SplitJoinFoundDamage()) return SETUP_EXIT_DAMAGED;
-      return boxes.Failures ? SETUP_EXIT_FAILED : SETUP_EXIT_CANCELLED;
-    }
-  }
+  const RunResult joinedAll = Join(joined, base, SPLITJOIN_JOIN_ALL);
+  if (joinedAll != RUN_DONE) return ExitCodeOf(joinedAll);  // said where it was found; the target is gone
   // the folder of the first part, without its final backslash
   char folder[PATH_BYTES];
   MbcsCopy(folder, PATH_BYTES, base);
@@ -442,6 +441,31 @@ static RunResult RunInstaller(const char* tempDir, int showCommand) {
   return result;
 }
 
+// The uninstall run: its dialog where someone watches, the passive window
+// (named as the question would name the program; nothing to cancel) or
+// nothing at all.
+static RunResult Uninstall() {
+  if (FrontEnd()->Attended()) {
+    CUninstallWindow window(SetupState::Instance);
+    return RunUninstaller(window);
+  }
+  if (FrontEnd()->Mode() != DISPLAY_PASSIVE) return RunUninstaller(*FrontEnd());
+  char table[PATH_BYTES];
+  MbcsCopy(table, PATH_BYTES, SetupState::ExePath);
+  char* name = const_cast<char*>(PathFileName(table));
+  char* title = NULL;
+  if (static_cast<size_t>(name - table) + sizeof "Translations.ini" <= sizeof table) {
+    strcpy(name, "Translations.ini");
+    title = ReadInstalledAppName(table);
+  }
+  g_Passive.Open(SetupState::Instance, title ? title : PathFileName(SetupState::ExePath));
+  free(title);
+  g_Passive.CancelAllowed(false);
+  const RunResult result = RunUninstaller(g_Passive);
+  g_Passive.Close();
+  return result;
+}
+
 // Steps after COM is up; the caller uninitialises COM on every path.
 static int RunWithCom(int showCommand) {
   LoadStringA(SetupState::Instance, IDS_WINDOW_TITLE, SetupState::WindowTitle,
@@ -473,7 +497,7 @@ static int RunWithCom(int showCommand) {
 
   switch (ReadSetupFileKind(SetupState::ExePath)) {
     case FILEKIND_UNINSTALLER:
-      return RunUninstaller(SetupState::Instance, !FrontEnd()->Attended());
+      return ExitCodeOf(Uninstall());
     case FILEKIND_INSTALLER:
       return ExitCodeOf(RunInstaller(tempDir, showCommand));
     case FILEKIND_DAMAGED:

@@ -48,6 +48,10 @@ class CFrontEnd {
   virtual void Progress(int percent, const char* file) { (void)percent, (void)file; }
   virtual void CancelAllowed(bool allowed) { (void)allowed; }
   virtual void RunEnded(RunEnding ending) { (void)ending; }
+  // A split setup's join waits for the disk of a slice (the first slice is
+  // disk 1) until it has come. Only an attended front end is asked.
+  virtual void AwaitDisk(int disk) { (void)disk; }
+  virtual void DiskFound(int disk) { (void)disk; }
 };
 
 // The front end of this process: the one set, else the plain message boxes.

@@ -10,7 +10,7 @@
 #include "driver/SetupState.h"
 #include "platform/FrontEnd.h"
 #include "platform/RunLog.h"
-#include "resources/resource.h"
+#include "platform/RunWait.h"
 #include "script/Placeholders.h"
 #include "script/Translations.h"
 #include "uninstall/SelfRemoval.h"
@@ -20,9 +20,6 @@ namespace {
 char g_Folder[PATH_BYTES];
 char g_LogPath[PATH_BYTES + 16];
 char g_TablePath[PATH_BYTES + 16];
-HANDLE g_Worker;
-int g_Succeeded;
-int g_LogMissing;  // set by the worker before it posts WM_UNINSTALL_DONE
 
 // The "could not find" text with the log path; a new heap string or null.
 char* LogMissingText() {
@@ -32,64 +29,13 @@ char* LogMissingText() {
   return text;
 }
 
-void SetTranslated(HWND window, const char* key) {
-  char* text = SetupState::Translations.GetString(key);
-  SetWindowTextA(window, text ? text : key);
-  free(text);
-}
-
-INT_PTR CALLBACK ProgressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-  (void)lParam;
-  switch (message) {
-    case WM_INITDIALOG:
-      SetTranslated(dialog, TK_UNINSTALL_TITLE);
-      SetTranslated(GetDlgItem(dialog, IDC_UNINSTALL_TEXT), TK_PLEASE_WAIT_WHILE_UNINSTALLING);
-      ShowWindow(GetDlgItem(dialog, IDOK), SW_HIDE);
-      g_Worker = CreateThread(NULL, 0, UninstallWorker, dialog, 0, NULL);
-      if (!g_Worker) PostMessageA(dialog, WM_UNINSTALL_DONE, 0, 0);
-      return TRUE;
-    case WM_UNINSTALL_DONE: {
-      DWORD code = 1;
-      while (g_Worker && GetExitCodeThread(g_Worker, &code) && code == STILL_ACTIVE) Sleep(200);
-      g_Succeeded = g_Worker && code == 0;
-      if (g_Succeeded) {
-        SetTranslated(GetDlgItem(dialog, IDC_UNINSTALL_TEXT), TK_UNINSTALLATION_IS_NOW_FINISHED);
-        DeleteFileA(g_LogPath);
-        DeleteFileA(g_TablePath);
-      } else {
-        // The user can always close the dialog. The log, the table and the
-        // uninstaller stay: they are the only record of what is still
-        // installed, and the run can be tried again.
-        char* text =
-            g_LogMissing ? LogMissingText() : SetupState::Translations.GetString(TK_UINSTALL_PROCESS_FAILED);
-        SetDlgItemTextA(dialog, IDC_UNINSTALL_TEXT, text ? text : TK_UINSTALL_PROCESS_FAILED);
-        free(text);
-      }
-      ShowWindow(GetDlgItem(dialog, IDOK), SW_SHOW);
-      SetFocus(GetDlgItem(dialog, IDOK));
-      return TRUE;
-    }
-    case WM_COMMAND:
-      if (LOWORD(wParam) == IDOK && IsWindowVisible(GetDlgItem(dialog, IDOK))) PostQuitMessage(0);
-      return TRUE;
-    case WM_DESTROY:
-      PostQuitMessage(0);
-      return FALSE;
-    default:
-      return FALSE;
-  }
-}
-
-}  // namespace
-
-DWORD WINAPI UninstallWorker(LPVOID parameter) {
-  HWND dialog = static_cast<HWND>(parameter);
+// 0 success, 1 failure; each failure said through FrontEnd(), once.
+DWORD WINAPI UninstallWorker(LPVOID) {
   DWORD code = 1;
   // DllUnregisterServer may create COM objects, as the install worker's
   // DllRegisterServer could
   const HRESULT com = CoInitialize(NULL);
   if (!SetupState::UninstallLog.OpenLog(g_LogPath)) {
-    g_LogMissing = 1;
     char* text = LogMissingText();
     char* caption = SetupState::Translations.GetString(TK_ERROR);
     FrontEnd()->ShowFailure(NULL, text ? text : g_LogPath, caption ? caption : TK_ERROR, MB_OK);
@@ -100,14 +46,29 @@ DWORD WINAPI UninstallWorker(LPVOID parameter) {
     if (SetupState::UninstallLog.Replay(exclusions, 3) == 1) {
       code = 0;
     } else {
-      SetupState::Translations.ShowMessage(dialog, TK_UINSTALL_PROCESS_FAILED, TK_ERROR, MB_OK);
+      SetupState::Translations.ShowMessage(NULL, TK_UINSTALL_PROCESS_FAILED, TK_ERROR, MB_OK);
     }
     SetupState::UninstallLog.Close();
   }
   if (SUCCEEDED(com)) CoUninitialize();
-  if (dialog) PostMessageA(dialog, WM_UNINSTALL_DONE, 0, 0);
   return code;
 }
+
+// The bar moves while the replay works, slower as it goes, short of the
+// end until the end.
+struct MovingBar {
+  CFrontEnd* Reports;
+  int Percent;
+};
+
+void MoveBar(void* context) {
+  MovingBar* bar = static_cast<MovingBar*>(context);
+  if (bar->Percent >= 95) return;
+  bar->Percent += (95 - bar->Percent + 19) / 20;
+  bar->Reports->Progress(bar->Percent, NULL);
+}
+
+}  // namespace
 
 // The question names the program: the name the installation kept in the
 // table, else the folder's (a table of an older installation has none).
@@ -144,7 +105,7 @@ static void RemoveUninstaller() {
   RemoveSelf(kept, count);
 }
 
-int RunUninstaller(HINSTANCE instance, int silent) {
+RunResult RunUninstaller(CFrontEnd& reports) {
   MbcsCopy(g_Folder, PATH_BYTES, SetupState::ExePath);
   if (char* slash = const_cast<char*>(MbcsFindLastChar(g_Folder, '\\'))) slash[1] = '\0';
   strcpy(g_LogPath, g_Folder);
@@ -155,31 +116,41 @@ int RunUninstaller(HINSTANCE instance, int silent) {
   SetupState::UninstallLog.SetTranslations(&SetupState::Translations);
   SetupState::UninstallLog.SetInstallFolder(g_Folder);
 
-  if (silent) {
-    // No question, no window: the replay on this thread, its questions
-    // answered for nobody being there (the user's files stay).
+  // the replay's questions and failures go where the run's do
+  CFrontEnd* before = FrontEnd();
+  SetFrontEnd(&reports);
+  if (reports.Attended()) {
+    if (AskToUninstall() != IDYES) {  // nothing changed
+      reports.RunEnded(RUN_CANCELLED);
+      SetFrontEnd(before);
+      return RUN_CANCELLED;
+    }
+  } else {
+    // nobody to ask: what the replay would ask keeps the user's files
     RunLogLineWith("Uninstalling", "the installation in %s", g_Folder);
-    const DWORD code = UninstallWorker(NULL);
-    if (code != 0) return 1;
+  }
+  // the first report, from this thread: a front end's window opens here
+  MovingBar bar = {&reports, 0};
+  reports.Progress(0, NULL);
+  DWORD code;
+  HANDLE worker = CreateThread(NULL, 0, UninstallWorker, NULL, 0, NULL);
+  if (worker) {
+    code = WaitForWorkerPumping(worker, MoveBar, &bar);
+    CloseHandle(worker);
+  } else {
+    code = UninstallWorker(NULL);
+  }
+  const RunResult result = code == 0 ? RUN_DONE : RUN_FAILED;
+  if (result == RUN_DONE) {
+    reports.Progress(100, NULL);
+    // the run succeeded: the log and the table have served. After a
+    // failure they stay with the uninstaller, the only record of what is
+    // still installed, for the run to be tried again.
     DeleteFileA(g_LogPath);
     DeleteFileA(g_TablePath);
-    RemoveUninstaller();
-    return 0;
   }
-  if (AskToUninstall() != IDYES) return 2;  // cancelled: nothing changed
-  DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_UNINSTALL_PROGRESS), NULL, ProgressDialogProc, 0);
-  HACCEL accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_UNINSTALL_ACCELERATORS));
-  MSG message;
-  while (GetMessageA(&message, NULL, 0, 0) > 0) {
-    if (accelerators && TranslateAcceleratorA(message.hwnd, accelerators, &message)) continue;
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
-  if (g_Worker) {
-    WaitForSingleObject(g_Worker, INFINITE);
-    CloseHandle(g_Worker);
-    g_Worker = NULL;
-  }
-  if (g_Succeeded) RemoveUninstaller();
-  return g_Succeeded ? 0 : 1;
+  reports.RunEnded(result);
+  SetFrontEnd(before);
+  if (result == RUN_DONE) RemoveUninstaller();
+  return result;
 }

@@ -1,12 +1,15 @@
-// The life of Uninstall.exe: the question, the progress dialog 137 while a
-// worker replays Uninstall.log, the outcome, and the self-removal.
+// The life of Uninstall.exe: the question, a worker that replays
+// Uninstall.log while the front end shows progress, the outcome, and the
+// self-removal.
 #pragma once
 #include <windows.h>
 
-enum { WM_UNINSTALL_DONE = WM_USER + 3 };
+#include "platform/FrontEnd.h"
 
-// The exit code: 0 uninstalled, 1 failed, 2 the user said No. silent: no
-// question and no window; what would be asked keeps the user's files.
-int RunUninstaller(HINSTANCE instance, int silent);
-// Thread entry, the parameter is the progress dialog: 0 success, 1 failure.
-DWORD WINAPI UninstallWorker(LPVOID dialog);
+// Reports to `reports`, which also hears the replay's questions and
+// failures for the run: the question (only where someone can answer it),
+// progress (a moving bar: the replay cannot say how far it is), each
+// failure once, and the end, on this thread. RUN_DONE uninstalled (the
+// self-removal started), RUN_FAILED (the uninstaller, its log and its
+// table stay to be run again), RUN_CANCELLED when the user said No.
+RunResult RunUninstaller(CFrontEnd& reports);

@@ -1,36 +1,27 @@
-// The join worker against a window of the test's own: what it writes, which
-// disks it asks for, how it stops.
+// The join against front ends of the test's own and against its window:
+// what it writes, which disks it asks for, what it reports, how it ends.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <functional>
+#include <thread>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "Robot.h"
 #include "../FakeSignature.h"
+#include "TestPaths.h"
 #include "TestSupport.h"
 #include "driver/SetupState.h"
 #include "driver/SplitJoin.h"
 #include "efs/EfsFormat.h"
 #include "efs/Sha256.h"
 #include "efs/SliceRecord.h"
+#include "resources/resource.h"
+#include "ui/JoinWindow.h"
 
 namespace {
-
-struct Seen {
-  UINT Message;
-  WPARAM Param;
-};
-std::vector<Seen> g_Seen;
-
-LRESULT CALLBACK RecordingProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_SPLIT_WAIT_DISK || message == WM_SPLIT_DISK_FOUND || message == WM_SPLIT_DONE ||
-      (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL))
-    g_Seen.push_back({message, wParam});
-  return DefWindowProcA(window, message, wParam, lParam);
-}
 
 std::string Sig(const unsigned char* signature) { return std::string((const char*)signature, 16); }
 
@@ -53,63 +44,19 @@ std::string FirstSlice(const std::string& program, const std::vector<std::string
 class SplitJoin : public ::testing::Test {
  protected:
   void SetUp() override {
-    window = ProbeWindow("QsSplitJoinTest", RecordingProc);
-    ASSERT_TRUE(window != NULL);
-    g_Seen.clear();
     exe = dir.File("Setup.exe");
     base = dir.File("Setup");
     target = dir.File("joined.tmp");
     WriteWholeFile(target, "");
   }
-  void TearDown() override {
-    DestroyWindow(window);
-    SetupState::ExePath[0] = '\0';
-  }
+  void TearDown() override { SetupState::ExePath[0] = '\0'; }
 
-  // Runs the worker on its own thread against the window, pumping the
-  // window's messages, until it has ended and its messages are in;
-  // `during` is called between rounds (to add a part, to cancel, to answer
-  // a box). The worker's exit code, or 1234 when it does not end.
-  DWORD Run(int mode, const std::function<void()>& during = [] {}) {
+  RunResult Run(int mode, CFrontEnd& reports) {
     lstrcpynA(SetupState::ExePath, exe.c_str(), MAX_PATH);
-    SetSplitJoinJob(target.c_str(), base.c_str(), mode);
-    HANDLE thread = CreateThread(NULL, 0, SplitJoinThread, window, 0, NULL);
-    if (!thread) return 1234;
-    DWORD start = GetTickCount();
-    bool ended = false;
-    while (GetTickCount() - start < 30000) {
-      MSG m;
-      while (PeekMessageA(&m, NULL, 0, 0, PM_REMOVE)) DispatchMessageA(&m);
-      if (ended) break;  // one more round for what it posted last
-      ended = WaitForSingleObject(thread, 20) == WAIT_OBJECT_0;
-      if (!ended) during();
-    }
-    DWORD code = 1234;
-    if (!ended) {
-      RequestSplitJoinCancel();
-      WaitForSingleObject(thread, 5000);
-    } else {
-      GetExitCodeThread(thread, &code);
-    }
-    CloseHandle(thread);
-    return code;
-  }
-
-  static std::vector<WPARAM> All(UINT message) {
-    std::vector<WPARAM> out;
-    for (const Seen& s : g_Seen)
-      if (s.Message == message) out.push_back(s.Param);
-    return out;
-  }
-  static size_t Count(UINT message) { return All(message).size(); }
-  static bool AskedFor(WPARAM disk) {
-    for (WPARAM d : All(WM_SPLIT_WAIT_DISK))
-      if (d == disk) return true;
-    return false;
+    return JoinSplitParts(target.c_str(), base.c_str(), mode, reports);
   }
 
   TempFolder dir;
-  HWND window = NULL;
   std::string exe, base, target;
 };
 
@@ -118,16 +65,17 @@ TEST_F(SplitJoin, CopyModeWritesTheRunningFileAloneOverTheTarget) {
   WriteWholeFile(base + ".001", RandomBytes(100, 9) + Sig(InstallerSignature));
   for (size_t size : {25000u, 20480u, 0u}) {
     SCOPED_TRACE(size);
-    g_Seen.clear();
     const std::string bytes = RandomBytes(size, (unsigned)size);
     WriteWholeFile(exe, bytes);
     WriteWholeFile(target, std::string(40000, 'x'));  // longer than what replaces it
-    EXPECT_EQ(0u, Run(SPLITJOIN_COPY_EXE_ONLY));
+    CRecordingFrontEnd reports;
+    EXPECT_EQ(RUN_DONE, Run(SPLITJOIN_COPY_EXE_ONLY, reports));
     EXPECT_TRUE(ReadWholeFile(target) == bytes);
-    EXPECT_EQ(0u, Count(WM_SPLIT_WAIT_DISK));
-    EXPECT_EQ(0u, Count(WM_SPLIT_DISK_FOUND));
-    EXPECT_EQ(1u, Count(WM_SPLIT_DONE));
-    EXPECT_EQ(0u, Count(WM_COMMAND));
+    EXPECT_TRUE(reports.Awaited.empty());
+    EXPECT_TRUE(reports.Found.empty());
+    EXPECT_TRUE(reports.Failures.empty());
+    EXPECT_TRUE(reports.ProgressWhole());
+    EXPECT_EQ(std::vector<RunEnding>{RUN_DONE}, reports.Endings);
   }
 }
 
@@ -140,15 +88,17 @@ TEST_F(SplitJoin, JoinModeAppendsThePartsItsRecordNamesAndNoMore) {
   WriteWholeFile(base + ".001", one);
   WriteWholeFile(base + ".002", two);
   WriteWholeFile(base + ".003", "not part of it");
-  EXPECT_EQ(0u, Run(SPLITJOIN_JOIN_ALL));
+  CRecordingFrontEnd reports;
+  EXPECT_EQ(RUN_DONE, Run(SPLITJOIN_JOIN_ALL, reports));
   EXPECT_TRUE(ReadWholeFile(target) == stub + one + two);
-  EXPECT_TRUE(AskedFor(2));
-  EXPECT_TRUE(AskedFor(3));
-  EXPECT_FALSE(AskedFor(4));
-  EXPECT_EQ((std::vector<WPARAM>{2, 3}), All(WM_SPLIT_DISK_FOUND));
-  EXPECT_EQ(1u, Count(WM_SPLIT_DONE));
-  ASSERT_FALSE(g_Seen.empty());
-  EXPECT_EQ((UINT)WM_SPLIT_DONE, g_Seen.back().Message);
+  EXPECT_TRUE(reports.AskedFor(2));
+  EXPECT_TRUE(reports.AskedFor(3));
+  EXPECT_FALSE(reports.AskedFor(4));
+  EXPECT_EQ((std::vector<int>{2, 3}), reports.Found);
+  // three parts, each a third of the bar
+  EXPECT_TRUE(reports.ProgressWhole());
+  EXPECT_GE(reports.Percents.size(), 3u);
+  EXPECT_EQ(std::vector<RunEnding>{RUN_DONE}, reports.Endings);
 }
 
 // The first part signed after the split: its copy stays signed, and the
@@ -161,15 +111,14 @@ TEST_F(SplitJoin, ASignedFirstPartIsCopiedWholeAndJoinedWithoutItsTable) {
   ASSERT_TRUE(AppendFakeCertificate(first, 3000 / 8 * 8));
   ASSERT_GT(first.size(), program.size() + 2000);
   WriteWholeFile(exe, first);
-  EXPECT_EQ(0u, Run(SPLITJOIN_COPY_EXE_ONLY));
+  CRecordingFrontEnd copy, join;
+  EXPECT_EQ(RUN_DONE, Run(SPLITJOIN_COPY_EXE_ONLY, copy));
   EXPECT_TRUE(ReadWholeFile(target) == first);
 
   WriteWholeFile(base + ".001", one);
   WriteWholeFile(target, std::string(50000, 'x'));
-  g_Seen.clear();
-  EXPECT_EQ(0u, Run(SPLITJOIN_JOIN_ALL));
+  EXPECT_EQ(RUN_DONE, Run(SPLITJOIN_JOIN_ALL, join));
   EXPECT_TRUE(ReadWholeFile(target) == program + one) << "the program unsigned, without its record, then the part";
-  EXPECT_EQ(1u, Count(WM_SPLIT_DONE));
 }
 
 TEST_F(SplitJoin, AMissingPartIsAskedForUntilItArrivesOrTheUserCancels) {
@@ -177,61 +126,107 @@ TEST_F(SplitJoin, AMissingPartIsAskedForUntilItArrivesOrTheUserCancels) {
   const std::string one = RandomBytes(7000, 5) + Sig(InstallerSignature);
   WriteWholeFile(exe, FirstSlice(stub, {one}));
   // arrives after it has been asked for a few times
-  EXPECT_EQ(0u, Run(SPLITJOIN_JOIN_ALL, [&] {
-              if (Count(WM_SPLIT_WAIT_DISK) >= 4 && !PathExists(base + ".001"))
-                WriteWholeFile(base + ".001", one);
-            }));
+  CRecordingFrontEnd arrives;
+  arrives.during = [&](CRecordingFrontEnd& r) {
+    if (r.Awaited.size() >= 4 && !PathExists(base + ".001")) WriteWholeFile(base + ".001", one);
+  };
+  EXPECT_EQ(RUN_DONE, Run(SPLITJOIN_JOIN_ALL, arrives));
   EXPECT_TRUE(ReadWholeFile(target) == stub + one);
-  EXPECT_GE(Count(WM_SPLIT_WAIT_DISK), 4u);
-  for (WPARAM disk : All(WM_SPLIT_WAIT_DISK)) EXPECT_EQ(2u, disk);
-  EXPECT_EQ((std::vector<WPARAM>{2}), All(WM_SPLIT_DISK_FOUND));
-  EXPECT_EQ(1u, Count(WM_SPLIT_DONE));
+  EXPECT_GE(arrives.Awaited.size(), 4u);
+  for (int disk : arrives.Awaited) EXPECT_EQ(2, disk);
+  EXPECT_EQ((std::vector<int>{2}), arrives.Found);
 
-  // cancelled while waiting: it ends quietly, with nothing more to report
+  // cancelled while waiting, by the join's Cancel or by the run's own (a
+  // window that stops any run): it ends quietly, the target gone
   DeleteFileA((base + ".001").c_str());
-  g_Seen.clear();
-  EXPECT_EQ(0u, Run(SPLITJOIN_JOIN_ALL, [&] {
-              if (Count(WM_SPLIT_WAIT_DISK) >= 2) RequestSplitJoinCancel();
-            }));
-  EXPECT_EQ(0u, Count(WM_SPLIT_DISK_FOUND));
-  EXPECT_EQ(0u, Count(WM_SPLIT_DONE));
-  EXPECT_EQ(0u, Count(WM_COMMAND));
+  for (bool runsOwn : {false, true}) {
+    SCOPED_TRACE(runsOwn ? "the run's cancel" : "the join's cancel");
+    WriteWholeFile(target, "");
+    CRecordingFrontEnd cancels;
+    cancels.during = [&](CRecordingFrontEnd& r) {
+      if (r.Awaited.size() < 2) return;
+      if (runsOwn)
+        SetupState::CancelRequested = 1;
+      else
+        RequestSplitJoinCancel();
+    };
+    EXPECT_EQ(RUN_CANCELLED, Run(SPLITJOIN_JOIN_ALL, cancels));
+    EXPECT_FALSE(PathExists(target));
+    EXPECT_TRUE(cancels.Found.empty());
+    EXPECT_TRUE(cancels.Failures.empty());
+    EXPECT_EQ(std::vector<RunEnding>{RUN_CANCELLED}, cancels.Endings);
+  }
+  SetupState::CancelRequested = 0;
 }
 
-TEST_F(SplitJoin, AnErrorIsShownOwnedByTheWindowAndThenCancels) {
+// Nobody to insert a disk, with a progress window or with none: the join
+// asks nothing, and a missing slice makes the set incomplete at once.
+TEST_F(SplitJoin, UnattendedItReportsProgressAndAMissingSliceIsDamage) {
+  const std::string stub = RandomBytes(30000, 12);
+  const std::string one = RandomBytes(20000, 13), two = RandomBytes(20000, 14) + Sig(InstallerSignature);
+  WriteWholeFile(exe, FirstSlice(stub, {one, two}));
+  WriteWholeFile(base + ".001", one);
+  for (DisplayMode mode : {DISPLAY_PASSIVE, DISPLAY_NONE}) {
+    SCOPED_TRACE(mode);
+    WriteWholeFile(base + ".002", two);
+    WriteWholeFile(target, "");
+    CRecordingFrontEnd all(mode);
+    EXPECT_EQ(RUN_DONE, Run(SPLITJOIN_JOIN_ALL, all));
+    EXPECT_TRUE(ReadWholeFile(target) == stub + one + two);
+    EXPECT_TRUE(all.ProgressWhole());
+    EXPECT_TRUE(all.Awaited.empty());
+    EXPECT_TRUE(all.Found.empty());
+    EXPECT_TRUE(all.Questions.empty());
+
+    DeleteFileA((base + ".002").c_str());
+    WriteWholeFile(target, "");
+    CRecordingFrontEnd missing(mode);
+    const DWORD start = GetTickCount();
+    EXPECT_EQ(RUN_DAMAGED, Run(SPLITJOIN_JOIN_ALL, missing));
+    EXPECT_LT(GetTickCount() - start, 5000u) << "it waited for the slice";
+    EXPECT_FALSE(PathExists(target));
+    EXPECT_TRUE(missing.Awaited.empty());
+    EXPECT_TRUE(missing.Questions.empty());
+    EXPECT_FALSE(missing.Percents.empty()) << "the first slice's progress";
+    EXPECT_EQ(std::vector<RunEnding>{RUN_DAMAGED}, missing.Endings);
+  }
+}
+
+// Each failure is said once, where it is found; the result tells a failure
+// from damage without anyone counting boxes, and the target goes.
+TEST_F(SplitJoin, AFailureIsSaidOnceAndEndsTheJoinFailedOrDamaged) {
   const std::string kOne = RandomBytes(500, 10), kTwo = RandomBytes(700, 11) + Sig(InstallerSignature);
-  Robot robot;
-  robot.AttachSelf();
+  const char kDamaged[] = "The installation file is damaged or incomplete. Please obtain it again.";
   struct Case {
     const char* what;
     std::function<void()> arrange;
     const char* text;
+    RunResult result;
   } cases[] = {
-      {"no target", [&] { DeleteFileA(target.c_str()); }, "Failed to open destination file."},
-      {"no running file", [&] { DeleteFileA(exe.c_str()); }, "Failed to open source file."},
+      {"no target", [&] { DeleteFileA(target.c_str()); }, "Failed to open destination file.", RUN_FAILED},
+      {"no running file", [&] { DeleteFileA(exe.c_str()); }, "Failed to open source file.", RUN_FAILED},
       {"a part name too long", [&] { base = dir.File(std::string(250, 'b').c_str()); },
-       "Failed to open source file."},
+       "Failed to open source file.", RUN_FAILED},
       {"a slice of another build",
        [&] {
          WriteWholeFile(base + ".001", RandomBytes(500, 8) + Sig(InstallerSignature));
          WriteWholeFile(base + ".002", RandomBytes(500, 9) + Sig(InstallerSignature));
        },
-       "The installation file is damaged or incomplete. Please obtain it again."},
+       kDamaged, RUN_DAMAGED},
       {"a slice cut short",
        [&] {
          WriteWholeFile(base + ".001", kOne);
          WriteWholeFile(base + ".002", kTwo.substr(0, kTwo.size() - 1));
        },
-       "The installation file is damaged or incomplete. Please obtain it again."},
-      {"no slice record", [&] { WriteWholeFile(exe, RandomBytes(3000, 7)); },
-       "The installation file is damaged or incomplete. Please obtain it again."},
+       kDamaged, RUN_DAMAGED},
+      {"no slice record", [&] { WriteWholeFile(exe, RandomBytes(3000, 7)); }, kDamaged, RUN_DAMAGED},
       {"a full disk",
        [&] {
          WriteWholeFile(exe, FirstSlice(RandomBytes(400000, 6), {kOne, kTwo}));  // the small drive holds 256 KiB
          target = "Q:\\joined.tmp";
          WriteWholeFile(target, "");
        },
-       "Failed to write file."},
+       "Failed to write file.", RUN_FAILED},
   };
   for (Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -247,31 +242,78 @@ TEST_F(SplitJoin, AnErrorIsShownOwnedByTheWindowAndThenCancels) {
     WriteWholeFile(base + ".002", kTwo);
     WriteWholeFile(target, "");
     c.arrange();
-    g_Seen.clear();
-    std::string text, caption;
-    HWND owner = NULL;
-    EXPECT_EQ(0u, Run(SPLITJOIN_JOIN_ALL, [&] {
-                HWND box = robot.FindWindowNow("#32770", NULL);
-                if (box && !owner) {  // read once: the box may linger while it closes
-                  caption = Robot::Text(box);
-                  text = Robot::ItemText(box, 0xFFFF);
-                  owner = GetWindow(box, GW_OWNER);
-                  Robot::Press(box, IDOK);
-                }
-              }));
-    EXPECT_EQ("Error", caption);
-    EXPECT_EQ(c.text, text);
-    EXPECT_EQ(window, owner);
-    // then the window is told to cancel, and nothing comes after
-    ASSERT_FALSE(g_Seen.empty());
-    EXPECT_EQ((UINT)WM_COMMAND, g_Seen.back().Message);
-    EXPECT_EQ((WPARAM)IDCANCEL, LOWORD(g_Seen.back().Param));
-    EXPECT_EQ(1u, Count(WM_COMMAND));
-    EXPECT_EQ(0u, Count(WM_SPLIT_DONE));
-    // the caller answers a damaged set as a damaged setup file
-    EXPECT_EQ(std::string(c.text).find("damaged") != std::string::npos, SplitJoinFoundDamage() == 1);
-    if (target[0] == 'Q') DeleteFileA(target.c_str());
+    CRecordingFrontEnd reports;
+    EXPECT_EQ(c.result, Run(SPLITJOIN_JOIN_ALL, reports));
+    EXPECT_EQ(std::vector<std::string>{c.text}, reports.Failures);
+    EXPECT_EQ(std::vector<RunEnding>{c.result}, reports.Endings);
+    EXPECT_FALSE(PathExists(target));
   }
+}
+
+// The join's window as the user meets it: the disk it needs, OK that only
+// acknowledges, Cancel that stops it; a failure's box belongs to it.
+TEST_F(SplitJoin, ItsWindowAsksForTheDiskAndCancelDeletesTheTarget) {
+  const std::string one = RandomBytes(700, 15) + Sig(InstallerSignature);
+  WriteWholeFile(exe, FirstSlice(RandomBytes(3000, 16), {one}));
+  // the dialog and its texts from the setup program's resources
+  HMODULE program = LoadLibraryExA(QS_STUB_PATH, NULL, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_TRUE(program != NULL) << QS_STUB_PATH;
+  Robot robot;
+  robot.AttachSelf();
+  {
+    CJoinWindow window(program, "Setup");
+    ASSERT_TRUE(window.Open());
+    HWND w = window.Window();
+    EXPECT_EQ("Setup", Robot::Text(w));
+    EXPECT_EQ("Copying files... Please wait.", Robot::ItemText(w, IDC_SPLIT_TEXT));
+    EXPECT_FALSE(IsWindowEnabled(GetDlgItem(w, IDOK)));
+    std::string asked;
+    bool okOn = false, okOffAfterPress = false, escaped = false;
+    std::thread user([&] {
+      if (!robot.WaitUntil([&] { return Robot::ItemText(w, IDC_SPLIT_TEXT) == "Please insert disk 2."; }, 10000,
+                           "the disk asked for")) {
+        RequestSplitJoinCancel();
+        return;
+      }
+      asked = Robot::ItemText(w, IDC_SPLIT_TEXT);
+      okOn = robot.WaitUntil([&] { return IsWindowEnabled(GetDlgItem(w, IDOK)) != FALSE; }, 5000, "OK on");
+      Robot::Press(w, IDOK);
+      okOffAfterPress = robot.WaitUntil([&] { return !IsWindowEnabled(GetDlgItem(w, IDOK)); }, 5000, "OK off");
+      // Escape is Cancel, as in any dialog: the wait hands the dialog its keys
+      PostMessageA(GetDlgItem(w, IDCANCEL), WM_KEYDOWN, VK_ESCAPE, 0);
+      escaped = robot.WaitUntil([&] { return !IsWindow(w); }, 5000, "Escape ending the join");
+      if (!escaped) RequestSplitJoinCancel();
+    });
+    EXPECT_EQ(RUN_CANCELLED, Run(SPLITJOIN_JOIN_ALL, window));
+    user.join();
+    EXPECT_EQ("Please insert disk 2.", asked);
+    EXPECT_TRUE(okOn);
+    EXPECT_TRUE(okOffAfterPress);
+    EXPECT_TRUE(escaped);
+    EXPECT_FALSE(PathExists(target));
+    EXPECT_FALSE(IsWindow(w)) << "the window stays after the end";
+  }
+  {
+    WriteWholeFile(target, "");
+    WriteWholeFile(base + ".001", one + "changed");
+    CJoinWindow window(program, "Setup");
+    ASSERT_TRUE(window.Open());
+    HWND w = window.Window();
+    RobotMessageBox box;
+    HWND owner = NULL;
+    std::thread user([&] {
+      box = robot.WaitForMessageBox("Error", 10000);
+      if (!box.Window) return;
+      owner = GetWindow(box.Window, GW_OWNER);
+      Robot::Press(box.Window, IDOK);
+    });
+    EXPECT_EQ(RUN_DAMAGED, Run(SPLITJOIN_JOIN_ALL, window));
+    user.join();
+    EXPECT_EQ("The installation file is damaged or incomplete. Please obtain it again.", box.Text);
+    EXPECT_EQ(w, owner);
+    EXPECT_FALSE(PathExists(target));
+  }
+  FreeLibrary(program);
 }
 
 TEST(SplitPartName, TheNumberFollowsTheDotWithAtLeastThreeDigits) {

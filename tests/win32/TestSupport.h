@@ -3,9 +3,11 @@
 #include <windows.h>
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
+#include "platform/FrontEnd.h"
 #include "tests/TestData.h"
 
 class CEfsDirectory;
@@ -93,3 +95,61 @@ int CodePageLane();
       GTEST_SKIP() << why;                                             \
     }                                                                  \
   } while (0)
+
+// A front end of the given mode that keeps what a run tells it (from any
+// thread); questions take their answer for nobody there, or `answer`.
+// `during` runs (on the worker's thread) at every wait for a disk.
+class CRecordingFrontEnd : public CFrontEnd {
+ public:
+  explicit CRecordingFrontEnd(DisplayMode mode = DISPLAY_FULL) : m_Mode(mode) {}
+  DisplayMode Mode() const override { return m_Mode; }
+  void ShowFailure(HWND owner, const char* text, const char*, UINT) override {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    Failures.push_back(text);
+    Owners.push_back(owner);
+  }
+  int Ask(HWND, const char* text, const char*, UINT, int unattended) override {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    Questions.push_back(text);
+    return answer ? answer : unattended;
+  }
+  void Progress(int percent, const char*) override {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    Percents.push_back(percent);
+  }
+  void AwaitDisk(int disk) override {
+    {
+      std::lock_guard<std::mutex> lock(m_Lock);
+      Awaited.push_back(disk);
+    }
+    during(*this);
+  }
+  void DiskFound(int disk) override {
+    std::lock_guard<std::mutex> lock(m_Lock);
+    Found.push_back(disk);
+  }
+  void RunEnded(RunEnding ending) override { Endings.push_back(ending); }
+
+  bool AskedFor(int disk) const {
+    for (int d : Awaited)
+      if (d == disk) return true;
+    return false;
+  }
+  // rising, never past 100, and at 100 in the end
+  bool ProgressWhole() const {
+    for (size_t i = 1; i < Percents.size(); ++i)
+      if (Percents[i] < Percents[i - 1]) return false;
+    return !Percents.empty() && Percents.back() == 100;
+  }
+
+  int answer = 0;
+  std::function<void(CRecordingFrontEnd&)> during = [](CRecordingFrontEnd&) {};
+  std::vector<std::string> Failures, Questions;
+  std::vector<HWND> Owners;
+  std::vector<int> Percents, Awaited, Found;
+  std::vector<RunEnding> Endings;
+
+ private:
+  DisplayMode m_Mode;
+  std::mutex m_Lock;
+};

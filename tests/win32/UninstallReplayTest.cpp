@@ -11,7 +11,9 @@
 #include "TestPaths.h"
 #include "TestSupport.h"
 #include "platform/SystemLibrary.h"
+#include "driver/SetupState.h"
 #include "script/Translations.h"
+#include "uninstall/UninstallDriver.h"
 #include "uninstall/UninstallLogger.h"
 
 namespace {
@@ -562,6 +564,93 @@ TEST(ReplayCodePage932, TrailBytesAreNeitherSeparatorsNorLetters) {
   EXPECT_TRUE(PathExists(kanaFile));  // No
   EXPECT_TRUE(PathExists(wideFile));  // excluded: held back without a question
   EXPECT_FALSE(PathExists(so));       // Yes
+}
+
+}  // namespace
+
+namespace {
+
+// The uninstall run against a front end of the test's own: an installation
+// in `dir`\App with its uninstaller (any bytes: it is never run), its log
+// and, when asked, a user's file the replay asks about.
+struct Installed {
+  explicit Installed(const TempFolder& dir, bool withUsersFile = false) : folder(dir.File("App")) {
+    CreateDirectoryA(folder.c_str(), NULL);
+    CreateDirectoryA((folder + "\\data").c_str(), NULL);
+    WriteWholeFile(folder + "\\Uninstall.exe", "not run");
+    WriteWholeFile(folder + "\\app.dat", "app");
+    WriteWholeFile(folder + "\\data\\b.txt", "b");
+    if (withUsersFile) WriteWholeFile(folder + "\\data\\mine.txt", "the user's");
+    WriteWholeFile(folder + "\\Translations.ini", ReadWholeFile(kEnglish));
+    WriteWholeFile(folder + "\\Uninstall.log", "DirectoryCreated=" + folder + "\nFileCreated=" + folder +
+                                                   "\\app.dat\nDirectoryCreated=" + folder +
+                                                   "\\data\nFileCreated=" + folder + "\\data\\b.txt\n");
+    lstrcpynA(SetupState::ExePath, (folder + "\\Uninstall.exe").c_str(), MAX_PATH);
+  }
+  ~Installed() {
+    SetupState::ExePath[0] = '\0';
+    SetFrontEnd(NULL);
+  }
+  std::string folder;
+};
+
+// Nobody there: no question of its own, the replay's question answered by
+// the run's front end for nobody there (no box), progress, the failure
+// said once. The oldest line is damaged, so the run fails after undoing
+// the rest: a test process must not start the self-removal of a success.
+TEST(UninstallRun, UnattendedItAsksNothingAndTheReplayReportsToTheRunsFrontEnd) {
+  for (DisplayMode mode : {DISPLAY_PASSIVE, DISPLAY_NONE}) {
+    SCOPED_TRACE(mode);
+    TempFolder dir;
+    Installed app(dir, true);
+    const std::string log = app.folder + "\\Uninstall.log";
+    WriteWholeFile(log, "SysRegSectionAdded=HKEY_USERS/Software/QuillsetTest-Run\n" + ReadWholeFile(log));
+    CRecordingFrontEnd reports(mode);
+    EXPECT_EQ(RUN_FAILED, RunUninstaller(reports));
+    ASSERT_EQ(1u, reports.Questions.size()) << "only the replay's";
+    EXPECT_EQ(QuestionText(app.folder + "\\data"), reports.Questions[0]);
+    EXPECT_EQ("the user's", ReadWholeFile(app.folder + "\\data\\mine.txt"));
+    EXPECT_FALSE(PathExists(app.folder + "\\app.dat"));
+    ASSERT_FALSE(reports.Percents.empty());
+    EXPECT_EQ(0, reports.Percents[0]);
+    for (size_t i = 1; i < reports.Percents.size(); ++i) EXPECT_LE(reports.Percents[i - 1], reports.Percents[i]);
+    EXPECT_LT(reports.Percents.back(), 100) << "the bar full for a failed run";
+    ASSERT_FALSE(reports.Failures.empty());
+    EXPECT_EQ("A complete uninstallation could not be performed.\nThere may be errors in the file Uninstall.log.",
+              reports.Failures.back());
+    EXPECT_EQ(std::vector<RunEnding>{RUN_FAILED}, reports.Endings);
+    // all stays for a retry
+    for (const char* f : {"Uninstall.exe", "Uninstall.log", "Translations.ini"})
+      EXPECT_TRUE(PathExists(app.folder + "\\" + f)) << f;
+    EXPECT_TRUE(FrontEnd() != &reports) << "the run's front end outlives it";
+  }
+}
+
+TEST(UninstallRun, NoToTheQuestionOrAMissingLogChangesNothing) {
+  TempFolder dir;
+  Installed app(dir);
+  std::vector<std::string> before = FilesIn(app.folder);
+  CRecordingFrontEnd no(DISPLAY_FULL);
+  no.answer = IDNO;
+  EXPECT_EQ(RUN_CANCELLED, RunUninstaller(no));
+  EXPECT_EQ(1u, no.Questions.size());
+  EXPECT_TRUE(no.Percents.empty());
+  EXPECT_EQ(std::vector<RunEnding>{RUN_CANCELLED}, no.Endings);
+  EXPECT_EQ(before, FilesIn(app.folder));
+
+  // nobody there: no question, the failure said, and all stays for a retry
+  DeleteFileA((app.folder + "\\Uninstall.log").c_str());
+  before = FilesIn(app.folder);
+  CRecordingFrontEnd missing(DISPLAY_PASSIVE);
+  EXPECT_EQ(RUN_FAILED, RunUninstaller(missing));
+  EXPECT_TRUE(missing.Questions.empty());
+  ASSERT_FALSE(missing.Failures.empty());
+  EXPECT_EQ("The file " + app.folder + "\\Uninstall.log could not be found.\nTo uninstall the program you must "
+            "manually delete the created files.",
+            missing.Failures.back());
+  EXPECT_EQ(std::vector<RunEnding>{RUN_FAILED}, missing.Endings);
+  Sleep(1000);  // a self-removal, had one been started, would be at work now
+  EXPECT_EQ(before, FilesIn(app.folder));
 }
 
 }  // namespace
