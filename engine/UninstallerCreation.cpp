@@ -10,6 +10,7 @@
 #include "efs/EntryExtraction.h"
 #include "efs/EfsFormat.h"
 #include "efs/PeImage.h"
+#include "platform/FileSystem.h"
 #include "platform/FrontEnd.h"
 #include "platform/RunLog.h"
 #include "platform/TextEncoding.h"
@@ -199,6 +200,10 @@ RunResult CopyLog(HWND dialog, Work& w) {
 
 RunResult CreateUninstaller(HWND dialog) {
   Work w;
+  // a script without [Files] made no folder for the uninstaller; made here,
+  // it is in the log and goes at uninstall or rollback
+  if (CreateDirectoryPathLogged(SetupState::InstallDir, &SetupState::UninstallLog) != STEP_DONE)
+    return FailExe(dialog);
   RunResult result = WriteUninstallExe(dialog, w);
   if (result == RUN_DONE) result = ExtractTable(w);
   if (result == RUN_DONE) result = CopyLog(dialog, w);

@@ -137,9 +137,10 @@ TEST_F(Silent, InstallAndUninstallWithoutAWindowAndLogEveryFile) {
       EXPECT_NE(std::string::npos, text.find(line)) << line << " in\n" << text;
 
     const std::string uninstallLog = dir.File("uninstall.log");
-    WatchedRun uninstall = RunWatched("\"" + target + "\\Uninstall.exe\" /S /LOG=" + uninstallLog, dir.Path().c_str());
+    WatchedRun uninstall =
+        RunWatched("\"" + target + "\\Uninstall.exe\" " + option + " /LOG=" + uninstallLog, dir.Path().c_str());
     EXPECT_EQ(0u, uninstall.Code);
-    EXPECT_EQ("", Join(uninstall.Windows)) << "a silent uninstall showed a window";
+    ExpectShown(uninstall, option, false);
     ExpectGone(target);
     EXPECT_FALSE(KeyExists(kKey));
     const std::string un = ReadWholeFile(uninstallLog);
@@ -151,6 +152,19 @@ TEST_F(Silent, InstallAndUninstallWithoutAWindowAndLogEveryFile) {
     EXPECT_NE(std::string::npos, un.find("Result: exit code 0")) << un;
     RemoveDirectoryA(top.c_str());
   }
+}
+
+// Nothing in [Files]: the folder is made for the uninstaller, and goes with it.
+TEST_F(Silent, AnInstallationWithoutFilesStillGetsItsUninstaller) {
+  const std::string target = dir.File("No Files");
+  std::string script = Script(target);
+  script.erase(script.find("[Files]"), script.find("[INIFiles]") - script.find("[Files]"));
+  WatchedRun install = RunWatched("\"" + BuildSetupFile(dir, script, {}) + "\" /S");
+  ASSERT_EQ(0u, install.Code);
+  EXPECT_TRUE(PathExists(target + "\\Uninstall.exe"));
+  EXPECT_EQ(0u, RunWatched("\"" + target + "\\Uninstall.exe\" /S", dir.Path().c_str()).Code);
+  ExpectGone(target);
+  EXPECT_FALSE(KeyExists(kKey));
 }
 
 // A silent uninstall asks nothing: a folder with a file of the user's
