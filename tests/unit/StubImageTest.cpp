@@ -45,10 +45,11 @@ struct Stub {
 const Stub kStubs[] = {
     // each with the LZMA decoder, the solid container's reader and its
     // decoding thread, the code-page conversions of older Windows and the
-    // language dialog, the writing of an uninstaller signed in advance, and
-    // the progress window of /PASSIVE (3.5 KiB)
-    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 203 * 1024},
-    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 163 * 1024},
+    // language dialog, the writing of an uninstaller signed in advance, the
+    // progress window of /PASSIVE, the join and uninstall windows as front
+    // ends; built without exceptions
+    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 146 * 1024},
+    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 139 * 1024 + 512},
 };
 
 class StubImage : public ::testing::TestWithParam<Stub> {
