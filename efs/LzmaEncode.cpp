@@ -5,11 +5,13 @@
 #include <stddef.h>
 #include <stdlib.h>
 
-#include <condition_variable>
 #include <new>
+#include <vector>
+#ifdef _GLIBCXX_HAS_GTHREADS
+#include <condition_variable>
 #include <mutex>
 #include <thread>
-#include <vector>
+#endif
 
 #include "efs/LzmaEncodeSdk.h"
 
@@ -58,6 +60,7 @@ size_t WriteOut(void* p, const void* buffer, size_t size) {
 
 SRes NoProgress(void*, UInt64, UInt64) { return SZ_OK; }
 
+#ifdef _GLIBCXX_HAS_GTHREADS
 // The SDK's own match finder run on a thread of its own, a little ahead of
 // the encoder: it finds the matches of every position in turn (a Skip
 // changes the finder as GetMatches does, so the encoder's choices and its
@@ -294,6 +297,11 @@ SRes UseMatchThread(void* context, CMatchFinder* base, IMatchFinder* table, void
   return SZ_OK;
 }
 
+#else
+// no threads in this tree (the setup program's): one thread
+class MatchThread {};
+#endif
+
 }  // namespace
 
 // One attempt with this dictionary.
@@ -317,7 +325,12 @@ static SRes Encode(Streams& s, uint32_t dictionary, uint64_t contentSize, unsign
   void* made[2] = {NULL, &s};
   if (r == SZ_OK)
     r = QsLzmaEnc_EncodeWithFinder(enc, &s.Out, &s.In, &s.Progress, &g_Alloc, &g_Alloc,
-                                   threads > 1 ? UseMatchThread : NULL, made);
+#ifdef _GLIBCXX_HAS_GTHREADS
+                                   threads > 1 ? UseMatchThread : NULL,
+#else
+                                   ((void)threads, (QsMatchFinderHook)NULL),
+#endif
+                                   made);
   // the thread reads the encoder's window: it ends first
   delete (MatchThread*)made[0];
   LzmaEnc_Destroy(enc, &g_Alloc, &g_Alloc);
