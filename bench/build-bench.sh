@@ -10,6 +10,7 @@
 # 64-bit one with the 64-bit DLLs and makensis with Target amd64-unicode.
 # BENCH_BIG=0 leaves out the 1 GiB payload (it measures the command alone,
 # whatever the setup program). BENCH_LZMA=0 leaves out the LZMA figures;
+# BENCH_LZMA_PAYLOADS picks some of "app P1 big" (the default, all three);
 # BENCH_RUNS (default 5), BENCH_P1_RUNS (3) and BENCH_BIG_RUNS (1) are their
 # runs (the 1 GiB one without the one-thread build: it takes many minutes).
 set -euo pipefail
@@ -163,7 +164,8 @@ PY
 }
 
 lzma_runs=${BENCH_RUNS:-5}
-if [ "${BENCH_LZMA:-1}" != 0 ]; then
+lzma_payloads=" ${BENCH_LZMA_PAYLOADS:-app P1 big} "
+if [ "${BENCH_LZMA:-1}" != 0 ] && [ "$lzma_payloads" != " big " ]; then
   echo
   echo "LZMA against makensis (processors: $(nproc), load average now: $(cut -d' ' -f1-3 /proc/loadavg);"
   echo "other work on this machine moves these times, up to 3x from run to run: compare within one run)"
@@ -185,11 +187,11 @@ if [ "${BENCH_LZMA:-1}" != 0 ]; then
     app_total=$((app_total + $(stat -c %s "$f")))
   done < <(find "$other" -maxdepth 1 -type f -name '*.exe' | LC_ALL=C sort)
   echo "payload app: ${#app_files[@]} programs, $app_total bytes, from $other"
-  lzma_case app "$work/app/app.qsp" "$lzma_runs" "${app_files[@]}"
+  [[ $lzma_payloads == *" app "* ]] && lzma_case app "$work/app/app.qsp" "$lzma_runs" "${app_files[@]}"
   p1_files=()
   while IFS= read -r f; do p1_files+=("$f"); done < <(sed -n 's/^File "\(.*\)"$/\1/p' "$nsi")
   echo "payload P1: the $count DLLs above, $total bytes"
-  lzma_case P1 "$work/payload/bench.qsp" "${BENCH_P1_RUNS:-3}" "${p1_files[@]}"
+  [[ $lzma_payloads == *" P1 "* ]] && lzma_case P1 "$work/payload/bench.qsp" "${BENCH_P1_RUNS:-3}" "${p1_files[@]}"
 fi
 
 [ "${BENCH_BIG:-1}" != 0 ] || exit 0
@@ -209,7 +211,7 @@ read -r t_b rss_b rc_b _ < <(measure "$quillset" build -q --stub "$stub" -o "$wo
 printf 'quillset build, 1 GiB payload:  %6.2f s  %10d bytes  peak RSS %d KiB (target < 65536; status %d)\n' \
   "$t_b" "$(stat -c %s "$work/big.exe" 2>/dev/null || echo 0)" "$rss_b" "$rc_b"
 rm -f "$work/big.exe"
-if [ "${BENCH_LZMA:-1}" != 0 ]; then
+if [ "${BENCH_LZMA:-1}" != 0 ] && [[ $lzma_payloads == *" big "* ]]; then
   echo "payload big: one 1 GiB file, the DLLs over and over and a random tail of $big_random MiB"
   lzma_case big "$work/big.qsp" "${BENCH_BIG_RUNS:-1}" "$f"
 fi
