@@ -91,6 +91,10 @@ class MatchThread {
     *object = this;
   }
 
+  void Start() {
+    m_Thread = std::thread([this] { Run(); });
+  }
+
   void Stop() {
     {
       std::lock_guard<std::mutex> lock(m_Lock);
@@ -235,10 +239,7 @@ class MatchThread {
   }
 
   static MatchThread& Of(void* p) { return *(MatchThread*)p; }
-  static void Init(void* p) {
-    MatchThread& t = Of(p);
-    t.m_Thread = std::thread([&t] { t.Run(); });
-  }
+  static void Init(void*) {}  // started before
   static Byte GetIndexByte(void* p, Int32 index) {
     MatchThread& t = Of(p);
     t.First();
@@ -287,8 +288,15 @@ class MatchThread {
 SRes UseMatchThread(void* context, CMatchFinder* base, IMatchFinder* table, void** object) {
   MatchThread** made = (MatchThread**)context;
   Streams* s = (Streams*)made[1];
-  MatchThread* t = new (std::nothrow) MatchThread(base, &s->In);
-  if (!t) return SZ_ERROR_MEM;
+  MatchThread* t = NULL;
+  try {
+    t = new MatchThread(base, &s->In);
+    t->Start();
+  } catch (...) {
+    // no thread to be had: the SDK's finder, on this one
+    delete t;
+    return SZ_OK;
+  }
   // the encoder asks its own finder for read errors, and that one is never
   // started: the thread's ends the input instead
   base->result = SZ_OK;
