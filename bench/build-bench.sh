@@ -109,21 +109,24 @@ fi
 lzma_case() {
   local name=$1 qsp=$2 runs=$3
   shift 3
-  local out="$work/$name-lzma.exe" nsis_out="$work/$name-nsis-lzma.exe" dict i
-  "$quillset" build -q --compression lzma --stub "$stub" -o "$out" "$qsp" || { echo "$name: quillset build failed"; return 0; }
-  dict=$("$quillset" list "$out" | sed -n 's/.*dictionary \([0-9]*\) bytes.*/\1/p')
+  local out="$work/$name-lzma.exe" nsis_out="$work/$name-nsis-lzma.exe" dict='' i
   local nsi="$work/$name-lzma.nsi"
-  { nsis_header
-    printf 'SetCompressor /SOLID lzma\nSetCompressorDictSize %d\nOutFile "%s"\nRequestExecutionLevel user\n' \
-      $((dict / 1048576)) "$nsis_out"
-    printf 'InstallDir "$PROGRAMFILES\\Bench"\nSection\nSetOutPath $INSTDIR\n'
-    printf 'File "%s"\n' "$@"
-    printf 'SectionEnd\n'; } > "$nsi"
   local -a t2=() m2=() c2=() t1=() m1=() c1=() tn=() mn=() cn=()
   local t m rc c
   for i in $(seq "$runs"); do
-    read -r t m _ c < <(measure "$quillset" build -q --compression lzma --stub "$stub" -o "$out" "$qsp")
+    read -r t m rc c < <(measure "$quillset" build -q --compression lzma --stub "$stub" -o "$out" "$qsp")
+    [ "$rc" = 0 ] || { echo "$name: quillset build failed (status $rc)"; return 0; }
     t2+=("$t") m2+=("$m") c2+=("$c")
+    if [ -z "$dict" ]; then
+      # makensis takes the dictionary the first build took
+      dict=$("$quillset" list "$out" | sed -n 's/.*dictionary \([0-9]*\) bytes.*/\1/p')
+      { nsis_header
+        printf 'SetCompressor /SOLID lzma\nSetCompressorDictSize %d\nOutFile "%s"\nRequestExecutionLevel user\n' \
+          $((dict / 1048576)) "$nsis_out"
+        printf 'InstallDir "$PROGRAMFILES\\Bench"\nSection\nSetOutPath $INSTDIR\n'
+        printf 'File "%s"\n' "$@"
+        printf 'SectionEnd\n'; } > "$nsi"
+    fi
     if [ "$name" != big ]; then
       read -r t m _ c < <(measure "$quillset" build -q -j 1 --compression lzma --stub "$stub" -o "$out.1" "$qsp")
       t1+=("$t") m1+=("$m") c1+=("$c")
