@@ -5,7 +5,8 @@
 #     every host);
 #   - quillset build against makensis once per setup program, whatever the
 #     lanes: it is a native command and needs no Wine (the 1 GiB peak-memory
-#     figure only once, as it measures the command alone);
+#     figure and the LZMA figures against makensis only once, as they
+#     measure the command alone);
 #   - per lane, with that lane's tree, prefix and setup program: extraction,
 #     install worker, install time against NSIS.
 # Prints figures; never fails on a number. Every part runs; the exit status
@@ -65,7 +66,7 @@ for l in x86 x64; do
   echo "== quillset build, $lane_bits-bit setup program ($lane_stub), native =="
   big=0
   [ "$l" = x64 ] && big=1
-  part "build-bench $l" env BENCH_BIG=$big bash bench/build-bench.sh "$quillset" "$lane_stub"
+  part "build-bench $l" env BENCH_BIG=$big BENCH_LZMA=$big bash bench/build-bench.sh "$quillset" "$lane_stub"
 done
 
 for l in $lanes; do

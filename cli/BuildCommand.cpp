@@ -749,8 +749,8 @@ int RunBuild(const Arguments& args) {
   if (!result.Ok()) return Finish(result);
 
   figures.Threads = o.Threads ? o.Threads : std::min(PlatformProcessors(), 16u);
-  // the solid stream is one encoder's work
-  if (builder.GetCompression() == EFS_METHOD_LZMA) figures.Threads = 1;
+  // the solid stream is one encoder's work, and its match finder's
+  if (builder.GetCompression() == EFS_METHOD_LZMA) figures.Threads = std::min(figures.Threads, 2u);
   TemporaryOutput image(in.Output);  // the signed uninstaller, with --sign
   if (!o.Sign.empty()) result = StoreSignedUninstaller(o, builder, in, image.Path());
   if (!result.Ok()) return Finish(result);

@@ -42,8 +42,10 @@ endif()
 # Adds the SDK libraries; qs_core and qs_builder link them.
 function(qs_add_lzma_sdk)
   add_library(qs_lzma_decoder STATIC ${QS_LZMA_SDK}/LzmaDec.c)
-  add_library(qs_lzma_encoder STATIC ${QS_LZMA_SDK}/LzmaEnc.c ${QS_LZMA_SDK}/LzFind.c)
-  # one thread: the SDK's thread support is not among what lzma-dev ships
+  # the encoder through efs/LzmaEncodeSdk.c, which includes LzmaEnc.c: the
+  # SDK's own thread support is not among what lzma-dev ships, so the match
+  # finder's thread is ours (efs/LzmaEncode.cpp)
+  add_library(qs_lzma_encoder STATIC ${CMAKE_SOURCE_DIR}/efs/LzmaEncodeSdk.c ${QS_LZMA_SDK}/LzFind.c)
   target_compile_definitions(qs_lzma_encoder PRIVATE _7ZIP_ST)
   # the setup program takes the decoder's compact form: every KiB of it is
   # in every setup file; but optimised for speed, as decoding is what an

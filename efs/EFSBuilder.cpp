@@ -670,7 +670,8 @@ class MemoryCodecIo : public IEfsEncodeIo {
 // in name order, in columns, compressed), the header and the trailer.
 // 1 when written, 0 when cancelled, -1 on a failure.
 int EncodeSolid(const std::vector<EFSBUILDERENTRY>& sorted, BuildRun& run, const char* output,
-                uint64_t contentSize, const unsigned char signature[16], bool namedLines, EntryFailure* failure) {
+                uint64_t contentSize, const unsigned char signature[16], bool namedLines, unsigned threads,
+                EntryFailure* failure) {
   std::vector<const EFSBUILDERENTRY*> order(sorted.size());
   for (const EFSBUILDERENTRY& e : sorted) order[e.Sequence] = &e;
   EfsSolidHeader h = {};
@@ -681,7 +682,8 @@ int EncodeSolid(const std::vector<EFSBUILDERENTRY>& sorted, BuildRun& run, const
   h.DataOffset = (uint64_t)start;
 
   SolidSources sources(order, run, failure);
-  EfsEncodeResult r = EfsLzmaEncode(sources, contentSize, h.StreamProps);
+  // one stream: its match finder is all a second thread can take
+  EfsEncodeResult r = EfsLzmaEncode(sources, contentSize, h.StreamProps, threads > 1 ? 2 : 1);
   if (sources.Failed) return -1;
   if (r == EFS_ENCODE_CANCELLED) return 0;
   if (r == EFS_ENCODE_WRITE_FAILED) return failure->SetWrite(run.WriteFailedDiskFull, output);
@@ -803,7 +805,7 @@ int CEFSBuilder::Build(const char* output, IEFSBuildProgress* progress,
   std::vector<EntryRecord> records;
   int result = OpenOutput(run, output, &failure);
   if (m_Compression == EFS_METHOD_LZMA) {
-    if (result == 1) result = EncodeSolid(m_Entries, run, output, m_Total, signature, m_NamedLines, &failure);
+    if (result == 1) result = EncodeSolid(m_Entries, run, output, m_Total, signature, m_NamedLines, m_Threads, &failure);
     if (result == 1) result = CloseOutput(run, output, &failure);
   } else {
     if (result == 1) result = EncodeEntries(m_Entries, m_Threads, run, output, &records, &failure);

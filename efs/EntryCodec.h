@@ -75,10 +75,12 @@ EfsEncodeResult EfsEncodeEntry(IEfsEncodeIo& io, int compressed, uint32_t* crc,
 
 // Compresses everything io reads (up to its end) into one raw LZMA stream
 // without an end mark, with a dictionary sized to contentSize (the expected
-// total) up to 64 MiB; props receives the stream's properties. Builder side
-// only: the setup program links no encoder.
+// total) up to 64 MiB; props receives the stream's properties. threads > 1
+// runs the match finder on a second thread (the same bytes out; io is then
+// read, and its progress told, on that thread). Builder side only: the
+// setup program links no encoder.
 EfsEncodeResult EfsLzmaEncode(IEfsEncodeIo& io, uint64_t contentSize,
-                              unsigned char props[EFS_LZMA_PROPS_SIZE]);
+                              unsigned char props[EFS_LZMA_PROPS_SIZE], unsigned threads = 1);
 
 // Inflates one whole zlib stream of n bytes that must give exactly outSize
 // bytes. 1 on success.

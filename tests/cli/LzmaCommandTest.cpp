@@ -89,12 +89,19 @@ class LzmaCommand : public ::testing::Test {
 TEST_F(LzmaCommand, BuildsOneSolidStreamThatListVerifyAndExtractRead) {
   const std::string setup = dir.File("Setup.exe");
   WriteWholeFile(dir.File("stub.exe"), FakeStub());
-  RunResult b = RunQuillset({"build", "--stub", dir.File("stub.exe"), "--compression", "lzma", "-o", setup,
+  RunResult b = RunQuillset({"build", "-j", "4", "--stub", dir.File("stub.exe"), "--compression", "lzma", "-o", setup,
                              project.Path()});
   ASSERT_EQ(0, b.Code) << b.Err;
   EXPECT_NE(std::string::npos, b.Out.find("(lzma, one solid stream)")) << b.Out;
   EXPECT_NE(std::string::npos, b.Out.find("% of the input")) << b.Out;
   EXPECT_NE(std::string::npos, b.Out.find("built in")) << b.Out;
+  // the match finder's thread, and -j 1 without it, write the same file
+  RunResult one = RunQuillset({"build", "-q", "-j", "1", "--stub", dir.File("stub.exe"), "--compression", "lzma", "-o",
+                               dir.File("One.exe"), project.Path()});
+  ASSERT_EQ(0, one.Code) << one.Err;
+  EXPECT_TRUE(ReadWholeFile(setup) == ReadWholeFile(dir.File("One.exe")));
+  // one stream: its encoder and its match finder, whatever -j asks
+  EXPECT_NE(std::string::npos, b.Out.find("on 2 threads")) << b.Out;
 
   RunResult list = List(setup);
   ASSERT_EQ(0, list.Code) << list.Err;

@@ -3,9 +3,11 @@
 // on the same bytes, both ways.
 #include <gtest/gtest.h>
 #include <lzma.h>
+#include <stdint.h>
 #include <string.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -177,6 +179,61 @@ TEST(SolidContainer, DecodesWhatLiblzmaEncodes) {
       EXPECT_GE((size_t)out.Reports, chunks);
       EXPECT_LE((size_t)out.Reports, 2 * chunks);
     }
+  }
+}
+
+// The encoder's input in pieces of a given size, failing or cancelling
+// once so much has been read.
+class Pieces : public IEfsEncodeIo {
+ public:
+  Pieces(const Bytes& in, size_t piece) : m_In(in), m_Piece(piece) {}
+  Bytes Out;
+  size_t FailAt = SIZE_MAX, CancelAt = SIZE_MAX;
+  long Read(unsigned char* buffer, uint32_t n) override {
+    if (m_At >= FailAt) return -1;
+    n = (uint32_t)std::min({(size_t)n, m_Piece, m_In.size() - m_At});
+    memcpy(buffer, m_In.data() + m_At, n);
+    m_At += n;
+    return (long)n;
+  }
+  int Write(const unsigned char* b, uint32_t n) override {
+    Out.append((const char*)b, n);
+    return 1;
+  }
+  int Progress(uint32_t) override { return m_At < CancelAt; }
+
+ private:
+  const Bytes& m_In;
+  size_t m_Piece, m_At = 0;
+};
+
+TEST(SolidContainer, TheMatchFinderThreadWritesTheBytesOfOneThread) {
+  // a dictionary sized to a small expected total, with more input than
+  // that: the window wraps and moves many times under the second thread
+  const Bytes mixed = WordText(1 << 19, 11) + RandomBytes(300000, 12) + WordText(1 << 19, 11) + Bytes(200000, 'z');
+  const struct {
+    Bytes In;
+    uint64_t Expected;
+    size_t Piece;
+  } cases[] = {{"", 0, 1 << 20}, {"x", 1, 1 << 20}, {Bytes(1000, 'a'), 1000, 7},
+               {WordText(200000, 13), 200000, 4096}, {mixed, 64 * 1024, 65536}, {WordText(300000, 14), 300000, 1 << 30}};
+  for (const auto& c : cases) {
+    unsigned char one[EFS_LZMA_PROPS_SIZE], two[EFS_LZMA_PROPS_SIZE];
+    Pieces a(c.In, c.Piece), b(c.In, c.Piece);
+    ASSERT_EQ(EFS_ENCODE_OK, EfsLzmaEncode(a, c.Expected, one, 1));
+    ASSERT_EQ(EFS_ENCODE_OK, EfsLzmaEncode(b, c.Expected, two, 2));
+    EXPECT_EQ(0, memcmp(one, two, sizeof one)) << c.In.size() << " bytes";
+    EXPECT_TRUE(a.Out == b.Out) << c.In.size() << " bytes: " << a.Out.size() << " against " << b.Out.size();
+    Bytes back;
+    EXPECT_TRUE(LiblzmaDecode(two, b.Out, c.In.size(), &back) && back == c.In) << c.In.size() << " bytes";
+  }
+  // a failed read and a cancel are told as such, not as a shorter stream
+  for (int threads : {1, 2}) {
+    unsigned char props[EFS_LZMA_PROPS_SIZE];
+    Pieces failing(mixed, 65536), cancelled(mixed, 65536);
+    failing.FailAt = cancelled.CancelAt = 200000;
+    EXPECT_EQ(EFS_ENCODE_READ_FAILED, EfsLzmaEncode(failing, 64 * 1024, props, threads)) << threads;
+    EXPECT_EQ(EFS_ENCODE_CANCELLED, EfsLzmaEncode(cancelled, 64 * 1024, props, threads)) << threads;
   }
 }
 
