@@ -93,9 +93,16 @@ TEST_F(Silent, InstallAndUninstallWithoutAWindowAndLogEveryFile) {
     ASSERT_FALSE(PathExists(target)) << "left by an earlier run";
     // INI files the installation makes: ANSI where the machine's code page
     // holds every character (as Windows writes them), else UTF-16
-    const std::string setup = Build(Script(dir.File("Default"), "[Execute]\r\ncmd.exe /c exit 3\r\n",
-                                           "%MAINDIR%ansi.ini,Names,Word,Caf\xC3\xA9\r\n"
-                                           "%MAINDIR%wide.ini,Names,Word,\xE6\x97\xA5\xE6\x9C\xAC\r\n"));
+    std::string script = Script(dir.File("Default"), "[Execute]\r\ncmd.exe /c exit 3\r\n",
+                                "%MAINDIR%ansi.ini,Names,Word,Caf\xC3\xA9\r\n"
+                                "%MAINDIR%wide.ini,Names,Word,\xE6\x97\xA5\xE6\x9C\xAC\r\n");
+    std::vector<SetupSource> files = {{"a.txt", "alpha"}, {"b.bin", payload}};
+    if (option == "/PASSIVE") {
+      // long enough for the watcher's 100 ms to see the window
+      files.push_back({"big.bin", RandomBytes(32 << 20, 12)});
+      script.insert(script.find("[INIFiles]"), "big.bin, %MAINDIR%big.bin\r\n");
+    }
+    const std::string setup = BuildSetupFile(dir, script, files);
     const std::string log = TempPath("Quillset-Setup.log");
     DeleteFileA(log.c_str());
 
