@@ -30,7 +30,9 @@ void CUninstallWindow::ShowFailure(HWND owner, const char* text, const char* cap
 }
 
 void CUninstallWindow::Progress(int, const char*) {
-  if (m_Window) return;
+  // the replay's reports come from its worker: only the first opens
+  if (m_Opened) return;
+  m_Opened = true;
   m_Window = CreateDialogParamA(m_Instance, MAKEINTRESOURCEA(IDD_UNINSTALL_PROGRESS), NULL, Proc,
                                 reinterpret_cast<LPARAM>(this));
   if (!m_Window) return;  // the run goes on; its failures still come as boxes

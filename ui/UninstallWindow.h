@@ -16,7 +16,8 @@ class CUninstallWindow : public CMessageBoxFrontEnd {
   // run fails (a failed run has always said why).
   void ShowFailure(HWND owner, const char* text, const char* caption, UINT style) override;
   // The first report opens the dialog (dialog 137): it comes from the run's
-  // own thread, before its worker starts. The dialog has no bar.
+  // own thread, before its worker starts; the worker's later ones change
+  // nothing, as the dialog has no bar.
   void Progress(int percent, const char* file) override;
   // The outcome, and OK to be pressed: returns once it has been.
   void RunEnded(RunEnding ending) override;
@@ -32,6 +33,7 @@ class CUninstallWindow : public CMessageBoxFrontEnd {
   // it ends
   char* m_Finished;
   volatile bool m_Closed = false;
+  volatile bool m_Opened = false;
 
   CUninstallWindow(const CUninstallWindow&);
   CUninstallWindow& operator=(const CUninstallWindow&);

@@ -54,20 +54,6 @@ DWORD WINAPI UninstallWorker(LPVOID) {
   return code;
 }
 
-// The bar moves while the replay works, slower as it goes, short of the
-// end until the end.
-struct MovingBar {
-  CFrontEnd* Reports;
-  int Percent;
-};
-
-void MoveBar(void* context) {
-  MovingBar* bar = static_cast<MovingBar*>(context);
-  if (bar->Percent >= 95) return;
-  bar->Percent += (95 - bar->Percent + 19) / 20;
-  bar->Reports->Progress(bar->Percent, NULL);
-}
-
 }  // namespace
 
 // The question names the program: the name the installation kept in the
@@ -130,16 +116,17 @@ RunResult RunUninstaller(CFrontEnd& reports) {
     RunLogLineWith("Uninstalling", "the installation in %s", g_Folder);
   }
   // the first report, from this thread: a front end's window opens here
-  MovingBar bar = {&reports, 0};
   reports.Progress(0, NULL);
+  SetupState::UninstallLog.SetReplayReports(&reports);
   DWORD code;
   HANDLE worker = CreateThread(NULL, 0, UninstallWorker, NULL, 0, NULL);
   if (worker) {
-    code = WaitForWorkerPumping(worker, MoveBar, &bar);
+    code = WaitForWorkerPumping(worker);
     CloseHandle(worker);
   } else {
     code = UninstallWorker(NULL);
   }
+  SetupState::UninstallLog.SetReplayReports(NULL);
   const RunResult result = code == 0 ? RUN_DONE : RUN_FAILED;
   if (result == RUN_DONE) {
     reports.Progress(100, NULL);

@@ -5,6 +5,7 @@
 
 #include "common/Mbcs.h"
 
+#include "platform/FrontEnd.h"
 #include "uninstall/RollbackJournal.h"
 
 class CTranslations;
@@ -73,6 +74,9 @@ class CUninstallLogger {
   // The folder of the installation the replay removes: an Add/Remove
   // Programs entry that names another one stays. Null (a rollback): none.
   void SetInstallFolder(const char* folder) { m_InstallFolder = folder; }
+  // Where Replay reports how much of the log it has undone (percent 0..99,
+  // from its thread); null: nowhere.
+  void SetReplayReports(CFrontEnd* reports) { m_Reports = reports; }
 
   // Path of the open log; empty when there is none.
   const char* GetLogPath() const { return m_LogPath; }
@@ -95,6 +99,7 @@ class CUninstallLogger {
   int m_CodePageWritten = 0;
   const CTranslations* m_Translations = nullptr;
   const char* m_InstallFolder = nullptr;
+  CFrontEnd* m_Reports = nullptr;
   char m_Kept[kMaxKept][PATH_BYTES];
   int m_KeptCount = 0;
   CRollbackJournal m_Journal;

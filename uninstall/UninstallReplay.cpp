@@ -1,6 +1,7 @@
 // Undoing an uninstall log: the lines from the newest to the oldest, so that
 // the contents of a folder go before the folder itself.
 #include <shlobj.h>
+#include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -507,7 +508,11 @@ int CUninstallLogger::ReplayKeeping(const char* const* exclusions, int count,
   int result = 1;
   char* line;
   int hasZeroByte;
+  int shown = -1;
   while (lines.Next(&line, &hasZeroByte)) {
+    // newest first: what lies behind this line is undone
+    const int percent = static_cast<int>(static_cast<uint64_t>(text + size - line) * 99 / size);
+    if (m_Reports && percent != shown) m_Reports->Progress(shown = percent, NULL);
     if (hasZeroByte || !UndoLine(line, ex, m_Translations, kept, &users, restored, m_InstallFolder)) {
       result = 0;
       break;

@@ -615,6 +615,7 @@ TEST(UninstallRun, UnattendedItAsksNothingAndTheReplayReportsToTheRunsFrontEnd) 
     EXPECT_EQ(0, reports.Percents[0]);
     for (size_t i = 1; i < reports.Percents.size(); ++i) EXPECT_LE(reports.Percents[i - 1], reports.Percents[i]);
     EXPECT_LT(reports.Percents.back(), 100) << "the bar full for a failed run";
+    EXPECT_GT(reports.Percents.back(), 50) << "the bar follows the lines undone before the oldest";
     ASSERT_FALSE(reports.Failures.empty());
     EXPECT_EQ("A complete uninstallation could not be performed.\nThere may be errors in the file Uninstall.log.",
               reports.Failures.back());
