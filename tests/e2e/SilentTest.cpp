@@ -231,13 +231,15 @@ TEST_F(Silent, FailuresGoToTheLogAndTheExitCode) {
   }
   {
     SCOPED_TRACE("Cancel on the passive window");
-    // pressed the moment the window is seen: 64 MiB are still being copied,
+    // pressed the moment the window is seen: 64 MiB in 512 files are still being copied,
     // and whatever was copied goes again
     const std::string target = dir.File("Cancelled App");
     std::vector<SetupSource> files = {{"a.txt", "alpha"}, {"b.bin", payload}};
     std::string big = "";
-    for (int i = 0; i < 4; ++i) {
-      files.push_back({"big" + std::to_string(i) + ".bin", RandomBytes(16 << 20, 20 + i)});
+    // in many files: each costs its own steps, so the files last long
+    // enough on any machine for the watcher to press Cancel
+    for (int i = 0; i < 512; ++i) {
+      files.push_back({"big" + std::to_string(i) + ".bin", RandomBytes(128 << 10, 20 + i)});
       big += "big" + std::to_string(i) + ".bin, %MAINDIR%big" + std::to_string(i) + ".bin\r\n";
     }
     std::string script = Script(target);
