@@ -28,7 +28,7 @@ namespace {
 const KeyedSection kKeyedSections[] = {
     {"Global",
      {"ApplicationName", "DefaultDir", "AllowChangeInstallDir", "ShowEULAPage", "AppId", "AppIdRoot", "Version",
-      "Publisher", "ShowLanguageDialog", "KeepInstalledDir", "Compression", "SetupIcon"}},
+      "Publisher", "ShowLanguageDialog", "KeepInstalledDir", "Compression", "SetupIcon", "Scope"}},
     {"Background", {"UseBackground", "TopColor", "BottomColor", "Bitmap", "BitmapPlacement", "Metafile"}},
 };
 
@@ -502,6 +502,10 @@ void CProject::CheckAppId(std::vector<Diagnostic>* out) const {
   const int rootKeyLine = KeyLine("Global", "AppIdRoot");
   if (rootKeyLine && !line)
     Add(out, rootKeyLine, "AppIdRoot is used only for the Add/Remove Programs entry, which needs AppId", 1);
+  const int scopeLine = KeyLine("Global", "Scope");
+  const std::string scope = Value("Global", "Scope", "machine");
+  if (scopeLine && scope != "machine" && scope != "user" && scope != "choose")
+    Add(out, scopeLine, "Scope = " + scope + ": use machine (the default), user or choose");
   const int keepLine = KeyLine("Global", "KeepInstalledDir");
   if (keepLine && !line)
     Add(out, keepLine, "KeepInstalledDir needs AppId: the installed version is found by its entry", 1);

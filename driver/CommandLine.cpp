@@ -27,6 +27,8 @@ const char* ExitCodeMeaning(int code) {
     case SETUP_EXIT_RUNNING: return "another setup is running";
     case SETUP_EXIT_BAD_COMMAND_LINE: return "bad command line";
     case SETUP_EXIT_DOWNGRADE: return "a newer version is installed; nothing was changed";
+    case SETUP_EXIT_FILES_IN_USE: return "files in use could not be replaced or removed";
+    case SETUP_EXIT_NO_RIGHTS: return "administrator rights were refused or are missing; nothing was changed";
     default: return "unknown";
   }
 }

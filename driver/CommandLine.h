@@ -15,6 +15,8 @@ enum SetupExitCode {
   SETUP_EXIT_RUNNING = 4,         // another setup is running
   SETUP_EXIT_BAD_COMMAND_LINE = 5,
   SETUP_EXIT_DOWNGRADE = 6,       // a newer version is installed; a silent run leaves it
+  SETUP_EXIT_FILES_IN_USE = 7,    // files in use could not be replaced or removed
+  SETUP_EXIT_NO_RIGHTS = 8,       // administrator rights were refused or are missing; nothing changed
 };
 
 enum { kCommandLinePath = PATH_BYTES };

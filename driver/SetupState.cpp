@@ -12,6 +12,8 @@ int UseBackground;
 int AllowChangeInstallDir;
 int ShowEulaPage;
 volatile int CancelRequested;
+int Scope = SCOPE_MACHINE;
+int ScopeSetting = SCOPE_MACHINE;
 
 // One translation unit fixes the construction order of the shared objects:
 // the reader, the translation table, the log, the project script.

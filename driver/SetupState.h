@@ -19,6 +19,12 @@ extern int UseBackground;
 extern int AllowChangeInstallDir;
 extern int ShowEulaPage;
 extern volatile int CancelRequested;
+// Who the installation is for: [Global] Scope, then /ALLUSERS or /CURRENTUSER
+// or the user's answer where the script lets them choose. Scope is what the
+// run does (SCOPE_MACHINE or SCOPE_USER); ScopeSetting is what the script says.
+enum InstallScope { SCOPE_MACHINE = 0, SCOPE_USER = 1, SCOPE_CHOOSE = 2 };
+extern int Scope;
+extern int ScopeSetting;
 
 // The shared objects, constructed before WinMain in the order they are
 // defined in SetupState.cpp and destroyed in reverse after it returns.

@@ -49,11 +49,12 @@ static void ShowError(const char* text, UINT style) {
 static_assert(int(RUN_DONE) == SETUP_EXIT_DONE && int(RUN_FAILED) == SETUP_EXIT_FAILED &&
                   int(RUN_CANCELLED) == SETUP_EXIT_CANCELLED && int(RUN_DAMAGED) == SETUP_EXIT_DAMAGED &&
                   int(RUN_BUSY) == SETUP_EXIT_RUNNING && int(RUN_BAD_COMMAND_LINE) == SETUP_EXIT_BAD_COMMAND_LINE &&
-                  int(RUN_DOWNGRADE) == SETUP_EXIT_DOWNGRADE,
+                  int(RUN_DOWNGRADE) == SETUP_EXIT_DOWNGRADE && int(RUN_FILES_IN_USE) == SETUP_EXIT_FILES_IN_USE &&
+                  int(RUN_NO_RIGHTS) == SETUP_EXIT_NO_RIGHTS,
               "a result is its exit code");
 static int ExitCodeOf(RunResult result) { return static_cast<int>(result); }
 static RunResult ResultOf(int exitCode) {
-  return exitCode >= SETUP_EXIT_DONE && exitCode <= SETUP_EXIT_DOWNGRADE ? static_cast<RunResult>(exitCode)
+  return exitCode >= SETUP_EXIT_DONE && exitCode <= SETUP_EXIT_NO_RIGHTS ? static_cast<RunResult>(exitCode)
                                                                           : RUN_FAILED;
 }
 
@@ -288,6 +289,14 @@ RunResult ReadInstallerSettings(const char* originalSourceDir) {
 
   SetupState::AllowChangeInstallDir = ReadProjectFlag("Global", "AllowChangeInstallDir");
   SetupState::ShowEulaPage = ReadProjectFlag("Global", "ShowEULAPage");
+  // machine unless the script says otherwise (the command refuses other values)
+  char scope[8] = "";
+  SetupState::Project.GetValue("Global", "Scope", "machine", scope, sizeof scope);
+  SetupState::ScopeSetting = strcmp(scope, "user") == 0     ? SetupState::SCOPE_USER
+                             : strcmp(scope, "choose") == 0 ? SetupState::SCOPE_CHOOSE
+                                                            : SetupState::SCOPE_MACHINE;
+  SetupState::Scope = SetupState::ScopeSetting == SetupState::SCOPE_USER ? SetupState::SCOPE_USER
+                                                                         : SetupState::SCOPE_MACHINE;
 
   // A folder that does not expand, or does not fit a path, would send the
   // files somewhere the author never meant: stop before anything is done.

@@ -24,6 +24,8 @@ enum RunResult {
   RUN_BUSY = 4,         // another setup is running
   RUN_BAD_COMMAND_LINE = 5,
   RUN_DOWNGRADE = 6,    // a newer version is installed and stays
+  RUN_FILES_IN_USE = 7, // files in use could not be replaced or removed
+  RUN_NO_RIGHTS = 8,    // administrator rights refused or missing; nothing changed
 };
 typedef RunResult RunEnding;
 

@@ -65,6 +65,7 @@ const Rule kRules[] = {
      "4: AppId %APPNAME% holds a \"%\": it is used as it stands, placeholders are not filled in"},
     {"AppIdRoot", "AppId = Example\nAppIdRoot = HKEY_USERS\n",
      "5: AppIdRoot = HKEY_USERS: use HKEY_LOCAL_MACHINE (the default) or HKEY_CURRENT_USER"},
+    {"Scope", "Scope = User\n", "4: Scope = User: use machine (the default), user or choose"},
     {"a flag where it means nothing", "[Execute]\nifabsent: %MAINDIR%a.exe\n",
      "5: ifabsent: is a flag of [INIFiles], [SysRegInt], [SysRegString] only"},
     {"a flagged line is checked as any", "[SysRegUninstall]\nifempty: HKEY_USERS/Software/A\n",
