@@ -33,6 +33,7 @@ int RunVerify(const Arguments& args);
 int RunExtract(const Arguments& args);
 int RunLanguages(const Arguments& args);
 int RunTest(const Arguments& args);
+int RunManifest(const Arguments& args);
 
 // Reports wrong usage of a command and returns EXIT_USAGE.
 int UsageError(const char* command, const std::string& message);

@@ -116,6 +116,7 @@ int main(int argc, char** argv) {
       {"extract", RunExtract, kExtractHelp},
       {"languages", RunLanguages, kLanguagesHelp},
       {"test", RunTest, kTestHelp},
+      {"manifest", RunManifest, kManifestHelp},
   };
   for (const Command& c : commands) {
     if (command != c.Name) continue;
