@@ -393,8 +393,10 @@ CommandResult DefaultFolder(const Package& p, std::string* folder) {
 
 // The files, each written beside its name and renamed once all are written.
 CommandResult WriteFiles(const std::string& folder, const std::vector<std::pair<std::string, std::string>>& files) {
+  errno = 0;
   if (!PlatformMakeFolders(folder.c_str()))
-    return InputFailure("cannot make the folder " + folder + ": " + PlatformErrorText(errno));
+    return InputFailure("cannot make the folder " + folder + ": " +
+                        (errno ? PlatformErrorText(errno) : std::string("a file of that name is in the way")));
   std::vector<std::string> temporaries;
   std::string why;
   for (const auto& file : files) {

@@ -14,6 +14,7 @@
 #include "../win32/TestSupport.h"
 #include "E2eSupport.h"
 #include "EnglishText.h"
+#include "TestPaths.h"
 
 namespace {
 
@@ -194,6 +195,43 @@ TEST_F(Silent, UninstallKeepsTheUsersFilesWithoutAsking) {
   const std::string text = ReadWholeFile(log);
   EXPECT_NE(std::string::npos, text.find("Answer: No (silent run)")) << text;
   EXPECT_NE(std::string::npos, text.find("Folder kept with the user's files: " + target + "\\data")) << text;
+}
+
+// The switches of the winget manifest that quillset manifest writes, put
+// together as winget does (mode, log, then the folder, last) with blanks in
+// both paths: each mode installs where it is told and logs where it is told.
+TEST_F(Silent, TheWingetManifestsSwitchesInstallAndLogWhereTold) {
+  std::string script = Script(dir.File("Default"));
+  script.insert(script.find("[Files]"), "AppId = QuillsetManifestTest\r\nVersion = 1.0\r\nPublisher = Test Ltd\r\n");
+  const std::string setup = Build(script);
+  const std::string line = std::string("\"") + QS_BUILD_DIR "\\quillset.exe\" manifest --id Quillset.ManifestTest" +
+                           " --url https://example.com/Setup.exe --license MIT -o \"" + dir.File("yaml") + "\" \"" + setup + "\"";
+  ASSERT_EQ(0u, RunToFile(line, dir.File("manifest.out"))) << line << "\n" << ReadWholeFile(dir.File("manifest.out"));
+  const std::string yaml = ReadWholeFile(dir.File("yaml\\Quillset.ManifestTest.installer.yaml"));
+  auto value = [&](const std::string& name, const char* token, const std::string& path) {
+    const size_t at = yaml.find("\n    " + name + ": ");
+    EXPECT_NE(std::string::npos, at) << name << " in\n" << yaml;
+    std::string v = at == std::string::npos ? "" : yaml.substr(at + 7 + name.size());
+    v = v.substr(0, v.find('\n'));
+    if (v.size() > 1 && v[0] == '\'') v = v.substr(1, v.size() - 2);  // no '' in ours
+    if (token) v.replace(v.find(token), strlen(token), path);
+    return v;
+  };
+  CreateDirectoryA(dir.File("winget logs").c_str(), NULL);
+  for (const char* mode : {"Silent", "SilentWithProgress"}) {
+    SCOPED_TRACE(mode);
+    const std::string target = dir.File((std::string(mode) + " App").c_str()), log = dir.File("winget logs\\install.log");
+    WatchedRun run = RunWatched("\"" + setup + "\" " + value(mode, nullptr, "") + " " + value("Log", "<LOGPATH>", log) +
+                                " " + value("InstallLocation", "<INSTALLPATH>", target));
+    EXPECT_EQ(0u, run.Code);
+    ExpectShown(run, mode == std::string("Silent") ? "/S" : "/PASSIVE", false);
+    EXPECT_EQ("alpha", ReadWholeFile(target + "\\a.txt"));
+    EXPECT_NE(std::string::npos, ReadWholeFile(log).find("Result: exit code 0, done")) << ReadWholeFile(log);
+    EXPECT_FALSE(PathExists(dir.File("Default")));
+    EXPECT_EQ(0u, RunWatched("\"" + target + "\\Uninstall.exe\" /S", dir.Path().c_str()).Code);
+    ExpectGone(target);
+    DeleteFileA(log.c_str());
+  }
 }
 
 // Each failure is rolled back as with the wizard, its text in the log and
