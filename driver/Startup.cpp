@@ -656,6 +656,8 @@ static int RunWithOptions(int parsed, int temporaryCopy, int showCommand) {
   CoUninitialize();
   GiveUpMutex();
   if (temporaryCopy) RemoveTemporarySelf();
+  // the temporary uninstall log lies in the folder that goes now
+  SetupState::UninstallLog.Close();
   EndPrivateTempFolder();
   return code;
 }
