@@ -1,7 +1,6 @@
 #include "platform/PrivateTemp.h"
 
 #include "common/Mbcs.h"
-#include "platform/FileSystem.h"
 
 #include <windows.h>
 #include <aclapi.h>
@@ -73,26 +72,26 @@ int IsHexName(const char* name) {
 }
 
 // Deletes the files in folder (with its final backslash); 0 when it holds
-// a folder, which nothing of this program makes there.
+// a folder, which nothing of this program makes there. Wide: a name of any
+// length or character goes too.
 int DeleteFilesIn(const char* folder) {
-  char path[PATH_BYTES];
-  const size_t n = strlen(folder);
-  if (n + 2 > PATH_BYTES) return 0;
-  memcpy(path, folder, n);
-  strcpy(path + n, "*");
-  FolderEntry entry;
-  void* walk = BeginFolderWalk(path, &entry);
+  WCHAR path[MAX_PATH + 16];
+  const int n = MultiByteToWideChar(CP_ACP, 0, folder, -1, path, MAX_PATH);
+  if (n <= 0) return 0;
+  wcscpy(path + n - 1, L"*");
+  WIN32_FIND_DATAW entry;
+  HANDLE walk = FindFirstFileW(path, &entry);
   int onlyFiles = 1;
-  for (int more = walk != NULL; more; more = NextFolderEntry(walk, &entry)) {
-    if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-      if (strcmp(entry.name, ".") && strcmp(entry.name, "..")) onlyFiles = 0;
-    } else if (n + strlen(entry.name) < PATH_BYTES) {
-      strcpy(path + n, entry.name);
-      SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);  // a read-only copy too
-      DeleteFileA(path);
+  for (BOOL more = walk != INVALID_HANDLE_VALUE; more; more = FindNextFileW(walk, &entry)) {
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (wcscmp(entry.cFileName, L".") && wcscmp(entry.cFileName, L"..")) onlyFiles = 0;
+    } else if (n - 1 + wcslen(entry.cFileName) < MAX_PATH) {
+      wcscpy(path + n - 1, entry.cFileName);
+      SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);  // a read-only copy too
+      DeleteFileW(path);
     }
   }
-  if (walk) EndFolderWalk(walk);
+  if (walk != INVALID_HANDLE_VALUE) FindClose(walk);
   return onlyFiles;
 }
 
