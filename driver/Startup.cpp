@@ -74,6 +74,23 @@ static CPassiveWindow g_Passive;
 // The run log this process writes (empty: none).
 static char g_RunLogPath[PATH_BYTES];
 
+// The copy about to run, held without write sharing since it was checked;
+// let go once the child has started (it removes itself at its end).
+static HANDLE g_HeldCopy = INVALID_HANDLE_VALUE;
+
+static void LetGoOfCopy() {
+  if (g_HeldCopy != INVALID_HANDLE_VALUE) CloseHandle(g_HeldCopy);
+  g_HeldCopy = INVALID_HANDLE_VALUE;
+}
+
+// Holds the copy at path so that nobody can change it before it runs; 0
+// when someone could write to it already.
+static int HoldCopy(const char* path) {
+  LetGoOfCopy();
+  g_HeldCopy = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  return g_HeldCopy != INVALID_HANDLE_VALUE;
+}
+
 // Starts "path", the options passed on, then option and its argument, and
 // waits for it: its exit code is this run's. -1 when it cannot start.
 static int RunChild(const char* path, const char* option, const char* argument) {
@@ -99,6 +116,7 @@ static int RunChild(const char* path, const char* option, const char* argument) 
   RunLogLine("Starting", line);
   CloseRunLog();
   const BOOL started = CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &child);
+  LetGoOfCopy();
   if (started) {
     CloseHandle(child.hThread);
     // a deployment script learns how the installation itself ended
@@ -161,8 +179,17 @@ static int RunFirstPart(const char* tempDir) {
     DeleteFileA(copy);
     return SETUP_EXIT_FAILED;
   }
+  // The copy runs, not the file checked above: it is checked again, and
+  // held unchanged until it has started.
+  if (!HoldCopy(copy) || !SlicesBesideMatch(copy, base)) {
+    LetGoOfCopy();
+    ShowError(kDamagedSetupText, MB_OK | MB_ICONERROR);
+    DeleteFileA(copy);
+    return SETUP_EXIT_DAMAGED;
+  }
   const int code = RunChild(copy, "-joinsplitparts", base);
   if (code < 0) {
+    LetGoOfCopy();
     ShowError("Failed to launch child process", MB_OK | MB_ICONERROR);
     DeleteFileA(copy);
     return SETUP_EXIT_FAILED;
@@ -180,12 +207,19 @@ static int RunSplitJoin(const char* tempDir, const char* base) {
   }
   const RunResult joinedAll = Join(joined, base, SPLITJOIN_JOIN_ALL);
   if (joinedAll != RUN_DONE) return ExitCodeOf(joinedAll);  // said where it was found; the target is gone
+  // checked slice by slice as it was joined; unchanged from here until it runs
+  if (!HoldCopy(joined)) {
+    ShowError("Failed to launch child process", MB_OK | MB_ICONERROR);
+    DeleteFileA(joined);
+    return SETUP_EXIT_FAILED;
+  }
   // the folder of the first part, without its final backslash
   char folder[PATH_BYTES];
   MbcsCopy(folder, PATH_BYTES, base);
   if (char* slash = const_cast<char*>(MbcsFindLastChar(folder, '\\'))) *slash = '\0';
   const int code = RunChild(joined, "-originalsourcedirlocation", folder);
   if (code < 0) {
+    LetGoOfCopy();
     ShowError("Failed to launch child process", MB_OK | MB_ICONERROR);
     DeleteFileA(joined);
     return SETUP_EXIT_FAILED;
@@ -484,10 +518,6 @@ static int RunWithCom(int showCommand) {
   // only the wizard shows the background
   if (FrontEnd()->Attended()) RegisterBackgroundWindowClass(SetupState::Instance);
 
-  if (!SetupState::UninstallLog.CreateTempLog()) {
-    ShowError(kUnspecifiedError, MB_OK | MB_ICONERROR);
-    return SETUP_EXIT_FAILED;
-  }
   DWORD n = GetModuleFileNameA(NULL, SetupState::ExePath, PATH_BYTES);
   if (n == 0 || n >= PATH_BYTES) {
     SetupState::ExePath[0] = '\0';
@@ -501,8 +531,17 @@ static int RunWithCom(int showCommand) {
     return SETUP_EXIT_FAILED;
   }
   // what this run writes there to run or read back, no other process of the
-  // user may change
-  UsePrivateTempFolder(tempDir);
+  // user may change: an elevated run that cannot have its own folder stops
+  if (UsePrivateTempFolder(tempDir) < 0) {
+    char text[PATH_BYTES + 64];
+    wsprintfA(text, "The private temporary folder cannot be created in %s.", tempDir);
+    ShowError(text, MB_OK | MB_ICONERROR);
+    return SETUP_EXIT_FAILED;
+  }
+  if (!SetupState::UninstallLog.CreateTempLog()) {
+    ShowError(kUnspecifiedError, MB_OK | MB_ICONERROR);
+    return SETUP_EXIT_FAILED;
+  }
 
   switch (ReadSetupFileKind(SetupState::ExePath)) {
     case FILEKIND_UNINSTALLER:
@@ -617,6 +656,8 @@ static int RunWithOptions(int parsed, int temporaryCopy, int showCommand) {
   CoUninitialize();
   GiveUpMutex();
   if (temporaryCopy) RemoveTemporarySelf();
+  // the temporary uninstall log lies in the folder that goes now
+  SetupState::UninstallLog.Close();
   EndPrivateTempFolder();
   return code;
 }

@@ -10,6 +10,7 @@
 #include "common/Version.h"
 #include "driver/CommandLine.h"
 #include "driver/SetupState.h"
+#include "engine/InstalledFolder.h"
 #include "engine/SectionSupport.h"
 #include "platform/FrontEnd.h"
 #include "platform/RegistryHelpers.h"
@@ -239,6 +240,7 @@ int CheckInstalledVersion(const char* destination) {
   GlobalValue("Version", version, sizeof version);
   SetupState::Project.GetValue("Global", "KeepInstalledDir", "FALSE", keep, sizeof keep);
   RunLogLineWith("Installed already", "in %s", location[0] ? location : "(no InstallLocation)");
+  if (!InstalledFolderCounts(rootName, path, location)) return SETUP_EXIT_DONE;
 
   if (CompareVersions(installed, version) > 0) {
     char* text = Message(TK_NEWER_VERSION_IS_INSTALLED, kNewerInstalled, installed, version);

@@ -1,7 +1,6 @@
 #include "platform/PrivateTemp.h"
 
 #include "common/Mbcs.h"
-#include "platform/FileSystem.h"
 
 #include <windows.h>
 #include <aclapi.h>
@@ -15,7 +14,9 @@ char g_Folder[PATH_BYTES];
 HANDLE g_Hold = INVALID_HANDLE_VALUE;
 int g_Tried;
 
-int IsAdministrator() {
+}  // namespace
+
+int RunsAsAdministrator() {
   SID_IDENTIFIER_AUTHORITY nt = {SECURITY_NT_AUTHORITY};
   PSID administrators = NULL;
   if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
@@ -26,6 +27,8 @@ int IsAdministrator() {
   FreeSid(administrators);
   return member ? 1 : 0;
 }
+
+namespace {
 
 // Full access for the administrators and SYSTEM, inherited by every file
 // made inside, nothing from the folder above; owned by the administrators,
@@ -69,26 +72,26 @@ int IsHexName(const char* name) {
 }
 
 // Deletes the files in folder (with its final backslash); 0 when it holds
-// a folder, which nothing of this program makes there.
+// a folder, which nothing of this program makes there. Wide: a name of any
+// length or character goes too.
 int DeleteFilesIn(const char* folder) {
-  char path[PATH_BYTES];
-  const size_t n = strlen(folder);
-  if (n + 2 > PATH_BYTES) return 0;
-  memcpy(path, folder, n);
-  strcpy(path + n, "*");
-  FolderEntry entry;
-  void* walk = BeginFolderWalk(path, &entry);
+  WCHAR path[MAX_PATH + 16];
+  const int n = MultiByteToWideChar(CP_ACP, 0, folder, -1, path, MAX_PATH);
+  if (n <= 0) return 0;
+  wcscpy(path + n - 1, L"*");
+  WIN32_FIND_DATAW entry;
+  HANDLE walk = FindFirstFileW(path, &entry);
   int onlyFiles = 1;
-  for (int more = walk != NULL; more; more = NextFolderEntry(walk, &entry)) {
-    if (entry.attributes & FILE_ATTRIBUTE_DIRECTORY) {
-      if (strcmp(entry.name, ".") && strcmp(entry.name, "..")) onlyFiles = 0;
-    } else if (n + strlen(entry.name) < PATH_BYTES) {
-      strcpy(path + n, entry.name);
-      SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);  // a read-only copy too
-      DeleteFileA(path);
+  for (BOOL more = walk != INVALID_HANDLE_VALUE; more; more = FindNextFileW(walk, &entry)) {
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (wcscmp(entry.cFileName, L".") && wcscmp(entry.cFileName, L"..")) onlyFiles = 0;
+    } else if (n - 1 + wcslen(entry.cFileName) < MAX_PATH) {
+      wcscpy(path + n - 1, entry.cFileName);
+      SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);  // a read-only copy too
+      DeleteFileW(path);
     }
   }
-  if (walk) EndFolderWalk(walk);
+  if (walk != INVALID_HANDLE_VALUE) FindClose(walk);
   return onlyFiles;
 }
 
@@ -101,8 +104,11 @@ const char* PrivateTempFolderRules() {
 int UsePrivateTempFolder(char* tempDir) {
   if (!g_Tried) {
     g_Tried = 1;
+    if (!RunsAsAdministrator()) return 0;
+    // Counted as the system counts: characters. The folder's name and
+    // backslash (12) and a temporary name in it (14) must fit.
     const size_t n = strlen(tempDir);
-    if (IsAdministrator() && n + 13 < MAX_PATH) {
+    if (MbcsLength(tempDir, n) + 12 <= MAX_PATH - 14) {
       unsigned number = GetTickCount() ^ (GetCurrentProcessId() << 12);
       for (int i = 0; i < 64 && !g_Folder[0]; ++i, number = number * 1103515245u + 12345u) {
         char path[PATH_BYTES];
@@ -121,9 +127,15 @@ int UsePrivateTempFolder(char* tempDir) {
       }
     }
   }
-  if (!g_Folder[0]) return 0;
+  if (!g_Folder[0]) return RunsAsAdministrator() ? -1 : 0;
   strcpy(tempDir, g_Folder);
   return 1;
+}
+
+int RunTempFolder(char* out) {
+  const DWORD n = GetTempPathA(PATH_BYTES, out);
+  if (n == 0 || n >= PATH_BYTES) return 0;
+  return UsePrivateTempFolder(out) >= 0;
 }
 
 const char* PrivateTempFolder() {
@@ -133,16 +145,18 @@ const char* PrivateTempFolder() {
 void EndPrivateTempFolder() {
   if (g_Hold != INVALID_HANDLE_VALUE) CloseHandle(g_Hold);
   g_Hold = INVALID_HANDLE_VALUE;
+  g_Tried = 0;
   if (!g_Folder[0]) return;
   // A copy this run started and waited for may still be in it: its own
   // removal runs once, at idle priority, and may have met our handle. The
   // folder is this run's alone, so what is left goes here, with a short
   // wait for a file whose process is still being torn down.
   for (int tries = 0; tries < 100; ++tries) {
-    if (RemoveDirectoryA(g_Folder) || GetFileAttributesA(g_Folder) == INVALID_FILE_ATTRIBUTES) return;
-    if (!DeleteFilesIn(g_Folder)) return;  // a folder inside: not ours to take
+    if (RemoveDirectoryA(g_Folder) || GetFileAttributesA(g_Folder) == INVALID_FILE_ATTRIBUTES) break;
+    if (!DeleteFilesIn(g_Folder)) break;  // a folder inside: not ours to take
     Sleep(20);
   }
+  g_Folder[0] = '\0';
 }
 
 int IsPrivateTempFolder(const char* folder) {
@@ -152,4 +166,35 @@ int IsPrivateTempFolder(const char* folder) {
   if (t == 0 || t >= PATH_BYTES || n <= t) return 0;
   return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, folder, (int)t, temp, (int)t) == CSTR_EQUAL &&
          IsHexName(folder + t);
+}
+
+int MakeAdministratorsFolder(const char* folder) {
+  CreateDirectoryA(folder, NULL);
+  // the folder itself, never where a link at its name leads
+  HANDLE dir = CreateFileA(folder, READ_CONTROL | WRITE_DAC | WRITE_OWNER | FILE_READ_ATTRIBUTES,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+  if (dir == INVALID_HANDLE_VALUE) return 0;
+  BY_HANDLE_FILE_INFORMATION info;
+  int ok = GetFileInformationByHandle(dir, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+           !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+  // one that was there (a user's, perhaps) is taken over: owner and rules
+  int set = 0;
+  const char* const rules[] = {PrivateTempFolderRules(), PrivateTempFolderRules() + 4};
+  for (const char* rule : rules) {
+    PSECURITY_DESCRIPTOR sd = NULL;
+    if (!ok || set || !ConvertStringSecurityDescriptorToSecurityDescriptorA(rule, SDDL_REVISION_1, &sd, NULL))
+      continue;
+    PSID owner = NULL;
+    PACL dacl = NULL;
+    BOOL present = FALSE, defaulted = FALSE;
+    GetSecurityDescriptorOwner(sd, &owner, &defaulted);
+    GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
+    SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
+    if (owner) what |= OWNER_SECURITY_INFORMATION;
+    set = SetSecurityInfo(dir, SE_FILE_OBJECT, what, owner, NULL, dacl, NULL) == ERROR_SUCCESS;
+    LocalFree(sd);
+  }
+  CloseHandle(dir);
+  return ok && set;
 }

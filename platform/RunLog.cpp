@@ -3,13 +3,18 @@
 #include "common/Mbcs.h"
 
 #include <windows.h>
+#include <shlobj.h>
 #include <string.h>
 
 #include "common/PathText.h"
+#include "platform/PrivateTemp.h"
 
 namespace {
 
 HANDLE g_Log = INVALID_HANDLE_VALUE;
+// The default path last given out: nobody chose it, so whatever is there
+// is not trusted.
+char g_DefaultPath[PATH_BYTES];
 
 void Write(const char* text, size_t n) {
   DWORD written = 0;
@@ -23,10 +28,26 @@ void WriteText(const char* text) { Write(text, strlen(text)); }
 int OpenRunLog(const char* path, int append) {
   CloseRunLog();
   // shared for reading: a deployment tool may follow it while it grows
-  g_Log = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, append ? OPEN_ALWAYS : CREATE_ALWAYS,
-                      FILE_ATTRIBUTE_NORMAL, NULL);
-  if (g_Log != INVALID_HANDLE_VALUE && append) SetFilePointer(g_Log, 0, NULL, FILE_END);
-  return g_Log != INVALID_HANDLE_VALUE;
+  if (!g_DefaultPath[0] || strcmp(path, g_DefaultPath) != 0) {
+    g_Log = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, append ? OPEN_ALWAYS : CREATE_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL, NULL);
+    if (g_Log != INVALID_HANDLE_VALUE && append) SetFilePointer(g_Log, 0, NULL, FILE_END);
+    return g_Log != INVALID_HANDLE_VALUE;
+  }
+  // A link at the default path is opened as itself and refused, as is a
+  // second name of another file: the run's lines would land in that file.
+  g_Log = CreateFileA(path, GENERIC_WRITE | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, NULL, OPEN_ALWAYS,
+                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+  if (g_Log == INVALID_HANDLE_VALUE) return 0;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(g_Log, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+      info.nNumberOfLinks > 1 || SetFilePointer(g_Log, 0, NULL, append ? FILE_END : FILE_BEGIN) ==
+                                     INVALID_SET_FILE_POINTER ||
+      (!append && !SetEndOfFile(g_Log))) {
+    CloseRunLog();
+    return 0;
+  }
+  return 1;
 }
 
 void CloseRunLog() {
@@ -77,7 +98,18 @@ void RunLogLineWith(const char* kind, const char* text, const char* arg) {
 
 int DefaultRunLogPath(const char* name, char* path) {
   char folder[PATH_BYTES];
-  const DWORD n = GetTempPathA(PATH_BYTES, folder);
-  if (n == 0 || n >= PATH_BYTES) return 0;
-  return PathJoin(path, PATH_BYTES, folder, name);
+  g_DefaultPath[0] = '\0';
+  if (RunsAsAdministrator()) {
+    // the user's %TEMP% is the user's to change under an elevated run
+    char data[MAX_PATH];
+    if (!SHGetSpecialFolderPathA(NULL, data, CSIDL_COMMON_APPDATA, TRUE) ||
+        !PathJoin(folder, PATH_BYTES, data, "Quillset") || !MakeAdministratorsFolder(folder))
+      return 0;
+  } else {
+    const DWORD n = GetTempPathA(PATH_BYTES, folder);
+    if (n == 0 || n >= PATH_BYTES) return 0;
+  }
+  if (!PathJoin(path, PATH_BYTES, folder, name)) return 0;
+  strcpy(g_DefaultPath, path);
+  return 1;
 }

@@ -15,7 +15,10 @@ void RunLogLine(const char* kind, const char* text);
 // kind and a text with one "%s" filled by arg.
 void RunLogLineWith(const char* kind, const char* text, const char* arg);
 
-// Where a silent run without /LOG= writes: %TEMP%\Quillset-Setup.log
-// (Quillset-Uninstall.log for the uninstaller) into path (PATH_BYTES); 0
-// when the temporary folder is unknown.
+// Where a silent run without /LOG= writes, into path (PATH_BYTES): name
+// (Quillset-Setup.log, Quillset-Uninstall.log for the uninstaller) in
+// %TEMP%; for an elevated run in %ProgramData%\Quillset, a folder only
+// administrators can write. 0 when there is no such folder. OpenRunLog
+// never follows a link at this path, nor writes into a file with more
+// than one name.
 int DefaultRunLogPath(const char* name, char* path);

@@ -137,3 +137,20 @@ UINT WINAPI MakeTempFileName(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR ou
   }
   return made;
 }
+
+HANDLE CreateNewTempFile(LPCSTR folder, LPCSTR prefix, LPSTR out, TempFileNameMaker maker) {
+  // the names are made, not the files: one made by the name maker would
+  // be closed, and so open to anyone, before it is opened here
+  static DWORD calls;
+  DWORD number = GetTickCount() ^ (GetCurrentProcessId() << 4) ^ (++calls * 0x9E3779B9u);
+  for (int tries = 0; tries < 256; ++tries, number = number * 1103515245u + 12345u) {
+    const UINT unique = ((number >> 8) & 0xFFFF) | 1;
+    if (!maker(folder, prefix, unique, out)) break;
+    HANDLE file =
+        CreateFileA(out, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE) return file;
+    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+  }
+  out[0] = '\0';
+  return INVALID_HANDLE_VALUE;
+}

@@ -38,3 +38,14 @@ BOOL WriteProfileText(const char* section, const char* key, const char* value, c
 // most MAX_PATH bytes, fewer than a UTF-8 folder of MAX_PATH - 14
 // characters may take, and cuts the name it made. 0 when no name is made.
 UINT WINAPI MakeTempFileName(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR out);
+
+// The system's maker of unique temporary names (MakeTempFileName); tests
+// give one that keeps Windows' rule where Wine's does not, or one that
+// plants a file at the name it gives.
+typedef UINT(WINAPI* TempFileNameMaker)(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR out);
+
+// A new file PREFIXnnnn.tmp in folder, made here (CREATE_NEW: never one that
+// is there already, nor a link) and open for reading and writing, shared for
+// reading only; its path in out[PATH_BYTES]. What it holds is what this
+// handle writes. INVALID_HANDLE_VALUE when none can be made.
+HANDLE CreateNewTempFile(LPCSTR folder, LPCSTR prefix, LPSTR out, TempFileNameMaker maker = MakeTempFileName);

@@ -7,6 +7,7 @@
 #include "common/PathText.h"
 #include "common/SafeFormat.h"
 #include "platform/FrontEnd.h"
+#include "platform/PrivateTemp.h"
 #include "platform/RegistryHelpers.h"
 #include "platform/TextEncoding.h"
 #include "uninstall/LogLines.h"
@@ -85,18 +86,9 @@ CRollbackJournal::~CRollbackJournal() {
 int CRollbackJournal::OpenJournal() {
   if (m_File) return 1;
   char dir[PATH_BYTES];
-  const DWORD n = GetTempPathA(sizeof dir, dir);
-  if (n == 0 || n >= sizeof dir || !MakeTempFileName(dir, "RBJ", 0, m_Path)) {
-    m_Path[0] = '\0';
-    return 0;
-  }
-  HANDLE file = CreateFileA(m_Path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE file = RunTempFolder(dir) ? CreateNewTempFile(dir, "RBJ", m_Path) : INVALID_HANDLE_VALUE;
   if (file == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    DeleteFileA(m_Path);
     m_Path[0] = '\0';
-    SetLastError(error);
     return 0;
   }
   m_File = file;

@@ -1,7 +1,8 @@
 // What a rollback needs beyond the uninstall log: the files the run replaced.
 // An original is moved aside in its own folder (a rename on the same volume,
-// no copy of the data) and the move is recorded in a journal file in the
-// temporary folder, a record of this run only. A rollback moves the
+// no copy of the data) and the move is recorded in a journal file of this
+// run only, made new in its temporary folder and used through the handle
+// that made it: a rollback replays nothing that another process wrote. A rollback moves the
 // originals back; a successful run deletes them.
 #pragma once
 #include <windows.h>
@@ -83,9 +84,6 @@ class CRollbackJournal {
   CRollbackJournal& operator=(const CRollbackJournal&);
 };
 
-// The system's maker of unique temporary names (MakeTempFileName); tests
-// give one that keeps Windows' rule where Wine's does not.
-typedef UINT(WINAPI* TempFileNameMaker)(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR out);
 // A new empty file named PREFIXnnnn.tmp in folder, its path in out[PATH_BYTES].
 // Windows' GetTempFileNameA refuses a folder longer than MAX_PATH - 14
 // (Wine takes it): such a folder's names are made here, shorter ones where

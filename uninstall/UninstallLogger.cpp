@@ -7,6 +7,7 @@
 
 #include "common/SafeFormat.h"
 #include "platform/FrontEnd.h"
+#include "platform/PrivateTemp.h"
 #include "platform/RunLog.h"
 #include "platform/TextEncoding.h"
 #include "uninstall/LogLines.h"
@@ -49,25 +50,19 @@ static HANDLE OpenLogFile(const char* path) {
 int CUninstallLogger::CreateTempLog() {
   CloseCurrent();
   char dir[PATH_BYTES];
-  DWORD n = GetTempPathA(PATH_BYTES, dir);
-  if (n == 0 || n >= PATH_BYTES) {
+  if (!RunTempFolder(dir)) {
     ShowLogError("Failed to find path to the temporary files directory.");
     return 0;
   }
-  if (!MakeTempFileName(dir, "UNI", 0, m_LogPath)) {
+  // made new and kept open: no line of another process's is ever replayed
+  HANDLE file = CreateNewTempFile(dir, "UNI", m_LogPath);
+  if (file == INVALID_HANDLE_VALUE) {
     m_LogPath[0] = '\0';
     ShowLogError("Failed to create uninstall log file in temporary files directory.");
     return 0;
   }
+  m_File = file;
   m_IsTemporary = 1;
-  m_File = OpenLogFile(m_LogPath);
-  if (!m_File) {
-    ShowLogError("Failed to open uninstall log file in temporary files directory.");
-    DeleteFileA(m_LogPath);
-    m_LogPath[0] = '\0';
-    m_IsTemporary = 0;
-    return 0;
-  }
   return 1;
 }
 

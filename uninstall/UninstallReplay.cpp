@@ -11,6 +11,7 @@
 #include "common/TextKeys.h"
 #include "platform/FileSystem.h"
 #include "platform/FrontEnd.h"
+#include "platform/ProtectedFolder.h"
 #include "platform/RunLog.h"
 #include "platform/RegistryHelpers.h"
 #include "platform/SystemLibrary.h"
@@ -279,50 +280,6 @@ int AskAboutFolder(const CTranslations* table, const char* textKey, const char* 
   free(caption);
   free(text);
   return answer;
-}
-
-// A drive, a share, or a folder of Windows or of the user's profile: no
-// installation makes one, so a log line that names one is damaged or forged
-// and its folder is never removed with its content.
-int IsProtectedFolder(const char* folder) {
-  char path[PATH_BYTES];
-  MbcsCopy(path, PATH_BYTES, folder);
-  while (PathEndsWithSeparator(path)) path[strlen(path) - 1] = '\0';
-  const size_t n = strlen(path);
-  if (n <= 2) return 1;  // "", "C:" (and what was "C:\" or "\")
-  if ((path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/')) {
-    // \\server\share is a root: no separator after the share
-    const char* share = MbcsFindChar(path + 2, '\\');
-    if (!share || !MbcsFindChar(share + 1, '\\')) return 1;
-  }
-  static const int kFolders[] = {
-      CSIDL_WINDOWS,          CSIDL_SYSTEM,           CSIDL_SYSTEMX86,         CSIDL_PROGRAM_FILES,
-      CSIDL_PROGRAM_FILESX86, CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_PROFILE,
-      CSIDL_APPDATA,          CSIDL_LOCAL_APPDATA,    CSIDL_COMMON_APPDATA,    CSIDL_PERSONAL,
-      CSIDL_COMMON_DOCUMENTS, CSIDL_DESKTOPDIRECTORY, CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_PROGRAMS,
-      CSIDL_COMMON_PROGRAMS,  CSIDL_STARTMENU,        CSIDL_COMMON_STARTMENU,  CSIDL_STARTUP,
-      CSIDL_COMMON_STARTUP,   CSIDL_FONTS,            CSIDL_TEMPLATES,         CSIDL_COMMON_TEMPLATES,
-      CSIDL_MYPICTURES,       CSIDL_MYMUSIC,          CSIDL_MYVIDEO,           CSIDL_FAVORITES,
-      CSIDL_SENDTO,           CSIDL_RECENT,           CSIDL_ADMINTOOLS,        CSIDL_COMMON_ADMINTOOLS};
-  char known[PATH_BYTES];
-  for (int csidl : kFolders) {
-    known[0] = '\0';
-    if (!SHGetSpecialFolderPathA(NULL, known, csidl, FALSE) || !known[0]) continue;
-    while (PathEndsWithSeparator(known)) known[strlen(known) - 1] = '\0';
-    if (SamePath(known, path)) return 1;
-    // the folder that holds every user's profile
-    if (csidl == CSIDL_PROFILE) {
-      char* last = const_cast<char*>(MbcsFindLastChar(known, '\\'));
-      if (last) *last = '\0';
-      if (SamePath(known, path)) return 1;
-    }
-  }
-  const DWORD t = GetTempPathA(PATH_BYTES, known);
-  if (t && t < PATH_BYTES) {
-    while (PathEndsWithSeparator(known)) known[strlen(known) - 1] = '\0';
-    if (SamePath(known, path)) return 1;
-  }
-  return 0;
 }
 
 void UndoDirectory(const char* folder, const Exclusions& ex, const CTranslations* table, const KeptFolders& kept,

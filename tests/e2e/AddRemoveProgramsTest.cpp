@@ -138,9 +138,47 @@ TEST_F(AddRemovePrograms, TheEntryHoldsEveryValueAndItsQuietUninstallStringRemov
   EXPECT_TRUE(wait.WaitUntil([&] { return !PathExists(target); }, kTimeout, "the uninstaller's self-removal"));
 }
 
+void PlantUserEntry(const char* location, const char* version) {
+  HKEY key;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kEntry, 0, NULL, 0, KEY_SET_VALUE, NULL, &key, NULL));
+  RegSetValueExA(key, "InstallLocation", 0, REG_SZ, (const BYTE*)location, (DWORD)strlen(location) + 1);
+  RegSetValueExA(key, "DisplayVersion", 0, REG_SZ, (const BYTE*)version, (DWORD)strlen(version) + 1);
+  RegCloseKey(key);
+}
+
+// The user's own entry is the user's programs' to write: an elevated run
+// takes its folder only where that entry's installation is (its uninstaller
+// and its log), never a folder of Windows, and a version it names counts no
+// more than its folder. A real one's folder is still taken by the next run.
 TEST_F(AddRemovePrograms, AppIdRootPutsItUnderTheUser) {
-  const std::string target = dir.File("User App");
-  ASSERT_EQ(0u, RunToEnd("\"" + Build(Script(target, "AppIdRoot = HKEY_CURRENT_USER\r\n")) + "\" /S"));
+  const std::string target = dir.File("User App"), other = dir.File("Elsewhere");
+  char system[MAX_PATH] = "";
+  GetSystemDirectoryA(system, MAX_PATH);
+  const std::string log = dir.File("planted.log");
+  for (const std::string& planted : {std::string(system), other}) {
+    SCOPED_TRACE(planted);
+    // then a folder of the user's with a real uninstaller, but no log of this entry
+    if (planted == other) WriteWholeFile(other + "\\Uninstall.log", "FileCreated=" + other + "\\a.txt\n");
+    ASSERT_NO_FATAL_FAILURE(PlantUserEntry(planted.c_str(), "99.0"));
+    ASSERT_EQ(0u, RunToEnd("\"" + Build(Script(target, "AppIdRoot = HKEY_CURRENT_USER\r\n")) + "\" /S /LOG=" + log))
+        << ReadWholeFile(log);
+    EXPECT_FALSE(PathExists(planted + "\\big.bin"));
+    EXPECT_FALSE(PathExists(planted + "\\Uninstall.log") && planted != other);
+    EXPECT_TRUE(PathExists(target + "\\big.bin"));
+    EXPECT_NE(std::string::npos, ReadWholeFile(log).find("Installed version not taken")) << ReadWholeFile(log);
+    EXPECT_EQ(target, String(HKEY_CURRENT_USER, "InstallLocation"));
+    EXPECT_EQ("2.5.1", String(HKEY_CURRENT_USER, "DisplayVersion"));
+    if (planted == other) break;
+    CreateDirectoryA(other.c_str(), NULL);
+    ASSERT_TRUE(CopyFileA((target + "\\Uninstall.exe").c_str(), (other + "\\Uninstall.exe").c_str(), FALSE));
+    EXPECT_EQ(0u, RunToEnd("\"" + target + "\\Uninstall.exe\" /S"));
+    Robot wait;
+    EXPECT_TRUE(wait.WaitUntil([&] { return !PathExists(target); }, kTimeout, "the uninstaller's self-removal"));
+  }
+  // the installation just made is this entry's: its folder is taken
+  ASSERT_EQ(0u, RunToEnd("\"" + Build(Script(other, "AppIdRoot = HKEY_CURRENT_USER\r\n")) + "\" /S"));
+  EXPECT_FALSE(PathExists(other + "\\big.bin"));
+  EXPECT_TRUE(PathExists(target + "\\big.bin"));
   EXPECT_FALSE(EntryExists(HKEY_LOCAL_MACHINE));
   EXPECT_EQ("\"" + target + "\\Uninstall.exe\" /S", String(HKEY_CURRENT_USER, "QuietUninstallString"));
   EXPECT_EQ(0u, RunToEnd("\"" + target + "\\Uninstall.exe\" /S"));

@@ -328,7 +328,10 @@ TEST(Names, ANameOf255BytesInstallsAndUninstalls) {
 // A temporary folder of 98 characters and 265 bytes in UTF-8 (each name
 // well under the host's 255 bytes): the rollback journal lies there, so a
 // replaced file of the user's comes back after a failure, and is replaced
-// for good by a run that succeeds. Nothing of either run stays there.
+// for good by a run that succeeds. Nothing of either run stays there, and
+// an elevated run keeps its files in its private folder inside it, none
+// right in it, where the user's other programs could change them. Where
+// that folder cannot be made, the run stops.
 TEST(Names, ATemporaryFolderOfMoreThan259BytesKeepsTheRollbackJournal) {
   std::string level;
   for (int i = 0; i < 40; ++i) level += kHyo;
@@ -341,6 +344,7 @@ TEST(Names, ATemporaryFolderOfMoreThan259BytesKeepsTheRollbackJournal) {
   TempFolder dir;
   const std::string target = dir.File("Journal App");
   ASSERT_TRUE(CreateDirectoryA(target.c_str(), NULL));
+  const std::string listing = dir.File("listing.txt");
   for (const bool fails : {true, false}) {
     SCOPED_TRACE(fails ? "a run that fails" : "a run that succeeds");
     WriteWholeFile(target + "\\a.txt", "mine");
@@ -348,7 +352,8 @@ TEST(Names, ATemporaryFolderOfMoreThan259BytesKeepsTheRollbackJournal) {
         dir,
         "QSP40\r\n[Global]\r\nApplicationName = Journal\r\nDefaultDir = " + target +
             "\r\n[Files]\r\na.txt, %MAINDIR%a.txt\r\n" +
-            (fails ? "[SysRegInt]\r\nHKEY_USERS/Software/QuillsetNamesTest/V=1\r\n" : ""),
+            (fails ? "[SysRegInt]\r\nHKEY_USERS/Software/QuillsetNamesTest/V=1\r\n"
+                   : "[Execute]\r\ncmd.exe /c dir /b \"%TEMP%\" > \"" + listing + "\"\r\n"),
         {{"a.txt", "new"}});
     const std::string log = dir.File("run.log");
     DeleteFileA(log.c_str());
@@ -378,6 +383,26 @@ TEST(Names, ATemporaryFolderOfMoreThan259BytesKeepsTheRollbackJournal) {
       FindClose(h);
     }
     EXPECT_EQ(std::vector<std::string>{}, left) << "left in the temporary folder";
+  }
+  // what was right in the temporary folder while the run's program ran
+  const std::string seen = ReadWholeFile(listing);
+  EXPECT_NE(std::string::npos, seen.find(TestIsAdministrator() ? "QST" : "UNI")) << seen;
+  if (TestIsAdministrator())
+    for (const char* prefix : {"\nQSP", "\nTRA", "\nUNI", "\nRBJ", "\nEXE"})
+      EXPECT_EQ(std::string::npos, ("\n" + seen).find(prefix)) << prefix + 1 << " in the shared folder:\n" << seen;
+
+  const std::wstring nowhere = user + L"\\" + Wide(level) + L"\\no such folder";
+  const std::string log = dir.File("nowhere.log");
+  if (TestIsAdministrator()) {
+    const std::string setup = BuildSetupFile(
+        dir, "QSP40\r\n[Global]\r\nApplicationName = Nowhere\r\nDefaultDir = " + target + "\r\n[Files]\r\nb.txt, %MAINDIR%b.txt\r\n",
+        {{"b.txt", "b"}});
+    TempVariables variables(nowhere);
+    EXPECT_EQ(1, RunWide(Wide(setup), L"/S \"/LOG=" + Wide(log) + L"\"", Wide(dir.Path())));
+    EXPECT_NE(std::string::npos,
+              ReadWholeFile(log).find("The private temporary folder cannot be created in " + Narrow(nowhere)))
+        << ReadWholeFile(log);
+    EXPECT_FALSE(PathExists(target + "\\b.txt"));
   }
   RemoveTree(user);
 }

@@ -4,8 +4,10 @@
 // progress window alone. The exit code and the log say what happened.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shlobj.h>
 
 #include <atomic>
+#include <iostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,6 +59,14 @@ std::string TempPath(const char* name) {
   return std::string(temp) + name;
 }
 
+// Where a run without /LOG= writes: an elevated one (every run under Wine)
+// in a folder of ProgramData that only administrators can write.
+std::string DefaultLogPath(const char* name) {
+  char data[MAX_PATH] = "";
+  if (!TestIsAdministrator() || !SHGetSpecialFolderPathA(NULL, data, CSIDL_COMMON_APPDATA, FALSE)) return TempPath(name);
+  return std::string(data) + "\\Quillset\\" + name;
+}
+
 const char kKey[] = "Software\\QuillsetTest-Silent";
 
 std::string Script(const std::string& defaultDir, const std::string& more = "", const std::string& iniLines = "") {
@@ -104,7 +114,7 @@ TEST_F(Silent, InstallAndUninstallWithoutAWindowAndLogEveryFile) {
       script.insert(script.find("[INIFiles]"), "big.bin, %MAINDIR%big.bin\r\n");
     }
     const std::string setup = BuildSetupFile(dir, script, files);
-    const std::string log = TempPath("Quillset-Setup.log");
+    const std::string log = DefaultLogPath("Quillset-Setup.log");
     DeleteFileA(log.c_str());
 
     WatchedRun install = RunWatched("\"" + setup + "\" " + option + " /D=" + target);
@@ -163,6 +173,32 @@ TEST_F(Silent, InstallAndUninstallWithoutAWindowAndLogEveryFile) {
 }
 
 // Nothing in [Files]: the folder is made for the uninstaller, and goes with it.
+// A file planted at the default log's path as a second name of another
+// file, or a link to it: the elevated run never writes through it, and
+// goes on without its log.
+TEST_F(Silent, TheDefaultLogIsNeverWrittenThroughALink) {
+  const std::string log = DefaultLogPath("Quillset-Setup.log"), victim = dir.File("victim.txt");
+  const std::string setup = Build(Script(dir.File("Linked")));
+  for (const char* kind : {"hard link", "symbolic link"}) {
+    SCOPED_TRACE(kind);
+    WriteWholeFile(victim, "the victim's own text");
+    DeleteFileA(log.c_str());
+    typedef BOOLEAN(WINAPI * SymbolicLinkMaker)(LPCSTR, LPCSTR, DWORD);
+    const SymbolicLinkMaker symlink = reinterpret_cast<SymbolicLinkMaker>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "CreateSymbolicLinkA")));
+    const bool made = kind[0] == 'h' ? CreateHardLinkA(log.c_str(), victim.c_str(), NULL)
+                                     : symlink && symlink(log.c_str(), victim.c_str(), 0);
+    if (!made || ReadWholeFile(log) != "the victim's own text") {
+      std::cout << "this system makes no " << kind << " that leads to its file here: that case is skipped\n";
+      continue;
+    }
+    WatchedRun run = RunWatched("\"" + setup + "\" /S");
+    EXPECT_EQ(0u, run.Code);
+    EXPECT_EQ("the victim's own text", ReadWholeFile(victim));
+    DeleteFileA(log.c_str());
+  }
+}
+
 TEST_F(Silent, AnInstallationWithoutFilesStillGetsItsUninstaller) {
   const std::string target = dir.File("No Files");
   std::string script = Script(target);

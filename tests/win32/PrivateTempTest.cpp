@@ -167,6 +167,27 @@ TEST(PrivateTempFolder, IsMadeInTheTemporaryFolderAndStaysInPlaceWhileHeld) {
   WaitForSingleObject(letGo, INFINITE);
   CloseHandle(letGo);
   EXPECT_FALSE(PathExists(bare)) << "the folder and what the run left in it go at the end";
+  EXPECT_STREQ("", PrivateTempFolder());
+
+  // Where it cannot be made, an administrator's run is told so and keeps
+  // the folder it gave: it must stop, not go on in the shared one. A
+  // folder too long for it and a temporary name in it is one such place.
+  const std::string missing = std::string(temp) + "qs-no-such-folder\\",
+                    tooLong = std::string(temp) + std::string(246 - strlen(temp), 'x') + "\\";
+  ASSERT_TRUE(CreateDirectoryA(tooLong.c_str(), NULL));
+  for (const std::string& where : {missing, tooLong}) {
+    strcpy(dir, where.c_str());
+    EXPECT_EQ(-1, UsePrivateTempFolder(dir)) << where;
+    EXPECT_EQ(where, dir);
+    EXPECT_STREQ("", PrivateTempFolder());
+    EndPrivateTempFolder();
+  }
+  RemoveDirectoryA(tooLong.c_str());
+  // and a later run makes a new one
+  strcpy(dir, temp);
+  ASSERT_EQ(1, UsePrivateTempFolder(dir));
+  EXPECT_NE(folder, dir);
+  EndPrivateTempFolder();
 }
 
 }  // namespace

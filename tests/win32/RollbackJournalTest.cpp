@@ -13,6 +13,7 @@
 #include "TestSupport.h"
 #include "efs/ExeFileSystem.h"
 #include "engine/Sections.h"
+#include "platform/PrivateTemp.h"
 #include "platform/RegistryHelpers.h"
 #include "uninstall/UninstallLogger.h"
 
@@ -81,10 +82,12 @@ std::vector<RobotMessageBox> RollBack(CUninstallLogger& log) {
   return boxes;
 }
 
+// Where the run keeps its temporary files: an administrator's in its
+// private folder.
 std::string TempFolderPath() {
   char dir[MAX_PATH];
   GetTempPathA(MAX_PATH, dir);
-  return dir;
+  return RunsAsAdministrator() && PrivateTempFolder()[0] ? PrivateTempFolder() : dir;
 }
 
 // A run's folder, its setup file and its log.

@@ -271,3 +271,11 @@ DWORD RunToFile(std::string line, const std::string& output, DWORD timeout) {
   CloseHandle(out);
   return code;
 }
+
+bool TestIsAdministrator() {
+  BYTE sid[SECURITY_MAX_SID_SIZE];
+  DWORD size = sizeof sid;
+  BOOL member = FALSE;
+  return CreateWellKnownSid(WinBuiltinAdministratorsSid, NULL, sid, &size) && CheckTokenMembership(NULL, sid, &member) &&
+         member;
+}

@@ -153,3 +153,7 @@ class CRecordingFrontEnd : public CFrontEnd {
   DisplayMode m_Mode;
   std::mutex m_Lock;
 };
+
+// Whether this process has the administrators' rights (under Wine it has):
+// the setup programs it starts run elevated then.
+bool TestIsAdministrator();

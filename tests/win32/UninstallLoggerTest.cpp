@@ -7,6 +7,8 @@
 
 #include "Robot.h"
 #include "TestSupport.h"
+#include "platform/PrivateTemp.h"
+#include "platform/TextEncoding.h"
 #include "uninstall/UninstallLogger.h"
 
 namespace {
@@ -92,10 +94,12 @@ TEST(UninstallLogger, WritesNothingWithoutAnOpenLog) {
   std::string path = log.GetLogPath();
   std::vector<std::string> added = NewTempLogs(before);
   ASSERT_EQ(1u, added.size());
-  // UNI, up to four hex digits, .tmp, in the temporary directory
+  // UNI, up to four hex digits, .tmp, in the temporary directory: the
+  // private one where the run is an administrator's
   char temp[MAX_PATH];
   GetTempPathA(MAX_PATH, temp);
-  EXPECT_EQ(std::string(temp) + added[0], path);
+  EXPECT_EQ(RunsAsAdministrator() ? std::string(PrivateTempFolder()) : std::string(temp), path.substr(0, path.size() - added[0].size()));
+  EXPECT_EQ(0u, path.find(temp));
   EXPECT_EQ("", ReadWholeFile(path));
   std::string digits = added[0].substr(3, added[0].size() - 7);
   EXPECT_TRUE(digits.size() >= 1 && digits.size() <= 4 &&
@@ -112,6 +116,41 @@ TEST(UninstallLogger, WritesNothingWithoutAnOpenLog) {
   EXPECT_FALSE(PathExists(path));  // a temporary log goes with Close
   EXPECT_EQ(0, log.LogFileCreated("C:\\a.txt"));
   EXPECT_TRUE(NewTempLogs(before).empty());
+}
+
+// Another process of the user's that finds the name of a temporary log or
+// journal first and writes into it: its lines must never be the run's.
+std::vector<std::string> g_Planted;
+UINT WINAPI PlantingMaker(LPCSTR folder, LPCSTR prefix, UINT unique, LPSTR out) {
+  const UINT made = MakeTempFileName(folder, prefix, unique, out);
+  if (made && g_Planted.size() < 3) {
+    WriteWholeFile(out, "FileCreated=C:\\planted.txt\nDllRegistered=C:\\planted.dll\n");
+    g_Planted.push_back(out);
+  }
+  return made;
+}
+
+TEST(UninstallLogger, TemporaryFilesAreMadeNewAndHeldNeverTakenOver) {
+  TempFolder dir;
+  const std::string folder = dir.Path() + "\\";
+  for (const char* prefix : {"UNI", "RBJ"}) {
+    SCOPED_TRACE(prefix);
+    g_Planted.clear();
+    char path[PATH_BYTES];
+    HANDLE file = CreateNewTempFile(folder.c_str(), prefix, path, PlantingMaker);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    EXPECT_EQ(3u, g_Planted.size());
+    for (const std::string& planted : g_Planted) EXPECT_NE(planted, path) << "a name someone had made first";
+    EXPECT_EQ("", ReadWholeFile(path));
+    // nobody else writes to it while the run holds it
+    HANDLE other = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                               OPEN_EXISTING, 0, NULL);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, other);
+    if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+    CloseHandle(file);
+    for (const std::string& planted : g_Planted)
+      EXPECT_EQ("FileCreated=C:\\planted.txt\nDllRegistered=C:\\planted.dll\n", ReadWholeFile(planted));
+  }
 }
 
 TEST(UninstallLogger, TemporaryLogsGoOpenedLogsStay) {

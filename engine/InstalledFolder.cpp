@@ -1,0 +1,70 @@
+#include "engine/InstalledFolder.h"
+
+#include <windows.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "common/Mbcs.h"
+#include "common/PathText.h"
+#include "common/SafeFormat.h"
+#include "driver/SetupFileKind.h"
+#include "platform/ProtectedFolder.h"
+#include "platform/RunLog.h"
+#include "uninstall/LogLines.h"
+
+namespace {
+
+// An uninstall log far beyond any installation's is no log of ours.
+const DWORD kLargestLog = 64u << 20;
+
+// 1 when the log at path has the line that lists the entry for removal:
+// the line every installation that wrote the entry logged first.
+int LogListsEntry(const char* path, const char* rootName, const char* keyPath) {
+  const char* tag = LogRecordTag(LOGRECORD_REGISTRY);
+  const size_t n = strlen(tag) + strlen(rootName) + 1 + strlen(keyPath);
+  char* line = static_cast<char*>(malloc(n + 1));
+  if (!line) return 0;
+  strcpy(line, tag);
+  strcat(line, rootName);
+  strcat(line, "/");
+  strcat(line, keyPath);
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  DWORD high = 0;
+  const DWORD size = file != INVALID_HANDLE_VALUE ? GetFileSize(file, &high) : INVALID_FILE_SIZE;
+  char* text = size != INVALID_FILE_SIZE && !high && size <= kLargestLog ? static_cast<char*>(malloc(size + 1)) : NULL;
+  DWORD got = 0;
+  int found = 0;
+  if (text && ReadFile(file, text, size, &got, NULL) && got == size) {
+    text[size] = '\0';
+    for (const char* at = text; !found && (at = strstr(at, line)) != NULL; at += n)
+      found = (at == text || at[-1] == '\n') && (at[n] == '\n' || at[n] == '\r' || at[n] == '\0');
+  }
+  free(text);
+  free(line);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  return found;
+}
+
+}  // namespace
+
+int InstalledFolderCounts(const char* rootName, const char* keyPath, const char* location) {
+  // only administrators write the machine's entries
+  if (strcmp(rootName, "HKEY_CURRENT_USER") != 0) return 1;
+  char file[PATH_BYTES];
+  const char* why = NULL;
+  if (!location[0])
+    why = "names no folder";
+  else if (IsProtectedFolder(location))
+    why = "is a drive or a folder of Windows, of the programs or of a profile";
+  else if (!PathJoin(file, sizeof file, location, "Uninstall.exe") || ReadSetupFileKind(file) != FILEKIND_UNINSTALLER)
+    why = "holds no uninstaller";
+  else if (!PathJoin(file, sizeof file, location, "Uninstall.log") || !LogListsEntry(file, rootName, keyPath))
+    why = "holds no uninstall log of this entry";
+  if (!why) return 1;
+  char* text = SafeFormatAlloc("the user's entry names the folder \"%s\", which %s: neither that folder nor the "
+                               "version it names is taken",
+                               location, why);
+  RunLogLine("Installed version not taken", text ? text : why);
+  free(text);
+  return 0;
+}
