@@ -109,4 +109,5 @@ set(QS_WIN_SOURCES
   ui/UninstallWindow.cpp
   uninstall/UninstallDriver.cpp
   uninstall/SelfRemoval.cpp
+  platform/FilesInUse.cpp
 )

@@ -7,6 +7,10 @@
 #include "driver/SetupState.h"
 #include "resources/resource.h"
 
+const char kRestartToFinish[] =
+    "The program has been uninstalled. Some of its files were in use: they are removed when the computer "
+    "restarts.";
+
 CUninstallWindow::~CUninstallWindow() {
   if (m_Window) DestroyWindow(m_Window);
   free(m_Outcome);
@@ -46,7 +50,8 @@ void CUninstallWindow::Progress(int, const char*) {
 void CUninstallWindow::RunEnded(RunEnding ending) {
   if (!m_Window) return;  // nothing was shown (the user said No)
   HWND text = GetDlgItem(m_Window, IDC_UNINSTALL_TEXT);
-  const char* outcome = ending == RUN_DONE ? (m_Finished ? m_Finished : TK_UNINSTALLATION_IS_NOW_FINISHED)
+  const char* outcome = ending == RUN_RESTART_NEEDED ? kRestartToFinish
+                        : ending == RUN_DONE ? (m_Finished ? m_Finished : TK_UNINSTALLATION_IS_NOW_FINISHED)
                         : m_Outcome                ? m_Outcome
                                                    : TK_UINSTALL_PROCESS_FAILED;
   SetWindowTextA(text, outcome);

@@ -1,0 +1,237 @@
+// A running program that holds a file of the installation: a silent
+// uninstall asks it to close, ends it only with /FORCECLOSEAPPLICATIONS,
+// finishes what stays in use at the restart (3010), and where it may not
+// schedule that, changes nothing and ends with 7 so that a second run can.
+// The holder is a file of the installation itself, so both ways of finding
+// it (the files it holds, its own image) are at work.
+#include <gtest/gtest.h>
+#include <aclapi.h>
+#include <windows.h>
+
+#include <string>
+
+#include "../win32/Robot.h"
+#include "../win32/TestSupport.h"
+#include "E2eSupport.h"
+
+namespace {
+
+const DWORD kTimeout = 60000;
+const char kTarget[] = "C:\\InUse Test";
+const char kEntry[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QuillsetTest.InUse";
+const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+std::string PendingRenames() {
+  HKEY key;
+  std::string value;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS) return value;
+  DWORD size = 0;
+  if (RegQueryValueExA(key, "PendingFileRenameOperations", NULL, NULL, NULL, &size) == ERROR_SUCCESS && size) {
+    value.resize(size);
+    RegQueryValueExA(key, "PendingFileRenameOperations", NULL, NULL, reinterpret_cast<BYTE*>(&value[0]), &size);
+  }
+  RegCloseKey(key);
+  return value;
+}
+
+// The list of renames at the restart as it was before the test: what the
+// test schedules must not happen to this prefix.
+class KeptPendingRenames {
+ public:
+  KeptPendingRenames() : m_Value(PendingRenames()) {}
+  ~KeptPendingRenames() {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    if (m_Value.empty())
+      RegDeleteValueA(key, "PendingFileRenameOperations");
+    else
+      RegSetValueExA(key, "PendingFileRenameOperations", 0, REG_MULTI_SZ,
+                     reinterpret_cast<const BYTE*>(m_Value.data()), (DWORD)m_Value.size());
+    RegCloseKey(key);
+  }
+
+ private:
+  std::string m_Value;
+};
+
+// Takes from everyone the right to add to the list of renames at the
+// restart (the key's access rules, which Wine's server enforces as Windows
+// does), as a standard user lacks it; gives the old rules back at the end.
+class NoRightsToSchedule {
+ public:
+  NoRightsToSchedule() {
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, READ_CONTROL | WRITE_DAC, &m_Key) != ERROR_SUCCESS)
+      return;
+    GetSecurityInfo(m_Key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, NULL, NULL, &m_OldDacl, NULL, &m_Old);
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &m_Everyone);
+    ACL* acl = reinterpret_cast<ACL*>(m_Acl);
+    InitializeAcl(acl, sizeof m_Acl, ACL_REVISION);
+    AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ | READ_CONTROL | WRITE_DAC, m_Everyone);
+    m_Taken = SetSecurityInfo(m_Key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, NULL, NULL, acl, NULL) ==
+              ERROR_SUCCESS;
+  }
+  ~NoRightsToSchedule() {
+    if (m_Taken) SetSecurityInfo(m_Key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, NULL, NULL, m_OldDacl, NULL);
+    if (m_Old) LocalFree(m_Old);
+    if (m_Everyone) FreeSid(m_Everyone);
+    if (m_Key) RegCloseKey(m_Key);
+  }
+  bool Taken() const {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return m_Taken;
+    RegCloseKey(key);
+    return false;
+  }
+
+ private:
+  HKEY m_Key = NULL;
+  PSECURITY_DESCRIPTOR m_Old = NULL;
+  ACL* m_OldDacl = NULL;
+  PSID m_Everyone = NULL;
+  alignas(8) BYTE m_Acl[256];
+  bool m_Taken = false;
+};
+
+class FilesInUse : public ::testing::Test {
+ protected:
+  TempFolder dir;
+  KeptPendingRenames pending;
+  PROCESS_INFORMATION holder = {};
+  const std::string target = kTarget;
+  const std::string log = dir.File("run.log");
+
+  void SetUp() override {
+    ASSERT_FALSE(PathExists(target)) << "left by an earlier run";
+    const std::string script = "QSP40\r\n[Global]\r\nApplicationName = InUse App\r\nDefaultDir = " + target +
+                               "\r\nAppId = QuillsetTest.InUse\r\nVersion = 1.0\r\n[Files]\r\n"
+                               "holder.exe, %MAINDIR%holder.exe\r\napp.dat, %MAINDIR%data\\app.dat\r\n"
+                               "readme.txt, %MAINDIR%readme.txt\r\n";
+    const std::string setup = BuildSetupFile(
+        dir, script, {{"holder.exe", ReadWholeFile(QS_FILE_HOLDER_EXE)}, {"app.dat", "v1"}, {"readme.txt", "r"}});
+    ASSERT_EQ(0u, Run("\"" + setup + "\" /S"));
+    ASSERT_TRUE(PathExists(target + "\\data\\app.dat"));
+  }
+  void TearDown() override {
+    StopHolder();
+    RemoveTree(Wide(target, CP_ACP));
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kEntry);
+    RegDeleteKeyA(HKEY_CURRENT_USER, kEntry);
+  }
+
+  DWORD Run(const std::string& line) {
+    WatchedRun run = RunWatched(Wide(line, CP_ACP), Wide(dir.Path(), CP_ACP).c_str(), kTimeout);
+    EXPECT_TRUE(run.Ended) << line;
+    return run.Code;
+  }
+  DWORD Uninstall(const std::string& options) {
+    return Run("\"" + target + "\\Uninstall.exe\" /S /LOG=\"" + log + "\" " + options);
+  }
+  // The installed holder, holding the installed data file, its window up.
+  void StartHolder(bool ignoresClose) {
+    std::string line = "\"" + target + "\\holder.exe\" \"" + target + "\\data\\app.dat\"" +
+                       (ignoresClose ? " ignore" : "");
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    ASSERT_TRUE(CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &holder));
+    Robot wait;
+    ASSERT_TRUE(wait.WaitUntil([] { return FindWindowA("QuillsetFileHolder", NULL) != NULL; }, 20000,
+                               "the holder's window"));
+  }
+  bool HolderRuns() { return holder.hProcess && WaitForSingleObject(holder.hProcess, 0) == WAIT_TIMEOUT; }
+  void StopHolder() {
+    if (!holder.hProcess) return;
+    if (HolderRuns()) TerminateProcess(holder.hProcess, 9);
+    WaitForSingleObject(holder.hProcess, 10000);
+    CloseHandle(holder.hProcess);
+    CloseHandle(holder.hThread);
+    holder = {};
+  }
+  bool EntryExists() { return KeyExists(kEntry, HKEY_LOCAL_MACHINE) || KeyExists(kEntry, HKEY_CURRENT_USER); }
+  void ExpectAllGone() {
+    Robot wait;
+    EXPECT_TRUE(wait.WaitUntil([&] { return !PathExists(target) && RunningCommandInterpreters() == 0; }, kTimeout,
+                               "the uninstaller's self-removal"));
+    EXPECT_FALSE(EntryExists());
+  }
+};
+
+// The file as Windows' own DeleteFile sees it while the holder runs: the
+// rule every case below rests on, not Wine's kindness.
+TEST_F(FilesInUse, AHeldFileRefusesDeletionAsOnWindows) {
+  StartHolder(true);
+  const std::string data = target + "\\data\\app.dat";
+  EXPECT_EQ(INVALID_HANDLE_VALUE, CreateFileA(data.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                              NULL, OPEN_EXISTING, 0, NULL));
+  EXPECT_EQ((DWORD)ERROR_SHARING_VIOLATION, GetLastError());
+  EXPECT_FALSE(DeleteFileA(data.c_str()));
+}
+
+TEST_F(FilesInUse, SilentUninstallClosesAHolderThatListens) {
+  StartHolder(false);
+  EXPECT_EQ(0u, Uninstall(""));
+  EXPECT_FALSE(HolderRuns()) << "the holder was not closed";
+  const std::string text = ReadWholeFile(log);
+  EXPECT_NE(std::string::npos, text.find("holder.exe (process")) << text;
+  EXPECT_NE(std::string::npos, text.find("File holder")) << text;
+  EXPECT_NE(std::string::npos, text.find("Program closed")) << text;
+  ExpectAllGone();
+}
+
+TEST_F(FilesInUse, AHolderThatStaysIsFinishedAtTheRestartOrEndedByForce) {
+  StartHolder(true);
+  EXPECT_EQ(3010u, Uninstall(""));
+  EXPECT_TRUE(HolderRuns());
+  const std::string renames = PendingRenames();
+  EXPECT_NE(std::string::npos, renames.find("InUse Test\\data\\app.dat")) << "deletion not scheduled";
+  EXPECT_NE(std::string::npos, renames.find("InUse Test\\data")) << "its folder not scheduled";
+  EXPECT_NE(std::string::npos, ReadWholeFile(log).find("File in use: deleted at the restart"));
+  // what is not in use is gone, and so is the entry: the uninstallation is done
+  Robot wait;
+  EXPECT_TRUE(wait.WaitUntil([&] { return !PathExists(target + "\\Uninstall.exe"); }, kTimeout, "self-removal"));
+  EXPECT_FALSE(PathExists(target + "\\readme.txt"));
+  EXPECT_FALSE(EntryExists());
+  EXPECT_TRUE(PathExists(target + "\\data\\app.dat"));
+}
+
+TEST_F(FilesInUse, ForceEndsAHolderThatStays) {
+  StartHolder(true);
+  EXPECT_EQ(0u, Uninstall("/FORCECLOSEAPPLICATIONS /NORESTART"));
+  EXPECT_FALSE(HolderRuns());
+  EXPECT_NE(std::string::npos, ReadWholeFile(log).find("Program ended"));
+  ExpectAllGone();
+}
+
+TEST_F(FilesInUse, NotClosingLeavesTheHolderAndFinishesAtTheRestart) {
+  StartHolder(false);
+  EXPECT_EQ(3010u, Uninstall("/NOCLOSEAPPLICATIONS"));
+  EXPECT_TRUE(HolderRuns()) << "asked to close against /NOCLOSEAPPLICATIONS";
+}
+
+TEST_F(FilesInUse, AReadOnlyFileOfTheInstallationIsRemoved) {
+  const std::string data = target + "\\data\\app.dat";
+  ASSERT_TRUE(SetFileAttributesA(data.c_str(), FILE_ATTRIBUTE_READONLY));
+  EXPECT_EQ(0u, Uninstall(""));
+  ExpectAllGone();
+}
+
+TEST_F(FilesInUse, WithoutRightsToScheduleNothingChangesAndASecondRunFinishes) {
+  StartHolder(true);
+  {
+    NoRightsToSchedule noRights;
+    ASSERT_TRUE(noRights.Taken()) << "the rights could not be taken away";
+    EXPECT_EQ(7u, Uninstall(""));
+  }
+  const std::string text = ReadWholeFile(log);
+  EXPECT_NE(std::string::npos, text.find("exit code 7")) << text;
+  for (const char* f : {"Uninstall.exe", "Uninstall.log", "Translations.ini", "readme.txt", "data\\app.dat"})
+    EXPECT_TRUE(PathExists(target + "\\" + f)) << f;
+  EXPECT_TRUE(EntryExists());
+  EXPECT_EQ(std::string::npos, PendingRenames().find("InUse Test")) << "scheduled without rights";
+
+  StopHolder();
+  EXPECT_EQ(0u, Uninstall(""));
+  ExpectAllGone();
+}
+
+}  // namespace
