@@ -446,6 +446,7 @@ static RunResult RunInstaller(const char* tempDir, int showCommand) {
   }
   // the worker or the uninstaller's files found the setup file damaged
   if (result == RUN_FAILED && InstallRun().Ending() == RUN_DAMAGED) result = RUN_DAMAGED;
+  if (result == RUN_FAILED && InstallRun().Ending() == RUN_FILES_IN_USE) result = RUN_FILES_IN_USE;
   ReleaseBackgroundResources();
   if (tempProject[0]) DeleteFileA(tempProject);
   if (tempTranslations[0]) DeleteFileA(tempTranslations);

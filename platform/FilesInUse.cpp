@@ -5,6 +5,7 @@
 #include <tlhelp32.h>
 
 #include "common/PathText.h"
+#include "common/SafeFormat.h"
 #include "platform/RunLog.h"
 #include "platform/SystemLibrary.h"
 
@@ -72,8 +73,7 @@ void SetProgramClosing(const ProgramClosing& closing) { g_Closing = closing; }
 
 const ProgramClosing& GetProgramClosing() { return g_Closing; }
 
-int IsFileHeld(const char* path) {
-  if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) return 0;
+int IsFileOpenElsewhere(const char* path) {
   // as DeleteFile opens it: Windows refuses the open while another handle
   // lacks delete sharing
   HANDLE file = CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
@@ -81,10 +81,7 @@ int IsFileHeld(const char* path) {
   if (file == INVALID_HANDLE_VALUE)
     return GetLastError() == ERROR_SHARING_VIOLATION || GetLastError() == ERROR_LOCK_VIOLATION;
   CloseHandle(file);
-  // a running program's image opens, but is neither deleted nor overwritten
-  CProgramsInUse programs;
-  const char* files[1] = {path};
-  return programs.Find(files, 1) > 0;
+  return 0;
 }
 
 int DeleteEvenReadOnly(const char* path) {
@@ -250,4 +247,53 @@ int CProgramsInUse::CloseAll(DWORD waitMs, int force) {
   }
   free(handles);
   return running;
+}
+
+namespace {
+
+const char kProgramsInUseText[] =
+    "These programs use files that this run must change:\n\n%s\n"
+    "Yes: Close the programs automatically.\n"
+    "No: Do not close them (a restart may be needed).\n"
+    "Cancel: stop here; nothing has been changed.";
+
+int AnyOpenElsewhere(const char* const* files, int count) {
+  for (int i = 0; i < count; ++i)
+    if (IsFileOpenElsewhere(files[i])) {
+      RunLogLine("File in use", files[i]);
+      return 1;
+    }
+  return 0;
+}
+
+}  // namespace
+
+RunResult CloseProgramsUsing(const char* const* files, int count, CFrontEnd* reports, const char* caption,
+                             int* stillHeld) {
+  CProgramsInUse programs;
+  const int found = programs.Find(files, count);
+  *stillHeld = found > 0 || AnyOpenElsewhere(files, count);
+  if (!found) return RUN_DONE;
+  int close = g_Closing.Close;
+  if (reports->Attended()) {
+    char* names = programs.Describe();
+    char* text = SafeFormatAlloc(kProgramsInUseText, names ? names : "");
+    const int answer = reports->Ask(NULL, text ? text : kProgramsInUseText, caption,
+                                    MB_YESNOCANCEL | MB_ICONWARNING | (g_Closing.AskYes ? MB_DEFBUTTON1 : MB_DEFBUTTON2),
+                                    close ? IDYES : IDNO);
+    free(text);
+    free(names);
+    if (answer == IDCANCEL) {
+      RunLogLine("Cancelled", "the programs that use the files were left running");
+      return RUN_CANCELLED;
+    }
+    close = answer == IDYES;
+  }
+  if (!close) {
+    RunLogLine("Programs left running", "as asked");
+    return RUN_DONE;
+  }
+  const int running = programs.CloseAll(10000, g_Closing.Force);
+  *stillHeld = running > 0 || AnyOpenElsewhere(files, count);
+  return RUN_DONE;
 }

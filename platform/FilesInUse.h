@@ -6,11 +6,11 @@
 #include <windows.h>
 
 #include "common/Mbcs.h"
+#include "platform/FrontEnd.h"
 
-// 1 when the file exists and another process holds it the way Windows then
-// refuses to delete or replace it: open without delete sharing, or the
-// image of a running program.
-int IsFileHeld(const char* path);
+// 1 when another process holds the file open the way Windows then refuses
+// to delete or replace it: without delete sharing.
+int IsFileOpenElsewhere(const char* path);
 
 // Deletes path, its read-only attribute cleared first (and put back when the
 // deletion fails). 1 when it is gone or was never there.
@@ -59,3 +59,11 @@ class CProgramsInUse {
   ProgramInUse* m_Programs = nullptr;
   int m_Count = 0, m_Capacity = 0;
 };
+
+// Before the first change: the files that exist and are held (open
+// elsewhere, or a running program's image), and the programs that hold
+// them, named to reports and the log and closed as the run says (or the
+// person answers: close, leave them, or cancel). RUN_DONE to go on,
+// RUN_CANCELLED; *stillHeld: whether any of the files is held afterwards.
+RunResult CloseProgramsUsing(const char* const* files, int count, CFrontEnd* reports, const char* caption,
+                             int* stillHeld);

@@ -101,17 +101,25 @@ class FilesInUse : public ::testing::Test {
   const std::string target = kTarget;
   const std::string log = dir.File("run.log");
 
-  void SetUp() override {
-    ASSERT_FALSE(PathExists(target)) << "left by an earlier run";
+  std::string BuildVersion(const char* version) {
     const std::string script = "QSP40\r\n[Global]\r\nApplicationName = InUse App\r\nDefaultDir = " + target +
-                               "\r\nAppId = QuillsetTest.InUse\r\nVersion = 1.0\r\n[Files]\r\n"
+                               "\r\nAppId = QuillsetTest.InUse\r\nVersion = " + version + "\r\n[Files]\r\n"
                                "holder.exe, %MAINDIR%holder.exe\r\napp.dat, %MAINDIR%data\\app.dat\r\n"
                                "readme.txt, %MAINDIR%readme.txt\r\n";
-    const std::string setup = BuildSetupFile(
-        dir, script, {{"holder.exe", ReadWholeFile(QS_FILE_HOLDER_EXE)}, {"app.dat", "v1"}, {"readme.txt", "r"}});
-    ASSERT_EQ(0u, Run("\"" + setup + "\" /S"));
+    return BuildSetupFile(dir, script,
+                          {{"holder.exe", ReadWholeFile(QS_FILE_HOLDER_EXE)}, {"app.dat", std::string("v") + version},
+                           {"readme.txt", "r"}},
+                          (std::string("Setup-") + version + ".exe").c_str());
+  }
+  void SetUp() override {
+    ASSERT_FALSE(PathExists(target)) << "left by an earlier run";
+    ASSERT_EQ(0u, Run("\"" + BuildVersion("1") + "\" /S"));
     ASSERT_TRUE(PathExists(target + "\\data\\app.dat"));
   }
+  DWORD Upgrade(const std::string& options) {
+    return Run("\"" + BuildVersion("2") + "\" /S /LOG=\"" + log + "\" " + options);
+  }
+  std::string Data() { return ReadWholeFile(target + "\\data\\app.dat"); }
   void TearDown() override {
     StopHolder();
     RemoveTree(Wide(target, CP_ACP));
@@ -232,6 +240,50 @@ TEST_F(FilesInUse, WithoutRightsToScheduleNothingChangesAndASecondRunFinishes) {
   StopHolder();
   EXPECT_EQ(0u, Uninstall(""));
   ExpectAllGone();
+}
+
+// The upgrade over a running program: closed when it listens; where it
+// stays, its file is replaced at the restart (3010) or, by force, at once;
+// without the rights to schedule, and told not to close it, nothing changes (7).
+TEST_F(FilesInUse, UpgradeClosesAHolderThatListens) {
+  StartHolder(false);
+  EXPECT_EQ(0u, Upgrade(""));
+  EXPECT_FALSE(HolderRuns());
+  EXPECT_EQ("v2", Data());
+  EXPECT_NE(std::string::npos, ReadWholeFile(log).find("holder.exe (process")) << ReadWholeFile(log);
+}
+
+TEST_F(FilesInUse, UpgradeReplacesAFileThatStaysInUseAtTheRestart) {
+  StartHolder(true);
+  EXPECT_EQ(3010u, Upgrade(""));
+  EXPECT_TRUE(HolderRuns());
+  const std::string renames = PendingRenames();
+  EXPECT_NE(std::string::npos, renames.find("InUse Test\\data\\app.dat.new")) << "replacement not scheduled";
+  EXPECT_NE(std::string::npos, ReadWholeFile(log).find("File in use: replaced at the restart"));
+  StopHolder();
+  EXPECT_EQ("v1", Data()) << "the held file changed before the restart";
+  EXPECT_EQ("v2", ReadWholeFile(target + "\\data\\app.dat.new"));
+}
+
+TEST_F(FilesInUse, UpgradeEndsAHolderThatStaysByForce) {
+  StartHolder(true);
+  EXPECT_EQ(0u, Upgrade("/FORCECLOSEAPPLICATIONS"));
+  EXPECT_FALSE(HolderRuns());
+  EXPECT_EQ("v2", Data());
+}
+
+TEST_F(FilesInUse, UpgradeThatCannotReplaceAHeldFileRollsBackWith7) {
+  StartHolder(false);
+  {
+    NoRightsToSchedule noRights;
+    ASSERT_TRUE(noRights.Taken()) << "the rights could not be taken away";
+    EXPECT_EQ(7u, Upgrade("/NOCLOSEAPPLICATIONS"));
+  }
+  EXPECT_TRUE(HolderRuns());
+  StopHolder();
+  EXPECT_EQ("v1", Data());
+  EXPECT_FALSE(PathExists(target + "\\data\\app.dat.new"));
+  EXPECT_TRUE(PathExists(target + "\\Uninstall.exe"));
 }
 
 }  // namespace
