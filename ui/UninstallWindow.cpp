@@ -51,6 +51,7 @@ void CUninstallWindow::RunEnded(RunEnding ending) {
   if (!m_Window) return;  // nothing was shown (the user said No)
   HWND text = GetDlgItem(m_Window, IDC_UNINSTALL_TEXT);
   const char* outcome = ending == RUN_RESTART_NEEDED ? kRestartToFinish
+                        : ending == RUN_CANCELLED    ? "Nothing has been changed."
                         : ending == RUN_DONE ? (m_Finished ? m_Finished : TK_UNINSTALLATION_IS_NOW_FINISHED)
                         : m_Outcome                ? m_Outcome
                                                    : TK_UINSTALL_PROCESS_FAILED;

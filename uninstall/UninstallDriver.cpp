@@ -30,11 +30,6 @@ char* LogMissingText() {
   return text;
 }
 
-const char kProgramsInUseText[] =
-    "These programs use files of the installation:\n\n%s\n"
-    "Yes: Close the programs automatically.\n"
-    "No: Do not close them (a restart may be needed).\n"
-    "Cancel: stop here; nothing has been changed.";
 const char kFilesInUseText[] =
     "Some files of the installation are in use and cannot be removed now, nor at the next restart:\n\n%s\n"
     "Nothing has been changed. Close the programs that use them and run the uninstaller again.";
@@ -49,62 +44,34 @@ const char kFilesLeftText[] =
 RunResult CloseProgramsInUse() {
   int count = 0;
   char** files = SetupState::UninstallLog.ListCreatedFiles(&count);
+  char* caption = SetupState::Translations.GetString(TK_UNINSTALL_TITLE);
   int held = 0;
-  for (int i = 0; i < count; ++i) {
-    if (IsFileHeld(files[i])) {
-      files[held++] = files[i];
-      RunLogLine("File in use", files[i]);
-    } else {
-      free(files[i]);
+  RunResult result = CloseProgramsUsing(files, count, FrontEnd(), caption ? caption : TK_UNINSTALL_TITLE, &held);
+  free(caption);
+  if (held && result == RUN_DONE && !CanScheduleAtRestart()) {
+    char* list = NULL;
+    size_t length = 0;
+    for (int i = 0; i < count; ++i) {
+      if (!IsFileOpenElsewhere(files[i])) continue;  // a running program's image: named above
+      const size_t n = strlen(files[i]);
+      char* grown = static_cast<char*>(realloc(list, length + n + 2));
+      if (!grown) break;
+      list = grown;
+      memcpy(list + length, files[i], n);
+      length += n;
+      list[length++] = '\n';
+      list[length] = '\0';
     }
+    RunLogLine("Stopped", "files in use, and this run may not schedule their deletion at the restart");
+    char* text = SafeFormatAlloc(kFilesInUseText, list ? list : "");
+    char* error = SetupState::Translations.GetString(TK_ERROR);
+    FrontEnd()->ShowFailure(NULL, text ? text : kFilesInUseText, error ? error : TK_ERROR, MB_OK | MB_ICONERROR);
+    free(error);
+    free(text);
+    free(list);
+    result = RUN_FILES_IN_USE;
   }
-  RunResult result = RUN_DONE;
-  if (held) {
-    CProgramsInUse programs;
-    int close = GetProgramClosing().Close;
-    if (programs.Find(files, held) && FrontEnd()->Attended()) {
-      char* names = programs.Describe();
-      char* text = SafeFormatAlloc(kProgramsInUseText, names ? names : "");
-      char* caption = SetupState::Translations.GetString(TK_UNINSTALL_TITLE);
-      const int answer = FrontEnd()->Ask(NULL, text ? text : kProgramsInUseText, caption ? caption : TK_UNINSTALL_TITLE,
-                                         MB_YESNOCANCEL | MB_ICONWARNING |
-                                             (GetProgramClosing().AskYes ? MB_DEFBUTTON1 : MB_DEFBUTTON2),
-                                         close ? IDYES : IDNO);
-      free(caption);
-      free(text);
-      free(names);
-      if (answer == IDCANCEL) result = RUN_CANCELLED;
-      close = answer == IDYES;
-    }
-    if (result == RUN_DONE && close && programs.Count()) programs.CloseAll(10000, GetProgramClosing().Force);
-    if (result == RUN_DONE && !CanScheduleAtRestart()) {
-      char* list = NULL;
-      size_t length = 0;
-      for (int i = 0; i < held; ++i) {
-        if (!IsFileHeld(files[i])) continue;
-        const size_t n = strlen(files[i]);
-        char* grown = static_cast<char*>(realloc(list, length + n + 2));
-        if (!grown) break;
-        list = grown;
-        memcpy(list + length, files[i], n);
-        length += n;
-        list[length++] = '\n';
-        list[length] = '\0';
-      }
-      if (list) {
-        RunLogLine("Stopped", "files in use, and this run may not schedule their deletion at the restart");
-        char* text = SafeFormatAlloc(kFilesInUseText, list);
-        char* caption = SetupState::Translations.GetString(TK_ERROR);
-        FrontEnd()->ShowFailure(NULL, text ? text : kFilesInUseText, caption ? caption : TK_ERROR,
-                                MB_OK | MB_ICONERROR);
-        free(caption);
-        free(text);
-        free(list);
-        result = RUN_FILES_IN_USE;
-      }
-    }
-  }
-  for (int i = 0; i < held; ++i) free(files[i]);
+  for (int i = 0; i < count; ++i) free(files[i]);
   free(files);
   return result;
 }

@@ -36,6 +36,13 @@ TEST(CommandLine, OptionsAreTokensInAnyCaseAfterSlashOrDash) {
   EXPECT_EQ(1, c.HasLog);
   EXPECT_STREQ("C:\\My Logs\\run.log", c.LogPath);
   EXPECT_EQ(SETUP_DISPLAY_NONE, c.Display);
+  // the programs that use the files
+  c = Parsed("/s -closeapplications /NoCloseApplications /FORCECLOSEAPPLICATIONS /norestart");
+  EXPECT_EQ(1, c.CloseApplications);
+  EXPECT_EQ(1, c.NoCloseApplications);
+  EXPECT_EQ(1, c.ForceCloseApplications);
+  EXPECT_EQ(1, c.NoRestart);
+  EXPECT_EQ(0, Parsed("/S").ForceCloseApplications);
 }
 
 TEST(CommandLine, AnUnknownOptionOrWordIsRefusedByName) {
@@ -52,6 +59,8 @@ TEST(CommandLine, AnUnknownOptionOrWordIsRefusedByName) {
       {"/S=1", "/S=1"},
       {"/PASSIVEX", "/PASSIVEX"},
       {"/PASSIVE=1", "/PASSIVE=1"},
+      {"/NORESTART=1", "/NORESTART=1"},
+      {"/CLOSEAPPS", "/CLOSEAPPS"},
       {"/", "/"},
   };
   for (const auto& c : cases) {
