@@ -30,6 +30,7 @@ class CUserFolders;
 // it, else left in place; the run's result says which.
 struct InUse {
   CUserFolders* pending;  // files and folders deleted at the restart
+  CUserFolders* kept;     // files that stay
   int scheduled;
   int left;
 };
@@ -151,8 +152,12 @@ int RemoveFile(const char* path, const Exclusions& ex) {
     RunLogLine("File in use: deleted at the restart", path);
     return kFileScheduled;
   }
-  ++ex.inUse->left;
-  RunLogLine("File kept: in use, and its deletion at the restart cannot be scheduled", path);
+  // a folder's removal tries it again after each deletion: counted once
+  if (!ex.inUse->kept->Contains(path)) {
+    ex.inUse->kept->Add(path);
+    ++ex.inUse->left;
+    RunLogLine("File kept: in use, and its deletion at the restart cannot be scheduled", path);
+  }
   return kFileLeft;
 }
 
@@ -595,8 +600,8 @@ int CUninstallLogger::ReplayKeeping(const char* const* exclusions, int count,
     free(text);
     return 0;  // not one complete line
   }
-  CUserFolders users, pending;
-  InUse inUse = {&pending, 0, 0};
+  CUserFolders users, pending, left;
+  InUse inUse = {&pending, &left, 0, 0};
   const Exclusions ex = {exclusions, count, &inUse};
   const KeptFolders kept = {m_Kept, &m_KeptCount, kMaxKept};
   int result = 1;

@@ -5,7 +5,6 @@
 // The holder is a file of the installation itself, so both ways of finding
 // it (the files it holds, its own image) are at work.
 #include <gtest/gtest.h>
-#include <aclapi.h>
 #include <windows.h>
 
 #include <string>
@@ -19,79 +18,6 @@ namespace {
 const DWORD kTimeout = 60000;
 const char kTarget[] = "C:\\InUse Test";
 const char kEntry[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QuillsetTest.InUse";
-const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-
-std::string PendingRenames() {
-  HKEY key;
-  std::string value;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS) return value;
-  DWORD size = 0;
-  if (RegQueryValueExA(key, "PendingFileRenameOperations", NULL, NULL, NULL, &size) == ERROR_SUCCESS && size) {
-    value.resize(size);
-    RegQueryValueExA(key, "PendingFileRenameOperations", NULL, NULL, reinterpret_cast<BYTE*>(&value[0]), &size);
-  }
-  RegCloseKey(key);
-  return value;
-}
-
-// The list of renames at the restart as it was before the test: what the
-// test schedules must not happen to this prefix.
-class KeptPendingRenames {
- public:
-  KeptPendingRenames() : m_Value(PendingRenames()) {}
-  ~KeptPendingRenames() {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
-    if (m_Value.empty())
-      RegDeleteValueA(key, "PendingFileRenameOperations");
-    else
-      RegSetValueExA(key, "PendingFileRenameOperations", 0, REG_MULTI_SZ,
-                     reinterpret_cast<const BYTE*>(m_Value.data()), (DWORD)m_Value.size());
-    RegCloseKey(key);
-  }
-
- private:
-  std::string m_Value;
-};
-
-// Takes from everyone the right to add to the list of renames at the
-// restart (the key's access rules, which Wine's server enforces as Windows
-// does), as a standard user lacks it; gives the old rules back at the end.
-class NoRightsToSchedule {
- public:
-  NoRightsToSchedule() {
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, READ_CONTROL | WRITE_DAC, &m_Key) != ERROR_SUCCESS)
-      return;
-    GetSecurityInfo(m_Key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, NULL, NULL, &m_OldDacl, NULL, &m_Old);
-    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &m_Everyone);
-    ACL* acl = reinterpret_cast<ACL*>(m_Acl);
-    InitializeAcl(acl, sizeof m_Acl, ACL_REVISION);
-    AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ | READ_CONTROL | WRITE_DAC, m_Everyone);
-    m_Taken = SetSecurityInfo(m_Key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, NULL, NULL, acl, NULL) ==
-              ERROR_SUCCESS;
-  }
-  ~NoRightsToSchedule() {
-    if (m_Taken) SetSecurityInfo(m_Key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, NULL, NULL, m_OldDacl, NULL);
-    if (m_Old) LocalFree(m_Old);
-    if (m_Everyone) FreeSid(m_Everyone);
-    if (m_Key) RegCloseKey(m_Key);
-  }
-  bool Taken() const {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return m_Taken;
-    RegCloseKey(key);
-    return false;
-  }
-
- private:
-  HKEY m_Key = NULL;
-  PSECURITY_DESCRIPTOR m_Old = NULL;
-  ACL* m_OldDacl = NULL;
-  PSID m_Everyone = NULL;
-  alignas(8) BYTE m_Acl[256];
-  bool m_Taken = false;
-};
 
 class FilesInUse : public ::testing::Test {
  protected:
