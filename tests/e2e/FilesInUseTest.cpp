@@ -12,6 +12,8 @@
 #include "../win32/Robot.h"
 #include "../win32/TestSupport.h"
 #include "E2eSupport.h"
+#include "EnglishText.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -210,6 +212,52 @@ TEST_F(FilesInUse, UpgradeThatCannotReplaceAHeldFileRollsBackWith7) {
   EXPECT_EQ("v1", Data());
   EXPECT_FALSE(PathExists(target + "\\data\\app.dat.new"));
   EXPECT_TRUE(PathExists(target + "\\Uninstall.exe"));
+}
+
+// The wizard names the holder on its question before anything changes:
+// Yes closes it and the upgrade completes; Cancel leaves v1 as it was.
+TEST_F(FilesInUse, TheWizardNamesTheHolderBeforeTheFirstChange) {
+  for (int answer : {IDCANCEL, IDYES}) {
+    SCOPED_TRACE(answer == IDYES ? "close" : "cancel");
+    StartHolder(false);
+    Robot robot;
+    HWND w = StartSetup(robot, BuildVersion("2"));
+    ASSERT_TRUE(w);
+    for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
+      ASSERT_TRUE(Robot::Press(w, IDC_NEXT)) << page;
+      w = robot.WaitForWindow("#32770", En(page).c_str(), 20000);
+      ASSERT_TRUE(w) << page;
+    }
+    RobotMessageBox box = robot.WaitForMessageBox("Quillset", 20000);
+    ASSERT_TRUE(box.Window) << robot.WindowTree();
+    EXPECT_NE(std::string::npos, box.Text.find("File holder (holder.exe)")) << box.Text;
+    EXPECT_NE(std::string::npos, box.Text.find("Close the programs automatically")) << box.Text;
+    EXPECT_TRUE(HolderRuns()) << "closed before the question was answered";
+    ASSERT_TRUE(robot.Answer(box, answer));
+    DWORD code = 99;
+    if (answer == IDYES) {
+      ASSERT_TRUE(robot.WaitUntil([&] { return Robot::ItemText(w, IDC_NEXT) == En("FINISH"); }, 60000,
+                                  "the finish page"));
+      Robot::Settle(w);
+      ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
+      ASSERT_TRUE(robot.WaitForExit(20000, &code));
+      EXPECT_EQ(0u, code);
+      EXPECT_FALSE(HolderRuns());
+      EXPECT_EQ("v2", Data());
+    } else {
+      // whatever the wizard says of the cancel, nothing has changed
+      while (!robot.WaitForExit(500, &code)) {
+        RobotMessageBox more = robot.WaitForMessageBox(NULL, 2000);
+        if (more.Window) robot.Answer(more, more.Buttons.size() > 1 ? IDNO : IDOK);
+      }
+      EXPECT_EQ(2u, code);
+      EXPECT_TRUE(HolderRuns());
+      StopHolder();
+      EXPECT_EQ("v1", Data());
+      EXPECT_FALSE(PathExists(target + "\\data\\app.dat.new"));
+    }
+    StopHolder();
+  }
 }
 
 }  // namespace
