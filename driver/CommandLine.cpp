@@ -254,9 +254,16 @@ int FormatPassedOptions(const SetupCommandLine& options, char* out, size_t size)
   if (size == 0) return 0;
   out[0] = '\0';
   size_t at = 0;
+  // the display mode, then how programs in use are treated
+  char first[128];
+  strcpy(first, options.Display == SETUP_DISPLAY_NONE      ? " /S"
+                : options.Display == SETUP_DISPLAY_PASSIVE ? " /PASSIVE"
+                                                           : "");
+  if (options.CloseApplications) strcat(first, " /CLOSEAPPLICATIONS");
+  if (options.NoCloseApplications) strcat(first, " /NOCLOSEAPPLICATIONS");
+  if (options.ForceCloseApplications) strcat(first, " /FORCECLOSEAPPLICATIONS");
   const char* parts[4][2] = {
-      {options.Display == SETUP_DISPLAY_NONE ? " /S" : options.Display == SETUP_DISPLAY_PASSIVE ? " /PASSIVE" : "",
-       ""},
+      {first, ""},
       {options.HasLog ? " \"/LOG=" : "", options.HasLog ? options.LogPath : ""},
       {options.Language[0] ? " \"/LANG=" : "", options.Language},
       {options.HasDestination ? " \"/D=" : "", options.HasDestination ? options.Destination : ""},

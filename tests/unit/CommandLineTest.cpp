@@ -158,6 +158,10 @@ TEST(CommandLine, PassedOptionsParseBackToTheSame) {
   EXPECT_STREQ("C:\\Disk\\Setup", back.JoinSplitParts);
   ASSERT_EQ(1, FormatPassedOptions(Parsed(""), passed, sizeof passed));
   EXPECT_STREQ("", passed);
+  // a split setup's joined installer treats programs in use as it was told
+  ASSERT_EQ(1, FormatPassedOptions(Parsed("/PASSIVE /NOCLOSEAPPLICATIONS /forcecloseapplications /D=C:\\A"), passed,
+                                   sizeof passed));
+  EXPECT_STREQ(" /PASSIVE /NOCLOSEAPPLICATIONS /FORCECLOSEAPPLICATIONS \"/D=C:\\A\"", passed);
   EXPECT_EQ(0, FormatPassedOptions(c, passed, 10));
   // each display mode reaches the next process as it was given
   for (const char* line : {"/PASSIVE", "/S", "/PASSIVE /S", ""}) {
