@@ -98,6 +98,13 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
   WaitWhilePaused();
   // a confirmed Cancel ends the run as cancelled, whatever failed after it
   if (ending != RUN_DONE && SetupState::CancelRequested) ending = RUN_CANCELLED;
+  // said before the finish page; a run without a person has it in its log
+  // and its exit code
+  if (ending == RUN_DONE && FilesReplacedAtRestart() && reports->Attended())
+    reports->ShowFailure(NULL,
+                         "Some files were in use by other programs. Their new versions are in place once the "
+                         "computer restarts.",
+                         SetupState::WindowTitle, MB_OK | MB_ICONINFORMATION);
   reports->RunEnded(ending);
   if (ending == RUN_DONE) reports->CancelAllowed(true);
   CoUninitialize();

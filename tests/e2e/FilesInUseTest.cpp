@@ -215,13 +215,20 @@ TEST_F(FilesInUse, UpgradeThatCannotReplaceAHeldFileRollsBackWith7) {
 }
 
 // The wizard names the holder on its question before anything changes:
-// Yes closes it and the upgrade completes; Cancel leaves v1 as it was.
+// Cancel leaves v1 as it was; No leaves it running and says, before the
+// finish page, that the restart completes the upgrade (3010); Yes closes it
+// and the upgrade completes.
 TEST_F(FilesInUse, TheWizardNamesTheHolderBeforeTheFirstChange) {
-  for (int answer : {IDCANCEL, IDYES}) {
-    SCOPED_TRACE(answer == IDYES ? "close" : "cancel");
+  const struct {
+    int answer;
+    const char* version;
+  } cases[] = {{IDCANCEL, "2"}, {IDNO, "2"}, {IDYES, "3"}};
+  for (const auto& c : cases) {
+    const int answer = c.answer;
+    SCOPED_TRACE(c.version);
     StartHolder(false);
     Robot robot;
-    HWND w = StartSetup(robot, BuildVersion("2"));
+    HWND w = StartSetup(robot, BuildVersion(c.version));
     ASSERT_TRUE(w);
     for (const char* page : {"CHOOSE_DESITNATION_LOCATION", "START_INSTALLATION", "INSTALLING"}) {
       ASSERT_TRUE(Robot::Press(w, IDC_NEXT)) << page;
@@ -235,7 +242,18 @@ TEST_F(FilesInUse, TheWizardNamesTheHolderBeforeTheFirstChange) {
     EXPECT_TRUE(HolderRuns()) << "closed before the question was answered";
     ASSERT_TRUE(robot.Answer(box, answer));
     DWORD code = 99;
-    if (answer == IDYES) {
+    if (answer == IDNO) {
+      const std::string said = robot.AnswerMessageBox("Quillset", IDOK, 60000);
+      EXPECT_NE(std::string::npos, said.find("once the computer restarts")) << said;
+      ASSERT_TRUE(robot.WaitUntil([&] { return Robot::ItemText(w, IDC_NEXT) == En("FINISH"); }, 60000,
+                                  "the finish page"));
+      Robot::Settle(w);
+      ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
+      ASSERT_TRUE(robot.WaitForExit(20000, &code));
+      EXPECT_EQ(3010u, code);
+      EXPECT_TRUE(HolderRuns());
+      EXPECT_NE(std::string::npos, PendingRenames().find("app.dat.new"));
+    } else if (answer == IDYES) {
       ASSERT_TRUE(robot.WaitUntil([&] { return Robot::ItemText(w, IDC_NEXT) == En("FINISH"); }, 60000,
                                   "the finish page"));
       Robot::Settle(w);
@@ -243,7 +261,7 @@ TEST_F(FilesInUse, TheWizardNamesTheHolderBeforeTheFirstChange) {
       ASSERT_TRUE(robot.WaitForExit(20000, &code));
       EXPECT_EQ(0u, code);
       EXPECT_FALSE(HolderRuns());
-      EXPECT_EQ("v2", Data());
+      EXPECT_EQ("v3", Data());
     } else {
       // whatever the wizard says of the cancel, nothing has changed
       while (!robot.WaitForExit(500, &code)) {
