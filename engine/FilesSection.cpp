@@ -70,18 +70,24 @@ char** ExistingFileDestinations(int* found) {
   return files;
 }
 
+static void ShowFileInUse(const char* path) {
+  static const char kEnglish[] =
+      "The file %s is in use by another program and cannot be replaced.\nInstallation will be aborted.";
+  char* format = SetupState::Translations.GetStringOr(TK_FILE_IN_USE_CANNOT_BE_REPLACED, kEnglish);
+  char text[2048];
+  SafeFormat(text, sizeof text, format ? format : kEnglish, &path, 1);
+  free(format);
+  ShowSectionError(text);
+}
+
 // A file another program holds open can be neither overwritten nor, on
 // Windows, renamed: the new one is written beside it and takes its place at
 // the restart. Where that cannot be scheduled the run stops (rolled back).
 static int ReplacementBeside(const char* destination, char* beside) {
   const size_t n = strlen(destination);
   if (n + sizeof ".new" > PATH_BYTES || !CanScheduleAtRestart()) {
-    char text[2048];
-    SafeFormat(text, sizeof text,
-               "The file %s is in use by another program and cannot be replaced.\nInstallation will be aborted.",
-               &destination, 1);
     RunLogLine("File in use, and its replacement at the restart cannot be scheduled", destination);
-    ShowSectionError(text);
+    ShowFileInUse(destination);
     return 0;
   }
   memcpy(beside, destination, n);
@@ -138,12 +144,7 @@ RunResult ProcessFilesSection() {
       // the new file is logged where it is now; a rollback removes it, and
       // the swap then finds nothing to move
       if (!ScheduleAtRestart(beside, destination)) {
-        const char* name = destination;
-        char text[2048];
-        SafeFormat(text, sizeof text,
-                   "The file %s is in use by another program and cannot be replaced.\nInstallation will be aborted.",
-                   &name, 1);
-        ShowSectionError(text);
+        ShowFileInUse(destination);
         free(line);
         free(destination);
         free(entry);

@@ -81,8 +81,13 @@ static RunResult CloseProgramsInTheWay(CFrontEnd* reports) {
   int count = 0;
   char** files = ExistingFileDestinations(&count);
   int held = 0;
-  const RunResult result = count ? CloseProgramsUsing(files, count, reports, SetupState::WindowTitle, &held)
-                                 : RUN_DONE;
+  char* question = count ? SetupState::Translations.GetStringOr(TK_PROGRAMS_USE_THE_FILES, kProgramsInUseQuestion)
+                         : NULL;
+  const RunResult result =
+      count ? CloseProgramsUsing(files, count, reports, question ? question : kProgramsInUseQuestion,
+                                 SetupState::WindowTitle, &held)
+            : RUN_DONE;
+  free(question);
   for (int i = 0; i < count; ++i) free(files[i]);
   free(files);
   if (result == RUN_CANCELLED) SetupState::CancelRequested = 1;
@@ -100,11 +105,13 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
   if (ending != RUN_DONE && SetupState::CancelRequested) ending = RUN_CANCELLED;
   // said before the finish page; a run without a person has it in its log
   // and its exit code
-  if (ending == RUN_DONE && FilesReplacedAtRestart() && reports->Attended())
-    reports->ShowFailure(NULL,
-                         "Some files were in use by other programs. Their new versions are in place once the "
-                         "computer restarts.",
-                         SetupState::WindowTitle, MB_OK | MB_ICONINFORMATION);
+  if (ending == RUN_DONE && FilesReplacedAtRestart() && reports->Attended()) {
+    static const char kEnglish[] =
+        "Some files were in use by other programs. Their new versions are in place once the computer restarts.";
+    char* text = SetupState::Translations.GetStringOr(TK_RESTART_TO_FINISH_INSTALLATION, kEnglish);
+    reports->ShowFailure(NULL, text ? text : kEnglish, SetupState::WindowTitle, MB_OK | MB_ICONINFORMATION);
+    free(text);
+  }
   reports->RunEnded(ending);
   if (ending == RUN_DONE) reports->CancelAllowed(true);
   CoUninitialize();

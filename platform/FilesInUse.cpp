@@ -251,12 +251,6 @@ int CProgramsInUse::CloseAll(DWORD waitMs, int force) {
 
 namespace {
 
-const char kProgramsInUseText[] =
-    "These programs use files that this run must change:\n\n%s\n"
-    "Yes: Close the programs automatically.\n"
-    "No: Do not close them (a restart may be needed).\n"
-    "Cancel: stop here; nothing has been changed.";
-
 int AnyOpenElsewhere(const char* const* files, int count) {
   for (int i = 0; i < count; ++i)
     if (IsFileOpenElsewhere(files[i])) {
@@ -268,8 +262,14 @@ int AnyOpenElsewhere(const char* const* files, int count) {
 
 }  // namespace
 
-RunResult CloseProgramsUsing(const char* const* files, int count, CFrontEnd* reports, const char* caption,
-                             int* stillHeld) {
+const char kProgramsInUseQuestion[] =
+    "These programs use files that must be changed:\n\n%s\n"
+    "Yes: Close the programs automatically.\n"
+    "No: Do not close them (a restart may be needed).\n"
+    "Cancel: stop here; nothing has been changed.";
+
+RunResult CloseProgramsUsing(const char* const* files, int count, CFrontEnd* reports, const char* question,
+                             const char* caption, int* stillHeld) {
   CProgramsInUse programs;
   const int found = programs.Find(files, count);
   *stillHeld = found > 0 || AnyOpenElsewhere(files, count);
@@ -277,8 +277,9 @@ RunResult CloseProgramsUsing(const char* const* files, int count, CFrontEnd* rep
   int close = g_Closing.Close;
   if (reports->Attended()) {
     char* names = programs.Describe();
-    char* text = SafeFormatAlloc(kProgramsInUseText, names ? names : "");
-    const int answer = reports->Ask(NULL, text ? text : kProgramsInUseText, caption,
+    // the translated text is never a printf format
+    char* text = SafeFormatAlloc(question, names ? names : "");
+    const int answer = reports->Ask(NULL, text ? text : question, caption,
                                     MB_YESNOCANCEL | MB_ICONWARNING | (g_Closing.AskYes ? MB_DEFBUTTON1 : MB_DEFBUTTON2),
                                     close ? IDYES : IDNO);
     free(text);

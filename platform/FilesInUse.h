@@ -65,5 +65,8 @@ class CProgramsInUse {
 // them, named to reports and the log and closed as the run says (or the
 // person answers: close, leave them, or cancel). RUN_DONE to go on,
 // RUN_CANCELLED; *stillHeld: whether any of the files is held afterwards.
-RunResult CloseProgramsUsing(const char* const* files, int count, CFrontEnd* reports, const char* caption,
-                             int* stillHeld);
+// question: its text, with one %s for the programs' names.
+RunResult CloseProgramsUsing(const char* const* files, int count, CFrontEnd* reports, const char* question,
+                             const char* caption, int* stillHeld);
+// The question's English text, for a table without it.
+extern const char kProgramsInUseQuestion[];

@@ -45,8 +45,11 @@ RunResult CloseProgramsInUse() {
   int count = 0;
   char** files = SetupState::UninstallLog.ListCreatedFiles(&count);
   char* caption = SetupState::Translations.GetString(TK_UNINSTALL_TITLE);
+  char* question = SetupState::Translations.GetStringOr(TK_PROGRAMS_USE_THE_FILES, kProgramsInUseQuestion);
   int held = 0;
-  RunResult result = CloseProgramsUsing(files, count, FrontEnd(), caption ? caption : TK_UNINSTALL_TITLE, &held);
+  RunResult result = CloseProgramsUsing(files, count, FrontEnd(), question ? question : kProgramsInUseQuestion,
+                                        caption ? caption : TK_UNINSTALL_TITLE, &held);
+  free(question);
   free(caption);
   if (held && result == RUN_DONE && !CanScheduleAtRestart()) {
     char* list = NULL;
@@ -63,10 +66,12 @@ RunResult CloseProgramsInUse() {
       list[length] = '\0';
     }
     RunLogLine("Stopped", "files in use, and this run may not schedule their deletion at the restart");
-    char* text = SafeFormatAlloc(kFilesInUseText, list ? list : "");
+    char* format = SetupState::Translations.GetStringOr(TK_FILES_IN_USE_NOTHING_CHANGED, kFilesInUseText);
+    char* text = SafeFormatAlloc(format ? format : kFilesInUseText, list ? list : "");
     char* error = SetupState::Translations.GetString(TK_ERROR);
     FrontEnd()->ShowFailure(NULL, text ? text : kFilesInUseText, error ? error : TK_ERROR, MB_OK | MB_ICONERROR);
     free(error);
+    free(format);
     free(text);
     free(list);
     result = RUN_FILES_IN_USE;
@@ -101,7 +106,10 @@ DWORD WINAPI UninstallWorker(LPVOID) {
                                                             : RUN_DONE;
       if (code == RUN_FILES_IN_USE) {
         char* caption = SetupState::Translations.GetString(TK_ERROR);
-        FrontEnd()->ShowFailure(NULL, kFilesLeftText, caption ? caption : TK_ERROR, MB_OK | MB_ICONERROR);
+        char* text = SetupState::Translations.GetStringOr(TK_FILES_IN_USE_UNINSTALLER_STAYS, kFilesLeftText);
+        FrontEnd()->ShowFailure(NULL, text ? text : kFilesLeftText, caption ? caption : TK_ERROR,
+                                MB_OK | MB_ICONERROR);
+        free(text);
         free(caption);
       }
     } else {
