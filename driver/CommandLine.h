@@ -44,9 +44,10 @@ struct SetupCommandLine {
   // Why the line was refused, as the user reads it: the token as it
   // stands, a value that cannot be used, an option after /D=.
   char Problem[192];
-  // Programs that use the files: closed by the wizard by default, left
-  // running by /S and /PASSIVE, ended when they do not close; the setup
-  // never restarts the computer (/NORESTART only accepted).
+  // Programs that use the files: the wizard's question defaults to closing
+  // them, /S and /PASSIVE leave them running, those that do not close when
+  // asked are ended; the setup never restarts the computer (/NORESTART is
+  // only accepted).
   int CloseApplications;
   int NoCloseApplications;
   int ForceCloseApplications;
