@@ -111,4 +111,5 @@ set(QS_WIN_SOURCES
   uninstall/SelfRemoval.cpp
   platform/ProtectedFolder.cpp
   engine/InstalledFolder.cpp
+  platform/FilesInUse.cpp
 )

@@ -14,9 +14,14 @@ const char kSetupOptionsHelp[] =
     "/LOG=FILE\ta readable log of the run\n"
     "/LANG=CODE\tthe language, of those the setup holds (de, ja, pt-BR ...)\n"
     "/?\tthis list\n"
+    "/CLOSEAPPLICATIONS\tthe wizard closes the programs that use the files, unless told not to\n"
+    "/NOCLOSEAPPLICATIONS\t/S and /PASSIVE leave those programs running (a restart may be needed)\n"
+    "/FORCECLOSEAPPLICATIONS\tthose that do not close when asked are ended\n"
+    "/NORESTART\taccepted: the setup never restarts the computer itself\n"
     "\n"
     "Exit codes: 0 done, 1 failed (rolled back), 2 cancelled, 3 setup file damaged or incomplete, "
-    "4 another setup is running, 5 bad command line, 6 a newer version is installed.";
+    "4 another setup is running, 5 bad command line, 6 a newer version is installed, "
+    "7 files in use (run it again once the programs are closed), 3010 done; restart to finish.";
 
 const char* ExitCodeMeaning(int code) {
   switch (code) {
@@ -29,6 +34,7 @@ const char* ExitCodeMeaning(int code) {
     case SETUP_EXIT_DOWNGRADE: return "a newer version is installed; nothing was changed";
     case SETUP_EXIT_FILES_IN_USE: return "files in use could not be replaced or removed";
     case SETUP_EXIT_NO_RIGHTS: return "administrator rights were refused or are missing; nothing was changed";
+    case SETUP_EXIT_RESTART_NEEDED: return "done; restart to finish";
     default: return "unknown";
   }
 }
@@ -230,6 +236,14 @@ int ParseSetupCommandLine(const char* line, SetupCommandLine* out) {
     } else if (!equals && SameName(name, nameLength, "originalsourcedirlocation")) {
       out->OriginalSourceDir = RestAfter(p);
       return out->Problem[0] ? 0 : 1;
+    } else if (!equals && SameName(name, nameLength, "CLOSEAPPLICATIONS")) {
+      out->CloseApplications = 1;
+    } else if (!equals && SameName(name, nameLength, "NOCLOSEAPPLICATIONS")) {
+      out->NoCloseApplications = 1;
+    } else if (!equals && SameName(name, nameLength, "FORCECLOSEAPPLICATIONS")) {
+      out->ForceCloseApplications = 1;
+    } else if (!equals && SameName(name, nameLength, "NORESTART")) {
+      out->NoRestart = 1;
     } else {
       SetProblem(out, kUnknown, start, raw);
     }
@@ -240,9 +254,16 @@ int FormatPassedOptions(const SetupCommandLine& options, char* out, size_t size)
   if (size == 0) return 0;
   out[0] = '\0';
   size_t at = 0;
+  // the display mode, then how programs in use are treated
+  char first[128];
+  strcpy(first, options.Display == SETUP_DISPLAY_NONE      ? " /S"
+                : options.Display == SETUP_DISPLAY_PASSIVE ? " /PASSIVE"
+                                                           : "");
+  if (options.CloseApplications) strcat(first, " /CLOSEAPPLICATIONS");
+  if (options.NoCloseApplications) strcat(first, " /NOCLOSEAPPLICATIONS");
+  if (options.ForceCloseApplications) strcat(first, " /FORCECLOSEAPPLICATIONS");
   const char* parts[4][2] = {
-      {options.Display == SETUP_DISPLAY_NONE ? " /S" : options.Display == SETUP_DISPLAY_PASSIVE ? " /PASSIVE" : "",
-       ""},
+      {first, ""},
       {options.HasLog ? " \"/LOG=" : "", options.HasLog ? options.LogPath : ""},
       {options.Language[0] ? " \"/LANG=" : "", options.Language},
       {options.HasDestination ? " \"/D=" : "", options.HasDestination ? options.Destination : ""},

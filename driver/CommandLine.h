@@ -17,6 +17,7 @@ enum SetupExitCode {
   SETUP_EXIT_DOWNGRADE = 6,       // a newer version is installed; a silent run leaves it
   SETUP_EXIT_FILES_IN_USE = 7,    // files in use could not be replaced or removed
   SETUP_EXIT_NO_RIGHTS = 8,       // administrator rights were refused or are missing; nothing changed
+  SETUP_EXIT_RESTART_NEEDED = 3010,  // done; files in use are replaced or removed at the restart
 };
 
 enum { kCommandLinePath = PATH_BYTES };
@@ -43,6 +44,14 @@ struct SetupCommandLine {
   // Why the line was refused, as the user reads it: the token as it
   // stands, a value that cannot be used, an option after /D=.
   char Problem[192];
+  // Programs that use the files: the wizard's question defaults to closing
+  // them, /S and /PASSIVE leave them running, those that do not close when
+  // asked are ended; the setup never restarts the computer (/NORESTART is
+  // only accepted).
+  int CloseApplications;
+  int NoCloseApplications;
+  int ForceCloseApplications;
+  int NoRestart;
 };
 
 // 1 when every token is known; 0 with Problem naming the first that is not.

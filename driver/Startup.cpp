@@ -17,6 +17,7 @@
 #include "engine/AddRemovePrograms.h"
 #include "engine/InstallRun.h"
 #include "platform/FrontEnd.h"
+#include "platform/FilesInUse.h"
 #include "platform/RunLog.h"
 #include "platform/TextEncoding.h"
 #include "resources/resource.h"
@@ -50,10 +51,11 @@ static_assert(int(RUN_DONE) == SETUP_EXIT_DONE && int(RUN_FAILED) == SETUP_EXIT_
                   int(RUN_CANCELLED) == SETUP_EXIT_CANCELLED && int(RUN_DAMAGED) == SETUP_EXIT_DAMAGED &&
                   int(RUN_BUSY) == SETUP_EXIT_RUNNING && int(RUN_BAD_COMMAND_LINE) == SETUP_EXIT_BAD_COMMAND_LINE &&
                   int(RUN_DOWNGRADE) == SETUP_EXIT_DOWNGRADE && int(RUN_FILES_IN_USE) == SETUP_EXIT_FILES_IN_USE &&
-                  int(RUN_NO_RIGHTS) == SETUP_EXIT_NO_RIGHTS,
+                  int(RUN_NO_RIGHTS) == SETUP_EXIT_NO_RIGHTS && int(RUN_RESTART_NEEDED) == SETUP_EXIT_RESTART_NEEDED,
               "a result is its exit code");
 static int ExitCodeOf(RunResult result) { return static_cast<int>(result); }
 static RunResult ResultOf(int exitCode) {
+  if (exitCode == SETUP_EXIT_RESTART_NEEDED) return RUN_RESTART_NEEDED;
   return exitCode >= SETUP_EXIT_DONE && exitCode <= SETUP_EXIT_NO_RIGHTS ? static_cast<RunResult>(exitCode)
                                                                           : RUN_FAILED;
 }
@@ -478,6 +480,7 @@ static RunResult RunInstaller(const char* tempDir, int showCommand) {
   }
   // the worker or the uninstaller's files found the setup file damaged
   if (result == RUN_FAILED && InstallRun().Ending() == RUN_DAMAGED) result = RUN_DAMAGED;
+  if (result == RUN_FAILED && InstallRun().Ending() == RUN_FILES_IN_USE) result = RUN_FILES_IN_USE;
   ReleaseBackgroundResources();
   if (tempProject[0]) DeleteFileA(tempProject);
   if (tempTranslations[0]) DeleteFileA(tempTranslations);
@@ -619,6 +622,10 @@ int RunSetupProgram(HINSTANCE instance, const char* commandLine, int showCommand
   static_assert(+SETUP_DISPLAY_PASSIVE == +DISPLAY_PASSIVE && +SETUP_DISPLAY_NONE == +DISPLAY_NONE, "one meaning");
   if (g_Options.Display == SETUP_DISPLAY_NONE) SetFrontEnd(&g_Silent);
   if (g_Options.Display == SETUP_DISPLAY_PASSIVE) SetFrontEnd(&g_Passive);
+  // programs that use the files: a run without questions closes them
+  const ProgramClosing closing = {!g_Options.NoCloseApplications, g_Options.ForceCloseApplications,
+                                  g_Options.CloseApplications && !g_Options.NoCloseApplications};
+  SetProgramClosing(closing);
   const int temporaryCopy = IsTemporaryCopy();
   const int code = OpenTheRunLog(temporaryCopy) ? RunWithOptions(parsed, temporaryCopy, showCommand)
                                                 : SETUP_EXIT_BAD_COMMAND_LINE;

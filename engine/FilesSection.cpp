@@ -10,6 +10,8 @@
 #include "engine/InstallProgress.h"
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
+#include "platform/FilesInUse.h"
+#include "platform/RunLog.h"
 #include "script/ActionSections.h"
 #include "script/Placeholders.h"
 
@@ -46,7 +48,55 @@ static RunResult FailLine(char* line, char* destination, char* entry = NULL) {
   return RUN_FAILED;
 }
 
+static int g_ReplacedAtRestart;
+
+int FilesReplacedAtRestart() { return g_ReplacedAtRestart; }
+
+char** ExistingFileDestinations(int* found) {
+  *found = 0;
+  const int32_t count = SetupState::Project.GetLineCount("Files");
+  char** files = count > 0 ? static_cast<char**>(calloc(count, sizeof(char*))) : NULL;
+  for (int32_t i = 0; files && i < count; ++i) {
+    char* line = ReadSectionLine("Files", i);
+    FilesLine fields;
+    char* destination = line && SplitFilesLine(line, &fields) ? ExpandPlaceholders(fields.Destination) : NULL;
+    free(line);
+    const DWORD attributes = destination ? GetFileAttributesA(destination) : INVALID_FILE_ATTRIBUTES;
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
+      files[(*found)++] = destination;
+    else
+      free(destination);
+  }
+  return files;
+}
+
+static void ShowFileInUse(const char* path) {
+  static const char kEnglish[] =
+      "The file %s is in use by another program and cannot be replaced.\nInstallation will be aborted.";
+  char* format = SetupState::Translations.GetStringOr(TK_FILE_IN_USE_CANNOT_BE_REPLACED, kEnglish);
+  char text[2048];
+  SafeFormat(text, sizeof text, format ? format : kEnglish, &path, 1);
+  free(format);
+  ShowSectionError(text);
+}
+
+// A file another program holds open can be neither overwritten nor, on
+// Windows, renamed: the new one is written beside it and takes its place at
+// the restart. Where that cannot be scheduled the run stops (rolled back).
+static int ReplacementBeside(const char* destination, char* beside) {
+  const size_t n = strlen(destination);
+  if (n + sizeof ".new" > PATH_BYTES || !CanScheduleAtRestart()) {
+    RunLogLine("File in use, and its replacement at the restart cannot be scheduled", destination);
+    ShowFileInUse(destination);
+    return 0;
+  }
+  memcpy(beside, destination, n);
+  strcpy(beside + n, ".new");
+  return 1;
+}
+
 RunResult ProcessFilesSection() {
+  g_ReplacedAtRestart = 0;
   const int32_t count = SetupState::Project.GetLineCount("Files");
   for (int32_t i = 0; i < count; ++i) {
     char* line = ReadSectionLine("Files", i);
@@ -58,8 +108,16 @@ RunResult ProcessFilesSection() {
     char* entry = EntryNameOf(fields, destination);
     if (!entry || !*entry) return FailLine(line, destination, entry);
 
-    const ExtractOutcome outcome = ExtractEntry(SetupState::Efs, entry, destination, &SetupState::UninstallLog,
-                                                InstallProgressCallback);
+    char beside[PATH_BYTES];
+    const int held = IsFileOpenElsewhere(destination);
+    if (held && !ReplacementBeside(destination, beside)) {
+      free(line);
+      free(destination);
+      free(entry);
+      return RUN_FILES_IN_USE;
+    }
+    const ExtractOutcome outcome = ExtractEntry(SetupState::Efs, entry, held ? beside : destination,
+                                                &SetupState::UninstallLog, InstallProgressCallback);
     if (outcome != EXTRACT_DONE) {
       if (outcome == EXTRACT_CORRUPT) {
         // shown even after a cancel: the file itself is broken
@@ -81,6 +139,19 @@ RunResult ProcessFilesSection() {
       free(destination);
       free(entry);
       return outcome == EXTRACT_CORRUPT ? RUN_DAMAGED : RUN_FAILED;
+    }
+    if (held) {
+      // the new file is logged where it is now; a rollback removes it, and
+      // the swap then finds nothing to move
+      if (!ScheduleAtRestart(beside, destination)) {
+        ShowFileInUse(destination);
+        free(line);
+        free(destination);
+        free(entry);
+        return RUN_FILES_IN_USE;
+      }
+      ++g_ReplacedAtRestart;
+      RunLogLine("File in use: replaced at the restart", destination);
     }
     AddInstalledBytes(SetupState::Efs.GetStoredSize(entry));
     free(line);

@@ -7,6 +7,7 @@
 #include "engine/AddRemovePrograms.h"
 #include "engine/InstallProgress.h"
 #include "engine/InstallWorker.h"
+#include "engine/Sections.h"
 #include "engine/UninstallerCreation.h"
 #include "platform/RunLog.h"
 
@@ -97,7 +98,8 @@ void DropPendingQuit() {
 int CInstallRun::Conclude(int exitCode) {
   if (exitCode == SETUP_EXIT_DONE) {
     SetupState::UninstallLog.DiscardKeptOriginals();
-    return exitCode;
+    // files in use take their new content at the restart
+    return FilesReplacedAtRestart() ? SETUP_EXIT_RESTART_NEEDED : exitCode;
   }
   // The replaced files back, then the log replayed. It needs the
   // translation table, so it runs before the temporary files go.
@@ -128,6 +130,6 @@ int CInstallRun::RunUnattended(CFrontEnd* reports) {
   }
   Join();
   if (m_Ending == RUN_CANCELLED && !quit) return Conclude(SETUP_EXIT_CANCELLED);
-  if (!m_Succeeded) return Conclude(SETUP_EXIT_FAILED);
+  if (!m_Succeeded) return Conclude(m_Ending == RUN_FILES_IN_USE ? SETUP_EXIT_FILES_IN_USE : SETUP_EXIT_FAILED);
   return Conclude(WriteUninstaller(NULL) ? SETUP_EXIT_DONE : SETUP_EXIT_FAILED);
 }

@@ -31,7 +31,9 @@ class CInstallRun : private CFrontEnd {
   // failure that was shown (owner: the window its box belongs to).
   int WriteUninstaller(HWND owner);
   // The end: keeps the installation (SETUP_EXIT_DONE) or rolls it back
-  // (failed or cancelled). Returns the exit code it was given.
+  // (failed or cancelled). Returns the exit code it was given, or
+  // SETUP_EXIT_RESTART_NEEDED for a kept one whose files in use are
+  // replaced at the restart.
   int Conclude(int exitCode);
   // Start, wait, write the uninstaller, conclude: the exit code. The wait
   // answers this thread's messages, so a front end's window here hears the

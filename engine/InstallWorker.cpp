@@ -7,6 +7,7 @@
 #include "driver/SetupState.h"
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
+#include "platform/FilesInUse.h"
 #include "script/ActionSections.h"
 #include "script/Placeholders.h"
 
@@ -73,14 +74,44 @@ static RunResult RunSections(CFrontEnd* reports) {
   return RUN_DONE;
 }
 
+// Before the first change: the programs that hold files this run
+// replaces are named, and closed as the run says. A cancel there changes
+// nothing.
+static RunResult CloseProgramsInTheWay(CFrontEnd* reports) {
+  int count = 0;
+  char** files = ExistingFileDestinations(&count);
+  int held = 0;
+  char* question = count ? SetupState::Translations.GetStringOr(TK_PROGRAMS_USE_THE_FILES, kProgramsInUseQuestion)
+                         : NULL;
+  const RunResult result =
+      count ? CloseProgramsUsing(files, count, reports, question ? question : kProgramsInUseQuestion,
+                                 SetupState::WindowTitle, &held)
+            : RUN_DONE;
+  free(question);
+  for (int i = 0; i < count; ++i) free(files[i]);
+  free(files);
+  if (result == RUN_CANCELLED) SetupState::CancelRequested = 1;
+  return result;
+}
+
 DWORD WINAPI InstallWorker(LPVOID parameter) {
   CFrontEnd* reports = static_cast<CFrontEnd*>(parameter);
   CoInitialize(NULL);
   BeginInstallProgress(reports, SetupState::Efs.GetTotalStoredSize());
-  RunResult ending = RunSections(reports);
+  RunResult ending = CloseProgramsInTheWay(reports);
+  if (ending == RUN_DONE) ending = RunSections(reports);
   WaitWhilePaused();
   // a confirmed Cancel ends the run as cancelled, whatever failed after it
   if (ending != RUN_DONE && SetupState::CancelRequested) ending = RUN_CANCELLED;
+  // said before the finish page; a run without a person has it in its log
+  // and its exit code
+  if (ending == RUN_DONE && FilesReplacedAtRestart() && reports->Attended()) {
+    static const char kEnglish[] =
+        "Some files were in use by other programs. Their new versions are in place once the computer restarts.";
+    char* text = SetupState::Translations.GetStringOr(TK_RESTART_TO_FINISH_INSTALLATION, kEnglish);
+    reports->ShowFailure(NULL, text ? text : kEnglish, SetupState::WindowTitle, MB_OK | MB_ICONINFORMATION);
+    free(text);
+  }
   reports->RunEnded(ending);
   if (ending == RUN_DONE) reports->CancelAllowed(true);
   CoUninitialize();

@@ -11,6 +11,11 @@ class CUninstallLogger;
 // The files can find the setup file damaged: RUN_DONE, RUN_FAILED (shown,
 // or cancelled) or RUN_DAMAGED (shown).
 RunResult ProcessFilesSection();
+// The destinations of [Files] that exist before the run (new strings in a
+// new array, the caller frees both); null when there are none.
+char** ExistingFileDestinations(int* count);
+// How many files in use the last Files section replaces at the restart.
+int FilesReplacedAtRestart();
 int ProcessShortcutsSection();
 int ProcessIniFilesSection();
 // kind 0: [SysRegInt] DWORD values; kind 1: [SysRegString] string values.

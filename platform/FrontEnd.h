@@ -26,6 +26,7 @@ enum RunResult {
   RUN_DOWNGRADE = 6,    // a newer version is installed and stays
   RUN_FILES_IN_USE = 7, // files in use could not be replaced or removed
   RUN_NO_RIGHTS = 8,    // administrator rights refused or missing; nothing changed
+  RUN_RESTART_NEEDED = 3010,  // done; what stays in use is finished at the restart
 };
 typedef RunResult RunEnding;
 

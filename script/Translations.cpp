@@ -173,3 +173,13 @@ const char* ChosenTranslationEntry() { return g_Entry; }
 void SetChosenTranslationEntry(const char* entry) {
   if (entry && strlen(entry) < sizeof g_Entry) strcpy(g_Entry, entry);
 }
+
+char* CTranslations::GetStringOr(const char* key, const char* english) const {
+  char* text = GetString(key);
+  if (text && strcmp(text, key) != 0) return text;
+  free(text);
+  const size_t n = strlen(english) + 1;
+  char* copy = static_cast<char*>(malloc(n));
+  if (copy) memcpy(copy, english, n);
+  return copy;
+}

@@ -19,6 +19,9 @@ class CTranslations {
   // GetStringSize - 1 characters, in the program's code page. "%s" and
   // placeholders are left for the caller.
   char* GetString(const char* key) const;
+  // As GetString; a table without the key (one that an older installation
+  // left) gives the English text instead of the key.
+  char* GetStringOr(const char* key, const char* english) const;
   // The texts of textKey and captionKey (null: none) through the front end:
   // a message box, or the log of a silent run; returns the button pressed
   // (a question nobody answers: No, or Cancel where there is no No).

@@ -7,6 +7,10 @@
 #include "driver/SetupState.h"
 #include "resources/resource.h"
 
+const char kRestartToFinish[] =
+    "The program has been uninstalled. Some of its files were in use: they are removed when the computer "
+    "restarts.";
+
 CUninstallWindow::~CUninstallWindow() {
   if (m_Window) DestroyWindow(m_Window);
   free(m_Outcome);
@@ -46,10 +50,16 @@ void CUninstallWindow::Progress(int, const char*) {
 void CUninstallWindow::RunEnded(RunEnding ending) {
   if (!m_Window) return;  // nothing was shown (the user said No)
   HWND text = GetDlgItem(m_Window, IDC_UNINSTALL_TEXT);
-  const char* outcome = ending == RUN_DONE ? (m_Finished ? m_Finished : TK_UNINSTALLATION_IS_NOW_FINISHED)
+  char* restart = SetupState::Translations.GetStringOr(TK_RESTART_TO_FINISH_UNINSTALLATION, kRestartToFinish);
+  char* nothing = SetupState::Translations.GetStringOr(TK_NOTHING_HAS_BEEN_CHANGED, "Nothing has been changed.");
+  const char* outcome = ending == RUN_RESTART_NEEDED ? (restart ? restart : kRestartToFinish)
+                        : ending == RUN_CANCELLED    ? (nothing ? nothing : "Nothing has been changed.")
+                        : ending == RUN_DONE ? (m_Finished ? m_Finished : TK_UNINSTALLATION_IS_NOW_FINISHED)
                         : m_Outcome                ? m_Outcome
                                                    : TK_UINSTALL_PROCESS_FAILED;
   SetWindowTextA(text, outcome);
+  free(restart);
+  free(nothing);
   // The user can always close the dialog, whatever the outcome.
   HWND ok = GetDlgItem(m_Window, IDOK);
   ShowWindow(ok, SW_SHOW);

@@ -8,6 +8,7 @@
 #include "common/SafeFormat.h"
 #include "common/TextKeys.h"
 #include "driver/SetupState.h"
+#include "platform/FilesInUse.h"
 #include "platform/FrontEnd.h"
 #include "platform/RunLog.h"
 #include "platform/RunWait.h"
@@ -29,9 +30,62 @@ char* LogMissingText() {
   return text;
 }
 
-// 0 success, 1 failure; each failure said through FrontEnd(), once.
+const char kFilesInUseText[] =
+    "Some files of the installation are in use and cannot be removed now, nor at the next restart:\n\n%s\n"
+    "Nothing has been changed. Close the programs that use them and run the uninstaller again.";
+const char kFilesLeftText[] =
+    "Some files of the installation are in use: they could not be removed, nor scheduled for removal at the "
+    "next restart.\nThe uninstaller stays. Close the programs that use them and run it again.";
+
+// Before the first change: the programs that hold files of the installation
+// are named and, as the run says, closed. Where a file stays held and its
+// deletion cannot wait for the restart, nothing is changed: RUN_FILES_IN_USE
+// (said through FrontEnd()), and the uninstaller stays to be run again.
+RunResult CloseProgramsInUse() {
+  int count = 0;
+  char** files = SetupState::UninstallLog.ListCreatedFiles(&count);
+  char* caption = SetupState::Translations.GetString(TK_UNINSTALL_TITLE);
+  char* question = SetupState::Translations.GetStringOr(TK_PROGRAMS_USE_THE_FILES, kProgramsInUseQuestion);
+  int held = 0;
+  RunResult result = CloseProgramsUsing(files, count, FrontEnd(), question ? question : kProgramsInUseQuestion,
+                                        caption ? caption : TK_UNINSTALL_TITLE, &held);
+  free(question);
+  free(caption);
+  if (held && result == RUN_DONE && !CanScheduleAtRestart()) {
+    char* list = NULL;
+    size_t length = 0;
+    for (int i = 0; i < count; ++i) {
+      if (!IsFileOpenElsewhere(files[i])) continue;  // a running program's image: named above
+      const size_t n = strlen(files[i]);
+      char* grown = static_cast<char*>(realloc(list, length + n + 2));
+      if (!grown) break;
+      list = grown;
+      memcpy(list + length, files[i], n);
+      length += n;
+      list[length++] = '\n';
+      list[length] = '\0';
+    }
+    RunLogLine("Stopped", "files in use, and this run may not schedule their deletion at the restart");
+    char* format = SetupState::Translations.GetStringOr(TK_FILES_IN_USE_NOTHING_CHANGED, kFilesInUseText);
+    char* text = SafeFormatAlloc(format ? format : kFilesInUseText, list ? list : "");
+    char* error = SetupState::Translations.GetString(TK_ERROR);
+    FrontEnd()->ShowFailure(NULL, text ? text : kFilesInUseText, error ? error : TK_ERROR, MB_OK | MB_ICONERROR);
+    free(error);
+    free(format);
+    free(text);
+    free(list);
+    result = RUN_FILES_IN_USE;
+  }
+  for (int i = 0; i < count; ++i) free(files[i]);
+  free(files);
+  return result;
+}
+
+// A RunResult: RUN_DONE, RUN_RESTART_NEEDED (what stays in use goes at the
+// restart), RUN_FILES_IN_USE (some stays; the uninstaller too), RUN_FAILED
+// or RUN_CANCELLED. Each failure said through FrontEnd(), once.
 DWORD WINAPI UninstallWorker(LPVOID) {
-  DWORD code = 1;
+  DWORD code = RUN_FAILED;
   // DllUnregisterServer may create COM objects, as the install worker's
   // DllRegisterServer could
   const HRESULT com = CoInitialize(NULL);
@@ -43,8 +97,21 @@ DWORD WINAPI UninstallWorker(LPVOID) {
     free(text);
   } else {
     const char* exclusions[3] = {SetupState::ExePath, g_LogPath, g_TablePath};
-    if (SetupState::UninstallLog.Replay(exclusions, 3) == 1) {
-      code = 0;
+    const RunResult before = CloseProgramsInUse();
+    if (before != RUN_DONE) {
+      code = before;
+    } else if (SetupState::UninstallLog.Replay(exclusions, 3) == 1) {
+      code = SetupState::UninstallLog.GetLeftCount()        ? RUN_FILES_IN_USE
+             : SetupState::UninstallLog.GetScheduledCount() ? RUN_RESTART_NEEDED
+                                                            : RUN_DONE;
+      if (code == RUN_FILES_IN_USE) {
+        char* caption = SetupState::Translations.GetString(TK_ERROR);
+        char* text = SetupState::Translations.GetStringOr(TK_FILES_IN_USE_UNINSTALLER_STAYS, kFilesLeftText);
+        FrontEnd()->ShowFailure(NULL, text ? text : kFilesLeftText, caption ? caption : TK_ERROR,
+                                MB_OK | MB_ICONERROR);
+        free(text);
+        free(caption);
+      }
     } else {
       SetupState::Translations.ShowMessage(NULL, TK_UINSTALL_PROCESS_FAILED, TK_ERROR, MB_OK);
     }
@@ -127,8 +194,9 @@ RunResult RunUninstaller(CFrontEnd& reports) {
     code = UninstallWorker(NULL);
   }
   SetupState::UninstallLog.SetReplayReports(NULL);
-  const RunResult result = code == 0 ? RUN_DONE : RUN_FAILED;
-  if (result == RUN_DONE) {
+  const RunResult result = static_cast<RunResult>(code);
+  const bool done = result == RUN_DONE || result == RUN_RESTART_NEEDED;
+  if (done) {
     reports.Progress(100, NULL);
     // the run succeeded: the log and the table have served. After a
     // failure they stay with the uninstaller, the only record of what is
@@ -138,6 +206,6 @@ RunResult RunUninstaller(CFrontEnd& reports) {
   }
   reports.RunEnded(result);
   SetFrontEnd(before);
-  if (result == RUN_DONE) RemoveUninstaller();
+  if (done) RemoveUninstaller();
   return result;
 }

@@ -86,10 +86,19 @@ class CUninstallLogger {
   enum { kMaxKept = 8 };
   int GetKeptFolderCount() const { return m_KeptCount; }
   const char* GetKeptFolder(int i) const { return m_Kept[i]; }
+  // The files the last replay could not delete at once: those deleted at
+  // the restart, and those it had to leave in place.
+  int GetScheduledCount() const { return m_ScheduledCount; }
+  int GetLeftCount() const { return m_LeftCount; }
+  // The files the log created that exist now, as new strings in a new
+  // array (the caller frees each and the array); null when there are none
+  // or the log cannot be read.
+  char** ListCreatedFiles(int* count);
 
  private:
   int WriteLine(const char* tag, const char* const* parts, int partCount);
   int ReplayKeeping(const char* const* exclusions, int count, const CRollbackJournal* restored);
+  char* ReadWholeLog(DWORD* size);
   void CloseCurrent();
 
   char m_LogPath[PATH_BYTES];
@@ -102,6 +111,7 @@ class CUninstallLogger {
   CFrontEnd* m_Reports = nullptr;
   char m_Kept[kMaxKept][PATH_BYTES];
   int m_KeptCount = 0;
+  int m_ScheduledCount = 0, m_LeftCount = 0;
   CRollbackJournal m_Journal;
 
   CUninstallLogger(const CUninstallLogger&);

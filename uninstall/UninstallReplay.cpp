@@ -10,6 +10,7 @@
 #include "common/SafeFormat.h"
 #include "common/TextKeys.h"
 #include "platform/FileSystem.h"
+#include "platform/FilesInUse.h"
 #include "platform/FrontEnd.h"
 #include "platform/ProtectedFolder.h"
 #include "platform/RunLog.h"
@@ -24,9 +25,21 @@ namespace {
 
 typedef HRESULT(STDAPICALLTYPE* UnregisterServerProc)();
 
+class CUserFolders;
+
+// What stays in use: deleted at the restart where this run may schedule
+// it, else left in place; the run's result says which.
+struct InUse {
+  CUserFolders* pending;  // files and folders deleted at the restart
+  CUserFolders* kept;     // files that stay
+  int scheduled;
+  int left;
+};
+
 struct Exclusions {
   const char* const* paths;
   int count;
+  InUse* inUse;
 };
 
 // Where the replay notes the created folders that excluded files keep.
@@ -67,6 +80,8 @@ class CUserFolders {
   }
   // 1 when folder is a kept one or lies above one.
   int Holds(const char* folder) const;
+  // 1 when path is one of them.
+  int Contains(const char* path) const;
 
  private:
   char** m_Paths = nullptr;
@@ -109,10 +124,42 @@ int CUserFolders::Holds(const char* folder) const {
   return 0;
 }
 
+int CUserFolders::Contains(const char* path) const {
+  for (int i = 0; i < m_Count; ++i)
+    if (SamePath(m_Paths[i], path)) return 1;
+  return 0;
+}
+
+int IsPending(const Exclusions& ex, const char* path) {
+  return ex.inUse && ex.inUse->pending->Contains(path);
+}
+
+// The excluded files, and what goes at the restart: both stay for now.
 int IsExcluded(const Exclusions& ex, const char* path) {
   for (int i = 0; ex.paths && i < ex.count; ++i)
     if (ex.paths[i] && SamePath(ex.paths[i], path)) return 1;
-  return 0;
+  return IsPending(ex, path);
+}
+
+enum { kFileGone = 0, kFileScheduled = 1, kFileLeft = 2 };
+
+// A file of the installation goes, read-only or not; one in use goes at
+// the restart, and only where that cannot be scheduled does it stay.
+int RemoveFile(const char* path, const Exclusions& ex) {
+  if (DeleteEvenReadOnly(path)) return kFileGone;
+  if (ScheduleAtRestart(path, NULL)) {
+    ex.inUse->pending->Add(path);
+    ++ex.inUse->scheduled;
+    RunLogLine("File in use: deleted at the restart", path);
+    return kFileScheduled;
+  }
+  // a folder's removal tries it again after each deletion: counted once
+  if (!ex.inUse->kept->Contains(path)) {
+    ex.inUse->kept->Add(path);
+    ++ex.inUse->left;
+    RunLogLine("File kept: in use, and its deletion at the restart cannot be scheduled", path);
+  }
+  return kFileLeft;
 }
 
 // folder + "\" (unless it ends in one) + name into out[PATH_BYTES]; 0 when it
@@ -162,7 +209,7 @@ int RemoveFolderTree(const char* folder, const Exclusions& ex) {
   char pattern[PATH_BYTES], path[PATH_BYTES];
   if (!JoinPath(pattern, folder, "*")) return kLocked;
 
-  int subLocked = 0, subKept = 0;
+  int subLocked = 0, subKept = 0, holdsPending = 0;
   // The most recent entry that stayed; the next enumeration starts there
   // (retrying it after a deletion) or just past it (after a failure).
   char lastFailed[PATH_BYTES] = "";
@@ -197,11 +244,12 @@ int RemoveFolderTree(const char* folder, const Exclusions& ex) {
         const int r = fits ? RemoveFolderTree(path, ex) : kLocked;
         if (r == kLocked) subLocked = 1;
         if (r == kKeptExcluded) subKept = 1;
+        if (r == kKeptExcluded && fits && IsPending(ex, path)) holdsPending = 1;
         succeeded = r == kRemoved;
       } else {
         if (fits && IsExcluded(ex, path)) continue;  // stays; passed over
         EndFolderWalk(find);
-        succeeded = fits && DeleteFileA(path);
+        succeeded = fits && RemoveFile(path, ex) == kFileGone;
       }
       acted = 1;
       break;
@@ -227,12 +275,18 @@ int RemoveFolderTree(const char* folder, const Exclusions& ex) {
       if (IsDotEntry(fd.name) || (fd.attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
       if (JoinPath(path, folder, fd.name) && IsExcluded(ex, path)) {
         keptExcluded = 1;
+        if (IsPending(ex, path)) holdsPending = 1;
       } else if (ex.paths && ex.count > 0) {
         EndFolderWalk(find);
         return kLocked;
       }
     } while (NextFolderEntry(find, &fd));
     EndFolderWalk(find);
+  }
+  // after what it holds, the folder goes at the restart too
+  if (holdsPending && ScheduleAtRestart(folder, NULL)) {
+    ex.inUse->pending->Add(folder);
+    RunLogLine("Folder in use: removed at the restart", folder);
   }
   if (keptExcluded || subKept) return kKeptExcluded;
   return RemoveDirectoryA(folder) ? kRemoved : kLocked;
@@ -361,10 +415,7 @@ int UndoLine(char* line, const Exclusions& ex, const CTranslations* table, const
     case LOGRECORD_FILE:
       // the user's own file is back in its place
       if (restored && restored->WasRestored(record.Path)) break;
-      if (DeleteFileA(record.Path) || GetFileAttributesA(record.Path) == INVALID_FILE_ATTRIBUTES)
-        RunLogLine("File removed", record.Path);
-      else
-        RunLogLine("File kept (in use or read-only)", record.Path);
+      if (RemoveFile(record.Path, ex) == kFileGone) RunLogLine("File removed", record.Path);
       break;
     case LOGRECORD_DIRECTORY:
       UndoDirectory(record.Path, ex, table, kept, users);
@@ -426,42 +477,90 @@ int CUninstallLogger::Rollback() {
   return replayed;
 }
 
-int CUninstallLogger::ReplayKeeping(const char* const* exclusions, int count,
-                                    const CRollbackJournal* restored) {
-  m_KeptCount = 0;
-  if (!m_File) return 0;
+// The whole log in this run's code page, zero-terminated; null when it
+// cannot be read.
+char* CUninstallLogger::ReadWholeLog(DWORD* size) {
+  *size = 0;
+  if (!m_File) return NULL;
   DWORD high = 0;
-  DWORD size = GetFileSize(m_File, &high);
-  if (size == INVALID_FILE_SIZE || high) return 0;
-  if (size == 0) return 1;
-  char* text = (char*)malloc((size_t)size + 1);
-  if (!text) return 0;
+  DWORD n = GetFileSize(m_File, &high);
+  if (n == INVALID_FILE_SIZE || high) return NULL;
+  char* text = (char*)malloc((size_t)n + 1);
+  if (!text) return NULL;
   DWORD got = 0;
-  if (SetFilePointer(m_File, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-      !ReadFile(m_File, text, size, &got, NULL) || got != size) {
+  if (n && (SetFilePointer(m_File, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+            !ReadFile(m_File, text, n, &got, NULL) || got != n)) {
     free(text);
-    return 0;
+    return NULL;
   }
-  text[size] = '\0';
+  text[n] = '\0';
   // a log written in another code page than this run's
   const int codePage = FindLogCodePage(text);
   if (codePage && (UINT)codePage != GetACP()) {
     size_t converted = 0;
-    char* ours = ConvertText(text, size, (UINT)codePage, CP_ACP, &converted);
+    char* ours = ConvertText(text, n, (UINT)codePage, CP_ACP, &converted);
     free(text);
-    if (!ours) return 0;
+    if (!ours) return NULL;
     text = ours;
-    size = (DWORD)converted;
+    n = (DWORD)converted;
   }
+  *size = n;
+  return text;
+}
 
+char** CUninstallLogger::ListCreatedFiles(int* count) {
+  *count = 0;
+  DWORD size = 0;
+  char* text = ReadWholeLog(&size);
+  CLogLinesBackward lines;
+  if (!text || !size || !lines.Start(text, size)) {
+    free(text);
+    return NULL;
+  }
+  char** files = NULL;
+  int capacity = 0;
+  char* line;
+  int hasZeroByte;
+  while (lines.Next(&line, &hasZeroByte)) {
+    LogRecord record;
+    if (hasZeroByte || ParseLogRecord(line, &record) != LOGRECORD_FILE) continue;
+    if (GetFileAttributesA(record.Path) == INVALID_FILE_ATTRIBUTES) continue;
+    if (*count == capacity) {
+      capacity = capacity ? capacity * 2 : 16;
+      char** grown = (char**)realloc(files, capacity * sizeof(char*));
+      if (!grown) break;
+      files = grown;
+    }
+    const size_t n = strlen(record.Path) + 1;
+    char* copy = (char*)malloc(n);
+    if (!copy) break;
+    memcpy(copy, record.Path, n);
+    files[(*count)++] = copy;
+  }
+  free(text);
+  return files;
+}
+
+int CUninstallLogger::ReplayKeeping(const char* const* exclusions, int count,
+                                    const CRollbackJournal* restored) {
+  m_KeptCount = 0;
+  m_ScheduledCount = m_LeftCount = 0;
+  DWORD size = 0;
+  char* text = ReadWholeLog(&size);
+  if (!text) return 0;
+  if (size == 0) {
+    free(text);
+    return 1;
+  }
   CLogLinesBackward lines;
   if (!lines.Start(text, size)) {
     free(text);
     return 0;  // not one complete line
   }
-  const Exclusions ex = {exclusions, count};
+  CUserFolders users, pending, left;
+  InUse inUse = {&pending, &left, 0, 0};
+  const Exclusions ex = {exclusions, count, &inUse};
   const KeptFolders kept = {m_Kept, &m_KeptCount, kMaxKept};
-  CUserFolders users;
   int result = 1;
   char* line;
   int hasZeroByte;
@@ -476,5 +575,7 @@ int CUninstallLogger::ReplayKeeping(const char* const* exclusions, int count,
     }
   }
   free(text);
+  m_ScheduledCount = inUse.scheduled;
+  m_LeftCount = inUse.left;
   return result;
 }

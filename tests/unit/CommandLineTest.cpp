@@ -36,6 +36,13 @@ TEST(CommandLine, OptionsAreTokensInAnyCaseAfterSlashOrDash) {
   EXPECT_EQ(1, c.HasLog);
   EXPECT_STREQ("C:\\My Logs\\run.log", c.LogPath);
   EXPECT_EQ(SETUP_DISPLAY_NONE, c.Display);
+  // the programs that use the files
+  c = Parsed("/s -closeapplications /NoCloseApplications /FORCECLOSEAPPLICATIONS /norestart");
+  EXPECT_EQ(1, c.CloseApplications);
+  EXPECT_EQ(1, c.NoCloseApplications);
+  EXPECT_EQ(1, c.ForceCloseApplications);
+  EXPECT_EQ(1, c.NoRestart);
+  EXPECT_EQ(0, Parsed("/S").ForceCloseApplications);
 }
 
 TEST(CommandLine, AnUnknownOptionOrWordIsRefusedByName) {
@@ -52,6 +59,8 @@ TEST(CommandLine, AnUnknownOptionOrWordIsRefusedByName) {
       {"/S=1", "/S=1"},
       {"/PASSIVEX", "/PASSIVEX"},
       {"/PASSIVE=1", "/PASSIVE=1"},
+      {"/NORESTART=1", "/NORESTART=1"},
+      {"/CLOSEAPPS", "/CLOSEAPPS"},
       {"/", "/"},
   };
   for (const auto& c : cases) {
@@ -149,6 +158,10 @@ TEST(CommandLine, PassedOptionsParseBackToTheSame) {
   EXPECT_STREQ("C:\\Disk\\Setup", back.JoinSplitParts);
   ASSERT_EQ(1, FormatPassedOptions(Parsed(""), passed, sizeof passed));
   EXPECT_STREQ("", passed);
+  // a split setup's joined installer treats programs in use as it was told
+  ASSERT_EQ(1, FormatPassedOptions(Parsed("/PASSIVE /NOCLOSEAPPLICATIONS /forcecloseapplications /D=C:\\A"), passed,
+                                   sizeof passed));
+  EXPECT_STREQ(" /PASSIVE /NOCLOSEAPPLICATIONS /FORCECLOSEAPPLICATIONS \"/D=C:\\A\"", passed);
   EXPECT_EQ(0, FormatPassedOptions(c, passed, 10));
   // each display mode reaches the next process as it was given
   for (const char* line : {"/PASSIVE", "/S", "/PASSIVE /S", ""}) {

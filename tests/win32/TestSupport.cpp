@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <aclapi.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -278,4 +279,59 @@ bool TestIsAdministrator() {
   BOOL member = FALSE;
   return CreateWellKnownSid(WinBuiltinAdministratorsSid, NULL, sid, &size) && CheckTokenMembership(NULL, sid, &member) &&
          member;
+}
+
+namespace {
+const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+}  // namespace
+
+std::string PendingRenames() {
+  HKEY key;
+  std::string value;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS) return value;
+  DWORD size = 0;
+  if (RegQueryValueExA(key, "PendingFileRenameOperations", NULL, NULL, NULL, &size) == ERROR_SUCCESS && size) {
+    value.resize(size);
+    RegQueryValueExA(key, "PendingFileRenameOperations", NULL, NULL, reinterpret_cast<BYTE*>(&value[0]), &size);
+  }
+  RegCloseKey(key);
+  return value;
+}
+
+KeptPendingRenames::~KeptPendingRenames() {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+  if (m_Value.empty())
+    RegDeleteValueA(key, "PendingFileRenameOperations");
+  else
+    RegSetValueExA(key, "PendingFileRenameOperations", 0, REG_MULTI_SZ,
+                   reinterpret_cast<const BYTE*>(m_Value.data()), (DWORD)m_Value.size());
+  RegCloseKey(key);
+}
+
+NoRightsToSchedule::NoRightsToSchedule() {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, READ_CONTROL | WRITE_DAC, &m_Key) != ERROR_SUCCESS)
+    return;
+  GetSecurityInfo(m_Key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, NULL, NULL, &m_OldDacl, NULL, &m_Old);
+  SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+  AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &m_Everyone);
+  ACL* acl = reinterpret_cast<ACL*>(m_Acl);
+  InitializeAcl(acl, sizeof m_Acl, ACL_REVISION);
+  AddAccessAllowedAce(acl, ACL_REVISION, KEY_READ | READ_CONTROL | WRITE_DAC, m_Everyone);
+  m_Taken = SetSecurityInfo(m_Key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, NULL, NULL, acl, NULL) ==
+            ERROR_SUCCESS;
+}
+
+NoRightsToSchedule::~NoRightsToSchedule() {
+  if (m_Taken) SetSecurityInfo(m_Key, SE_REGISTRY_KEY, DACL_SECURITY_INFORMATION, NULL, NULL, m_OldDacl, NULL);
+  if (m_Old) LocalFree(m_Old);
+  if (m_Everyone) FreeSid(m_Everyone);
+  if (m_Key) RegCloseKey(m_Key);
+}
+
+bool NoRightsToSchedule::Taken() const {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return m_Taken;
+  RegCloseKey(key);
+  return false;
 }

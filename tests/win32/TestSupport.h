@@ -157,3 +157,37 @@ class CRecordingFrontEnd : public CFrontEnd {
 // Whether this process has the administrators' rights (under Wine it has):
 // the setup programs it starts run elevated then.
 bool TestIsAdministrator();
+
+// The system's list of renames at the restart (PendingFileRenameOperations)
+// as its bytes; "" when there is none.
+std::string PendingRenames();
+
+// That list as it was before a test: what the test schedules must not
+// happen to the prefix.
+class KeptPendingRenames {
+ public:
+  KeptPendingRenames() : m_Value(PendingRenames()) {}
+  ~KeptPendingRenames();
+
+ private:
+  std::string m_Value;
+};
+
+// Takes from everyone the right to add to that list (the key's access
+// rules, which Wine's server enforces as Windows does), as a standard user
+// lacks it; gives the old rules back at the end.
+class NoRightsToSchedule {
+ public:
+  NoRightsToSchedule();
+  ~NoRightsToSchedule();
+  // Whether the rights are really gone.
+  bool Taken() const;
+
+ private:
+  HKEY m_Key = NULL;
+  PSECURITY_DESCRIPTOR m_Old = NULL;
+  ACL* m_OldDacl = NULL;
+  PSID m_Everyone = NULL;
+  alignas(8) BYTE m_Acl[256];
+  bool m_Taken = false;
+};

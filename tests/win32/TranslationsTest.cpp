@@ -41,6 +41,13 @@ TEST(Translations, MissingKeysSectionsAndFilesGiveTheKeyItself) {
   EXPECT_EQ("here", Lookup(table, "present"));  // the lookup ignores case
   EXPECT_EQ("ABSENT_HERE", Lookup(table, "ABSENT_HERE"));
   EXPECT_EQ("UNSPECIFIED_ERROR_OCCURED", Lookup(table, "UNSPECIFIED_ERROR_OCCURED"));
+  // a table an older installation left lacks the newer keys: English, not the key
+  for (const auto& c : {std::make_pair("PRESENT", "here"), std::make_pair("ABSENT_HERE", "in English")}) {
+    char* text = table.GetStringOr(c.first, "in English");
+    ASSERT_NE(nullptr, text);
+    EXPECT_STREQ(c.second, text);
+    free(text);
+  }
 
   // a path that names no file still counts as set; every key is its own name
   ASSERT_EQ(1, table.SetFile(dir.File("absent.ini").c_str()));

@@ -3,6 +3,7 @@
 #include <shlobj.h>
 
 #include <atomic>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -429,12 +430,18 @@ TEST(UninstallReplay, ExcludedFilesHoldTheirFolderBackWithoutAMessage) {
   EXPECT_TRUE(PathExists(exe) && PathExists(logCopy) && PathExists(table));
 }
 
-TEST(UninstallReplay, AFileInUseGivesOneLockedFolderMessage) {
+// A file in use goes at the restart, and its folder after it, with no
+// message; only where that cannot be scheduled does the folder stay, with
+// one message, and the file counts as left.
+TEST(UninstallReplay, AFileInUseGoesAtTheRestartOrGivesOneLockedFolderMessage) {
   TempFolder dir;
   CTranslations english;
   ASSERT_EQ(1, english.SetFile(kEnglish));
+  KeptPendingRenames pending;
+  for (bool rights : {true, false})
   for (bool withExclusions : {false, true}) {
-    const std::string app = dir.File(withExclusions ? "Excl" : "App");
+    SCOPED_TRACE(rights ? "may schedule" : "may not schedule");
+    const std::string app = dir.File(withExclusions ? (rights ? "Excl" : "ExclNo") : (rights ? "App" : "AppNo"));
     CUninstallLogger log;
     ASSERT_EQ(1, log.CreateTempLog());
     log.SetTranslations(&english);
@@ -451,12 +458,22 @@ TEST(UninstallReplay, AFileInUseGivesOneLockedFolderMessage) {
     HANDLE holder = CreateFileA(busy.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 NULL, OPEN_EXISTING, 0, NULL);
     ASSERT_NE(INVALID_HANDLE_VALUE, holder);
-    ReplayRun run = RunReplay(log, excluded, {IDYES});
+    ReplayRun run;
+    {
+      std::unique_ptr<NoRightsToSchedule> noRights(rights ? nullptr : new NoRightsToSchedule);
+      ASSERT_TRUE(rights || noRights->Taken());
+      run = RunReplay(log, excluded, {IDYES});
+    }
     CloseHandle(holder);
     EXPECT_EQ(1, run.Result);
-    ASSERT_EQ(2u, run.Boxes.size()) << app;
+    ASSERT_EQ(rights ? 1u : 2u, run.Boxes.size()) << app;
     ExpectBox(run.Boxes[0], QuestionText(app), {"Yes", "No"});
-    ExpectBox(run.Boxes[1], LockedText(app), {"OK"});
+    if (!rights) ExpectBox(run.Boxes[1], LockedText(app), {"OK"});
+    EXPECT_EQ(rights ? 1 : 0, log.GetScheduledCount());
+    EXPECT_EQ(rights ? 0 : 1, log.GetLeftCount());
+    const std::string renames = PendingRenames();
+    EXPECT_EQ(rights, renames.find(busy) != std::string::npos);
+    EXPECT_EQ(rights, renames.find(app + std::string(1, '\0')) != std::string::npos) << "the folder after it";
     // everything else went, before and after the busy file
     EXPECT_TRUE(PathExists(busy));
     EXPECT_FALSE(PathExists(app + "\\a.txt"));
