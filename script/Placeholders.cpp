@@ -7,6 +7,7 @@
 
 #include "common/Mbcs.h"
 #include "platform/RegistryHelpers.h"
+#include "platform/SystemLibrary.h"
 #include "script/PlaceholderTokens.h"
 
 // Written before the install worker starts, only read afterwards. Sizes
@@ -17,6 +18,7 @@ static char g_SourceDrive[3];
 // 255 characters, of up to four bytes each in UTF-8
 static const size_t kAppNameCharacters = 255;
 static char g_AppName[4 * kAppNameCharacters + 1];
+static int g_PerUser;
 
 static int IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -76,8 +78,11 @@ void SetAppNamePlaceholder(const char* name) {
   g_AppName[length] = '\0';
 }
 
+void SetPlaceholderScope(int perUser) { g_PerUser = perUser ? 1 : 0; }
+
 void ResetPlaceholdersForTest() {
   g_MainDir[0] = g_SourceDir[0] = g_SourceDrive[0] = g_AppName[0] = '\0';
+  g_PerUser = 0;
 }
 
 int GetSpecialFolderPath(int folder, char* buffer) {
@@ -156,6 +161,30 @@ class ExpandedText {
 // The system's answer fits when it is neither 0 nor the size it would need.
 int Fits(UINT length) { return length > 0 && length < PATH_BYTES; }
 
+// The user's programs folder into folder (PATH_BYTES bytes), made when it is
+// missing. The shell names it where it knows it (Vista and later, where a
+// policy may move it); before that it is Programs in the local application
+// data, where later Windows puts it too.
+int UserProgramFiles(char* folder) {
+  typedef HRESULT(WINAPI * KnownFolderPath)(const GUID&, DWORD, HANDLE, PWSTR*);
+  static const GUID kUserProgramFiles = {0x5cd7aee2, 0x2219, 0x4a67, {0xb8, 0x5d, 0x6c, 0x9c, 0xe1, 0x56, 0x60, 0xcb}};
+  const DWORD kCreate = 0x8000;  // KF_FLAG_CREATE
+  HMODULE shell = GetModuleHandleA("shell32.dll");
+  KnownFolderPath known = shell ? ProcAddress<KnownFolderPath>(shell, "SHGetKnownFolderPath") : NULL;
+  PWSTR wide = NULL;
+  if (known && SUCCEEDED(known(kUserProgramFiles, kCreate, NULL, &wide)) && wide) {
+    const int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, folder, PATH_BYTES, NULL, NULL);
+    CoTaskMemFree(wide);
+    if (n > 1) return 1;
+  }
+  if (!GetSpecialFolderPath(CSIDL_LOCAL_APPDATA, folder)) return 0;
+  const size_t length = strlen(folder);
+  if (length + sizeof "\\Programs" > PATH_BYTES) return 0;
+  strcpy(folder + length, EndsInSeparator(folder) ? "Programs" : "\\Programs");
+  CreateDirectoryA(folder, NULL);
+  return 1;
+}
+
 // The value of a token into folder (PATH_BYTES bytes), or the stored value in
 // *value; 0 when the token cannot be resolved now.
 int ResolveToken(PlaceholderKind kind, char* folder, const char** value) {
@@ -165,6 +194,8 @@ int ResolveToken(PlaceholderKind kind, char* folder, const char** value) {
       *value = "%";
       return 1;
     case PLACEHOLDER_PROGRAM_FILES:
+      // never the machine's for one user: a standard user cannot write there
+      if (g_PerUser) return UserProgramFiles(folder);
       // an empty value would put the files in the root of the drive
       if (!ReadRegistryString(HKEY_LOCAL_MACHINE, "Software/Microsoft/Windows/CurrentVersion",
                               "ProgramFilesDir", "", folder, PATH_BYTES))

@@ -110,6 +110,28 @@ int WriteInstalledAppName(const char* table, const char* name) {
   return ok;
 }
 
+int WriteInstalledScope(const char* table, int perUser) {
+  // a line of the [Installed] section that the name's append ended
+  const WCHAR* line = perUser ? L"Scope=user\r\n" : L"Scope=machine\r\n";
+  const DWORD size = (DWORD)(lstrlenW(line) * sizeof(WCHAR));
+  WCHAR* path = WideOf(table);
+  HANDLE file =
+      path ? CreateFileW(path, FILE_APPEND_DATA, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL) : INVALID_HANDLE_VALUE;
+  free(path);
+  DWORD written = 0;
+  const int ok = file != INVALID_HANDLE_VALUE && WriteFile(file, line, size, &written, NULL) && written == size;
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  return ok;
+}
+
+int ReadInstalledScope(const char* table) {
+  WCHAR* path = WideOf(table);
+  WCHAR scope[8] = L"";
+  if (path) GetPrivateProfileStringW(L"Installed", L"Scope", L"", scope, 8, path);
+  free(path);
+  return lstrcmpW(scope, L"user") == 0;
+}
+
 char* ReadInstalledAppName(const char* table) {
   WCHAR* path = WideOf(table);
   WCHAR name[1024];
