@@ -776,13 +776,19 @@ void CheckForOneUser(const ActionSection& section, int line, const std::string& 
                  "a DLL registers itself under HKEY_CLASSES_ROOT, which Windows writes under HKEY_LOCAL_MACHINE: "
                  "a per-user installation (Scope = user) has no rights there unless the DLL registers per user",
                  1);
-    case SECTION_EXECUTE:
-      if (!SystemFolderIn(text).empty())
+    case SECTION_EXECUTE: {
+      // a program of Windows' is run like any; a folder of Windows' in its
+      // arguments is likely where it would write
+      const std::string command = SkipBlanks(text);
+      const size_t end = command[0] == '"' ? FindChar(command, '"', 1) : command.find_first_of(" \t");
+      const std::string folder = end == std::string::npos ? "" : SystemFolderIn(command.substr(end));
+      if (!folder.empty())
         Add(out, line,
             "a per-user installation (Scope = user) runs this without administrator rights: it cannot change " +
-                SystemFolderIn(text) + " or other things of the machine's",
+                folder + " or other things of the machine's",
             1);
       return;
+    }
     default:
       return;
   }

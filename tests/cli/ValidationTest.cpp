@@ -252,13 +252,13 @@ TEST(Validation, APerUserScriptMayReadWhatItCannotWriteAndChooseIsRefusedNothing
       "[Shortcuts]\n%DESKTOP%Pad.lnk,%WINDOWS%notepad.exe,,%SYSTEM%,Pad,%SYSTEM%shell32.dll,2\n"
       "[INIFiles]\n%MAINDIR%a.ini,S,Windows,\"%WINDOWS%\"\n"
       "[SysRegString]\nHKEY_CURRENT_USER/Software/A/N=%SYSTEM%\n"
-      "[Execute]\n\"%SYSTEM%cmd.exe\" /c exit\n";
+      "[Execute]\n\"%SYSTEM%cmd.exe\" /c exit\n\"%SYSTEM%cmd.exe\" /c echo x> \"%WINDOWS%x.txt\"\n";
   project.Write("QSP40\n[Global]\nApplicationName = A\nScope = user\n" + lines);
   RunResult r = project.Build(dir.File("Setup.exe"));
   EXPECT_EQ(0, r.Code) << r.Err;
   const std::string p = project.Path();
-  EXPECT_EQ(p + ":12: warning: a per-user installation (Scope = user) runs this without administrator rights: it "
-                "cannot change %SYSTEM% or other things of the machine's\n",
+  EXPECT_EQ(p + ":13: warning: a per-user installation (Scope = user) runs this without administrator rights: it "
+                "cannot change %WINDOWS% or other things of the machine's\n",
             r.Err);
   project.Write("QSP40\n[Global]\nApplicationName = A\nScope = choose\nAppId = A\nAppIdRoot = HKEY_LOCAL_MACHINE\n"
                 "DefaultDir = %WINDOWS%A\n[SysRegUninstall]\nHKEY_LOCAL_MACHINE/Software/A\n"
