@@ -7,7 +7,6 @@
 
 #include "common/Mbcs.h"
 #include "platform/RegistryHelpers.h"
-#include "platform/SystemLibrary.h"
 #include "script/PlaceholderTokens.h"
 
 // Written before the install worker starts, only read afterwards. Sizes
@@ -162,25 +161,12 @@ class ExpandedText {
 int Fits(UINT length) { return length > 0 && length < PATH_BYTES; }
 
 // The user's programs folder into folder (PATH_BYTES bytes), made when it is
-// missing. The shell names it where it knows it (Vista and later, where a
-// policy may move it); before that it is Programs in the local application
-// data, where later Windows puts it too.
+// missing: Programs in the local application data, where Windows puts it
+// (no policy moves it on its own).
 int UserProgramFiles(char* folder) {
-  typedef HRESULT(WINAPI * KnownFolderPath)(const GUID&, DWORD, HANDLE, PWSTR*);
-  static const GUID kUserProgramFiles = {0x5cd7aee2, 0x2219, 0x4a67, {0xb8, 0x5d, 0x6c, 0x9c, 0xe1, 0x56, 0x60, 0xcb}};
-  const DWORD kCreate = 0x8000;  // KF_FLAG_CREATE
-  HMODULE shell = GetModuleHandleA("shell32.dll");
-  KnownFolderPath known = shell ? ProcAddress<KnownFolderPath>(shell, "SHGetKnownFolderPath") : NULL;
-  PWSTR wide = NULL;
-  if (known && SUCCEEDED(known(kUserProgramFiles, kCreate, NULL, &wide)) && wide) {
-    const int n = WideCharToMultiByte(CP_ACP, 0, wide, -1, folder, PATH_BYTES, NULL, NULL);
-    CoTaskMemFree(wide);
-    if (n > 1) return 1;
-  }
   if (!GetSpecialFolderPath(CSIDL_LOCAL_APPDATA, folder)) return 0;
-  const size_t length = strlen(folder);
-  if (length + sizeof "\\Programs" > PATH_BYTES) return 0;
-  strcpy(folder + length, EndsInSeparator(folder) ? "Programs" : "\\Programs");
+  // the shell gives at most MAX_PATH bytes, without a separator at the end
+  strcat(folder, "\\Programs");
   CreateDirectoryA(folder, NULL);
   return 1;
 }

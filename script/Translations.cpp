@@ -83,12 +83,14 @@ int CTranslations::ShowMessage(HWND owner, const char* textKey, const char* capt
   return result;
 }
 
-int WriteInstalledAppName(const char* table, const char* name) {
+int WriteInstalledAppName(const char* table, const char* name, int perUser) {
   // Appended in UTF-16, as the table is, leaving its lines as they are (the
   // profile writer of some systems rewrites them all); quoted, so that the
   // lookup keeps blanks at either end of the name.
   static const WCHAR kHead[] = L"\r\n[Installed]\r\nApplicationName=\"";
-  static const WCHAR kTail[] = L"\"\r\n";
+  // one user's: the machine's says nothing, as the tables of before
+  static const WCHAR kTail[] = L"\"\r\nScope=user";
+  const DWORD tailSize = perUser ? sizeof kTail - sizeof(WCHAR) : 3 * sizeof(WCHAR);
   WCHAR* path = WideOf(table);
   WCHAR* wide = WideOf(name);
   HANDLE file = path && wide ? CreateFileW(path, FILE_APPEND_DATA, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL)
@@ -99,7 +101,7 @@ int WriteInstalledAppName(const char* table, const char* name) {
     DWORD Size;
   } parts[] = {{kHead, sizeof kHead - sizeof(WCHAR)},
                {wide, wide ? (DWORD)(lstrlenW(wide) * sizeof(WCHAR)) : 0},
-               {kTail, sizeof kTail - sizeof(WCHAR)}};
+               {kTail, tailSize}};
   for (const auto& part : parts) {
     DWORD written = 0;
     ok = ok && WriteFile(file, part.Text, part.Size, &written, NULL) && written == part.Size;
@@ -108,28 +110,6 @@ int WriteInstalledAppName(const char* table, const char* name) {
   free(path);
   free(wide);
   return ok;
-}
-
-int WriteInstalledScope(const char* table, int perUser) {
-  // a line of the [Installed] section that the name's append ended
-  const WCHAR* line = perUser ? L"Scope=user\r\n" : L"Scope=machine\r\n";
-  const DWORD size = (DWORD)(lstrlenW(line) * sizeof(WCHAR));
-  WCHAR* path = WideOf(table);
-  HANDLE file =
-      path ? CreateFileW(path, FILE_APPEND_DATA, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL) : INVALID_HANDLE_VALUE;
-  free(path);
-  DWORD written = 0;
-  const int ok = file != INVALID_HANDLE_VALUE && WriteFile(file, line, size, &written, NULL) && written == size;
-  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
-  return ok;
-}
-
-int ReadInstalledScope(const char* table) {
-  WCHAR* path = WideOf(table);
-  WCHAR scope[8] = L"";
-  if (path) GetPrivateProfileStringW(L"Installed", L"Scope", L"", scope, 8, path);
-  free(path);
-  return lstrcmpW(scope, L"user") == 0;
 }
 
 char* ReadInstalledAppName(const char* table) {

@@ -34,17 +34,12 @@ class CTranslations {
 };
 
 // The application's name, kept in the installed table (section
-// [Installed]) so that the uninstaller's texts can name the program. 1 on
-// success.
-int WriteInstalledAppName(const char* table, const char* name);
+// [Installed]) so that the uninstaller's texts can name the program; for
+// one user's installation (perUser nonzero) also Scope=user, so that its
+// uninstaller asks for no rights. 1 on success.
+int WriteInstalledAppName(const char* table, const char* name, int perUser);
 // That name as a new heap string; null when the table holds none.
 char* ReadInstalledAppName(const char* table);
-// Whom the installation was for, kept beside that name (write it after the
-// name): the uninstaller of one user's installation needs no rights. 1 on
-// success; reading gives 1 for one user, 0 for the machine or a table that
-// does not say (an uninstaller of before).
-int WriteInstalledScope(const char* table, int perUser);
-int ReadInstalledScope(const char* table);
 
 class CExeFileSystem;
 

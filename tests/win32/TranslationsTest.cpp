@@ -175,11 +175,12 @@ TEST(Translations, TheInstalledTableKeepsTheApplicationNameAsItIs) {
     ASSERT_EQ(1, ConvertTableToUnicode(ini.c_str()));
     const std::string written = ReadWholeFile(ini);
     WriteWholeFile(ini, written.substr(0, written.find(std::string("\r\0\n\0[\0I\0", 8))));  // the last name
-    ASSERT_EQ(1, WriteInstalledAppName(ini.c_str(), name)) << name;
-    // and whom it was for, in the same section: the name still reads whole
+    // and whom it was for, in the same section
     const int perUser = name[0] == 'x';
-    ASSERT_EQ(1, WriteInstalledScope(ini.c_str(), perUser)) << name;
-    EXPECT_EQ(perUser, ReadInstalledScope(ini.c_str())) << name;
+    ASSERT_EQ(1, WriteInstalledAppName(ini.c_str(), name, perUser)) << name;
+    char scope[16] = "";
+    GetPrivateProfileStringA("Installed", "Scope", "", scope, sizeof scope, ini.c_str());
+    EXPECT_STREQ(perUser ? "user" : "", scope) << name;
     char* kept = ReadInstalledAppName(ini.c_str());
     ASSERT_NE(nullptr, kept) << name;
     EXPECT_STREQ(name, kept);
@@ -190,8 +191,7 @@ TEST(Translations, TheInstalledTableKeepsTheApplicationNameAsItIs) {
     EXPECT_EQ("Fehler", Lookup(table, "ERROR")) << name;
   }
   EXPECT_EQ(nullptr, ReadInstalledAppName(dir.File("absent.ini").c_str()));
-  EXPECT_EQ(0, ReadInstalledScope(dir.File("absent.ini").c_str())) << "an uninstaller of before is the machine's";
-  EXPECT_EQ(0, WriteInstalledAppName(dir.File("absent.ini").c_str(), "x")) << "only a table that is there";
+  EXPECT_EQ(0, WriteInstalledAppName(dir.File("absent.ini").c_str(), "x", 0)) << "only a table that is there";
   EXPECT_FALSE(PathExists(dir.File("absent.ini")));
 }
 
