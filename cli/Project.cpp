@@ -182,6 +182,30 @@ void Add(std::vector<Diagnostic>* out, int line, const std::string& message, int
   out->push_back({line, warning, message});
 }
 
+// The first placeholder in text for a folder of Windows ("" when none).
+std::string SystemFolderIn(const std::string& text) {
+  for (const char* p = MbcsFindChar(text.c_str(), '%'); p;) {
+    const PlaceholderToken* t = MatchPlaceholderToken(p);
+    if (!t) return "";
+    if (t->Kind == PLACEHOLDER_WINDOWS || t->Kind == PLACEHOLDER_SYSTEM) return t->Text;
+    p = MbcsFindChar(p + t->Length, '%');
+  }
+  return "";
+}
+
+// An installation for one user runs with that user's rights only: what
+// needs more would fail on Windows half-way through, after the files.
+std::string NoRightsTo(const std::string& what) {
+  return "a per-user installation (Scope = user) has no rights to " + what;
+}
+
+// A folder field that writes into a folder of Windows, refused with why.
+void RefuseSystemFolder(const std::string& field, const char* what, const char* instead, int line,
+                        std::vector<Diagnostic>* out) {
+  const std::string folder = SystemFolderIn(field);
+  if (!folder.empty()) Add(out, line, std::string(what) + ": " + NoRightsTo(folder) + "; " + instead);
+}
+
 }  // namespace
 
 std::string Utf16Encoding(const std::string& bytes) {
@@ -425,6 +449,8 @@ int CProject::LanguageDialogLine() const {
   return Value("Global", "ShowLanguageDialog", "FALSE") == "TRUE" ? KeyLine("Global", "ShowLanguageDialog") : 0;
 }
 
+bool CProject::PerUser() const { return Value("Global", "Scope", "machine") == "user"; }
+
 std::string CProject::Compression() const {
   return KeyLine("Global", "Compression") ? Value("Global", "Compression", "") : "";
 }
@@ -460,6 +486,8 @@ void CProject::CheckGlobal(std::vector<Diagnostic>* out) const {
       Add(out, line, "DefaultDir: " + problem);
     else if (dir.find("%MAINDIR%") != std::string::npos)
       Add(out, line, "DefaultDir cannot use %MAINDIR%: the installation folder is made from DefaultDir");
+    else if (PerUser())
+      RefuseSystemFolder(dir, "DefaultDir", "use %PROGRAMFILES%, which is the user's programs folder", line, out);
   }
   for (const char* key : {"AllowChangeInstallDir", "ShowEULAPage", "KeepInstalledDir", "ShowLanguageDialog"}) {
     int line = KeyLine("Global", key);
@@ -506,6 +534,10 @@ void CProject::CheckAppId(std::vector<Diagnostic>* out) const {
   const std::string scope = Value("Global", "Scope", "machine");
   if (scopeLine && scope != "machine" && scope != "user" && scope != "choose")
     Add(out, scopeLine, "Scope = " + scope + ": use machine (the default), user or choose");
+  if (PerUser() && root == "HKEY_LOCAL_MACHINE")
+    Add(out, rootLine,
+        "AppIdRoot = HKEY_LOCAL_MACHINE: " + NoRightsTo("HKEY_LOCAL_MACHINE") +
+            "; its Add/Remove Programs entry goes under HKEY_CURRENT_USER (leave AppIdRoot out)");
   const int keepLine = KeyLine("Global", "KeepInstalledDir");
   if (keepLine && !line)
     Add(out, keepLine, "KeepInstalledDir needs AppId: the installed version is found by its entry", 1);
@@ -559,6 +591,9 @@ void CProject::CheckFiles(std::vector<Diagnostic>* out, std::vector<ProjectSourc
       Add(out, line, problem);
       continue;
     }
+    if (PerUser())
+      RefuseSystemFolder(destination, "the destination", "install into %MAINDIR% or another folder of the user's",
+                         line, out);
     const size_t before = install.size();
     ExpandFilesLine(source, destination, line, m_Folder, m_AppName, &install, out);
     if (install.size() != before + 1 || install.back().Destination != destination) plain = false;
@@ -704,6 +739,61 @@ void CheckExecuteLine(const ActionSection&, int line, const std::string& text, c
   }
 }
 
+// What a standard user has no rights to, in a line of an installation for
+// one user: the machine's registry keys, and writing into Windows' folders.
+// A program run or registered from there is only warned about: it may well
+// change nothing of the machine's.
+void CheckForOneUser(const ActionSection& section, int line, const std::string& text, const std::string& expanded,
+                     std::vector<Diagnostic>* out) {
+  const size_t comma = FindChar(text, ',');
+  const std::string first = text.substr(0, comma);
+  switch (section.Id) {
+    case SECTION_SYSREGUNINSTALL:
+    case SECTION_SYSREGINT:
+    case SECTION_SYSREGSTRING: {
+      const size_t slash = FindChar(expanded, '/');
+      if (slash == std::string::npos) return;  // reported already
+      const std::string root = expanded.substr(0, slash);
+      if (root == "HKEY_LOCAL_MACHINE")
+        Add(out, line, NoRightsTo("HKEY_LOCAL_MACHINE: use HKEY_CURRENT_USER"));
+      else if (root == "HKEY_CLASSES_ROOT")
+        Add(out, line,
+            NoRightsTo("HKEY_CLASSES_ROOT, whose new keys Windows writes under HKEY_LOCAL_MACHINE: use "
+                       "HKEY_CURRENT_USER/Software/Classes"));
+      else if (root == "HKEY_CURRENT_CONFIG")
+        Add(out, line, NoRightsTo("HKEY_CURRENT_CONFIG, which is the machine's: use HKEY_CURRENT_USER"));
+      return;
+    }
+    case SECTION_SHORTCUTS:
+      return RefuseSystemFolder(first, "the shortcut file", "use %PROGRAMS%, %DESKTOP% or %STARTUP%", line, out);
+    case SECTION_INIFILES:
+      return RefuseSystemFolder(first, "the INI file", "keep it in %MAINDIR% or another folder of the user's", line,
+                                out);
+    case SECTION_REGISTERDLLS:
+      if (!SystemFolderIn(text).empty())
+        return RefuseSystemFolder(text, "the DLL", "register only the application's own DLLs", line, out);
+      return Add(out, line,
+                 "a DLL registers itself under HKEY_CLASSES_ROOT, which Windows writes under HKEY_LOCAL_MACHINE: "
+                 "a per-user installation (Scope = user) has no rights there unless the DLL registers per user",
+                 1);
+    case SECTION_EXECUTE: {
+      // a program of Windows' is run like any; a folder of Windows' in its
+      // arguments is likely where it would write
+      const std::string command = SkipBlanks(text);
+      const size_t end = command[0] == '"' ? FindChar(command, '"', 1) : command.find_first_of(" \t");
+      const std::string folder = end == std::string::npos ? "" : SystemFolderIn(command.substr(end));
+      if (!folder.empty())
+        Add(out, line,
+            "a per-user installation (Scope = user) runs this without administrator rights: it cannot change " +
+                folder + " or other things of the machine's",
+            1);
+      return;
+    }
+    default:
+      return;
+  }
+}
+
 }  // namespace
 
 int CProject::ActionLine(const char* section, int index, bool placeholders, std::vector<Diagnostic>* out,
@@ -765,5 +855,6 @@ void CProject::CheckActionSection(const ActionSection& section, std::vector<Diag
       }
     }
     if (kCheckers[section.Id]) kCheckers[section.Id](section, line, text, expanded, out);
+    if (PerUser()) CheckForOneUser(section, line, text, expanded, out);
   }
 }

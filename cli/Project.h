@@ -60,6 +60,9 @@ class CProject {
   std::string Identity(const char* key, int* line) const;
   // Line of [Global] ShowLanguageDialog = TRUE, 0 when it is not on.
   int LanguageDialogLine() const;
+  // [Global] Scope = user: the installation is for one user, who has no
+  // administrator rights (choose may be the machine's, and is not).
+  bool PerUser() const;
 
  private:
   int LineAt(const char* p) const;

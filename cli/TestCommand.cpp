@@ -27,12 +27,13 @@ namespace {
 
 // $1 the setup file, $2 x86 or x64, $3 the time limit of a run in seconds,
 // $4 to $8 the script's AppId, its root, ApplicationName, Publisher and
-// Version, then the numbered slices. Exit status 0 only when every run ended
-// with 0, the entry is the script's and nothing is left; 1 otherwise; 2
-// without Wine.
+// Version, $9 its scope (user or machine), then the numbered slices. Exit
+// status 0 only when every run ended with 0, the entry is the script's,
+// nothing is left, and one user's installation left the machine's keys as
+// they were; 1 otherwise; 2 without Wine.
 const char kScript[] = R"SH(set -u
-setup=$1 arch=$2 limit=$3 appid=$4 approot=$5 appname=$6 publisher=$7 version=$8
-shift 8  # the slices of a split setup remain
+setup=$1 arch=$2 limit=$3 appid=$4 approot=$5 appname=$6 publisher=$7 version=$8 scope=$9
+shift 9  # the slices of a split setup remain
 # Debian keeps the 64-bit loader off PATH
 dir=${QUILLSET_WINE_DIR:-/usr/lib/wine}
 if [ "$arch" = x64 ]; then
@@ -75,6 +76,18 @@ fi
 # runs it: what a setup put there would land outside the prefix, unseen.
 if ! find "$WINEPREFIX/drive_c" -type l -exec sh -c 'for l; do rm -f "$l" && mkdir "$l" || exit 1; done' sh {} +; then
   echo "quillset test: cannot give the prefix profile folders of its own" >&2
+  exit 1
+fi
+# Windows makes the user's programs folder and Uninstall key on first use
+# and keeps them; a new prefix lacks both, and a per-user setup's would show
+# as left behind.
+for local in "$WINEPREFIX"/drive_c/users/*/AppData/Local; do
+  [ -d "$local" ] && mkdir -p "$local/Programs"
+done
+# (the snapshot reads the registry files, written once the server ends)
+if ! { timeout "$boot" "$WINE" reg add 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall' /f &&
+  timeout "$boot" "$WINESERVER" -w; } >/dev/null 2>&1; then
+  echo "quillset test: cannot give the prefix the user's Uninstall key" >&2
   exit 1
 fi
 # Every file and folder of drive C:, and every registry key and value as
@@ -128,7 +141,8 @@ snapshot() {
 added() {
   LC_ALL=C comm -13 "$work/$1" "$work/$2" | grep -v -e '\\Wine\\' -e '\\Wine  ' -e 'CurrentVersion\\Explorer' \
     -e 'MountedDevices' -e 'DynData' -e 'Volatile' -e 'Session Manager' -e 'Control\\Print' -e 'DeviceClasses' \
-    -e 'Enum\\' -e 'Cryptography' -e 'Control\\Class' -e 'HARDWARE' -e 'Shell Folders' -e 'Tcpip' || true
+    -e 'Enum\\' -e 'Cryptography' -e 'Control\\Class' -e 'HARDWARE' -e 'Shell Folders' -e 'Tcpip' \
+    -e 'NetworkCards' || true
 }
 # Files of a that b holds with other contents.
 changed() {
@@ -201,6 +215,24 @@ check_entry() {
       exit bad
     }' "$work/installed.reg"
 }
+# One user's installation has no rights to HKEY_LOCAL_MACHINE\Software:
+# whatever it added, changed or removed there is named. 0 when nothing.
+check_machine() {
+  [ "$scope" = user ] || return 0
+  for s in before installed; do
+    LC_ALL=C grep -a -e '^key     HKEY_LOCAL_MACHINE\\Software$' -e '^[a-z]*  *HKEY_LOCAL_MACHINE\\Software[\\ ]' \
+      "$work/$s.reg" > "$work/$s.software"
+  done
+  changes=$( { added before.software installed.software | sed 's/^/  + /'
+    added installed.software before.software | sed 's/^/  - /'; } )
+  if [ -z "$changes" ]; then
+    printf '%s\n' 'HKEY_LOCAL_MACHINE\Software: unchanged, as a per-user installation (Scope = user) leaves it'
+    return 0
+  fi
+  printf '%s\n' 'HKEY_LOCAL_MACHINE\Software changed, which a per-user installation (Scope = user) has no rights to:'
+  printf '%s\n' "$changes"
+  return 1
+}
 cp "$setup" "$work/Setup.exe" || exit 1
 n=0
 for slice; do
@@ -222,6 +254,7 @@ for mode in $modes; do
   { added before.files installed.files; changed before installed; } | sed 's/^/  /'
   added before.reg installed.reg | sed 's/^/  /'
   check_entry || passed=0
+  check_machine || passed=0
   uninstaller=$(sed -n 's/^[0-9:]* Uninstaller written: //p' "$work/install.log" 2>/dev/null | tr -d '\r' | tail -1)
   if [ -z "$uninstaller" ]; then
     echo "quillset test: the setup wrote no uninstaller; its log:" >&2
@@ -369,13 +402,15 @@ int RunTest(const Arguments& args) {
   CFileParser script;
   if (!script.LoadText(stored.data(), (uint32_t)stored.size()))
     return Finish(InputFailure(setup + ": its stored project script does not start with QSP40"));
-  // as the setup program reads them: any other root is the machine's
-  const std::string root =
-      GlobalValue(script, "AppIdRoot") == "HKEY_CURRENT_USER" ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE";
+  // as the setup program reads them: one user's entry is the user's, any
+  // other root is the machine's; /S takes machine where the user may choose
+  const bool perUser = GlobalValue(script, "Scope") == "user";
+  const std::string root = perUser || GlobalValue(script, "AppIdRoot") == "HKEY_CURRENT_USER" ? "HKEY_CURRENT_USER"
+                                                                                              : "HKEY_LOCAL_MACHINE";
   std::vector<std::string> argv = {"sh", "-c", kScript, "sh", setup, arch == PE_ARCH_X64 ? "x64" : "x86",
                                    std::to_string(limit), GlobalValue(script, "AppId"), root,
                                    GlobalValue(script, "ApplicationName"), GlobalValue(script, "Publisher"),
-                                   GlobalValue(script, "Version")};
+                                   GlobalValue(script, "Version"), perUser ? "user" : "machine"};
   argv.insert(argv.end(), slices.begin(), slices.end());
   std::vector<char*> pointers;
   for (std::string& a : argv) pointers.push_back(&a[0]);

@@ -333,6 +333,7 @@ RunResult ReadInstallerSettings(const char* originalSourceDir) {
                                                             : SetupState::SCOPE_MACHINE;
   SetupState::Scope = SetupState::ScopeSetting == SetupState::SCOPE_USER ? SetupState::SCOPE_USER
                                                                          : SetupState::SCOPE_MACHINE;
+  SetPlaceholderScope(SetupState::Scope == SetupState::SCOPE_USER);
 
   // A folder that does not expand, or does not fit a path, would send the
   // files somewhere the author never meant: stop before anything is done.

@@ -75,7 +75,10 @@ int AddRemoveProgramsKey(char* root, size_t rootSize, char* path, size_t pathSiz
   if (!id[0]) return 0;
   char where[32];
   GlobalValue("AppIdRoot", where, sizeof where);
-  MbcsCopy(root, rootSize, strcmp(where, "HKEY_CURRENT_USER") == 0 ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE");
+  // one user's installation is that user's whatever AppIdRoot says: the
+  // machine's entries are not theirs to write, nor to find a version by
+  const int user = SetupState::Scope == SetupState::SCOPE_USER || strcmp(where, "HKEY_CURRENT_USER") == 0;
+  MbcsCopy(root, rootSize, user ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE");
   if (strlen(kUninstallKeys) + strlen(id) >= pathSize) return 0;
   strcpy(path, kUninstallKeys);
   strcat(path, id);

@@ -1,8 +1,8 @@
 // The Add/Remove Programs entry of a script whose [Global] has AppId = NAME:
 // Software\Microsoft\Windows\CurrentVersion\Uninstall\NAME under
-// HKEY_LOCAL_MACHINE, or HKEY_CURRENT_USER with AppIdRoot =
-// HKEY_CURRENT_USER. Written at Finish, logged like every registry key so
-// that the uninstaller and a rollback remove it.
+// HKEY_LOCAL_MACHINE, or HKEY_CURRENT_USER for an installation for one user
+// or with AppIdRoot = HKEY_CURRENT_USER. Written at Finish, logged like
+// every registry key so that the uninstaller and a rollback remove it.
 #pragma once
 #include <windows.h>
 
@@ -25,8 +25,9 @@ int WriteAddRemoveProgramsSize(const char* uninstallLog);
 unsigned long long SizeOfLoggedFiles(char* text, size_t size);
 
 // Before the wizard or a silent run: the version of this AppId that is
-// installed already. Its InstallLocation becomes the destination unless
-// destination (/D=, null when not given) names one; with KeepInstalledDir
+// installed already, in this run's scope (the user's entries for one
+// user). Its InstallLocation becomes the destination unless destination
+// (/D=, null when not given) names one; with KeepInstalledDir
 // = TRUE no other folder is allowed (the page cannot change it, another
 // /D= is refused). An older Version over a newer one is asked about;
 // a run with nobody to ask (/S, /PASSIVE) refuses (SETUP_EXIT_DOWNGRADE).

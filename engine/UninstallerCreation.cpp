@@ -130,9 +130,10 @@ RunResult ExtractTable(Work& w) {
   switch (ExtractEntry(SetupState::Efs, ChosenTranslationEntry(), w.TablePath)) {
     case EXTRACT_DONE: {
       // the uninstaller reads it right whichever code page it runs in, and
-      // finds there the name its question gives
+      // finds there the name its question gives and whom it was installed for
       char* name = ExpandPlaceholders("%APPNAME%");
-      const int ok = name && ConvertTableToUnicode(w.TablePath) && WriteInstalledAppName(w.TablePath, name);
+      const int ok = name && ConvertTableToUnicode(w.TablePath) &&
+                     WriteInstalledAppName(w.TablePath, name, SetupState::Scope == SetupState::SCOPE_USER);
       free(name);
       return ok ? RUN_DONE : FailWith(TK_FAILED_TO_COPY_TRANSLATIONS);
     }

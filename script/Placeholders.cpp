@@ -17,6 +17,7 @@ static char g_SourceDrive[3];
 // 255 characters, of up to four bytes each in UTF-8
 static const size_t kAppNameCharacters = 255;
 static char g_AppName[4 * kAppNameCharacters + 1];
+static int g_PerUser;
 
 static int IsSeparator(char c) { return c == '\\' || c == '/'; }
 
@@ -76,8 +77,11 @@ void SetAppNamePlaceholder(const char* name) {
   g_AppName[length] = '\0';
 }
 
+void SetPlaceholderScope(int perUser) { g_PerUser = perUser ? 1 : 0; }
+
 void ResetPlaceholdersForTest() {
   g_MainDir[0] = g_SourceDir[0] = g_SourceDrive[0] = g_AppName[0] = '\0';
+  g_PerUser = 0;
 }
 
 int GetSpecialFolderPath(int folder, char* buffer) {
@@ -156,6 +160,17 @@ class ExpandedText {
 // The system's answer fits when it is neither 0 nor the size it would need.
 int Fits(UINT length) { return length > 0 && length < PATH_BYTES; }
 
+// The user's programs folder into folder (PATH_BYTES bytes), made when it is
+// missing: Programs in the local application data, where Windows puts it
+// (no policy moves it on its own).
+int UserProgramFiles(char* folder) {
+  if (!GetSpecialFolderPath(CSIDL_LOCAL_APPDATA, folder)) return 0;
+  // the shell gives at most MAX_PATH bytes, without a separator at the end
+  strcat(folder, "\\Programs");
+  CreateDirectoryA(folder, NULL);
+  return 1;
+}
+
 // The value of a token into folder (PATH_BYTES bytes), or the stored value in
 // *value; 0 when the token cannot be resolved now.
 int ResolveToken(PlaceholderKind kind, char* folder, const char** value) {
@@ -165,6 +180,8 @@ int ResolveToken(PlaceholderKind kind, char* folder, const char** value) {
       *value = "%";
       return 1;
     case PLACEHOLDER_PROGRAM_FILES:
+      // never the machine's for one user: a standard user cannot write there
+      if (g_PerUser) return UserProgramFiles(folder);
       // an empty value would put the files in the root of the drive
       if (!ReadRegistryString(HKEY_LOCAL_MACHINE, "Software/Microsoft/Windows/CurrentVersion",
                               "ProgramFilesDir", "", folder, PATH_BYTES))

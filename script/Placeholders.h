@@ -19,10 +19,15 @@ int SetMainDirPlaceholder(const char* path);
 int SetSourceDirPlaceholder(const char* path);
 // At most the first 255 bytes of name, never half a double-byte character.
 void SetAppNamePlaceholder(const char* name);
+// Who the installation is for, set before DefaultDir is expanded: for one
+// user (nonzero) %PROGRAMFILES% is the user's own programs folder
+// (%LOCALAPPDATA%\Programs, made when missing, as Windows makes it on first
+// use); for the machine (0, the start) it is the machine's.
+void SetPlaceholderScope(int perUser);
 
 // The file-system path of a shell folder (a CSIDL) in a buffer of 260
 // bytes; 0 when the shell cannot give one.
 int GetSpecialFolderPath(int folder, char* buffer);
 
-// Tests only: empties the four stored values, as at process start.
+// Tests only: empties the four stored values and the scope, as at process start.
 void ResetPlaceholdersForTest();

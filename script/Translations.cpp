@@ -83,12 +83,14 @@ int CTranslations::ShowMessage(HWND owner, const char* textKey, const char* capt
   return result;
 }
 
-int WriteInstalledAppName(const char* table, const char* name) {
+int WriteInstalledAppName(const char* table, const char* name, int perUser) {
   // Appended in UTF-16, as the table is, leaving its lines as they are (the
   // profile writer of some systems rewrites them all); quoted, so that the
   // lookup keeps blanks at either end of the name.
   static const WCHAR kHead[] = L"\r\n[Installed]\r\nApplicationName=\"";
-  static const WCHAR kTail[] = L"\"\r\n";
+  // one user's: the machine's says nothing, as the tables of before
+  static const WCHAR kTail[] = L"\"\r\nScope=user";
+  const DWORD tailSize = perUser ? sizeof kTail - sizeof(WCHAR) : 3 * sizeof(WCHAR);
   WCHAR* path = WideOf(table);
   WCHAR* wide = WideOf(name);
   HANDLE file = path && wide ? CreateFileW(path, FILE_APPEND_DATA, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL)
@@ -99,7 +101,7 @@ int WriteInstalledAppName(const char* table, const char* name) {
     DWORD Size;
   } parts[] = {{kHead, sizeof kHead - sizeof(WCHAR)},
                {wide, wide ? (DWORD)(lstrlenW(wide) * sizeof(WCHAR)) : 0},
-               {kTail, sizeof kTail - sizeof(WCHAR)}};
+               {kTail, tailSize}};
   for (const auto& part : parts) {
     DWORD written = 0;
     ok = ok && WriteFile(file, part.Text, part.Size, &written, NULL) && written == part.Size;

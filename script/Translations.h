@@ -37,9 +37,10 @@ class CTranslations {
 };
 
 // The application's name, kept in the installed table (section
-// [Installed]) so that the uninstaller's texts can name the program. 1 on
-// success.
-int WriteInstalledAppName(const char* table, const char* name);
+// [Installed]) so that the uninstaller's texts can name the program; for
+// one user's installation (perUser nonzero) also Scope=user, so that its
+// uninstaller asks for no rights. 1 on success.
+int WriteInstalledAppName(const char* table, const char* name, int perUser);
 // That name as a new heap string; null when the table holds none.
 char* ReadInstalledAppName(const char* table);
 

@@ -66,6 +66,32 @@ const Rule kRules[] = {
     {"AppIdRoot", "AppId = Example\nAppIdRoot = HKEY_USERS\n",
      "5: AppIdRoot = HKEY_USERS: use HKEY_LOCAL_MACHINE (the default) or HKEY_CURRENT_USER"},
     {"Scope", "Scope = User\n", "4: Scope = User: use machine (the default), user or choose"},
+    // one user has no administrator rights: what needs them is refused where it is written
+    {"per user: the machine's registry", "Scope = user\n[SysRegString]\nHKEY_LOCAL_MACHINE/Software/A/N=x\n",
+     "6: a per-user installation (Scope = user) has no rights to HKEY_LOCAL_MACHINE: use HKEY_CURRENT_USER"},
+    {"per user: a key removed at uninstall", "Scope = user\n[SysRegUninstall]\nifempty: HKEY_LOCAL_MACHINE/Software/A\n",
+     "6: a per-user installation (Scope = user) has no rights to HKEY_LOCAL_MACHINE: use HKEY_CURRENT_USER"},
+    {"per user: classes", "Scope = user\n[SysRegInt]\nHKEY_CLASSES_ROOT/.abc/N=1\n",
+     "6: a per-user installation (Scope = user) has no rights to HKEY_CLASSES_ROOT, whose new keys Windows writes "
+     "under HKEY_LOCAL_MACHINE: use HKEY_CURRENT_USER/Software/Classes"},
+    {"per user: AppIdRoot", "AppId = A\nAppIdRoot = HKEY_LOCAL_MACHINE\nScope = user\n",
+     "5: AppIdRoot = HKEY_LOCAL_MACHINE: a per-user installation (Scope = user) has no rights to HKEY_LOCAL_MACHINE; "
+     "its Add/Remove Programs entry goes under HKEY_CURRENT_USER (leave AppIdRoot out)"},
+    {"per user: DefaultDir", "Scope = user\nDefaultDir = %WINDOWS%A\n",
+     "5: DefaultDir: a per-user installation (Scope = user) has no rights to %WINDOWS%; use %PROGRAMFILES%, which is "
+     "the user's programs folder"},
+    {"per user: a file destination", "Scope = user\n[Files]\nsrc/a.txt, %SYSTEM%a.txt\n",
+     "6: the destination: a per-user installation (Scope = user) has no rights to %SYSTEM%; install into %MAINDIR% "
+     "or another folder of the user's"},
+    {"per user: a shortcut", "Scope = user\n[Shortcuts]\n%WINDOWS%A.lnk,%MAINDIR%a.exe,,,,,0\n",
+     "6: the shortcut file: a per-user installation (Scope = user) has no rights to %WINDOWS%; use %PROGRAMS%, "
+     "%DESKTOP% or %STARTUP%"},
+    {"per user: an INI file", "Scope = user\n[INIFiles]\n%WINDOWS%win.ini,S,K,V\n",
+     "6: the INI file: a per-user installation (Scope = user) has no rights to %WINDOWS%; keep it in %MAINDIR% or "
+     "another folder of the user's"},
+    {"per user: a DLL of the system", "Scope = user\n[RegisterDlls]\n%SYSTEM%a.dll\n",
+     "6: the DLL: a per-user installation (Scope = user) has no rights to %SYSTEM%; register only the application's "
+     "own DLLs"},
     {"a flag where it means nothing", "[Execute]\nifabsent: %MAINDIR%a.exe\n",
      "5: ifabsent: is a flag of [INIFiles], [SysRegInt], [SysRegString] only"},
     {"a flagged line is checked as any", "[SysRegUninstall]\nifempty: HKEY_USERS/Software/A\n",
@@ -214,6 +240,32 @@ TEST(Validation, AnUnquotedIniValueFromAFolderPlaceholderIsWarnedAbout) {
                            "%PROGRAMFILES% can hold a blank"))
       << r.Err;
   for (const char* quiet : {":7:", ":8:", ":9:", ":10:"}) EXPECT_EQ(std::string::npos, r.Err.find(p + quiet)) << r.Err;
+}
+
+// For one user, a system folder that is only read or run is warned about
+// at most; a script that lets the user choose may be the machine's, so it
+// is refused nothing.
+TEST(Validation, APerUserScriptMayReadWhatItCannotWriteAndChooseIsRefusedNothing) {
+  TempDir dir;
+  Project project(dir);
+  const std::string lines =
+      "[Shortcuts]\n%DESKTOP%Pad.lnk,%WINDOWS%notepad.exe,,%SYSTEM%,Pad,%SYSTEM%shell32.dll,2\n"
+      "[INIFiles]\n%MAINDIR%a.ini,S,Windows,\"%WINDOWS%\"\n"
+      "[SysRegString]\nHKEY_CURRENT_USER/Software/A/N=%SYSTEM%\n"
+      "[Execute]\n\"%SYSTEM%cmd.exe\" /c exit\n\"%SYSTEM%cmd.exe\" /c echo x> \"%WINDOWS%x.txt\"\n";
+  project.Write("QSP40\n[Global]\nApplicationName = A\nScope = user\n" + lines);
+  RunResult r = project.Build(dir.File("Setup.exe"));
+  EXPECT_EQ(0, r.Code) << r.Err;
+  const std::string p = project.Path();
+  EXPECT_EQ(p + ":13: warning: a per-user installation (Scope = user) runs this without administrator rights: it "
+                "cannot change %WINDOWS% or other things of the machine's\n",
+            r.Err);
+  project.Write("QSP40\n[Global]\nApplicationName = A\nScope = choose\nAppId = A\nAppIdRoot = HKEY_LOCAL_MACHINE\n"
+                "DefaultDir = %WINDOWS%A\n[SysRegUninstall]\nHKEY_LOCAL_MACHINE/Software/A\n"
+                "[RegisterDlls]\n%SYSTEM%a.dll\n" + lines);
+  r = project.Build(dir.File("Setup.exe"));
+  EXPECT_EQ(0, r.Code) << r.Err;
+  EXPECT_EQ("", r.Err);
 }
 
 // KeepInstalledDir is a flag of an installation found by its AppId.

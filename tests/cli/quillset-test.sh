@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # quillset test on real setup files, in every lane this host runs: the
-# example project, as a split set with an Add/Remove Programs entry,
-# installs and uninstalls with nothing left; a setup that leaves files on the
-# desktop, in Documents and in C:\windows fails and names them, prints its
-# Cyrillic key as it is and names the entry's name that differs from the
-# script; a setup that never ends is stopped at --timeout. No run leaves
-# anything in TMPDIR. Without Wine the command says what to install and
-# exits 2.
+# example project, for one user as a split set with an Add/Remove Programs
+# entry, installs into the user's programs folder and uninstalls with nothing
+# left and the machine's keys unchanged; a setup that leaves files on the
+# desktop, in Documents and in C:\windows and a key under
+# HKEY_LOCAL_MACHINE\Software fails and names them, prints its Cyrillic key
+# as it is and names the entry's name that differs from the script; a setup
+# that never ends is stopped at --timeout. No run leaves anything in TMPDIR.
+# Without Wine the command says what to install and exits 2.
 #   quillset-test.sh QUILLSET SOURCE_DIR STUB32 STUB64 WORKDIR
 set -uo pipefail
 quillset=$1 src=$2 stub32=$3 stub64=$4 work=$5
@@ -29,25 +30,28 @@ run_test() {
   return $rc
 }
 
-# the example with an Add/Remove Programs entry, its publisher not ASCII
+# the example for one user with an Add/Remove Programs entry, its publisher
+# not ASCII
 mkdir -p "$work/hello"
 cp -r "$src/examples/hello/." "$work/hello/"
-sed -i 's/^ApplicationName = .*/&\nAppId = HelloQuillset\r\nVersion = 1.2\r\nPublisher = Müller \& Söhne\r/' \
+sed -i 's/^ApplicationName = .*/&\nAppId = HelloQuillset\r\nVersion = 1.2\r\nPublisher = Müller \& Söhne\r\nScope = user\r/' \
   "$work/hello/default.qsp"
 
 # programs run by [Execute] make files that no log knows of, beside the
-# program, on the desktop, in Documents and in the Windows folder, and add to
-# win.ini; its name is longer than an Add/Remove Programs entry keeps
+# program, on the desktop, in Documents and in the Windows folder, add to
+# win.ini and, though it is for one user, a key of the machine; its name is
+# longer than an Add/Remove Programs entry keeps
 mkdir -p "$work/leaky"
 printf 'leaky\r\n' > "$work/leaky/a.txt"
 long=$(printf 'Утечка%.0s' $(seq 50))
 {
-  printf 'QSP40\r\n[Global]\r\nApplicationName = %s\r\nDefaultDir = C:\\Leaky App\r\nAppId = Leaky\r\n' "$long"
+  printf 'QSP40\r\n[Global]\r\nApplicationName = %s\r\nDefaultDir = C:\\Leaky App\r\nAppId = Leaky\r\nScope = user\r\n' "$long"
   printf '[Files]\r\na.txt, %%MAINDIR%%a.txt\r\n[Shortcuts]\r\n%%DESKTOP%%Leaky.lnk,%%MAINDIR%%a.txt,,%%MAINDIR%%,Leaky,,0\r\n'
   printf '[SysRegUninstall]\r\nHKEY_CURRENT_USER/Software/Утечка\r\n[SysRegString]\r\nHKEY_CURRENT_USER/Software/Утечка/Ключ=значение\r\n'
   printf '[Execute]\r\ncmd /c echo leak> "%%MAINDIR%%leak.txt"\r\n'
   for place in DESKTOP MYDOCUMENTS WINDOWS; do printf 'cmd /c echo leak> "%%%s%%leak-%s.txt"\r\n' $place $place; done
   printf 'cmd /c echo leak>> "%%WINDOWS%%win.ini"\r\n'
+  printf 'reg add HKLM\\Software\\Leaky /v Leak /d yes /f\r\n'
 } > "$work/leaky/default.qsp"
 
 # a program run by [Execute] that never ends
@@ -77,7 +81,11 @@ for lane in $lanes; do
   [ -f "$work/Hello-$lane/Setup.002" ] || fail "$lane: the example was not split into slices"
   [ $rc -eq 0 ] || fail "$lane: examples/hello, split: exit $rc: $(cat "$out")"
   grep -q "^nothing left$" "$out" || fail "$lane: no \"nothing left\": $(cat "$out")"
-  grep -q "Hello Quillset\\\\readme.txt" "$out" || fail "$lane: the installed files are not listed"
+  grep -q '^  file    C:\\users\\[^\\]*\\AppData\\Local\\Programs\\Hello Quillset\\readme.txt$' "$out" ||
+    fail "$lane: the files are not listed in the user's programs folder: $(cat "$out")"
+  grep -q '^Add/Remove Programs: HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\HelloQuillset$' "$out" ||
+    fail "$lane: the entry is not the user's: $(cat "$out")"
+  grep -q '^HKEY_LOCAL_MACHINE\\Software: unchanged' "$out" || fail "$lane: the machine's keys: $(cat "$out")"
   grep -q "Uninstall\\\\HelloQuillset  \"Publisher\"=\"Müller & Söhne\"" "$out" || fail "$lane: the entry's publisher: $(cat "$out")"
   grep -q "are the script's" "$out" || fail "$lane: the entry is not the script's: $(cat "$out")"
 
@@ -92,6 +100,8 @@ for lane in $lanes; do
   grep -q '^  changed C:\\windows\\win.ini$' <<< "$left" || fail "$lane: the changed win.ini is not named: $(cat "$out")"
   grep -q '^  file    C:\\users\\[^\\]*\\Desktop\\Leaky.lnk$' "$out" || fail "$lane: the desktop shortcut is not listed"
   grep -q '^  key     HKEY_CURRENT_USER\\Software\\Утечка$' "$out" || fail "$lane: the Cyrillic key is not shown as it is"
+  sed -n '/^HKEY_LOCAL_MACHINE\\Software changed, which a per-user installation/,/^[^ ]/p' "$out" |
+    grep -q '^  + key     HKEY_LOCAL_MACHINE\\Software\\Leaky$' || fail "$lane: the machine's new key is not named: $(cat "$out")"
   ! grep -q '\\x4' "$out" || fail "$lane: names still escaped: $(cat "$out")"
   grep -q "^  DisplayName is \"$(printf 'Утечка%.0s' $(seq 42))Уте\"; the script says ApplicationName = $long$" "$out" ||
     fail "$lane: the entry's shortened name is not named: $(cat "$out")"
@@ -101,5 +111,6 @@ for lane in $lanes; do
   [ $rc -eq 1 ] || fail "$lane: a setup that never ends: exit $rc: $(cat "$out")"
   grep -q "the install (Setup.exe /S) did not end within 10 seconds" "$out" || fail "$lane: where it hung: $(cat "$out")"
   grep -q 'Program started: cmd /c "C:\\Hang\\loop.cmd"' "$out" || fail "$lane: the log's end is not shown: $(cat "$out")"
-  echo "quillset-test: $lane: the split example passes; the leaky setup fails naming its files; the endless one is stopped"
+  echo "quillset-test: $lane: the split example passes for one user; the leaky setup fails naming its files and" \
+    "the machine's key; the endless one is stopped"
 done

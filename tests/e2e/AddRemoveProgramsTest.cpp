@@ -1,14 +1,17 @@
 // The Add/Remove Programs entry of a script with AppId: every value a
 // package manager reads, listed by Wine's own uninstaller, removed by its
-// QuietUninstallString run as it stands, and never left by a rollback.
+// QuietUninstallString run as it stands, and never left by a rollback. An
+// installation for one user keeps to the user's folders and keys.
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shlobj.h>
 
 #include <string>
 
 #include "../win32/Robot.h"
 #include "../win32/TestSupport.h"
 #include "E2eSupport.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -183,6 +186,80 @@ TEST_F(AddRemovePrograms, AppIdRootPutsItUnderTheUser) {
   EXPECT_EQ("\"" + target + "\\Uninstall.exe\" /S", String(HKEY_CURRENT_USER, "QuietUninstallString"));
   EXPECT_EQ(0u, RunToEnd("\"" + target + "\\Uninstall.exe\" /S"));
   EXPECT_FALSE(EntryExists(HKEY_CURRENT_USER));
+}
+
+// HKEY_LOCAL_MACHINE\Software as the registry editor exports it (the
+// machine's Uninstall key and, on x64, the 32-bit view are in it).
+std::string MachineSoftware(const TempFolder& dir, const char* name) {
+  const std::string file = dir.File(name);
+  if (RunToEnd("reg export HKLM\\Software \"" + file + "\" /y") != 0) return "<not exported>";
+  return ReadWholeFile(file);
+}
+
+// Where two exports first differ, readable: the UTF-16 around it as ASCII.
+std::string Difference(const std::string& a, const std::string& b) {
+  size_t at = 0;
+  while (at < a.size() && at < b.size() && a[at] == b[at]) ++at;
+  if (at == a.size() && at == b.size()) return "";
+  std::string around;
+  for (size_t i = at > 200 ? at - 200 : 0; i < at + 200 && i < b.size(); ++i)
+    if (b[i] >= 0x20 || b[i] == '\n') around += b[i];
+  return "sizes " + std::to_string(a.size()) + " and " + std::to_string(b.size()) + ", first difference at " +
+         std::to_string(at) + ":\n" + around;
+}
+
+std::string ShellFolder(int csidl) {
+  char path[MAX_PATH] = "";
+  SHGetFolderPathA(NULL, csidl, NULL, SHGFP_TYPE_CURRENT, path);
+  return path;
+}
+
+// Scope = user (AppIdRoot left at its default): the wizard proposes the
+// user's programs folder and installs there, a silent repair follows; the
+// entry, the shortcuts and the uninstaller are the user's, the machine's
+// keys stay byte for byte, and the QuietUninstallString removes it all.
+TEST_F(AddRemovePrograms, APerUserSetupKeepsToTheUsersFoldersAndKeys) {
+  char user[256];
+  DWORD n = sizeof user;
+  ASSERT_TRUE(GetUserNameA(user, &n));
+  const std::string target = "C:\\users\\" + std::string(user) + "\\AppData\\Local\\Programs\\Arp Own App";
+  const std::string link = "Arp Own App.lnk";
+  RemoveTree(Wide(target));
+  const std::string setup = Build(Script("%PROGRAMFILES%Arp Own App", "Scope = user\r\n") + "[Shortcuts]\r\n" +
+                                  "%PROGRAMS%" + link + ",%MAINDIR%small.txt,,%MAINDIR%,Own,,0\r\n%DESKTOP%" + link +
+                                  ",%MAINDIR%small.txt,,%MAINDIR%,Own,,0\r\n");
+  const std::string before = MachineSoftware(dir, "before.reg");
+  ASSERT_GT(before.size(), 1000u);
+
+  Robot robot;
+  HWND w = StartSetup(robot, setup);
+  ASSERT_TRUE(w);
+  InstallWithDefaults(robot, w, [&](HWND page) {
+    EXPECT_EQ(0, lstrcmpiA(target.c_str(), Robot::ItemText(page, IDC_DESTINATION).c_str()))
+        << Robot::ItemText(page, IDC_DESTINATION);
+  });
+  ASSERT_EQ(0u, RunToEnd("\"" + setup + "\" /S"));
+  const HKEY u = HKEY_CURRENT_USER;
+  EXPECT_EQ(0, lstrcmpiA(target.c_str(), String(u, "InstallLocation").c_str())) << String(u, "InstallLocation");
+  EXPECT_TRUE(PathExists(target + "\\docs\\small.txt"));
+  EXPECT_FALSE(EntryExists(HKEY_LOCAL_MACHINE));
+  EXPECT_TRUE(PathExists(ShellFolder(CSIDL_PROGRAMS) + "\\" + link));
+  EXPECT_TRUE(PathExists(ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\" + link));
+  // the uninstaller knows it needs no rights
+  WCHAR scope[16] = L"";
+  GetPrivateProfileStringW(L"Installed", L"Scope", L"", scope, 16, Wide(target + "\\Translations.ini").c_str());
+  EXPECT_STREQ(L"user", scope);
+  const std::string installed = MachineSoftware(dir, "installed.reg");
+  EXPECT_TRUE(before == installed) << Difference(before, installed);
+
+  EXPECT_EQ(0u, RunToEnd(String(u, "QuietUninstallString")));
+  EXPECT_FALSE(EntryExists(u));
+  Robot wait;
+  EXPECT_TRUE(wait.WaitUntil([&] { return !PathExists(target); }, kTimeout, "the uninstaller's self-removal"));
+  EXPECT_FALSE(PathExists(ShellFolder(CSIDL_PROGRAMS) + "\\" + link));
+  EXPECT_FALSE(PathExists(ShellFolder(CSIDL_DESKTOPDIRECTORY) + "\\" + link));
+  const std::string after = MachineSoftware(dir, "after.reg");
+  EXPECT_TRUE(before == after) << Difference(before, after);
 }
 
 // Finish writes the entry, then cannot write the uninstaller (an old

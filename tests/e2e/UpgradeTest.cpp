@@ -61,11 +61,11 @@ void KeyState(HKEY root, const std::string& path, std::map<std::string, std::str
   for (const std::string& s : subkeys) KeyState(root, path + "\\" + s, out);
 }
 
-std::string EntryValue(const char* name) {
+std::string EntryValue(const char* name, HKEY root = HKEY_LOCAL_MACHINE) {
   char text[MAX_PATH] = "<none>";
   DWORD size = sizeof text;
   HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kEntry, 0, KEY_READ, &key) != ERROR_SUCCESS) return "<no entry>";
+  if (RegOpenKeyExA(root, kEntry, 0, KEY_READ, &key) != ERROR_SUCCESS) return "<no entry>";
   RegQueryValueExA(key, name, NULL, NULL, reinterpret_cast<BYTE*>(text), &size);
   RegCloseKey(key);
   return text;
@@ -94,6 +94,7 @@ class Upgrade : public ::testing::Test {
     DeleteFileA((StartMenuFolder() + "\\Mines.lnk").c_str());
     RemoveDirectoryA(StartMenuFolder().c_str());
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kEntry);
+    RegDeleteKeyA(HKEY_CURRENT_USER, kEntry);
     for (const char* key : {kAppKey, kUserKey}) {
       RegDeleteKeyA(HKEY_CURRENT_USER, (std::string(key) + "\\Sub").c_str());
       RegDeleteKeyA(HKEY_CURRENT_USER, key);
@@ -171,6 +172,7 @@ class Upgrade : public ::testing::Test {
     EXPECT_FALSE(PathExists(StartMenuFolder()));
     EXPECT_FALSE(KeyExists(kAppKey));
     EXPECT_FALSE(KeyExists(kEntry, HKEY_LOCAL_MACHINE));
+    EXPECT_FALSE(KeyExists(kEntry, HKEY_CURRENT_USER));
   }
 };
 
@@ -476,6 +478,36 @@ TEST_F(Upgrade, ADowngradeIsAskedAboutAndRefusedSilently) {
   ASSERT_TRUE(w);
   InstallWithDefaults(yes, w);
   EXPECT_EQ("1.0", EntryValue("DisplayVersion"));
+  ASSERT_EQ(0u, Silent(target + "\\Uninstall.exe"));
+  ExpectNothingLeft();
+}
+
+// Each scope finds only its own installation: a per-user version 2 finds
+// version 1 under the user's entry (its folder, not DefaultDir), while a
+// newer machine-wide installation of the same AppId is neither a downgrade
+// nor a folder to it; a machine-wide setup finds that one, not the user's.
+TEST_F(Upgrade, EachScopeFindsTheVersionInstalledInIt) {
+  const std::string machine = dir.File("Machine Copy"), elsewhere = dir.File("Elsewhere");
+  HKEY planted;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kEntry, 0, NULL, 0, KEY_SET_VALUE, NULL, &planted,
+                                           NULL));
+  RegSetValueExA(planted, "DisplayVersion", 0, REG_SZ, reinterpret_cast<const BYTE*>("9.0"), 4);
+  RegSetValueExA(planted, "InstallLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(machine.c_str()),
+                 static_cast<DWORD>(machine.size() + 1));
+  RegCloseKey(planted);
+
+  ASSERT_EQ(0u, Silent(Build(1, target, "Scope = user\r\n")));
+  EXPECT_EQ("1.0", EntryValue("DisplayVersion", HKEY_CURRENT_USER));
+  ASSERT_EQ(0u, Silent(Build(2, elsewhere, "Scope = user\r\n")));
+  EXPECT_EQ("2.0", EntryValue("DisplayVersion", HKEY_CURRENT_USER));
+  EXPECT_TRUE(PathExists(target + "\\bin\\b.txt"));
+  EXPECT_FALSE(PathExists(elsewhere));
+  EXPECT_FALSE(PathExists(machine));
+  EXPECT_EQ("9.0", EntryValue("DisplayVersion"));
+  EXPECT_EQ(6u, Silent(Build(2, elsewhere))) << "the machine's 9.0 is newer";
+  EXPECT_FALSE(PathExists(elsewhere));
+
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, kEntry);
   ASSERT_EQ(0u, Silent(target + "\\Uninstall.exe"));
   ExpectNothingLeft();
 }

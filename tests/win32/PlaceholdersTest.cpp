@@ -171,6 +171,17 @@ TEST_F(Placeholders, SystemFoldersEndInExactlyOneSeparator) {
   EXPECT_EQ(WithSeparator(programFiles), Expand("%PROGRAMFILES%"));
   EXPECT_EQ(WithSeparator(programFiles) + "Example App", Expand("%PROGRAMFILES%Example App"));
 
+  // one user's installation goes into the user's own programs folder, made
+  // when missing; nothing else changes, and the machine's comes back
+  const std::string userPrograms = WithSeparator(ShellFolder(CSIDL_LOCAL_APPDATA)) + "Programs";
+  RemoveDirectoryA(userPrograms.c_str());
+  SetPlaceholderScope(1);
+  EXPECT_EQ(userPrograms + "\\Example App", Expand("%PROGRAMFILES%Example App"));
+  EXPECT_TRUE(PathExists(userPrograms));
+  EXPECT_EQ(WithSeparator(ShellFolder(CSIDL_PROGRAMS)), Expand("%PROGRAMS%"));
+  SetPlaceholderScope(0);
+  EXPECT_EQ(WithSeparator(programFiles), Expand("%PROGRAMFILES%"));
+
   const struct {
     const char* token;
     int csidl;

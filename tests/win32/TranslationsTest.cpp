@@ -171,6 +171,7 @@ TEST(Translations, TheLongestLanguageCodesChooseTheirTables) {
 
 // The name the uninstaller's question gives, kept after the table's own
 // lines: as it was, blanks and quotes included; none where none was kept.
+// The scope beside it.
 TEST(Translations, TheInstalledTableKeepsTheApplicationNameAsItIs) {
   TempFolder dir;
   const std::string ini = dir.File("Translations.ini");
@@ -181,7 +182,12 @@ TEST(Translations, TheInstalledTableKeepsTheApplicationNameAsItIs) {
     ASSERT_EQ(1, ConvertTableToUnicode(ini.c_str()));
     const std::string written = ReadWholeFile(ini);
     WriteWholeFile(ini, written.substr(0, written.find(std::string("\r\0\n\0[\0I\0", 8))));  // the last name
-    ASSERT_EQ(1, WriteInstalledAppName(ini.c_str(), name)) << name;
+    // and whom it was for, in the same section
+    const int perUser = name[0] == 'x';
+    ASSERT_EQ(1, WriteInstalledAppName(ini.c_str(), name, perUser)) << name;
+    char scope[16] = "";
+    GetPrivateProfileStringA("Installed", "Scope", "", scope, sizeof scope, ini.c_str());
+    EXPECT_STREQ(perUser ? "user" : "", scope) << name;
     char* kept = ReadInstalledAppName(ini.c_str());
     ASSERT_NE(nullptr, kept) << name;
     EXPECT_STREQ(name, kept);
@@ -192,7 +198,7 @@ TEST(Translations, TheInstalledTableKeepsTheApplicationNameAsItIs) {
     EXPECT_EQ("Fehler", Lookup(table, "ERROR")) << name;
   }
   EXPECT_EQ(nullptr, ReadInstalledAppName(dir.File("absent.ini").c_str()));
-  EXPECT_EQ(0, WriteInstalledAppName(dir.File("absent.ini").c_str(), "x")) << "only a table that is there";
+  EXPECT_EQ(0, WriteInstalledAppName(dir.File("absent.ini").c_str(), "x", 0)) << "only a table that is there";
   EXPECT_FALSE(PathExists(dir.File("absent.ini")));
 }
 
