@@ -109,4 +109,6 @@ set(QS_WIN_SOURCES
   ui/UninstallWindow.cpp
   uninstall/UninstallDriver.cpp
   uninstall/SelfRemoval.cpp
+  platform/Elevation.cpp
+  ui/ScopeDialog.cpp
 )

@@ -60,6 +60,9 @@ constexpr const char* TK_UINSTALL_PROCESS_FAILED = "UINSTALL_PROCESS_FAILED";
 constexpr const char* TK_NEWER_VERSION_IS_INSTALLED = "NEWER_VERSION_IS_INSTALLED";
 constexpr const char* TK_INSTALLED_FOLDER_ONLY = "INSTALLED_FOLDER_ONLY";
 constexpr const char* TK_FAILED_TO_COPY_TRANSLATIONS = "FAILED_TO_COPY_TRANSLATIONS";
+constexpr const char* TK_INSTALL_FOR_ALL_USERS = "INSTALL_FOR_ALL_USERS";
+constexpr const char* TK_INSTALL_JUST_FOR_ME = "INSTALL_JUST_FOR_ME";
+constexpr const char* TK_ADMINISTRATOR_RIGHTS_NEEDED = "ADMINISTRATOR_RIGHTS_NEEDED";
 
 // Keys the tables hold that no code shows: a second start ends silently.
 constexpr const char* const kReservedTextKeys[] = {"PROGRAM_ALREADY_RUNNING"};

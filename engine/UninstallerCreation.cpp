@@ -132,7 +132,9 @@ RunResult ExtractTable(Work& w) {
       // the uninstaller reads it right whichever code page it runs in, and
       // finds there the name its question gives
       char* name = ExpandPlaceholders("%APPNAME%");
-      const int ok = name && ConvertTableToUnicode(w.TablePath) && WriteInstalledAppName(w.TablePath, name);
+      // and whether it must ask for administrator rights
+      const int ok = name && ConvertTableToUnicode(w.TablePath) && WriteInstalledAppName(w.TablePath, name) &&
+                     WriteInstalledForCurrentUser(w.TablePath, SetupState::Scope == SetupState::SCOPE_USER);
       free(name);
       return ok ? RUN_DONE : FailWith(TK_FAILED_TO_COPY_TRANSLATIONS);
     }

@@ -65,6 +65,20 @@ char* CTranslations::GetString(const char* key) const {
   return result;
 }
 
+char* CTranslations::GetStringOr(const char* key, const char* english) const {
+  char* text = GetString(key);
+  if (!text || strcmp(text, key) != 0) return text;
+  const size_t n = strlen(english) + 1;
+  char* own = static_cast<char*>(realloc(text, n));
+  if (!own) {
+    free(text);
+    return NULL;
+  }
+  memcpy(own, english, n);
+  ReplaceLineBreaks(own);
+  return own;
+}
+
 int CTranslations::ShowMessage(HWND owner, const char* textKey, const char* captionKey,
                                UINT style) const {
   char* text = textKey ? GetString(textKey) : NULL;
@@ -108,6 +122,30 @@ int WriteInstalledAppName(const char* table, const char* name) {
   free(path);
   free(wide);
   return ok;
+}
+
+int WriteInstalledForCurrentUser(const char* table, int currentUser) {
+  // a line of the [Installed] section that WriteInstalledAppName ended with
+  const WCHAR* line = currentUser ? L"Scope=user\r\n" : L"Scope=machine\r\n";
+  WCHAR* path = WideOf(table);
+  HANDLE file = path ? CreateFileW(path, FILE_APPEND_DATA, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL)
+                     : INVALID_HANDLE_VALUE;
+  free(path);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  const DWORD size = (DWORD)(lstrlenW(line) * sizeof(WCHAR));
+  DWORD written = 0;
+  const int ok = WriteFile(file, line, size, &written, NULL) && written == size;
+  CloseHandle(file);
+  return ok;
+}
+
+int ReadInstalledForCurrentUser(const char* table) {
+  WCHAR* path = WideOf(table);
+  WCHAR scope[16];
+  scope[0] = 0;
+  if (path) GetPrivateProfileStringW(L"Installed", L"Scope", L"", scope, 16, path);
+  free(path);
+  return lstrcmpiW(scope, L"user") == 0 ? 1 : 0;
 }
 
 char* ReadInstalledAppName(const char* table) {

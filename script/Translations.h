@@ -19,6 +19,9 @@ class CTranslations {
   // GetStringSize - 1 characters, in the program's code page. "%s" and
   // placeholders are left for the caller.
   char* GetString(const char* key) const;
+  // As GetString, with english in place of a key the table lacks (a
+  // project's own table made before the key was added).
+  char* GetStringOr(const char* key, const char* english) const;
   // The texts of textKey and captionKey (null: none) through the front end:
   // a message box, or the log of a silent run; returns the button pressed
   // (a question nobody answers: No, or Cancel where there is no No).
@@ -39,6 +42,11 @@ class CTranslations {
 int WriteInstalledAppName(const char* table, const char* name);
 // That name as a new heap string; null when the table holds none.
 char* ReadInstalledAppName(const char* table);
+// Who the installation is for, kept the same way: the uninstaller of an
+// installation for all users asks for administrator rights. A table
+// without it is of an installation for all users (the only kind before).
+int WriteInstalledForCurrentUser(const char* table, int currentUser);
+int ReadInstalledForCurrentUser(const char* table);
 
 class CExeFileSystem;
 
