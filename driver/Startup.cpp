@@ -392,7 +392,7 @@ static int RunThisElevated(SetupCommandLine options, const char* chainOption, co
   if (n == 0 || n >= PATH_BYTES) folder[0] = '\0';
   // its own check of the single instance must succeed
   GiveUpMutex();
-  RunLogLine("Starting elevated", parameters);
+  RunLogLine("Starting elevated", parameters + (parameters[0] == ' '));
   CloseRunLog();
   DWORD code = SETUP_EXIT_FAILED, error = 0;
   const ElevatedStart started = RunElevated(SetupState::ExePath, parameters, folder[0] ? folder : NULL, &code, &error);
