@@ -469,8 +469,10 @@ static RunResult PrepareInstaller(const char* tempDir, char* tempProject, char* 
   if (result != RUN_DONE) return result;
   // /D= stands for the script's DefaultDir; the wizard's page shows it
   if (g_Options.HasDestination) MbcsCopy(SetupState::InstallDir, PATH_BYTES, g_Options.Destination);
-  // or the one the user picks, when the script offers the choice
-  if (FrontEnd()->Attended() && !g_Options.Language[0] && ReadProjectFlag("Global", "ShowLanguageDialog")) {
+  // or the one the user picks, when the script offers the choice (an
+  // elevated run was told the answer, or the table's own choice stood)
+  if (FrontEnd()->Attended() && !g_Options.Language[0] && !g_Options.ElevatedRun &&
+      ReadProjectFlag("Global", "ShowLanguageDialog")) {
     const LanguageAnswer answer = AskForLanguage(SetupState::Instance, SetupState::Efs);
     if (answer == LANGUAGE_CHANGED) result = LoadChosenTable(tempDir, tempTranslations);
     if (result != RUN_DONE) return result;

@@ -4,7 +4,8 @@
 #include <windows.h>
 
 // Nonzero when this process runs with the administrators' full rights:
-// elevated, an administrator where the consent prompt is off, or SYSTEM.
+// elevated, an administrator where the consent prompt is off, or SYSTEM
+// (whose tokens all say they are elevated).
 int IsElevated();
 
 enum ElevatedStart {
