@@ -187,6 +187,25 @@ TEST(Translations, TheInstalledTableKeepsTheApplicationNameAsItIs) {
   EXPECT_EQ(nullptr, ReadInstalledAppName(dir.File("absent.ini").c_str()));
   EXPECT_EQ(0, WriteInstalledAppName(dir.File("absent.ini").c_str(), "x")) << "only a table that is there";
   EXPECT_FALSE(PathExists(dir.File("absent.ini")));
+
+  // and who it was installed for, after the name: a table without it (an
+  // older installation, or none at all) was for all users
+  EXPECT_EQ(0, ReadInstalledForCurrentUser(ini.c_str()));
+  ASSERT_EQ(1, WriteInstalledForCurrentUser(ini.c_str(), 1));
+  EXPECT_EQ(1, ReadInstalledForCurrentUser(ini.c_str()));
+  char* kept = ReadInstalledAppName(ini.c_str());
+  EXPECT_STREQ("x", kept);
+  free(kept);
+  EXPECT_EQ(0, ReadInstalledForCurrentUser(dir.File("absent.ini").c_str()));
+  // an author's table without the newer keys speaks English there
+  CTranslations table;
+  table.SetFile(ini.c_str());
+  char* text = table.GetStringOr("ADMINISTRATOR_RIGHTS_NEEDED", "Rights|needed");
+  EXPECT_STREQ("Rights\nneeded", text);
+  free(text);
+  text = table.GetStringOr("ERROR", "Error");
+  EXPECT_STREQ("Fehler", text);
+  free(text);
 }
 
 TEST(Translations, ShowMessageShowsTheTextsUnformattedAndReturnsTheButton) {
