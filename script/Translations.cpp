@@ -125,8 +125,10 @@ int WriteInstalledAppName(const char* table, const char* name) {
 }
 
 int WriteInstalledForCurrentUser(const char* table, int currentUser) {
+  // the machine's says nothing, as the tables of before
+  if (!currentUser) return 1;
   // a line of the [Installed] section that WriteInstalledAppName ended with
-  const WCHAR* line = currentUser ? L"Scope=user\r\n" : L"Scope=machine\r\n";
+  const WCHAR* line = L"Scope=user\r\n";
   WCHAR* path = WideOf(table);
   HANDLE file = path ? CreateFileW(path, FILE_APPEND_DATA, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL)
                      : INVALID_HANDLE_VALUE;

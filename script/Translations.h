@@ -42,9 +42,9 @@ class CTranslations {
 int WriteInstalledAppName(const char* table, const char* name);
 // That name as a new heap string; null when the table holds none.
 char* ReadInstalledAppName(const char* table);
-// Who the installation is for, kept the same way: the uninstaller of an
-// installation for all users asks for administrator rights. A table
-// without it is of an installation for all users (the only kind before).
+// Whether the installation is one user's, kept the same way (Scope=user;
+// nothing for all users, as the tables of before): the uninstaller of an
+// installation for all users asks for administrator rights.
 int WriteInstalledForCurrentUser(const char* table, int currentUser);
 int ReadInstalledForCurrentUser(const char* table);
 

@@ -243,9 +243,8 @@ TEST_F(Wizard, EveryPageShowsItsTextsAndAFullInstallLeavesAWorkingUninstaller) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(UninstallerSignature), 16), uninstaller.substr(stub.size()));
   // the table as UTF-16, which the uninstaller reads whatever its code
   // page, and after it the program's name for the uninstaller's question
-  // and whom it was installed for
   std::string table = "\xFF\xFE";
-  for (char c : ReadWholeFile(kEnglish) + "\r\n[Installed]\r\nApplicationName=\"" + kApp + "\"\r\nScope=machine\r\n")
+  for (char c : ReadWholeFile(kEnglish) + "\r\n[Installed]\r\nApplicationName=\"" + kApp + "\"\r\n")
     table += std::string(1, c) + '\0';
   EXPECT_EQ(table, ReadWholeFile(target + "\\Translations.ini"));
   const std::string log = ReadWholeFile(target + "\\Uninstall.log");
@@ -407,7 +406,7 @@ TEST_F(Wizard, TheScopeQuestionComesFirstAndItsAnswerIsKept) {
   struct {
     const char* answer;
     const char* kept;  // in the installed table; null: nothing installed
-  } cases[] = {{"Enter", "machine"}, {"just for me", "user"}, {"Cancel", nullptr}};
+  } cases[] = {{"Enter", "<none>"}, {"just for me", "user"}, {"Cancel", nullptr}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.answer);
     ASSERT_TRUE(robot.Start("\"" + setup + "\""));
