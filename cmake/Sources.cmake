@@ -112,4 +112,6 @@ set(QS_WIN_SOURCES
   platform/ProtectedFolder.cpp
   engine/InstalledFolder.cpp
   platform/FilesInUse.cpp
+  platform/Elevation.cpp
+  ui/ScopeDialog.cpp
 )

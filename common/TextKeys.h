@@ -67,6 +67,9 @@ constexpr const char* TK_FILE_IN_USE_CANNOT_BE_REPLACED = "FILE_IN_USE_CANNOT_BE
 constexpr const char* TK_RESTART_TO_FINISH_INSTALLATION = "RESTART_TO_FINISH_INSTALLATION";
 constexpr const char* TK_RESTART_TO_FINISH_UNINSTALLATION = "RESTART_TO_FINISH_UNINSTALLATION";
 constexpr const char* TK_NOTHING_HAS_BEEN_CHANGED = "NOTHING_HAS_BEEN_CHANGED";
+constexpr const char* TK_INSTALL_FOR_ALL_USERS = "INSTALL_FOR_ALL_USERS";
+constexpr const char* TK_INSTALL_JUST_FOR_ME = "INSTALL_JUST_FOR_ME";
+constexpr const char* TK_ADMINISTRATOR_RIGHTS_NEEDED = "ADMINISTRATOR_RIGHTS_NEEDED";
 
 // Keys the tables hold that no code shows: a second start ends silently.
 constexpr const char* const kReservedTextKeys[] = {"PROGRAM_ALREADY_RUNNING"};

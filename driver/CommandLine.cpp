@@ -13,6 +13,8 @@ const char kSetupOptionsHelp[] =
     "/D=FOLDER\tthe destination folder (last on the line, blanks included, no quotes)\n"
     "/LOG=FILE\ta readable log of the run\n"
     "/LANG=CODE\tthe language, of those the setup holds (de, ja, pt-BR ...)\n"
+    "/ALLUSERS\tinstall for all users (asks for administrator rights), where the setup lets you choose\n"
+    "/CURRENTUSER\tinstall just for you, where the setup lets you choose\n"
     "/?\tthis list\n"
     "/CLOSEAPPLICATIONS\tthe wizard closes the programs that use the files, unless told not to\n"
     "/NOCLOSEAPPLICATIONS\t/S and /PASSIVE leave those programs running (a restart may be needed)\n"
@@ -21,7 +23,8 @@ const char kSetupOptionsHelp[] =
     "\n"
     "Exit codes: 0 done, 1 failed (rolled back), 2 cancelled, 3 setup file damaged or incomplete, "
     "4 another setup is running, 5 bad command line, 6 a newer version is installed, "
-    "7 files in use (run it again once the programs are closed), 3010 done; restart to finish.";
+    "7 files in use (run it again once the programs are closed), 8 administrator rights refused or missing "
+    "(nothing changed), 3010 done; restart to finish.";
 
 const char* ExitCodeMeaning(int code) {
   switch (code) {
@@ -116,7 +119,7 @@ bool IsOptionWord(const char* p) {
   if (*p != '-') return false;
   size_t n = 0;
   while (p[1 + n] && !IsBlank(p[1 + n]) && p[1 + n] != '=' && p[1 + n] != '"') ++n;
-  static const char* const kNames[] = {"S", "PASSIVE", "?", "D", "LOG", "LANG", "joinsplitparts", "originalsourcedirlocation"};
+  static const char* const kNames[] = {"S", "PASSIVE", "?", "D", "LOG", "LANG", "joinsplitparts", "originalsourcedirlocation", "ALLUSERS", "CURRENTUSER", "elevatedrun"};
   for (const char* name : kNames)
     if (SameName(p + 1, n, name)) return true;
   return false;
@@ -230,6 +233,14 @@ int ParseSetupCommandLine(const char* line, SetupCommandLine* out) {
       }
       p = TakeDestination(strchr(start, '=') + 1, out);
       if (!p) return out->Problem[0] ? 0 : 1;
+    } else if (!equals && (SameName(name, nameLength, "ALLUSERS") || SameName(name, nameLength, "CURRENTUSER"))) {
+      const int choice = Lower(name[0]) == 'a' ? SETUP_SCOPE_ALL_USERS : SETUP_SCOPE_CURRENT_USER;
+      // both would leave a deployment guessing where it went
+      if (out->ScopeChoice && out->ScopeChoice != choice)
+        SetProblem(out, "/ALLUSERS and /CURRENTUSER exclude each other: ", start, raw);
+      out->ScopeChoice = choice;
+    } else if (!equals && SameName(name, nameLength, "elevatedrun")) {
+      out->ElevatedRun = 1;
     } else if (!equals && SameName(name, nameLength, "joinsplitparts")) {
       out->JoinSplitParts = RestAfter(p);
       return out->Problem[0] ? 0 : 1;
@@ -262,13 +273,17 @@ int FormatPassedOptions(const SetupCommandLine& options, char* out, size_t size)
   if (options.CloseApplications) strcat(first, " /CLOSEAPPLICATIONS");
   if (options.NoCloseApplications) strcat(first, " /NOCLOSEAPPLICATIONS");
   if (options.ForceCloseApplications) strcat(first, " /FORCECLOSEAPPLICATIONS");
-  const char* parts[4][2] = {
+  const char* parts[5][2] = {
       {first, ""},
       {options.HasLog ? " \"/LOG=" : "", options.HasLog ? options.LogPath : ""},
       {options.Language[0] ? " \"/LANG=" : "", options.Language},
+      {options.ScopeChoice == SETUP_SCOPE_ALL_USERS     ? " /ALLUSERS"
+       : options.ScopeChoice == SETUP_SCOPE_CURRENT_USER ? " /CURRENTUSER"
+                                                         : "",
+       ""},
       {options.HasDestination ? " \"/D=" : "", options.HasDestination ? options.Destination : ""},
   };
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < 5; ++i) {
     if (!parts[i][0][0]) continue;
     // a quote inside would end the token early, and what follows it would
     // be read as options of the next process
@@ -276,7 +291,8 @@ int FormatPassedOptions(const SetupCommandLine& options, char* out, size_t size)
       out[0] = '\0';
       return 0;
     }
-    const char* pieces[3] = {parts[i][0], parts[i][1], i ? "\"" : ""};
+    // the switches are tokens of their own, the values quoted ones
+    const char* pieces[3] = {parts[i][0], parts[i][1], parts[i][0][1] == '"' ? "\"" : ""};
     for (const char* piece : pieces) {
       const size_t n = strlen(piece);
       if (at + n + 1 > size) {
@@ -289,4 +305,11 @@ int FormatPassedOptions(const SetupCommandLine& options, char* out, size_t size)
   }
   out[at] = '\0';
   return 1;
+}
+
+int ResolveInstallScope(int setting, int choice, int answer) {
+  if (setting != 2) return setting == 1 ? 1 : 0;
+  if (choice == SETUP_SCOPE_ALL_USERS) return 0;
+  if (choice == SETUP_SCOPE_CURRENT_USER) return 1;
+  return answer == 1 ? 1 : 0;
 }

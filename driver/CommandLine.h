@@ -29,6 +29,13 @@ enum SetupDisplay {
   SETUP_DISPLAY_NONE = 2,     // /S: nothing at all, and it wins over /PASSIVE
 };
 
+// Who a setup whose script lets the user choose installs for (ScopeChoice).
+enum SetupScopeChoice {
+  SETUP_SCOPE_ASK = 0,           // neither switch: the wizard asks, a run without it takes all users
+  SETUP_SCOPE_ALL_USERS = 1,     // /ALLUSERS
+  SETUP_SCOPE_CURRENT_USER = 2,  // /CURRENTUSER
+};
+
 struct SetupCommandLine {
   int Display;       // SETUP_DISPLAY_*
   int Help;          // /?
@@ -52,6 +59,10 @@ struct SetupCommandLine {
   int NoCloseApplications;
   int ForceCloseApplications;
   int NoRestart;
+  int ScopeChoice;  // SETUP_SCOPE_*
+  // -elevatedrun: started by this program through the consent prompt. It
+  // grants nothing; it only keeps that run from asking again.
+  int ElevatedRun;
 };
 
 // 1 when every token is known; 0 with Problem naming the first that is not.
@@ -69,6 +80,13 @@ const wchar_t* SkipProgramName(const wchar_t* line);
 // blank), so that they come before the chain's own option. 0 when they do
 // not fit into size bytes, or a value holds a quote that would end its token.
 int FormatPassedOptions(const SetupCommandLine& options, char* out, size_t size);
+
+// Who the run installs for, as SetupState::InstallScope counts (0 all
+// users, 1 the current user, 2 the user chooses): the script's setting
+// decides, except that where it lets the user choose, the command line's
+// choice comes first, then the answer to the question (2 when nobody was
+// asked), then all users.
+int ResolveInstallScope(int setting, int choice, int answer);
 
 // What an exit code means, in a few words, for the run log.
 const char* ExitCodeMeaning(int code);

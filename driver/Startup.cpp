@@ -16,6 +16,7 @@
 #include "efs/EntryExtraction.h"
 #include "engine/AddRemovePrograms.h"
 #include "engine/InstallRun.h"
+#include "platform/Elevation.h"
 #include "platform/FrontEnd.h"
 #include "platform/FilesInUse.h"
 #include "platform/RunLog.h"
@@ -27,6 +28,7 @@
 #include "ui/LanguageDialog.h"
 #include "ui/MessageBoxes.h"
 #include "ui/PassiveWindow.h"
+#include "ui/ScopeDialog.h"
 #include "ui/SilentFrontEnd.h"
 #include "ui/UninstallWindow.h"
 #include "ui/Wizard.h"
@@ -301,6 +303,8 @@ static int ReadProjectFlag(const char* section, const char* key) {
   return strcmp(value, "TRUE") == 0 ? 1 : 0;
 }
 
+static RunResult ExpandDefaultDir();
+
 RunResult ReadInstallerSettings(const char* originalSourceDir) {
   char* name = ReadProjectValue("Global", "ApplicationName", "");
   if (!name) return RUN_FAILED;
@@ -333,10 +337,14 @@ RunResult ReadInstallerSettings(const char* originalSourceDir) {
                                                             : SetupState::SCOPE_MACHINE;
   SetupState::Scope = SetupState::ScopeSetting == SetupState::SCOPE_USER ? SetupState::SCOPE_USER
                                                                          : SetupState::SCOPE_MACHINE;
-  SetPlaceholderScope(SetupState::Scope == SetupState::SCOPE_USER);
+  return ExpandDefaultDir();
+}
 
-  // A folder that does not expand, or does not fit a path, would send the
-  // files somewhere the author never meant: stop before anything is done.
+// A folder that does not expand, or does not fit a path, would send the
+// files somewhere the author never meant: stop before anything is done.
+static RunResult ExpandDefaultDir() {
+  // %PROGRAMFILES% is the user's own programs folder for one user
+  SetPlaceholderScope(SetupState::Scope == SetupState::SCOPE_USER);
   char* text = ReadProjectValue("Global", "DefaultDir", "C:\\");
   if (!text) return RUN_FAILED;
   char* folder = ExpandPlaceholders(text);
@@ -352,10 +360,124 @@ RunResult ReadInstallerSettings(const char* originalSourceDir) {
   return RUN_DONE;
 }
 
+// Who the installation is for: the script's scope, a switch, or the answer
+// to the question (after the language, so that it is asked in it).
+static RunResult ChooseScope() {
+  static_assert(SetupState::SCOPE_MACHINE == 0 && SetupState::SCOPE_USER == 1 && SetupState::SCOPE_CHOOSE == 2,
+                "ResolveInstallScope counts so");
+  const int before = SetupState::Scope;
+  int answer = SetupState::SCOPE_CHOOSE;
+  if (SetupState::ScopeSetting == SetupState::SCOPE_CHOOSE && g_Options.ScopeChoice == SETUP_SCOPE_ASK &&
+      FrontEnd()->Attended()) {
+    const ScopeAnswer asked = AskForScope(SetupState::Instance);
+    if (asked == SCOPE_ANSWER_CANCELLED) return RUN_CANCELLED;
+    answer = asked == SCOPE_ANSWER_JUST_ME ? SetupState::SCOPE_USER : SetupState::SCOPE_MACHINE;
+  }
+  SetupState::Scope = ResolveInstallScope(SetupState::ScopeSetting, g_Options.ScopeChoice, answer);
+  if (g_Options.ScopeChoice != SETUP_SCOPE_ASK && SetupState::ScopeSetting != SetupState::SCOPE_CHOOSE)
+    RunLogLineWith("Scope", "%s is ignored: the setup decides who it installs for",
+                   g_Options.ScopeChoice == SETUP_SCOPE_ALL_USERS ? "/ALLUSERS" : "/CURRENTUSER");
+  RunLogLine("Scope", SetupState::Scope == SetupState::SCOPE_USER ? "just for the current user" : "for all users");
+  // the default folder may depend on it; one the user gave stays
+  SetPlaceholderScope(SetupState::Scope == SetupState::SCOPE_USER);
+  if (SetupState::Scope != before && !g_Options.HasDestination) return ExpandDefaultDir();
+  return RUN_DONE;
+}
+
+// An installation for all users by a process without the rights: the
+// elevated run does it, and this process only waits. An elevated run never
+// asks again, whatever its rights.
+static bool NeedsElevatedRun() {
+  return SetupState::Scope == SetupState::SCOPE_MACHINE && !g_Options.ElevatedRun && !IsElevated();
+}
+
+// "Nothing was changed": administrator rights were refused or are missing.
+static void ShowNoRights(const char* name) {
+  if (name) SetAppNamePlaceholder(name);
+  char* format = SetupState::Translations.GetStringOr(TK_ADMINISTRATOR_RIGHTS_NEEDED, kAdministratorRightsNeededText);
+  char* text = format ? ExpandPlaceholders(format) : NULL;
+  char* caption = SetupState::Translations.GetString(TK_ERROR);
+  FrontEnd()->ShowFailure(NULL, text ? text : format ? format : kAdministratorRightsNeededText,
+                          caption ? caption : "Error", MB_OK | MB_ICONERROR);
+  free(caption);
+  free(text);
+  free(format);
+}
+
+// Starts this file again through the consent prompt with options (and the
+// mark of the elevated run), waits, and returns its exit code. The log of
+// /LOG= is the elevated run's while it runs, and this one's again after.
+static int RunThisElevated(SetupCommandLine options, const char* chainOption, const char* chainArgument) {
+  // The elevated run may start in another folder: a relative log path
+  // would name another file there.
+  if (options.HasLog) {
+    const DWORD n = GetFullPathNameA(g_Options.LogPath, sizeof options.LogPath, options.LogPath, NULL);
+    if (n == 0 || n >= sizeof options.LogPath) MbcsCopy(options.LogPath, sizeof options.LogPath, g_Options.LogPath);
+  }
+  char parameters[4 * PATH_BYTES + 64];
+  if (!FormatPassedOptions(options, parameters, sizeof parameters - PATH_BYTES - 64)) {
+    ShowUnspecifiedError();
+    return SETUP_EXIT_FAILED;
+  }
+  strcat(parameters, " -elevatedrun");
+  if (chainOption) {
+    strcat(parameters, " ");
+    strcat(parameters, chainOption);
+    strcat(parameters, " ");
+    strncat(parameters, chainArgument, PATH_BYTES - 1);
+  }
+  char folder[PATH_BYTES];
+  const DWORD n = GetCurrentDirectoryA(PATH_BYTES, folder);
+  if (n == 0 || n >= PATH_BYTES) folder[0] = '\0';
+  // its own check of the single instance must succeed
+  GiveUpMutex();
+  RunLogLine("Starting elevated", parameters + (parameters[0] == ' '));
+  CloseRunLog();
+  DWORD code = SETUP_EXIT_FAILED, error = 0;
+  const ElevatedStart started = RunElevated(SetupState::ExePath, parameters, folder[0] ? folder : NULL, &code, &error);
+  if (g_RunLogPath[0]) OpenRunLog(g_RunLogPath, 1);
+  char text[192];
+  switch (started) {
+    case ELEVATED_STARTED:
+      wsprintfA(text, "ended with exit code %lu, %s", code, ExitCodeMeaning(static_cast<int>(code)));
+      RunLogLine("Elevated run", text);
+      return static_cast<int>(code);
+    case ELEVATION_REFUSED:
+      wsprintfA(text, "administrator rights refused or missing (error %lu)", error);
+      RunLogLine("Elevated run", text);
+      return SETUP_EXIT_NO_RIGHTS;
+    default:
+      wsprintfA(text, "could not be started (error %lu)", error);
+      RunLogLine("Failure", text);
+      ShowUnspecifiedError();
+      return SETUP_EXIT_FAILED;
+  }
+}
+
+// The installation for all users through its elevated run, in this run's
+// language and for all users, whatever the script would let it choose.
+static RunResult InstallElevated() {
+  SetupCommandLine options = g_Options;
+  const char* table = ChosenTranslationEntry();
+  const char* code = strchr(table, '.');
+  const char* end = code ? strrchr(table, '.') : NULL;
+  if (code && end > code + 1 && static_cast<size_t>(end - code - 1) < sizeof options.Language) {
+    memcpy(options.Language, code + 1, end - code - 1);
+    options.Language[end - code - 1] = '\0';
+  }
+  if (SetupState::ScopeSetting == SetupState::SCOPE_CHOOSE) options.ScopeChoice = SETUP_SCOPE_ALL_USERS;
+  const int result = RunThisElevated(options, g_Options.OriginalSourceDir ? "-originalsourcedirlocation" : NULL,
+                                     g_Options.OriginalSourceDir);
+  if (result == SETUP_EXIT_NO_RIGHTS) ShowNoRights(NULL);
+  return ResultOf(result);
+}
+
 // The script, the table and the settings, up to "go". RUN_DONE to go on, or
 // what ends the run before anything is done; *failed when it failed.
-static RunResult PrepareInstaller(const char* tempDir, char* tempProject, char* tempTranslations, bool* failed) {
+static RunResult PrepareInstaller(const char* tempDir, char* tempProject, char* tempTranslations, bool* failed,
+                                  bool* elevate) {
   *failed = true;
+  *elevate = false;
   const EFSERROR opened = SetupState::Efs.Open(SetupState::ExePath);
   if (opened != EFS_OK) {
     // only Open finds a container format newer than this program
@@ -386,8 +508,10 @@ static RunResult PrepareInstaller(const char* tempDir, char* tempProject, char* 
   if (result != RUN_DONE) return result;
   // /D= stands for the script's DefaultDir; the wizard's page shows it
   if (g_Options.HasDestination) MbcsCopy(SetupState::InstallDir, PATH_BYTES, g_Options.Destination);
-  // or the one the user picks, when the script offers the choice
-  if (FrontEnd()->Attended() && !g_Options.Language[0] && ReadProjectFlag("Global", "ShowLanguageDialog")) {
+  // or the one the user picks, when the script offers the choice (an
+  // elevated run was told the answer, or the table's own choice stood)
+  if (FrontEnd()->Attended() && !g_Options.Language[0] && !g_Options.ElevatedRun &&
+      ReadProjectFlag("Global", "ShowLanguageDialog")) {
     const LanguageAnswer answer = AskForLanguage(SetupState::Instance, SetupState::Efs);
     if (answer == LANGUAGE_CHANGED) result = LoadChosenTable(tempDir, tempTranslations);
     if (result != RUN_DONE) return result;
@@ -395,6 +519,16 @@ static RunResult PrepareInstaller(const char* tempDir, char* tempProject, char* 
     if (answer == LANGUAGE_CANCELLED) return RUN_CANCELLED;
   }
   *failed = false;
+  result = ChooseScope();
+  if (result != RUN_DONE) {
+    *failed = result != RUN_CANCELLED;
+    return result;
+  }
+  // what follows is the elevated run's to do
+  if (NeedsElevatedRun()) {
+    *elevate = true;
+    return RUN_DONE;
+  }
   // a version of the same AppId proposes its folder, and is not downgraded unasked
   return ResultOf(CheckInstalledVersion(g_Options.HasDestination ? g_Options.Destination : NULL));
 }
@@ -469,9 +603,11 @@ static RunResult InstallWithWizard(const char* tempDir, int showCommand, bool* f
 static RunResult RunInstaller(const char* tempDir, int showCommand) {
   char tempProject[PATH_BYTES] = "";
   char tempTranslations[PATH_BYTES] = "";
-  bool failed = false;
-  RunResult result = PrepareInstaller(tempDir, tempProject, tempTranslations, &failed);
-  if (result == RUN_DONE)
+  bool failed = false, elevate = false;
+  RunResult result = PrepareInstaller(tempDir, tempProject, tempTranslations, &failed, &elevate);
+  if (result == RUN_DONE && elevate)
+    result = InstallElevated();
+  else if (result == RUN_DONE)
     result = FrontEnd()->Attended() ? InstallWithWizard(tempDir, showCommand, &failed) : InstallSilently(&failed);
   // Undo whatever this run changed before it failed.
   if (failed) {
@@ -492,6 +628,26 @@ static RunResult RunInstaller(const char* tempDir, int showCommand) {
 // (named as the question would name the program; nothing to cancel) or
 // nothing at all.
 static RunResult Uninstall() {
+  // An installation for all users is removed with administrator rights;
+  // a per-user one never asks for them.
+  char installed[PATH_BYTES];
+  MbcsCopy(installed, PATH_BYTES, SetupState::ExePath);
+  char* file = const_cast<char*>(PathFileName(installed));
+  if (!g_Options.ElevatedRun && static_cast<size_t>(file - installed) + sizeof "Translations.ini" <= sizeof installed) {
+    strcpy(file, "Translations.ini");
+    if (!ReadInstalledForCurrentUser(installed) && !IsElevated()) {
+      SetupCommandLine options = g_Options;
+      options.HasDestination = 0;
+      const int code = RunThisElevated(options, NULL, NULL);
+      if (code == SETUP_EXIT_NO_RIGHTS) {
+        SetupState::Translations.SetFile(installed);
+        char* name = ReadInstalledAppName(installed);
+        ShowNoRights(name ? name : PathFileName(SetupState::ExePath));
+        free(name);
+      }
+      return ResultOf(code);
+    }
+  }
   if (FrontEnd()->Attended()) {
     CUninstallWindow window(SetupState::Instance);
     return RunUninstaller(window);
@@ -627,9 +783,12 @@ int RunSetupProgram(HINSTANCE instance, const char* commandLine, int showCommand
   const ProgramClosing closing = {!g_Options.NoCloseApplications, g_Options.ForceCloseApplications,
                                   g_Options.CloseApplications && !g_Options.NoCloseApplications};
   SetProgramClosing(closing);
-  const int temporaryCopy = IsTemporaryCopy();
-  const int code = OpenTheRunLog(temporaryCopy) ? RunWithOptions(parsed, temporaryCopy, showCommand)
-                                                : SETUP_EXIT_BAD_COMMAND_LINE;
+  // The elevated run of a temporary copy leaves the file to the copy that
+  // started it, which still runs from it; it writes on in the same log.
+  const int temporaryCopy = IsTemporaryCopy() && !g_Options.ElevatedRun;
+  const int code = OpenTheRunLog(temporaryCopy || g_Options.ElevatedRun)
+                       ? RunWithOptions(parsed, temporaryCopy, showCommand)
+                       : SETUP_EXIT_BAD_COMMAND_LINE;
   char result[128];
   wsprintfA(result, "exit code %d, %s", code, ExitCodeMeaning(code));
   RunLogLine("Result", result);

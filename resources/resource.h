@@ -39,3 +39,8 @@
 // The language dialog of a setup in several languages, dialog 139.
 #define IDD_LANGUAGE 139
 #define IDC_LANGUAGE_LIST 1016
+
+// The question who a setup that lets the user choose installs for.
+#define IDD_SCOPE 145
+#define IDC_SCOPE_ALL_USERS 1030
+#define IDC_SCOPE_JUST_ME 1031

@@ -65,6 +65,20 @@ char* CTranslations::GetString(const char* key) const {
   return result;
 }
 
+char* CTranslations::GetStringOr(const char* key, const char* english) const {
+  char* text = GetString(key);
+  if (!text || strcmp(text, key) != 0) return text;
+  const size_t n = strlen(english) + 1;
+  char* own = static_cast<char*>(realloc(text, n));
+  if (!own) {
+    free(text);
+    return NULL;
+  }
+  memcpy(own, english, n);
+  ReplaceLineBreaks(own);
+  return own;
+}
+
 int CTranslations::ShowMessage(HWND owner, const char* textKey, const char* captionKey,
                                UINT style) const {
   char* text = textKey ? GetString(textKey) : NULL;
@@ -110,6 +124,15 @@ int WriteInstalledAppName(const char* table, const char* name, int perUser) {
   free(path);
   free(wide);
   return ok;
+}
+
+int ReadInstalledForCurrentUser(const char* table) {
+  WCHAR* path = WideOf(table);
+  WCHAR scope[16];
+  scope[0] = 0;
+  if (path) GetPrivateProfileStringW(L"Installed", L"Scope", L"", scope, 16, path);
+  free(path);
+  return lstrcmpiW(scope, L"user") == 0 ? 1 : 0;
 }
 
 char* ReadInstalledAppName(const char* table) {
@@ -174,14 +197,4 @@ const char* ChosenTranslationEntry() { return g_Entry; }
 
 void SetChosenTranslationEntry(const char* entry) {
   if (entry && strlen(entry) < sizeof g_Entry) strcpy(g_Entry, entry);
-}
-
-char* CTranslations::GetStringOr(const char* key, const char* english) const {
-  char* text = GetString(key);
-  if (text && strcmp(text, key) != 0) return text;
-  free(text);
-  const size_t n = strlen(english) + 1;
-  char* copy = static_cast<char*>(malloc(n));
-  if (copy) memcpy(copy, english, n);
-  return copy;
 }

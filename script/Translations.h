@@ -43,6 +43,10 @@ class CTranslations {
 int WriteInstalledAppName(const char* table, const char* name, int perUser);
 // That name as a new heap string; null when the table holds none.
 char* ReadInstalledAppName(const char* table);
+// Whether the installation is one user's (Scope=user; nothing for all
+// users, as the tables of before): the uninstaller of an installation for
+// all users asks for administrator rights.
+int ReadInstalledForCurrentUser(const char* table);
 
 class CExeFileSystem;
 

@@ -142,7 +142,7 @@ TEST(CommandLine, QuestionMarkListsTheOptions) {
   for (const char* line : {"/?", "-?"}) {
     BoxRun run = RunToBox(setup, line, "Setup");
     ASSERT_TRUE(run.Box.Window) << line;
-    for (const char* option : {"/S", "/D=FOLDER", "/LOG=FILE", "/?", "Exit codes"})
+    for (const char* option : {"/S", "/D=FOLDER", "/LOG=FILE", "/ALLUSERS", "/CURRENTUSER", "/?", "Exit codes", "8 administrator rights"})
       EXPECT_NE(std::string::npos, run.Box.Text.find(option)) << option << " in " << run.Box.Text;
     EXPECT_EQ(0u, run.Code);
   }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <string.h>
+#include <tlhelp32.h>
 
 #include "../win32/TestSupport.h"
 #include "EnglishText.h"
@@ -97,23 +98,81 @@ void UninstallWithYes(Robot& un, const std::string& uninstaller, const std::stri
   ASSERT_TRUE(un.WaitForExit(kPageTimeout, &code));
 }
 
+// The limited token of an administrator, as a user's programs run with it
+// under the consent prompt; null (after a failure) when there is none.
+static HANDLE LimitedToken() {
+  HANDLE own = NULL, limited = NULL;
+  TOKEN_LINKED_TOKEN linked = {};
+  DWORD size = 0;
+  TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &own) ||
+      !GetTokenInformation(own, TokenElevationType, &type, sizeof type, &size)) {
+    ADD_FAILURE() << "no token, error " << GetLastError();
+  } else if (type != TokenElevationTypeFull) {
+    ADD_FAILURE() << "the tests do not run elevated: no limited token to start a program with";
+  } else if (!GetTokenInformation(own, TokenLinkedToken, &linked, sizeof linked, &size) ||
+             !DuplicateTokenEx(linked.LinkedToken, MAXIMUM_ALLOWED, NULL, SecurityImpersonation, TokenPrimary,
+                               &limited)) {
+    ADD_FAILURE() << "no limited token, error " << GetLastError();
+  }
+  if (linked.LinkedToken) CloseHandle(linked.LinkedToken);
+  if (own) CloseHandle(own);
+  return limited;
+}
+
+// The running copies of its own program that pid started (not the
+// self-removal's interpreter, which a watcher would end with itself).
+static std::vector<DWORD> CopiesStartedBy(DWORD pid) {
+  std::vector<DWORD> copies;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return copies;
+  std::vector<PROCESSENTRY32W> all;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+    all.push_back(entry);
+  CloseHandle(snapshot);
+  for (const PROCESSENTRY32W& parent : all)
+    if (parent.th32ProcessID == pid)
+      for (const PROCESSENTRY32W& child : all)
+        if (child.th32ParentProcessID == pid && child.th32ProcessID != pid &&
+            lstrcmpiW(child.szExeFile, parent.szExeFile) == 0)
+          copies.push_back(child.th32ProcessID);
+  return copies;
+}
+
 WatchedRun RunWatched(const std::wstring& line, const wchar_t* cwd, DWORD timeout,
-                      const std::function<void(HWND)>& atWindow) {
+                      const std::function<void(HWND)>& atWindow, bool withoutRights) {
   WatchedRun run;
   STARTUPINFOW si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi;
   std::wstring command = line;
-  if (!CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, cwd, &si, &pi)) {
+  HANDLE token = withoutRights ? LimitedToken() : NULL;
+  if (withoutRights && !token) return run;
+  const BOOL started = token ? CreateProcessAsUserW(token, NULL, &command[0], NULL, NULL, FALSE, 0, NULL, cwd, &si, &pi)
+                             : CreateProcessW(NULL, &command[0], NULL, NULL, FALSE, 0, NULL, cwd, &si, &pi);
+  if (token) CloseHandle(token);
+  if (!started) {
     ADD_FAILURE() << "cannot start, error " << GetLastError();
     return run;
   }
   CloseHandle(pi.hThread);
   Robot watcher;
   watcher.Attach(pi.dwProcessId);
+  // the run it starts with the rights, once seen
+  Robot elevated;
+  bool elevatedSeen = false;
   const DWORD start = GetTickCount();
   auto look = [&] {
-    for (HWND w : watcher.TopLevelWindows(true)) {
+    if (withoutRights && !elevatedSeen) {
+      const std::vector<DWORD> children = CopiesStartedBy(pi.dwProcessId);
+      if (!children.empty()) elevatedSeen = elevated.Attach(children.front());
+    }
+    std::vector<HWND> windows = watcher.TopLevelWindows(true);
+    if (elevatedSeen)
+      for (HWND w : elevated.TopLevelWindows(true)) windows.push_back(w);
+    for (HWND w : windows) {
       bool progress = false;
       for (const RobotControl& c : Robot::Controls(w)) progress = progress || c.Class == "msctls_progress32";
       const std::string seen = Robot::Class(w) + " \"" + Robot::Text(w) + "\"" + (progress ? " +progress" : "");

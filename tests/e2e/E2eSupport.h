@@ -60,8 +60,11 @@ struct WatchedRun {
 // Runs line (as CreateProcessW takes it) to its end in cwd, looking at its
 // windows every 100 ms (and handing each to atWindow, when given); one
 // still running after timeout ms is ended.
+// withoutRights: started as a user without administrator rights (the
+// limited twin of this process's token); the windows of the processes it
+// starts are watched too.
 WatchedRun RunWatched(const std::wstring& line, const wchar_t* cwd = NULL, DWORD timeout = 60000,
-                      const std::function<void(HWND)>& atWindow = nullptr);
+                      const std::function<void(HWND)>& atWindow = nullptr, bool withoutRights = false);
 
 // text of the code page as UTF-16.
 std::wstring Wide(const std::string& text, UINT codePage = CP_UTF8);

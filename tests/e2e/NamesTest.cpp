@@ -778,6 +778,31 @@ TEST_F(SeveralLanguages, TheLanguageDialogCancelsCleanlyAndIsSkippedWhenTheChoic
   Robot robot;
   EXPECT_TRUE(StartSetup(robot, single)) << "a setup of one language asks nothing";
   robot.Kill();
+
+  // Started without rights: asked once, before the elevated run, whose
+  // wizard speaks the language picked; Cancel there ends both.
+  HWND asked = NULL;
+  int askedAgain = 0;
+  std::wstring welcome;
+  WatchedRun run = RunWatched(Wide("\"" + setup + "\""), NULL, 60000, [&](HWND w) {
+    if (GetDlgItem(w, IDC_LANGUAGE_LIST)) {
+      if (asked && w != asked) ++askedAgain;
+      if (asked) return;
+      SendMessageW(GetDlgItem(w, IDC_LANGUAGE_LIST), CB_SETCURSEL, 2, 0);  // Japanese
+      Robot::Press(asked = w, IDOK);
+    } else if (welcome.empty() && IsWindowVisible(GetDlgItem(w, IDC_NEXT))) {
+      welcome = Caption(w);
+      Robot::Press(w, IDC_CANCEL_INSTALL);
+    } else if (!welcome.empty()) {
+      Robot::Press(w, IDYES);  // the question whether to quit
+    }
+  }, true);
+  EXPECT_TRUE(run.Ended);
+  EXPECT_EQ(2u, run.Code);
+  EXPECT_TRUE(asked);
+  EXPECT_EQ(0, askedAgain);
+  EXPECT_EQ(Narrow(TableText("Japanese.ini", 932, "WELCOME")), Narrow(welcome));
+  EXPECT_FALSE(PathExists(target));
 }
 
 }  // namespace

@@ -320,10 +320,13 @@ TEST_F(Silent, FailuresGoToTheLogAndTheExitCode) {
     script.insert(script.find("[INIFiles]"), big);
     const std::string setup = BuildSetupFile(dir, script, files);
     const std::string log = dir.File("cancel.log");
+    // and its elevated run's Cancel comes back from there
+    for (bool withoutRights : {false, true}) {
+    SCOPED_TRACE(withoutRights ? "started without rights" : "started with them");
     bool pressed = false;
     WatchedRun run = ::RunWatched(Wide("\"" + setup + "\" /PASSIVE /LOG=" + log, CP_ACP), NULL, kTimeout, [&](HWND w) {
       if (!pressed) pressed = Robot::PressText(w, "Cancel");
-    });
+    }, withoutRights);
     EXPECT_TRUE(run.Ended);
     EXPECT_TRUE(pressed) << Join(run.Windows);
     EXPECT_EQ(2u, run.Code);
@@ -334,6 +337,8 @@ TEST_F(Silent, FailuresGoToTheLogAndTheExitCode) {
     EXPECT_NE(std::string::npos, text.find("Rollback")) << text;
     EXPECT_NE(std::string::npos, text.find("Result: exit code 2")) << text;
     EXPECT_EQ(std::string::npos, text.find("Failure")) << "a cancel is no failure\n" << text;
+    EXPECT_EQ(withoutRights, text.find("Elevated run: ended with exit code 2") != std::string::npos) << text;
+    }
   }
   {
     SCOPED_TRACE("an unknown option");
@@ -364,6 +369,75 @@ TEST_F(Silent, FailuresGoToTheLogAndTheExitCode) {
     EXPECT_EQ("", Join(run.Windows));
   }
   EXPECT_FALSE(PathExists(dir.File("Never")));
+}
+
+// Started by a user without administrator rights, an installation for all
+// users starts its elevated run through the consent prompt (runas) with
+// the options it was given, and hands on that run's exit code; so does its
+// uninstaller. Per-user runs do it all themselves. Wine gives the elevated
+// run no more rights than its parent (the tests run as an administrator, so
+// the files go in anyway); the mark on its command line lets it go on.
+TEST_F(Silent, WithoutRightsAnInstallationForAllUsersRunsElevated) {
+  struct {
+    const char* scope;
+    const char* options;
+    const char* more;
+    DWORD code;
+    bool elevated;  // the install ran in the elevated run
+  } cases[] = {
+      {"machine", "/S", "", 0, true},
+      {"machine", "/PASSIVE", "", 0, true},
+      {"machine", "/S", "[Execute]\r\n%MAINDIR%no such program.exe\r\n", 1, true},
+      {"choose", "/S", "", 0, true},
+      {"choose", "/PASSIVE /ALLUSERS", "", 0, true},
+      {"choose", "/S /CURRENTUSER", "", 0, false},
+      {"user", "/S /ALLUSERS", "", 0, false},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.scope) + " " + c.options + (c.code ? " failing" : ""));
+    const std::string target = dir.File(("Scope App " + std::to_string(++n)).c_str());
+    std::string script = Script("C:\\Never\\" + std::string(c.scope), c.more);
+    script.insert(script.find("\r\n[Files]"), "\r\nScope = " + std::string(c.scope));
+    const std::string setup = Build(script);
+    // a relative log name: the elevated run must write to the same file
+    const std::string log = "scope" + std::to_string(n) + ".log";
+    WatchedRun run = ::RunWatched(Wide("\"" + setup + "\" /LOG=" + log + " " + c.options + " /D=" + target, CP_ACP),
+                                  Wide(dir.Path(), CP_ACP).c_str(), kTimeout, nullptr, true);
+    EXPECT_TRUE(run.Ended);
+    EXPECT_EQ(c.code, run.Code);
+    ExpectShown(run, strstr(c.options, "/S") ? "/S" : "/PASSIVE", false);
+    std::string text = ReadWholeFile(dir.File(log.c_str()));
+    EXPECT_EQ(c.elevated, text.find("Starting elevated: ") != std::string::npos) << text;
+    if (c.elevated) {
+      // the elevated run's own lines come between its start and its end
+      const size_t started = text.find("Starting elevated: "), ended = text.find("Elevated run: ended with exit code");
+      ASSERT_NE(std::string::npos, ended) << text;
+      EXPECT_NE(std::string::npos, text.find("-elevatedrun", started)) << text;
+      EXPECT_LT(started, text.find("Result: exit code " + std::to_string(c.code), started)) << text;
+      EXPECT_LT(text.find("Result: exit code " + std::to_string(c.code), started), ended) << text;
+    }
+    EXPECT_EQ(strcmp(c.scope, "user") == 0 || strstr(c.options, "/CURRENTUSER") != nullptr,
+              text.find("Scope: just for the current user") != std::string::npos)
+        << text;
+    if (c.code != 0) {
+      EXPECT_FALSE(PathExists(target)) << "rolled back";
+      continue;
+    }
+    // the uninstaller knows whether to ask for the rights
+    char kept[16] = "";
+    GetPrivateProfileStringA("Installed", "Scope", "", kept, sizeof kept, (target + "\\Translations.ini").c_str());
+    EXPECT_STREQ(c.elevated ? "" : "user", kept);
+    const std::string unlog = dir.File(("un" + log).c_str());
+    run = ::RunWatched(Wide("\"" + target + "\\Uninstall.exe\" /S /LOG=" + unlog, CP_ACP), NULL, kTimeout, nullptr,
+                       true);
+    EXPECT_EQ(0u, run.Code);
+    text = ReadWholeFile(unlog);
+    EXPECT_EQ(c.elevated, text.find("Starting elevated: ") != std::string::npos) << text;
+    // removed by the elevated run while the one that started it still ran
+    // from the same file
+    ExpectGone(target);
+  }
 }
 
 // Without an X display: tests/e2e/no-display.sh (ctest e2e.no_display),

@@ -395,6 +395,54 @@ TEST_F(Wizard, WithoutTheLicencePageOrAChangeableFolderTheWalkSkipsAndLocks) {
   EXPECT_FALSE(PathExists(target));
 }
 
+// A script that lets the user choose asks first who the installation is
+// for, all users selected: Enter takes it, "just for me" is a click away,
+// Cancel installs nothing. The uninstaller learns the answer.
+TEST_F(Wizard, TheScopeQuestionComesFirstAndItsAnswerIsKept) {
+  const std::string setup = Build(
+      "QSP40\r\n[Global]\r\nApplicationName = Example App\r\nDefaultDir = " + target +
+          "\r\nScope = choose\r\n[Files]\r\nC:\\build\\readme.txt, %MAINDIR%readme.txt\r\n",
+      {{"readme.txt", "Read me.\r\n"}});
+  struct {
+    const char* answer;
+    const char* kept;  // in the installed table; null: nothing installed
+  } cases[] = {{"Enter", "<none>"}, {"just for me", "user"}, {"Cancel", nullptr}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.answer);
+    ASSERT_TRUE(robot.Start("\"" + setup + "\""));
+    HWND question = NULL;
+    ASSERT_TRUE(robot.WaitUntil([&] {
+          question = robot.FindWindowNow("#32770", NULL);
+          return question && GetDlgItem(question, IDC_SCOPE_ALL_USERS);
+        }, 20000, "the scope question"));
+    Robot::Settle(question);
+    EXPECT_EQ(En("INSTALL_TITLE"), Robot::Text(question));
+    EXPECT_EQ(En("INSTALL_FOR_ALL_USERS"), Robot::ItemText(question, IDC_SCOPE_ALL_USERS));
+    EXPECT_EQ(En("INSTALL_JUST_FOR_ME"), Robot::ItemText(question, IDC_SCOPE_JUST_ME));
+    EXPECT_EQ(BST_CHECKED, IsDlgButtonChecked(question, IDC_SCOPE_ALL_USERS));
+    if (strcmp(c.answer, "Enter") == 0) {
+      ASSERT_TRUE(Robot::Type(question, {VK_RETURN}));
+    } else if (strcmp(c.answer, "Cancel") == 0) {
+      ASSERT_TRUE(Robot::Press(question, IDCANCEL));
+      DWORD code = 99;
+      EXPECT_TRUE(robot.WaitForExit(20000, &code));
+      EXPECT_EQ(2u, code);
+      EXPECT_FALSE(PathExists(target));
+      continue;
+    } else {
+      ASSERT_TRUE(Robot::Press(question, IDC_SCOPE_JUST_ME));
+      ASSERT_TRUE(Robot::Press(question, IDOK));
+    }
+    HWND w = robot.WaitForWindow("#32770", En("WELCOME").c_str(), 20000);
+    ASSERT_TRUE(w);
+    InstallWithDefaults(robot, w);
+    EXPECT_EQ(c.kept, IniValue(target + "\\Translations.ini", "Installed", "Scope"));
+    Robot un;
+    UninstallWithYes(un, target + "\\Uninstall.exe", dir.Path());
+    ASSERT_TRUE(un.WaitUntil([&] { return !PathExists(target); }, 60000, "the uninstaller going"));
+  }
+}
+
 // Page 4's run-time controls: the bar over the hidden destination frame,
 // the label, the file frame and the file line naming a file under target.
 void CheckProgressControls(HWND wizard, const std::string& target) {

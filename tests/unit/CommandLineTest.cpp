@@ -198,6 +198,47 @@ TEST(CommandLine, LangTakesACodeAndIsPassedOn) {
   EXPECT_STREQ("de", Parsed(passed).Language);
 }
 
+// Who the installation is for: the switches in any mode, passed on with
+// the rest, never both; the script's own scope wins unless it lets the
+// user choose, and then the switch comes before the answer.
+TEST(CommandLine, ScopeSwitchesChooseOnlyWhereTheScriptLetsThem) {
+  EXPECT_EQ(SETUP_SCOPE_ASK, Parsed("/S").ScopeChoice);
+  EXPECT_EQ(SETUP_SCOPE_ALL_USERS, Parsed("/allusers /S").ScopeChoice);
+  EXPECT_EQ(SETUP_SCOPE_CURRENT_USER, Parsed("-CurrentUser /PASSIVE").ScopeChoice);
+  EXPECT_EQ(SETUP_SCOPE_ALL_USERS, Parsed("/ALLUSERS /ALLUSERS").ScopeChoice);
+  SetupCommandLine both = Parsed("/ALLUSERS /S /CURRENTUSER", 0);
+  EXPECT_NE(nullptr, strstr(both.Problem, "exclude each other: /CURRENTUSER")) << both.Problem;
+  EXPECT_EQ(SETUP_DISPLAY_NONE, both.Display);
+  // a switch after /D= is an option, not a part of the folder; the elevated
+  // run's mark comes before the chain's option
+  EXPECT_EQ(0, Parsed("/D=C:\\App /CURRENTUSER", 0).HasDestination);
+  SetupCommandLine c = Parsed("/PASSIVE /CURRENTUSER /D=C:\\My App");
+  char passed[1024];
+  ASSERT_EQ(1, FormatPassedOptions(c, passed, sizeof passed));
+  EXPECT_STREQ(" /PASSIVE /CURRENTUSER \"/D=C:\\My App\"", passed);
+  const std::string elevated = std::string(passed) + " -elevatedrun -originalsourcedirlocation D:";
+  SetupCommandLine back = Parsed(elevated.c_str());
+  EXPECT_EQ(SETUP_SCOPE_CURRENT_USER, back.ScopeChoice);
+  EXPECT_EQ(1, back.ElevatedRun);
+  EXPECT_STREQ("C:\\My App", back.Destination);
+  EXPECT_STREQ("D:", back.OriginalSourceDir);
+  EXPECT_EQ(0, Parsed("/S").ElevatedRun);
+
+  enum { MACHINE = 0, USER = 1, CHOOSE = 2, NOT_ASKED = 2 };
+  struct {
+    int setting, choice, answer, scope;
+  } cases[] = {
+      {MACHINE, SETUP_SCOPE_ASK, NOT_ASKED, MACHINE},     {MACHINE, SETUP_SCOPE_CURRENT_USER, NOT_ASKED, MACHINE},
+      {USER, SETUP_SCOPE_ASK, NOT_ASKED, USER},           {USER, SETUP_SCOPE_ALL_USERS, MACHINE, USER},
+      {CHOOSE, SETUP_SCOPE_ASK, NOT_ASKED, MACHINE},      {CHOOSE, SETUP_SCOPE_ASK, USER, USER},
+      {CHOOSE, SETUP_SCOPE_ASK, MACHINE, MACHINE},        {CHOOSE, SETUP_SCOPE_CURRENT_USER, NOT_ASKED, USER},
+      {CHOOSE, SETUP_SCOPE_ALL_USERS, USER, MACHINE},     {CHOOSE, SETUP_SCOPE_CURRENT_USER, MACHINE, USER},
+  };
+  for (const auto& k : cases)
+    EXPECT_EQ(k.scope, ResolveInstallScope(k.setting, k.choice, k.answer))
+        << k.setting << " " << k.choice << " " << k.answer;
+}
+
 // A path's limit is 259 characters, however many bytes they take.
 TEST(CommandLine, APathOf259CharactersFitsInAnyCodePage) {
   struct Utf8 {

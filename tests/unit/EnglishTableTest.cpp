@@ -112,6 +112,10 @@ const KeyText kEnglish[] = {
      "Version %s of %APPNAME% is installed, which is newer than the version %s that this setup installs.|Do you want to install the older version over it?"},
     {"INSTALLED_FOLDER_ONLY", "%APPNAME% is installed in %s.|This setup installs only into that folder."},
     {"FAILED_TO_COPY_TRANSLATIONS", "Failed to copy Translations.ini to the installation directory."},
+    {"INSTALL_FOR_ALL_USERS", "Install for all users (needs administrator rights)"},
+    {"INSTALL_JUST_FOR_ME", "Install just for me"},
+    {"ADMINISTRATOR_RIGHTS_NEEDED",
+     "Administrator rights are needed to install or remove %APPNAME% for all users.|Nothing was changed."},
 };
 
 std::string ReadSource(const std::string& path) {

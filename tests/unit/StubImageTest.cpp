@@ -47,10 +47,10 @@ const Stub kStubs[] = {
     // decoding thread, the code-page conversions of older Windows and the
     // language dialog, the writing of an uninstaller signed in advance, the
     // progress window of /PASSIVE, the join and uninstall windows as front
-    // ends, the per-user installation's folder and scope; built without
-    // exceptions
-    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 147 * 1024},
-    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 140 * 1024},
+    // ends, the per-user installation's folder and scope, the elevated run
+    // and the scope question, programs in use; built without exceptions
+    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 160 * 1024},
+    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 152 * 1024},
 };
 
 class StubImage : public ::testing::TestWithParam<Stub> {
@@ -164,7 +164,10 @@ TEST_P(StubImage, ManifestNamesItsOwnArchitectureForItselfAndCommonControls) {
   }
   EXPECT_EQ(2, seen) << "the program and its common-controls dependency";
   EXPECT_NE(std::string::npos, manifest.find("name=\"Microsoft.Windows.Common-Controls\""));
-  EXPECT_NE(std::string::npos, manifest.find("level=\"requireAdministrator\""));
+  // no rights asked: a per-user setup needs none, and one for all users asks for them itself
+  EXPECT_NE(std::string::npos, manifest.find("level=\"asInvoker\""));
+  EXPECT_EQ(std::string::npos, manifest.find("requireAdministrator"));
+  EXPECT_EQ(std::string::npos, manifest.find("highestAvailable"));
   // every byte string of the program is UTF-8 where Windows honours this
   EXPECT_NE(std::string::npos, manifest.find(">UTF-8</activeCodePage>"));
 }

@@ -14,7 +14,7 @@ TEST(StubResources, CarriesManifestStringsAndIcons) {
   HRSRC r = FindResourceA(m, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));  // RT_MANIFEST
   ASSERT_TRUE(r != NULL);
   std::string manifest((const char*)LockResource(LoadResource(m, r)), SizeofResource(m, r));
-  EXPECT_NE(std::string::npos, manifest.find("level=\"requireAdministrator\""));
+  EXPECT_NE(std::string::npos, manifest.find("level=\"asInvoker\""));
   EXPECT_NE(std::string::npos, manifest.find("name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\""));
   EXPECT_NE(std::string::npos, manifest.find(">true</dpiAware>"));
   EXPECT_NE(std::string::npos, manifest.find("supportedOS"));

@@ -188,6 +188,7 @@ TEST(Translations, TheInstalledTableKeepsTheApplicationNameAsItIs) {
     char scope[16] = "";
     GetPrivateProfileStringA("Installed", "Scope", "", scope, sizeof scope, ini.c_str());
     EXPECT_STREQ(perUser ? "user" : "", scope) << name;
+    EXPECT_EQ(perUser, ReadInstalledForCurrentUser(ini.c_str())) << name;
     char* kept = ReadInstalledAppName(ini.c_str());
     ASSERT_NE(nullptr, kept) << name;
     EXPECT_STREQ(name, kept);
@@ -200,6 +201,18 @@ TEST(Translations, TheInstalledTableKeepsTheApplicationNameAsItIs) {
   EXPECT_EQ(nullptr, ReadInstalledAppName(dir.File("absent.ini").c_str()));
   EXPECT_EQ(0, WriteInstalledAppName(dir.File("absent.ini").c_str(), "x", 0)) << "only a table that is there";
   EXPECT_FALSE(PathExists(dir.File("absent.ini")));
+
+  // no table (an older installation's has no Scope line either): all users
+  EXPECT_EQ(0, ReadInstalledForCurrentUser(dir.File("absent.ini").c_str()));
+  // an author's table without the newer keys speaks English there
+  CTranslations table;
+  table.SetFile(ini.c_str());
+  char* text = table.GetStringOr("ADMINISTRATOR_RIGHTS_NEEDED", "Rights|needed");
+  EXPECT_STREQ("Rights\nneeded", text);
+  free(text);
+  text = table.GetStringOr("ERROR", "Error");
+  EXPECT_STREQ("Fehler", text);
+  free(text);
 }
 
 TEST(Translations, ShowMessageShowsTheTextsUnformattedAndReturnsTheButton) {
