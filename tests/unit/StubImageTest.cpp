@@ -47,9 +47,10 @@ const Stub kStubs[] = {
     // decoding thread, the code-page conversions of older Windows and the
     // language dialog, the writing of an uninstaller signed in advance, the
     // progress window of /PASSIVE, the join and uninstall windows as front
-    // ends; built without exceptions
-    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 146 * 1024 + 512},
-    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 139 * 1024 + 512},
+    // ends; built without exceptions, and started by an entry point of its
+    // own instead of the C run time's start-up
+    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 140 * 1024 + 512},
+    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 133 * 1024},
 };
 
 class StubImage : public ::testing::TestWithParam<Stub> {
