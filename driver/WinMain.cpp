@@ -32,7 +32,9 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
 // What the run time's start-up would do before WinMain, and nothing else:
 // it also parses an argv and an environment that nothing reads, and brings
 // unwind tables and thread-local callbacks.
-extern "C" void _pei386_runtime_relocator();  // patches what refers to DLL data
+// Patches what refers to data in DLLs (nothing, today). Called as the start-up
+// calls it: ld 2.40 crashes on this link when nothing pulls it in early.
+extern "C" void _pei386_runtime_relocator();
 extern "C" void __main();                     // the static constructors, once
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 

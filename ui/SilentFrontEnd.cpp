@@ -9,7 +9,7 @@ void CSilentFrontEnd::ShowFailure(HWND, const char* text, const char*, UINT styl
 
 int CSilentFrontEnd::Ask(HWND, const char* text, const char*, UINT, int unattended) {
   RunLogLine("Question", text);
-  // the passive run names itself: its log is read beside the /S one's
+  // a passive run names itself in its log
   if (Mode() == DISPLAY_PASSIVE)
     RunLogLine("Answer", unattended == IDYES ? "Yes (passive run)" : "No (passive run)");
   else
