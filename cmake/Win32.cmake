@@ -82,6 +82,12 @@ function(qs_add_stub name)
   endif()
   target_link_libraries(${name} PRIVATE qs_win)
   target_link_options(${name} PRIVATE ${QS_STATIC_LINK} -Wl,--gc-sections -s -mwindows)
+  # Our own entry point (driver/WinMain.cpp) instead of the run time's start-up.
+  if(QS_ARCH STREQUAL x86)
+    target_link_options(${name} PRIVATE -nostartfiles -Wl,-e,_SetupEntry)
+  else()
+    target_link_options(${name} PRIVATE -nostartfiles -Wl,-e,SetupEntry)
+  endif()
   if(QS_STUB_ONLY)
     # the map is what make bench's size table reads
     target_link_options(${name} PRIVATE -flto -flto-partition=one -Os -Wl,-Map,${CMAKE_BINARY_DIR}/${QS_STUB_NAME}.map

@@ -664,6 +664,7 @@ static RunResult Uninstall() {
   g_Passive.Open(SetupState::Instance, title ? title : PathFileName(SetupState::ExePath));
   free(title);
   g_Passive.CancelAllowed(false);
+  g_Passive.SetWorkText(TK_PLEASE_WAIT_WHILE_UNINSTALLING, "The program is being uninstalled... Please wait.");
   const RunResult result = RunUninstaller(g_Passive);
   g_Passive.Close();
   return result;

@@ -6,14 +6,6 @@
 #include "driver/Startup.h"
 #include "platform/SystemLibrary.h"
 
-// The default terminate handler prints a demangled type name, which links the
-// whole demangler into the program; an exception that escapes is a bug anyway.
-namespace __gnu_cxx {
-void __verbose_terminate_handler() {
-  abort();
-}
-}  // namespace __gnu_cxx
-
 // The arguments in the program's code page. The run time's own copy skips
 // the program's name only up to the first byte above 127, so an unquoted
 // path with such a folder in it would be taken for options.
@@ -35,4 +27,31 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
   const int code = RunSetupProgram(instance, arguments ? arguments : "", showCommand);
   free(arguments);
   return code;
+}
+
+// What the run time's start-up would do before WinMain, and nothing else:
+// it also parses an argv and an environment that nothing reads, and brings
+// unwind tables and thread-local callbacks.
+// Patches what refers to data in DLLs (nothing, today). Called as the start-up
+// calls it: ld 2.40 crashes on this link when nothing pulls it in early.
+extern "C" void _pei386_runtime_relocator();
+extern "C" void __main();                     // the static constructors, once
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+// The destructors of static objects are registered here (the run time's
+// start-up defines it too): msvcrt's exit() runs them, the shared objects'
+// included, in reverse order.
+extern "C" int atexit(void (*function)()) {
+  return _onexit(reinterpret_cast<_onexit_t>(function)) ? 0 : -1;
+}
+
+// The program's entry point (the link names it).
+extern "C" void SetupEntry() {
+  _pei386_runtime_relocator();
+  __main();
+  STARTUPINFOW startup;
+  startup.cb = sizeof startup;
+  GetStartupInfoW(&startup);
+  const int showCommand = (startup.dwFlags & STARTF_USESHOWWINDOW) ? startup.wShowWindow : SW_SHOWDEFAULT;
+  exit(WinMain(reinterpret_cast<HINSTANCE>(&__ImageBase), NULL, NULL, showCommand));
 }

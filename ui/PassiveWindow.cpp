@@ -100,13 +100,18 @@ void CPassiveWindow::Show(int percent, const char* text) {
   if (m_Window) SendMessageA(m_Window, WM_PASSIVE_SHOW, static_cast<WPARAM>(percent), reinterpret_cast<LPARAM>(text));
 }
 
+void CPassiveWindow::SetWorkText(const char* key, const char* english) {
+  m_WorkKey = key;
+  m_WorkEnglish = english;
+}
+
 void CPassiveWindow::Progress(int percent, const char* file) {
   if (file) {
     Show(percent, file);
     return;
   }
-  // past the files, as the wizard says it
-  char* text = Text(TK_FINALIZING, "Finalizing...");
+  // past the install's files, as the wizard says it; the uninstall says its own
+  char* text = m_WorkKey ? Text(m_WorkKey, m_WorkEnglish) : Text(TK_FINALIZING, "Finalizing...");
   Show(percent, text ? text : "");
   free(text);
 }

@@ -22,6 +22,9 @@ class CPassiveWindow : public CSilentFrontEnd {
   // What the window shows, from any thread: percent 0..100 (negative keeps
   // it), the line under the bar (null keeps it).
   void Show(int percent, const char* text);
+  // The line for reports that name no file (table key, and its English
+  // before the table is loaded): the install's "Finalizing..." unless set.
+  void SetWorkText(const char* key, const char* english);
   bool CancelPressed() const { return m_CancelPressed != 0; }
 
   void Progress(int percent, const char* file) override;
@@ -37,6 +40,8 @@ class CPassiveWindow : public CSilentFrontEnd {
   HWND m_Line = NULL;
   HWND m_Cancel = NULL;
   HFONT m_Font = NULL;
+  const char* m_WorkKey = nullptr;
+  const char* m_WorkEnglish = nullptr;
   void (*m_OnCancel)() = nullptr;
   volatile LONG m_CancelPressed = 0;
   bool m_Over = false;  // the run has ended: Cancel stays off

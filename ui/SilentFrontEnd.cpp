@@ -9,6 +9,10 @@ void CSilentFrontEnd::ShowFailure(HWND, const char* text, const char*, UINT styl
 
 int CSilentFrontEnd::Ask(HWND, const char* text, const char*, UINT, int unattended) {
   RunLogLine("Question", text);
-  RunLogLine("Answer", unattended == IDYES ? "Yes (silent run)" : "No (silent run)");
+  // a passive run names itself in its log
+  if (Mode() == DISPLAY_PASSIVE)
+    RunLogLine("Answer", unattended == IDYES ? "Yes (passive run)" : "No (passive run)");
+  else
+    RunLogLine("Answer", unattended == IDYES ? "Yes (silent run)" : "No (silent run)");
   return unattended;
 }

@@ -211,26 +211,33 @@ TEST_F(Silent, AnInstallationWithoutFilesStillGetsItsUninstaller) {
   EXPECT_FALSE(KeyExists(kKey));
 }
 
-// A silent uninstall asks nothing: a folder with a file of the user's
-// stays with that file, and that still counts as success.
+// An uninstall without a person asks nothing: a folder with a file of the
+// user's stays with that file, and that still counts as success. The log
+// names the run that answered.
 TEST_F(Silent, UninstallKeepsTheUsersFilesWithoutAsking) {
-  const std::string target = dir.File("Kept App");
-  const std::string setup = Build(Script(target));
-  WatchedRun install = RunWatched("\"" + setup + "\" /S");
-  ASSERT_EQ(0u, install.Code);
-  WriteWholeFile(target + "\\data\\mine.txt", "mine");
-  const std::string log = dir.File("un.log");
-  WatchedRun uninstall = RunWatched("\"" + target + "\\Uninstall.exe\" /s /log=\"" + log + "\"", dir.Path().c_str());
-  EXPECT_EQ(0u, uninstall.Code);
-  EXPECT_EQ("", Join(uninstall.Windows));
-  Robot wait;
-  EXPECT_TRUE(wait.WaitUntil([&] { return !PathExists(target + "\\Uninstall.exe"); }, kTimeout, "the uninstaller going"));
-  EXPECT_EQ("mine", ReadWholeFile(target + "\\data\\mine.txt"));
-  EXPECT_FALSE(PathExists(target + "\\a.txt"));
-  EXPECT_FALSE(PathExists(target + "\\data\\b.bin"));
-  const std::string text = ReadWholeFile(log);
-  EXPECT_NE(std::string::npos, text.find("Answer: No (silent run)")) << text;
-  EXPECT_NE(std::string::npos, text.find("Folder kept with the user's files: " + target + "\\data")) << text;
+  for (const std::string option : {"/s", "/passive"}) {
+    SCOPED_TRACE(option);
+    const std::string target = dir.File(("Kept App " + option.substr(1)).c_str());
+    const std::string setup = Build(Script(target));
+    WatchedRun install = RunWatched("\"" + setup + "\" /S");
+    ASSERT_EQ(0u, install.Code);
+    WriteWholeFile(target + "\\data\\mine.txt", "mine");
+    const std::string log = dir.File(("un-" + option.substr(1) + ".log").c_str());
+    WatchedRun uninstall =
+        RunWatched("\"" + target + "\\Uninstall.exe\" " + option + " /log=\"" + log + "\"", dir.Path().c_str());
+    EXPECT_EQ(0u, uninstall.Code);
+    ExpectShown(uninstall, option == "/s" ? "/S" : "/PASSIVE", false);
+    Robot wait;
+    EXPECT_TRUE(wait.WaitUntil([&] { return !PathExists(target + "\\Uninstall.exe"); }, kTimeout, "the uninstaller going"));
+    EXPECT_EQ("mine", ReadWholeFile(target + "\\data\\mine.txt"));
+    EXPECT_FALSE(PathExists(target + "\\a.txt"));
+    EXPECT_FALSE(PathExists(target + "\\data\\b.bin"));
+    const std::string text = ReadWholeFile(log);
+    EXPECT_NE(std::string::npos, text.find(option == "/s" ? "Answer: No (silent run)" : "Answer: No (passive run)"))
+        << text;
+    EXPECT_EQ(std::string::npos, text.find(option == "/s" ? "(passive run)" : "(silent run)")) << text;
+    EXPECT_NE(std::string::npos, text.find("Folder kept with the user's files: " + target + "\\data")) << text;
+  }
 }
 
 // The switches of the winget manifest that quillset manifest writes, put

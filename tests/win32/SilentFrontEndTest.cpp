@@ -108,10 +108,20 @@ DWORD WINAPI ReportFromAWorker(LPVOID) {
   return 0;
 }
 
+std::string LineOf(const CPassiveWindow& passive) {
+  char text[128] = "";
+  GetWindowTextA(FindWindowExA(passive.Window(), NULL, "STATIC", NULL), text, sizeof text);
+  return text;
+}
+
 // The passive front end: its window (the application's name, a progress bar
-// that a worker fills while this thread dispatches), no question asked, and
-// Cancel heard once and never after the run's end.
+// that a worker fills while this thread dispatches, the file or what the run
+// does past its files), no question asked but its answer logged as the
+// passive run's, and Cancel heard once and never after the run's end.
 TEST(PassiveWindow, ShowsAWorkersProgressAsksNothingAndCancelsOnce) {
+  TempFolder dir;
+  const std::string log = dir.File("passive.log");
+  ASSERT_EQ(1, OpenRunLog(log.c_str(), 0));
   CPassiveWindow passive;
   g_Passive = &passive;
   EXPECT_FALSE(passive.Attended());
@@ -130,8 +140,19 @@ TEST(PassiveWindow, ShowsAWorkersProgressAsksNothingAndCancelsOnce) {
   }
   CloseHandle(worker);
   EXPECT_EQ(40, SendMessageA(bar, PBM_GETPOS, 0, 0));
+  EXPECT_EQ("C:\\App\\a.txt", LineOf(passive));
+  passive.Progress(95, NULL);
+  EXPECT_EQ("Finalizing...", LineOf(passive));
+  passive.SetWorkText("PLEASE_WAIT_WHILE_UNINSTALLING", "The program is being uninstalled... Please wait.");
+  passive.Progress(50, NULL);
+  EXPECT_EQ("The program is being uninstalled... Please wait.", LineOf(passive));
+  EXPECT_EQ(50, SendMessageA(bar, PBM_GETPOS, 0, 0));
   EXPECT_EQ(1, VisibleWindowsOfThisProcess());
   EXPECT_EQ(IDNO, passive.Ask(NULL, "Keep your files?", "Uninstall", MB_YESNO, IDNO));
+  CloseRunLog();
+  EXPECT_NE(std::string::npos,
+            WithoutTimes(ReadWholeFile(log)).find("Question: Keep your files?\r\nAnswer: No (passive run)\r\n"))
+      << ReadWholeFile(log);
   SendMessageA(passive.Window(), WM_COMMAND, IDCANCEL, 0);
   SendMessageA(passive.Window(), WM_CLOSE, 0, 0);
   EXPECT_EQ(1, g_Cancels);
