@@ -63,28 +63,6 @@ struct Package {
   std::string Scope = "machine";  // machine, user or choose
 };
 
-class TextSink : public IEntrySink {
- public:
-  std::string Text;
-  int Write(const unsigned char* data, uint32_t n) override {
-    Text.append(reinterpret_cast<const char*>(data), n);
-    return 1;
-  }
-};
-
-// [Global] key of the script as the setup program reads it, in UTF-8 (a
-// setup file of an older command may hold 1252).
-std::string GlobalValue(const CFileParser& script, const char* key) {
-  const int32_t n = script.GetValue("Global", key, "", nullptr, 0);
-  if (n <= 1) return "";
-  std::string value((size_t)n, '\0');
-  script.GetValue("Global", key, "", &value[0], n);
-  value.resize((size_t)n - 1);
-  std::string utf8;
-  if (!Utf8IsValid(value.data(), value.size()) && PlatformToUtf8(value, 1252, &utf8)) return utf8;
-  return value;
-}
-
 // The characters of UTF-8 text, as the schema counts lengths.
 std::vector<std::string> Characters(const std::string& utf8) {
   std::vector<std::string> out;
@@ -309,11 +287,11 @@ CommandResult ReadPackage(const ManifestOptions& o, Package* p) {
   }
   const int at = file.Find("default.qsp");
   if (at < 0) return InputFailure(setup + ": not a setup file (no project script stored in it)");
-  TextSink sink;
-  const EfsDecodeResult r = file.Decode(file.Entries()[(size_t)at], sink);
+  std::string text;
+  const EfsDecodeResult r = DecodeToText(file, file.Entries()[(size_t)at], &text);
   if (r != EFS_DECODE_OK) return InputFailure(setup + ": its project script: " + DecodeResultText(r));
   CFileParser script;
-  if (!script.LoadText(sink.Text.data(), (uint32_t)sink.Text.size()))
+  if (!script.LoadText(text.data(), (uint32_t)text.size()))
     return InputFailure(setup + ": its stored project script does not start with QSP40");
 
   // the keys winget matches an installation by, named when missing
@@ -330,7 +308,7 @@ CommandResult ReadPackage(const ManifestOptions& o, Package* p) {
   };
   std::string missing;
   for (const Key& k : keys) {
-    *k.Value = GlobalValue(script, k.Name);
+    *k.Value = StoredGlobalValue(script, k.Name);
     if (k.Value->empty()) missing += std::string(missing.empty() ? "" : ", ") + k.Name + " (" + k.Use + ")";
   }
   if (!missing.empty())
@@ -349,7 +327,7 @@ CommandResult ReadPackage(const ManifestOptions& o, Package* p) {
                                                      ": " + why + "; give --description TEXT"
                                                : "--description " + o.Description + ": " + why));
   // as the setup program reads it: anything else is a machine-wide one
-  const std::string scope = GlobalValue(script, "Scope");
+  const std::string scope = StoredGlobalValue(script, "Scope");
   p->Scope = scope == "user" || scope == "choose" ? scope : "machine";
 
   // the whole file, signature and all, as winget downloads it

@@ -5,7 +5,9 @@
 #include <algorithm>
 
 #include "cli/Platform.h"
+#include "common/Mbcs.h"
 #include "efs/EfsFormat.h"
+#include "script/FileParser.h"
 
 namespace {
 
@@ -16,7 +18,34 @@ int ReadLayout(FILE* f, SetupLayout* layout) {
   return ReadSetupLayout(reader, (uint64_t)size, layout);
 }
 
+class TextSink : public IEntrySink {
+ public:
+  std::string Text;
+  int Write(const unsigned char* data, uint32_t n) override {
+    Text.append(reinterpret_cast<const char*>(data), n);
+    return 1;
+  }
+};
+
 }  // namespace
+
+EfsDecodeResult DecodeToText(CSetupFile& file, const EfsEntry& entry, std::string* text) {
+  TextSink sink;
+  const EfsDecodeResult r = file.Decode(entry, sink);
+  if (r == EFS_DECODE_OK) text->swap(sink.Text);
+  return r;
+}
+
+std::string StoredGlobalValue(const CFileParser& script, const char* key) {
+  const int32_t n = script.GetValue("Global", key, "", nullptr, 0);
+  if (n <= 1) return "";
+  std::string value((size_t)n, '\0');
+  script.GetValue("Global", key, "", &value[0], n);
+  value.resize((size_t)n - 1);
+  std::string utf8;
+  if (!Utf8IsValid(value.data(), value.size()) && PlatformToUtf8(value, 1252, &utf8)) return utf8;
+  return value;
+}
 
 static PeArch ArchOfOpenFile(FILE* f) {
   std::vector<unsigned char> front(PE_MAX_HEADER_OFFSET + 4096);

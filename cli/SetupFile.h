@@ -92,6 +92,12 @@ std::string SignatureText(const SetupLayout& layout);
 // "x86", "x64", or "unknown architecture".
 const char* ArchLabel(PeArch arch);
 const char* DecodeResultText(EfsDecodeResult result);
+// A stored entry's bytes as a string (its script or table).
+EfsDecodeResult DecodeToText(CSetupFile& file, const EfsEntry& entry, std::string* text);
+class CFileParser;
+// [Global] key of a stored script as the setup program reads it, in UTF-8
+// (a setup file of an older command may hold 1252); "" when absent.
+std::string StoredGlobalValue(const CFileParser& script, const char* key);
 // FILETIME as ISO 8601 UTC, e.g. 2024-05-01T12:30:00Z (fractions of a second
 // appear only when the time has them).
 std::string FileTimeToIso(uint64_t fileTime);

@@ -279,25 +279,14 @@ done
 )SH";
 
 #ifndef _WIN32
-class TextSink : public IEntrySink {
- public:
-  std::string Text;
-  int Write(const unsigned char* data, uint32_t n) override {
-    Text.append(reinterpret_cast<const char*>(data), n);
-    return 1;
-  }
-};
-
 CommandResult ReadStoredScript(const std::string& path, const std::string& shownAs, std::string* text) {
   CSetupFile file;
   CommandResult opened = file.Open(path.c_str());
   if (!opened.Ok()) return opened;
   const int at = file.Kind() == FILEKIND_INSTALLER ? file.Find("default.qsp") : -1;
   if (at < 0) return InputFailure(shownAs + ": not a setup file (no project script stored in it)");
-  TextSink sink;
-  const EfsDecodeResult r = file.Decode(file.Entries()[(size_t)at], sink);
+  const EfsDecodeResult r = DecodeToText(file, file.Entries()[(size_t)at], text);
   if (r != EFS_DECODE_OK) return InputFailure(shownAs + ": its project script: " + DecodeResultText(r));
-  *text = sink.Text;
   return Succeeded();
 }
 
@@ -342,14 +331,6 @@ CommandResult ReadSplitScript(const std::string& setup, const SetupLayout& layou
   return r;
 }
 
-std::string GlobalValue(const CFileParser& script, const char* key) {
-  const int32_t n = script.GetValue("Global", key, "", nullptr, 0);
-  if (n <= 1) return "";
-  std::string value((size_t)n, '\0');
-  script.GetValue("Global", key, "", &value[0], n);
-  value.resize((size_t)n - 1);
-  return value;
-}
 #endif
 
 }  // namespace
@@ -404,13 +385,13 @@ int RunTest(const Arguments& args) {
     return Finish(InputFailure(setup + ": its stored project script does not start with QSP40"));
   // as the setup program reads them: one user's entry is the user's, any
   // other root is the machine's; /S takes machine where the user may choose
-  const bool perUser = GlobalValue(script, "Scope") == "user";
-  const std::string root = perUser || GlobalValue(script, "AppIdRoot") == "HKEY_CURRENT_USER" ? "HKEY_CURRENT_USER"
+  const bool perUser = StoredGlobalValue(script, "Scope") == "user";
+  const std::string root = perUser || StoredGlobalValue(script, "AppIdRoot") == "HKEY_CURRENT_USER" ? "HKEY_CURRENT_USER"
                                                                                               : "HKEY_LOCAL_MACHINE";
   std::vector<std::string> argv = {"sh", "-c", kScript, "sh", setup, arch == PE_ARCH_X64 ? "x64" : "x86",
-                                   std::to_string(limit), GlobalValue(script, "AppId"), root,
-                                   GlobalValue(script, "ApplicationName"), GlobalValue(script, "Publisher"),
-                                   GlobalValue(script, "Version"), perUser ? "user" : "machine"};
+                                   std::to_string(limit), StoredGlobalValue(script, "AppId"), root,
+                                   StoredGlobalValue(script, "ApplicationName"), StoredGlobalValue(script, "Publisher"),
+                                   StoredGlobalValue(script, "Version"), perUser ? "user" : "machine"};
   argv.insert(argv.end(), slices.begin(), slices.end());
   std::vector<char*> pointers;
   for (std::string& a : argv) pointers.push_back(&a[0]);
