@@ -43,6 +43,11 @@ int IsProtectedFolder(const char* folder) {
     if (!SHGetSpecialFolderPathA(NULL, known, csidl, FALSE) || !known[0]) continue;
     while (PathEndsWithSeparator(known)) known[strlen(known) - 1] = '\0';
     if (SamePath(known, path)) return 1;
+    // the user's own programs folder, which every per-user installation shares
+    if (csidl == CSIDL_LOCAL_APPDATA && strlen(known) + sizeof "\\Programs" <= PATH_BYTES) {
+      strcat(known, "\\Programs");
+      if (SamePath(known, path)) return 1;
+    }
     // the folder that holds every user's profile
     if (csidl == CSIDL_PROFILE) {
       char* last = const_cast<char*>(MbcsFindLastChar(known, '\\'));

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <shlobj.h>
 
 #include "TestSupport.h"
 #include "platform/FileSystem.h"
+#include "platform/ProtectedFolder.h"
 #include "uninstall/UninstallLogger.h"
 
 namespace {
@@ -83,6 +85,34 @@ TEST(FileSystem, TheProbeLeavesTheDiskAsItWas) {
   EXPECT_EQ(0, CanCreateDirectoryPath((MissingDrive() + "\\App\\Sub").c_str()));
   EXPECT_EQ(0, CanCreateDirectoryPath("\\rooted\\without\\drive"));
   EXPECT_EQ(0, CanCreateDirectoryPath(""));
+}
+
+// What an uninstaller never deletes whole, however its log names it.
+TEST(FileSystem, ProtectedFoldersAreTheSystemsAndTheSharedOnes) {
+  char local[MAX_PATH] = "", windows[MAX_PATH] = "", profile[MAX_PATH] = "";
+  ASSERT_TRUE(SHGetSpecialFolderPathA(NULL, local, CSIDL_LOCAL_APPDATA, TRUE));
+  GetWindowsDirectoryA(windows, MAX_PATH);
+  ASSERT_TRUE(SHGetSpecialFolderPathA(NULL, profile, CSIDL_PROFILE, FALSE));
+  const std::string users = std::string(profile).substr(0, std::string(profile).rfind('\\'));
+  const struct {
+    std::string Folder;
+    int Protected;
+  } cases[] = {
+      {"C:\\", 1},
+      {"C:", 1},
+      {"", 1},
+      {"\\\\server\\share", 1},
+      {windows, 1},
+      {std::string(windows) + "\\", 1},
+      {users, 1},
+      {local, 1},
+      {std::string(local) + "\\Programs", 1},
+      {std::string(local) + "\\PROGRAMS\\", 1},
+      {std::string(local) + "\\Programs\\Example App", 0},
+      {"C:\\Example App", 0},
+      {"\\\\server\\share\\App", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(c.Protected, IsProtectedFolder(c.Folder.c_str())) << c.Folder;
 }
 
 }  // namespace
