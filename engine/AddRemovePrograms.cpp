@@ -12,6 +12,7 @@
 #include "driver/SetupState.h"
 #include "engine/InstalledFolder.h"
 #include "engine/SectionSupport.h"
+#include "platform/FileSystem.h"
 #include "platform/FrontEnd.h"
 #include "platform/RegistryHelpers.h"
 #include "platform/RunLog.h"
@@ -99,7 +100,10 @@ int WriteAddRemoveProgramsEntry() {
   char earlier[PATH_BYTES];
   ReadRegistryString(RegistryRootFromName(rootName), path, "InstallLocation", "", earlier, sizeof earlier);
   earlier[sizeof earlier - 1] = '\0';
-  if (earlier[0] && !SameFolder(earlier, SetupState::InstallDir))
+  // only a folder an installation is in: an entry planted or left without one says nothing true
+  char earlierUninstaller[PATH_BYTES + 16];
+  wsprintfA(earlierUninstaller, "%s%sUninstall.exe", earlier, PathEndsWithSeparator(earlier) ? "" : "\\");
+  if (earlier[0] && !SameFolder(earlier, SetupState::InstallDir) && FileExists(earlierUninstaller))
     RunLogLineWith("Earlier installation left",
                    "%s stays as it is; its Uninstall.exe removes it and leaves this installation's entry", earlier);
   const EntryKey entry = {rootName, path};

@@ -169,6 +169,8 @@ TEST_F(AddRemovePrograms, AppIdRootPutsItUnderTheUser) {
     EXPECT_FALSE(PathExists(planted + "\\Uninstall.log") && planted != other);
     EXPECT_TRUE(PathExists(target + "\\big.bin"));
     EXPECT_NE(std::string::npos, ReadWholeFile(log).find("Installed version not taken")) << ReadWholeFile(log);
+    // nor is the system's folder named as an installation left behind
+    if (planted != other) EXPECT_EQ(std::string::npos, ReadWholeFile(log).find("Earlier installation left"));
     EXPECT_EQ(target, String(HKEY_CURRENT_USER, "InstallLocation"));
     EXPECT_EQ("2.5.1", String(HKEY_CURRENT_USER, "DisplayVersion"));
     if (planted == other) break;
