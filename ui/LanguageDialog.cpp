@@ -10,6 +10,7 @@
 #include "platform/TextEncoding.h"
 #include "resources/resource.h"
 #include "script/Translations.h"
+#include "ui/ScopeDialog.h"
 
 namespace {
 
@@ -45,18 +46,11 @@ void EntryOf(int language, char* entry) { wsprintfA(entry, "Translations.%s.ini"
 // The dialog is modal, one at a time: its choice lives here.
 Choice* g_Choice;
 
-void SetTextFromTable(HWND window, const char* key) {
-  char* text = SetupState::Translations.GetString(key);
-  WCHAR* wide = text ? WideOf(text) : NULL;
-  if (wide) SetWindowTextW(window, wide);
-  free(wide);
-  free(text);
-}
 
 INT_PTR CALLBACK LanguageDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {
-    SetTextFromTable(dialog, TK_INSTALL_TITLE);
-    SetTextFromTable(GetDlgItem(dialog, IDCANCEL), TK_CANCEL);
+    SetTextFromTable(dialog, TK_INSTALL_TITLE, NULL);
+    SetTextFromTable(GetDlgItem(dialog, IDCANCEL), TK_CANCEL, NULL);
     HWND list = GetDlgItem(dialog, IDC_LANGUAGE_LIST);
     for (int i = 0; i < g_Choice->Count; ++i)
       SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kLanguages[g_Choice->Held[i]].Name));

@@ -15,13 +15,6 @@ const char kAdministratorRightsNeededText[] =
 
 namespace {
 
-void SetTextFromTable(HWND window, const char* key, const char* english) {
-  char* text = english ? SetupState::Translations.GetStringOr(key, english) : SetupState::Translations.GetString(key);
-  WCHAR* wide = text ? WideOf(text) : NULL;
-  if (wide) SetWindowTextW(window, wide);
-  free(wide);
-  free(text);
-}
 
 INT_PTR CALLBACK ScopeDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {
@@ -53,4 +46,12 @@ ScopeAnswer AskForScope(HINSTANCE instance) {
   // all users, or no dialog at all: the script's first choice, as a run
   // without a person takes it
   return SCOPE_ANSWER_ALL_USERS;
+}
+
+void SetTextFromTable(HWND window, const char* key, const char* english) {
+  char* text = english ? SetupState::Translations.GetStringOr(key, english) : SetupState::Translations.GetString(key);
+  WCHAR* wide = text ? WideOf(text) : NULL;
+  if (wide) SetWindowTextW(window, wide);
+  free(wide);
+  free(text);
 }

@@ -14,3 +14,7 @@ ScopeAnswer AskForScope(HINSTANCE instance);
 extern const char kInstallForAllUsersText[];
 extern const char kInstallJustForMeText[];
 extern const char kAdministratorRightsNeededText[];
+
+// A dialog's window or control gets the table's text of key, or english
+// when the table lacks it (null english: the key itself, as GetString).
+void SetTextFromTable(HWND window, const char* key, const char* english);
