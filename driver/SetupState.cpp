@@ -14,6 +14,8 @@ int ShowEulaPage;
 volatile int CancelRequested;
 int Scope = SCOPE_MACHINE;
 int ScopeSetting = SCOPE_MACHINE;
+SetupChoice* Choices;
+int ChoiceCount;
 
 // One translation unit fixes the construction order of the shared objects:
 // the reader, the translation table, the log, the project script.

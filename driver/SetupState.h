@@ -5,6 +5,7 @@
 #include "common/Mbcs.h"
 
 #include "efs/ExeFileSystem.h"
+#include "script/Choices.h"
 #include "script/FileParser.h"
 #include "script/Translations.h"
 #include "uninstall/UninstallLogger.h"
@@ -25,6 +26,10 @@ extern volatile int CancelRequested;
 enum InstallScope { SCOPE_MACHINE = 0, SCOPE_USER = 1, SCOPE_CHOOSE = 2 };
 extern int Scope;
 extern int ScopeSetting;
+// The script's components and tasks in its order (components first), with
+// the run's choice; none (null, 0) for a script without them.
+extern SetupChoice* Choices;
+extern int ChoiceCount;
 
 // The shared objects, constructed before WinMain in the order they are
 // defined in SetupState.cpp and destroyed in reverse after it returns.

@@ -8,10 +8,10 @@
 #include "platform/RunLog.h"
 #include "script/Placeholders.h"
 
-int ProcessExecuteSection() {
-  const int32_t count = SetupState::Project.GetLineCount("Execute");
+int ProcessExecuteSection(const char* section) {
+  const int32_t count = SetupState::Project.GetLineCount(section);
   for (int32_t i = 0; i < count; ++i) {
-    char* raw = ReadSectionLine("Execute", i);
+    char* raw = ReadSectionLine(section, i);
     if (!raw) {
       ShowSectionError("Failed to execute file due to memory allocation error.\n"
                        "Installation will be aborted.");

@@ -54,10 +54,14 @@ int FilesReplacedAtRestart() { return g_ReplacedAtRestart; }
 
 char** ExistingFileDestinations(int* found) {
   *found = 0;
-  const int32_t count = SetupState::Project.GetLineCount("Files");
+  int32_t count = 0;
+  char section[256];
+  for (int k = 0; ChosenSectionName(kActionSections[SECTION_FILES].Name, k, section, sizeof section); ++k)
+    count += SetupState::Project.GetLineCount(section);
   char** files = count > 0 ? static_cast<char**>(calloc(count, sizeof(char*))) : NULL;
-  for (int32_t i = 0; files && i < count; ++i) {
-    char* line = ReadSectionLine("Files", i);
+  for (int k = 0; files && ChosenSectionName(kActionSections[SECTION_FILES].Name, k, section, sizeof section); ++k)
+  for (int32_t i = 0, lines = SetupState::Project.GetLineCount(section); i < lines; ++i) {
+    char* line = ReadSectionLine(section, i);
     FilesLine fields;
     char* destination = line && SplitFilesLine(line, &fields) ? ExpandPlaceholders(fields.Destination) : NULL;
     free(line);
@@ -95,11 +99,12 @@ static int ReplacementBeside(const char* destination, char* beside) {
   return 1;
 }
 
-RunResult ProcessFilesSection() {
-  g_ReplacedAtRestart = 0;
-  const int32_t count = SetupState::Project.GetLineCount("Files");
+RunResult ProcessFilesSection(const char* section) {
+  // the plain [Files] runs first in every run
+  if (strcmp(section, kActionSections[SECTION_FILES].Name) == 0) g_ReplacedAtRestart = 0;
+  const int32_t count = SetupState::Project.GetLineCount(section);
   for (int32_t i = 0; i < count; ++i) {
-    char* line = ReadSectionLine("Files", i);
+    char* line = ReadSectionLine(section, i);
     if (!line) return FailLine(NULL, NULL);
     FilesLine fields;
     if (!SplitFilesLine(line, &fields)) return FailLine(line, NULL);

@@ -106,11 +106,11 @@ struct CreatedIniFiles {
   }
 };
 
-int ProcessIniFilesSection() {
-  const int32_t count = SetupState::Project.GetLineCount("INIFiles");
+int ProcessIniFilesSection(const char* section) {
+  const int32_t count = SetupState::Project.GetLineCount(section);
   CreatedIniFiles created;
   for (int32_t i = 0; i < count; ++i) {
-    char* raw = ReadSectionLine("INIFiles", i);
+    char* raw = ReadSectionLine(section, i);
     if (!raw)
       return Fail(NULL,
                   "Failed to create/modify INI files due to memory allocation error.\n"

@@ -13,10 +13,10 @@
 
 // Keys to delete at uninstall, logged before any value is written. A line
 // that does not expand is skipped.
-static int LogRegistryKeysToRemove() {
-  const int32_t count = SetupState::Project.GetLineCount("SysRegUninstall");
+static int LogRegistryKeysToRemove(const char* section) {
+  const int32_t count = SetupState::Project.GetLineCount(section);
   for (int32_t i = 0; i < count; ++i) {
-    char* line = ReadSectionLine("SysRegUninstall", i);
+    char* line = ReadSectionLine(section, i);
     if (!line) {
       SetupState::Translations.ShowMessage(NULL, TK_UNSPECIFIED_ERROR_OCCURED, TK_ERROR, MB_ICONERROR);
       return 0;
@@ -38,20 +38,35 @@ static int LogRegistryKeysToRemove() {
 
 // The other sections succeed or fail (shown, or cancelled): their 1 or 0.
 static RunResult Done(int ok) { return ok ? RUN_DONE : RUN_FAILED; }
-static RunResult ProcessShortcuts() { return Done(ProcessShortcutsSection()); }
-static RunResult ProcessIniFiles() { return Done(ProcessIniFilesSection()); }
-static RunResult ProcessSysRegUninstall() { return Done(LogRegistryKeysToRemove()); }
-static RunResult ProcessSysRegInt() { return Done(ProcessRegistrySection(0)); }
-static RunResult ProcessSysRegString() { return Done(ProcessRegistrySection(1)); }
-static RunResult ProcessRegisterDlls() { return Done(ProcessRegisterDllsSection()); }
-static RunResult ProcessExecute() { return Done(ProcessExecuteSection()); }
+static RunResult ProcessShortcuts(const char* s) { return Done(ProcessShortcutsSection(s)); }
+static RunResult ProcessIniFiles(const char* s) { return Done(ProcessIniFilesSection(s)); }
+static RunResult ProcessSysRegUninstall(const char* s) { return Done(LogRegistryKeysToRemove(s)); }
+static RunResult ProcessSysRegInt(const char* s) { return Done(ProcessRegistrySection(0, s)); }
+static RunResult ProcessSysRegString(const char* s) { return Done(ProcessRegistrySection(1, s)); }
+static RunResult ProcessRegisterDlls(const char* s) { return Done(ProcessRegisterDllsSection(s)); }
+static RunResult ProcessExecute(const char* s) { return Done(ProcessExecuteSection(s)); }
 
 // By ActionSectionId. Only the files can find the setup file damaged.
-static RunResult (*const kHandlers[])() = {
+static RunResult (*const kHandlers[])(const char* section) = {
     ProcessFilesSection, ProcessShortcuts,    ProcessIniFiles,     ProcessSysRegUninstall,
     ProcessSysRegInt,    ProcessSysRegString, ProcessRegisterDlls, ProcessExecute,
 };
 static_assert(sizeof kHandlers / sizeof kHandlers[0] == ACTION_SECTION_COUNT, "a handler for every section");
+
+// Every header of a section: the plain one, then those of the chosen
+// components and tasks. RUN_DONE when all were done, else the failed one's.
+static RunResult RunChosenSections(const ActionSection& section) {
+  char name[256];
+  for (int k = 0; ChosenSectionName(section.Name, k, name, sizeof name); ++k) {
+    const RunResult done = kHandlers[section.Id](name);
+    if (done != RUN_DONE) return done;
+    if (section.Cancellable) {
+      WaitWhilePaused();
+      if (SetupState::CancelRequested) return RUN_CANCELLED;
+    }
+  }
+  return RUN_DONE;
+}
 
 // RUN_DONE when every section was done, else the failed section's result.
 static RunResult RunSections(CFrontEnd* reports) {
@@ -61,7 +76,7 @@ static RunResult RunSections(CFrontEnd* reports) {
       reports->CancelAllowed(false);
       cancellable = false;
     }
-    const RunResult done = kHandlers[section.Id]();
+    const RunResult done = RunChosenSections(section);
     if (section.Cancellable) {
       WaitWhilePaused();
       if (done != RUN_DONE) return done;

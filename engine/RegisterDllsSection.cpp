@@ -18,10 +18,10 @@ static int Fail(const char* text, const char* path, char* toFree) {
   return 0;
 }
 
-int ProcessRegisterDllsSection() {
-  const int32_t count = SetupState::Project.GetLineCount("RegisterDlls");
+int ProcessRegisterDllsSection(const char* section) {
+  const int32_t count = SetupState::Project.GetLineCount(section);
   for (int32_t i = 0; i < count; ++i) {
-    char* raw = ReadSectionLine("RegisterDlls", i);
+    char* raw = ReadSectionLine(section, i);
     if (!raw)
       return Fail("Failed to register dll file due to memory allocation error.\n"
                   "Installation will be aborted.", NULL, NULL);

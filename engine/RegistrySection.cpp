@@ -48,9 +48,8 @@ static int RegistryValueExists(HKEY root, const char* keyPath, const char* value
   return r == ERROR_SUCCESS;
 }
 
-int ProcessRegistrySection(int kind) {
+int ProcessRegistrySection(int kind, const char* section) {
   if (kind != 0 && kind != 1) return 0;
-  const char* section = kind == 0 ? "SysRegInt" : "SysRegString";
   const int32_t count = SetupState::Project.GetLineCount(section);
   for (int32_t i = 0; i < count; ++i) {
     char* raw = ReadSectionLine(section, i);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "common/Mbcs.h"
 #include "common/SafeFormat.h"
@@ -9,6 +10,26 @@
 #include "driver/SetupState.h"
 #include "platform/FrontEnd.h"
 #include "uninstall/UninstallLogger.h"
+
+int ChosenSectionName(const char* name, int k, char* buffer, size_t size) {
+  const size_t n = strlen(name);
+  if (k == 0) {
+    if (n + 1 > size) return 0;
+    memcpy(buffer, name, n + 1);
+    return 1;
+  }
+  for (int i = 0; i < SetupState::ChoiceCount; ++i) {
+    const SetupChoice& choice = SetupState::Choices[i];
+    if (!choice.Chosen || --k > 0) continue;
+    const size_t m = strlen(choice.Name);
+    if (n + 1 + m + 1 > size) return 0;
+    memcpy(buffer, name, n);
+    buffer[n] = ':';
+    memcpy(buffer + n + 1, choice.Name, m + 1);
+    return 1;
+  }
+  return 0;
+}
 
 char* ReadSectionLine(const char* section, int32_t index) {
   int32_t n = SetupState::Project.GetLine(section, index, NULL, 0);

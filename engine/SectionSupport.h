@@ -1,9 +1,16 @@
 // What every section handler shares: reading a line, splitting fields and
 // showing its one failure message.
 #pragma once
+#include <stddef.h>
 #include <stdint.h>
 
 #include "platform/FileSystem.h"
+
+// The headers whose lines a section's run takes, in order: k = 0 the plain
+// [name], then [name:choice] for each chosen component and task in the
+// script's order. Writes the k-th into buffer (without brackets); 0 when
+// there is no k-th or it does not fit.
+int ChosenSectionName(const char* name, int k, char* buffer, size_t size);
 
 // Line index of section as a new string (measure, allocate, read); null when
 // memory runs out.

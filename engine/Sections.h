@@ -10,18 +10,20 @@ class CUninstallLogger;
 
 // The files can find the setup file damaged: RUN_DONE, RUN_FAILED (shown,
 // or cancelled) or RUN_DAMAGED (shown).
-RunResult ProcessFilesSection();
-// The destinations of [Files] that exist before the run (new strings in a
+RunResult ProcessFilesSection(const char* section);
+// The destinations of [Files] (and its chosen sections) that exist before the run (new strings in a
 // new array, the caller frees both); null when there are none.
 char** ExistingFileDestinations(int* count);
 // How many files in use the last Files section replaces at the restart.
 int FilesReplacedAtRestart();
-int ProcessShortcutsSection();
-int ProcessIniFilesSection();
+// Each handler runs the lines of one header: its plain section or one given
+// for a chosen component or task ("Files:docs").
+int ProcessShortcutsSection(const char* section);
+int ProcessIniFilesSection(const char* section);
 // kind 0: [SysRegInt] DWORD values; kind 1: [SysRegString] string values.
-int ProcessRegistrySection(int kind);
-int ProcessRegisterDllsSection();
-int ProcessExecuteSection();
+int ProcessRegistrySection(int kind, const char* section);
+int ProcessRegisterDllsSection(const char* section);
+int ProcessExecuteSection(const char* section);
 
 // Saves a shell link; logs the file on success. Negative on failure;
 // E_SHORTCUT_NOT_LOGGED when its log line could not be written and the

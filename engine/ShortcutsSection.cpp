@@ -72,10 +72,10 @@ HRESULT CreateShellShortcut(const char* target, const char* shortcutFile, const 
   return unlogged ? E_SHORTCUT_NOT_LOGGED : hr;
 }
 
-int ProcessShortcutsSection() {
-  const int32_t count = SetupState::Project.GetLineCount("Shortcuts");
+int ProcessShortcutsSection(const char* section) {
+  const int32_t count = SetupState::Project.GetLineCount(section);
   for (int32_t i = 0; i < count; ++i) {
-    char* raw = ReadSectionLine("Shortcuts", i);
+    char* raw = ReadSectionLine(section, i);
     if (!raw) {
       ShowSectionError("Failed to create shortcuts due to memory allocation error.\n"
                        "Installation will be aborted.");
