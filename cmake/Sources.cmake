@@ -19,6 +19,7 @@ set(QS_CORE_SOURCES
   efs/SliceRecord.cpp
   efs/SolidStream.cpp
   script/ActionSections.cpp
+  script/Choices.cpp
   script/FileParser.cpp
   script/PlaceholderTokens.cpp
   uninstall/LogLines.cpp

@@ -10,6 +10,7 @@
 
 #include "FuzzCheck.h"
 #include "common/Mbcs.h"
+#include "script/Choices.h"
 #include "script/FileParser.h"
 
 namespace {
@@ -137,6 +138,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(parser.GetLine(s, count, nullptr, 0) == 0);
     FUZZ_CHECK(parser.GetLine(s, -1, nullptr, 0) == 0);
   }
+  // the components and tasks read are those a header can name, each once
+  int choiceCount = 0;
+  SetupChoice* choices = ReadScriptChoices(parser, &choiceCount);
+  FUZZ_CHECK(choiceCount >= 0 && (choices != nullptr) == (choiceCount > 0));
+  for (int i = 0; i < choiceCount; ++i) {
+    FUZZ_CHECK(IsChoiceName(choices[i].Name, strlen(choices[i].Name)));
+    FUZZ_CHECK(choices[i].Description[0] && !(choices[i].Fixed && choices[i].Unchecked));
+    FUZZ_CHECK(FindChoice(choices, choiceCount, -1, choices[i].Name, strlen(choices[i].Name)) == &choices[i]);
+  }
+  FreeChoices(choices, choiceCount);
+  ChoiceLine line;
+  if (!ReadChoiceLine(visible.c_str(), &line))
+    FUZZ_CHECK(line.Column >= 1 && line.Column - 1 + line.Length <= visible.size());
   FUZZ_CHECK(parser.GetValue(nullptr, "k", "d", nullptr, 0) == 0);
   FUZZ_CHECK(parser.GetValue("Global", nullptr, "d", nullptr, 0) == 0);
   FUZZ_CHECK(parser.GetLineCount(nullptr) == 0);
