@@ -15,6 +15,8 @@ const char kSetupOptionsHelp[] =
     "/LANG=CODE\tthe language, of those the setup holds (de, ja, pt-BR ...)\n"
     "/ALLUSERS\tinstall for all users (asks for administrator rights), where the setup lets you choose\n"
     "/CURRENTUSER\tinstall just for you, where the setup lets you choose\n"
+    "/COMPONENTS=A,B\tinstall these of the setup's components (and those always installed), no others\n"
+    "/TASKS=X,Y\tdo these of the setup's additional tasks, no others\n"
     "/?\tthis list\n"
     "/CLOSEAPPLICATIONS\tthe wizard closes the programs that use the files, unless told not to\n"
     "/NOCLOSEAPPLICATIONS\t/S and /PASSIVE leave those programs running (a restart may be needed)\n"
@@ -119,7 +121,7 @@ bool IsOptionWord(const char* p) {
   if (*p != '-') return false;
   size_t n = 0;
   while (p[1 + n] && !IsBlank(p[1 + n]) && p[1 + n] != '=' && p[1 + n] != '"') ++n;
-  static const char* const kNames[] = {"S", "PASSIVE", "?", "D", "LOG", "LANG", "joinsplitparts", "originalsourcedirlocation", "ALLUSERS", "CURRENTUSER", "elevatedrun"};
+  static const char* const kNames[] = {"S", "PASSIVE", "?", "D", "LOG", "LANG", "joinsplitparts", "originalsourcedirlocation", "ALLUSERS", "CURRENTUSER", "elevatedrun", "COMPONENTS", "TASKS"};
   for (const char* name : kNames)
     if (SameName(p + 1, n, name)) return true;
   return false;
@@ -168,6 +170,22 @@ bool IsLanguageCode(const char* code, size_t size) {
     usable = (code[i] >= 'a' && code[i] <= 'z') || (code[i] >= 'A' && code[i] <= 'Z') || code[i] == '-' ||
              code[i] == '_';
   return usable;
+}
+
+// A list of names for /COMPONENTS= or /TASKS= into out (size bytes): only
+// the bytes a name may hold, commas and blanks, so that it passes on to
+// another process as one quoted token. Empty chooses none.
+int TakeNameList(const char* value, char* out, size_t size) {
+  const size_t n = strlen(value);
+  if (n >= size) return 0;
+  for (size_t i = 0; i < n; ++i) {
+    const char c = value[i];
+    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-' ||
+          c == '.' || c == ',' || c == ' '))
+      return 0;
+  }
+  memcpy(out, value, n + 1);
+  return 1;
 }
 
 }  // namespace
@@ -239,6 +257,12 @@ int ParseSetupCommandLine(const char* line, SetupCommandLine* out) {
       if (out->ScopeChoice && out->ScopeChoice != choice)
         SetProblem(out, "/ALLUSERS and /CURRENTUSER exclude each other: ", start, raw);
       out->ScopeChoice = choice;
+    } else if (equals && (SameName(name, nameLength, "COMPONENTS") || SameName(name, nameLength, "TASKS"))) {
+      const bool tasks = Lower(name[0]) == 't';
+      if (TakeNameList(equals + 1, tasks ? out->Tasks : out->Components, sizeof out->Tasks))
+        (tasks ? out->HasTasks : out->HasComponents) = 1;
+      else
+        SetProblem(out, "No list of names (letters, digits, \"_\", \"-\", \".\", separated by commas): ", start, raw);
     } else if (!equals && SameName(name, nameLength, "elevatedrun")) {
       out->ElevatedRun = 1;
     } else if (!equals && SameName(name, nameLength, "joinsplitparts")) {
@@ -273,7 +297,7 @@ int FormatPassedOptions(const SetupCommandLine& options, char* out, size_t size)
   if (options.CloseApplications) strcat(first, " /CLOSEAPPLICATIONS");
   if (options.NoCloseApplications) strcat(first, " /NOCLOSEAPPLICATIONS");
   if (options.ForceCloseApplications) strcat(first, " /FORCECLOSEAPPLICATIONS");
-  const char* parts[5][2] = {
+  const char* parts[7][2] = {
       {first, ""},
       {options.HasLog ? " \"/LOG=" : "", options.HasLog ? options.LogPath : ""},
       {options.Language[0] ? " \"/LANG=" : "", options.Language},
@@ -281,9 +305,11 @@ int FormatPassedOptions(const SetupCommandLine& options, char* out, size_t size)
        : options.ScopeChoice == SETUP_SCOPE_CURRENT_USER ? " /CURRENTUSER"
                                                          : "",
        ""},
+      {options.HasComponents ? " \"/COMPONENTS=" : "", options.HasComponents ? options.Components : ""},
+      {options.HasTasks ? " \"/TASKS=" : "", options.HasTasks ? options.Tasks : ""},
       {options.HasDestination ? " \"/D=" : "", options.HasDestination ? options.Destination : ""},
   };
-  for (int i = 0; i < 5; ++i) {
+  for (int i = 0; i < 7; ++i) {
     if (!parts[i][0][0]) continue;
     // a quote inside would end the token early, and what follows it would
     // be read as options of the next process

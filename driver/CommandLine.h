@@ -63,6 +63,13 @@ struct SetupCommandLine {
   // -elevatedrun: started by this program through the consent prompt. It
   // grants nothing; it only keeps that run from asking again.
   int ElevatedRun;
+  // /COMPONENTS= and /TASKS=: the components and tasks chosen, names
+  // separated by commas; the others are not (fixed ones always are). The
+  // script decides which names are known.
+  int HasComponents;
+  char Components[512];
+  int HasTasks;
+  char Tasks[512];
 };
 
 // 1 when every token is known; 0 with Problem naming the first that is not.
@@ -76,7 +83,7 @@ int ParseSetupCommandLine(const char* line, SetupCommandLine* out);
 const wchar_t* SkipProgramName(const wchar_t* line);
 
 // The options a split installation's next process gets from this one
-// (/S or /PASSIVE, /LOG=, /LANG=, /D=, each quoted as one token, blank-separated, with a leading
+// (/S or /PASSIVE, /LOG=, /LANG=, /COMPONENTS=, /TASKS=, /D=, each quoted as one token, blank-separated, with a leading
 // blank), so that they come before the chain's own option. 0 when they do
 // not fit into size bytes, or a value holds a quote that would end its token.
 int FormatPassedOptions(const SetupCommandLine& options, char* out, size_t size);

@@ -16,12 +16,14 @@
 #include "efs/EntryExtraction.h"
 #include "engine/AddRemovePrograms.h"
 #include "engine/InstallRun.h"
+#include "engine/Sections.h"
 #include "platform/Elevation.h"
 #include "platform/FrontEnd.h"
 #include "platform/FilesInUse.h"
 #include "platform/RunLog.h"
 #include "platform/TextEncoding.h"
 #include "resources/resource.h"
+#include "script/Choices.h"
 #include "script/Placeholders.h"
 #include "ui/BackgroundWindow.h"
 #include "ui/JoinWindow.h"
@@ -98,8 +100,8 @@ static int HoldCopy(const char* path) {
 // Starts "path", the options passed on, then option and its argument, and
 // waits for it: its exit code is this run's. -1 when it cannot start.
 static int RunChild(const char* path, const char* option, const char* argument) {
-  char passed[3 * PATH_BYTES + 32];
-  char line[6 * PATH_BYTES + 64];
+  char passed[3 * PATH_BYTES + 2 * sizeof g_Options.Components + 64];
+  char line[6 * PATH_BYTES + 2 * sizeof g_Options.Components + 96];
   if (!FormatPassedOptions(g_Options, passed, sizeof passed) ||
       strlen(path) + strlen(passed) + strlen(option) + strlen(argument) + 6 > sizeof line)
     return -1;
@@ -360,6 +362,66 @@ static RunResult ExpandDefaultDir() {
   return RUN_DONE;
 }
 
+// /COMPONENTS= and /TASKS= over what the script or an installed version
+// proposed. A name the script does not know is a bad command line: the
+// deployment meant something this setup does not have.
+static RunResult ChooseFromCommandLine() {
+  for (int task = 0; task < 2; ++task) {
+    if (!(task ? g_Options.HasTasks : g_Options.HasComponents)) continue;
+    char unknown[kChoiceNameMax + 8];
+    if (ChooseByList(SetupState::Choices, SetupState::ChoiceCount, task, task ? g_Options.Tasks : g_Options.Components,
+                     unknown, sizeof unknown))
+      continue;
+    // the names it does have, for the one who wrote the line
+    char names[1024] = "";
+    for (int i = 0; i < SetupState::ChoiceCount; ++i) {
+      const char* name = SetupState::Choices[i].Name;
+      if (SetupState::Choices[i].Task != task || strlen(names) + strlen(name) + 8 > sizeof names) continue;
+      if (names[0]) strcat(names, ", ");
+      strcat(names, name);
+    }
+    const char* kind = task ? "task" : "component";
+    char text[sizeof names + sizeof unknown + 128];
+    if (names[0])
+      wsprintfA(text, "Unknown %s in %s: %s\nThis setup's %ss are: %s.\n\nSetup /? lists the options.", kind,
+                task ? "/TASKS=" : "/COMPONENTS=", unknown, kind, names);
+    else
+      wsprintfA(text, "Unknown %s in %s: %s\nThis setup has no %ss.\n\nSetup /? lists the options.", kind,
+                task ? "/TASKS=" : "/COMPONENTS=", unknown, kind);
+    ShowError(text, MB_OK | MB_ICONERROR);
+    return RUN_BAD_COMMAND_LINE;
+  }
+  return RUN_DONE;
+}
+
+// The script's components and tasks, chosen as it says, with the space
+// each component's files take; then the command line's choice.
+static RunResult ReadChoices() {
+  int count = 0;
+  SetupChoice* choices = ReadScriptChoices(SetupState::Project, &count);
+  if (count < 0) {
+    ShowUnspecifiedError();
+    return RUN_FAILED;
+  }
+  FreeChoices(SetupState::Choices, SetupState::ChoiceCount);
+  SetupState::Choices = choices;
+  SetupState::ChoiceCount = count;
+  for (int i = 0; i < count; ++i) {
+    SetupChoice& choice = choices[i];
+    // a description may name the application
+    if (char* text = ExpandPlaceholders(choice.Description)) {
+      free(choice.Description);
+      choice.Description = text;
+    }
+    char files[sizeof "Files:" + kChoiceNameMax];
+    if (choice.Task) continue;
+    strcpy(files, "Files:");
+    strcat(files, choice.Name);
+    choice.Bytes = FilesSectionBytes(files);
+  }
+  return ChooseFromCommandLine();
+}
+
 // Who the installation is for: the script's scope, a switch, or the answer
 // to the question (after the language, so that it is asked in it).
 static RunResult ChooseScope() {
@@ -414,7 +476,7 @@ static int RunThisElevated(SetupCommandLine options, const char* chainOption, co
     const DWORD n = GetFullPathNameA(g_Options.LogPath, sizeof options.LogPath, options.LogPath, NULL);
     if (n == 0 || n >= sizeof options.LogPath) MbcsCopy(options.LogPath, sizeof options.LogPath, g_Options.LogPath);
   }
-  char parameters[4 * PATH_BYTES + 64];
+  char parameters[4 * PATH_BYTES + 2 * sizeof options.Components + 96];
   if (!FormatPassedOptions(options, parameters, sizeof parameters - PATH_BYTES - 64)) {
     ShowUnspecifiedError();
     return SETUP_EXIT_FAILED;
@@ -505,6 +567,8 @@ static RunResult PrepareInstaller(const char* tempDir, char* tempProject, char* 
   if (result != RUN_DONE) return result;
   SetupState::UninstallLog.SetTranslations(&SetupState::Translations);
   result = ReadInstallerSettings(g_Options.OriginalSourceDir);
+  if (result == RUN_DONE) result = ReadChoices();
+  if (result == RUN_BAD_COMMAND_LINE) *failed = false;  // nothing to undo
   if (result != RUN_DONE) return result;
   // /D= stands for the script's DefaultDir; the wizard's page shows it
   if (g_Options.HasDestination) MbcsCopy(SetupState::InstallDir, PATH_BYTES, g_Options.Destination);
@@ -529,8 +593,9 @@ static RunResult PrepareInstaller(const char* tempDir, char* tempProject, char* 
     *elevate = true;
     return RUN_DONE;
   }
-  // a version of the same AppId proposes its folder, and is not downgraded unasked
-  return ResultOf(CheckInstalledVersion(g_Options.HasDestination ? g_Options.Destination : NULL));
+  // a version of the same AppId proposes its folder and its choices, and is not downgraded unasked
+  result = ResultOf(CheckInstalledVersion(g_Options.HasDestination ? g_Options.Destination : NULL));
+  return result == RUN_DONE ? ChooseFromCommandLine() : result;
 }
 
 // The passive window's Cancel: no question, the run stops and rolls back.

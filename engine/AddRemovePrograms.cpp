@@ -16,6 +16,7 @@
 #include "platform/FrontEnd.h"
 #include "platform/RegistryHelpers.h"
 #include "platform/RunLog.h"
+#include "script/Choices.h"
 #include "script/Placeholders.h"
 #include "uninstall/LogLines.h"
 
@@ -59,6 +60,41 @@ unsigned long long FileSize(const char* path) {
 }
 
 int SameFolder(const char* a, const char* b);
+
+// The components and tasks this run offered and those chosen, kept in the
+// entry so that an upgrade or a repair proposes them again. 1 when done or
+// the script has none.
+const char kOfferedChoices[] = "OfferedChoices";
+const char kChosenChoices[] = "ChosenChoices";
+
+int KeepChoices(HKEY key) {
+  if (SetupState::ChoiceCount <= 0) return 1;
+  const size_t size = static_cast<size_t>(SetupState::ChoiceCount) * (kChoiceNameMax + 1) + 1;
+  char* offered = static_cast<char*>(malloc(size));
+  char* chosen = static_cast<char*>(malloc(size));
+  const int ok = offered && chosen &&
+                 FormatChoiceNames(SetupState::Choices, SetupState::ChoiceCount, 0, offered, size) &&
+                 FormatChoiceNames(SetupState::Choices, SetupState::ChoiceCount, 1, chosen, size) &&
+                 SetString(key, kOfferedChoices, offered) && SetString(key, kChosenChoices, chosen);
+  free(offered);
+  free(chosen);
+  return ok;
+}
+
+// What the installed version kept, over the script's defaults.
+void ProposeKeptChoices(HKEY root, const char* path) {
+  if (SetupState::ChoiceCount <= 0) return;
+  char* offered = static_cast<char*>(malloc(8192));
+  char* chosen = static_cast<char*>(malloc(8192));
+  // none chosen is an empty list; none offered, an entry of before
+  if (offered && chosen && ReadRegistryString(root, path, kOfferedChoices, "", offered, 8192)) {
+    ReadRegistryString(root, path, kChosenChoices, "", chosen, 8192);
+    ApplyRecordedChoices(SetupState::Choices, SetupState::ChoiceCount, offered, chosen);
+    RunLogLineWith("Choices of the installed version", "%s", chosen);
+  }
+  free(offered);
+  free(chosen);
+}
 
 void TellNotWritten(const char* root, const char* path) {
   char line[2 * MAX_PATH + 32];
@@ -137,7 +173,8 @@ int WriteAddRemoveProgramsEntry() {
   if (publisher[0]) ok = ok && SetString(key, "Publisher", publisher);
   ok = ok && SetString(key, "InstallLocation", folder) && SetString(key, "DisplayIcon", uninstaller) &&
        SetString(key, "UninstallString", quoted) && SetString(key, "QuietUninstallString", quiet) &&
-       SetString(key, "InstallDate", date) && SetDword(key, "NoModify", 1) && SetDword(key, "NoRepair", 1);
+       SetString(key, "InstallDate", date) && SetDword(key, "NoModify", 1) && SetDword(key, "NoRepair", 1) &&
+       KeepChoices(key);
   g_Entry = NULL;
   RegCloseKey(key);
   if (!ok) {
@@ -248,6 +285,7 @@ int CheckInstalledVersion(const char* destination) {
   SetupState::Project.GetValue("Global", "KeepInstalledDir", "FALSE", keep, sizeof keep);
   RunLogLineWith("Installed already", "in %s", location[0] ? location : "(no InstallLocation)");
   if (!InstalledFolderCounts(rootName, path, location)) return SETUP_EXIT_DONE;
+  ProposeKeptChoices(root, path);
 
   if (CompareVersions(installed, version) > 0) {
     char* text = Message(TK_NEWER_VERSION_IS_INSTALLED, kNewerInstalled, installed, version);

@@ -13,6 +13,7 @@
 #include "platform/FilesInUse.h"
 #include "platform/RunLog.h"
 #include "script/ActionSections.h"
+#include "script/PlaceholderTokens.h"
 #include "script/Placeholders.h"
 
 // The stored file of a line: the file name of its destination (drive and
@@ -165,4 +166,41 @@ RunResult ProcessFilesSection(const char* section) {
   }
   FlushInstallProgress();
   return RUN_DONE;
+}
+
+// Before the folder is known: the entry of a line is its destination's
+// file name, which follows the last separator or folder placeholder;
+// %APPNAME% may stand in it.
+static char* EntryNameBeforeInstall(const FilesLine& fields) {
+  const char* name = fields.Destination;
+  for (const char* p = name; *p;) {
+    if (*p == '\\' || *p == '/') {
+      name = ++p;
+      continue;
+    }
+    const PlaceholderToken* token = *p == '%' ? MatchPlaceholderToken(p) : NULL;
+    if (token) {
+      p += token->Length;
+      if (token->AddsSeparator) name = p;
+      continue;
+    }
+    p = MbcsNext(p);
+  }
+  // where the lines name their entries: the source's file name
+  return SetupState::Efs.LinesNameEntries() ? EntryNameOf(fields, "") : ExpandPlaceholders(name);
+}
+
+unsigned long long FilesSectionBytes(const char* section) {
+  unsigned long long total = 0;
+  for (int32_t i = 0, count = SetupState::Project.GetLineCount(section); i < count; ++i) {
+    char* line = ReadSectionLine(section, i);
+    FilesLine fields;
+    char* entry = line && SplitFilesLine(line, &fields) ? EntryNameBeforeInstall(fields) : NULL;
+    const EFSENTRY* found = entry && *entry ? SetupState::Efs.FindEntry(entry) : NULL;
+    // the content's size where the directory records it, else what is stored
+    if (found) total += found->Size ? found->Size : found->StoredSize;
+    free(entry);
+    free(line);
+  }
+  return total;
 }

@@ -32,3 +32,8 @@ const HRESULT E_SHORTCUT_NOT_LOGGED = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_ITF,
 HRESULT CreateShellShortcut(const char* target, const char* shortcutFile, const char* iconFile,
                             int iconIndex, const char* description, const char* arguments,
                             const char* workingFolder, CUninstallLogger* logger);
+
+// The bytes the entries of a [Files] header's lines take once installed
+// (their content's size, or what is stored where the directory does not
+// record it); read before the folder is known.
+unsigned long long FilesSectionBytes(const char* section);

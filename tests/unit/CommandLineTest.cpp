@@ -198,6 +198,37 @@ TEST(CommandLine, LangTakesACodeAndIsPassedOn) {
   EXPECT_STREQ("de", Parsed(passed).Language);
 }
 
+// The components and tasks: lists of names, an empty one choosing none, in
+// any mode; passed on as one quoted token each, before /D=.
+TEST(CommandLine, ComponentsAndTasksTakeListsOfNamesAndArePassedOn) {
+  SetupCommandLine c = Parsed("/S /components=docs,Samples /TASKS=\"desktopicon, quicklaunch\" /D=C:\\A B");
+  EXPECT_EQ(1, c.HasComponents);
+  EXPECT_STREQ("docs,Samples", c.Components);
+  EXPECT_EQ(1, c.HasTasks);
+  EXPECT_STREQ("desktopicon, quicklaunch", c.Tasks);
+  EXPECT_STREQ("C:\\A B", c.Destination);
+  char passed[2048];
+  ASSERT_EQ(1, FormatPassedOptions(c, passed, sizeof passed));
+  EXPECT_STREQ(" /S \"/COMPONENTS=docs,Samples\" \"/TASKS=desktopicon, quicklaunch\" \"/D=C:\\A B\"", passed);
+  SetupCommandLine back = Parsed(passed);
+  EXPECT_STREQ(c.Components, back.Components);
+  EXPECT_STREQ(c.Tasks, back.Tasks);
+  // none chosen is a choice too, and reaches the next process as one
+  c = Parsed("-TASKS=");
+  EXPECT_EQ(1, c.HasTasks);
+  EXPECT_EQ(0, c.HasComponents);
+  ASSERT_EQ(1, FormatPassedOptions(c, passed, sizeof passed));
+  EXPECT_EQ(1, Parsed(passed).HasTasks);
+  // what no name holds is refused, so that a value never ends its token
+  for (const char* bad : {"/COMPONENTS=a/b", "/COMPONENTS=docs;help", "/TASKS=a:b", "/COMPONENTS"}) {
+    SetupCommandLine refused = Parsed(bad, 0);
+    EXPECT_EQ(0, refused.HasComponents + refused.HasTasks) << bad;
+  }
+  EXPECT_EQ(0, Parsed(("/COMPONENTS=" + std::string(600, 'a')).c_str(), 0).HasComponents);
+  // a folder of /D= ends before them
+  EXPECT_EQ(0, Parsed("/D=C:\\App -TASKS=x", 0).HasDestination);
+}
+
 // Who the installation is for: the switches in any mode, passed on with
 // the rest, never both; the script's own scope wins unless it lets the
 // user choose, and then the switch comes before the answer.
