@@ -433,21 +433,29 @@ int NameStoredFiles(std::vector<FileToInstall>* files, const std::vector<std::st
 
 std::string WithExplicitFilesLines(const std::string& text, const std::vector<FileToInstall>& files,
                                    const std::vector<StoredFile>& stored) {
-  // the section's lines as the setup program's parser finds them
-  const size_t header = text.find("[Files]");
-  if (header == std::string::npos) return text;
-  size_t body = text.find('\n', header);
-  if (body == std::string::npos) return text;
-  ++body;
-  size_t end = body;
-  while (end < text.size() && text[end] != '[') {
-    size_t lf = text.find('\n', end);
-    end = lf == std::string::npos ? text.size() : lf + 1;
+  std::vector<std::string> sections;
+  for (const FileToInstall& f : files)
+    if (std::find(sections.begin(), sections.end(), f.Section) == sections.end()) sections.push_back(f.Section);
+  std::string result = text;
+  for (const std::string& section : sections) {
+    // the section's lines as the setup program's parser finds them
+    const size_t header = result.find("[" + section + "]");
+    if (header == std::string::npos) continue;
+    size_t body = result.find('\n', header);
+    if (body == std::string::npos) continue;
+    ++body;
+    size_t end = body;
+    while (end < result.size() && result[end] != '[') {
+      size_t lf = result.find('\n', end);
+      end = lf == std::string::npos ? result.size() : lf + 1;
+    }
+    const std::string eol = body >= 2 && result[body - 2] == '\r' ? "\r\n" : "\n";
+    std::string lines;
+    for (const FileToInstall& f : files)
+      if (f.Section == section) lines += stored[f.Stored].Name + ", " + f.Destination + eol;
+    // a section that ended the text without a line feed ends it so again
+    if (end == result.size() && (result.empty() || result.back() != '\n')) lines.resize(lines.size() - eol.size());
+    result = result.substr(0, body) + lines + result.substr(end);
   }
-  const std::string eol = body >= 2 && text[body - 2] == '\r' ? "\r\n" : "\n";
-  std::string lines;
-  for (const FileToInstall& f : files) lines += stored[f.Stored].Name + ", " + f.Destination + eol;
-  // a section that ended the text without a line feed ends it so again
-  if (end == text.size() && (text.empty() || text.back() != '\n')) lines.resize(lines.size() - eol.size());
-  return text.substr(0, body) + lines + text.substr(end);
+  return result;
 }

@@ -25,6 +25,7 @@ struct FileToInstall {
   std::string DestinationName;  // its file name once they are filled in
   int Line;
   size_t Stored = 0;        // index of its stored file
+  std::string Section = "Files";  // the header of its line ("Files:docs")
 };
 
 // A file to store and the name the setup file keeps it under.
@@ -47,7 +48,8 @@ int ExpandFilesLine(const std::string& source, const std::string& destination, i
 int NameStoredFiles(std::vector<FileToInstall>* files, const std::vector<std::string>& taken,
                     std::vector<StoredFile>* stored, std::vector<Diagnostic>* out);
 
-// text with the lines of its [Files] section (where the setup program finds
-// it) replaced by one "stored name, destination" line per file.
+// text with the lines of each [Files] section that files come from ([Files],
+// [Files:docs] ..., where the setup program finds it) replaced by one
+// "stored name, destination" line per file of it.
 std::string WithExplicitFilesLines(const std::string& text, const std::vector<FileToInstall>& files,
                                    const std::vector<StoredFile>& stored);

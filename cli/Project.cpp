@@ -13,6 +13,7 @@
 #include "common/Mbcs.h"
 #include "efs/EfsFormat.h"
 #include "script/ActionSections.h"
+#include "script/Choices.h"
 #include "script/PlaceholderTokens.h"
 
 struct KeyedSection {
@@ -95,10 +96,16 @@ std::string Suggestion(const std::string& name, const std::vector<std::string>& 
   return "the " + kind + "s are " + all;
 }
 
+// The sections that list the components and the tasks.
+const char* const kChoiceSections[] = {"Components", "Tasks"};
+
+bool IsChoiceSection(const std::string& name) { return name == kChoiceSections[0] || name == kChoiceSections[1]; }
+
 std::vector<std::string> SectionNames() {
   std::vector<std::string> names;
   for (const KeyedSection& k : kKeyedSections) names.push_back(k.Name);
   for (const ActionSection& a : kActionSections) names.push_back(a.Name);
+  for (const char* c : kChoiceSections) names.push_back(c);
   return names;
 }
 
@@ -332,6 +339,7 @@ void CProject::Check(std::vector<Diagnostic>* out, std::vector<ProjectSource>* s
   CheckHiddenKeys("Global", out);
   CheckHiddenKeys("Background", out);
   CheckGlobal(out);
+  CheckChoices(out);
   // the pictures first: start-up finds them by their own names
   CheckBackground(out, sources);
   CheckFiles(out, sources);
@@ -374,9 +382,32 @@ int CProject::CheckHeader(const std::string& text, int here, std::vector<Diagnos
     return 0;
   }
   const std::string name = text.substr(1, close - 1);
-  if (!FindKeyedSection(name) && !FindActionSection(name.c_str())) {
-    Add(out, here, "`[" + name + "]`: no such section; " + Suggestion(name, SectionNames(), "section", "[", "]"));
+  // [Files:docs]: an action section given for a component or task
+  size_t sectionLength;
+  const char* choice = SplitChoiceHeader(name.c_str(), &sectionLength);
+  const std::string section = name.substr(0, sectionLength);
+  if (!FindKeyedSection(section) && !FindActionSection(section.c_str()) && !IsChoiceSection(section)) {
+    Add(out, here, "`[" + name + "]`: no such section; " + Suggestion(section, SectionNames(), "section", "[", "]"));
     return 0;
+  }
+  if (choice && !FindActionSection(section.c_str())) {
+    Add(out, here, "`[" + name + "]`: only an action section ([Files], [Shortcuts] ...) can be given for a "
+                   "component or task");
+    return 0;
+  }
+  if (choice) {
+    const std::vector<std::string> names = ChoiceNames();
+    if (std::find(names.begin(), names.end(), choice) == names.end()) {
+      const std::string nearest = NearestName(choice, names);
+      std::string all;
+      for (const std::string& n : names) all += (all.empty() ? "" : ", ") + n;
+      Add(out, here, "`[" + name + "]` names no component or task, so its lines would never run; " +
+                         (names.empty()     ? std::string("list it in [Components] or [Tasks]")
+                          : nearest.empty() ? "the components and tasks are " + all
+                                            : "did you mean `" + nearest + "`?" +
+                                                  (Lower(nearest) == Lower(choice) ? " (names are case-sensitive)" : "")));
+      return 0;
+    }
   }
   const int first = HeaderLine(name.c_str());
   if (first != here)
@@ -567,11 +598,12 @@ void CProject::AddSource(const ProjectSource& s, std::vector<Diagnostic>* out,
 }
 
 void CProject::CheckFiles(std::vector<Diagnostic>* out, std::vector<ProjectSource>* sources) const {
-  const char* files = kActionSections[SECTION_FILES].Name;
-  int count = m_Parser.GetLineCount(files);
   std::vector<FileToInstall> install;
   bool plain = true;  // every line one file to a file path
-  for (int i = 0; i < count; ++i) {
+  // [Files], then the sections of the components and tasks
+  for (const std::string& header : ChoiceHeaders(kActionSections[SECTION_FILES].Name))
+  for (int i = 0, count = m_Parser.GetLineCount(header.c_str()); i < count; ++i) {
+    const char* files = header.c_str();
     int line;
     std::string text;
     if (!ActionLine(files, i, false, out, &line, &text)) continue;
@@ -596,6 +628,7 @@ void CProject::CheckFiles(std::vector<Diagnostic>* out, std::vector<ProjectSourc
                          line, out);
     const size_t before = install.size();
     ExpandFilesLine(source, destination, line, m_Folder, m_AppName, &install, out);
+    for (size_t k = before; k < install.size(); ++k) install[k].Section = header;
     if (install.size() != before + 1 || install.back().Destination != destination) plain = false;
   }
   // the names the setup file keeps for itself and for start-up's pictures
@@ -805,7 +838,9 @@ int CProject::ActionLine(const char* section, int index, bool placeholders, std:
     return 0;
   }
   // a flag in front of the line: the rest is checked as any line
-  const ActionSection* own = FindActionSection(section);
+  size_t ownLength;
+  SplitChoiceHeader(section, &ownLength);
+  const ActionSection* own = FindActionSection(std::string(section, ownLength).c_str());
   if (const char* rest = SkipLineFlag(text->c_str(), own ? own->Flag : nullptr)) {
     *text = rest;
     m_UsesLineFlags = true;
@@ -836,11 +871,11 @@ void CProject::CheckActionSection(const ActionSection& section, std::vector<Diag
       CheckRegistryLine, CheckRegistryLine, nullptr,          CheckExecuteLine,
   };
   static_assert(sizeof kCheckers / sizeof kCheckers[0] == ACTION_SECTION_COUNT, "a checker for every section");
-  int count = m_Parser.GetLineCount(section.Name);
-  for (int i = 0; i < count; ++i) {
+  for (const std::string& header : ChoiceHeaders(section.Name))
+  for (int i = 0, count = m_Parser.GetLineCount(header.c_str()); i < count; ++i) {
     int line;
     std::string text;
-    if (!ActionLine(section.Name, i, true, out, &line, &text)) continue;
+    if (!ActionLine(header.c_str(), i, true, out, &line, &text)) continue;
     // the setup program fills in the placeholders before it splits the line
     std::string expanded = ExpandForBuild(text, m_AppName);
     if (section.Commas) {
@@ -856,5 +891,89 @@ void CProject::CheckActionSection(const ActionSection& section, std::vector<Diag
     }
     if (kCheckers[section.Id]) kCheckers[section.Id](section, line, text, expanded, out);
     if (PerUser()) CheckForOneUser(section, line, text, expanded, out);
+  }
+}
+
+std::vector<std::string> CProject::ChoiceNames() const {
+  std::vector<std::string> names;
+  for (const char* section : kChoiceSections)
+    for (int i = 0, count = m_Parser.GetLineCount(section); i < count; ++i) {
+      const std::string text = Line(section, i);
+      ChoiceLine line;
+      if (!ReadChoiceLine(text.c_str(), &line)) continue;
+      // a name given again is refused, and the setup program passes it over
+      const std::string name(line.Name, line.NameLength);
+      bool again = false;
+      for (const std::string& n : names) again = again || Lower(n) == Lower(name);
+      if (!again) names.push_back(name);
+    }
+  return names;
+}
+
+std::vector<std::string> CProject::ChoiceHeaders(const char* section) const {
+  std::vector<std::string> headers = {section};
+  for (const std::string& name : ChoiceNames()) headers.push_back(std::string(section) + ":" + name);
+  return headers;
+}
+
+void CProject::CheckChoices(std::vector<Diagnostic>* out) const {
+  std::map<std::string, int> defined;  // by name without regard to case, its line
+  for (const char* section : kChoiceSections) {
+    const std::string where = std::string("[") + section + "]";
+    const std::string kind = section == kChoiceSections[0] ? "component" : "task";
+    for (int i = 0, count = m_Parser.GetLineCount(section); i < count; ++i) {
+      const int here = m_Parser.GetLineNumber(section, i);
+      const std::string text = Line(section, i);
+      if (IsBlankLine(text)) {
+        Add(out, here, "empty line in " + where + ": write NAME, DESCRIPTION[, FLAGS] on every line");
+        continue;
+      }
+      ChoiceLine line;
+      if (!ReadChoiceLine(text.c_str(), &line)) {
+        const std::string at = text.substr(line.Column - 1, line.Length);
+        std::string message;
+        switch (line.Problem) {
+          case CHOICE_NO_NAME:
+            message = where + " line has no name before its comma: write NAME, DESCRIPTION[, FLAGS]";
+            break;
+          case CHOICE_BAD_NAME:
+            message = "`" + at + "` cannot name a " + kind + ": use 1 to " + std::to_string(kChoiceNameMax) +
+                      " letters, digits, \"_\", \"-\" or \".\" (a header such as [Files:NAME] names it after its "
+                      "colon)";
+            break;
+          case CHOICE_NO_DESCRIPTION:
+            message = where + " line has no description: write NAME, DESCRIPTION[, FLAGS]";
+            break;
+          case CHOICE_OPEN_QUOTE:
+            message = "the description's double quote is not closed";
+            break;
+          case CHOICE_AFTER_QUOTE:
+            message = "`" + at + "` follows the description's closing quote: a comma goes before the flags";
+            break;
+          case CHOICE_UNKNOWN_FLAG: {
+            const std::string nearest = NearestName(at, {"fixed", "unchecked"});
+            message = "unknown flag `" + at + "`: " +
+                      (nearest.empty() ? std::string("the flags are fixed and unchecked (a description that holds a "
+                                                     "comma goes in double quotes)")
+                                       : "did you mean `" + nearest + "`? (flags are case-sensitive)");
+            break;
+          }
+          default:
+            message = "fixed and unchecked exclude each other: a fixed " + kind + " is always " +
+                      (kind == "task" ? "done" : "installed");
+        }
+        Add(out, here, message);
+        continue;
+      }
+      const std::string name(line.Name, line.NameLength);
+      auto first = defined.emplace(Lower(name), here);
+      if (!first.second) {
+        Add(out, here, "`" + name + "` is defined twice, first on line " + std::to_string(first.first->second) +
+                           " (names of components and tasks are compared without regard to case)");
+        continue;
+      }
+      const std::string problem = FindPlaceholderProblem(std::string(line.Description, line.DescriptionLength));
+      if (!problem.empty()) Add(out, here, "the description: " + problem);
+    }
   }
 }

@@ -91,6 +91,13 @@ class CProject {
   void CheckActionSection(const ActionSection& section, std::vector<Diagnostic>* out) const;
   void AddSource(const ProjectSource& s, std::vector<Diagnostic>* out,
                  std::vector<ProjectSource>* sources) const;
+  // [Components] and [Tasks]: every line one that reads, no name twice.
+  void CheckChoices(std::vector<Diagnostic>* out) const;
+  // The names of the components and tasks whose lines read, in order.
+  std::vector<std::string> ChoiceNames() const;
+  // The headers a section runs under: its own, then one per component
+  // and task ("Files:docs").
+  std::vector<std::string> ChoiceHeaders(const char* section) const;
 
   std::string m_Path;
   std::string m_Folder;

@@ -130,6 +130,22 @@ TEST_F(FileSources, RepeatedNamesRenamesAndExclusionsNameTheirStoredFile) {
   EXPECT_NE(std::string::npos, bad.Err.find("damaged setup file")) << bad.Err;
 }
 
+// The files of a component are packed and expanded as those of [Files],
+// each line in its own section; a name taken in one is taken in all.
+TEST_F(FileSources, AComponentsFilesAreExpandedInTheirOwnSection) {
+  Built b = Build("app/bin/en/readme.txt, %MAINDIR%readme.txt\r\n[Components]\r\ndocs, Help\r\n[Files:docs]\r\n"
+                  "app\\docs\\*.txt, %MAINDIR%docs\r\napp/bin/de/readme.txt, %MAINDIR%de\\readme.txt\r\n");
+  ASSERT_EQ(0, b.Code) << b.Err;
+  EXPECT_EQ((uint32_t)EFS_FORMAT_NAMED_LINES, b.Version);
+  EXPECT_EQ("readme.txt, %MAINDIR%readme.txt\r\n[Components]\r\ndocs, Help\r\n[Files:docs]\r\n"
+            "b.txt, %MAINDIR%docs\\b.txt\r\nGuide.txt, %MAINDIR%docs\\Guide.txt\r\n"
+            "readme~2.txt, %MAINDIR%de\\readme.txt\r\n",
+            FilesOf(b.Script));
+  EXPECT_EQ((std::vector<std::string>{"b.txt", "default.qsp", "Guide.txt", "readme.txt", "readme~2.txt",
+                                      "Translations.ini"}),
+            b.Names);
+}
+
 // A setup program of before would take a flag for a part of the line.
 TEST_F(FileSources, FlaggedLinesNeedTheNewerFormatAndKeepTheirScript) {
   const std::string files = "app/bin/app.exe, %MAINDIR%app.exe\r\n[INIFiles]\r\n"

@@ -106,7 +106,37 @@ const Rule kRules[] = {
     {"section case", "[files]\n", "4: `[files]`: no such section; did you mean `[Files]`? (section names are case-sensitive)"},
     {"section unlike any", "[Registry]\n",
      "4: `[Registry]`: no such section; the sections are [Global], [Background], [Files], [Shortcuts], [INIFiles], "
-     "[SysRegUninstall], [SysRegInt], [SysRegString], [RegisterDlls], [Execute]"},
+     "[SysRegUninstall], [SysRegInt], [SysRegString], [RegisterDlls], [Execute], [Components], [Tasks]"},
+    // components and tasks: a header names one, each is defined once, with known flags
+    {"header naming no component", "[Components]\ndocs, Help\n[Files:doc]\nsrc/a.txt, %MAINDIR%a.txt\n",
+     "6: `[Files:doc]` names no component or task, so its lines would never run; did you mean `docs`?"},
+    {"header naming a task in other letters", "[Tasks]\ndesktopicon, Icon\n[Shortcuts:DesktopIcon]\n",
+     "6: `[Shortcuts:DesktopIcon]` names no component or task, so its lines would never run; did you mean "
+     "`desktopicon`? (names are case-sensitive)"},
+    {"header in a script without any", "[Shortcuts:desktopicon]\n",
+     "4: `[Shortcuts:desktopicon]` names no component or task, so its lines would never run; list it in "
+     "[Components] or [Tasks]"},
+    {"section typo with a component", "[Flies:docs]\n", "4: `[Flies:docs]`: no such section; did you mean `[Files]`?"},
+    {"keyed section for a component", "[Components]\ndocs, Help\n[Global:docs]\n",
+     "6: `[Global:docs]`: only an action section ([Files], [Shortcuts] ...) can be given for a component or task"},
+    {"defined twice", "[Components]\ndocs, Help\n[Tasks]\nDocs, Open the help\n",
+     "7: `Docs` is defined twice, first on line 5 (names of components and tasks are compared without regard to case)"},
+    {"flag case", "[Components]\ndocs, Help, Unchecked\n",
+     "5: unknown flag `Unchecked`: did you mean `unchecked`? (flags are case-sensitive)"},
+    {"comma in a description", "[Components]\ndocs, Help, examples and samples\n",
+     "5: unknown flag `examples`: the flags are fixed and unchecked (a description that holds a comma goes in double "
+     "quotes)"},
+    {"fixed and unchecked", "[Tasks]\nicon, Icon, fixed unchecked\n",
+     "5: fixed and unchecked exclude each other: a fixed task is always done"},
+    {"name with a blank", "[Components]\nuser docs, Help\n",
+     "5: `user docs` cannot name a component: use 1 to 64 letters, digits, \"_\", \"-\" or \".\" (a header such as "
+     "[Files:NAME] names it after its colon)"},
+    {"no description", "[Tasks]\nicon\n", "5: [Tasks] line has no description: write NAME, DESCRIPTION[, FLAGS]"},
+    {"a component's file missing", "[Components]\ndocs, Help\n[Files:docs]\nsrc/gone.pdf, %MAINDIR%gone.pdf\n",
+     "7: file not found: @/src/gone.pdf"},
+    {"a task's line checked as any", "[Tasks]\nicon, Icon\n[Shortcuts:icon]\n%DESKTOP%A.lnk,%MAINDIR%a.exe,,,,\n",
+     "7: [Shortcuts] line needs 6 commas (shortcut file, target, arguments, working folder, description, icon file, "
+     "icon index), found 5"},
     {"header without bracket", "[Files\nsrc/a.txt, %MAINDIR%a.txt\n",
      "4: `[Files` is no section header (no \"]\"), yet it ends the section above it"},
     {"key with a tail", "DefaultDirectory = C:\\App\n", "4: `DefaultDirectory`: no such key in [Global]; did you mean `DefaultDir`?"},
