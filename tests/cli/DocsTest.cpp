@@ -32,9 +32,14 @@ void MakeSources(const TempDir& dir, const std::string& script) {
   CFileParser parser;
   ASSERT_TRUE(parser.LoadText(script.data(), (uint32_t)script.size()));
   std::vector<std::string> files;
-  for (int i = 0; i < parser.GetLineCount("Files"); ++i) {
+  // [Files] and those of the components and tasks
+  std::vector<std::string> sections = {"Files"};
+  for (size_t at = script.find("\n[Files:"); at != std::string::npos; at = script.find("\n[Files:", at + 1))
+    sections.push_back(script.substr(at + 2, script.find(']', at) - at - 2));
+  for (const std::string& section : sections)
+  for (int i = 0; i < parser.GetLineCount(section.c_str()); ++i) {
     char line[1024];
-    parser.GetLine("Files", i, line, sizeof line);
+    parser.GetLine(section.c_str(), i, line, sizeof line);
     std::string s = line;
     s = s.substr(0, std::min(s.find(','), s.find(" |")));
     // a folder or a pattern: a file that it takes, one folder down
