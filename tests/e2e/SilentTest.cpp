@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <iostream>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -80,6 +81,7 @@ std::string Script(const std::string& defaultDir, const std::string& more = "", 
 class Silent : public ::testing::Test {
  protected:
   TempFolder dir;
+  std::vector<std::unique_ptr<TempFolder>> builds;
   const std::string payload = RandomBytes(70000, 11);
 
   void TearDown() override {
@@ -241,6 +243,113 @@ TEST_F(Silent, UninstallKeepsTheUsersFilesWithoutAsking) {
     EXPECT_EQ(std::string::npos, text.find(option == "/s" ? "(passive run)" : "(silent run)")) << text;
     EXPECT_NE(std::string::npos, text.find("Folder kept with the user's files: " + target + "\\data")) << text;
   }
+}
+
+// Components and tasks: /S takes the script's defaults, /COMPONENTS= and
+// /TASKS= choose, an unknown name changes nothing, and the next version
+// starts from what the installed one chose. The uninstaller removes what
+// was installed, whatever that was.
+TEST_F(Silent, ComponentsAndTasksChooseWhatIsInstalledAndTheNextVersionKeepsThem) {
+  const char kEntry[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QuillsetTest.Choices";
+  char desktop[MAX_PATH] = "";
+  ASSERT_TRUE(SHGetSpecialFolderPathA(NULL, desktop, CSIDL_DESKTOPDIRECTORY, TRUE));
+  const std::string link = std::string(desktop) + "\\Silent Choices.lnk";
+  const std::string target = dir.File("Choices App");
+  // what a run that stopped half-way left
+  struct Clean {
+    std::string link;
+    const char* entry;
+    ~Clean() {
+      DeleteFileA(link.c_str());
+      RegDeleteKeyA(HKEY_LOCAL_MACHINE, entry);
+    }
+  } clean{link, kEntry};
+  auto setup = [&](int version) {
+    std::string script = "QSP40\r\n[Global]\r\nApplicationName = Silent App\r\nDefaultDir = " + target +
+                         "\r\nAppId = QuillsetTest.Choices\r\nVersion = " + std::to_string(version) +
+                         ".0\r\n[Components]\r\ncore, The program, fixed\r\n"
+                         "docs, \"Help, and examples\", unchecked\r\n";
+    // a component the first version did not have keeps its default
+    if (version == 2) script += "samples, Samples\r\n";
+    script += "[Tasks]\r\ndesktopicon, Create a desktop shortcut, unchecked\r\n"
+              "[Files]\r\na.txt, %MAINDIR%a.txt\r\n[Files:core]\r\nb.bin, %MAINDIR%data\\b.bin\r\n"
+              "[Files:docs]\r\nmanual.txt, %MAINDIR%docs\\manual.txt\r\n"
+              "[Shortcuts:desktopicon]\r\n%DESKTOP%Silent Choices.lnk,%MAINDIR%a.txt,,%MAINDIR%,Silent,,0\r\n"
+              "[SysRegUninstall]\r\nHKEY_CURRENT_USER/" + std::string(kKey) +
+              "\r\n[SysRegString:docs]\r\nHKEY_CURRENT_USER/" + kKey + "/Docs=yes\r\n";
+    if (version == 2) script += "[Files:samples]\r\nsample.txt, %MAINDIR%samples\\sample.txt\r\n";
+    TempFolder* build = new TempFolder;  // lives as long as the test
+    builds.emplace_back(build);
+    return BuildSetupFile(*build, script,
+                          {{"a.txt", "alpha"}, {"b.bin", payload}, {"manual.txt", "manual"}, {"sample.txt", "sample"}});
+  };
+  auto installed = [&] {
+    std::string what;
+    for (const char* f : {"a.txt", "data\\b.bin", "docs\\manual.txt", "samples\\sample.txt"})
+      if (PathExists(target + "\\" + f)) what += std::string(what.empty() ? "" : " ") + f;
+    if (PathExists(link)) what += " link";
+    char value[8] = "";
+    DWORD size = sizeof value - 1;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+      RegQueryValueExA(key, "Docs", NULL, NULL, reinterpret_cast<BYTE*>(value), &size);
+      RegCloseKey(key);
+    }
+    if (std::string(value) == "yes") what += " value";
+    return what;
+  };
+  auto uninstall = [&] {
+    EXPECT_EQ(0u, RunWatched("\"" + target + "\\Uninstall.exe\" /S", dir.Path().c_str()).Code);
+    ExpectGone(target);
+    EXPECT_FALSE(PathExists(link));
+    EXPECT_FALSE(KeyExists(kKey));
+    EXPECT_FALSE(KeyExists(kEntry, HKEY_LOCAL_MACHINE));
+  };
+  const std::string v1 = setup(1), v2 = setup(2);
+  struct {
+    const char* options;
+    DWORD code;
+    const char* installed;
+  } cases[] = {
+      {"/S", 0, "a.txt data\\b.bin"},
+      {"/S /COMPONENTS=docs /TASKS=desktopicon", 0, "a.txt data\\b.bin docs\\manual.txt link value"},
+      {"/PASSIVE /components=DOCS,core /tasks=", 0, "a.txt data\\b.bin docs\\manual.txt value"},
+      {"/S /COMPONENTS=nosuch /TASKS=desktopicon", 5, ""},
+      {"/S /TASKS=docs", 5, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.options);
+    const std::string log = dir.File("choices.log");
+    DeleteFileA(log.c_str());
+    WatchedRun run = RunWatched("\"" + v1 + "\" " + c.options + " /LOG=" + log);
+    EXPECT_EQ(c.code, run.Code);
+    EXPECT_EQ(c.installed, installed());
+    if (c.code == 0) {
+      uninstall();
+    } else {
+      EXPECT_FALSE(PathExists(target)) << "nothing changed";
+      EXPECT_EQ("", Join(run.Windows));
+      const std::string text = ReadWholeFile(log);
+      const bool components = c.options[4] == 'C';
+      EXPECT_NE(std::string::npos, text.find(components ? "Failure: Unknown component in /COMPONENTS=: nosuch"
+                                                        : "Failure: Unknown task in /TASKS=: docs"))
+          << text;
+      EXPECT_NE(std::string::npos, text.find(components ? "This setup's components are: core, docs."
+                                                        : "This setup's tasks are: desktopicon."))
+          << text;
+      EXPECT_NE(std::string::npos, text.find("Result: exit code 5")) << text;
+    }
+  }
+  // v2 over v1: v1's choices, and the default of the component v1 had not;
+  // a command line still comes first
+  ASSERT_EQ(0u, RunWatched("\"" + v1 + "\" /S /COMPONENTS=docs /TASKS=desktopicon").Code);
+  ASSERT_EQ(0u, RunWatched("\"" + v2 + "\" /S").Code);
+  EXPECT_EQ("a.txt data\\b.bin docs\\manual.txt samples\\sample.txt link value", installed());
+  uninstall();
+  ASSERT_EQ(0u, RunWatched("\"" + v1 + "\" /S").Code);
+  ASSERT_EQ(0u, RunWatched("\"" + v2 + "\" /S /TASKS=desktopicon").Code);
+  EXPECT_EQ("a.txt data\\b.bin samples\\sample.txt link", installed());
+  uninstall();
 }
 
 // The switches of the winget manifest that quillset manifest writes, put
