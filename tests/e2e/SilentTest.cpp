@@ -343,6 +343,10 @@ TEST_F(Silent, ComponentsAndTasksChooseWhatIsInstalledAndTheNextVersionKeepsThem
   // v2 over v1: v1's choices, and the default of the component v1 had not;
   // a command line still comes first
   ASSERT_EQ(0u, RunWatched("\"" + v1 + "\" /S /COMPONENTS=docs /TASKS=desktopicon").Code);
+  // gone since, so that only what v2 chose brings them back
+  DeleteFileA((target + "\\docs\\manual.txt").c_str());
+  DeleteFileA(link.c_str());
+  RegDeleteKeyA(HKEY_CURRENT_USER, kKey);
   ASSERT_EQ(0u, RunWatched("\"" + v2 + "\" /S").Code);
   EXPECT_EQ("a.txt data\\b.bin docs\\manual.txt samples\\sample.txt link value", installed());
   uninstall();
