@@ -203,6 +203,19 @@ TEST_F(Engine, FilesReplaceWhatIsThereAndLogNewFoldersOutermostFirst) {
 
 // "/" separates folders in a destination as "\\" does: for the extraction
 // and for the folders made for it alike, whichever file comes first.
+// The space a component needs is known before its folder is: its lines'
+// entries by the file name after the last folder, %APPNAME% filled in;
+// what names no entry counts nothing.
+TEST_F(Engine, AComponentsSpaceIsWhatItsEntriesTakeBeforeTheFolderIsKnown) {
+  Use("QSP40\r\n[Files:docs]\r\nC:\\b\\manual.pdf, %MAINDIR%docs\\manual.pdf\r\nx, %MAINDIR%%APPNAME%.txt\r\n"
+      "y, %DESKTOP%notes.txt\r\nno comma\r\nz, %MAINDIR%gone.txt\r\n",
+      {{"manual.pdf", RandomBytes(100000, 9)}, {"Example App.txt", "abc"}, {"notes.txt", "12345"}}, 0);
+  ResetPlaceholdersForTest();
+  SetAppNamePlaceholder("Example App");
+  EXPECT_EQ(100000u + 3 + 5, FilesSectionBytes("Files:docs"));
+  EXPECT_EQ(0u, FilesSectionBytes("Files:none"));
+}
+
 TEST_F(Engine, ASlashInADestinationSeparatesFoldersForEveryFile) {
   Use("QSP40\r\n[Files]\r\nC:\\build\\a.txt, %MAINDIR%sub/a.txt\r\n"
       "C:\\build\\b.txt, %MAINDIR%sub/b.txt\r\nC:\\build\\c.txt, %MAINDIR%sub/deeper\\c.txt\r\n",
