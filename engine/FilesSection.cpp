@@ -143,23 +143,27 @@ static RunResult SwapAtRestart(const char* beside, const char* destination) {
   return RUN_DONE;
 }
 
-// 1 when path is an old file this program renamed aside (QSOnnnn.tmp)
-// below the destination folder.
-static int IsLeftAsideBelowMainDir(const char* path) {
-  const char* name = PathFileName(path);
-  const size_t n = strlen(name), top = strlen(SetupState::InstallDir);
-  return n > 7 && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name, 3, "QSO", 3) == CSTR_EQUAL &&
-         CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name + n - 4, 4, ".tmp", 4) == CSTR_EQUAL &&
-         top > 0 && strlen(path) > top &&
+static int EndsWith(const char* text, size_t n, const char* tail, int tailLength) {
+  return n > (size_t)tailLength &&
+         CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, text + n - tailLength, tailLength, tail, tailLength) ==
+             CSTR_EQUAL;
+}
+
+// 1 when path lies below the destination folder.
+static int IsBelowMainDir(const char* path) {
+  const size_t top = strlen(SetupState::InstallDir);
+  return top > 0 && strlen(path) > top &&
          CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, path, (int)top, SetupState::InstallDir, (int)top) ==
              CSTR_EQUAL &&
          (PathEndsWithSeparator(SetupState::InstallDir) || path[top] == '\\');
 }
 
-// Old files an earlier run renamed aside and could not remove (their
-// program still ran, and the restart could not be asked to): its log names
-// them, and they go now where nothing holds them any more.
-static void RemoveOldFilesLeftAside() {
+// What an earlier run left for later, as its log names it: old files it
+// renamed aside and could not remove (QSOnnnn.tmp) go now where nothing
+// holds them any more; a new file it left beside one in use (name.new) has
+// its swap at the restart called off, as it would put that file over the
+// one this run writes.
+static void FinishWhatEarlierRunsLeft() {
   char path[PATH_BYTES];
   if (!PathJoin(path, sizeof path, SetupState::InstallDir, "Uninstall.log")) return;
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
@@ -185,10 +189,21 @@ static void RemoveOldFilesLeftAside() {
   if (read && text && lines.Start(text, size))
     while (lines.Next(&line, &hasZeroByte)) {
       LogRecord record;
-      if (hasZeroByte || ParseLogRecord(line, &record) != LOGRECORD_FILE || !IsLeftAsideBelowMainDir(record.Path) ||
+      if (hasZeroByte || ParseLogRecord(line, &record) != LOGRECORD_FILE || !IsBelowMainDir(record.Path) ||
           !FileExists(record.Path))
         continue;
-      if (DeleteEvenReadOnly(record.Path)) RunLogLine("Old file an earlier run left aside: removed", record.Path);
+      const char* name = PathFileName(record.Path);
+      const size_t n = strlen(name), full = strlen(record.Path);
+      if (n > 7 && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name, 3, "QSO", 3) == CSTR_EQUAL &&
+          EndsWith(name, n, ".tmp", 4)) {
+        if (DeleteEvenReadOnly(record.Path)) RunLogLine("Old file an earlier run left aside: removed", record.Path);
+      } else if (EndsWith(record.Path, full, ".new", 4)) {
+        char destination[PATH_BYTES];
+        memcpy(destination, record.Path, full - 4);
+        destination[full - 4] = '\0';
+        if (CancelScheduledMove(record.Path, destination) == 2 && DeleteEvenReadOnly(record.Path))
+          RunLogLine("Replacement an earlier run left for the restart: called off", destination);
+      }
     }
   free(text);
 }
@@ -197,7 +212,7 @@ RunResult ProcessFilesSection(const char* section) {
   // the plain [Files] runs first in every run
   if (strcmp(section, kActionSections[SECTION_FILES].Name) == 0) {
     g_ReplacedAtRestart = 0;
-    RemoveOldFilesLeftAside();
+    FinishWhatEarlierRunsLeft();
   }
   const int32_t count = SetupState::Project.GetLineCount(section);
   for (int32_t i = 0; i < count; ++i) {

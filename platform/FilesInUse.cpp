@@ -198,9 +198,9 @@ int CancelScheduledMove(const char* path, const char* newPath) {
       }
       *out++ = L'\0';
       const DWORD left = static_cast<DWORD>((out - list) * sizeof(WCHAR));
-      cancelled = !removed || (left <= sizeof(WCHAR) ? RegDeleteValueW(session, kPendingRenames)
+      cancelled = !removed ? 1 : (left <= sizeof(WCHAR) ? RegDeleteValueW(session, kPendingRenames)
                                           : RegSetValueExW(session, kPendingRenames, 0, REG_MULTI_SZ,
-                                                           reinterpret_cast<const BYTE*>(list), left)) == ERROR_SUCCESS;
+                                                           reinterpret_cast<const BYTE*>(list), left)) == ERROR_SUCCESS ? 2 : 0;
     }
     free(list);
   }

@@ -26,7 +26,8 @@ int ScheduleAtRestart(const char* path, const char* newPath);
 // 1 when this run may add to that list.
 int CanScheduleAtRestart();
 // Takes the move of path to newPath back off that list (a rollback's swap
-// must not happen at the restart). 1 when it is not on the list any more.
+// must not happen at the restart): 2 when it was there, 1 when it was not,
+// 0 when the list cannot be changed.
 int CancelScheduledMove(const char* path, const char* newPath);
 
 // A process's image from its module list, where Windows lacks

@@ -194,6 +194,11 @@ TEST_F(FilesInUse, UpgradeReplacesAFileThatStaysInUseAtTheRestart) {
   StopHolder();
   EXPECT_EQ("v1", Data()) << "the held file changed before the restart";
   EXPECT_EQ("v2", ReadWholeFile(target + "\\data\\app.dat.new"));
+  // a later run writes the file at once: that swap would put v2 over it
+  EXPECT_EQ(0u, Upgrade(""));
+  EXPECT_EQ("v2", Data());
+  EXPECT_FALSE(PathExists(target + "\\data\\app.dat.new"));
+  EXPECT_EQ(std::string::npos, PendingRenames().find("app.dat.new")) << "the earlier swap stayed";
 }
 
 TEST_F(FilesInUse, UpgradeEndsAHolderThatStaysByForce) {
