@@ -10,11 +10,14 @@
 #include "engine/InstallProgress.h"
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
+#include "platform/FileSystem.h"
 #include "platform/FilesInUse.h"
 #include "platform/RunLog.h"
+#include "platform/TextEncoding.h"
 #include "script/ActionSections.h"
 #include "script/PlaceholderTokens.h"
 #include "script/Placeholders.h"
+#include "uninstall/LogLines.h"
 
 // The stored file of a line: the file name of its destination (drive and
 // folders removed), or, where the lines name their entries, of its source,
@@ -100,9 +103,118 @@ static int ReplacementBeside(const char* destination, char* beside) {
   return 1;
 }
 
+// A file in use that Windows lets rename (a running program's own file)
+// goes aside and the new one takes its place at once; the old one goes at
+// the restart, or, without the rights to schedule that, with the
+// uninstaller, whose log names it. Else ReplacementBeside. RUN_DONE with
+// the file to write into target[PATH_BYTES].
+static RunResult MakeRoomForHeld(const char* destination, char* target) {
+  char aside[PATH_BYTES];
+  if (SetupState::UninstallLog.KeepOriginal(destination, aside) && aside[0]) {
+    if (!SetupState::UninstallLog.LogFileCreated(aside)) {
+      CUninstallLogger::ShowWriteError();
+      return RUN_FAILED;
+    }
+    if (CanScheduleAtRestart()) ++g_ReplacedAtRestart;
+    RunLogLine("File in use: renamed aside, the new one put in its place", destination);
+    strcpy(target, destination);
+    return RUN_DONE;
+  }
+  return ReplacementBeside(destination, target) ? RUN_DONE : RUN_FILES_IN_USE;
+}
+
+// After the new file is written beside: the swap at the restart, noted
+// first so that a rollback can call it off, and the destination logged, as
+// it holds the new file after the restart.
+static RunResult SwapAtRestart(const char* beside, const char* destination) {
+  if (!SetupState::UninstallLog.NoteSwapAtRestart(beside, destination)) {
+    CUninstallLogger::ShowWriteError();
+    return RUN_FAILED;
+  }
+  if (!ScheduleAtRestart(beside, destination)) {
+    ShowFileInUse(destination);
+    return RUN_FILES_IN_USE;
+  }
+  if (!SetupState::UninstallLog.LogFileCreated(destination)) {
+    CUninstallLogger::ShowWriteError();
+    return RUN_FAILED;
+  }
+  ++g_ReplacedAtRestart;
+  RunLogLine("File in use: replaced at the restart", destination);
+  return RUN_DONE;
+}
+
+static int EndsWith(const char* text, size_t n, const char* tail, int tailLength) {
+  return n > (size_t)tailLength &&
+         CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, text + n - tailLength, tailLength, tail, tailLength) ==
+             CSTR_EQUAL;
+}
+
+// 1 when path lies below the destination folder.
+static int IsBelowMainDir(const char* path) {
+  const size_t top = strlen(SetupState::InstallDir);
+  return top > 0 && strlen(path) > top &&
+         CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, path, (int)top, SetupState::InstallDir, (int)top) ==
+             CSTR_EQUAL &&
+         (PathEndsWithSeparator(SetupState::InstallDir) || path[top] == '\\');
+}
+
+// What an earlier run left for later, as its log names it: old files it
+// renamed aside and could not remove (QSOnnnn.tmp) go now where nothing
+// holds them any more; a new file it left beside one in use (name.new) has
+// its swap at the restart called off, as it would put that file over the
+// one this run writes.
+static void FinishWhatEarlierRunsLeft() {
+  char path[PATH_BYTES];
+  if (!PathJoin(path, sizeof path, SetupState::InstallDir, "Uninstall.log")) return;
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE) return;
+  DWORD high = 0, got = 0;
+  const DWORD n = GetFileSize(file, &high);
+  char* text = n != INVALID_FILE_SIZE && !high ? static_cast<char*>(malloc((size_t)n + 1)) : NULL;
+  const int read = text && ReadFile(file, text, n, &got, NULL) && got == n;
+  CloseHandle(file);
+  size_t size = n;
+  if (read) {
+    text[n] = '\0';
+    const int codePage = FindLogCodePage(text);
+    if (codePage && (UINT)codePage != GetACP()) {
+      char* ours = ConvertText(text, n, (UINT)codePage, CP_ACP, &size);
+      free(text);
+      text = ours;
+    }
+  }
+  CLogLinesBackward lines;
+  char* line;
+  int hasZeroByte;
+  if (read && text && lines.Start(text, size))
+    while (lines.Next(&line, &hasZeroByte)) {
+      LogRecord record;
+      if (hasZeroByte || ParseLogRecord(line, &record) != LOGRECORD_FILE || !IsBelowMainDir(record.Path) ||
+          !FileExists(record.Path))
+        continue;
+      const char* name = PathFileName(record.Path);
+      const size_t n = strlen(name), full = strlen(record.Path);
+      if (n > 7 && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name, 3, "QSO", 3) == CSTR_EQUAL &&
+          EndsWith(name, n, ".tmp", 4)) {
+        if (DeleteEvenReadOnly(record.Path)) RunLogLine("Old file an earlier run left aside: removed", record.Path);
+      } else if (EndsWith(record.Path, full, ".new", 4)) {
+        char destination[PATH_BYTES];
+        memcpy(destination, record.Path, full - 4);
+        destination[full - 4] = '\0';
+        if (CancelScheduledMove(record.Path, destination) == 2 && DeleteEvenReadOnly(record.Path))
+          RunLogLine("Replacement an earlier run left for the restart: called off", destination);
+      }
+    }
+  free(text);
+}
+
 RunResult ProcessFilesSection(const char* section) {
   // the plain [Files] runs first in every run
-  if (strcmp(section, kActionSections[SECTION_FILES].Name) == 0) g_ReplacedAtRestart = 0;
+  if (strcmp(section, kActionSections[SECTION_FILES].Name) == 0) {
+    g_ReplacedAtRestart = 0;
+    FinishWhatEarlierRunsLeft();
+  }
   const int32_t count = SetupState::Project.GetLineCount(section);
   for (int32_t i = 0; i < count; ++i) {
     char* line = ReadSectionLine(section, i);
@@ -115,12 +227,16 @@ RunResult ProcessFilesSection(const char* section) {
     if (!entry || !*entry) return FailLine(line, destination, entry);
 
     char beside[PATH_BYTES];
-    const int held = IsFileOpenElsewhere(destination);
-    if (held && !ReplacementBeside(destination, beside)) {
-      free(line);
-      free(destination);
-      free(entry);
-      return RUN_FILES_IN_USE;
+    int held = IsFileInUse(destination);
+    if (held) {
+      const RunResult room = MakeRoomForHeld(destination, beside);
+      if (room != RUN_DONE) {
+        free(line);
+        free(destination);
+        free(entry);
+        return room;
+      }
+      held = strcmp(beside, destination) != 0;
     }
     const ExtractOutcome outcome = ExtractEntry(SetupState::Efs, entry, held ? beside : destination,
                                                 &SetupState::UninstallLog, InstallProgressCallback);
@@ -146,18 +262,12 @@ RunResult ProcessFilesSection(const char* section) {
       free(entry);
       return outcome == EXTRACT_CORRUPT ? RUN_DAMAGED : RUN_FAILED;
     }
-    if (held) {
-      // the new file is logged where it is now; a rollback removes it, and
-      // the swap then finds nothing to move
-      if (!ScheduleAtRestart(beside, destination)) {
-        ShowFileInUse(destination);
-        free(line);
-        free(destination);
-        free(entry);
-        return RUN_FILES_IN_USE;
-      }
-      ++g_ReplacedAtRestart;
-      RunLogLine("File in use: replaced at the restart", destination);
+    const RunResult swapped = held ? SwapAtRestart(beside, destination) : RUN_DONE;
+    if (swapped != RUN_DONE) {
+      free(line);
+      free(destination);
+      free(entry);
+      return swapped;
     }
     AddInstalledBytes(SetupState::Efs.GetStoredSize(entry));
     free(line);

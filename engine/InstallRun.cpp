@@ -9,6 +9,7 @@
 #include "engine/InstallWorker.h"
 #include "engine/Sections.h"
 #include "engine/UninstallerCreation.h"
+#include "platform/FilesInUse.h"
 #include "platform/RunLog.h"
 
 // at namespace scope: a local static would bring the thread-safe guard
@@ -97,15 +98,17 @@ void DropPendingQuit() {
 
 int CInstallRun::Conclude(int exitCode) {
   if (exitCode == SETUP_EXIT_DONE) {
-    SetupState::UninstallLog.DiscardKeptOriginals();
-    // files in use take their new content at the restart
-    return FilesReplacedAtRestart() ? SETUP_EXIT_RESTART_NEEDED : exitCode;
+    const int oldInUse = SetupState::UninstallLog.DiscardKeptOriginals();
+    RestartClosedPrograms();
+    // files in use take their new content, or old ones go, at the restart
+    return FilesReplacedAtRestart() || oldInUse ? SETUP_EXIT_RESTART_NEEDED : exitCode;
   }
   // The replaced files back, then the log replayed. It needs the
   // translation table, so it runs before the temporary files go.
   RunLogLine("Rollback", "undoing every change of this run");
   DropPendingQuit();
   SetupState::UninstallLog.Rollback();
+  RestartClosedPrograms();
   return exitCode;
 }
 

@@ -118,15 +118,6 @@ DWORD WINAPI InstallWorker(LPVOID parameter) {
   WaitWhilePaused();
   // a confirmed Cancel ends the run as cancelled, whatever failed after it
   if (ending != RUN_DONE && SetupState::CancelRequested) ending = RUN_CANCELLED;
-  // said before the finish page; a run without a person has it in its log
-  // and its exit code
-  if (ending == RUN_DONE && FilesReplacedAtRestart() && reports->Attended()) {
-    static const char kEnglish[] =
-        "Some files were in use by other programs. Their new versions are in place once the computer restarts.";
-    char* text = SetupState::Translations.GetStringOr(TK_RESTART_TO_FINISH_INSTALLATION, kEnglish);
-    reports->ShowFailure(NULL, text ? text : kEnglish, SetupState::WindowTitle, MB_OK | MB_ICONINFORMATION);
-    free(text);
-  }
   reports->RunEnded(ending);
   if (ending == RUN_DONE) reports->CancelAllowed(true);
   CoUninitialize();

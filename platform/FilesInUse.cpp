@@ -23,14 +23,13 @@ int SamePath(const char* a, const char* b) {
 #define PROCESS_QUERY_LIMITED_INFORMATION 0x1000
 #endif
 
-// Vista and later; on older Windows programs are found by the Restart
-// Manager alone, where there is one.
+// Vista and later; XP's image comes from the process's module list.
 typedef BOOL(WINAPI* QueryImageProc)(HANDLE, DWORD, LPSTR, PDWORD);
 
 int ImageOf(DWORD processId, char* image) {
   const QueryImageProc query =
       ProcAddress<QueryImageProc>(GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameA");
-  if (!query) return 0;
+  if (!query) return ProcessImageFromModules(processId, image);
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
   if (!process) return 0;
   DWORD n = PATH_BYTES;
@@ -43,6 +42,32 @@ typedef DWORD(WINAPI* RmStartSessionProc)(DWORD*, DWORD, WCHAR*);
 typedef DWORD(WINAPI* RmRegisterResourcesProc)(DWORD, UINT, LPCWSTR*, UINT, RM_UNIQUE_PROCESS*, UINT, LPCWSTR*);
 typedef DWORD(WINAPI* RmGetListProc)(DWORD, UINT*, UINT*, RM_PROCESS_INFO*, DWORD*);
 typedef DWORD(WINAPI* RmEndSessionProc)(DWORD);
+typedef DWORD(WINAPI* RmShutdownProc)(DWORD, ULONG, RM_WRITE_STATUS_CALLBACK);
+typedef DWORD(WINAPI* RmRestartProc)(DWORD, DWORD, RM_WRITE_STATUS_CALLBACK);
+
+// The run's Restart Manager session: open from the search for the programs
+// to their restart at the end, as RmRestart starts again only what its own
+// session shut down.
+struct RestartSession {
+  HMODULE Dll;
+  DWORD Handle;
+  int Open;
+  int ShutDown;
+};
+RestartSession g_Rm;
+
+template <typename Fn>
+Fn RmProc(const char* name) {
+  return g_Rm.Dll ? ProcAddress<Fn>(g_Rm.Dll, name) : NULL;
+}
+
+void EndRestartSession() {
+  if (g_Rm.Open) {
+    if (RmEndSessionProc end = RmProc<RmEndSessionProc>("RmEndSession")) end(g_Rm.Handle);
+  }
+  if (g_Rm.Dll) FreeLibrary(g_Rm.Dll);
+  g_Rm = RestartSession();
+}
 
 struct WindowSearch {
   DWORD processId;
@@ -102,11 +127,97 @@ int ScheduleAtRestart(const char* path, const char* newPath) {
   return MoveFileExA(path, newPath, MOVEFILE_DELAY_UNTIL_REBOOT | (newPath ? MOVEFILE_REPLACE_EXISTING : 0)) != 0;
 }
 
+int IsFileInUse(const char* path) {
+  SetLastError(NO_ERROR);
+  if (IsFileOpenElsewhere(path)) return 1;
+  // most destinations are new: one look is enough
+  if (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND) return 0;
+  HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                            OPEN_EXISTING, 0, NULL);
+  if (file == INVALID_HANDLE_VALUE)
+    return GetLastError() == ERROR_SHARING_VIOLATION || GetLastError() == ERROR_LOCK_VIOLATION;
+  CloseHandle(file);
+  return 0;
+}
+
 int CanScheduleAtRestart() {
   HKEY key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return 0;
   RegCloseKey(key);
   return 1;
+}
+
+namespace {
+
+const WCHAR kPendingRenames[] = L"PendingFileRenameOperations";
+
+// A name of that list without its "!" (replace) and "\\??\\" marks.
+const WCHAR* PendingName(const WCHAR* name) {
+  if (*name == L'!') ++name;
+  if (name[0] == L'\\' && name[1] == L'?' && name[2] == L'?' && name[3] == L'\\') name += 4;
+  return name;
+}
+
+int SameWidePath(const WCHAR* a, const WCHAR* b) {
+  return CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, a, -1, b, -1) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+int CancelScheduledMove(const char* path, const char* newPath) {
+  WCHAR from[PATH_BYTES], to[PATH_BYTES];
+  if (!MultiByteToWideChar(CP_ACP, 0, path, -1, from, PATH_BYTES) ||
+      !MultiByteToWideChar(CP_ACP, 0, newPath, -1, to, PATH_BYTES))
+    return 0;
+  WCHAR key[sizeof kSessionManager];
+  MultiByteToWideChar(CP_ACP, 0, kSessionManager, -1, key, sizeof kSessionManager);
+  HKEY session;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &session) != ERROR_SUCCESS) return 0;
+  DWORD type = 0, size = 0;
+  int cancelled = 0;
+  if (RegQueryValueExW(session, kPendingRenames, NULL, &type, NULL, &size) != ERROR_SUCCESS || type != REG_MULTI_SZ) {
+    cancelled = 1;  // nothing is pending
+  } else if (WCHAR* list = static_cast<WCHAR*>(calloc(size / sizeof(WCHAR) + 2, sizeof(WCHAR)))) {
+    if (RegQueryValueExW(session, kPendingRenames, NULL, &type, reinterpret_cast<BYTE*>(list), &size) ==
+        ERROR_SUCCESS) {
+      // pairs of names, each ended by a zero; the other pairs keep their order
+      const WCHAR* end = list + size / sizeof(WCHAR);
+      WCHAR* out = list;
+      int removed = 0;
+      for (const WCHAR* p = list; p < end && *p;) {
+        const WCHAR* second = p + lstrlenW(p) + 1;
+        if (second >= end) break;
+        const WCHAR* next = second + lstrlenW(second) + 1;
+        const int ours = SameWidePath(PendingName(p), from) && SameWidePath(PendingName(second), to);
+        if (!ours) {
+          memmove(out, p, (next - p) * sizeof(WCHAR));
+          out += next - p;
+        }
+        removed |= ours;
+        p = next;
+      }
+      *out++ = L'\0';
+      const DWORD left = static_cast<DWORD>((out - list) * sizeof(WCHAR));
+      cancelled = !removed ? 1 : (left <= sizeof(WCHAR) ? RegDeleteValueW(session, kPendingRenames)
+                                          : RegSetValueExW(session, kPendingRenames, 0, REG_MULTI_SZ,
+                                                           reinterpret_cast<const BYTE*>(list), left)) == ERROR_SUCCESS ? 2 : 0;
+    }
+    free(list);
+  }
+  RegCloseKey(session);
+  return cancelled;
+}
+
+int ProcessImageFromModules(DWORD processId, char* image) {
+  HANDLE modules = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId);
+  if (modules == INVALID_HANDLE_VALUE) return 0;
+  MODULEENTRY32 module;
+  module.dwSize = sizeof module;
+  // the first module is the program's own file
+  const BOOL found = Module32First(modules, &module);
+  CloseHandle(modules);
+  if (found) MbcsCopy(image, PATH_BYTES, module.szExePath);
+  return found;
 }
 
 void CProgramsInUse::Add(DWORD processId) {
@@ -142,42 +253,41 @@ void CProgramsInUse::Add(DWORD processId) {
 int CProgramsInUse::Find(const char* const* files, int count) {
   m_Count = 0;
   if (count <= 0) return 0;
+  m_NamedByRestartManager = 0;
   // the Restart Manager knows who holds a file open; it answers for the
   // programs of this session (Wine's answers for none)
-  if (HMODULE rm = LoadSystemLibrary("rstrtmgr.dll")) {
-    RmStartSessionProc start = ProcAddress<RmStartSessionProc>(rm, "RmStartSession");
-    RmRegisterResourcesProc add = ProcAddress<RmRegisterResourcesProc>(rm, "RmRegisterResources");
-    RmGetListProc list = ProcAddress<RmGetListProc>(rm, "RmGetList");
-    RmEndSessionProc end = ProcAddress<RmEndSessionProc>(rm, "RmEndSession");
-    DWORD session;
-    WCHAR key[CCH_RM_SESSION_KEY + 1] = {0};
-    if (start && add && list && end && start(&session, 0, key) == ERROR_SUCCESS) {
-      LPCWSTR* wide = static_cast<LPCWSTR*>(calloc(count, sizeof(LPCWSTR)));
-      int ok = wide != NULL;
-      for (int i = 0; ok && i < count; ++i) {
-        const int n = MultiByteToWideChar(CP_ACP, 0, files[i], -1, NULL, 0);
-        WCHAR* w = n > 0 ? static_cast<WCHAR*>(malloc(n * sizeof(WCHAR))) : NULL;
-        if (w) MultiByteToWideChar(CP_ACP, 0, files[i], -1, w, n);
-        wide[i] = w;
-        ok = w != NULL;
-      }
-      if (ok && add(session, count, wide, 0, NULL, 0, NULL) == ERROR_SUCCESS) {
-        UINT needed = 0, got = 0;
-        DWORD reasons = 0;
-        DWORD r = list(session, &needed, &got, NULL, &reasons);
-        if (r == ERROR_MORE_DATA && needed > 0) {
-          RM_PROCESS_INFO* info = static_cast<RM_PROCESS_INFO*>(calloc(needed, sizeof(RM_PROCESS_INFO)));
-          got = needed;
-          if (info && list(session, &needed, &got, info, &reasons) == ERROR_SUCCESS)
-            for (UINT i = 0; i < got; ++i) Add(info[i].Process.dwProcessId);
-          free(info);
-        }
-      }
-      for (int i = 0; wide && i < count; ++i) free(const_cast<WCHAR*>(wide[i]));
-      free(wide);
-      end(session);
+  EndRestartSession();
+  g_Rm.Dll = LoadSystemLibrary("rstrtmgr.dll");
+  RmStartSessionProc start = RmProc<RmStartSessionProc>("RmStartSession");
+  RmRegisterResourcesProc add = RmProc<RmRegisterResourcesProc>("RmRegisterResources");
+  RmGetListProc list = RmProc<RmGetListProc>("RmGetList");
+  WCHAR key[CCH_RM_SESSION_KEY + 1] = {0};
+  if (start && add && list && start(&g_Rm.Handle, 0, key) == ERROR_SUCCESS) {
+    g_Rm.Open = 1;
+    LPCWSTR* wide = static_cast<LPCWSTR*>(calloc(count, sizeof(LPCWSTR)));
+    int ok = wide != NULL;
+    for (int i = 0; ok && i < count; ++i) {
+      const int n = MultiByteToWideChar(CP_ACP, 0, files[i], -1, NULL, 0);
+      WCHAR* w = n > 0 ? static_cast<WCHAR*>(malloc(n * sizeof(WCHAR))) : NULL;
+      if (w) MultiByteToWideChar(CP_ACP, 0, files[i], -1, w, n);
+      wide[i] = w;
+      ok = w != NULL;
     }
-    FreeLibrary(rm);
+    if (ok && add(g_Rm.Handle, count, wide, 0, NULL, 0, NULL) == ERROR_SUCCESS) {
+      UINT needed = 0, got = 0;
+      DWORD reasons = 0;
+      DWORD r = list(g_Rm.Handle, &needed, &got, NULL, &reasons);
+      if (r == ERROR_MORE_DATA && needed > 0) {
+        RM_PROCESS_INFO* info = static_cast<RM_PROCESS_INFO*>(calloc(needed, sizeof(RM_PROCESS_INFO)));
+        got = needed;
+        if (info && list(g_Rm.Handle, &needed, &got, info, &reasons) == ERROR_SUCCESS)
+          for (UINT i = 0; i < got; ++i) Add(info[i].Process.dwProcessId);
+        free(info);
+      }
+    }
+    for (int i = 0; wide && i < count; ++i) free(const_cast<WCHAR*>(wide[i]));
+    free(wide);
+    m_NamedByRestartManager = m_Count;
   }
   // a running program's own file
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -220,8 +330,21 @@ char* CProgramsInUse::Describe() const {
 int CProgramsInUse::CloseAll(DWORD waitMs, int force) {
   HANDLE* handles = static_cast<HANDLE*>(calloc(m_Count ? m_Count : 1, sizeof(HANDLE)));
   if (!handles) return m_Count;
-  for (int i = 0; i < m_Count; ++i) {
+  for (int i = 0; i < m_Count; ++i)
     handles[i] = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, m_Programs[i].ProcessId);
+  // the Restart Manager's shutdown is the polite one (it lets a program
+  // save, and note itself for the restart at the end); its answer is only
+  // a hint: each process is watched below whatever it says
+  RmShutdownProc shutdown = RmProc<RmShutdownProc>("RmShutdown");
+  if (m_NamedByRestartManager && g_Rm.Open && shutdown) {
+    const DWORD r = shutdown(g_Rm.Handle, force ? RmForceShutdown : 0, NULL);
+    g_Rm.ShutDown = 1;
+    char code[16];
+    wsprintfA(code, "%lu", r);
+    RunLogLineWith("Programs asked to close", "by the Restart Manager, which answers %s", code);
+  }
+  for (int i = 0; i < m_Count; ++i) {
+    if (handles[i] && WaitForSingleObject(handles[i], 0) == WAIT_OBJECT_0) continue;
     WindowSearch search = {m_Programs[i].ProcessId, NULL, 0, 0};
     EnumWindows(AskToClose, reinterpret_cast<LPARAM>(&search));
     RunLogLine(search.closed ? "Program asked to close" : "Program has no window to close",
@@ -267,6 +390,18 @@ const char kProgramsInUseQuestion[] =
     "Yes: Close the programs automatically.\n"
     "No: Do not close them (a restart may be needed).\n"
     "Cancel: stop here; nothing has been changed.";
+
+void RestartClosedPrograms() {
+  RmRestartProc restart = RmProc<RmRestartProc>("RmRestart");
+  if (g_Rm.Open && g_Rm.ShutDown && restart) {
+    const DWORD r = restart(g_Rm.Handle, 0, NULL);
+    char code[16];
+    wsprintfA(code, "%lu", r);
+    RunLogLineWith("Programs registered for a restart", "started again by the Restart Manager, which answers %s",
+                   code);
+  }
+  EndRestartSession();
+}
 
 RunResult CloseProgramsUsing(const char* const* files, int count, CFrontEnd* reports, const char* question,
                              const char* caption, int* stillHeld) {

@@ -11,6 +11,10 @@
 // 1 when another process holds the file open the way Windows then refuses
 // to delete or replace it: without delete sharing.
 int IsFileOpenElsewhere(const char* path);
+// 1 when the file cannot be overwritten now: open elsewhere as above, or
+// the image of a running program, which Windows lets rename but not
+// overwrite or delete.
+int IsFileInUse(const char* path);
 
 // Deletes path, its read-only attribute cleared first (and put back when the
 // deletion fails). 1 when it is gone or was never there.
@@ -21,6 +25,14 @@ int DeleteEvenReadOnly(const char* path);
 int ScheduleAtRestart(const char* path, const char* newPath);
 // 1 when this run may add to that list.
 int CanScheduleAtRestart();
+// Takes the move of path to newPath back off that list (a rollback's swap
+// must not happen at the restart): 2 when it was there, 1 when it was not,
+// 0 when the list cannot be changed.
+int CancelScheduledMove(const char* path, const char* newPath);
+
+// A process's image from its module list, where Windows lacks
+// QueryFullProcessImageName (XP). 0 when it cannot be read.
+int ProcessImageFromModules(DWORD processId, char* image);
 
 // How a run treats programs that hold its files (from the command line).
 struct ProgramClosing {
@@ -48,9 +60,10 @@ class CProgramsInUse {
   const ProgramInUse& At(int i) const { return m_Programs[i]; }
   // "name: title" lines of every program, into a new string (null: none).
   char* Describe() const;
-  // Asks each to close (WM_CLOSE to its top-level windows) and waits up to
-  // waitMs for them; with force, those still running are ended. Returns
-  // how many still run.
+  // Asks each to close (the Restart Manager's shutdown where it named
+  // them, then WM_CLOSE to the top-level windows of those still running)
+  // and waits up to waitMs for them; with force, those still running are
+  // ended. Returns how many still run.
   int CloseAll(DWORD waitMs, int force);
 
  private:
@@ -58,7 +71,13 @@ class CProgramsInUse {
 
   ProgramInUse* m_Programs = nullptr;
   int m_Count = 0, m_Capacity = 0;
+  int m_NamedByRestartManager = 0;
 };
+
+// At the end of the run, whatever its outcome: the programs the Restart
+// Manager closed that registered for it are started again, and its session
+// ends.
+void RestartClosedPrograms();
 
 // Before the first change: the files that exist and are held (open
 // elsewhere, or a running program's image), and the programs that hold

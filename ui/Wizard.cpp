@@ -6,11 +6,13 @@
 #include <string.h>
 
 #include "common/Mbcs.h"
+#include "common/SafeFormat.h"
 #include "common/TextKeys.h"
 #include "driver/SetupState.h"
 #include "platform/FileSystem.h"
 #include "engine/InstallRun.h"
 #include "engine/InstallWorker.h"
+#include "engine/Sections.h"
 #include "resources/resource.h"
 #include "script/ActionSections.h"
 #include "script/Placeholders.h"
@@ -463,6 +465,20 @@ static void OnProgress(WPARAM percent, LPARAM file) {
   }
 }
 
+// The finish page says when files in use take their new versions only at
+// the restart.
+static void AddRestartText(HWND dialog) {
+  static const char kEnglish[] =
+      "Some files were in use by other programs. Their new versions are in place once the computer restarts.";
+  char* done = Translated(TK_PROGRAM_WAS_SUCCESSFULLY_INSTALLED, true);
+  char* restart = SetupState::Translations.GetStringOr(TK_RESTART_TO_FINISH_INSTALLATION, kEnglish);
+  char* text = SafeFormatAlloc("%s\n\n%s", done ? done : "", restart ? restart : kEnglish);
+  if (text) SetDlgItemTextA(dialog, IDC_PAGE_TEXT, text);
+  free(text);
+  free(restart);
+  free(done);
+}
+
 static void OnDone(HWND dialog, WPARAM failed) {
   g_Installing = false;  // its last report: start-up waits for the thread's end
   if (SetupState::CancelRequested) {
@@ -481,6 +497,7 @@ static void OnDone(HWND dialog, WPARAM failed) {
   Show(dialog, IDC_NEXT, true);
   Enable(dialog, IDC_NEXT, true);
   SetItem(dialog, IDC_PAGE_TEXT, TK_PROGRAM_WAS_SUCCESSFULLY_INSTALLED, true);
+  if (FilesReplacedAtRestart()) AddRestartText(dialog);
   FocusPage(dialog);
 }
 

@@ -6,9 +6,11 @@
 #include "common/Mbcs.h"
 #include "common/PathText.h"
 #include "common/SafeFormat.h"
+#include "platform/FilesInUse.h"
 #include "platform/FrontEnd.h"
 #include "platform/PrivateTemp.h"
 #include "platform/RegistryHelpers.h"
+#include "platform/RunLog.h"
 #include "platform/TextEncoding.h"
 #include "uninstall/LogLines.h"
 
@@ -170,9 +172,26 @@ void CRollbackJournal::NoteWritten(const char* path) {
   if (path && Normalize(path, key)) Add(key);
 }
 
-int CRollbackJournal::KeepOriginal(const char* path) {
+// A swap at the restart: "*S", the new file beside, the path, after tabs.
+const char kJournalSwapRecord[] = "*S";
+
+int CRollbackJournal::NoteSwapAtRestart(const char* beside, const char* path) {
+  char record[2 * PATH_BYTES + 8];
+  const size_t b = strlen(beside), p = strlen(path);
+  if (b >= PATH_BYTES || p >= PATH_BYTES) return 0;
+  memcpy(record, kJournalSwapRecord, 2);
+  record[2] = '\t';
+  memcpy(record + 3, beside, b);
+  record[3 + b] = '\t';
+  memcpy(record + 4 + b, path, p);
+  record[4 + b + p] = '\n';
+  return Append(record, b + p + 5);
+}
+
+int CRollbackJournal::KeepOriginal(const char* path, char* kept) {
   char key[PATH_BYTES], folder[PATH_BYTES];
   char* name = NULL;
+  if (kept) kept[0] = '\0';
   if (!path || !Normalize(path, key)) return 0;
   // What this run wrote is undone by the log; its original, if there was
   // one, is kept already.
@@ -217,6 +236,7 @@ int CRollbackJournal::KeepOriginal(const char* path) {
   // Without memory a second replacement keeps this run's copy as well; the
   // rollback then puts it back first and the original over it.
   Add(key);
+  if (kept) strcpy(kept, copy);
   return 1;
 }
 
@@ -224,13 +244,24 @@ void CRollbackJournal::RestoreOriginals() {
   DWORD size = 0;
   char* text = ReadJournal(&size);
   if (text) {
-    EachRecordNewestFirst(text, size, [this](const char* path, const char* copy) {
+    EachRecordNewestFirst(text, size, [this](const char* path, char* copy) {
+      char key[PATH_BYTES];
+      if (!strcmp(path, kJournalSwapRecord)) {
+        // the file in use stays as it was: its swap is called off, and the
+        // log's replay passes it over
+        char* tab = strchr(copy, '\t');
+        if (!tab) return;
+        *tab = '\0';
+        if (!CancelScheduledMove(copy, tab + 1)) RunLogLine("Replacement at the restart not called off", tab + 1);
+        Slot* slot = Normalize(tab + 1, key) ? Add(key) : NULL;
+        if (slot) slot->Restored = 1;
+        return;
+      }
       if (*path == '*') return;  // a value's record: RestoreValues
       if (!MoveFileExA(copy, path, MOVEFILE_REPLACE_EXISTING)) {
         TellNotRestored(path, copy);
         return;
       }
-      char key[PATH_BYTES];
       Slot* slot = Normalize(path, key) ? Add(key) : NULL;
       if (slot) slot->Restored = 1;
     });
@@ -245,18 +276,26 @@ int CRollbackJournal::WasRestored(const char* path) const {
   return slot && slot->Restored;
 }
 
-void CRollbackJournal::DiscardOriginals() {
+int CRollbackJournal::DiscardOriginals() {
   DWORD size = 0;
+  int scheduled = 0;
   char* text = ReadJournal(&size);
   if (text) {
-    EachRecordNewestFirst(text, size, [](const char* path, const char* copy) {
+    EachRecordNewestFirst(text, size, [&scheduled](const char* path, const char* copy) {
       if (*path == '*') return;
+      if (DeleteEvenReadOnly(copy)) return;
       // one still in use (a program that runs) goes when Windows next starts
-      if (!DeleteFileA(copy)) MoveFileExA(copy, NULL, MOVEFILE_DELAY_UNTIL_REBOOT);
+      if (ScheduleAtRestart(copy, NULL)) {
+        ++scheduled;
+        RunLogLine("Old file in use: deleted at the restart", copy);
+      } else {
+        RunLogLine("Old file in use: kept, its deletion at the restart cannot be scheduled", copy);
+      }
     });
     free(text);
   }
   CloseJournal();
+  return scheduled;
 }
 
 // Values the run overwrites. Records start with "*" (no path does), then a

@@ -20,8 +20,13 @@ class CRollbackJournal {
   // or one this run wrote) or the original was moved aside and recorded; 0
   // when it could not be kept, and path must then not be replaced. Read-only,
   // hidden and system files are refused (ERROR_ACCESS_DENIED), as replacing
-  // them would be.
-  int KeepOriginal(const char* path);
+  // them would be. copy, when given (PATH_BYTES), gets the place the
+  // original went to, or "" when none was moved.
+  int KeepOriginal(const char* path, char* copy = NULL);
+  // The new file written beside path takes its place at the restart: a
+  // rollback takes that move off the system's list and leaves path as it is.
+  // 0 when it cannot be recorded.
+  int NoteSwapAtRestart(const char* beside, const char* path);
   // path now holds a file of this run: replacing it later keeps nothing.
   void NoteWritten(const char* path);
 
@@ -54,8 +59,10 @@ class CRollbackJournal {
   void RestoreValues();
   // 1 when RestoreOriginals put path's original back.
   int WasRestored(const char* path) const;
-  // After a successful run: the kept originals are deleted.
-  void DiscardOriginals();
+  // After a successful run: the kept originals are deleted. One still in
+  // use goes at the restart where that can be scheduled (counted in the
+  // result); else it stays for the uninstaller, whose log must name it.
+  int DiscardOriginals();
 
   // The journal file; empty while nothing has been kept.
   const char* GetPath() const { return m_Path; }

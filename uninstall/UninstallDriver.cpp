@@ -115,6 +115,9 @@ DWORD WINAPI UninstallWorker(LPVOID) {
     } else {
       SetupState::Translations.ShowMessage(NULL, TK_UINSTALL_PROCESS_FAILED, TK_ERROR, MB_OK);
     }
+    // what was closed for the replay and asked to come back (not the
+    // installation's own programs: their files are gone)
+    RestartClosedPrograms();
     SetupState::UninstallLog.Close();
   }
   if (SUCCEEDED(com)) CoUninitialize();

@@ -39,7 +39,10 @@ class CUninstallLogger {
   // Before the run replaces a file the user had: the original is moved aside
   // so that a rollback can put it back (see CRollbackJournal). 0 when it
   // cannot be kept; the file must then stay as it is.
-  int KeepOriginal(const char* path) { return m_Journal.KeepOriginal(path); }
+  int KeepOriginal(const char* path, char* copy = NULL) { return m_Journal.KeepOriginal(path, copy); }
+  // The new file beside path replaces it at the restart; a rollback calls
+  // that off (see CRollbackJournal).
+  int NoteSwapAtRestart(const char* beside, const char* path) { return m_Journal.NoteSwapAtRestart(beside, path); }
   // Before the run overwrites a value or creates registry keys: what was
   // there goes into the journal (see CRollbackJournal); 0 when it cannot,
   // and the value must then stay as it is.
@@ -60,8 +63,9 @@ class CUninstallLogger {
   // the log replayed without exclusions, leaving the originals, the INI
   // entries and the keys that were there before; then the old values back.
   int Rollback();
-  // After a successful run the kept originals are not needed.
-  void DiscardKeptOriginals() { m_Journal.DiscardOriginals(); }
+  // After a successful run the kept originals are not needed; how many of
+  // them, still in use, go at the restart.
+  int DiscardKeptOriginals() { return m_Journal.DiscardOriginals(); }
   const char* GetJournalPath() const { return m_Journal.GetPath(); }
 
   // Undoes every logged change, newest first; the log itself is only read.

@@ -36,10 +36,21 @@ struct InUse {
   int left;
 };
 
+// The Add/Remove Programs entries of the installation an uninstall
+// removes: they go last, and only when no file of it is left, for with
+// files left the uninstaller stays and the entry is how it is found again.
+struct LaterEntries {
+  enum { kMax = 4 };
+  const char* root[kMax];
+  const char* keyPath[kMax];  // both point into the log's text
+  int count;
+};
+
 struct Exclusions {
   const char* const* paths;
   int count;
   InUse* inUse;
+  LaterEntries* entries;  // null in a rollback
 };
 
 // Where the replay notes the created folders that excluded files keep.
@@ -377,16 +388,20 @@ void RunLogRegistryKey(const char* kind, const char* root, const char* keyPath) 
   RunLogLine(kind, text);
 }
 
+const char kEntries[] = "Software/Microsoft/Windows/CurrentVersion/Uninstall/";
+
+int IsAddRemoveEntry(const char* keyPath) {
+  const size_t n = sizeof kEntries - 1;
+  return strlen(keyPath) > n &&
+         CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, keyPath, (int)n, kEntries, (int)n) == CSTR_EQUAL &&
+         !MbcsFindChar(keyPath + n, '/');
+}
+
 // 1 when keyPath is an Add/Remove Programs entry whose InstallLocation
 // names another folder than this installation's: a later version
 // installed elsewhere took it over, and its uninstaller removes it.
 int NamesAnotherInstallation(HKEY root, const char* keyPath, const char* folder) {
-  static const char kEntries[] = "Software/Microsoft/Windows/CurrentVersion/Uninstall/";
-  const size_t n = sizeof kEntries - 1;
-  if (!folder || !folder[0] || strlen(keyPath) <= n ||
-      CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, keyPath, (int)n, kEntries, (int)n) != CSTR_EQUAL ||
-      MbcsFindChar(keyPath + n, '/'))
-    return 0;
+  if (!folder || !folder[0] || !IsAddRemoveEntry(keyPath)) return 0;
   char location[PATH_BYTES], ours[PATH_BYTES];
   ReadRegistryString(root, keyPath, "InstallLocation", "", location, sizeof location);
   location[sizeof location - 1] = '\0';
@@ -438,6 +453,12 @@ int UndoLine(char* line, const Exclusions& ex, const CTranslations* table, const
       if (NamesAnotherInstallation(root, record.KeyPath, folder)) {
         RunLogRegistryKey("Add/Remove Programs entry kept: it names the installation in another folder", record.Root,
                           record.KeyPath);
+        break;
+      }
+      LaterEntries* later = ex.entries;
+      if (later && later->count < LaterEntries::kMax && IsAddRemoveEntry(record.KeyPath)) {
+        later->root[later->count] = record.Root;
+        later->keyPath[later->count++] = record.KeyPath;
         break;
       }
       DeleteRegistryTree(root, record.KeyPath);
@@ -559,7 +580,8 @@ int CUninstallLogger::ReplayKeeping(const char* const* exclusions, int count,
   }
   CUserFolders users, pending, left;
   InUse inUse = {&pending, &left, 0, 0};
-  const Exclusions ex = {exclusions, count, &inUse};
+  LaterEntries entries = {};
+  const Exclusions ex = {exclusions, count, &inUse, restored ? NULL : &entries};
   const KeptFolders kept = {m_Kept, &m_KeptCount, kMaxKept};
   int result = 1;
   char* line;
@@ -572,6 +594,15 @@ int CUninstallLogger::ReplayKeeping(const char* const* exclusions, int count,
     if (hasZeroByte || !UndoLine(line, ex, m_Translations, kept, &users, restored, m_InstallFolder)) {
       result = 0;
       break;
+    }
+  }
+  for (int i = 0; i < entries.count; ++i) {
+    if (result && !inUse.left) {
+      DeleteRegistryTree(RegistryRootFromName(entries.root[i]), entries.keyPath[i]);
+      RunLogRegistryKey("Registry key removed", entries.root[i], entries.keyPath[i]);
+    } else {
+      RunLogRegistryKey("Add/Remove Programs entry kept: the uninstaller stays to be run again", entries.root[i],
+                        entries.keyPath[i]);
     }
   }
   free(text);

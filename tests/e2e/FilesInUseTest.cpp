@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 #include "../win32/Robot.h"
@@ -29,11 +30,11 @@ class FilesInUse : public ::testing::Test {
   const std::string target = kTarget;
   const std::string log = dir.File("run.log");
 
-  std::string BuildVersion(const char* version) {
+  std::string BuildVersion(const char* version, const std::string& more = "") {
     const std::string script = "QSP40\r\n[Global]\r\nApplicationName = InUse App\r\nDefaultDir = " + target +
                                "\r\nAppId = QuillsetTest.InUse\r\nVersion = " + version + "\r\n[Files]\r\n"
                                "holder.exe, %MAINDIR%holder.exe\r\napp.dat, %MAINDIR%data\\app.dat\r\n"
-                               "readme.txt, %MAINDIR%readme.txt\r\n";
+                               "readme.txt, %MAINDIR%readme.txt\r\n" + more;
     return BuildSetupFile(dir, script,
                           {{"holder.exe", ReadWholeFile(QS_FILE_HOLDER_EXE)}, {"app.dat", std::string("v") + version},
                            {"readme.txt", "r"}},
@@ -63,10 +64,12 @@ class FilesInUse : public ::testing::Test {
   DWORD Uninstall(const std::string& options) {
     return Run("\"" + target + "\\Uninstall.exe\" /S /LOG=\"" + log + "\" " + options);
   }
-  // The installed holder, holding the installed data file, its window up.
-  void StartHolder(bool ignoresClose) {
-    std::string line = "\"" + target + "\\holder.exe\" \"" + target + "\\data\\app.dat\"" +
-                       (ignoresClose ? " ignore" : "");
+  // The installed holder, holding the installed data file, its window up;
+  // or another holder, another file.
+  void StartHolder(bool ignoresClose, std::string exe = "", std::string file = "") {
+    if (exe.empty()) exe = target + "\\holder.exe";
+    if (file.empty()) file = target + "\\data\\app.dat";
+    std::string line = "\"" + exe + "\" \"" + file + "\"" + (ignoresClose ? " ignore" : "");
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     ASSERT_TRUE(CreateProcessA(NULL, &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &si, &holder));
@@ -191,6 +194,11 @@ TEST_F(FilesInUse, UpgradeReplacesAFileThatStaysInUseAtTheRestart) {
   StopHolder();
   EXPECT_EQ("v1", Data()) << "the held file changed before the restart";
   EXPECT_EQ("v2", ReadWholeFile(target + "\\data\\app.dat.new"));
+  // a later run writes the file at once: that swap would put v2 over it
+  EXPECT_EQ(0u, Upgrade(""));
+  EXPECT_EQ("v2", Data());
+  EXPECT_FALSE(PathExists(target + "\\data\\app.dat.new"));
+  EXPECT_EQ(std::string::npos, PendingRenames().find("app.dat.new")) << "the earlier swap stayed";
 }
 
 TEST_F(FilesInUse, UpgradeEndsAHolderThatStaysByForce) {
@@ -212,6 +220,68 @@ TEST_F(FilesInUse, UpgradeThatCannotReplaceAHeldFileRollsBackWith7) {
   EXPECT_EQ("v1", Data());
   EXPECT_FALSE(PathExists(target + "\\data\\app.dat.new"));
   EXPECT_TRUE(PathExists(target + "\\Uninstall.exe"));
+}
+
+// The holder's own file in use, and no file of the installation held: it is
+// renamed aside (Windows allows that for a running program's file, never
+// an overwrite) and the new one takes its place at once. The old one goes
+// at the restart (3010), or, without the rights to schedule that, with the
+// uninstaller, whose log names it (0), or with the next run once free.
+TEST_F(FilesInUse, ARunningProgramsOwnFileGoesAsideAndTheNewOneTakesItsPlace) {
+  std::string earlier;
+  for (bool rights : {true, false}) {
+    SCOPED_TRACE(rights ? "may schedule" : "may not schedule");
+    const std::string outside = dir.File(rights ? "outside1.dat" : "outside2.dat");
+    WriteWholeFile(outside, "x");
+    StartHolder(true, target + "\\holder.exe", outside);
+    DWORD code = 99;
+    {
+      std::unique_ptr<NoRightsToSchedule> noRights(rights ? nullptr : new NoRightsToSchedule);
+      ASSERT_TRUE(rights || noRights->Taken());
+      code = Upgrade("/NOCLOSEAPPLICATIONS");
+    }
+    EXPECT_EQ(rights ? 3010u : 0u, code) << ReadWholeFile(log);
+    EXPECT_TRUE(HolderRuns());
+    EXPECT_EQ("v2", Data());
+    const std::string logged = ReadWholeFile(target + "\\Uninstall.log");
+    const std::string tag = "FileCreated=" + target + "\\QSO";
+    const size_t at = logged.rfind(tag);
+    ASSERT_NE(std::string::npos, at) << "the old file, renamed aside, is not logged:\n" << logged;
+    const std::string aside = logged.substr(at + 12, logged.find('\n', at) - at - 12);
+    EXPECT_TRUE(PathExists(aside)) << aside;
+    EXPECT_EQ(rights, PendingRenames().find(aside) != std::string::npos) << "its deletion at the restart";
+    if (!earlier.empty()) {
+      EXPECT_FALSE(PathExists(earlier)) << "the next run left the earlier one";
+    }
+    earlier = aside;
+    StopHolder();
+  }
+  // both old files go with the uninstaller
+  EXPECT_EQ(0u, Uninstall(""));
+  ExpectAllGone();
+}
+
+// No earlier installation, and a file of the user's held at a destination.
+// A run that fails after the files calls the swap off and leaves the file
+// as it was; one that succeeds logs the destination too, which holds the
+// new file after the restart.
+TEST_F(FilesInUse, AFreshInstallOverAHeldFileLogsItAndARollbackCallsTheSwapOff) {
+  ASSERT_EQ(0u, Uninstall(""));
+  ExpectAllGone();
+  const std::string data = target + "\\data\\app.dat";
+  ASSERT_TRUE(CreateDirectoryA(target.c_str(), NULL) && CreateDirectoryA((target + "\\data").c_str(), NULL));
+  WriteWholeFile(data, "user");
+  StartHolder(true, QS_FILE_HOLDER_EXE, data);
+  const std::string failing = BuildVersion("2", "[SysRegInt]\r\nHKEY_USERS/Software/QuillsetTest-InUse/V=1\r\n");
+  EXPECT_EQ(1u, Run("\"" + failing + "\" /S /LOG=\"" + log + "\""));
+  EXPECT_EQ(std::string::npos, PendingRenames().find("InUse Test\\data")) << "left scheduled by the rollback";
+  EXPECT_FALSE(PathExists(data + ".new"));
+  EXPECT_EQ(3010u, Upgrade(""));
+  const std::string logged = ReadWholeFile(target + "\\Uninstall.log");
+  EXPECT_NE(std::string::npos, logged.find("FileCreated=" + data + "\n")) << logged;
+  EXPECT_NE(std::string::npos, PendingRenames().find("app.dat.new"));
+  StopHolder();
+  EXPECT_EQ("user", Data());
 }
 
 // The wizard names the holder on its question before anything changes:
@@ -243,11 +313,12 @@ TEST_F(FilesInUse, TheWizardNamesTheHolderBeforeTheFirstChange) {
     ASSERT_TRUE(robot.Answer(box, answer));
     DWORD code = 99;
     if (answer == IDNO) {
-      const std::string said = robot.AnswerMessageBox("Quillset", IDOK, 60000);
-      EXPECT_NE(std::string::npos, said.find("once the computer restarts")) << said;
+      // the finish page says it, no box before it
       ASSERT_TRUE(robot.WaitUntil([&] { return Robot::ItemText(w, IDC_NEXT) == En("FINISH"); }, 60000,
                                   "the finish page"));
       Robot::Settle(w);
+      const std::string said = Robot::ItemText(w, IDC_PAGE_TEXT);
+      EXPECT_NE(std::string::npos, said.find("once the computer restarts")) << said;
       ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
       ASSERT_TRUE(robot.WaitForExit(20000, &code));
       EXPECT_EQ(3010u, code);
@@ -257,6 +328,7 @@ TEST_F(FilesInUse, TheWizardNamesTheHolderBeforeTheFirstChange) {
       ASSERT_TRUE(robot.WaitUntil([&] { return Robot::ItemText(w, IDC_NEXT) == En("FINISH"); }, 60000,
                                   "the finish page"));
       Robot::Settle(w);
+      EXPECT_EQ(std::string::npos, Robot::ItemText(w, IDC_PAGE_TEXT).find("restart"));
       ASSERT_TRUE(Robot::Press(w, IDC_NEXT));
       ASSERT_TRUE(robot.WaitForExit(20000, &code));
       EXPECT_EQ(0u, code);

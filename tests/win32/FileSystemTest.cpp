@@ -4,6 +4,7 @@
 
 #include "TestSupport.h"
 #include "platform/FileSystem.h"
+#include "platform/FilesInUse.h"
 #include "platform/ProtectedFolder.h"
 #include "uninstall/UninstallLogger.h"
 
@@ -116,3 +117,13 @@ TEST(FileSystem, ProtectedFoldersAreTheSystemsAndTheSharedOnes) {
 }
 
 }  // namespace
+
+// Where Windows lacks QueryFullProcessImageName (XP), a program holding the
+// files is still named: its image from its module list.
+TEST(FileSystem, AProcessImageComesFromItsModuleList) {
+  char own[MAX_PATH] = "", image[PATH_BYTES] = "";
+  ASSERT_NE(0u, GetModuleFileNameA(NULL, own, MAX_PATH));
+  ASSERT_TRUE(ProcessImageFromModules(GetCurrentProcessId(), image));
+  EXPECT_EQ(0, lstrcmpiA(own, image)) << image;
+  EXPECT_FALSE(ProcessImageFromModules(0xFFFFFFF0u, image)) << "no such process";
+}

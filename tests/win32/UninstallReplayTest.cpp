@@ -432,7 +432,9 @@ TEST(UninstallReplay, ExcludedFilesHoldTheirFolderBackWithoutAMessage) {
 
 // A file in use goes at the restart, and its folder after it, with no
 // message; only where that cannot be scheduled does the folder stay, with
-// one message, and the file counts as left.
+// one message, and the file counts as left. The Add/Remove Programs entry,
+// replayed first, goes only when nothing is left: the uninstaller stays,
+// and the entry finds it.
 TEST(UninstallReplay, AFileInUseGoesAtTheRestartOrGivesOneLockedFolderMessage) {
   TempFolder dir;
   CTranslations english;
@@ -446,6 +448,14 @@ TEST(UninstallReplay, AFileInUseGoesAtTheRestartOrGivesOneLockedFolderMessage) {
     ASSERT_EQ(1, log.CreateTempLog());
     log.SetTranslations(&english);
     log.LogDirectoryCreated(MakeFolder(app).c_str());
+    const std::string entry = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QuillsetTest.Held" +
+                              app.substr(app.rfind('\\') + 1);
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, entry.c_str(), 0, NULL, 0, KEY_WRITE, NULL, &key, NULL));
+    RegCloseKey(key);
+    std::string logged = "HKEY_CURRENT_USER/" + entry;
+    for (char& c : logged) c = c == '\\' ? '/' : c;
+    log.LogSysRegSectionAdded(logged.c_str());
     MakeFile(app + "\\a.txt");
     const std::string busy = MakeFile(app + "\\b.txt");
     MakeFile(app + "\\c.txt");
@@ -481,6 +491,8 @@ TEST(UninstallReplay, AFileInUseGoesAtTheRestartOrGivesOneLockedFolderMessage) {
     EXPECT_FALSE(PathExists(app + "\\z.txt"));
     EXPECT_FALSE(PathExists(app + "\\sub"));
     EXPECT_EQ(withExclusions, PathExists(app + "\\Uninstall.exe"));
+    EXPECT_EQ(!rights, KeyExists(entry)) << "the entry, with a file left";
+    RegDeleteKeyA(HKEY_CURRENT_USER, entry.c_str());
   }
 }
 
