@@ -78,8 +78,7 @@ HBITMAP ScaledPicture(HBITMAP source, int width, int height) {
   return scaled;
 }
 
-void SetWindowIcons(HWND window) {
-  HINSTANCE module = GetModuleHandleA(NULL);
+void SetWindowIcons(HWND window, HINSTANCE module) {
   // shared: loaded once, never destroyed
   HANDLE big = LoadImageA(module, MAKEINTRESOURCEA(IDI_QUILLSET), IMAGE_ICON, GetSystemMetrics(SM_CXICON),
                           GetSystemMetrics(SM_CYICON), LR_SHARED);

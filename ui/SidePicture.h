@@ -11,6 +11,6 @@ HBITMAP LoadPackedPicture(HINSTANCE instance, int id);
 // the caller deletes, of the fitted size; NULL when it cannot be made.
 HBITMAP ScaledPicture(HBITMAP source, int width, int height);
 
-// The window's caption and task-bar icons: the setup file's own (icons 107
-// and 108, the vendor's when the command branded it).
-void SetWindowIcons(HWND window);
+// The window's caption and task-bar icons: those of module (icons 107 and
+// 108 of the setup file, the vendor's when the command branded it).
+void SetWindowIcons(HWND window, HINSTANCE module);

@@ -374,7 +374,7 @@ static void EnterPage(HWND dialog) {
 static void OnInitDialog(HWND dialog) {
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
-  SetWindowIcons(dialog);
+  SetWindowIcons(dialog, GetModuleHandleA(NULL));
   // the author's picture fills the control's box as the template sizes it
   // for this screen, centred in it; else the built-in one
   HWND picture = GetDlgItem(dialog, IDC_SIDE_PICTURE);

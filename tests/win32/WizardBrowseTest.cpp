@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "TestPaths.h"
 #include "driver/SetupState.h"
 #include "resources/resource.h"
 #include "ui/ChoicePages.h"
@@ -237,6 +238,29 @@ TEST(WizardPicture, AnyPictureIsScaledIntoTheBoxWithItsAspectKept) {
     DeleteObject(source);
   }
   EXPECT_EQ(NULL, ScaledPicture(NULL, 118, 258));
+}
+
+// The windows carry the setup file's icons, large and small, not the system's.
+TEST(WizardPicture, AWindowTakesTheSetupFilesIcons) {
+  HMODULE setup = LoadLibraryExA(QS_STUB_PATH, NULL, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_TRUE(setup);
+  HWND w = CreateWindowA("STATIC", "", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100, NULL, NULL, NULL, NULL);
+  ASSERT_TRUE(w);
+  EXPECT_EQ(0, SendMessageA(w, WM_GETICON, ICON_BIG, 0));
+  SetWindowIcons(w, setup);
+  const int sizes[2][2] = {{ICON_BIG, SM_CXICON}, {ICON_SMALL, SM_CXSMICON}};
+  for (const auto& size : sizes) {
+    HICON icon = reinterpret_cast<HICON>(SendMessageA(w, WM_GETICON, size[0], 0));
+    ICONINFO info = {};
+    ASSERT_TRUE(icon && GetIconInfo(icon, &info)) << size[0];
+    BITMAP colour = {};
+    GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof colour, &colour);
+    EXPECT_EQ(GetSystemMetrics(size[1]), colour.bmWidth) << size[0];
+    if (info.hbmColor) DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+  }
+  DestroyWindow(w);
+  FreeLibrary(setup);
 }
 
 }  // namespace
