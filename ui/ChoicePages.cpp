@@ -99,11 +99,19 @@ HWND CreateChoiceBoxes(HWND dialog, int task, const RECT& area) {
   for (int i = 0; i < SetupState::ChoiceCount && i <= IDC_CHOICE_LAST - IDC_CHOICE_FIRST; ++i) {
     SetupChoice& c = SetupState::Choices[i];
     if (c.Task != task) continue;
-    const char* label = c.Description && c.Description[0] ? c.Description : c.Name;
+    const char* text = c.Description && c.Description[0] ? c.Description : c.Name;
+    // the author's "&" is shown, not made an access key (Space would press it)
+    char* label = static_cast<char*>(malloc(strlen(text) * 2 + 1));
+    if (!label) continue;
+    char* to = label;
+    for (const char* from = text; *from; ++from)
+      if ((*to++ = *from) == '&') *to++ = '&';
+    *to = '\0';
     HWND box = CreateChild(dialog, "BUTTON", label, BS_AUTOCHECKBOX | WS_TABSTOP, IDC_CHOICE_FIRST + i,
                            bottom.left + (n / rows) * width, bottom.top + (n % rows) * step, width - 4,
                            row - row / 6);
     ++n;
+    free(label);
     if (!box) continue;
     g_Boxes[i] = box;
     if (c.Fixed) c.Chosen = 1;
