@@ -481,6 +481,89 @@ std::string TableAsStored(const BuildOptions& o, const std::string& table, const
   return WriteConverted(utf8, table, in->Output, in, error);
 }
 
+// Why bytes are no Windows bitmap the setup program can show, or "".
+std::string BitmapProblem(const std::string& bytes) {
+  auto u16 = [&](size_t at) { return (uint32_t)(unsigned char)bytes[at] | (uint32_t)(unsigned char)bytes[at + 1] << 8; };
+  auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+  if (bytes.empty()) return "the file is empty";
+  if (bytes.size() < 26 || bytes[0] != 'B' || bytes[1] != 'M') return "it is not a Windows bitmap (.bmp)";
+  const uint32_t header = u32(14), offset = u32(10);
+  if (header != 12 && header != 40 && header != 52 && header != 56 && header != 108 && header != 124)
+    return "its header is of no kind Windows reads (" + std::to_string(header) + " bytes)";
+  if (bytes.size() < 14 + header) return "it is cut short: its header ends early";
+  int64_t width, height;
+  uint32_t bits, compression = 0;
+  if (header == 12) {
+    width = u16(18), height = (int16_t)u16(20), bits = u16(24);
+  } else {
+    width = (int32_t)u32(18), height = (int32_t)u32(22), bits = u16(28), compression = u32(30);
+  }
+  if (width <= 0 || height == 0) return "it has no pixels";
+  if (height < 0) height = -height;
+  if (width > 4096 || height > 4096)
+    return std::to_string(width) + " x " + std::to_string(height) +
+           " pixels is more than the setup program loads (at most 4096 a side); the wizard shows it far smaller";
+  if (bits != 1 && bits != 4 && bits != 8 && bits != 16 && bits != 24 && bits != 32)
+    return std::to_string(bits) + " bits a pixel is no kind of bitmap Windows reads";
+  // 0 plain, 1 and 2 run-length, 3 bit fields; JPEG and PNG inside a bitmap
+  // are for printers only
+  if (compression > 3) return "its pixels are compressed in a way the wizard cannot show (JPEG or PNG inside)";
+  if (compression == 0 || compression == 3) {
+    const uint64_t stride = ((uint64_t)width * bits + 31) / 32 * 4;
+    if (offset > bytes.size() || bytes.size() - offset < stride * (uint64_t)height)
+      return "it is cut short: its pixels end early";
+  }
+  return "";
+}
+
+// [Global] LicenseFile stored as UTF-8 (from the table's code page when it
+// is not), WizardImage as it is once it reads as a bitmap; each refused at
+// its line. The file to store for key, or "" (after its problem).
+std::string WizardFile(const BuildOptions& o, const char* key, BuildInputs* in, int* line) {
+  const std::string path = in->Project.Identity(key, line);
+  if (path.empty()) return "";  // not given, or named empty already
+  std::string bytes;
+  int error = PlatformIsDirectory(path.c_str()) ? EISDIR : 0;
+  if (FILE* f = error ? nullptr : fopen(path.c_str(), "rb")) {
+    char buffer[65536];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) bytes.append(buffer, n);
+    if (ferror(f)) error = EIO;
+    fclose(f);
+  } else if (!error) {
+    error = errno;
+  }
+  auto refuse = [&](const std::string& why) {
+    in->Problems.push_back({*line, 0, std::string(key) + " " + path + ": " + why});
+    return std::string();
+  };
+  if (error) {
+    in->Problems.push_back({*line, 0, std::string(key) + ": cannot read " + path + ": " + PlatformErrorText(error)});
+    return "";
+  }
+  if (std::string(key) == "WizardImage") {
+    const std::string why = BitmapProblem(bytes);
+    return why.empty() ? path : refuse(why);
+  }
+  const size_t read = bytes.size();
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+  if (bytes.find_first_not_of(" \t\r\n") == std::string::npos) return refuse("the file holds no text");
+  const std::string utf16 = Utf16Encoding(bytes);
+  if (!utf16.empty()) return refuse("it is " + utf16 + " text: save it as UTF-8");
+  std::string utf8;
+  const int codePage = in->TableLanguage ? in->TableLanguage->CodePage : o.CodePage;
+  if (Utf8IsValid(bytes.data(), bytes.size()))
+    utf8 = bytes;
+  else if (!PlatformToUtf8(bytes, codePage, &utf8))
+    return refuse("it is neither UTF-8 nor text of code page " + std::to_string(codePage) +
+                  "; save it as UTF-8, or give its code page with --codepage");
+  if (utf8.size() == read) return path;  // UTF-8 as it stands
+  std::string written;
+  const std::string stored = WriteConverted(utf8, path, in->Output, in, &written);
+  if (stored.empty()) in->Errors.push_back("LicenseFile: " + written);
+  return stored;
+}
+
 // Hands the files to the builder, which checks each as it is added. A solid
 // stream holds them in this order: what start-up reads (the script, the
 // table, the pictures) first, then the [Files] order the installation
@@ -534,6 +617,12 @@ void AddFiles(const BuildOptions& o, CEFSBuilder& builder, BuildInputs* in) {
     else
       add(table, name.c_str(), 0, "translation table");
   }
+  // the licence and the side picture, read before the wizard opens
+  int line = 0;
+  const std::string licence = WizardFile(o, "LicenseFile", in, &line);
+  if (!licence.empty()) add(licence, EFS_LICENCE_ENTRY, line, "");
+  const std::string image = WizardFile(o, "WizardImage", in, &line);
+  if (!image.empty()) add(image, EFS_WIZARD_IMAGE_ENTRY, line, "");
   for (bool startup : {true, false})
     for (const ProjectSource& s : in->Sources)
       if (s.Startup == startup) add(s.Path, s.Name.c_str(), s.Line, "");

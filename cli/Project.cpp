@@ -29,7 +29,8 @@ namespace {
 const KeyedSection kKeyedSections[] = {
     {"Global",
      {"ApplicationName", "DefaultDir", "AllowChangeInstallDir", "ShowEULAPage", "AppId", "AppIdRoot", "Version",
-      "Publisher", "ShowLanguageDialog", "KeepInstalledDir", "Compression", "SetupIcon", "Scope"}},
+      "Publisher", "ShowLanguageDialog", "KeepInstalledDir", "Compression", "SetupIcon", "Scope", "LicenseFile",
+      "WizardImage"}},
     {"Background", {"UseBackground", "TopColor", "BottomColor", "Bitmap", "BitmapPlacement", "Metafile"}},
 };
 
@@ -529,13 +530,19 @@ void CProject::CheckGlobal(std::vector<Diagnostic>* out) const {
   CheckAppId(out);
   if (const int line = KeyLine("Global", "SetupIcon"))
     if (Value("Global", "SetupIcon", "").empty()) Add(out, line, "SetupIcon is empty: leave it out, or name an .ico file");
+  if (const int line = KeyLine("Global", "LicenseFile"))
+    if (Value("Global", "LicenseFile", "").empty()) Add(out, line, "LicenseFile is empty: leave it out, or name a text file");
+  if (const int line = KeyLine("Global", "WizardImage"))
+    if (Value("Global", "WizardImage", "").empty()) Add(out, line, "WizardImage is empty: leave it out, or name a .bmp file");
 }
 
 std::string CProject::Identity(const char* key, int* line) const {
   *line = KeyLine("Global", key);
   if (!*line) return "";
   const std::string value = Value("Global", key, "");
-  return std::string(key) == "SetupIcon" && !value.empty() ? Resolve(value) : value;
+  const bool file = std::string(key) == "SetupIcon" || std::string(key) == "LicenseFile" ||
+                    std::string(key) == "WizardImage";
+  return file && !value.empty() ? Resolve(value) : value;
 }
 
 // AppId names a registry key below ...\Uninstall, taken as it stands; the
@@ -588,7 +595,7 @@ void CProject::AddSource(const ProjectSource& s, std::vector<Diagnostic>* out,
     Add(out, s.Line, "file name longer than 255 bytes: " + s.Name);
     return;
   }
-  for (const char* reserved : {"default.qsp", "Translations.ini"})
+  for (const char* reserved : {"default.qsp", "Translations.ini", EFS_LICENCE_ENTRY, EFS_WIZARD_IMAGE_ENTRY})
     if (EfsCompareNames(s.Name.c_str(), reserved) == 0) {
       Add(out, s.Line,
           "the setup file keeps its own " + std::string(reserved) + "; rename " + s.Path);
@@ -632,7 +639,7 @@ void CProject::CheckFiles(std::vector<Diagnostic>* out, std::vector<ProjectSourc
     if (install.size() != before + 1 || install.back().Destination != destination) plain = false;
   }
   // the names the setup file keeps for itself and for start-up's pictures
-  std::vector<std::string> taken = {"default.qsp", "Translations.ini"};
+  std::vector<std::string> taken = {"default.qsp", "Translations.ini", EFS_LICENCE_ENTRY, EFS_WIZARD_IMAGE_ENTRY};
   for (const ProjectSource& s : *sources) taken.push_back(s.Name);
   std::vector<StoredFile> stored;
   const bool named = NameStoredFiles(&install, taken, &stored, out) != 0;

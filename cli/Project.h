@@ -55,8 +55,9 @@ class CProject {
   // A line starts with a flag ("ifabsent:", "ifempty:"), which a setup
   // program of before would take for a part of the line.
   bool UsesLineFlags() const { return m_UsesLineFlags; }
-  // [Global] SetupIcon (its path, resolved like a [Files] source), Publisher
-  // or Version, with its line; "" and 0 when not given.
+  // [Global] SetupIcon, LicenseFile or WizardImage (its path, resolved like
+  // a [Files] source), Publisher or Version, with its line; "" and 0 when
+  // not given.
   std::string Identity(const char* key, int* line) const;
   // Line of [Global] ShowLanguageDialog = TRUE, 0 when it is not on.
   int LanguageDialogLine() const;

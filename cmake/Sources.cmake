@@ -115,4 +115,6 @@ set(QS_WIN_SOURCES
   platform/FilesInUse.cpp
   platform/Elevation.cpp
   ui/ScopeDialog.cpp
+  ui/ChoicePages.cpp
+  ui/WizardFiles.cpp
 )

@@ -70,6 +70,11 @@ constexpr const char* TK_NOTHING_HAS_BEEN_CHANGED = "NOTHING_HAS_BEEN_CHANGED";
 constexpr const char* TK_INSTALL_FOR_ALL_USERS = "INSTALL_FOR_ALL_USERS";
 constexpr const char* TK_INSTALL_JUST_FOR_ME = "INSTALL_JUST_FOR_ME";
 constexpr const char* TK_ADMINISTRATOR_RIGHTS_NEEDED = "ADMINISTRATOR_RIGHTS_NEEDED";
+constexpr const char* TK_SELECT_COMPONENTS = "SELECT_COMPONENTS";
+constexpr const char* TK_SELECT_COMPONENTS_PAGE_TEXT = "SELECT_COMPONENTS_PAGE_TEXT";
+constexpr const char* TK_COMPONENTS_SPACE = "COMPONENTS_SPACE";
+constexpr const char* TK_SELECT_TASKS = "SELECT_TASKS";
+constexpr const char* TK_SELECT_TASKS_PAGE_TEXT = "SELECT_TASKS_PAGE_TEXT";
 
 // Keys the tables hold that no code shows: a second start ends silently.
 constexpr const char* const kReservedTextKeys[] = {"PROGRAM_ALREADY_RUNNING"};

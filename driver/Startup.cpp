@@ -34,6 +34,7 @@
 #include "ui/SilentFrontEnd.h"
 #include "ui/UninstallWindow.h"
 #include "ui/Wizard.h"
+#include "ui/WizardFiles.h"
 #include "uninstall/SelfRemoval.h"
 #include "uninstall/UninstallDriver.h"
 
@@ -628,6 +629,9 @@ static RunResult InstallWithWizard(const char* tempDir, int showCommand, bool* f
   // reads UseBackground, and the rest of [Background] when it is on
   const RunResult background = ReadBackgroundSettings(tempDir);
   if (background != RUN_DONE) return background;
+  // [Global] LicenseFile and WizardImage
+  const RunResult files = ReadWizardFiles(tempDir);
+  if (files != RUN_DONE) return files;
   if (!StartUserInterface(SetupState::Instance, showCommand)) {
     InstallRun().Join();
     DropPendingQuit();
@@ -684,6 +688,7 @@ static RunResult RunInstaller(const char* tempDir, int showCommand) {
   if (result == RUN_FAILED && InstallRun().Ending() == RUN_DAMAGED) result = RUN_DAMAGED;
   if (result == RUN_FAILED && InstallRun().Ending() == RUN_FILES_IN_USE) result = RUN_FILES_IN_USE;
   ReleaseBackgroundResources();
+  ReleaseWizardFiles();
   if (tempProject[0]) DeleteFileA(tempProject);
   if (tempTranslations[0]) DeleteFileA(tempTranslations);
   return result;

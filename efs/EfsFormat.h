@@ -19,6 +19,10 @@ extern const unsigned char UninstallerSignature[EFS_SIGNATURE_SIZE];
 // UninstallerSignature, then its certificate table. A setup that stores it
 // installs it as Uninstall.exe instead of a copy of itself.
 #define EFS_UNINSTALLER_ENTRY "Uninstall.exe"
+// [Global] LicenseFile (as UTF-8) and WizardImage, under names the command
+// keeps from every [Files] line as it keeps the script's.
+#define EFS_LICENCE_ENTRY "{LicenseFile}.txt"
+#define EFS_WIZARD_IMAGE_ENTRY "{WizardImage}.bmp"
 
 // Last 24 bytes of a file with a container.
 struct EFSTRAILER {

@@ -23,8 +23,18 @@
 #define IDC_DESTINATION 1009
 #define IDC_PAGE_TEXT 1012
 #define IDC_SIDE_PICTURE 1014
+// Its box in dialog units: an author's picture is scaled to fit it.
+#define SIDE_PICTURE_X 10
+#define SIDE_PICTURE_Y 11
+#define SIDE_PICTURE_WIDTH 79
+#define SIDE_PICTURE_HEIGHT 159
 // Every control the wizard creates at run time.
 #define IDC_RUNTIME 1234
+// The boxes of the pages of components and tasks (one per choice, by its
+// index in the script) and the line of the space they need.
+#define IDC_CHOICE_SPACE 1099
+#define IDC_CHOICE_FIRST 1100
+#define IDC_CHOICE_LAST 1199
 
 // The uninstaller's progress dialog and its accelerators.
 #define IDD_UNINSTALL_PROGRESS 137

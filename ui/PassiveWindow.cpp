@@ -7,6 +7,7 @@
 #include "common/TextKeys.h"
 #include "driver/SetupState.h"
 #include "resources/resource.h"
+#include "ui/SidePicture.h"
 
 namespace {
 
@@ -68,6 +69,7 @@ int CPassiveWindow::Open(HINSTANCE instance, const char* title, void (*onCancel)
     Close();
     return 0;
   }
+  SetWindowIcons(m_Window, instance);
   m_Bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, px(12), px(14), px(396), px(18), m_Window,
                           NULL, instance, NULL);
   // a long path loses its middle, never its file name

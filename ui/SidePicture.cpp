@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include "efs/EntryCodec.h"
+#include "resources/resource.h"
 
 // Resource layout: the bitmap's size after its file header, little-endian,
 // then that much as one zlib stream (tools/pack-picture writes it).
@@ -38,4 +39,52 @@ HBITMAP LoadPackedPicture(HINSTANCE instance, int id) {
   }
   free(dib);
   return bitmap;
+}
+
+HBITMAP ScaledPicture(HBITMAP source, int width, int height) {
+  BITMAP info;
+  if (!source || width <= 0 || height <= 0 || !GetObjectA(source, sizeof info, &info) || info.bmWidth <= 0 ||
+      info.bmHeight == 0)
+    return NULL;
+  const int w = info.bmWidth, h = info.bmHeight < 0 ? -info.bmHeight : info.bmHeight;
+  // the side that reaches its limit first decides
+  int fitW = width, fitH = static_cast<int>(static_cast<long long>(h) * width / w);
+  if (fitH > height) {
+    fitH = height;
+    fitW = static_cast<int>(static_cast<long long>(w) * height / h);
+  }
+  if (fitW < 1) fitW = 1;
+  if (fitH < 1) fitH = 1;
+  HDC screen = GetDC(NULL);
+  HDC from = CreateCompatibleDC(screen), to = CreateCompatibleDC(screen);
+  HBITMAP scaled = from && to ? CreateCompatibleBitmap(screen, fitW, fitH) : NULL;
+  if (scaled) {
+    HGDIOBJ oldFrom = SelectObject(from, source), oldTo = SelectObject(to, scaled);
+    // averages the pixels a smaller picture drops
+    SetStretchBltMode(to, HALFTONE);
+    SetBrushOrgEx(to, 0, 0, NULL);
+    if (!StretchBlt(to, 0, 0, fitW, fitH, from, 0, 0, w, h, SRCCOPY)) {
+      SelectObject(to, oldTo);
+      DeleteObject(scaled);
+      scaled = NULL;
+      oldTo = NULL;
+    }
+    SelectObject(from, oldFrom);
+    if (oldTo) SelectObject(to, oldTo);
+  }
+  if (from) DeleteDC(from);
+  if (to) DeleteDC(to);
+  ReleaseDC(NULL, screen);
+  return scaled;
+}
+
+void SetWindowIcons(HWND window, HINSTANCE module) {
+  // shared: loaded once, never destroyed
+  HANDLE big = LoadImageA(module, MAKEINTRESOURCEA(IDI_QUILLSET), IMAGE_ICON, GetSystemMetrics(SM_CXICON),
+                          GetSystemMetrics(SM_CYICON), LR_SHARED);
+  HANDLE small = LoadImageA(module, MAKEINTRESOURCEA(IDI_QUILLSET_SMALL), IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                            GetSystemMetrics(SM_CYSMICON), LR_SHARED);
+  if (!small) small = big;
+  if (big) SendMessageA(window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big));
+  if (small) SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small));
 }

@@ -6,6 +6,7 @@
 #include "common/TextKeys.h"
 #include "driver/SetupState.h"
 #include "resources/resource.h"
+#include "ui/SidePicture.h"
 
 const char kRestartToFinish[] =
     "The program has been uninstalled. Some of its files were in use: they are removed when the computer "
@@ -40,6 +41,7 @@ void CUninstallWindow::Progress(int, const char*) {
   m_Window = CreateDialogParamA(m_Instance, MAKEINTRESOURCEA(IDD_UNINSTALL_PROGRESS), NULL, Proc,
                                 reinterpret_cast<LPARAM>(this));
   if (!m_Window) return;  // the run goes on; its failures still come as boxes
+  SetWindowIcons(m_Window, m_Instance);
   m_Finished = SetupState::Translations.GetString(TK_UNINSTALLATION_IS_NOW_FINISHED);
   SetText(m_Window, TK_UNINSTALL_TITLE);
   SetText(GetDlgItem(m_Window, IDC_UNINSTALL_TEXT), TK_PLEASE_WAIT_WHILE_UNINSTALLING);

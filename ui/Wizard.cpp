@@ -16,8 +16,10 @@
 #include "resources/resource.h"
 #include "script/ActionSections.h"
 #include "script/Placeholders.h"
+#include "ui/ChoicePages.h"
 #include "ui/MessageBoxes.h"
 #include "ui/SidePicture.h"
+#include "ui/WizardFiles.h"
 
 // UI-thread state of the one wizard of the run.
 static int g_Page;
@@ -28,6 +30,7 @@ static int g_Ending;
 static bool g_SettingDefault;  // our DM_SETDEFID, WM_USER + 1 as the progress report is
 static HBITMAP g_SidePicture;  // the control shows it; deleted with the dialog
 static HWND g_LicenceBox, g_ProgressBar, g_ProgressLabel, g_FileFrame, g_FileLine;
+static RECT g_PageTextRect;    // as the template places it; the pages of choices shorten it
 
 int TakeWizardEnding() {
   int ending = g_Ending;
@@ -35,11 +38,27 @@ int TakeWizardEnding() {
   return ending;
 }
 
+// The texts of the pages of choices, for a table made before them.
+static const char* EnglishOf(const char* key) {
+  static const char* const kTexts[][2] = {
+      {TK_SELECT_COMPONENTS, "Select Components"},
+      {TK_SELECT_COMPONENTS_PAGE_TEXT,
+       "Select the components of %APPNAME% you want to install; clear those you do not want. Click Next to continue."},
+      {TK_SELECT_TASKS, "Select Additional Tasks"},
+      {TK_SELECT_TASKS_PAGE_TEXT,
+       "Select the additional tasks Setup should perform while installing %APPNAME%, then click Next."},
+  };
+  for (const auto& text : kTexts)
+    if (strcmp(text[0], key) == 0) return text[1];
+  return NULL;
+}
+
 // The translated text of key as a new string, expanded when asked; the
 // unexpanded text when a placeholder cannot be resolved, so the user still
 // reads something. NULL when memory runs out.
 static char* Translated(const char* key, bool expand) {
-  char* text = SetupState::Translations.GetString(key);
+  const char* english = EnglishOf(key);
+  char* text = english ? SetupState::Translations.GetStringOr(key, english) : SetupState::Translations.GetString(key);
   char* expanded = text && expand ? ExpandPlaceholders(text) : NULL;
   if (!expanded) return text;
   free(text);
@@ -152,6 +171,8 @@ static void SetButtonLabels(HWND dialog) {
   for (char* text : texts) free(text);
 }
 
+static HWND g_ChoiceFocus;  // the first box of a page of choices that can be ticked
+
 // Enter presses Next (Accept, Finish) on every page, Esc is Cancel; the
 // keyboard starts where the page is worked: the folder's edit, or the
 // button Enter presses (the progress bar while Next waits for the worker).
@@ -161,7 +182,9 @@ static void FocusPage(HWND dialog) {
   SendMessageA(dialog, DM_SETDEFID, IDC_NEXT, 0);
   g_SettingDefault = false;
   HWND target = GetDlgItem(dialog, IDC_NEXT);
-  if (g_Page == WIZARD_DESTINATION && SetupState::AllowChangeInstallDir)
+  if (g_ChoiceFocus)
+    target = g_ChoiceFocus;
+  else if (g_Page == WIZARD_DESTINATION && SetupState::AllowChangeInstallDir)
     target = GetDlgItem(dialog, IDC_DESTINATION);
   else if (g_Page >= WIZARD_INSTALLING && !g_Finished)
     target = g_ProgressBar ? g_ProgressBar : GetDlgItem(dialog, IDC_CANCEL_INSTALL);
@@ -229,8 +252,53 @@ static void StartWorker(HWND dialog) {
   if (!g_Installing) Rollback(dialog);
 }
 
+// A page of components (task 0) or tasks: the page text above, shortened
+// to what it needs, and the boxes below it down to the buttons.
+static void EnterChoicePage(HWND dialog, int task) {
+  DestroyLicenceBox();
+  SetTranslated(dialog, task ? TK_SELECT_TASKS : TK_SELECT_COMPONENTS, false);
+  Show(dialog, IDC_BACK, true);
+  HideDestination(dialog);
+  Show(dialog, IDC_NEXT, true);
+  SetItem(dialog, IDC_PAGE_TEXT, task ? TK_SELECT_TASKS_PAGE_TEXT : TK_SELECT_COMPONENTS_PAGE_TEXT, true);
+  HWND text = GetDlgItem(dialog, IDC_PAGE_TEXT);
+  RECT need = g_PageTextRect;
+  const int length = GetWindowTextLengthA(text);
+  char* shown = static_cast<char*>(malloc(length + 1));
+  HDC dc = GetDC(text);
+  if (shown && dc) {
+    GetWindowTextA(text, shown, length + 1);
+    HGDIOBJ font = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageA(dialog, WM_GETFONT, 0, 0)));
+    DrawTextA(dc, shown, -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    SelectObject(dc, font);
+  }
+  if (dc) ReleaseDC(text, dc);
+  free(shown);
+  if (need.bottom > g_PageTextRect.bottom) need.bottom = g_PageTextRect.bottom;
+  SetWindowPos(text, NULL, 0, 0, g_PageTextRect.right - g_PageTextRect.left, need.bottom - g_PageTextRect.top,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  // down to the frame's bottom: the buttons stand below it
+  const RECT frame = NormalRect(GetDlgItem(dialog, IDC_DESTINATION_FRAME));
+  RECT area = {g_PageTextRect.left, need.bottom + 8, g_PageTextRect.right, frame.bottom};
+  g_ChoiceFocus = CreateChoiceBoxes(dialog, task, area);
+}
+
+// Whether a page shows in this run: the licence when asked for, the pages of
+// choices when the script has them.
+static bool PageShown(int page) {
+  if (page == WIZARD_EULA) return SetupState::ShowEulaPage != 0;
+  if (page == WIZARD_COMPONENTS) return HasChoices(0);
+  if (page == WIZARD_TASKS) return HasChoices(1);
+  return true;
+}
+
 static void EnterPage(HWND dialog) {
   SetButtonLabels(dialog);
+  // what a page of choices changed
+  DestroyChoiceBoxes();
+  g_ChoiceFocus = NULL;
+  SetWindowPos(GetDlgItem(dialog, IDC_PAGE_TEXT), NULL, 0, 0, g_PageTextRect.right - g_PageTextRect.left,
+               g_PageTextRect.bottom - g_PageTextRect.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   switch (g_Page) {
     case WIZARD_WELCOME:
       DestroyLicenceBox();
@@ -248,11 +316,23 @@ static void EnterPage(HWND dialog) {
       SetItem(dialog, IDC_PAGE_TEXT, TK_EULA_PAGE_TEXT, true);
       DestroyLicenceBox();  // exactly one box, however the page is entered
       const RECT text = NormalRect(GetDlgItem(dialog, IDC_PAGE_TEXT));
-      g_LicenceBox = CreateRuntimeControl(
-          dialog, WS_EX_STATICEDGE, "EDIT", WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY,
-          text.left, text.top + 80, text.right - text.left, text.bottom - text.top - 20, NULL, true);
+      const DWORD style = WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
+      if (const WCHAR* licence = GetWizardLicence()) {
+        // wide, so that no character of the file is lost to the ANSI code page
+        g_LicenceBox = CreateWindowExW(WS_EX_STATICEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | style, text.left,
+                                       text.top + 80, text.right - text.left, text.bottom - text.top - 20, dialog,
+                                       reinterpret_cast<HMENU>(IDC_RUNTIME), SetupState::Instance, NULL);
+        if (g_LicenceBox) {
+          SendMessageW(g_LicenceBox, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
+          SendMessageW(g_LicenceBox, EM_SETLIMITTEXT, 0, 0);  // past the default 32K characters
+          SetWindowTextW(g_LicenceBox, licence);
+        }
+      } else {
+        g_LicenceBox = CreateRuntimeControl(dialog, WS_EX_STATICEDGE, "EDIT", style, text.left, text.top + 80,
+                                            text.right - text.left, text.bottom - text.top - 20, NULL, true);
+        if (g_LicenceBox) SetTranslated(g_LicenceBox, TK_EULA_BOX_TEXT, true);
+      }
       if (g_LicenceBox) {
-        SetTranslated(g_LicenceBox, TK_EULA_BOX_TEXT, true);
         // first in the tab order, before the buttons below it
         SetWindowPos(g_LicenceBox, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
       }
@@ -268,6 +348,10 @@ static void EnterPage(HWND dialog) {
       Show(dialog, IDC_DESTINATION, true);
       SendDlgItemMessageA(dialog, IDC_DESTINATION, EM_SETREADONLY, SetupState::AllowChangeInstallDir ? FALSE : TRUE, 0);
       SetItem(dialog, IDC_PAGE_TEXT, TK_CHOOSEDESTINATION_PAGE_TEXT, true);
+      break;
+    case WIZARD_COMPONENTS:
+    case WIZARD_TASKS:
+      EnterChoicePage(dialog, g_Page == WIZARD_TASKS);
       break;
     case WIZARD_START:
       SetTranslated(dialog, TK_START_INSTALLATION, false);
@@ -292,9 +376,23 @@ static void EnterPage(HWND dialog) {
 static void OnInitDialog(HWND dialog) {
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_PROGRESS_CLASS};
   InitCommonControlsEx(&controls);
-  g_SidePicture = LoadPackedPicture(GetModuleHandleA(NULL), IDB_WIZARD);
+  SetWindowIcons(dialog, GetModuleHandleA(NULL));
+  // the author's picture fills the control's box as the template sizes it
+  // for this screen, centred in it; else the built-in one
+  HWND picture = GetDlgItem(dialog, IDC_SIDE_PICTURE);
+  RECT box = {SIDE_PICTURE_X, SIDE_PICTURE_Y, SIDE_PICTURE_X + SIDE_PICTURE_WIDTH, SIDE_PICTURE_Y + SIDE_PICTURE_HEIGHT};
+  MapDialogRect(dialog, &box);
+  g_SidePicture = ScaledPicture(GetWizardImage(), box.right - box.left, box.bottom - box.top);
+  const bool own = g_SidePicture != NULL;
+  if (!own) g_SidePicture = LoadPackedPicture(GetModuleHandleA(NULL), IDB_WIZARD);
   if (g_SidePicture)
-    SendDlgItemMessageA(dialog, IDC_SIDE_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(g_SidePicture));
+    SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(g_SidePicture));
+  BITMAP shown;
+  if (own && GetObjectA(g_SidePicture, sizeof shown, &shown))
+    SetWindowPos(picture, NULL, box.left + (box.right - box.left - shown.bmWidth) / 2,
+                 box.top + (box.bottom - box.top - shown.bmHeight) / 2, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  g_PageTextRect = NormalRect(GetDlgItem(dialog, IDC_PAGE_TEXT));
   g_Page = WIZARD_WELCOME;
   g_Finished = 0;
   g_Ending = WIZARD_NOT_ENDED;
@@ -313,13 +411,9 @@ static void OnInitDialog(HWND dialog) {
   FocusPage(dialog);
 }
 
-// The longest name the installation puts below the destination folder:
-// Translations.ini of the uninstaller at least, or a [Files] destination
-// under %MAINDIR% that is longer.
-static size_t LongestNameBelowDestination() {
-  size_t longest = strlen("Translations.ini");
+// The longest destination under %MAINDIR% of one section's lines, or less.
+static size_t LongestNameBelowDestination(const char* files, size_t longest) {
   const char kMainDir[] = "%MAINDIR%";
-  const char* files = kActionSections[SECTION_FILES].Name;
   const int count = SetupState::Project.GetLineCount(files);
   for (int i = 0; i < count; ++i) {
     const int32_t n = SetupState::Project.GetLine(files, i, NULL, 0);
@@ -335,6 +429,22 @@ static size_t LongestNameBelowDestination() {
       if (tail > longest) longest = tail;
     }
     free(line);
+  }
+  return longest;
+}
+
+// The longest name the installation puts below the destination folder:
+// Translations.ini of the uninstaller at least, or a destination under
+// %MAINDIR% that is longer, of [Files] or of any component's [Files:name]
+// (the choice comes after this page).
+static size_t LongestNameBelowDestination() {
+  const char* files = kActionSections[SECTION_FILES].Name;
+  size_t longest = LongestNameBelowDestination(files, strlen("Translations.ini"));
+  for (int i = 0; i < SetupState::ChoiceCount; ++i) {
+    char section[256];
+    if (strlen(files) + strlen(SetupState::Choices[i].Name) + 2 > sizeof section) continue;
+    wsprintfA(section, "%s:%s", files, SetupState::Choices[i].Name);
+    longest = LongestNameBelowDestination(section, longest);
   }
   return longest;
 }
@@ -370,15 +480,15 @@ static void OnNext(HWND dialog) {
     }
     SetMainDirPlaceholder(SetupState::InstallDir);
   }
-  ++g_Page;
-  if (g_Page == WIZARD_EULA && !SetupState::ShowEulaPage) ++g_Page;
+  do ++g_Page;
+  while (!PageShown(g_Page));
   EnterPage(dialog);
 }
 
 static void OnBack(HWND dialog) {
   if (g_Page <= WIZARD_WELCOME || g_Page >= WIZARD_INSTALLING) return;
-  --g_Page;
-  if (g_Page == WIZARD_EULA && !SetupState::ShowEulaPage) --g_Page;
+  do --g_Page;
+  while (!PageShown(g_Page));
   EnterPage(dialog);
 }
 
@@ -528,6 +638,7 @@ INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPAR
           if (Pressable(dialog, IDC_CANCEL_INSTALL)) OnCancel(dialog);
           break;
         default:
+          OnChoiceCommand(dialog, LOWORD(wParam));
           break;
       }
       return TRUE;

@@ -1,4 +1,4 @@
-// The setup wizard: dialog 103 with its five pages, the install worker on
+// The setup wizard: dialog 103 with its pages, the install worker on
 // the last one, the uninstaller on Finish; on failure or cancel it ends and
 // start-up rolls back.
 #pragma once
@@ -8,8 +8,10 @@ enum WizardPage {
   WIZARD_WELCOME = 0,
   WIZARD_EULA = 1,
   WIZARD_DESTINATION = 2,
-  WIZARD_START = 3,
-  WIZARD_INSTALLING = 4,
+  WIZARD_COMPONENTS = 3,  // only when the script offers components
+  WIZARD_TASKS = 4,       // only when it offers tasks
+  WIZARD_START = 5,
+  WIZARD_INSTALLING = 6,
 };
 
 INT_PTR CALLBACK WizardDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -99,6 +99,20 @@ const Rule kRules[] = {
      "HKEY_LOCAL_MACHINE or HKEY_CURRENT_CONFIG (the names are case-sensitive)"},
     {"background picture missing", "[Background]\nUseBackground = TRUE\nBitmap = art\\none.bmp\n",
      "6: file not found: @/art/none.bmp"},
+    // the licence and the side picture: read and checked as the build packs them
+    {"licence missing", "LicenseFile = gone.txt\n", "4: LicenseFile: cannot read @/gone.txt: No such file or directory"},
+    {"licence a folder", "LicenseFile = src\n", "4: LicenseFile: cannot read @/src: Is a directory"},
+    {"licence empty", "LicenseFile =\n", "4: LicenseFile is empty: leave it out, or name a text file"},
+    {"licence without text", "LicenseFile = blank.txt\n", "4: LicenseFile @/blank.txt: the file holds no text"},
+    {"licence in UTF-16", "LicenseFile = wide.txt\n",
+     "4: LicenseFile @/wide.txt: it is UTF-16 (little-endian) text: save it as UTF-8"},
+    {"picture missing", "WizardImage = art\\side.bmp\n",
+     "4: WizardImage: cannot read @/art/side.bmp: No such file or directory"},
+    {"picture no bitmap", "WizardImage = src/a.txt\n", "4: WizardImage @/src/a.txt: it is not a Windows bitmap (.bmp)"},
+    {"picture cut short", "WizardImage = short.bmp\n", "4: WizardImage @/short.bmp: it is cut short: its pixels end early"},
+    {"picture too large", "WizardImage = huge.bmp\n",
+     "4: WizardImage @/huge.bmp: 5000 x 10 pixels is more than the setup program loads (at most 4096 a side); the "
+     "wizard shows it far smaller"},
     // typos the setup program would pass over: nothing installed, or into C:\ (DefaultDir's default)
     {"section typo", "[Fiels]\nsrc/a.txt, %MAINDIR%a.txt\n", "4: `[Fiels]`: no such section; did you mean `[Files]`?"},
     {"section cut short", "[Shortcut]\n", "4: `[Shortcut]`: no such section; did you mean `[Shortcuts]`?"},
@@ -156,6 +170,18 @@ const Rule kRules[] = {
     {"key without equals", "ShowEULAPage TRUE\n", "4: `ShowEULAPage` has no \"=\": write ShowEULAPage = VALUE"},
 };
 
+// A 24-bit bitmap file of w x h, all black.
+std::string Bitmap(int w, int h) {
+  auto le = [](uint32_t v, int n) {
+    std::string b;
+    for (int i = 0; i < n; ++i) b += (char)(v >> (8 * i));
+    return b;
+  };
+  const uint32_t pixels = (uint32_t)((w * 3 + 3) / 4 * 4 * h);
+  return "BM" + le(54 + pixels, 4) + le(0, 4) + le(54, 4) + le(40, 4) + le(w, 4) + le(h, 4) + le(1, 2) + le(24, 2) +
+         le(0, 4) + le(pixels, 4) + std::string(16, '\0') + std::string(pixels, '\0');
+}
+
 std::string Replace(std::string s, const std::string& from, const std::string& to) {
   for (size_t at = s.find(from); at != std::string::npos; at = s.find(from, at + to.size()))
     s.replace(at, from.size(), to);
@@ -169,6 +195,10 @@ TEST(Validation, EachRuleNamesFileAndLineAndNothingIsWritten) {
     WriteWholeFile(dir.File("src/a.txt"), "a");
     WriteWholeFile(dir.File("src/sub/A.TXT"), "other a");
     WriteWholeFile(dir.File("src/default.qsp"), "QSP40\n");
+    WriteWholeFile(dir.File("blank.txt"), "\xEF\xBB\xBF \r\n");
+    WriteWholeFile(dir.File("wide.txt"), std::string("\xFF\xFEL\0i\0", 6));
+    WriteWholeFile(dir.File("short.bmp"), Bitmap(4, 4).substr(0, 60));
+    WriteWholeFile(dir.File("huge.bmp"), Bitmap(5000, 10));
     std::string script = rule.Script[0] == '!' ? std::string(rule.Script + 1)
                                                : "QSP40\n[Global]\nApplicationName = A\n" + std::string(rule.Script);
     project.Write(script);
@@ -338,6 +368,25 @@ TEST(Validation, AnUnquotedProgramPathFromAPlaceholderIsWarnedAbout) {
       << r.Err;
   EXPECT_NE(std::string::npos, r.Err.find("write \"%PROGRAMFILES%App\\run.exe\"\n")) << r.Err;
   for (const char* quiet : {":7:", ":8:", ":9:"}) EXPECT_EQ(std::string::npos, r.Err.find(p + quiet)) << r.Err;
+}
+
+// The licence is stored in UTF-8 whatever it was written in, the picture as
+// it is, each under a name of its own that no [Files] line takes.
+TEST(Validation, TheLicenceIsStoredAsUtf8AndThePictureAsItIs) {
+  TempDir dir;
+  Project project(dir);
+  const std::string latin1 = "Licence \xE9t\xE9\r\n";
+  WriteWholeFile(dir.File("licence.txt"), latin1);
+  WriteWholeFile(dir.File("art/side.bmp"), Bitmap(164, 314));
+  project.Write("QSP40\n[Global]\nApplicationName = A\nLicenseFile = licence.txt\nWizardImage = art\\side.bmp\n"
+                "[Files]\nlicence.txt, %MAINDIR%licence.txt\n");
+  RunResult r = project.Build(dir.File("Setup.exe"));
+  ASSERT_EQ(0, r.Code) << r.Err;
+  r = RunQuillset({"extract", "-d", dir.File("out"), dir.File("Setup.exe")});
+  ASSERT_EQ(0, r.Code) << r.Err;
+  EXPECT_EQ("Licence \xC3\xA9t\xC3\xA9\r\n", ReadWholeFile(dir.File("out/{LicenseFile}.txt")));
+  EXPECT_EQ(Bitmap(164, 314), ReadWholeFile(dir.File("out/{WizardImage}.bmp")));
+  EXPECT_EQ(latin1, ReadWholeFile(dir.File("out/licence.txt")));
 }
 
 TEST(Validation, SourcesResolveAgainstTheScriptWithEitherSeparatorAndAreStoredOnce) {

@@ -30,7 +30,7 @@ std::string Replace(std::string s, const std::string& from, const std::string& t
 
 std::vector<std::string> LeftoverTempFiles() {
   std::vector<std::string> all;
-  for (const char* p : {"QSP*.tmp", "TRA*.tmp", "UNI*.tmp", "BMP*.tmp", "WMF*.tmp"}) {
+  for (const char* p : {"QSP*.tmp", "TRA*.tmp", "UNI*.tmp", "BMP*.tmp", "WMF*.tmp", "LIC*.tmp"}) {
     std::vector<std::string> some = TempFilesMatching(p);
     all.insert(all.end(), some.begin(), some.end());
   }
@@ -393,6 +393,114 @@ TEST_F(Wizard, WithoutTheLicencePageOrAChangeableFolderTheWalkSkipsAndLocks) {
   EXPECT_TRUE(robot.WaitForExit(20000, &code));
   EXPECT_EQ(2u, code) << "cancelled by the user";
   EXPECT_FALSE(PathExists(target));
+}
+
+// A bottom-up 24-bit bitmap file of w x h in four coloured quarters:
+// red, green above; blue, yellow below.
+std::string QuartersBmp(int w, int h) {
+  const int stride = (w * 3 + 3) / 4 * 4;
+  auto le = [](uint32_t v, int n) {
+    std::string b;
+    for (int i = 0; i < n; ++i) b += (char)(v >> (8 * i));
+    return b;
+  };
+  std::string f = "BM" + le(54 + stride * h, 4) + le(0, 4) + le(54, 4) + le(40, 4) + le(w, 4) + le(h, 4) + le(1, 2) +
+                  le(24, 2) + le(0, 4) + le(stride * h, 4) + le(2835, 4) + le(2835, 4) + le(0, 4) + le(0, 4);
+  for (int y = h - 1; y >= 0; --y) {
+    std::string row;
+    for (int x = 0; x < w; ++x) {
+      const bool right = x >= w / 2, below = y >= h / 2;
+      const COLORREF c = below ? (right ? RGB(255, 255, 0) : RGB(0, 0, 255)) : (right ? RGB(0, 255, 0) : RGB(255, 0, 0));
+      row += {(char)GetBValue(c), (char)GetGValue(c), (char)GetRValue(c)};
+    }
+    f += row + std::string(stride - row.size(), '\0');
+  }
+  return f;
+}
+
+std::wstring WideText(HWND w) {
+  DWORD_PTR n = 0;
+  SendMessageTimeoutW(w, WM_GETTEXTLENGTH, 0, 0, SMTO_ABORTIFHUNG, 5000, &n);
+  std::wstring text(n + 1, L'\0');
+  SendMessageTimeoutW(w, WM_GETTEXT, n + 1, (LPARAM)&text[0], SMTO_ABORTIFHUNG, 5000, &n);
+  text.resize(n);
+  return text;
+}
+
+// [Global] LicenseFile shows the licence page with the whole file in it,
+// whatever its length and characters; WizardImage is the side picture,
+// scaled into its place.
+TEST_F(Wizard, TheAuthorsLicenceAndPictureShowWholeAndScaled) {
+  std::string licence;
+  for (int i = 1; licence.size() < 40 * 1024; ++i)
+    licence += "\xC2\xA7" + std::to_string(i) +
+               " Der Lizenznehmer darf die Software nutzen \xE2\x80\x93 \xC3\xA9t\xC3\xA9, \xE6\x97\xA5\xE6\x9C\xAC"
+               "\xE8\xAA\x9E, \xD0\x9B\xD0\xB8\xD1\x86\xD0\xB5\xD0\xBD\xD0\xB7\xD0\xB8\xD1\x8F.\r\n";
+  const std::string setup =
+      Build("QSP40\r\n[Global]\r\nApplicationName = Example App\r\nDefaultDir = " + target +
+                "\r\nLicenseFile = licence.txt\r\nWizardImage = side.bmp\r\n",
+            {{"licence.txt", licence, false, EFS_LICENCE_ENTRY}, {"side.bmp", QuartersBmp(200, 400), false,
+                                                                  EFS_WIZARD_IMAGE_ENTRY}});
+  const std::vector<std::string> tempBefore = LeftoverTempFiles();
+  HWND w = Start(setup);
+  ASSERT_TRUE(w);
+  // the picture's box: 79 x 159 of the template's 318 x 204 dialog units
+  RECT client = {}, picture = {};
+  GetClientRect(w, &client);
+  HWND side = GetDlgItem(w, IDC_SIDE_PICTURE);
+  GetClientRect(side, &picture);
+  const int boxW = MulDiv(79, client.right, 318), boxH = MulDiv(159, client.bottom, 204);
+  // 200 x 400 into the box: the side that reaches it first decides, the aspect stays
+  const bool byWidth = boxW * 2 <= boxH;
+  EXPECT_NEAR(byWidth ? boxW : boxH / 2, picture.right, 2) << boxW << " x " << boxH;
+  EXPECT_NEAR(byWidth ? boxW * 2 : boxH, picture.bottom, 2) << boxW << " x " << boxH;
+  // the screen shows the quarters in their colours
+  Robot::Settle(w);
+  const COLORREF quarters[4] = {RGB(255, 0, 0), RGB(0, 255, 0), RGB(0, 0, 255), RGB(255, 255, 0)};
+  std::vector<COLORREF> shown(4);
+  robot.WaitUntil(
+      [&] {
+        HDC screen = GetDC(NULL);
+        for (int q = 0; q < 4; ++q) {
+          POINT at = {(q % 2 * 2 + 1) * picture.right / 4, (q / 2 * 2 + 1) * picture.bottom / 4};
+          ClientToScreen(side, &at);
+          shown[q] = GetPixel(screen, at.x, at.y);
+        }
+        ReleaseDC(NULL, screen);
+        return std::equal(shown.begin(), shown.end(), quarters);
+      },
+      5000, "the picture on the screen");
+  for (int q = 0; q < 4; ++q) EXPECT_EQ(quarters[q], shown[q]) << "quarter " << q;
+
+  // no ShowEULAPage: the licence file shows the page itself
+  w = Go(w, IDC_NEXT, "EULA");
+  ASSERT_TRUE(w);
+  ASSERT_EQ(1u, RuntimeControls(w, "Edit").size());
+  const HWND box = RuntimeControls(w, "Edit")[0];
+  EXPECT_EQ(Wide(licence), WideText(box));
+  EXPECT_NE(0, GetWindowLongA(box, GWL_STYLE) & ES_READONLY);
+  w = Go(w, IDC_NEXT, "CHOOSE_DESITNATION_LOCATION");
+  ASSERT_TRUE(w);
+  w = Go(w, IDC_BACK, "EULA");
+  ASSERT_TRUE(w);
+  EXPECT_EQ(Wide(licence), WideText(RuntimeControls(w, "Edit")[0]));
+  ASSERT_TRUE(Robot::Press(w, IDC_CANCEL_INSTALL));
+  robot.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDYES, 10000);
+  DWORD code = 99;
+  EXPECT_TRUE(robot.WaitForExit(20000, &code));
+  EXPECT_EQ(2u, code);
+  EXPECT_EQ(tempBefore, LeftoverTempFiles());
+
+  // a setup whose licence entry is missing says so and installs nothing
+  const std::string broken = Build("QSP40\r\n[Global]\r\nApplicationName = Example App\r\nDefaultDir = " + target +
+                                       "\r\nLicenseFile = licence.txt\r\n",
+                                   {});
+  ASSERT_TRUE(robot.Start("\"" + broken + "\""));
+  EXPECT_EQ(En("UNSPECIFIED_ERROR_OCCURED"), robot.AnswerMessageBox(En("ERROR").c_str(), IDOK, 20000));
+  EXPECT_TRUE(robot.WaitForExit(20000, &code));
+  EXPECT_EQ(1u, code);
+  EXPECT_FALSE(PathExists(target));
+  EXPECT_EQ(tempBefore, LeftoverTempFiles());
 }
 
 // A script that lets the user choose asks first who the installation is

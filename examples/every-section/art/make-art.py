@@ -1,15 +1,17 @@
 #!/usr/bin/env python3
-"""Writes the example's background pictures: a 96 x 64 24-bit bitmap and a
-placeable Windows metafile with a filled ellipse, for every-section.qsp. Run from this folder."""
+"""Writes the example's pictures: a 96 x 64 24-bit bitmap and a placeable
+Windows metafile with a filled ellipse for the background, and a 59 x 129
+bitmap for the wizard's side (half its size: scaled up), for
+every-section.qsp. Run from this folder."""
 import struct
 
-def bitmap(path, width=96, height=64):
+def bitmap(path, width=96, height=64, colour=lambda x, y: (40 + x, 80 + y, 160)):
     row = (width * 3 + 3) & ~3
     pixels = bytearray()
     for y in range(height):
         line = bytearray()
         for x in range(width):
-            line += bytes((40 + x, 80 + y, 160))  # blue, green, red
+            line += bytes(colour(x, y))  # blue, green, red
         pixels += line + bytes(row - len(line))
     header = struct.pack('<2sIHHI', b'BM', 54 + len(pixels), 0, 0, 54)
     info = struct.pack('<IiiHHIIiiII', 40, width, height, 1, 24, 0, len(pixels), 2835, 2835, 0, 0)
@@ -36,4 +38,5 @@ def metafile(path):
     open(path, 'wb').write(placeable[:20] + struct.pack('<H', checksum) + header + body)
 
 bitmap('background.bmp')
+bitmap('side.bmp', 59, 129, lambda x, y: (120 + y, 60 + y // 2, 30 + x))
 metafile('logo.wmf')
