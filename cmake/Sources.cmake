@@ -22,6 +22,7 @@ set(QS_CORE_SOURCES
   script/FileParser.cpp
   script/PlaceholderTokens.cpp
   uninstall/LogLines.cpp
+  script/LaunchCommand.cpp
 )
 
 # The builder: portable too, but only the authoring side links it.
@@ -114,4 +115,5 @@ set(QS_WIN_SOURCES
   platform/FilesInUse.cpp
   platform/Elevation.cpp
   ui/ScopeDialog.cpp
+  platform/LaunchAsUser.cpp
 )

@@ -70,6 +70,8 @@ constexpr const char* TK_NOTHING_HAS_BEEN_CHANGED = "NOTHING_HAS_BEEN_CHANGED";
 constexpr const char* TK_INSTALL_FOR_ALL_USERS = "INSTALL_FOR_ALL_USERS";
 constexpr const char* TK_INSTALL_JUST_FOR_ME = "INSTALL_JUST_FOR_ME";
 constexpr const char* TK_ADMINISTRATOR_RIGHTS_NEEDED = "ADMINISTRATOR_RIGHTS_NEEDED";
+constexpr const char* TK_LAUNCH_APPLICATION = "LAUNCH_APPLICATION";
+constexpr const char* TK_LAUNCH_FAILED = "LAUNCH_FAILED";
 
 // Keys the tables hold that no code shows: a second start ends silently.
 constexpr const char* const kReservedTextKeys[] = {"PROGRAM_ALREADY_RUNNING"};

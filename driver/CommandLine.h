@@ -63,6 +63,10 @@ struct SetupCommandLine {
   // -elevatedrun: started by this program through the consent prompt. It
   // grants nothing; it only keeps that run from asking again.
   int ElevatedRun;
+  // -launchnote=ID (hex digits): the elevated run tells the process that
+  // started it, through the note of that id, that the finish page's launch
+  // box was ticked; "" when none was made.
+  char LaunchNote[24];
 };
 
 // 1 when every token is known; 0 with Problem naming the first that is not.

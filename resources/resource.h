@@ -25,6 +25,8 @@
 #define IDC_SIDE_PICTURE 1014
 // Every control the wizard creates at run time.
 #define IDC_RUNTIME 1234
+// but the finish page's box that launches the application
+#define IDC_LAUNCH_AFTER_INSTALL 1241
 
 // The uninstaller's progress dialog and its accelerators.
 #define IDD_UNINSTALL_PROGRESS 137
