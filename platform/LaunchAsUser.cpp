@@ -1,3 +1,6 @@
+// Vista's process attributes; where the setup needs them, Windows has them
+#undef _WIN32_WINNT
+#define _WIN32_WINNT 0x0600
 #include "platform/LaunchAsUser.h"
 
 #include <stdlib.h>
@@ -19,60 +22,59 @@ void NoteName(const char* id, char* name) {
   strncat(name, id, 23);
 }
 
-// "program" arguments, and the program's folder, as new wide strings.
-bool WideCommand(const char* program, const char* arguments, WCHAR** line, WCHAR** folder) {
-  *line = *folder = NULL;
+// Starts "program" arguments in the program's folder, as a child of parent
+// (with its rights) when one is given; does not wait.
+int Start(const char* program, const char* arguments, HANDLE parent, DWORD* process, DWORD* error) {
+  *process = 0;
+  *error = ERROR_NOT_ENOUGH_MEMORY;
   const size_t n = strlen(program) + strlen(arguments) + 4;
-  char* narrow = static_cast<char*>(malloc(n));
-  if (!narrow) return false;
-  strcpy(narrow, "\"");
-  strcat(narrow, program);
-  strcat(narrow, "\"");
-  if (arguments[0]) {
-    strcat(narrow, " ");
-    strcat(narrow, arguments);
+  char* line = static_cast<char*>(malloc(n));
+  char* folder = static_cast<char*>(malloc(n));
+  SIZE_T size = 0;
+  InitializeProcThreadAttributeList(NULL, 1, 0, &size);
+  LPPROC_THREAD_ATTRIBUTE_LIST attributes = parent ? static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(malloc(size)) : NULL;
+  int done = 0;
+  if (line && folder && (!parent || attributes)) {
+    wsprintfA(line, arguments[0] ? "\"%s\" %s" : "\"%s\"", program, arguments);
+    // the folder: up to its last backslash, which a full path has; a root keeps its own
+    strcpy(folder, program);
+    char* slash = const_cast<char*>(MbcsFindLastChar(folder, '\\'));
+    if (slash) slash[slash == folder + 2 && folder[1] == ':' ? 1 : 0] = '\0';
+    STARTUPINFOEXA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.StartupInfo.cb = parent ? sizeof startup : sizeof startup.StartupInfo;
+    DWORD flags = 0;
+    if (parent) {
+      flags = EXTENDED_STARTUPINFO_PRESENT;
+      startup.lpAttributeList = attributes;
+      if (!InitializeProcThreadAttributeList(attributes, 1, 0, &size) ||
+          !UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_PARENT_PROCESS, &parent, sizeof parent, NULL,
+                                     NULL))
+        slash = NULL;
+    }
+    PROCESS_INFORMATION started;
+    // the name given, never one looked for along the search path
+    done = slash && CreateProcessA(NULL, line, NULL, NULL, FALSE, flags, NULL, folder, &startup.StartupInfo, &started)
+               ? 1
+               : 0;
+    *error = done ? 0 : GetLastError();
+    if (done) {
+      *process = started.dwProcessId;
+      CloseHandle(started.hThread);
+      CloseHandle(started.hProcess);
+    }
+    if (parent) DeleteProcThreadAttributeList(attributes);
   }
-  *line = static_cast<WCHAR*>(malloc(n * sizeof(WCHAR)));
-  *folder = static_cast<WCHAR*>(malloc(n * sizeof(WCHAR)));
-  bool done = *line && *folder && MultiByteToWideChar(CP_ACP, 0, narrow, -1, *line, static_cast<int>(n)) > 0 &&
-              MultiByteToWideChar(CP_ACP, 0, program, -1, *folder, static_cast<int>(n)) > 0;
-  free(narrow);
-  if (done) {
-    // the folder: up to its last backslash, which a full path has
-    WCHAR* slash = wcsrchr(*folder, L'\\');
-    if (slash) slash[slash == *folder + 2 && (*folder)[1] == L':' ? 1 : 0] = L'\0';
-    done = slash != NULL;
-  }
-  if (!done) {
-    free(*line);
-    free(*folder);
-    *line = *folder = NULL;
-  }
+  free(attributes);
+  free(line);
+  free(folder);
   return done;
 }
 
 }  // namespace
 
 int StartProgram(const char* program, const char* arguments, DWORD* process, DWORD* error) {
-  *process = 0;
-  *error = ERROR_NOT_ENOUGH_MEMORY;
-  WCHAR *line, *folder;
-  if (!WideCommand(program, arguments, &line, &folder)) return 0;
-  STARTUPINFOW startup;
-  memset(&startup, 0, sizeof startup);
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION started;
-  // the name given, never one looked for along the search path
-  const int done = CreateProcessW(NULL, line, NULL, NULL, FALSE, 0, NULL, folder, &startup, &started) ? 1 : 0;
-  *error = done ? 0 : GetLastError();
-  if (done) {
-    *process = started.dwProcessId;
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
-  }
-  free(line);
-  free(folder);
-  return done;
+  return Start(program, arguments, NULL, process, error);
 }
 
 int StartProgramAsShellUser(const char* program, const char* arguments, DWORD* process, const char** why,
@@ -85,51 +87,24 @@ int StartProgramAsShellUser(const char* program, const char* arguments, DWORD* p
     *why = "no desktop shell runs in this session";
     return -1;
   }
-  HANDLE shellProcess = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellId);
-  HANDLE token = NULL, primary = NULL;
-  if (!shellProcess || !OpenProcessToken(shellProcess, TOKEN_QUERY | TOKEN_DUPLICATE, &token)) {
-    *error = GetLastError();
-    if (shellProcess) CloseHandle(shellProcess);
-    *why = "the desktop shell's rights cannot be read";
-    return -1;
-  }
-  CloseHandle(shellProcess);
+  // a child of the shell takes the shell's token: the desktop user's rights
+  HANDLE shellProcess = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_CREATE_PROCESS, FALSE, shellId);
+  HANDLE token = NULL;
   TOKEN_ELEVATION elevation;
   DWORD size = 0;
   int done = -1;
-  if (!GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size)) {
+  if (!shellProcess || !OpenProcessToken(shellProcess, TOKEN_QUERY, &token) ||
+      !GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size)) {
     *error = GetLastError();
     *why = "the desktop shell's rights cannot be read";
   } else if (elevation.TokenIsElevated) {
     *why = "the desktop shell runs with administrator rights as well";
-  } else if (!DuplicateTokenEx(token, TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY | TOKEN_ADJUST_DEFAULT |
-                                          TOKEN_ADJUST_SESSIONID,
-                               NULL, SecurityImpersonation, TokenPrimary, &primary)) {
-    *error = GetLastError();
-    *why = "the desktop shell's rights cannot be taken";
   } else {
-    WCHAR *line, *folder;
     *why = "it could not be started";
-    *error = ERROR_NOT_ENOUGH_MEMORY;
-    done = 0;
-    if (WideCommand(program, arguments, &line, &folder)) {
-      STARTUPINFOW startup;
-      memset(&startup, 0, sizeof startup);
-      startup.cb = sizeof startup;
-      PROCESS_INFORMATION started;
-      done = CreateProcessWithTokenW(primary, 0, NULL, line, 0, NULL, folder, &startup, &started) ? 1 : 0;
-      *error = done ? 0 : GetLastError();
-      if (done) {
-        *process = started.dwProcessId;
-        CloseHandle(started.hThread);
-        CloseHandle(started.hProcess);
-      }
-      free(line);
-      free(folder);
-    }
-    CloseHandle(primary);
+    done = Start(program, arguments, shellProcess, process, error);
   }
-  CloseHandle(token);
+  if (token) CloseHandle(token);
+  if (shellProcess) CloseHandle(shellProcess);
   return done;
 }
 

@@ -19,8 +19,8 @@
 // the new process's id, or 0 with the system's error.
 int StartProgram(const char* program, const char* arguments, DWORD* process, DWORD* error);
 
-// The same with the token of the desktop shell (Explorer) of this session:
-// an elevated run that no process without rights started. It is never
+// The same as a child of the desktop shell (Explorer) of this session, with
+// its token: an elevated run that no process without rights started. It is never
 // started with administrator rights: -1 with why when there are no others
 // to take (no shell, or the shell has them too), 0 with why and the error
 // when it was tried and failed, 1 when it runs.

@@ -280,7 +280,7 @@ std::string PageKeys(HWND w, const std::vector<int>& buttons) {
 TEST_F(Wizard, TheKeyboardAloneWalksEveryPageAndInstalls) {
   const std::string setup = Build(
       "QSP40\r\n[Global]\r\nApplicationName = Keys & Co\r\nDefaultDir = " + target +
-          "\r\nAllowChangeInstallDir = TRUE\r\nShowEULAPage = TRUE\r\n[Files]\r\nC:\\build\\readme.txt, %MAINDIR%readme.txt\r\n",
+          "\r\nAllowChangeInstallDir = TRUE\r\nShowEULAPage = TRUE\r\nRunAfterInstall = \"%SYSTEM%cmd.exe\" /c exit\r\n[Files]\r\nC:\\build\\readme.txt, %MAINDIR%readme.txt\r\n",
       {{"readme.txt", "Read me.\r\n"}});
   const std::string next = std::to_string(IDC_NEXT) + ":";
   HWND w = Start(setup);
@@ -356,6 +356,9 @@ TEST_F(Wizard, TheKeyboardAloneWalksEveryPageAndInstalls) {
   ASSERT_TRUE(WaitForFinish(w));
   EXPECT_EQ(En("FINISH"), Robot::ItemText(w, IDC_NEXT));
   EXPECT_EQ(next + "FBC", PageKeys(w, {IDC_NEXT, IDC_BACK, IDC_CANCEL_INSTALL}));
+  // the launch box shows the name's '&' as it stands; Enter is still Finish
+  EXPECT_EQ(Replace(En("LAUNCH_APPLICATION"), "%APPNAME%", "Keys & Co"),
+            Robot::Text(GetDlgItem(w, IDC_LAUNCH_AFTER_INSTALL)));
   EXPECT_EQ(GetDlgItem(w, IDC_NEXT), Robot::Focus(w));
   ASSERT_TRUE(Robot::Type(w, {VK_RETURN}));
   DWORD code = 1;
