@@ -14,6 +14,7 @@
 #include "efs/EfsFormat.h"
 #include "script/ActionSections.h"
 #include "script/Choices.h"
+#include "script/LaunchCommand.h"
 #include "script/PlaceholderTokens.h"
 
 struct KeyedSection {
@@ -30,7 +31,7 @@ const KeyedSection kKeyedSections[] = {
     {"Global",
      {"ApplicationName", "DefaultDir", "AllowChangeInstallDir", "ShowEULAPage", "AppId", "AppIdRoot", "Version",
       "Publisher", "ShowLanguageDialog", "KeepInstalledDir", "Compression", "SetupIcon", "Scope", "LicenseFile",
-      "WizardImage"}},
+      "WizardImage", "RunAfterInstall"}},
     {"Background", {"UseBackground", "TopColor", "BottomColor", "Bitmap", "BitmapPlacement", "Metafile"}},
 };
 
@@ -647,6 +648,48 @@ void CProject::CheckFiles(std::vector<Diagnostic>* out, std::vector<ProjectSourc
   m_LinesNameEntries = named;
   m_StoredText.clear();
   if (named || !plain) m_StoredText = WithExplicitFilesLines(m_Text, install, stored);
+  CheckRunAfterInstall(install, out);
+}
+
+// The program the finish page offers to start: named by its full path, and
+// where it lies in the installation's own folder, one of its files.
+void CProject::CheckRunAfterInstall(const std::vector<FileToInstall>& install, std::vector<Diagnostic>* out) const {
+  const int line = KeyLine("Global", "RunAfterInstall");
+  if (!line) return;
+  const std::string value = Value("Global", "RunAfterInstall", "");
+  LaunchCommand parts;
+  const LaunchCommandProblem split = SplitLaunchCommand(value.c_str(), &parts);
+  if (split != LAUNCH_COMMAND_OK)
+    return Add(out, line,
+               split == LAUNCH_COMMAND_UNCLOSED_QUOTE
+                   ? "RunAfterInstall: the quote before the program is never closed"
+                   : "RunAfterInstall names no program: write RunAfterInstall = %MAINDIR%App.exe [arguments]");
+  const std::string problem = FindPlaceholderProblem(value);
+  if (!problem.empty()) return Add(out, line, "RunAfterInstall: " + problem);
+  const std::string program(parts.Program, parts.ProgramLength);
+  if (program[0] != '%' && !IsFullLaunchPath(program.c_str()))
+    return Add(out, line,
+               "RunAfterInstall: " + program +
+                   " is no full path; the setup program starts only a program named with its folder "
+                   "(%MAINDIR%App.exe)");
+  const std::string mainDir = "%MAINDIR%";
+  if (program.compare(0, mainDir.size(), mainDir) != 0) return;
+  auto same = [](const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+      char x = a[i] == '/' ? '\\' : a[i], y = b[i] == '/' ? '\\' : b[i];
+      if (x >= 'A' && x <= 'Z') x = (char)(x - 'A' + 'a');
+      if (y >= 'A' && y <= 'Z') y = (char)(y - 'A' + 'a');
+      if (x != y) return false;
+    }
+    return true;
+  };
+  for (const FileToInstall& f : install)
+    if (same(f.Destination, program)) return;
+  Add(out, line,
+      "RunAfterInstall: " + program + " is not a file the script installs" +
+          (parts.Arguments[0] ? " (quote a program whose path has blanks)" : ""),
+      1);
 }
 
 void CProject::CheckBackground(std::vector<Diagnostic>* out, std::vector<ProjectSource>* sources) const {

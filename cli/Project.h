@@ -10,6 +10,7 @@
 #include "script/FileParser.h"
 
 struct ActionSection;
+struct FileToInstall;
 struct KeyedSection;
 
 // A file to store, found in the script.
@@ -88,6 +89,7 @@ class CProject {
   void CheckAppId(std::vector<Diagnostic>* out) const;
   void CheckBackground(std::vector<Diagnostic>* out, std::vector<ProjectSource>* sources) const;
   void CheckFiles(std::vector<Diagnostic>* out, std::vector<ProjectSource>* sources) const;
+  void CheckRunAfterInstall(const std::vector<FileToInstall>& install, std::vector<Diagnostic>* out) const;
   // Every line of an action section but [Files], by its description.
   void CheckActionSection(const ActionSection& section, std::vector<Diagnostic>* out) const;
   void AddSource(const ProjectSource& s, std::vector<Diagnostic>* out,

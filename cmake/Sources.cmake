@@ -23,6 +23,7 @@ set(QS_CORE_SOURCES
   script/FileParser.cpp
   script/PlaceholderTokens.cpp
   uninstall/LogLines.cpp
+  script/LaunchCommand.cpp
 )
 
 # The builder: portable too, but only the authoring side links it.
@@ -117,4 +118,5 @@ set(QS_WIN_SOURCES
   ui/ScopeDialog.cpp
   ui/ChoicePages.cpp
   ui/WizardFiles.cpp
+  platform/LaunchAsUser.cpp
 )

@@ -75,6 +75,8 @@ constexpr const char* TK_SELECT_COMPONENTS_PAGE_TEXT = "SELECT_COMPONENTS_PAGE_T
 constexpr const char* TK_COMPONENTS_SPACE = "COMPONENTS_SPACE";
 constexpr const char* TK_SELECT_TASKS = "SELECT_TASKS";
 constexpr const char* TK_SELECT_TASKS_PAGE_TEXT = "SELECT_TASKS_PAGE_TEXT";
+constexpr const char* TK_LAUNCH_APPLICATION = "LAUNCH_APPLICATION";
+constexpr const char* TK_LAUNCH_FAILED = "LAUNCH_FAILED";
 
 // Keys the tables hold that no code shows: a second start ends silently.
 constexpr const char* const kReservedTextKeys[] = {"PROGRAM_ALREADY_RUNNING"};

@@ -121,7 +121,7 @@ bool IsOptionWord(const char* p) {
   if (*p != '-') return false;
   size_t n = 0;
   while (p[1 + n] && !IsBlank(p[1 + n]) && p[1 + n] != '=' && p[1 + n] != '"') ++n;
-  static const char* const kNames[] = {"S", "PASSIVE", "?", "D", "LOG", "LANG", "joinsplitparts", "originalsourcedirlocation", "ALLUSERS", "CURRENTUSER", "elevatedrun", "COMPONENTS", "TASKS"};
+  static const char* const kNames[] = {"S", "PASSIVE", "?", "D", "LOG", "LANG", "joinsplitparts", "originalsourcedirlocation", "ALLUSERS", "CURRENTUSER", "elevatedrun", "COMPONENTS", "TASKS", "launchnote"};
   for (const char* name : kNames)
     if (SameName(p + 1, n, name)) return true;
   return false;
@@ -265,6 +265,16 @@ int ParseSetupCommandLine(const char* line, SetupCommandLine* out) {
         SetProblem(out, "No list of names (letters, digits, \"_\", \"-\", \".\", separated by commas): ", start, raw);
     } else if (!equals && SameName(name, nameLength, "elevatedrun")) {
       out->ElevatedRun = 1;
+    } else if (equals && SameName(name, nameLength, "launchnote")) {
+      const char* id = equals + 1;
+      const size_t n = strlen(id);
+      bool hex = n > 0 && n < sizeof out->LaunchNote;
+      for (size_t i = 0; hex && i < n; ++i)
+        hex = (id[i] >= '0' && id[i] <= '9') || (id[i] >= 'a' && id[i] <= 'f') || (id[i] >= 'A' && id[i] <= 'F');
+      if (hex)
+        strcpy(out->LaunchNote, id);
+      else
+        SetProblem(out, kUnknown, start, raw);
     } else if (!equals && SameName(name, nameLength, "joinsplitparts")) {
       out->JoinSplitParts = RestAfter(p);
       return out->Problem[0] ? 0 : 1;

@@ -70,6 +70,10 @@ struct SetupCommandLine {
   char Components[512];
   int HasTasks;
   char Tasks[512];
+  // -launchnote=ID (hex digits): the elevated run tells the process that
+  // started it, through the note of that id, that the finish page's launch
+  // box was ticked; "" when none was made.
+  char LaunchNote[24];
 };
 
 // 1 when every token is known; 0 with Problem naming the first that is not.

@@ -6,6 +6,7 @@
 
 #include "common/Mbcs.h"
 #include "common/PathText.h"
+#include "common/SafeFormat.h"
 #include "common/TextKeys.h"
 #include "driver/CommandLine.h"
 #include "driver/SetupFileKind.h"
@@ -20,10 +21,12 @@
 #include "platform/Elevation.h"
 #include "platform/FrontEnd.h"
 #include "platform/FilesInUse.h"
+#include "platform/LaunchAsUser.h"
 #include "platform/RunLog.h"
 #include "platform/TextEncoding.h"
 #include "resources/resource.h"
 #include "script/Choices.h"
+#include "script/LaunchCommand.h"
 #include "script/Placeholders.h"
 #include "ui/BackgroundWindow.h"
 #include "ui/JoinWindow.h"
@@ -478,11 +481,15 @@ static int RunThisElevated(SetupCommandLine options, const char* chainOption, co
     if (n == 0 || n >= sizeof options.LogPath) MbcsCopy(options.LogPath, sizeof options.LogPath, g_Options.LogPath);
   }
   char parameters[4 * PATH_BYTES + 2 * sizeof options.Components + 96];
-  if (!FormatPassedOptions(options, parameters, sizeof parameters - PATH_BYTES - 64)) {
+  if (!FormatPassedOptions(options, parameters, sizeof parameters - PATH_BYTES - 96)) {
     ShowUnspecifiedError();
     return SETUP_EXIT_FAILED;
   }
   strcat(parameters, " -elevatedrun");
+  if (options.LaunchNote[0]) {
+    strcat(parameters, " -launchnote=");
+    strcat(parameters, options.LaunchNote);
+  }
   if (chainOption) {
     strcat(parameters, " ");
     strcat(parameters, chainOption);
@@ -517,6 +524,85 @@ static int RunThisElevated(SetupCommandLine options, const char* chainOption, co
   }
 }
 
+// [Global] RunAfterInstall with its placeholders filled in by this process,
+// %MAINDIR% as it stands: the program and its arguments as new strings.
+// 0, after its log line, when it names nothing that can be started.
+static int ReadLaunchCommand(char** program, char** arguments) {
+  *program = *arguments = NULL;
+  char* value = ReadProjectValue("Global", "RunAfterInstall", "");
+  if (!value) return 0;
+  LaunchCommand parts;
+  if (SplitLaunchCommand(value, &parts) == LAUNCH_COMMAND_OK) {
+    const_cast<char*>(parts.Program)[parts.ProgramLength] = '\0';
+    *program = ExpandPlaceholders(parts.Program);
+    *arguments = ExpandPlaceholders(parts.Arguments);
+  }
+  free(value);
+  if (*program && *arguments && IsFullLaunchPath(*program) && !strchr(*program, '"') && strlen(*program) < PATH_BYTES)
+    return 1;
+  RunLogLineWith("Launch", "not started: RunAfterInstall names no program by its full path (%s)",
+                 *program ? *program : "");
+  free(*program);
+  free(*arguments);
+  *program = *arguments = NULL;
+  return 0;
+}
+
+// started: 1, or 0 after a try that failed (said to a user who watches),
+// or -1 when it was not tried.
+static void LogLaunch(int started, const char* program, DWORD process, const char* why, DWORD error) {
+  char text[PATH_BYTES + 160];
+  if (started > 0)
+    wsprintfA(text, "%s started (process %lu)", program, process);
+  else
+    wsprintfA(text, "%s not started: %s (error %lu)", program, why, error);
+  RunLogLine("Launch", text);
+  if (started || !FrontEnd()->Attended()) return;
+  char* format = SetupState::Translations.GetStringOr(TK_LAUNCH_FAILED, "The program %s could not be started.");
+  char* message = format ? SafeFormatAlloc(format, program) : NULL;
+  char* caption = SetupState::Translations.GetString(TK_ERROR);
+  FrontEnd()->ShowFailure(NULL, message ? message : program, caption ? caption : "Error", MB_OK | MB_ICONWARNING);
+  free(caption);
+  free(message);
+  free(format);
+}
+
+// After Finish with the launch box ticked and a run that ended well: the
+// program starts as the signed-in user and never with administrator
+// rights. An elevated run that a process without them started tells that
+// process, which starts it; one nobody started so takes the desktop
+// shell's rights, or leaves it.
+static void LaunchAfterInstall() {
+  if (g_Options.ElevatedRun && g_Options.LaunchNote[0]) {
+    if (!WriteLaunchNote(g_Options.LaunchNote, SetupState::InstallDir))
+      RunLogLine("Launch", "not started: the process that started this run cannot be told");
+    return;
+  }
+  char *program, *arguments;
+  if (!ReadLaunchCommand(&program, &arguments)) return;
+  DWORD process = 0, error = 0;
+  const char* why = "it could not be started";
+  const int started = IsElevated() ? StartProgramAsShellUser(program, arguments, &process, &why, &error)
+                                   : StartProgram(program, arguments, &process, &error);
+  LogLaunch(started, program, process, why, error);
+  free(program);
+  free(arguments);
+}
+
+// The process without rights, once its elevated run has ended well: what
+// the note says, with the program read from this process's own script.
+static void LaunchFromNote(HANDLE note) {
+  char folder[PATH_BYTES];
+  if (!ReadLaunchNote(note, folder, sizeof folder)) return;
+  SetMainDirPlaceholder(folder);
+  char *program, *arguments;
+  if (!ReadLaunchCommand(&program, &arguments)) return;
+  DWORD process = 0, error = 0;
+  LogLaunch(StartProgram(program, arguments, &process, &error), program, process, "it could not be started", error);
+  free(program);
+  free(arguments);
+}
+
 // The installation for all users through its elevated run, in this run's
 // language and for all users, whatever the script would let it choose.
 static RunResult InstallElevated() {
@@ -529,9 +615,21 @@ static RunResult InstallElevated() {
     options.Language[end - code - 1] = '\0';
   }
   if (SetupState::ScopeSetting == SetupState::SCOPE_CHOOSE) options.ScopeChoice = SETUP_SCOPE_ALL_USERS;
+  // its wizard's finish page may ask for the program, which this process starts
+  options.LaunchNote[0] = '\0';
+  HANDLE note = NULL;
+  char probe[2] = "";
+  if (FrontEnd()->Attended() && SetupState::Project.GetValue("Global", "RunAfterInstall", "", probe, sizeof probe) &&
+      probe[0]) {
+    note = CreateLaunchNote(options.LaunchNote, sizeof options.LaunchNote);
+    // the elevated run then takes the desktop shell's rights, as one started elevated does
+    if (!note) RunLogLine("Launch", "no note for the elevated run can be made");
+  }
   const int result = RunThisElevated(options, g_Options.OriginalSourceDir ? "-originalsourcedirlocation" : NULL,
                                      g_Options.OriginalSourceDir);
   if (result == SETUP_EXIT_NO_RIGHTS) ShowNoRights(NULL);
+  if (note && result == SETUP_EXIT_DONE) LaunchFromNote(note);
+  if (note) CloseHandle(note);
   return ResultOf(result);
 }
 
@@ -666,6 +764,7 @@ static RunResult InstallWithWizard(const char* tempDir, int showCommand, bool* f
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
+  if (code == SETUP_EXIT_DONE && WizardLaunchChosen()) LaunchAfterInstall();
   return ResultOf(code);
 }
 

@@ -35,6 +35,8 @@
 #define IDC_CHOICE_SPACE 1099
 #define IDC_CHOICE_FIRST 1100
 #define IDC_CHOICE_LAST 1199
+// but the finish page's box that launches the application
+#define IDC_LAUNCH_AFTER_INSTALL 1241
 
 // The uninstaller's progress dialog and its accelerators.
 #define IDD_UNINSTALL_PROGRESS 137

@@ -31,6 +31,10 @@ static bool g_SettingDefault;  // our DM_SETDEFID, WM_USER + 1 as the progress r
 static HBITMAP g_SidePicture;  // the control shows it; deleted with the dialog
 static HWND g_LicenceBox, g_ProgressBar, g_ProgressLabel, g_FileFrame, g_FileLine;
 static RECT g_PageTextRect;    // as the template places it; the pages of choices shorten it
+static HWND g_LaunchBox;     // on the finish page when the script names a program
+static int g_LaunchChosen;   // the box was ticked when Finish was pressed
+
+int WizardLaunchChosen() { return g_LaunchChosen; }
 
 int TakeWizardEnding() {
   int ending = g_Ending;
@@ -395,6 +399,8 @@ static void OnInitDialog(HWND dialog) {
   g_PageTextRect = NormalRect(GetDlgItem(dialog, IDC_PAGE_TEXT));
   g_Page = WIZARD_WELCOME;
   g_Finished = 0;
+  g_LaunchBox = NULL;
+  g_LaunchChosen = 0;
   g_Ending = WIZARD_NOT_ENDED;
   SetTranslated(dialog, TK_WELCOME, false);
   SetButtonLabels(dialog);
@@ -465,6 +471,7 @@ int IsUsableDestination(const char* folder) {
 static void OnNext(HWND dialog) {
   if (g_Page >= WIZARD_INSTALLING) {
     if (!g_Finished) return;
+    g_LaunchChosen = g_LaunchBox && SendMessageA(g_LaunchBox, BM_GETCHECK, 0, 0) == BST_CHECKED;
     // Ended from here on: a second press while a box of it is open does nothing.
     g_Ending = WIZARD_FAILED;
     EndDialog(dialog, 0);
@@ -589,6 +596,38 @@ static void AddRestartText(HWND dialog) {
   free(done);
 }
 
+// "Launch <App>", ticked, where the destination frame was, when the script
+// names a program to start after Finish, and not when the files in use are
+// replaced only at the restart; an '&' of the name stays an '&'.
+static void AddLaunchBox(HWND dialog) {
+  if (FilesReplacedAtRestart()) return;
+  char probe[2] = "";
+  if (!SetupState::Project.GetValue("Global", "RunAfterInstall", "", probe, sizeof probe)) return;
+  if (!probe[0]) return;
+  char* format = SetupState::Translations.GetStringOr(TK_LAUNCH_APPLICATION, "Launch %APPNAME%");
+  char* text = format ? ExpandPlaceholders(format) : NULL;
+  const char* shown = text ? text : format ? format : "";
+  char* label = static_cast<char*>(malloc(2 * strlen(shown) + 1));
+  if (label) {
+    char* out = label;
+    for (const char* p = shown; *p; ++p) {
+      if (*p == '&') *out++ = '&';
+      *out++ = *p;
+    }
+    *out = '\0';
+  }
+  const RECT frame = NormalRect(GetDlgItem(dialog, IDC_DESTINATION_FRAME));
+  g_LaunchBox = CreateWindowExA(0, "BUTTON", label ? label : shown, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
+                                frame.left, frame.top, frame.right - frame.left, (frame.bottom - frame.top) * 2 / 3,
+                                dialog, reinterpret_cast<HMENU>(IDC_LAUNCH_AFTER_INSTALL), SetupState::Instance, NULL);
+  free(label);
+  free(text);
+  free(format);
+  if (!g_LaunchBox) return;
+  SendMessageA(g_LaunchBox, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
+  SendMessageA(g_LaunchBox, BM_SETCHECK, BST_CHECKED, 0);
+}
+
 static void OnDone(HWND dialog, WPARAM failed) {
   g_Installing = false;  // its last report: start-up waits for the thread's end
   if (SetupState::CancelRequested) {
@@ -608,6 +647,7 @@ static void OnDone(HWND dialog, WPARAM failed) {
   Enable(dialog, IDC_NEXT, true);
   SetItem(dialog, IDC_PAGE_TEXT, TK_PROGRAM_WAS_SUCCESSFULLY_INSTALLED, true);
   if (FilesReplacedAtRestart()) AddRestartText(dialog);
+  AddLaunchBox(dialog);
   FocusPage(dialog);
 }
 

@@ -26,6 +26,8 @@ enum WizardEnding {
   WIZARD_FAILED,         // Finish failed after its own message
 };
 int TakeWizardEnding();
+// 1 when Finish was pressed with the finish page's launch box ticked.
+int WizardLaunchChosen();
 
 // The wizard's own check of a destination folder: not empty, room below it
 // for every name the installation writes there, and creatable.

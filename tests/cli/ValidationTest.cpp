@@ -168,6 +168,15 @@ const Rule kRules[] = {
     {"key and tab", "DefaultDir\t= C:\\App\n",
      "4: a tab follows `DefaultDir`: the setup program takes only blanks and \"=\" after a key"},
     {"key without equals", "ShowEULAPage TRUE\n", "4: `ShowEULAPage` has no \"=\": write ShowEULAPage = VALUE"},
+    // the program the finish page starts
+    {"launch without a program", "RunAfterInstall = \"\" /x\n",
+     "4: RunAfterInstall names no program: write RunAfterInstall = %MAINDIR%App.exe [arguments]"},
+    {"launch with an open quote", "RunAfterInstall = \"%MAINDIR%My App.exe /x\n",
+     "4: RunAfterInstall: the quote before the program is never closed"},
+    {"launch by a bare name", "RunAfterInstall = notepad.exe %MAINDIR%readme.txt\n",
+     "4: RunAfterInstall: notepad.exe is no full path; the setup program starts only a program named with its folder "
+     "(%MAINDIR%App.exe)"},
+    {"launch with a typo", "RunAfterInstall = %MAINDIR%a.exe %MIANDIR%\n", "4: RunAfterInstall: unknown placeholder %MIANDIR%"},
 };
 
 // A 24-bit bitmap file of w x h, all black.
@@ -326,6 +335,30 @@ TEST(Validation, APerUserScriptMayReadWhatItCannotWriteAndChooseIsRefusedNothing
   r = project.Build(dir.File("Setup.exe"));
   EXPECT_EQ(0, r.Code) << r.Err;
   EXPECT_EQ("", r.Err);
+}
+
+// The program to launch: one the script installs (letter case and either
+// separator aside), or one outside the installation, which nobody can
+// check; a per-user script may name it too.
+TEST(Validation, ALaunchedProgramOfTheInstallationMustBeOneOfItsFiles) {
+  TempDir dir;
+  Project project(dir);
+  WriteWholeFile(dir.File("src/a.exe"), "MZ");
+  const std::string files = "[Files]\nsrc/a.exe, %MAINDIR%bin\\App.exe\n";
+  project.Write("QSP40\n[Global]\nApplicationName = A\nRunAfterInstall = %MAINDIR%bin\\My App.exe\n" + files);
+  RunResult r = project.Build(dir.File("Setup.exe"));
+  EXPECT_EQ(0, r.Code) << r.Err;
+  EXPECT_EQ(project.Path() + ":4: warning: RunAfterInstall: %MAINDIR%bin\\My is not a file the script installs "
+                             "(quote a program whose path has blanks)\n",
+            r.Err);
+  for (const char* fine : {"\"%MAINDIR%BIN/app.EXE\" /first \"%MYDOCUMENTS%\"", "%SYSTEM%cmd.exe /c exit",
+                           "\\\\server\\tools\\welcome.exe"}) {
+    project.Write("QSP40\n[Global]\nApplicationName = A\nScope = user\nRunAfterInstall = " + std::string(fine) +
+                  "\n" + files);
+    r = project.Build(dir.File("Setup.exe"));
+    EXPECT_EQ(0, r.Code) << fine << r.Err;
+    EXPECT_EQ("", r.Err) << fine;
+  }
 }
 
 // KeepInstalledDir is a flag of an installation found by its AppId.

@@ -158,6 +158,7 @@ WatchedRun RunWatched(const std::wstring& line, const wchar_t* cwd, DWORD timeou
     return run;
   }
   CloseHandle(pi.hThread);
+  run.Process = pi.dwProcessId;
   Robot watcher;
   watcher.Attach(pi.dwProcessId);
   // the run it starts with the rights, once seen

@@ -54,6 +54,7 @@ void UninstallWithYes(Robot& un, const std::string& uninstaller, const std::stri
 struct WatchedRun {
   DWORD Code = 99;
   bool Ended = false;
+  DWORD Process = 0;  // the one started
   std::vector<std::string> Windows;
 };
 

@@ -280,7 +280,7 @@ std::string PageKeys(HWND w, const std::vector<int>& buttons) {
 TEST_F(Wizard, TheKeyboardAloneWalksEveryPageAndInstalls) {
   const std::string setup = Build(
       "QSP40\r\n[Global]\r\nApplicationName = Keys & Co\r\nDefaultDir = " + target +
-          "\r\nAllowChangeInstallDir = TRUE\r\nShowEULAPage = TRUE\r\n[Files]\r\nC:\\build\\readme.txt, %MAINDIR%readme.txt\r\n",
+          "\r\nAllowChangeInstallDir = TRUE\r\nShowEULAPage = TRUE\r\nRunAfterInstall = \"%SYSTEM%cmd.exe\" /c exit\r\n[Files]\r\nC:\\build\\readme.txt, %MAINDIR%readme.txt\r\n",
       {{"readme.txt", "Read me.\r\n"}});
   const std::string next = std::to_string(IDC_NEXT) + ":";
   HWND w = Start(setup);
@@ -356,6 +356,9 @@ TEST_F(Wizard, TheKeyboardAloneWalksEveryPageAndInstalls) {
   ASSERT_TRUE(WaitForFinish(w));
   EXPECT_EQ(En("FINISH"), Robot::ItemText(w, IDC_NEXT));
   EXPECT_EQ(next + "FBC", PageKeys(w, {IDC_NEXT, IDC_BACK, IDC_CANCEL_INSTALL}));
+  // the launch box shows the name's '&' as it stands; Enter is still Finish
+  EXPECT_EQ(Replace(En("LAUNCH_APPLICATION"), "%APPNAME%", "Keys & Co"),
+            Robot::Text(GetDlgItem(w, IDC_LAUNCH_AFTER_INSTALL)));
   EXPECT_EQ(GetDlgItem(w, IDC_NEXT), Robot::Focus(w));
   ASSERT_TRUE(Robot::Type(w, {VK_RETURN}));
   DWORD code = 1;
@@ -548,6 +551,105 @@ TEST_F(Wizard, TheScopeQuestionComesFirstAndItsAnswerIsKept) {
     Robot un;
     UninstallWithYes(un, target + "\\Uninstall.exe", dir.Path());
     ASSERT_TRUE(un.WaitUntil([&] { return !PathExists(target); }, 60000, "the uninstaller going"));
+  }
+}
+
+// RunAfterInstall: Finish with the box ticked starts the program once, as
+// the user: from the process the user started (after its elevated run has
+// ended) with the folder picked in that run's wizard and the placeholders
+// filled in; unticked, or with /S, never. Wine runs every program as an
+// administrator, so the elevated run that a limited process starts stays
+// limited too: only the process tree shows which one started the program.
+// A setup started with the rights has no desktop without them to hand the
+// program to under Wine: it is not started, and the log says why. A program
+// that cannot start is named in a message; the installation stays.
+TEST_F(Wizard, TheApplicationIsLaunchedOnceAsTheUserWhenTheBoxIsTicked) {
+  const std::string record = dir.File("launched.txt");
+  struct {
+    const char* name;
+    const char* scope;
+    bool withoutRights;
+    const char* options;
+    int tick;  // what the box is set to before Finish; -1: no wizard
+    bool launched;
+    const char* program = "launch probe.exe";
+  } cases[] = {
+      {"for all users, ticked", "machine", true, "", BST_CHECKED, true},
+      {"for all users, unticked", "machine", true, "", BST_UNCHECKED, false},
+      {"for all users, silent", "machine", true, "/S", -1, false},
+      {"just for me, ticked", "user", true, "", BST_CHECKED, true},
+      {"started with the rights", "machine", false, "", BST_CHECKED, false},
+      {"for all users, no such program", "machine", true, "", BST_CHECKED, false, "no such.exe"},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    DeleteFileA(record.c_str());
+    const std::string setup = Build(
+        std::string("QSP40\r\n[Global]\r\nApplicationName = Example App\r\nDefaultDir = C:\\Never\\Launch\r\n"
+                    "AllowChangeInstallDir = TRUE\r\nScope = ") + c.scope + "\r\nRunAfterInstall = \"%MAINDIR%" + c.program + "\" \"" +
+            record + "\" \"--name=%APPNAME%\"\r\n[Files]\r\nC:\\build\\launch probe.exe, %MAINDIR%launch probe.exe\r\n",
+        {{"launch probe.exe", ReadWholeFile(QS_LAUNCH_PROBE_EXE)}});
+    const std::string log = dir.File(("launch" + std::to_string(++n) + ".log").c_str());
+    std::string pressed, boxText, message;
+    LRESULT boxState = -1;
+    WatchedRun run = RunWatched(
+        Wide("\"" + setup + "\" /LOG=\"" + log + "\" " + c.options + (c.options[0] ? " /D=" + target : "")), NULL,
+        60000,
+        [&](HWND w) {
+          if (!GetDlgItem(w, IDC_NEXT)) {
+            if (message.empty()) message = Robot::ItemText(w, 0xFFFF);
+            Robot::Press(w, IDOK);
+            return;
+          }
+          const std::string caption = Robot::Text(w), next = Robot::ItemText(w, IDC_NEXT);
+          // not the folder the process without rights would make of DefaultDir
+          if (caption == En("CHOOSE_DESITNATION_LOCATION") && Robot::ItemText(w, IDC_DESTINATION) != target) {
+            Robot::SetItemText(w, IDC_DESTINATION, target.c_str());
+            return;
+          }
+          if (next == En("FINISH")) {
+            if (!Enabled(w, IDC_CANCEL_INSTALL)) return;  // the page is not complete yet
+            HWND box = GetDlgItem(w, IDC_LAUNCH_AFTER_INSTALL);
+            if (boxState < 0) {
+              boxText = Robot::Text(box);
+              boxState = SendMessageA(box, BM_GETCHECK, 0, 0);
+            }
+            SendMessageA(box, BM_SETCHECK, c.tick, 0);
+          }
+          if (caption + "|" + next != pressed && Robot::Press(w, IDC_NEXT)) pressed = caption + "|" + next;
+        },
+        c.withoutRights);
+    EXPECT_TRUE(run.Ended);
+    EXPECT_EQ(0u, run.Code);
+    if (c.tick >= 0) {
+      EXPECT_EQ(Replace(En("LAUNCH_APPLICATION"), "%APPNAME%", kApp), boxText);
+      EXPECT_EQ(BST_CHECKED, boxState);
+    }
+    std::string launched;
+    for (int wait = 0; wait < (c.launched ? 100 : 10) && launched.empty(); ++wait) {
+      Sleep(100);
+      launched = PathExists(record) ? ReadWholeFile(record) : "";
+    }
+    const std::string text = ReadWholeFile(log);
+    const std::string program = target + "\\" + c.program;
+    EXPECT_EQ(strcmp(c.program, "no such.exe") == 0 ? Replace(En("LAUNCH_FAILED"), "%s", program) : "", message);
+    if (c.launched) {
+      EXPECT_EQ(std::to_string(run.Process) + "|--name=Example App|" + target + "\r\n", launched) << text;
+      EXPECT_NE(std::string::npos, text.find("Launch: " + program + " started (process ")) << text;
+      // after the elevated run has ended, by the process that waited for it
+      if (strcmp(c.scope, "machine") == 0) {
+        EXPECT_LT(text.find("Elevated run: ended with exit code 0"), text.find("Launch: ")) << text;
+      }
+    } else {
+      EXPECT_EQ("", launched);
+      // the choice of the box is the user's; the rights of the desktop are the reason
+      EXPECT_EQ(c.tick == BST_CHECKED, text.find("Launch: " + program + " not started: ") != std::string::npos)
+          << text;
+    }
+    EXPECT_EQ(0u, RunWatched(Wide("\"" + target + "\\Uninstall.exe\" /S"), NULL, 60000).Code);
+    // the uninstaller's own folder goes once it has ended
+    EXPECT_TRUE(robot.WaitUntil([&] { return !PathExists(target); }, 60000, "the installation going"));
   }
 }
 

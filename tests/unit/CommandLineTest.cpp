@@ -6,6 +6,7 @@
 
 #include "common/Mbcs.h"
 #include "driver/CommandLine.h"
+#include "script/LaunchCommand.h"
 
 namespace {
 
@@ -247,10 +248,17 @@ TEST(CommandLine, ScopeSwitchesChooseOnlyWhereTheScriptLetsThem) {
   char passed[1024];
   ASSERT_EQ(1, FormatPassedOptions(c, passed, sizeof passed));
   EXPECT_STREQ(" /PASSIVE /CURRENTUSER \"/D=C:\\My App\"", passed);
-  const std::string elevated = std::string(passed) + " -elevatedrun -originalsourcedirlocation D:";
+  const std::string elevated =
+      std::string(passed) + " -elevatedrun -launchnote=00A1b2C3 -originalsourcedirlocation D:";
   SetupCommandLine back = Parsed(elevated.c_str());
   EXPECT_EQ(SETUP_SCOPE_CURRENT_USER, back.ScopeChoice);
   EXPECT_EQ(1, back.ElevatedRun);
+  EXPECT_STREQ("00A1b2C3", back.LaunchNote);
+  EXPECT_STREQ("", Parsed("/S -elevatedrun").LaunchNote);
+  // the note's id goes into an object's name: hex digits, and short, only
+  for (const char* bad : {"-launchnote=", "-launchnote=..\\Global", "-launchnote=123456789012345678901234"})
+    EXPECT_STREQ("", Parsed(bad, 0).LaunchNote) << bad;
+  EXPECT_EQ(0, Parsed("/D=C:\\App -launchnote=1F", 0).HasDestination);
   EXPECT_STREQ("C:\\My App", back.Destination);
   EXPECT_STREQ("D:", back.OriginalSourceDir);
   EXPECT_EQ(0, Parsed("/S").ElevatedRun);
@@ -284,6 +292,40 @@ TEST(CommandLine, APathOf259CharactersFitsInAnyCodePage) {
   EXPECT_EQ(1, c.HasDestination);
   EXPECT_EQ(folder, c.Destination);
   EXPECT_EQ(0, Parsed(("/D=" + folder + "a").c_str(), 0).HasDestination);
+}
+
+// RunAfterInstall: the program ends at its closing quote or its first
+// blank, before any placeholder is filled in; the arguments follow as
+// written.
+TEST(CommandLine, TheLaunchCommandSplitsWhereTheScriptSays) {
+  struct {
+    const char* value;
+    LaunchCommandProblem problem;
+    const char* program;
+    const char* arguments;
+  } cases[] = {
+      {"%MAINDIR%App.exe", LAUNCH_COMMAND_OK, "%MAINDIR%App.exe", ""},
+      {"  %MAINDIR%App.exe  /first \"a b\"", LAUNCH_COMMAND_OK, "%MAINDIR%App.exe", "/first \"a b\""},
+      {"\"%MAINDIR%My App.exe\" -x", LAUNCH_COMMAND_OK, "%MAINDIR%My App.exe", "-x"},
+      {"\"%MAINDIR%My App.exe\"", LAUNCH_COMMAND_OK, "%MAINDIR%My App.exe", ""},
+      {"%MAINDIR%My App.exe", LAUNCH_COMMAND_OK, "%MAINDIR%My", "App.exe"},
+      {"\"%MAINDIR%My App.exe -x", LAUNCH_COMMAND_UNCLOSED_QUOTE, "", ""},
+      {"\"\" -x", LAUNCH_COMMAND_NO_PROGRAM, "", ""},
+      {"   ", LAUNCH_COMMAND_NO_PROGRAM, "", ""},
+      {"", LAUNCH_COMMAND_NO_PROGRAM, "", ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    LaunchCommand parts;
+    EXPECT_EQ(c.problem, SplitLaunchCommand(c.value, &parts));
+    EXPECT_EQ(c.program, std::string(parts.Program, parts.ProgramLength));
+    EXPECT_STREQ(c.arguments, parts.Arguments);
+  }
+  for (const char* full : {"C:\\App\\App.exe", "d:\\x.exe", "\\\\server\\share\\App.exe"})
+    EXPECT_EQ(1, IsFullLaunchPath(full)) << full;
+  // looked for where the setup was started, or on its drive's current folder
+  for (const char* bare : {"App.exe", "C:App.exe", "\\App.exe", "\\\\\\x", "bin\\App.exe", ""})
+    EXPECT_EQ(0, IsFullLaunchPath(bare)) << bare;
 }
 
 }  // namespace

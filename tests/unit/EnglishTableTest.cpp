@@ -116,6 +116,8 @@ const KeyText kEnglish[] = {
     {"INSTALL_JUST_FOR_ME", "Install just for me"},
     {"ADMINISTRATOR_RIGHTS_NEEDED",
      "Administrator rights are needed to install or remove %APPNAME% for all users.|Nothing was changed."},
+    {"LAUNCH_APPLICATION", "Launch %APPNAME%"},
+    {"LAUNCH_FAILED", "The program %s could not be started."},
 };
 
 std::string ReadSource(const std::string& path) {

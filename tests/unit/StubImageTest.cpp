@@ -49,9 +49,9 @@ const Stub kStubs[] = {
     // progress window of /PASSIVE, the join and uninstall windows as front
     // ends, the per-user installation's folder and scope, the elevated run
     // and the scope question, programs in use, the pages of components and
-    // tasks, a licence file and the author's side picture; built without
-    // exceptions, and started by an entry point of its own instead of the C
-    // run time's
+    // tasks, a licence file and the author's side picture, the application
+    // launched as the user; built without exceptions, and started by an entry
+    // point of its own instead of the C run time's
     {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 162 * 1024},
     {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 154 * 1024},
 };

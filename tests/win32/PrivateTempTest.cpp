@@ -6,11 +6,15 @@
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <string.h>
+
 #include <iostream>
 
 #include <string>
 
 #include "TestSupport.h"
+#include "common/Mbcs.h"
+#include "platform/LaunchAsUser.h"
 #include "platform/PrivateTemp.h"
 
 namespace {
@@ -88,6 +92,38 @@ TEST(PrivateTempFolder, ItsRulesLetOnlyAdministratorsAndSystemIn) {
     EXPECT_TRUE(r.Protected) << "the rules of the user's folder above must not reach in";
     EXPECT_EQ(rules == PrivateTempFolderRules(), r.OwnedByAdministrators);
   }
+}
+
+// The note by which an elevated run asks the process that started it to
+// launch the application: only that user and the administrators may open
+// it (Windows holds the rules; Wine shows them), and it asks for nothing
+// until written whole.
+TEST(PrivateTempFolder, TheLaunchNoteIsOnlyTheUsersAndTheAdministrators) {
+  char id[24];
+  HANDLE note = CreateLaunchNote(id, sizeof id);
+  ASSERT_TRUE(note);
+  PSECURITY_DESCRIPTOR sd = NULL;
+  ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS), GetSecurityInfo(note, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION,
+                                                               NULL, NULL, NULL, NULL, &sd));
+  const Rules r = Describe(sd);
+  LocalFree(sd);
+  // "other" is this user: map to read and to write, nothing more
+  EXPECT_EQ((std::vector<std::string>{"other 00000006 ", "BA 00000006 "}), r.Entries);
+
+  char folder[PATH_BYTES];
+  EXPECT_EQ(0, ReadLaunchNote(note, folder, sizeof folder)) << "nothing asked yet";
+  EXPECT_EQ(0, WriteLaunchNote("0", "C:\\App")) << "no such note";
+  ASSERT_EQ(1, WriteLaunchNote(id, "C:\\Program Files\\App"));
+  EXPECT_EQ(1, ReadLaunchNote(note, folder, sizeof folder));
+  EXPECT_STREQ("C:\\Program Files\\App", folder);
+  // a folder without its end, as a note written by anyone else may be
+  char* view = static_cast<char*>(MapViewOfFile(note, FILE_MAP_WRITE, 0, 0, 0));
+  ASSERT_TRUE(view);
+  memset(view + sizeof(DWORD), 'a', PATH_BYTES);
+  UnmapViewOfFile(view);
+  EXPECT_EQ(0, ReadLaunchNote(note, folder, sizeof folder));
+  CloseHandle(note);
+  EXPECT_EQ(0, WriteLaunchNote(id, "C:\\App")) << "gone with the process that made it";
 }
 
 bool IsAdministrator() {
