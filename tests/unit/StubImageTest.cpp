@@ -50,8 +50,8 @@ const Stub kStubs[] = {
     // ends, the per-user installation's folder and scope, the elevated run
     // and the scope question, programs in use; built without exceptions,
     // and started by an entry point of its own instead of the C run time's
-    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 157 * 1024},
-    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 149 * 1024},
+    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 153 * 1024 + 512},
+    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 145 * 1024 + 512},
 };
 
 class StubImage : public ::testing::TestWithParam<Stub> {
