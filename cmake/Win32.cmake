@@ -43,7 +43,7 @@ add_compile_options(-ffunction-sections -fdata-sections)
 # throws nothing and asks no type at run time: no exceptions, no RTTI, no
 # unwind tables. The tests' tree keeps the defaults (GoogleTest needs them),
 # compiling the same sources. Its windows and steps are sized for bytes
-# (-Oz); the portable core, which decodes every byte installed, for speed
+# (-Oz); what in the portable core decodes every byte installed, for speed
 # as well (-Os).
 if(QS_STUB_ONLY)
   add_compile_options(-flto -Oz -fno-asynchronous-unwind-tables -fno-unwind-tables
@@ -98,7 +98,7 @@ function(qs_add_stub name)
   target_link_options(${name} PRIVATE ${QS_STATIC_LINK} -Wl,--gc-sections -s -mwindows)
   # Our own entry point (driver/WinMain.cpp) instead of the run time's start-up,
   # which also patches references to DLLs' data at start: the link refuses them.
-  target_link_options(${name} PRIVATE -Wl,--disable-runtime-pseudo-reloc)
+  target_link_options(${name} PRIVATE -Wl,--disable-auto-import,--disable-runtime-pseudo-reloc)
   if(QS_ARCH STREQUAL x86)
     target_link_options(${name} PRIVATE -nostartfiles -Wl,-e,_SetupEntry)
   else()

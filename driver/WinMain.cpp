@@ -33,7 +33,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
 // it also parses an argv and an environment that nothing reads, and brings
 // unwind tables and thread-local callbacks.
 // Nothing refers to data in DLLs, so there is nothing to patch at start-up:
-// the link refuses such a reference (--disable-runtime-pseudo-reloc). Yet ld
+// the link refuses such a reference (--disable-auto-import). Yet ld
 // 2.40 crashes on this link unless the run time's patcher is loaded before
 // the link-time optimisation: this function names it, and is itself dropped.
 extern "C" void _pei386_runtime_relocator();
