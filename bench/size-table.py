@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Where the bytes of a setup program go.
 
-  size-table.py PROGRAM.exe PROGRAM.map
+  size-table.py PROGRAM.exe PROGRAM.map [UNSTRIPPED.exe]
 
 First the file by PE section (bytes in the file), then code, data and unwind
 tables by origin, from the linker's map (sizes of the input sections before
@@ -11,6 +11,7 @@ code. The map is written by the link of the shipped program (-Wl,-Map).
 import collections
 import re
 import struct
+import subprocess
 import sys
 
 ORIGINS = [
@@ -66,11 +67,29 @@ def origins(mapfile):
     return sums
 
 
+def functions(unstripped, count=40):
+    """The largest code symbols of an unstripped program, demangled."""
+    nm = 'x86_64-w64-mingw32-nm'
+    listed = subprocess.run([nm, '-n', '--defined-only', unstripped], check=True, capture_output=True,
+                            text=True).stdout.split('\n')
+    code = [(int(a, 16), n) for a, kind, n in (l.split(None, 2) for l in listed if l.count(' ') >= 2)
+            if kind in 'tT' and not n.startswith('.')]
+    sizes = collections.Counter()
+    for (at, name), (after, _) in zip(code, code[1:]):
+        sizes[name] += after - at
+    names = [n for n, _ in sizes.most_common(count)]
+    shown = subprocess.run(['x86_64-w64-mingw32-c++filt'], input='\n'.join(names), check=True,
+                           capture_output=True, text=True).stdout.split('\n')
+    print('  largest functions (of %d, %d bytes):' % (len(sizes), sum(sizes.values())))
+    for name, readable in zip(names, shown):
+        print('  %8d  %s' % (sizes[name], readable[:100]))
+
+
 def main():
     exe, mapfile = sys.argv[1], sys.argv[2]
     total, table = sections(exe)
     named = {'.text': 'code', '.data': 'data', '.rdata': 'read-only data', '.eh_fram': 'unwind tables',
-             '.pdata': 'unwind tables', '.xdata': 'unwind data', '.idata': 'imports', '.rsrc': 'resources', '.reloc': 'relocations', '.CRT': 'C runtime tables',
+             '.pdata': 'unwind tables', '.xdata': 'unwind data', '.idata': 'imports and data', '.rsrc': 'resources', '.reloc': 'relocations', '.CRT': 'C runtime tables',
              '.tls': 'thread-local data'}
     print('  %-28s %8d bytes' % ('total', total))
     accounted = 0
@@ -90,6 +109,8 @@ def main():
             continue
         print('  %-28s %8d  (code %d, data %d, unwind tables %d)' % (
             origin, sum(c.values()), c['code'], c['data'], c['unwind tables']))
+    if len(sys.argv) > 3:
+        functions(sys.argv[3])
 
 
 if __name__ == '__main__':

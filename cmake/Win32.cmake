@@ -21,10 +21,21 @@ endif()
 # architecture, so the manifest is made per tree.
 # Every byte string of the program is UTF-8 where Windows honours the entry
 # (10 1903 on); the legacy build leaves it out and stands for older Windows.
-set(QS_ACTIVE_CODE_PAGE "      <activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8</activeCodePage>\n")
-configure_file(resources/Quillset.manifest.in ${CMAKE_BINARY_DIR}/generated/Quillset.manifest @ONLY)
+# The blanks that lay the file out are bytes of every setup file: the
+# program carries the manifest on one line.
+function(qs_manifest out)
+  file(READ ${CMAKE_SOURCE_DIR}/resources/Quillset.manifest.in text)
+  string(CONFIGURE "${text}" text @ONLY)
+  string(REGEX REPLACE ">[ \n]+<" "><" text "${text}")
+  string(REGEX REPLACE "[ \n]+" " " text "${text}")
+  string(STRIP "${text}" text)
+  file(CONFIGURE OUTPUT ${out} CONTENT "${text}" @ONLY)
+endfunction()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/Quillset.manifest.in)
+set(QS_ACTIVE_CODE_PAGE "<activeCodePage xmlns=\"http://schemas.microsoft.com/SMI/2019/WindowsSettings\">UTF-8</activeCodePage>")
+qs_manifest(${CMAKE_BINARY_DIR}/generated/Quillset.manifest)
 set(QS_ACTIVE_CODE_PAGE "")
-configure_file(resources/Quillset.manifest.in ${CMAKE_BINARY_DIR}/generated/legacy/Quillset.manifest @ONLY)
+qs_manifest(${CMAKE_BINARY_DIR}/generated/legacy/Quillset.manifest)
 
 set(QS_STATIC_LINK -static -static-libgcc -static-libstdc++)
 add_compile_options(-ffunction-sections -fdata-sections)
@@ -32,7 +43,7 @@ add_compile_options(-ffunction-sections -fdata-sections)
 # throws nothing and asks no type at run time: no exceptions, no RTTI, no
 # unwind tables. The tests' tree keeps the defaults (GoogleTest needs them),
 # compiling the same sources. Its windows and steps are sized for bytes
-# (-Oz); the portable core, which decodes every byte installed, for speed
+# (-Oz); what in the portable core decodes every byte installed, for speed
 # as well (-Os).
 if(QS_STUB_ONLY)
   add_compile_options(-flto -Oz -fno-asynchronous-unwind-tables -fno-unwind-tables
@@ -44,7 +55,10 @@ qs_add_lzma_sdk()
 add_library(qs_core STATIC ${QS_CORE_SOURCES})
 target_link_libraries(qs_core PRIVATE qs_lzma_decoder)
 if(QS_STUB_ONLY)
-  target_compile_options(qs_core PRIVATE -Os)
+  # what decodes or checks every byte installed keeps -Os; the rest of the
+  # core reads a script or a directory once
+  set_source_files_properties(efs/Inflate.cpp efs/Crc32.cpp efs/EntryCodec.cpp efs/SolidStream.cpp efs/Sha256.cpp
+                              PROPERTIES COMPILE_OPTIONS -Os)
 endif()
 # the builder is the command's, and may throw: not part of the setup program
 if(NOT QS_STUB_ONLY)
@@ -82,7 +96,9 @@ function(qs_add_stub name)
   endif()
   target_link_libraries(${name} PRIVATE qs_win)
   target_link_options(${name} PRIVATE ${QS_STATIC_LINK} -Wl,--gc-sections -s -mwindows)
-  # Our own entry point (driver/WinMain.cpp) instead of the run time's start-up.
+  # Our own entry point (driver/WinMain.cpp) instead of the run time's start-up,
+  # which also patches references to DLLs' data at start: the link refuses them.
+  target_link_options(${name} PRIVATE -Wl,--disable-auto-import,--disable-runtime-pseudo-reloc)
   if(QS_ARCH STREQUAL x86)
     target_link_options(${name} PRIVATE -nostartfiles -Wl,-e,_SetupEntry)
   else()

@@ -656,7 +656,7 @@ static RunResult PrepareInstaller(const char* tempDir, char* tempProject, char* 
   if (result != RUN_DONE) return result;
   // the command stores UTF-8; a Windows that does not run us in UTF-8
   // takes the script in its ANSI code page
-  if (!ConvertFileToProgramCodePage(tempProject) || SetupState::Project.Load(tempProject) != 1) {
+  if (!LoadScriptInProgramCodePage(tempProject, &SetupState::Project)) {
     ShowError("Failed to load default.qsp.", MB_OK);
     return RUN_FAILED;
   }

@@ -32,9 +32,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand) {
 // What the run time's start-up would do before WinMain, and nothing else:
 // it also parses an argv and an environment that nothing reads, and brings
 // unwind tables and thread-local callbacks.
-// Patches what refers to data in DLLs (nothing, today). Called as the start-up
-// calls it: ld 2.40 crashes on this link when nothing pulls it in early.
+// Nothing refers to data in DLLs, so there is nothing to patch at start-up:
+// the link refuses such a reference (--disable-auto-import). Yet ld
+// 2.40 crashes on this link unless the run time's patcher is loaded before
+// the link-time optimisation: this function names it, and is itself dropped.
 extern "C" void _pei386_runtime_relocator();
+extern "C" void LoadRelocatorForTheLinker() { _pei386_runtime_relocator(); }
 extern "C" void __main();                     // the static constructors, once
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
@@ -47,7 +50,6 @@ extern "C" int atexit(void (*function)()) {
 
 // The program's entry point (the link names it).
 extern "C" void SetupEntry() {
-  _pei386_runtime_relocator();
   __main();
   STARTUPINFOW startup;
   startup.cb = sizeof startup;

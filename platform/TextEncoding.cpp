@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "common/Mbcs.h"
+#include "script/FileParser.h"
 
 char* ConvertText(const char* text, size_t size, UINT from, UINT to, size_t* outSize) {
   *outSize = 0;
@@ -55,17 +56,19 @@ static int IsAscii(const char* text, size_t size) {
   return 1;
 }
 
-int ConvertFileToProgramCodePage(const char* path) {
+// Read here rather than by the parser: the C run time's files would bring
+// their code into the program for this one read.
+int LoadScriptInProgramCodePage(const char* path, CFileParser* parser) {
   DWORD size = 0;
   char* text = ReadWhole(path, &size);
   if (!text) return 0;
-  int ok = 1;
+  size_t n = size;
   if (!MbcsIsUtf8() && !IsAscii(text, size) && Utf8IsValid(text, size)) {
-    size_t n = 0;
     char* ansi = ConvertText(text, size, CP_UTF8, CP_ACP, &n);
-    ok = ansi && WriteWhole(path, ansi, n);
-    free(ansi);
+    free(text);
+    text = ansi;
   }
+  const int ok = text && n < 0xFFFFFFFFu && parser->LoadText(text, (uint32_t)n) == 1;
   free(text);
   return ok;
 }

@@ -12,11 +12,13 @@
 // the text is not valid in from, or memory runs out.
 char* ConvertText(const char* text, size_t size, UINT from, UINT to, size_t* outSize);
 
-// Rewrites the file in the program's code page when it is UTF-8 and that
-// code page is not (a text the command stored). Any other file (ASCII, or
-// already in the ANSI code page) stays as it is. 1 unless the file cannot
-// be read or written.
-int ConvertFileToProgramCodePage(const char* path);
+class CFileParser;
+
+// Loads the script file into parser in the program's code page: a script
+// the command stored in UTF-8 is converted when that code page is not.
+// Any other text (ASCII, or already in the ANSI code page) is taken as it
+// is. 1 when the file was read and is a script.
+int LoadScriptInProgramCodePage(const char* path, CFileParser* parser);
 
 // Rewrites a translation table as UTF-16 with its byte-order mark, which the
 // profile functions of every Windows read whatever the code page: from

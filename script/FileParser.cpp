@@ -1,6 +1,5 @@
 #include "script/FileParser.h"
 
-#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -66,36 +65,6 @@ void CFileParser::Release() {
   cursorLine = nullptr;
   numberedLine = nullptr;
   numberedNumber = 0;
-}
-
-int CFileParser::Load(const char* path) {
-  Release();
-  if (!path) return 0;
-  FILE* file = fopen(path, "rb");
-  if (!file) return 0;
-  long fileSize = -1;
-  if (fseek(file, 0, SEEK_END) == 0) fileSize = ftell(file);
-  if (fileSize < 0 || static_cast<unsigned long>(fileSize) >= 0xFFFFFFFFul ||
-      fseek(file, 0, SEEK_SET) != 0) {
-    fclose(file);
-    return 0;
-  }
-  char* data = static_cast<char*>(malloc(static_cast<size_t>(fileSize) + 1));
-  if (!data) {
-    fclose(file);
-    return 0;
-  }
-  const size_t got = fread(data, 1, static_cast<size_t>(fileSize), file);
-  fclose(file);
-  data[fileSize] = '\0';
-  text = data;
-  uint32_t length = static_cast<uint32_t>(fileSize);
-  if (got != static_cast<size_t>(fileSize) || !TakeText(data, &length)) {
-    Release();
-    return 0;
-  }
-  size = length + 1;
-  return 1;
 }
 
 int CFileParser::LoadText(const char* source, uint32_t length) {

@@ -9,12 +9,10 @@ class CFileParser {
   CFileParser();
   virtual ~CFileParser();
 
-  // Reads the whole file; 1 when every byte arrived and it starts "QSP40",
-  // after a UTF-8 byte-order mark if it has one (not kept in the text).
-  // On failure the object is left empty.
-  int Load(const char* path);
-  // Takes a copy of length bytes of text instead of reading a file; the same
-  // magic check as Load. For the authoring tool and tests.
+  // Takes a copy of length bytes of text; 1 when it starts "QSP40", after a
+  // UTF-8 byte-order mark if it has one (not kept in the text). On failure
+  // the object is left empty. The caller reads the file: the setup program
+  // with the system's calls, which cost it no C run-time files.
   int LoadText(const char* text, uint32_t length);
 
   // Buffer protocol: n = answer length + 1. No buffer: n. bufferSize >= n:

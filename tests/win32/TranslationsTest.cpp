@@ -13,6 +13,7 @@
 #include "TestSupport.h"
 #include "efs/ExeFileSystem.h"
 #include "platform/TextEncoding.h"
+#include "script/FileParser.h"
 #include "script/Translations.h"
 
 namespace {
@@ -27,6 +28,30 @@ std::string Lookup(const CTranslations& table, const char* key) {
   std::string out = text;
   free(text);
   return out;
+}
+
+// The script as the command stores it (UTF-8), or as an older command did
+// (the ANSI code page), read in the program's code page; no other file.
+TEST(Translations, TheScriptIsReadInTheProgramsCodePage) {
+  TempFolder dir;
+  const std::string path = dir.File("default.qsp");
+  CFileParser script;
+  EXPECT_EQ(0, LoadScriptInProgramCodePage(path.c_str(), &script)) << "no file";
+  char expected[16] = "";
+  WideCharToMultiByte(CP_ACP, 0, L"Gr\u00FC\u00DFe", -1, expected, sizeof expected, NULL, NULL);
+  struct Case {
+    std::string text;
+    int loads;
+  } cases[] = {{"QSP40\n[Global]\nApplicationName=Gr\xC3\xBC\xC3\x9F" "e\n", 1},
+               {std::string("QSP40\n[Global]\nApplicationName=") + expected + "\n", 1},
+               {"QSP41\n[Global]\nApplicationName=x\n", 0}};
+  for (const Case& c : cases) {
+    WriteWholeFile(path, c.text);
+    EXPECT_EQ(c.loads, LoadScriptInProgramCodePage(path.c_str(), &script)) << c.text;
+    char name[16] = "";
+    script.GetValue("Global", "ApplicationName", "", name, sizeof name);
+    EXPECT_STREQ(c.loads ? expected : "", name) << c.text;
+  }
 }
 
 TEST(Translations, MissingKeysSectionsAndFilesGiveTheKeyItself) {
