@@ -6,21 +6,174 @@
 
 #define LOGS(kind) (1u << (kind))
 
+const char* const kRegistryRoots[4] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
+                                       "HKEY_CURRENT_CONFIG"};
+
+namespace {
+
+LineProblem Problem(SectionLine* out, LineProblem problem, const char* line, const char* at) {
+  out->Problem = problem;
+  out->Column = static_cast<size_t>(at - line) + 1;
+  return problem;
+}
+
+char* SkipSpaces(char* p) {
+  while (*p == ' ') ++p;
+  return p;
+}
+
+// Cuts text at its first comma and returns what follows, or null.
+char* CutAtComma(char* text) {
+  char* comma = const_cast<char*>(MbcsFindChar(text, ','));
+  if (!comma) return nullptr;
+  *comma = '\0';
+  return comma + 1;
+}
+
+void CutAtBlank(char* text) {
+  for (char* p = text; *p; p = const_cast<char*>(MbcsNext(p)))
+    if (*p == ' ' || *p == '\r' || *p == '\n') {
+      *p = '\0';
+      return;
+    }
+}
+
+// n fields at the first n - 1 commas, blanks before each but the first
+// skipped; the last field keeps any further commas.
+LineProblem ReadFields(char* line, int n, SectionLine* out) {
+  out->Field[0] = line;
+  out->Count = 1;
+  for (int f = 1; f < n; ++f) {
+    char* last = out->Field[f - 1];
+    char* next = CutAtComma(last);
+    if (!next) return Problem(out, LINE_NO_COMMA, line, last + strlen(last));
+    out->Field[f] = SkipSpaces(next);
+    out->Count = f + 1;
+  }
+  return LINE_FINE;
+}
+
+int IsRegistryRoot(const char* name) {
+  for (const char* root : kRegistryRoots)
+    if (strcmp(name, root) == 0) return 1;
+  return 0;
+}
+
+// source, destination
+LineProblem ReadFilesLine(char* line, SectionLine* out) { return ReadFields(line, 2, out); }
+
+// shortcut file, target, arguments, working folder, description, icon
+// file, icon index (which ends at its first blank)
+LineProblem ReadShortcutsLine(char* line, SectionLine* out) {
+  if (ReadFields(line, 7, out)) return out->Problem;
+  CutAtBlank(out->Field[6]);
+  return LINE_FINE;
+}
+
+// INI file, section, key, value: in double quotes the value keeps its
+// blanks, else it ends at the first one
+LineProblem ReadIniFilesLine(char* line, SectionLine* out) {
+  if (ReadFields(line, 4, out)) return out->Problem;
+  char* value = out->Field[3];
+  char* closing = *value == '"' ? const_cast<char*>(MbcsFindChar(value + 1, '"')) : nullptr;
+  if (closing) {
+    *closing = '\0';
+    out->Field[3] = value + 1;
+    out->Quoted = 1;
+  } else {
+    CutAtBlank(value);
+  }
+  return LINE_FINE;
+}
+
+// ROOT/key path, every key name in it given: an empty one would make the
+// uninstaller remove the key above it (or the root) whole.
+LineProblem ReadRegistryKeyLine(char* line, SectionLine* out) {
+  char* slash = const_cast<char*>(MbcsFindChar(line, '/'));
+  if (!slash) return Problem(out, LINE_NO_ROOT, line, line + strlen(line));
+  *slash = '\0';
+  if (!IsRegistryRoot(line)) return Problem(out, LINE_UNKNOWN_ROOT, line, line);
+  char* path = slash + 1;
+  for (const char* name = path;;) {
+    const char* next = MbcsFindChar(name, '/');
+    if (next == name || !*name) return Problem(out, LINE_NO_KEY, line, name);
+    if (!next) break;
+    name = next + 1;
+  }
+  out->Field[0] = line;
+  out->Field[1] = path;
+  out->Count = 2;
+  return LINE_FINE;
+}
+
+// ROOT/key path/value name, then "=" and the value (blanks before it
+// skipped) or nothing; an empty value name is the key's default value
+LineProblem ReadRegistryValueLine(char* line, SectionLine* out) {
+  char* slash = const_cast<char*>(MbcsFindChar(line, '/'));
+  if (!slash) return Problem(out, LINE_NO_ROOT, line, line + strlen(line));
+  *slash = '\0';
+  char* names = slash + 1;
+  char* value = nullptr;
+  char* equals = const_cast<char*>(MbcsFindChar(names, '='));
+  if (equals) {
+    *equals = '\0';
+    value = SkipSpaces(equals + 1);
+  }
+  char* nameSlash = const_cast<char*>(MbcsFindLastChar(names, '/'));
+  if (!nameSlash) return Problem(out, LINE_NO_VALUE_NAME, line, names + strlen(names));
+  *nameSlash = '\0';
+  if (!IsRegistryRoot(line)) return Problem(out, LINE_UNKNOWN_ROOT, line, line);
+  out->Field[0] = line;
+  out->Field[1] = names;
+  out->Field[2] = nameSlash + 1;
+  out->Field[3] = value;
+  out->Count = value ? 4 : 3;
+  return LINE_FINE;
+}
+
+// the whole line: a DLL's path, a command line
+LineProblem ReadWholeLine(char* line, SectionLine* out) {
+  out->Field[0] = line;
+  out->Count = 1;
+  return LINE_FINE;
+}
+
+}  // namespace
+
+// A new section touches these files and no others:
+//   script/ActionSections.h, .cpp   its id; its row here and its line reader
+//                                   (the command checks every line with it)
+//   engine/<Name>Section.cpp        its handler, a new file taking its lines
+//                                   from CSectionLines; cmake/Sources.cmake
+//   engine/Sections.h               the handler's declaration and row
+//   uninstall/LogLines.h            where its changes are a record of their
+//                                   own: the kind and its row...
+//   uninstall/UninstallReplay.cpp   ...and its undo (written with
+//                                   CUninstallLogger::LogRecordLine)
+//   docs/quillset.md                its heading, in run order
+//   tests/unit/ActionSectionsTest.cpp, tests/win32/EngineTest.cpp
 const ActionSection kActionSections[ACTION_SECTION_COUNT] = {
-    {SECTION_FILES, "Files", "source, destination", 1, 0, LOGS(LOGRECORD_FILE) | LOGS(LOGRECORD_DIRECTORY), 1, 0, nullptr},
+    {SECTION_FILES, "Files", "source, destination", 1, 0, LOGS(LOGRECORD_FILE) | LOGS(LOGRECORD_DIRECTORY), 1, 0, nullptr,
+     ReadFilesLine, 1},
     {SECTION_SHORTCUTS, "Shortcuts",
      "shortcut file, target, arguments, working folder, description, icon file, icon index", 6, 1,
-     LOGS(LOGRECORD_FILE) | LOGS(LOGRECORD_DIRECTORY), 0, 85, nullptr},
+     LOGS(LOGRECORD_FILE) | LOGS(LOGRECORD_DIRECTORY), 0, 85, nullptr, ReadShortcutsLine, -1},
     {SECTION_INIFILES, "INIFiles", "INI file, section, key, value", 3, 0,
-     LOGS(LOGRECORD_FILE) | LOGS(LOGRECORD_DIRECTORY) | LOGS(LOGRECORD_INI_ENTRY), 0, 88, "ifabsent:"},
+     LOGS(LOGRECORD_FILE) | LOGS(LOGRECORD_DIRECTORY) | LOGS(LOGRECORD_INI_ENTRY), 0, 88, "ifabsent:", ReadIniFilesLine,
+     -1},
     {SECTION_SYSREGUNINSTALL, "SysRegUninstall", nullptr, 0, 0,
-     LOGS(LOGRECORD_REGISTRY) | LOGS(LOGRECORD_REGISTRY_IF_EMPTY), 0, 0, "ifempty:"},
+     LOGS(LOGRECORD_REGISTRY) | LOGS(LOGRECORD_REGISTRY_IF_EMPTY), 0, 0, "ifempty:", ReadRegistryKeyLine, -1},
     // values go to the rollback journal only: the uninstaller removes keys
-    {SECTION_SYSREGINT, "SysRegInt", nullptr, 0, 0, 0, 0, 91, "ifabsent:"},
-    {SECTION_SYSREGSTRING, "SysRegString", nullptr, 0, 0, 0, 0, 94, "ifabsent:"},
-    {SECTION_REGISTERDLLS, "RegisterDlls", nullptr, 0, 0, LOGS(LOGRECORD_DLL), 0, 97, nullptr},
-    {SECTION_EXECUTE, "Execute", nullptr, 0, 0, 0, 0, 100, nullptr},
+    {SECTION_SYSREGINT, "SysRegInt", nullptr, 0, 0, 0, 0, 91, "ifabsent:", ReadRegistryValueLine, -1},
+    {SECTION_SYSREGSTRING, "SysRegString", nullptr, 0, 0, 0, 0, 94, "ifabsent:", ReadRegistryValueLine, -1},
+    {SECTION_REGISTERDLLS, "RegisterDlls", nullptr, 0, 0, LOGS(LOGRECORD_DLL), 0, 97, nullptr, ReadWholeLine, -1},
+    {SECTION_EXECUTE, "Execute", nullptr, 0, 0, 0, 0, 100, nullptr, ReadWholeLine, -1},
 };
+
+LineProblem ReadActionLine(ActionSectionId id, char* line, SectionLine* out) {
+  memset(out, 0, sizeof *out);
+  return kActionSections[id].Read(line, out);
+}
 
 const ActionSection* FindActionSection(const char* name) {
   for (const ActionSection& s : kActionSections)
