@@ -709,7 +709,7 @@ int ColumnOf(const std::string& written, const std::string& text, const std::str
 }
 
 // Why the setup program cannot read a line, as the author can mend it.
-std::string LineProblemText(const ActionSection& section, const ReadLine& read, const std::string& expanded) {
+std::string LineProblemText(const ActionSection& section, const ReadLine& read) {
   const std::string root = read.Buffer.data();  // the reader cut the line after the root
   switch (read.Problem) {
     case LINE_NO_ROOT:
@@ -724,10 +724,7 @@ std::string LineProblemText(const ActionSection& section, const ReadLine& read, 
       return "registry line has no value name: write " + root +
              "/KEY/NAME=VALUE (KEY/ with nothing after it for the key's default value)";
     case LINE_NO_KEY:
-      if (expanded.size() == root.size() + 1)
-        return "names no key below " + root + ": the uninstaller would have to remove the whole root";
-      return "an empty key name in " + Quote(expanded.substr(root.size() + 1)) +
-             ": the uninstaller would remove the key above it whole";
+      return "names no key below " + root + ": the uninstaller would have to remove the whole root";
     default:
       return std::string("[") + section.Name + "] line cannot be read";
   }
@@ -867,7 +864,7 @@ void CProject::CheckActionSection(const ActionSection& section, std::vector<Diag
       continue;
     }
     if (read.Problem) {
-      AddAt(out, line, ColumnOf(Line(section.Name, i), text, expanded, read), LineProblemText(section, read, expanded));
+      AddAt(out, line, ColumnOf(Line(section.Name, i), text, expanded, read), LineProblemText(section, read));
       continue;
     }
     for (const auto& checker : kCheckers)

@@ -86,20 +86,15 @@ LineProblem ReadIniFilesLine(char* line, SectionLine* out) {
   return LINE_FINE;
 }
 
-// ROOT/key path, every key name in it given: an empty one would make the
-// uninstaller remove the key above it (or the root) whole.
+// ROOT/key path, the path naming a key: without one the uninstaller would
+// remove everything below the root.
 LineProblem ReadRegistryKeyLine(char* line, SectionLine* out) {
   char* slash = const_cast<char*>(MbcsFindChar(line, '/'));
   if (!slash) return Problem(out, LINE_NO_ROOT, line, line + strlen(line));
   *slash = '\0';
   if (!IsRegistryRoot(line)) return Problem(out, LINE_UNKNOWN_ROOT, line, line);
   char* path = slash + 1;
-  for (const char* name = path;;) {
-    const char* next = MbcsFindChar(name, '/');
-    if (next == name || !*name) return Problem(out, LINE_NO_KEY, line, name);
-    if (!next) break;
-    name = next + 1;
-  }
+  if (!*path || strspn(path, "/") == strlen(path)) return Problem(out, LINE_NO_KEY, line, path);
   out->Field[0] = line;
   out->Field[1] = path;
   out->Count = 2;

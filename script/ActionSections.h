@@ -25,7 +25,7 @@ enum LineProblem {
   LINE_NO_ROOT,         // registry: no "/" after the root
   LINE_NO_VALUE_NAME,   // registry value: no "/" before the value name
   LINE_UNKNOWN_ROOT,    // registry: not one of the four roots
-  LINE_NO_KEY,          // registry key to remove: an empty key name in its path
+  LINE_NO_KEY,          // registry key to remove: the path names none (the whole root)
 };
 
 // A line split in place by its section's reader. Fields point into the

@@ -15,8 +15,8 @@ char* ValueAfter(char* line, const char* tag) {
 }
 
 // The fields after the tag, split in place; the kind, MALFORMED, or OTHER
-// for a registry record that names no key (removing it would take the
-// key above it, or the root, whole).
+// for a registry record that names no key below its root (removing it
+// would empty the root).
 LogRecordKind SplitRecord(const LogRecordRow& row, char* value, LogRecord* record) {
   if (row.Fields == LOGFIELDS_INI) {
     char* comma1 = const_cast<char*>(MbcsFindChar(value, ','));
@@ -30,12 +30,7 @@ LogRecordKind SplitRecord(const LogRecordRow& row, char* value, LogRecord* recor
   } else if (row.Fields == LOGFIELDS_REGISTRY) {
     char* slash = const_cast<char*>(MbcsFindChar(value, '/'));
     if (!slash) return LOGRECORD_MALFORMED;
-    for (const char* name = slash + 1;;) {
-      const char* next = MbcsFindChar(name, '/');
-      if (next == name || !*name) return LOGRECORD_OTHER;
-      if (!next) break;
-      name = next + 1;
-    }
+    if (strspn(slash + 1, "/") == strlen(slash + 1)) return LOGRECORD_OTHER;
     *slash = '\0';
     record->Root = value;
     record->KeyPath = slash + 1;

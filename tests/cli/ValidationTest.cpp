@@ -69,9 +69,9 @@ const Rule kRules[] = {
      "5: [SysRegString] line has no value after \"=\": the setup program cannot write an empty string"},
     {"uninstall the root", "[SysRegUninstall]\nHKEY_LOCAL_MACHINE/\n",
      "5:20: names no key below HKEY_LOCAL_MACHINE: the uninstaller would have to remove the whole root"},
-    // the setup program passes these over now, rather than have its uninstaller remove "Software"
-    {"uninstall an empty key name", "[SysRegUninstall]\nHKEY_CURRENT_USER/Software/\n",
-     "5:28: an empty key name in \"Software/\": the uninstaller would remove the key above it whole"},
+    // the setup program passes it over, rather than have its uninstaller empty the root
+    {"uninstall the root, slashes", "[SysRegUninstall]\nifempty: HKEY_CURRENT_USER//\n",
+     "5:28: names no key below HKEY_CURRENT_USER: the uninstaller would have to remove the whole root"},
     {"unknown placeholder", "[Execute]\n%MAINDIR%a.exe %USERNAME%\n", "5: unknown placeholder %USERNAME%"},
     {"lower-case placeholder", "[RegisterDlls]\n%maindir%a.dll\n", "5: unknown placeholder %maindir%"},
     {"lone percent", "[INIFiles]\n%MAINDIR%a.ini,S,K,100%\n", "5: a lone \"%\" (write %% for a percent sign)"},

