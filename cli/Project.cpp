@@ -857,7 +857,8 @@ void CProject::CheckActionSection(const ActionSection& section, std::vector<Diag
     // a comma too many in a line of fixed fields shifts them: refused too
     if (read.Problem == LINE_NO_COMMA || (section.ExactCommas && commas > section.Commas)) {
       std::string message = std::string("[") + section.Name + "] line needs " +
-                            (section.ExactCommas ? "" : "at least ") + std::to_string(section.Commas) + " commas (" +
+                            (section.ExactCommas ? "" : "at least ") + std::to_string(section.Commas) +
+                            (section.Commas == 1 ? " comma (" : " commas (") +
                             (section.Fields ? section.Fields : "") + "), found " + std::to_string(commas);
       if (commas != CountChar(text, ',')) message += " once %APPNAME% is filled in";
       AddAt(out, line, ColumnOf(Line(section.Name, i), text, expanded, read), message);
