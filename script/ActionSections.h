@@ -39,7 +39,6 @@ struct SectionLine {
   LineProblem Problem;
   size_t Column;
 };
-typedef LineProblem (*LineReader)(char* line, SectionLine* out);
 
 struct ActionSection {
   ActionSectionId Id;
@@ -64,8 +63,6 @@ struct ActionSection {
   // the user's), "ifempty:" removes a key at uninstall only when nothing is
   // in it (a vendor key that other programs share).
   const char* Flag;
-  // Splits a line (after its flag) into the section's fields.
-  LineReader Read;
   // -1: the whole line is expanded before it is read; else only this field
   // is, after ([Files]: its source is the author's path, not the user's).
   int ExpandedField;
@@ -82,7 +79,7 @@ LineProblem ReadActionLine(ActionSectionId id, char* line, SectionLine* out);
 
 // The four roots a registry line may start with, as the setup program
 // spells them.
-extern const char* const kRegistryRoots[4];
+extern const char kRegistryRoots[4][20];
 
 // In the order the setup program runs them.
 extern const ActionSection kActionSections[ACTION_SECTION_COUNT];

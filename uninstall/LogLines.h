@@ -27,8 +27,8 @@ enum LogRecordFields {
 };
 
 struct LogRecordRow {
-  LogRecordKind Kind;
   const char* Tag;  // "=" included
+  LogRecordKind Kind;
   LogRecordFields Fields;
 };
 
@@ -36,14 +36,14 @@ struct LogRecordRow {
 // parser tries every row that has one: logs already written must keep
 // replaying.
 inline constexpr LogRecordRow kLogRecordRows[] = {
-    {LOGRECORD_OTHER, nullptr, LOGFIELDS_NONE},
-    {LOGRECORD_FILE, "FileCreated=", LOGFIELDS_PATH},
-    {LOGRECORD_DIRECTORY, "DirectoryCreated=", LOGFIELDS_PATH},
-    {LOGRECORD_INI_ENTRY, "IniFileEntryAdded=", LOGFIELDS_INI},
-    {LOGRECORD_REGISTRY, "SysRegSectionAdded=", LOGFIELDS_REGISTRY},
-    {LOGRECORD_DLL, "DllRegistered=", LOGFIELDS_PATH},
-    {LOGRECORD_REGISTRY_IF_EMPTY, "SysRegKeyIfEmpty=", LOGFIELDS_REGISTRY},
-    {LOGRECORD_MALFORMED, nullptr, LOGFIELDS_NONE},
+    {nullptr, LOGRECORD_OTHER, LOGFIELDS_NONE},
+    {"FileCreated=", LOGRECORD_FILE, LOGFIELDS_PATH},
+    {"DirectoryCreated=", LOGRECORD_DIRECTORY, LOGFIELDS_PATH},
+    {"IniFileEntryAdded=", LOGRECORD_INI_ENTRY, LOGFIELDS_INI},
+    {"SysRegSectionAdded=", LOGRECORD_REGISTRY, LOGFIELDS_REGISTRY},
+    {"DllRegistered=", LOGRECORD_DLL, LOGFIELDS_PATH},
+    {"SysRegKeyIfEmpty=", LOGRECORD_REGISTRY_IF_EMPTY, LOGFIELDS_REGISTRY},
+    {nullptr, LOGRECORD_MALFORMED, LOGFIELDS_NONE},
 };
 constexpr bool EveryLogRecordRowAtItsKind() {
   int i = 0;
