@@ -190,6 +190,9 @@ void PrintProblems(const std::string& project, std::vector<Diagnostic>& problems
   for (const Diagnostic& d : problems) {
     if (d.Line == 0)  // about the build, not a line of the script
       fprintf(stderr, "quillset: %s%s\n", d.Warning ? "warning: " : "error: ", d.Message.c_str());
+    else if (d.Column)
+      fprintf(stderr, "%s:%d:%d: %s%s\n", project.c_str(), d.Line, d.Column, d.Warning ? "warning: " : "",
+              d.Message.c_str());
     else
       fprintf(stderr, "%s:%d: %s%s\n", project.c_str(), d.Line, d.Warning ? "warning: " : "",
               d.Message.c_str());

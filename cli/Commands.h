@@ -13,6 +13,7 @@ struct Diagnostic {
   int Line;  // 1-based line of the script
   int Warning;
   std::string Message;
+  int Column = 0;  // 1-based byte of the line where the problem lies; 0 when none
 };
 
 // What a step of a command came to: EXIT_OK, or a failure's exit code and

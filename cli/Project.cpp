@@ -111,9 +111,6 @@ std::vector<std::string> SectionNames() {
   return names;
 }
 
-const char* const kRoots[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
-                              "HKEY_CURRENT_CONFIG"};
-
 int CountChar(const std::string& s, char c) {
   int n = 0;
   for (const char* p = s.c_str(); *p; p = MbcsNext(p))
@@ -165,15 +162,20 @@ std::string Quote(const std::string& s) {
   return "\"" + s + "\"";
 }
 
-// The value field of an [INIFiles] line as written: after its third comma.
-std::string IniValueField(const std::string& text) {
-  size_t at = 0;
-  for (int c = 0; c < 3 && at != std::string::npos; ++c) {
-    at = FindChar(text, ',', at);
-    if (at != std::string::npos) ++at;
+// A line as the setup program reads it: split by its section's reader in a
+// copy of text, whose fields and problem it holds.
+struct ReadLine {
+  std::vector<char> Buffer;
+  SectionLine Fields;
+  LineProblem Problem;
+  ReadLine(ActionSectionId id, const std::string& text) : Buffer(text.begin(), text.end()) {
+    Buffer.push_back('\0');
+    Problem = ReadActionLine(id, Buffer.data(), &Fields);
   }
-  return at == std::string::npos ? "" : SkipBlanks(text.substr(at));
-}
+  ReadLine(const ReadLine&) = delete;  // the fields point into Buffer
+  // Field k and all of the line after it, as written (before it was cut).
+  std::string From(const std::string& text, int k) const { return text.substr((size_t)(Fields.Field[k] - Buffer.data())); }
+};
 
 // The first placeholder in text that stands for a folder, whose path may
 // hold a blank on the user's machine ("" when none).
@@ -189,6 +191,10 @@ std::string FolderPlaceholderIn(const std::string& text) {
 
 void Add(std::vector<Diagnostic>* out, int line, const std::string& message, int warning = 0) {
   out->push_back({line, warning, message});
+}
+
+void AddAt(std::vector<Diagnostic>* out, int line, int column, const std::string& message) {
+  out->push_back({line, 0, message, column});
 }
 
 // The first placeholder in text for a folder of Windows ("" when none).
@@ -617,7 +623,7 @@ void CProject::CheckFiles(std::vector<Diagnostic>* out, std::vector<ProjectSourc
     if (!ActionLine(files, i, false, out, &line, &text)) continue;
     FilesLine fields;
     if (!SplitFilesLine(text.c_str(), &fields)) {
-      Add(out, line, "[Files] line has no comma: write \"source, destination\"");
+      AddAt(out, line, (int)text.size() + 1, "[Files] line has no comma: write \"source, destination\"");
       continue;
     }
     std::string source = TrimBlanks(std::string(fields.Source, fields.SourceLength));
@@ -730,85 +736,87 @@ void CProject::CheckBackground(std::vector<Diagnostic>* out, std::vector<Project
 
 namespace {
 
-// Where an [INIFiles] value ends at a blank that the author did not mean.
-void CheckIniValue(const ActionSection&, int line, const std::string& text, const std::string& expanded,
-                   std::vector<Diagnostic>* out) {
-  size_t at = 0;
-  for (int c = 0; c < 3; ++c) at = FindChar(expanded, ',', at) + 1;
-  std::string value = TrimBlanks(SkipBlanks(expanded.substr(at)));
+// An [INIFiles] line's file, and where its value ends at a blank that the
+// author did not mean.
+void CheckIniValue(const ActionSection& section, int line, const std::string& text, const std::string& expanded,
+                   const ReadLine& read, std::vector<Diagnostic>* out) {
+  if (TrimBlanks(read.Fields.Field[0]).empty())
+    return Add(out, line, "[INIFiles] line names no INI file: the setup program cannot write its entry");
   // in double quotes the whole value is written, blanks and all
-  const bool quoted = value.size() > 1 && value[0] == '"' && FindChar(value, '"', 1) != std::string::npos;
-  const std::string folder = quoted ? "" : FolderPlaceholderIn(IniValueField(text));
-  if (!quoted && !folder.empty())
+  if (read.Fields.Quoted) return;
+  const std::string value = TrimBlanks(read.From(expanded, 3));
+  const ReadLine written(section.Id, text);
+  const std::string field = written.Problem ? "" : written.From(text, 3);
+  const std::string folder = FolderPlaceholderIn(field);
+  if (!folder.empty())
     Add(out, line,
-        "the value " + Quote(TrimBlanks(IniValueField(text))) + " is not in double quotes: " + folder +
+        "the value " + Quote(TrimBlanks(field)) + " is not in double quotes: " + folder +
             " can hold a blank, and the value ends at the first one",
         1);
-  else if (!quoted && value.find(' ') != std::string::npos)
+  else if (value.find(' ') != std::string::npos)
     Add(out, line,
         "the value " + Quote(value) + " has a blank: only " + Quote(value.substr(0, value.find(' '))) +
             " is written (put it in double quotes)",
         1);
 }
 
+// A [Shortcuts] line's file and icon index.
 void CheckIconIndex(const ActionSection&, int line, const std::string&, const std::string& expanded,
-                    std::vector<Diagnostic>* out) {
-  size_t at = 0;
-  for (int c = 0; c < 6; ++c) at = FindChar(expanded, ',', at) + 1;
-  std::string index = TrimBlanks(expanded.substr(at));
+                    const ReadLine& read, std::vector<Diagnostic>* out) {
+  if (TrimBlanks(read.Fields.Field[0]).empty())
+    return Add(out, line, "[Shortcuts] line names no shortcut file: the setup program cannot save the shortcut");
+  std::string index = TrimBlanks(read.From(expanded, 6));
   if (!index.empty() && !IsDecimal(index)) Add(out, line, "icon index " + Quote(index) + " is not a decimal number", 1);
 }
 
-// One line of [SysRegUninstall] (keyOnly), [SysRegInt] or [SysRegString],
-// placeholders filled in.
-void CheckRegistryLine(const ActionSection& section, int line, const std::string&, const std::string& expanded,
-                       std::vector<Diagnostic>* out) {
-  const bool keyOnly = section.Id == SECTION_SYSREGUNINSTALL;
-  size_t slash = FindChar(expanded, '/');
-  if (slash == std::string::npos) {
-    Add(out, line,
-        std::string("registry line has no \"/\": write ROOT/KEY") + (keyOnly ? "" : "/NAME=VALUE") +
-            " with ROOT one of HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, "
-            "HKEY_CURRENT_CONFIG");
-    return;
-  }
-  std::string root = expanded.substr(0, slash);
-  bool known = false;
-  for (const char* r : kRoots)
-    if (root == r) known = true;
-  if (!known) {
-    Add(out, line,
-        "unknown registry root " + Quote(root) +
-            ": use HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or "
-            "HKEY_CURRENT_CONFIG (the names are case-sensitive)");
-    return;
-  }
-  if (keyOnly) {
-    if (expanded.substr(slash + 1).empty())
-      Add(out, line, "names no key below " + root + ": the uninstaller would have to remove the whole root");
-    return;
-  }
-  size_t equals = FindChar(expanded, '=', slash + 1);
-  std::string names = expanded.substr(slash + 1, equals == std::string::npos ? std::string::npos : equals - slash - 1);
-  if (FindChar(names, '/') == std::string::npos) {
-    Add(out, line,
-        "registry line has no value name: write " + root +
-            "/KEY/NAME=VALUE (KEY/ with nothing after it for the key's default value)");
-    return;
-  }
-  std::string value = equals == std::string::npos ? "" : SkipBlanks(expanded.substr(equals + 1));
+// What the setup program would write of a [SysRegInt] or [SysRegString]
+// line it can read.
+void CheckRegistryValue(const ActionSection& section, int line, const std::string&, const std::string&,
+                        const ReadLine& read, std::vector<Diagnostic>* out) {
+  const char* value = read.Fields.Field[3];
   if (section.Id == SECTION_SYSREGSTRING) {
-    if (value.empty())
+    if (!value || !*value)
       Add(out, line, "[SysRegString] line has no value after \"=\": the setup program cannot write an empty string");
-  } else if (equals != std::string::npos && !IsDecimal(value)) {
+  } else if (value && !IsDecimal(value)) {
     Add(out, line, "the value " + Quote(value) + " is not a decimal number; the setup program writes its leading digits only", 1);
+  }
+}
+
+// The column of the reader's problem in the line as written (text is what
+// follows its flag): where the placeholders before it left the text as it
+// stands; 0 where they did not.
+int ColumnOf(const std::string& written, const std::string& text, const std::string& expanded, const ReadLine& read) {
+  const size_t before = read.Fields.Column - 1;
+  if (!read.Fields.Column || before > text.size() || expanded.compare(0, before, text, 0, before) != 0) return 0;
+  return (int)(written.size() - text.size() + read.Fields.Column);
+}
+
+// Why the setup program cannot read a line, as the author can mend it.
+std::string LineProblemText(const ActionSection& section, const ReadLine& read) {
+  const std::string root = read.Buffer.data();  // the reader cut the line after the root
+  switch (read.Problem) {
+    case LINE_NO_ROOT:
+      return std::string("registry line has no \"/\": write ROOT/KEY") +
+             (section.Id == SECTION_SYSREGUNINSTALL ? "" : "/NAME=VALUE") +
+             " with ROOT one of HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_CURRENT_CONFIG";
+    case LINE_UNKNOWN_ROOT:
+      return "unknown registry root " + Quote(root) +
+             ": use HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE or HKEY_CURRENT_CONFIG (the names are "
+             "case-sensitive)";
+    case LINE_NO_VALUE_NAME:
+      return "registry line has no value name: write " + root +
+             "/KEY/NAME=VALUE (KEY/ with nothing after it for the key's default value)";
+    case LINE_NO_KEY:
+      return "names no key below " + root + ": the uninstaller would have to remove the whole root";
+    default:
+      return std::string("[") + section.Name + "] line cannot be read";
   }
 }
 
 // The system splits an unquoted program path at its first blank and tries
 // each piece: C:\Program.exe before C:\Program Files\App\app.exe, and the
 // setup program runs elevated.
-void CheckExecuteLine(const ActionSection&, int line, const std::string& text, const std::string&,
+void CheckExecuteLine(const ActionSection&, int line, const std::string& text, const std::string&, const ReadLine&,
                       std::vector<Diagnostic>* out) {
   std::string command = SkipBlanks(text);
   if (command.size() > 1 && command[0] == '%' && command[1] != '%') {
@@ -826,7 +834,7 @@ void CheckExecuteLine(const ActionSection&, int line, const std::string& text, c
 // one user: the machine's registry keys, and writing into Windows' folders.
 // A program run or registered from there is only warned about: it may well
 // change nothing of the machine's.
-void CheckForOneUser(const ActionSection& section, int line, const std::string& text, const std::string& expanded,
+void CheckForOneUser(const ActionSection& section, int line, const std::string& text, const ReadLine& read,
                      std::vector<Diagnostic>* out) {
   const size_t comma = FindChar(text, ',');
   const std::string first = text.substr(0, comma);
@@ -834,9 +842,7 @@ void CheckForOneUser(const ActionSection& section, int line, const std::string& 
     case SECTION_SYSREGUNINSTALL:
     case SECTION_SYSREGINT:
     case SECTION_SYSREGSTRING: {
-      const size_t slash = FindChar(expanded, '/');
-      if (slash == std::string::npos) return;  // reported already
-      const std::string root = expanded.substr(0, slash);
+      const std::string root = read.Fields.Field[0];
       if (root == "HKEY_LOCAL_MACHINE")
         Add(out, line, NoRightsTo("HKEY_LOCAL_MACHINE: use HKEY_CURRENT_USER"));
       else if (root == "HKEY_CLASSES_ROOT")
@@ -912,35 +918,44 @@ int CProject::ActionLine(const char* section, int index, bool placeholders, std:
 }
 
 void CProject::CheckActionSection(const ActionSection& section, std::vector<Diagnostic>* out) const {
-  // What a line needs beyond its commas and placeholders, by ActionSectionId;
+  // What a line needs beyond what the setup program's reader takes from it;
   // [Files] names the files to store and has CheckFiles.
-  typedef void (*LineChecker)(const ActionSection&, int, const std::string&, const std::string&,
+  typedef void (*LineChecker)(const ActionSection&, int, const std::string&, const std::string&, const ReadLine&,
                               std::vector<Diagnostic>*);
-  static const LineChecker kCheckers[] = {
-      nullptr,           CheckIconIndex,    CheckIniValue,    CheckRegistryLine,
-      CheckRegistryLine, CheckRegistryLine, nullptr,          CheckExecuteLine,
+  static const struct {
+    ActionSectionId Id;
+    LineChecker Check;
+  } kCheckers[] = {
+      {SECTION_SHORTCUTS, CheckIconIndex},         {SECTION_INIFILES, CheckIniValue},
+      {SECTION_SYSREGINT, CheckRegistryValue},     {SECTION_SYSREGSTRING, CheckRegistryValue},
+      {SECTION_EXECUTE, CheckExecuteLine},
   };
-  static_assert(sizeof kCheckers / sizeof kCheckers[0] == ACTION_SECTION_COUNT, "a checker for every section");
   for (const std::string& header : ChoiceHeaders(section.Name))
   for (int i = 0, count = m_Parser.GetLineCount(header.c_str()); i < count; ++i) {
     int line;
     std::string text;
     if (!ActionLine(header.c_str(), i, true, out, &line, &text)) continue;
-    // the setup program fills in the placeholders before it splits the line
+    // the setup program fills in the placeholders before it reads the line
     std::string expanded = ExpandForBuild(text, m_AppName);
-    if (section.Commas) {
-      int commas = CountChar(expanded, ',');
-      if (section.ExactCommas ? commas != section.Commas : commas < section.Commas) {
-        std::string message = std::string("[") + section.Name + "] line needs " +
-                              (section.ExactCommas ? "" : "at least ") + std::to_string(section.Commas) +
-                              " commas (" + section.Fields + "), found " + std::to_string(commas);
-        if (commas != CountChar(text, ',')) message += " once %APPNAME% is filled in";
-        Add(out, line, message);
-        continue;
-      }
+    const ReadLine read(section.Id, expanded);
+    const int commas = CountChar(expanded, ',');
+    // a comma too many in a line of fixed fields shifts them: refused too
+    if (read.Problem == LINE_NO_COMMA || (section.ExactCommas && commas > section.Commas)) {
+      std::string message = std::string("[") + section.Name + "] line needs " +
+                            (section.ExactCommas ? "" : "at least ") + std::to_string(section.Commas) +
+                            (section.Commas == 1 ? " comma (" : " commas (") +
+                            (section.Fields ? section.Fields : "") + "), found " + std::to_string(commas);
+      if (commas != CountChar(text, ',')) message += " once %APPNAME% is filled in";
+      AddAt(out, line, ColumnOf(Line(header.c_str(), i), text, expanded, read), message);
+      continue;
     }
-    if (kCheckers[section.Id]) kCheckers[section.Id](section, line, text, expanded, out);
-    if (PerUser()) CheckForOneUser(section, line, text, expanded, out);
+    if (read.Problem) {
+      AddAt(out, line, ColumnOf(Line(header.c_str(), i), text, expanded, read), LineProblemText(section, read));
+      continue;
+    }
+    for (const auto& checker : kCheckers)
+      if (checker.Id == section.Id) checker.Check(section, line, text, expanded, read, out);
+    if (PerUser()) CheckForOneUser(section, line, text, read, out);
   }
 }
 

@@ -6,24 +6,19 @@
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
 #include "platform/RunLog.h"
-#include "script/Placeholders.h"
 
-int ProcessExecuteSection(const char* section) {
-  const int32_t count = SetupState::Project.GetLineCount(section);
-  for (int32_t i = 0; i < count; ++i) {
-    char* raw = ReadSectionLine(section, i);
-    if (!raw) {
-      ShowSectionError("Failed to execute file due to memory allocation error.\n"
-                       "Installation will be aborted.");
-      return 0;
+RunResult ProcessExecuteSection(const char* section) {
+  CSectionLines lines(SECTION_EXECUTE, section);
+  for (SectionLinesStatus got; (got = lines.Next()) != LINES_END;) {
+    if (got != LINES_READY) {
+      // the whole line is the command: nothing else is refused
+      ShowSectionError(got == LINES_PLACEHOLDERS ? "Failed to execute file: Unable to realize QSP file placeholders.\n"
+                                                   "Installation will be aborted."
+                                                 : "Failed to execute file due to memory allocation error.\n"
+                                                   "Installation will be aborted.");
+      return RUN_FAILED;
     }
-    char* commandLine = ExpandPlaceholders(raw);
-    free(raw);
-    if (!commandLine) {
-      ShowSectionError("Failed to execute file: Unable to realize QSP file placeholders.\n"
-                       "Installation will be aborted.");
-      return 0;
-    }
+    char* commandLine = lines.Fields.Field[0];
     RunLogLine("Program started", commandLine);
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof startup);
@@ -31,8 +26,7 @@ int ProcessExecuteSection(const char* section) {
     PROCESS_INFORMATION process;
     if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
       ShowTranslatedSectionError(TK_COULD_NOT_EXECUTE_FILE, commandLine);
-      free(commandLine);
-      return 0;
+      return RUN_FAILED;
     }
     // One after the other; the exit code is the program's own business.
     WaitForSingleObject(process.hProcess, INFINITE);
@@ -42,7 +36,6 @@ int ProcessExecuteSection(const char* section) {
     RunLogLine("Program ended", text);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    free(commandLine);
   }
-  return 1;
+  return RUN_DONE;
 }

@@ -64,11 +64,10 @@ char** ExistingFileDestinations(int* found) {
     count += SetupState::Project.GetLineCount(section);
   char** files = count > 0 ? static_cast<char**>(calloc(count, sizeof(char*))) : NULL;
   for (int k = 0; files && ChosenSectionName(kActionSections[SECTION_FILES].Name, k, section, sizeof section); ++k)
-  for (int32_t i = 0, lines = SetupState::Project.GetLineCount(section); i < lines; ++i) {
-    char* line = ReadSectionLine(section, i);
-    FilesLine fields;
-    char* destination = line && SplitFilesLine(line, &fields) ? ExpandPlaceholders(fields.Destination) : NULL;
-    free(line);
+  for (CSectionLines lines(SECTION_FILES, section);;) {
+    const SectionLinesStatus got = lines.Next();
+    if (got == LINES_END) break;
+    char* destination = got == LINES_READY ? strdup(lines.Fields.Field[1]) : NULL;
     const DWORD attributes = destination ? GetFileAttributesA(destination) : INVALID_FILE_ATTRIBUTES;
     if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY))
       files[(*found)++] = destination;
@@ -215,14 +214,12 @@ RunResult ProcessFilesSection(const char* section) {
     g_ReplacedAtRestart = 0;
     FinishWhatEarlierRunsLeft();
   }
-  const int32_t count = SetupState::Project.GetLineCount(section);
-  for (int32_t i = 0; i < count; ++i) {
-    char* line = ReadSectionLine(section, i);
-    if (!line) return FailLine(NULL, NULL);
-    FilesLine fields;
-    if (!SplitFilesLine(line, &fields)) return FailLine(line, NULL);
-    char* destination = ExpandPlaceholders(fields.Destination);
+  CSectionLines lines(SECTION_FILES, section);
+  for (SectionLinesStatus got; (got = lines.Next()) != LINES_END;) {
+    char* line = NULL;  // read and released by the loop
+    char* destination = got == LINES_READY ? strdup(lines.Fields.Field[1]) : NULL;
     if (!destination || !*destination) return FailLine(line, destination);
+    const FilesLine fields = {lines.Fields.Field[0], strlen(lines.Fields.Field[0]), destination};
     char* entry = EntryNameOf(fields, destination);
     if (!entry || !*entry) return FailLine(line, destination, entry);
 

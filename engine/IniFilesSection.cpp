@@ -10,12 +10,10 @@
 #include "engine/Sections.h"
 #include "platform/RunLog.h"
 #include "script/ActionSections.h"
-#include "script/Placeholders.h"
 
-static int Fail(char* line, const char* text) {
-  free(line);
+static RunResult Fail(const char* text) {
   ShowSectionError(text);
-  return 0;
+  return RUN_FAILED;
 }
 
 // 1 when the file has the key in the section, whatever its value.
@@ -106,42 +104,25 @@ struct CreatedIniFiles {
   }
 };
 
-int ProcessIniFilesSection(const char* section) {
-  const int32_t count = SetupState::Project.GetLineCount(section);
+RunResult ProcessIniFilesSection(const char* header) {
   CreatedIniFiles created;
-  for (int32_t i = 0; i < count; ++i) {
-    char* raw = ReadSectionLine(section, i);
-    if (!raw)
-      return Fail(NULL,
-                  "Failed to create/modify INI files due to memory allocation error.\n"
-                  "Installation will be aborted.");
-    const char* ifAbsent = SkipLineFlag(raw, kActionSections[SECTION_INIFILES].Flag);
-    char* line = ExpandPlaceholders(ifAbsent ? ifAbsent : raw);
-    free(raw);
-    if (!line) return Fail(NULL, kPlaceholderText);
-    char* iniFile = line;
-    char* section = SplitAtComma(iniFile);
-    char* key = section ? SplitAtComma(section) : NULL;
-    char* value = key ? SplitAtComma(key) : NULL;
-    if (!value) return Fail(line, kPlaceholderText);
-    section = SkipBlanks(section);
-    key = SkipBlanks(key);
-    value = SkipBlanks(value);
-    // "C:\Program Files\App\" keeps its blanks, without the quotes; a
-    // value not in quotes ends at its first blank
-    char* closing = *value == '"' ? const_cast<char*>(MbcsFindChar(value + 1, '"')) : NULL;
-    if (closing) {
-      *closing = '\0';
-      ++value;
-    } else {
-      CutAtBlank(value);
-    }
+  CSectionLines lines(SECTION_INIFILES, header);
+  for (SectionLinesStatus got; (got = lines.Next()) != LINES_END;) {
+    // a line short of commas says so with the placeholder text, as ever
+    if (got != LINES_READY)
+      return Fail(got == LINES_NO_MEMORY ? "Failed to create/modify INI files due to memory allocation error.\n"
+                                           "Installation will be aborted."
+                                         : kPlaceholderText);
+    const char* iniFile = lines.Fields.Field[0];
+    const char* section = lines.Fields.Field[1];
+    const char* key = lines.Fields.Field[2];
+    const char* value = lines.Fields.Field[3];
+    const int ifAbsent = lines.Flagged();
 
     // the user's own value stays; an uninstall removes what an earlier
     // version logged, as ever
     if (ifAbsent && FileExists(iniFile) && IniEntryExists(iniFile, section, key)) {
       RunLogLine("INI entry kept as it was", key);
-      free(line);
       continue;
     }
     if (!FileExists(iniFile)) {
@@ -154,16 +135,14 @@ int ProcessIniFilesSection(const char* section) {
       const StepResult made = CreateDirectoryPathLogged(folder, &SetupState::UninstallLog);
       if (made != STEP_DONE) {
         ShowStepError(made, TK_COULD_NOT_CREATE_INI_FILE_DIR_PATH, folder);
-        free(line);
-        return 0;
+        return RUN_FAILED;
       }
       HANDLE file = CreateFileA(iniFile, GENERIC_READ | GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, CREATE_NEW,
                                 FILE_ATTRIBUTE_NORMAL, NULL);
       if (file == INVALID_HANDLE_VALUE) {
         ShowTranslatedSectionError(TK_COULD_NOT_CREATE_INI_FILE, iniFile);
-        free(line);
-        return 0;
+        return RUN_FAILED;
       }
       // UTF-16 while the entries go in (see MakeIniFileAnsi)
       DWORD written = 0;
@@ -171,38 +150,33 @@ int ProcessIniFilesSection(const char* section) {
       if (!CloseHandle(file) || !marked || !created.Add(iniFile)) {
         DeleteFileA(iniFile);
         ShowTranslatedSectionError(TK_COULD_NOT_CREATE_INI_FILE, iniFile);
-        free(line);
-        return 0;
+        return RUN_FAILED;
       }
       // a file its uninstaller would not know of goes again
       if (!SetupState::UninstallLog.LogFileCreated(iniFile)) {
         DeleteFileA(iniFile);
         CUninstallLogger::ShowWriteError();
-        free(line);
-        return 0;
+        return RUN_FAILED;
       }
     }
     // the entry's old value, for a rollback to put back
     if (!SetupState::UninstallLog.KeepIniValue(iniFile, section, key) ||
         !WriteProfileText(section, key, value, iniFile)) {
       ShowTranslatedSectionError(TK_COULD_NOT_WRITE_TO_INI_FILE, iniFile);
-      free(line);
-      return 0;
+      return RUN_FAILED;
     }
     // unlogged, the entry would outlive its uninstaller: the rollback puts
     // back what the journal kept of it
     if (!SetupState::UninstallLog.LogIniFileEntryAdded(iniFile, section, key)) {
       CUninstallLogger::ShowWriteError();
-      free(line);
-      return 0;
+      return RUN_FAILED;
     }
-    free(line);
   }
   for (int i = 0; i < created.Count; ++i) {
     if (!MakeIniFileAnsi(created.Paths[i])) {
       ShowTranslatedSectionError(TK_COULD_NOT_WRITE_TO_INI_FILE, created.Paths[i]);
-      return 0;
+      return RUN_FAILED;
     }
   }
-  return 1;
+  return RUN_DONE;
 }

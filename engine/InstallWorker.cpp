@@ -9,56 +9,35 @@
 #include "engine/Sections.h"
 #include "platform/FilesInUse.h"
 #include "script/ActionSections.h"
-#include "script/Placeholders.h"
+#include "platform/RunLog.h"
 
 // Keys to delete at uninstall, logged before any value is written. A line
-// that does not expand is skipped.
-static int LogRegistryKeysToRemove(const char* section) {
-  const int32_t count = SetupState::Project.GetLineCount(section);
-  for (int32_t i = 0; i < count; ++i) {
-    char* line = ReadSectionLine(section, i);
-    if (!line) {
+// that does not expand is skipped; so is one that names no key, which would
+// stop the uninstaller's replay or remove more than the script meant.
+RunResult LogRegistryKeysToRemove(const char* section) {
+  CSectionLines lines(SECTION_SYSREGUNINSTALL, section);
+  for (SectionLinesStatus got; (got = lines.Next()) != LINES_END;) {
+    if (got == LINES_NO_MEMORY) {
       SetupState::Translations.ShowMessage(NULL, TK_UNSPECIFIED_ERROR_OCCURED, TK_ERROR, MB_ICONERROR);
-      return 0;
+      return RUN_FAILED;
     }
-    const char* ifEmpty = SkipLineFlag(line, kActionSections[SECTION_SYSREGUNINSTALL].Flag);
-    char* key = ExpandPlaceholders(ifEmpty ? ifEmpty : line);
-    free(line);
-    if (!key) continue;
+    if (got == LINES_PROBLEM) RunLogLine("Registry key to remove passed over: it names no key", lines.Text());
+    if (got != LINES_READY) continue;
     // one that is there already must survive a rollback
-    const int noted = SetupState::UninstallLog.LogListedRegistryKey(key, ifEmpty != NULL);
-    free(key);
-    if (!noted) {
+    if (!SetupState::UninstallLog.LogListedRegistryKey(lines.Text(), lines.Flagged())) {
       CUninstallLogger::ShowWriteError();
-      return 0;
+      return RUN_FAILED;
     }
   }
-  return 1;
+  return RUN_DONE;
 }
-
-// The other sections succeed or fail (shown, or cancelled): their 1 or 0.
-static RunResult Done(int ok) { return ok ? RUN_DONE : RUN_FAILED; }
-static RunResult ProcessShortcuts(const char* s) { return Done(ProcessShortcutsSection(s)); }
-static RunResult ProcessIniFiles(const char* s) { return Done(ProcessIniFilesSection(s)); }
-static RunResult ProcessSysRegUninstall(const char* s) { return Done(LogRegistryKeysToRemove(s)); }
-static RunResult ProcessSysRegInt(const char* s) { return Done(ProcessRegistrySection(0, s)); }
-static RunResult ProcessSysRegString(const char* s) { return Done(ProcessRegistrySection(1, s)); }
-static RunResult ProcessRegisterDlls(const char* s) { return Done(ProcessRegisterDllsSection(s)); }
-static RunResult ProcessExecute(const char* s) { return Done(ProcessExecuteSection(s)); }
-
-// By ActionSectionId. Only the files can find the setup file damaged.
-static RunResult (*const kHandlers[])(const char* section) = {
-    ProcessFilesSection, ProcessShortcuts,    ProcessIniFiles,     ProcessSysRegUninstall,
-    ProcessSysRegInt,    ProcessSysRegString, ProcessRegisterDlls, ProcessExecute,
-};
-static_assert(sizeof kHandlers / sizeof kHandlers[0] == ACTION_SECTION_COUNT, "a handler for every section");
 
 // Every header of a section: the plain one, then those of the chosen
 // components and tasks. RUN_DONE when all were done, else the failed one's.
 static RunResult RunChosenSections(const ActionSection& section) {
   char name[256];
   for (int k = 0; ChosenSectionName(section.Name, k, name, sizeof name); ++k) {
-    const RunResult done = kHandlers[section.Id](name);
+    const RunResult done = kSectionHandlers[section.Id].Run(name);
     if (done != RUN_DONE) return done;
     if (section.Cancellable) {
       WaitWhilePaused();

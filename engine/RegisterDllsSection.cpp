@@ -5,37 +5,33 @@
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
 #include "platform/SystemLibrary.h"
-#include "script/Placeholders.h"
 
 typedef HRESULT(STDAPICALLTYPE* RegisterServerProc)();
 
-static int Fail(const char* text, const char* path, char* toFree) {
+static RunResult Fail(const char* text, const char* path) {
   const char* args[1] = {path ? path : ""};
   char message[2048];
   SafeFormat(message, sizeof message, text, args, 1);
   ShowSectionError(message);
-  free(toFree);
-  return 0;
+  return RUN_FAILED;
 }
 
-int ProcessRegisterDllsSection(const char* section) {
-  const int32_t count = SetupState::Project.GetLineCount(section);
-  for (int32_t i = 0; i < count; ++i) {
-    char* raw = ReadSectionLine(section, i);
-    if (!raw)
-      return Fail("Failed to register dll file due to memory allocation error.\n"
-                  "Installation will be aborted.", NULL, NULL);
-    char* path = ExpandPlaceholders(raw);
-    free(raw);
-    if (!path)
-      return Fail("Failed to register dll file: Unable to realize QSP file placeholders.\n"
-                  "Installation will be aborted.", NULL, NULL);
+RunResult ProcessRegisterDllsSection(const char* section) {
+  CSectionLines lines(SECTION_REGISTERDLLS, section);
+  for (SectionLinesStatus got; (got = lines.Next()) != LINES_END;) {
+    if (got != LINES_READY)
+      return Fail(got == LINES_PLACEHOLDERS ? "Failed to register dll file: Unable to realize QSP file placeholders.\n"
+                                              "Installation will be aborted."
+                                            : "Failed to register dll file due to memory allocation error.\n"
+                                              "Installation will be aborted.",
+                  NULL);
+    const char* path = lines.Fields.Field[0];
     // The search is limited to the system folder at start-up; the DLL's own
     // dependencies must still come from its folder.
     HMODULE dll = LoadLibraryWithItsFolder(path);
     if (!dll)
       return Fail("Failed to register dll file: The following dll file could not be loaded.\n"
-                  "%s\nInstallation will be aborted.", path, path);
+                  "%s\nInstallation will be aborted.", path);
     RegisterServerProc reg = ProcAddress<RegisterServerProc>(dll, "DllRegisterServer");
     const bool registered = reg && reg() == S_OK;
     // a registration its uninstaller would not know of is undone at once
@@ -47,13 +43,11 @@ int ProcessRegisterDllsSection(const char* section) {
     FreeLibrary(dll);
     if (!registered)
       return Fail("Failed to register dll file: The following dll file could not be registered.\n"
-                  "%s\nInstallation will be aborted.", path, path);
+                  "%s\nInstallation will be aborted.", path);
     if (!logged) {
       CUninstallLogger::ShowWriteError();
-      free(path);
-      return 0;
+      return RUN_FAILED;
     }
-    free(path);
   }
-  return 1;
+  return RUN_DONE;
 }

@@ -2,7 +2,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "common/Mbcs.h"
 #include "common/SafeFormat.h"
 #include "common/TextKeys.h"
 #include "driver/SetupState.h"
@@ -11,7 +10,6 @@
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
 #include "script/ActionSections.h"
-#include "script/Placeholders.h"
 
 // Fixed texts of the failures before the write, by code; "%s" is the line.
 static const char* const kTexts[] = {
@@ -26,7 +24,7 @@ static const char* const kTexts[] = {
     "key.\n%s\nInstallation will be aborted",
 };
 
-static int Fail(int code, const char* line, char* toFree1, char* toFree2) {
+static RunResult Fail(int code, const char* line) {
   if (code == 5) {
     ShowTranslatedSectionError(TK_COULD_NOT_WRITE_LINE_TO_REGESTRY, line);
   } else {
@@ -35,9 +33,7 @@ static int Fail(int code, const char* line, char* toFree1, char* toFree2) {
     SafeFormat(text, sizeof text, kTexts[code], args, 1);
     ShowSectionError(text);
   }
-  free(toFree1);
-  free(toFree2);
-  return 0;
+  return RUN_FAILED;
 }
 
 static int RegistryValueExists(HKEY root, const char* keyPath, const char* valueName) {
@@ -48,58 +44,40 @@ static int RegistryValueExists(HKEY root, const char* keyPath, const char* value
   return r == ERROR_SUCCESS;
 }
 
-int ProcessRegistrySection(int kind, const char* section) {
-  if (kind != 0 && kind != 1) return 0;
-  const int32_t count = SetupState::Project.GetLineCount(section);
-  for (int32_t i = 0; i < count; ++i) {
-    char* raw = ReadSectionLine(section, i);
-    if (!raw) return Fail(0, NULL, NULL, NULL);
-    const char* ifAbsent = SkipLineFlag(raw, kActionSections[kind == 0 ? SECTION_SYSREGINT : SECTION_SYSREGSTRING].Flag);
-    char* line = ExpandPlaceholders(ifAbsent ? ifAbsent : raw);
-    free(raw);
-    if (!line) return Fail(1, NULL, NULL, NULL);
+RunResult ProcessRegistrySection(int kind, const char* section) {
+  if (kind != 0 && kind != 1) return RUN_FAILED;
+  CSectionLines lines(kind == 0 ? SECTION_SYSREGINT : SECTION_SYSREGSTRING, section);
+  for (SectionLinesStatus got; (got = lines.Next()) != LINES_END;) {
     // The message shows the line as it stood before it was split.
-    char* shown = strdup(line);
-    if (!shown) return Fail(0, NULL, line, NULL);
+    const char* shown = lines.Text();
+    if (got == LINES_NO_MEMORY) return Fail(0, NULL);
+    if (got == LINES_PLACEHOLDERS) return Fail(1, NULL);
+    if (got == LINES_PROBLEM)
+      return Fail(lines.Fields.Problem == LINE_NO_ROOT ? 2 : lines.Fields.Problem == LINE_NO_VALUE_NAME ? 3 : 4, shown);
+    const char* rootName = lines.Fields.Field[0];
+    const char* keyPath = lines.Fields.Field[1];
+    const char* valueName = lines.Fields.Field[2];
+    const char* value = lines.Fields.Field[3];
+    HKEY root = RegistryRootFromName(rootName);
+    if (!root) return Fail(4, shown);
 
-    char* rootSlash = const_cast<char*>(MbcsFindChar(line, '/'));
-    if (!rootSlash) return Fail(2, shown, line, shown);
-    *rootSlash = '\0';
-    char* namePart = rootSlash + 1;
-    const char* value = NULL;
-    if (char* equals = const_cast<char*>(MbcsFindChar(namePart, '='))) {
-      *equals = '\0';
-      value = SkipBlanks(equals + 1);
-    }
-    char* nameSlash = const_cast<char*>(MbcsFindLastChar(namePart, '/'));
-    if (!nameSlash) return Fail(3, shown, line, shown);
-    *nameSlash = '\0';
-    const char* keyPath = namePart;
-    const char* valueName = nameSlash + 1;
-    HKEY root = RegistryRootFromName(line);
-    if (!root) return Fail(4, shown, line, shown);
-
-    if (ifAbsent && RegistryValueExists(root, keyPath, valueName)) {
+    if (lines.Flagged() && RegistryValueExists(root, keyPath, valueName)) {
       RunLogLine("Registry value kept as it was", shown);
-      free(shown);
-      free(line);
       continue;
     }
     // what a rollback needs to put the keys and the value back as they were
-    if (!SetupState::UninstallLog.KeepRegistryKeys(line, keyPath) ||
-        !SetupState::UninstallLog.KeepRegistryValue(line, keyPath, valueName))
-      return Fail(5, shown, line, shown);
+    if (!SetupState::UninstallLog.KeepRegistryKeys(rootName, keyPath) ||
+        !SetupState::UninstallLog.KeepRegistryValue(rootName, keyPath, valueName))
+      return Fail(5, shown);
     HKEY key = CreateRegistryPath(root, keyPath, KEY_ALL_ACCESS);
-    if (!key) return Fail(5, shown, line, shown);
+    if (!key) return Fail(5, shown);
     RegCloseKey(key);
     const int written =
         kind == 0 ? WriteRegistryDword(root, keyPath, valueName,
                                        static_cast<DWORD>(value ? ReadLeadingInteger(value) : 0))
                   : WriteRegistryString(root, keyPath, valueName, value ? value : "");
-    if (!written) return Fail(5, shown, line, shown);
+    if (!written) return Fail(5, shown);
     RunLogLine("Registry value written", shown);
-    free(shown);
-    free(line);
   }
-  return 1;
+  return RUN_DONE;
 }

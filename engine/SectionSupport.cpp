@@ -8,6 +8,7 @@
 #include "common/SafeFormat.h"
 #include "common/TextKeys.h"
 #include "driver/SetupState.h"
+#include "script/Placeholders.h"
 #include "platform/FrontEnd.h"
 #include "uninstall/UninstallLogger.h"
 
@@ -41,25 +42,44 @@ char* ReadSectionLine(const char* section, int32_t index) {
   return line;
 }
 
-char* SkipBlanks(char* p) {
-  while (*p == ' ') ++p;
-  return p;
+CSectionLines::CSectionLines(ActionSectionId id, const char* header)
+    : m_Id(id), m_Header(header), m_Count(SetupState::Project.GetLineCount(header)) {
+  memset(&Fields, 0, sizeof Fields);
 }
 
-char* SplitAtComma(char* text) {
-  char* comma = const_cast<char*>(MbcsFindChar(text, ','));
-  if (!comma) return NULL;
-  *comma = '\0';
-  return comma + 1;
+CSectionLines::~CSectionLines() { Release(); }
+
+void CSectionLines::Release() {
+  free(m_Raw);
+  free(m_Expanded);
+  free(m_Shown);
+  m_Raw = m_Expanded = m_Shown = NULL;
+  memset(&Fields, 0, sizeof Fields);
 }
 
-void CutAtBlank(char* text) {
-  for (char* p = text; *p; p = const_cast<char*>(MbcsNext(p))) {
-    if (*p == ' ' || *p == '\r' || *p == '\n') {
-      *p = '\0';
-      return;
-    }
+SectionLinesStatus CSectionLines::Next() {
+  Release();
+  if (m_Index >= m_Count) return LINES_END;
+  m_Raw = ReadSectionLine(m_Header, m_Index++);
+  if (!m_Raw) return LINES_NO_MEMORY;
+  const ActionSection& section = kActionSections[m_Id];
+  const char* rest = SkipLineFlag(m_Raw, section.Flag);
+  m_Flagged = rest != NULL;
+  char* text = rest ? m_Raw + (rest - m_Raw) : m_Raw;
+  if (section.ExpandedField < 0) {
+    m_Expanded = ExpandPlaceholders(text);
+    if (!m_Expanded) return LINES_PLACEHOLDERS;
+    text = m_Expanded;
   }
+  m_Shown = strdup(text);
+  if (!m_Shown) return LINES_NO_MEMORY;
+  if (ReadActionLine(m_Id, text, &Fields) != LINE_FINE) return LINES_PROBLEM;
+  if (section.ExpandedField >= 0) {
+    m_Expanded = ExpandPlaceholders(Fields.Field[section.ExpandedField]);
+    if (!m_Expanded) return LINES_PLACEHOLDERS;
+    Fields.Field[section.ExpandedField] = m_Expanded;
+  }
+  return LINES_READY;
 }
 
 long ReadLeadingInteger(const char* text) {

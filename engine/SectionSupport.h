@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "platform/FileSystem.h"
+#include "script/ActionSections.h"
 
 // The headers whose lines a section's run takes, in order: k = 0 the plain
 // [name], then [name:choice] for each chosen component and task in the
@@ -16,13 +17,45 @@ int ChosenSectionName(const char* name, int k, char* buffer, size_t size);
 // memory runs out.
 char* ReadSectionLine(const char* section, int32_t index);
 
-// The blanks at the start of a field.
-char* SkipBlanks(char* p);
-// Cuts text at its first comma (multibyte-aware) and returns what follows,
-// or null when there is no comma.
-char* SplitAtComma(char* text);
-// Cuts text at its first blank, CR or LF.
-void CutAtBlank(char* text);
+// What CSectionLines::Next found.
+enum SectionLinesStatus {
+  LINES_READY,         // Fields holds the next line
+  LINES_END,           // no line is left
+  LINES_NO_MEMORY,
+  LINES_PLACEHOLDERS,  // a placeholder could not be filled in
+  LINES_PROBLEM,       // the section's reader refused it: Fields.Problem
+};
+
+// The one loop over the lines of one header ("Files", "Files:docs"): each
+// line read, the section's flag taken off, its placeholders filled in where
+// the section fills them, and split by the section's reader. A handler only
+// acts on the fields and says what a failure means to the user.
+class CSectionLines {
+ public:
+  CSectionLines(ActionSectionId id, const char* header);
+  ~CSectionLines();
+  CSectionLines(const CSectionLines&) = delete;
+  CSectionLines& operator=(const CSectionLines&) = delete;
+  SectionLinesStatus Next();
+  // The line Next gave: its fields, valid until the next call.
+  SectionLine Fields;
+  // 1 when the line started with the section's flag.
+  int Flagged() const { return m_Flagged; }
+  // The line as it stood before it was split (expanded where the whole line
+  // is), for messages; "" when it could not be read.
+  const char* Text() const { return m_Shown ? m_Shown : ""; }
+
+ private:
+  void Release();
+  ActionSectionId m_Id;
+  const char* m_Header;
+  int32_t m_Index = 0;
+  int32_t m_Count;
+  int m_Flagged = 0;
+  char* m_Raw = nullptr;
+  char* m_Expanded = nullptr;
+  char* m_Shown = nullptr;
+};
 // Leading decimal integer: optional sign, digits; anything else gives 0.
 long ReadLeadingInteger(const char* text);
 

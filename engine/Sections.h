@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include "platform/FrontEnd.h"
+#include "script/ActionSections.h"
 
 class CUninstallLogger;
 
@@ -18,12 +19,40 @@ char** ExistingFileDestinations(int* count);
 int FilesReplacedAtRestart();
 // Each handler runs the lines of one header: its plain section or one given
 // for a chosen component or task ("Files:docs").
-int ProcessShortcutsSection(const char* section);
-int ProcessIniFilesSection(const char* section);
+RunResult ProcessShortcutsSection(const char* section);
+RunResult ProcessIniFilesSection(const char* section);
+// Notes the [SysRegUninstall] keys for the uninstaller to remove.
+RunResult LogRegistryKeysToRemove(const char* section);
 // kind 0: [SysRegInt] DWORD values; kind 1: [SysRegString] string values.
-int ProcessRegistrySection(int kind, const char* section);
-int ProcessRegisterDllsSection(const char* section);
-int ProcessExecuteSection(const char* section);
+RunResult ProcessRegistrySection(int kind, const char* section);
+inline RunResult ProcessSysRegIntSection(const char* section) { return ProcessRegistrySection(0, section); }
+inline RunResult ProcessSysRegStringSection(const char* section) { return ProcessRegistrySection(1, section); }
+RunResult ProcessRegisterDllsSection(const char* section);
+RunResult ProcessExecuteSection(const char* section);
+
+// The handler of each section, at its id; a new section is declared above
+// and given its row here.
+struct SectionHandler {
+  ActionSectionId Id;
+  RunResult (*Run)(const char* header);
+};
+inline constexpr SectionHandler kSectionHandlers[] = {
+    {SECTION_FILES, ProcessFilesSection},
+    {SECTION_SHORTCUTS, ProcessShortcutsSection},
+    {SECTION_INIFILES, ProcessIniFilesSection},
+    {SECTION_SYSREGUNINSTALL, LogRegistryKeysToRemove},
+    {SECTION_SYSREGINT, ProcessSysRegIntSection},
+    {SECTION_SYSREGSTRING, ProcessSysRegStringSection},
+    {SECTION_REGISTERDLLS, ProcessRegisterDllsSection},
+    {SECTION_EXECUTE, ProcessExecuteSection},
+};
+constexpr bool EveryHandlerAtItsId() {
+  int i = 0;
+  for (const SectionHandler& h : kSectionHandlers)
+    if (h.Id != i++) return false;
+  return i == ACTION_SECTION_COUNT;
+}
+static_assert(EveryHandlerAtItsId(), "one row per section, at its id");
 
 // Saves a shell link; logs the file on success. Negative on failure;
 // E_SHORTCUT_NOT_LOGGED when its log line could not be written and the

@@ -10,7 +10,6 @@
 #include "platform/FileSystem.h"
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
-#include "script/Placeholders.h"
 
 // Drive and folder of a file path, without the final backslash; empty when
 // the path names no folder.
@@ -72,34 +71,20 @@ HRESULT CreateShellShortcut(const char* target, const char* shortcutFile, const 
   return unlogged ? E_SHORTCUT_NOT_LOGGED : hr;
 }
 
-int ProcessShortcutsSection(const char* section) {
-  const int32_t count = SetupState::Project.GetLineCount(section);
-  for (int32_t i = 0; i < count; ++i) {
-    char* raw = ReadSectionLine(section, i);
-    if (!raw) {
-      ShowSectionError("Failed to create shortcuts due to memory allocation error.\n"
-                       "Installation will be aborted.");
-      return 0;
+RunResult ProcessShortcutsSection(const char* section) {
+  CSectionLines lines(SECTION_SHORTCUTS, section);
+  for (SectionLinesStatus got; (got = lines.Next()) != LINES_END;) {
+    if (got != LINES_READY) {
+      ShowSectionError(got == LINES_NO_MEMORY ? "Failed to create shortcuts due to memory allocation error.\n"
+                                                "Installation will be aborted."
+                       : got == LINES_PLACEHOLDERS
+                           ? "Failed to create shortcuts: Unable to realize QSP file placeholders.\n"
+                             "Installation will be aborted."
+                           : "Failed to create shortcuts due to errors in QSP file.\n"
+                             "Installation will be aborted.");
+      return RUN_FAILED;
     }
-    char* line = ExpandPlaceholders(raw);
-    free(raw);
-    if (!line) {
-      ShowSectionError("Failed to create shortcuts: Unable to realize QSP file placeholders.\n"
-                       "Installation will be aborted.");
-      return 0;
-    }
-    char* field[7] = {line};
-    for (int f = 1; f < 7; ++f) {
-      char* next = SplitAtComma(field[f - 1]);
-      if (!next) {
-        free(line);
-        ShowSectionError("Failed to create shortcuts due to errors in QSP file.\n"
-                         "Installation will be aborted.");
-        return 0;
-      }
-      field[f] = SkipBlanks(next);
-    }
-    CutAtBlank(field[6]);
+    char* const* field = lines.Fields.Field;
     const int iconIndex = static_cast<int>(ReadLeadingInteger(field[6]));
 
     char folder[PATH_BYTES];
@@ -107,18 +92,15 @@ int ProcessShortcutsSection(const char* section) {
     const StepResult made = CreateDirectoryPathLogged(folder, &SetupState::UninstallLog);
     if (made != STEP_DONE) {
       ShowStepError(made, TK_COULD_NOT_CREATE_SHORTCUT_DIR_PATH, folder);
-      free(line);
-      return 0;
+      return RUN_FAILED;
     }
     const HRESULT saved = CreateShellShortcut(field[1], field[0], field[5], iconIndex, field[4], field[2],
                                               field[3], &SetupState::UninstallLog);
     if (FAILED(saved)) {
       ShowStepError(saved == E_SHORTCUT_NOT_LOGGED ? STEP_UNLOGGED : STEP_FAILED, TK_COULD_NOT_CREATE_SHORTCUT,
                     field[0], field[1]);
-      free(line);
-      return 0;
+      return RUN_FAILED;
     }
-    free(line);
   }
-  return 1;
+  return RUN_DONE;
 }

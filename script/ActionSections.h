@@ -1,6 +1,6 @@
 // The action sections of a project script, each described once: the setup
-// program runs them in this order and the command checks them from here.
-// A new section is a row here, its handler (engine/) and its checker (cli/).
+// program runs them in this order, and its handlers and the command's
+// checks read their lines with the same reader from here.
 #pragma once
 #include <stddef.h>
 
@@ -16,6 +16,28 @@ enum ActionSectionId {
   SECTION_REGISTERDLLS,
   SECTION_EXECUTE,
   ACTION_SECTION_COUNT
+};
+
+// What keeps a line from being read, found by the section's reader.
+enum LineProblem {
+  LINE_FINE,
+  LINE_NO_COMMA,        // fewer commas than the section has fields
+  LINE_NO_ROOT,         // registry: no "/" after the root
+  LINE_NO_VALUE_NAME,   // registry value: no "/" before the value name
+  LINE_UNKNOWN_ROOT,    // registry: not one of the four roots
+  LINE_NO_KEY,          // registry key to remove: the path names none (the whole root)
+};
+
+// A line split in place by its section's reader. Fields point into the
+// line; Column is where the problem lies (1-based, in bytes of the line
+// read), 0 when there is none.
+enum { SECTION_FIELDS_MAX = 7 };
+struct SectionLine {
+  char* Field[SECTION_FIELDS_MAX];
+  int Count;
+  int Quoted;  // [INIFiles]: the value was in double quotes
+  LineProblem Problem;
+  size_t Column;
 };
 
 struct ActionSection {
@@ -41,11 +63,23 @@ struct ActionSection {
   // the user's), "ifempty:" removes a key at uninstall only when nothing is
   // in it (a vendor key that other programs share).
   const char* Flag;
+  // -1: the whole line is expanded before it is read; else only this field
+  // is, after ([Files]: its source is the author's path, not the user's).
+  int ExpandedField;
 };
 
 // The rest of line after flag and the blanks behind it, or null when line
 // does not start with flag.
 const char* SkipLineFlag(const char* line, const char* flag);
+
+// The line of section id split by its reader (flag taken off, expanded
+// where the section expands before reading): its problem, LINE_FINE with
+// out's fields.
+LineProblem ReadActionLine(ActionSectionId id, char* line, SectionLine* out);
+
+// The four roots a registry line may start with, as the setup program
+// spells them.
+extern const char kRegistryRoots[4][20];
 
 // In the order the setup program runs them.
 extern const ActionSection kActionSections[ACTION_SECTION_COUNT];

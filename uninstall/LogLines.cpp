@@ -9,27 +9,16 @@ namespace {
 
 const char kCodePageTag[] = "CodePage=";
 
-// By kind; the kinds without a tag have none here.
-const char* const kTags[] = {
-    nullptr,                 // LOGRECORD_OTHER
-    "FileCreated=",          // LOGRECORD_FILE
-    "DirectoryCreated=",     // LOGRECORD_DIRECTORY
-    "IniFileEntryAdded=",    // LOGRECORD_INI_ENTRY
-    "SysRegSectionAdded=",   // LOGRECORD_REGISTRY
-    "DllRegistered=",        // LOGRECORD_DLL
-    "SysRegKeyIfEmpty=",     // LOGRECORD_REGISTRY_IF_EMPTY
-    nullptr,                 // LOGRECORD_MALFORMED
-};
-static_assert(sizeof kTags / sizeof kTags[0] == LOGRECORD_MALFORMED + 1, "a tag for every kind");
-
 char* ValueAfter(char* line, const char* tag) {
   const size_t n = strlen(tag);
   return strncmp(line, tag, n) == 0 ? line + n : nullptr;
 }
 
-// The fields after the tag, split in place; the kind, or MALFORMED.
-LogRecordKind SplitRecord(LogRecordKind kind, char* value, LogRecord* record) {
-  if (kind == LOGRECORD_INI_ENTRY) {
+// The fields after the tag, split in place; the kind, MALFORMED, or OTHER
+// for a registry record that names no key below its root (removing it
+// would empty the root).
+LogRecordKind SplitRecord(const LogRecordRow& row, char* value, LogRecord* record) {
+  if (row.Fields == LOGFIELDS_INI) {
     char* comma1 = const_cast<char*>(MbcsFindChar(value, ','));
     char* comma2 = comma1 ? const_cast<char*>(MbcsFindChar(comma1 + 1, ',')) : nullptr;
     if (!comma2) return LOGRECORD_MALFORMED;
@@ -38,22 +27,23 @@ LogRecordKind SplitRecord(LogRecordKind kind, char* value, LogRecord* record) {
     record->Path = value;
     record->Section = comma1 + 1;
     record->Key = comma2 + 1;
-  } else if (kind == LOGRECORD_REGISTRY || kind == LOGRECORD_REGISTRY_IF_EMPTY) {
+  } else if (row.Fields == LOGFIELDS_REGISTRY) {
     char* slash = const_cast<char*>(MbcsFindChar(value, '/'));
     if (!slash) return LOGRECORD_MALFORMED;
+    if (strspn(slash + 1, "/") == strlen(slash + 1)) return LOGRECORD_OTHER;
     *slash = '\0';
     record->Root = value;
     record->KeyPath = slash + 1;
   } else {
     record->Path = value;
   }
-  return kind;
+  return row.Kind;
 }
 
 }  // namespace
 
 const char* LogRecordTag(LogRecordKind kind) {
-  return kind >= LOGRECORD_OTHER && kind <= LOGRECORD_MALFORMED ? kTags[kind] : nullptr;
+  return kind >= 0 && kind < LOGRECORD_KIND_COUNT ? kLogRecordRows[kind].Tag : nullptr;
 }
 
 size_t FormatLogCodePageLine(unsigned codePage, char* out) {
@@ -77,9 +67,9 @@ int IsLogCodePageLine(const char* line) {
 
 LogRecordKind ParseLogRecord(char* line, LogRecord* record) {
   memset(record, 0, sizeof *record);
-  for (int kind = LOGRECORD_FILE; kind < LOGRECORD_MALFORMED; ++kind)
-    if (char* value = ValueAfter(line, kTags[kind]))
-      return record->Kind = SplitRecord(static_cast<LogRecordKind>(kind), value, record);
+  for (const LogRecordRow& row : kLogRecordRows)
+    if (char* value = row.Tag ? ValueAfter(line, row.Tag) : nullptr)
+      return record->Kind = SplitRecord(row, value, record);
   return record->Kind = LOGRECORD_OTHER;
 }
 

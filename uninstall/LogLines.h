@@ -13,7 +13,45 @@ enum LogRecordKind {
   LOGRECORD_DLL,         // DllRegistered=path
   LOGRECORD_REGISTRY_IF_EMPTY,  // SysRegKeyIfEmpty=ROOT/key path: removed only when nothing is in it
   LOGRECORD_MALFORMED,   // a known tag whose value lacks its separators: the replay stops
+  // A new kind goes above MALFORMED, with its row below and its undo in the
+  // replay (the build fails until both are there).
+  LOGRECORD_KIND_COUNT
 };
+
+// How a record's value is taken apart.
+enum LogRecordFields {
+  LOGFIELDS_NONE,      // no tag: never parsed
+  LOGFIELDS_PATH,      // Path: the whole value
+  LOGFIELDS_INI,       // Path, Section, Key at the first two commas
+  LOGFIELDS_REGISTRY,  // Root, KeyPath at the first "/"
+};
+
+struct LogRecordRow {
+  const char* Tag;  // "=" included
+  LogRecordKind Kind;
+  LogRecordFields Fields;
+};
+
+// One row per kind, at its kind. The logger writes these tags and the
+// parser tries every row that has one: logs already written must keep
+// replaying.
+inline constexpr LogRecordRow kLogRecordRows[] = {
+    {nullptr, LOGRECORD_OTHER, LOGFIELDS_NONE},
+    {"FileCreated=", LOGRECORD_FILE, LOGFIELDS_PATH},
+    {"DirectoryCreated=", LOGRECORD_DIRECTORY, LOGFIELDS_PATH},
+    {"IniFileEntryAdded=", LOGRECORD_INI_ENTRY, LOGFIELDS_INI},
+    {"SysRegSectionAdded=", LOGRECORD_REGISTRY, LOGFIELDS_REGISTRY},
+    {"DllRegistered=", LOGRECORD_DLL, LOGFIELDS_PATH},
+    {"SysRegKeyIfEmpty=", LOGRECORD_REGISTRY_IF_EMPTY, LOGFIELDS_REGISTRY},
+    {nullptr, LOGRECORD_MALFORMED, LOGFIELDS_NONE},
+};
+constexpr bool EveryLogRecordRowAtItsKind() {
+  int i = 0;
+  for (const LogRecordRow& row : kLogRecordRows)
+    if (row.Kind != i++ || (row.Tag == nullptr) != (row.Fields == LOGFIELDS_NONE)) return false;
+  return i == LOGRECORD_KIND_COUNT;
+}
+static_assert(EveryLogRecordRowAtItsKind(), "one row per kind, at its kind, with a tag where it has fields");
 
 // One line taken apart in place. Path is the value of the file, folder and
 // DLL records and the INI file; Section and Key belong to INI entries; Root
@@ -28,8 +66,7 @@ struct LogRecord {
 };
 
 // The tag that starts each kind of record, "=" included; null for
-// LOGRECORD_OTHER and LOGRECORD_MALFORMED. The logger writes these and
-// ParseLogRecord reads them: logs already written must keep replaying.
+// LOGRECORD_OTHER and LOGRECORD_MALFORMED.
 const char* LogRecordTag(LogRecordKind kind);
 
 // The log's code-page line, "CodePage=N" and its line feed, written into

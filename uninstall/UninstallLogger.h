@@ -6,6 +6,7 @@
 #include "common/Mbcs.h"
 
 #include "platform/FrontEnd.h"
+#include "uninstall/LogLines.h"
 #include "uninstall/RollbackJournal.h"
 
 class CTranslations;
@@ -24,6 +25,12 @@ class CUninstallLogger {
   int LogIniFileEntryAdded(const char* iniFile, const char* section, const char* key);
   int LogSysRegSectionAdded(const char* keyPath);
   int LogDllRegistered(const char* path);
+  // A record of any kind, its parts joined by commas: a section whose
+  // changes are a kind of their own needs no function here.
+  int LogRecordLine(LogRecordKind kind, const char* const* parts, int count) {
+    const char* tag = LogRecordTag(kind);
+    return tag ? WriteLine(tag, parts, count) : 0;
+  }
 
   int CopyLogTo(const char* targetPath);
   // The same over the log of an earlier installation in that folder: its

@@ -422,6 +422,10 @@ void UndoDllRegistration(const char* path) {
   FreeLibrary(dll);
 }
 
+// Every kind of record has its case below: one without does not build,
+// rather than being passed over at every uninstall.
+#pragma GCC diagnostic error "-Wswitch"
+
 // 0 when the line is malformed and the replay must stop.
 int UndoLine(char* line, const Exclusions& ex, const CTranslations* table, const KeptFolders& kept,
              CUserFolders* users, const CRollbackJournal* restored, const char* folder) {
@@ -480,6 +484,7 @@ int UndoLine(char* line, const Exclusions& ex, const CTranslations* table, const
     case LOGRECORD_MALFORMED:
       return 0;
     case LOGRECORD_OTHER:
+    case LOGRECORD_KIND_COUNT:
       break;  // other lines, empty ones included, are passed over
   }
   return 1;

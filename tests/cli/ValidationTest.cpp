@@ -1,18 +1,27 @@
 // The checks of quillset build: each problem one line "PROJECT.qsp:LINE:
-// message", all of them listed, exit status 1, and nothing written.
+// message" (LINE:COLUMN where the setup program's reader of the line finds
+// it), all of them listed, exit status 1, and nothing written.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
 #include "CliSupport.h"
+#include "script/ActionSections.h"
 
 namespace {
 
 struct Rule {
   const char* Name;
   const char* Script;  // "QSP40\n[Global]\nApplicationName = A\n" is put before it unless it starts with '!'
-  const char* Expected;  // the whole line on stderr, after "app.qsp:"
+  std::string Expected;  // the whole line on stderr, after "app.qsp:"
 };
+
+// "[Global], [Background], " and the action sections, as the command lists them.
+std::string EverySection() {
+  std::string all = "[Global], [Background]";
+  for (const ActionSection& s : kActionSections) all += std::string(", [") + s.Name + "]";
+  return all + ", [Components], [Tasks]";
+}
 
 const Rule kRules[] = {
     {"magic", "!QSP39\n[Global]\nApplicationName = A\n",
@@ -22,7 +31,7 @@ const Rule kRules[] = {
     {"no Global", "!QSP40\n[Files]\n", "1: no [Global] section: it must give ApplicationName"},
     {"empty ApplicationName", "!QSP40\n[Global]\nApplicationName =\n", "3: ApplicationName is empty"},
     {"Files without comma", "[Files]\nsrc/a.txt %MAINDIR%a.txt\n",
-     "5: [Files] line has no comma: write \"source, destination\""},
+     "5:25: [Files] line has no comma: write \"source, destination\""},
     {"missing source", "[Files]\nsrc/gone.txt, %MAINDIR%gone.txt\n", "5: file not found: @/src/gone.txt"},
     {"empty action line", "[Files]\nsrc/a.txt, %MAINDIR%a.txt\n\n[Execute]\n",
      "6: empty line in [Files]: every line of an action section is an action"},
@@ -33,24 +42,36 @@ const Rule kRules[] = {
      "%PROGRAMS%%APPNAME%.lnk,%MAINDIR%a.exe,,,,,0\n",
      "5: [Shortcuts] line needs 6 commas (shortcut file, target, arguments, working folder, "
      "description, icon file, icon index), found 7 once %APPNAME% is filled in"},
+    // the setup program fails on these half-way through the installation
+    {"shortcut without its file", "[Shortcuts]\n ,%MAINDIR%a.exe,,,,,0\n",
+     "5: [Shortcuts] line names no shortcut file: the setup program cannot save the shortcut"},
+    {"INI line without its file", "[INIFiles]\n,Settings,Key,1\n",
+     "5: [INIFiles] line names no INI file: the setup program cannot write its entry"},
     {"ini commas", "[INIFiles]\n%MAINDIR%a.ini,Section,Key\n",
      "5: [INIFiles] line needs at least 3 commas (INI file, section, key, value), found 2"},
     {"registry root", "[SysRegString]\nHKEY_USERS/Software/A/Name=x\n",
-     "5: unknown registry root \"HKEY_USERS\": use HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, "
+     "5:1: unknown registry root \"HKEY_USERS\": use HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, "
      "HKEY_LOCAL_MACHINE or HKEY_CURRENT_CONFIG (the names are case-sensitive)"},
     {"registry root case", "[SysRegUninstall]\nhkey_current_user/Software/A\n",
-     "5: unknown registry root \"hkey_current_user\": use HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, "
+     "5:1: unknown registry root \"hkey_current_user\": use HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, "
      "HKEY_LOCAL_MACHINE or HKEY_CURRENT_CONFIG (the names are case-sensitive)"},
     {"registry value name", "[SysRegInt]\nHKEY_CURRENT_USER/Software=1\n",
-     "5: registry line has no value name: write HKEY_CURRENT_USER/KEY/NAME=VALUE (KEY/ with nothing "
+     "5:27: registry line has no value name: write HKEY_CURRENT_USER/KEY/NAME=VALUE (KEY/ with nothing "
+     "after it for the key's default value)"},
+    // read in the setup program's order: the value name before the root
+    {"registry value name first", "[SysRegInt]\nHKEY_USERS/Software=1\n",
+     "5:20: registry line has no value name: write HKEY_USERS/KEY/NAME=VALUE (KEY/ with nothing "
      "after it for the key's default value)"},
     {"registry without slash", "[SysRegInt]\nHKEY_CURRENT_USER\n",
-     "5: registry line has no \"/\": write ROOT/KEY/NAME=VALUE with ROOT one of HKEY_CLASSES_ROOT, "
+     "5:18: registry line has no \"/\": write ROOT/KEY/NAME=VALUE with ROOT one of HKEY_CLASSES_ROOT, "
      "HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_CURRENT_CONFIG"},
     {"empty string value", "[SysRegString]\nHKEY_CURRENT_USER/Software/A/Name=\n",
      "5: [SysRegString] line has no value after \"=\": the setup program cannot write an empty string"},
     {"uninstall the root", "[SysRegUninstall]\nHKEY_LOCAL_MACHINE/\n",
-     "5: names no key below HKEY_LOCAL_MACHINE: the uninstaller would have to remove the whole root"},
+     "5:20: names no key below HKEY_LOCAL_MACHINE: the uninstaller would have to remove the whole root"},
+    // the setup program passes it over, rather than have its uninstaller empty the root
+    {"uninstall the root, slashes", "[SysRegUninstall]\nifempty: HKEY_CURRENT_USER//\n",
+     "5:28: names no key below HKEY_CURRENT_USER: the uninstaller would have to remove the whole root"},
     {"unknown placeholder", "[Execute]\n%MAINDIR%a.exe %USERNAME%\n", "5: unknown placeholder %USERNAME%"},
     {"lower-case placeholder", "[RegisterDlls]\n%maindir%a.dll\n", "5: unknown placeholder %maindir%"},
     {"lone percent", "[INIFiles]\n%MAINDIR%a.ini,S,K,100%\n", "5: a lone \"%\" (write %% for a percent sign)"},
@@ -95,7 +116,7 @@ const Rule kRules[] = {
     {"a flag where it means nothing", "[Execute]\nifabsent: %MAINDIR%a.exe\n",
      "5: ifabsent: is a flag of [INIFiles], [SysRegInt], [SysRegString] only"},
     {"a flagged line is checked as any", "[SysRegUninstall]\nifempty: HKEY_USERS/Software/A\n",
-     "5: unknown registry root \"HKEY_USERS\": use HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, "
+     "5:10: unknown registry root \"HKEY_USERS\": use HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, "
      "HKEY_LOCAL_MACHINE or HKEY_CURRENT_CONFIG (the names are case-sensitive)"},
     {"background picture missing", "[Background]\nUseBackground = TRUE\nBitmap = art\\none.bmp\n",
      "6: file not found: @/art/none.bmp"},
@@ -118,9 +139,7 @@ const Rule kRules[] = {
     {"section cut short", "[Shortcut]\n", "4: `[Shortcut]`: no such section; did you mean `[Shortcuts]`?"},
     {"section with a tail", "[FilesToInstall]\n", "4: `[FilesToInstall]`: no such section; did you mean `[Files]`?"},
     {"section case", "[files]\n", "4: `[files]`: no such section; did you mean `[Files]`? (section names are case-sensitive)"},
-    {"section unlike any", "[Registry]\n",
-     "4: `[Registry]`: no such section; the sections are [Global], [Background], [Files], [Shortcuts], [INIFiles], "
-     "[SysRegUninstall], [SysRegInt], [SysRegString], [RegisterDlls], [Execute], [Components], [Tasks]"},
+    {"section unlike any", "[Registry]\n", "4: `[Registry]`: no such section; the sections are " + EverySection()},
     // components and tasks: a header names one, each is defined once, with known flags
     {"header naming no component", "[Components]\ndocs, Help\n[Files:doc]\nsrc/a.txt, %MAINDIR%a.txt\n",
      "6: `[Files:doc]` names no component or task, so its lines would never run; did you mean `docs`?"},
@@ -246,7 +265,7 @@ TEST(Validation, AllProblemsAreListedInLineOrderWithWarningsBeside) {
       p + ":4: warning: the \"[\" in this value ends [Global] for the setup program: ShowEULAPage "
           "below it will be ignored\n" +
       p + ":7: unknown placeholder %B%\n" +
-      p + ":8: [Files] line has no comma: write \"source, destination\"\n" +
+      p + ":8:6: [Files] line has no comma: write \"source, destination\"\n" +
       p + ":9: `[files]`: no such section; did you mean `[Files]`? (section names are case-sensitive)\n" +
       p + ":11: unknown placeholder %FOO%\n" + "quillset: 4 problems, nothing written\n";
   EXPECT_EQ(expected, r.Err);

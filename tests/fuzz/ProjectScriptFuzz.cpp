@@ -10,6 +10,7 @@
 
 #include "FuzzCheck.h"
 #include "common/Mbcs.h"
+#include "script/ActionSections.h"
 #include "script/Choices.h"
 #include "script/FileParser.h"
 
@@ -133,6 +134,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       parser.GetLine(s, i, line, n);
       // (under 932 a lead byte takes the byte after it along, even a CR or LF)
       if (!(data[0] & 1)) FUZZ_CHECK(!strchr(line, '\n') && !strchr(line, '\r'));
+      // every section's reader: fields inside the line, a column only with a problem
+      for (int id = 0; id < ACTION_SECTION_COUNT; ++id) {
+        std::string copy(line);
+        SectionLine out;
+        const LineProblem problem = ReadActionLine(static_cast<ActionSectionId>(id), &copy[0], &out);
+        FUZZ_CHECK((problem == LINE_FINE) == (out.Column == 0) && out.Column <= copy.size() + 1);
+        for (int f = 0; !problem && f < out.Count; ++f)
+          FUZZ_CHECK(!out.Field[f] || (out.Field[f] >= copy.data() && out.Field[f] <= copy.data() + copy.size()));
+      }
       free(line);
     }
     FUZZ_CHECK(parser.GetLine(s, count, nullptr, 0) == 0);

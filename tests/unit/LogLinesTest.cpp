@@ -73,6 +73,10 @@ TEST(LogLines, EachTagGivesItsFields) {
   EXPECT_EQ("HKEY_CURRENT_USER", p.root);
   EXPECT_EQ("Software/App/Sub", p.keyPath);
   EXPECT_EQ(LOGRECORD_MALFORMED, Parse("SysRegSectionAdded=HKEY_CURRENT_USER").kind);
+  // no key below the root: removing it would empty the root, so it is passed over
+  for (const char* noKey : {"SysRegSectionAdded=HKEY_CURRENT_USER/", "SysRegKeyIfEmpty=HKEY_CURRENT_USER//"})
+    EXPECT_EQ(LOGRECORD_OTHER, Parse(noKey).kind) << noKey;
+  EXPECT_EQ("Software/", Parse("SysRegSectionAdded=HKEY_CURRENT_USER/Software/").keyPath);
 
   // tags compare case-sensitively at the start of the line
   for (const char* other : {"", "filecreated=C:\\a", " FileCreated=C:\\a", "FileCreated", "Unknown=1"})
@@ -173,6 +177,13 @@ TEST(LogLines, TheWritersTagsAreTheOnesStoredLogsHold) {
   }
   EXPECT_EQ(nullptr, LogRecordTag(LOGRECORD_OTHER));
   EXPECT_EQ(nullptr, LogRecordTag(LOGRECORD_MALFORMED));
+  // every kind with a tag reads back as itself, wherever it stands
+  for (int k = 0; k < LOGRECORD_KIND_COUNT; ++k)
+    if (const char* tag = LogRecordTag(static_cast<LogRecordKind>(k))) {
+      std::string line = std::string(tag) + "HKEY_CURRENT_USER/a,b,c";
+      LogRecord r;
+      EXPECT_EQ(k, ParseLogRecord(&line[0], &r)) << tag;
+    }
 
   for (unsigned codePage : {0u, 932u, 65001u, 4294967295u}) {
     char line[LOG_CODEPAGE_LINE_BYTES];

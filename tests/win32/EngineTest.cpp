@@ -488,7 +488,8 @@ TEST_F(Engine, RegistryValuesLandWithTheirTypesAndKeysToRemoveAreLoggedFirst) {
   const char* key = "Software\\QuillsetTest-Engine";
   DeleteTestKey(key);
   Use("QSP40\r\n[SysRegUninstall]\r\nHKEY_CURRENT_USER/Software/QuillsetTest-Engine\r\n"
-      "HKEY_CURRENT_USER/%NOPE%\r\n"
+      "HKEY_CURRENT_USER/%NOPE%\r\nHKEY_CURRENT_USER\r\nHKEY_USERS/Software/QuillsetTest-Engine\r\n"
+      "HKEY_CURRENT_USER/\r\n"
       "[SysRegInt]\r\nHKEY_CURRENT_USER/Software/QuillsetTest-Engine/A/B/Count=  42\r\n"
       "HKEY_CURRENT_USER/Software/QuillsetTest-Engine/A/Zero\r\n"
       "[SysRegString]\r\nHKEY_CURRENT_USER/Software/QuillsetTest-Engine/A/Path= \"%MAINDIR%app.exe\" -x \r\n"
@@ -503,7 +504,8 @@ TEST_F(Engine, RegistryValuesLandWithTheirTypesAndKeysToRemoveAreLoggedFirst) {
   EXPECT_EQ("\"" + app + "\\app.exe\" -x ", ReadString("Software\\QuillsetTest-Engine\\A", "Path", &type));
   EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
   EXPECT_EQ("default value", ReadString("Software\\QuillsetTest-Engine\\A", NULL, &type));
-  // The line that does not expand is skipped without a word.
+  // The line that does not expand is skipped without a word; so are those
+  // whose record would stop the uninstaller or have it empty the root.
   EXPECT_EQ(std::vector<std::string>{"SysRegSectionAdded=HKEY_CURRENT_USER/Software/QuillsetTest-Engine"}, Log());
   DeleteTestKey(key);
 
