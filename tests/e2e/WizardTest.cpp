@@ -427,9 +427,10 @@ TEST_F(Wizard, ThePagesOfChoicesInstallWhatIsTickedAndProposeTheLastChoices) {
   auto tick = [&](HWND w, int id) {
     HWND box = GetDlgItem(w, id);
     ASSERT_EQ(box, Robot::Focus(w)) << robot.WindowTree();
+    const LRESULT before = SendMessageA(box, BM_GETCHECK, 0, 0);
     ASSERT_TRUE(Robot::Type(w, {VK_SPACE}));
-    ASSERT_TRUE(robot.WaitUntil([&] { return SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED; }, 5000,
-                                "Space to tick the box"));
+    ASSERT_TRUE(robot.WaitUntil([&] { return SendMessageA(box, BM_GETCHECK, 0, 0) != before; }, 5000,
+                                "Space to turn the box"));
   };
   const std::string v1 = setup(1), v2 = setup(2);
   struct {
@@ -439,7 +440,7 @@ TEST_F(Wizard, ThePagesOfChoicesInstallWhatIsTickedAndProposeTheLastChoices) {
     const char* before;       // v1 installed first, silently, with these
     const char* components;   // the boxes as the pages show them
     const char* tasks;
-    bool tickDocs, tickIcon;  // Space on them
+    bool tickDocs, tickIcon;  // Space on them: ticked, or no longer
     const char* installed;
   } cases[] = {
       {"the defaults", 1, "", nullptr, "#-", "-", false, false, "a.txt data\\b.bin"},
@@ -448,6 +449,9 @@ TEST_F(Wizard, ThePagesOfChoicesInstallWhatIsTickedAndProposeTheLastChoices) {
        "a.txt data\\b.bin docs\\manual.txt link"},
       {"v2 over v1", 2, "", "/S /COMPONENTS=docs /TASKS=desktopicon", "#xx", "x", false, false,
        "a.txt data\\b.bin docs\\manual.txt samples\\sample.txt link"},
+      // what v1 made stays until the uninstaller, which removes it too
+      {"v2 over v1, the task turned off", 2, "", "/S /TASKS=desktopicon", "#-x", "x", false, true,
+       "a.txt data\\b.bin samples\\sample.txt link"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -475,7 +479,7 @@ TEST_F(Wizard, ThePagesOfChoicesInstallWhatIsTickedAndProposeTheLastChoices) {
     w = type(w, 'B', "SELECT_COMPONENTS", true);
     ASSERT_TRUE(w);
     const std::string ticked = boxes(w, 0, components);
-    EXPECT_EQ(c.tickDocs ? std::string("#x") : c.components, ticked);
+    EXPECT_EQ(c.tickDocs ? std::string("#x") : c.components, ticked);  // the boxes of v1 only
     w = type(w, VK_RETURN, "SELECT_TASKS");
     ASSERT_TRUE(w);
     EXPECT_EQ(tasks, boxes(w, components, 1));
