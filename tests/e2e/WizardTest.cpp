@@ -497,6 +497,27 @@ TEST_F(Wizard, ThePagesOfChoicesInstallWhatIsTickedAndProposeTheLastChoices) {
     EXPECT_TRUE(robot.WaitUntil([&] { return !PathExists(target); }, 60000, "the installation going"));
     EXPECT_FALSE(PathExists(link));
   }
+  // started without the rights: the elevated run shows the pages as told
+  std::string pages, pressed;
+  WatchedRun run = RunWatched(
+      Wide("\"" + v1 + "\" /COMPONENTS=docs /LOG=" + dir.File("rights.log")), NULL, 60000,
+      [&](HWND w) {
+        const std::string caption = Robot::Text(w), next = Robot::ItemText(w, IDC_NEXT);
+        if (next == En("FINISH") && !Enabled(w, IDC_CANCEL_INSTALL)) return;  // not complete yet
+        if (caption + "|" + next == pressed) return;
+        if (caption == En("SELECT_COMPONENTS")) pages += boxes(w, 0, 2) + " ";
+        if (caption == En("SELECT_TASKS")) pages += boxes(w, 2, 1);
+        if (Robot::Press(w, IDC_NEXT)) pressed = caption + "|" + next;
+      },
+      true);
+  EXPECT_TRUE(run.Ended);
+  EXPECT_EQ(0u, run.Code);
+  EXPECT_EQ("#x -", pages);
+  const std::string log = ReadWholeFile(dir.File("rights.log"));
+  EXPECT_NE(std::string::npos, log.find("Elevated run: ended with exit code 0")) << log;
+  EXPECT_EQ("a.txt data\\b.bin docs\\manual.txt", installed());
+  EXPECT_EQ(0u, RunWatched(Wide("\"" + target + "\\Uninstall.exe\" /S"), NULL, 60000).Code);
+  EXPECT_TRUE(robot.WaitUntil([&] { return !PathExists(target); }, 60000, "the installation going"));
 }
 
 TEST_F(Wizard, WithoutTheLicencePageOrAChangeableFolderTheWalkSkipsAndLocks) {
