@@ -378,6 +378,12 @@ TEST(Validation, ALaunchedProgramOfTheInstallationMustBeOneOfItsFiles) {
     EXPECT_EQ(0, r.Code) << fine << r.Err;
     EXPECT_EQ("", r.Err) << fine;
   }
+  // a component's files are the script's too
+  project.Write("QSP40\n[Global]\nApplicationName = A\nRunAfterInstall = %MAINDIR%bin\\App.exe\n"
+                "[Components]\napp, The program, unchecked\n[Files:app]\nsrc/a.exe, %MAINDIR%bin\\App.exe\n");
+  r = project.Build(dir.File("Setup.exe"));
+  EXPECT_EQ(0, r.Code) << r.Err;
+  EXPECT_EQ("", r.Err);
 }
 
 // KeepInstalledDir is a flag of an installation found by its AppId.

@@ -368,6 +368,158 @@ TEST_F(Wizard, TheKeyboardAloneWalksEveryPageAndInstalls) {
   EXPECT_TRUE(PathExists(target + "\\Uninstall.exe"));
 }
 
+// Components and tasks in the wizard, from the keyboard: the boxes as the
+// script, an earlier version or the command line set them; Space ticks,
+// Enter goes on; only what was chosen is installed, and all of it goes.
+TEST_F(Wizard, ThePagesOfChoicesInstallWhatIsTickedAndProposeTheLastChoices) {
+  char desktop[MAX_PATH] = "";
+  ASSERT_TRUE(SHGetSpecialFolderPathA(NULL, desktop, CSIDL_DESKTOPDIRECTORY, TRUE));
+  const std::string link = std::string(desktop) + "\\Wizard Choices.lnk";
+  struct Clean {
+    std::string link;
+    ~Clean() { DeleteFileA(link.c_str()); }
+  } clean{link};
+  auto setup = [&](int version) {
+    std::string script = "QSP40\r\n[Global]\r\nApplicationName = Example App\r\nDefaultDir = " + target +
+                         "\r\nAppId = QuillsetTest.WizardChoices\r\nVersion = " + std::to_string(version) +
+                         ".0\r\n[Components]\r\ncore, The program, fixed\r\ndocs, Help & examples, unchecked\r\n";
+    if (version == 2) script += "samples, Samples\r\n";
+    script += "[Tasks]\r\ndesktopicon, Create a desktop shortcut, unchecked\r\n"
+              "[Files]\r\nC:\\build\\a.txt, %MAINDIR%a.txt\r\n[Files:core]\r\nC:\\build\\b.bin, %MAINDIR%data\\b.bin\r\n"
+              "[Files:docs]\r\nC:\\build\\manual.txt, %MAINDIR%docs\\manual.txt\r\n"
+              "[Shortcuts:desktopicon]\r\n%DESKTOP%Wizard Choices.lnk,%MAINDIR%a.txt,,%MAINDIR%,Choices,,0\r\n";
+    if (version == 2) script += "[Files:samples]\r\nC:\\build\\sample.txt, %MAINDIR%samples\\sample.txt\r\n";
+    SetupOptions options;
+    options.Method = TestMethod();
+    options.Folder = "v" + std::to_string(version);
+    options.Name = "Setup" + std::to_string(version) + ".exe";
+    return BuildSetupFile(dir, script,
+                          {{"a.txt", "alpha"}, {"b.bin", RandomBytes(200000, 5)}, {"manual.txt", "manual"},
+                           {"sample.txt", "sample"}},
+                          options);
+  };
+  auto installed = [&] {
+    std::string what;
+    for (const char* f : {"a.txt", "data\\b.bin", "docs\\manual.txt", "samples\\sample.txt"})
+      if (PathExists(target + "\\" + f)) what += std::string(what.empty() ? "" : " ") + f;
+    if (PathExists(link)) what += " link";
+    return what;
+  };
+  // a box as the page shows it: "x" ticked, "-" not, "#" ticked and greyed
+  auto boxes = [&](HWND w, int first, int count) {
+    std::string shown;
+    for (int id = IDC_CHOICE_FIRST + first; id < IDC_CHOICE_FIRST + first + count; ++id) {
+      HWND box = GetDlgItem(w, id);
+      if (!box || !IsWindowVisible(box)) {
+        shown += '?';
+        continue;
+      }
+      const bool ticked = SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED;
+      shown += !IsWindowEnabled(box) ? (ticked ? '#' : '!') : (ticked ? 'x' : '-');
+    }
+    return shown;
+  };
+  auto type = [&](HWND page, WORD vk, const char* captionKey, bool alt = false) {
+    EXPECT_TRUE(Robot::Type(page, {vk}, alt));
+    return robot.WaitForWindow("#32770", En(captionKey).c_str(), 20000);
+  };
+  // Space on the focused box, which must be the first one that can be ticked
+  auto tick = [&](HWND w, int id) {
+    HWND box = GetDlgItem(w, id);
+    ASSERT_EQ(box, Robot::Focus(w)) << robot.WindowTree();
+    const LRESULT before = SendMessageA(box, BM_GETCHECK, 0, 0);
+    ASSERT_TRUE(Robot::Type(w, {VK_SPACE}));
+    ASSERT_TRUE(robot.WaitUntil([&] { return SendMessageA(box, BM_GETCHECK, 0, 0) != before; }, 5000,
+                                "Space to turn the box"));
+  };
+  const std::string v1 = setup(1), v2 = setup(2);
+  struct {
+    const char* name;
+    int version;
+    const char* options;
+    const char* before;       // v1 installed first, silently, with these
+    const char* components;   // the boxes as the pages show them
+    const char* tasks;
+    bool tickDocs, tickIcon;  // Space on them: ticked, or no longer
+    const char* installed;
+  } cases[] = {
+      {"the defaults", 1, "", nullptr, "#-", "-", false, false, "a.txt data\\b.bin"},
+      {"all ticked", 1, "", nullptr, "#-", "-", true, true, "a.txt data\\b.bin docs\\manual.txt link"},
+      {"from the command line", 1, "/COMPONENTS=docs /TASKS=desktopicon", nullptr, "#x", "x", false, false,
+       "a.txt data\\b.bin docs\\manual.txt link"},
+      {"v2 over v1", 2, "", "/S /COMPONENTS=docs /TASKS=desktopicon", "#xx", "x", false, false,
+       "a.txt data\\b.bin docs\\manual.txt samples\\sample.txt link"},
+      // what v1 made stays until the uninstaller, which removes it too
+      {"v2 over v1, the task turned off", 2, "", "/S /TASKS=desktopicon", "#-x", "x", false, true,
+       "a.txt data\\b.bin samples\\sample.txt link"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    if (c.before)
+      ASSERT_EQ(0u, RunWatched(Wide("\"" + v1 + "\" " + c.before), NULL, 60000).Code);
+    ASSERT_TRUE(robot.Start("\"" + (c.version == 2 ? v2 : v1) + "\" " + c.options));
+    HWND w = robot.WaitForWindow("#32770", En("WELCOME").c_str(), 20000);
+    ASSERT_TRUE(w);
+    w = type(w, VK_RETURN, "CHOOSE_DESITNATION_LOCATION");
+    ASSERT_TRUE(w);
+    w = type(w, VK_RETURN, "SELECT_COMPONENTS");
+    ASSERT_TRUE(w) << robot.WindowTree();
+    const int components = c.version == 2 ? 3 : 2;
+    EXPECT_EQ(c.components, boxes(w, 0, components));
+    EXPECT_EQ("Help & examples", Robot::ItemText(w, IDC_CHOICE_FIRST + 1));  // the author's & shown
+    EXPECT_NE(std::string::npos, Robot::ItemText(w, IDC_CHOICE_SPACE).find(" KB of disk space")) << robot.WindowTree();
+    if (c.tickDocs) tick(w, IDC_CHOICE_FIRST + 1);
+    w = type(w, VK_RETURN, "SELECT_TASKS");
+    ASSERT_TRUE(w) << robot.WindowTree();
+    EXPECT_EQ(c.tasks, boxes(w, components, 1));
+    EXPECT_EQ("?", boxes(w, 0, 1)) << "the components' boxes are gone";
+    if (c.tickIcon) tick(w, IDC_CHOICE_FIRST + components);
+    // Back and Next keep what was ticked
+    const std::string tasks = boxes(w, components, 1);
+    w = type(w, 'B', "SELECT_COMPONENTS", true);
+    ASSERT_TRUE(w);
+    const std::string ticked = boxes(w, 0, components);
+    EXPECT_EQ(c.tickDocs ? std::string("#x") : c.components, ticked);  // the boxes of v1 only
+    w = type(w, VK_RETURN, "SELECT_TASKS");
+    ASSERT_TRUE(w);
+    EXPECT_EQ(tasks, boxes(w, components, 1));
+    w = type(w, VK_RETURN, "START_INSTALLATION");
+    ASSERT_TRUE(w);
+    w = type(w, VK_RETURN, "INSTALLING");
+    ASSERT_TRUE(w);
+    ASSERT_TRUE(WaitForFinish(w));
+    ASSERT_TRUE(Robot::Type(w, {VK_RETURN}));
+    DWORD code = 1;
+    ASSERT_TRUE(robot.WaitForExit(20000, &code));
+    EXPECT_EQ(0u, code);
+    EXPECT_EQ(c.installed, installed());
+    EXPECT_EQ(0u, RunWatched(Wide("\"" + target + "\\Uninstall.exe\" /S"), NULL, 60000).Code);
+    EXPECT_TRUE(robot.WaitUntil([&] { return !PathExists(target); }, 60000, "the installation going"));
+    EXPECT_FALSE(PathExists(link));
+  }
+  // started without the rights: the elevated run shows the pages as told
+  std::string pages, pressed;
+  WatchedRun run = RunWatched(
+      Wide("\"" + v1 + "\" /COMPONENTS=docs /LOG=" + dir.File("rights.log")), NULL, 60000,
+      [&](HWND w) {
+        const std::string caption = Robot::Text(w), next = Robot::ItemText(w, IDC_NEXT);
+        if (next == En("FINISH") && !Enabled(w, IDC_CANCEL_INSTALL)) return;  // not complete yet
+        if (caption + "|" + next == pressed) return;
+        if (caption == En("SELECT_COMPONENTS")) pages += boxes(w, 0, 2) + " ";
+        if (caption == En("SELECT_TASKS")) pages += boxes(w, 2, 1);
+        if (Robot::Press(w, IDC_NEXT)) pressed = caption + "|" + next;
+      },
+      true);
+  EXPECT_TRUE(run.Ended);
+  EXPECT_EQ(0u, run.Code);
+  EXPECT_EQ("#x -", pages);
+  const std::string log = ReadWholeFile(dir.File("rights.log"));
+  EXPECT_NE(std::string::npos, log.find("Elevated run: ended with exit code 0")) << log;
+  EXPECT_EQ("a.txt data\\b.bin docs\\manual.txt", installed());
+  EXPECT_EQ(0u, RunWatched(Wide("\"" + target + "\\Uninstall.exe\" /S"), NULL, 60000).Code);
+  EXPECT_TRUE(robot.WaitUntil([&] { return !PathExists(target); }, 60000, "the installation going"));
+}
+
 TEST_F(Wizard, WithoutTheLicencePageOrAChangeableFolderTheWalkSkipsAndLocks) {
   std::string setup = Build(
       "QSP40\r\n[Global]\r\nApplicationName = Example App\r\nDefaultDir = " + target +
