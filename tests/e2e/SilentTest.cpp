@@ -253,7 +253,9 @@ TEST_F(Silent, ComponentsAndTasksChooseWhatIsInstalledAndTheNextVersionKeepsThem
   const char kEntry[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\QuillsetTest.Choices";
   char desktop[MAX_PATH] = "";
   ASSERT_TRUE(SHGetSpecialFolderPathA(NULL, desktop, CSIDL_DESKTOPDIRECTORY, TRUE));
-  const std::string link = std::string(desktop) + "\\Silent Choices.lnk";
+  // every prefix's desktop is the Unix home, and the lanes run at once: a name per lane
+  const std::string lnk = std::string("Silent Choices ") + (sizeof(void*) == 8 ? "x64" : "x86") + ".lnk";
+  const std::string link = std::string(desktop) + "\\" + lnk;
   const std::string target = dir.File("Choices App");
   // what a run that stopped half-way left
   struct Clean {
@@ -274,7 +276,7 @@ TEST_F(Silent, ComponentsAndTasksChooseWhatIsInstalledAndTheNextVersionKeepsThem
     script += "[Tasks]\r\ndesktopicon, Create a desktop shortcut, unchecked\r\n"
               "[Files]\r\na.txt, %MAINDIR%a.txt\r\n[Files:core]\r\nb.bin, %MAINDIR%data\\b.bin\r\n"
               "[Files:docs]\r\nmanual.txt, %MAINDIR%docs\\manual.txt\r\n"
-              "[Shortcuts:desktopicon]\r\n%DESKTOP%Silent Choices.lnk,%MAINDIR%a.txt,,%MAINDIR%,Silent,,0\r\n"
+              "[Shortcuts:desktopicon]\r\n%DESKTOP%" + lnk + ",%MAINDIR%a.txt,,%MAINDIR%,Silent,,0\r\n"
               "[SysRegUninstall]\r\nHKEY_CURRENT_USER/" + std::string(kKey) +
               "\r\n[SysRegString:docs]\r\nHKEY_CURRENT_USER/" + kKey + "/Docs=yes\r\n";
     if (version == 2) script += "[Files:samples]\r\nsample.txt, %MAINDIR%samples\\sample.txt\r\n";

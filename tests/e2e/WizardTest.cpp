@@ -374,7 +374,9 @@ TEST_F(Wizard, TheKeyboardAloneWalksEveryPageAndInstalls) {
 TEST_F(Wizard, ThePagesOfChoicesInstallWhatIsTickedAndProposeTheLastChoices) {
   char desktop[MAX_PATH] = "";
   ASSERT_TRUE(SHGetSpecialFolderPathA(NULL, desktop, CSIDL_DESKTOPDIRECTORY, TRUE));
-  const std::string link = std::string(desktop) + "\\Wizard Choices.lnk";
+  // every prefix's desktop is the Unix home, and the lanes run at once: a name per lane
+  const std::string lnk = std::string("Wizard Choices ") + (sizeof(void*) == 8 ? "x64" : "x86") + ".lnk";
+  const std::string link = std::string(desktop) + "\\" + lnk;
   struct Clean {
     std::string link;
     ~Clean() { DeleteFileA(link.c_str()); }
@@ -387,7 +389,7 @@ TEST_F(Wizard, ThePagesOfChoicesInstallWhatIsTickedAndProposeTheLastChoices) {
     script += "[Tasks]\r\ndesktopicon, Create a desktop shortcut, unchecked\r\n"
               "[Files]\r\nC:\\build\\a.txt, %MAINDIR%a.txt\r\n[Files:core]\r\nC:\\build\\b.bin, %MAINDIR%data\\b.bin\r\n"
               "[Files:docs]\r\nC:\\build\\manual.txt, %MAINDIR%docs\\manual.txt\r\n"
-              "[Shortcuts:desktopicon]\r\n%DESKTOP%Wizard Choices.lnk,%MAINDIR%a.txt,,%MAINDIR%,Choices,,0\r\n";
+              "[Shortcuts:desktopicon]\r\n%DESKTOP%" + lnk + ",%MAINDIR%a.txt,,%MAINDIR%,Choices,,0\r\n";
     if (version == 2) script += "[Files:samples]\r\nC:\\build\\sample.txt, %MAINDIR%samples\\sample.txt\r\n";
     SetupOptions options;
     options.Method = TestMethod();
