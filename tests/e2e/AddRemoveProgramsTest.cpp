@@ -170,7 +170,9 @@ TEST_F(AddRemovePrograms, AppIdRootPutsItUnderTheUser) {
     EXPECT_TRUE(PathExists(target + "\\big.bin"));
     EXPECT_NE(std::string::npos, ReadWholeFile(log).find("Installed version not taken")) << ReadWholeFile(log);
     // nor is the system's folder named as an installation left behind
-    if (planted != other) EXPECT_EQ(std::string::npos, ReadWholeFile(log).find("Earlier installation left"));
+    if (planted != other) {
+      EXPECT_EQ(std::string::npos, ReadWholeFile(log).find("Earlier installation left"));
+    }
     EXPECT_EQ(target, String(HKEY_CURRENT_USER, "InstallLocation"));
     EXPECT_EQ("2.5.1", String(HKEY_CURRENT_USER, "DisplayVersion"));
     if (planted == other) break;
@@ -225,7 +227,8 @@ TEST_F(AddRemovePrograms, APerUserSetupKeepsToTheUsersFoldersAndKeys) {
   DWORD n = sizeof user;
   ASSERT_TRUE(GetUserNameA(user, &n));
   const std::string target = "C:\\users\\" + std::string(user) + "\\AppData\\Local\\Programs\\Arp Own App";
-  const std::string link = "Arp Own App.lnk";
+  // every prefix's desktop is the Unix home, and the lanes run at once: a name per lane
+  const std::string link = std::string("Arp Own App ") + (sizeof(void*) == 8 ? "x64" : "x86") + ".lnk";
   RemoveTree(Wide(target));
   const std::string setup = Build(Script("%PROGRAMFILES%Arp Own App", "Scope = user\r\n") + "[Shortcuts]\r\n" +
                                   "%PROGRAMS%" + link + ",%MAINDIR%small.txt,,%MAINDIR%,Own,,0\r\n%DESKTOP%" + link +

@@ -387,9 +387,10 @@ TEST(Names, ATemporaryFolderOfMoreThan259BytesKeepsTheRollbackJournal) {
   // what was right in the temporary folder while the run's program ran
   const std::string seen = ReadWholeFile(listing);
   EXPECT_NE(std::string::npos, seen.find(TestIsAdministrator() ? "QST" : "UNI")) << seen;
-  if (TestIsAdministrator())
+  if (TestIsAdministrator()) {
     for (const char* prefix : {"\nQSP", "\nTRA", "\nUNI", "\nRBJ", "\nEXE"})
       EXPECT_EQ(std::string::npos, ("\n" + seen).find(prefix)) << prefix + 1 << " in the shared folder:\n" << seen;
+  }
 
   const std::wstring nowhere = user + L"\\" + Wide(level) + L"\\no such folder";
   const std::string log = dir.File("nowhere.log");

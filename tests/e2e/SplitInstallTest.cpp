@@ -279,9 +279,10 @@ TEST_F(SplitInstall, SlicesOfAnotherBuildAreRefusedAndNothingRuns) {
     // the run's temporary uninstall log, in its private folder where it is elevated
     for (const std::string& f : FilesIn(temp)) {
       EXPECT_TRUE(f.compare(0, 3, "UNI") == 0 || f.compare(0, 3, "QST") == 0) << f << ": a copy was made while the question is up";
-      if (f.compare(0, 3, "QST") == 0)
+      if (f.compare(0, 3, "QST") == 0) {
         for (const std::string& inside : FilesIn(temp + "\\" + f))
           EXPECT_EQ(0, inside.compare(0, 3, "UNI")) << inside << ": a copy was made while the question is up";
+      }
     }
     ASSERT_TRUE(first.Answer(box, IDOK));
     DWORD code = 0;

@@ -457,8 +457,9 @@ TEST_F(Wizard, ThePagesOfChoicesInstallWhatIsTickedAndProposeTheLastChoices) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    if (c.before)
+    if (c.before) {
       ASSERT_EQ(0u, RunWatched(Wide("\"" + v1 + "\" " + c.before), NULL, 60000).Code);
+    }
     ASSERT_TRUE(robot.Start("\"" + (c.version == 2 ? v2 : v1) + "\" " + c.options));
     HWND w = robot.WaitForWindow("#32770", En("WELCOME").c_str(), 20000);
     ASSERT_TRUE(w);

@@ -13,7 +13,9 @@ class StringReader : public IEfsFileReader {
   explicit StringReader(const std::string& b, bool strict = false) : m_Bytes(b), m_Strict(strict) {}
   int ReadAt(uint64_t offset, unsigned char* buffer, uint32_t n) override {
     // strict: the reader must never ask for bytes the file does not have
-    if (m_Strict) EXPECT_LE(offset + n, m_Bytes.size());
+    if (m_Strict) {
+      EXPECT_LE(offset + n, m_Bytes.size());
+    }
     if (FailAt != ~0ull && offset <= FailAt && FailAt < offset + n) return 0;
     if (offset + n > m_Bytes.size()) return 0;
     memcpy(buffer, m_Bytes.data() + offset, n);
