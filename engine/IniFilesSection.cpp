@@ -11,11 +11,6 @@
 #include "platform/RunLog.h"
 #include "script/ActionSections.h"
 
-static RunResult Fail(const char* text) {
-  ShowSectionError(text);
-  return RUN_FAILED;
-}
-
 // 1 when the file has the key in the section, whatever its value.
 static int IniEntryExists(const char* file, const char* section, const char* key) {
   WCHAR* wideFile = WideOf(file);
@@ -33,10 +28,6 @@ static int IniEntryExists(const char* file, const char* section, const char* key
   free(wideKey);
   return exists;
 }
-
-static const char kPlaceholderText[] =
-    "Failed to create/modify INI files: Unable to realize QSP file placeholders.\n"
-    "Installation will be aborted.";
 
 // The machine's ANSI code page: the one other programs read an INI file in,
 // which is not this program's where that is UTF-8.
@@ -110,9 +101,7 @@ RunResult ProcessIniFilesSection(const char* header) {
   for (SectionLinesStatus got; (got = lines.Next()) != LINES_END;) {
     // a line short of commas says so with the placeholder text, as ever
     if (got != LINES_READY)
-      return Fail(got == LINES_NO_MEMORY ? "Failed to create/modify INI files due to memory allocation error.\n"
-                                           "Installation will be aborted."
-                                         : kPlaceholderText);
+      return FailUnreadLine("create/modify INI files", got == LINES_NO_MEMORY ? got : LINES_PLACEHOLDERS);
     const char* iniFile = lines.Fields.Field[0];
     const char* section = lines.Fields.Field[1];
     const char* key = lines.Fields.Field[2];
