@@ -19,6 +19,7 @@
 #include "script/Choices.h"
 #include "script/Placeholders.h"
 #include "uninstall/LogLines.h"
+#include "uninstall/RollbackJournal.h"
 
 namespace {
 
@@ -202,18 +203,10 @@ int WriteAddRemoveProgramsSize(const char* uninstallLog) {
   char rootName[32], path[2 * MAX_PATH];
   if (!AddRemoveProgramsKey(rootName, sizeof rootName, path, sizeof path)) return 1;
   unsigned long long total = FileSize(uninstallLog);
-  HANDLE file = CreateFileA(uninstallLog, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-  if (file != INVALID_HANDLE_VALUE) {
-    const DWORD size = GetFileSize(file, NULL);
-    char* text = size != INVALID_FILE_SIZE ? static_cast<char*>(malloc(size + 1)) : NULL;
-    DWORD got = 0;
-    if (text && ReadFile(file, text, size, &got, NULL) && got == size) {
-      text[size] = '\0';
-      total += SizeOfLoggedFiles(text, size);
-    }
-    free(text);
-    CloseHandle(file);
-  }
+  DWORD size = 0;
+  char* text = ReadWholeFile(uninstallLog, &size);
+  if (text) total += SizeOfLoggedFiles(text, size);
+  free(text);
   char other[PATH_BYTES];
   static const char* const kOthers[] = {"Uninstall.exe", "Translations.ini"};
   for (const char* name : kOthers)

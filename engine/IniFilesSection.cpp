@@ -10,6 +10,7 @@
 #include "engine/Sections.h"
 #include "platform/RunLog.h"
 #include "script/ActionSections.h"
+#include "uninstall/RollbackJournal.h"
 
 // 1 when the file has the key in the section, whatever its value.
 static int IniEntryExists(const char* file, const char* section, const char* key) {
@@ -48,10 +49,9 @@ static int MakeIniFileAnsi(const char* path) {
   HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) return 0;
-  const DWORD size = GetFileSize(file, NULL);
-  WCHAR* text = size != INVALID_FILE_SIZE ? static_cast<WCHAR*>(malloc(size + 2)) : NULL;
-  DWORD got = 0;
-  int ok = text && ReadFile(file, text, size, &got, NULL) && got == size;
+  DWORD size = 0;
+  WCHAR* text = reinterpret_cast<WCHAR*>(ReadWholeFile(file, &size));
+  int ok = text != NULL;
   const int chars = ok && size >= 2 && size % 2 == 0 && text[0] == 0xFEFF ? (int)(size / 2) - 1 : -1;
   char* ansi = NULL;
   WCHAR* back = NULL;

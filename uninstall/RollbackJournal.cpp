@@ -115,20 +115,39 @@ void CRollbackJournal::CloseJournal() {
   m_Path[0] = '\0';
 }
 
-char* CRollbackJournal::ReadJournal(DWORD* size) {
-  if (!m_File) return NULL;
-  DWORD high = 0;
-  *size = GetFileSize(m_File, &high);
-  if (*size == INVALID_FILE_SIZE || high) return NULL;
-  char* text = (char*)malloc((size_t)*size + 1);
-  DWORD got = 0;
-  if (!text || SetFilePointer(m_File, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-      !ReadFile(m_File, text, *size, &got, NULL) || got != *size) {
+char* CRollbackJournal::ReadJournal(DWORD* size) { return m_File ? ReadWholeFile(m_File, size) : NULL; }
+
+char* ReadWholeFile(HANDLE file, DWORD* size) {
+  DWORD high = 0, got = 0;
+  *size = GetFileSize(file, &high);
+  char* text = *size != INVALID_FILE_SIZE && !high ? (char*)malloc((size_t)*size + 1) : NULL;
+  if (!text || SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+      !ReadFile(file, text, *size, &got, NULL) || got != *size) {
     free(text);
     return NULL;
   }
   text[*size] = '\0';
   return text;
+}
+
+char* ReadWholeFile(const char* path, DWORD* size, DWORD share) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, share, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) return NULL;
+  char* text = ReadWholeFile(file, size);
+  CloseHandle(file);
+  // a stale "not found" must not pass for one
+  if (!text) SetLastError(ERROR_READ_FAULT);
+  return text;
+}
+
+char* LogTextInRunCodePage(char* text, DWORD* size) {
+  const int codePage = FindLogCodePage(text);
+  if (!codePage || (UINT)codePage == GetACP()) return text;
+  size_t converted = 0;
+  char* ours = ConvertText(text, *size, (UINT)codePage, CP_ACP, &converted);
+  free(text);
+  *size = (DWORD)converted;
+  return ours;
 }
 
 CRollbackJournal::Slot* CRollbackJournal::Find(const char* key) const {

@@ -97,3 +97,13 @@ class CRollbackJournal {
 // the full form would not fit. 0 when no file can be made.
 int CreateUniqueFileIn(const char* folder, const char* prefix, char* out,
                        TempFileNameMaker maker = MakeTempFileName);
+
+// The whole of an open file from its start, zero-terminated (*size bytes
+// without the terminator); null when it cannot be read.
+char* ReadWholeFile(HANDLE file, DWORD* size);
+// The same of the file at path, opened with share; null when it cannot be
+// opened (GetLastError tells why) or read (ERROR_READ_FAULT).
+char* ReadWholeFile(const char* path, DWORD* size, DWORD share = FILE_SHARE_READ);
+// A log's text (freed) in this run's code page, converted where its
+// code-page line names another; null when that fails.
+char* LogTextInRunCodePage(char* text, DWORD* size);

@@ -206,14 +206,10 @@ int CUninstallLogger::CopyMergedLogTo(const char* targetPath, const char* earlie
   if (!m_File) return 0;
   LARGE_INTEGER zero, at;
   zero.QuadPart = 0;
-  DWORD high = 0;
-  const DWORD size = GetFileSize(m_File, &high);
-  if (size == INVALID_FILE_SIZE || high || !SetFilePointerEx(m_File, zero, &at, FILE_CURRENT) ||
-      !SetFilePointerEx(m_File, zero, NULL, FILE_BEGIN))
-    return 0;
-  char* own = (char*)malloc((size_t)size + 1);
-  DWORD got = 0;
-  int ok = own && ReadFile(m_File, own, size, &got, NULL) && got == size;
+  if (!SetFilePointerEx(m_File, zero, &at, FILE_CURRENT)) return 0;
+  DWORD size = 0;
+  char* own = ReadWholeFile(m_File, &size);
+  int ok = own != NULL;
   if (!SetFilePointerEx(m_File, at, NULL, FILE_BEGIN)) ok = 0;
   // An earlier log written in another code page (a Windows since
   // upgraded) joins in this run's: its lines converted, its code-page line

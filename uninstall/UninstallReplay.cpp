@@ -507,31 +507,9 @@ int CUninstallLogger::Rollback() {
 // cannot be read.
 char* CUninstallLogger::ReadWholeLog(DWORD* size) {
   *size = 0;
-  if (!m_File) return NULL;
-  DWORD high = 0;
-  DWORD n = GetFileSize(m_File, &high);
-  if (n == INVALID_FILE_SIZE || high) return NULL;
-  char* text = (char*)malloc((size_t)n + 1);
-  if (!text) return NULL;
-  DWORD got = 0;
-  if (n && (SetFilePointer(m_File, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-            !ReadFile(m_File, text, n, &got, NULL) || got != n)) {
-    free(text);
-    return NULL;
-  }
-  text[n] = '\0';
+  char* text = m_File ? ReadWholeFile(m_File, size) : NULL;
   // a log written in another code page than this run's
-  const int codePage = FindLogCodePage(text);
-  if (codePage && (UINT)codePage != GetACP()) {
-    size_t converted = 0;
-    char* ours = ConvertText(text, n, (UINT)codePage, CP_ACP, &converted);
-    free(text);
-    if (!ours) return NULL;
-    text = ours;
-    n = (DWORD)converted;
-  }
-  *size = n;
-  return text;
+  return text ? LogTextInRunCodePage(text, size) : NULL;
 }
 
 char** CUninstallLogger::ListCreatedFiles(int* count) {
