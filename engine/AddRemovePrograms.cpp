@@ -97,14 +97,6 @@ void ProposeKeptChoices(HKEY root, const char* path) {
   free(chosen);
 }
 
-void TellNotWritten(const char* root, const char* path) {
-  char line[2 * MAX_PATH + 32];
-  MbcsCopy(line, sizeof line, root);
-  strncat(line, "/", sizeof line - strlen(line) - 1);
-  strncat(line, path, sizeof line - strlen(line) - 1);
-  ShowTranslatedSectionError(TK_COULD_NOT_WRITE_LINE_TO_REGESTRY, line);
-}
-
 }  // namespace
 
 int AddRemoveProgramsKey(char* root, size_t rootSize, char* path, size_t pathSize) {
@@ -127,9 +119,7 @@ int WriteAddRemoveProgramsEntry() {
   char rootName[32], path[2 * MAX_PATH];
   if (!AddRemoveProgramsKey(rootName, sizeof rootName, path, sizeof path)) return 1;
   char logged[2 * MAX_PATH + 32];
-  strcpy(logged, rootName);
-  strcat(logged, "/");
-  strcat(logged, path);
+  wsprintfA(logged, "%s/%s", rootName, path);
   // logged first: a failure from here on is rolled back with the key (one
   // of an earlier version stays, its values put back)
   // an earlier version in another folder stays installed there; its
@@ -149,17 +139,14 @@ int WriteAddRemoveProgramsEntry() {
       SetupState::UninstallLog.KeepRegistryKeys(rootName, path))
     key = CreateRegistryPath(RegistryRootFromName(rootName), path, KEY_SET_VALUE);
   if (!key) {
-    TellNotWritten(rootName, path);
+    ShowTranslatedSectionError(TK_COULD_NOT_WRITE_LINE_TO_REGESTRY, logged);
     return 0;
   }
   char uninstaller[PATH_BYTES], quoted[PATH_BYTES + 8], quiet[PATH_BYTES + 16], folder[PATH_BYTES];
   char version[MAX_PATH], publisher[MAX_PATH], date[16];
   PathJoin(uninstaller, sizeof uninstaller, SetupState::InstallDir, "Uninstall.exe");
-  strcpy(quoted, "\"");
-  strcat(quoted, uninstaller);
-  strcat(quoted, "\"");
-  strcpy(quiet, quoted);
-  strcat(quiet, " /S");
+  wsprintfA(quoted, "\"%s\"", uninstaller);
+  wsprintfA(quiet, "%s /S", quoted);
   MbcsCopy(folder, sizeof folder, SetupState::InstallDir);
   GlobalValue("Version", version, sizeof version);
   GlobalValue("Publisher", publisher, sizeof publisher);
@@ -179,7 +166,7 @@ int WriteAddRemoveProgramsEntry() {
   g_Entry = NULL;
   RegCloseKey(key);
   if (!ok) {
-    TellNotWritten(rootName, path);
+    ShowTranslatedSectionError(TK_COULD_NOT_WRITE_LINE_TO_REGESTRY, logged);
     return 0;
   }
   RunLogLine("Add/Remove Programs entry written", logged);
