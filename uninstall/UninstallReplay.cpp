@@ -326,14 +326,12 @@ char* TextOf(const CTranslations* table, const char* key) {
   return copy;
 }
 
-// The folder message of textKey about folder; 0 when it cannot be shown.
+// The folder message of format about folder; 0 when it cannot be shown.
 // Nobody there answers No: the user's files stay.
-int AskAboutFolder(const CTranslations* table, const char* textKey, const char* folder,
-                   UINT style) {
-  char* text = TextOf(table, textKey);
+int TellAboutFolder(const CTranslations* table, const char* format, const char* folder, UINT style) {
   char* caption = TextOf(table, TK_DELETING_INSTALLED_FILES_AND_FOLDERS);
   // the translated text is never a printf format
-  char* message = text ? SafeFormatAlloc(text, folder) : NULL;
+  char* message = SafeFormatAlloc(format, folder);
   int answer = 0;
   if (message && caption) {
     if ((style & MB_TYPEMASK) == MB_YESNO)
@@ -343,6 +341,13 @@ int AskAboutFolder(const CTranslations* table, const char* textKey, const char* 
   }
   free(message);
   free(caption);
+  return answer;
+}
+
+// The same with the text of textKey.
+int AskAboutFolder(const CTranslations* table, const char* textKey, const char* folder, UINT style) {
+  char* text = TextOf(table, textKey);
+  const int answer = text ? TellAboutFolder(table, text, folder, style) : 0;
   free(text);
   return answer;
 }
@@ -357,13 +362,10 @@ void UndoDirectory(const char* folder, const Exclusions& ex, const CTranslations
     return;
   }
   if (IsProtectedFolder(folder)) {
-    char* caption = TextOf(table, TK_DELETING_INSTALLED_FILES_AND_FOLDERS);
-    char* message = SafeFormatAlloc("The uninstall log names the folder %s, which is a drive or a folder of "
-                                    "Windows. It was left as it is.",
-                                    folder);
-    if (message && caption) FrontEnd()->ShowFailure(NULL, message, caption, MB_OK | MB_ICONWARNING);
-    free(message);
-    free(caption);
+    TellAboutFolder(table,
+                    "The uninstall log names the folder %s, which is a drive or a folder of Windows. It was left "
+                    "as it is.",
+                    folder, MB_OK | MB_ICONWARNING);
     return;
   }
   if (HasForeignContent(folder, ex) &&
