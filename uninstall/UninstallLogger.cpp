@@ -177,40 +177,45 @@ int CUninstallLogger::LogDllRegistered(const char* path) {
   return WriteLine(LogRecordTag(LOGRECORD_DLL), &path, 1);
 }
 
-// Copied through our own handle: CopyFileA opens its source without write
-// sharing, which Windows refuses while this handle may write (Wine allows it).
-int CUninstallLogger::CopyLogTo(const char* targetPath) {
-  if (!m_File) return 0;
+// The whole log, read through our own handle: CopyFileA opens its source
+// without write sharing, which Windows refuses while this handle may write
+// (Wine allows it). Logging goes on where it stood.
+char* CUninstallLogger::ReadOwnLog(DWORD* size) {
+  LARGE_INTEGER zero, at;
+  zero.QuadPart = 0;
+  if (!m_File || !SetFilePointerEx(m_File, zero, &at, FILE_CURRENT)) return NULL;
+  char* text = ReadWholeFile(m_File, size);
+  if (!SetFilePointerEx(m_File, at, NULL, FILE_BEGIN)) {
+    free(text);
+    return NULL;
+  }
+  return text;
+}
+
+// A new file at targetPath holding size bytes of text; none is left after a failure.
+static int WriteLogCopy(const char* targetPath, const char* text, size_t size) {
   HANDLE target = CreateFileA(targetPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
   if (target == INVALID_HANDLE_VALUE) return 0;
-  LARGE_INTEGER zero, at;
-  zero.QuadPart = 0;
-  int ok = SetFilePointerEx(m_File, zero, &at, FILE_CURRENT) &&
-           SetFilePointerEx(m_File, zero, NULL, FILE_BEGIN);
-  char buffer[16384];
-  for (DWORD got = 0; ok;) {
-    if (!ReadFile(m_File, buffer, sizeof buffer, &got, NULL)) ok = 0;
-    else if (got == 0) break;
-    DWORD written = 0;
-    if (ok && (!WriteFile(target, buffer, got, &written, NULL) || written != got)) ok = 0;
-  }
-  // logging goes on where it stood
-  if (!SetFilePointerEx(m_File, at, NULL, FILE_BEGIN)) ok = 0;
+  DWORD written = 0;
+  int ok = WriteFile(target, text, (DWORD)size, &written, NULL) && written == size;
   if (!CloseHandle(target)) ok = 0;
   if (!ok) DeleteFileA(targetPath);
   return ok;
 }
 
-int CUninstallLogger::CopyMergedLogTo(const char* targetPath, const char* earlier, size_t earlierSize) {
-  if (!m_File) return 0;
-  LARGE_INTEGER zero, at;
-  zero.QuadPart = 0;
-  if (!SetFilePointerEx(m_File, zero, &at, FILE_CURRENT)) return 0;
+int CUninstallLogger::CopyLogTo(const char* targetPath) {
   DWORD size = 0;
-  char* own = ReadWholeFile(m_File, &size);
+  char* own = ReadOwnLog(&size);
+  const int ok = own && WriteLogCopy(targetPath, own, size);
+  free(own);
+  return ok;
+}
+
+int CUninstallLogger::CopyMergedLogTo(const char* targetPath, const char* earlier, size_t earlierSize) {
+  DWORD size = 0;
+  char* own = ReadOwnLog(&size);
   int ok = own != NULL;
-  if (!SetFilePointerEx(m_File, at, NULL, FILE_BEGIN)) ok = 0;
   // An earlier log written in another code page (a Windows since
   // upgraded) joins in this run's: its lines converted, its code-page line
   // replaced by ours, so that the one line the replay reads holds for all.
@@ -242,14 +247,7 @@ int CUninstallLogger::CopyMergedLogTo(const char* targetPath, const char* earlie
   char* merged = ok ? MergeLogs(earlier, earlierSize, own, size, &mergedSize) : NULL;
   free(own);
   free(converted);
-  if (!merged) return 0;
-  HANDLE target = CreateFileA(targetPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-  ok = target != INVALID_HANDLE_VALUE;
-  DWORD written = 0;
-  if (ok && (!WriteFile(target, merged, (DWORD)mergedSize, &written, NULL) || written != mergedSize)) ok = 0;
+  ok = merged && WriteLogCopy(targetPath, merged, mergedSize);
   free(merged);
-  if (target != INVALID_HANDLE_VALUE && !CloseHandle(target)) ok = 0;
-  if (!ok && target != INVALID_HANDLE_VALUE) DeleteFileA(targetPath);
   return ok;
 }

@@ -110,6 +110,7 @@ class CUninstallLogger {
   int WriteLine(const char* tag, const char* const* parts, int partCount);
   int ReplayKeeping(const char* const* exclusions, int count, const CRollbackJournal* restored);
   char* ReadWholeLog(DWORD* size);
+  char* ReadOwnLog(DWORD* size);
   void CloseCurrent();
 
   char m_LogPath[PATH_BYTES];
