@@ -65,11 +65,8 @@ static int MakeIniFileAnsi(const char* path) {
     const int fits = back && WideCharToMultiByte(codePage, 0, text + 1, chars, ansi, n, NULL, NULL) == n &&
                      MultiByteToWideChar(codePage, 0, ansi, n, back, chars) == chars &&
                      memcmp(back, text + 1, chars * sizeof(WCHAR)) == 0;
-    DWORD written = 0;
     // never longer than the UTF-16 text: written over it, no room needed
-    if (fits)
-      ok = SetFilePointer(file, 0, NULL, FILE_BEGIN) == 0 && WriteFile(file, ansi, n, &written, NULL) &&
-           written == (DWORD)n && SetEndOfFile(file);
+    if (fits) ok = SetFilePointer(file, 0, NULL, FILE_BEGIN) == 0 && WriteAll(file, ansi, n) && SetEndOfFile(file);
   }
   free(back);
   free(ansi);
@@ -134,8 +131,7 @@ RunResult ProcessIniFilesSection(const char* header) {
         return RUN_FAILED;
       }
       // UTF-16 while the entries go in (see MakeIniFileAnsi)
-      DWORD written = 0;
-      const BOOL marked = WriteFile(file, "\xFF\xFE", 2, &written, NULL) && written == 2;
+      const int marked = WriteAll(file, "\xFF\xFE", 2);
       if (!CloseHandle(file) || !marked || !created.Add(iniFile)) {
         DeleteFileA(iniFile);
         ShowTranslatedSectionError(TK_COULD_NOT_CREATE_INI_FILE, iniFile);

@@ -56,11 +56,6 @@ enum StoredUninstaller {
   STORED_NONE,     // none stored, or no uninstaller by that name: the copy goes there
 };
 
-bool WriteAll(HANDLE file, const void* data, DWORD size) {
-  DWORD written = 0;
-  return WriteFile(file, data, size, &written, NULL) && written == size;
-}
-
 // A setup built with --sign stores its uninstaller signed by the publisher
 // (a copy of ourselves would carry no signature): that one is written as
 // it is. A file of the author's by that name which is no uninstaller is

@@ -99,9 +99,7 @@ int CRollbackJournal::OpenJournal() {
 
 int CRollbackJournal::Append(const char* record, size_t length) {
   if (!OpenJournal()) return 0;
-  DWORD written = 0;
-  if (SetFilePointer(m_File, 0, NULL, FILE_END) == INVALID_SET_FILE_POINTER ||
-      !WriteFile(m_File, record, (DWORD)length, &written, NULL) || written != length) {
+  if (SetFilePointer(m_File, 0, NULL, FILE_END) == INVALID_SET_FILE_POINTER || !WriteAll(m_File, record, length)) {
     if (GetLastError() == NO_ERROR) SetLastError(ERROR_DISK_FULL);
     return 0;
   }
@@ -128,6 +126,11 @@ char* ReadWholeFile(HANDLE file, DWORD* size) {
   }
   text[*size] = '\0';
   return text;
+}
+
+int WriteAll(HANDLE file, const void* data, size_t size) {
+  DWORD written = 0;
+  return WriteFile(file, data, (DWORD)size, &written, NULL) && written == size;
 }
 
 char* ReadWholeFile(const char* path, DWORD* size, DWORD share) {

@@ -107,7 +107,6 @@ int CUninstallLogger::WriteLine(const char* tag, const char* const* parts, int p
   }
   *p++ = '\n';
   *p = '\0';
-  DWORD written = 0;
   // The bytes of a path mean what the code page says: the uninstaller may
   // run in another one (the same Windows updated, or one that runs us in
   // UTF-8 where this one did not). ASCII reads alike in all of them.
@@ -117,16 +116,16 @@ int CUninstallLogger::WriteLine(const char* tag, const char* const* parts, int p
     if (!ascii) {
       char codePage[LOG_CODEPAGE_LINE_BYTES];
       const size_t n = FormatLogCodePageLine(GetACP(), codePage);
-      if (!WriteFile(m_File, codePage, (DWORD)n, &written, NULL) || written != (DWORD)n) {
+      if (!WriteAll(m_File, codePage, n)) {
         free(line);
         return 0;
       }
       m_CodePageWritten = 1;
     }
   }
-  BOOL ok = WriteFile(m_File, line, (DWORD)length, &written, NULL);
+  const int ok = WriteAll(m_File, line, length);
   free(line);
-  return ok && written == length;
+  return ok;
 }
 
 void CUninstallLogger::RunLogIniEntry(const char* kind, const char* file, const char* section, const char* key) {
@@ -197,8 +196,7 @@ static int WriteLogCopy(const char* targetPath, const char* text, size_t size) {
   HANDLE target = CreateFileA(targetPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
   if (target == INVALID_HANDLE_VALUE) return 0;
-  DWORD written = 0;
-  int ok = WriteFile(target, text, (DWORD)size, &written, NULL) && written == size;
+  int ok = WriteAll(target, text, size);
   if (!CloseHandle(target)) ok = 0;
   if (!ok) DeleteFileA(targetPath);
   return ok;
