@@ -573,8 +573,11 @@ int CUninstallLogger::ReplayKeeping(const char* const* exclusions, int count,
   int hasZeroByte;
   int shown = -1;
   while (lines.Next(&line, &hasZeroByte)) {
-    // newest first: what lies behind this line is undone
-    const int percent = static_cast<int>(static_cast<uint64_t>(text + size - line) * 99 / size);
+    // newest first: what lies behind this line is undone. In a double, as
+    // the install's progress: 99 * done is exact and the quotient cannot
+    // round up to the next whole percent, so it is the integer one without
+    // the 64-bit division routine the x86 program would need for it
+    const int percent = static_cast<int>(99.0 * (text + size - line) / size);
     if (m_Reports && percent != shown) m_Reports->Progress(shown = percent, NULL);
     if (hasZeroByte || !UndoLine(line, ex, m_Translations, kept, &users, restored, m_InstallFolder)) {
       result = 0;
