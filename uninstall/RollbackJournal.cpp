@@ -74,11 +74,6 @@ void EachRecordNewestFirst(char* text, DWORD size, Visit visit) {
 
 }  // namespace
 
-CRollbackJournal::CRollbackJournal()
-    : m_File(NULL), m_Slots(NULL), m_Capacity(0), m_Count(0) {
-  m_Path[0] = '\0';
-}
-
 CRollbackJournal::~CRollbackJournal() {
   CloseJournal();
   for (DWORD i = 0; i < m_Capacity; ++i) free(m_Slots[i].Path);

@@ -12,7 +12,8 @@
 
 class CRollbackJournal {
  public:
-  CRollbackJournal();
+  // constexpr: the setup's one journal is all zeros, with no code at start-up
+  constexpr CRollbackJournal() : m_Path(), m_File(NULL), m_Slots(NULL), m_Capacity(0), m_Count(0) {}
   // Deletes the journal file; never a kept original.
   ~CRollbackJournal();
 

@@ -17,10 +17,6 @@ static void ShowLogError(const char* text) {
   FrontEnd()->ShowFailure(NULL, text, "Error", MB_OK);
 }
 
-CUninstallLogger::CUninstallLogger() : m_File(NULL), m_IsTemporary(0) {
-  m_LogPath[0] = '\0';
-}
-
 CUninstallLogger::~CUninstallLogger() {
   CloseCurrent();
 }

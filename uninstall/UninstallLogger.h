@@ -13,8 +13,10 @@ class CTranslations;
 
 class CUninstallLogger {
  public:
-  CUninstallLogger();
-  virtual ~CUninstallLogger();
+  // constexpr and not virtual: the setup's one log is all zeros, with no
+  // code at start-up
+  constexpr CUninstallLogger() : m_LogPath(), m_File(NULL), m_IsTemporary(0), m_Kept() {}
+  ~CUninstallLogger();
 
   int CreateTempLog();
   int OpenLog(const char* path);
