@@ -19,6 +19,7 @@
 #include "script/Choices.h"
 #include "script/Placeholders.h"
 #include "uninstall/LogLines.h"
+#include "uninstall/RollbackJournal.h"
 
 namespace {
 
@@ -96,14 +97,6 @@ void ProposeKeptChoices(HKEY root, const char* path) {
   free(chosen);
 }
 
-void TellNotWritten(const char* root, const char* path) {
-  char line[2 * MAX_PATH + 32];
-  MbcsCopy(line, sizeof line, root);
-  strncat(line, "/", sizeof line - strlen(line) - 1);
-  strncat(line, path, sizeof line - strlen(line) - 1);
-  ShowTranslatedSectionError(TK_COULD_NOT_WRITE_LINE_TO_REGESTRY, line);
-}
-
 }  // namespace
 
 int AddRemoveProgramsKey(char* root, size_t rootSize, char* path, size_t pathSize) {
@@ -126,9 +119,7 @@ int WriteAddRemoveProgramsEntry() {
   char rootName[32], path[2 * MAX_PATH];
   if (!AddRemoveProgramsKey(rootName, sizeof rootName, path, sizeof path)) return 1;
   char logged[2 * MAX_PATH + 32];
-  strcpy(logged, rootName);
-  strcat(logged, "/");
-  strcat(logged, path);
+  wsprintfA(logged, "%s/%s", rootName, path);
   // logged first: a failure from here on is rolled back with the key (one
   // of an earlier version stays, its values put back)
   // an earlier version in another folder stays installed there; its
@@ -148,17 +139,14 @@ int WriteAddRemoveProgramsEntry() {
       SetupState::UninstallLog.KeepRegistryKeys(rootName, path))
     key = CreateRegistryPath(RegistryRootFromName(rootName), path, KEY_SET_VALUE);
   if (!key) {
-    TellNotWritten(rootName, path);
+    ShowTranslatedSectionError(TK_COULD_NOT_WRITE_LINE_TO_REGESTRY, logged);
     return 0;
   }
   char uninstaller[PATH_BYTES], quoted[PATH_BYTES + 8], quiet[PATH_BYTES + 16], folder[PATH_BYTES];
   char version[MAX_PATH], publisher[MAX_PATH], date[16];
   PathJoin(uninstaller, sizeof uninstaller, SetupState::InstallDir, "Uninstall.exe");
-  strcpy(quoted, "\"");
-  strcat(quoted, uninstaller);
-  strcat(quoted, "\"");
-  strcpy(quiet, quoted);
-  strcat(quiet, " /S");
+  wsprintfA(quoted, "\"%s\"", uninstaller);
+  wsprintfA(quiet, "%s /S", quoted);
   MbcsCopy(folder, sizeof folder, SetupState::InstallDir);
   GlobalValue("Version", version, sizeof version);
   GlobalValue("Publisher", publisher, sizeof publisher);
@@ -178,7 +166,7 @@ int WriteAddRemoveProgramsEntry() {
   g_Entry = NULL;
   RegCloseKey(key);
   if (!ok) {
-    TellNotWritten(rootName, path);
+    ShowTranslatedSectionError(TK_COULD_NOT_WRITE_LINE_TO_REGESTRY, logged);
     return 0;
   }
   RunLogLine("Add/Remove Programs entry written", logged);
@@ -202,18 +190,10 @@ int WriteAddRemoveProgramsSize(const char* uninstallLog) {
   char rootName[32], path[2 * MAX_PATH];
   if (!AddRemoveProgramsKey(rootName, sizeof rootName, path, sizeof path)) return 1;
   unsigned long long total = FileSize(uninstallLog);
-  HANDLE file = CreateFileA(uninstallLog, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-  if (file != INVALID_HANDLE_VALUE) {
-    const DWORD size = GetFileSize(file, NULL);
-    char* text = size != INVALID_FILE_SIZE ? static_cast<char*>(malloc(size + 1)) : NULL;
-    DWORD got = 0;
-    if (text && ReadFile(file, text, size, &got, NULL) && got == size) {
-      text[size] = '\0';
-      total += SizeOfLoggedFiles(text, size);
-    }
-    free(text);
-    CloseHandle(file);
-  }
+  DWORD size = 0;
+  char* text = ReadWholeFile(uninstallLog, &size);
+  if (text) total += SizeOfLoggedFiles(text, size);
+  free(text);
   char other[PATH_BYTES];
   static const char* const kOthers[] = {"Uninstall.exe", "Translations.ini"};
   for (const char* name : kOthers)

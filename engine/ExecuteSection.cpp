@@ -10,14 +10,8 @@
 RunResult ProcessExecuteSection(const char* section) {
   CSectionLines lines(SECTION_EXECUTE, section);
   for (SectionLinesStatus got; (got = lines.Next()) != LINES_END;) {
-    if (got != LINES_READY) {
-      // the whole line is the command: nothing else is refused
-      ShowSectionError(got == LINES_PLACEHOLDERS ? "Failed to execute file: Unable to realize QSP file placeholders.\n"
-                                                   "Installation will be aborted."
-                                                 : "Failed to execute file due to memory allocation error.\n"
-                                                   "Installation will be aborted.");
-      return RUN_FAILED;
-    }
+    // the whole line is the command: nothing else is refused
+    if (got != LINES_READY) return FailUnreadLine("execute file", got);
     char* commandLine = lines.Fields.Field[0];
     RunLogLine("Program started", commandLine);
     STARTUPINFOA startup;

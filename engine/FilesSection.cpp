@@ -18,6 +18,7 @@
 #include "script/PlaceholderTokens.h"
 #include "script/Placeholders.h"
 #include "uninstall/LogLines.h"
+#include "uninstall/RollbackJournal.h"
 
 // The stored file of a line: the file name of its destination (drive and
 // folders removed), or, where the lines name their entries, of its source,
@@ -166,27 +167,13 @@ static int IsBelowMainDir(const char* path) {
 static void FinishWhatEarlierRunsLeft() {
   char path[PATH_BYTES];
   if (!PathJoin(path, sizeof path, SetupState::InstallDir, "Uninstall.log")) return;
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, 0, NULL);
-  if (file == INVALID_HANDLE_VALUE) return;
-  DWORD high = 0, got = 0;
-  const DWORD n = GetFileSize(file, &high);
-  char* text = n != INVALID_FILE_SIZE && !high ? static_cast<char*>(malloc((size_t)n + 1)) : NULL;
-  const int read = text && ReadFile(file, text, n, &got, NULL) && got == n;
-  CloseHandle(file);
-  size_t size = n;
-  if (read) {
-    text[n] = '\0';
-    const int codePage = FindLogCodePage(text);
-    if (codePage && (UINT)codePage != GetACP()) {
-      char* ours = ConvertText(text, n, (UINT)codePage, CP_ACP, &size);
-      free(text);
-      text = ours;
-    }
-  }
+  DWORD size = 0;
+  char* text = ReadWholeFile(path, &size);
+  if (text) text = LogTextInRunCodePage(text, &size);
   CLogLinesBackward lines;
   char* line;
   int hasZeroByte;
-  if (read && text && lines.Start(text, size))
+  if (text && lines.Start(text, size))
     while (lines.Next(&line, &hasZeroByte)) {
       LogRecord record;
       if (hasZeroByte || ParseLogRecord(line, &record) != LOGRECORD_FILE || !IsBelowMainDir(record.Path) ||

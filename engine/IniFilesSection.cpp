@@ -10,11 +10,7 @@
 #include "engine/Sections.h"
 #include "platform/RunLog.h"
 #include "script/ActionSections.h"
-
-static RunResult Fail(const char* text) {
-  ShowSectionError(text);
-  return RUN_FAILED;
-}
+#include "uninstall/RollbackJournal.h"
 
 // 1 when the file has the key in the section, whatever its value.
 static int IniEntryExists(const char* file, const char* section, const char* key) {
@@ -33,10 +29,6 @@ static int IniEntryExists(const char* file, const char* section, const char* key
   free(wideKey);
   return exists;
 }
-
-static const char kPlaceholderText[] =
-    "Failed to create/modify INI files: Unable to realize QSP file placeholders.\n"
-    "Installation will be aborted.";
 
 // The machine's ANSI code page: the one other programs read an INI file in,
 // which is not this program's where that is UTF-8.
@@ -57,10 +49,9 @@ static int MakeIniFileAnsi(const char* path) {
   HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, NULL);
   if (file == INVALID_HANDLE_VALUE) return 0;
-  const DWORD size = GetFileSize(file, NULL);
-  WCHAR* text = size != INVALID_FILE_SIZE ? static_cast<WCHAR*>(malloc(size + 2)) : NULL;
-  DWORD got = 0;
-  int ok = text && ReadFile(file, text, size, &got, NULL) && got == size;
+  DWORD size = 0;
+  WCHAR* text = reinterpret_cast<WCHAR*>(ReadWholeFile(file, &size));
+  int ok = text != NULL;
   const int chars = ok && size >= 2 && size % 2 == 0 && text[0] == 0xFEFF ? (int)(size / 2) - 1 : -1;
   char* ansi = NULL;
   WCHAR* back = NULL;
@@ -74,11 +65,8 @@ static int MakeIniFileAnsi(const char* path) {
     const int fits = back && WideCharToMultiByte(codePage, 0, text + 1, chars, ansi, n, NULL, NULL) == n &&
                      MultiByteToWideChar(codePage, 0, ansi, n, back, chars) == chars &&
                      memcmp(back, text + 1, chars * sizeof(WCHAR)) == 0;
-    DWORD written = 0;
     // never longer than the UTF-16 text: written over it, no room needed
-    if (fits)
-      ok = SetFilePointer(file, 0, NULL, FILE_BEGIN) == 0 && WriteFile(file, ansi, n, &written, NULL) &&
-           written == (DWORD)n && SetEndOfFile(file);
+    if (fits) ok = SetFilePointer(file, 0, NULL, FILE_BEGIN) == 0 && WriteAll(file, ansi, n) && SetEndOfFile(file);
   }
   free(back);
   free(ansi);
@@ -110,9 +98,7 @@ RunResult ProcessIniFilesSection(const char* header) {
   for (SectionLinesStatus got; (got = lines.Next()) != LINES_END;) {
     // a line short of commas says so with the placeholder text, as ever
     if (got != LINES_READY)
-      return Fail(got == LINES_NO_MEMORY ? "Failed to create/modify INI files due to memory allocation error.\n"
-                                           "Installation will be aborted."
-                                         : kPlaceholderText);
+      return FailUnreadLine("create/modify INI files", got == LINES_NO_MEMORY ? got : LINES_PLACEHOLDERS);
     const char* iniFile = lines.Fields.Field[0];
     const char* section = lines.Fields.Field[1];
     const char* key = lines.Fields.Field[2];
@@ -145,8 +131,7 @@ RunResult ProcessIniFilesSection(const char* header) {
         return RUN_FAILED;
       }
       // UTF-16 while the entries go in (see MakeIniFileAnsi)
-      DWORD written = 0;
-      const BOOL marked = WriteFile(file, "\xFF\xFE", 2, &written, NULL) && written == 2;
+      const int marked = WriteAll(file, "\xFF\xFE", 2);
       if (!CloseHandle(file) || !marked || !created.Add(iniFile)) {
         DeleteFileA(iniFile);
         ShowTranslatedSectionError(TK_COULD_NOT_CREATE_INI_FILE, iniFile);

@@ -11,6 +11,7 @@
 #include "platform/ProtectedFolder.h"
 #include "platform/RunLog.h"
 #include "uninstall/LogLines.h"
+#include "uninstall/RollbackJournal.h"
 
 namespace {
 
@@ -29,13 +30,12 @@ int LogListsEntry(const char* path, const char* rootName, const char* keyPath) {
   strcat(line, "/");
   strcat(line, keyPath);
   HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-  DWORD high = 0;
-  const DWORD size = file != INVALID_HANDLE_VALUE ? GetFileSize(file, &high) : INVALID_FILE_SIZE;
-  char* text = size != INVALID_FILE_SIZE && !high && size <= kLargestLog ? static_cast<char*>(malloc(size + 1)) : NULL;
-  DWORD got = 0;
+  DWORD size = 0;
+  // the low part alone: ReadWholeFile refuses a high one
+  char* text = file != INVALID_HANDLE_VALUE && GetFileSize(file, NULL) <= kLargestLog ? ReadWholeFile(file, &size)
+                                                                                       : NULL;
   int found = 0;
-  if (text && ReadFile(file, text, size, &got, NULL) && got == size) {
-    text[size] = '\0';
+  if (text) {
     for (const char* at = text; !found && (at = strstr(at, line)) != NULL; at += n)
       found = (at == text || at[-1] == '\n') && (at[n] == '\n' || at[n] == '\r' || at[n] == '\0');
   }

@@ -2,7 +2,6 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "common/SafeFormat.h"
 #include "common/TextKeys.h"
 #include "driver/SetupState.h"
 #include "platform/RegistryHelpers.h"
@@ -11,28 +10,21 @@
 #include "engine/Sections.h"
 #include "script/ActionSections.h"
 
-// Fixed texts of the failures before the write, by code; "%s" is the line.
-static const char* const kTexts[] = {
-    "Failed to write to registry due to memory allocation error.\nInstallation will be aborted.",
-    "Failed to write to registry: Unable to realize QSP file placeholders.\n"
-    "Installation will be aborted.",
-    "Failed to write to registry: The following line in the QSP file contained no Section "
-    "information.\n%s\nInstallation will be aborted.",
-    "Failed to write to registry: The following line in the QSP file contained no Entry "
-    "information.\n%s\nInstallation will be aborted.",
-    "Failed to write to registry: The following line in the QSP file contained an unrecognized "
-    "key.\n%s\nInstallation will be aborted",
-};
+static const char kWrite[] = "write to registry";
 
-static RunResult Fail(int code, const char* line) {
-  if (code == 5) {
-    ShowTranslatedSectionError(TK_COULD_NOT_WRITE_LINE_TO_REGESTRY, line);
-  } else {
-    const char* args[1] = {line ? line : ""};
-    char text[2048];
-    SafeFormat(text, sizeof text, kTexts[code], args, 1);
-    ShowSectionError(text);
-  }
+// A line refused, shown as it stood; an unrecognized one without the
+// period, as ever.
+static RunResult FailLine(LineProblem problem, const char* line) {
+  const bool known = problem == LINE_NO_ROOT || problem == LINE_NO_VALUE_NAME;
+  return FailSection(kWrite,
+                     problem == LINE_NO_ROOT         ? ": The following line in the QSP file contained no Section information."
+                     : problem == LINE_NO_VALUE_NAME ? ": The following line in the QSP file contained no Entry information."
+                                                     : ": The following line in the QSP file contained an unrecognized key.",
+                     line, known ? "." : "");
+}
+
+static RunResult FailWrite(const char* line) {
+  ShowTranslatedSectionError(TK_COULD_NOT_WRITE_LINE_TO_REGESTRY, line);
   return RUN_FAILED;
 }
 
@@ -50,16 +42,14 @@ RunResult ProcessRegistrySection(int kind, const char* section) {
   for (SectionLinesStatus got; (got = lines.Next()) != LINES_END;) {
     // The message shows the line as it stood before it was split.
     const char* shown = lines.Text();
-    if (got == LINES_NO_MEMORY) return Fail(0, NULL);
-    if (got == LINES_PLACEHOLDERS) return Fail(1, NULL);
-    if (got == LINES_PROBLEM)
-      return Fail(lines.Fields.Problem == LINE_NO_ROOT ? 2 : lines.Fields.Problem == LINE_NO_VALUE_NAME ? 3 : 4, shown);
+    if (got == LINES_PROBLEM) return FailLine(lines.Fields.Problem, shown);
+    if (got != LINES_READY) return FailUnreadLine(kWrite, got);
     const char* rootName = lines.Fields.Field[0];
     const char* keyPath = lines.Fields.Field[1];
     const char* valueName = lines.Fields.Field[2];
     const char* value = lines.Fields.Field[3];
     HKEY root = RegistryRootFromName(rootName);
-    if (!root) return Fail(4, shown);
+    if (!root) return FailLine(LINE_UNKNOWN_ROOT, shown);
 
     if (lines.Flagged() && RegistryValueExists(root, keyPath, valueName)) {
       RunLogLine("Registry value kept as it was", shown);
@@ -68,15 +58,15 @@ RunResult ProcessRegistrySection(int kind, const char* section) {
     // what a rollback needs to put the keys and the value back as they were
     if (!SetupState::UninstallLog.KeepRegistryKeys(rootName, keyPath) ||
         !SetupState::UninstallLog.KeepRegistryValue(rootName, keyPath, valueName))
-      return Fail(5, shown);
+      return FailWrite(shown);
     HKEY key = CreateRegistryPath(root, keyPath, KEY_ALL_ACCESS);
-    if (!key) return Fail(5, shown);
+    if (!key) return FailWrite(shown);
     RegCloseKey(key);
     const int written =
         kind == 0 ? WriteRegistryDword(root, keyPath, valueName,
                                        static_cast<DWORD>(value ? ReadLeadingInteger(value) : 0))
                   : WriteRegistryString(root, keyPath, valueName, value ? value : "");
-    if (!written) return Fail(5, shown);
+    if (!written) return FailWrite(shown);
     RunLogLine("Registry value written", shown);
   }
   return RUN_DONE;

@@ -101,6 +101,19 @@ static void ShowWithErrorCaption(const char* text) {
 
 void ShowSectionError(const char* text) { ShowWithErrorCaption(text); }
 
+RunResult FailSection(const char* what, const char* why, const char* line, const char* end) {
+  const char* args[5] = {what, why, line ? line : "", line ? "\n" : "", end};
+  char text[2048];
+  SafeFormat(text, sizeof text, "Failed to %s%s\n%s%sInstallation will be aborted%s", args, 5);
+  ShowWithErrorCaption(text);
+  return RUN_FAILED;
+}
+
+RunResult FailUnreadLine(const char* what, SectionLinesStatus got) {
+  return FailSection(what, got == LINES_PLACEHOLDERS ? ": Unable to realize QSP file placeholders."
+                                                     : " due to memory allocation error.");
+}
+
 void ShowTranslatedSectionError(const char* key, const char* arg1, const char* arg2) {
   char* format = SetupState::Translations.GetString(key);
   const char* args[2] = {arg1 ? arg1 : "", arg2 ? arg2 : ""};

@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "platform/FileSystem.h"
+#include "platform/FrontEnd.h"
 #include "script/ActionSections.h"
 
 // The headers whose lines a section's run takes, in order: k = 0 the plain
@@ -60,8 +61,14 @@ class CSectionLines {
 long ReadLeadingInteger(const char* text);
 
 // The handler's failure, through the front end: no owner, caption the text
-// of "ERROR", error icon. The fixed English texts of allocation and syntax failures...
+// of "ERROR", error icon. Fixed English texts...
 void ShowSectionError(const char* text);
+// ...those of allocation and syntax failures, from one pattern: "Failed to
+// <what><why>\n", the line and "\n" when there is one, "Installation will be
+// aborted" and end. RUN_FAILED.
+RunResult FailSection(const char* what, const char* why, const char* line = nullptr, const char* end = ".");
+// A line Next could not give (LINES_PLACEHOLDERS or out of memory), told so.
+RunResult FailUnreadLine(const char* what, SectionLinesStatus got);
 // ...and the translated texts of failed actions, their "%s" filled in order.
 void ShowTranslatedSectionError(const char* key, const char* arg1, const char* arg2 = nullptr);
 // The same, unless the step failed because its uninstall log line could not

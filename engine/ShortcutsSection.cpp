@@ -74,16 +74,8 @@ HRESULT CreateShellShortcut(const char* target, const char* shortcutFile, const 
 RunResult ProcessShortcutsSection(const char* section) {
   CSectionLines lines(SECTION_SHORTCUTS, section);
   for (SectionLinesStatus got; (got = lines.Next()) != LINES_END;) {
-    if (got != LINES_READY) {
-      ShowSectionError(got == LINES_NO_MEMORY ? "Failed to create shortcuts due to memory allocation error.\n"
-                                                "Installation will be aborted."
-                       : got == LINES_PLACEHOLDERS
-                           ? "Failed to create shortcuts: Unable to realize QSP file placeholders.\n"
-                             "Installation will be aborted."
-                           : "Failed to create shortcuts due to errors in QSP file.\n"
-                             "Installation will be aborted.");
-      return RUN_FAILED;
-    }
+    if (got == LINES_PROBLEM) return FailSection("create shortcuts", " due to errors in QSP file.");
+    if (got != LINES_READY) return FailUnreadLine("create shortcuts", got);
     char* const* field = lines.Fields.Field;
     const int iconIndex = static_cast<int>(ReadLeadingInteger(field[6]));
 

@@ -16,6 +16,7 @@
 #include "platform/TextEncoding.h"
 #include "script/Placeholders.h"
 #include "script/Translations.h"
+#include "uninstall/RollbackJournal.h"
 
 namespace {
 
@@ -54,11 +55,6 @@ enum StoredUninstaller {
   STORED_DAMAGED,  // shown
   STORED_NONE,     // none stored, or no uninstaller by that name: the copy goes there
 };
-
-bool WriteAll(HANDLE file, const void* data, DWORD size) {
-  DWORD written = 0;
-  return WriteFile(file, data, size, &written, NULL) && written == size;
-}
 
 // A setup built with --sign stores its uninstaller signed by the publisher
 // (a copy of ourselves would carry no signature): that one is written as
@@ -149,28 +145,11 @@ RunResult ExtractTable(Work& w) {
 // The whole earlier log into *text (null and 1 when there is none); 0 when
 // it is there and cannot be read.
 int ReadEarlierLog(const char* path, char** text, DWORD* size) {
-  *text = NULL;
+  *text = ReadWholeFile(path, size, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  if (*text) return 1;
   *size = 0;
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
-  if (file == INVALID_HANDLE_VALUE) {
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-  }
-  DWORD high = 0;
-  const DWORD n = GetFileSize(file, &high);
-  char* buffer = n != INVALID_FILE_SIZE && !high ? static_cast<char*>(malloc(n + 1)) : NULL;
-  DWORD got = 0;
-  const int ok = buffer && ReadFile(file, buffer, n, &got, NULL) && got == n;
-  CloseHandle(file);
-  if (!ok) {
-    free(buffer);
-    return 0;
-  }
-  buffer[n] = '\0';
-  *text = buffer;
-  *size = n;
-  return 1;
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
 }
 
 // Without its log the uninstaller could undo nothing, so a failed copy fails

@@ -74,11 +74,6 @@ void EachRecordNewestFirst(char* text, DWORD size, Visit visit) {
 
 }  // namespace
 
-CRollbackJournal::CRollbackJournal()
-    : m_File(NULL), m_Slots(NULL), m_Capacity(0), m_Count(0) {
-  m_Path[0] = '\0';
-}
-
 CRollbackJournal::~CRollbackJournal() {
   CloseJournal();
   for (DWORD i = 0; i < m_Capacity; ++i) free(m_Slots[i].Path);
@@ -99,9 +94,7 @@ int CRollbackJournal::OpenJournal() {
 
 int CRollbackJournal::Append(const char* record, size_t length) {
   if (!OpenJournal()) return 0;
-  DWORD written = 0;
-  if (SetFilePointer(m_File, 0, NULL, FILE_END) == INVALID_SET_FILE_POINTER ||
-      !WriteFile(m_File, record, (DWORD)length, &written, NULL) || written != length) {
+  if (SetFilePointer(m_File, 0, NULL, FILE_END) == INVALID_SET_FILE_POINTER || !WriteAll(m_File, record, length)) {
     if (GetLastError() == NO_ERROR) SetLastError(ERROR_DISK_FULL);
     return 0;
   }
@@ -115,20 +108,44 @@ void CRollbackJournal::CloseJournal() {
   m_Path[0] = '\0';
 }
 
-char* CRollbackJournal::ReadJournal(DWORD* size) {
-  if (!m_File) return NULL;
-  DWORD high = 0;
-  *size = GetFileSize(m_File, &high);
-  if (*size == INVALID_FILE_SIZE || high) return NULL;
-  char* text = (char*)malloc((size_t)*size + 1);
-  DWORD got = 0;
-  if (!text || SetFilePointer(m_File, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-      !ReadFile(m_File, text, *size, &got, NULL) || got != *size) {
+char* CRollbackJournal::ReadJournal(DWORD* size) { return m_File ? ReadWholeFile(m_File, size) : NULL; }
+
+char* ReadWholeFile(HANDLE file, DWORD* size) {
+  DWORD high = 0, got = 0;
+  *size = GetFileSize(file, &high);
+  char* text = *size != INVALID_FILE_SIZE && !high ? (char*)malloc((size_t)*size + 1) : NULL;
+  if (!text || SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+      !ReadFile(file, text, *size, &got, NULL) || got != *size) {
     free(text);
     return NULL;
   }
   text[*size] = '\0';
   return text;
+}
+
+int WriteAll(HANDLE file, const void* data, size_t size) {
+  DWORD written = 0;
+  return WriteFile(file, data, (DWORD)size, &written, NULL) && written == size;
+}
+
+char* ReadWholeFile(const char* path, DWORD* size, DWORD share) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, share, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) return NULL;
+  char* text = ReadWholeFile(file, size);
+  CloseHandle(file);
+  // a stale "not found" must not pass for one
+  if (!text) SetLastError(ERROR_READ_FAULT);
+  return text;
+}
+
+char* LogTextInRunCodePage(char* text, DWORD* size) {
+  const int codePage = FindLogCodePage(text);
+  if (!codePage || (UINT)codePage == GetACP()) return text;
+  size_t converted = 0;
+  char* ours = ConvertText(text, *size, (UINT)codePage, CP_ACP, &converted);
+  free(text);
+  *size = (DWORD)converted;
+  return ours;
 }
 
 CRollbackJournal::Slot* CRollbackJournal::Find(const char* key) const {

@@ -12,7 +12,8 @@
 
 class CRollbackJournal {
  public:
-  CRollbackJournal();
+  // constexpr: the setup's one journal is all zeros, with no code at start-up
+  constexpr CRollbackJournal() : m_Path(), m_File(NULL), m_Slots(NULL), m_Capacity(0), m_Count(0) {}
   // Deletes the journal file; never a kept original.
   ~CRollbackJournal();
 
@@ -97,3 +98,15 @@ class CRollbackJournal {
 // the full form would not fit. 0 when no file can be made.
 int CreateUniqueFileIn(const char* folder, const char* prefix, char* out,
                        TempFileNameMaker maker = MakeTempFileName);
+
+// The whole of an open file from its start, zero-terminated (*size bytes
+// without the terminator); null when it cannot be read.
+char* ReadWholeFile(HANDLE file, DWORD* size);
+// 1 when all size bytes of data were written to file.
+int WriteAll(HANDLE file, const void* data, size_t size);
+// The same of the file at path, opened with share; null when it cannot be
+// opened (GetLastError tells why) or read (ERROR_READ_FAULT).
+char* ReadWholeFile(const char* path, DWORD* size, DWORD share = FILE_SHARE_READ);
+// A log's text (freed) in this run's code page, converted where its
+// code-page line names another; null when that fails.
+char* LogTextInRunCodePage(char* text, DWORD* size);

@@ -22,6 +22,13 @@ char g_Folder[PATH_BYTES];
 char g_LogPath[PATH_BYTES + 16];
 char g_TablePath[PATH_BYTES + 16];
 
+// A failure under the caption "ERROR" (the key where the table has no text).
+void ShowError(const char* text, UINT style) {
+  char* caption = SetupState::Translations.GetString(TK_ERROR);
+  FrontEnd()->ShowFailure(NULL, text, caption ? caption : TK_ERROR, style);
+  free(caption);
+}
+
 // The "could not find" text with the log path; a new heap string or null.
 char* LogMissingText() {
   char* format = SetupState::Translations.GetString(TK_COULD_NOT_FIND_UNINSTALL_LOG_FILE);
@@ -68,9 +75,7 @@ RunResult CloseProgramsInUse() {
     RunLogLine("Stopped", "files in use, and this run may not schedule their deletion at the restart");
     char* format = SetupState::Translations.GetStringOr(TK_FILES_IN_USE_NOTHING_CHANGED, kFilesInUseText);
     char* text = SafeFormatAlloc(format ? format : kFilesInUseText, list ? list : "");
-    char* error = SetupState::Translations.GetString(TK_ERROR);
-    FrontEnd()->ShowFailure(NULL, text ? text : kFilesInUseText, error ? error : TK_ERROR, MB_OK | MB_ICONERROR);
-    free(error);
+    ShowError(text ? text : kFilesInUseText, MB_OK | MB_ICONERROR);
     free(format);
     free(text);
     free(list);
@@ -91,9 +96,7 @@ DWORD WINAPI UninstallWorker(LPVOID) {
   const HRESULT com = CoInitialize(NULL);
   if (!SetupState::UninstallLog.OpenLog(g_LogPath)) {
     char* text = LogMissingText();
-    char* caption = SetupState::Translations.GetString(TK_ERROR);
-    FrontEnd()->ShowFailure(NULL, text ? text : g_LogPath, caption ? caption : TK_ERROR, MB_OK);
-    free(caption);
+    ShowError(text ? text : g_LogPath, MB_OK);
     free(text);
   } else {
     const char* exclusions[3] = {SetupState::ExePath, g_LogPath, g_TablePath};
@@ -105,12 +108,9 @@ DWORD WINAPI UninstallWorker(LPVOID) {
              : SetupState::UninstallLog.GetScheduledCount() ? RUN_RESTART_NEEDED
                                                             : RUN_DONE;
       if (code == RUN_FILES_IN_USE) {
-        char* caption = SetupState::Translations.GetString(TK_ERROR);
         char* text = SetupState::Translations.GetStringOr(TK_FILES_IN_USE_UNINSTALLER_STAYS, kFilesLeftText);
-        FrontEnd()->ShowFailure(NULL, text ? text : kFilesLeftText, caption ? caption : TK_ERROR,
-                                MB_OK | MB_ICONERROR);
+        ShowError(text ? text : kFilesLeftText, MB_OK | MB_ICONERROR);
         free(text);
-        free(caption);
       }
     } else {
       SetupState::Translations.ShowMessage(NULL, TK_UINSTALL_PROCESS_FAILED, TK_ERROR, MB_OK);

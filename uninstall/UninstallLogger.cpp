@@ -17,10 +17,6 @@ static void ShowLogError(const char* text) {
   FrontEnd()->ShowFailure(NULL, text, "Error", MB_OK);
 }
 
-CUninstallLogger::CUninstallLogger() : m_File(NULL), m_IsTemporary(0) {
-  m_LogPath[0] = '\0';
-}
-
 CUninstallLogger::~CUninstallLogger() {
   CloseCurrent();
 }
@@ -107,7 +103,6 @@ int CUninstallLogger::WriteLine(const char* tag, const char* const* parts, int p
   }
   *p++ = '\n';
   *p = '\0';
-  DWORD written = 0;
   // The bytes of a path mean what the code page says: the uninstaller may
   // run in another one (the same Windows updated, or one that runs us in
   // UTF-8 where this one did not). ASCII reads alike in all of them.
@@ -117,16 +112,16 @@ int CUninstallLogger::WriteLine(const char* tag, const char* const* parts, int p
     if (!ascii) {
       char codePage[LOG_CODEPAGE_LINE_BYTES];
       const size_t n = FormatLogCodePageLine(GetACP(), codePage);
-      if (!WriteFile(m_File, codePage, (DWORD)n, &written, NULL) || written != (DWORD)n) {
+      if (!WriteAll(m_File, codePage, n)) {
         free(line);
         return 0;
       }
       m_CodePageWritten = 1;
     }
   }
-  BOOL ok = WriteFile(m_File, line, (DWORD)length, &written, NULL);
+  const int ok = WriteAll(m_File, line, length);
   free(line);
-  return ok && written == length;
+  return ok;
 }
 
 void CUninstallLogger::RunLogIniEntry(const char* kind, const char* file, const char* section, const char* key) {
@@ -177,44 +172,44 @@ int CUninstallLogger::LogDllRegistered(const char* path) {
   return WriteLine(LogRecordTag(LOGRECORD_DLL), &path, 1);
 }
 
-// Copied through our own handle: CopyFileA opens its source without write
-// sharing, which Windows refuses while this handle may write (Wine allows it).
-int CUninstallLogger::CopyLogTo(const char* targetPath) {
-  if (!m_File) return 0;
+// The whole log, read through our own handle: CopyFileA opens its source
+// without write sharing, which Windows refuses while this handle may write
+// (Wine allows it). Logging goes on where it stood.
+char* CUninstallLogger::ReadOwnLog(DWORD* size) {
+  LARGE_INTEGER zero, at;
+  zero.QuadPart = 0;
+  if (!m_File || !SetFilePointerEx(m_File, zero, &at, FILE_CURRENT)) return NULL;
+  char* text = ReadWholeFile(m_File, size);
+  if (!SetFilePointerEx(m_File, at, NULL, FILE_BEGIN)) {
+    free(text);
+    return NULL;
+  }
+  return text;
+}
+
+// A new file at targetPath holding size bytes of text; none is left after a failure.
+static int WriteLogCopy(const char* targetPath, const char* text, size_t size) {
   HANDLE target = CreateFileA(targetPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
   if (target == INVALID_HANDLE_VALUE) return 0;
-  LARGE_INTEGER zero, at;
-  zero.QuadPart = 0;
-  int ok = SetFilePointerEx(m_File, zero, &at, FILE_CURRENT) &&
-           SetFilePointerEx(m_File, zero, NULL, FILE_BEGIN);
-  char buffer[16384];
-  for (DWORD got = 0; ok;) {
-    if (!ReadFile(m_File, buffer, sizeof buffer, &got, NULL)) ok = 0;
-    else if (got == 0) break;
-    DWORD written = 0;
-    if (ok && (!WriteFile(target, buffer, got, &written, NULL) || written != got)) ok = 0;
-  }
-  // logging goes on where it stood
-  if (!SetFilePointerEx(m_File, at, NULL, FILE_BEGIN)) ok = 0;
+  int ok = WriteAll(target, text, size);
   if (!CloseHandle(target)) ok = 0;
   if (!ok) DeleteFileA(targetPath);
   return ok;
 }
 
+int CUninstallLogger::CopyLogTo(const char* targetPath) {
+  DWORD size = 0;
+  char* own = ReadOwnLog(&size);
+  const int ok = own && WriteLogCopy(targetPath, own, size);
+  free(own);
+  return ok;
+}
+
 int CUninstallLogger::CopyMergedLogTo(const char* targetPath, const char* earlier, size_t earlierSize) {
-  if (!m_File) return 0;
-  LARGE_INTEGER zero, at;
-  zero.QuadPart = 0;
-  DWORD high = 0;
-  const DWORD size = GetFileSize(m_File, &high);
-  if (size == INVALID_FILE_SIZE || high || !SetFilePointerEx(m_File, zero, &at, FILE_CURRENT) ||
-      !SetFilePointerEx(m_File, zero, NULL, FILE_BEGIN))
-    return 0;
-  char* own = (char*)malloc((size_t)size + 1);
-  DWORD got = 0;
-  int ok = own && ReadFile(m_File, own, size, &got, NULL) && got == size;
-  if (!SetFilePointerEx(m_File, at, NULL, FILE_BEGIN)) ok = 0;
+  DWORD size = 0;
+  char* own = ReadOwnLog(&size);
+  int ok = own != NULL;
   // An earlier log written in another code page (a Windows since
   // upgraded) joins in this run's: its lines converted, its code-page line
   // replaced by ours, so that the one line the replay reads holds for all.
@@ -246,14 +241,7 @@ int CUninstallLogger::CopyMergedLogTo(const char* targetPath, const char* earlie
   char* merged = ok ? MergeLogs(earlier, earlierSize, own, size, &mergedSize) : NULL;
   free(own);
   free(converted);
-  if (!merged) return 0;
-  HANDLE target = CreateFileA(targetPath, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
-  ok = target != INVALID_HANDLE_VALUE;
-  DWORD written = 0;
-  if (ok && (!WriteFile(target, merged, (DWORD)mergedSize, &written, NULL) || written != mergedSize)) ok = 0;
+  ok = merged && WriteLogCopy(targetPath, merged, mergedSize);
   free(merged);
-  if (target != INVALID_HANDLE_VALUE && !CloseHandle(target)) ok = 0;
-  if (!ok && target != INVALID_HANDLE_VALUE) DeleteFileA(targetPath);
   return ok;
 }

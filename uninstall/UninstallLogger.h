@@ -13,8 +13,10 @@ class CTranslations;
 
 class CUninstallLogger {
  public:
-  CUninstallLogger();
-  virtual ~CUninstallLogger();
+  // constexpr and not virtual: the setup's one log is all zeros, with no
+  // code at start-up
+  constexpr CUninstallLogger() : m_LogPath(), m_File(NULL), m_IsTemporary(0), m_Kept() {}
+  ~CUninstallLogger();
 
   int CreateTempLog();
   int OpenLog(const char* path);
@@ -110,6 +112,7 @@ class CUninstallLogger {
   int WriteLine(const char* tag, const char* const* parts, int partCount);
   int ReplayKeeping(const char* const* exclusions, int count, const CRollbackJournal* restored);
   char* ReadWholeLog(DWORD* size);
+  char* ReadOwnLog(DWORD* size);
   void CloseCurrent();
 
   char m_LogPath[PATH_BYTES];

@@ -326,14 +326,12 @@ char* TextOf(const CTranslations* table, const char* key) {
   return copy;
 }
 
-// The folder message of textKey about folder; 0 when it cannot be shown.
+// The folder message of format about folder; 0 when it cannot be shown.
 // Nobody there answers No: the user's files stay.
-int AskAboutFolder(const CTranslations* table, const char* textKey, const char* folder,
-                   UINT style) {
-  char* text = TextOf(table, textKey);
+int TellAboutFolder(const CTranslations* table, const char* format, const char* folder, UINT style) {
   char* caption = TextOf(table, TK_DELETING_INSTALLED_FILES_AND_FOLDERS);
   // the translated text is never a printf format
-  char* message = text ? SafeFormatAlloc(text, folder) : NULL;
+  char* message = SafeFormatAlloc(format, folder);
   int answer = 0;
   if (message && caption) {
     if ((style & MB_TYPEMASK) == MB_YESNO)
@@ -343,6 +341,13 @@ int AskAboutFolder(const CTranslations* table, const char* textKey, const char* 
   }
   free(message);
   free(caption);
+  return answer;
+}
+
+// The same with the text of textKey.
+int AskAboutFolder(const CTranslations* table, const char* textKey, const char* folder, UINT style) {
+  char* text = TextOf(table, textKey);
+  const int answer = text ? TellAboutFolder(table, text, folder, style) : 0;
   free(text);
   return answer;
 }
@@ -357,13 +362,10 @@ void UndoDirectory(const char* folder, const Exclusions& ex, const CTranslations
     return;
   }
   if (IsProtectedFolder(folder)) {
-    char* caption = TextOf(table, TK_DELETING_INSTALLED_FILES_AND_FOLDERS);
-    char* message = SafeFormatAlloc("The uninstall log names the folder %s, which is a drive or a folder of "
-                                    "Windows. It was left as it is.",
-                                    folder);
-    if (message && caption) FrontEnd()->ShowFailure(NULL, message, caption, MB_OK | MB_ICONWARNING);
-    free(message);
-    free(caption);
+    TellAboutFolder(table,
+                    "The uninstall log names the folder %s, which is a drive or a folder of Windows. It was left "
+                    "as it is.",
+                    folder, MB_OK | MB_ICONWARNING);
     return;
   }
   if (HasForeignContent(folder, ex) &&
@@ -507,31 +509,9 @@ int CUninstallLogger::Rollback() {
 // cannot be read.
 char* CUninstallLogger::ReadWholeLog(DWORD* size) {
   *size = 0;
-  if (!m_File) return NULL;
-  DWORD high = 0;
-  DWORD n = GetFileSize(m_File, &high);
-  if (n == INVALID_FILE_SIZE || high) return NULL;
-  char* text = (char*)malloc((size_t)n + 1);
-  if (!text) return NULL;
-  DWORD got = 0;
-  if (n && (SetFilePointer(m_File, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-            !ReadFile(m_File, text, n, &got, NULL) || got != n)) {
-    free(text);
-    return NULL;
-  }
-  text[n] = '\0';
+  char* text = m_File ? ReadWholeFile(m_File, size) : NULL;
   // a log written in another code page than this run's
-  const int codePage = FindLogCodePage(text);
-  if (codePage && (UINT)codePage != GetACP()) {
-    size_t converted = 0;
-    char* ours = ConvertText(text, n, (UINT)codePage, CP_ACP, &converted);
-    free(text);
-    if (!ours) return NULL;
-    text = ours;
-    n = (DWORD)converted;
-  }
-  *size = n;
-  return text;
+  return text ? LogTextInRunCodePage(text, size) : NULL;
 }
 
 char** CUninstallLogger::ListCreatedFiles(int* count) {
@@ -593,8 +573,11 @@ int CUninstallLogger::ReplayKeeping(const char* const* exclusions, int count,
   int hasZeroByte;
   int shown = -1;
   while (lines.Next(&line, &hasZeroByte)) {
-    // newest first: what lies behind this line is undone
-    const int percent = static_cast<int>(static_cast<uint64_t>(text + size - line) * 99 / size);
+    // newest first: what lies behind this line is undone. In a double, as
+    // the install's progress: 99 * done is exact and the quotient cannot
+    // round up to the next whole percent, so it is the integer one without
+    // the 64-bit division routine the x86 program would need for it
+    const int percent = static_cast<int>(99.0 * (text + size - line) / size);
     if (m_Reports && percent != shown) m_Reports->Progress(shown = percent, NULL);
     if (hasZeroByte || !UndoLine(line, ex, m_Translations, kept, &users, restored, m_InstallFolder)) {
       result = 0;
