@@ -232,12 +232,6 @@ static void DestroyLicenceBox() {
   g_LicenceBox = NULL;
 }
 
-static void HideDestination(HWND dialog) {
-  Show(dialog, IDC_BROWSE, false);
-  Show(dialog, IDC_DESTINATION_FRAME, false);
-  Show(dialog, IDC_DESTINATION, false);
-}
-
 static void StartWorker(HWND dialog) {
   const RECT frame = NormalRect(GetDlgItem(dialog, IDC_DESTINATION_FRAME));
   const int L = frame.left, T = frame.top, R = frame.right, B = frame.bottom;
@@ -259,12 +253,6 @@ static void StartWorker(HWND dialog) {
 // A page of components (task 0) or tasks: the page text above, shortened
 // to what it needs, and the boxes below it down to the buttons.
 static void EnterChoicePage(HWND dialog, int task) {
-  DestroyLicenceBox();
-  SetTranslated(dialog, task ? TK_SELECT_TASKS : TK_SELECT_COMPONENTS, false);
-  Show(dialog, IDC_BACK, true);
-  HideDestination(dialog);
-  Show(dialog, IDC_NEXT, true);
-  SetItem(dialog, IDC_PAGE_TEXT, task ? TK_SELECT_TASKS_PAGE_TEXT : TK_SELECT_COMPONENTS_PAGE_TEXT, true);
   HWND text = GetDlgItem(dialog, IDC_PAGE_TEXT);
   RECT need = g_PageTextRect;
   const int length = GetWindowTextLengthA(text);
@@ -296,29 +284,33 @@ static bool PageShown(int page) {
   return true;
 }
 
+// Each page's title and text, by page.
+static const char* const kPageTexts[][2] = {
+    {TK_WELCOME, TK_WELCOME_PAGE_TEXT},
+    {TK_EULA, TK_EULA_PAGE_TEXT},
+    {TK_CHOOSE_DESITNATION_LOCATION, TK_CHOOSEDESTINATION_PAGE_TEXT},
+    {TK_SELECT_COMPONENTS, TK_SELECT_COMPONENTS_PAGE_TEXT},
+    {TK_SELECT_TASKS, TK_SELECT_TASKS_PAGE_TEXT},
+    {TK_START_INSTALLATION, TK_STARTINSTALLATION_PAGE_TEXT},
+    {TK_INSTALLING, TK_INSTALLING_PAGE_TEXT},
+};
+
 static void EnterPage(HWND dialog) {
   SetButtonLabels(dialog);
-  // what a page of choices changed
+  // what a page of choices or the licence changed
   DestroyChoiceBoxes();
   g_ChoiceFocus = NULL;
+  DestroyLicenceBox();  // exactly one box, however the page is entered
   SetWindowPos(GetDlgItem(dialog, IDC_PAGE_TEXT), NULL, 0, 0, g_PageTextRect.right - g_PageTextRect.left,
                g_PageTextRect.bottom - g_PageTextRect.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SetTranslated(dialog, kPageTexts[g_Page][0], false);
+  Show(dialog, IDC_BACK, g_Page != WIZARD_WELCOME);
+  static const int kDestination[] = {IDC_BROWSE, IDC_DESTINATION_FRAME, IDC_DESTINATION};
+  for (int id : kDestination) Show(dialog, id, g_Page == WIZARD_DESTINATION);
+  Show(dialog, IDC_NEXT, true);
+  SetItem(dialog, IDC_PAGE_TEXT, kPageTexts[g_Page][1], true);
   switch (g_Page) {
-    case WIZARD_WELCOME:
-      DestroyLicenceBox();
-      SetTranslated(dialog, TK_WELCOME, false);
-      Show(dialog, IDC_BACK, false);
-      HideDestination(dialog);
-      Show(dialog, IDC_NEXT, true);
-      SetItem(dialog, IDC_PAGE_TEXT, TK_WELCOME_PAGE_TEXT, true);
-      break;
     case WIZARD_EULA: {
-      SetTranslated(dialog, TK_EULA, false);
-      Show(dialog, IDC_BACK, true);
-      HideDestination(dialog);
-      Show(dialog, IDC_NEXT, true);
-      SetItem(dialog, IDC_PAGE_TEXT, TK_EULA_PAGE_TEXT, true);
-      DestroyLicenceBox();  // exactly one box, however the page is entered
       const RECT text = NormalRect(GetDlgItem(dialog, IDC_PAGE_TEXT));
       const DWORD style = WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
       if (const WCHAR* licence = GetWizardLicence()) {
@@ -343,34 +335,16 @@ static void EnterPage(HWND dialog) {
       break;
     }
     case WIZARD_DESTINATION:
-      DestroyLicenceBox();
-      SetTranslated(dialog, TK_CHOOSE_DESITNATION_LOCATION, false);
-      Show(dialog, IDC_BACK, true);
-      Show(dialog, IDC_BROWSE, true);
       Enable(dialog, IDC_BROWSE, SetupState::AllowChangeInstallDir != 0);
-      Show(dialog, IDC_DESTINATION_FRAME, true);
-      Show(dialog, IDC_DESTINATION, true);
       SendDlgItemMessageA(dialog, IDC_DESTINATION, EM_SETREADONLY, SetupState::AllowChangeInstallDir ? FALSE : TRUE, 0);
-      SetItem(dialog, IDC_PAGE_TEXT, TK_CHOOSEDESTINATION_PAGE_TEXT, true);
       break;
     case WIZARD_COMPONENTS:
     case WIZARD_TASKS:
       EnterChoicePage(dialog, g_Page == WIZARD_TASKS);
       break;
-    case WIZARD_START:
-      SetTranslated(dialog, TK_START_INSTALLATION, false);
-      Show(dialog, IDC_BACK, true);
-      HideDestination(dialog);
-      SetItem(dialog, IDC_PAGE_TEXT, TK_STARTINSTALLATION_PAGE_TEXT, true);
-      break;
-    default:
-      SetTranslated(dialog, TK_INSTALLING, false);
-      Show(dialog, IDC_BACK, true);
+    case WIZARD_INSTALLING:
       Enable(dialog, IDC_BACK, false);
-      HideDestination(dialog);
-      Show(dialog, IDC_NEXT, true);
       Enable(dialog, IDC_NEXT, false);
-      SetItem(dialog, IDC_PAGE_TEXT, TK_INSTALLING_PAGE_TEXT, true);
       StartWorker(dialog);
       break;
   }
@@ -402,19 +376,11 @@ static void OnInitDialog(HWND dialog) {
   g_LaunchBox = NULL;
   g_LaunchChosen = 0;
   g_Ending = WIZARD_NOT_ENDED;
-  SetTranslated(dialog, TK_WELCOME, false);
-  SetButtonLabels(dialog);
-  Show(dialog, IDC_BACK, false);
-  Show(dialog, IDC_NEXT, true);
-  Show(dialog, IDC_BROWSE, false);
   SetItem(dialog, IDC_DESTINATION_FRAME, TK_DESTINATION_FOLDER, false);
-  Show(dialog, IDC_DESTINATION_FRAME, false);
   Show(dialog, IDC_CANCEL_INSTALL, true);
   SetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir);
-  Show(dialog, IDC_DESTINATION, false);
-  SetItem(dialog, IDC_PAGE_TEXT, TK_WELCOME_PAGE_TEXT, true);
   Show(dialog, IDC_PAGE_TEXT, true);
-  FocusPage(dialog);
+  EnterPage(dialog);
 }
 
 // The longest destination under %MAINDIR% of one section's lines, or less.
