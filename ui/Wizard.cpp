@@ -218,12 +218,9 @@ static RECT NormalRect(HWND window) {
 }
 
 static HWND CreateRuntimeControl(HWND dialog, DWORD exStyle, const char* cls, DWORD style, int x, int y,
-                                 int w, int h, const char* key, bool font) {
-  HWND control = CreateWindowExA(exStyle, cls, "", WS_CHILD | WS_VISIBLE | style, x, y, w, h, dialog,
-                                 reinterpret_cast<HMENU>(IDC_RUNTIME), SetupState::Instance, NULL);
-  if (!control) return NULL;
-  if (font) SendMessageA(control, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
-  if (key) SetTranslated(control, key, false);
+                                 int w, int h, const char* key) {
+  HWND control = CreateDialogChild(dialog, exStyle, cls, "", style, IDC_RUNTIME, x, y, w, h);
+  if (control && key) SetTranslated(control, key, false);
   return control;
 }
 
@@ -235,14 +232,11 @@ static void DestroyLicenceBox() {
 static void StartWorker(HWND dialog) {
   const RECT frame = NormalRect(GetDlgItem(dialog, IDC_DESTINATION_FRAME));
   const int L = frame.left, T = frame.top, R = frame.right, B = frame.bottom;
-  g_ProgressBar = CreateRuntimeControl(dialog, WS_EX_STATICEDGE, PROGRESS_CLASSA, 0, L, T, R - L,
-                                       (B - T) / 3, TK_PROGRESS, false);
-  g_ProgressLabel = CreateRuntimeControl(dialog, 0, "STATIC", SS_NOPREFIX, L, 200, R - L, 15, TK_COPYING_FILES, true);
-  SetTranslated(g_ProgressLabel, TK_INSTALL_PROGRESS, false);
-  g_FileFrame = CreateRuntimeControl(dialog, 0, "BUTTON", BS_GROUPBOX, L, 125, R - L, 35, TK_COPYING_FILES, true);
-  SetTranslated(g_FileFrame, TK_COPYING_FILE, false);
-  g_FileLine =
-      CreateRuntimeControl(dialog, 0, "STATIC", SS_NOPREFIX, L + 5, 140, R - L - 10, 15, TK_COPYING_FILES, true);
+  g_ProgressBar =
+      CreateRuntimeControl(dialog, WS_EX_STATICEDGE, PROGRESS_CLASSA, 0, L, T, R - L, (B - T) / 3, TK_PROGRESS);
+  g_ProgressLabel = CreateRuntimeControl(dialog, 0, "STATIC", SS_NOPREFIX, L, 200, R - L, 15, TK_INSTALL_PROGRESS);
+  g_FileFrame = CreateRuntimeControl(dialog, 0, "BUTTON", BS_GROUPBOX, L, 125, R - L, 35, TK_COPYING_FILE);
+  g_FileLine = CreateRuntimeControl(dialog, 0, "STATIC", SS_NOPREFIX, L + 5, 140, R - L - 10, 15, TK_COPYING_FILES);
   if (g_ProgressBar) SendMessageA(g_ProgressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
 
   g_Reports.SetDialog(dialog);
@@ -325,7 +319,7 @@ static void EnterPage(HWND dialog) {
         }
       } else {
         g_LicenceBox = CreateRuntimeControl(dialog, WS_EX_STATICEDGE, "EDIT", style, text.left, text.top + 80,
-                                            text.right - text.left, text.bottom - text.top - 20, NULL, true);
+                                            text.right - text.left, text.bottom - text.top - 20, NULL);
         if (g_LicenceBox) SetTranslated(g_LicenceBox, TK_EULA_BOX_TEXT, true);
       }
       if (g_LicenceBox) {
@@ -573,25 +567,15 @@ static void AddLaunchBox(HWND dialog) {
   char* format = SetupState::Translations.GetStringOr(TK_LAUNCH_APPLICATION, "Launch %APPNAME%");
   char* text = format ? ExpandPlaceholders(format) : NULL;
   const char* shown = text ? text : format ? format : "";
-  char* label = static_cast<char*>(malloc(2 * strlen(shown) + 1));
-  if (label) {
-    char* out = label;
-    for (const char* p = shown; *p; ++p) {
-      if (*p == '&') *out++ = '&';
-      *out++ = *p;
-    }
-    *out = '\0';
-  }
+  char* label = LiteralAmpersands(shown);
   const RECT frame = NormalRect(GetDlgItem(dialog, IDC_DESTINATION_FRAME));
-  g_LaunchBox = CreateWindowExA(0, "BUTTON", label ? label : shown, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
-                                frame.left, frame.top, frame.right - frame.left, (frame.bottom - frame.top) * 2 / 3,
-                                dialog, reinterpret_cast<HMENU>(IDC_LAUNCH_AFTER_INSTALL), SetupState::Instance, NULL);
+  g_LaunchBox = CreateDialogChild(dialog, 0, "BUTTON", label ? label : shown, WS_TABSTOP | BS_AUTOCHECKBOX,
+                                  IDC_LAUNCH_AFTER_INSTALL, frame.left, frame.top, frame.right - frame.left,
+                                  (frame.bottom - frame.top) * 2 / 3);
   free(label);
   free(text);
   free(format);
-  if (!g_LaunchBox) return;
-  SendMessageA(g_LaunchBox, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
-  SendMessageA(g_LaunchBox, BM_SETCHECK, BST_CHECKED, 0);
+  if (g_LaunchBox) SendMessageA(g_LaunchBox, BM_SETCHECK, BST_CHECKED, 0);
 }
 
 static void OnDone(HWND dialog, WPARAM failed) {
