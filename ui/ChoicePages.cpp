@@ -65,21 +65,21 @@ void FormatDiskSpace(unsigned long long bytes, char* out, size_t size) {
   static const char* const kUnits[] = {"KB", "MB", "GB", "TB"};
   // tenths of a unit, rounded up; whole kilobytes below a megabyte
   char text[32];
-  const unsigned long long kb = (bytes + 1023) / 1024;
+  // the units are powers of two: shifts, so that a 32-bit build needs no 64-bit division
+  const unsigned long long kb = (bytes + 1023) >> 10;
   if (kb < 1024) {
     wsprintfA(text, "%lu KB", static_cast<unsigned long>(kb));
     lstrcpynA(out, text, static_cast<int>(size));
     return;
   }
-  int unit = 1;
-  unsigned long long value = bytes, divisor = 1024ull * 1024;
-  while (unit < 3 && value >= divisor * 1024) {
-    divisor *= 1024;
+  int unit = 1, shift = 20;
+  while (unit < 3 && bytes >> shift >= 1024) {
+    shift += 10;
     ++unit;
   }
-  const unsigned long long tenths = (value * 10 + divisor - 1) / divisor;
-  wsprintfA(text, "%lu.%lu %s", static_cast<unsigned long>(tenths / 10), static_cast<unsigned long>(tenths % 10),
-            kUnits[unit]);
+  // under 2^25 even for the largest count of bytes
+  const unsigned long tenths = static_cast<unsigned long>((bytes * 10 + (1ull << shift) - 1) >> shift);
+  wsprintfA(text, "%lu.%lu %s", tenths / 10, tenths % 10, kUnits[unit]);
   lstrcpynA(out, text, static_cast<int>(size));
 }
 
