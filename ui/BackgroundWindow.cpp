@@ -165,10 +165,6 @@ void Paint(HWND window) {
   EndPaint(window, &paint);
 }
 
-int ReadExactly(HANDLE file, void* buffer, DWORD size) {
-  DWORD got = 0;
-  return ReadFile(file, buffer, size, &got, NULL) && got == size;
-}
 }  // namespace
 
 void RegisterBackgroundWindowClass(HINSTANCE instance) {
@@ -278,38 +274,23 @@ LRESULT CALLBACK BackgroundWindowProc(HWND window, UINT message, WPARAM wParam, 
 
 HMETAFILE LoadPlaceableMetafile(const char* path, RECT* bounds) {
   if (bounds) SetRectEmpty(bounds);
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
-  if (file == INVALID_HANDLE_VALUE) return NULL;
-
+  DWORD size = 0;
+  BYTE* bytes = reinterpret_cast<BYTE*>(ReadWhole(path, &size));
   HMETAFILE metafile = NULL;
-  BYTE header[22];
-  DWORD high = 0;
-  DWORD size = GetFileSize(file, &high);
-  if (size != INVALID_FILE_SIZE && !high && size >= sizeof header &&
-      ReadExactly(file, header, sizeof header)) {
-    const DWORD key = header[0] | header[1] << 8 | header[2] << 16 | (DWORD)header[3] << 24;
+  if (bytes && size >= 22) {
+    const DWORD key = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | (DWORD)bytes[3] << 24;
     const int placeable = key == 0x9AC6CDD7;
-    const DWORD offset = placeable ? sizeof header : 0;
-    const DWORD dataSize = size - offset;
-    HGLOBAL block = dataSize ? GlobalAlloc(GMEM_MOVEABLE, dataSize) : NULL;
-    if (block) {
-      BYTE* data = static_cast<BYTE*>(GlobalLock(block));
-      if (data && SetFilePointer(file, offset, NULL, FILE_BEGIN) == offset &&
-          ReadExactly(file, data, dataSize))
-        metafile = SetMetaFileBitsEx(dataSize, data);
-      if (data) GlobalUnlock(block);
-      GlobalFree(block);
-    }
+    const DWORD offset = placeable ? 22 : 0;  // the placeable header
+    if (size > offset) metafile = SetMetaFileBitsEx(size - offset, bytes + offset);
     if (metafile && placeable && bounds) {
       // left, top, right, bottom: signed 16-bit words after the key and handle
-      bounds->left = (SHORT)(header[6] | header[7] << 8);
-      bounds->top = (SHORT)(header[8] | header[9] << 8);
-      bounds->right = (SHORT)(header[10] | header[11] << 8);
-      bounds->bottom = (SHORT)(header[12] | header[13] << 8);
+      bounds->left = (SHORT)(bytes[6] | bytes[7] << 8);
+      bounds->top = (SHORT)(bytes[8] | bytes[9] << 8);
+      bounds->right = (SHORT)(bytes[10] | bytes[11] << 8);
+      bounds->bottom = (SHORT)(bytes[12] | bytes[13] << 8);
     }
   }
-  CloseHandle(file);
+  free(bytes);
   return metafile;
 }
 
