@@ -37,25 +37,19 @@ int HexDigit(char c) {
   return -1;
 }
 
-// What "%x" makes of the first six characters: blanks, a sign and a "0x" may
-// lead; no digit at all gives 0.
-COLORREF ParseColor(const char* text) {
-  const char* end = text;
-  while (*end && end - text < 6) ++end;
-  const char* p = text;
-  while (p < end && (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n')) ++p;
-  int negative = 0;
-  if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
-  if (end - p >= 3 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && HexDigit(p[2]) >= 0) p += 2;
-  DWORD value = 0;
-  for (; p < end && HexDigit(*p) >= 0; ++p) value = value * 16 + HexDigit(*p);
-  return negative ? 0u - value : value;
-}
-
+// What "%x" makes of the value's first six characters (the buffer holds no
+// more): blanks, a sign and a "0x" may lead; no digit at all gives 0.
 COLORREF ReadColor(const char* key, const char* defaultValue) {
   char text[7] = "";
   SetupState::Project.GetValue(kSection, key, defaultValue, text, sizeof text);
-  return ParseColor(text);
+  const char* p = text;
+  while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
+  const bool negative = *p == '-';
+  if (negative || *p == '+') ++p;
+  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && HexDigit(p[2]) >= 0) p += 2;
+  DWORD value = 0;
+  for (; HexDigit(*p) >= 0; ++p) value = value * 16 + HexDigit(*p);
+  return negative ? 0u - value : value;
 }
 
 // The entry name is the file name: the author may have written the path the
