@@ -12,6 +12,7 @@
 #include "platform/TextEncoding.h"
 #include "resources/resource.h"
 #include "ui/Wizard.h"
+#include "ui/WizardFiles.h"
 
 namespace {
 const char kSection[] = "Background";
@@ -60,12 +61,12 @@ const char* FileNamePart(const char* path) { return PathFileName(path); }
 // path stays set so that the clean-up removes whatever was made.
 RunResult ExtractPicture(const char* tempDir, const char* prefix, const char* value, char* path,
                          const char* createFailed, const char* copyFailed) {
-  if (!MakeTempFileName(tempDir, prefix, 0, path)) {
-    path[0] = '\0';
+  const ExtractOutcome outcome = ExtractToTemp(tempDir, prefix, FileNamePart(value), path);
+  if (!path[0]) {
     ShowError(createFailed);
     return RUN_FAILED;
   }
-  switch (ExtractEntry(SetupState::Efs, FileNamePart(value), path)) {
+  switch (outcome) {
     case EXTRACT_DONE: return RUN_DONE;
     case EXTRACT_CORRUPT: ShowError(TK_INSTALLATION_FILE_IS_CORRUPT); return RUN_DAMAGED;
     case EXTRACT_DISK_FULL: ShowError(TK_DISK_IS_FULL); break;

@@ -14,15 +14,6 @@ namespace {
 WCHAR* g_Licence;
 HBITMAP g_Image;
 
-// The entry in a fresh temporary file; path is "" when none was made.
-ExtractOutcome ExtractToTemp(const char* tempDir, const char* prefix, const char* entry, char* path) {
-  if (!MakeTempFileName(tempDir, prefix, 0, path)) {
-    path[0] = '\0';
-    return EXTRACT_FAILED;
-  }
-  return ExtractEntry(SetupState::Efs, entry, path);
-}
-
 RunResult ReadLicence(const char* tempDir) {
   char path[PATH_BYTES];
   const ExtractOutcome outcome = ExtractToTemp(tempDir, "LIC", EFS_LICENCE_ENTRY, path);
@@ -58,6 +49,14 @@ bool HasValue(const char* key) {
 }
 
 }  // namespace
+
+ExtractOutcome ExtractToTemp(const char* tempDir, const char* prefix, const char* entry, char* path) {
+  if (!MakeTempFileName(tempDir, prefix, 0, path)) {
+    path[0] = '\0';
+    return EXTRACT_FAILED;
+  }
+  return ExtractEntry(SetupState::Efs, entry, path);
+}
 
 WCHAR* LicenceText(const char* utf8, size_t size) {
   if (size >= 3 && memcmp(utf8, "\xEF\xBB\xBF", 3) == 0) {
