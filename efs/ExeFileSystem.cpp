@@ -19,8 +19,6 @@ CExeFileSystem::~CExeFileSystem() {
   Release();
 }
 
-CExeFileSystemLogged::~CExeFileSystemLogged() {}
-
 void CExeFileSystem::Close() { Release(); }
 
 void CExeFileSystem::Release() {

@@ -48,27 +48,27 @@ typedef EfsEntry EFSENTRY;
 class CExeFileSystem {
  public:
   CExeFileSystem();
-  virtual ~CExeFileSystem();
+  ~CExeFileSystem();
 
   // EFS_OK, or why not (the reader is then empty).
-  virtual EFSERROR Open(const char* path);
-  virtual int Exists(const char* name);
-  virtual FILETIME GetEntryTime(const char* name);
+  EFSERROR Open(const char* path);
+  int Exists(const char* name);
+  FILETIME GetEntryTime(const char* name);
   // The entry's EfsMethod: nonzero when compressed.
-  virtual int IsCompressed(const char* name);
+  int IsCompressed(const char* name);
   // A handle of its own on the container at the entry's data; the caller
   // closes it; INVALID_HANDLE_VALUE when there is none. Extraction does not
   // use it: it reads through the reader's one handle at explicit offsets.
-  virtual HANDLE OpenEntryData(const char* name, DWORD* storedSize);
-  virtual ExtractOutcome ExtractFile(const char* name, const char* destination, int overwrite,
-                          EFSProgressCallback progress, DWORD interval);
-  virtual DWORD GetCount();
+  HANDLE OpenEntryData(const char* name, DWORD* storedSize);
+  ExtractOutcome ExtractFile(const char* name, const char* destination, int overwrite,
+                              EFSProgressCallback progress, DWORD interval);
+  DWORD GetCount();
   // Null for an index out of range. The lookups by name give 0 for a name
   // that is not there (Exists tells).
-  virtual const char* GetName(int index);
-  virtual DWORD GetStoredSize(const char* name);
-  virtual DWORD GetTotalStoredSize();
-  virtual DWORD GetStubSize();
+  const char* GetName(int index);
+  DWORD GetStoredSize(const char* name);
+  DWORD GetTotalStoredSize();
+  DWORD GetStubSize();
 
   // Back to empty, letting go of the container file (Open holds it).
   void Close();
@@ -125,7 +125,6 @@ class CExeFileSystem {
 
 class CExeFileSystemLogged : public CExeFileSystem {
  public:
-  virtual ~CExeFileSystemLogged();
   // ExtractFile that also logs every folder it creates and the file.
   ExtractOutcome ExtractFileLogged(const char* name, const char* destination, int overwrite,
                         EFSProgressCallback progress, DWORD interval, CUninstallLogger* logger);

@@ -26,8 +26,7 @@ char* ConvertText(const char* text, size_t size, UINT from, UINT to, size_t* out
   return out;
 }
 
-// The whole file and its size; null when it cannot be read.
-static char* ReadWhole(const char* path, DWORD* size) {
+char* ReadWhole(const char* path, DWORD* size) {
   HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   if (h == INVALID_HANDLE_VALUE) return NULL;
   DWORD high = 0, got = 0;

@@ -12,6 +12,10 @@
 // the text is not valid in from, or memory runs out.
 char* ConvertText(const char* text, size_t size, UINT from, UINT to, size_t* outSize);
 
+// The whole file as a new heap buffer, zero-terminated, and its size in
+// bytes; null when it cannot be read.
+char* ReadWhole(const char* path, DWORD* size);
+
 class CFileParser;
 
 // Loads the script file into parser in the program's code page: a script

@@ -49,11 +49,6 @@ int32_t Deliver(const char* answer, size_t length, char* buffer, int32_t bufferS
 
 }  // namespace
 
-CFileParser::CFileParser()
-    : size(0), text(nullptr), cursorIndex(-1), cursorLine(nullptr), numberedLine(nullptr), numberedNumber(0) {
-  cursorSection[0] = '\0';
-}
-
 CFileParser::~CFileParser() { Release(); }
 
 void CFileParser::Release() {

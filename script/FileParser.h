@@ -6,8 +6,9 @@
 
 class CFileParser {
  public:
-  CFileParser();
-  virtual ~CFileParser();
+  // Empty; constant, so that a static parser needs no code to start.
+  constexpr CFileParser() {}
+  ~CFileParser();
 
   // Takes a copy of length bytes of text; 1 when it starts "QSP40", after a
   // UTF-8 byte-order mark if it has one (not kept in the text). On failure
@@ -38,12 +39,12 @@ class CFileParser {
   // walks it once instead of once per line.
   const char* LineAfterCursor(const char* section, int32_t index) const;
 
-  uint32_t size;  // file size + 1; 0 when nothing is loaded
-  char* text;     // the file and a terminating zero, or null
-  mutable char cursorSection[256];
-  mutable int32_t cursorIndex;
-  mutable const char* cursorLine;
+  uint32_t size = 0;       // file size + 1; 0 when nothing is loaded
+  char* text = nullptr;    // the file and a terminating zero, or null
+  mutable char cursorSection[256] = {};
+  mutable int32_t cursorIndex = 0;  // of cursorLine, when there is one
+  mutable const char* cursorLine = nullptr;
   // The line GetLineNumber numbered last, and its number.
-  mutable const char* numberedLine;
-  mutable int32_t numberedNumber;
+  mutable const char* numberedLine = nullptr;
+  mutable int32_t numberedNumber = 0;
 };

@@ -9,8 +9,6 @@
 #include "platform/FrontEnd.h"
 #include "platform/TextEncoding.h"
 
-CTranslations::CTranslations() : m_Path(NULL) {}
-
 CTranslations::~CTranslations() { free(m_Path); }
 
 int CTranslations::SetFile(const char* path) {

@@ -6,8 +6,8 @@
 
 class CTranslations {
  public:
-  CTranslations();
-  virtual ~CTranslations();
+  constexpr CTranslations() {}
+  ~CTranslations();
 
   // Frees any previous path; null leaves none and returns 0, otherwise the
   // path is copied and 1 returned. The file need not exist.
@@ -30,7 +30,7 @@ class CTranslations {
   enum { GetStringSize = 2001 };
 
  private:
-  char* m_Path;
+  char* m_Path = nullptr;
 
   CTranslations(const CTranslations&);
   CTranslations& operator=(const CTranslations&);

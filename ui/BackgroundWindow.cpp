@@ -12,6 +12,7 @@
 #include "platform/TextEncoding.h"
 #include "resources/resource.h"
 #include "ui/Wizard.h"
+#include "ui/WizardFiles.h"
 
 namespace {
 const char kSection[] = "Background";
@@ -37,25 +38,19 @@ int HexDigit(char c) {
   return -1;
 }
 
-// What "%x" makes of the first six characters: blanks, a sign and a "0x" may
-// lead; no digit at all gives 0.
-COLORREF ParseColor(const char* text) {
-  const char* end = text;
-  while (*end && end - text < 6) ++end;
-  const char* p = text;
-  while (p < end && (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n')) ++p;
-  int negative = 0;
-  if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
-  if (end - p >= 3 && p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && HexDigit(p[2]) >= 0) p += 2;
-  DWORD value = 0;
-  for (; p < end && HexDigit(*p) >= 0; ++p) value = value * 16 + HexDigit(*p);
-  return negative ? 0u - value : value;
-}
-
+// What "%x" makes of the value's first six characters (the buffer holds no
+// more): blanks, a sign and a "0x" may lead; no digit at all gives 0.
 COLORREF ReadColor(const char* key, const char* defaultValue) {
   char text[7] = "";
   SetupState::Project.GetValue(kSection, key, defaultValue, text, sizeof text);
-  return ParseColor(text);
+  const char* p = text;
+  while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\n') ++p;
+  const bool negative = *p == '-';
+  if (negative || *p == '+') ++p;
+  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && HexDigit(p[2]) >= 0) p += 2;
+  DWORD value = 0;
+  for (; HexDigit(*p) >= 0; ++p) value = value * 16 + HexDigit(*p);
+  return negative ? 0u - value : value;
 }
 
 // The entry name is the file name: the author may have written the path the
@@ -66,12 +61,12 @@ const char* FileNamePart(const char* path) { return PathFileName(path); }
 // path stays set so that the clean-up removes whatever was made.
 RunResult ExtractPicture(const char* tempDir, const char* prefix, const char* value, char* path,
                          const char* createFailed, const char* copyFailed) {
-  if (!MakeTempFileName(tempDir, prefix, 0, path)) {
-    path[0] = '\0';
+  const ExtractOutcome outcome = ExtractToTemp(tempDir, prefix, FileNamePart(value), path);
+  if (!path[0]) {
     ShowError(createFailed);
     return RUN_FAILED;
   }
-  switch (ExtractEntry(SetupState::Efs, FileNamePart(value), path)) {
+  switch (outcome) {
     case EXTRACT_DONE: return RUN_DONE;
     case EXTRACT_CORRUPT: ShowError(TK_INSTALLATION_FILE_IS_CORRUPT); return RUN_DAMAGED;
     case EXTRACT_DISK_FULL: ShowError(TK_DISK_IS_FULL); break;
@@ -165,10 +160,6 @@ void Paint(HWND window) {
   EndPaint(window, &paint);
 }
 
-int ReadExactly(HANDLE file, void* buffer, DWORD size) {
-  DWORD got = 0;
-  return ReadFile(file, buffer, size, &got, NULL) && got == size;
-}
 }  // namespace
 
 void RegisterBackgroundWindowClass(HINSTANCE instance) {
@@ -278,38 +269,23 @@ LRESULT CALLBACK BackgroundWindowProc(HWND window, UINT message, WPARAM wParam, 
 
 HMETAFILE LoadPlaceableMetafile(const char* path, RECT* bounds) {
   if (bounds) SetRectEmpty(bounds);
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
-  if (file == INVALID_HANDLE_VALUE) return NULL;
-
+  DWORD size = 0;
+  BYTE* bytes = reinterpret_cast<BYTE*>(ReadWhole(path, &size));
   HMETAFILE metafile = NULL;
-  BYTE header[22];
-  DWORD high = 0;
-  DWORD size = GetFileSize(file, &high);
-  if (size != INVALID_FILE_SIZE && !high && size >= sizeof header &&
-      ReadExactly(file, header, sizeof header)) {
-    const DWORD key = header[0] | header[1] << 8 | header[2] << 16 | (DWORD)header[3] << 24;
+  if (bytes && size >= 22) {
+    const DWORD key = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | (DWORD)bytes[3] << 24;
     const int placeable = key == 0x9AC6CDD7;
-    const DWORD offset = placeable ? sizeof header : 0;
-    const DWORD dataSize = size - offset;
-    HGLOBAL block = dataSize ? GlobalAlloc(GMEM_MOVEABLE, dataSize) : NULL;
-    if (block) {
-      BYTE* data = static_cast<BYTE*>(GlobalLock(block));
-      if (data && SetFilePointer(file, offset, NULL, FILE_BEGIN) == offset &&
-          ReadExactly(file, data, dataSize))
-        metafile = SetMetaFileBitsEx(dataSize, data);
-      if (data) GlobalUnlock(block);
-      GlobalFree(block);
-    }
+    const DWORD offset = placeable ? 22 : 0;  // the placeable header
+    if (size > offset) metafile = SetMetaFileBitsEx(size - offset, bytes + offset);
     if (metafile && placeable && bounds) {
       // left, top, right, bottom: signed 16-bit words after the key and handle
-      bounds->left = (SHORT)(header[6] | header[7] << 8);
-      bounds->top = (SHORT)(header[8] | header[9] << 8);
-      bounds->right = (SHORT)(header[10] | header[11] << 8);
-      bounds->bottom = (SHORT)(header[12] | header[13] << 8);
+      bounds->left = (SHORT)(bytes[6] | bytes[7] << 8);
+      bounds->top = (SHORT)(bytes[8] | bytes[9] << 8);
+      bounds->right = (SHORT)(bytes[10] | bytes[11] << 8);
+      bounds->bottom = (SHORT)(bytes[12] | bytes[13] << 8);
     }
   }
-  CloseHandle(file);
+  free(bytes);
   return metafile;
 }
 

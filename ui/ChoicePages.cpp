@@ -26,14 +26,25 @@ void ShowSpace() {
   free(format);
 }
 
-HWND CreateChild(HWND dialog, const char* cls, const char* text, DWORD style, int id, int x, int y, int w, int h) {
-  HWND control = CreateWindowExA(0, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, dialog,
+}  // namespace
+
+HWND CreateDialogChild(HWND dialog, DWORD exStyle, const char* cls, const char* text, DWORD style, int id, int x,
+                       int y, int w, int h) {
+  HWND control = CreateWindowExA(exStyle, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, dialog,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), SetupState::Instance, NULL);
   if (control) SendMessageA(control, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
   return control;
 }
 
-}  // namespace
+char* LiteralAmpersands(const char* text) {
+  char* doubled = static_cast<char*>(malloc(strlen(text) * 2 + 1));
+  if (!doubled) return NULL;
+  char* to = doubled;
+  for (const char* from = text; *from; ++from)
+    if ((*to++ = *from) == '&') *to++ = '&';
+  *to = '\0';
+  return doubled;
+}
 
 bool HasChoices(int task) {
   for (int i = 0; i < SetupState::ChoiceCount; ++i)
@@ -54,21 +65,21 @@ void FormatDiskSpace(unsigned long long bytes, char* out, size_t size) {
   static const char* const kUnits[] = {"KB", "MB", "GB", "TB"};
   // tenths of a unit, rounded up; whole kilobytes below a megabyte
   char text[32];
-  const unsigned long long kb = (bytes + 1023) / 1024;
+  // the units are powers of two: shifts, so that a 32-bit build needs no 64-bit division
+  const unsigned long long kb = (bytes + 1023) >> 10;
   if (kb < 1024) {
     wsprintfA(text, "%lu KB", static_cast<unsigned long>(kb));
     lstrcpynA(out, text, static_cast<int>(size));
     return;
   }
-  int unit = 1;
-  unsigned long long value = bytes, divisor = 1024ull * 1024;
-  while (unit < 3 && value >= divisor * 1024) {
-    divisor *= 1024;
+  int unit = 1, shift = 20;
+  while (unit < 3 && bytes >> shift >= 1024) {
+    shift += 10;
     ++unit;
   }
-  const unsigned long long tenths = (value * 10 + divisor - 1) / divisor;
-  wsprintfA(text, "%lu.%lu %s", static_cast<unsigned long>(tenths / 10), static_cast<unsigned long>(tenths % 10),
-            kUnits[unit]);
+  // under 2^25 even for the largest count of bytes
+  const unsigned long tenths = static_cast<unsigned long>((bytes * 10 + (1ull << shift) - 1) >> shift);
+  wsprintfA(text, "%lu.%lu %s", tenths / 10, tenths % 10, kUnits[unit]);
   lstrcpynA(out, text, static_cast<int>(size));
 }
 
@@ -80,8 +91,8 @@ HWND CreateChoiceBoxes(HWND dialog, int task, const RECT& area) {
   RECT bottom = area;
   if (!task) {
     bottom.bottom -= row;  // the space line
-    g_SpaceLine = CreateChild(dialog, "STATIC", "", SS_LEFT | SS_NOPREFIX, IDC_CHOICE_SPACE, area.left,
-                              area.bottom - row, area.right - area.left, row);
+    g_SpaceLine = CreateDialogChild(dialog, 0, "STATIC", "", SS_LEFT | SS_NOPREFIX, IDC_CHOICE_SPACE, area.left,
+                                    area.bottom - row, area.right - area.left, row);
   }
   int count = 0;
   for (int i = 0; i < SetupState::ChoiceCount && i <= IDC_CHOICE_LAST - IDC_CHOICE_FIRST; ++i)
@@ -101,15 +112,11 @@ HWND CreateChoiceBoxes(HWND dialog, int task, const RECT& area) {
     if (c.Task != task) continue;
     const char* text = c.Description && c.Description[0] ? c.Description : c.Name;
     // the author's "&" is shown, not made an access key (Space would press it)
-    char* label = static_cast<char*>(malloc(strlen(text) * 2 + 1));
+    char* label = LiteralAmpersands(text);
     if (!label) continue;
-    char* to = label;
-    for (const char* from = text; *from; ++from)
-      if ((*to++ = *from) == '&') *to++ = '&';
-    *to = '\0';
-    HWND box = CreateChild(dialog, "BUTTON", label, BS_AUTOCHECKBOX | WS_TABSTOP, IDC_CHOICE_FIRST + i,
-                           bottom.left + (n / rows) * width, bottom.top + (n % rows) * step, width - 4,
-                           row - row / 6);
+    HWND box = CreateDialogChild(dialog, 0, "BUTTON", label, BS_AUTOCHECKBOX | WS_TABSTOP, IDC_CHOICE_FIRST + i,
+                                 bottom.left + (n / rows) * width, bottom.top + (n % rows) * step, width - 4,
+                                 row - row / 6);
     ++n;
     free(label);
     if (!box) continue;

@@ -14,6 +14,13 @@ bool HasChoices(int task);
 HWND CreateChoiceBoxes(HWND dialog, int task, const RECT& area);
 void DestroyChoiceBoxes();
 
+// A control of the dialog, in the dialog's font; NULL when it cannot be made.
+HWND CreateDialogChild(HWND dialog, DWORD exStyle, const char* cls, const char* text, DWORD style, int id, int x,
+                       int y, int w, int h);
+// text with every '&' doubled, so that a control shows it rather than make
+// it an access key; a new heap string, NULL when memory runs out.
+char* LiteralAmpersands(const char* text);
+
 // A command of control id: when it is one of the boxes, its choice takes
 // the box's state (and the space line follows). 1 when it was one.
 int OnChoiceCommand(HWND dialog, int id);

@@ -22,7 +22,7 @@ enum {
 // WM_INSTALL_DONE, sent, and Cancel (control 1002) follows CancelAllowed.
 class CDialogFrontEnd : public CMessageBoxFrontEnd {
  public:
-  explicit CDialogFrontEnd(HWND dialog = NULL) : m_Dialog(dialog) {}
+  constexpr explicit CDialogFrontEnd(HWND dialog = NULL) : m_Dialog(dialog) {}
   void SetDialog(HWND dialog) { m_Dialog = dialog; }
   void Progress(int percent, const char* file) override;
   void CancelAllowed(bool allowed) override;

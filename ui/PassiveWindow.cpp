@@ -22,11 +22,7 @@ enum {
 // A translated text, or the fixed English one before the table is loaded
 // (a split join has none yet). The caller frees it.
 char* Text(const char* key, const char* english) {
-  if (SetupState::Translations.IsLoaded()) return SetupState::Translations.GetString(key);
-  const size_t n = strlen(english) + 1;
-  char* copy = static_cast<char*>(malloc(n));
-  if (copy) memcpy(copy, english, n);
-  return copy;
+  return SetupState::Translations.IsLoaded() ? SetupState::Translations.GetString(key) : _strdup(english);
 }
 
 }  // namespace

@@ -47,11 +47,13 @@ HBITMAP ScaledPicture(HBITMAP source, int width, int height) {
       info.bmHeight == 0)
     return NULL;
   const int w = info.bmWidth, h = info.bmHeight < 0 ? -info.bmHeight : info.bmHeight;
-  // the side that reaches its limit first decides
-  int fitW = width, fitH = static_cast<int>(static_cast<long long>(h) * width / w);
+  // the side that reaches its limit first decides; all four are positive, and an
+  // unsigned division is the one 64-bit helper a 32-bit build has anyway
+  typedef unsigned long long U64;
+  int fitW = width, fitH = static_cast<int>(U64(h) * unsigned(width) / unsigned(w));
   if (fitH > height) {
     fitH = height;
-    fitW = static_cast<int>(static_cast<long long>(w) * height / h);
+    fitW = static_cast<int>(U64(w) * unsigned(height) / unsigned(h));
   }
   if (fitW < 1) fitW = 1;
   if (fitH < 1) fitH = 1;

@@ -218,12 +218,9 @@ static RECT NormalRect(HWND window) {
 }
 
 static HWND CreateRuntimeControl(HWND dialog, DWORD exStyle, const char* cls, DWORD style, int x, int y,
-                                 int w, int h, const char* key, bool font) {
-  HWND control = CreateWindowExA(exStyle, cls, "", WS_CHILD | WS_VISIBLE | style, x, y, w, h, dialog,
-                                 reinterpret_cast<HMENU>(IDC_RUNTIME), SetupState::Instance, NULL);
-  if (!control) return NULL;
-  if (font) SendMessageA(control, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
-  if (key) SetTranslated(control, key, false);
+                                 int w, int h, const char* key) {
+  HWND control = CreateDialogChild(dialog, exStyle, cls, "", style, IDC_RUNTIME, x, y, w, h);
+  if (control && key) SetTranslated(control, key, false);
   return control;
 }
 
@@ -232,23 +229,14 @@ static void DestroyLicenceBox() {
   g_LicenceBox = NULL;
 }
 
-static void HideDestination(HWND dialog) {
-  Show(dialog, IDC_BROWSE, false);
-  Show(dialog, IDC_DESTINATION_FRAME, false);
-  Show(dialog, IDC_DESTINATION, false);
-}
-
 static void StartWorker(HWND dialog) {
   const RECT frame = NormalRect(GetDlgItem(dialog, IDC_DESTINATION_FRAME));
   const int L = frame.left, T = frame.top, R = frame.right, B = frame.bottom;
-  g_ProgressBar = CreateRuntimeControl(dialog, WS_EX_STATICEDGE, PROGRESS_CLASSA, 0, L, T, R - L,
-                                       (B - T) / 3, TK_PROGRESS, false);
-  g_ProgressLabel = CreateRuntimeControl(dialog, 0, "STATIC", SS_NOPREFIX, L, 200, R - L, 15, TK_COPYING_FILES, true);
-  SetTranslated(g_ProgressLabel, TK_INSTALL_PROGRESS, false);
-  g_FileFrame = CreateRuntimeControl(dialog, 0, "BUTTON", BS_GROUPBOX, L, 125, R - L, 35, TK_COPYING_FILES, true);
-  SetTranslated(g_FileFrame, TK_COPYING_FILE, false);
-  g_FileLine =
-      CreateRuntimeControl(dialog, 0, "STATIC", SS_NOPREFIX, L + 5, 140, R - L - 10, 15, TK_COPYING_FILES, true);
+  g_ProgressBar =
+      CreateRuntimeControl(dialog, WS_EX_STATICEDGE, PROGRESS_CLASSA, 0, L, T, R - L, (B - T) / 3, TK_PROGRESS);
+  g_ProgressLabel = CreateRuntimeControl(dialog, 0, "STATIC", SS_NOPREFIX, L, 200, R - L, 15, TK_INSTALL_PROGRESS);
+  g_FileFrame = CreateRuntimeControl(dialog, 0, "BUTTON", BS_GROUPBOX, L, 125, R - L, 35, TK_COPYING_FILE);
+  g_FileLine = CreateRuntimeControl(dialog, 0, "STATIC", SS_NOPREFIX, L + 5, 140, R - L - 10, 15, TK_COPYING_FILES);
   if (g_ProgressBar) SendMessageA(g_ProgressBar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
 
   g_Reports.SetDialog(dialog);
@@ -259,12 +247,6 @@ static void StartWorker(HWND dialog) {
 // A page of components (task 0) or tasks: the page text above, shortened
 // to what it needs, and the boxes below it down to the buttons.
 static void EnterChoicePage(HWND dialog, int task) {
-  DestroyLicenceBox();
-  SetTranslated(dialog, task ? TK_SELECT_TASKS : TK_SELECT_COMPONENTS, false);
-  Show(dialog, IDC_BACK, true);
-  HideDestination(dialog);
-  Show(dialog, IDC_NEXT, true);
-  SetItem(dialog, IDC_PAGE_TEXT, task ? TK_SELECT_TASKS_PAGE_TEXT : TK_SELECT_COMPONENTS_PAGE_TEXT, true);
   HWND text = GetDlgItem(dialog, IDC_PAGE_TEXT);
   RECT need = g_PageTextRect;
   const int length = GetWindowTextLengthA(text);
@@ -296,29 +278,33 @@ static bool PageShown(int page) {
   return true;
 }
 
+// Each page's title and text, by page.
+static const char* const kPageTexts[][2] = {
+    {TK_WELCOME, TK_WELCOME_PAGE_TEXT},
+    {TK_EULA, TK_EULA_PAGE_TEXT},
+    {TK_CHOOSE_DESITNATION_LOCATION, TK_CHOOSEDESTINATION_PAGE_TEXT},
+    {TK_SELECT_COMPONENTS, TK_SELECT_COMPONENTS_PAGE_TEXT},
+    {TK_SELECT_TASKS, TK_SELECT_TASKS_PAGE_TEXT},
+    {TK_START_INSTALLATION, TK_STARTINSTALLATION_PAGE_TEXT},
+    {TK_INSTALLING, TK_INSTALLING_PAGE_TEXT},
+};
+
 static void EnterPage(HWND dialog) {
   SetButtonLabels(dialog);
-  // what a page of choices changed
+  // what a page of choices or the licence changed
   DestroyChoiceBoxes();
   g_ChoiceFocus = NULL;
+  DestroyLicenceBox();  // exactly one box, however the page is entered
   SetWindowPos(GetDlgItem(dialog, IDC_PAGE_TEXT), NULL, 0, 0, g_PageTextRect.right - g_PageTextRect.left,
                g_PageTextRect.bottom - g_PageTextRect.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  SetTranslated(dialog, kPageTexts[g_Page][0], false);
+  Show(dialog, IDC_BACK, g_Page != WIZARD_WELCOME);
+  static const int kDestination[] = {IDC_BROWSE, IDC_DESTINATION_FRAME, IDC_DESTINATION};
+  for (int id : kDestination) Show(dialog, id, g_Page == WIZARD_DESTINATION);
+  Show(dialog, IDC_NEXT, true);
+  SetItem(dialog, IDC_PAGE_TEXT, kPageTexts[g_Page][1], true);
   switch (g_Page) {
-    case WIZARD_WELCOME:
-      DestroyLicenceBox();
-      SetTranslated(dialog, TK_WELCOME, false);
-      Show(dialog, IDC_BACK, false);
-      HideDestination(dialog);
-      Show(dialog, IDC_NEXT, true);
-      SetItem(dialog, IDC_PAGE_TEXT, TK_WELCOME_PAGE_TEXT, true);
-      break;
     case WIZARD_EULA: {
-      SetTranslated(dialog, TK_EULA, false);
-      Show(dialog, IDC_BACK, true);
-      HideDestination(dialog);
-      Show(dialog, IDC_NEXT, true);
-      SetItem(dialog, IDC_PAGE_TEXT, TK_EULA_PAGE_TEXT, true);
-      DestroyLicenceBox();  // exactly one box, however the page is entered
       const RECT text = NormalRect(GetDlgItem(dialog, IDC_PAGE_TEXT));
       const DWORD style = WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
       if (const WCHAR* licence = GetWizardLicence()) {
@@ -333,7 +319,7 @@ static void EnterPage(HWND dialog) {
         }
       } else {
         g_LicenceBox = CreateRuntimeControl(dialog, WS_EX_STATICEDGE, "EDIT", style, text.left, text.top + 80,
-                                            text.right - text.left, text.bottom - text.top - 20, NULL, true);
+                                            text.right - text.left, text.bottom - text.top - 20, NULL);
         if (g_LicenceBox) SetTranslated(g_LicenceBox, TK_EULA_BOX_TEXT, true);
       }
       if (g_LicenceBox) {
@@ -343,34 +329,16 @@ static void EnterPage(HWND dialog) {
       break;
     }
     case WIZARD_DESTINATION:
-      DestroyLicenceBox();
-      SetTranslated(dialog, TK_CHOOSE_DESITNATION_LOCATION, false);
-      Show(dialog, IDC_BACK, true);
-      Show(dialog, IDC_BROWSE, true);
       Enable(dialog, IDC_BROWSE, SetupState::AllowChangeInstallDir != 0);
-      Show(dialog, IDC_DESTINATION_FRAME, true);
-      Show(dialog, IDC_DESTINATION, true);
       SendDlgItemMessageA(dialog, IDC_DESTINATION, EM_SETREADONLY, SetupState::AllowChangeInstallDir ? FALSE : TRUE, 0);
-      SetItem(dialog, IDC_PAGE_TEXT, TK_CHOOSEDESTINATION_PAGE_TEXT, true);
       break;
     case WIZARD_COMPONENTS:
     case WIZARD_TASKS:
       EnterChoicePage(dialog, g_Page == WIZARD_TASKS);
       break;
-    case WIZARD_START:
-      SetTranslated(dialog, TK_START_INSTALLATION, false);
-      Show(dialog, IDC_BACK, true);
-      HideDestination(dialog);
-      SetItem(dialog, IDC_PAGE_TEXT, TK_STARTINSTALLATION_PAGE_TEXT, true);
-      break;
-    default:
-      SetTranslated(dialog, TK_INSTALLING, false);
-      Show(dialog, IDC_BACK, true);
+    case WIZARD_INSTALLING:
       Enable(dialog, IDC_BACK, false);
-      HideDestination(dialog);
-      Show(dialog, IDC_NEXT, true);
       Enable(dialog, IDC_NEXT, false);
-      SetItem(dialog, IDC_PAGE_TEXT, TK_INSTALLING_PAGE_TEXT, true);
       StartWorker(dialog);
       break;
   }
@@ -402,19 +370,11 @@ static void OnInitDialog(HWND dialog) {
   g_LaunchBox = NULL;
   g_LaunchChosen = 0;
   g_Ending = WIZARD_NOT_ENDED;
-  SetTranslated(dialog, TK_WELCOME, false);
-  SetButtonLabels(dialog);
-  Show(dialog, IDC_BACK, false);
-  Show(dialog, IDC_NEXT, true);
-  Show(dialog, IDC_BROWSE, false);
   SetItem(dialog, IDC_DESTINATION_FRAME, TK_DESTINATION_FOLDER, false);
-  Show(dialog, IDC_DESTINATION_FRAME, false);
   Show(dialog, IDC_CANCEL_INSTALL, true);
   SetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir);
-  Show(dialog, IDC_DESTINATION, false);
-  SetItem(dialog, IDC_PAGE_TEXT, TK_WELCOME_PAGE_TEXT, true);
   Show(dialog, IDC_PAGE_TEXT, true);
-  FocusPage(dialog);
+  EnterPage(dialog);
 }
 
 // The longest destination under %MAINDIR% of one section's lines, or less.
@@ -607,25 +567,15 @@ static void AddLaunchBox(HWND dialog) {
   char* format = SetupState::Translations.GetStringOr(TK_LAUNCH_APPLICATION, "Launch %APPNAME%");
   char* text = format ? ExpandPlaceholders(format) : NULL;
   const char* shown = text ? text : format ? format : "";
-  char* label = static_cast<char*>(malloc(2 * strlen(shown) + 1));
-  if (label) {
-    char* out = label;
-    for (const char* p = shown; *p; ++p) {
-      if (*p == '&') *out++ = '&';
-      *out++ = *p;
-    }
-    *out = '\0';
-  }
+  char* label = LiteralAmpersands(shown);
   const RECT frame = NormalRect(GetDlgItem(dialog, IDC_DESTINATION_FRAME));
-  g_LaunchBox = CreateWindowExA(0, "BUTTON", label ? label : shown, WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX,
-                                frame.left, frame.top, frame.right - frame.left, (frame.bottom - frame.top) * 2 / 3,
-                                dialog, reinterpret_cast<HMENU>(IDC_LAUNCH_AFTER_INSTALL), SetupState::Instance, NULL);
+  g_LaunchBox = CreateDialogChild(dialog, 0, "BUTTON", label ? label : shown, WS_TABSTOP | BS_AUTOCHECKBOX,
+                                  IDC_LAUNCH_AFTER_INSTALL, frame.left, frame.top, frame.right - frame.left,
+                                  (frame.bottom - frame.top) * 2 / 3);
   free(label);
   free(text);
   free(format);
-  if (!g_LaunchBox) return;
-  SendMessageA(g_LaunchBox, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
-  SendMessageA(g_LaunchBox, BM_SETCHECK, BST_CHECKED, 0);
+  if (g_LaunchBox) SendMessageA(g_LaunchBox, BM_SETCHECK, BST_CHECKED, 0);
 }
 
 static void OnDone(HWND dialog, WPARAM failed) {

@@ -14,30 +14,6 @@ namespace {
 WCHAR* g_Licence;
 HBITMAP g_Image;
 
-// The entry in a fresh temporary file; path is "" when none was made.
-ExtractOutcome ExtractToTemp(const char* tempDir, const char* prefix, const char* entry, char* path) {
-  if (!MakeTempFileName(tempDir, prefix, 0, path)) {
-    path[0] = '\0';
-    return EXTRACT_FAILED;
-  }
-  return ExtractEntry(SetupState::Efs, entry, path);
-}
-
-// The whole file as a new buffer; NULL when it cannot be read.
-char* ReadWhole(const char* path, DWORD* size) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-  if (file == INVALID_HANDLE_VALUE) return NULL;
-  DWORD high = 0, got = 0;
-  *size = GetFileSize(file, &high);
-  char* bytes = high || *size == INVALID_FILE_SIZE ? NULL : static_cast<char*>(malloc(*size + 1));
-  if (bytes && (!ReadFile(file, bytes, *size, &got, NULL) || got != *size)) {
-    free(bytes);
-    bytes = NULL;
-  }
-  CloseHandle(file);
-  return bytes;
-}
-
 RunResult ReadLicence(const char* tempDir) {
   char path[PATH_BYTES];
   const ExtractOutcome outcome = ExtractToTemp(tempDir, "LIC", EFS_LICENCE_ENTRY, path);
@@ -73,6 +49,14 @@ bool HasValue(const char* key) {
 }
 
 }  // namespace
+
+ExtractOutcome ExtractToTemp(const char* tempDir, const char* prefix, const char* entry, char* path) {
+  if (!MakeTempFileName(tempDir, prefix, 0, path)) {
+    path[0] = '\0';
+    return EXTRACT_FAILED;
+  }
+  return ExtractEntry(SetupState::Efs, entry, path);
+}
 
 WCHAR* LicenceText(const char* utf8, size_t size) {
   if (size >= 3 && memcmp(utf8, "\xEF\xBB\xBF", 3) == 0) {

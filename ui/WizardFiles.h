@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include "efs/EntryExtraction.h"
 #include "platform/FrontEnd.h"
 
 // Extracts and loads what the script names; a licence also shows the
@@ -15,6 +16,10 @@ const WCHAR* GetWizardLicence();
 // The picture at its own size; NULL for the built-in one.
 HBITMAP GetWizardImage();
 void ReleaseWizardFiles();
+
+// The setup file's entry in a fresh temporary file of tempDir, named
+// prefix*.tmp; path (PATH_BYTES) is "" when none was made.
+ExtractOutcome ExtractToTemp(const char* tempDir, const char* prefix, const char* entry, char* path);
 
 // UTF-8 bytes (a byte-order mark dropped) as UTF-16 with every line ending
 // CR LF, as an edit control breaks lines; a new string the caller frees,
