@@ -340,52 +340,53 @@ int ParseSetupCommandLine(const char* line, SetupCommandLine* out) {
   }
 }
 
+namespace {
+
+struct OptionsText {
+  char* out;
+  size_t size;
+  size_t at;
+};
+
+// A switch as a token of its own, or (with value) an option and its value
+// as one quoted token; false when it does not fit.
+bool Put(OptionsText* text, const char* option, const char* value = NULL) {
+  // a quote inside would end the token early, and what follows it would
+  // be read as options of the next process
+  if (value && strchr(value, '"')) return false;
+  const char* pieces[3] = {option, value ? value : "", value ? "\"" : ""};
+  for (const char* piece : pieces) {
+    const size_t n = strlen(piece);
+    if (text->at + n + 1 > text->size) return false;
+    memcpy(text->out + text->at, piece, n);
+    text->at += n;
+  }
+  return true;
+}
+
+}  // namespace
+
 int FormatPassedOptions(const SetupCommandLine& options, char* out, size_t size) {
   if (size == 0) return 0;
-  out[0] = '\0';
-  size_t at = 0;
-  // the display mode, then how programs in use are treated
-  char first[128];
-  strcpy(first, options.Display == SETUP_DISPLAY_NONE      ? " /S"
-                : options.Display == SETUP_DISPLAY_PASSIVE ? " /PASSIVE"
-                                                           : "");
-  if (options.CloseApplications) strcat(first, " /CLOSEAPPLICATIONS");
-  if (options.NoCloseApplications) strcat(first, " /NOCLOSEAPPLICATIONS");
-  if (options.ForceCloseApplications) strcat(first, " /FORCECLOSEAPPLICATIONS");
-  const char* parts[7][2] = {
-      {first, ""},
-      {options.HasLog ? " \"/LOG=" : "", options.HasLog ? options.LogPath : ""},
-      {options.Language[0] ? " \"/LANG=" : "", options.Language},
-      {options.ScopeChoice == SETUP_SCOPE_ALL_USERS     ? " /ALLUSERS"
-       : options.ScopeChoice == SETUP_SCOPE_CURRENT_USER ? " /CURRENTUSER"
-                                                         : "",
-       ""},
-      {options.HasComponents ? " \"/COMPONENTS=" : "", options.HasComponents ? options.Components : ""},
-      {options.HasTasks ? " \"/TASKS=" : "", options.HasTasks ? options.Tasks : ""},
-      {options.HasDestination ? " \"/D=" : "", options.HasDestination ? options.Destination : ""},
-  };
-  for (int i = 0; i < 7; ++i) {
-    if (!parts[i][0][0]) continue;
-    // a quote inside would end the token early, and what follows it would
-    // be read as options of the next process
-    if (strchr(parts[i][1], '"')) {
-      out[0] = '\0';
-      return 0;
-    }
-    // the switches are tokens of their own, the values quoted ones
-    const char* pieces[3] = {parts[i][0], parts[i][1], parts[i][0][1] == '"' ? "\"" : ""};
-    for (const char* piece : pieces) {
-      const size_t n = strlen(piece);
-      if (at + n + 1 > size) {
-        out[0] = '\0';
-        return 0;
-      }
-      memcpy(out + at, piece, n);
-      at += n;
-    }
-  }
-  out[at] = '\0';
-  return 1;
+  OptionsText text = {out, size, 0};
+  // the display mode, then how programs in use are treated, then the values
+  const bool fits =
+      Put(&text, options.Display == SETUP_DISPLAY_NONE      ? " /S"
+                 : options.Display == SETUP_DISPLAY_PASSIVE ? " /PASSIVE"
+                                                            : "") &&
+      (!options.CloseApplications || Put(&text, " /CLOSEAPPLICATIONS")) &&
+      (!options.NoCloseApplications || Put(&text, " /NOCLOSEAPPLICATIONS")) &&
+      (!options.ForceCloseApplications || Put(&text, " /FORCECLOSEAPPLICATIONS")) &&
+      (!options.HasLog || Put(&text, " \"/LOG=", options.LogPath)) &&
+      (!options.Language[0] || Put(&text, " \"/LANG=", options.Language)) &&
+      Put(&text, options.ScopeChoice == SETUP_SCOPE_ALL_USERS      ? " /ALLUSERS"
+                 : options.ScopeChoice == SETUP_SCOPE_CURRENT_USER ? " /CURRENTUSER"
+                                                                   : "") &&
+      (!options.HasComponents || Put(&text, " \"/COMPONENTS=", options.Components)) &&
+      (!options.HasTasks || Put(&text, " \"/TASKS=", options.Tasks)) &&
+      (!options.HasDestination || Put(&text, " \"/D=", options.Destination));
+  out[fits ? text.at : 0] = '\0';
+  return fits;
 }
 
 int ResolveInstallScope(int setting, int choice, int answer) {
