@@ -17,14 +17,12 @@ int g_Tried;
 }  // namespace
 
 int RunsAsAdministrator() {
-  SID_IDENTIFIER_AUTHORITY nt = {SECURITY_NT_AUTHORITY};
-  PSID administrators = NULL;
-  if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                &administrators))
-    return 0;
+  ULONG_PTR administrators[SECURITY_MAX_SID_SIZE / sizeof(ULONG_PTR) + 1];  // aligned as a SID must be
+  DWORD size = sizeof administrators;
   BOOL member = FALSE;
-  if (!CheckTokenMembership(NULL, administrators, &member)) member = FALSE;
-  FreeSid(administrators);
+  if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, NULL, administrators, &size) ||
+      !CheckTokenMembership(NULL, administrators, &member))
+    member = FALSE;
   return member ? 1 : 0;
 }
 
@@ -78,15 +76,18 @@ int DeleteFilesIn(const char* folder) {
   WCHAR path[MAX_PATH + 16];
   const int n = MultiByteToWideChar(CP_ACP, 0, folder, -1, path, MAX_PATH);
   if (n <= 0) return 0;
-  wcscpy(path + n - 1, L"*");
+  path[n - 1] = L'*';
+  path[n] = L'\0';
   WIN32_FIND_DATAW entry;
   HANDLE walk = FindFirstFileW(path, &entry);
   int onlyFiles = 1;
   for (BOOL more = walk != INVALID_HANDLE_VALUE; more; more = FindNextFileW(walk, &entry)) {
+    const WCHAR* name = entry.cFileName;
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      if (wcscmp(entry.cFileName, L".") && wcscmp(entry.cFileName, L"..")) onlyFiles = 0;
-    } else if (n - 1 + wcslen(entry.cFileName) < MAX_PATH) {
-      wcscpy(path + n - 1, entry.cFileName);
+      // "." and ".."
+      if (name[0] != L'.' || (name[1] && (name[1] != L'.' || name[2]))) onlyFiles = 0;
+    } else if (n - 1 + lstrlenW(name) < MAX_PATH) {
+      lstrcpyW(path + n - 1, name);
       SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);  // a read-only copy too
       DeleteFileW(path);
     }
