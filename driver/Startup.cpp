@@ -609,7 +609,7 @@ static RunResult InstallElevated() {
   SetupCommandLine options = g_Options;
   const char* table = ChosenTranslationEntry();
   const char* code = strchr(table, '.');
-  const char* end = code ? strrchr(table, '.') : NULL;
+  const char* end = code ? MbcsFindLastChar(table, '.') : NULL;
   if (code && end > code + 1 && static_cast<size_t>(end - code - 1) < sizeof options.Language) {
     memcpy(options.Language, code + 1, end - code - 1);
     options.Language[end - code - 1] = '\0';

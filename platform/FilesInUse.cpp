@@ -169,10 +169,9 @@ int CancelScheduledMove(const char* path, const char* newPath) {
   if (!MultiByteToWideChar(CP_ACP, 0, path, -1, from, PATH_BYTES) ||
       !MultiByteToWideChar(CP_ACP, 0, newPath, -1, to, PATH_BYTES))
     return 0;
-  WCHAR key[sizeof kSessionManager];
-  MultiByteToWideChar(CP_ACP, 0, kSessionManager, -1, key, sizeof kSessionManager);
   HKEY session;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &session) != ERROR_SUCCESS) return 0;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &session) != ERROR_SUCCESS)
+    return 0;
   DWORD type = 0, size = 0;
   int cancelled = 0;
   if (RegQueryValueExW(session, kPendingRenames, NULL, &type, NULL, &size) != ERROR_SUCCESS || type != REG_MULTI_SZ) {
