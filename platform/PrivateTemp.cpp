@@ -39,23 +39,13 @@ int MakeFolder(const char* path) {
       continue;
     BOOL made = CreateDirectoryA(path, &sa);
     const DWORD error = GetLastError();
-    if (made) {
-      // Set once more on the folder made: some systems (Wine) take no rules
-      // from the creation itself.
-      PSID owner = NULL;
-      PACL dacl = NULL;
-      BOOL present = FALSE, defaulted = FALSE;
-      GetSecurityDescriptorOwner(sa.lpSecurityDescriptor, &owner, &defaulted);
-      GetSecurityDescriptorDacl(sa.lpSecurityDescriptor, &present, &dacl, &defaulted);
-      SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
-      if (owner) what |= OWNER_SECURITY_INFORMATION;
-      if (SetNamedSecurityInfoA(const_cast<char*>(path), SE_FILE_OBJECT, what, owner, NULL, dacl, NULL) !=
-          ERROR_SUCCESS) {
-        RemoveDirectoryA(path);
-        made = FALSE;
-      }
-    }
     LocalFree(sa.lpSecurityDescriptor);
+    // Set once more on the folder made: some systems (Wine) take no rules
+    // from the creation itself.
+    if (made && !MakeAdministratorsFolder(path)) {
+      RemoveDirectoryA(path);
+      made = FALSE;
+    }
     if (made) return 1;
     if (error != ERROR_INVALID_OWNER) return error == ERROR_ALREADY_EXISTS ? -1 : 0;
   }
