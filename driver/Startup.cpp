@@ -41,8 +41,8 @@
 #include "uninstall/SelfRemoval.h"
 #include "uninstall/UninstallDriver.h"
 
-static const char kUnspecifiedError[] =
-    "An unspecified error occurred. The installation will be terminated.";
+// a literal, not an array: one copy with the join's
+static const char* const kUnspecifiedError = "An unspecified error occurred. The installation will be terminated.";
 
 // The table is inside the container that cannot be read: a fixed text.
 static const char kNewerFormatText[] =
