@@ -797,39 +797,32 @@ static RunResult RunInstaller(const char* tempDir, int showCommand) {
 // (named as the question would name the program; nothing to cancel) or
 // nothing at all.
 static RunResult Uninstall() {
+  // the table installed beside this file, unless its path would not fit
+  char table[PATH_BYTES];
+  MbcsCopy(table, PATH_BYTES, SetupState::ExePath);
+  char* file = const_cast<char*>(PathFileName(table));
+  const bool hasTable = static_cast<size_t>(file - table) + sizeof "Translations.ini" <= sizeof table;
+  if (hasTable) strcpy(file, "Translations.ini");
   // An installation for all users is removed with administrator rights;
   // a per-user one never asks for them.
-  char installed[PATH_BYTES];
-  MbcsCopy(installed, PATH_BYTES, SetupState::ExePath);
-  char* file = const_cast<char*>(PathFileName(installed));
-  if (!g_Options.ElevatedRun && static_cast<size_t>(file - installed) + sizeof "Translations.ini" <= sizeof installed) {
-    strcpy(file, "Translations.ini");
-    if (!ReadInstalledForCurrentUser(installed) && !IsElevated()) {
-      SetupCommandLine options = g_Options;
-      options.HasDestination = 0;
-      const int code = RunThisElevated(options, NULL, NULL);
-      if (code == SETUP_EXIT_NO_RIGHTS) {
-        SetupState::Translations.SetFile(installed);
-        char* name = ReadInstalledAppName(installed);
-        ShowNoRights(name ? name : PathFileName(SetupState::ExePath));
-        free(name);
-      }
-      return ResultOf(code);
+  if (!g_Options.ElevatedRun && hasTable && !ReadInstalledForCurrentUser(table) && !IsElevated()) {
+    SetupCommandLine options = g_Options;
+    options.HasDestination = 0;
+    const int code = RunThisElevated(options, NULL, NULL);
+    if (code == SETUP_EXIT_NO_RIGHTS) {
+      SetupState::Translations.SetFile(table);
+      char* name = ReadInstalledAppName(table);
+      ShowNoRights(name ? name : PathFileName(SetupState::ExePath));
+      free(name);
     }
+    return ResultOf(code);
   }
   if (FrontEnd()->Attended()) {
     CUninstallWindow window(SetupState::Instance);
     return RunUninstaller(window);
   }
   if (FrontEnd()->Mode() != DISPLAY_PASSIVE) return RunUninstaller(*FrontEnd());
-  char table[PATH_BYTES];
-  MbcsCopy(table, PATH_BYTES, SetupState::ExePath);
-  char* name = const_cast<char*>(PathFileName(table));
-  char* title = NULL;
-  if (static_cast<size_t>(name - table) + sizeof "Translations.ini" <= sizeof table) {
-    strcpy(name, "Translations.ini");
-    title = ReadInstalledAppName(table);
-  }
+  char* title = hasTable ? ReadInstalledAppName(table) : NULL;
   g_Passive.Open(SetupState::Instance, title ? title : PathFileName(SetupState::ExePath));
   free(title);
   g_Passive.CancelAllowed(false);
