@@ -163,6 +163,17 @@ static RunResult Join(const char* target, const char* base, int mode) {
   return JoinSplitParts(target, base, mode, window);
 }
 
+// A new temporary file at path, or "" after the message that names what
+// it was for ("QSP ", or "" for a copy of the program).
+static RunResult CreateTemp(const char* tempDir, const char* prefix, char* path, const char* what) {
+  if (MakeTempFileName(tempDir, prefix, 0, path)) return RUN_DONE;
+  path[0] = '\0';
+  char text[128];
+  wsprintfA(text, "Failed to create temporary %sfile in temporary files directory.", what);
+  ShowError(text, MB_OK);
+  return RUN_FAILED;
+}
+
 // Started from where it was delivered: copies itself to the temporary folder
 // and lets that copy join the parts, so that the disk can be changed.
 static int RunFirstPart(const char* tempDir) {
@@ -178,10 +189,7 @@ static int RunFirstPart(const char* tempDir) {
     return SETUP_EXIT_DAMAGED;
   }
   char copy[PATH_BYTES];
-  if (!MakeTempFileName(tempDir, "EXE", 0, copy)) {
-    ShowError("Failed to create temporary file in temporary files directory.", MB_OK);
-    return SETUP_EXIT_FAILED;
-  }
+  if (CreateTemp(tempDir, "EXE", copy, "") != RUN_DONE) return SETUP_EXIT_FAILED;
 
   if (Join(copy, base, SPLITJOIN_COPY_EXE_ONLY) != RUN_DONE) {
     ShowError("Failed to copy executable part of split installation to temporary files directory.",
@@ -211,10 +219,7 @@ static int RunFirstPart(const char* tempDir) {
 // that as the installer and waits for it. The joined file removes itself.
 static int RunSplitJoin(const char* tempDir, const char* base) {
   char joined[PATH_BYTES];
-  if (!MakeTempFileName(tempDir, "EXE", 0, joined)) {
-    ShowError("Failed to create temporary file in temporary files directory.", MB_OK);
-    return SETUP_EXIT_FAILED;
-  }
+  if (CreateTemp(tempDir, "EXE", joined, "") != RUN_DONE) return SETUP_EXIT_FAILED;
   const RunResult joinedAll = Join(joined, base, SPLITJOIN_JOIN_ALL);
   if (joinedAll != RUN_DONE) return ExitCodeOf(joinedAll);  // said where it was found; the target is gone
   // checked slice by slice as it was joined; unchanged from here until it runs
@@ -237,21 +242,18 @@ static int RunSplitJoin(const char* tempDir, const char* base) {
   return code;
 }
 
-// Extracts one entry the installer needs into its temporary file, with the
-// messages of a failed and of a corrupt entry.
-static RunResult ExtractToTemp(const char* entry, const char* path, const char* failed,
-                               const char* corrupt) {
+// Extracts one entry the installer needs into its temporary file; the
+// messages of a failed and of a corrupt entry name it as given.
+static RunResult ExtractToTemp(const char* entry, const char* path, const char* name, const char* corruptName) {
   const ExtractOutcome outcome = ExtractEntry(SetupState::Efs, entry, path);
   if (outcome == EXTRACT_DONE) return RUN_DONE;
-  ShowError(outcome == EXTRACT_CORRUPT ? corrupt : failed, MB_OK);
-  return outcome == EXTRACT_CORRUPT ? RUN_DAMAGED : RUN_FAILED;
-}
-
-static RunResult CreateTemp(const char* tempDir, const char* prefix, char* path, const char* failed) {
-  if (MakeTempFileName(tempDir, prefix, 0, path)) return RUN_DONE;
-  path[0] = '\0';
-  ShowError(failed, MB_OK);
-  return RUN_FAILED;
+  const bool corrupt = outcome == EXTRACT_CORRUPT;
+  char text[128];
+  wsprintfA(text, corrupt ? "The installation file is corrupt.\n%s failed on CRC check."
+                          : "Failed to copy %s to the temp directory.",
+            corrupt ? corruptName : name);
+  ShowError(text, MB_OK);
+  return corrupt ? RUN_DAMAGED : RUN_FAILED;
 }
 
 // The chosen table in a temporary file of its own, as UTF-16, which the
@@ -259,13 +261,11 @@ static RunResult CreateTemp(const char* tempDir, const char* prefix, char* path,
 // name: the lookup may keep an old file's text by its name).
 static RunResult LoadChosenTable(const char* tempDir, char* tempTranslations) {
   if (tempTranslations[0]) DeleteFileA(tempTranslations);
-  RunResult result = CreateTemp(tempDir, "TRA", tempTranslations,
-                                "Failed to create temporary Translations.ini file in temporary files directory.");
+  RunResult result = CreateTemp(tempDir, "TRA", tempTranslations, "Translations.ini ");
   if (result != RUN_DONE) return result;
   const char* table = ChosenTranslationEntry();
   if (strcmp(table, "Translations.ini") != 0) RunLogLine("Language", table);
-  result = ExtractToTemp(table, tempTranslations, "Failed to copy Translations.ini to the temp directory.",
-                         "The installation file is corrupt.\nTranslations.ini failed on CRC check.");
+  result = ExtractToTemp(table, tempTranslations, "Translations.ini", "Translations.ini");
   if (result != RUN_DONE) return result;
   if (!ConvertTableToUnicode(tempTranslations) || !SetupState::Translations.SetFile(tempTranslations)) {
     ShowError("Failed initialize translation object.", MB_OK);
@@ -649,10 +649,9 @@ static RunResult PrepareInstaller(const char* tempDir, char* tempProject, char* 
     return RUN_FAILED;
   }
   RunResult result =
-      CreateTemp(tempDir, "QSP", tempProject, "Failed to create temporary QSP file in temporary files directory.");
+      CreateTemp(tempDir, "QSP", tempProject, "QSP ");
   if (result != RUN_DONE) return result;
-  result = ExtractToTemp("default.qsp", tempProject, "Failed to copy default.qsp to the temp directory.",
-                         "The installation file is corrupt.\nDefault.qsp failed on CRC check.");
+  result = ExtractToTemp("default.qsp", tempProject, "default.qsp", "Default.qsp");
   if (result != RUN_DONE) return result;
   // the command stores UTF-8; a Windows that does not run us in UTF-8
   // takes the script in its ANSI code page
