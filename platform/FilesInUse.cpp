@@ -8,6 +8,7 @@
 #include "common/SafeFormat.h"
 #include "platform/RunLog.h"
 #include "platform/SystemLibrary.h"
+#include "platform/TextEncoding.h"
 
 namespace {
 
@@ -266,11 +267,8 @@ int CProgramsInUse::Find(const char* const* files, int count) {
     LPCWSTR* wide = static_cast<LPCWSTR*>(calloc(count, sizeof(LPCWSTR)));
     int ok = wide != NULL;
     for (int i = 0; ok && i < count; ++i) {
-      const int n = MultiByteToWideChar(CP_ACP, 0, files[i], -1, NULL, 0);
-      WCHAR* w = n > 0 ? static_cast<WCHAR*>(malloc(n * sizeof(WCHAR))) : NULL;
-      if (w) MultiByteToWideChar(CP_ACP, 0, files[i], -1, w, n);
-      wide[i] = w;
-      ok = w != NULL;
+      wide[i] = WideOf(files[i]);
+      ok = wide[i] != NULL;
     }
     if (ok && add(g_Rm.Handle, count, wide, 0, NULL, 0, NULL) == ERROR_SUCCESS) {
       UINT needed = 0, got = 0;
