@@ -595,12 +595,8 @@ static void LaunchFromNote(HANDLE note) {
   char folder[PATH_BYTES];
   if (!ReadLaunchNote(note, folder, sizeof folder)) return;
   SetMainDirPlaceholder(folder);
-  char *program, *arguments;
-  if (!ReadLaunchCommand(&program, &arguments)) return;
-  DWORD process = 0, error = 0;
-  LogLaunch(StartProgram(program, arguments, &process, &error), program, process, "it could not be started", error);
-  free(program);
-  free(arguments);
+  // not elevated and no elevated run: a plain start
+  LaunchAfterInstall();
 }
 
 // The installation for all users through its elevated run, in this run's
