@@ -836,14 +836,13 @@ static int RunWithCom(int showCommand) {
   // only the wizard shows the background
   if (FrontEnd()->Attended()) RegisterBackgroundWindowClass(SetupState::Instance);
 
-  DWORD n = GetModuleFileNameA(NULL, SetupState::ExePath, PATH_BYTES);
-  if (n == 0 || n >= PATH_BYTES) {
-    SetupState::ExePath[0] = '\0';
+  // read at the start; empty when its path does not fit
+  if (!SetupState::ExePath[0]) {
     ShowError(kUnspecifiedError, MB_OK | MB_ICONERROR);
     return SETUP_EXIT_FAILED;
   }
   char tempDir[PATH_BYTES];
-  n = GetTempPathA(PATH_BYTES, tempDir);
+  const DWORD n = GetTempPathA(PATH_BYTES, tempDir);
   if (n == 0 || n >= PATH_BYTES) {
     ShowError("Failed to find path to the temporary files directory.", MB_OK);
     return SETUP_EXIT_FAILED;
@@ -888,9 +887,9 @@ static int RunWithCom(int showCommand) {
 static int IsTemporaryCopy() {
   if (!g_Options.JoinSplitParts && !g_Options.OriginalSourceDir) return 0;
   char exe[PATH_BYTES], temp[PATH_BYTES];
-  const DWORD n = GetModuleFileNameA(NULL, exe, PATH_BYTES);
   const DWORD t = GetTempPathA(PATH_BYTES, temp);
-  if (n == 0 || n >= PATH_BYTES || t == 0 || t >= PATH_BYTES) return 0;
+  if (!SetupState::ExePath[0] || t == 0 || t >= PATH_BYTES) return 0;
+  strcpy(exe, SetupState::ExePath);
   char* name = const_cast<char*>(PathFileName(exe));
   const size_t length = strlen(name);
   if (length < 7 || CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, name, 3, "EXE", 3) != CSTR_EQUAL ||
@@ -914,9 +913,7 @@ static int OpenTheRunLog(int temporaryCopy) {
   if (g_Options.HasLog) {
     MbcsCopy(g_RunLogPath, PATH_BYTES, g_Options.LogPath);
   } else if (!FrontEnd()->Attended()) {
-    char exe[PATH_BYTES];
-    const DWORD n = GetModuleFileNameA(NULL, exe, PATH_BYTES);
-    const int uninstaller = n && n < PATH_BYTES && ReadSetupFileKind(exe) == FILEKIND_UNINSTALLER;
+    const int uninstaller = SetupState::ExePath[0] && ReadSetupFileKind(SetupState::ExePath) == FILEKIND_UNINSTALLER;
     if (!DefaultRunLogPath(uninstaller ? "Quillset-Uninstall.log" : "Quillset-Setup.log", g_RunLogPath))
       g_RunLogPath[0] = '\0';
   }
@@ -932,6 +929,9 @@ static int OpenTheRunLog(int temporaryCopy) {
 
 int RunSetupProgram(HINSTANCE instance, const char* commandLine, int showCommand) {
   SetupState::Instance = instance;
+  // this program's own file, for everything after
+  const DWORD n = GetModuleFileNameA(NULL, SetupState::ExePath, PATH_BYTES);
+  if (n == 0 || n >= PATH_BYTES) SetupState::ExePath[0] = '\0';
   const int parsed = ParseSetupCommandLine(commandLine, &g_Options);
   // who watches, once: everything after asks the front end
   static_assert(+SETUP_DISPLAY_PASSIVE == +DISPLAY_PASSIVE && +SETUP_DISPLAY_NONE == +DISPLAY_NONE, "one meaning");
