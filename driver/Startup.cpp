@@ -84,6 +84,19 @@ static CPassiveWindow g_Passive;
 // The run log this process writes (empty: none).
 static char g_RunLogPath[PATH_BYTES];
 
+// Before another process of this setup starts: its own check of the
+// single instance must succeed, and it writes on in the same log.
+static void HandOver(const char* kind, const char* line) {
+  GiveUpMutex();
+  RunLogLine(kind, line);
+  CloseRunLog();
+}
+
+// Once it has ended, this process adds to the log again.
+static void TakeBackRunLog() {
+  if (g_RunLogPath[0]) OpenRunLog(g_RunLogPath, 1);
+}
+
 // The copy about to run, held without write sharing since it was checked;
 // let go once the child has started (it removes itself at its end).
 static HANDLE g_HeldCopy = INVALID_HANDLE_VALUE;
@@ -121,10 +134,8 @@ static int RunChild(const char* path, const char* option, const char* argument) 
   memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
   PROCESS_INFORMATION child;
-  GiveUpMutex();
   // the child writes on in the same log; this process adds its result after
-  RunLogLine("Starting", line);
-  CloseRunLog();
+  HandOver("Starting", line);
   const BOOL started = CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &child);
   LetGoOfCopy();
   if (started) {
@@ -132,7 +143,7 @@ static int RunChild(const char* path, const char* option, const char* argument) 
     // a deployment script learns how the installation itself ended
     WaitForSingleObject(child.hProcess, INFINITE);
   }
-  if (g_RunLogPath[0]) OpenRunLog(g_RunLogPath, 1);
+  TakeBackRunLog();
   if (!started) return -1;
   DWORD code = SETUP_EXIT_FAILED;
   if (!GetExitCodeProcess(child.hProcess, &code)) code = SETUP_EXIT_FAILED;
@@ -499,13 +510,10 @@ static int RunThisElevated(SetupCommandLine options, const char* chainOption, co
   char folder[PATH_BYTES];
   const DWORD n = GetCurrentDirectoryA(PATH_BYTES, folder);
   if (n == 0 || n >= PATH_BYTES) folder[0] = '\0';
-  // its own check of the single instance must succeed
-  GiveUpMutex();
-  RunLogLine("Starting elevated", parameters + (parameters[0] == ' '));
-  CloseRunLog();
+  HandOver("Starting elevated", parameters + (parameters[0] == ' '));
   DWORD code = SETUP_EXIT_FAILED, error = 0;
   const ElevatedStart started = RunElevated(SetupState::ExePath, parameters, folder[0] ? folder : NULL, &code, &error);
-  if (g_RunLogPath[0]) OpenRunLog(g_RunLogPath, 1);
+  TakeBackRunLog();
   char text[192];
   switch (started) {
     case ELEVATED_STARTED:
