@@ -468,15 +468,19 @@ static bool NeedsElevatedRun() {
   return SetupState::Scope == SetupState::SCOPE_MACHINE && !g_Options.ElevatedRun && !IsElevated();
 }
 
+// A text already in the user's language, under the table's "Error".
+static void ShowTranslatedFailure(const char* text, UINT style) {
+  char* caption = SetupState::Translations.GetString(TK_ERROR);
+  FrontEnd()->ShowFailure(NULL, text, caption ? caption : "Error", style);
+  free(caption);
+}
+
 // "Nothing was changed": administrator rights were refused or are missing.
 static void ShowNoRights(const char* name) {
   if (name) SetAppNamePlaceholder(name);
   char* format = SetupState::Translations.GetStringOr(TK_ADMINISTRATOR_RIGHTS_NEEDED, kAdministratorRightsNeededText);
   char* text = format ? ExpandPlaceholders(format) : NULL;
-  char* caption = SetupState::Translations.GetString(TK_ERROR);
-  FrontEnd()->ShowFailure(NULL, text ? text : format ? format : kAdministratorRightsNeededText,
-                          caption ? caption : "Error", MB_OK | MB_ICONERROR);
-  free(caption);
+  ShowTranslatedFailure(text ? text : format ? format : kAdministratorRightsNeededText, MB_OK | MB_ICONERROR);
   free(text);
   free(format);
 }
@@ -568,9 +572,7 @@ static void LogLaunch(int started, const char* program, DWORD process, const cha
   if (started || !FrontEnd()->Attended()) return;
   char* format = SetupState::Translations.GetStringOr(TK_LAUNCH_FAILED, "The program %s could not be started.");
   char* message = format ? SafeFormatAlloc(format, program) : NULL;
-  char* caption = SetupState::Translations.GetString(TK_ERROR);
-  FrontEnd()->ShowFailure(NULL, message ? message : program, caption ? caption : "Error", MB_OK | MB_ICONWARNING);
-  free(caption);
+  ShowTranslatedFailure(message ? message : program, MB_OK | MB_ICONWARNING);
   free(message);
   free(format);
 }
