@@ -53,6 +53,13 @@ static void ShowError(const char* text, UINT style) {
   FrontEnd()->ShowFailure(NULL, text, "Error", style);
 }
 
+// format with the path in it, as an error.
+static void ShowErrorAbout(const char* format, const char* path) {
+  char text[PATH_BYTES + 64];
+  wsprintfA(text, format, path);
+  ShowError(text, MB_OK | MB_ICONERROR);
+}
+
 // The one place a run's result becomes its exit code, and back for the
 // steps that still speak in exit codes.
 static_assert(int(RUN_DONE) == SETUP_EXIT_DONE && int(RUN_FAILED) == SETUP_EXIT_FAILED &&
@@ -860,9 +867,7 @@ static int RunWithCom(int showCommand) {
   // what this run writes there to run or read back, no other process of the
   // user may change: an elevated run that cannot have its own folder stops
   if (UsePrivateTempFolder(tempDir) < 0) {
-    char text[PATH_BYTES + 64];
-    wsprintfA(text, "The private temporary folder cannot be created in %s.", tempDir);
-    ShowError(text, MB_OK | MB_ICONERROR);
+    ShowErrorAbout("The private temporary folder cannot be created in %s.", tempDir);
     return SETUP_EXIT_FAILED;
   }
   if (!SetupState::UninstallLog.CreateTempLog()) {
@@ -930,10 +935,8 @@ static int OpenTheRunLog(int temporaryCopy) {
   if (!g_RunLogPath[0]) return 1;
   if (OpenRunLog(g_RunLogPath, temporaryCopy)) return 1;
   if (!g_Options.HasLog) return 1;  // a silent run goes on without its log
-  char text[PATH_BYTES + 64];
-  wsprintfA(text, "The log file %s cannot be created.", g_RunLogPath);
+  ShowErrorAbout("The log file %s cannot be created.", g_RunLogPath);
   g_RunLogPath[0] = '\0';
-  ShowError(text, MB_OK | MB_ICONERROR);
   return 0;
 }
 
