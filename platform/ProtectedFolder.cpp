@@ -15,12 +15,16 @@ int SamePath(const char* a, const char* b) {
          CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE | SORT_STRINGSORT, a, -1, b, -1) == CSTR_EQUAL;
 }
 
+void TrimSeparators(char* path) {
+  while (PathEndsWithSeparator(path)) path[strlen(path) - 1] = '\0';
+}
+
 }  // namespace
 
 int IsProtectedFolder(const char* folder) {
   char path[PATH_BYTES];
   MbcsCopy(path, PATH_BYTES, folder);
-  while (PathEndsWithSeparator(path)) path[strlen(path) - 1] = '\0';
+  TrimSeparators(path);
   const size_t n = strlen(path);
   if (n <= 2) return 1;  // "", "C:" (and what was "C:\" or "\")
   if ((path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/')) {
@@ -41,7 +45,7 @@ int IsProtectedFolder(const char* folder) {
   for (int csidl : kFolders) {
     known[0] = '\0';
     if (!SHGetSpecialFolderPathA(NULL, known, csidl, FALSE) || !known[0]) continue;
-    while (PathEndsWithSeparator(known)) known[strlen(known) - 1] = '\0';
+    TrimSeparators(known);
     if (SamePath(known, path)) return 1;
     // the user's own programs folder, which every per-user installation shares
     if (csidl == CSIDL_LOCAL_APPDATA && strlen(known) + sizeof "\\Programs" <= PATH_BYTES) {
@@ -57,7 +61,7 @@ int IsProtectedFolder(const char* folder) {
   }
   const DWORD t = GetTempPathA(PATH_BYTES, known);
   if (t && t < PATH_BYTES) {
-    while (PathEndsWithSeparator(known)) known[strlen(known) - 1] = '\0';
+    TrimSeparators(known);
     if (SamePath(known, path)) return 1;
   }
   return 0;
