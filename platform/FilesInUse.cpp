@@ -99,15 +99,21 @@ void SetProgramClosing(const ProgramClosing& closing) { g_Closing = closing; }
 
 const ProgramClosing& GetProgramClosing() { return g_Closing; }
 
-int IsFileOpenElsewhere(const char* path) {
-  // as DeleteFile opens it: Windows refuses the open while another handle
-  // lacks delete sharing
-  HANDLE file = CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+// Whether opening path for access (sharing everything) is refused because
+// another handle holds it.
+static int RefusedByHolder(const char* path, DWORD access, DWORD flags) {
+  HANDLE file = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                            flags, NULL);
   if (file == INVALID_HANDLE_VALUE)
     return GetLastError() == ERROR_SHARING_VIOLATION || GetLastError() == ERROR_LOCK_VIOLATION;
   CloseHandle(file);
   return 0;
+}
+
+int IsFileOpenElsewhere(const char* path) {
+  // as DeleteFile opens it: Windows refuses the open while another handle
+  // lacks delete sharing
+  return RefusedByHolder(path, DELETE, FILE_FLAG_BACKUP_SEMANTICS);
 }
 
 int DeleteEvenReadOnly(const char* path) {
@@ -133,12 +139,7 @@ int IsFileInUse(const char* path) {
   if (IsFileOpenElsewhere(path)) return 1;
   // most destinations are new: one look is enough
   if (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND) return 0;
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                            OPEN_EXISTING, 0, NULL);
-  if (file == INVALID_HANDLE_VALUE)
-    return GetLastError() == ERROR_SHARING_VIOLATION || GetLastError() == ERROR_LOCK_VIOLATION;
-  CloseHandle(file);
-  return 0;
+  return RefusedByHolder(path, GENERIC_WRITE, 0);
 }
 
 int CanScheduleAtRestart() {
