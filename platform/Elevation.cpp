@@ -3,15 +3,21 @@
 #include <shellapi.h>
 
 int IsElevated() {
-  HANDLE token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return 0;
   // every Windows this program runs on answers; one that does not is asked
   // for the rights, which does no harm
+  return IsProcessElevated(GetCurrentProcess()) > 0;
+}
+
+int IsProcessElevated(HANDLE process) {
+  HANDLE token;
+  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return -1;
   TOKEN_ELEVATION elevation;
   DWORD size = 0;
   const BOOL known = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+  const DWORD error = GetLastError();
   CloseHandle(token);
-  return known && elevation.TokenIsElevated ? 1 : 0;
+  SetLastError(error);
+  return !known ? -1 : elevation.TokenIsElevated ? 1 : 0;
 }
 
 ElevatedStart RunElevated(const char* path, const char* parameters, const char* folder, DWORD* exitCode,

@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "common/Mbcs.h"
+#include "platform/Elevation.h"
 
 namespace {
 
@@ -90,21 +91,17 @@ int StartProgramAsShellUser(const char* program, const char* arguments, DWORD* p
   }
   // a child of the shell takes the shell's token: the desktop user's rights
   HANDLE shellProcess = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_CREATE_PROCESS, FALSE, shellId);
-  HANDLE token = NULL;
-  TOKEN_ELEVATION elevation;
-  DWORD size = 0;
+  const int elevated = shellProcess ? IsProcessElevated(shellProcess) : -1;
   int done = -1;
-  if (!shellProcess || !OpenProcessToken(shellProcess, TOKEN_QUERY, &token) ||
-      !GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size)) {
+  if (elevated < 0) {
     *error = GetLastError();
     *why = "the desktop shell's rights cannot be read";
-  } else if (elevation.TokenIsElevated) {
+  } else if (elevated) {
     *why = "the desktop shell runs with administrator rights as well";
   } else {
     *why = "it could not be started";
     done = Start(program, arguments, shellProcess, process, error);
   }
-  if (token) CloseHandle(token);
   if (shellProcess) CloseHandle(shellProcess);
   return done;
 }
