@@ -9,15 +9,20 @@ int IsElevated() {
 }
 
 int IsProcessElevated(HANDLE process) {
-  HANDLE token;
-  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return -1;
   TOKEN_ELEVATION elevation;
-  DWORD size = 0;
-  const BOOL known = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+  if (!ReadProcessToken(process, TokenElevation, &elevation, sizeof elevation)) return -1;
+  return elevation.TokenIsElevated ? 1 : 0;
+}
+
+BOOL ReadProcessToken(HANDLE process, TOKEN_INFORMATION_CLASS kind, void* buffer, DWORD size) {
+  HANDLE token;
+  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return FALSE;
+  DWORD got = 0;
+  const BOOL read = GetTokenInformation(token, kind, buffer, size, &got);
   const DWORD error = GetLastError();
   CloseHandle(token);
   SetLastError(error);
-  return !known ? -1 : elevation.TokenIsElevated ? 1 : 0;
+  return read;
 }
 
 ElevatedStart RunElevated(const char* path, const char* parameters, const char* folder, DWORD* exitCode,

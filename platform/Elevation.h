@@ -11,6 +11,10 @@ int IsElevated();
 // 1 or 0, or -1 when its rights cannot be read (GetLastError says why).
 int IsProcessElevated(HANDLE process);
 
+// What kind says of process's token, into size bytes at buffer; FALSE when
+// it cannot be read (GetLastError says why).
+BOOL ReadProcessToken(HANDLE process, TOKEN_INFORMATION_CLASS kind, void* buffer, DWORD size);
+
 enum ElevatedStart {
   ELEVATED_STARTED,   // it ran; *exitCode is its exit code
   ELEVATION_REFUSED,  // the prompt was declined, or nobody could give the rights

@@ -111,17 +111,14 @@ static HANDLE MakeLaunchNote(const char* id) {
   NoteName(id, name);
   // this user and the administrators: the elevated run may be another
   // account (an administrator's own, under administrator protection)
-  HANDLE token = NULL;
   union {
     TOKEN_USER Token;
     BYTE Bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
   } user;
-  DWORD got = 0;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return NULL;
-  const BOOL known = GetTokenInformation(token, TokenUser, &user, sizeof user, &got);
-  CloseHandle(token);
   char* sid = NULL;
-  if (!known || !ConvertSidToStringSidA(user.Token.User.Sid, &sid)) return NULL;
+  if (!ReadProcessToken(GetCurrentProcess(), TokenUser, &user, sizeof user) ||
+      !ConvertSidToStringSidA(user.Token.User.Sid, &sid))
+    return NULL;
   // each may map it to read and to write (FILE_MAP_READ | FILE_MAP_WRITE)
   char rules[SECURITY_MAX_SID_SIZE * 4 + 64];
   wsprintfA(rules, "D:(A;;0x6;;;%s)(A;;0x6;;;BA)", sid);
