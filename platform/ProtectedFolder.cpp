@@ -32,7 +32,8 @@ int IsProtectedFolder(const char* folder) {
     const char* share = MbcsFindChar(path + 2, '\\');
     if (!share || !MbcsFindChar(share + 1, '\\')) return 1;
   }
-  static const int kFolders[] = {
+  // every CSIDL fits a byte
+  static const unsigned char kFolders[] = {
       CSIDL_WINDOWS,          CSIDL_SYSTEM,           CSIDL_SYSTEMX86,         CSIDL_PROGRAM_FILES,
       CSIDL_PROGRAM_FILESX86, CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_PROFILE,
       CSIDL_APPDATA,          CSIDL_LOCAL_APPDATA,    CSIDL_COMMON_APPDATA,    CSIDL_PERSONAL,
