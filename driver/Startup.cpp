@@ -124,15 +124,16 @@ static int HoldCopy(const char* path) {
 // Starts "path", the options passed on, then option and its argument, and
 // waits for it: its exit code is this run's. -1 when it cannot start.
 static int RunChild(const char* path, const char* option, const char* argument) {
-  char passed[3 * PATH_BYTES + 2 * sizeof g_Options.Components + 64];
+  // the quoted path (a temporary file's: shorter than PATH_BYTES), the
+  // options passed on written right after it, then option and argument
   char line[6 * PATH_BYTES + 2 * sizeof g_Options.Components + 96];
-  if (!FormatPassedOptions(g_Options, passed, sizeof passed) ||
-      strlen(path) + strlen(passed) + strlen(option) + strlen(argument) + 6 > sizeof line)
+  const size_t n = strlen(path);
+  line[0] = '"';
+  memcpy(line + 1, path, n);
+  line[n + 1] = '"';
+  if (!FormatPassedOptions(g_Options, line + n + 2, 3 * PATH_BYTES + 2 * sizeof g_Options.Components + 64) ||
+      strlen(line) + strlen(option) + strlen(argument) + 4 > sizeof line)
     return -1;
-  strcpy(line, "\"");
-  strcat(line, path);
-  strcat(line, "\"");
-  strcat(line, passed);
   strcat(line, " ");
   strcat(line, option);
   strcat(line, " ");
