@@ -662,8 +662,7 @@ static RunResult PrepareInstaller(const char* tempDir, char* tempProject, char* 
       ShowUnspecifiedError();
     return RUN_FAILED;
   }
-  RunResult result =
-      CreateTemp(tempDir, "QSP", tempProject, "QSP ");
+  RunResult result = CreateTemp(tempDir, "QSP", tempProject, "QSP ");
   if (result != RUN_DONE) return result;
   result = ExtractToTemp("default.qsp", tempProject, "default.qsp", "Default.qsp");
   if (result != RUN_DONE) return result;
