@@ -859,8 +859,7 @@ static int RunWithCom(int showCommand) {
     return SETUP_EXIT_FAILED;
   }
   char tempDir[PATH_BYTES];
-  const DWORD n = GetTempPathA(PATH_BYTES, tempDir);
-  if (n == 0 || n >= PATH_BYTES) {
+  if (!SystemTempFolder(tempDir)) {
     ShowError("Failed to find path to the temporary files directory.", MB_OK);
     return SETUP_EXIT_FAILED;
   }
@@ -902,8 +901,7 @@ static int RunWithCom(int showCommand) {
 static int IsTemporaryCopy() {
   if (!g_Options.JoinSplitParts && !g_Options.OriginalSourceDir) return 0;
   char exe[PATH_BYTES], temp[PATH_BYTES];
-  const DWORD t = GetTempPathA(PATH_BYTES, temp);
-  if (!SetupState::ExePath[0] || t == 0 || t >= PATH_BYTES) return 0;
+  if (!SetupState::ExePath[0] || !SystemTempFolder(temp)) return 0;
   strcpy(exe, SetupState::ExePath);
   char* name = const_cast<char*>(PathFileName(exe));
   const size_t length = strlen(name);

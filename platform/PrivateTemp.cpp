@@ -123,11 +123,12 @@ int UsePrivateTempFolder(char* tempDir) {
   return 1;
 }
 
-int RunTempFolder(char* out) {
+int SystemTempFolder(char* out) {
   const DWORD n = GetTempPathA(PATH_BYTES, out);
-  if (n == 0 || n >= PATH_BYTES) return 0;
-  return UsePrivateTempFolder(out) >= 0;
+  return n < PATH_BYTES ? static_cast<int>(n) : 0;
 }
+
+int RunTempFolder(char* out) { return SystemTempFolder(out) && UsePrivateTempFolder(out) >= 0; }
 
 const char* PrivateTempFolder() {
   return g_Folder;
@@ -152,10 +153,9 @@ void EndPrivateTempFolder() {
 
 int IsPrivateTempFolder(const char* folder) {
   char temp[PATH_BYTES];
-  const DWORD t = GetTempPathA(PATH_BYTES, temp);
-  const size_t n = strlen(folder);
-  if (t == 0 || t >= PATH_BYTES || n <= t) return 0;
-  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, folder, (int)t, temp, (int)t) == CSTR_EQUAL &&
+  const int t = SystemTempFolder(temp);
+  if (t == 0 || strlen(folder) <= static_cast<size_t>(t)) return 0;
+  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, folder, t, temp, t) == CSTR_EQUAL &&
          IsHexName(folder + t);
 }
 

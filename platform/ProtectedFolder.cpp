@@ -6,6 +6,7 @@
 
 #include "common/Mbcs.h"
 #include "common/PathText.h"
+#include "platform/PrivateTemp.h"
 
 namespace {
 
@@ -60,8 +61,7 @@ int IsProtectedFolder(const char* folder) {
       if (SamePath(known, path)) return 1;
     }
   }
-  const DWORD t = GetTempPathA(PATH_BYTES, known);
-  if (t && t < PATH_BYTES) {
+  if (SystemTempFolder(known)) {
     TrimSeparators(known);
     if (SamePath(known, path)) return 1;
   }
