@@ -493,10 +493,11 @@ static void ShowNoRights(const char* name) {
   free(format);
 }
 
-// Starts this file again through the consent prompt with options (and the
-// mark of the elevated run), waits, and returns its exit code. The log of
+// Starts this file again through the consent prompt with options (the
+// caller's copy, which this completes; and the mark of the elevated run),
+// waits, and returns its exit code. The log of
 // /LOG= is the elevated run's while it runs, and this one's again after.
-static int RunThisElevated(SetupCommandLine options, const char* chainOption, const char* chainArgument) {
+static int RunThisElevated(SetupCommandLine& options, const char* chainOption, const char* chainArgument) {
   // The elevated run may start in another folder: a relative log path
   // would name another file there.
   if (options.HasLog) {
