@@ -19,6 +19,7 @@
 #include "engine/InstallRun.h"
 #include "engine/Sections.h"
 #include "platform/Elevation.h"
+#include "platform/FileSystem.h"
 #include "platform/FrontEnd.h"
 #include "platform/FilesInUse.h"
 #include "platform/LaunchAsUser.h"
@@ -117,7 +118,7 @@ static void LetGoOfCopy() {
 // when someone could write to it already.
 static int HoldCopy(const char* path) {
   LetGoOfCopy();
-  g_HeldCopy = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  g_HeldCopy = OpenExisting(path, GENERIC_READ, FILE_SHARE_READ);
   return g_HeldCopy != INVALID_HANDLE_VALUE;
 }
 
