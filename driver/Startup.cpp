@@ -122,6 +122,14 @@ static int HoldCopy(const char* path) {
   return g_HeldCopy != INVALID_HANDLE_VALUE;
 }
 
+// " option argument" at the end of line; the argument is a path at most.
+static void AppendChainOption(char* line, const char* option, const char* argument) {
+  strcat(line, " ");
+  strcat(line, option);
+  strcat(line, " ");
+  strncat(line, argument, PATH_BYTES - 1);
+}
+
 // Starts "path", the options passed on, then option and its argument, and
 // waits for it: its exit code is this run's. -1 when it cannot start.
 static int RunChild(const char* path, const char* option, const char* argument) {
@@ -135,10 +143,7 @@ static int RunChild(const char* path, const char* option, const char* argument) 
   if (!FormatPassedOptions(g_Options, line + n + 2, 3 * PATH_BYTES + 2 * sizeof g_Options.Components + 64) ||
       strlen(line) + strlen(option) + strlen(argument) + 4 > sizeof line)
     return -1;
-  strcat(line, " ");
-  strcat(line, option);
-  strcat(line, " ");
-  strcat(line, argument);
+  AppendChainOption(line, option, argument);
   STARTUPINFOA startup;
   memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
@@ -515,12 +520,7 @@ static int RunThisElevated(SetupCommandLine& options, const char* chainOption, c
     strcat(parameters, " -launchnote=");
     strcat(parameters, options.LaunchNote);
   }
-  if (chainOption) {
-    strcat(parameters, " ");
-    strcat(parameters, chainOption);
-    strcat(parameters, " ");
-    strncat(parameters, chainArgument, PATH_BYTES - 1);
-  }
+  if (chainOption) AppendChainOption(parameters, chainOption, chainArgument);
   char folder[PATH_BYTES];
   const DWORD n = GetCurrentDirectoryA(PATH_BYTES, folder);
   if (n == 0 || n >= PATH_BYTES) folder[0] = '\0';
