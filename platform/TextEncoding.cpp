@@ -4,7 +4,6 @@
 #include <string.h>
 
 #include "common/Mbcs.h"
-#include "platform/FileSystem.h"
 #include "script/FileParser.h"
 
 // size bytes of text (-1: up to and with its zero) in code page from as
@@ -38,7 +37,7 @@ char* ConvertText(const char* text, size_t size, UINT from, UINT to, size_t* out
 
 // The whole file and its size; null when it cannot be read.
 static char* ReadWhole(const char* path, DWORD* size) {
-  HANDLE h = OpenExisting(path, GENERIC_READ, FILE_SHARE_READ);
+  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   if (h == INVALID_HANDLE_VALUE) return NULL;
   DWORD high = 0, got = 0;
   *size = GetFileSize(h, &high);
