@@ -50,12 +50,39 @@ bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// name (length n) equals word, whatever the case of A-Z.
-bool SameName(const char* name, size_t n, const char* word) {
-  if (strlen(word) != n) return false;
+// name (length n) equals word (length w), whatever the case of A-Z.
+bool SameName(const char* name, size_t n, const char* word, size_t w) {
+  if (w != n) return false;
   for (size_t i = 0; i < n; ++i)
     if (Lower(name[i]) != Lower(word[i])) return false;
   return true;
+}
+
+// The options, "=" after those that take a value, in the order of
+// OptionId. The first kDashWords are the ones that also count as an option
+// after "-" (see IsOptionWord).
+const char kOptionNames[] =
+    "S\0PASSIVE\0?\0D=\0LOG=\0LANG=\0joinsplitparts\0originalsourcedirlocation\0ALLUSERS\0CURRENTUSER\0"
+    "elevatedrun\0COMPONENTS=\0TASKS=\0launchnote=\0CLOSEAPPLICATIONS\0NOCLOSEAPPLICATIONS\0"
+    "FORCECLOSEAPPLICATIONS\0NORESTART\0";
+enum OptionId {
+  OPTION_S, OPTION_PASSIVE, OPTION_HELP, OPTION_D, OPTION_LOG, OPTION_LANG, OPTION_JOIN_SPLIT_PARTS,
+  OPTION_ORIGINAL_SOURCE_DIR, OPTION_ALL_USERS, OPTION_CURRENT_USER, OPTION_ELEVATED_RUN, OPTION_COMPONENTS,
+  OPTION_TASKS, OPTION_LAUNCH_NOTE, OPTION_CLOSE, OPTION_NO_CLOSE, OPTION_FORCE_CLOSE, OPTION_NO_RESTART,
+  kDashWords = OPTION_CLOSE,
+};
+
+// The option named name (length n) among the first count: one that takes
+// a value only with it (value 1), without (0), or either (-1). -1 when none.
+int FindOption(const char* name, size_t n, int value, int count) {
+  const char* word = kOptionNames;
+  for (int id = 0; id < count; ++id) {
+    const size_t w = strlen(word);
+    const int takes = word[w - 1] == '=';
+    if ((value < 0 || value == takes) && SameName(name, n, word, w - takes)) return id;
+    word += w + 1;
+  }
+  return -1;
 }
 
 const char kUnknown[] = "Unknown command-line option: ";
@@ -121,10 +148,7 @@ bool IsOptionWord(const char* p) {
   if (*p != '-') return false;
   size_t n = 0;
   while (p[1 + n] && !IsBlank(p[1 + n]) && p[1 + n] != '=' && p[1 + n] != '"') ++n;
-  static const char* const kNames[] = {"S", "PASSIVE", "?", "D", "LOG", "LANG", "joinsplitparts", "originalsourcedirlocation", "ALLUSERS", "CURRENTUSER", "elevatedrun", "COMPONENTS", "TASKS", "launchnote"};
-  for (const char* name : kNames)
-    if (SameName(p + 1, n, name)) return true;
-  return false;
+  return FindOption(p + 1, n, -1, kDashWords) >= 0;
 }
 
 // The first option that follows the folder of /D= (outside quotes), or null.
@@ -223,124 +247,146 @@ int ParseSetupCommandLine(const char* line, SetupCommandLine* out) {
     const char* equals = strchr(name, '=');
     const size_t nameLength = equals ? static_cast<size_t>(equals - name) : strlen(name);
 
-    if (!equals && SameName(name, nameLength, "S")) {
-      out->Display = SETUP_DISPLAY_NONE;
-    } else if (!equals && SameName(name, nameLength, "PASSIVE")) {
-      // a deployment that also says /S must never see a window
-      if (out->Display != SETUP_DISPLAY_NONE) out->Display = SETUP_DISPLAY_PASSIVE;
-    } else if (!equals && SameName(name, nameLength, "?")) {
-      out->Help = 1;
-    } else if (equals && SameName(name, nameLength, "LOG")) {
-      if (TakeValue(equals + 1, strlen(equals + 1), out->LogPath))
-        out->HasLog = 1;
-      else
-        SetProblem(out, "No usable file: ", start, raw);
-    } else if (equals && SameName(name, nameLength, "LANG")) {
-      if (IsLanguageCode(equals + 1, sizeof out->Language))
-        strcpy(out->Language, equals + 1);
-      else
-        SetProblem(out, "No language code: ", start, raw);
-    } else if (equals && SameName(name, nameLength, "D")) {
-      // A token quoted as a whole ("/D=C:\My App") ends where its quotes end.
-      if (start[0] == '"') {
-        if (TakeValue(equals + 1, strlen(equals + 1), out->Destination))
-          out->HasDestination = 1;
+    const int id = FindOption(name, nameLength, equals != NULL, OPTION_NO_RESTART + 1);
+    switch (id) {
+      case OPTION_S:
+        out->Display = SETUP_DISPLAY_NONE;
+        break;
+      case OPTION_PASSIVE:
+        // a deployment that also says /S must never see a window
+        if (out->Display != SETUP_DISPLAY_NONE) out->Display = SETUP_DISPLAY_PASSIVE;
+        break;
+      case OPTION_HELP:
+        out->Help = 1;
+        break;
+      case OPTION_LOG:
+        if (TakeValue(equals + 1, strlen(equals + 1), out->LogPath))
+          out->HasLog = 1;
         else
-          SetProblem(out, "No usable folder: ", start, raw);
-        continue;
+          SetProblem(out, "No usable file: ", start, raw);
+        break;
+      case OPTION_LANG:
+        if (IsLanguageCode(equals + 1, sizeof out->Language))
+          strcpy(out->Language, equals + 1);
+        else
+          SetProblem(out, "No language code: ", start, raw);
+        break;
+      case OPTION_D:
+        // A token quoted as a whole ("/D=C:\My App") ends where its quotes end.
+        if (start[0] == '"') {
+          if (TakeValue(equals + 1, strlen(equals + 1), out->Destination))
+            out->HasDestination = 1;
+          else
+            SetProblem(out, "No usable folder: ", start, raw);
+          break;
+        }
+        p = TakeDestination(strchr(start, '=') + 1, out);
+        if (!p) return out->Problem[0] ? 0 : 1;
+        break;
+      case OPTION_ALL_USERS:
+      case OPTION_CURRENT_USER: {
+        const int choice = id == OPTION_ALL_USERS ? SETUP_SCOPE_ALL_USERS : SETUP_SCOPE_CURRENT_USER;
+        // both would leave a deployment guessing where it went
+        if (out->ScopeChoice && out->ScopeChoice != choice)
+          SetProblem(out, "/ALLUSERS and /CURRENTUSER exclude each other: ", start, raw);
+        out->ScopeChoice = choice;
+        break;
       }
-      p = TakeDestination(strchr(start, '=') + 1, out);
-      if (!p) return out->Problem[0] ? 0 : 1;
-    } else if (!equals && (SameName(name, nameLength, "ALLUSERS") || SameName(name, nameLength, "CURRENTUSER"))) {
-      const int choice = Lower(name[0]) == 'a' ? SETUP_SCOPE_ALL_USERS : SETUP_SCOPE_CURRENT_USER;
-      // both would leave a deployment guessing where it went
-      if (out->ScopeChoice && out->ScopeChoice != choice)
-        SetProblem(out, "/ALLUSERS and /CURRENTUSER exclude each other: ", start, raw);
-      out->ScopeChoice = choice;
-    } else if (equals && (SameName(name, nameLength, "COMPONENTS") || SameName(name, nameLength, "TASKS"))) {
-      const bool tasks = Lower(name[0]) == 't';
-      if (TakeNameList(equals + 1, tasks ? out->Tasks : out->Components, sizeof out->Tasks))
-        (tasks ? out->HasTasks : out->HasComponents) = 1;
-      else
-        SetProblem(out, "No list of names (letters, digits, \"_\", \"-\", \".\", separated by commas): ", start, raw);
-    } else if (!equals && SameName(name, nameLength, "elevatedrun")) {
-      out->ElevatedRun = 1;
-    } else if (equals && SameName(name, nameLength, "launchnote")) {
-      const char* id = equals + 1;
-      const size_t n = strlen(id);
-      bool hex = n > 0 && n < sizeof out->LaunchNote;
-      for (size_t i = 0; hex && i < n; ++i)
-        hex = (id[i] >= '0' && id[i] <= '9') || (id[i] >= 'a' && id[i] <= 'f') || (id[i] >= 'A' && id[i] <= 'F');
-      if (hex)
-        strcpy(out->LaunchNote, id);
-      else
+      case OPTION_COMPONENTS:
+      case OPTION_TASKS: {
+        const bool tasks = id == OPTION_TASKS;
+        if (TakeNameList(equals + 1, tasks ? out->Tasks : out->Components, sizeof out->Tasks))
+          (tasks ? out->HasTasks : out->HasComponents) = 1;
+        else
+          SetProblem(out, "No list of names (letters, digits, \"_\", \"-\", \".\", separated by commas): ", start, raw);
+        break;
+      }
+      case OPTION_ELEVATED_RUN:
+        out->ElevatedRun = 1;
+        break;
+      case OPTION_LAUNCH_NOTE: {
+        const char* note = equals + 1;
+        const size_t n = strlen(note);
+        bool hex = n > 0 && n < sizeof out->LaunchNote;
+        for (size_t i = 0; hex && i < n; ++i)
+          hex = (note[i] >= '0' && note[i] <= '9') || (note[i] >= 'a' && note[i] <= 'f') || (note[i] >= 'A' && note[i] <= 'F');
+        if (hex)
+          strcpy(out->LaunchNote, note);
+        else
+          SetProblem(out, kUnknown, start, raw);
+        break;
+      }
+      case OPTION_JOIN_SPLIT_PARTS:
+        out->JoinSplitParts = RestAfter(p);
+        return out->Problem[0] ? 0 : 1;
+      case OPTION_ORIGINAL_SOURCE_DIR:
+        out->OriginalSourceDir = RestAfter(p);
+        return out->Problem[0] ? 0 : 1;
+      case OPTION_CLOSE:
+        out->CloseApplications = 1;
+        break;
+      case OPTION_NO_CLOSE:
+        out->NoCloseApplications = 1;
+        break;
+      case OPTION_FORCE_CLOSE:
+        out->ForceCloseApplications = 1;
+        break;
+      case OPTION_NO_RESTART:
+        out->NoRestart = 1;
+        break;
+      default:
         SetProblem(out, kUnknown, start, raw);
-    } else if (!equals && SameName(name, nameLength, "joinsplitparts")) {
-      out->JoinSplitParts = RestAfter(p);
-      return out->Problem[0] ? 0 : 1;
-    } else if (!equals && SameName(name, nameLength, "originalsourcedirlocation")) {
-      out->OriginalSourceDir = RestAfter(p);
-      return out->Problem[0] ? 0 : 1;
-    } else if (!equals && SameName(name, nameLength, "CLOSEAPPLICATIONS")) {
-      out->CloseApplications = 1;
-    } else if (!equals && SameName(name, nameLength, "NOCLOSEAPPLICATIONS")) {
-      out->NoCloseApplications = 1;
-    } else if (!equals && SameName(name, nameLength, "FORCECLOSEAPPLICATIONS")) {
-      out->ForceCloseApplications = 1;
-    } else if (!equals && SameName(name, nameLength, "NORESTART")) {
-      out->NoRestart = 1;
-    } else {
-      SetProblem(out, kUnknown, start, raw);
     }
   }
 }
 
+namespace {
+
+struct OptionsText {
+  char* out;
+  size_t size;
+  size_t at;
+};
+
+// A switch as a token of its own, or (with value) an option and its value
+// as one quoted token; false when it does not fit.
+bool Put(OptionsText* text, const char* option, const char* value = NULL) {
+  // a quote inside would end the token early, and what follows it would
+  // be read as options of the next process
+  if (value && strchr(value, '"')) return false;
+  const char* pieces[3] = {option, value ? value : "", value ? "\"" : ""};
+  for (const char* piece : pieces) {
+    const size_t n = strlen(piece);
+    if (text->at + n + 1 > text->size) return false;
+    memcpy(text->out + text->at, piece, n);
+    text->at += n;
+  }
+  return true;
+}
+
+}  // namespace
+
 int FormatPassedOptions(const SetupCommandLine& options, char* out, size_t size) {
   if (size == 0) return 0;
-  out[0] = '\0';
-  size_t at = 0;
-  // the display mode, then how programs in use are treated
-  char first[128];
-  strcpy(first, options.Display == SETUP_DISPLAY_NONE      ? " /S"
-                : options.Display == SETUP_DISPLAY_PASSIVE ? " /PASSIVE"
-                                                           : "");
-  if (options.CloseApplications) strcat(first, " /CLOSEAPPLICATIONS");
-  if (options.NoCloseApplications) strcat(first, " /NOCLOSEAPPLICATIONS");
-  if (options.ForceCloseApplications) strcat(first, " /FORCECLOSEAPPLICATIONS");
-  const char* parts[7][2] = {
-      {first, ""},
-      {options.HasLog ? " \"/LOG=" : "", options.HasLog ? options.LogPath : ""},
-      {options.Language[0] ? " \"/LANG=" : "", options.Language},
-      {options.ScopeChoice == SETUP_SCOPE_ALL_USERS     ? " /ALLUSERS"
-       : options.ScopeChoice == SETUP_SCOPE_CURRENT_USER ? " /CURRENTUSER"
-                                                         : "",
-       ""},
-      {options.HasComponents ? " \"/COMPONENTS=" : "", options.HasComponents ? options.Components : ""},
-      {options.HasTasks ? " \"/TASKS=" : "", options.HasTasks ? options.Tasks : ""},
-      {options.HasDestination ? " \"/D=" : "", options.HasDestination ? options.Destination : ""},
-  };
-  for (int i = 0; i < 7; ++i) {
-    if (!parts[i][0][0]) continue;
-    // a quote inside would end the token early, and what follows it would
-    // be read as options of the next process
-    if (strchr(parts[i][1], '"')) {
-      out[0] = '\0';
-      return 0;
-    }
-    // the switches are tokens of their own, the values quoted ones
-    const char* pieces[3] = {parts[i][0], parts[i][1], parts[i][0][1] == '"' ? "\"" : ""};
-    for (const char* piece : pieces) {
-      const size_t n = strlen(piece);
-      if (at + n + 1 > size) {
-        out[0] = '\0';
-        return 0;
-      }
-      memcpy(out + at, piece, n);
-      at += n;
-    }
-  }
-  out[at] = '\0';
-  return 1;
+  OptionsText text = {out, size, 0};
+  // the display mode, then how programs in use are treated, then the values
+  const bool fits =
+      Put(&text, options.Display == SETUP_DISPLAY_NONE      ? " /S"
+                 : options.Display == SETUP_DISPLAY_PASSIVE ? " /PASSIVE"
+                                                            : "") &&
+      (!options.CloseApplications || Put(&text, " /CLOSEAPPLICATIONS")) &&
+      (!options.NoCloseApplications || Put(&text, " /NOCLOSEAPPLICATIONS")) &&
+      (!options.ForceCloseApplications || Put(&text, " /FORCECLOSEAPPLICATIONS")) &&
+      (!options.HasLog || Put(&text, " \"/LOG=", options.LogPath)) &&
+      (!options.Language[0] || Put(&text, " \"/LANG=", options.Language)) &&
+      Put(&text, options.ScopeChoice == SETUP_SCOPE_ALL_USERS      ? " /ALLUSERS"
+                 : options.ScopeChoice == SETUP_SCOPE_CURRENT_USER ? " /CURRENTUSER"
+                                                                   : "") &&
+      (!options.HasComponents || Put(&text, " \"/COMPONENTS=", options.Components)) &&
+      (!options.HasTasks || Put(&text, " \"/TASKS=", options.Tasks)) &&
+      (!options.HasDestination || Put(&text, " \"/D=", options.Destination));
+  out[fits ? text.at : 0] = '\0';
+  return fits;
 }
 
 int ResolveInstallScope(int setting, int choice, int answer) {

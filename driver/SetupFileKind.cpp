@@ -4,10 +4,10 @@
 
 #include "efs/EfsFormat.h"
 #include "efs/ExeFileSystem.h"
+#include "platform/FileSystem.h"
 
 unsigned char ReadSetupFileKind(const char* path) {
-  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE h = OpenExisting(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
   if (h == INVALID_HANDLE_VALUE) return FILEKIND_UNREADABLE;
   SetupLayout layout;
   int ok = ReadFileLayout(h, &layout);

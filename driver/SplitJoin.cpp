@@ -156,7 +156,7 @@ int AppendSlice(unsigned n, const unsigned char* record, HANDLE target, char* bu
   if (waited == PART_MISSING) return COPY_MISSING;
   if (g_Reports->Attended()) g_Reports->DiskFound(disk);
   // no write sharing: the bytes hashed are the bytes copied
-  *source = CreateFileA(part, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  *source = OpenExisting(part, GENERIC_READ, FILE_SHARE_READ);
   if (*source == INVALID_HANDLE_VALUE) return 1;
   StartPart(n, *source, part);
   CSha256 hash;
@@ -172,11 +172,9 @@ int AppendSlice(unsigned n, const unsigned char* record, HANDLE target, char* bu
 DWORD WINAPI SplitJoinThread(LPVOID) {
   char* buffer = static_cast<char*>(malloc(kChunk));
   if (!buffer) return Fail(2, NULL, INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE);
-  HANDLE target = CreateFileA(g_Target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE target = OpenExisting(g_Target, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
   if (target == INVALID_HANDLE_VALUE) return Fail(0, buffer, INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE);
-  HANDLE source = CreateFileA(SetupState::ExePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE source = OpenExisting(SetupState::ExePath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
   if (source == INVALID_HANDLE_VALUE) return Fail(1, buffer, target, INVALID_HANDLE_VALUE);
   // The copy is a faithful one, record, signature and all. The joined
   // installer takes the bare program, before its slice record and its
@@ -289,8 +287,7 @@ RunResult JoinSplitParts(const char* targetPath, const char* basePath, int mode,
 }
 
 int SlicesBesideMatch(const char* firstSlice, const char* base) {
-  HANDLE file = CreateFileA(firstSlice, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE file = OpenExisting(firstSlice, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
   if (file == INVALID_HANDLE_VALUE) return 0;
   SetupLayout layout;
   uint32_t count = 0;

@@ -19,6 +19,7 @@
 #include "engine/InstallRun.h"
 #include "engine/Sections.h"
 #include "platform/Elevation.h"
+#include "platform/FileSystem.h"
 #include "platform/FrontEnd.h"
 #include "platform/FilesInUse.h"
 #include "platform/LaunchAsUser.h"
@@ -41,8 +42,8 @@
 #include "uninstall/SelfRemoval.h"
 #include "uninstall/UninstallDriver.h"
 
-static const char kUnspecifiedError[] =
-    "An unspecified error occurred. The installation will be terminated.";
+// a literal, not an array: one copy with the join's
+static const char* const kUnspecifiedError = "An unspecified error occurred. The installation will be terminated.";
 
 // The table is inside the container that cannot be read: a fixed text.
 static const char kNewerFormatText[] =
@@ -51,6 +52,13 @@ static const char kNewerFormatText[] =
 
 static void ShowError(const char* text, UINT style) {
   FrontEnd()->ShowFailure(NULL, text, "Error", style);
+}
+
+// format with the path in it, as an error.
+static void ShowErrorAbout(const char* format, const char* path) {
+  char text[PATH_BYTES + 64];
+  wsprintfA(text, format, path);
+  ShowError(text, MB_OK | MB_ICONERROR);
 }
 
 // The one place a run's result becomes its exit code, and back for the
@@ -84,6 +92,19 @@ static CPassiveWindow g_Passive;
 // The run log this process writes (empty: none).
 static char g_RunLogPath[PATH_BYTES];
 
+// Before another process of this setup starts: its own check of the
+// single instance must succeed, and it writes on in the same log.
+static void HandOver(const char* kind, const char* line) {
+  GiveUpMutex();
+  RunLogLine(kind, line);
+  CloseRunLog();
+}
+
+// Once it has ended, this process adds to the log again.
+static void TakeBackRunLog() {
+  if (g_RunLogPath[0]) OpenRunLog(g_RunLogPath, 1);
+}
+
 // The copy about to run, held without write sharing since it was checked;
 // let go once the child has started (it removes itself at its end).
 static HANDLE g_HeldCopy = INVALID_HANDLE_VALUE;
@@ -97,34 +118,38 @@ static void LetGoOfCopy() {
 // when someone could write to it already.
 static int HoldCopy(const char* path) {
   LetGoOfCopy();
-  g_HeldCopy = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  g_HeldCopy = OpenExisting(path, GENERIC_READ, FILE_SHARE_READ);
   return g_HeldCopy != INVALID_HANDLE_VALUE;
+}
+
+// " option argument" at the end of line; the argument is a path at most.
+static void AppendChainOption(char* line, const char* option, const char* argument) {
+  strcat(line, " ");
+  strcat(line, option);
+  strcat(line, " ");
+  strncat(line, argument, PATH_BYTES - 1);
 }
 
 // Starts "path", the options passed on, then option and its argument, and
 // waits for it: its exit code is this run's. -1 when it cannot start.
 static int RunChild(const char* path, const char* option, const char* argument) {
-  char passed[3 * PATH_BYTES + 2 * sizeof g_Options.Components + 64];
+  // the quoted path (a temporary file's: shorter than PATH_BYTES), the
+  // options passed on written right after it, then option and argument
   char line[6 * PATH_BYTES + 2 * sizeof g_Options.Components + 96];
-  if (!FormatPassedOptions(g_Options, passed, sizeof passed) ||
-      strlen(path) + strlen(passed) + strlen(option) + strlen(argument) + 6 > sizeof line)
+  const size_t n = strlen(path);
+  line[0] = '"';
+  memcpy(line + 1, path, n);
+  line[n + 1] = '"';
+  if (!FormatPassedOptions(g_Options, line + n + 2, 3 * PATH_BYTES + 2 * sizeof g_Options.Components + 64) ||
+      strlen(line) + strlen(option) + strlen(argument) + 4 > sizeof line)
     return -1;
-  strcpy(line, "\"");
-  strcat(line, path);
-  strcat(line, "\"");
-  strcat(line, passed);
-  strcat(line, " ");
-  strcat(line, option);
-  strcat(line, " ");
-  strcat(line, argument);
+  AppendChainOption(line, option, argument);
   STARTUPINFOA startup;
   memset(&startup, 0, sizeof startup);
   startup.cb = sizeof startup;
   PROCESS_INFORMATION child;
-  GiveUpMutex();
   // the child writes on in the same log; this process adds its result after
-  RunLogLine("Starting", line);
-  CloseRunLog();
+  HandOver("Starting", line);
   const BOOL started = CreateProcessA(NULL, line, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &child);
   LetGoOfCopy();
   if (started) {
@@ -132,7 +157,7 @@ static int RunChild(const char* path, const char* option, const char* argument) 
     // a deployment script learns how the installation itself ended
     WaitForSingleObject(child.hProcess, INFINITE);
   }
-  if (g_RunLogPath[0]) OpenRunLog(g_RunLogPath, 1);
+  TakeBackRunLog();
   if (!started) return -1;
   DWORD code = SETUP_EXIT_FAILED;
   if (!GetExitCodeProcess(child.hProcess, &code)) code = SETUP_EXIT_FAILED;
@@ -163,6 +188,17 @@ static RunResult Join(const char* target, const char* base, int mode) {
   return JoinSplitParts(target, base, mode, window);
 }
 
+// A new temporary file at path, or "" after the message that names what
+// it was for ("QSP ", or "" for a copy of the program).
+static RunResult CreateTemp(const char* tempDir, const char* prefix, char* path, const char* what) {
+  if (MakeTempFileName(tempDir, prefix, 0, path)) return RUN_DONE;
+  path[0] = '\0';
+  char text[128];
+  wsprintfA(text, "Failed to create temporary %sfile in temporary files directory.", what);
+  ShowError(text, MB_OK);
+  return RUN_FAILED;
+}
+
 // Started from where it was delivered: copies itself to the temporary folder
 // and lets that copy join the parts, so that the disk can be changed.
 static int RunFirstPart(const char* tempDir) {
@@ -178,10 +214,7 @@ static int RunFirstPart(const char* tempDir) {
     return SETUP_EXIT_DAMAGED;
   }
   char copy[PATH_BYTES];
-  if (!MakeTempFileName(tempDir, "EXE", 0, copy)) {
-    ShowError("Failed to create temporary file in temporary files directory.", MB_OK);
-    return SETUP_EXIT_FAILED;
-  }
+  if (CreateTemp(tempDir, "EXE", copy, "") != RUN_DONE) return SETUP_EXIT_FAILED;
 
   if (Join(copy, base, SPLITJOIN_COPY_EXE_ONLY) != RUN_DONE) {
     ShowError("Failed to copy executable part of split installation to temporary files directory.",
@@ -211,10 +244,7 @@ static int RunFirstPart(const char* tempDir) {
 // that as the installer and waits for it. The joined file removes itself.
 static int RunSplitJoin(const char* tempDir, const char* base) {
   char joined[PATH_BYTES];
-  if (!MakeTempFileName(tempDir, "EXE", 0, joined)) {
-    ShowError("Failed to create temporary file in temporary files directory.", MB_OK);
-    return SETUP_EXIT_FAILED;
-  }
+  if (CreateTemp(tempDir, "EXE", joined, "") != RUN_DONE) return SETUP_EXIT_FAILED;
   const RunResult joinedAll = Join(joined, base, SPLITJOIN_JOIN_ALL);
   if (joinedAll != RUN_DONE) return ExitCodeOf(joinedAll);  // said where it was found; the target is gone
   // checked slice by slice as it was joined; unchanged from here until it runs
@@ -237,21 +267,18 @@ static int RunSplitJoin(const char* tempDir, const char* base) {
   return code;
 }
 
-// Extracts one entry the installer needs into its temporary file, with the
-// messages of a failed and of a corrupt entry.
-static RunResult ExtractToTemp(const char* entry, const char* path, const char* failed,
-                               const char* corrupt) {
+// Extracts one entry the installer needs into its temporary file; the
+// messages of a failed and of a corrupt entry name it as given.
+static RunResult ExtractToTemp(const char* entry, const char* path, const char* name, const char* corruptName) {
   const ExtractOutcome outcome = ExtractEntry(SetupState::Efs, entry, path);
   if (outcome == EXTRACT_DONE) return RUN_DONE;
-  ShowError(outcome == EXTRACT_CORRUPT ? corrupt : failed, MB_OK);
-  return outcome == EXTRACT_CORRUPT ? RUN_DAMAGED : RUN_FAILED;
-}
-
-static RunResult CreateTemp(const char* tempDir, const char* prefix, char* path, const char* failed) {
-  if (MakeTempFileName(tempDir, prefix, 0, path)) return RUN_DONE;
-  path[0] = '\0';
-  ShowError(failed, MB_OK);
-  return RUN_FAILED;
+  const bool corrupt = outcome == EXTRACT_CORRUPT;
+  char text[128];
+  wsprintfA(text, corrupt ? "The installation file is corrupt.\n%s failed on CRC check."
+                          : "Failed to copy %s to the temp directory.",
+            corrupt ? corruptName : name);
+  ShowError(text, MB_OK);
+  return corrupt ? RUN_DAMAGED : RUN_FAILED;
 }
 
 // The chosen table in a temporary file of its own, as UTF-16, which the
@@ -259,13 +286,11 @@ static RunResult CreateTemp(const char* tempDir, const char* prefix, char* path,
 // name: the lookup may keep an old file's text by its name).
 static RunResult LoadChosenTable(const char* tempDir, char* tempTranslations) {
   if (tempTranslations[0]) DeleteFileA(tempTranslations);
-  RunResult result = CreateTemp(tempDir, "TRA", tempTranslations,
-                                "Failed to create temporary Translations.ini file in temporary files directory.");
+  RunResult result = CreateTemp(tempDir, "TRA", tempTranslations, "Translations.ini ");
   if (result != RUN_DONE) return result;
   const char* table = ChosenTranslationEntry();
   if (strcmp(table, "Translations.ini") != 0) RunLogLine("Language", table);
-  result = ExtractToTemp(table, tempTranslations, "Failed to copy Translations.ini to the temp directory.",
-                         "The installation file is corrupt.\nTranslations.ini failed on CRC check.");
+  result = ExtractToTemp(table, tempTranslations, "Translations.ini", "Translations.ini");
   if (result != RUN_DONE) return result;
   if (!ConvertTableToUnicode(tempTranslations) || !SetupState::Translations.SetFile(tempTranslations)) {
     ShowError("Failed initialize translation object.", MB_OK);
@@ -457,23 +482,28 @@ static bool NeedsElevatedRun() {
   return SetupState::Scope == SetupState::SCOPE_MACHINE && !g_Options.ElevatedRun && !IsElevated();
 }
 
+// A text already in the user's language, under the table's "Error".
+static void ShowTranslatedFailure(const char* text, UINT style) {
+  char* caption = SetupState::Translations.GetString(TK_ERROR);
+  FrontEnd()->ShowFailure(NULL, text, caption ? caption : "Error", style);
+  free(caption);
+}
+
 // "Nothing was changed": administrator rights were refused or are missing.
 static void ShowNoRights(const char* name) {
   if (name) SetAppNamePlaceholder(name);
   char* format = SetupState::Translations.GetStringOr(TK_ADMINISTRATOR_RIGHTS_NEEDED, kAdministratorRightsNeededText);
   char* text = format ? ExpandPlaceholders(format) : NULL;
-  char* caption = SetupState::Translations.GetString(TK_ERROR);
-  FrontEnd()->ShowFailure(NULL, text ? text : format ? format : kAdministratorRightsNeededText,
-                          caption ? caption : "Error", MB_OK | MB_ICONERROR);
-  free(caption);
+  ShowTranslatedFailure(text ? text : format ? format : kAdministratorRightsNeededText, MB_OK | MB_ICONERROR);
   free(text);
   free(format);
 }
 
-// Starts this file again through the consent prompt with options (and the
-// mark of the elevated run), waits, and returns its exit code. The log of
+// Starts this file again through the consent prompt with options (the
+// caller's copy, which this completes; and the mark of the elevated run),
+// waits, and returns its exit code. The log of
 // /LOG= is the elevated run's while it runs, and this one's again after.
-static int RunThisElevated(SetupCommandLine options, const char* chainOption, const char* chainArgument) {
+static int RunThisElevated(SetupCommandLine& options, const char* chainOption, const char* chainArgument) {
   // The elevated run may start in another folder: a relative log path
   // would name another file there.
   if (options.HasLog) {
@@ -490,22 +520,14 @@ static int RunThisElevated(SetupCommandLine options, const char* chainOption, co
     strcat(parameters, " -launchnote=");
     strcat(parameters, options.LaunchNote);
   }
-  if (chainOption) {
-    strcat(parameters, " ");
-    strcat(parameters, chainOption);
-    strcat(parameters, " ");
-    strncat(parameters, chainArgument, PATH_BYTES - 1);
-  }
+  if (chainOption) AppendChainOption(parameters, chainOption, chainArgument);
   char folder[PATH_BYTES];
   const DWORD n = GetCurrentDirectoryA(PATH_BYTES, folder);
   if (n == 0 || n >= PATH_BYTES) folder[0] = '\0';
-  // its own check of the single instance must succeed
-  GiveUpMutex();
-  RunLogLine("Starting elevated", parameters + (parameters[0] == ' '));
-  CloseRunLog();
+  HandOver("Starting elevated", parameters + (parameters[0] == ' '));
   DWORD code = SETUP_EXIT_FAILED, error = 0;
   const ElevatedStart started = RunElevated(SetupState::ExePath, parameters, folder[0] ? folder : NULL, &code, &error);
-  if (g_RunLogPath[0]) OpenRunLog(g_RunLogPath, 1);
+  TakeBackRunLog();
   char text[192];
   switch (started) {
     case ELEVATED_STARTED:
@@ -560,9 +582,7 @@ static void LogLaunch(int started, const char* program, DWORD process, const cha
   if (started || !FrontEnd()->Attended()) return;
   char* format = SetupState::Translations.GetStringOr(TK_LAUNCH_FAILED, "The program %s could not be started.");
   char* message = format ? SafeFormatAlloc(format, program) : NULL;
-  char* caption = SetupState::Translations.GetString(TK_ERROR);
-  FrontEnd()->ShowFailure(NULL, message ? message : program, caption ? caption : "Error", MB_OK | MB_ICONWARNING);
-  free(caption);
+  ShowTranslatedFailure(message ? message : program, MB_OK | MB_ICONWARNING);
   free(message);
   free(format);
 }
@@ -595,12 +615,8 @@ static void LaunchFromNote(HANDLE note) {
   char folder[PATH_BYTES];
   if (!ReadLaunchNote(note, folder, sizeof folder)) return;
   SetMainDirPlaceholder(folder);
-  char *program, *arguments;
-  if (!ReadLaunchCommand(&program, &arguments)) return;
-  DWORD process = 0, error = 0;
-  LogLaunch(StartProgram(program, arguments, &process, &error), program, process, "it could not be started", error);
-  free(program);
-  free(arguments);
+  // not elevated and no elevated run: a plain start
+  LaunchAfterInstall();
 }
 
 // The installation for all users through its elevated run, in this run's
@@ -609,7 +625,7 @@ static RunResult InstallElevated() {
   SetupCommandLine options = g_Options;
   const char* table = ChosenTranslationEntry();
   const char* code = strchr(table, '.');
-  const char* end = code ? strrchr(table, '.') : NULL;
+  const char* end = code ? MbcsFindLastChar(table, '.') : NULL;
   if (code && end > code + 1 && static_cast<size_t>(end - code - 1) < sizeof options.Language) {
     memcpy(options.Language, code + 1, end - code - 1);
     options.Language[end - code - 1] = '\0';
@@ -648,11 +664,9 @@ static RunResult PrepareInstaller(const char* tempDir, char* tempProject, char* 
       ShowUnspecifiedError();
     return RUN_FAILED;
   }
-  RunResult result =
-      CreateTemp(tempDir, "QSP", tempProject, "Failed to create temporary QSP file in temporary files directory.");
+  RunResult result = CreateTemp(tempDir, "QSP", tempProject, "QSP ");
   if (result != RUN_DONE) return result;
-  result = ExtractToTemp("default.qsp", tempProject, "Failed to copy default.qsp to the temp directory.",
-                         "The installation file is corrupt.\nDefault.qsp failed on CRC check.");
+  result = ExtractToTemp("default.qsp", tempProject, "default.qsp", "Default.qsp");
   if (result != RUN_DONE) return result;
   // the command stores UTF-8; a Windows that does not run us in UTF-8
   // takes the script in its ANSI code page
@@ -797,39 +811,32 @@ static RunResult RunInstaller(const char* tempDir, int showCommand) {
 // (named as the question would name the program; nothing to cancel) or
 // nothing at all.
 static RunResult Uninstall() {
+  // the table installed beside this file, unless its path would not fit
+  char table[PATH_BYTES];
+  MbcsCopy(table, PATH_BYTES, SetupState::ExePath);
+  char* file = const_cast<char*>(PathFileName(table));
+  const bool hasTable = static_cast<size_t>(file - table) + sizeof "Translations.ini" <= sizeof table;
+  if (hasTable) strcpy(file, "Translations.ini");
   // An installation for all users is removed with administrator rights;
   // a per-user one never asks for them.
-  char installed[PATH_BYTES];
-  MbcsCopy(installed, PATH_BYTES, SetupState::ExePath);
-  char* file = const_cast<char*>(PathFileName(installed));
-  if (!g_Options.ElevatedRun && static_cast<size_t>(file - installed) + sizeof "Translations.ini" <= sizeof installed) {
-    strcpy(file, "Translations.ini");
-    if (!ReadInstalledForCurrentUser(installed) && !IsElevated()) {
-      SetupCommandLine options = g_Options;
-      options.HasDestination = 0;
-      const int code = RunThisElevated(options, NULL, NULL);
-      if (code == SETUP_EXIT_NO_RIGHTS) {
-        SetupState::Translations.SetFile(installed);
-        char* name = ReadInstalledAppName(installed);
-        ShowNoRights(name ? name : PathFileName(SetupState::ExePath));
-        free(name);
-      }
-      return ResultOf(code);
+  if (!g_Options.ElevatedRun && hasTable && !ReadInstalledForCurrentUser(table) && !IsElevated()) {
+    SetupCommandLine options = g_Options;
+    options.HasDestination = 0;
+    const int code = RunThisElevated(options, NULL, NULL);
+    if (code == SETUP_EXIT_NO_RIGHTS) {
+      SetupState::Translations.SetFile(table);
+      char* name = ReadInstalledAppName(table);
+      ShowNoRights(name ? name : PathFileName(SetupState::ExePath));
+      free(name);
     }
+    return ResultOf(code);
   }
   if (FrontEnd()->Attended()) {
     CUninstallWindow window(SetupState::Instance);
     return RunUninstaller(window);
   }
   if (FrontEnd()->Mode() != DISPLAY_PASSIVE) return RunUninstaller(*FrontEnd());
-  char table[PATH_BYTES];
-  MbcsCopy(table, PATH_BYTES, SetupState::ExePath);
-  char* name = const_cast<char*>(PathFileName(table));
-  char* title = NULL;
-  if (static_cast<size_t>(name - table) + sizeof "Translations.ini" <= sizeof table) {
-    strcpy(name, "Translations.ini");
-    title = ReadInstalledAppName(table);
-  }
+  char* title = hasTable ? ReadInstalledAppName(table) : NULL;
   g_Passive.Open(SetupState::Instance, title ? title : PathFileName(SetupState::ExePath));
   free(title);
   g_Passive.CancelAllowed(false);
@@ -848,24 +855,20 @@ static int RunWithCom(int showCommand) {
   // only the wizard shows the background
   if (FrontEnd()->Attended()) RegisterBackgroundWindowClass(SetupState::Instance);
 
-  DWORD n = GetModuleFileNameA(NULL, SetupState::ExePath, PATH_BYTES);
-  if (n == 0 || n >= PATH_BYTES) {
-    SetupState::ExePath[0] = '\0';
+  // read at the start; empty when its path does not fit
+  if (!SetupState::ExePath[0]) {
     ShowError(kUnspecifiedError, MB_OK | MB_ICONERROR);
     return SETUP_EXIT_FAILED;
   }
   char tempDir[PATH_BYTES];
-  n = GetTempPathA(PATH_BYTES, tempDir);
-  if (n == 0 || n >= PATH_BYTES) {
+  if (!SystemTempFolder(tempDir)) {
     ShowError("Failed to find path to the temporary files directory.", MB_OK);
     return SETUP_EXIT_FAILED;
   }
   // what this run writes there to run or read back, no other process of the
   // user may change: an elevated run that cannot have its own folder stops
   if (UsePrivateTempFolder(tempDir) < 0) {
-    char text[PATH_BYTES + 64];
-    wsprintfA(text, "The private temporary folder cannot be created in %s.", tempDir);
-    ShowError(text, MB_OK | MB_ICONERROR);
+    ShowErrorAbout("The private temporary folder cannot be created in %s.", tempDir);
     return SETUP_EXIT_FAILED;
   }
   if (!SetupState::UninstallLog.CreateTempLog()) {
@@ -900,9 +903,8 @@ static int RunWithCom(int showCommand) {
 static int IsTemporaryCopy() {
   if (!g_Options.JoinSplitParts && !g_Options.OriginalSourceDir) return 0;
   char exe[PATH_BYTES], temp[PATH_BYTES];
-  const DWORD n = GetModuleFileNameA(NULL, exe, PATH_BYTES);
-  const DWORD t = GetTempPathA(PATH_BYTES, temp);
-  if (n == 0 || n >= PATH_BYTES || t == 0 || t >= PATH_BYTES) return 0;
+  if (!SetupState::ExePath[0] || !SystemTempFolder(temp)) return 0;
+  strcpy(exe, SetupState::ExePath);
   char* name = const_cast<char*>(PathFileName(exe));
   const size_t length = strlen(name);
   if (length < 7 || CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, name, 3, "EXE", 3) != CSTR_EQUAL ||
@@ -926,24 +928,23 @@ static int OpenTheRunLog(int temporaryCopy) {
   if (g_Options.HasLog) {
     MbcsCopy(g_RunLogPath, PATH_BYTES, g_Options.LogPath);
   } else if (!FrontEnd()->Attended()) {
-    char exe[PATH_BYTES];
-    const DWORD n = GetModuleFileNameA(NULL, exe, PATH_BYTES);
-    const int uninstaller = n && n < PATH_BYTES && ReadSetupFileKind(exe) == FILEKIND_UNINSTALLER;
+    const int uninstaller = SetupState::ExePath[0] && ReadSetupFileKind(SetupState::ExePath) == FILEKIND_UNINSTALLER;
     if (!DefaultRunLogPath(uninstaller ? "Quillset-Uninstall.log" : "Quillset-Setup.log", g_RunLogPath))
       g_RunLogPath[0] = '\0';
   }
   if (!g_RunLogPath[0]) return 1;
   if (OpenRunLog(g_RunLogPath, temporaryCopy)) return 1;
   if (!g_Options.HasLog) return 1;  // a silent run goes on without its log
-  char text[PATH_BYTES + 64];
-  wsprintfA(text, "The log file %s cannot be created.", g_RunLogPath);
+  ShowErrorAbout("The log file %s cannot be created.", g_RunLogPath);
   g_RunLogPath[0] = '\0';
-  ShowError(text, MB_OK | MB_ICONERROR);
   return 0;
 }
 
 int RunSetupProgram(HINSTANCE instance, const char* commandLine, int showCommand) {
   SetupState::Instance = instance;
+  // this program's own file, for everything after
+  const DWORD n = GetModuleFileNameA(NULL, SetupState::ExePath, PATH_BYTES);
+  if (n == 0 || n >= PATH_BYTES) SetupState::ExePath[0] = '\0';
   const int parsed = ParseSetupCommandLine(commandLine, &g_Options);
   // who watches, once: everything after asks the front end
   static_assert(+SETUP_DISPLAY_PASSIVE == +DISPLAY_PASSIVE && +SETUP_DISPLAY_NONE == +DISPLAY_NONE, "one meaning");

@@ -3,15 +3,26 @@
 #include <shellapi.h>
 
 int IsElevated() {
-  HANDLE token;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return 0;
   // every Windows this program runs on answers; one that does not is asked
   // for the rights, which does no harm
+  return IsProcessElevated(GetCurrentProcess()) > 0;
+}
+
+int IsProcessElevated(HANDLE process) {
   TOKEN_ELEVATION elevation;
-  DWORD size = 0;
-  const BOOL known = GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+  if (!ReadProcessToken(process, TokenElevation, &elevation, sizeof elevation)) return -1;
+  return elevation.TokenIsElevated ? 1 : 0;
+}
+
+BOOL ReadProcessToken(HANDLE process, TOKEN_INFORMATION_CLASS kind, void* buffer, DWORD size) {
+  HANDLE token;
+  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return FALSE;
+  DWORD got = 0;
+  const BOOL read = GetTokenInformation(token, kind, buffer, size, &got);
+  const DWORD error = GetLastError();
   CloseHandle(token);
-  return known && elevation.TokenIsElevated ? 1 : 0;
+  SetLastError(error);
+  return read;
 }
 
 ElevatedStart RunElevated(const char* path, const char* parameters, const char* folder, DWORD* exitCode,

@@ -7,6 +7,13 @@
 // elevated, an administrator where the consent prompt is off, or SYSTEM
 // (whose tokens all say they are elevated).
 int IsElevated();
+// The same of another process (opened for PROCESS_QUERY_LIMITED_INFORMATION):
+// 1 or 0, or -1 when its rights cannot be read (GetLastError says why).
+int IsProcessElevated(HANDLE process);
+
+// What kind says of process's token, into size bytes at buffer; FALSE when
+// it cannot be read (GetLastError says why).
+BOOL ReadProcessToken(HANDLE process, TOKEN_INFORMATION_CLASS kind, void* buffer, DWORD size);
 
 enum ElevatedStart {
   ELEVATED_STARTED,   // it ran; *exitCode is its exit code

@@ -98,6 +98,10 @@ void EndFolderWalk(void* walk) {
 
 // Attributes, not the find calls: those take wildcards, and their name holds
 // only 259 bytes where one name may take 765 in UTF-8.
+HANDLE OpenExisting(const char* path, DWORD access, DWORD share) {
+  return CreateFileA(path, access, share, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
 int FileExists(const char* path) {
   if (!Fits(path)) return 0;
   const DWORD attributes = GetFileAttributesA(path);

@@ -3,8 +3,12 @@
 // characters or more are refused with 0.
 #pragma once
 
+#include <windows.h>
+
 class CUninstallLogger;
 
+// An existing file, opened for access with share; INVALID_HANDLE_VALUE when not.
+HANDLE OpenExisting(const char* path, DWORD access, DWORD share);
 int FileExists(const char* path);
 int DirectoryExists(const char* path);
 int CreateDirectoryPath(const char* path);

@@ -8,6 +8,7 @@
 #include "common/SafeFormat.h"
 #include "platform/RunLog.h"
 #include "platform/SystemLibrary.h"
+#include "platform/TextEncoding.h"
 
 namespace {
 
@@ -98,15 +99,21 @@ void SetProgramClosing(const ProgramClosing& closing) { g_Closing = closing; }
 
 const ProgramClosing& GetProgramClosing() { return g_Closing; }
 
-int IsFileOpenElsewhere(const char* path) {
-  // as DeleteFile opens it: Windows refuses the open while another handle
-  // lacks delete sharing
-  HANDLE file = CreateFileA(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+// Whether opening path for access (sharing everything) is refused because
+// another handle holds it.
+static int RefusedByHolder(const char* path, DWORD access, DWORD flags) {
+  HANDLE file = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, OPEN_EXISTING,
+                            flags, NULL);
   if (file == INVALID_HANDLE_VALUE)
     return GetLastError() == ERROR_SHARING_VIOLATION || GetLastError() == ERROR_LOCK_VIOLATION;
   CloseHandle(file);
   return 0;
+}
+
+int IsFileOpenElsewhere(const char* path) {
+  // as DeleteFile opens it: Windows refuses the open while another handle
+  // lacks delete sharing
+  return RefusedByHolder(path, DELETE, FILE_FLAG_BACKUP_SEMANTICS);
 }
 
 int DeleteEvenReadOnly(const char* path) {
@@ -132,12 +139,7 @@ int IsFileInUse(const char* path) {
   if (IsFileOpenElsewhere(path)) return 1;
   // most destinations are new: one look is enough
   if (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND) return 0;
-  HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                            OPEN_EXISTING, 0, NULL);
-  if (file == INVALID_HANDLE_VALUE)
-    return GetLastError() == ERROR_SHARING_VIOLATION || GetLastError() == ERROR_LOCK_VIOLATION;
-  CloseHandle(file);
-  return 0;
+  return RefusedByHolder(path, GENERIC_WRITE, 0);
 }
 
 int CanScheduleAtRestart() {
@@ -169,10 +171,9 @@ int CancelScheduledMove(const char* path, const char* newPath) {
   if (!MultiByteToWideChar(CP_ACP, 0, path, -1, from, PATH_BYTES) ||
       !MultiByteToWideChar(CP_ACP, 0, newPath, -1, to, PATH_BYTES))
     return 0;
-  WCHAR key[sizeof kSessionManager];
-  MultiByteToWideChar(CP_ACP, 0, kSessionManager, -1, key, sizeof kSessionManager);
   HKEY session;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, key, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &session) != ERROR_SUCCESS) return 0;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &session) != ERROR_SUCCESS)
+    return 0;
   DWORD type = 0, size = 0;
   int cancelled = 0;
   if (RegQueryValueExW(session, kPendingRenames, NULL, &type, NULL, &size) != ERROR_SUCCESS || type != REG_MULTI_SZ) {
@@ -267,11 +268,8 @@ int CProgramsInUse::Find(const char* const* files, int count) {
     LPCWSTR* wide = static_cast<LPCWSTR*>(calloc(count, sizeof(LPCWSTR)));
     int ok = wide != NULL;
     for (int i = 0; ok && i < count; ++i) {
-      const int n = MultiByteToWideChar(CP_ACP, 0, files[i], -1, NULL, 0);
-      WCHAR* w = n > 0 ? static_cast<WCHAR*>(malloc(n * sizeof(WCHAR))) : NULL;
-      if (w) MultiByteToWideChar(CP_ACP, 0, files[i], -1, w, n);
-      wide[i] = w;
-      ok = w != NULL;
+      wide[i] = WideOf(files[i]);
+      ok = wide[i] != NULL;
     }
     if (ok && add(g_Rm.Handle, count, wide, 0, NULL, 0, NULL) == ERROR_SUCCESS) {
       UINT needed = 0, got = 0;

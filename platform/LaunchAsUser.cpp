@@ -3,10 +3,12 @@
 #define _WIN32_WINNT 0x0600
 #include "platform/LaunchAsUser.h"
 
+#include <sddl.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "common/Mbcs.h"
+#include "platform/Elevation.h"
 
 namespace {
 
@@ -89,21 +91,17 @@ int StartProgramAsShellUser(const char* program, const char* arguments, DWORD* p
   }
   // a child of the shell takes the shell's token: the desktop user's rights
   HANDLE shellProcess = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_CREATE_PROCESS, FALSE, shellId);
-  HANDLE token = NULL;
-  TOKEN_ELEVATION elevation;
-  DWORD size = 0;
+  const int elevated = shellProcess ? IsProcessElevated(shellProcess) : -1;
   int done = -1;
-  if (!shellProcess || !OpenProcessToken(shellProcess, TOKEN_QUERY, &token) ||
-      !GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size)) {
+  if (elevated < 0) {
     *error = GetLastError();
     *why = "the desktop shell's rights cannot be read";
-  } else if (elevation.TokenIsElevated) {
+  } else if (elevated) {
     *why = "the desktop shell runs with administrator rights as well";
   } else {
     *why = "it could not be started";
     done = Start(program, arguments, shellProcess, process, error);
   }
-  if (token) CloseHandle(token);
   if (shellProcess) CloseHandle(shellProcess);
   return done;
 }
@@ -113,32 +111,27 @@ static HANDLE MakeLaunchNote(const char* id) {
   NoteName(id, name);
   // this user and the administrators: the elevated run may be another
   // account (an administrator's own, under administrator protection)
-  HANDLE token = NULL;
   union {
     TOKEN_USER Token;
     BYTE Bytes[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
   } user;
-  // aligned as the structure in it must be
-  ULONG_PTR administrators[SECURITY_MAX_SID_SIZE / sizeof(ULONG_PTR) + 1];
-  DWORD n = sizeof administrators, got = 0;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return NULL;
-  const BOOL known = GetTokenInformation(token, TokenUser, &user, sizeof user, &got);
-  CloseHandle(token);
-  if (!known || !CreateWellKnownSid(WinBuiltinAdministratorsSid, NULL, administrators, &n)) return NULL;
-  PSID userSid = user.Token.User.Sid;
-  DWORD list[(sizeof(ACL) + 2 * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)) / sizeof(DWORD) + 1];
-  ACL* acl = reinterpret_cast<ACL*>(list);
-  SECURITY_DESCRIPTOR descriptor;
-  if (!InitializeAcl(acl, sizeof list, ACL_REVISION) ||
-      !AddAccessAllowedAce(acl, ACL_REVISION, FILE_MAP_READ | FILE_MAP_WRITE, userSid) ||
-      !AddAccessAllowedAce(acl, ACL_REVISION, FILE_MAP_READ | FILE_MAP_WRITE, administrators) ||
-      !InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION) ||
-      !SetSecurityDescriptorDacl(&descriptor, TRUE, acl, FALSE))
+  char* sid = NULL;
+  if (!ReadProcessToken(GetCurrentProcess(), TokenUser, &user, sizeof user) ||
+      !ConvertSidToStringSidA(user.Token.User.Sid, &sid))
     return NULL;
-  SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, FALSE};
+  // each may map it to read and to write (FILE_MAP_READ | FILE_MAP_WRITE)
+  char rules[SECURITY_MAX_SID_SIZE * 4 + 64];
+  wsprintfA(rules, "D:(A;;0x6;;;%s)(A;;0x6;;;BA)", sid);
+  LocalFree(sid);
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, NULL, FALSE};
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(rules, SDDL_REVISION_1, &attributes.lpSecurityDescriptor,
+                                                            NULL))
+    return NULL;
   HANDLE note = CreateFileMappingA(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0, sizeof(LaunchNote), name);
+  const DWORD error = GetLastError();
+  LocalFree(attributes.lpSecurityDescriptor);
   // one made before us by someone else is never read
-  if (note && GetLastError() == ERROR_ALREADY_EXISTS) {
+  if (note && error == ERROR_ALREADY_EXISTS) {
     CloseHandle(note);
     return NULL;
   }

@@ -17,14 +17,12 @@ int g_Tried;
 }  // namespace
 
 int RunsAsAdministrator() {
-  SID_IDENTIFIER_AUTHORITY nt = {SECURITY_NT_AUTHORITY};
-  PSID administrators = NULL;
-  if (!AllocateAndInitializeSid(&nt, 2, SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0,
-                                &administrators))
-    return 0;
+  ULONG_PTR administrators[SECURITY_MAX_SID_SIZE / sizeof(ULONG_PTR) + 1];  // aligned as a SID must be
+  DWORD size = sizeof administrators;
   BOOL member = FALSE;
-  if (!CheckTokenMembership(NULL, administrators, &member)) member = FALSE;
-  FreeSid(administrators);
+  if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, NULL, administrators, &size) ||
+      !CheckTokenMembership(NULL, administrators, &member))
+    member = FALSE;
   return member ? 1 : 0;
 }
 
@@ -41,23 +39,13 @@ int MakeFolder(const char* path) {
       continue;
     BOOL made = CreateDirectoryA(path, &sa);
     const DWORD error = GetLastError();
-    if (made) {
-      // Set once more on the folder made: some systems (Wine) take no rules
-      // from the creation itself.
-      PSID owner = NULL;
-      PACL dacl = NULL;
-      BOOL present = FALSE, defaulted = FALSE;
-      GetSecurityDescriptorOwner(sa.lpSecurityDescriptor, &owner, &defaulted);
-      GetSecurityDescriptorDacl(sa.lpSecurityDescriptor, &present, &dacl, &defaulted);
-      SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION;
-      if (owner) what |= OWNER_SECURITY_INFORMATION;
-      if (SetNamedSecurityInfoA(const_cast<char*>(path), SE_FILE_OBJECT, what, owner, NULL, dacl, NULL) !=
-          ERROR_SUCCESS) {
-        RemoveDirectoryA(path);
-        made = FALSE;
-      }
-    }
     LocalFree(sa.lpSecurityDescriptor);
+    // Set once more on the folder made: some systems (Wine) take no rules
+    // from the creation itself.
+    if (made && !MakeAdministratorsFolder(path)) {
+      RemoveDirectoryA(path);
+      made = FALSE;
+    }
     if (made) return 1;
     if (error != ERROR_INVALID_OWNER) return error == ERROR_ALREADY_EXISTS ? -1 : 0;
   }
@@ -78,15 +66,18 @@ int DeleteFilesIn(const char* folder) {
   WCHAR path[MAX_PATH + 16];
   const int n = MultiByteToWideChar(CP_ACP, 0, folder, -1, path, MAX_PATH);
   if (n <= 0) return 0;
-  wcscpy(path + n - 1, L"*");
+  path[n - 1] = L'*';
+  path[n] = L'\0';
   WIN32_FIND_DATAW entry;
   HANDLE walk = FindFirstFileW(path, &entry);
   int onlyFiles = 1;
   for (BOOL more = walk != INVALID_HANDLE_VALUE; more; more = FindNextFileW(walk, &entry)) {
+    const WCHAR* name = entry.cFileName;
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      if (wcscmp(entry.cFileName, L".") && wcscmp(entry.cFileName, L"..")) onlyFiles = 0;
-    } else if (n - 1 + wcslen(entry.cFileName) < MAX_PATH) {
-      wcscpy(path + n - 1, entry.cFileName);
+      // "." and ".."
+      if (name[0] != L'.' || (name[1] && (name[1] != L'.' || name[2]))) onlyFiles = 0;
+    } else if (n - 1 + lstrlenW(name) < MAX_PATH) {
+      lstrcpyW(path + n - 1, name);
       SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);  // a read-only copy too
       DeleteFileW(path);
     }
@@ -132,11 +123,12 @@ int UsePrivateTempFolder(char* tempDir) {
   return 1;
 }
 
-int RunTempFolder(char* out) {
+int SystemTempFolder(char* out) {
   const DWORD n = GetTempPathA(PATH_BYTES, out);
-  if (n == 0 || n >= PATH_BYTES) return 0;
-  return UsePrivateTempFolder(out) >= 0;
+  return n < PATH_BYTES ? static_cast<int>(n) : 0;
 }
+
+int RunTempFolder(char* out) { return SystemTempFolder(out) && UsePrivateTempFolder(out) >= 0; }
 
 const char* PrivateTempFolder() {
   return g_Folder;
@@ -161,10 +153,9 @@ void EndPrivateTempFolder() {
 
 int IsPrivateTempFolder(const char* folder) {
   char temp[PATH_BYTES];
-  const DWORD t = GetTempPathA(PATH_BYTES, temp);
-  const size_t n = strlen(folder);
-  if (t == 0 || t >= PATH_BYTES || n <= t) return 0;
-  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, folder, (int)t, temp, (int)t) == CSTR_EQUAL &&
+  const int t = SystemTempFolder(temp);
+  if (t == 0 || strlen(folder) <= static_cast<size_t>(t)) return 0;
+  return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, folder, t, temp, t) == CSTR_EQUAL &&
          IsHexName(folder + t);
 }
 

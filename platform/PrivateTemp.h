@@ -17,6 +17,9 @@ int UsePrivateTempFolder(char* tempDir);
 // out (PATH_BYTES): the private folder for an administrator (made on first
 // use), else the user's temporary folder. 0 when there is none to use.
 int RunTempFolder(char* out);
+// The user's temporary folder, with its final backslash, into out
+// (PATH_BYTES); its length, or 0 when there is none or it does not fit.
+int SystemTempFolder(char* out);
 // 1 when this process runs with the administrators' rights (elevated).
 int RunsAsAdministrator();
 // The private folder with its final backslash; "" when there is none.

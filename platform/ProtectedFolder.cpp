@@ -6,6 +6,7 @@
 
 #include "common/Mbcs.h"
 #include "common/PathText.h"
+#include "platform/PrivateTemp.h"
 
 namespace {
 
@@ -15,12 +16,16 @@ int SamePath(const char* a, const char* b) {
          CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE | SORT_STRINGSORT, a, -1, b, -1) == CSTR_EQUAL;
 }
 
+void TrimSeparators(char* path) {
+  while (PathEndsWithSeparator(path)) path[strlen(path) - 1] = '\0';
+}
+
 }  // namespace
 
 int IsProtectedFolder(const char* folder) {
   char path[PATH_BYTES];
   MbcsCopy(path, PATH_BYTES, folder);
-  while (PathEndsWithSeparator(path)) path[strlen(path) - 1] = '\0';
+  TrimSeparators(path);
   const size_t n = strlen(path);
   if (n <= 2) return 1;  // "", "C:" (and what was "C:\" or "\")
   if ((path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/')) {
@@ -28,7 +33,8 @@ int IsProtectedFolder(const char* folder) {
     const char* share = MbcsFindChar(path + 2, '\\');
     if (!share || !MbcsFindChar(share + 1, '\\')) return 1;
   }
-  static const int kFolders[] = {
+  // every CSIDL fits a byte
+  static const unsigned char kFolders[] = {
       CSIDL_WINDOWS,          CSIDL_SYSTEM,           CSIDL_SYSTEMX86,         CSIDL_PROGRAM_FILES,
       CSIDL_PROGRAM_FILESX86, CSIDL_PROGRAM_FILES_COMMON, CSIDL_PROGRAM_FILES_COMMONX86, CSIDL_PROFILE,
       CSIDL_APPDATA,          CSIDL_LOCAL_APPDATA,    CSIDL_COMMON_APPDATA,    CSIDL_PERSONAL,
@@ -41,7 +47,7 @@ int IsProtectedFolder(const char* folder) {
   for (int csidl : kFolders) {
     known[0] = '\0';
     if (!SHGetSpecialFolderPathA(NULL, known, csidl, FALSE) || !known[0]) continue;
-    while (PathEndsWithSeparator(known)) known[strlen(known) - 1] = '\0';
+    TrimSeparators(known);
     if (SamePath(known, path)) return 1;
     // the user's own programs folder, which every per-user installation shares
     if (csidl == CSIDL_LOCAL_APPDATA && strlen(known) + sizeof "\\Programs" <= PATH_BYTES) {
@@ -55,9 +61,8 @@ int IsProtectedFolder(const char* folder) {
       if (SamePath(known, path)) return 1;
     }
   }
-  const DWORD t = GetTempPathA(PATH_BYTES, known);
-  if (t && t < PATH_BYTES) {
-    while (PathEndsWithSeparator(known)) known[strlen(known) - 1] = '\0';
+  if (SystemTempFolder(known)) {
+    TrimSeparators(known);
     if (SamePath(known, path)) return 1;
   }
   return 0;

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "common/Mbcs.h"
+#include "script/ActionSections.h"
 
 // A key name is at most 255 characters, double-byte ones included.
 enum { kMaxKeyNameBytes = 2 * 255 + 1 };
@@ -51,18 +52,12 @@ static HKEY WalkRegistryPath(HKEY key, const char* path, REGSAM access, WalkMode
 }
 
 HKEY RegistryRootFromName(const char* name) {
-  static const struct {
-    const char* name;
-    HKEY key;
-  } kRoots[] = {
-      {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-      {"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-      {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-      {"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
-  };
+  // in the order of the script's names
+  static const HKEY kRoots[] = {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKEY_CURRENT_CONFIG};
+  static_assert(sizeof kRoots / sizeof kRoots[0] == sizeof kRegistryRoots / sizeof kRegistryRoots[0], "one key a name");
   if (!name) return NULL;
   for (size_t i = 0; i < sizeof kRoots / sizeof kRoots[0]; ++i)
-    if (strcmp(name, kRoots[i].name) == 0) return kRoots[i].key;
+    if (strcmp(name, kRegistryRoots[i]) == 0) return kRoots[i];
   return NULL;
 }
 

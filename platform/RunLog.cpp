@@ -105,9 +105,8 @@ int DefaultRunLogPath(const char* name, char* path) {
     if (!SHGetSpecialFolderPathA(NULL, data, CSIDL_COMMON_APPDATA, TRUE) ||
         !PathJoin(folder, PATH_BYTES, data, "Quillset") || !MakeAdministratorsFolder(folder))
       return 0;
-  } else {
-    const DWORD n = GetTempPathA(PATH_BYTES, folder);
-    if (n == 0 || n >= PATH_BYTES) return 0;
+  } else if (!SystemTempFolder(folder)) {
+    return 0;
   }
   if (!PathJoin(path, PATH_BYTES, folder, name)) return 0;
   strcpy(g_DefaultPath, path);

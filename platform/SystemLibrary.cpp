@@ -49,7 +49,8 @@ HMODULE LoadSystemLibrary(const char* name) {
   if (n == 0 || n + 1 + strlen(name) >= sizeof path) return NULL;
   if (path[n - 1] != '\\') strcat(path, "\\");
   strcat(path, name);
-  return LoadLibraryA(path);
+  // no flags: as LoadLibraryA, one import fewer
+  return LoadLibraryExA(path, NULL, 0);
 }
 
 HMODULE LoadLibraryWithItsFolder(const char* path) {

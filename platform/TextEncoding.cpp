@@ -6,15 +6,24 @@
 #include "common/Mbcs.h"
 #include "script/FileParser.h"
 
+// size bytes of text (-1: up to and with its zero) in code page from as
+// UTF-16, after lead characters left for the caller and with room for a
+// zero after it; *count is the number converted. Null when the text is not
+// valid in that code page or memory runs out.
+static WCHAR* Widen(const char* text, int size, UINT from, DWORD flags, int lead, int* count) {
+  *count = size ? MultiByteToWideChar(from, flags, text, size, NULL, 0) : 0;
+  if (size && *count <= 0) return NULL;
+  WCHAR* w = (WCHAR*)malloc(((size_t)lead + *count + 1) * sizeof(WCHAR));
+  if (w && *count) MultiByteToWideChar(from, flags, text, size, w + lead, *count);
+  return w;
+}
+
 char* ConvertText(const char* text, size_t size, UINT from, UINT to, size_t* outSize) {
   *outSize = 0;
   if (size > 0x3FFFFFFF) return NULL;
-  const DWORD strict = from == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0;
-  const int wide = size ? MultiByteToWideChar(from, strict, text, (int)size, NULL, 0) : 0;
-  if (size && wide <= 0) return NULL;
-  WCHAR* w = (WCHAR*)malloc(((size_t)wide + 1) * sizeof(WCHAR));
+  int wide = 0;
+  WCHAR* w = Widen(text, (int)size, from, from == CP_UTF8 ? MB_ERR_INVALID_CHARS : 0, 0, &wide);
   if (!w) return NULL;
-  if (wide) MultiByteToWideChar(from, strict, text, (int)size, w, wide);
   const int n = wide ? WideCharToMultiByte(to, 0, w, wide, NULL, 0, NULL, NULL) : 0;
   char* out = (wide && n <= 0) ? NULL : (char*)malloc((size_t)n + 1);
   if (out) {
@@ -85,12 +94,11 @@ int ConvertTableToUnicode(const char* path) {
   const char* start = text;
   if (from == CP_UTF8 && size >= 3 && memcmp(text, "\xEF\xBB\xBF", 3) == 0) start += 3;
   const int inSize = (int)(size - (DWORD)(start - text));
-  const int wide = inSize ? MultiByteToWideChar(from, 0, start, inSize, NULL, 0) : 0;
-  WCHAR* w = (inSize && wide <= 0) ? NULL : (WCHAR*)malloc(((size_t)wide + 1) * sizeof(WCHAR));
+  int wide = 0;
+  WCHAR* w = Widen(start, inSize, from, 0, 1, &wide);
   int ok = 0;
   if (w) {
     w[0] = 0xFEFF;
-    if (wide) MultiByteToWideChar(from, 0, start, inSize, w + 1, wide);
     ok = WriteWhole(path, w, ((size_t)wide + 1) * sizeof(WCHAR));
     free(w);
   }
@@ -99,11 +107,8 @@ int ConvertTableToUnicode(const char* path) {
 }
 
 WCHAR* WideOf(const char* text) {
-  if (!text) text = "";
-  const int n = MultiByteToWideChar(CP_ACP, 0, text, -1, NULL, 0);
-  WCHAR* wide = n > 0 ? (WCHAR*)malloc((size_t)n * sizeof(WCHAR)) : NULL;
-  if (wide) MultiByteToWideChar(CP_ACP, 0, text, -1, wide, n);
-  return wide;
+  int n = 0;
+  return Widen(text ? text : "", -1, CP_ACP, 0, 0, &n);
 }
 
 BOOL WriteProfileText(const char* section, const char* key, const char* value, const char* file) {
