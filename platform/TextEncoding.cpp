@@ -35,26 +35,38 @@ char* ConvertText(const char* text, size_t size, UINT from, UINT to, size_t* out
   return out;
 }
 
-char* ReadWhole(const char* path, DWORD* size) {
-  HANDLE h = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-  if (h == INVALID_HANDLE_VALUE) return NULL;
+char* ReadWholeFile(HANDLE file, DWORD* size) {
   DWORD high = 0, got = 0;
-  *size = GetFileSize(h, &high);
-  char* text = (*size == INVALID_FILE_SIZE || high) ? NULL : (char*)malloc((size_t)*size + 1);
-  if (text && (!ReadFile(h, text, *size, &got, NULL) || got != *size)) {
+  *size = GetFileSize(file, &high);
+  char* text = *size != INVALID_FILE_SIZE && !high ? (char*)malloc((size_t)*size + 1) : NULL;
+  if (!text || SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+      !ReadFile(file, text, *size, &got, NULL) || got != *size) {
     free(text);
-    text = NULL;
+    return NULL;
   }
-  CloseHandle(h);
-  if (text) text[*size] = '\0';
+  text[*size] = '\0';
+  return text;
+}
+
+int WriteAll(HANDLE file, const void* data, size_t size) {
+  DWORD written = 0;
+  return WriteFile(file, data, (DWORD)size, &written, NULL) && written == size;
+}
+
+char* ReadWholeFile(const char* path, DWORD* size, DWORD share) {
+  HANDLE file = CreateFileA(path, GENERIC_READ, share, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  if (file == INVALID_HANDLE_VALUE) return NULL;
+  char* text = ReadWholeFile(file, size);
+  CloseHandle(file);
+  // a stale "not found" must not pass for one
+  if (!text) SetLastError(ERROR_READ_FAULT);
   return text;
 }
 
 static int WriteWhole(const char* path, const void* data, size_t size) {
   HANDLE h = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
   if (h == INVALID_HANDLE_VALUE) return 0;
-  DWORD written = 0;
-  const BOOL ok = WriteFile(h, data, (DWORD)size, &written, NULL) && written == size;
+  const int ok = WriteAll(h, data, size);
   return CloseHandle(h) && ok;
 }
 
@@ -68,7 +80,7 @@ static int IsAscii(const char* text, size_t size) {
 // their code into the program for this one read.
 int LoadScriptInProgramCodePage(const char* path, CFileParser* parser) {
   DWORD size = 0;
-  char* text = ReadWhole(path, &size);
+  char* text = ReadWholeFile(path, &size);
   if (!text) return 0;
   size_t n = size;
   if (!MbcsIsUtf8() && !IsAscii(text, size) && Utf8IsValid(text, size)) {
@@ -83,7 +95,7 @@ int LoadScriptInProgramCodePage(const char* path, CFileParser* parser) {
 
 int ConvertTableToUnicode(const char* path) {
   DWORD size = 0;
-  char* text = ReadWhole(path, &size);
+  char* text = ReadWholeFile(path, &size);
   if (!text) return 0;
   // a table written as UTF-16 already
   if (size >= 2 && (unsigned char)text[0] == 0xFF && (unsigned char)text[1] == 0xFE) {

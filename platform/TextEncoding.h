@@ -12,9 +12,14 @@
 // the text is not valid in from, or memory runs out.
 char* ConvertText(const char* text, size_t size, UINT from, UINT to, size_t* outSize);
 
-// The whole file as a new heap buffer, zero-terminated, and its size in
-// bytes; null when it cannot be read.
-char* ReadWhole(const char* path, DWORD* size);
+// The whole of an open file from its start, zero-terminated (*size bytes
+// without the terminator); null when it cannot be read.
+char* ReadWholeFile(HANDLE file, DWORD* size);
+// 1 when all size bytes of data were written to file.
+int WriteAll(HANDLE file, const void* data, size_t size);
+// The same of the file at path, opened with share; null when it cannot be
+// opened (GetLastError tells why) or read (ERROR_READ_FAULT).
+char* ReadWholeFile(const char* path, DWORD* size, DWORD share = FILE_SHARE_READ);
 
 class CFileParser;
 

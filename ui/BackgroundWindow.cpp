@@ -270,7 +270,7 @@ LRESULT CALLBACK BackgroundWindowProc(HWND window, UINT message, WPARAM wParam, 
 HMETAFILE LoadPlaceableMetafile(const char* path, RECT* bounds) {
   if (bounds) SetRectEmpty(bounds);
   DWORD size = 0;
-  BYTE* bytes = reinterpret_cast<BYTE*>(ReadWhole(path, &size));
+  BYTE* bytes = reinterpret_cast<BYTE*>(ReadWholeFile(path, &size));
   HMETAFILE metafile = NULL;
   if (bytes && size >= 22) {
     const DWORD key = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | (DWORD)bytes[3] << 24;

@@ -18,7 +18,7 @@ RunResult ReadLicence(const char* tempDir) {
   char path[PATH_BYTES];
   const ExtractOutcome outcome = ExtractToTemp(tempDir, "LIC", EFS_LICENCE_ENTRY, path);
   DWORD size = 0;
-  char* bytes = outcome == EXTRACT_DONE ? ReadWhole(path, &size) : NULL;
+  char* bytes = outcome == EXTRACT_DONE ? ReadWholeFile(path, &size) : NULL;
   if (path[0]) DeleteFileA(path);
   g_Licence = bytes ? LicenceText(bytes, size) : NULL;
   free(bytes);

@@ -110,34 +110,6 @@ void CRollbackJournal::CloseJournal() {
 
 char* CRollbackJournal::ReadJournal(DWORD* size) { return m_File ? ReadWholeFile(m_File, size) : NULL; }
 
-char* ReadWholeFile(HANDLE file, DWORD* size) {
-  DWORD high = 0, got = 0;
-  *size = GetFileSize(file, &high);
-  char* text = *size != INVALID_FILE_SIZE && !high ? (char*)malloc((size_t)*size + 1) : NULL;
-  if (!text || SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-      !ReadFile(file, text, *size, &got, NULL) || got != *size) {
-    free(text);
-    return NULL;
-  }
-  text[*size] = '\0';
-  return text;
-}
-
-int WriteAll(HANDLE file, const void* data, size_t size) {
-  DWORD written = 0;
-  return WriteFile(file, data, (DWORD)size, &written, NULL) && written == size;
-}
-
-char* ReadWholeFile(const char* path, DWORD* size, DWORD share) {
-  HANDLE file = CreateFileA(path, GENERIC_READ, share, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-  if (file == INVALID_HANDLE_VALUE) return NULL;
-  char* text = ReadWholeFile(file, size);
-  CloseHandle(file);
-  // a stale "not found" must not pass for one
-  if (!text) SetLastError(ERROR_READ_FAULT);
-  return text;
-}
-
 char* LogTextInRunCodePage(char* text, DWORD* size) {
   const int codePage = FindLogCodePage(text);
   if (!codePage || (UINT)codePage == GetACP()) return text;

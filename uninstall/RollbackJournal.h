@@ -99,14 +99,6 @@ class CRollbackJournal {
 int CreateUniqueFileIn(const char* folder, const char* prefix, char* out,
                        TempFileNameMaker maker = MakeTempFileName);
 
-// The whole of an open file from its start, zero-terminated (*size bytes
-// without the terminator); null when it cannot be read.
-char* ReadWholeFile(HANDLE file, DWORD* size);
-// 1 when all size bytes of data were written to file.
-int WriteAll(HANDLE file, const void* data, size_t size);
-// The same of the file at path, opened with share; null when it cannot be
-// opened (GetLastError tells why) or read (ERROR_READ_FAULT).
-char* ReadWholeFile(const char* path, DWORD* size, DWORD share = FILE_SHARE_READ);
 // A log's text (freed) in this run's code page, converted where its
 // code-page line names another; null when that fails.
 char* LogTextInRunCodePage(char* text, DWORD* size);
