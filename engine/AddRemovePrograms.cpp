@@ -211,16 +211,10 @@ int WriteAddRemoveProgramsSize(const char* uninstallLog) {
 
 namespace {
 
-// A text of the table; the English one where the table has no such key
-// (tables made before the key was added give the key itself).
+// A text of the table; the English one, its lines broken as the tables'
+// are, where the table has no such key (tables made before it was added).
 char* TextOf(const char* key, const char* english) {
-  char* text = SetupState::Translations.GetString(key);
-  if (text && strcmp(text, key) != 0) return text;
-  free(text);
-  const size_t n = strlen(english) + 1;
-  text = static_cast<char*>(malloc(n));
-  if (text) memcpy(text, english, n);
-  return text;
+  return SetupState::Translations.GetStringOr(key, english);
 }
 
 // The text of key with its "%s" filled and its placeholders expanded.

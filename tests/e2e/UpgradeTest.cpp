@@ -131,15 +131,18 @@ class Upgrade : public ::testing::Test {
       files.push_back({"b.txt", "b"});
     }
     std::string script = Script(version, folder, more);
+    SetupOptions options;
+    options.Table = table;
     if (big) {
       // large enough to be cancelled while it is copied
       files.push_back({"big.bin", RandomBytes(24 << 20, 7)});
       files.push_back({"big2.bin", RandomBytes(24 << 20, 8)});
       script.replace(script.find("b.txt, "), 0, "big.bin, %MAINDIR%bin\\big.bin\r\nbig2.bin, %MAINDIR%bin\\big2.bin\r\n");
     }
-    return BuildSetupFile(*build, script, files);
+    return BuildSetupFile(*build, script, files, options);
   }
   std::vector<std::unique_ptr<TempFolder>> builds;
+  std::string table;  // the builds' table; empty: the English one
 
   DWORD Silent(const std::string& setup, const std::string& options = "") {
     Robot run;
@@ -470,6 +473,20 @@ TEST_F(Upgrade, ADowngradeIsAskedAboutAndRefusedSilently) {
   ASSERT_TRUE(robot.WaitForExit(kTimeout, &code));
   EXPECT_EQ(2u, code);
   EXPECT_TRUE(before == Machine());
+
+  // a table made before the question was: its English text, as the table has it
+  table = dir.File("Older.ini");
+  std::string olderTable = ReadWholeFile(kEnglish);
+  const size_t key = olderTable.find("NEWER_VERSION_IS_INSTALLED");
+  ASSERT_NE(std::string::npos, key);
+  olderTable.erase(key, olderTable.find('\n', key) + 1 - key);
+  WriteWholeFile(table, olderTable);
+  Robot untranslated;
+  ASSERT_TRUE(untranslated.Start("\"" + Build(1, target) + "\""));
+  EXPECT_EQ(asked, untranslated.AnswerMessageBox(En("INSTALL_TITLE").c_str(), IDNO, 20000));
+  ASSERT_TRUE(untranslated.WaitForExit(kTimeout, &code));
+  EXPECT_EQ(2u, code);
+  table.clear();
 
   Robot yes;
   ASSERT_TRUE(yes.Start("\"" + older + "\""));
