@@ -127,7 +127,7 @@ static void AppendChainOption(char* line, const char* option, const char* argume
   strcat(line, " ");
   strcat(line, option);
   strcat(line, " ");
-  strncat(line, argument, PATH_BYTES - 1);
+  MbcsCopy(line + strlen(line), PATH_BYTES, argument);
 }
 
 // Starts "path", the options passed on, then option and its argument, and

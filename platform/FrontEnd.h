@@ -31,8 +31,12 @@ enum RunResult {
 typedef RunResult RunEnding;
 
 class CFrontEnd {
+ protected:
+  // Nothing deletes a front end through this class: the program's own are
+  // statics, which then need no destructor registered at start.
+  ~CFrontEnd() = default;
+
  public:
-  virtual ~CFrontEnd() {}
   virtual DisplayMode Mode() const { return DISPLAY_FULL; }
   // Someone can answer a question (the wizard's mode).
   bool Attended() const { return Mode() == DISPLAY_FULL; }

@@ -20,8 +20,7 @@ struct LaunchNote {
 };
 
 void NoteName(const char* id, char* name) {
-  strcpy(name, "Local\\QuillsetLaunch-");
-  strncat(name, id, 23);
+  wsprintfA(name, "Local\\QuillsetLaunch-%.23s", id);
 }
 
 // Starts "program" arguments in the program's folder, as a child of parent
