@@ -30,9 +30,14 @@ enum RunResult {
 };
 typedef RunResult RunEnding;
 
+// Nothing deletes a front end through this class: each lives in a static or
+// on the stack, and a protected destructor keeps it so, without a virtual
+// one (a static's would be registered at start).
 class CFrontEnd {
+ protected:
+  ~CFrontEnd() = default;
+
  public:
-  virtual ~CFrontEnd() {}
   virtual DisplayMode Mode() const { return DISPLAY_FULL; }
   // Someone can answer a question (the wizard's mode).
   bool Attended() const { return Mode() == DISPLAY_FULL; }

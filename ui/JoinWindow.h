@@ -10,7 +10,7 @@ class CJoinWindow : public CMessageBoxFrontEnd {
  public:
   // caption: the file name of the slices' base path
   CJoinWindow(HINSTANCE instance, const char* caption);
-  ~CJoinWindow() override;
+  ~CJoinWindow();
   // Shows the window (dialog 138); false when it cannot be made.
   bool Open();
   HWND Window() const { return m_Window; }

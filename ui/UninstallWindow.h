@@ -9,7 +9,7 @@ class CUninstallWindow : public CMessageBoxFrontEnd {
  public:
   explicit CUninstallWindow(HINSTANCE instance)
       : m_Instance(instance), m_Window(NULL), m_Outcome(NULL), m_Finished(NULL) {}
-  ~CUninstallWindow() override;
+  ~CUninstallWindow();
   HWND Window() const { return m_Window; }
 
   // The box, as ever; its text is also the outcome the dialog shows if the
