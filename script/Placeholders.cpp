@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "common/Mbcs.h"
+#include "platform/PrivateTemp.h"
 #include "platform/RegistryHelpers.h"
 #include "script/PlaceholderTokens.h"
 
@@ -204,7 +205,7 @@ int ResolveToken(PlaceholderKind kind, char* folder, const char** value) {
     case PLACEHOLDER_MY_DOCUMENTS:
       return GetSpecialFolderPath(CSIDL_PERSONAL, folder);
     case PLACEHOLDER_TEMP:
-      return Fits(GetTempPathA(PATH_BYTES, folder));
+      return SystemTempFolder(folder) != 0;
     case PLACEHOLDER_SOURCE_DIR:
       *value = g_SourceDir;
       return 1;
