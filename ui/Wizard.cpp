@@ -307,22 +307,17 @@ static void EnterPage(HWND dialog) {
     case WIZARD_EULA: {
       const RECT text = NormalRect(GetDlgItem(dialog, IDC_PAGE_TEXT));
       const DWORD style = WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
-      if (const WCHAR* licence = GetWizardLicence()) {
-        // wide, so that no character of the file is lost to the ANSI code page
-        g_LicenceBox = CreateWindowExW(WS_EX_STATICEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | style, text.left,
-                                       text.top + 80, text.right - text.left, text.bottom - text.top - 20, dialog,
-                                       reinterpret_cast<HMENU>(IDC_RUNTIME), SetupState::Instance, NULL);
-        if (g_LicenceBox) {
-          SendMessageW(g_LicenceBox, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
-          SendMessageW(g_LicenceBox, EM_SETLIMITTEXT, 0, 0);  // past the default 32K characters
-          SetWindowTextW(g_LicenceBox, licence);
-        }
-      } else {
-        g_LicenceBox = CreateRuntimeControl(dialog, WS_EX_STATICEDGE, "EDIT", style, text.left, text.top + 80,
-                                            text.right - text.left, text.bottom - text.top - 20, NULL);
-        if (g_LicenceBox) SetTranslated(g_LicenceBox, TK_EULA_BOX_TEXT, true);
-      }
+      // wide, so that no character of the file is lost to the ANSI code page
+      g_LicenceBox = CreateWindowExW(WS_EX_STATICEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | style, text.left,
+                                     text.top + 80, text.right - text.left, text.bottom - text.top - 20, dialog,
+                                     reinterpret_cast<HMENU>(IDC_RUNTIME), SetupState::Instance, NULL);
       if (g_LicenceBox) {
+        SendMessageW(g_LicenceBox, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
+        SendMessageW(g_LicenceBox, EM_SETLIMITTEXT, 0, 0);  // past the default 32K characters
+        if (const WCHAR* licence = GetWizardLicence())
+          SetWindowTextW(g_LicenceBox, licence);
+        else
+          SetTranslated(g_LicenceBox, TK_EULA_BOX_TEXT, true);
         // first in the tab order, before the buttons below it
         SetWindowPos(g_LicenceBox, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
       }
