@@ -91,13 +91,7 @@ int GetSpecialFolderPath(int folder, char* buffer) {
   LPITEMIDLIST list = NULL;
   int located = SUCCEEDED(SHGetSpecialFolderLocation(NULL, folder, &list)) && list;
   int converted = located && SHGetPathFromIDListA(list, buffer) && buffer[0];
-  if (list) {
-    IMalloc* allocator = NULL;
-    if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator) {
-      allocator->Free(list);
-      allocator->Release();
-    }
-  }
+  CoTaskMemFree(list);  // the shell's lists come from the task allocator
   if (!converted) buffer[0] = '\0';
   return converted ? 1 : 0;
 }

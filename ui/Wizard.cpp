@@ -496,11 +496,7 @@ static void OnBrowse(HWND dialog) {
       WideCharToMultiByte(CP_ACP, 0, wide, -1, path, sizeof path, NULL, NULL) > 0 &&
       BrowsedDestination(current, path, SetupState::InstallDir))
     SetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir);
-  IMalloc* allocator = NULL;
-  if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator) {
-    allocator->Free(chosen);
-    allocator->Release();
-  }
+  CoTaskMemFree(chosen);
 }
 
 static bool g_Asking;  // the cancel question is open
