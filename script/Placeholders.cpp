@@ -222,11 +222,8 @@ char* ExpandPlaceholders(const char* text) {
   const char* rest = text;
   for (;;) {
     const char* percent = MbcsFindChar(rest, '%');
-    if (!percent) {
-      if (!result.Append(rest)) return NULL;
-      return result.Release();
-    }
-    if (!result.Append(rest, (size_t)(percent - rest))) return NULL;
+    if (!result.Append(rest, percent ? (size_t)(percent - rest) : strlen(rest))) return NULL;
+    if (!percent) return result.Release();
     const PlaceholderToken* token = MatchPlaceholderToken(percent);
     if (!token) return NULL;
     char folder[PATH_BYTES];
