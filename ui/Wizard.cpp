@@ -301,7 +301,6 @@ static void EnterPage(HWND dialog) {
   Show(dialog, IDC_BACK, g_Page != WIZARD_WELCOME);
   static const int kDestination[] = {IDC_BROWSE, IDC_DESTINATION_FRAME, IDC_DESTINATION};
   for (int id : kDestination) Show(dialog, id, g_Page == WIZARD_DESTINATION);
-  Show(dialog, IDC_NEXT, true);
   SetItem(dialog, IDC_PAGE_TEXT, kPageTexts[g_Page][1], true);
   switch (g_Page) {
     case WIZARD_EULA: {
@@ -366,9 +365,7 @@ static void OnInitDialog(HWND dialog) {
   g_LaunchChosen = 0;
   g_Ending = WIZARD_NOT_ENDED;
   SetItem(dialog, IDC_DESTINATION_FRAME, TK_DESTINATION_FOLDER, false);
-  Show(dialog, IDC_CANCEL_INSTALL, true);
   SetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir);
-  Show(dialog, IDC_PAGE_TEXT, true);
   EnterPage(dialog);
 }
 
@@ -584,7 +581,6 @@ static void OnDone(HWND dialog, WPARAM failed) {
     if (control) ShowWindow(control, SW_HIDE);
   g_Finished = 1;
   SetButtonLabels(dialog);
-  Show(dialog, IDC_NEXT, true);
   Enable(dialog, IDC_NEXT, true);
   SetItem(dialog, IDC_PAGE_TEXT, TK_PROGRAM_WAS_SUCCESSFULLY_INSTALLED, true);
   if (FilesReplacedAtRestart()) AddRestartText(dialog);
