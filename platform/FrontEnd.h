@@ -30,10 +30,11 @@ enum RunResult {
 };
 typedef RunResult RunEnding;
 
+// Nothing deletes a front end through this class: each lives in a static or
+// on the stack, and a protected destructor keeps it so, without a virtual
+// one (a static's would be registered at start).
 class CFrontEnd {
  protected:
-  // Nothing deletes a front end through this class: the program's own are
-  // statics, which then need no destructor registered at start.
   ~CFrontEnd() = default;
 
  public:

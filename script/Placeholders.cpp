@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "common/Mbcs.h"
+#include "platform/PrivateTemp.h"
 #include "platform/RegistryHelpers.h"
 #include "script/PlaceholderTokens.h"
 
@@ -90,13 +91,7 @@ int GetSpecialFolderPath(int folder, char* buffer) {
   LPITEMIDLIST list = NULL;
   int located = SUCCEEDED(SHGetSpecialFolderLocation(NULL, folder, &list)) && list;
   int converted = located && SHGetPathFromIDListA(list, buffer) && buffer[0];
-  if (list) {
-    IMalloc* allocator = NULL;
-    if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator) {
-      allocator->Free(list);
-      allocator->Release();
-    }
-  }
+  CoTaskMemFree(list);  // the shell's lists come from the task allocator
   if (!converted) buffer[0] = '\0';
   return converted ? 1 : 0;
 }
@@ -204,7 +199,7 @@ int ResolveToken(PlaceholderKind kind, char* folder, const char** value) {
     case PLACEHOLDER_MY_DOCUMENTS:
       return GetSpecialFolderPath(CSIDL_PERSONAL, folder);
     case PLACEHOLDER_TEMP:
-      return Fits(GetTempPathA(PATH_BYTES, folder));
+      return SystemTempFolder(folder) != 0;
     case PLACEHOLDER_SOURCE_DIR:
       *value = g_SourceDir;
       return 1;
@@ -227,11 +222,8 @@ char* ExpandPlaceholders(const char* text) {
   const char* rest = text;
   for (;;) {
     const char* percent = MbcsFindChar(rest, '%');
-    if (!percent) {
-      if (!result.Append(rest)) return NULL;
-      return result.Release();
-    }
-    if (!result.Append(rest, (size_t)(percent - rest))) return NULL;
+    if (!result.Append(rest, percent ? (size_t)(percent - rest) : strlen(rest))) return NULL;
+    if (!percent) return result.Release();
     const PlaceholderToken* token = MatchPlaceholderToken(percent);
     if (!token) return NULL;
     char folder[PATH_BYTES];

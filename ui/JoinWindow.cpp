@@ -32,8 +32,6 @@ CJoinWindow::CJoinWindow(HINSTANCE instance, const char* caption) : m_Instance(i
   MbcsCopy(m_Caption, sizeof m_Caption, caption);
   LoadText(instance, IDS_JOIN_COPYING, m_CopyingText, sizeof m_CopyingText, "Copying files... Please wait.");
   LoadText(instance, IDS_JOIN_INSERT_DISK, m_InsertDiskText, sizeof m_InsertDiskText, "Please insert disk %d.");
-  LoadText(instance, IDS_JOIN_OK, m_OkText, sizeof m_OkText, "OK");
-  LoadText(instance, IDS_JOIN_CANCEL, m_CancelText, sizeof m_CancelText, "Cancel");
 }
 
 CJoinWindow::~CJoinWindow() {
@@ -82,8 +80,6 @@ INT_PTR CALLBACK CJoinWindow::Proc(HWND window, UINT message, WPARAM wParam, LPA
   switch (message) {
     case WM_INITDIALOG:
       SetWindowTextA(window, self->m_Caption);
-      SetDlgItemTextA(window, IDOK, self->m_OkText);
-      SetDlgItemTextA(window, IDCANCEL, self->m_CancelText);
       SetDlgItemTextA(window, IDC_SPLIT_TEXT, self->m_CopyingText);
       EnableWindow(GetDlgItem(window, IDOK), FALSE);
       return TRUE;

@@ -29,8 +29,6 @@ class CJoinWindow : public CMessageBoxFrontEnd {
   char m_Caption[260];
   char m_CopyingText[100];
   char m_InsertDiskText[100];
-  char m_OkText[20];
-  char m_CancelText[20];
 
   CJoinWindow(const CJoinWindow&);
   CJoinWindow& operator=(const CJoinWindow&);

@@ -49,8 +49,7 @@ Choice* g_Choice;
 
 INT_PTR CALLBACK LanguageDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {
-    SetTextFromTable(dialog, TK_INSTALL_TITLE, NULL);
-    SetTextFromTable(GetDlgItem(dialog, IDCANCEL), TK_CANCEL, NULL);
+    SetTitleAndCancel(dialog);
     HWND list = GetDlgItem(dialog, IDC_LANGUAGE_LIST);
     for (int i = 0; i < g_Choice->Count; ++i)
       SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kLanguages[g_Choice->Held[i]].Name));

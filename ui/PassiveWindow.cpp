@@ -52,9 +52,9 @@ int CPassiveWindow::Open(HINSTANCE instance, const char* title, void (*onCancel)
 
   // laid out for 96 dpi, scaled to the screen's
   HDC screen = GetDC(NULL);
-  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
+  m_Dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
   if (screen) ReleaseDC(NULL, screen);
-  auto px = [dpi](int n) { return MulDiv(n, dpi, 96); };
+  auto px = [this](int n) { return Scaled(n); };
   const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
   RECT frame = {0, 0, px(420), px(104)};
   AdjustWindowRectEx(&frame, style, FALSE, 0);
@@ -66,25 +66,30 @@ int CPassiveWindow::Open(HINSTANCE instance, const char* title, void (*onCancel)
     return 0;
   }
   SetWindowIcons(m_Window, instance);
-  m_Bar = CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE, px(12), px(14), px(396), px(18), m_Window,
-                          NULL, instance, NULL);
+  m_Bar = Child(instance, PROGRESS_CLASSA, "", 0, 14, 18, 0);
   // a long path loses its middle, never its file name
-  m_Line = CreateWindowExA(0, "STATIC", "", WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS, px(12),
-                           px(40), px(396), px(18), m_Window, NULL, instance, NULL);
+  m_Line = Child(instance, "STATIC", "", SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS, 40, 18, 0);
   char* cancel = Text(TK_CANCEL, "Cancel");
-  m_Cancel = CreateWindowExA(0, "BUTTON", cancel ? cancel : "Cancel", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON,
-                             px(420 - 12 - 88), px(66), px(88), px(26), m_Window,
-                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDCANCEL)), instance, NULL);
+  m_Cancel = Child(instance, "BUTTON", cancel ? cancel : "Cancel", WS_TABSTOP | BS_PUSHBUTTON, 66, 26, IDCANCEL);
   free(cancel);
   SendMessageA(m_Bar, PBM_SETRANGE, 0, MAKELPARAM(0, 100));
-  if (m_Font) {
-    SendMessageA(m_Line, WM_SETFONT, reinterpret_cast<WPARAM>(m_Font), FALSE);
-    SendMessageA(m_Cancel, WM_SETFONT, reinterpret_cast<WPARAM>(m_Font), FALSE);
-  }
   ShowWindow(m_Window, SW_SHOWNORMAL);
   UpdateWindow(m_Window);
   if (m_Cancel) SetFocus(m_Cancel);
   return 1;
+}
+
+int CPassiveWindow::Scaled(int n) const { return MulDiv(n, m_Dpi, 96); }
+
+// A control of the window's one column (the Cancel button, narrower, at its
+// right end), in the message font.
+HWND CPassiveWindow::Child(HINSTANCE instance, const char* cls, const char* text, DWORD style, int y, int h, int id) {
+  const int w = id ? 88 : 396;
+  HWND control = CreateWindowExA(0, cls, text, WS_CHILD | WS_VISIBLE | style, Scaled(420 - 12 - w), Scaled(y),
+                                 Scaled(w), Scaled(h), m_Window, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                                 instance, NULL);
+  if (control && m_Font) SendMessageA(control, WM_SETFONT, reinterpret_cast<WPARAM>(m_Font), FALSE);
+  return control;
 }
 
 void CPassiveWindow::Close() {

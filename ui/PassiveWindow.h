@@ -34,12 +34,15 @@ class CPassiveWindow : public CSilentFrontEnd {
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   void PressCancel();
+  int Scaled(int n) const;
+  HWND Child(HINSTANCE instance, const char* cls, const char* text, DWORD style, int y, int h, int id);
 
   HWND m_Window = NULL;
   HWND m_Bar = NULL;
   HWND m_Line = NULL;
   HWND m_Cancel = NULL;
   HFONT m_Font = NULL;
+  int m_Dpi = 96;  // the screen's, for a layout made at 96
   const char* m_WorkKey = nullptr;
   const char* m_WorkEnglish = nullptr;
   void (*m_OnCancel)() = nullptr;

@@ -18,8 +18,7 @@ namespace {
 
 INT_PTR CALLBACK ScopeDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
   if (message == WM_INITDIALOG) {
-    SetTextFromTable(dialog, TK_INSTALL_TITLE, NULL);
-    SetTextFromTable(GetDlgItem(dialog, IDCANCEL), TK_CANCEL, NULL);
+    SetTitleAndCancel(dialog);
     SetTextFromTable(GetDlgItem(dialog, IDC_SCOPE_ALL_USERS), TK_INSTALL_FOR_ALL_USERS, kInstallForAllUsersText);
     SetTextFromTable(GetDlgItem(dialog, IDC_SCOPE_JUST_ME), TK_INSTALL_JUST_FOR_ME, kInstallJustForMeText);
     CheckRadioButton(dialog, IDC_SCOPE_ALL_USERS, IDC_SCOPE_JUST_ME, IDC_SCOPE_ALL_USERS);
@@ -46,6 +45,11 @@ ScopeAnswer AskForScope(HINSTANCE instance) {
   // all users, or no dialog at all: the script's first choice, as a run
   // without a person takes it
   return SCOPE_ANSWER_ALL_USERS;
+}
+
+void SetTitleAndCancel(HWND dialog) {
+  SetTextFromTable(dialog, TK_INSTALL_TITLE, NULL);
+  SetTextFromTable(GetDlgItem(dialog, IDCANCEL), TK_CANCEL, NULL);
 }
 
 void SetTextFromTable(HWND window, const char* key, const char* english) {

@@ -18,3 +18,5 @@ extern const char kAdministratorRightsNeededText[];
 // A dialog's window or control gets the table's text of key, or english
 // when the table lacks it (null english: the key itself, as GetString).
 void SetTextFromTable(HWND window, const char* key, const char* english);
+// A question's dialog: the setup's title and Cancel, from the table.
+void SetTitleAndCancel(HWND dialog);

@@ -301,28 +301,22 @@ static void EnterPage(HWND dialog) {
   Show(dialog, IDC_BACK, g_Page != WIZARD_WELCOME);
   static const int kDestination[] = {IDC_BROWSE, IDC_DESTINATION_FRAME, IDC_DESTINATION};
   for (int id : kDestination) Show(dialog, id, g_Page == WIZARD_DESTINATION);
-  Show(dialog, IDC_NEXT, true);
   SetItem(dialog, IDC_PAGE_TEXT, kPageTexts[g_Page][1], true);
   switch (g_Page) {
     case WIZARD_EULA: {
       const RECT text = NormalRect(GetDlgItem(dialog, IDC_PAGE_TEXT));
       const DWORD style = WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY;
-      if (const WCHAR* licence = GetWizardLicence()) {
-        // wide, so that no character of the file is lost to the ANSI code page
-        g_LicenceBox = CreateWindowExW(WS_EX_STATICEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | style, text.left,
-                                       text.top + 80, text.right - text.left, text.bottom - text.top - 20, dialog,
-                                       reinterpret_cast<HMENU>(IDC_RUNTIME), SetupState::Instance, NULL);
-        if (g_LicenceBox) {
-          SendMessageW(g_LicenceBox, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
-          SendMessageW(g_LicenceBox, EM_SETLIMITTEXT, 0, 0);  // past the default 32K characters
-          SetWindowTextW(g_LicenceBox, licence);
-        }
-      } else {
-        g_LicenceBox = CreateRuntimeControl(dialog, WS_EX_STATICEDGE, "EDIT", style, text.left, text.top + 80,
-                                            text.right - text.left, text.bottom - text.top - 20, NULL);
-        if (g_LicenceBox) SetTranslated(g_LicenceBox, TK_EULA_BOX_TEXT, true);
-      }
+      // wide, so that no character of the file is lost to the ANSI code page
+      g_LicenceBox = CreateWindowExW(WS_EX_STATICEDGE, L"EDIT", L"", WS_CHILD | WS_VISIBLE | style, text.left,
+                                     text.top + 80, text.right - text.left, text.bottom - text.top - 20, dialog,
+                                     reinterpret_cast<HMENU>(IDC_RUNTIME), SetupState::Instance, NULL);
       if (g_LicenceBox) {
+        SendMessageW(g_LicenceBox, WM_SETFONT, SendMessageA(dialog, WM_GETFONT, 0, 0), FALSE);
+        SendMessageW(g_LicenceBox, EM_SETLIMITTEXT, 0, 0);  // past the default 32K characters
+        if (const WCHAR* licence = GetWizardLicence())
+          SetWindowTextW(g_LicenceBox, licence);
+        else
+          SetTranslated(g_LicenceBox, TK_EULA_BOX_TEXT, true);
         // first in the tab order, before the buttons below it
         SetWindowPos(g_LicenceBox, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
       }
@@ -371,9 +365,7 @@ static void OnInitDialog(HWND dialog) {
   g_LaunchChosen = 0;
   g_Ending = WIZARD_NOT_ENDED;
   SetItem(dialog, IDC_DESTINATION_FRAME, TK_DESTINATION_FOLDER, false);
-  Show(dialog, IDC_CANCEL_INSTALL, true);
   SetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir);
-  Show(dialog, IDC_PAGE_TEXT, true);
   EnterPage(dialog);
 }
 
@@ -501,11 +493,7 @@ static void OnBrowse(HWND dialog) {
       WideCharToMultiByte(CP_ACP, 0, wide, -1, path, sizeof path, NULL, NULL) > 0 &&
       BrowsedDestination(current, path, SetupState::InstallDir))
     SetDlgItemTextA(dialog, IDC_DESTINATION, SetupState::InstallDir);
-  IMalloc* allocator = NULL;
-  if (SUCCEEDED(SHGetMalloc(&allocator)) && allocator) {
-    allocator->Free(chosen);
-    allocator->Release();
-  }
+  CoTaskMemFree(chosen);
 }
 
 static bool g_Asking;  // the cancel question is open
@@ -593,7 +581,6 @@ static void OnDone(HWND dialog, WPARAM failed) {
     if (control) ShowWindow(control, SW_HIDE);
   g_Finished = 1;
   SetButtonLabels(dialog);
-  Show(dialog, IDC_NEXT, true);
   Enable(dialog, IDC_NEXT, true);
   SetItem(dialog, IDC_PAGE_TEXT, TK_PROGRAM_WAS_SUCCESSFULLY_INSTALLED, true);
   if (FilesReplacedAtRestart()) AddRestartText(dialog);

@@ -266,6 +266,8 @@ TEST_F(SplitJoin, ItsWindowAsksForTheDiskAndCancelDeletesTheTarget) {
     HWND w = window.Window();
     EXPECT_EQ("Setup", Robot::Text(w));
     EXPECT_EQ("Copying files... Please wait.", Robot::ItemText(w, IDC_SPLIT_TEXT));
+    EXPECT_EQ("OK", Robot::ItemText(w, IDOK));
+    EXPECT_EQ("Cancel", Robot::ItemText(w, IDCANCEL));
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(w, IDOK)));
     std::string asked;
     bool okOn = false, okOffAfterPress = false, escaped = false;
