@@ -22,7 +22,7 @@ enum {
 // A translated text, or the fixed English one before the table is loaded
 // (a split join has none yet). The caller frees it.
 char* Text(const char* key, const char* english) {
-  return SetupState::Translations.IsLoaded() ? SetupState::Translations.GetString(key) : _strdup(english);
+  return SetupState::Translations.IsLoaded() ? SetupState::Translations.GetString(key) : strdup(english);
 }
 
 }  // namespace

@@ -26,7 +26,7 @@ void CUninstallWindow::SetText(HWND window, const char* key) {
 
 void CUninstallWindow::ShowFailure(HWND owner, const char* text, const char* caption, UINT style) {
   // the last one said is the one the run ended with
-  char* copy = _strdup(text);
+  char* copy = strdup(text);
   if (copy) {
     free(m_Outcome);
     m_Outcome = copy;
