@@ -17,13 +17,16 @@
 #include "platform/RegistryHelpers.h"
 #include "platform/RunLog.h"
 #include "script/Choices.h"
+#include "script/ActionSections.h"
 #include "script/Placeholders.h"
 #include "uninstall/LogLines.h"
 #include "uninstall/RollbackJournal.h"
 
 namespace {
 
-const char kUninstallKeys[] = "Software/Microsoft/Windows/CurrentVersion/Uninstall/";
+// the two roots an entry may be under, as the script names them
+const char (&kUserRoot)[20] = kRegistryRoots[1];
+const char (&kMachineRoot)[20] = kRegistryRoots[2];
 
 // [Global] key as it stands, "" when missing.
 void GlobalValue(const char* key, char* value, int size) {
@@ -107,10 +110,10 @@ int AddRemoveProgramsKey(char* root, size_t rootSize, char* path, size_t pathSiz
   GlobalValue("AppIdRoot", where, sizeof where);
   // one user's installation is that user's whatever AppIdRoot says: the
   // machine's entries are not theirs to write, nor to find a version by
-  const int user = SetupState::Scope == SetupState::SCOPE_USER || strcmp(where, "HKEY_CURRENT_USER") == 0;
-  MbcsCopy(root, rootSize, user ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE");
-  if (strlen(kUninstallKeys) + strlen(id) >= pathSize) return 0;
-  strcpy(path, kUninstallKeys);
+  const int user = SetupState::Scope == SetupState::SCOPE_USER || strcmp(where, kUserRoot) == 0;
+  MbcsCopy(root, rootSize, user ? kUserRoot : kMachineRoot);
+  if (strlen(kUninstallEntryKeys) + strlen(id) >= pathSize) return 0;
+  strcpy(path, kUninstallEntryKeys);
   strcat(path, id);
   return 1;
 }

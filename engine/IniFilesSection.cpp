@@ -46,8 +46,7 @@ static UINT MachineAnsiCodePage() {
 // makes one, when every character of it comes back from the ANSI code page
 // unchanged. 0 when the file cannot be read or rewritten.
 static int MakeIniFileAnsi(const char* path) {
-  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE file = OpenExisting(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
   if (file == INVALID_HANDLE_VALUE) return 0;
   DWORD size = 0;
   WCHAR* text = reinterpret_cast<WCHAR*>(ReadWholeFile(file, &size));

@@ -95,8 +95,7 @@ RunResult WriteUninstallExe(HWND dialog, Work& w) {
     w.ExePath = NULL;
     return FailExe(dialog);
   }
-  w.Own = CreateFileA(SetupState::ExePath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                      FILE_ATTRIBUTE_NORMAL, NULL);
+  w.Own = OpenExisting(SetupState::ExePath, GENERIC_READ, FILE_SHARE_READ);
   if (w.Own == INVALID_HANDLE_VALUE) return FailExe(dialog);
   // A stub never is small enough to fail here; if memory runs out it is
   // still the same message, never a read into nothing.

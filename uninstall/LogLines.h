@@ -65,6 +65,10 @@ struct LogRecord {
   char* KeyPath;
 };
 
+// The key under which each Add/Remove Programs entry is, "/" between names:
+// the installer writes an entry there and the replay knows it by it.
+inline constexpr char kUninstallEntryKeys[] = "Software/Microsoft/Windows/CurrentVersion/Uninstall/";
+
 // The tag that starts each kind of record, "=" included; null for
 // LOGRECORD_OTHER and LOGRECORD_MALFORMED.
 const char* LogRecordTag(LogRecordKind kind);

@@ -390,12 +390,10 @@ void RunLogRegistryKey(const char* kind, const char* root, const char* keyPath) 
   RunLogLine(kind, text);
 }
 
-const char kEntries[] = "Software/Microsoft/Windows/CurrentVersion/Uninstall/";
-
 int IsAddRemoveEntry(const char* keyPath) {
-  const size_t n = sizeof kEntries - 1;
+  const size_t n = sizeof kUninstallEntryKeys - 1;
   return strlen(keyPath) > n &&
-         CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, keyPath, (int)n, kEntries, (int)n) == CSTR_EQUAL &&
+         CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, keyPath, (int)n, kUninstallEntryKeys, (int)n) == CSTR_EQUAL &&
          !MbcsFindChar(keyPath + n, '/');
 }
 
