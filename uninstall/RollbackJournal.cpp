@@ -144,10 +144,8 @@ CRollbackJournal::Slot* CRollbackJournal::Add(const char* key) {
     m_Slots = slots;
     m_Capacity = capacity;
   }
-  const size_t n = strlen(key) + 1;
-  char* copy = (char*)malloc(n);
+  char* copy = strdup(key);
   if (!copy) return NULL;
-  memcpy(copy, key, n);
   DWORD i = Hash(key) & (m_Capacity - 1);
   while (m_Slots[i].Path) i = (i + 1) & (m_Capacity - 1);
   m_Slots[i].Path = copy;
@@ -609,9 +607,8 @@ int CRollbackJournal::KeepRegistryValue(const char* rootName, const char* keyPat
 int CRollbackJournal::KeepRegistryKeys(const char* rootName, const char* keyPath) {
   HKEY root = RegistryRootFromName(rootName);
   if (!root) return 0;
-  char* path = (char*)malloc(strlen(keyPath) + 1);
+  char* path = strdup(keyPath);
   if (!path) return 0;
-  strcpy(path, keyPath);
   // the shortest prefix that is missing; key names end at "/"
   int ok = 1;
   for (char* end = path;; ++end) {

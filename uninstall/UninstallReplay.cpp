@@ -70,8 +70,7 @@ class CUserFolders {
     free(m_Paths);
   }
   void Add(const char* folder) {
-    const size_t n = strlen(folder) + 1;
-    char* copy = (char*)malloc(n);
+    char* copy = strdup(folder);
     if (m_Count == m_Capacity) {
       const int capacity = m_Capacity ? m_Capacity * 2 : 16;
       char** grown = (char**)realloc(m_Paths, capacity * sizeof(char*));
@@ -86,7 +85,6 @@ class CUserFolders {
       m_Lost = 1;
       return;
     }
-    memcpy(copy, folder, n);
     m_Paths[m_Count++] = copy;
   }
   // 1 when folder is a kept one or lies above one.
@@ -319,11 +317,7 @@ const char* EnglishText(const char* key) {
 
 char* TextOf(const CTranslations* table, const char* key) {
   if (table) return table->GetString(key);
-  const char* english = EnglishText(key);
-  const size_t n = strlen(english) + 1;
-  char* copy = (char*)malloc(n);
-  if (copy) memcpy(copy, english, n);
-  return copy;
+  return strdup(EnglishText(key));
 }
 
 // The folder message of format about folder; 0 when it cannot be shown.
@@ -535,11 +529,8 @@ char** CUninstallLogger::ListCreatedFiles(int* count) {
       if (!grown) break;
       files = grown;
     }
-    const size_t n = strlen(record.Path) + 1;
-    char* copy = (char*)malloc(n);
-    if (!copy) break;
-    memcpy(copy, record.Path, n);
-    files[(*count)++] = copy;
+    if (!(files[*count] = strdup(record.Path))) break;
+    ++*count;
   }
   free(text);
   return files;
