@@ -111,12 +111,8 @@ RunResult ProcessIniFilesSection(const char* header) {
       continue;
     }
     if (!FileExists(iniFile)) {
-      char folder[PATH_BYTES] = "";
-      const char* slash = MbcsFindLastChar(iniFile, '\\');
-      if (slash && static_cast<size_t>(slash - iniFile) < sizeof folder) {
-        memcpy(folder, iniFile, slash - iniFile);
-        folder[slash - iniFile] = '\0';
-      }
+      char folder[PATH_BYTES];
+      FolderOf(iniFile, folder, sizeof folder);
       const StepResult made = CreateDirectoryPathLogged(folder, &SetupState::UninstallLog);
       if (made != STEP_DONE) {
         ShowStepError(made, TK_COULD_NOT_CREATE_INI_FILE_DIR_PATH, folder);
