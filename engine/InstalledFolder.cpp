@@ -23,14 +23,10 @@ const DWORD kLargestLog = 64u << 20;
 // 1 when the log at path has the line that lists the entry for removal:
 // the line every installation that wrote the entry logged first.
 int LogListsEntry(const char* path, const char* rootName, const char* keyPath) {
-  const char* tag = LogRecordTag(LOGRECORD_REGISTRY);
-  const size_t n = strlen(tag) + strlen(rootName) + 1 + strlen(keyPath);
-  char* line = static_cast<char*>(malloc(n + 1));
+  const char* parts[3] = {LogRecordTag(LOGRECORD_REGISTRY), rootName, keyPath};
+  char* line = SafeFormatAllocList("%s%s/%s", parts, 3);
   if (!line) return 0;
-  strcpy(line, tag);
-  strcat(line, rootName);
-  strcat(line, "/");
-  strcat(line, keyPath);
+  const size_t n = strlen(line);
   HANDLE file = OpenExisting(path, GENERIC_READ, FILE_SHARE_READ);
   DWORD size = 0;
   // the low part alone: ReadWholeFile refuses a high one

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "common/SafeFormat.h"
+#include "platform/FileSystem.h"
 #include "platform/FrontEnd.h"
 #include "platform/PrivateTemp.h"
 #include "platform/RunLog.h"
@@ -38,8 +39,7 @@ int CUninstallLogger::Close() {
 }
 
 static HANDLE OpenLogFile(const char* path) {
-  HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
-                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE h = OpenExisting(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
   return h == INVALID_HANDLE_VALUE ? NULL : h;
 }
 
@@ -126,10 +126,7 @@ int CUninstallLogger::WriteLine(const char* tag, const char* const* parts, int p
 
 void CUninstallLogger::RunLogIniEntry(const char* kind, const char* file, const char* section, const char* key) {
   const char* args[3] = {file, section, key};
-  const char format[] = "%s, section [%s], key %s";
-  const size_t n = SafeFormat(NULL, 0, format, args, 3) + 1;
-  char* text = (char*)malloc(n);
-  if (text) SafeFormat(text, n, format, args, 3);
+  char* text = SafeFormatAllocList("%s, section [%s], key %s", args, 3);
   RunLogLine(kind, text ? text : file);
   free(text);
 }
