@@ -242,8 +242,8 @@ int SameFolder(const char* a, const char* b) {
   char x[PATH_BYTES], y[PATH_BYTES];
   MbcsCopy(x, sizeof x, a);
   MbcsCopy(y, sizeof y, b);
-  while (PathEndsWithSeparator(x)) x[strlen(x) - 1] = '\0';
-  while (PathEndsWithSeparator(y)) y[strlen(y) - 1] = '\0';
+  PathTrimSeparators(x);
+  PathTrimSeparators(y);
   return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, x, -1, y, -1) == CSTR_EQUAL;
 }
 

@@ -113,7 +113,7 @@ int SamePath(const char* a, const char* b) {
 int IsSameOrBelow(const char* folder, const char* path) {
   char top[PATH_BYTES];
   MbcsCopy(top, sizeof top, folder);
-  while (PathEndsWithSeparator(top)) top[strlen(top) - 1] = '\0';
+  PathTrimSeparators(top);
   const size_t n = strlen(top);
   if (n == 0 || strlen(path) < n) return 0;
   // n must end a character of path, and a separator must follow it there
@@ -401,8 +401,8 @@ int NamesAnotherInstallation(HKEY root, const char* keyPath, const char* folder)
   location[sizeof location - 1] = '\0';
   if (!location[0]) return 0;  // an entry of an older version names none
   MbcsCopy(ours, sizeof ours, folder);
-  while (PathEndsWithSeparator(location)) location[strlen(location) - 1] = '\0';
-  while (PathEndsWithSeparator(ours)) ours[strlen(ours) - 1] = '\0';
+  PathTrimSeparators(location);
+  PathTrimSeparators(ours);
   return !SamePath(location, ours);
 }
 
