@@ -443,11 +443,18 @@ int UndoLine(char* line, const Exclusions& ex, const CTranslations* table, const
       WriteProfileText(record.Section, record.Key, NULL, record.Path);
       CUninstallLogger::RunLogIniEntry("INI entry removed", record.Path, record.Section, record.Key);
       break;
-    case LOGRECORD_REGISTRY: {
+    case LOGRECORD_REGISTRY:
+    case LOGRECORD_REGISTRY_IF_EMPTY: {
       HKEY root = RegistryRootFromName(record.Root);
       if (!root) return 0;
       // a key from before the run stays; its values come back one by one
       if (restored && restored->HadRegistryKey(record.Root, record.KeyPath)) break;
+      if (record.Kind == LOGRECORD_REGISTRY_IF_EMPTY) {
+        // a vendor key goes with the last of its programs
+        if (DeleteRegistryKeyIfEmpty(root, record.KeyPath))
+          RunLogLineWith("Registry key removed", "%s", record.KeyPath);
+        break;
+      }
       if (NamesAnotherInstallation(root, record.KeyPath, folder)) {
         RunLogRegistryKey("Add/Remove Programs entry kept: it names the installation in another folder", record.Root,
                           record.KeyPath);
@@ -461,15 +468,6 @@ int UndoLine(char* line, const Exclusions& ex, const CTranslations* table, const
       }
       DeleteRegistryTree(root, record.KeyPath);
       RunLogRegistryKey("Registry key removed", record.Root, record.KeyPath);
-      break;
-    }
-    case LOGRECORD_REGISTRY_IF_EMPTY: {
-      HKEY root = RegistryRootFromName(record.Root);
-      if (!root) return 0;
-      if (restored && restored->HadRegistryKey(record.Root, record.KeyPath)) break;
-      // a vendor key goes with the last of its programs
-      if (DeleteRegistryKeyIfEmpty(root, record.KeyPath))
-        RunLogLineWith("Registry key removed", "%s", record.KeyPath);
       break;
     }
     case LOGRECORD_DLL:
