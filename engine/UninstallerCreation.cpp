@@ -167,8 +167,7 @@ RunResult CopyLog(HWND dialog, Work& w) {
     return FailExe(dialog);
   }
   const bool merging = earlier != NULL;
-  const int copied = merging ? SetupState::UninstallLog.CopyMergedLogTo(w.LogPath, earlier, earlierSize)
-                             : SetupState::UninstallLog.CopyLogTo(w.LogPath);
+  const int copied = SetupState::UninstallLog.CopyMergedLogTo(w.LogPath, earlier, earlierSize);
   free(earlier);
   if (!copied) return FailExe(dialog);
   if (merging) RunLogLine("Uninstall log merged with the earlier one", w.LogPath);

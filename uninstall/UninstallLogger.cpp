@@ -195,14 +195,6 @@ static int WriteLogCopy(const char* targetPath, const char* text, size_t size) {
   return ok;
 }
 
-int CUninstallLogger::CopyLogTo(const char* targetPath) {
-  DWORD size = 0;
-  char* own = ReadOwnLog(&size);
-  const int ok = own && WriteLogCopy(targetPath, own, size);
-  free(own);
-  return ok;
-}
-
 int CUninstallLogger::CopyMergedLogTo(const char* targetPath, const char* earlier, size_t earlierSize) {
   DWORD size = 0;
   char* own = ReadOwnLog(&size);
@@ -234,11 +226,12 @@ int CUninstallLogger::CopyMergedLogTo(const char* targetPath, const char* earlie
     }
     free(text);
   }
-  size_t mergedSize = 0;
-  char* merged = ok ? MergeLogs(earlier, earlierSize, own, size, &mergedSize) : NULL;
+  size_t copySize = size;
+  char* merged = ok && earlier ? MergeLogs(earlier, earlierSize, own, size, &copySize) : NULL;
+  const char* copy = earlier ? merged : own;
+  ok = ok && copy && WriteLogCopy(targetPath, copy, copySize);
   free(own);
   free(converted);
-  ok = merged && WriteLogCopy(targetPath, merged, mergedSize);
   free(merged);
   return ok;
 }
