@@ -180,12 +180,7 @@ unsigned long long SizeOfLoggedFiles(char* text, size_t size) {
   unsigned long long total = 0;
   CLogLinesBackward lines;
   if (!lines.Start(text, size)) return 0;
-  char* line;
-  int zero;
-  while (lines.Next(&line, &zero)) {
-    LogRecord record;
-    if (!zero && ParseLogRecord(line, &record) == LOGRECORD_FILE) total += FileSize(record.Path);
-  }
+  while (const char* path = lines.NextFile()) total += FileSize(path);
   return total;
 }
 

@@ -168,24 +168,19 @@ static void FinishWhatEarlierRunsLeft() {
   char* text = ReadWholeFile(path, &size);
   if (text) text = LogTextInRunCodePage(text, &size);
   CLogLinesBackward lines;
-  char* line;
-  int hasZeroByte;
   if (text && lines.Start(text, size))
-    while (lines.Next(&line, &hasZeroByte)) {
-      LogRecord record;
-      if (hasZeroByte || ParseLogRecord(line, &record) != LOGRECORD_FILE || !IsBelowMainDir(record.Path) ||
-          !FileExists(record.Path))
-        continue;
-      const char* name = PathFileName(record.Path);
-      const size_t n = strlen(name), full = strlen(record.Path);
+    while (const char* file = lines.NextFile()) {
+      if (!IsBelowMainDir(file) || !FileExists(file)) continue;
+      const char* name = PathFileName(file);
+      const size_t n = strlen(name), full = strlen(file);
       if (n > 7 && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name, 3, "QSO", 3) == CSTR_EQUAL &&
           EndsWith(name, n, ".tmp", 4)) {
-        if (DeleteEvenReadOnly(record.Path)) RunLogLine("Old file an earlier run left aside: removed", record.Path);
-      } else if (EndsWith(record.Path, full, ".new", 4)) {
+        if (DeleteEvenReadOnly(file)) RunLogLine("Old file an earlier run left aside: removed", file);
+      } else if (EndsWith(file, full, ".new", 4)) {
         char destination[PATH_BYTES];
-        memcpy(destination, record.Path, full - 4);
+        memcpy(destination, file, full - 4);
         destination[full - 4] = '\0';
-        if (CancelScheduledMove(record.Path, destination) == 2 && DeleteEvenReadOnly(record.Path))
+        if (CancelScheduledMove(file, destination) == 2 && DeleteEvenReadOnly(file))
           RunLogLine("Replacement an earlier run left for the restart: called off", destination);
       }
     }

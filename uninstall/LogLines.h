@@ -107,6 +107,9 @@ class CLogLinesBackward {
  public:
   int Start(char* text, size_t size);
   int Next(char** line, int* hasZeroByte);
+  // The path of the next file record (lines with a zero byte passed over),
+  // or null when none is left.
+  char* NextFile();
 
  private:
   char* m_Text = nullptr;

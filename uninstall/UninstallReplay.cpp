@@ -515,19 +515,15 @@ char** CUninstallLogger::ListCreatedFiles(int* count) {
   }
   char** files = NULL;
   int capacity = 0;
-  char* line;
-  int hasZeroByte;
-  while (lines.Next(&line, &hasZeroByte)) {
-    LogRecord record;
-    if (hasZeroByte || ParseLogRecord(line, &record) != LOGRECORD_FILE) continue;
-    if (GetFileAttributesA(record.Path) == INVALID_FILE_ATTRIBUTES) continue;
+  while (const char* path = lines.NextFile()) {
+    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) continue;
     if (*count == capacity) {
       capacity = capacity ? capacity * 2 : 16;
       char** grown = (char**)realloc(files, capacity * sizeof(char*));
       if (!grown) break;
       files = grown;
     }
-    if (!(files[*count] = strdup(record.Path))) break;
+    if (!(files[*count] = strdup(path))) break;
     ++*count;
   }
   free(text);
