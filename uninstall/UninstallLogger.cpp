@@ -6,7 +6,6 @@
 #include <string.h>
 
 #include "common/SafeFormat.h"
-#include "platform/FileSystem.h"
 #include "platform/FrontEnd.h"
 #include "platform/PrivateTemp.h"
 #include "platform/RunLog.h"
@@ -39,7 +38,8 @@ int CUninstallLogger::Close() {
 }
 
 static HANDLE OpenLogFile(const char* path) {
-  HANDLE h = OpenExisting(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
+  HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL,
+                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
   return h == INVALID_HANDLE_VALUE ? NULL : h;
 }
 
