@@ -132,8 +132,9 @@ int WriteAddRemoveProgramsEntry() {
   earlier[sizeof earlier - 1] = '\0';
   // only a folder an installation is in: an entry planted or left without one says nothing true
   char earlierUninstaller[PATH_BYTES + 16];
-  wsprintfA(earlierUninstaller, "%s%sUninstall.exe", earlier, PathEndsWithSeparator(earlier) ? "" : "\\");
-  if (earlier[0] && !SameFolder(earlier, SetupState::InstallDir) && FileExists(earlierUninstaller))
+  if (earlier[0] && !SameFolder(earlier, SetupState::InstallDir) &&
+      PathJoin(earlierUninstaller, sizeof earlierUninstaller, earlier, "Uninstall.exe") &&
+      FileExists(earlierUninstaller))
     RunLogLineWith("Earlier installation left",
                    "%s stays as it is; its Uninstall.exe removes it and leaves this installation's entry", earlier);
   const EntryKey entry = {rootName, path};
