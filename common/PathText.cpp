@@ -17,6 +17,10 @@ int PathEndsWithSeparator(const char* path) {
   return last && (*last == '\\' || *last == '/') && last[1] == '\0';
 }
 
+void PathTrimSeparators(char* path) {
+  while (PathEndsWithSeparator(path)) path[strlen(path) - 1] = '\0';
+}
+
 int PathJoin(char* out, size_t size, const char* folder, const char* name) {
   const size_t f = strlen(folder);
   const size_t sep = (f && !PathEndsWithSeparator(folder)) ? 1 : 0;

@@ -11,6 +11,9 @@ const char* PathFileName(const char* path);
 // Nonzero when the last character of path is a separator.
 int PathEndsWithSeparator(const char* path);
 
+// Takes off the separators that end path, in place.
+void PathTrimSeparators(char* path);
+
 // folder, a "\" unless folder is empty or ends with a separator, then name,
 // into out of size bytes; 0 (out left empty) when it does not fit.
 int PathJoin(char* out, size_t size, const char* folder, const char* name);

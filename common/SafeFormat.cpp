@@ -46,11 +46,14 @@ size_t SafeFormat(char* buffer, size_t bufferSize, const char* format, const cha
   return out.length;
 }
 
+char* SafeFormatAllocList(const char* format, const char* const* args, size_t argCount) {
+  const size_t length = SafeFormat(nullptr, 0, format, args, argCount);
+  char* result = static_cast<char*>(malloc(length + 1));
+  if (result) SafeFormat(result, length + 1, format, args, argCount);
+  return result;
+}
+
 char* SafeFormatAlloc(const char* format, const char* arg1, const char* arg2) {
   const char* args[2] = {arg1, arg2};
-  const size_t count = arg2 ? 2 : 1;
-  const size_t length = SafeFormat(nullptr, 0, format, args, count);
-  char* result = static_cast<char*>(malloc(length + 1));
-  if (result) SafeFormat(result, length + 1, format, args, count);
-  return result;
+  return SafeFormatAllocList(format, args, arg2 ? 2 : 1);
 }

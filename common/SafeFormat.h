@@ -15,3 +15,5 @@ size_t SafeFormat(char* buffer, size_t bufferSize, const char* format, const cha
 // Convenience for up to two arguments; the result is a new heap string the
 // caller frees, or null when memory runs out.
 char* SafeFormatAlloc(const char* format, const char* arg1, const char* arg2 = nullptr);
+// The same for any number of arguments.
+char* SafeFormatAllocList(const char* format, const char* const* args, size_t argCount);

@@ -17,13 +17,16 @@
 #include "platform/RegistryHelpers.h"
 #include "platform/RunLog.h"
 #include "script/Choices.h"
+#include "script/ActionSections.h"
 #include "script/Placeholders.h"
 #include "uninstall/LogLines.h"
 #include "uninstall/RollbackJournal.h"
 
 namespace {
 
-const char kUninstallKeys[] = "Software/Microsoft/Windows/CurrentVersion/Uninstall/";
+// the two roots an entry may be under, as the script names them
+const char (&kUserRoot)[20] = kRegistryRoots[1];
+const char (&kMachineRoot)[20] = kRegistryRoots[2];
 
 // [Global] key as it stands, "" when missing.
 void GlobalValue(const char* key, char* value, int size) {
@@ -107,10 +110,10 @@ int AddRemoveProgramsKey(char* root, size_t rootSize, char* path, size_t pathSiz
   GlobalValue("AppIdRoot", where, sizeof where);
   // one user's installation is that user's whatever AppIdRoot says: the
   // machine's entries are not theirs to write, nor to find a version by
-  const int user = SetupState::Scope == SetupState::SCOPE_USER || strcmp(where, "HKEY_CURRENT_USER") == 0;
-  MbcsCopy(root, rootSize, user ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE");
-  if (strlen(kUninstallKeys) + strlen(id) >= pathSize) return 0;
-  strcpy(path, kUninstallKeys);
+  const int user = SetupState::Scope == SetupState::SCOPE_USER || strcmp(where, kUserRoot) == 0;
+  MbcsCopy(root, rootSize, user ? kUserRoot : kMachineRoot);
+  if (strlen(kUninstallEntryKeys) + strlen(id) >= pathSize) return 0;
+  strcpy(path, kUninstallEntryKeys);
   strcat(path, id);
   return 1;
 }
@@ -129,8 +132,9 @@ int WriteAddRemoveProgramsEntry() {
   earlier[sizeof earlier - 1] = '\0';
   // only a folder an installation is in: an entry planted or left without one says nothing true
   char earlierUninstaller[PATH_BYTES + 16];
-  wsprintfA(earlierUninstaller, "%s%sUninstall.exe", earlier, PathEndsWithSeparator(earlier) ? "" : "\\");
-  if (earlier[0] && !SameFolder(earlier, SetupState::InstallDir) && FileExists(earlierUninstaller))
+  if (earlier[0] && !SameFolder(earlier, SetupState::InstallDir) &&
+      PathJoin(earlierUninstaller, sizeof earlierUninstaller, earlier, "Uninstall.exe") &&
+      FileExists(earlierUninstaller))
     RunLogLineWith("Earlier installation left",
                    "%s stays as it is; its Uninstall.exe removes it and leaves this installation's entry", earlier);
   const EntryKey entry = {rootName, path};
@@ -177,12 +181,7 @@ unsigned long long SizeOfLoggedFiles(char* text, size_t size) {
   unsigned long long total = 0;
   CLogLinesBackward lines;
   if (!lines.Start(text, size)) return 0;
-  char* line;
-  int zero;
-  while (lines.Next(&line, &zero)) {
-    LogRecord record;
-    if (!zero && ParseLogRecord(line, &record) == LOGRECORD_FILE) total += FileSize(record.Path);
-  }
+  while (const char* path = lines.NextFile()) total += FileSize(path);
   return total;
 }
 
@@ -233,8 +232,8 @@ int SameFolder(const char* a, const char* b) {
   char x[PATH_BYTES], y[PATH_BYTES];
   MbcsCopy(x, sizeof x, a);
   MbcsCopy(y, sizeof y, b);
-  while (PathEndsWithSeparator(x)) x[strlen(x) - 1] = '\0';
-  while (PathEndsWithSeparator(y)) y[strlen(y) - 1] = '\0';
+  PathTrimSeparators(x);
+  PathTrimSeparators(y);
   return CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE, x, -1, y, -1) == CSTR_EQUAL;
 }
 

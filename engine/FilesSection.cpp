@@ -45,10 +45,7 @@ static char* EntryNameOf(const FilesLine& fields, const char* destination) {
 
 // A line the installer cannot read (no comma, blank, no memory, an unknown
 // placeholder) ends the section with a message instead of going on silently.
-static RunResult FailLine(char* line, char* destination, char* entry = NULL) {
-  free(line);
-  free(destination);
-  free(entry);
+static RunResult FailLine() {
   SetupState::Translations.ShowMessage(NULL, TK_UNSPECIFIED_ERROR_OCCURED, TK_ERROR, MB_ICONERROR);
   return RUN_FAILED;
 }
@@ -171,28 +168,58 @@ static void FinishWhatEarlierRunsLeft() {
   char* text = ReadWholeFile(path, &size);
   if (text) text = LogTextInRunCodePage(text, &size);
   CLogLinesBackward lines;
-  char* line;
-  int hasZeroByte;
   if (text && lines.Start(text, size))
-    while (lines.Next(&line, &hasZeroByte)) {
-      LogRecord record;
-      if (hasZeroByte || ParseLogRecord(line, &record) != LOGRECORD_FILE || !IsBelowMainDir(record.Path) ||
-          !FileExists(record.Path))
-        continue;
-      const char* name = PathFileName(record.Path);
-      const size_t n = strlen(name), full = strlen(record.Path);
+    while (const char* file = lines.NextFile()) {
+      if (!IsBelowMainDir(file) || !FileExists(file)) continue;
+      const char* name = PathFileName(file);
+      const size_t n = strlen(name), full = strlen(file);
       if (n > 7 && CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name, 3, "QSO", 3) == CSTR_EQUAL &&
           EndsWith(name, n, ".tmp", 4)) {
-        if (DeleteEvenReadOnly(record.Path)) RunLogLine("Old file an earlier run left aside: removed", record.Path);
-      } else if (EndsWith(record.Path, full, ".new", 4)) {
+        if (DeleteEvenReadOnly(file)) RunLogLine("Old file an earlier run left aside: removed", file);
+      } else if (EndsWith(file, full, ".new", 4)) {
         char destination[PATH_BYTES];
-        memcpy(destination, record.Path, full - 4);
+        memcpy(destination, file, full - 4);
         destination[full - 4] = '\0';
-        if (CancelScheduledMove(record.Path, destination) == 2 && DeleteEvenReadOnly(record.Path))
+        if (CancelScheduledMove(file, destination) == 2 && DeleteEvenReadOnly(file))
           RunLogLine("Replacement an earlier run left for the restart: called off", destination);
       }
     }
   free(text);
+}
+
+// One line's file written to its destination, or beside it where it is
+// in use; each failure shown.
+static RunResult InstallFile(const char* destination, const char* entry) {
+  char beside[PATH_BYTES];
+  int held = IsFileInUse(destination);
+  if (held) {
+    const RunResult room = MakeRoomForHeld(destination, beside);
+    if (room != RUN_DONE) return room;
+    held = strcmp(beside, destination) != 0;
+  }
+  const ExtractOutcome outcome = ExtractEntry(SetupState::Efs, entry, held ? beside : destination,
+                                              &SetupState::UninstallLog, InstallProgressCallback);
+  if (outcome != EXTRACT_DONE) {
+    if (outcome == EXTRACT_CORRUPT) {
+      // shown even after a cancel: the file itself is broken
+      SetupState::Translations.ShowMessage(NULL, TK_INSTALLATION_FILE_IS_CORRUPT, TK_ERROR, MB_ICONERROR);
+    } else if (!SetupState::CancelRequested) {
+      if (outcome == EXTRACT_UNLOGGED) {
+        CUninstallLogger::ShowWriteError();
+      } else if (outcome == EXTRACT_DISK_FULL) {
+        SetupState::Translations.ShowMessage(NULL, TK_DISK_IS_FULL, TK_ERROR, MB_ICONERROR);
+      } else {
+        char text[2048];
+        SafeFormat(text, sizeof text, "The embedded file %s could not be found.\nInstallation will be aborted.",
+                   &entry, 1);
+        ShowSectionError(text);
+      }
+    }
+    return outcome == EXTRACT_CORRUPT ? RUN_DAMAGED : RUN_FAILED;
+  }
+  const RunResult swapped = held ? SwapAtRestart(beside, destination) : RUN_DONE;
+  if (swapped == RUN_DONE) AddInstalledBytes(SetupState::Efs.GetStoredSize(entry));
+  return swapped;
 }
 
 RunResult ProcessFilesSection(const char* section) {
@@ -203,60 +230,16 @@ RunResult ProcessFilesSection(const char* section) {
   }
   CSectionLines lines(SECTION_FILES, section);
   for (SectionLinesStatus got; (got = lines.Next()) != LINES_END;) {
-    char* line = NULL;  // read and released by the loop
     char* destination = got == LINES_READY ? strdup(lines.Fields.Field[1]) : NULL;
-    if (!destination || !*destination) return FailLine(line, destination);
-    const FilesLine fields = {lines.Fields.Field[0], strlen(lines.Fields.Field[0]), destination};
-    char* entry = EntryNameOf(fields, destination);
-    if (!entry || !*entry) return FailLine(line, destination, entry);
-
-    char beside[PATH_BYTES];
-    int held = IsFileInUse(destination);
-    if (held) {
-      const RunResult room = MakeRoomForHeld(destination, beside);
-      if (room != RUN_DONE) {
-        free(line);
-        free(destination);
-        free(entry);
-        return room;
-      }
-      held = strcmp(beside, destination) != 0;
+    char* entry = NULL;
+    if (destination && *destination) {
+      const FilesLine fields = {lines.Fields.Field[0], strlen(lines.Fields.Field[0]), destination};
+      entry = EntryNameOf(fields, destination);
     }
-    const ExtractOutcome outcome = ExtractEntry(SetupState::Efs, entry, held ? beside : destination,
-                                                &SetupState::UninstallLog, InstallProgressCallback);
-    if (outcome != EXTRACT_DONE) {
-      if (outcome == EXTRACT_CORRUPT) {
-        // shown even after a cancel: the file itself is broken
-        SetupState::Translations.ShowMessage(NULL, TK_INSTALLATION_FILE_IS_CORRUPT, TK_ERROR, MB_ICONERROR);
-      } else if (!SetupState::CancelRequested) {
-        if (outcome == EXTRACT_UNLOGGED) {
-          CUninstallLogger::ShowWriteError();
-        } else if (outcome == EXTRACT_DISK_FULL) {
-          SetupState::Translations.ShowMessage(NULL, TK_DISK_IS_FULL, TK_ERROR, MB_ICONERROR);
-        } else {
-          char text[2048];
-          const char* name = entry;
-          SafeFormat(text, sizeof text, "The embedded file %s could not be found.\nInstallation will be aborted.",
-                     &name, 1);
-          ShowSectionError(text);
-        }
-      }
-      free(line);
-      free(destination);
-      free(entry);
-      return outcome == EXTRACT_CORRUPT ? RUN_DAMAGED : RUN_FAILED;
-    }
-    const RunResult swapped = held ? SwapAtRestart(beside, destination) : RUN_DONE;
-    if (swapped != RUN_DONE) {
-      free(line);
-      free(destination);
-      free(entry);
-      return swapped;
-    }
-    AddInstalledBytes(SetupState::Efs.GetStoredSize(entry));
-    free(line);
+    const RunResult result = entry && *entry ? InstallFile(destination, entry) : FailLine();
     free(destination);
     free(entry);
+    if (result != RUN_DONE) return result;
   }
   FlushInstallProgress();
   return RUN_DONE;

@@ -46,8 +46,7 @@ static UINT MachineAnsiCodePage() {
 // makes one, when every character of it comes back from the ANSI code page
 // unchanged. 0 when the file cannot be read or rewritten.
 static int MakeIniFileAnsi(const char* path) {
-  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, NULL);
+  HANDLE file = OpenExisting(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ);
   if (file == INVALID_HANDLE_VALUE) return 0;
   DWORD size = 0;
   WCHAR* text = reinterpret_cast<WCHAR*>(ReadWholeFile(file, &size));
@@ -112,12 +111,8 @@ RunResult ProcessIniFilesSection(const char* header) {
       continue;
     }
     if (!FileExists(iniFile)) {
-      char folder[PATH_BYTES] = "";
-      const char* slash = MbcsFindLastChar(iniFile, '\\');
-      if (slash && static_cast<size_t>(slash - iniFile) < sizeof folder) {
-        memcpy(folder, iniFile, slash - iniFile);
-        folder[slash - iniFile] = '\0';
-      }
+      char folder[PATH_BYTES];
+      FolderOf(iniFile, folder, sizeof folder);
       const StepResult made = CreateDirectoryPathLogged(folder, &SetupState::UninstallLog);
       if (made != STEP_DONE) {
         ShowStepError(made, TK_COULD_NOT_CREATE_INI_FILE_DIR_PATH, folder);

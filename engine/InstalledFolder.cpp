@@ -8,8 +8,10 @@
 #include "common/PathText.h"
 #include "common/SafeFormat.h"
 #include "driver/SetupFileKind.h"
+#include "platform/FileSystem.h"
 #include "platform/ProtectedFolder.h"
 #include "platform/RunLog.h"
+#include "script/ActionSections.h"
 #include "uninstall/LogLines.h"
 #include "uninstall/RollbackJournal.h"
 
@@ -21,15 +23,11 @@ const DWORD kLargestLog = 64u << 20;
 // 1 when the log at path has the line that lists the entry for removal:
 // the line every installation that wrote the entry logged first.
 int LogListsEntry(const char* path, const char* rootName, const char* keyPath) {
-  const char* tag = LogRecordTag(LOGRECORD_REGISTRY);
-  const size_t n = strlen(tag) + strlen(rootName) + 1 + strlen(keyPath);
-  char* line = static_cast<char*>(malloc(n + 1));
+  const char* parts[3] = {LogRecordTag(LOGRECORD_REGISTRY), rootName, keyPath};
+  char* line = SafeFormatAllocList("%s%s/%s", parts, 3);
   if (!line) return 0;
-  strcpy(line, tag);
-  strcat(line, rootName);
-  strcat(line, "/");
-  strcat(line, keyPath);
-  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+  const size_t n = strlen(line);
+  HANDLE file = OpenExisting(path, GENERIC_READ, FILE_SHARE_READ);
   DWORD size = 0;
   // the low part alone: ReadWholeFile refuses a high one
   char* text = file != INVALID_HANDLE_VALUE && GetFileSize(file, NULL) <= kLargestLog ? ReadWholeFile(file, &size)
@@ -49,7 +47,7 @@ int LogListsEntry(const char* path, const char* rootName, const char* keyPath) {
 
 int InstalledFolderCounts(const char* rootName, const char* keyPath, const char* location) {
   // only administrators write the machine's entries
-  if (strcmp(rootName, "HKEY_CURRENT_USER") != 0) return 1;
+  if (strcmp(rootName, kRegistryRoots[1]) != 0) return 1;  // HKEY_CURRENT_USER
   char file[PATH_BYTES];
   const char* why = NULL;
   if (!location[0])

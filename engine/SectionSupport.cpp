@@ -82,6 +82,16 @@ SectionLinesStatus CSectionLines::Next() {
   return LINES_READY;
 }
 
+// Drive and folder of a file path, without the final backslash; empty when
+// the path names no folder.
+void FolderOf(const char* path, char* folder, size_t size) {
+  folder[0] = '\0';
+  const char* slash = MbcsFindLastChar(path, '\\');
+  if (!slash || static_cast<size_t>(slash - path) >= size) return;
+  memcpy(folder, path, slash - path);
+  folder[slash - path] = '\0';
+}
+
 long ReadLeadingInteger(const char* text) {
   bool negative = false;
   if (*text == '+' || *text == '-') negative = *text++ == '-';

@@ -57,6 +57,9 @@ class CSectionLines {
   char* m_Expanded = nullptr;
   char* m_Shown = nullptr;
 };
+// Drive and folder of a file path, without the final backslash; empty when
+// the path names no folder (or it does not fit).
+void FolderOf(const char* path, char* folder, size_t size);
 // Leading decimal integer: optional sign, digits; anything else gives 0.
 long ReadLeadingInteger(const char* text);
 

@@ -11,16 +11,6 @@
 #include "engine/SectionSupport.h"
 #include "engine/Sections.h"
 
-// Drive and folder of a file path, without the final backslash; empty when
-// the path names no folder.
-static void FolderOf(const char* path, char* folder, size_t size) {
-  folder[0] = '\0';
-  const char* slash = MbcsFindLastChar(path, '\\');
-  if (!slash || static_cast<size_t>(slash - path) >= size) return;
-  memcpy(folder, path, slash - path);
-  folder[slash - path] = '\0';
-}
-
 HRESULT CreateShellShortcut(const char* target, const char* shortcutFile, const char* iconFile,
                             int iconIndex, const char* description, const char* arguments,
                             const char* workingFolder, CUninstallLogger* logger) {

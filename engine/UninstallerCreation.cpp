@@ -95,8 +95,7 @@ RunResult WriteUninstallExe(HWND dialog, Work& w) {
     w.ExePath = NULL;
     return FailExe(dialog);
   }
-  w.Own = CreateFileA(SetupState::ExePath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                      FILE_ATTRIBUTE_NORMAL, NULL);
+  w.Own = OpenExisting(SetupState::ExePath, GENERIC_READ, FILE_SHARE_READ);
   if (w.Own == INVALID_HANDLE_VALUE) return FailExe(dialog);
   // A stub never is small enough to fail here; if memory runs out it is
   // still the same message, never a read into nothing.
@@ -168,8 +167,7 @@ RunResult CopyLog(HWND dialog, Work& w) {
     return FailExe(dialog);
   }
   const bool merging = earlier != NULL;
-  const int copied = merging ? SetupState::UninstallLog.CopyMergedLogTo(w.LogPath, earlier, earlierSize)
-                             : SetupState::UninstallLog.CopyLogTo(w.LogPath);
+  const int copied = SetupState::UninstallLog.CopyMergedLogTo(w.LogPath, earlier, earlierSize);
   free(earlier);
   if (!copied) return FailExe(dialog);
   if (merging) RunLogLine("Uninstall log merged with the earlier one", w.LogPath);

@@ -101,6 +101,15 @@ int CLogLinesBackward::Next(char** line, int* hasZeroByte) {
   return 1;
 }
 
+char* CLogLinesBackward::NextFile() {
+  char* line;
+  int hasZeroByte;
+  LogRecord record;
+  while (Next(&line, &hasZeroByte))
+    if (!hasZeroByte && ParseLogRecord(line, &record) == LOGRECORD_FILE) return record.Path;
+  return nullptr;
+}
+
 namespace {
 
 struct LineRef {

@@ -65,6 +65,10 @@ struct LogRecord {
   char* KeyPath;
 };
 
+// The key under which each Add/Remove Programs entry is, "/" between names:
+// the installer writes an entry there and the replay knows it by it.
+inline constexpr char kUninstallEntryKeys[] = "Software/Microsoft/Windows/CurrentVersion/Uninstall/";
+
 // The tag that starts each kind of record, "=" included; null for
 // LOGRECORD_OTHER and LOGRECORD_MALFORMED.
 const char* LogRecordTag(LogRecordKind kind);
@@ -103,6 +107,9 @@ class CLogLinesBackward {
  public:
   int Start(char* text, size_t size);
   int Next(char** line, int* hasZeroByte);
+  // The path of the next file record (lines with a zero byte passed over),
+  // or null when none is left.
+  char* NextFile();
 
  private:
   char* m_Text = nullptr;

@@ -21,6 +21,50 @@ int IsFile(const char* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// A journal record built up field by field, each after a tab.
+struct Record {
+  char* Text = NULL;
+  size_t Length = 0, Capacity = 0;
+  bool Failed = false;
+  ~Record() { free(Text); }
+  void Add(const void* data, size_t n) {
+    if (Failed) return;
+    if (Length + n + 1 > Capacity) {
+      const size_t capacity = (Length + n + 1) * 2;
+      char* grown = (char*)realloc(Text, capacity);
+      if (!grown) {
+        Failed = true;
+        return;
+      }
+      Text = grown;
+      Capacity = capacity;
+    }
+    memcpy(Text + Length, data, n);
+    Length += n;
+    Text[Length] = '\0';
+  }
+  void Add(const char* text) { Add(text, strlen(text)); }
+  void Field(const char* text) {
+    Add("\t", 1);
+    Add(text);
+  }
+  void HexField(const void* data, size_t n) {
+    static const char kDigits[] = "0123456789abcdef";
+    Add("\t", 1);
+    const unsigned char* bytes = (const unsigned char*)data;
+    for (size_t i = 0; i < n; ++i) {
+      const char pair[2] = {kDigits[bytes[i] >> 4], kDigits[bytes[i] & 15]};
+      Add(pair, 2);
+    }
+  }
+  void HexField(const char* text) { HexField(text, strlen(text)); }
+  // The record ended by its line feed, or null when memory ran out.
+  const char* Line() {
+    Add("\n", 1);
+    return Failed ? NULL : Text;
+  }
+};
+
 // One spelling per file: C:\App\a.txt, c:\app\..\App\A.TXT and the short
 // name of it are one path. Looking up the long name costs a search per
 // folder of the path, so only a path with a "~" gets it: every short name
@@ -92,9 +136,10 @@ int CRollbackJournal::OpenJournal() {
   return 1;
 }
 
-int CRollbackJournal::Append(const char* record, size_t length) {
-  if (!OpenJournal()) return 0;
-  if (SetFilePointer(m_File, 0, NULL, FILE_END) == INVALID_SET_FILE_POINTER || !WriteAll(m_File, record, length)) {
+int CRollbackJournal::Append(const char* record) {
+  if (!record || !OpenJournal()) return 0;
+  if (SetFilePointer(m_File, 0, NULL, FILE_END) == INVALID_SET_FILE_POINTER ||
+      !WriteAll(m_File, record, strlen(record))) {
     if (GetLastError() == NO_ERROR) SetLastError(ERROR_DISK_FULL);
     return 0;
   }
@@ -144,10 +189,8 @@ CRollbackJournal::Slot* CRollbackJournal::Add(const char* key) {
     m_Slots = slots;
     m_Capacity = capacity;
   }
-  const size_t n = strlen(key) + 1;
-  char* copy = (char*)malloc(n);
+  char* copy = strdup(key);
   if (!copy) return NULL;
-  memcpy(copy, key, n);
   DWORD i = Hash(key) & (m_Capacity - 1);
   while (m_Slots[i].Path) i = (i + 1) & (m_Capacity - 1);
   m_Slots[i].Path = copy;
@@ -165,16 +208,11 @@ void CRollbackJournal::NoteWritten(const char* path) {
 const char kJournalSwapRecord[] = "*S";
 
 int CRollbackJournal::NoteSwapAtRestart(const char* beside, const char* path) {
-  char record[2 * PATH_BYTES + 8];
-  const size_t b = strlen(beside), p = strlen(path);
-  if (b >= PATH_BYTES || p >= PATH_BYTES) return 0;
-  memcpy(record, kJournalSwapRecord, 2);
-  record[2] = '\t';
-  memcpy(record + 3, beside, b);
-  record[3 + b] = '\t';
-  memcpy(record + 4 + b, path, p);
-  record[4 + b + p] = '\n';
-  return Append(record, b + p + 5);
+  Record r;
+  r.Add(kJournalSwapRecord);
+  r.Field(beside);
+  r.Field(path);
+  return Append(r.Line());
 }
 
 int CRollbackJournal::KeepOriginal(const char* path, char* kept) {
@@ -209,13 +247,10 @@ int CRollbackJournal::KeepOriginal(const char* path, char* kept) {
     SetLastError(error);
     return 0;
   }
-  const size_t p = strlen(path), c = strlen(copy);
-  char record[2 * PATH_BYTES + 2];
-  memcpy(record, path, p);
-  record[p] = '\t';
-  memcpy(record + p + 1, copy, c);
-  record[p + 1 + c] = '\n';
-  if (!Append(record, p + c + 2)) {
+  Record r;
+  r.Add(path);
+  r.Field(copy);
+  if (!Append(r.Line())) {
     // unrecorded, it could not be put back: undo the move
     const DWORD error = GetLastError();
     MoveFileExA(copy, path, 0);
@@ -295,44 +330,6 @@ int CRollbackJournal::DiscardOriginals() {
 //   *R root key name type data  a registry value: type "-" when missing
 //   *K root key                 the outermost key the run created
 namespace {
-
-struct Record {
-  char* Text = NULL;
-  size_t Length = 0, Capacity = 0;
-  bool Failed = false;
-  ~Record() { free(Text); }
-  void Add(const void* data, size_t n) {
-    if (Failed) return;
-    if (Length + n + 1 > Capacity) {
-      const size_t capacity = (Length + n + 1) * 2;
-      char* grown = (char*)realloc(Text, capacity);
-      if (!grown) {
-        Failed = true;
-        return;
-      }
-      Text = grown;
-      Capacity = capacity;
-    }
-    memcpy(Text + Length, data, n);
-    Length += n;
-    Text[Length] = '\0';
-  }
-  void Add(const char* text) { Add(text, strlen(text)); }
-  void Field(const char* text) {
-    Add("\t", 1);
-    Add(text);
-  }
-  void HexField(const void* data, size_t n) {
-    static const char kDigits[] = "0123456789abcdef";
-    Add("\t", 1);
-    const unsigned char* bytes = (const unsigned char*)data;
-    for (size_t i = 0; i < n; ++i) {
-      const char pair[2] = {kDigits[bytes[i] >> 4], kDigits[bytes[i] & 15]};
-      Add(pair, 2);
-    }
-  }
-  void HexField(const char* text) { HexField(text, strlen(text)); }
-};
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -542,8 +539,7 @@ int CRollbackJournal::KeepIniValue(const char* file, const char* section, const 
     r.Field(entry ? "=" : hasSection ? "-" : "!");
     // the old text in UTF-16, every character of it
     r.HexField(value, entry && value ? (size_t)lstrlenW(value) * sizeof(WCHAR) : 0);
-    r.Add("\n", 1);
-    ok = !r.Failed && Append(r.Text, r.Length);
+    ok = Append(r.Line());
     // the first record of an entry holds the value from before the run
     if (ok && entry) ok = Add(flag) != NULL;
   }
@@ -601,17 +597,15 @@ int CRollbackJournal::KeepRegistryValue(const char* rootName, const char* keyPat
     rec.Field("-");
     rec.Field("");
   }
-  rec.Add("\n", 1);
   free(data);
-  return !rec.Failed && Append(rec.Text, rec.Length);
+  return Append(rec.Line());
 }
 
 int CRollbackJournal::KeepRegistryKeys(const char* rootName, const char* keyPath) {
   HKEY root = RegistryRootFromName(rootName);
   if (!root) return 0;
-  char* path = (char*)malloc(strlen(keyPath) + 1);
+  char* path = strdup(keyPath);
   if (!path) return 0;
-  strcpy(path, keyPath);
   // the shortest prefix that is missing; key names end at "/"
   int ok = 1;
   for (char* end = path;; ++end) {
@@ -626,8 +620,7 @@ int CRollbackJournal::KeepRegistryKeys(const char* rootName, const char* keyPath
       r.Add(kJournalCreatedKeyRecord);
       r.Field(rootName);
       r.HexField(path);
-      r.Add("\n", 1);
-      ok = !r.Failed && Append(r.Text, r.Length);
+      ok = Append(r.Line());
       break;
     }
     *end = saved;

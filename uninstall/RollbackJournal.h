@@ -75,7 +75,8 @@ class CRollbackJournal {
   };
 
   int OpenJournal();
-  int Append(const char* record, size_t length);
+  // One whole record (null: it could not be built, so 0).
+  int Append(const char* record);
   void CloseJournal();
   // The journal's text, or null; the caller frees it.
   char* ReadJournal(DWORD* size);

@@ -126,10 +126,7 @@ int CUninstallLogger::WriteLine(const char* tag, const char* const* parts, int p
 
 void CUninstallLogger::RunLogIniEntry(const char* kind, const char* file, const char* section, const char* key) {
   const char* args[3] = {file, section, key};
-  const char format[] = "%s, section [%s], key %s";
-  const size_t n = SafeFormat(NULL, 0, format, args, 3) + 1;
-  char* text = (char*)malloc(n);
-  if (text) SafeFormat(text, n, format, args, 3);
+  char* text = SafeFormatAllocList("%s, section [%s], key %s", args, 3);
   RunLogLine(kind, text ? text : file);
   free(text);
 }
@@ -198,14 +195,6 @@ static int WriteLogCopy(const char* targetPath, const char* text, size_t size) {
   return ok;
 }
 
-int CUninstallLogger::CopyLogTo(const char* targetPath) {
-  DWORD size = 0;
-  char* own = ReadOwnLog(&size);
-  const int ok = own && WriteLogCopy(targetPath, own, size);
-  free(own);
-  return ok;
-}
-
 int CUninstallLogger::CopyMergedLogTo(const char* targetPath, const char* earlier, size_t earlierSize) {
   DWORD size = 0;
   char* own = ReadOwnLog(&size);
@@ -237,11 +226,12 @@ int CUninstallLogger::CopyMergedLogTo(const char* targetPath, const char* earlie
     }
     free(text);
   }
-  size_t mergedSize = 0;
-  char* merged = ok ? MergeLogs(earlier, earlierSize, own, size, &mergedSize) : NULL;
+  size_t copySize = size;
+  char* merged = ok && earlier ? MergeLogs(earlier, earlierSize, own, size, &copySize) : NULL;
+  const char* copy = earlier ? merged : own;
+  ok = ok && copy && WriteLogCopy(targetPath, copy, copySize);
   free(own);
   free(converted);
-  ok = merged && WriteLogCopy(targetPath, merged, mergedSize);
   free(merged);
   return ok;
 }

@@ -34,9 +34,10 @@ class CUninstallLogger {
     return tag ? WriteLine(tag, parts, count) : 0;
   }
 
-  int CopyLogTo(const char* targetPath);
-  // The same over the log of an earlier installation in that folder: its
-  // records first, then this run's that it lacks (see MergeLogs).
+  int CopyLogTo(const char* targetPath) { return CopyMergedLogTo(targetPath, NULL, 0); }
+  // The same over the log of an earlier installation in that folder (none
+  // when earlier is null): its records first, then this run's that it
+  // lacks (see MergeLogs).
   int CopyMergedLogTo(const char* targetPath, const char* earlier, size_t earlierSize);
 
   // The message of a step undone because its log line could not be

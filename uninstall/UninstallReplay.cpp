@@ -70,8 +70,7 @@ class CUserFolders {
     free(m_Paths);
   }
   void Add(const char* folder) {
-    const size_t n = strlen(folder) + 1;
-    char* copy = (char*)malloc(n);
+    char* copy = strdup(folder);
     if (m_Count == m_Capacity) {
       const int capacity = m_Capacity ? m_Capacity * 2 : 16;
       char** grown = (char**)realloc(m_Paths, capacity * sizeof(char*));
@@ -86,7 +85,6 @@ class CUserFolders {
       m_Lost = 1;
       return;
     }
-    memcpy(copy, folder, n);
     m_Paths[m_Count++] = copy;
   }
   // 1 when folder is a kept one or lies above one.
@@ -115,7 +113,7 @@ int SamePath(const char* a, const char* b) {
 int IsSameOrBelow(const char* folder, const char* path) {
   char top[PATH_BYTES];
   MbcsCopy(top, sizeof top, folder);
-  while (PathEndsWithSeparator(top)) top[strlen(top) - 1] = '\0';
+  PathTrimSeparators(top);
   const size_t n = strlen(top);
   if (n == 0 || strlen(path) < n) return 0;
   // n must end a character of path, and a separator must follow it there
@@ -319,11 +317,7 @@ const char* EnglishText(const char* key) {
 
 char* TextOf(const CTranslations* table, const char* key) {
   if (table) return table->GetString(key);
-  const char* english = EnglishText(key);
-  const size_t n = strlen(english) + 1;
-  char* copy = (char*)malloc(n);
-  if (copy) memcpy(copy, english, n);
-  return copy;
+  return strdup(EnglishText(key));
 }
 
 // The folder message of format about folder; 0 when it cannot be shown.
@@ -390,12 +384,10 @@ void RunLogRegistryKey(const char* kind, const char* root, const char* keyPath) 
   RunLogLine(kind, text);
 }
 
-const char kEntries[] = "Software/Microsoft/Windows/CurrentVersion/Uninstall/";
-
 int IsAddRemoveEntry(const char* keyPath) {
-  const size_t n = sizeof kEntries - 1;
+  const size_t n = sizeof kUninstallEntryKeys - 1;
   return strlen(keyPath) > n &&
-         CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, keyPath, (int)n, kEntries, (int)n) == CSTR_EQUAL &&
+         CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, keyPath, (int)n, kUninstallEntryKeys, (int)n) == CSTR_EQUAL &&
          !MbcsFindChar(keyPath + n, '/');
 }
 
@@ -409,8 +401,8 @@ int NamesAnotherInstallation(HKEY root, const char* keyPath, const char* folder)
   location[sizeof location - 1] = '\0';
   if (!location[0]) return 0;  // an entry of an older version names none
   MbcsCopy(ours, sizeof ours, folder);
-  while (PathEndsWithSeparator(location)) location[strlen(location) - 1] = '\0';
-  while (PathEndsWithSeparator(ours)) ours[strlen(ours) - 1] = '\0';
+  PathTrimSeparators(location);
+  PathTrimSeparators(ours);
   return !SamePath(location, ours);
 }
 
@@ -451,11 +443,18 @@ int UndoLine(char* line, const Exclusions& ex, const CTranslations* table, const
       WriteProfileText(record.Section, record.Key, NULL, record.Path);
       CUninstallLogger::RunLogIniEntry("INI entry removed", record.Path, record.Section, record.Key);
       break;
-    case LOGRECORD_REGISTRY: {
+    case LOGRECORD_REGISTRY:
+    case LOGRECORD_REGISTRY_IF_EMPTY: {
       HKEY root = RegistryRootFromName(record.Root);
       if (!root) return 0;
       // a key from before the run stays; its values come back one by one
       if (restored && restored->HadRegistryKey(record.Root, record.KeyPath)) break;
+      if (record.Kind == LOGRECORD_REGISTRY_IF_EMPTY) {
+        // a vendor key goes with the last of its programs
+        if (DeleteRegistryKeyIfEmpty(root, record.KeyPath))
+          RunLogLineWith("Registry key removed", "%s", record.KeyPath);
+        break;
+      }
       if (NamesAnotherInstallation(root, record.KeyPath, folder)) {
         RunLogRegistryKey("Add/Remove Programs entry kept: it names the installation in another folder", record.Root,
                           record.KeyPath);
@@ -469,15 +468,6 @@ int UndoLine(char* line, const Exclusions& ex, const CTranslations* table, const
       }
       DeleteRegistryTree(root, record.KeyPath);
       RunLogRegistryKey("Registry key removed", record.Root, record.KeyPath);
-      break;
-    }
-    case LOGRECORD_REGISTRY_IF_EMPTY: {
-      HKEY root = RegistryRootFromName(record.Root);
-      if (!root) return 0;
-      if (restored && restored->HadRegistryKey(record.Root, record.KeyPath)) break;
-      // a vendor key goes with the last of its programs
-      if (DeleteRegistryKeyIfEmpty(root, record.KeyPath))
-        RunLogLineWith("Registry key removed", "%s", record.KeyPath);
       break;
     }
     case LOGRECORD_DLL:
@@ -525,23 +515,16 @@ char** CUninstallLogger::ListCreatedFiles(int* count) {
   }
   char** files = NULL;
   int capacity = 0;
-  char* line;
-  int hasZeroByte;
-  while (lines.Next(&line, &hasZeroByte)) {
-    LogRecord record;
-    if (hasZeroByte || ParseLogRecord(line, &record) != LOGRECORD_FILE) continue;
-    if (GetFileAttributesA(record.Path) == INVALID_FILE_ATTRIBUTES) continue;
+  while (const char* path = lines.NextFile()) {
+    if (GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) continue;
     if (*count == capacity) {
       capacity = capacity ? capacity * 2 : 16;
       char** grown = (char**)realloc(files, capacity * sizeof(char*));
       if (!grown) break;
       files = grown;
     }
-    const size_t n = strlen(record.Path) + 1;
-    char* copy = (char*)malloc(n);
-    if (!copy) break;
-    memcpy(copy, record.Path, n);
-    files[(*count)++] = copy;
+    if (!(files[*count] = strdup(path))) break;
+    ++*count;
   }
   free(text);
   return files;
