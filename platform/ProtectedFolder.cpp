@@ -16,16 +16,12 @@ int SamePath(const char* a, const char* b) {
          CompareStringA(LOCALE_SYSTEM_DEFAULT, NORM_IGNORECASE | SORT_STRINGSORT, a, -1, b, -1) == CSTR_EQUAL;
 }
 
-void TrimSeparators(char* path) {
-  while (PathEndsWithSeparator(path)) path[strlen(path) - 1] = '\0';
-}
-
 }  // namespace
 
 int IsProtectedFolder(const char* folder) {
   char path[PATH_BYTES];
   MbcsCopy(path, PATH_BYTES, folder);
-  TrimSeparators(path);
+  PathTrimSeparators(path);
   const size_t n = strlen(path);
   if (n <= 2) return 1;  // "", "C:" (and what was "C:\" or "\")
   if ((path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/')) {
@@ -47,7 +43,7 @@ int IsProtectedFolder(const char* folder) {
   for (int csidl : kFolders) {
     known[0] = '\0';
     if (!SHGetSpecialFolderPathA(NULL, known, csidl, FALSE) || !known[0]) continue;
-    TrimSeparators(known);
+    PathTrimSeparators(known);
     if (SamePath(known, path)) return 1;
     // the user's own programs folder, which every per-user installation shares
     if (csidl == CSIDL_LOCAL_APPDATA && strlen(known) + sizeof "\\Programs" <= PATH_BYTES) {
@@ -62,7 +58,7 @@ int IsProtectedFolder(const char* folder) {
     }
   }
   if (SystemTempFolder(known)) {
-    TrimSeparators(known);
+    PathTrimSeparators(known);
     if (SamePath(known, path)) return 1;
   }
   return 0;
