@@ -52,8 +52,8 @@ const Stub kStubs[] = {
     // tasks, a licence file and the author's side picture, the application
     // launched as the user; built without exceptions, and started by an entry
     // point of its own instead of the C run time's
-    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 164 * 1024},
-    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 156 * 1024 + 512},
+    {"x86", QS_STUB32_FILE, PE_ARCH_X86, PE_MAGIC_PE32, "x86", 162 * 1024},
+    {"x64", QS_STUB64_FILE, PE_ARCH_X64, PE_MAGIC_PE32PLUS, "amd64", 154 * 1024 + 512},
 };
 
 class StubImage : public ::testing::TestWithParam<Stub> {
