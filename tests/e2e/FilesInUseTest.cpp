@@ -52,6 +52,10 @@ class FilesInUse : public ::testing::Test {
   void TearDown() override {
     StopHolder();
     RemoveTree(Wide(target, CP_ACP));
+    // a self-removal still retrying (3010 leaves one) would delete the next
+    // test's fresh uninstaller in the same folder
+    Robot wait;
+    EXPECT_TRUE(wait.WaitUntil([] { return RunningCommandInterpreters() <= 0; }, kTimeout, "the self-removal's end"));
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kEntry);
     RegDeleteKeyA(HKEY_CURRENT_USER, kEntry);
   }
